@@ -1,0 +1,121 @@
+#include "base/qerror.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/env.h"
+
+namespace {
+
+struct CodeText {
+  uint32_t code;
+  const char* text;
+};
+
+// Searched linearly; ends with the code 0xFFFFFFFF.
+constexpr CodeText kCodeTable[] = {
+    {100, ""},
+    {101, "Unknown error."},
+    {102, "Invalid file signature."},
+    {103, "Internal table overflow."},
+    {104, "Insufficient memory."},
+    {105, "File not found."},
+    {106, "Invalid data passed to function."},
+    {107, "File is out of date."},
+    {109, "Cannot match an address and match a geocode in the same Trellux call."},
+    {110, "No centerline found."},
+    {111, "Invalid checksum or file size."},
+    {0xFFFFFFFFu, nullptr},
+};
+
+void CopyBounded(char* field, size_t size, const char* text) {
+  if (!text) text = "";
+  size_t n = std::strlen(text);
+  if (n >= size) n = size - 1;
+  std::memcpy(field, text, n);
+  field[n] = '\0';
+}
+
+}  // namespace
+
+const char* QErrorCodeText(int32_t code) {
+  if (code < 100) return nullptr;
+  for (const CodeText* row = kCodeTable; row->code != 0xFFFFFFFFu; ++row)
+    if (row->code == uint32_t(code)) return row->text;
+  return "Unknown error code.";
+}
+
+QError::QError(uint8_t flag) : flag_(flag), code_(Q_ERROR_NONE), reserved_(0) {
+  message_[0] = detail_[0] = location_[0] = '\0';
+}
+
+int32_t QError::Record(int32_t code, const char* detail, const char* sourceFile, int line) {
+  if (code == Q_ERROR_NONE) {
+    Clear();
+    return code;
+  }
+  if (code < 100) {
+    // The text of the errno current now, not of the code passed: callers pass
+    // errno itself or a fixed value such as 28 after a failed runtime call.
+    std::string text = platform::ErrnoText(errno);
+    CopyBounded(message_, sizeof message_, text.c_str());
+    if (char* lf = std::strchr(message_, '\n')) *lf = '\0';
+  } else {
+    CopyBounded(message_, sizeof message_, QErrorCodeText(code));
+  }
+  code_ = code;
+  CopyBounded(detail_, sizeof detail_, detail);
+  StrFormat(location_, sizeof location_, "Error recorded in: %s, (%d).",
+            sourceFile ? sourceFile : "", line);
+  return code;
+}
+
+void QError::Clear() {
+  code_ = Q_ERROR_NONE;
+  message_[0] = detail_[0] = location_[0] = '\0';
+  reserved_ = 0;
+}
+
+int32_t QErrorEx::Record(int32_t code, const char* detail, const char* sourceFile, int line) {
+  QError::Record(code, detail, sourceFile, line);
+  throw QErrorEx(*this);
+}
+
+QError& QErrorGlobal() {
+  static QError record(0);
+  return record;
+}
+
+int StrFormatV(char* buffer, size_t size, const char* format, va_list args) {
+  return std::vsnprintf(buffer, size, format, args);
+}
+
+int StrFormat(char* buffer, size_t size, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  int n = StrFormatV(buffer, size, format, args);
+  va_end(args);
+  return n;
+}
+
+bool CqmsSynchronization::Lock() {
+  initialised_ = 1;
+  mutex_.lock();
+  ++depth_;
+  status_ = 0;
+  return true;
+}
+
+bool CqmsSynchronization::Unlock() {
+  if (!initialised_) return false;
+  if (depth_ == 0) {
+    status_ = kStatusNotHeld;
+    return false;
+  }
+  status_ = 0;
+  --depth_;
+  mutex_.unlock();
+  return true;
+}

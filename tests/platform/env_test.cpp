@@ -1,0 +1,124 @@
+#include "platform/env.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using testsupport::TempDir;
+
+TEST(PathTest, SeparatorsAndParts) {
+  EXPECT_EQ(platform::NormalizeSeparators("a\\b/c"), "a/b/c");
+  EXPECT_EQ(platform::DirectoryOf("a\\b\\c.shp"), "a/b");
+  EXPECT_EQ(platform::DirectoryOf("c.shp"), ".");
+  EXPECT_EQ(platform::DirectoryOf("/c.shp"), "/");
+  EXPECT_EQ(platform::BaseNameOf("a\\b/c.shp"), "c.shp");
+  EXPECT_EQ(platform::JoinPath("a/", "b"), "a/b");
+  EXPECT_EQ(platform::JoinPath("a", "b"), "a/b");
+}
+
+TEST(PathTest, AsciiCaseIgnoresTheLocale) {
+  EXPECT_TRUE(platform::AsciiEqualsIgnoreCase("Roads.DBF", "roads.dbf"));
+  EXPECT_FALSE(platform::AsciiEqualsIgnoreCase("\xC9t\xE9", "\xE9t\xE9"));  // no folding above 127
+  EXPECT_LT(platform::AsciiCompareIgnoreCase("abc", "ABD"), 0);
+  EXPECT_EQ(platform::AsciiCompareIgnoreCase("abc", "ABC"), 0);
+  EXPECT_GT(platform::AsciiCompareIgnoreCase("abcd", "ABC"), 0);
+}
+
+TEST(PathTest, Wildcards) {
+  struct Case {
+    const char* pattern;
+    const char* name;
+    bool match;
+  } cases[] = {
+      {"*.shp", "NC.SHP", true}, {"n?.shp", "nc.shp", true}, {"*", "", true},
+      {"a*b*c", "aXXbYc", true},  {"a*b*c", "aXXbY", false}, {"?", "", false},
+      {"nc.shp", "nc.shx", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(platform::WildcardMatch(c.pattern, c.name), c.match) << c.pattern << " " << c.name;
+}
+
+TEST(EnvTest, ResolveExistingFindsTheOneEntryIgnoringCase) {
+  TempDir dir;
+  dir.Write("NC.SHP", "x");
+  dir.Write("exact.dbf", "x");
+  auto& env = platform::Env::Current();
+  EXPECT_EQ(env.ResolveExisting(dir.File("nc.shp")), dir.File("NC.SHP"));
+  EXPECT_EQ(env.ResolveExisting(dir.path() + "\\nc.Shp"), dir.File("NC.SHP"));
+  EXPECT_EQ(env.ResolveExisting(dir.File("exact.dbf")), dir.File("exact.dbf"));
+  EXPECT_EQ(env.ResolveExisting(dir.File("none.dbf")), dir.File("none.dbf"));
+  platform::FileInfo info;
+  EXPECT_EQ(env.PathStat(dir.File("Nc.sHp"), &info), 0);
+  EXPECT_EQ(info.size, 1);
+}
+
+TEST(EnvTest, FullPathNormalises) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.File("sub"));
+  auto& env = platform::Env::Current();
+  std::string full;
+  ASSERT_TRUE(env.FullPath(dir.path() + "\\sub\\..\\sub\\.\\new.txt", &full));
+  std::string real = std::filesystem::canonical(dir.path()).string();
+  EXPECT_EQ(full, real + "/sub/new.txt");
+}
+
+TEST(EnvTest, TemporaryFilesAreExclusiveAndHonourTmpdir) {
+  TempDir dir;
+  auto& env = platform::Env::Current();
+  const char* old = std::getenv("TMPDIR");
+  std::string saved = old ? old : "";
+  ::setenv("TMPDIR", dir.path().c_str(), 1);
+  EXPECT_EQ(env.TempDirectory(), dir.path());
+  std::string a, b;
+  int fa = env.CreateTemp("", "x_", ".tmp", &a);
+  int fb = env.CreateTemp("", "x_", ".tmp", &b);
+  if (old)
+    ::setenv("TMPDIR", saved.c_str(), 1);
+  else
+    ::unsetenv("TMPDIR");
+  ASSERT_GE(fa, 0);
+  ASSERT_GE(fb, 0);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(platform::DirectoryOf(a), dir.path());
+  EXPECT_EQ(env.Open(a, platform::kReadWrite | platform::kCreate | platform::kExclusive), -1);
+  EXPECT_EQ(errno, EEXIST);
+  env.Close(fa);
+  env.Close(fb);
+}
+
+// A stand-in that fails every write, as a full disk would.
+class FullDisk : public platform::EnvWrapper {
+ public:
+  using EnvWrapper::EnvWrapper;
+  int64_t Write(int, const void*, size_t) override {
+    errno = ENOSPC;
+    return -1;
+  }
+  int64_t WriteAt(int, const void*, size_t, int64_t) override {
+    errno = ENOSPC;
+    return -1;
+  }
+};
+
+TEST(EnvTest, TestsCanStandInForTheSystem) {
+  TempDir dir;
+  FullDisk full(platform::Env::Current());
+  platform::ScopedEnv scope(full);
+  auto& env = platform::Env::Current();
+  EXPECT_EQ(&env, &full);
+  int fd = env.Open(dir.File("f"), platform::kWrite | platform::kCreate, 0600);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(env.Write(fd, "x", 1), -1);
+  EXPECT_EQ(errno, ENOSPC);
+  env.Close(fd);
+  EXPECT_EQ(platform::ErrnoText(ENOSPC), "No space left on device");
+}
+
+}  // namespace
