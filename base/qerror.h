@@ -115,3 +115,15 @@ class CqmsSynchronization {
   uint32_t depth_ = 0;
   int32_t initialised_ = 0;
 };
+
+// Holds a CqmsSynchronization (or a class built on it) for a scope.
+class QLockHold {
+ public:
+  explicit QLockHold(CqmsSynchronization& lock) : lock_(lock) { lock_.Lock(); }
+  ~QLockHold() { lock_.Unlock(); }
+  QLockHold(const QLockHold&) = delete;
+  QLockHold& operator=(const QLockHold&) = delete;
+
+ private:
+  CqmsSynchronization& lock_;
+};

@@ -48,20 +48,11 @@ SharedViews& Views() {
   return *views;
 }
 
-class Hold {
- public:
-  explicit Hold(CqmsSynchronization& lock) : lock_(lock) { lock_.Lock(); }
-  ~Hold() { lock_.Unlock(); }
-
- private:
-  CqmsSynchronization& lock_;
-};
-
 }  // namespace
 
 const unsigned char* QSharedViewAcquire(const char* name, QError& error, size_t* size) {
   SharedViews& views = Views();
-  Hold hold(views.lock);
+  QLockHold hold(views.lock);
   std::string full;
   std::string resolved = env().ResolveExisting(name);
   if (!env().FullPath(resolved, &full) || full.size() >= 512) {
@@ -100,7 +91,7 @@ const unsigned char* QSharedViewAcquire(const char* name, QError& error, size_t*
 
 void QSharedViewRelease(const unsigned char* view) {
   SharedViews& views = Views();
-  Hold hold(views.lock);
+  QLockHold hold(views.lock);
   for (SharedView** link = &views.head; *link; link = &(*link)->next) {
     SharedView* v = *link;
     if (v->view.data != view) continue;
@@ -115,7 +106,7 @@ void QSharedViewRelease(const unsigned char* view) {
 
 size_t QSharedViewCount() {
   SharedViews& views = Views();
-  Hold hold(views.lock);
+  QLockHold hold(views.lock);
   size_t n = 0;
   for (SharedView* v = views.head; v; v = v->next) ++n;
   return n;

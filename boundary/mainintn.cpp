@@ -16,17 +16,6 @@ constexpr size_t kVersionSize = 16;  // "Arealis+ v34.04" and its NUL
 constexpr const char* kShowFormat = "Error: %d\n%s\n%s\n%s";
 constexpr const char* kShowCaption = "Error";
 
-class TableHold {
- public:
-  explicit TableHold(HandleTable& table) : table_(table) { table_.Lock(); }
-  ~TableHold() { table_.Unlock(); }
-  TableHold(const TableHold&) = delete;
-  TableHold& operator=(const TableHold&) = delete;
-
- private:
-  HandleTable& table_;
-};
-
 bool SlotInUse(const HandleSlot& slot) { return slot.inUse && slot.object; }
 
 void CopyCut(char* to, size_t size, const char* from) {
@@ -76,7 +65,7 @@ bool HandleTable::Grow() {
 
 uint32_t HandleTable::Add(void* object, uint32_t type) {
   if (!object || type < kHandleContext || type > kHandleTradeArea) return 0;
-  TableHold hold(*this);
+  QLockHold hold(*this);
   int32_t index = 1;
   while (index < capacity_ && SlotInUse(slots_[size_t(index)])) ++index;
   if (index >= capacity_) {
@@ -92,7 +81,7 @@ uint32_t HandleTable::Add(void* object, uint32_t type) {
 }
 
 void* HandleTable::Lookup(uint32_t handle, uint32_t type) {
-  TableHold hold(*this);
+  QLockHold hold(*this);
   if (!Valid(handle)) return nullptr;
   HandleSlot& slot = slots_[handle];
   if (!SlotInUse(slot) || slot.type != type) return nullptr;
@@ -101,12 +90,12 @@ void* HandleTable::Lookup(uint32_t handle, uint32_t type) {
 }
 
 void HandleTable::Release(uint32_t handle) {
-  TableHold hold(*this);
+  QLockHold hold(*this);
   if (Valid(handle) && SlotInUse(slots_[handle])) slots_[handle].busy = 0;
 }
 
 void HandleTable::Remove(uint32_t handle) {
-  TableHold hold(*this);
+  QLockHold hold(*this);
   if (!Valid(handle)) return;
   HandleSlot& slot = slots_[handle];
   slot.object = nullptr;
@@ -116,7 +105,7 @@ void HandleTable::Remove(uint32_t handle) {
 }
 
 void* HandleTable::Take(uint32_t handle, uint32_t type) {
-  TableHold hold(*this);
+  QLockHold hold(*this);
   void* object = Lookup(handle, type);
   Release(handle);
   if (object) Remove(handle);
@@ -124,12 +113,12 @@ void* HandleTable::Take(uint32_t handle, uint32_t type) {
 }
 
 int32_t HandleTable::Capacity() {
-  TableHold hold(*this);
+  QLockHold hold(*this);
   return capacity_;
 }
 
 int32_t HandleTable::InUseCount() {
-  TableHold hold(*this);
+  QLockHold hold(*this);
   int32_t count = 0;
   for (int32_t i = 1; i < capacity_; ++i) count += SlotInUse(slots_[size_t(i)]) ? 1 : 0;
   return count;
