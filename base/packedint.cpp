@@ -307,6 +307,14 @@ bool PackedIntReader::ReadEntries(uint32_t target, bool* failed) {
   return false;
 }
 
+// Values of the pending run, as far as the target.
+inline void PackedIntReader::TakeRepeats(uint32_t target) {
+  const uint32_t m = std::min(target - count_, repeats_);
+  repeats_ -= m;
+  value_ += delta_ * m;
+  count_ += m;
+}
+
 int32_t PackedIntReader::GetSlow(int32_t n) {
   if (failed_ || length_ == 0 || n < 0) return 0;
   const uint32_t target = static_cast<uint32_t>(n) + 1;
@@ -330,10 +338,7 @@ int32_t PackedIntReader::GetSlow(int32_t n) {
       }
     }
     if (repeats_ > 0) {
-      const uint32_t m = std::min(target - count_, repeats_);
-      repeats_ -= m;
-      value_ += delta_ * m;
-      count_ += m;
+      TakeRepeats(target);
       continue;
     }
     if (!DecodeCode()) return Fail();
@@ -350,10 +355,7 @@ int32_t PackedIntReader::GetSlow(int32_t n) {
     if (count_ > 0 && entries_ == lastBoundary) {
       while (count_ < target) {
         if (repeats_ > 0) {
-          const uint32_t m = std::min(target - count_, repeats_);
-          repeats_ -= m;
-          value_ += delta_ * m;
-          count_ += m;
+          TakeRepeats(target);
         } else if (main_ < fastLimit_) {
           Apply(LoadBigEndian64(start_ + (main_ >> 1)) << ((main_ & 1) * 4));
           ++count_;

@@ -166,6 +166,7 @@ class PackedIntReader {
   // Decodes the code whose window is w and moves the main cursor past it.
   void Apply(uint64_t w);
   bool DecodeCode();
+  void TakeRepeats(uint32_t target);
   // Reads entries up to boundary `target`; true when a checkpoint was reached.
   bool ReadEntries(uint32_t target, bool* failed);
 
