@@ -153,58 +153,47 @@ TEST(QPagedFileTest, AnotherSignatureFailsBeforeAnyPageIsRead) {
   EXPECT_EQ(log.reads[0], std::make_pair(int64_t(0), size_t(280)));
 }
 
-TEST(QPagedFileTest, LengthCheckByKindOfSignature) {
+TEST(QPagedFileTest, LongerFilesByKindOfSignature) {
+  // Four pages in the file, fewer (or, unchecked, more) in the header.
+  const struct {
+    const char* name;
+    uint32_t signature;
+    uint32_t headerCount;
+    uint32_t pageCount;
+    std::pair<int64_t, size_t> lastRead;
+  } cases[] = {
+      {"recounted: the footer read is the real last page", kRecount, 3, 4, {512 + 3 * 256, 256}},
+      {"other checked signatures pass it as it is", kChecked, 3, 3, {512 + 2 * 256, 256}},
+      {"unchecked signatures take any length", kPlain, 99, 99, {0, 512}},
+  };
   TempDir dir;
-  // One page more than the header says, and a footer of its own.
-  PagedFileImage image(kRecount, 512, 256, 4);
-  image.SetPageCount(3);
-  std::string text = image.Seal().Text();
-  {
-    // Recounted: the footer read is the real last page.
-    std::string path = dir.Write("recount.pg", text);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PagedFileImage image(c.signature, 512, 256, 4);
+    image.SetPageCount(c.headerCount);
+    std::string path = dir.Write("longer.pg", image.Seal().Text());
     ReadLog log(platform::Env::Current());
     platform::ScopedEnv scope(log);
     QError error;
-    QPagedFile file(path.c_str(), kRecount, 4, error);
+    QPagedFile file(path.c_str(), c.signature, 4, error);
     ASSERT_TRUE(file.IsOpen()) << error.Detail();
-    EXPECT_EQ(file.PageCount(), 4u);
-    EXPECT_EQ(log.reads.back(), std::make_pair(int64_t(512 + 3 * 256), size_t(256)));
+    EXPECT_EQ(file.PageCount(), c.pageCount);
+    EXPECT_EQ(log.reads.back(), c.lastRead);
   }
-  {
-    // Other checked signatures pass a longer file as it is.
-    PagedFileImage other(kChecked, 512, 256, 4);
-    other.SetPageCount(3);
-    std::string path = dir.Write("longer.pg", other.Seal().Text());
-    ReadLog log(platform::Env::Current());
-    platform::ScopedEnv scope(log);
-    QError error;
-    QPagedFile file(path.c_str(), kChecked, 4, error);
-    ASSERT_TRUE(file.IsOpen()) << error.Detail();
-    EXPECT_EQ(file.PageCount(), 3u);
-    EXPECT_EQ(log.reads.back(), std::make_pair(int64_t(512 + 2 * 256), size_t(256)));
-  }
-  {
-    // Unchecked signatures take any length, whatever the page count says.
-    PagedFileImage plain(kPlain, 512, 256, 2);
-    plain.SetPageCount(99);
-    std::string path = dir.Write("plain.pg", plain.Seal().Text());
-    QError error;
-    QPagedFile file(path.c_str(), kPlain, 4, error);
-    EXPECT_TRUE(file.IsOpen()) << error.Detail();
-  }
-  {
-    // A footer page that cannot be read.
-    std::string path = dir.Write("footer.pg", PagedFileImage(kChecked, 512, 256, 3).Seal().Text());
-    ReadLog log(platform::Env::Current());
-    int64_t lastPage = 512 + 2 * 256;
-    log.failAt = &lastPage;
-    platform::ScopedEnv scope(log);
-    QError error;
-    QPagedFile file(path.c_str(), kChecked, 4, error);
-    EXPECT_FALSE(file.IsOpen());
-    EXPECT_EQ(error.Code(), 111);
-    EXPECT_EQ(error.Detail(), "Cannot read footer page on file " + path);
-  }
+}
+
+TEST(QPagedFileTest, UnreadableFooter) {
+  TempDir dir;
+  std::string path = dir.Write("footer.pg", PagedFileImage(kChecked, 512, 256, 3).Seal().Text());
+  ReadLog log(platform::Env::Current());
+  int64_t lastPage = 512 + 2 * 256;
+  log.failAt = &lastPage;
+  platform::ScopedEnv scope(log);
+  QError error;
+  QPagedFile file(path.c_str(), kChecked, 4, error);
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(error.Code(), 111);
+  EXPECT_EQ(error.Detail(), "Cannot read footer page on file " + path);
 }
 
 TEST(QPagedFileTest, MissingFileKeepsTheOpenError) {

@@ -30,6 +30,21 @@ std::string Key(const std::string& text) {
   return key;
 }
 
+// count records with the keys format(key(i)) and data i.
+template <class KeyOf>
+std::vector<Record> Numbered(int count, const char* format, KeyOf key) {
+  std::vector<Record> records;
+  for (int i = 0; i < count; ++i) {
+    char text[16];
+    std::snprintf(text, sizeof text, format, key(i));
+    records.push_back({Key(text), uint64_t(i)});
+  }
+  return records;
+}
+std::vector<Record> Numbered(int count, const char* format) {
+  return Numbered(count, format, [](int i) { return i; });
+}
+
 // The search key's text (at most 8 characters) against the start of the
 // entry key, ignoring case.
 int PrefixCompare(void*, const void* key, const void* entryKey) {
@@ -105,13 +120,7 @@ class TreeFixture : public ::testing::Test {
 };
 
 TEST_F(TreeFixture, HundredRecordsFillOneLeafAndPartOfAnother) {
-  std::vector<Record> records;
-  for (int i = 0; i < 100; ++i) {
-    char text[9];
-    std::snprintf(text, sizeof text, "key%03d", i);
-    records.push_back({Key(text), uint64_t(i)});
-  }
-  int64_t root = Build(records, 100);
+  int64_t root = Build(Numbered(100, "key%03d"), 100);
   // Padded to a page, then two leaves, then the root.
   ASSERT_EQ(root, 3 * 1024);
   EXPECT_FALSE(needsSort_);
@@ -177,12 +186,7 @@ TEST_F(TreeFixture, SmallTreesAreOneLeaf) {
 TEST_F(TreeFixture, FindsEveryKeyOfTreesOfManySizes) {
   for (int size : {1, 63, 64, 100, 100000}) {
     SCOPED_TRACE(size);
-    std::vector<Record> records;
-    for (int i = 0; i < size; ++i) {
-      char text[16];
-      std::snprintf(text, sizeof text, "K%07d", i * 7);
-      records.push_back({Key(text), uint64_t(i)});
-    }
+    std::vector<Record> records = Numbered(size, "K%07d", [](int i) { return i * 7; });
     std::vector<Record> shuffled = records;
     std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(size));
     int64_t root = Build(shuffled);
@@ -216,12 +220,7 @@ TEST_F(TreeFixture, FindsEveryKeyOfTreesOfManySizes) {
 }
 
 TEST_F(TreeFixture, SortedAndShuffledInputGiveTheSameBytes) {
-  std::vector<Record> records;
-  for (int i = 0; i < 5000; ++i) {
-    char text[16];
-    std::snprintf(text, sizeof text, "n%06d", i);
-    records.push_back({Key(text), uint64_t(i)});
-  }
+  std::vector<Record> records = Numbered(5000, "n%06d");
   Build(records);
   std::string sorted = testsupport::ReadAll(path_);
   std::shuffle(records.begin(), records.end(), std::mt19937(3));
@@ -239,12 +238,7 @@ TEST_F(TreeFixture, SortedAndShuffledInputGiveTheSameBytes) {
 TEST_F(TreeFixture, EqualKeysStraddlingLeavesAreFoundFromTheFirst) {
   // Leaf 0 holds 63 entries: 61 distinct keys, then two of "dup"; the third
   // "dup" opens leaf 1.
-  std::vector<Record> records;
-  for (int i = 0; i < 61; ++i) {
-    char text[16];
-    std::snprintf(text, sizeof text, "a%03d", i);
-    records.push_back({Key(text), uint64_t(i)});
-  }
+  std::vector<Record> records = Numbered(61, "a%03d");
   for (int i = 0; i < 3; ++i) records.push_back({Key("dup"), uint64_t(100 + i)});
   records.push_back({Key("zzz"), 200});
   int64_t root = Build(records);
@@ -268,12 +262,7 @@ TEST_F(TreeFixture, EqualKeysStraddlingLeavesAreFoundFromTheFirst) {
   // 200 equal keys over several leaves and across the boundary of two
   // level-1 nodes (each covers 63 x 63 = 3969 records) keep the order they
   // were added in, and the first is found.
-  records.clear();
-  for (int i = 0; i < 20000; ++i) {
-    char text[16];
-    std::snprintf(text, sizeof text, "k%05d", (i >= 3900 && i < 4100) ? 3900 : i);
-    records.push_back({Key(text), uint64_t(i)});
-  }
+  records = Numbered(20000, "k%05d", [](int i) { return (i >= 3900 && i < 4100) ? 3900 : i; });
   std::reverse(records.begin(), records.end());
   root = Build(records);
   tree = Open(root);
@@ -329,13 +318,7 @@ TEST_F(TreeFixture, CallerAreaOfALeaf) {
 }
 
 TEST_F(TreeFixture, DamagedTreesAreRefused) {
-  std::vector<Record> records;
-  for (int i = 0; i < 200; ++i) {
-    char text[16];
-    std::snprintf(text, sizeof text, "r%04d", i);
-    records.push_back({Key(text), uint64_t(i)});
-  }
-  const int64_t root = Build(records);  // leaves at 0-3, root at 4096
+  const int64_t root = Build(Numbered(200, "r%04d"));  // leaves at 0-3, root at 4096
   ASSERT_EQ(root, 4 * 1024);
   const std::string sound = testsupport::ReadAll(path_);
   const struct {
