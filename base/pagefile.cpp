@@ -1,0 +1,320 @@
+#include "base/pagefile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "base/qtree.h"
+
+namespace {
+
+constexpr const char* kSource = "..\\src\\pagefile";
+
+// The last n characters of text (the whole text when shorter).
+const char* LastCharacters(const char* text, size_t n) {
+  size_t length = std::strlen(text);
+  return length > n ? text + (length - n) : text;
+}
+
+}  // namespace
+
+uint16_t QPageCheckValue(const uint8_t* page, size_t size) {
+  uint32_t sum = 0;
+  size_t n = size >= 2 ? size - 2 : 0;
+  for (size_t i = 0; i < n; ++i) sum += uint32_t(page[i]) << (i & 7);
+  return uint16_t(sum);
+}
+
+bool QPageCheckValueValid(const uint8_t* page, size_t size) {
+  return size >= 2 && QLoadU16LE(page + size - 2) == QPageCheckValue(page, size);
+}
+
+void QPageSetCheckValue(uint8_t* page, size_t size) {
+  if (size >= 2) QStoreU16LE(page + size - 2, QPageCheckValue(page, size));
+}
+
+bool QPagedFile::ChecksLength(uint32_t signature) {
+  switch (signature) {
+    case 0x2000900:
+    case 0x1000F00:
+    case 0x1001001:
+    case 0x5000900:
+    case 0x4000A00:
+    case 0x8000E00:
+    case 0xD07F454D:
+    case 0x879FE5D7:
+      return true;
+    default:
+      return false;
+  }
+}
+
+QPagedFile::QPagedFile(const char* name, uint32_t signature, uint32_t cacheCount, QError& error)
+    : error_(error), file_(error) {
+  if (!file_.Open(name, QFile::kRead)) return;
+  if (!file_.ReadAt(0, header_, kQPagedHeaderRecordSize)) {
+    // Too short to hold even the header record.
+    error_.Record(Q_ERROR_CHECKSUM, file_.Name(), kSource, 88);
+    return;
+  }
+  if (QLoadU32LE(header_ + kQPagedSignatureOffset) != signature) {
+    error_.Record(Q_ERROR_SIGNATURE, file_.Name(), kSource, 94);
+    return;
+  }
+  headerPageSize_ = QLoadU16LE(header_ + kQPagedHeaderPageSizeOffset);
+  pageSize_ = QLoadU16LE(header_ + kQPagedPageSizeOffset);
+  pageCount_ = QLoadU32LE(header_ + kQPagedPageCountOffset);
+  // The header page holds the header record and ends in its check value;
+  // every page holds at least its check value.
+  if (headerPageSize_ < kQPagedHeaderRecordSize + 2 || pageSize_ < 2) {
+    error_.Record(Q_ERROR_CHECKSUM, file_.Name(), kSource, 103);
+    return;
+  }
+  headerPage_.reset(new (std::nothrow) uint8_t[headerPageSize_]);
+  if (!headerPage_) {
+    error_.Record(Q_ERROR_MEMORY, "QPagedFile - Failed to Initialize pHeaderPage", kSource, 108);
+    return;
+  }
+  if (!file_.ReadAt(0, headerPage_.get(), headerPageSize_) ||
+      !QPageCheckValueValid(headerPage_.get(), headerPageSize_)) {
+    error_.Record(Q_ERROR_CHECKSUM, file_.Name(), kSource, 114);
+    return;
+  }
+  if (ChecksLength(signature) && !CheckFooter()) return;
+  recordMgr_.reset(new (std::nothrow) QRecordMgr(LastCharacters(file_.Name(), 8), file_,
+                                                 headerPageSize_, pageSize_, cacheCount, error_));
+  if (!recordMgr_ || !recordMgr_->IsInitialised()) {
+    error_.Record(Q_ERROR_MEMORY, "QPagedFile - Failed to Initialize QRecordMgr", kSource, 124);
+    return;
+  }
+  open_ = true;
+}
+
+QPagedFile::~QPagedFile() {
+  recordMgr_.reset();
+  headerPage_.reset();
+  file_.Close();
+}
+
+bool QPagedFile::CheckFooter() {
+  int64_t size = file_.Size();
+  if (size < 0) {
+    error_.Record(errno ? errno : EIO, file_.Name(), kSource, 136);
+    return false;
+  }
+  if (size == 0 || pageCount_ == 0) return true;
+  char detail[kQErrorDetailSize];
+  uint64_t fileSize = uint64_t(size);
+  // 64-bit arithmetic: a damaged page count must not wrap into a small size.
+  uint64_t expected = headerPageSize_ + uint64_t(pageCount_) * pageSize_;
+  if (expected > fileSize) {
+    StrFormat(detail, sizeof detail, "File %s is too long.  Expected %llu found %llu ",
+              file_.Name(), (unsigned long long)expected, (unsigned long long)fileSize);
+    error_.Record(Q_ERROR_CHECKSUM, detail, kSource, 148);
+    return false;
+  }
+  if (expected < fileSize) {
+    uint32_t signature = Signature();
+    if (signature == 0x4000A00 || signature == 0x8000E00) {
+      uint64_t body = fileSize - headerPageSize_;
+      uint64_t pages = body / pageSize_;
+      if (body % pageSize_ != 0 || pages > UINT32_MAX) {
+        // The size the file would need for its last, partial page.
+        uint64_t whole = headerPageSize_ + (pages + 1) * pageSize_;
+        StrFormat(detail, sizeof detail, "File %s is too short, expected %llu found %llu ",
+                  file_.Name(), (unsigned long long)whole, (unsigned long long)fileSize);
+        error_.Record(Q_ERROR_CHECKSUM, detail, kSource, 161);
+        return false;
+      }
+      pageCount_ = uint32_t(pages);
+      QStoreU32LE(header_ + kQPagedPageCountOffset, pageCount_);
+    }
+  }
+  uint8_t footer[kQPagedFooterReadSize];
+  uint32_t footerSize = pageSize_ < kQPagedFooterReadSize ? pageSize_ : kQPagedFooterReadSize;
+  uint64_t last = headerPageSize_ + uint64_t(pageCount_ - 1) * pageSize_;
+  if (!file_.ReadAt(int64_t(last), footer, footerSize)) {
+    StrFormat(detail, sizeof detail, "Cannot read footer page on file %s", file_.Name());
+    error_.Record(Q_ERROR_CHECKSUM, detail, kSource, 175);
+    return false;
+  }
+  return true;
+}
+
+// --- QIndexedFilePage ---
+
+bool QIndexedFilePage::Load(QPagedFile& file, uint32_t number) {
+  page_ = file.GetPage(number);
+  size_ = page_ ? file.PageSize() : 0;
+  return page_ != nullptr;
+}
+
+void QIndexedFilePage::Attach(const uint8_t* buffer, uint32_t size) {
+  page_ = buffer;
+  size_ = buffer ? size : 0;
+}
+
+uint32_t QIndexedFilePage::EntryCount() const {
+  if (!page_ || size_ < kQKeyedPageHeaderSize) return 0;
+  uint64_t entrySize = uint64_t(keyLength_) + dataLength_;
+  uint32_t end = QLoadU32LE(page_);
+  uint32_t count = QLoadU32LE(page_ + 4);
+  if (entrySize == 0 || end > size_ || end < kQKeyedPageHeaderSize) return 0;
+  uint64_t fit = (end - kQKeyedPageHeaderSize) / entrySize;
+  return count < fit ? count : uint32_t(fit);
+}
+
+const uint8_t* QIndexedFilePage::EntryAt(uint32_t index) const {
+  if (index >= EntryCount()) return nullptr;
+  uint64_t entrySize = uint64_t(keyLength_) + dataLength_;
+  return page_ + QLoadU32LE(page_) - entrySize * (uint64_t(index) + 1);
+}
+
+bool QIndexedFilePage::GetEntry(int32_t index, void* key, void* data) const {
+  if (index < 0) return false;
+  const uint8_t* entry = EntryAt(uint32_t(index));
+  if (!entry) return false;
+  if (key) std::memcpy(key, entry, keyLength_);
+  if (data) std::memcpy(data, entry + keyLength_, dataLength_);
+  return true;
+}
+
+int QIndexedFilePage::Compare(const void* key, const void* entryKey) const {
+  return std::memcmp(key, entryKey, keyLength_);
+}
+
+int32_t QIndexedFilePage::Find(const void* key) const {
+  int64_t low = 0, high = int64_t(EntryCount()) - 1;
+  while (low <= high) {
+    int64_t middle = (low + high) / 2;
+    int c = Compare(key, EntryAt(uint32_t(middle)));
+    if (c == 0) {
+      while (middle > 0 && Compare(key, EntryAt(uint32_t(middle - 1))) == 0) --middle;
+      return int32_t(middle);
+    }
+    if (c < 0)
+      high = middle - 1;
+    else
+      low = middle + 1;
+  }
+  return -1;
+}
+
+// --- QIndexedFile ---
+
+QIndexedFile::QIndexedFile(const char* name, uint32_t signature, uint32_t cacheCount,
+                           QIndexedFilePage* page, QError* error)
+    : page_(page) {
+  if (!page_) {
+    ownPage_ = std::make_unique<QIndexedFilePage>();
+    page_ = ownPage_.get();
+  }
+  if (error) {
+    error_ = error;
+  } else {
+    ownError_ = std::make_unique<QErrorEx>();
+    error_ = ownError_.get();
+  }
+  pagedFile_ = std::make_unique<QPagedFile>(name, signature, cacheCount, *error_);
+  if (!pagedFile_->IsOpen()) return;
+  const uint8_t* header = pagedFile_->HeaderPage();
+  if (pagedFile_->HeaderPageSize() < kQIndexedDataLengthOffset + 4 + 2) {
+    error_->Record(Q_ERROR_CHECKSUM, pagedFile_->File().Name(), kSource, 231);
+    return;
+  }
+  uint32_t keyLength = QLoadU32LE(header + kQIndexedKeyLengthOffset);
+  uint32_t dataLength = QLoadU32LE(header + kQIndexedDataLengthOffset);
+  // An entry must fit a page beside the page's own words and check value.
+  if (uint64_t(keyLength) + dataLength > uint64_t(pagedFile_->PageSize()) - 10 ||
+      pagedFile_->PageSize() < 10) {
+    error_->Record(Q_ERROR_CHECKSUM, pagedFile_->File().Name(), kSource, 238);
+    return;
+  }
+  page_->SetLengths(keyLength, dataLength);
+  entryKey_.reset(new uint8_t[keyLength + 1]);
+  lengthsValid_ = true;
+}
+
+QIndexedFile::~QIndexedFile() {
+  tree_.reset();
+  pagedFile_.reset();
+}
+
+int QIndexedFile::Compare(const void* key, const void* entryKey) {
+  return page_->Compare(key, entryKey);
+}
+
+int QIndexedFile::TreeCompare(void* context, const void* key, const void* entryKey) {
+  auto* self = static_cast<QIndexedFile*>(context);
+  // The page's compare reads the page's key length; give it the tree key
+  // widened with zeros so that it never reads past the tree entry.
+  std::memcpy(self->treeKey_.get(), entryKey, self->treeKeyLength_);
+  return self->Compare(key, self->treeKey_.get());
+}
+
+bool QIndexedFile::OpenIndex(uint64_t position) {
+  if (!IsOpen()) return false;
+  tree_ = std::make_unique<QTree>(LastCharacters(pagedFile_->File().Name(), 5),
+                                  pagedFile_->File(), position, &QIndexedFile::TreeCompare, this,
+                                  *error_);
+  if (!tree_->IsOpen()) return false;
+  treeKeyLength_ = tree_->KeyLength();
+  uint32_t size = treeKeyLength_ > page_->KeyLength() ? treeKeyLength_ : page_->KeyLength();
+  treeKey_.reset(new uint8_t[size]());
+  return true;
+}
+
+bool QIndexedFile::Find(const void* key, uint32_t* position) {
+  if (!IsOpen() || !tree_ || !tree_->IsOpen()) return false;
+  uint8_t data[256] = {};
+  if (!tree_->Find(key, nullptr, data, true)) return false;
+  uint32_t page = QLoadU32LE(data);
+  if (page > kQPositionPageMask) {
+    error_->Record(Q_ERROR_CHECKSUM, pagedFile_->File().Name(), kSource, 283);
+    return false;
+  }
+  if (!page_->Load(*pagedFile_, page)) return false;
+  int32_t index = page_->Find(key);
+  if (index >= int32_t(kQPositionEntryMask)) {
+    error_->Record(Q_ERROR_TABLE_OVERFLOW, pagedFile_->File().Name(), kSource, 289);
+    return false;
+  }
+  if (index >= 0) {
+    *position = QPositionMake(uint32_t(index), page);
+    return true;
+  }
+  // Not in the page the tree named: the next step wraps the entry part to 0
+  // and looks at the first entry of the tree's next page.
+  *position = QPositionMake(kQPositionEntryMask, page);
+  return FindNext(key, position, 0);
+}
+
+bool QIndexedFile::ReadEntryKey(int32_t index) {
+  return page_->GetEntry(index, entryKey_.get(), nullptr);
+}
+
+bool QIndexedFile::FindNext(const void* key, uint32_t* position, int mode) {
+  if (!IsOpen() || !tree_ || !tree_->IsOpen()) return false;
+  uint32_t page = QPositionPage(*position);
+  uint32_t entry = QPositionEntry(*position);
+  if (!(mode == 1 && entry == 0)) entry = (entry + 1) & kQPositionEntryMask;
+  bool read = false;
+  if (entry != 0 && page_->Load(*pagedFile_, page) && entry != page_->EntryCount())
+    read = ReadEntryKey(int32_t(entry));
+  if (!read) {
+    uint8_t data[256] = {};
+    if (!tree_->FindNext(nullptr, data)) return false;
+    page = QLoadU32LE(data);
+    entry = 0;
+    if (page > kQPositionPageMask || !page_->Load(*pagedFile_, page) || !ReadEntryKey(0))
+      return false;
+  }
+  bool equal = Compare(key, entryKey_.get()) == 0;
+  if (mode == 1) {
+    if (!equal) return false;
+    *position = QPositionMake(entry + 1, page);
+    return true;
+  }
+  *position = QPositionMake(entry, page);
+  return equal;
+}
