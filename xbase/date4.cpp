@@ -178,9 +178,16 @@ int date4init(char* date, const char* text, char* picture) {
         filled[2] = 2;
       }
     } else {
+      int before = filled[group];
       for (int k = 0; k < run; k++) {
         char c = (i + k < textLength) ? text[i + k] : ' ';
         if (filled[group] < 2) out[group * 2 + filled[group]++] = c;
+      }
+      // One letter stands for the last digit: "7" under D is day 07.
+      if (before == 0 && filled[group] == 1) {
+        out[group * 2 + 1] = out[group * 2];
+        out[group * 2] = ' ';
+        filled[group] = 2;
       }
     }
     i += run;

@@ -25,8 +25,11 @@ std::string RightAligned(long value, int width) {
 void WriteLogEntry(CODE4* c4, int code, long location, const char* t1, const char* t2,
                    const char* t3) {
   FILE4* log = c4->errorLog;
-  // A failure while the entry is written must not log again.
+  // A failure while the entry is written must not log again, and the error
+  // being reported must not stop the write.
   c4->errorLog = nullptr;
+  int standing = c4->errorCode;
+  c4->errorCode = 0;
   char date[12] = "CCYY/MM/DD ";
   char today[8];
   date4today(today);
@@ -46,6 +49,7 @@ void WriteLogEntry(CODE4* c4, int code, long location, const char* t1, const cha
   uint64_t end = file4len(log);
   if (end != ~uint64_t(0)) file4write(log, end, entry.data(), unsigned(entry.size()));
   c4->errorLog = log;
+  c4->errorCode = standing;
 }
 
 void ShowBox(CODE4* c4, int code, long location, const char* t1, const char* t2,

@@ -2,7 +2,6 @@
 // Generated once from the engine's reference lists; edit the lists, not the code.
 #include "xbase/error4.h"
 
-namespace xbase {
 
 const ERROR4DATA error4table[] = {
     {-10, "Closing File"},
@@ -1250,4 +1249,3 @@ const ERROR4LOCATION error4locations9[] = {
 };
 const int error4locations9Count = int(sizeof(error4locations9) / sizeof(error4locations9[0]));
 
-}  // namespace xbase
