@@ -2,38 +2,39 @@
 
 namespace {
 LINK4* L(void* item) { return static_cast<LINK4*>(item); }
+
+// Into an empty list the element becomes its only member.
+bool AddToEmpty(LIST4* list, LINK4* link) {
+  if (list->lastNode != nullptr) return false;
+  link->n = link->p = link;
+  list->lastNode = link;
+  list->numLinks++;
+  return true;
+}
 }  // namespace
 
 void l4add(LIST4* list, void* item) { l4addAfter(list, list->lastNode, item); }
 
 void l4addAfter(LIST4* list, void* anchor, void* item) {
   LINK4* link = L(item);
-  if (list->lastNode == nullptr) {
-    link->n = link->p = link;
-    list->lastNode = link;
-  } else {
-    LINK4* a = L(anchor);
-    link->p = a;
-    link->n = a->n;
-    a->n->p = link;
-    a->n = link;
-    if (a == list->lastNode) list->lastNode = link;
-  }
+  if (AddToEmpty(list, link)) return;
+  LINK4* a = L(anchor);
+  link->p = a;
+  link->n = a->n;
+  a->n->p = link;
+  a->n = link;
+  if (a == list->lastNode) list->lastNode = link;
   list->numLinks++;
 }
 
 void l4addBefore(LIST4* list, void* anchor, void* item) {
   LINK4* link = L(item);
-  if (list->lastNode == nullptr) {
-    link->n = link->p = link;
-    list->lastNode = link;
-  } else {
-    LINK4* a = L(anchor);
-    link->n = a;
-    link->p = a->p;
-    a->p->n = link;
-    a->p = link;
-  }
+  if (AddToEmpty(list, link)) return;
+  LINK4* a = L(anchor);
+  link->n = a;
+  link->p = a->p;
+  a->p->n = link;
+  a->p = link;
   list->numLinks++;
 }
 
