@@ -29,6 +29,16 @@ int MonthLength(long year, int month) {
   return DaysBeforeMonth(year, month + 1) - DaysBeforeMonth(year, month);
 }
 
+// The number of a run of digits and blanks: leading blanks are skipped and
+// the first blank after a digit ends it.
+long Digits(const char* text, int n) {
+  int i = 0;
+  while (i < n && text[i] == ' ') i++;
+  long value = 0;
+  for (; i < n && platform::AsciiIsDigit(text[i]); i++) value = value * 10 + (text[i] - '0');
+  return value;
+}
+
 void TwoDigits(char* out, int value) {
   out[0] = char('0' + value / 10 % 10);
   out[1] = char('0' + value % 10);
@@ -112,13 +122,13 @@ long date4long(const char* date) {
   for (int i = 0; i < 8; i++) {
     if (!platform::AsciiIsDigit(date[i]) && date[i] != ' ') return -1;
   }
-  long year = c4atol(date, 4);
+  long year = Digits(date, 4);
   if (year == 0) {
     if (std::memcmp(date, "        ", 8) == 0 || std::memcmp(date, "00000000", 8) == 0) return 0;
     return -1;
   }
-  int month = c4atoi(date + 4, 2);
-  int day = c4atoi(date + 6, 2);
+  int month = int(Digits(date + 4, 2));
+  int day = int(Digits(date + 6, 2));
   if (month < 1 || month > 12) return -1;
   if (day < 1 || day > MonthLength(year, month)) return -1;
   return DaysBeforeYear(year) + DaysBeforeMonth(year, month) + day + kJulianBase;

@@ -59,7 +59,9 @@ bool CannotWrite(FIELD4* field, long location) {
   return Bad(field, location) || Context(field)->errorCode < 0;
 }
 bool Refused(FIELD4* field, const char* types) {
-  if (std::strchr(types, char(field->type)) == nullptr) return false;
+  const char type = char(field->type);
+  while (*types && *types != type) types++;
+  if (*types == 0) return false;
   error4(Context(field), e4parm, E4_FIELD_TYPE_FUNCTION);
   return true;
 }

@@ -3,13 +3,13 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "platform/env.h"
 #include "xbase/d4all.h"
 
 #ifdef GSB_HAVE_SHAPELIB
@@ -37,7 +37,8 @@ constexpr long kRows = 1000000;
 const std::string& Table() {
   static std::string path;
   if (!path.empty()) return path;
-  path = platform::JoinPath(platform::Env::Current().TempDirectory(), "xbase_scan_bench.dbf");
+  path = (std::filesystem::temp_directory_path() / "xbase_scan_bench.dbf").string();
+  std::atexit([] { std::filesystem::remove(path); });
   unsigned width = 1;
   for (const auto& f : kFields) width += unsigned(f.width);
   std::string header(32, '\0');

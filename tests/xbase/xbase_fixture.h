@@ -13,7 +13,7 @@
 
 namespace xbasetest {
 
-struct FieldSpec {
+struct FieldDef {
   std::string name;
   char type;
   int width;
@@ -24,7 +24,7 @@ struct FieldSpec {
 // A data file: header, descriptors, terminator, records, end mark.
 class DbfBuilder {
  public:
-  DbfBuilder(unsigned char version, std::vector<FieldSpec> fields) : version_(version), fields_(std::move(fields)) {}
+  DbfBuilder(unsigned char version, std::vector<FieldDef> fields) : version_(version), fields_(std::move(fields)) {}
   DbfBuilder& Record(const std::string& bytes) {
     records_.push_back(bytes);
     return *this;
@@ -82,7 +82,7 @@ class DbfBuilder {
 
  private:
   unsigned char version_;
-  std::vector<FieldSpec> fields_;
+  std::vector<FieldDef> fields_;
   std::vector<std::string> records_;
   unsigned char tableFlags_ = 0;
   uint32_t count_ = 0;
