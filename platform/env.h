@@ -48,6 +48,7 @@ struct FileInfo {
   uint64_t inode = 0;
   int64_t modified = 0;  // seconds since 1970
   bool directory = false;
+  bool writable = true;   // some write permission bit is set (the opposite of a read-only attribute)
 };
 
 // A read-only view of a whole file.
@@ -119,6 +120,8 @@ class Env {
   virtual const char* GetEnv(const char* name) = 0;
   virtual int64_t NowSeconds() = 0;          // seconds since 1970, UTC
   virtual int64_t NowMicros() = 0;           // for durations
+  // Seconds east of UTC of the local time zone at the given UTC time.
+  virtual int64_t LocalOffset(int64_t utc_seconds) = 0;
   virtual uint64_t AvailableMemory() = 0;    // bytes, 0 when unknown
   virtual int64_t DiskFree(std::string_view path) = 0;  // bytes, -1 when unknown
   virtual uint32_t Random() = 0;             // a pseudo-random number
@@ -161,6 +164,7 @@ class EnvWrapper : public Env {
   const char* GetEnv(const char* n) override { return target_.GetEnv(n); }
   int64_t NowSeconds() override { return target_.NowSeconds(); }
   int64_t NowMicros() override { return target_.NowMicros(); }
+  int64_t LocalOffset(int64_t s) override { return target_.LocalOffset(s); }
   uint64_t AvailableMemory() override { return target_.AvailableMemory(); }
   int64_t DiskFree(std::string_view p) override { return target_.DiskFree(p); }
   uint32_t Random() override { return target_.Random(); }

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <random>
 
@@ -31,6 +32,7 @@ void FillInfo(const struct stat& st, FileInfo* info) {
   info->inode = st.st_ino;
   info->modified = st.st_mtim.tv_sec;
   info->directory = S_ISDIR(st.st_mode);
+  info->writable = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
 }
 
 class PosixEnv final : public Env {
@@ -256,6 +258,13 @@ class PosixEnv final : public Env {
     return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
+  }
+
+  int64_t LocalOffset(int64_t utc_seconds) override {
+    time_t t = time_t(utc_seconds);
+    struct tm local;
+    if (!::localtime_r(&t, &local)) return 0;
+    return local.tm_gmtoff;
   }
 
   uint64_t AvailableMemory() override {

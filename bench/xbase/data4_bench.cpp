@@ -1,0 +1,181 @@
+// A sequential scan over a table of one million rows and 20 fields, reading
+// every field, through the engine and through shapelib's dBASE reader.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "xbase/d4all.h"
+
+#ifdef GSB_HAVE_SHAPELIB
+#include <shapefil.h>
+#endif
+
+namespace {
+
+struct Field {
+  const char* name;
+  char type;
+  int width, decimals;
+};
+
+const Field kFields[20] = {
+    {"NAME", 'C', 20, 0},   {"CITY", 'C', 16, 0},   {"CODE", 'C', 8, 0},    {"STREET", 'C', 30, 0},
+    {"STATE", 'C', 2, 0},   {"NOTE", 'C', 12, 0},   {"POP", 'N', 10, 0},    {"AREA", 'N', 12, 3},
+    {"LAT", 'N', 11, 6},    {"LON", 'N', 11, 6},    {"INCOME", 'N', 12, 2}, {"COUNT", 'N', 6, 0},
+    {"RATE", 'N', 8, 4},    {"SCORE", 'N', 9, 1},   {"BORN", 'D', 8, 0},    {"SEEN", 'D', 8, 0},
+    {"DUE", 'D', 8, 0},     {"ACTIVE", 'L', 1, 0},  {"MEMBER", 'L', 1, 0},  {"VALID", 'L', 1, 0},
+};
+constexpr long kRows = 1000000;
+
+// Writes the table once per run; its path.
+const std::string& Table() {
+  static std::string path;
+  if (!path.empty()) return path;
+  path = (std::filesystem::temp_directory_path() / "xbase_scan_bench.dbf").string();
+  std::atexit([] { std::filesystem::remove(path); });
+  unsigned width = 1;
+  for (const auto& f : kFields) width += unsigned(f.width);
+  std::string header(32, '\0');
+  header[0] = 0x03;
+  header[1] = 126;
+  header[2] = 1;
+  header[3] = 1;
+  for (int i = 0; i < 4; i++) header[size_t(4 + i)] = char(uint32_t(kRows) >> (8 * i));
+  unsigned headerLen = 32 + 32 * 20 + 1;
+  header[8] = char(headerLen & 0xFF);
+  header[9] = char(headerLen >> 8);
+  header[10] = char(width & 0xFF);
+  header[11] = char(width >> 8);
+  for (const auto& f : kFields) {
+    std::string d(32, '\0');
+    std::memcpy(d.data(), f.name, std::strlen(f.name));
+    d[11] = f.type;
+    d[16] = char(f.width);
+    d[17] = char(f.decimals);
+    header += d;
+  }
+  header += '\x0D';
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(header.data(), std::streamsize(header.size()));
+  uint64_t seed = 12345;
+  auto next = [&seed]() {
+    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+    return uint32_t(seed >> 33);
+  };
+  std::string record(width, ' ');
+  char text[64];
+  for (long row = 0; row < kRows; row++) {
+    size_t at = 1;
+    for (const auto& f : kFields) {
+      char* p = record.data() + at;
+      std::memset(p, ' ', size_t(f.width));
+      switch (f.type) {
+        case 'C': {
+          int n = 1 + int(next() % unsigned(f.width));
+          for (int i = 0; i < n; i++) p[i] = char('A' + next() % 26);
+          break;
+        }
+        case 'N': {
+          double value = double(next() % 100000) / (f.decimals ? 7.0 : 1.0);
+          c4dtoa45(value, p, f.width, f.decimals);
+          break;
+        }
+        case 'D':
+          date4assign(text, 2415021 + long(next() % 40000));
+          std::memcpy(p, text, 8);
+          break;
+        case 'L':
+          *p = (next() & 1) ? 'T' : 'F';
+          break;
+      }
+      at += size_t(f.width);
+    }
+    out.write(record.data(), std::streamsize(record.size()));
+  }
+  out.put('\x1A');
+  return path;
+}
+
+int64_t TableBytes() { return int64_t(std::filesystem::file_size(Table())); }
+
+void EngineScan(benchmark::State& state) {
+  const std::string& path = Table();
+  CODE4 c4{};
+  code4initLow(&c4, 0, k4version, k4structSize, 1);
+  DATA4* data = d4open(&c4, path.c_str());
+  if (data == nullptr) {
+    state.SkipWithError("the engine could not open the table");
+    return;
+  }
+  FIELD4* fields[20];
+  for (int j = 0; j < 20; j++) fields[j] = d4fieldJ(data, j + 1);
+  for (auto _ : state) {
+    double sum = 0;
+    long rows = 0;
+    for (int rc = d4top(data); rc == 0; rc = d4skip(data, 1)) {
+      for (FIELD4* field : fields) {
+        switch (field->type) {
+          case 'C': sum += double(std::strlen(f4str(field))); break;
+          case 'N': sum += f4double(field); break;
+          case 'D': sum += double(f4long(field)); break;
+          case 'L': sum += f4true(field); break;
+        }
+      }
+      rows++;
+    }
+    benchmark::DoNotOptimize(sum);
+    if (rows != kRows) state.SkipWithError("short scan");
+  }
+  state.SetBytesProcessed(state.iterations() * TableBytes());
+  d4close(data);
+  code4initUndo(&c4);
+}
+BENCHMARK(EngineScan)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+#ifdef GSB_HAVE_SHAPELIB
+void ShapelibScan(benchmark::State& state) {
+  const std::string& path = Table();
+  DBFHandle dbf = DBFOpen(path.c_str(), "rb");
+  if (dbf == nullptr) {
+    state.SkipWithError("shapelib could not open the table");
+    return;
+  }
+  int nFields = DBFGetFieldCount(dbf);
+  std::vector<char> types(static_cast<size_t>(nFields));
+  for (int j = 0; j < nFields; j++) {
+    char name[12];
+    int width, decimals;
+    DBFGetFieldInfo(dbf, j, name, &width, &decimals);
+    types[size_t(j)] = DBFGetNativeFieldType(dbf, j);
+  }
+  for (auto _ : state) {
+    double sum = 0;
+    int rows = DBFGetRecordCount(dbf);
+    for (int row = 0; row < rows; row++) {
+      if (DBFIsRecordDeleted(dbf, row)) continue;
+      for (int j = 0; j < nFields; j++) {
+        switch (types[size_t(j)]) {
+          case 'C': sum += double(std::strlen(DBFReadStringAttribute(dbf, row, j))); break;
+          case 'N': sum += DBFReadDoubleAttribute(dbf, row, j); break;
+          case 'D': sum += DBFReadIntegerAttribute(dbf, row, j); break;
+          case 'L': sum += DBFReadLogicalAttribute(dbf, row, j)[0] == 'T'; break;
+        }
+      }
+    }
+    benchmark::DoNotOptimize(sum);
+  }
+  state.SetBytesProcessed(state.iterations() * TableBytes());
+  DBFClose(dbf);
+}
+BENCHMARK(ShapelibScan)->Unit(benchmark::kMillisecond)->Iterations(3);
+#endif
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,143 @@
+// Small data files built byte by byte for the engine's tests, a context
+// that keeps its error reports (instead of printing them), and a clock that
+// stands still.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/env.h"
+#include "tests/support/temp_dir.h"
+#include "xbase/d4all.h"
+
+namespace xbasetest {
+
+struct FieldDef {
+  std::string name;
+  char type;
+  int width;
+  int decimals = 0;
+  int flags = 0;
+};
+
+// A data file: header, descriptors, terminator, records, end mark.
+class DbfBuilder {
+ public:
+  DbfBuilder(unsigned char version, std::vector<FieldDef> fields) : version_(version), fields_(std::move(fields)) {}
+  DbfBuilder& Record(const std::string& bytes) {
+    records_.push_back(bytes);
+    return *this;
+  }
+  DbfBuilder& TableFlags(unsigned char flags) {
+    tableFlags_ = flags;
+    return *this;
+  }
+  DbfBuilder& Count(uint32_t count) {
+    count_ = count;
+    hasCount_ = true;
+    return *this;
+  }
+  unsigned RecordWidth() const {
+    unsigned width = 1;
+    for (const auto& f : fields_) {
+      bool wide = f.type == 'C';
+      width += unsigned(f.width) + (wide ? unsigned(f.decimals) * 256 : 0);
+    }
+    return width;
+  }
+  std::string Bytes() const {
+    unsigned headerLen = 32 + 32 * unsigned(fields_.size()) + 1;
+    std::string out(32, '\0');
+    out[0] = char(version_);
+    out[1] = char(124);
+    out[2] = 3;
+    out[3] = 5;
+    uint32_t count = hasCount_ ? count_ : uint32_t(records_.size());
+    for (int i = 0; i < 4; i++) out[4 + i] = char(count >> (8 * i));
+    out[8] = char(headerLen & 0xFF);
+    out[9] = char(headerLen >> 8);
+    unsigned width = RecordWidth();
+    out[10] = char(width & 0xFF);
+    out[11] = char(width >> 8);
+    out[28] = char(tableFlags_);
+    for (const auto& f : fields_) {
+      std::string d(32, '\0');
+      for (size_t i = 0; i < f.name.size() && i < 11; i++) d[i] = f.name[i];
+      d[11] = f.type;
+      d[16] = char(f.width);
+      d[17] = char(f.decimals);
+      d[18] = char(f.flags);
+      out += d;
+    }
+    out += '\x0D';
+    for (const auto& r : records_) {
+      std::string rec = r;
+      rec.resize(width, ' ');
+      out += rec;
+    }
+    out += '\x1A';
+    return out;
+  }
+
+ private:
+  unsigned char version_;
+  std::vector<FieldDef> fields_;
+  std::vector<std::string> records_;
+  unsigned char tableFlags_ = 0;
+  uint32_t count_ = 0;
+  bool hasCount_ = false;
+};
+
+struct Report {
+  int code;
+  long location;
+  std::string t1, t2, t3;
+};
+
+// A context whose reports are kept in `reports` instead of shown.
+class TestCode4 : public CODE4 {
+ public:
+  TestCode4() : CODE4{} {
+    code4initLow(this, 0, k4version, k4structSize, 1);
+    errorCallback = &Keep;
+  }
+  ~TestCode4() {
+    if (initialised) code4initUndo(this);
+  }
+  TestCode4(const TestCode4&) = delete;
+  TestCode4& operator=(const TestCode4&) = delete;
+
+  std::vector<Report> reports;
+  bool Reported(int code) const {
+    for (const auto& r : reports) {
+      if (r.code == code) return true;
+    }
+    return false;
+  }
+  const Report* Last() const { return reports.empty() ? nullptr : &reports.back(); }
+
+ private:
+  static void Keep(CODE4* c4, int code, long location, const char* t1, const char* t2, const char* t3) {
+    auto* self = static_cast<TestCode4*>(c4);
+    self->reports.push_back({code, location, t1 ? t1 : "", t2 ? t2 : "", t3 ? t3 : ""});
+  }
+};
+
+// Messages shown without a context (message box stand-in) are kept here.
+class CapturingEnv : public platform::EnvWrapper {
+ public:
+  CapturingEnv() : EnvWrapper(platform::Env::Current()), scope_(*this) {}
+  void ShowMessage(std::string_view title, std::string_view text) override {
+    messages.emplace_back(std::string(title) + "|" + std::string(text));
+  }
+  int64_t NowSeconds() override { return fixedNow ? fixedNow : target_.NowSeconds(); }
+  int64_t LocalOffset(int64_t s) override { return fixedNow ? 0 : target_.LocalOffset(s); }
+  std::vector<std::string> messages;
+  int64_t fixedNow = 0;  // seconds since 1970 (UTC = local) when set
+
+ private:
+  platform::ScopedEnv scope_;
+};
+
+}  // namespace xbasetest

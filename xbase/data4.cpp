@@ -1,0 +1,901 @@
+#include "xbase/data4.h"
+
+#include <cstring>
+#include <string>
+
+#include "platform/env.h"
+#include "xbase/code4.h"
+#include "xbase/error4.h"
+#include "xbase/field4.h"
+#include "xbase/file4.h"
+#include "xbase/index4.h"
+#include "xbase/list4.h"
+#include "xbase/mem4.h"
+#include "xbase/memo4.h"
+#include "xbase/opt4.h"
+#include "xbase/tran4.h"
+#include "xbase/util4.h"
+
+namespace {
+
+constexpr int kHeaderSize = 32;
+constexpr int kDescriptorSize = 32;
+constexpr unsigned char kTerminator = 0x0D;
+
+uint16_t LoadU16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint32_t LoadU32(const unsigned char* p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+void StoreU16(unsigned char* p, uint32_t v) {
+  p[0] = static_cast<unsigned char>(v);
+  p[1] = static_cast<unsigned char>(v >> 8);
+}
+void StoreU32(unsigned char* p, uint32_t v) {
+  for (int i = 0; i < 4; i++) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+bool IsFox(const DATA4FILE* file) { return file->compatibility == k4dialectFox; }
+
+bool IsNullFlagsName(const unsigned char* descriptor) {
+  char name[11];
+  std::memcpy(name, descriptor, 10);
+  name[10] = 0;
+  return platform::AsciiEqualsIgnoreCase(name, "_NullFlags");
+}
+
+// A descriptor's length and decimals as the engine takes them; false for a
+// type it refuses (code and location in *error).
+struct FieldShape {
+  char type;
+  unsigned len;
+  unsigned dec;
+  unsigned counted;  // what it adds to the record length
+  bool memo;
+};
+
+bool ShapeOf(const CODE4* c4, bool fox, const unsigned char* d, FieldShape* shape, int* error) {
+  char type = platform::AsciiUpper(char(d[11]));
+  unsigned width = d[16], dec = d[17];
+  shape->type = type;
+  shape->memo = false;
+  *error = 0;
+  switch (type) {
+    case 'C': case 'O': case 'W':
+    case '1': case '2': case '3': case '4': case '5': case '6':
+    case 'P': case 'Q': case 'R': case 'V':
+      shape->len = width + dec * 256;
+      shape->dec = 0;
+      shape->counted = (type == 'C' || type == 'O' || type == 'W') ? shape->len : width;
+      return true;
+    case 'D': case 'I': case 'L':
+      shape->len = width;
+      shape->dec = 0;
+      shape->counted = width;
+      return true;
+    case 'T': case 'Y':
+      if (!fox) break;
+      [[fallthrough]];
+    case 'N': case 'F':
+      shape->len = width;
+      shape->dec = dec;
+      shape->counted = width;
+      return true;
+    case 'M': case 'G':
+      shape->len = width;
+      shape->dec = 0;
+      shape->counted = width;
+      shape->memo = true;
+      return true;
+    case 'B':
+      if (!fox && c4->doubleField != 1) break;
+      shape->len = width;
+      shape->dec = dec;
+      shape->counted = width;
+      return true;
+    case '0':
+      if (!fox || !IsNullFlagsName(d)) break;
+      shape->len = width + dec * 256;
+      shape->dec = 0;
+      shape->counted = width;
+      return true;
+    default:
+      *error = e4fieldType;
+      return false;
+  }
+  *error = e4data;
+  return false;
+}
+
+int Corrupt(CODE4* c4, long location, const char* name) {
+  return error4describe(c4, e4data, location, name, nullptr, nullptr);
+}
+
+// Reads and checks the header and descriptors; 0 or the error reported.
+int ReadHeader(DATA4FILE* file, const char* name) {
+  CODE4* c4 = file->c4;
+  unsigned char header[kHeaderSize];
+  if (file4readAll(&file->file, 0, header, sizeof header) != 0) return -1;
+  file->version = header[0];
+  if (file->version == '1') {
+    static const unsigned char kAutoMark[8] = {1, 0, 0, 0, 0, 0, 0, 0};
+    if (std::memcmp(header + 12, kAutoMark, 8) != 0) return Corrupt(c4, E4_TABLE_VERSION, name);
+    file->version = '0';
+    file->canAutoIncrement = 1;
+  }
+  bool fox = file->version == '0';
+  if (fox) {
+    file->compatibility = k4dialectFox;
+  } else {
+    file->compatibility = c4->compatibility == k4dialectFox ? k4dialectDbase3 : c4->compatibility;
+  }
+  std::memcpy(file->yymmdd, header + 1, 3);
+  uint32_t count = LoadU32(header + 4);
+  file->headerLen = LoadU16(header + 8);
+  file->recWidth = LoadU16(header + 10);
+  file->tableFlags = header[28];
+  file->codePage = header[29];
+  bool large = c4->largeFileLimit != 0;
+  if (file->recWidth == 0) return Corrupt(c4, E4_DATA_CORRUPT, name);
+  uint64_t length = file4len(&file->file);
+  if (length == ~uint64_t(0)) return -1;
+  if (!large) {
+    if (count == 0xFFFFFFFFu) return Corrupt(c4, E4_DATA_CORRUPT, name);
+    uint64_t fit = length > file->headerLen ? (length - file->headerLen) / file->recWidth : 0;
+    if (fit > 0xFFFFFFFFu) return Corrupt(c4, E4_DATA_CORRUPT, name);
+    if ((c4->recCountCheck == 1 || c4->recCountCheck == 2) && fit != count) {
+      return Corrupt(c4, E4_DATA_CORRUPT, name);
+    }
+  }
+  if (file->headerLen <= kHeaderSize) return Corrupt(c4, E4_DATA_CORRUPT, name);
+  file->infoLen = file->headerLen - kHeaderSize;
+  file->info = static_cast<unsigned char*>(u4allocEr(c4, long(file->infoLen)));
+  if (file->info == nullptr) return e4memory;
+  if (file4read(&file->file, kHeaderSize, file->info, file->infoLen) != file->infoLen) {
+    if (c4->errorCode < 0) return c4->errorCode;
+    return Corrupt(c4, E4_SHORT_HEADER, name);
+  }
+  // Descriptors up to the terminator, each wholly inside the header.
+  unsigned slots = 0;
+  while (true) {
+    unsigned at = slots * kDescriptorSize;
+    if (at >= file->infoLen) return Corrupt(c4, E4_DATA_CORRUPT, name);
+    if (file->info[at] == kTerminator) break;
+    if (at + kDescriptorSize > file->infoLen) return Corrupt(c4, E4_DATA_CORRUPT, name);
+    slots++;
+  }
+  file->nFields = int(slots);
+  uint64_t sum = 1;
+  for (unsigned i = 0; i < slots; i++) {
+    FieldShape shape;
+    int error;
+    if (!ShapeOf(c4, fox, file->info + i * kDescriptorSize, &shape, &error)) {
+      return error4describe(c4, error, E4_INVALID_FIELD_TYPE, name, nullptr, nullptr);
+    }
+    if (shape.memo) file->nFieldsMemo++;
+    sum += shape.counted;
+  }
+  // Fields must lie inside the record even where the length need not match.
+  if (sum > file->recWidth || (!large && sum != file->recWidth)) {
+    return Corrupt(c4, E4_DFILE4, name);
+  }
+  file->numRecs = long(count);
+  file->minCount = -1;
+  file->maxRecs = long((4294967295ul - file->headerLen) / file->recWidth) - 10;
+  return 0;
+}
+
+void ReleaseFile(DATA4FILE* file) {
+  CODE4* c4 = file->c4;
+  u4free(file->info);
+  u4free(file->fullName);
+  if (file->memoFile.file.handle >= 0) memo4fileClose(&file->memoFile);
+  if (file->file.handle >= 0) file4close(&file->file);
+  mem4free(c4->dataFileMemory, file);
+}
+
+// Builds the FIELD4 array, the record buffers and the memo entries.
+int BuildHandle(DATA4* data) {
+  CODE4* c4 = data->codeBase;
+  DATA4FILE* file = data->dataFile;
+  bool fox = IsFox(file);
+  unsigned width = file->recWidth;
+  data->nFields = file->nFields;
+  if (file->nFields > 0) {
+    data->fields = static_cast<FIELD4*>(u4allocEr(c4, long(sizeof(FIELD4)) * file->nFields));
+    if (data->fields == nullptr) return e4memory;
+  }
+  data->record = static_cast<char*>(u4allocEr(c4, long(width) + 1));
+  data->recordOld = static_cast<char*>(u4allocEr(c4, long(width) + 1));
+  data->recordBlank = static_cast<char*>(u4allocEr(c4, long(width) + 1));
+  if (!data->record || !data->recordOld || !data->recordBlank) return e4memory;
+  if (file->nFieldsMemo > 0) {
+    data->fieldsMemo = static_cast<F4MEMO*>(u4allocEr(c4, long(sizeof(F4MEMO)) * file->nFieldsMemo));
+    if (data->fieldsMemo == nullptr) return e4memory;
+  }
+  uint32_t offset = 1;
+  int nullable = 0, memo = 0;
+  for (int i = 0; i < file->nFields; i++) {
+    const unsigned char* d = file->info + i * kDescriptorSize;
+    FIELD4* field = &data->fields[i];
+    FieldShape shape;
+    int error;
+    ShapeOf(c4, fox, d, &shape, &error);
+    size_t n = 0;
+    while (n < 10 && d[n] != 0) n++;
+    std::memcpy(field->name, d, n);
+    while (n > 0 && field->name[n - 1] == ' ') n--;
+    field->name[n] = 0;
+    for (size_t k = 0; k < n; k++) field->name[k] = platform::AsciiUpper(field->name[k]);
+    field->type = uint16_t(shape.type);
+    field->len = uint16_t(shape.len);
+    field->dec = uint16_t(shape.dec);
+    field->offset = offset;
+    offset += shape.counted;
+    field->data = data;
+    field->stamp = k4validStamp;
+    unsigned char flags = d[18];
+    if (shape.type == '0') {
+      data->nullFlags = field;
+    } else if (fox && (flags & 0x02)) {
+      field->null = 1;
+      field->nullBit = uint16_t(nullable / 8);
+      field->nullMask = static_cast<uint8_t>(1u << (nullable % 8));
+      nullable++;
+    }
+    if (fox && (flags & 0x04)) {
+      field->binary = 1;
+    } else if (fox && shape.memo) {
+      field->binary = 2;
+    }
+    if (fox && (flags & 0x08)) {
+      field->autoIncrement = 1;
+      if (file->canAutoIncrement) file->autoIncrementField = field;
+    }
+    if (shape.memo) {
+      F4MEMO* entry = &data->fieldsMemo[memo++];
+      entry->field = field;
+      entry->mustRead = 1;
+      field->memo = entry;
+    }
+  }
+  data->nFieldsMemo = memo;
+  // The null-flags field must hold a bit for every nullable field.
+  if (data->nullFlags == nullptr || unsigned(nullable + 7) / 8 > data->nullFlags->len) {
+    for (int i = 0; i < data->nFields; i++) data->fields[i].null = 0;
+  }
+  // The blank record: each field's blank value, the deletion flag ' '.
+  std::memset(data->record, ' ', width + 1);
+  data->record[width] = 0;
+  for (int i = 0; i < data->nFields; i++) f4blank(&data->fields[i]);
+  data->record[0] = ' ';
+  std::memcpy(data->recordBlank, data->record, width + 1);
+  std::memcpy(data->recordOld, data->record, width + 1);
+  data->recordChanged = 0;
+  return 0;
+}
+
+void BlankWithSpaces(DATA4* data) {
+  std::memset(data->record, ' ', data->dataFile->recWidth);
+}
+
+}  // namespace
+
+uint64_t dfile4recordPosition(const DATA4FILE* file, long rec) {
+  return uint64_t(file->headerLen) + uint64_t(rec - 1) * file->recWidth;
+}
+
+DATA4FILE* dfile4open(CODE4* c4, DATA4* data, const char* name) {
+  if (c4->compatibility != k4dialectDbase3 && c4->compatibility != k4dialectDbase4 &&
+      c4->compatibility != k4dialectFox) {
+    error4(c4, e4open, E4_DFILE4);
+    return nullptr;
+  }
+  char buffer[1024], full[1024];
+  if (u4ncpy(buffer, name, sizeof buffer - 8) < 0 || u4nameExt(buffer, sizeof buffer, "dbf", 0) != 0 ||
+      u4nameCurrent(full, sizeof full, buffer) != 0) {
+    error4describe(c4, e4open, E4_DFILE4, name, nullptr, nullptr);
+    return nullptr;
+  }
+  platform::FileInfo info;
+  if (platform::Env::Current().PathStat(full, &info) == 0) {
+    DATA4FILE* open = code4dataFileFind(c4, info.device, info.inode);
+    if (open != nullptr && open->userCount > 0) {
+      bool share = !c4->singleOpen;
+      if (!share && code4tranStatus(c4) == r4active) {
+        share = true;
+        for (auto* other = static_cast<DATA4*>(l4first(&c4->dataList)); other;
+             other = static_cast<DATA4*>(l4next(&c4->dataList, other))) {
+          if (other != data && other->dataFile == open) share = false;
+        }
+      }
+      if (!share) {
+        error4describe(c4, e4instance, E4_DFILE4, full, nullptr, nullptr);
+        return nullptr;
+      }
+      open->userCount++;
+      return open;
+    }
+  }
+  if (c4->dataFileMemory == nullptr) {
+    c4->dataFileMemory =
+        mem4create(c4, c4->memStartDataFile, sizeof(DATA4FILE), c4->memExpandDataFile, 0);
+  }
+  auto* file = c4->dataFileMemory ? static_cast<DATA4FILE*>(mem4alloc(c4->dataFileMemory)) : nullptr;
+  if (file == nullptr) {
+    error4(c4, e4memory, E4_DFILE4);
+    return nullptr;
+  }
+  file->c4 = c4;
+  file->file.handle = -1;
+  file->memoFile.file.handle = -1;
+  size_t n = std::strlen(full) + 1;
+  file->fullName = static_cast<char*>(u4allocEr(c4, long(n)));
+  if (file->fullName == nullptr) {
+    ReleaseFile(file);
+    return nullptr;
+  }
+  std::memcpy(file->fullName, full, n);
+  if (file4open(&file->file, c4, full, 1) != 0) {
+    ReleaseFile(file);
+    return nullptr;
+  }
+  if (ReadHeader(file, full) != 0) {
+    ReleaseFile(file);
+    return nullptr;
+  }
+  file->readOnly = file->file.writeProtected ? 1 : 0;
+  bool hasMemo = file->version == '0' ? (file->tableFlags & 0x02) != 0 : (file->version & 0x80) != 0;
+  if (hasMemo) {
+    char memoName[1024];
+    u4ncpy(memoName, full, sizeof memoName);
+    if (u4nameExt(memoName, sizeof memoName, code4memoExtension(c4), 1) != 0 ||
+        memo4fileOpen(&file->memoFile, file, memoName) != 0) {
+      if (c4->errorCode >= 0) error4describe(c4, e4open, E4_DFILE4, memoName, nullptr, nullptr);
+      ReleaseFile(file);
+      return nullptr;
+    }
+  }
+  file->userCount = 1;
+  l4add(&c4->dataFileList, file);
+  file4optimize(&file->file, c4->optimizeDefault, 1, int(file->recWidth), file);
+  return file;
+}
+
+DATA4* d4open(CODE4* c4, const char* name) {
+  if (c4 == nullptr || name == nullptr) {
+    error4(c4, e4parmNull, E4_D4OPEN);
+    return nullptr;
+  }
+  if (code4verify(c4, 1, E4_D4OPEN) || c4->errorCode < 0) return nullptr;
+  if (c4->logOpen) {
+    code4logOpenDefault(c4);
+    c4->errorCode = 0;
+  }
+  if (c4->dataMemory == nullptr) {
+    c4->dataMemory = mem4create(c4, c4->memStartData, sizeof(DATA4), c4->memExpandData, 0);
+  }
+  auto* data = c4->dataMemory ? static_cast<DATA4*>(mem4alloc(c4->dataMemory)) : nullptr;
+  if (data == nullptr) {
+    error4(c4, e4memory, E4_D4OPEN);
+    return nullptr;
+  }
+  data->codeBase = c4;
+  data->stamp = k4validStamp;
+  data->recNum = data->recNumOld = -1;
+  l4add(&c4->dataList, data);
+  data->dataFile = dfile4open(c4, data, name);
+  if (data->dataFile == nullptr) {
+    d4close(data);
+    return nullptr;
+  }
+  char alias[sizeof data->alias];
+  u4namePiece(alias, sizeof alias, name, 0, 0);
+  d4aliasSet(data, alias);
+  if (BuildHandle(data) != 0 || d4openProductionIndex(data) < 0) {
+    d4close(data);
+    return nullptr;
+  }
+  data->serverId = ++c4->serverIdCount;
+  if (tran4logOpen(data) < 0) {
+    d4close(data);
+    return nullptr;
+  }
+  data->readOnly = (c4->readOnly || data->dataFile->readOnly) ? 1 : 0;
+  return data;
+}
+
+int d4close(DATA4* data) {
+  if (data == nullptr) return error4(nullptr, e4parmNull, E4_D4CLOSE);
+  CODE4* c4 = data->codeBase;
+  if (c4->errorCode == e4unique) data->recordChanged = 0;
+  int saved = error4set(c4, 0);
+  int rc = 0;
+  if (data->dataFile != nullptr && data->record != nullptr) {
+    rc = d4update(data);
+    if (rc == e4unique) {
+      data->recordChanged = 0;
+      c4->errorCode = 0;
+    }
+    if (data->logged) {
+      int logRc = tran4logClose(data);
+      if (rc == 0) rc = logRc;
+    }
+    if (code4tranStatus(c4) == r4active && !data->readOnly) {
+      l4remove(&c4->dataList, data);
+      l4add(&c4->closedDataList, data);
+      c4->errorCode = saved ? saved : rc;
+      return 0;
+    }
+  }
+  while (auto* index = static_cast<INDEX4*>(l4first(&data->indexes))) {
+    int indexRc = i4close(index);
+    if (rc == 0 && indexRc < 0) rc = indexRc;
+  }
+  if (data->fieldsMemo) d4memoFree(data);
+  if (DATA4FILE* file = data->dataFile) {
+    data->dataFile = nullptr;
+    if (--file->userCount <= 0) {
+      int fileRc = dfile4close(file);
+      if (rc == 0 && fileRc < 0) rc = fileRc;
+    }
+  }
+  u4free(data->record);
+  u4free(data->recordOld);
+  u4free(data->recordBlank);
+  u4free(data->fields);
+  u4free(data->fieldsMemo);
+  l4remove(&c4->dataList, data);
+  data->stamp = 0;
+  mem4free(c4->dataMemory, data);
+  if (rc == 0 && c4->errorCode < 0) rc = c4->errorCode;
+  c4->errorCode = saved ? saved : rc;
+  return rc;
+}
+
+int dfile4close(DATA4FILE* file) {
+  if (file->userCount > 0) return 0;
+  CODE4* c4 = file->c4;
+  int saved = error4set(c4, 0);
+  u4free(file->info);
+  file->info = nullptr;
+  int rc = 0;
+  if (file->fileChanged && !file->readOnly && !c4->removeOnClose) rc = dfile4updateHeader(file, 1, 1);
+  if (file->memoFile.file.handle >= 0) memo4fileClose(&file->memoFile);
+  while (auto* index = static_cast<INDEX4FILE*>(l4first(&file->indexes))) {
+    index->userCount = 1;
+    index4close(index);
+  }
+  l4remove(&c4->dataFileList, file);
+  if (c4->removeOnClose) file->file.removeOnClose = 1;
+  if (file4close(&file->file) < 0 && rc == 0) rc = -1;
+  u4free(file->fullName);
+  mem4free(c4->dataFileMemory, file);
+  if (rc == 0 && c4->errorCode < 0) rc = c4->errorCode;
+  c4->errorCode = saved;
+  return rc;
+}
+
+int dfile4updateHeader(DATA4FILE* file, int dateFlag, int countFlag) {
+  if (code4tranStatus(file->c4) == r4active || code4tranStatus(file->c4) == r4rollback) return 0;
+  long count = file->minCount >= 0 ? file->minCount : file->numRecs;
+  unsigned char bytes[9];
+  u4yymmdd(file->yymmdd);
+  std::memcpy(bytes, file->yymmdd, 3);
+  StoreU32(bytes + 3, uint32_t(count));
+  StoreU16(bytes + 7, file->headerLen);
+  int rc = 0;
+  if (dateFlag && countFlag) {
+    rc = file4write(&file->file, 1, bytes, 9);
+  } else if (countFlag) {
+    rc = file4write(&file->file, 4, bytes + 3, 6);
+  } else if (dateFlag) {
+    rc = file4write(&file->file, 1, bytes, 3);
+  }
+  if (rc < 0) return -1;
+  file->numRecs = count;
+  file->fileChanged = 0;
+  return 0;
+}
+
+long dfile4recCount(DATA4FILE* file, long) {
+  if (file == nullptr) return -1;
+  if (file->minCount >= 0) return file->minCount;
+  unsigned char bytes[4];
+  if (file4read(&file->file, 4, bytes, 4) != 4) return -1;
+  long count = long(LoadU32(bytes));
+  if (!file->c4->deferredCount) file->numRecs = count;
+  // The file is ours alone: its count changes only through this engine.
+  file->minCount = count;
+  return count;
+}
+
+long d4recCount(DATA4* data) {
+  if (code4verify(data, 2, E4_D4REC_COUNT)) return -1;
+  if (data->codeBase->errorCode < 0) return -1;
+  return dfile4recCount(data->dataFile);
+}
+
+int d4recCountLessEq(DATA4* data, long n) {
+  if (code4verify(data, 2, E4_D4REC_COUNT_LESS_EQ)) return -1;
+  DATA4FILE* file = data->dataFile;
+  if (file->minCount >= 0 && n <= file->minCount) return 1;
+  long count = dfile4recCount(file);
+  if (count < 0) return error4(data->codeBase, e4read, E4_D4REC_COUNT_LESS_EQ);
+  return n <= count ? 1 : 0;
+}
+
+int d4recCountGreater(DATA4* data, long n) {
+  int rc = d4recCountLessEq(data, n);
+  return rc < 0 ? rc : !rc;
+}
+
+int d4numFields(DATA4* data) {
+  if (code4verify(data, 2, E4_D4NUM_FIELDS)) return -1;
+  return data->nFields - (data->nullFlags ? 1 : 0);
+}
+
+const char* d4alias(DATA4* data) {
+  if (code4verify(data, 2, E4_D4ALIAS)) return nullptr;
+  return data->alias;
+}
+
+void d4aliasSet(DATA4* data, const char* alias) {
+  if (code4verify(data, 2, E4_D4ALIAS_SET)) return;
+  u4ncpy(data->alias, alias, sizeof data->alias);
+  for (char& c : data->alias) {
+    if (c == ' ') c = '_';
+  }
+}
+
+int d4bof(DATA4* data) {
+  if (code4verify(data, 2, E4_D4BOF)) return -1;
+  return data->bofFlag;
+}
+
+int d4eof(DATA4* data) {
+  if (code4verify(data, 2, E4_D4EOF)) return -1;
+  if (data->codeBase->errorCode < 0) return -1;
+  return data->eofFlag;
+}
+
+long d4recNo(DATA4* data) {
+  if (code4verify(data, 2, E4_D4REC_NO)) return -1;
+  if (data->codeBase->errorCode < 0) return -1;
+  return data->recNum;
+}
+
+char* d4record(DATA4* data) {
+  if (code4verify(data, 2, E4_D4RECORD)) return nullptr;
+  return data->record;
+}
+
+unsigned d4recWidth(DATA4* data) {
+  if (code4verify(data, 2, E4_D4REC_WIDTH)) return 0;
+  return data->dataFile->recWidth;
+}
+
+const char* d4fileName(DATA4* data) {
+  if (code4verify(data, 2, E4_D4FILE_NAME)) return nullptr;
+  return data->dataFile->fullName;
+}
+
+// ---- tags ----
+
+TAG4* d4tagNext(DATA4* data, TAG4* tag) {
+  if (code4verify(data, 2, E4_D4TAG_NEXT)) return nullptr;
+  INDEX4* index;
+  if (tag == nullptr) {
+    index = static_cast<INDEX4*>(l4first(&data->indexes));
+  } else {
+    if (auto* next = static_cast<TAG4*>(l4next(&tag->index->tags, tag))) return next;
+    index = static_cast<INDEX4*>(l4next(&data->indexes, tag->index));
+  }
+  for (; index; index = static_cast<INDEX4*>(l4next(&data->indexes, index))) {
+    if (auto* first = static_cast<TAG4*>(l4first(&index->tags))) return first;
+  }
+  return nullptr;
+}
+
+TAG4* d4tagPrev(DATA4* data, TAG4* tag) {
+  if (code4verify(data, 2, E4_D4TAG_PREV)) return nullptr;
+  INDEX4* index;
+  if (tag == nullptr) {
+    index = static_cast<INDEX4*>(l4last(&data->indexes));
+  } else {
+    if (auto* prev = static_cast<TAG4*>(l4prev(&tag->index->tags, tag))) return prev;
+    index = static_cast<INDEX4*>(l4prev(&data->indexes, tag->index));
+  }
+  for (; index; index = static_cast<INDEX4*>(l4prev(&data->indexes, index))) {
+    if (auto* last = static_cast<TAG4*>(l4last(&index->tags))) return last;
+  }
+  return nullptr;
+}
+
+TAG4* d4tag(DATA4* data, const char* name) {
+  if (code4verify(data, 2, E4_D4TAG)) return nullptr;
+  if (name == nullptr) {
+    error4(data->codeBase, e4parmNull, E4_D4TAG);
+    return nullptr;
+  }
+  char wanted[11];
+  u4ncpy(wanted, name, sizeof wanted);
+  c4trimTrailing(wanted);
+  for (TAG4* tag = d4tagNext(data, nullptr); tag; tag = d4tagNext(data, tag)) {
+    if (tag->tagFile && platform::AsciiEqualsIgnoreCase(tag->tagFile->alias, wanted)) return tag;
+  }
+  if (data->codeBase->tagNameError) {
+    error4describe(data->codeBase, e4tagName, E4_D4TAG, name, nullptr, nullptr);
+  }
+  return nullptr;
+}
+
+TAG4* d4tagDefault(DATA4* data) {
+  if (code4verify(data, 2, E4_D4TAG_DEFAULT)) return nullptr;
+  return data->tagSelected ? data->tagSelected : d4tagNext(data, nullptr);
+}
+
+TAG4* d4tagSelect(DATA4* data, TAG4* tag) {
+  if (code4verify(data, 2, E4_D4TAG_SELECT)) return nullptr;
+  data->tagSelected = tag;
+  return tag;
+}
+
+TAG4* d4tagSelected(DATA4* data) {
+  if (code4verify(data, 2, E4_D4TAG_SELECTED)) return nullptr;
+  return data->tagSelected;
+}
+
+// ---- positioning ----
+
+int d4go(DATA4* data, long rec, int copyOld) {
+  if (code4verify(data, 2, E4_D4GO)) return -1;
+  CODE4* c4 = data->codeBase;
+  if (c4->errorCode < 0) return -1;
+  if (int rc = d4updateRecord(data, 0)) return rc;
+  DATA4FILE* file = data->dataFile;
+  long count = dfile4recCount(file);
+  if (count < 0) return -1;
+  if (rec > count) {
+    data->recNum = -1;
+    std::memcpy(data->record, data->recordBlank, file->recWidth);
+    if (!c4->goError) return r4entry;
+    return error4describe(c4, e4read, E4_DFILE4, data->alias, nullptr, nullptr);
+  }
+  unsigned n = rec < 1 ? 0 : file4read(&file->file, dfile4recordPosition(file, rec), data->record,
+                                       file->recWidth);
+  if (c4->errorCode < 0) return c4->errorCode;
+  if (n != file->recWidth) {
+    BlankWithSpaces(data);
+    data->recNum = -1;
+    if (!c4->goError) return r4entry;
+    return error4describe(c4, e4read, E4_DFILE4, file->fullName, nullptr, nullptr);
+  }
+  data->recNum = rec;
+  data->bofFlag = data->eofFlag = 0;
+  if (copyOld) {
+    std::memcpy(data->recordOld, data->record, file->recWidth);
+    data->recNumOld = rec;
+  }
+  return 0;
+}
+
+int d4goTo(DATA4* data, long rec, int copyOld) { return d4go(data, rec, copyOld); }
+
+int d4goEof(DATA4* data) {
+  if (data == nullptr) return error4(nullptr, e4parmNull, E4_D4GO_EOF);
+  if (data->codeBase->errorCode < 0) return -1;
+  if (int rc = d4updateRecord(data, 0)) return rc;
+  long count = dfile4recCount(data->dataFile);
+  if (count < 0) return -1;
+  data->recNum = count + 1;
+  data->eofFlag = 1;
+  if (count == 0) data->bofFlag = 1;
+  std::memcpy(data->record, data->recordBlank, data->dataFile->recWidth);
+  return r4eof;
+}
+
+int d4top(DATA4* data) {
+  if (code4verify(data, 2, E4_D4TOP)) return -1;
+  CODE4* c4 = data->codeBase;
+  if (c4->errorCode < 0) return -1;
+  if (data->tagSelected) return d4topTag(data, data->tagSelected);
+  long count = dfile4recCount(data->dataFile);
+  if (count < 0) return -1;
+  if (count >= 1) {
+    int goError = c4->goError;
+    c4->goError = 0;
+    int rc = d4go(data, 1);
+    c4->goError = goError;
+    return rc;
+  }
+  data->bofFlag = 1;
+  return d4goEof(data);
+}
+
+int d4bottom(DATA4* data) {
+  if (code4verify(data, 2, E4_D4BOTTOM)) return -1;
+  CODE4* c4 = data->codeBase;
+  if (c4->errorCode < 0) return -1;
+  if (data->tagSelected) return d4bottomTag(data, data->tagSelected);
+  long count = dfile4recCount(data->dataFile);
+  if (count < 0) return -1;
+  if (count >= 1) return d4go(data, count);
+  data->bofFlag = 1;
+  return d4goEof(data);
+}
+
+int d4skip(DATA4* data, long n) {
+  if (code4verify(data, 2, E4_D4SKIP)) return -1;
+  CODE4* c4 = data->codeBase;
+  if (c4->errorCode < 0) return -1;
+  if (data->recNum < 1) {
+    if (!c4->skipError) return e4info;
+    return error4(c4, e4info, E4_SKIP_INVALID);
+  }
+  if (data->tagSelected) return d4skipTag(data, data->tagSelected, n);
+  data->bofFlag = 0;
+  long target = data->recNum + n;
+  if (target > 0) {
+    int goError = c4->goError;
+    c4->goError = 0;
+    int rc = d4go(data, target);
+    c4->goError = goError;
+    if (rc != r4entry) return rc;
+  }
+  long count = dfile4recCount(data->dataFile);
+  if (count < 0) return -1;
+  if (count == 0) {
+    int rc = d4goEof(data);
+    data->bofFlag = 1;
+    return rc;
+  }
+  if (target < 1) {
+    int eof = data->eofFlag;
+    int rc = d4go(data, 1);
+    if (rc != 0) return rc;
+    data->eofFlag = eof;
+    data->bofFlag = 1;
+    return r4bof;
+  }
+  if (n >= 0) return d4goEof(data);
+  data->bofFlag = 1;
+  return r4bof;
+}
+
+// ---- record flags ----
+
+int d4changed(DATA4* data, int flag) {
+  if (code4verify(data, 2, E4_D4CHANGED)) return -1;
+  int previous = data->recordChanged;
+  if (flag > 0) data->recordChanged = 1;
+  if (flag == 0) data->recordChanged = 0;
+  return previous;
+}
+
+void d4delete(DATA4* data) {
+  if (code4verify(data, 2, E4_D4DELETE)) return;
+  if (data->record[0] != '*') {
+    data->record[0] = '*';
+    data->recordChanged = 1;
+  }
+}
+
+int d4deleted(DATA4* data) {
+  if (code4verify(data, 2, E4_D4DELETED)) return -1;
+  return data->record[0] == '*';
+}
+
+void d4recall(DATA4* data) {
+  if (code4verify(data, 2, E4_D4RECALL)) return;
+  if (data->record[0] == '*') {
+    data->record[0] = ' ';
+    data->recordChanged = 1;
+  }
+}
+
+void d4blank(DATA4* data) {
+  if (code4verify(data, 2, E4_D4BLANK)) return;
+  std::memcpy(data->record, data->recordBlank, data->dataFile->recWidth);
+  d4memoReset(data);
+  data->recordChanged = 1;
+}
+
+// ---- fields by name and number ----
+
+int d4fieldNumber(DATA4* data, const char* name) {
+  if (data == nullptr || name == nullptr) return error4(nullptr, e4parmNull, E4_D4FIELD_NUMBER);
+  if (code4verify(data, 2, E4_D4FIELD_NUMBER)) return -1;
+  char wanted[257];
+  u4ncpy(wanted, name, sizeof wanted);
+  c4trimTrailing(wanted);
+  for (char* p = wanted; *p; p++) *p = platform::AsciiUpper(*p);
+  for (int i = 0; i < data->nFields; i++) {
+    if (std::strcmp(data->fields[i].name, wanted) == 0) return i + 1;
+  }
+  if (data->codeBase->fieldNameError) {
+    return error4describe(data->codeBase, e4fieldName, E4_D4FIELD_NUMBER, name, nullptr, nullptr);
+  }
+  return e4fieldName;
+}
+
+FIELD4* d4field(DATA4* data, const char* name) {
+  if (data == nullptr || name == nullptr) {
+    error4(nullptr, e4parmNull, E4_D4FIELD);
+    return nullptr;
+  }
+  int j = d4fieldNumber(data, name);
+  return j > 0 ? &data->fields[j - 1] : nullptr;
+}
+
+FIELD4* d4fieldJ(DATA4* data, int j) {
+  if (data == nullptr) {
+    error4(nullptr, e4parmNull, E4_D4FIELD_J);
+    return nullptr;
+  }
+  if (code4verify(data, 2, E4_D4FIELD_J)) return nullptr;
+  if (j < 1 || j > data->nFields) {
+    error4(data->codeBase, e4parm, E4_D4FIELD_J);
+    return nullptr;
+  }
+  return &data->fields[j - 1];
+}
+
+// ---- writing back ----
+
+int d4writeData(DATA4* data, long rec) {
+  if (rec < 1) return error4(data->codeBase, e4parm, E4_D4WRITE_DATA);
+  DATA4FILE* file = data->dataFile;
+  data->recordChanged = 0;
+  file->fileChanged = 1;
+  return file4write(&file->file, dfile4recordPosition(file, rec), data->record, file->recWidth);
+}
+
+int d4write(DATA4* data, long rec) {
+  CODE4* c4 = data->codeBase;
+  if (data->readOnly) {
+    return error4describe(c4, e4write, E4_READ_ONLY_WRITE, data->alias, nullptr, nullptr);
+  }
+  if (rec == -1) rec = data->recNum;
+  int changed = data->recordChanged;
+  data->recordChanged = 0;
+  long count = dfile4recCount(data->dataFile);
+  if (data->bofFlag || data->eofFlag || rec < 1 || rec > count) {
+    data->recordChanged = changed;
+    return error4describe(c4, e4write, 80119, data->alias, nullptr, nullptr);
+  }
+  int rc = d4writeData(data, rec);
+  if (rc < 0) {
+    data->recordChanged = changed;
+    return rc;
+  }
+  std::memcpy(data->recordOld, data->record, data->dataFile->recWidth);
+  data->recNumOld = rec;
+  return 0;
+}
+
+int d4updateRecord(DATA4* data, int, int) {
+  if (data == nullptr) return error4(nullptr, e4parm, E4_D4UPDATE_RECORD);
+  if (data->recNum >= 1 && !data->eofFlag) {
+    if (data->recordChanged) {
+      int rc = d4write(data, data->recNum);
+      if (rc != 0) return rc;
+      d4memoReset(data);
+      data->recNumOld = -1;
+    } else {
+      for (int i = 0; i < data->nFieldsMemo; i++) data->fieldsMemo[i].mustRead = 1;
+    }
+    return 0;
+  }
+  d4memoReset(data);
+  data->recordChanged = 0;
+  return 0;
+}
+
+int d4update(DATA4* data) {
+  if (data == nullptr) return error4(nullptr, e4parm, E4_D4UPDATE);
+  int rc = d4updateRecord(data, 0);
+  if (rc != 0) return rc;
+  DATA4FILE* file = data->dataFile;
+  if (file->fileChanged && !file->readOnly) return dfile4updateHeader(file, 1, 1);
+  return 0;
+}
