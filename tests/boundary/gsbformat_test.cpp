@@ -366,13 +366,13 @@ TEST(GsbFormatTest, OldLayout) {
   r.gridEast = 9;
   r.gridSouth = 100;
   r.gridNorth = 101;
-  std::string record(r.length, '\0');
+  std::string record(kGsbLineFixedSize, '\0');  // room for the encoder; 68 used
   uint8_t* p = reinterpret_cast<uint8_t*>(record.data());
   EncodeGsbLineFixed(r, p);
   EncodeGsbNamesBlock("L", "", p + 52);  // a line's names follow its 52 bytes
   QStoreU32LE(p + 56, 1);
   GsbObjectRecord decoded;
-  ASSERT_TRUE(DecodeGsbObjectRecord(p, record.size(), false, &decoded, &why)) << why;
+  ASSERT_TRUE(DecodeGsbObjectRecord(p, r.length, false, &decoded, &why)) << why;
   EXPECT_EQ(decoded.name, "L");
   EXPECT_EQ(decoded.bounds, (GsbBounds{(-30010) * 2000, 200000, (-30009) * 2000, 202000}));
   EXPECT_EQ(decoded.brushColour, 0u);
