@@ -6,10 +6,6 @@
 namespace {
 
 constexpr size_t kKeySize = 4;
-// The sort buffers. Larger than QSort's default, so that a million entries
-// (28 MB) make a handful of runs merged in one pass, while memory stays
-// bounded whatever the number of objects.
-constexpr uint32_t kSortBufferBytes = 8u << 20;
 
 // (a + b) / 2 of a 32-bit sum, truncated toward zero.
 int32_t Midpoint(int32_t a, int32_t b) {
@@ -37,7 +33,7 @@ rtIndexBuild::rtIndexBuild(QError& error, const std::string& directory)
 rtIndexBuild::~rtIndexBuild() = default;
 
 std::unique_ptr<QSort> rtIndexBuild::NewSort() {
-  auto sort = std::make_unique<QSort>(error_, directory_, kSortBufferBytes);
+  auto sort = std::make_unique<QSort>(error_, directory_);
   if (sort->IsValid()) sort->SetRecordLayout(kKeySize, kGsbPageEntrySize);
   return sort;
 }

@@ -153,11 +153,20 @@ TEST_F(RTreeBuildTest, EntriesInMidpointOrder) {
   EXPECT_EQ(last.entries[0].second, 1000u);
 }
 
-// A failing write ends Write with -1, recorded.
+// A failing write or temporary file ends Write with -1, recorded, and no
+// temporary file stays behind.
 TEST_F(RTreeBuildTest, FailuresGiveMinusOne) {
   struct FailingEnv : platform::EnvWrapper {
     using EnvWrapper::EnvWrapper;
     int pagesLeft = 0;  // pages written before the failure
+    bool failTemp = false;
+    int Open(std::string_view p, unsigned f, int m) override {
+      if (failTemp && (f & platform::kExclusive)) {
+        errno = ENOSPC;
+        return -1;
+      }
+      return target_.Open(p, f, m);
+    }
     int64_t Write(int fd, const void* b, size_t n) override {
       if (n == 32768 && pagesLeft-- == 0) {
         errno = EIO;
@@ -176,6 +185,23 @@ TEST_F(RTreeBuildTest, FailuresGiveMinusOne) {
     EXPECT_EQ(Build(rects), -1) << pages;
     EXPECT_EQ(error_.Code(), EIO) << pages;
   }
+  fail.pagesLeft = -1;
+
+  // More entries than a sort's buffer holds: a full buffer goes to a
+  // temporary file, which cannot be made. The entry that does not fit is
+  // refused, and the index is not written.
+  fail.failTemp = true;
+  error_.Clear();
+  rects = RandomRects(10000, 8);
+  QioFile out(dir_.File("refused.gsb").c_str(), error_);
+  rtIndexBuild build(error_, temp_);
+  size_t refused = 0;
+  for (size_t i = 0; i < rects.size(); ++i) refused += !build.Add(rects[i], i);
+  EXPECT_GT(refused, 0u);
+  EXPECT_EQ(build.Count(), rects.size());
+  EXPECT_EQ(error_.Code(), ENOSPC);
+  EXPECT_EQ(build.Write(out), -1);
+  EXPECT_TRUE(TempFiles().empty());
 }
 
 }  // namespace
