@@ -47,8 +47,8 @@ void CreationTime(char* out, size_t size) {
     out[0] = '\0';
     return;
   }
-  StrFormat(out, size, "%.3s %.3s%3d %.2d:%.2d:%.2d %d", kDays[t.tm_wday % 7], kMonths[t.tm_mon % 12],
-            t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, t.tm_year + 1900);
+  StrFormat(out, size, "%.3s %.3s%3d %.2d:%.2d:%.2d %d", kDays[t.tm_wday % 7],
+            kMonths[t.tm_mon % 12], t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, t.tm_year + 1900);
 }
 
 }  // namespace
@@ -59,7 +59,8 @@ void CreationTime(char* out, size_t size) {
 
 class BoundaryBuilder::Output {
  public:
-  Output(const char* path, QError& error) : file_(path, error), buffer_(new uint8_t[kOutputBuffer]) {}
+  Output(const char* path, QError& error)
+      : file_(path, error), buffer_(new uint8_t[kOutputBuffer]) {}
 
   bool IsOpen() const { return file_.Descriptor() >= 0; }
   uint64_t End() const { return written_ + fill_; }
@@ -280,7 +281,8 @@ void BoundaryBuilder::Construct(uint16_t flags, int32_t pointLimit, int32_t poly
 
   points_.reset(new (std::nothrow) RingPoint[size_t(pointLimit)]);
   ringCounts_.reset(new (std::nothrow) uint32_t[size_t(polygonLimit)]);
-  if (flags & kGsbFlagSegments) segments_.reset(new (std::nothrow) SegmentRecord[size_t(pointLimit)]);
+  if (flags & kGsbFlagSegments)
+    segments_.reset(new (std::nothrow) SegmentRecord[size_t(pointLimit)]);
   if (!points_ || !ringCounts_ || ((flags & kGsbFlagSegments) && !segments_)) {
     Report(Q_ERROR_MEMORY, "BoundaryBuilder", __LINE__);
     return;
@@ -375,7 +377,7 @@ void BoundaryBuilder::Lose() {
 }
 
 bool BoundaryBuilder::Index(const GsbBounds& bounds, const uint8_t* names, size_t namesLength,
-                           uint64_t offset) {
+                            uint64_t offset) {
   uint8_t key[kGsbNameKeySize] = {};
   uint8_t data[kGsbNameDataSize];
   std::memcpy(key, names, std::min(kGsbNameKeySize, namesLength));
@@ -414,12 +416,14 @@ bool BoundaryBuilder::AppendLine(const GsbObjectRecord& r, const uint8_t* names,
   uint8_t fixed[kGsbLineFixedSize];
   EncodeGsbLineFixed(r, fixed);
   if (!out.Append(fixed, sizeof fixed) || !out.Append(names, namesLength)) return false;
-  if (!out.AppendItems(r.rings, 4, [&](uint64_t i, uint8_t* at) { QStoreU32LE(at, ringCounts_[i]); }))
+  if (!out.AppendItems(r.rings, 4,
+                       [&](uint64_t i, uint8_t* at) { QStoreU32LE(at, ringCounts_[i]); }))
     return false;
   if (packed) {
     const size_t streams = r.StreamCount();
     uint8_t table[4 * kGsbSegmentStreams];
-    for (size_t s = 0; s < streams; ++s) QStoreU32LE(table + 4 * s, uint32_t(streams_[s]->TotalBytes()));
+    for (size_t s = 0; s < streams; ++s)
+      QStoreU32LE(table + 4 * s, uint32_t(streams_[s]->TotalBytes()));
     if (!out.Append(table, 4 * streams)) return false;
     for (size_t s = 0; s < streams; ++s) {
       const size_t size = streams_[s]->TotalBytes();
@@ -449,7 +453,8 @@ bool BoundaryBuilder::StoreLine(GsbObjectRecord& r, const char* name, const char
   r.coordinateOffset = r.ringOffset + 4 * r.rings;
   r.segments = 0;
   if (r.HasSegments()) {
-    const SegmentFrame frame = SegmentFrame::Make(r.bounds.xmin, r.bounds.ymin, header_.coordinateKind);
+    const SegmentFrame frame =
+        SegmentFrame::Make(r.bounds.xmin, r.bounds.ymin, header_.coordinateKind);
     const bool closed = r.kind == kGsbRegion;
     uint32_t start = 0;
     for (uint32_t i = 0; i < r.rings; ++i) {

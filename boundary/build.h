@@ -189,8 +189,8 @@ class BoundaryBuilder {
   // Makes, fills and writes the object that object describes (kind 0
   // region, 1 line, 2 point; name2 trimmed), with the coordinates as they
   // are given. recordNumber is the object's record number. 1 or -1.
-  int32_t InsertByKind(const pipObjectInfoStruct& object, const int32_t* xy,
-                       const uint32_t* counts, int32_t partCount, uint32_t recordNumber);
+  int32_t InsertByKind(const pipObjectInfoStruct& object, const int32_t* xy, const uint32_t* counts,
+                       int32_t partCount, uint32_t recordNumber);
 
   // Writes the name index, the spatial index and the header, and closes the
   // file. False (reported) when any step fails or an object was lost.

@@ -148,8 +148,8 @@ bool DecodeNames(const uint8_t* bytes, size_t at, size_t length, GsbObjectRecord
 
 GsbBounds GsbHeader::AllBounds() const {
   if (IsCurrentLayout()) return bounds;
-  return {GridX(uint32_t(gridWest) + 1), GridY(uint32_t(gridSouth) - 1), GridX(uint32_t(gridEast) - 1),
-          GridY(uint32_t(gridNorth) + 1)};
+  return {GridX(uint32_t(gridWest) + 1), GridY(uint32_t(gridSouth) - 1),
+          GridX(uint32_t(gridEast) - 1), GridY(uint32_t(gridNorth) + 1)};
 }
 
 void EncodeGsbHeader(const GsbHeader& h, uint8_t out[kGsbHeaderSize]) {
@@ -310,9 +310,9 @@ bool DecodeGsbObjectRecord(const uint8_t* b, size_t size, bool currentLayout, Gs
   }
   if (r.kind != kGsbRegion && r.kind != kGsbLine) return Fail(why, kRecordKind);
 
-  const size_t fixed = currentLayout             ? kGsbLineFixedSize
+  const size_t fixed = currentLayout          ? kGsbLineFixedSize
                        : r.kind == kGsbRegion ? kGsbOldRegionFixedSize
-                                                 : kGsbOldLineFixedSize;
+                                              : kGsbOldLineFixedSize;
   if (length < fixed) return Fail(why, kRecordShort);
   r.rings = QLoadU32LE(b + kRRings);
   r.points = QLoadU32LE(b + kRPoints);

@@ -159,7 +159,9 @@ struct GsbBounds {
   // The bounds of no objects, as the header keeps them.
   static constexpr GsbBounds Empty() { return {INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN}; }
   // The rectangle of no entries, as spatial index pages keep it.
-  static constexpr GsbBounds EmptyPage() { return {INT32_MAX, INT32_MAX, INT32_MIN + 1, INT32_MIN + 1}; }
+  static constexpr GsbBounds EmptyPage() {
+    return {INT32_MAX, INT32_MAX, INT32_MIN + 1, INT32_MIN + 1};
+  }
 
   void Include(int32_t x, int32_t y) {
     if (x < xmin) xmin = x;

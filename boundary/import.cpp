@@ -8,7 +8,8 @@
 namespace {
 
 constexpr const char* kSource = "pipmain";
-constexpr const char* kOutOfRangeFormat = "Parameter out of range.  PointLimit = %ld, PolygonLimit = %ld.";
+constexpr const char* kOutOfRangeFormat =
+    "Parameter out of range.  PointLimit = %ld, PolygonLimit = %ld.";
 constexpr const char* kNoParametersText = "No import parameter block.";
 
 std::mutex g_limitsLock;
@@ -49,9 +50,9 @@ int32_t pipImportInitIntern(pipContext* context, const char* path,
     std::lock_guard<std::mutex> hold(g_limitsLock);
     g_limits = {pointLimit, polygonLimit};
   }
-  auto builder = std::make_unique<BoundaryBuilder>(context->ErrorRef(), path, uint16_t(params->flags),
-                                                   uint16_t(params->coordinateKind), pointLimit,
-                                                   polygonLimit);
+  auto builder =
+      std::make_unique<BoundaryBuilder>(context->ErrorRef(), path, uint16_t(params->flags),
+                                        uint16_t(params->coordinateKind), pointLimit, polygonLimit);
   if (!builder->Ok()) return -1;  // destroyed here, which deletes its file
   builder->SetHeaderText(params->headerText);
   *out = builder.release();

@@ -2,7 +2,6 @@
 // around the internal body that does the work.
 #include "zonelib.h"
 
-
 #include "boundary/cframe.h"
 #include "boundary/import.h"
 #include "boundary/mainintn.h"

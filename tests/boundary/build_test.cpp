@@ -1,11 +1,11 @@
 #include "boundary/build.h"
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/env.h"
 #include "tests/boundary/gsbfile_reader.h"
@@ -41,9 +41,9 @@ class BuildTest : public ::testing::Test {
   // Adds a line (kind 1) or region (kind 0) of the rings; true when written.
   static bool Add(BoundaryBuilder& b, uint8_t kind, const char* name, const Rings& rings,
                   Point label = {0, 0}) {
-    std::unique_ptr<QPolygonLine> object =
-        kind == 0 ? std::make_unique<QPolygonRegion>(b, name, "", 7)
-                  : std::make_unique<QPolygonLine>(b, name, "", 7);
+    std::unique_ptr<QPolygonLine> object = kind == 0
+                                               ? std::make_unique<QPolygonRegion>(b, name, "", 7)
+                                               : std::make_unique<QPolygonLine>(b, name, "", 7);
     object->SetLabel(label.first, label.second);
     for (const auto& ring : rings) {
       for (const Point& p : ring)
@@ -113,7 +113,8 @@ TEST_F(BuildTest, TriangleRecordPacked) {
 // the same record. Lines keep every point.
 TEST_F(BuildTest, ClosingPointsOfRegionRings) {
   auto b = Make(kSegments);
-  const Rings closed = {{{0, 0}, {10, 0}, {10, 10}, {0, 0}}, {{20, 20}, {30, 20}, {30, 30}, {20, 20}}};
+  const Rings closed = {{{0, 0}, {10, 0}, {10, 10}, {0, 0}},
+                        {{20, 20}, {30, 20}, {30, 30}, {20, 20}}};
   const Rings open = {{{0, 0}, {10, 0}, {10, 10}}, {{20, 20}, {30, 20}, {30, 30}}};
   ASSERT_TRUE(Add(*b, 0, "R", closed));
   ASSERT_TRUE(Add(*b, 0, "R", open));
@@ -190,7 +191,8 @@ TEST_F(BuildTest, PackedOrRaw) {
       // bytes for 66,000 values, 251 for 60,000.
       {"checkpoint part past 255 bytes", kPacked, 66000, 1,
        line(66000, [](int32_t i) { return Point(i, 0); }), 0x08},
-      {"just under it", kPacked, 66000, 1, line(60000, [](int32_t i) { return Point(i, 0); }), 0x0A},
+      {"just under it", kPacked, 66000, 1, line(60000, [](int32_t i) { return Point(i, 0); }),
+       0x0A},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -4,6 +4,8 @@
 // decoder still shows.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -13,15 +15,15 @@
 #include <utility>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "base/packedint.h"
 #include "tests/support/temp_dir.h"
 
 namespace gsbtest {
 
 inline uint8_t U8(const std::string& b, uint64_t at) { return uint8_t(b.at(at)); }
-inline uint16_t U16(const std::string& b, uint64_t at) { return uint16_t(U8(b, at) | (U8(b, at + 1) << 8)); }
+inline uint16_t U16(const std::string& b, uint64_t at) {
+  return uint16_t(U8(b, at) | (U8(b, at + 1) << 8));
+}
 inline uint32_t U32(const std::string& b, uint64_t at) {
   return uint32_t(U16(b, at)) | (uint32_t(U16(b, at + 2)) << 16);
 }
@@ -138,7 +140,8 @@ class File {
     for (uint32_t i = 0; i < r.rings; ++i) r.ringCounts.push_back(U32(bytes, r.ringOffset + 4 * i));
     uint64_t at = r.coordinateOffset;
     if (!(r.flags & 0x02)) {
-      for (uint32_t i = 0; i < r.points; ++i, at += 8) r.xy.emplace_back(I32(bytes, at), I32(bytes, at + 4));
+      for (uint32_t i = 0; i < r.points; ++i, at += 8)
+        r.xy.emplace_back(I32(bytes, at), I32(bytes, at + 4));
       for (uint32_t i = 0; i < r.segments; ++i, at += 28) {
         Segment s;
         for (int f = 0; f < 7; ++f) s[f] = I32(bytes, at + 4 * f);
@@ -203,7 +206,8 @@ class File {
   // Walks the spatial index from its root: every page's check value and
   // rectangle, every parent covering its children; returns the leaf entries
   // (rectangle and record offset) and the pages by level.
-  std::vector<std::pair<Rect, uint64_t>> WalkSpatialIndex(std::map<int, std::vector<Page>>* levels = nullptr) const {
+  std::vector<std::pair<Rect, uint64_t>> WalkSpatialIndex(
+      std::map<int, std::vector<Page>>* levels = nullptr) const {
     std::vector<std::pair<Rect, uint64_t>> leaves;
     const uint64_t root = SpatialRoot();
     EXPECT_EQ(root % 32768, 0u);

@@ -1,12 +1,12 @@
 #include "boundary/gsbformat.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "base/pagefile.h"
 #include "boundary/build.h"
@@ -24,7 +24,8 @@ TEST(GsbFormatTest, NamesBlockLengths) {
     const char* name2;
     size_t block;
   };
-  const Case cases[] = {{"AB", "C", 8}, {"ABC", "DEFG", 12}, {"ABCDEF", "", 12}, {"A", "", 4}, {"", "", 4}};
+  const Case cases[] = {
+      {"AB", "C", 8}, {"ABC", "DEFG", 12}, {"ABCDEF", "", 12}, {"A", "", 4}, {"", "", 4}};
   for (const Case& c : cases) {
     EXPECT_EQ(GsbNamesBlockLength(strlen(c.name), strlen(c.name2)), c.block) << c.name;
     std::vector<uint8_t> out(c.block, 0xEE);
@@ -57,15 +58,17 @@ TEST(GsbFormatTest, WrittenFilesDecode) {
     std::vector<Shape> shapes;
     for (int i = 0; i < 300; ++i) {
       Shape s{uint8_t(random() % 3), "n" + std::to_string(i), i % 2 ? "second" : "", {}};
-      int32_t x = int32_t(random() % 360000000) - 180000000, y = int32_t(random() % 180000000) - 90000000;
+      int32_t x = int32_t(random() % 360000000) - 180000000,
+              y = int32_t(random() % 180000000) - 90000000;
       if (s.kind == kGsbPoint) {
         s.rings = {{{x, y}}};
         QPolygonPoint p(*builder, s.name.c_str(), s.name2.c_str(), 1, x, y);
         ASSERT_TRUE(p.Write());
       } else {
         std::unique_ptr<QPolygonLine> o =
-            s.kind == kGsbRegion ? std::make_unique<QPolygonRegion>(*builder, s.name.c_str(), s.name2.c_str(), 1)
-                                 : std::make_unique<QPolygonLine>(*builder, s.name.c_str(), s.name2.c_str(), 1);
+            s.kind == kGsbRegion
+                ? std::make_unique<QPolygonRegion>(*builder, s.name.c_str(), s.name2.c_str(), 1)
+                : std::make_unique<QPolygonLine>(*builder, s.name.c_str(), s.name2.c_str(), 1);
         // Some objects long enough for several checkpoints, one too long to pack.
         const int points = i == 7 ? 30000 : i % 10 == 0 ? 700 : 2 + int(random() % 8);
         const int rings = 1 + int(random() % 3);
@@ -229,7 +232,8 @@ TEST_F(RecordDamageTest, DamagedRecordsFailWithTheirReason) {
     size_t cut = 0;  // bytes taken off the end of what is handed in
   };
   const Case cases[] = {
-      {"length past the bytes", false, [](std::string& b) { Put32(b, 4, 121); }, "Object record cut short."},
+      {"length past the bytes", false, [](std::string& b) { Put32(b, 4, 121); },
+       "Object record cut short."},
       {"length below the fixed part", false, [](std::string& b) { Put32(b, 4, 60); },
        "Object record cut short."},
       {"bytes cut", false, [](std::string&) {}, "Object record cut short.", 1},
@@ -240,7 +244,8 @@ TEST_F(RecordDamageTest, DamagedRecordsFailWithTheirReason) {
          Put32(b, 4, 84);
        },
        "Names block damaged."},
-      {"ring table inside the names", false, [](std::string& b) { Put32(b, 20, 82); }, "Ring table damaged."},
+      {"ring table inside the names", false, [](std::string& b) { Put32(b, 20, 82); },
+       "Ring table damaged."},
       {"ring table past the coordinates", false, [](std::string& b) { Put32(b, 8, 3); },
        "Ring table damaged."},
       {"coordinates past the record", false, [](std::string& b) { Put32(b, 24, 124); },
@@ -265,7 +270,8 @@ TEST_F(RecordDamageTest, DamagedRecordsFailWithTheirReason) {
     c.change(bytes);
     GsbObjectRecord r;
     const char* why = nullptr;
-    EXPECT_FALSE(DecodeGsbObjectRecord(Bytes(bytes), bytes.size() - c.cut, true, &r, &why)) << c.what;
+    EXPECT_FALSE(DecodeGsbObjectRecord(Bytes(bytes), bytes.size() - c.cut, true, &r, &why))
+        << c.what;
     EXPECT_STREQ(why, c.why) << c.what;
   }
 
@@ -312,7 +318,8 @@ TEST(GsbFormatTest, HeaderChecks) {
       {"another magic", 65536, [](GsbHeader& x) { x.magic = 0x12345678; }, "Not a boundary file."},
       {"file shorter than a header", 500, [](GsbHeader&) {}, "Boundary file header cut short."},
       {"root page past the end", 65535, [](GsbHeader&) {}, "Index offset outside the file."},
-      {"root off a page", 65536, [](GsbHeader& x) { x.spatialRoot = 1000; }, "Index offset outside the file."},
+      {"root off a page", 65536, [](GsbHeader& x) { x.spatialRoot = 1000; },
+       "Index offset outside the file."},
       {"name index past the end", 65536, [](GsbHeader& x) { x.nameIndexOffset = 70000; },
        "Index offset outside the file."},
       {"extension past the end", 600,
@@ -352,8 +359,8 @@ TEST(GsbFormatTest, OldLayout) {
   EXPECT_FALSE(out.IsCurrentLayout());
   EXPECT_EQ(out.NameIndex(), 2048u);
   EXPECT_EQ(out.SpatialIndex(), 3000u);
-  EXPECT_EQ(out.AllBounds(), (GsbBounds{(-30000 - 5001) * 2000, 65535 * 2000, (-30000 - 3999) * 2000,
-                                        20001 * 2000}));
+  EXPECT_EQ(out.AllBounds(), (GsbBounds{(-30000 - 5001) * 2000, 65535 * 2000,
+                                        (-30000 - 3999) * 2000, 20001 * 2000}));
 
   GsbObjectRecord r;
   r.kind = kGsbLine;

@@ -1,12 +1,12 @@
 #include "boundary/import.h"
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "boundary/cframe.h"
 #include "platform/env.h"
@@ -91,8 +91,8 @@ TEST_F(ImportTest, LimitsInRangeOnly) {
     bool accepted;
   };
   const Case cases[] = {
-      {55000000, 16383, true}, {1, 1, true},       {55000001, 16383, false}, {55000000, 16384, false},
-      {0, 100, false},         {100, 0, false},    {-1, 100, false},         {100, INT32_MIN, false},
+      {55000000, 16383, true}, {1, 1, true},    {55000001, 16383, false}, {55000000, 16384, false},
+      {0, 100, false},         {100, 0, false}, {-1, 100, false},         {100, INT32_MIN, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.pointLimit << ", " << c.polygonLimit);
@@ -189,7 +189,7 @@ TEST_F(ImportTest, RecordNumbersStylesAndRefusedKinds) {
 TEST_F(ImportTest, NamesAreCutAt127Characters) {
   uint32_t import = Init(Params());
   pipObjectInfoStruct o = Object(PIP_OBJECT_POINT, "");
-  std::memset(o.name, 'n', sizeof o.name);    // no terminator
+  std::memset(o.name, 'n', sizeof o.name);  // no terminator
   std::memset(o.name2, 'm', sizeof o.name2);
   EXPECT_EQ(pipImportInsert(import, &o, nullptr, nullptr, 0), 1);
   EXPECT_EQ(pipImportTerm(import, 1), 1);
@@ -208,8 +208,13 @@ TEST_F(ImportTest, TaxBoundaryFileRoundsToHundreds) {
   struct Case {
     int32_t value, rounded;
   };
-  const Case cases[] = {{150, 200},  {-150, -200}, {149, 100},          {0, 0},
-                        {50, 100},   {-49, 0},     {2147483647, 2147483600},
+  const Case cases[] = {{150, 200},
+                        {-150, -200},
+                        {149, 100},
+                        {0, 0},
+                        {50, 100},
+                        {-49, 0},
+                        {2147483647, 2147483600},
                         {-2147483647 - 1, -2147483600}};
   std::vector<Point> ring;
   for (const Case& c : cases) {
@@ -226,7 +231,8 @@ TEST_F(ImportTest, TaxBoundaryFileRoundsToHundreds) {
   gsbtest::File file(path_);
   EXPECT_EQ(file.Magic(), 0x8755CDCBu);
   EXPECT_EQ(file.Flags(), 0x18);
-  EXPECT_EQ(file.HeaderText().substr(0, 42), std::string("Velmore Software, Inc.\r\nTax Boundary File\0", 42));
+  EXPECT_EQ(file.HeaderText().substr(0, 42),
+            std::string("Velmore Software, Inc.\r\nTax Boundary File\0", 42));
   std::vector<Record> records = file.Records();
   ASSERT_EQ(records.size(), std::size(cases) + 1);
   for (size_t i = 0; i < std::size(cases); ++i) {
@@ -377,8 +383,8 @@ TEST_F(ImportTest, SpatialAndNameIndexCoverEveryObject) {
     for (int i = 0; i < count; ++i) {
       char name[16];
       std::snprintf(name, sizeof name, "R%05d", (i * 7919) % 10007);
-      pipObjectInfoStruct o = Object(i % 3 == 2 ? PIP_OBJECT_POINT : PIP_OBJECT_REGION, name,
-                                     i * 1000, -i * 500);
+      pipObjectInfoStruct o =
+          Object(i % 3 == 2 ? PIP_OBJECT_POINT : PIP_OBJECT_REGION, name, i * 1000, -i * 500);
       const int32_t x = i * 1000, y = -i * 500;
       ASSERT_EQ(Insert(import, o, {{x, y}, {x + 700, y}, {x + 700, y + 300}}), 1);
     }
@@ -396,7 +402,8 @@ TEST_F(ImportTest, SpatialAndNameIndexCoverEveryObject) {
       EXPECT_EQ(levels[1].at(0).count, 2);
     }
     std::map<uint64_t, gsbtest::Rect> fromIndex;
-    for (auto& [rect, offset] : leaves) EXPECT_TRUE(fromIndex.emplace(offset, rect).second) << offset;
+    for (auto& [rect, offset] : leaves)
+      EXPECT_TRUE(fromIndex.emplace(offset, rect).second) << offset;
     auto names = file.NameEntries();
     ASSERT_EQ(names.size(), size_t(count));
     std::map<uint64_t, std::string> fromNames;

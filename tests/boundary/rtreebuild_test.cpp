@@ -1,12 +1,12 @@
 #include "boundary/rtreebuild.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "base/qio.h"
 #include "platform/env.h"
@@ -109,9 +109,11 @@ TEST_F(RTreeBuildTest, LevelsAndPages) {
     auto leaves = Reopen(root).WalkSpatialIndex(&levels);
 
     ASSERT_EQ(levels.size(), c.pagesByLevel.size());
-    for (size_t l = 0; l < c.pagesByLevel.size(); ++l) EXPECT_EQ(levels[int(l)].size(), c.pagesByLevel[l]);
+    for (size_t l = 0; l < c.pagesByLevel.size(); ++l)
+      EXPECT_EQ(levels[int(l)].size(), c.pagesByLevel[l]);
     std::vector<Page> leafPages = levels[0];
-    std::sort(leafPages.begin(), leafPages.end(), [](const Page& a, const Page& b) { return a.number < b.number; });
+    std::sort(leafPages.begin(), leafPages.end(),
+              [](const Page& a, const Page& b) { return a.number < b.number; });
     std::vector<size_t> counts;
     for (const Page& p : leafPages) counts.push_back(p.count);
     EXPECT_EQ(counts, c.leafCounts);
@@ -123,7 +125,8 @@ TEST_F(RTreeBuildTest, LevelsAndPages) {
     std::sort(leaves.begin(), leaves.end(), [](auto& a, auto& b) { return a.second < b.second; });
     for (size_t i = 0; i < rects.size(); ++i) {
       EXPECT_EQ(leaves[i].second, 1000 + i);
-      EXPECT_EQ(leaves[i].first, (Rect{rects[i].xmin, rects[i].ymin, rects[i].xmax, rects[i].ymax}));
+      EXPECT_EQ(leaves[i].first,
+                (Rect{rects[i].xmin, rects[i].ymin, rects[i].xmax, rects[i].ymax}));
     }
     EXPECT_TRUE(TempFiles().empty());
   }
