@@ -2,8 +2,8 @@
 // around the internal body that does the work.
 #include "zonelib.h"
 
-
 #include "boundary/cframe.h"
+#include "boundary/import.h"
 #include "boundary/mainintn.h"
 
 namespace {
@@ -47,4 +47,41 @@ ZONELIB_API int32_t pipErrorShow(uint32_t context, int32_t mode) {
 
 ZONELIB_API int32_t pipGetVersion(char* buffer) {
   return Guarded(int32_t{-1}, [&] { return pipGetVersionIntern(buffer); });
+}
+
+// ---- Import ------------------------------------------------------------------
+
+ZONELIB_API int32_t pipImportInit(uint32_t context, const char* path,
+                                  const pipImportParamStruct* params, uint32_t* handle) {
+  return CreateHandle<BoundaryBuilder>(context, handle, [&](pipContext& c, BoundaryBuilder*& b) {
+    return pipImportInitIntern(&c, path, params, &b);
+  });
+}
+
+ZONELIB_API int32_t pipImportInitEx(uint32_t context, const char* path,
+                                    const pipImportParamStruct* params, uint16_t kind,
+                                    const char* name, const char* text, uint32_t* handle) {
+  return CreateHandle<BoundaryBuilder>(context, handle, [&](pipContext& c, BoundaryBuilder*& b) {
+    return pipImportInitExIntern(&c, path, params, kind, name, text, &b);
+  });
+}
+
+ZONELIB_API int32_t pipImportTXBInit(uint32_t context, const char* path,
+                                     pipImportParamStruct* params, uint32_t* handle) {
+  return CreateHandle<BoundaryBuilder>(context, handle, [&](pipContext& c, BoundaryBuilder*& b) {
+    return pipImportTXBInitIntern(&c, path, params, &b);
+  });
+}
+
+ZONELIB_API int32_t pipImportInsert(uint32_t import, pipObjectInfoStruct* object,
+                                    const int32_t* coordinates, const uint32_t* partCounts,
+                                    int32_t partCount) {
+  return WithHandle<BoundaryBuilder>(import, [&](BoundaryBuilder& b) {
+    return pipImportInsertIntern(&b, object, coordinates, partCounts, partCount);
+  });
+}
+
+ZONELIB_API int32_t pipImportTerm(uint32_t import, int32_t keep) {
+  return DestroyHandle<BoundaryBuilder>(
+      import, [&](BoundaryBuilder* b) { return pipImportTermIntern(b, keep); });
 }

@@ -11,10 +11,13 @@
 #ifndef ZONELIB_H
 #define ZONELIB_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
 #define ZONELIB_API extern "C" __attribute__((visibility("default")))
+/* Classes of the C++ interface (geometry values and facades). */
+#define ZONELIB_CLASS __attribute__((visibility("default")))
 #else
 #define ZONELIB_API __attribute__((visibility("default")))
 #endif
@@ -40,5 +43,121 @@ ZONELIB_API int32_t pipErrorShow(uint32_t context, int32_t mode);
 /* Writes the version text ("Arealis+ v34.04", 16 characters with the NUL)
  * into the buffer; 1. */
 ZONELIB_API int32_t pipGetVersion(char* buffer);
+
+/* ---- Distances ----------------------------------------------------------- */
+
+/* Distance from (x1, y1) to (x2, y2), truncated to a whole number. Kind 1:
+ * millionths of a degree, result in feet (0.36432 feet per millionth of
+ * latitude, longitude shortened by the cosine of y1); other kinds: plain
+ * units. With direction, also the bearing in whole degrees from the first
+ * point (0 north, 90 east; 0 for equal points; just west of north may give
+ * 360). -1 when the distance passes the 32-bit range. */
+ZONELIB_API int pipDistance(int x1, int y1, int x2, int y2, int kind, int* direction);
+
+/* ---- Import: building boundary files ------------------------------------ */
+
+/* Flags of the parameter block; written to the file's header with 0x08
+ * (current record layout) added. */
+#define PIP_IMPORT_SEGMENTS 0x01u /* segment records for distance searches */
+#define PIP_IMPORT_PACKED 0x02u   /* packed coordinates */
+#define PIP_IMPORT_TAX 0x10u      /* tax boundary file: coordinates rounded to 100 */
+
+/* Object kinds of pipObjectInfoStruct. */
+#define PIP_OBJECT_REGION 0u
+#define PIP_OBJECT_LINE 1u
+#define PIP_OBJECT_POINT 2u
+
+/* The import parameter block (324 bytes; the library reads bytes 0 to 291). */
+typedef struct pipImportParamStruct {
+  char headerText[256];   /* the header's text; empty keeps the default banner;
+                             at most 255 characters are used */
+  uint32_t reserved1;
+  int32_t pointLimit;     /* most points in one object: 1 to 55,000,000 */
+  int32_t polygonLimit;   /* most rings in one object: 1 to 16,383 */
+  uint8_t reserved2[16];
+  uint32_t coordinateKind; /* 1: longitude and latitude in millionths of a
+                              degree, distances in feet */
+  uint32_t flags;          /* PIP_IMPORT_* */
+  uint8_t reserved3[32];
+} pipImportParamStruct;
+
+/* One object as pipImportInsert takes it (312 bytes). */
+typedef struct pipObjectInfoStruct {
+  char name[128];          /* the name index key; 127 characters at most */
+  char name2[128];         /* second name */
+  uint32_t kind;           /* PIP_OBJECT_* */
+  uint32_t code;           /* one byte kept */
+  int32_t x;               /* a point's position, or the label point of a line or */
+  int32_t y;               /* region (0, 0: the centre of its bounds) */
+  int32_t bounds[4];       /* xmin, ymin, xmax, ymax; not read by insert */
+  uint32_t styleA;         /* pen pattern; a point's symbol shape (one byte kept) */
+  uint32_t styleB;         /* pen width; a point's symbol size (one byte kept) */
+  uint32_t recordNumber;   /* set by pipImportInsert: 1, 2, ... per import */
+  uint32_t brushPattern;   /* regions only (one byte kept) */
+  uint32_t brushColour;    /* regions only */
+  uint32_t brushBackground; /* regions only */
+} pipObjectInfoStruct;
+
+/* The boundary file's extension record as it is returned (328 bytes). */
+typedef struct pipObjectFileExtraInfoStruct {
+  char name[256];
+  char text[32];
+  char created[32];        /* creation time, "Www Mmm dd hh:mm:ss yyyy" */
+  uint32_t tag;            /* 12 */
+  uint32_t kind;
+} pipObjectFileExtraInfoStruct;
+
+#ifdef __cplusplus
+#define ZONELIB_STATIC_ASSERT static_assert
+#else
+#define ZONELIB_STATIC_ASSERT _Static_assert
+#endif
+ZONELIB_STATIC_ASSERT(sizeof(pipImportParamStruct) == 324, "parameter block size");
+ZONELIB_STATIC_ASSERT(offsetof(pipImportParamStruct, pointLimit) == 260, "pointLimit");
+ZONELIB_STATIC_ASSERT(offsetof(pipImportParamStruct, polygonLimit) == 264, "polygonLimit");
+ZONELIB_STATIC_ASSERT(offsetof(pipImportParamStruct, coordinateKind) == 284, "coordinateKind");
+ZONELIB_STATIC_ASSERT(offsetof(pipImportParamStruct, flags) == 288, "flags");
+ZONELIB_STATIC_ASSERT(sizeof(pipObjectInfoStruct) == 312, "object record size");
+ZONELIB_STATIC_ASSERT(offsetof(pipObjectInfoStruct, name2) == 128, "name2");
+ZONELIB_STATIC_ASSERT(offsetof(pipObjectInfoStruct, kind) == 256, "kind");
+ZONELIB_STATIC_ASSERT(offsetof(pipObjectInfoStruct, x) == 264, "x");
+ZONELIB_STATIC_ASSERT(offsetof(pipObjectInfoStruct, bounds) == 272, "bounds");
+ZONELIB_STATIC_ASSERT(offsetof(pipObjectInfoStruct, styleA) == 288, "styleA");
+ZONELIB_STATIC_ASSERT(offsetof(pipObjectInfoStruct, recordNumber) == 296, "recordNumber");
+ZONELIB_STATIC_ASSERT(offsetof(pipObjectInfoStruct, brushBackground) == 308, "brushBackground");
+ZONELIB_STATIC_ASSERT(sizeof(pipObjectFileExtraInfoStruct) == 328, "extension record size");
+ZONELIB_STATIC_ASSERT(offsetof(pipObjectFileExtraInfoStruct, text) == 256, "text");
+ZONELIB_STATIC_ASSERT(offsetof(pipObjectFileExtraInfoStruct, created) == 288, "created");
+ZONELIB_STATIC_ASSERT(offsetof(pipObjectFileExtraInfoStruct, tag) == 320, "tag");
+ZONELIB_STATIC_ASSERT(offsetof(pipObjectFileExtraInfoStruct, kind) == 324, "kind");
+#undef ZONELIB_STATIC_ASSERT
+
+/* Starts building the boundary file at path: 1 and an import handle in
+ * *handle, or -1 (then *handle is not written). Limits outside their ranges
+ * give code 106. The limits are process-wide (those of the last successful
+ * init); each import keeps the ones it was made with. */
+ZONELIB_API int32_t pipImportInit(uint32_t context, const char* path,
+                                  const pipImportParamStruct* params, uint32_t* handle);
+/* As pipImportInit, and the file gets an extension record with name (up to
+ * 255 characters), text (up to 31), kind and the creation time. */
+ZONELIB_API int32_t pipImportInitEx(uint32_t context, const char* path,
+                                    const pipImportParamStruct* params, uint16_t kind,
+                                    const char* name, const char* text, uint32_t* handle);
+/* A tax boundary file: puts "Velmore Software, Inc.\r\nTax Boundary File"
+ * into the block's header text when it is empty and sets PIP_IMPORT_TAX in
+ * the block's flags, then as pipImportInit. */
+ZONELIB_API int32_t pipImportTXBInit(uint32_t context, const char* path,
+                                     pipImportParamStruct* params, uint32_t* handle);
+/* Stores one object. A line or region takes partCount parts of
+ * partCounts[i] points each, as consecutive (x, y) pairs in coordinates; a
+ * point takes its position from the record. Sets the record's recordNumber
+ * (1 for the import's first insert, whatever its outcome). 1 or -1. */
+ZONELIB_API int32_t pipImportInsert(uint32_t import, pipObjectInfoStruct* object,
+                                    const int32_t* coordinates, const uint32_t* partCounts,
+                                    int32_t partCount);
+/* keep != 0: finishes the file (name index, spatial index, header); 1, or -1
+ * when that fails or an object could not be stored whole. keep = 0: the file
+ * is deleted; 1. The handle ends in both cases. */
+ZONELIB_API int32_t pipImportTerm(uint32_t import, int32_t keep);
 
 #endif /* ZONELIB_H */

@@ -115,7 +115,9 @@ TEST_F(PipMainTest, InitGivesZeroWhenNoHandleIsFree) {
 TEST(ZonelibExportsTest, CInterfaceOnly) {
   void* library = dlopen(GSB_ZONELIB_PATH, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(library, nullptr) << dlerror();
-  for (const char* name : {"pipInit", "pipTerm", "pipErrorGet", "pipErrorShow", "pipGetVersion"})
+  for (const char* name : {"pipInit", "pipTerm", "pipErrorGet", "pipErrorShow", "pipGetVersion",
+                           "pipImportInit", "pipImportInitEx", "pipImportTXBInit", "pipImportInsert",
+                           "pipImportTerm"})
     EXPECT_NE(dlsym(library, name), nullptr) << name;
   for (const char* name : {"_ZN11HandleTable6GlobalEv", "_ZN11HandleTable3AddEPvj",
                            "_Z17pipErrorGetInternP10pipContextPcS1_", "_Z12QErrorGlobalv"})

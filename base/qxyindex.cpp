@@ -1,0 +1,333 @@
+#include "base/qxyindex.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "base/distance_model.h"
+
+namespace {
+
+constexpr const char* kSource = "..\\src\\qxyindex";
+
+uint16_t LoadU16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t LoadU32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+QxyCellRect LoadRect(const unsigned char* p) {
+  return QxyCellRect{LoadU16(p), LoadU16(p + 2), LoadU16(p + 4), LoadU16(p + 6)};
+}
+
+// Borders count as meeting.
+bool Meets(const QxyCellRect& query, const QxyCellRect& r) {
+  return query.xmax >= r.xmin && query.xmin <= r.xmax && query.ymax >= r.ymin &&
+         query.ymin <= r.ymax;
+}
+
+// Grid of the old files: 0.002 degree cells, x counted westward from -60
+// degrees, y northward from the equator.
+constexpr int32_t kGridWest = -179999999;
+constexpr int32_t kGridEast = -60000001;
+constexpr int32_t kGridSouth = 10000;
+constexpr int32_t kGridNorth = 89999999;
+
+uint16_t CellOfX(int32_t x) { return static_cast<uint16_t>((-x - 60000000) / 2000); }
+uint16_t CellOfY(int32_t y) { return static_cast<uint16_t>(y / 2000); }
+
+}  // namespace
+
+QxyCellRect QxyGridCells(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+  x1 = std::clamp(x1, kGridWest, kGridEast);
+  x2 = std::clamp(x2, kGridWest, kGridEast);
+  y1 = std::clamp(y1, kGridSouth, kGridNorth);
+  y2 = std::clamp(y2, kGridSouth, kGridNorth);
+  return QxyCellRect{CellOfX(x2), CellOfY(y1), CellOfX(x1), CellOfY(y2)};
+}
+
+// ---------------------------------------------------------------------------
+
+QxyIndexNodeRead::QxyIndexNodeRead(QFile& file, int64_t offset, uint16_t pageSize,
+                                   uint32_t dataSize, QError& error)
+    : offset_(offset), entrySize_(static_cast<uint32_t>(kQxyEntryRectSize) + dataSize) {
+  page_.reset(new (std::nothrow) unsigned char[pageSize]);
+  if (!page_) {
+    error.Record(Q_ERROR_MEMORY, "QxyIndexNodeRead::QxyIndexNodeRead", kSource, 118);
+    return;
+  }
+  if (!file.ReadAt(offset, page_.get(), pageSize)) {
+    error.Record(Q_ERROR_CHECKSUM, "QxyIndexNodeRead::QxyIndexNodeRead", kSource, 123);
+    return;
+  }
+  uint64_t need = kQxyPageHeaderSize + uint64_t{LoadU16(page_.get())} * entrySize_;
+  if (need > pageSize) {
+    error.Record(Q_ERROR_CHECKSUM, "QxyIndexNodeRead::QxyIndexNodeRead: entries pass the page",
+                 kSource, 128);
+    return;
+  }
+  read_ = true;
+}
+
+uint16_t QxyIndexNodeRead::EntryCount() const { return LoadU16(page_.get()); }
+
+QxyCellRect QxyIndexNodeRead::Rect() const { return LoadRect(page_.get() + 4); }
+
+QxyCellRect QxyIndexNodeRead::EntryRect(uint32_t i) const {
+  return LoadRect(page_.get() + kQxyPageHeaderSize + size_t{i} * entrySize_);
+}
+
+const unsigned char* QxyIndexNodeRead::EntryData(uint32_t i) const {
+  return page_.get() + kQxyPageHeaderSize + size_t{i} * entrySize_ + kQxyEntryRectSize;
+}
+
+// ---------------------------------------------------------------------------
+
+QxyIndex::QxyIndex(QFile& file, int64_t position, QError& error) {
+  unsigned char header[kQxyIndexHeaderSize];
+  if (!file.ReadAt(position, header, sizeof header)) {
+    error.Record(Q_ERROR_CHECKSUM, "QxyIndex::QxyIndex", kSource, 160);
+    return;
+  }
+  pageCount_ = LoadU16(header);
+  pageSize_ = LoadU16(header + 2);
+  dataSize_ = LoadU32(header + 4);
+  if (pageCount_ > 0 &&
+      uint64_t{kQxyPageHeaderSize} + kQxyEntryRectSize + dataSize_ > pageSize_) {
+    error.Record(Q_ERROR_CHECKSUM, "QxyIndex::QxyIndex: entries do not fit a page", kSource, 167);
+    return;
+  }
+  for (uint32_t i = 0; i < pageCount_; ++i) {
+    int64_t offset = position + static_cast<int64_t>(kQxyIndexHeaderSize) +
+                     static_cast<int64_t>(i) * pageSize_;
+    auto* page = new (std::nothrow) QxyIndexNodeRead(file, offset, pageSize_, dataSize_, error);
+    if (!page) {
+      error.Record(Q_ERROR_MEMORY, "QxyIndex::QxyIndex", kSource, 175);
+      return;
+    }
+    pages_.AddTail(page);
+    if (!page->IsRead()) return;
+  }
+  open_ = true;
+}
+
+const QxyIndexNodeRead* QxyIndex::PageMeeting(const QDlistObject* from,
+                                              const QxyCellRect& query) const {
+  for (const QDlistObject* node = from; node; node = pages_.Next(node)) {
+    auto* page = static_cast<const QxyIndexNodeRead*>(node);
+    if (Meets(query, page->Rect())) return page;
+  }
+  return nullptr;
+}
+
+bool QxyIndex::First(QxyIndexEnum& walk, const QxyCellRect& query) const {
+  walk.query = query;
+  walk.entry = -1;
+  walk.page = open_ ? PageMeeting(pages_.First(), query) : nullptr;
+  return walk.page != nullptr;
+}
+
+bool QxyIndex::Next(QxyIndexEnum& walk, void* data, size_t size) const {
+  while (walk.page) {
+    ++walk.entry;
+    if (walk.entry >= walk.page->EntryCount()) {
+      walk.page = PageMeeting(pages_.Next(walk.page), walk.query);
+      walk.entry = -1;
+      continue;
+    }
+    auto entry = static_cast<uint32_t>(walk.entry);
+    if (Meets(walk.query, walk.page->EntryRect(entry))) {
+      std::memcpy(data, walk.page->EntryData(entry), std::min<size_t>(size, dataSize_));
+      return true;
+    }
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+
+QxyTree::QxyTree() {
+  blocks_ = new (std::nothrow) Block;
+  if (!blocks_) return;
+  blocks_->next = nullptr;
+  blocks_->used = 0;
+  root_ = static_cast<QxyTreeNode*>(Alloc(sizeof(QxyTreeNode)));
+  *root_ = QxyTreeNode{nullptr, nullptr, INT32_MIN, INT32_MIN, 0};
+}
+
+QxyTree::~QxyTree() {
+  while (blocks_) {
+    Block* next = blocks_->next;
+    delete blocks_;
+    blocks_ = next;
+  }
+}
+
+void* QxyTree::Alloc(size_t size) {
+  if (!blocks_ || size >= kBlockRoom) return nullptr;
+  size = (size + 7) & ~size_t{7};
+  if (blocks_->used + size >= kBlockRoom) {
+    Block* block = new (std::nothrow) Block;
+    if (!block) return nullptr;
+    block->next = blocks_;
+    block->used = 0;
+    blocks_ = block;
+  }
+  void* piece = blocks_->room + blocks_->used;
+  blocks_->used += size;
+  return piece;
+}
+
+bool QxyTree::Insert(QxyPoint point, uint64_t value) {
+  if (!root_) return false;
+  auto* leaf = static_cast<QxyTreeNode*>(Alloc(sizeof(QxyTreeNode)));
+  if (!leaf) return false;
+  *leaf = QxyTreeNode{nullptr, nullptr, point.x, point.y, value};
+  QxyTreeNode* node = root_;
+  bool axisX = true;
+  uint32_t depth = 1;
+  for (;;) {
+    bool less = axisX ? point.x < node->x : point.y < node->y;
+    QxyTreeNode*& child = less ? node->left : node->right;
+    if (!child) {
+      child = leaf;
+      break;
+    }
+    node = child;
+    axisX = !axisX;
+    ++depth;
+  }
+  depth_ = std::max(depth_, depth);
+  ++count_;
+  return true;
+}
+
+QxyTreeRectSearch::QxyTreeRectSearch(const QxyTree& tree) : tree_(tree) {
+  stack_.reserve(2 * size_t{tree.Depth()} + 2);
+  stack_.push_back(Entry{tree.Root(), 0});
+}
+
+void QxyTreeRectSearch::Reset(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+  xmin = std::min(x1, x2);
+  xmax = std::max(x1, x2);
+  ymin = std::min(y1, y2);
+  ymax = std::max(y1, y2);
+  stack_.clear();
+  // The tree may have grown since the search was made.
+  stack_.reserve(2 * size_t{tree_.Depth()} + 2);
+  const QxyTreeNode* root = tree_.Root();
+  stack_.push_back(Entry{root, 1});
+  if (root && root->right) stack_.push_back(Entry{root->right, 0});
+}
+
+const QxyTreeNode* QxyTree::NextInRect(QxyTreeRectSearch& search) const {
+  auto& stack = search.stack_;
+  while (!stack.empty() && stack.back().node != root_) {
+    QSearchStack::Entry entry = stack.back();
+    stack.pop_back();
+    const QxyTreeNode* node = entry.node;
+    int32_t c = entry.axisX ? node->x : node->y;
+    int32_t lo = entry.axisX ? search.xmin : search.ymin;
+    int32_t hi = entry.axisX ? search.xmax : search.ymax;
+    if (node->right && c <= hi) stack.push_back({node->right, !entry.axisX});
+    if (node->left && lo < c) stack.push_back({node->left, !entry.axisX});
+    if (node->x >= search.xmin && node->x <= search.xmax && node->y >= search.ymin &&
+        node->y <= search.ymax) {
+      return node;
+    }
+  }
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+
+QxyTreeNearestSearch::QxyTreeNearestSearch(const QxyTree& tree, int n, bool geographic)
+    : geographic_(geographic), tree_(tree), capacity_(std::max(n, 0)) {
+  try {
+    hits_.resize(static_cast<size_t>(capacity_));
+  } catch (const std::bad_alloc&) {
+    hits_.clear();
+  }
+}
+
+void QxyTreeNearestSearch::Offer(const QxyTreeNode* node, double distance) {
+  int i = 0;
+  while (i < fill_ && (hits_[i].distance < distance ||
+                       (hits_[i].distance == distance && hits_[i].node < node))) {
+    ++i;
+  }
+  if (i < fill_ && hits_[i].node == node) return;  // found again by a wider window
+  if (i == capacity_) return;
+  int last = std::min(fill_, capacity_ - 1);
+  for (int k = last; k > i; --k) hits_[k] = hits_[k - 1];
+  hits_[i] = Hit{node, distance};
+  fill_ = std::min(fill_ + 1, capacity_);
+}
+
+const QxyTreeNode* QxyTreeNearestSearch::Find(QxyPoint point) {
+  fill_ = 0;
+  found_ = false;
+  if (hits_.empty() || tree_.Count() == 0) return nullptr;
+  if (geographic_) {
+    yScale_ = kFeetPerMillionth;
+    xScale_ = kFeetPerMillionth * std::cos(point.y * kRadiansPerMillionth);
+  } else {
+    xScale_ = yScale_ = 1.0;
+  }
+  auto distanceTo = [&](const QxyTreeNode* n) {
+    double dx = static_cast<double>(int64_t{n->x} - point.x) * xScale_;
+    double dy = static_cast<double>(int64_t{n->y} - point.y) * yScale_;
+    return std::sqrt(dx * dx + dy * dy);
+  };
+
+  // The first window reaches the last node on the point's own path.
+  const QxyTreeNode* node = tree_.Root();
+  bool axisX = true;
+  for (;;) {
+    bool less = axisX ? point.x < node->x : point.y < node->y;
+    const QxyTreeNode* next = less ? node->left : node->right;
+    if (!next) break;
+    node = next;
+    axisX = !axisX;
+  }
+  // Half-widths past 2^32 cover every coordinate; the cap keeps the doubling
+  // below from overflowing.
+  constexpr int64_t kWhole = int64_t{1} << 33;
+  auto halfWidth = [&](double d, double scale) {
+    double cells = d / scale;
+    return cells < static_cast<double>(kWhole) ? static_cast<int64_t>(cells) + 1 : kWhole;
+  };
+  double d = distanceTo(node);
+  int64_t xHalf = halfWidth(d, xScale_);
+  int64_t yHalf = halfWidth(d, yScale_);
+
+  QxyTreeRectSearch search(tree_);
+  auto clamp32 = [](int64_t v) {
+    return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+  };
+  for (;;) {
+    search.Reset(clamp32(point.x - xHalf), clamp32(point.y - yHalf), clamp32(point.x + xHalf),
+                 clamp32(point.y + yHalf));
+    uint32_t visited = 0;
+    while (const QxyTreeNode* hit = tree_.NextInRect(search)) {
+      ++visited;
+      Offer(hit, distanceTo(hit));
+    }
+    // A point outside the window lies farther than the window's inner radius,
+    // so once the n-th hit is within it no later pass can change the list.
+    double inner = std::min(static_cast<double>(xHalf) * xScale_,
+                            static_cast<double>(yHalf) * yScale_);
+    if (fill_ == capacity_ && hits_[capacity_ - 1].distance <= inner) break;
+    if (visited >= tree_.Count()) break;
+    xHalf = std::min(xHalf * 2, kWhole);
+    yHalf = std::min(yHalf * 2, kWhole);
+    if (xHalf < 1000) {
+      int64_t factor = 1000 / xHalf + 1;
+      xHalf *= factor;
+      yHalf = std::min(yHalf * factor, kWhole);
+    }
+  }
+  found_ = fill_ > 0;
+  return found_ ? hits_[0].node : nullptr;
+}

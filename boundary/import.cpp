@@ -1,0 +1,112 @@
+#include "boundary/import.h"
+
+#include <memory>
+#include <mutex>
+
+#include "base/qerror.h"
+
+namespace {
+
+constexpr const char* kSource = "pipmain";
+constexpr const char* kOutOfRangeFormat =
+    "Parameter out of range.  PointLimit = %ld, PolygonLimit = %ld.";
+constexpr const char* kNoParametersText = "No import parameter block.";
+
+std::mutex g_limitsLock;
+ImportLimits g_limits = {0, 0};
+
+// To the nearest multiple of 100, halves away from zero.
+int32_t TaxRound(int32_t v) {
+  int64_t magnitude = v < 0 ? -int64_t(v) : int64_t(v);
+  magnitude = (magnitude + 50) / 100 * 100;
+  return int32_t(v < 0 ? -magnitude : magnitude);
+}
+
+}  // namespace
+
+ImportLimits pipImportLimits() {
+  std::lock_guard<std::mutex> hold(g_limitsLock);
+  return g_limits;
+}
+
+int32_t pipImportInitIntern(pipContext* context, const char* path,
+                            const pipImportParamStruct* params, BoundaryBuilder** out) {
+  if (!context || !out) return -1;
+  if (!params) {
+    context->Report(Q_ERROR_INVALID_DATA, kNoParametersText, kSource, __LINE__);
+    return -1;
+  }
+  const int32_t pointLimit = params->pointLimit;
+  const int32_t polygonLimit = params->polygonLimit;
+  if (pointLimit <= 0 || pointLimit > kImportPointLimitMax || polygonLimit <= 0 ||
+      polygonLimit > kImportPolygonLimitMax) {
+    char detail[128];
+    StrFormat(detail, sizeof detail, kOutOfRangeFormat, long(kImportPointLimitMax),
+              long(kImportPolygonLimitMax));
+    context->Report(Q_ERROR_INVALID_DATA, detail, kSource, __LINE__);
+    return -1;
+  }
+  {
+    std::lock_guard<std::mutex> hold(g_limitsLock);
+    g_limits = {pointLimit, polygonLimit};
+  }
+  auto builder =
+      std::make_unique<BoundaryBuilder>(context->ErrorRef(), path, uint16_t(params->flags),
+                                        uint16_t(params->coordinateKind), pointLimit, polygonLimit);
+  if (!builder->Ok()) return -1;  // destroyed here, which deletes its file
+  builder->SetHeaderText(params->headerText);
+  *out = builder.release();
+  return 1;
+}
+
+int32_t pipImportInitExIntern(pipContext* context, const char* path,
+                              const pipImportParamStruct* params, uint16_t kind, const char* name,
+                              const char* text, BoundaryBuilder** out) {
+  int32_t result = pipImportInitIntern(context, path, params, out);
+  if (result == 1) (*out)->FillExtension(kind, name, text);
+  return result;
+}
+
+int32_t pipImportTXBInitIntern(pipContext* context, const char* path, pipImportParamStruct* params,
+                               BoundaryBuilder** out) {
+  if (params) {
+    if (params->headerText[0] == '\0')
+      StrFormat(params->headerText, sizeof params->headerText, "%s", kTaxHeaderText);
+    params->flags |= PIP_IMPORT_TAX;
+  }
+  return pipImportInitIntern(context, path, params, out);
+}
+
+int32_t pipImportInsertIntern(BoundaryBuilder* builder, pipObjectInfoStruct* object,
+                              const int32_t* coordinates, const uint32_t* partCounts,
+                              int32_t partCount) {
+  if (!builder || !object) return -1;
+  const uint32_t number = builder->NextInsertNumber();
+  object->recordNumber = number;
+
+  const int32_t* xy = coordinates;
+  if (builder->IsTax()) {
+    if (object->kind == PIP_OBJECT_POINT) {
+      object->x = TaxRound(object->x);
+      object->y = TaxRound(object->y);
+    } else if (coordinates && partCounts && partCount > 0 && partCount <= builder->PolygonLimit()) {
+      // Rounded into a working copy; the caller's coordinates stay as given.
+      // Counts past the limit are refused by the builder before any copy.
+      uint64_t total = 0;
+      for (int32_t i = 0; i < partCount; ++i) total += partCounts[i];
+      if (total <= uint64_t(builder->PointLimit())) {
+        int32_t* working = builder->Working(size_t(2 * total));
+        for (size_t i = 0; i < 2 * total; ++i) working[i] = TaxRound(coordinates[i]);
+        xy = working;
+      }
+    }
+  }
+  return builder->InsertByKind(*object, xy, partCounts, partCount, number);
+}
+
+int32_t pipImportTermIntern(BoundaryBuilder* builder, int32_t keep) {
+  std::unique_ptr<BoundaryBuilder> owned(builder);
+  if (!builder) return -1;
+  if (keep != 0 && !builder->Finish()) return -1;
+  return 1;
+}
