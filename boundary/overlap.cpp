@@ -307,7 +307,8 @@ double OverlapCheck::Estimate(int precision) const {
       const Edge& e = *a.edge;
       a.y = e.Horizontal() ? e.y1 : (X - e.x1) * e.slope + e.y1;
     }
-    std::sort(active.begin(), active.end(), [](const Active& a, const Active& b) { return a.y < b.y; });
+    std::sort(active.begin(), active.end(),
+              [](const Active& a, const Active& b) { return a.y < b.y; });
 
     bool insideA = false, insideB = false;
     double openA = 0.0, openCommon = 0.0;
