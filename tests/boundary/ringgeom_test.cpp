@@ -19,7 +19,7 @@ using ringtest::Ring;
 using ringtest::Shape;
 using testsupport::Geos;
 
-#ifdef GSB_SANITIZE
+#ifdef __SANITIZE_ADDRESS__
 constexpr int kOraclePoints = 20000;
 #else
 constexpr int kOraclePoints = 100000;
