@@ -9,41 +9,16 @@
 #include <vector>
 
 #include "boundary/ringgeom.h"
-#include "tests/support/shp_rings.h"
+#include "tests/boundary/ring_shapes.h"
 
 namespace benchrings {
 
-using Ring = std::vector<RingPoint>;
-
-struct Shape {
-  std::vector<Ring> rings;
-  int32_t xmin = INT32_MAX, ymin = INT32_MAX, xmax = INT32_MIN, ymax = INT32_MIN;
-};
+using ringtest::Ring;
+using ringtest::Shape;
 
 inline std::vector<Shape> Load(const std::string& relativePath) {
-  std::vector<testsupport::ShpShape> raw;
   std::string error;
-  std::vector<Shape> shapes;
-  if (!testsupport::ReadShpRings(std::string(GSB_SHARED_DATA_DIR) + "/" + relativePath, &raw,
-                                 &error)) {
-    return shapes;
-  }
-  for (const auto& s : raw) {
-    Shape shape;
-    for (const auto& r : s.rings) {
-      Ring ring;
-      for (const auto& p : testsupport::WithoutClosingPoint(r)) {
-        ring.push_back(RingPoint{p.x, p.y});
-        shape.xmin = std::min(shape.xmin, p.x);
-        shape.ymin = std::min(shape.ymin, p.y);
-        shape.xmax = std::max(shape.xmax, p.x);
-        shape.ymax = std::max(shape.ymax, p.y);
-      }
-      if (ring.size() >= 3) shape.rings.push_back(std::move(ring));
-    }
-    if (!shape.rings.empty()) shapes.push_back(std::move(shape));
-  }
-  return shapes;
+  return ringtest::LoadShapes(std::string(GSB_SHARED_DATA_DIR) + "/" + relativePath, 3, &error);
 }
 
 // A star-shaped ring of n vertices around (cx, cy), radii between 0.6 and 1
@@ -79,16 +54,6 @@ inline Ring Wiggly(uint64_t seed, int n, int32_t cx, int32_t cy, double radius) 
   return ring;
 }
 
-inline Shape ShapeOf(Ring ring) {
-  Shape s;
-  for (RingPoint p : ring) {
-    s.xmin = std::min(s.xmin, p.x);
-    s.ymin = std::min(s.ymin, p.y);
-    s.xmax = std::max(s.xmax, p.x);
-    s.ymax = std::max(s.ymax, p.y);
-  }
-  s.rings.push_back(std::move(ring));
-  return s;
-}
+using ringtest::ShapeOf;
 
 }  // namespace benchrings
