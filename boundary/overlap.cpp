@@ -79,7 +79,7 @@ int OverlapCheck::RegionSet::Add(int pointCount, const RingPoint* points) {
     rings.resize(static_cast<size_t>(doubled));
   }
   Ring& ring = rings[static_cast<size_t>(count)];
-  ring.count = std::max(pointCount, 0);
+  ring.count = points ? std::max(pointCount, 0) : 0;
   ring.points.assign(points, points + ring.count);
   ++count;
   return 0;
