@@ -93,14 +93,13 @@ QxyIndex::QxyIndex(QFile& file, int64_t position, QError& error) {
   pageCount_ = LoadU16(header);
   pageSize_ = LoadU16(header + 2);
   dataSize_ = LoadU32(header + 4);
-  if (pageCount_ > 0 &&
-      uint64_t{kQxyPageHeaderSize} + kQxyEntryRectSize + dataSize_ > pageSize_) {
+  if (pageCount_ > 0 && uint64_t{kQxyPageHeaderSize} + kQxyEntryRectSize + dataSize_ > pageSize_) {
     error.Record(Q_ERROR_CHECKSUM, "QxyIndex::QxyIndex: entries do not fit a page", kSource, 167);
     return;
   }
   for (uint32_t i = 0; i < pageCount_; ++i) {
-    int64_t offset = position + static_cast<int64_t>(kQxyIndexHeaderSize) +
-                     static_cast<int64_t>(i) * pageSize_;
+    int64_t offset =
+        position + static_cast<int64_t>(kQxyIndexHeaderSize) + static_cast<int64_t>(i) * pageSize_;
     auto* page = new (std::nothrow) QxyIndexNodeRead(file, offset, pageSize_, dataSize_, error);
     if (!page) {
       error.Record(Q_ERROR_MEMORY, "QxyIndex::QxyIndex", kSource, 175);
@@ -316,8 +315,8 @@ const QxyTreeNode* QxyTreeNearestSearch::Find(QxyPoint point) {
     }
     // A point outside the window lies farther than the window's inner radius,
     // so once the n-th hit is within it no later pass can change the list.
-    double inner = std::min(static_cast<double>(xHalf) * xScale_,
-                            static_cast<double>(yHalf) * yScale_);
+    double inner =
+        std::min(static_cast<double>(xHalf) * xScale_, static_cast<double>(yHalf) * yScale_);
     if (fill_ == capacity_ && hits_[capacity_ - 1].distance <= inner) break;
     if (visited >= tree_.Count()) break;
     xHalf = std::min(xHalf * 2, kWhole);

@@ -52,7 +52,8 @@ CPipPoint PointAt(const CPipPoint& start, const CPipPoint& end, double r) {
 }
 
 bool Degenerate(const CPipPoint& a, const CPipPoint& b) {
-  return std::fabs(b.getX() - a.getX()) < DBL_EPSILON && std::fabs(b.getY() - a.getY()) < DBL_EPSILON;
+  return std::fabs(b.getX() - a.getX()) < DBL_EPSILON &&
+         std::fabs(b.getY() - a.getY()) < DBL_EPSILON;
 }
 
 // [lowA, highA) and [lowB, highB) share a point.
@@ -336,8 +337,7 @@ CPipPoint CSegment::getNearestPoint(const CSegment& s) const {
 
 CMbr::CMbr() : lowerLeft_(DBL_MAX, DBL_MAX), upperRight_(-DBL_MAX, -DBL_MAX) {}
 
-CMbr::CMbr(const CPipPoint& a, const CPipPoint& b)
-    : CMbr(a.getX(), a.getY(), b.getX(), b.getY()) {}
+CMbr::CMbr(const CPipPoint& a, const CPipPoint& b) : CMbr(a.getX(), a.getY(), b.getX(), b.getY()) {}
 
 CMbr::CMbr(double x1, double y1, double x2, double y2)
     : lowerLeft_(std::min(x1, x2), std::min(y1, y2)),

@@ -192,7 +192,9 @@ class ZONELIB_CLASS CMbr {
   CMbr& operator=(const CMbr& other) = default;
   virtual ~CMbr() = default;
 
-  int operator==(const CMbr& o) const { return lowerLeft_ == o.lowerLeft_ && upperRight_ == o.upperRight_; }
+  int operator==(const CMbr& o) const {
+    return lowerLeft_ == o.lowerLeft_ && upperRight_ == o.upperRight_;
+  }
   int operator!=(const CMbr& o) const { return !(*this == o); }
 
   const CPipPoint& getLowerLeft() const { return lowerLeft_; }

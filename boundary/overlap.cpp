@@ -79,7 +79,7 @@ int OverlapCheck::RegionSet::Add(int pointCount, const RingPoint* points) {
     rings.resize(static_cast<size_t>(doubled));
   }
   Ring& ring = rings[static_cast<size_t>(count)];
-  ring.count = std::max(pointCount, 0);
+  ring.count = points ? std::max(pointCount, 0) : 0;
   ring.points.assign(points, points + ring.count);
   ++count;
   return 0;
@@ -307,7 +307,8 @@ double OverlapCheck::Estimate(int precision) const {
       const Edge& e = *a.edge;
       a.y = e.Horizontal() ? e.y1 : (X - e.x1) * e.slope + e.y1;
     }
-    std::sort(active.begin(), active.end(), [](const Active& a, const Active& b) { return a.y < b.y; });
+    std::sort(active.begin(), active.end(),
+              [](const Active& a, const Active& b) { return a.y < b.y; });
 
     bool insideA = false, insideB = false;
     double openA = 0.0, openCommon = 0.0;

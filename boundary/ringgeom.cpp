@@ -9,8 +9,10 @@
 
 namespace {
 
-// Points per block of a ring's summary, and the smallest ring worth one.
+// Points per block of a ring's summary, boxes per box of the next level, and
+// the smallest ring worth a summary.
 constexpr uint32_t kBlock = 16;
+constexpr uint32_t kFanOut = 16;
 constexpr uint32_t kSummarisedFrom = 4 * kBlock;
 
 // Where the edge prev -> cur, which crosses height py, meets it. Every path
@@ -74,16 +76,24 @@ int WalkCrossings(const RingPoint* p, uint32_t n, int32_t px, int32_t py) {
   return crossings;
 }
 
-// Edges prev -> p[j] for j in [from, to), prev starting at before. Returns
-// the crossings, -1 on the border, or -2 when a point lies at height py (the
-// caller then walks the whole ring).
+// The crossings of the edges prev -> p[j] for j in [from, to), or -1 on the
+// border. A point at height py either stops the scan with -2, so that the
+// caller walks the whole ring and takes its runs whole (kWalkRuns), or
+// counts as below: an edge touching height py at one end crosses there when
+// its other end lies above. That gives the parity and the border cases of
+// the walk, edge by edge.
+template <bool kWalkRuns>
 inline int ScanEdges(const RingPoint* p, uint32_t from, uint32_t to, RingPoint prev, int32_t px,
                      int32_t py) {
-  if (prev.y == py) return -2;
+  if (kWalkRuns && prev.y == py) return -2;
   int crossings = 0;
   for (uint32_t j = from; j < to; ++j) {
     RingPoint cur = p[j];
-    if (cur.y == py) return -2;
+    if (cur.y == py) {
+      if (kWalkRuns) return -2;
+      if (cur.x == px) return -1;
+      if (prev.y == py && std::min(prev.x, cur.x) <= px && px <= std::max(prev.x, cur.x)) return -1;
+    }
     if ((prev.y > py) != (cur.y > py)) {
       double x = CrossingX(prev, cur, py);
       if (std::fabs(px - x) < 0.5) return -1;
@@ -98,41 +108,57 @@ inline int ScanEdges(const RingPoint* p, uint32_t from, uint32_t to, RingPoint p
 
 int RingCrossings(const RingPoint* points, uint32_t count, int32_t px, int32_t py) {
   if (count == 0) return 0;
-  int c = ScanEdges(points, 0, count, points[count - 1], px, py);
+  int c = ScanEdges<true>(points, 0, count, points[count - 1], px, py);
   return c == -2 ? WalkCrossings(points, count, px, py) : c;
 }
 
 bool RingSet::Add(const RingPoint* points, uint32_t count) {
-  Ring ring{points, count, 0, 0, INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};
+  Ring ring{points, count, false, {}, {}, INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};
   for (uint32_t i = 0; i < count; ++i) {
     ring.xmin = std::min(ring.xmin, points[i].x);
     ring.ymin = std::min(ring.ymin, points[i].y);
     ring.xmax = std::max(ring.xmax, points[i].x);
     ring.ymax = std::max(ring.ymax, points[i].y);
   }
-  size_t blocksBefore = blocks_.size();
+  size_t kept[kLevels];
+  for (int l = 0; l < kLevels; ++l) kept[l] = boxes_[l].size();
   try {
     if (count >= kSummarisedFrom) {
-      ring.firstBlock = static_cast<uint32_t>(blocks_.size());
-      ring.blockCount = (count + kBlock - 1) / kBlock;
+      ring.summarised = true;
+      for (int l = 0; l < kLevels; ++l) ring.first[l] = static_cast<uint32_t>(boxes_[l].size());
       // Each block covers the edges into its points, so its box includes the
-      // point before its first.
-      for (uint32_t b = 0; b < ring.blockCount; ++b) {
-        uint32_t from = b * kBlock, to = std::min(count, from + kBlock);
+      // point before its first; a box of a higher level covers its boxes.
+      for (uint32_t from = 0; from < count; from += kBlock) {
         RingPoint before = points[from == 0 ? count - 1 : from - 1];
         Box box{before.x, before.y, before.x, before.y};
-        for (uint32_t j = from; j < to; ++j) {
+        for (uint32_t j = from; j < std::min(count, from + kBlock); ++j) {
           box.xmin = std::min(box.xmin, points[j].x);
           box.ymin = std::min(box.ymin, points[j].y);
           box.xmax = std::max(box.xmax, points[j].x);
           box.ymax = std::max(box.ymax, points[j].y);
         }
-        blocks_.push_back(box);
+        boxes_[0].push_back(box);
+        ++ring.boxes[0];
+      }
+      for (int l = 1; l < kLevels; ++l) {
+        for (uint32_t i = 0; i < ring.boxes[l - 1]; ++i) {
+          const Box& box = boxes_[l - 1][ring.first[l - 1] + i];
+          if (i % kFanOut == 0) {
+            boxes_[l].push_back(box);
+            ++ring.boxes[l];
+            continue;
+          }
+          Box& up = boxes_[l].back();
+          up.xmin = std::min(up.xmin, box.xmin);
+          up.ymin = std::min(up.ymin, box.ymin);
+          up.xmax = std::max(up.xmax, box.xmax);
+          up.ymax = std::max(up.ymax, box.ymax);
+        }
       }
     }
     rings_.push_back(ring);
   } catch (const std::bad_alloc&) {
-    blocks_.resize(blocksBefore);
+    for (int l = 0; l < kLevels; ++l) boxes_[l].resize(kept[l]);
     return false;
   }
   return true;
@@ -140,48 +166,52 @@ bool RingSet::Add(const RingPoint* points, uint32_t count) {
 
 void RingSet::Clear() {
   rings_.clear();
-  blocks_.clear();
+  for (auto& level : boxes_) level.clear();
 }
 
-int RingSet::RingCount(const Ring& ring, int32_t px, int32_t py) const {
-  // Off the ring's height, or left of all of it: no crossing and no border.
-  if (ring.count == 0 || py < ring.ymin || py > ring.ymax || px < ring.xmin) return 0;
-  if (ring.blockCount == 0) return RingCrossings(ring.points, ring.count, px, py);
+// A part of a ring wholly above, below or right of P adds nothing: none of
+// its edges reaches height py left of P or within half a unit of P.
+inline bool RingSet::Skips(const Box& box, int32_t px, int32_t py) {
+  return py < box.ymin || py > box.ymax || px < box.xmin;
+}
+
+// The crossings of boxes [from, to) of a level by the edge-local rule, or
+// -1 on the border.
+int RingSet::ScanLevel(const Ring& ring, int level, uint32_t from, uint32_t to, int32_t px,
+                       int32_t py) const {
+  const Box* boxes = boxes_[level].data() + ring.first[level];
   const RingPoint* p = ring.points;
-  const Box* box = blocks_.data() + ring.firstBlock;
   int crossings = 0;
-  for (uint32_t b = 0; b < ring.blockCount; ++b, ++box) {
-    // A block wholly above, below or right of P adds nothing: no edge of it
-    // crosses height py left of P or within half a unit of P. A point at
-    // height py in a skipped block is right of P too, and so is the run it
-    // belongs to, which the walk would count as nothing.
-    if (py < box->ymin || py > box->ymax || px < box->xmin) continue;
-    uint32_t from = b * kBlock, to = std::min(ring.count, from + kBlock);
-    int c = ScanEdges(p, from, to, p[from == 0 ? ring.count - 1 : from - 1], px, py);
-    if (c == -2) return WalkCrossings(p, ring.count, px, py);
-    if (c < 0) return -1;
+  for (uint32_t i = from; i < to; ++i) {
+    if (Skips(boxes[i], px, py)) continue;
+    int c;
+    if (level == 0) {
+      uint32_t first = i * kBlock;
+      c = ScanEdges<false>(p, first, std::min(ring.count, first + kBlock),
+                           p[first == 0 ? ring.count - 1 : first - 1], px, py);
+    } else {
+      c = ScanLevel(ring, level - 1, i * kFanOut,
+                    std::min(ring.boxes[level - 1], (i + 1) * kFanOut), px, py);
+    }
+    if (c < 0) return c;
     crossings += c;
   }
   return crossings;
 }
 
-int RingSet::Crossings(int32_t px, int32_t py) const {
-  int sum = 0;
-  for (auto ring = rings_.rbegin(); ring != rings_.rend(); ++ring) {
-    int c = RingCount(*ring, px, py);
-    if (c < 0) return -1;
-    sum += c;
-  }
-  return sum;
-}
-
 bool RingSet::Contains(int32_t px, int32_t py) const {
   int parity = 0;
   for (auto ring = rings_.rbegin(); ring != rings_.rend(); ++ring) {
-    // Right of a whole ring the crossings pair up and the border is out of
-    // reach: only the parity matters here.
-    if (px > ring->xmax) continue;
-    int c = RingCount(*ring, px, py);
+    // Off the ring's height or left of all of it, no crossing and no border;
+    // right of all of it, the crossings pair up and the border is out of
+    // reach.
+    if (ring->count == 0 || py < ring->ymin || py > ring->ymax || px < ring->xmin ||
+        px > ring->xmax) {
+      continue;
+    }
+    const RingPoint* p = ring->points;
+    int c = ring->summarised ? ScanLevel(*ring, kLevels - 1, 0, ring->boxes[kLevels - 1], px, py)
+                             : ScanEdges<false>(p, 0, ring->count, p[ring->count - 1], px, py);
     if (c < 0) return true;
     parity ^= c & 1;
   }
@@ -228,8 +258,10 @@ double RingSet::Distance(int32_t px, int32_t py, int coordinateKind, int objectK
       *nearestX = b.x;
       *nearestY = b.y;
     } else {
-      *nearestX = static_cast<int32_t>(a.x + std::trunc(t * static_cast<double>(int64_t{b.x} - a.x)));
-      *nearestY = static_cast<int32_t>(a.y + std::trunc(t * static_cast<double>(int64_t{b.y} - a.y)));
+      *nearestX =
+          static_cast<int32_t>(a.x + std::trunc(t * static_cast<double>(int64_t{b.x} - a.x)));
+      *nearestY =
+          static_cast<int32_t>(a.y + std::trunc(t * static_cast<double>(int64_t{b.y} - a.y)));
     }
   };
   for (auto ring = rings_.rbegin(); ring != rings_.rend(); ++ring) {

@@ -12,7 +12,10 @@
 // horizontal run, or lies within half a unit of x on a crossing edge.
 //
 // A region contains P when the sum of its rings' counts is odd or any ring
-// reports the border: a point on the border is inside.
+// reports the border: a point on the border is inside. Only that parity is
+// ever asked of a region, and it also follows edge by edge, without walking
+// the runs: an edge touching height py at one end counts as crossing there
+// when its other end lies above. The border cases are the same.
 #pragma once
 
 #include <cstddef>
@@ -35,9 +38,10 @@ int RingCrossings(const RingPoint* points, uint32_t count, int32_t px, int32_t p
 
 // The rings of one loaded object, over points the caller keeps alive. Rings
 // are visited newest first, as the object's rings are listed once decoded.
-// Large rings carry a summary of their point blocks so that a point test
-// skips the parts of the ring that lie above, below or right of the point;
-// the answers are those of RingCrossings.
+// Large rings carry a summary of their points: boxes of blocks of 16 points,
+// of 16 blocks and of 16 of those, so that a point test skips the parts of
+// the ring that lie above, below or right of the point without visiting
+// them; the answers are those of RingCrossings.
 class RingSet {
  public:
   // Adds a ring; false when no room can be had (the set is unchanged).
@@ -46,9 +50,7 @@ class RingSet {
   void Clear();
   size_t Count() const { return rings_.size(); }
 
-  // The sum of the rings' crossing counts, or -1 when P is on a border.
-  int Crossings(int32_t px, int32_t py) const;
-  // The sum is odd, or P is on a border.
+  // The sum of the rings' RingCrossings is odd, or P is on a border.
   bool Contains(int32_t px, int32_t py) const;
 
   // Distance from P to the rings: in feet for coordinate kind 1 (x shortened
@@ -60,19 +62,23 @@ class RingSet {
                   int32_t* nearestX, int32_t* nearestY) const;
 
  private:
+  static constexpr int kLevels = 3;
   struct Ring {
     const RingPoint* points;
     uint32_t count;
-    uint32_t firstBlock;
-    uint32_t blockCount;  // 0: tested without a summary
+    bool summarised;
+    uint32_t first[kLevels];  // of its boxes in boxes_[level]
+    uint32_t boxes[kLevels];  // how many at each level
     int32_t xmin, ymin, xmax, ymax;
   };
   struct Box {
     int32_t xmin, ymin, xmax, ymax;
   };
 
-  int RingCount(const Ring& ring, int32_t px, int32_t py) const;
+  static bool Skips(const Box& box, int32_t px, int32_t py);
+  int ScanLevel(const Ring& ring, int level, uint32_t from, uint32_t to, int32_t px,
+                int32_t py) const;
 
   std::vector<Ring> rings_;
-  std::vector<Box> blocks_;
+  std::vector<Box> boxes_[kLevels];
 };

@@ -35,13 +35,13 @@ inline constexpr size_t kSegmentRecordSize = 28;
 
 struct SegmentRecord {
   enum Field {
-    kXLeft = 0,   // with kLeftHigh
+    kXLeft = 0,  // with kLeftHigh
     kYLow = 1,
     kXRight = 2,
     kYHigh = 3,
     kLength = 4,
-    kDirX = 5,    // x 1e7
-    kDirY = 6,    // x 1e7
+    kDirX = 5,  // x 1e7
+    kDirY = 6,  // x 1e7
     kFieldCount = 7
   };
   static constexpr uint32_t kLeftHigh = 0x80000000u;

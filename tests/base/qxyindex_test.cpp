@@ -120,8 +120,7 @@ TEST(QxyIndexTest, DamagedIndexesStayClosed) {
   } cases[] = {
       {"header cut short", IndexBytes(kPages, 64, 100).substr(0, 110)},
       {"last page cut short", IndexBytes(kPages, 64, 100).substr(0, 100 + 16 + 64 * 2 + 10)},
-      {"entries overrun their page",
-       IndexBytes({{0, 0, 1, 1, {{0, 0, 1, 1, 7}}, 5}}, 40, 100)},
+      {"entries overrun their page", IndexBytes({{0, 0, 1, 1, {{0, 0, 1, 1, 7}}, 5}}, 40, 100)},
       {"entry count past the page", IndexBytes({{0, 0, 1, 1, {}, 65535}}, 64, 100)},
       {"page smaller than one entry", IndexBytes({{0, 0, 1, 1, {}}}, 16, 100)},
       {"entry data larger than a page", IndexBytes({{0, 0, 1, 1, {}}}, 64, 100, 0xFFFFFFF0u)},
@@ -290,7 +289,8 @@ TEST_F(QxyTreeBruteForceTest, RectanglesFindExactlyThePointsInside) {
         expected.insert(n->value);
       }
     }
-    for (const QxyTreeNode* n : InRect(tree_, cx + w, cy + h, cx - w, cy - h)) found.insert(n->value);
+    for (const QxyTreeNode* n : InRect(tree_, cx + w, cy + h, cx - w, cy - h))
+      found.insert(n->value);
     ASSERT_EQ(found, expected) << "query " << q;
   }
 }
@@ -301,10 +301,11 @@ TEST_F(QxyTreeBruteForceTest, NearestPointsForOneToTwentyHits) {
   for (bool geographic : {false, true}) {
     for (int n = 1; n <= 20; ++n) {
       for (int q = 0; q < 12; ++q) {
-        QxyPoint p = q % 4 == 0
-                         ? points_[std::uniform_int_distribution<size_t>(0, points_.size() - 1)(rng)]
-                         : QxyPoint{-80000000 + std::uniform_int_distribution<int32_t>(-90000, 90000)(rng),
-                                    35000000 + std::uniform_int_distribution<int32_t>(-90000, 90000)(rng)};
+        QxyPoint p =
+            q % 4 == 0
+                ? points_[std::uniform_int_distribution<size_t>(0, points_.size() - 1)(rng)]
+                : QxyPoint{-80000000 + std::uniform_int_distribution<int32_t>(-90000, 90000)(rng),
+                           35000000 + std::uniform_int_distribution<int32_t>(-90000, 90000)(rng)};
         if (q % 6 == 5) p = {std::uniform_int_distribution<int32_t>(-170000000, 170000000)(rng), 0};
         double xs = geographic ? kFeetPerMillionth * std::cos(p.y * kRadiansPerMillionth) : 1.0;
         double ys = geographic ? kFeetPerMillionth : 1.0;

@@ -60,8 +60,8 @@ TEST(CPipPointTest, SpatialFormRoundsHalvesDown) {
   struct Case {
     double degrees;
     int millionths;
-  } cases[] = {{0.0000025, 2},   {-0.0000025, -3}, {0.0000026, 3}, {-73.0, -73000000},
-               {179.999999, 179999999}, {1e10, INT_MAX}, {-1e10, INT_MIN}, {NAN, 0}};
+  } cases[] = {{0.0000025, 2},          {-0.0000025, -3}, {0.0000026, 3},   {-73.0, -73000000},
+               {179.999999, 179999999}, {1e10, INT_MAX},  {-1e10, INT_MIN}, {NAN, 0}};
   for (const Case& c : cases) {
     CPipPoint p(c.degrees, 0.0);
     EXPECT_EQ(p.getSpatialX(), c.millionths) << c.degrees;

@@ -67,10 +67,18 @@ TEST(OverlapCheckTest, CodesOnSquares) {
       {"crossing bars", {Square(0, 40, 100, 60)}, {Square(40, 0, 60, 100)}, 100, 5, 20.0},
       {"in the hole of B", {small}, {big, Square(20, 20, 80, 80)}, 100, 2, 0.0},
       {"in the frame of B", {Square(5, 5, 15, 15)}, {big, Square(20, 20, 80, 80)}, 100, 3, 100.0},
-      {"around an island in a hole", {Square(10, 10, 90, 90)}, {big, Square(20, 20, 80, 80), small},
-       100, 5, 100 * (6400 - 3600 + 400) / 6400.0},
+      {"around an island in a hole",
+       {Square(10, 10, 90, 90)},
+       {big, Square(20, 20, 80, 80), small},
+       100,
+       5,
+       100 * (6400 - 3600 + 400) / 6400.0},
       {"a band across a bar's horizontal edges", {bar}, {band}, 100, 5, -3.0},
-      {"precision above A's width", {Square(0, 0, 3, 3)}, {Square(1, 1, 5, 5)}, 1000, 5,
+      {"precision above A's width",
+       {Square(0, 0, 3, 3)},
+       {Square(1, 1, 5, 5)},
+       1000,
+       5,
        100 * 4 / 9.0},
       {"B empty", {big}, {}, 100, 2, 0.0},
   };
@@ -268,7 +276,8 @@ TEST(OverlapOracleTest, RandomPolygonsAgreeWithGeos) {
     Ring shrunk;
     for (RingPoint p : a) shrunk.push_back({cx + (p.x - cx) / 2, cy + (p.y - cy) / 2});
     ExpectAgreement(geos, {a}, {shrunk}, 400, "shrunk " + std::to_string(q));
-    if (q % 5 == 0) ExpectAgreement(geos, {a}, {shrunk}, 60, "scanned shrunk " + std::to_string(q), true);
+    if (q % 5 == 0)
+      ExpectAgreement(geos, {a}, {shrunk}, 60, "scanned shrunk " + std::to_string(q), true);
     ExpectAgreement(geos, {shrunk}, {a}, 400, "shrunk as A " + std::to_string(q));
   }
 }

@@ -11,39 +11,15 @@
 #include <gtest/gtest.h>
 
 #include "boundary/ringgeom.h"
-#include "tests/support/shp_rings.h"
+#include "tests/boundary/ring_shapes.h"
 #include "tests/support/temp_dir.h"
 
 namespace ringtest {
 
-using Ring = std::vector<RingPoint>;
-
-struct Shape {
-  std::vector<Ring> rings;
-  int32_t xmin = INT32_MAX, ymin = INT32_MAX, xmax = INT32_MIN, ymax = INT32_MIN;
-};
-
 inline std::vector<Shape> LoadShapes(const std::string& relativePath) {
-  std::vector<testsupport::ShpShape> raw;
   std::string error;
-  EXPECT_TRUE(testsupport::ReadShpRings(testsupport::SharedDataPath(relativePath), &raw, &error))
-      << error;
-  std::vector<Shape> shapes;
-  for (const auto& s : raw) {
-    Shape shape;
-    for (const auto& r : s.rings) {
-      Ring ring;
-      for (const auto& p : testsupport::WithoutClosingPoint(r)) {
-        ring.push_back(RingPoint{p.x, p.y});
-        shape.xmin = std::min(shape.xmin, p.x);
-        shape.ymin = std::min(shape.ymin, p.y);
-        shape.xmax = std::max(shape.xmax, p.x);
-        shape.ymax = std::max(shape.ymax, p.y);
-      }
-      if (!ring.empty()) shape.rings.push_back(std::move(ring));
-    }
-    if (!shape.rings.empty()) shapes.push_back(std::move(shape));
-  }
+  std::vector<Shape> shapes = LoadShapes(testsupport::SharedDataPath(relativePath), 1, &error);
+  EXPECT_TRUE(error.empty()) << error;
   return shapes;
 }
 

@@ -79,8 +79,8 @@ TEST(SegmentRecordTest, BytesAreLittleEndianFieldByField) {
   SegmentRecord r{{1 | kLeftHigh, -2, 0x01020304, 4, 5, 10000000, -7142857}};
   unsigned char bytes[kSegmentRecordSize];
   EncodeSegmentRecord(r, bytes);
-  const unsigned char first[] = {0x01, 0x00, 0x00, 0x80, 0xFE, 0xFF, 0xFF, 0xFF,
-                                 0x04, 0x03, 0x02, 0x01};
+  const unsigned char first[] = {0x01, 0x00, 0x00, 0x80, 0xFE, 0xFF,
+                                 0xFF, 0xFF, 0x04, 0x03, 0x02, 0x01};
   EXPECT_EQ(std::memcmp(bytes, first, sizeof first), 0);
   EXPECT_EQ(FieldsOf(DecodeSegmentRecord(bytes)), FieldsOf(r));
 }
@@ -154,18 +154,22 @@ TEST(SegmentRecordOracleTest, DistancesAndRadiiAgreeWithGeos) {
       borders.push_back(geos.Line(ring, true, plane));
     }
     for (int q = 0; q < 40; ++q) {
-      int32_t px = std::uniform_int_distribution<int32_t>(shape.xmin - 20000, shape.xmax + 20000)(rng);
-      int32_t py = std::uniform_int_distribution<int32_t>(shape.ymin - 20000, shape.ymax + 20000)(rng);
+      int32_t px =
+          std::uniform_int_distribution<int32_t>(shape.xmin - 20000, shape.xmax + 20000)(rng);
+      int32_t py =
+          std::uniform_int_distribution<int32_t>(shape.ymin - 20000, shape.ymax + 20000)(rng);
       Geos::Geom point = geos.Point(plane.X(px), plane.Y(py));
       double expected = 1e300;
-      for (const auto& b : borders) expected = std::min(expected, geos.Distance(point.get(), b.get()));
+      for (const auto& b : borders)
+        expected = std::min(expected, geos.Distance(point.get(), b.get()));
       uint32_t n = static_cast<uint32_t>(records.size());
       ASSERT_NEAR(SegmentsDistance(records.data(), n, frame, px, py), expected, 3.5)
           << px << "," << py;
       auto r = static_cast<int32_t>(expected);
       EXPECT_TRUE(SegmentsWithinRadius(records.data(), n, frame, px, py, r + 4)) << px << "," << py;
       if (r > 4) {
-        EXPECT_FALSE(SegmentsWithinRadius(records.data(), n, frame, px, py, r - 4)) << px << "," << py;
+        EXPECT_FALSE(SegmentsWithinRadius(records.data(), n, frame, px, py, r - 4))
+            << px << "," << py;
       }
       ++checked;
     }

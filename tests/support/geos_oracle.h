@@ -6,13 +6,11 @@
 // (feet) about an origin.
 #pragma once
 
-#include <geos_c.h>
-
-#include <cstdarg>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <geos_c.h>
 
 namespace testsupport {
 
@@ -93,9 +91,7 @@ class Geos {
     return result;
   }
 
-  Geom Point(double x, double y) const {
-    return Own(GEOSGeom_createPointFromXY_r(context_, x, y));
-  }
+  Geom Point(double x, double y) const { return Own(GEOSGeom_createPointFromXY_r(context_, x, y)); }
 
   Prepared Prepare(const GEOSGeometry* g) const {
     return Prepared(g ? GEOSPrepare_r(context_, g) : nullptr, PreparedDeleter{context_});

@@ -99,8 +99,7 @@ inline bool ReadShpRings(const std::string& path, std::vector<ShpShape>* shapes,
         return false;
       }
       int32_t parts = LittleI32(c + 36), points = LittleI32(c + 40);
-      if (parts < 0 || points < 0 ||
-          44 + 4 * uint64_t(parts) + 16 * uint64_t(points) > length) {
+      if (parts < 0 || points < 0 || 44 + 4 * uint64_t(parts) + 16 * uint64_t(points) > length) {
         *error = "counts of the record at " + std::to_string(pos) + " pass the record";
         return false;
       }

@@ -1,0 +1,15 @@
+# Independent tools that tests and benchmarks compare against; product code
+# never links them. Defines gsb_geos (GEOS's C API) when GEOS is installed.
+find_package(PkgConfig QUIET)
+if(PkgConfig_FOUND)
+  pkg_check_modules(GEOS QUIET IMPORTED_TARGET geos)
+endif()
+add_library(gsb_geos INTERFACE)
+if(TARGET PkgConfig::GEOS)
+  target_link_libraries(gsb_geos INTERFACE PkgConfig::GEOS)
+else()
+  find_library(GEOS_C_LIBRARY geos_c)
+  if(GEOS_C_LIBRARY)
+    target_link_libraries(gsb_geos INTERFACE ${GEOS_C_LIBRARY})
+  endif()
+endif()
