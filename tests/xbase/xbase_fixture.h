@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,22 @@ class DbfBuilder {
   unsigned char tableFlags_ = 0;
   uint32_t count_ = 0;
   bool hasCount_ = false;
+};
+
+// A field-definition list for d4create, ended by the null name.
+class FieldList {
+ public:
+  FieldList& Add(const std::string& name, char type, int length = 0, int decimals = 0, int nulls = 0) {
+    names_.push_back(std::make_unique<std::string>(name));
+    list_.insert(list_.end() - 1, FIELD4INFO{names_.back()->data(), uint16_t(type), uint16_t(length),
+                                             uint16_t(decimals), uint16_t(nulls)});
+    return *this;
+  }
+  const FIELD4INFO* get() const { return list_.data(); }
+
+ private:
+  std::vector<std::unique_ptr<std::string>> names_;
+  std::vector<FIELD4INFO> list_ = {FIELD4INFO{}};
 };
 
 struct Report {
