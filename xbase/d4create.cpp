@@ -286,35 +286,42 @@ void SetUniqueModes(DATA4* data, const TAG4INFO* tags) {
   }
 }
 
-DATA4* CreateLow(CODE4* c4, const char* full, const FIELD4INFO* fields, const TAG4INFO* tags) {
-  Image image;
-  if (BuildImage(c4, fields, &image) != 0) return nullptr;
+// Writes the table's files, closed; 0 or an error. The path in `path`. A
+// table without a name is made in the temporary folder or the current one.
+int WriteFiles(CODE4* c4, const char* full, const Image& image, int inTempFolder, char* path,
+               unsigned size) {
   FILE4 file{};
-  int rc = full ? file4create(&file, c4, full, 1) : file4tempLow(&file, c4, 0, c4->tempAutoRemove, nullptr);
-  if (rc != 0) {
-    u4free(image.bytes);
-    return nullptr;
-  }
-  char path[1024];
-  u4ncpy(path, file.name, sizeof path);
+  int rc = full ? file4create(&file, c4, full, 1) : file4tempLow(&file, c4, 0, inTempFolder, nullptr);
+  if (rc != 0) return rc;
+  u4ncpy(path, file.name, size);
   rc = file4write(&file, 0, image.bytes, image.length);
-  u4free(image.bytes);
   int closeRc = file4close(&file);
   if (rc == 0) rc = closeRc;
   if (rc == 0 && image.memo) {
     MEMO4FILE memo{};
     rc = memo4fileCreate(&memo, c4, nullptr, path);
+    if (memo.file.handle >= 0) memo4fileClose(&memo);
     // A memo file that cannot be made leaves no table behind: it could not
     // be opened without it.
-    if (memo.file.handle >= 0) memo4fileClose(&memo);
-    if (rc == r4noCreate) {
-      u4remove(path);
-      return nullptr;
-    }
+    if (rc == r4noCreate) u4remove(path);
   }
+  return rc;
+}
+
+DATA4* CreateLow(CODE4* c4, const char* full, const FIELD4INFO* fields, const TAG4INFO* tags) {
+  Image image;
+  if (BuildImage(c4, fields, &image) != 0) return nullptr;
+  // The files of a table that goes with its close stay until it is opened.
+  const int tempAutoRemove = c4->tempAutoRemove;
+  c4->tempAutoRemove = 0;
+  char path[1024] = {0};
+  int rc = WriteFiles(c4, full, image, tempAutoRemove, path, sizeof path);
+  c4->tempAutoRemove = tempAutoRemove;
+  u4free(image.bytes);
+  if (rc == r4noCreate || (rc != 0 && path[0] == 0)) return nullptr;
   if (rc == 0 && full && tran4logging(c4)) rc = tran4logCreate(c4, full, fields, tags);
   if (rc != 0) {
-    Discard(c4, path, image.memo && rc != r4noCreate);
+    Discard(c4, path, image.memo);
     return nullptr;
   }
   // The create's own open is not logged.
@@ -330,7 +337,7 @@ DATA4* CreateLow(CODE4* c4, const char* full, const FIELD4INFO* fields, const TA
     error4set(c4, saved);
     return nullptr;
   }
-  if (!full && c4->tempAutoRemove) data->dataFile->file.removeOnClose = 1;
+  if (tempAutoRemove) data->dataFile->file.removeOnClose = 1;
   if (tags != nullptr && tags[0].name != nullptr) {
     if (i4create(data, nullptr, tags) == nullptr) {
       DiscardOpen(data);
