@@ -363,23 +363,18 @@ DATA4* d4create(CODE4* c4, const char* name, const FIELD4INFO* fields, const TAG
   }
   char full[1024];
   if (name != nullptr) {
-    char buffer[1024];
-    if (u4ncpy(buffer, name, sizeof buffer - 8) < 0 || u4nameExt(buffer, sizeof buffer, "dbf", 0) != 0 ||
-        u4nameCurrent(full, sizeof full, buffer) != 0) {
+    if (dfile4fullName(full, sizeof full, name) != 0) {
       error4describe(c4, e4create, E4_D4CREATE, name, nullptr, nullptr);
       return nullptr;
     }
-    platform::FileInfo info;
-    if (platform::Env::Current().PathStat(full, &info) == 0) {
-      DATA4FILE* open = code4dataFileFind(c4, info.device, info.inode);
-      if (open != nullptr && open->userCount > 0) {
-        if (c4->reportCreateFailure) {
-          error4describe(c4, e4create, E4_CREATE_OPEN_FILE, full, nullptr, nullptr);
-        } else {
-          c4->errorCode = r4noCreate;
-        }
-        return nullptr;
+    DATA4FILE* open = dfile4findOpen(c4, full);
+    if (open != nullptr && open->userCount > 0) {
+      if (c4->reportCreateFailure) {
+        error4describe(c4, e4create, E4_CREATE_OPEN_FILE, full, nullptr, nullptr);
+      } else {
+        c4->errorCode = r4noCreate;
       }
+      return nullptr;
     }
   }
   int readOnly = c4->readOnly;

@@ -277,6 +277,21 @@ void BlankWithSpaces(DATA4* data) {
 
 }  // namespace
 
+int dfile4fullName(char* full, int size, const char* name) {
+  char buffer[1024];
+  if (u4ncpy(buffer, name, sizeof buffer - 8) < 0 || u4nameExt(buffer, sizeof buffer, "dbf", 0) != 0 ||
+      u4nameCurrent(full, size, buffer) != 0) {
+    return -1;
+  }
+  return 0;
+}
+
+DATA4FILE* dfile4findOpen(CODE4* c4, const char* full) {
+  platform::FileInfo info;
+  if (platform::Env::Current().PathStat(full, &info) != 0) return nullptr;
+  return code4dataFileFind(c4, info.device, info.inode);
+}
+
 uint64_t dfile4recordPosition(const DATA4FILE* file, long rec) {
   return uint64_t(file->headerLen) + uint64_t(rec - 1) * file->recWidth;
 }
@@ -287,31 +302,27 @@ DATA4FILE* dfile4open(CODE4* c4, DATA4* data, const char* name) {
     error4(c4, e4open, E4_DFILE4);
     return nullptr;
   }
-  char buffer[1024], full[1024];
-  if (u4ncpy(buffer, name, sizeof buffer - 8) < 0 || u4nameExt(buffer, sizeof buffer, "dbf", 0) != 0 ||
-      u4nameCurrent(full, sizeof full, buffer) != 0) {
+  char full[1024];
+  if (dfile4fullName(full, sizeof full, name) != 0) {
     error4describe(c4, e4open, E4_DFILE4, name, nullptr, nullptr);
     return nullptr;
   }
-  platform::FileInfo info;
-  if (platform::Env::Current().PathStat(full, &info) == 0) {
-    DATA4FILE* open = code4dataFileFind(c4, info.device, info.inode);
-    if (open != nullptr && open->userCount > 0) {
-      bool share = !c4->singleOpen;
-      if (!share && code4tranStatus(c4) == r4active) {
-        share = true;
-        for (auto* other = static_cast<DATA4*>(l4first(&c4->dataList)); other;
-             other = static_cast<DATA4*>(l4next(&c4->dataList, other))) {
-          if (other != data && other->dataFile == open) share = false;
-        }
+  DATA4FILE* open = dfile4findOpen(c4, full);
+  if (open != nullptr && open->userCount > 0) {
+    bool share = !c4->singleOpen;
+    if (!share && code4tranStatus(c4) == r4active) {
+      share = true;
+      for (auto* other = static_cast<DATA4*>(l4first(&c4->dataList)); other;
+           other = static_cast<DATA4*>(l4next(&c4->dataList, other))) {
+        if (other != data && other->dataFile == open) share = false;
       }
-      if (!share) {
-        error4describe(c4, e4instance, E4_DFILE4, full, nullptr, nullptr);
-        return nullptr;
-      }
-      open->userCount++;
-      return open;
     }
+    if (!share) {
+      error4describe(c4, e4instance, E4_DFILE4, full, nullptr, nullptr);
+      return nullptr;
+    }
+    open->userCount++;
+    return open;
   }
   if (c4->dataFileMemory == nullptr) {
     c4->dataFileMemory =

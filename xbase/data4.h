@@ -11,6 +11,12 @@
 
 DATA4* d4open(CODE4* c4, const char* name);
 DATA4FILE* dfile4open(CODE4* c4, DATA4* data, const char* name);
+// The full name of a data file: completed with the current folder and the
+// extension "dbf" when it has none. 0, or -1 when it does not fit.
+int dfile4fullName(char* full, int size, const char* name);
+// The data file of this full name open in the context (any spelling of the
+// same file), or null.
+DATA4FILE* dfile4findOpen(CODE4* c4, const char* full);
 int d4close(DATA4* data);
 int dfile4close(DATA4FILE* file);
 long dfile4recCount(DATA4FILE* file, long serverId = 0);

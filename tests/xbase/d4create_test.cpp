@@ -16,14 +16,10 @@ using testsupport::TempDir;
 using xbasetest::FieldList;
 using xbasetest::TestCode4;
 
-unsigned U16(const std::string& bytes, size_t at) {
-  return unsigned(static_cast<unsigned char>(bytes[at])) | unsigned(static_cast<unsigned char>(bytes[at + 1])) << 8;
-}
+using xbasetest::Trimmed;
+using xbasetest::U16;
+
 unsigned Byte(const std::string& bytes, size_t at) { return static_cast<unsigned char>(bytes[at]); }
-std::string Trimmed(FIELD4* field) {
-  std::string text(f4ptr(field), f4len(field));
-  return text.substr(0, text.find_last_not_of(' ') + 1);
-}
 
 TEST(Create, DescriptorOfEachType) {
   struct Case {

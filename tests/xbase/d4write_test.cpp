@@ -16,16 +16,9 @@ using xbasetest::DbfBuilder;
 using xbasetest::FieldList;
 using xbasetest::TestCode4;
 
-unsigned U16(const std::string& bytes, size_t at) {
-  return unsigned(static_cast<unsigned char>(bytes[at])) | unsigned(static_cast<unsigned char>(bytes[at + 1])) << 8;
-}
-unsigned U32(const std::string& bytes, size_t at) { return U16(bytes, at) | U16(bytes, at + 2) << 16; }
+using xbasetest::U32;
 
-std::string Name(DATA4* data) {
-  FIELD4* field = d4field(data, "NAME");
-  std::string text(f4ptr(field), f4len(field));
-  return text.substr(0, text.find_last_not_of(' ') + 1);
-}
+std::string Name(DATA4* data) { return xbasetest::Trimmed(d4field(data, "NAME")); }
 
 DATA4* CreateNames(TestCode4* c4, const std::string& path) {
   FieldList fields;

@@ -174,4 +174,5 @@ def main():
         out.write(('|'.join(values) + '\n').encode('latin1'))
 
 
-main()
+if __name__ == '__main__':
+    main()

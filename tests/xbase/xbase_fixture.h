@@ -90,6 +90,19 @@ class DbfBuilder {
   bool hasCount_ = false;
 };
 
+// Little-endian numbers inside file bytes.
+inline unsigned U16(const std::string& bytes, size_t at) {
+  return unsigned(static_cast<unsigned char>(bytes[at])) |
+         unsigned(static_cast<unsigned char>(bytes[at + 1])) << 8;
+}
+inline unsigned U32(const std::string& bytes, size_t at) { return U16(bytes, at) | U16(bytes, at + 2) << 16; }
+
+// A field's record bytes without trailing blanks.
+inline std::string Trimmed(FIELD4* field) {
+  std::string text(f4ptr(field), f4len(field));
+  return text.substr(0, text.find_last_not_of(' ') + 1);
+}
+
 // A field-definition list for d4create, ended by the null name.
 class FieldList {
  public:
