@@ -3,7 +3,9 @@
 
 #include "xbase/code4.h"
 #include "xbase/conv4.h"
+#include "xbase/d4create.h"
 #include "xbase/d4data.h"
+#include "xbase/d4write.h"
 #include "xbase/data4.h"
 #include "xbase/date4.h"
 #include "xbase/error4.h"

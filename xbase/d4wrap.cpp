@@ -10,12 +10,45 @@
 #include "xbase/date4.h"
 #include "xbase/error4.h"
 #include "xbase/field4.h"
+#include "xbase/index4.h"
+#include "xbase/list4.h"
 #include "xbase/mem4.h"
 #include "xbase/util4.h"
 
 namespace {
 constexpr unsigned kStrBufferSize = 257;
+
+// A definition's name in a block of its own: cut at its first blank and to
+// 10 characters, upper-cased.
+char* CopyName(CODE4* c4, const char* name) {
+  char* copy = static_cast<char*>(u4allocEr(c4, 11));
+  if (copy == nullptr) return nullptr;
+  int n = 0;
+  while (n < 10 && name && name[n] && name[n] != ' ') {
+    copy[n] = platform::AsciiUpper(name[n]);
+    n++;
+  }
+  copy[n] = 0;
+  return copy;
 }
+
+char* CopyText(CODE4* c4, const char* text) {
+  size_t n = std::strlen(text) + 1;
+  char* copy = static_cast<char*>(u4allocEr(c4, long(n)));
+  if (copy) std::memcpy(copy, text, n);
+  return copy;
+}
+
+// Grows a definition list to hold count + 2 entries (the last one zeroed).
+template <typename Entry>
+int Grow(CODE4* c4, Entry** entries, unsigned* length, int count) {
+  unsigned wanted = unsigned(count + 2) * unsigned(sizeof(Entry));
+  char* block = reinterpret_cast<char*>(*entries);
+  if (u4allocAgainDefault(c4, &block, length, wanted) != 0) return -1;
+  *entries = reinterpret_cast<Entry*>(block);
+  return 0;
+}
+}  // namespace
 
 // ---- Code4 ----
 
@@ -306,19 +339,9 @@ Field4info::~Field4info() { free(); }
 
 int Field4info::add(const char* name, char type, int length, int decimals, int nulls) {
   if (codeBase_ == nullptr) return error4(nullptr, e4struct, E4_FIELD4INFO_CTOR);
-  // The entries and the zeroed entry that ends them.
-  unsigned wanted = unsigned(size_ + 2) * unsigned(sizeof(FIELD4INFO));
-  char* block = reinterpret_cast<char*>(fields_);
-  if (u4allocAgainDefault(codeBase_, &block, &length_, wanted) != 0) return -1;
-  fields_ = reinterpret_cast<FIELD4INFO*>(block);
-  char* copy = static_cast<char*>(u4allocEr(codeBase_, 11));
+  if (Grow(codeBase_, &fields_, &length_, size_) != 0) return -1;
+  char* copy = CopyName(codeBase_, name);
   if (copy == nullptr) return -1;
-  int n = 0;
-  while (n < 10 && name && name[n] && name[n] != ' ') {
-    copy[n] = platform::AsciiUpper(name[n]);
-    n++;
-  }
-  copy[n] = 0;
   FIELD4INFO& entry = fields_[size_];
   entry.name = copy;
   entry.type = uint16_t(static_cast<unsigned char>(type));
@@ -345,3 +368,81 @@ void Field4info::free() {
   size_ = 0;
   length_ = 0;
 }
+
+// ---- Tag4info ----
+
+Tag4info::Tag4info(Code4& code) : codeBase_(&code) {}
+
+Tag4info::Tag4info(Data4 data) {
+  if (data.data == nullptr) {
+    error4(nullptr, e4struct, E4_TAG4INFO_CTOR);
+    return;
+  }
+  codeBase_ = data.data->codeBase;
+  for (auto* index = static_cast<INDEX4*>(l4first(&data.data->indexes)); index;
+       index = static_cast<INDEX4*>(l4next(&data.data->indexes, index))) {
+    if (add_index_tags(index) != 0) break;
+  }
+}
+
+Tag4info::~Tag4info() { free(); }
+
+int Tag4info::add(const char* name, const char* expression, const char* filter, short unique,
+                  unsigned short descending) {
+  if (codeBase_ == nullptr) return error4(nullptr, e4struct, E4_TAG4INFO_ADD);
+  if (Grow(codeBase_, &tags_, &length_, size_) != 0) return -1;
+  TAG4INFO& entry = tags_[size_];
+  entry = TAG4INFO{};
+  entry.name = CopyName(codeBase_, name);
+  if (expression) entry.expression = CopyText(codeBase_, expression);
+  if (filter) entry.filter = CopyText(codeBase_, filter);
+  entry.unique = unique;
+  entry.descending = descending;
+  if (codeBase_->errorCode < 0 || entry.name == nullptr) {
+    freeEntry(&entry);
+    return -1;
+  }
+  size_++;
+  return 0;
+}
+
+int Tag4info::add_index_tags(INDEX4* index) {
+  TAG4INFO* info = i4tagInfo(index);
+  if (info == nullptr) return -1;
+  int rc = 0;
+  for (TAG4INFO* t = info; t->name != nullptr && rc == 0; t++) {
+    rc = add(t->name, t->expression, t->filter, t->unique, t->descending);
+  }
+  u4free(info);
+  return rc;
+}
+
+void Tag4info::freeEntry(TAG4INFO* entry) {
+  u4free(entry->name);
+  u4free(entry->expression);
+  u4free(entry->filter);
+  *entry = TAG4INFO{};
+}
+
+void Tag4info::free() {
+  for (int i = 0; i < size_; i++) freeEntry(&tags_[i]);
+  u4free(tags_);
+  tags_ = nullptr;
+  size_ = 0;
+  length_ = 0;
+}
+
+// ---- Tag4 ----
+
+int Tag4::init(Data4 data, const char* name) {
+  tag = nullptr;
+  if (data.data == nullptr) return error4(nullptr, e4struct, E4_TAG4_INIT);
+  if (name != nullptr) {
+    tag = d4tag(data.data, name);
+  } else {
+    tag = d4tagDefault(data.data);
+  }
+  return tag ? 0 : -1;
+}
+
+const char* Tag4::alias() const { return tag ? t4alias(tag) : nullptr; }

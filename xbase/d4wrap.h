@@ -1,6 +1,7 @@
 // The thin object layer over the engine's functions: the context object, the
-// string base with its field view, the date value and the field-definition
-// list. Each member maps to one engine function.
+// string base with its field view, the date value, the field- and
+// tag-definition lists and the tag view. Each member maps to one engine
+// function.
 #pragma once
 
 #include <cstdint>
@@ -128,4 +129,49 @@ class Field4info {
   FIELD4INFO* fields_ = nullptr;
   int size_ = 0;
   unsigned length_ = 0;  // bytes allocated
+};
+
+// A list of tag definitions for d4create and index creation; the array ends
+// with a zeroed entry. Names are cut at their first blank and to 10
+// characters and upper-cased; every text is the list's own copy.
+class Tag4info {
+ public:
+  explicit Tag4info(Code4& code);
+  // Every tag of every index open on the data handle.
+  explicit Tag4info(Data4 data);
+  ~Tag4info();
+  Tag4info(const Tag4info&) = delete;
+  Tag4info& operator=(const Tag4info&) = delete;
+  // 0 or -1.
+  int add(const char* name, const char* expression, const char* filter = nullptr, short unique = 0,
+          unsigned short descending = 0);
+  int add_index_tags(INDEX4* index);
+  void free();
+  int numTags() const { return size_; }
+  TAG4INFO* tags() { return tags_; }
+
+ private:
+  void freeEntry(TAG4INFO* entry);
+  CODE4* codeBase_ = nullptr;
+  TAG4INFO* tags_ = nullptr;
+  int size_ = 0;
+  unsigned length_ = 0;  // bytes allocated
+};
+
+class Tag4 {
+ public:
+  Tag4() = default;
+  Tag4(Data4 data, const char* name = nullptr) { init(data, name); }
+  // The named tag; without a name the selected tag, else the first tag.
+  int init(Data4 data, const char* name = nullptr);
+  int isValid() const { return tag != nullptr; }
+  const char* alias() const;
+  TAG4* tag = nullptr;
+};
+
+enum : long {
+  E4_TAG4_INIT = 60216,
+  E4_TAG4INFO_ADD = 60224,
+  E4_TAG4INFO_CTOR = 60226,
+  E4_TAG4INFO_ADD_INDEX_TAGS = 60227,
 };

@@ -26,13 +26,6 @@ uint16_t LoadU16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); 
 uint32_t LoadU32(const unsigned char* p) {
   return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
-void StoreU16(unsigned char* p, uint32_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-}
-void StoreU32(unsigned char* p, uint32_t v) {
-  for (int i = 0; i < 4; i++) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
 
 bool IsFox(const DATA4FILE* file) { return file->compatibility == k4dialectFox; }
 
@@ -121,6 +114,10 @@ int ReadHeader(DATA4FILE* file, const char* name) {
     if (std::memcmp(header + 12, kAutoMark, 8) != 0) return Corrupt(c4, E4_TABLE_VERSION, name);
     file->version = '0';
     file->canAutoIncrement = 1;
+    // The next autoincrement value follows the mark.
+    uint64_t bits = uint64_t(LoadU32(header + 20)) | (uint64_t(LoadU32(header + 24)) << 32);
+    std::memcpy(&file->autoIncrementVal, &bits, sizeof bits);
+    if (!(file->autoIncrementVal >= 1.0 && file->autoIncrementVal < 9.0e15)) file->autoIncrementVal = 1.0;
   }
   bool fox = file->version == '0';
   if (fox) {
@@ -280,6 +277,21 @@ void BlankWithSpaces(DATA4* data) {
 
 }  // namespace
 
+int dfile4fullName(char* full, int size, const char* name) {
+  char buffer[1024];
+  if (u4ncpy(buffer, name, sizeof buffer - 8) < 0 || u4nameExt(buffer, sizeof buffer, "dbf", 0) != 0 ||
+      u4nameCurrent(full, size, buffer) != 0) {
+    return -1;
+  }
+  return 0;
+}
+
+DATA4FILE* dfile4findOpen(CODE4* c4, const char* full) {
+  platform::FileInfo info;
+  if (platform::Env::Current().PathStat(full, &info) != 0) return nullptr;
+  return code4dataFileFind(c4, info.device, info.inode);
+}
+
 uint64_t dfile4recordPosition(const DATA4FILE* file, long rec) {
   return uint64_t(file->headerLen) + uint64_t(rec - 1) * file->recWidth;
 }
@@ -290,31 +302,27 @@ DATA4FILE* dfile4open(CODE4* c4, DATA4* data, const char* name) {
     error4(c4, e4open, E4_DFILE4);
     return nullptr;
   }
-  char buffer[1024], full[1024];
-  if (u4ncpy(buffer, name, sizeof buffer - 8) < 0 || u4nameExt(buffer, sizeof buffer, "dbf", 0) != 0 ||
-      u4nameCurrent(full, sizeof full, buffer) != 0) {
+  char full[1024];
+  if (dfile4fullName(full, sizeof full, name) != 0) {
     error4describe(c4, e4open, E4_DFILE4, name, nullptr, nullptr);
     return nullptr;
   }
-  platform::FileInfo info;
-  if (platform::Env::Current().PathStat(full, &info) == 0) {
-    DATA4FILE* open = code4dataFileFind(c4, info.device, info.inode);
-    if (open != nullptr && open->userCount > 0) {
-      bool share = !c4->singleOpen;
-      if (!share && code4tranStatus(c4) == r4active) {
-        share = true;
-        for (auto* other = static_cast<DATA4*>(l4first(&c4->dataList)); other;
-             other = static_cast<DATA4*>(l4next(&c4->dataList, other))) {
-          if (other != data && other->dataFile == open) share = false;
-        }
+  DATA4FILE* open = dfile4findOpen(c4, full);
+  if (open != nullptr && open->userCount > 0) {
+    bool share = !c4->singleOpen;
+    if (!share && code4tranStatus(c4) == r4active) {
+      share = true;
+      for (auto* other = static_cast<DATA4*>(l4first(&c4->dataList)); other;
+           other = static_cast<DATA4*>(l4next(&c4->dataList, other))) {
+        if (other != data && other->dataFile == open) share = false;
       }
-      if (!share) {
-        error4describe(c4, e4instance, E4_DFILE4, full, nullptr, nullptr);
-        return nullptr;
-      }
-      open->userCount++;
-      return open;
     }
+    if (!share) {
+      error4describe(c4, e4instance, E4_DFILE4, full, nullptr, nullptr);
+      return nullptr;
+    }
+    open->userCount++;
+    return open;
   }
   if (c4->dataFileMemory == nullptr) {
     c4->dataFileMemory =
@@ -345,11 +353,17 @@ DATA4FILE* dfile4open(CODE4* c4, DATA4* data, const char* name) {
   }
   file->readOnly = file->file.writeProtected ? 1 : 0;
   bool hasMemo = file->version == '0' ? (file->tableFlags & 0x02) != 0 : (file->version & 0x80) != 0;
+  char memoName[1024];
+  u4ncpy(memoName, full, sizeof memoName);
+  bool memoNamed = u4nameExt(memoName, sizeof memoName, code4memoExtension(c4), 1) == 0;
+  // Visual FoxPro tables written by other tools may leave the memo flag
+  // clear: their memo fields use the memo file when there is one.
+  platform::FileInfo memoInfo;
+  if (!hasMemo && file->version == '0' && file->nFieldsMemo > 0 && memoNamed) {
+    hasMemo = platform::Env::Current().PathStat(memoName, &memoInfo) == 0;
+  }
   if (hasMemo) {
-    char memoName[1024];
-    u4ncpy(memoName, full, sizeof memoName);
-    if (u4nameExt(memoName, sizeof memoName, code4memoExtension(c4), 1) != 0 ||
-        memo4fileOpen(&file->memoFile, file, memoName) != 0) {
+    if (!memoNamed || memo4fileOpen(&file->memoFile, file, memoName) != 0) {
       if (c4->errorCode >= 0) error4describe(c4, e4open, E4_DFILE4, memoName, nullptr, nullptr);
       ReleaseFile(file);
       return nullptr;
@@ -459,42 +473,26 @@ int dfile4close(DATA4FILE* file) {
   u4free(file->info);
   file->info = nullptr;
   int rc = 0;
-  if (file->fileChanged && !file->readOnly && !c4->removeOnClose) rc = dfile4updateHeader(file, 1, 1);
-  if (file->memoFile.file.handle >= 0) memo4fileClose(&file->memoFile);
+  if (file->fileChanged && !file->readOnly && !c4->removeOnClose) rc = dfile4updateHeader(file, 1, 1, 1);
+  // A removed or temporary table takes its memo and index files with it.
+  bool remove = c4->removeOnClose || file->file.removeOnClose;
+  if (c4->removeOnClose) file->file.removeOnClose = 1;
+  if (file->memoFile.file.handle >= 0) {
+    if (remove) file->memoFile.file.removeOnClose = 1;
+    memo4fileClose(&file->memoFile);
+  }
   while (auto* index = static_cast<INDEX4FILE*>(l4first(&file->indexes))) {
     index->userCount = 1;
+    if (remove) index->file.removeOnClose = 1;
     index4close(index);
   }
   l4remove(&c4->dataFileList, file);
-  if (c4->removeOnClose) file->file.removeOnClose = 1;
   if (file4close(&file->file) < 0 && rc == 0) rc = -1;
   u4free(file->fullName);
   mem4free(c4->dataFileMemory, file);
   if (rc == 0 && c4->errorCode < 0) rc = c4->errorCode;
   c4->errorCode = saved;
   return rc;
-}
-
-int dfile4updateHeader(DATA4FILE* file, int dateFlag, int countFlag) {
-  if (code4tranStatus(file->c4) == r4active || code4tranStatus(file->c4) == r4rollback) return 0;
-  long count = file->minCount >= 0 ? file->minCount : file->numRecs;
-  unsigned char bytes[9];
-  u4yymmdd(file->yymmdd);
-  std::memcpy(bytes, file->yymmdd, 3);
-  StoreU32(bytes + 3, uint32_t(count));
-  StoreU16(bytes + 7, file->headerLen);
-  int rc = 0;
-  if (dateFlag && countFlag) {
-    rc = file4write(&file->file, 1, bytes, 9);
-  } else if (countFlag) {
-    rc = file4write(&file->file, 4, bytes + 3, 6);
-  } else if (dateFlag) {
-    rc = file4write(&file->file, 1, bytes, 3);
-  }
-  if (rc < 0) return -1;
-  file->numRecs = count;
-  file->fileChanged = 0;
-  return 0;
 }
 
 long dfile4recCount(DATA4FILE* file, long) {
@@ -838,64 +836,4 @@ FIELD4* d4fieldJ(DATA4* data, int j) {
     return nullptr;
   }
   return &data->fields[j - 1];
-}
-
-// ---- writing back ----
-
-int d4writeData(DATA4* data, long rec) {
-  if (rec < 1) return error4(data->codeBase, e4parm, E4_D4WRITE_DATA);
-  DATA4FILE* file = data->dataFile;
-  data->recordChanged = 0;
-  file->fileChanged = 1;
-  return file4write(&file->file, dfile4recordPosition(file, rec), data->record, file->recWidth);
-}
-
-int d4write(DATA4* data, long rec) {
-  CODE4* c4 = data->codeBase;
-  if (data->readOnly) {
-    return error4describe(c4, e4write, E4_READ_ONLY_WRITE, data->alias, nullptr, nullptr);
-  }
-  if (rec == -1) rec = data->recNum;
-  int changed = data->recordChanged;
-  data->recordChanged = 0;
-  long count = dfile4recCount(data->dataFile);
-  if (data->bofFlag || data->eofFlag || rec < 1 || rec > count) {
-    data->recordChanged = changed;
-    return error4describe(c4, e4write, 80119, data->alias, nullptr, nullptr);
-  }
-  int rc = d4writeData(data, rec);
-  if (rc < 0) {
-    data->recordChanged = changed;
-    return rc;
-  }
-  std::memcpy(data->recordOld, data->record, data->dataFile->recWidth);
-  data->recNumOld = rec;
-  return 0;
-}
-
-int d4updateRecord(DATA4* data, int, int) {
-  if (data == nullptr) return error4(nullptr, e4parm, E4_D4UPDATE_RECORD);
-  if (data->recNum >= 1 && !data->eofFlag) {
-    if (data->recordChanged) {
-      int rc = d4write(data, data->recNum);
-      if (rc != 0) return rc;
-      d4memoReset(data);
-      data->recNumOld = -1;
-    } else {
-      for (int i = 0; i < data->nFieldsMemo; i++) data->fieldsMemo[i].mustRead = 1;
-    }
-    return 0;
-  }
-  d4memoReset(data);
-  data->recordChanged = 0;
-  return 0;
-}
-
-int d4update(DATA4* data) {
-  if (data == nullptr) return error4(nullptr, e4parm, E4_D4UPDATE);
-  int rc = d4updateRecord(data, 0);
-  if (rc != 0) return rc;
-  DATA4FILE* file = data->dataFile;
-  if (file->fileChanged && !file->readOnly) return dfile4updateHeader(file, 1, 1);
-  return 0;
 }

@@ -6,9 +6,17 @@
 #pragma once
 
 #include "xbase/d4data.h"
+// Writing back a changed record: d4go and the other moves call d4updateRecord first.
+#include "xbase/d4write.h"
 
 DATA4* d4open(CODE4* c4, const char* name);
 DATA4FILE* dfile4open(CODE4* c4, DATA4* data, const char* name);
+// The full name of a data file: completed with the current folder and the
+// extension "dbf" when it has none. 0, or -1 when it does not fit.
+int dfile4fullName(char* full, int size, const char* name);
+// The data file of this full name open in the context (any spelling of the
+// same file), or null.
+DATA4FILE* dfile4findOpen(CODE4* c4, const char* full);
 int d4close(DATA4* data);
 int dfile4close(DATA4FILE* file);
 long dfile4recCount(DATA4FILE* file, long serverId = 0);
@@ -52,12 +60,6 @@ FIELD4* d4field(DATA4* data, const char* name);
 int d4fieldNumber(DATA4* data, const char* name);
 FIELD4* d4fieldJ(DATA4* data, int j);
 
-// Writing back a changed record (the write layer); d4go and the other moves
-// call d4updateRecord first.
-int d4updateRecord(DATA4* data, int unlock, int doMemos = 1);
-int d4update(DATA4* data);
-int d4writeData(DATA4* data, long rec);
-
 // Location codes.
 enum : long {
   E4_DFILE4 = 90131,
@@ -70,7 +72,6 @@ enum : long {
   E4_D4TAG_PREV = 90204,
   E4_D4TAG_SELECT = 90205,
   E4_D4TAG_SELECTED = 90206,
-  E4_D4WRITE_DATA = 90217,
   E4_D4GO = 90253,
   E4_D4GO_EOF = 90254,
   E4_D4ALIAS = 90257,
@@ -91,16 +92,7 @@ enum : long {
   E4_D4FIELD_J = 90298,
   E4_D4FIELD_NUMBER = 90299,
   E4_D4CHANGED = 90300,
-  E4_D4UPDATE = 90304,
-  E4_D4UPDATE_RECORD = 90305,
   E4_D4OPEN = 90308,
   E4_D4SKIP = 90357,
   E4_D4FILE_NAME = 90256,
 };
-
-// Writes the header's date (dateFlag), record count and header length
-// (countFlag) from the file's state: 0 or -1.
-int dfile4updateHeader(DATA4FILE* file, int dateFlag, int countFlag);
-// Writes the current record back (the write layer adds keys, memos and the
-// log): 0 or an error.
-int d4write(DATA4* data, long rec);

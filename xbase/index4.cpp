@@ -188,3 +188,42 @@ int d4openProductionIndex(DATA4* data) {
 int d4topTag(DATA4* data, TAG4*) { return error4(data->codeBase, e4notSupported, E4_D4TOP); }
 int d4bottomTag(DATA4* data, TAG4*) { return error4(data->codeBase, e4notSupported, E4_D4BOTTOM); }
 int d4skipTag(DATA4* data, TAG4*, long) { return error4(data->codeBase, e4notSupported, E4_D4SKIP); }
+
+// Key maintenance, creation and rebuild need the index layer. No tag is ever
+// open before it, so the write paths do not reach the key functions.
+int t4keyCalc(TAG4* tag, unsigned char*, int*) {
+  return error4(tag->index->codeBase, e4notSupported, E4_D4WRITE_KEYS);
+}
+int t4addKey(TAG4* tag, const unsigned char*, long) {
+  return error4(tag->index->codeBase, e4notSupported, E4_D4WRITE_KEYS);
+}
+int t4removeKey(TAG4* tag, const unsigned char*, long) {
+  return error4(tag->index->codeBase, e4notSupported, E4_D4WRITE_KEYS);
+}
+
+INDEX4* i4create(DATA4* data, const char*, const TAG4INFO* tags) {
+  if (data == nullptr || tags == nullptr) {
+    error4(data ? data->codeBase : nullptr, e4parmNull, E4_I4CREATE);
+    return nullptr;
+  }
+  error4(data->codeBase, e4notSupported, E4_I4CREATE);
+  return nullptr;
+}
+
+int i4reindex(INDEX4* index) {
+  if (code4verify(index, 0, E4_I4REINDEX)) return -1;
+  if (l4numNodes(&index->tags) == 0) return 0;
+  return error4(index->codeBase, e4notSupported, E4_I4REINDEX);
+}
+
+TAG4INFO* i4tagInfo(INDEX4* index) {
+  if (index == nullptr) {
+    error4(nullptr, e4parmNull, E4_I4TAG_INFO);
+    return nullptr;
+  }
+  if (l4numNodes(&index->tags) != 0) {
+    error4(index->codeBase, e4notSupported, E4_I4TAG_INFO);
+    return nullptr;
+  }
+  return static_cast<TAG4INFO*>(u4allocEr(index->codeBase, sizeof(TAG4INFO)));
+}

@@ -37,3 +37,33 @@ enum : long {
   E4_T4UNIQUE = 90155,
   E4_T4ALIAS = 90156,
 };
+
+// ---- key maintenance (index layer) ----
+// The write paths walk every tag of the data handle with these; while no tag
+// is open they are never reached. Keys are built into a caller's buffer of
+// k4keyBufferSize bytes.
+constexpr unsigned k4keyBufferSize = 512;
+// The tag's key of the data handle's current record buffer: its length, or
+// negative. *passes: 1 when the record passes the tag's filter (a tag
+// without filter passes every record).
+int t4keyCalc(TAG4* tag, unsigned char* key, int* passes);
+// Adds the entry (key, rec) under the tag's unique mode: 0, 20 or 25 (not
+// added), or an error (-340 among them).
+int t4addKey(TAG4* tag, const unsigned char* key, long rec);
+// Removes the entry (key, rec): 0, 5 when it is not there, or an error.
+int t4removeKey(TAG4* tag, const unsigned char* key, long rec);
+
+// ---- creation and rebuild (index layer) ----
+// Creates an index file with the tags (name null: the production index).
+INDEX4* i4create(DATA4* data, const char* name, const TAG4INFO* tags);
+// Rebuilds every tag of the index from the data file: 0, 20 or an error.
+int i4reindex(INDEX4* index);
+// The definitions of the index's tags, ended by a zeroed entry; the caller
+// frees the array (the texts stay the tags').
+TAG4INFO* i4tagInfo(INDEX4* index);
+
+enum : long {
+  E4_I4REINDEX = 90197,
+  E4_I4CREATE = 90381,
+  E4_I4TAG_INFO = 90390,
+};

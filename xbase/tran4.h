@@ -22,3 +22,25 @@ int tran4logClose(DATA4* data);
 // Ends the transaction layer at code4initUndo (an active transaction is
 // rolled back; the log is closed).
 int code4tranInitUndo(CODE4* c4);
+
+// ---- transactions of the write paths ----
+int code4tranStart(CODE4* c4);
+int code4tranCommit(CODE4* c4);
+int code4tranRollback(CODE4* c4);
+// A transaction is active and the handle's changes are logged.
+int tran4active(DATA4* data);
+// Logging is on: the log is open and not rolling back or switched off.
+int tran4logging(CODE4* c4);
+// Appends one entry of the handle (type 8 change, 9 append, 10 undo, 12
+// pack) with its data: 0, or -1240 when it cannot be written.
+int tran4logEntry(DATA4* data, int type, const void* bytes, unsigned length);
+// The entry of a created data file (type 11).
+int tran4logCreate(CODE4* c4, const char* name, const FIELD4INFO* fields, const TAG4INFO* tags);
+
+enum : int { t4logChange = 8, t4logAppend = 9, t4logUndo = 10, t4logCreate = 11, t4logPack = 12 };
+enum : long {
+  E4_CODE4_TRAN_COMMIT = 90287,
+  E4_CODE4_TRAN_START = 90288,
+  E4_CODE4_TRAN_ROLLBACK = 90289,
+  E4_TRAN_NOT_ENABLED = 80141,
+};

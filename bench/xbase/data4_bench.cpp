@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/xbase/bench_rows.h"
 #include "xbase/d4all.h"
 
 #ifdef GSB_HAVE_SHAPELIB
@@ -18,20 +19,8 @@
 
 namespace {
 
-struct Field {
-  const char* name;
-  char type;
-  int width, decimals;
-};
-
-const Field kFields[20] = {
-    {"NAME", 'C', 20, 0},   {"CITY", 'C', 16, 0},   {"CODE", 'C', 8, 0},    {"STREET", 'C', 30, 0},
-    {"STATE", 'C', 2, 0},   {"NOTE", 'C', 12, 0},   {"POP", 'N', 10, 0},    {"AREA", 'N', 12, 3},
-    {"LAT", 'N', 11, 6},    {"LON", 'N', 11, 6},    {"INCOME", 'N', 12, 2}, {"COUNT", 'N', 6, 0},
-    {"RATE", 'N', 8, 4},    {"SCORE", 'N', 9, 1},   {"BORN", 'D', 8, 0},    {"SEEN", 'D', 8, 0},
-    {"DUE", 'D', 8, 0},     {"ACTIVE", 'L', 1, 0},  {"MEMBER", 'L', 1, 0},  {"VALID", 'L', 1, 0},
-};
-constexpr long kRows = 1000000;
+using xbasebench::kFields;
+using xbasebench::kRows;
 
 // Writes the table once per run; its path.
 const std::string& Table() {
@@ -63,35 +52,23 @@ const std::string& Table() {
   header += '\x0D';
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(header.data(), std::streamsize(header.size()));
-  uint64_t seed = 12345;
-  auto next = [&seed]() {
-    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
-    return uint32_t(seed >> 33);
-  };
+  xbasebench::Random random(12345);
   std::string record(width, ' ');
-  char text[64];
   for (long row = 0; row < kRows; row++) {
     size_t at = 1;
     for (const auto& f : kFields) {
       char* p = record.data() + at;
       std::memset(p, ' ', size_t(f.width));
+      xbasebench::Value v = xbasebench::Draw(f, random);
       switch (f.type) {
-        case 'C': {
-          int n = 1 + int(next() % unsigned(f.width));
-          for (int i = 0; i < n; i++) p[i] = char('A' + next() % 26);
+        case 'C': case 'D':
+          std::memcpy(p, v.text.data(), v.text.size());
           break;
-        }
-        case 'N': {
-          double value = double(next() % 100000) / (f.decimals ? 7.0 : 1.0);
-          c4dtoa45(value, p, f.width, f.decimals);
-          break;
-        }
-        case 'D':
-          date4assign(text, 2415021 + long(next() % 40000));
-          std::memcpy(p, text, 8);
+        case 'N':
+          c4dtoa45(v.number, p, f.width, f.decimals);
           break;
         case 'L':
-          *p = (next() & 1) ? 'T' : 'F';
+          *p = v.logical;
           break;
       }
       at += size_t(f.width);
@@ -178,4 +155,3 @@ BENCHMARK(ShapelibScan)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 
-BENCHMARK_MAIN();

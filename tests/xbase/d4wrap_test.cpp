@@ -44,6 +44,46 @@ TEST(Field4info, FromAnOpenFile) {
   data.close();
 }
 
+TEST(Tag4info, CopiesAndEndEntry) {
+  Code4 code(1);
+  Tag4info info(code);
+  std::string expression = "UPPER(NAME)";
+  EXPECT_EQ(info.add("by name x", expression.c_str(), ".NOT.DELETED()", 20, 10), 0);
+  EXPECT_EQ(info.add("longtagnamehere", "AGE"), 0);
+  expression[0] = '?';  // the list keeps copies
+  TAG4INFO* tags = info.tags();
+  EXPECT_STREQ(tags[0].name, "BY");
+  EXPECT_STREQ(tags[0].expression, "UPPER(NAME)");
+  EXPECT_STREQ(tags[0].filter, ".NOT.DELETED()");
+  EXPECT_EQ(tags[0].unique, 20);
+  EXPECT_EQ(tags[0].descending, 10);
+  EXPECT_STREQ(tags[1].name, "LONGTAGNAM");
+  EXPECT_EQ(tags[1].filter, nullptr);
+  EXPECT_EQ(tags[2].name, nullptr);  // the zeroed entry that ends the list
+  EXPECT_EQ(info.numTags(), 2);
+  // A standing error refuses the entry.
+  error4set(&code, -70);
+  EXPECT_EQ(info.add("LATE", "AGE"), -1);
+  EXPECT_EQ(info.numTags(), 2);
+  error4set(&code, 0);
+  info.free();
+  EXPECT_EQ(info.numTags(), 0);
+}
+
+TEST(Tag4info, FromATableWithoutTags) {
+  TempDir dir;
+  dir.Write("t.dbf", DbfBuilder(0x03, {{"NAME", 'C', 10}}).Bytes());
+  Code4 code(1);
+  Data4 data(code, dir.File("t").c_str());
+  ASSERT_TRUE(data.isValid());
+  Tag4info info(data);
+  EXPECT_EQ(info.numTags(), 0);
+  Tag4 tag(data);
+  EXPECT_FALSE(tag.isValid());
+  EXPECT_EQ(tag.alias(), nullptr);
+  data.close();
+}
+
 TEST(Field4, StrAssignAndTypes) {
   TempDir dir;
   std::string minus5("\xFB\xFF\xFF\xFF", 4);

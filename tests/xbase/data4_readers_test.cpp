@@ -5,87 +5,21 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/xbase/oracle.h"
 #include "tests/xbase/xbase_fixture.h"
 
 namespace {
 
+using xbasetest::FieldText;
+using xbasetest::HaveOgrinfo;
+using xbasetest::kPython;
+using xbasetest::RunCommand;
 using xbasetest::TestCode4;
 
-const char* kPython = "/usr/bin/python3";
-
-// Runs a command; its standard output, and whether it exited with 0.
-bool RunCommand(const std::string& command, std::string* out) {
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return false;
-  out->clear();
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out->append(buffer, n);
-  return pclose(pipe) == 0;
-}
-
-bool HaveDbfread() {
-  std::string ignored;
-  return std::filesystem::exists(kPython) &&
-         RunCommand(std::string(kPython) + " -c 'import dbfread' 2>/dev/null", &ignored);
-}
-
-bool HaveOgrinfo() {
-  std::string ignored;
-  return RunCommand("ogrinfo --version 2>/dev/null", &ignored);
-}
-
-std::string Trimmed(const char* p, size_t n) {
-  while (n > 0 && (p[n - 1] == ' ' || p[n - 1] == '\0')) n--;
-  return std::string(p, n);
-}
-
-std::string Number(double value) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  return text;
-}
-
-bool AllBlank(const char* p, size_t n) {
-  for (size_t i = 0; i < n; i++) {
-    if (p[i] != ' ') return false;
-  }
-  return true;
-}
-
-// One field's value as the dump shows it.
-std::string Show(FIELD4* field) {
-  const char* p = f4ptr(field);
-  unsigned len = f4len(field);
-  switch (field->type) {
-    case 'N': case 'F':
-      return AllBlank(p, len) ? "" : Number(f4double(field));
-    case 'B':
-      return Number(f4double(field));
-    case 'L':
-      return f4true(field) ? "T" : "F";
-    case 'D': {
-      long julian = date4long(p);
-      if (julian <= 0) return "";
-      char text[9] = {0};
-      date4assign(text, julian);
-      return text;
-    }
-    case 'T':
-      return f4dateTime(field);
-    case 'Y':
-      return f4currency(field, 4);
-    case 'M': case 'G': case 'I':
-      return std::to_string(f4long(field));
-    default:
-      return Trimmed(p, len);
-  }
-}
+bool HaveDbfread() { return xbasetest::HavePythonModule("dbfread"); }
 
 // Live records first, then deleted ones, one line each.
 std::string EngineDump(DATA4* data) {
@@ -95,7 +29,7 @@ std::string EngineDump(DATA4* data) {
     for (int j = 1; j <= data->nFields; j++) {
       FIELD4* field = d4fieldJ(data, j);
       if (field->type == '0') continue;
-      line += "|" + Show(field);
+      line += "|" + FieldText(field);
     }
     (d4deleted(data) ? deleted : live) += line + "\n";
   }
@@ -112,7 +46,7 @@ const char* const kReadable[] = {
 
 TEST(DataFileReaders, SameRecordsAsDbfread) {
   if (!HaveDbfread()) GTEST_SKIP() << "python3-dbfread is not installed (tools/install-deps)";
-  std::string script = std::string(GSB_XBASE_TEST_DIR) + "/dbf_dump.py";
+  std::string script = xbasetest::Script("dbf_dump.py");
   for (const char* name : kReadable) {
     std::string path = XbaseData(name);
     std::string expected;
@@ -127,30 +61,6 @@ TEST(DataFileReaders, SameRecordsAsDbfread) {
   }
 }
 
-// ogrinfo's "  NAME (Type) = value" lines, one map per record.
-std::vector<std::map<std::string, std::pair<std::string, std::string>>> OgrRecords(const std::string& text) {
-  std::vector<std::map<std::string, std::pair<std::string, std::string>>> records;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("OGRFeature(", 0) == 0) {
-      records.emplace_back();
-      continue;
-    }
-    size_t open = line.find(" ("), close = line.find(") = ");
-    if (records.empty() || line.rfind("  ", 0) != 0 || open == std::string::npos ||
-        close == std::string::npos) {
-      continue;
-    }
-    std::string field = line.substr(2, open - 2);
-    std::string type = line.substr(open + 2, close - open - 2);
-    std::string value = line.substr(close + 4);
-    if (value == "(null)") value.clear();
-    records.back()[field] = {type, value};
-  }
-  return records;
-}
-
 TEST(DataFileReaders, SameValuesAsOgrinfo) {
   if (!HaveOgrinfo()) GTEST_SKIP() << "gdal-bin is not installed (tools/install-deps)";
   for (const char* name : {"dbase/dBaseIII_nomemo.dbf", "../nc/nc.dbf"}) {
@@ -158,9 +68,8 @@ TEST(DataFileReaders, SameValuesAsOgrinfo) {
     testsupport::TempDir dir;
     std::string path = dir.File("table.dbf");
     std::filesystem::copy_file(XbaseData(name), path);
-    std::string text;
-    ASSERT_TRUE(RunCommand("ogrinfo -ro -al -q --config SHAPE_ENCODING '' '" + path + "'", &text)) << name;
-    auto records = OgrRecords(text);
+    std::vector<xbasetest::OgrRecord> records;
+    ASSERT_TRUE(xbasetest::OgrRead(path, &records)) << name;
     TestCode4 c4;
     DATA4* data = d4open(&c4, path.c_str());
     ASSERT_NE(data, nullptr) << name;
@@ -173,7 +82,7 @@ TEST(DataFileReaders, SameValuesAsOgrinfo) {
         auto it = records[i].find(field->name);
         ASSERT_NE(it, records[i].end()) << name << " " << field->name;
         const auto& [type, value] = it->second;
-        std::string mine = Show(field);
+        std::string mine = FieldText(field);
         if (type == "Real" || type == "Integer" || type == "Integer64") {
           if (value.empty()) {
             EXPECT_EQ(mine, "") << name << " " << field->name;

@@ -4,10 +4,14 @@ writes: one line per record, live records first, then deleted ones.
 Memo fields are shown as their block numbers; the null-flags field is left
 out. Usage: dbf_dump.py FILE.dbf
 """
+import os
 import struct
 import sys
 
 from dbfread import DBF, FieldParser
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import table_tool  # noqa: E402
 
 
 class Raw(FieldParser):
@@ -25,25 +29,9 @@ class Raw(FieldParser):
 
 
 def show(field, value):
-    kind = field.type
-    if kind in 'NFB':
-        return '' if value is None else '%.17g' % float(value)
-    if kind == 'L':
-        return 'T' if value is True else 'F'
-    if kind == 'D':
-        return '' if value is None else value.strftime('%Y%m%d')
-    if kind == 'T':
-        if value is None:
-            return ''
-        whole = value.replace(microsecond=0)
-        if value.microsecond >= 500000:
-            whole = whole + __import__('datetime').timedelta(seconds=1)
-        return whole.strftime('%Y%m%d%H:%M:%S')
-    if kind == 'Y':
-        return '%.4f' % value
-    if kind in 'MGI':
+    if field.type in 'MG':
         return str(value)
-    return value
+    return table_tool.show(field.type, value)
 
 
 def main():

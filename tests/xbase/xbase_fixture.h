@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,35 @@ class DbfBuilder {
   unsigned char tableFlags_ = 0;
   uint32_t count_ = 0;
   bool hasCount_ = false;
+};
+
+// Little-endian numbers inside file bytes.
+inline unsigned U16(const std::string& bytes, size_t at) {
+  return unsigned(static_cast<unsigned char>(bytes[at])) |
+         unsigned(static_cast<unsigned char>(bytes[at + 1])) << 8;
+}
+inline unsigned U32(const std::string& bytes, size_t at) { return U16(bytes, at) | U16(bytes, at + 2) << 16; }
+
+// A field's record bytes without trailing blanks.
+inline std::string Trimmed(FIELD4* field) {
+  std::string text(f4ptr(field), f4len(field));
+  return text.substr(0, text.find_last_not_of(' ') + 1);
+}
+
+// A field-definition list for d4create, ended by the null name.
+class FieldList {
+ public:
+  FieldList& Add(const std::string& name, char type, int length = 0, int decimals = 0, int nulls = 0) {
+    names_.push_back(std::make_unique<std::string>(name));
+    list_.insert(list_.end() - 1, FIELD4INFO{names_.back()->data(), uint16_t(type), uint16_t(length),
+                                             uint16_t(decimals), uint16_t(nulls)});
+    return *this;
+  }
+  const FIELD4INFO* get() const { return list_.data(); }
+
+ private:
+  std::vector<std::unique_ptr<std::string>> names_;
+  std::vector<FIELD4INFO> list_ = {FIELD4INFO{}};
 };
 
 struct Report {
