@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
-#include <new>
 #include <string>
 
 #include "tables/qrecord.h"
@@ -45,15 +44,6 @@ TEST_F(ObjectTest, AssignmentCopiesIdentity) {
   EXPECT_EQ(b.GetObjectID(), a.GetObjectID());
   EXPECT_STREQ(b.GetName(), "a");
   EXPECT_EQ(b.GetValue(), 5u);
-}
-
-TEST_F(ObjectTest, DestroyedObjectIsNotValid) {
-  alignas(CQmsLongObject) unsigned char storage[sizeof(CQmsLongObject)];
-  auto* object = new (storage) CQmsLongObject(3);
-  EXPECT_TRUE(object->IsValid());
-  object->~CQmsLongObject();
-  const CQmsObject* base = object;
-  EXPECT_FALSE(base->CQmsObject::IsValid());
 }
 
 TEST_F(ObjectTest, BoxedNumbersCompareByValue) {
