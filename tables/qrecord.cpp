@@ -94,6 +94,15 @@ bool IsDateType(QMS_VARIANT_TYPE type) { return type == QMS_VARIANT_DATE || type
 
 }  // namespace
 
+long CQmsRecord::AddZeroValued(QMS_FIELD_ITEM& field) {
+  field.value = 0;
+  m_lCount++;
+  // A type outside the kinds leaves the field added, EMPTY and without its width.
+  field.value.ChangeType(field.type);
+  m_lRecordLength += field.width;
+  return long(m_lCount - 1);
+}
+
 long CQmsRecord::Add(const char* name, int width) {
   return QmsGuarded(QMS_OBJECT_SITE(this, "Add", "Add failed", kTrace), [&] {
     CheckAdd(name, m_bLocked);
@@ -114,12 +123,7 @@ long CQmsRecord::Add(const char* name, QMS_VARIANT_TYPE type, int width, int dec
     field.type = type;
     field.width = width;
     field.decimals = decimals;
-    field.value = 0;
-    m_lCount++;
-    // A type outside the kinds leaves the field added, EMPTY and without its width.
-    field.value.ChangeType(type);
-    m_lRecordLength += width;
-    return long(m_lCount - 1);
+    return AddZeroValued(field);
   });
 }
 
@@ -134,11 +138,7 @@ long CQmsRecord::Add(const char* name, QMS_VARIANT_TYPE type, const char* pictur
     field.type = type;
     field.width = width;
     field.picture = picture;
-    field.value = 0;
-    m_lCount++;
-    field.value.ChangeType(type);
-    m_lRecordLength += width;
-    return long(m_lCount - 1);
+    return AddZeroValued(field);
   });
 }
 
@@ -444,42 +444,27 @@ QMS_VARIANT_TYPE CQmsRecord::GetFieldTypeByName(const char* name) const { return
 
 namespace {
 
-void CheckFieldType(QMS_VARIANT_TYPE type) {
+void SetType(QMS_FIELD_ITEM& field, QMS_VARIANT_TYPE type) {
   if (type < QMS_VARIANT_BOOLEAN || type > QMS_VARIANT_DATETIME) QmsRaise(QMS_SEVERE_INVALID_TYPE);
+  field.type = type;
 }
 
-void CheckTrim(QMS_FIELD_TRIM trim) {
+void SetTrim(QMS_FIELD_ITEM& field, QMS_FIELD_TRIM trim) {
   if (trim < QMS_TRIM_NONE || trim > QMS_TRIM_BOTH) QmsRaise(QMS_SEVERE_INVALID_TRIM);
+  field.trim = trim;
 }
 
 }  // namespace
 
-void CQmsRecord::SetFieldTypeByHandle(int handle, QMS_VARIANT_TYPE type) {
-  QMS_FIELD_ITEM& field = Field(handle);
-  CheckFieldType(type);
-  field.type = type;
-}
-
-void CQmsRecord::SetFieldTypeByName(const char* name, QMS_VARIANT_TYPE type) {
-  QMS_FIELD_ITEM& field = Field(name);
-  CheckFieldType(type);
-  field.type = type;
-}
+// The field is looked up first: an unknown field is 22000008 whatever the value.
+void CQmsRecord::SetFieldTypeByHandle(int handle, QMS_VARIANT_TYPE type) { SetType(Field(handle), type); }
+void CQmsRecord::SetFieldTypeByName(const char* name, QMS_VARIANT_TYPE type) { SetType(Field(name), type); }
 
 QMS_FIELD_TRIM CQmsRecord::GetFieldTrimmingByHandle(int handle) const { return Field(handle).trim; }
 QMS_FIELD_TRIM CQmsRecord::GetFieldTrimmingByName(const char* name) const { return Field(name).trim; }
 
-void CQmsRecord::SetFieldTrimmingByHandle(int handle, QMS_FIELD_TRIM trim) {
-  QMS_FIELD_ITEM& field = Field(handle);
-  CheckTrim(trim);
-  field.trim = trim;
-}
-
-void CQmsRecord::SetFieldTrimmingByName(const char* name, QMS_FIELD_TRIM trim) {
-  QMS_FIELD_ITEM& field = Field(name);
-  CheckTrim(trim);
-  field.trim = trim;
-}
+void CQmsRecord::SetFieldTrimmingByHandle(int handle, QMS_FIELD_TRIM trim) { SetTrim(Field(handle), trim); }
+void CQmsRecord::SetFieldTrimmingByName(const char* name, QMS_FIELD_TRIM trim) { SetTrim(Field(name), trim); }
 
 QBOOL CQmsRecord::GetFieldNullableByHandle(int handle) const { return Field(handle).nullable; }
 QBOOL CQmsRecord::GetFieldNullableByName(const char* name) const { return Field(name).nullable; }

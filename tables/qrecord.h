@@ -172,6 +172,8 @@ class CQmsRecord : public CQmsObject, public CQmsCollectable, public CQmsTest, p
   QMS_FIELD_ITEM& Field(const char* name) const;
   // The checks and growth shared by the three single-field Add forms.
   QMS_FIELD_ITEM& NewField(const char* name);
+  // Counts in a new typed field, valued an INT 0 converted to its type.
+  long AddZeroValued(QMS_FIELD_ITEM& field);
   template <class Value>
   void SetByHandle(int handle, const Value& value);
   template <class Value>

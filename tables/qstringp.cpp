@@ -187,20 +187,27 @@ void CQmsStringPtr::TakeFrom(char* buffer, unsigned long size) {
   });
 }
 
-void CQmsStringPtr::Append(const char* s) {
-  QmsGuarded(QMS_SITE(kClass, "Append", "Append failed"), [&] {
-    if (s == nullptr || *s == 0) return;
-    // The text appended may be our own: keep it apart from the growth.
-    CQmsStringPtr copy;
-    if (m_pszText != nullptr && s >= m_pszText && s <= m_pszText + std::strlen(m_pszText)) {
-      copy = s;
-      s = copy;
-    }
-    size_t own = Length();
-    size_t add = std::strlen(s);
-    ReallocString(own + add);
+void CQmsStringPtr::Join(const char* s, bool atFront) {
+  if (s == nullptr || *s == 0) return;
+  // The text joined may be our own: keep it apart from the growth.
+  CQmsStringPtr copy;
+  if (m_pszText != nullptr && s >= m_pszText && s <= m_pszText + std::strlen(m_pszText)) {
+    copy = s;
+    s = copy;
+  }
+  size_t own = Length();
+  size_t add = std::strlen(s);
+  ReallocString(own + add);
+  if (atFront) {
+    std::memmove(m_pszText + add, m_pszText, own + 1);
+    std::memcpy(m_pszText, s, add);
+  } else {
     std::memcpy(m_pszText + own, s, add + 1);
-  });
+  }
+}
+
+void CQmsStringPtr::Append(const char* s) {
+  QmsGuarded(QMS_SITE(kClass, "Append", "Append failed"), [&] { Join(s, false); });
 }
 
 void CQmsStringPtr::AppendFormattedData(const char* format, ...) {
@@ -213,19 +220,7 @@ void CQmsStringPtr::AppendFormattedData(const char* format, ...) {
 }
 
 void CQmsStringPtr::Prepend(const char* s) {
-  QmsGuarded(QMS_SITE(kClass, "Prepend", "Prepend failed"), [&] {
-    if (s == nullptr || *s == 0) return;
-    CQmsStringPtr copy;
-    if (m_pszText != nullptr && s >= m_pszText && s <= m_pszText + std::strlen(m_pszText)) {
-      copy = s;
-      s = copy;
-    }
-    size_t own = Length();
-    size_t add = std::strlen(s);
-    ReallocString(own + add);
-    std::memmove(m_pszText + add, m_pszText, own + 1);
-    std::memcpy(m_pszText, s, add);
-  });
+  QmsGuarded(QMS_SITE(kClass, "Prepend", "Prepend failed"), [&] { Join(s, true); });
 }
 
 void CQmsStringPtr::Reverse() {

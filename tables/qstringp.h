@@ -97,6 +97,8 @@ class CQmsStringPtr : public CQmsCollectable, public CQmsTest {
  private:
   bool Owns() const { return m_pszText != nullptr && m_uAllocated > 0 && m_uAdopted == 0; }
   unsigned long Capacity() const;
+  // Append and Prepend: s behind or in front of the text.
+  void Join(const char* s, bool atFront);
   // Keeps the characters for which keep answers true, in order.
   template <class Keep>
   void KeepOnly(Keep keep);

@@ -114,6 +114,21 @@ char* NewText(const char* text, size_t size) {
   return buffer;
 }
 
+// The text of the kinds that hold one (STRING, possibly without text, DATE
+// and DATETIME); null for the others.
+const char* KindText(const _varstruct& vs) {
+  switch (vs.vt) {
+    case QMS_VARIANT_STRING:
+      return vs.value.pszVal;
+    case QMS_VARIANT_DATE:
+      return vs.value.dateVal.szDate;
+    case QMS_VARIANT_DATETIME:
+      return vs.value.dateTimeVal.szDateTime;
+    default:
+      return nullptr;
+  }
+}
+
 bool InRange(QMS_VARIANT_TYPE type) { return type >= QMS_VARIANT_EMPTY && type <= QMS_VARIANT_DATETIME; }
 
 const char* const kTypeNames[13] = {
@@ -443,13 +458,9 @@ void CQmsVariant::ChangeTypeFromInt(QMS_VARIANT_TYPE target) { ChangeTypeFromWho
 void CQmsVariant::ChangeTypeFromLong(QMS_VARIANT_TYPE target) { ChangeTypeFromWhole(m_vs.value.lVal, target); }
 void CQmsVariant::ChangeTypeFromUlong(QMS_VARIANT_TYPE target) { ChangeTypeFromWhole(m_vs.value.ulVal, target); }
 void CQmsVariant::ChangeTypeFromUshort(QMS_VARIANT_TYPE target) { ChangeTypeFromWhole(m_vs.value.usVal, target); }
-void CQmsVariant::ChangeTypeFromString(QMS_VARIANT_TYPE target) { ChangeTypeFromText(m_vs.value.pszVal, target); }
-void CQmsVariant::ChangeTypeFromDate(QMS_VARIANT_TYPE target) {
-  ChangeTypeFromText(m_vs.value.dateVal.szDate, target);
-}
-void CQmsVariant::ChangeTypeFromDateTime(QMS_VARIANT_TYPE target) {
-  ChangeTypeFromText(m_vs.value.dateTimeVal.szDateTime, target);
-}
+void CQmsVariant::ChangeTypeFromString(QMS_VARIANT_TYPE target) { ChangeTypeFromText(KindText(m_vs), target); }
+void CQmsVariant::ChangeTypeFromDate(QMS_VARIANT_TYPE target) { ChangeTypeFromText(KindText(m_vs), target); }
+void CQmsVariant::ChangeTypeFromDateTime(QMS_VARIANT_TYPE target) { ChangeTypeFromText(KindText(m_vs), target); }
 
 void CQmsVariant::ChangeTypeFromVoidstar(QMS_VARIANT_TYPE target) {
   auto bits = reinterpret_cast<uintptr_t>(m_vs.value.pVal);
@@ -700,11 +711,11 @@ CQmsVariant::operator char() const {
       case QMS_VARIANT_USHORT:
         return char(uint8_t(v.usVal));
       case QMS_VARIANT_STRING:
-        return v.pszVal ? v.pszVal[0] : 0;
       case QMS_VARIANT_DATE:
-        return v.dateVal.szDate[0];
-      case QMS_VARIANT_DATETIME:
-        return v.dateTimeVal.szDateTime[0];
+      case QMS_VARIANT_DATETIME: {
+        const char* text = KindText(m_vs);
+        return text ? text[0] : char(0);
+      }
       default:
         WrongVariant();
     }
@@ -738,13 +749,9 @@ bool RealOf(const _varstruct& vs, double* out) {
       *out = v.usVal;
       return true;
     case QMS_VARIANT_STRING:
-      *out = TextToDouble(v.pszVal);
-      return true;
     case QMS_VARIANT_DATE:
-      *out = TextToDouble(v.dateVal.szDate);
-      return true;
     case QMS_VARIANT_DATETIME:
-      *out = TextToDouble(v.dateTimeVal.szDateTime);
+      *out = TextToDouble(KindText(vs));
       return true;
     default:
       return false;
@@ -778,13 +785,9 @@ bool WholeOf(const _varstruct& vs, bool unsignedTarget, uint32_t* out) {
       *out = v.usVal;
       return true;
     case QMS_VARIANT_STRING:
-      *out = uint32_t(TextToInt(v.pszVal));
-      return true;
     case QMS_VARIANT_DATE:
-      *out = uint32_t(TextToInt(v.dateVal.szDate));
-      return true;
     case QMS_VARIANT_DATETIME:
-      *out = uint32_t(TextToInt(v.dateTimeVal.szDateTime));
+      *out = uint32_t(TextToInt(KindText(vs)));
       return true;
     default:
       return false;
@@ -870,11 +873,9 @@ CQmsVariant::operator const char*() const {
       SetFixed(m_szText, WholeText(v.usVal).c_str(), sizeof m_szText - 1);
       return m_szText;
     case QMS_VARIANT_STRING:
-      return v.pszVal;
     case QMS_VARIANT_DATE:
-      return v.dateVal.szDate;
     case QMS_VARIANT_DATETIME:
-      return v.dateTimeVal.szDateTime;
+      return KindText(m_vs);
     default:
       return "";
   }
@@ -902,13 +903,13 @@ CQmsVariant::operator _qmsdate&() {
         SetFixed(m_Date.szDate, DateOfWhole(v.usVal).c_str(), kDateLength);
         return m_Date;
       case QMS_VARIANT_STRING:
-        SetFixed(m_Date.szDate, v.pszVal ? v.pszVal : kDateZero, kDateLength);
+      case QMS_VARIANT_DATETIME: {
+        const char* text = KindText(m_vs);
+        SetFixed(m_Date.szDate, text ? text : kDateZero, kDateLength);
         return m_Date;
+      }
       case QMS_VARIANT_DATE:
         return v.dateVal;
-      case QMS_VARIANT_DATETIME:
-        SetFixed(m_Date.szDate, v.dateTimeVal.szDateTime, kDateLength);
-        return m_Date;
       default:
         WrongVariant();
     }
