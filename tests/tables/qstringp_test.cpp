@@ -86,7 +86,7 @@ TEST_F(StringTest, AdoptedBufferIsFilledButNeverGrownOrFreed) {
 
   // A lent C-heap buffer is reallocated by the first growth and then owned.
   char* heap = static_cast<char*>(std::malloc(4));
-  std::strcpy(heap, "abc");
+  std::memcpy(heap, "abc", 4);
   CQmsStringPtr lent;
   lent.TakeFrom(heap, 0);
   lent.Append("defgh");
