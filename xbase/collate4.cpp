@@ -235,6 +235,7 @@ COLLATE4* collate4entry(int number) {
 }
 
 int collate4ready(CODE4* c4, int number) {
+  if (number == 1) return 0;  // machine order needs no table
   Collations& state = State();
   COLLATE4* entry = collate4entry(number);
   if (entry != nullptr) {

@@ -2,7 +2,7 @@
 //
 // A process-wide table holds four collations, numbered 1 to 4: 1 is machine
 // order (raw bytes), 2 and 3 are built in (the general orders of data files
-// with code page mark 3 or 0, and 1), 4 is loaded on first use from the data
+// with code page mark 3 or 0, and of mark 1), 4 is loaded on first use from the data
 // files "coll4inf", "collate4" and "compres4" in the current folder. Only a
 // collation of kind 6 serves keys.
 //
@@ -42,8 +42,8 @@ extern const unsigned char collate4tableB[256][2];
 // The collation with this number (1-4), or null.
 COLLATE4* collate4entry(int number);
 // Makes the collation usable: collation 4 is loaded when it is not yet; 0
-// when it is then of kind 6, else -1090 "unsupported collating sequence"
-// reported on c4.
+// for machine order or a collation then of kind 6, else -1090 "unsupported
+// collating sequence" reported on c4.
 int collate4ready(CODE4* c4, int number);
 
 // The collated key of a text into keyLen bytes. Answers the number of primary

@@ -567,26 +567,18 @@ void L2bin(E4STATE* s) {
 
 // ---- calcs ----
 
-// A calc refers to others by name; a ring of calcs would never end.
-constexpr int kMaxCalcDepth = 16;
-
+// The calc's own program runs on its own work buffer; its result is copied
+// to this entry's place (cut or padded to the length compiled here, which a
+// later compile of the calc may have changed).
 void Calc(E4STATE* s) {
-  static int depth = 0;  // guarded by the evaluation lock
   auto* calc = static_cast<EXPR4CALC*>(s->info->datum);
+  E4STATE outer = *s;
+  calc->curResultPos = outer.info->resultPos;
+  char* value = nullptr;
+  int got = expr4vary(calc->expr, &value);
+  *s = outer;
   char* place = Place(s);
   int length = s->info->len;
-  E4STATE outer = *s;
-  char* value = nullptr;
-  int got = -1;
-  if (depth < kMaxCalcDepth) {
-    depth++;
-    calc->curResultPos = outer.info->resultPos;
-    got = expr4vary(calc->expr, &value);
-    depth--;
-  } else {
-    error4(outer.expr->codeBase, e4overflow, E4_EXPR4VARY);
-  }
-  *s = outer;
   int n = got < 0 || value == nullptr ? 0 : (got < length ? got : length);
   if (n > 0) std::memmove(place, value, size_t(n));
   std::memset(place + n, e4entryType(s->info) == 'C' ? ' ' : 0, size_t(length - n));
