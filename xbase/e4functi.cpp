@@ -323,16 +323,14 @@ char OemOfUnit(uint16_t unit) {
   return '?';
 }
 
+// Each unit becomes one byte. Output byte i is written after units 0 to i
+// were read, so the text may share its place with its units.
 void StrWide(E4STATE* s) {
   char* place = Place(s);
   const char* wide = Arg(s, 0);
   int units = s->info->len / 2;
-  // The units are read before the place is written: they may share it.
-  char text[1024];
-  int n = units < int(sizeof text) ? units : int(sizeof text);
-  for (int i = 0; i < n; i++) text[i] = OemOfUnit(key4loadU16(wide + 2 * i));
-  std::memcpy(place, text, size_t(n));
-  std::memset(place + n, ' ', size_t(s->info->len - n));
+  for (int i = 0; i < units; i++) place[i] = OemOfUnit(key4loadU16(wide + 2 * i));
+  std::memset(place + units, ' ', size_t(s->info->len - units));
   Result(s, place);
 }
 
@@ -530,8 +528,9 @@ void Ctod(E4STATE* s) {
   std::memcpy(text, Arg(s, 0), size_t(n));
   text[n] = 0;
   char picture[20];
-  std::memcpy(picture, s->constants + s->info->i1, sizeof picture);
-  picture[sizeof picture - 1] = 0;
+  size_t pictureLength = strnlen(s->constants + s->info->i1, sizeof picture - 1);
+  std::memcpy(picture, s->constants + s->info->i1, pictureLength);
+  picture[pictureLength] = 0;
   char date[8];
   date4init(date, text, picture);
   PushDouble(s, double(date4long(date)));

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -470,6 +471,108 @@ TEST_F(Expressions, Calcs) {
   EXPECT_EQ(expr4calcReset(&c4_), 0);
   EXPECT_EQ(c4_.calcList.numLinks, 0u);
   EXPECT_EQ(expr4calcReset(nullptr), -935);
+}
+
+// Random texts made of the language's pieces: each one either fails to
+// compile with a report or compiles and evaluates; nothing is read or
+// written outside its buffers (the sanitizer build checks).
+TEST_F(Expressions, RandomTextsCompileOrFailCleanly) {
+  SetMemo("memo text");
+  const char* pieces[] = {"NAME", "LAST", "CODE", "POP", "AMT", "BIRTH", "EMPTYD", "FLAG", "CUR", "STAMP",
+                          "COUNT", "DBL", "NOTE", "WIDE", "SHORT", "USHORT", "UINT", "NULLC", "UPPER(",
+                          "SUBSTR(", "LEFT(", "RIGHT(", "PADL(", "PADR(", "STR(", "STRZERO(", "TRIM(",
+                          "LTRIM(", "ALLTRIM(", "IIF(", "DTOS(", "DTOC(", "CTOD(", "STOD(", "VAL(", "CHR(",
+                          "DESCEND(", "ASCEND(", "DATETIME(", "YEAR(", "L2BIN(", "DELETED()", "RECNO()",
+                          "'ab '", "\"\"", "[x]", "0", "3", "-2", "12.5", "+", "-", "*", "/", "**", "=",
+                          "<>", "<", ">=", "$", ".AND.", ".OR.", ".NOT.", "!", ".T.", "(", ")", ",", " "};
+  std::mt19937 random(7);
+  c4_.errorCallback = nullptr;
+  c4_.offError = 1;
+  int compiled = 0;
+  for (int i = 0; i < 4000; i++) {
+    std::string text;
+    int count = 1 + int(random() % 12);
+    for (int k = 0; k < count; k++) text += pieces[random() % (sizeof pieces / sizeof pieces[0])];
+    error4set(&c4_, 0);
+    EXPR4* e = expr4parse(data_, text.c_str());
+    if (e == nullptr) {
+      EXPECT_NE(c4_.errorCode, 0) << text;
+      continue;
+    }
+    compiled++;
+    char* result;
+    EXPECT_EQ(expr4vary(e, &result), e->len) << text;
+    char* key;
+    expr4key(e, &key, nullptr);
+    expr4double(e);
+    if (e->type == 'L') {
+      EXPECT_GE(expr4true(e), 0) << text;
+    }
+    expr4free(e);
+  }
+  EXPECT_GT(compiled, 100);
+  error4set(&c4_, 0);
+}
+
+// A random well-formed expression (its types need not agree).
+std::string RandomExpression(std::mt19937& r, int depth) {
+  static const char* leaves[] = {"NAME", "LAST", "CODE", "POP", "AMT", "BIRTH", "EMPTYD", "BLANKD", "FLAG",
+                                 "NOFLAG", "CUR", "STAMP", "COUNT", "DBL", "NOTE", "WIDE", "SHORT", "USHORT",
+                                 "UINT", "NULLC", "'ab '", "''", "0", "3", "-2", "12.5", ".T.", "DELETED()",
+                                 "RECNO()", "DATE()", "DEL()"};
+  static const char* operators[] = {"+", "-", "*", "/", "**", "=", "<>", "<", ">", ">=", "<=", "$", ".AND.", ".OR."};
+  static const char* oneArgument[] = {"UPPER", "TRIM", "LTRIM", "ALLTRIM", "DTOS", "DTOC", "CTOD", "STOD",
+                                      "VAL", "CHR", "DESCEND", "ASCEND", "YEAR", "DAY", "L2BIN", "STR", ".NOT."};
+  static const char* withConstants[] = {"SUBSTR", "LEFT", "RIGHT", "PADL", "PADR", "STR", "STRZERO", "DTOC"};
+  auto any = [&r](const auto& list) { return std::string(list[r() % (sizeof list / sizeof list[0])]); };
+  auto number = [&r] { return std::to_string(int(r() % 25) - 3); };
+  switch (depth > 4 ? 0 : r() % 6) {
+    case 0:
+    case 1:
+      return any(leaves);
+    case 2:
+      return RandomExpression(r, depth + 1) + any(operators) + RandomExpression(r, depth + 1);
+    case 3: {
+      std::string f = any(oneArgument);
+      return f == ".NOT." ? f + RandomExpression(r, depth + 1) : f + "(" + RandomExpression(r, depth + 1) + ")";
+    }
+    case 4:
+      return any(withConstants) + "(" + RandomExpression(r, depth + 1) + "," + number() +
+             (r() % 2 ? "," + number() : "") + ")";
+    default:
+      return r() % 2 ? "(" + RandomExpression(r, depth + 1) + ")"
+                     : "IIF(" + RandomExpression(r, depth + 1) + "," + RandomExpression(r, depth + 1) + "," +
+                           RandomExpression(r, depth + 1) + ")";
+  }
+}
+
+// Random expressions over both records, with and without a collating or
+// wide tag: whatever compiles evaluates to its compiled length and a key.
+TEST_F(Expressions, RandomExpressionsEvaluateWithinTheirBuffers) {
+  std::mt19937 random(11);
+  c4_.errorCallback = nullptr;
+  c4_.offError = 1;
+  int compiled = 0;
+  for (int i = 0; i < 3000; i++) {
+    std::string text = RandomExpression(random, 0);
+    error4set(&c4_, 0);
+    ASSERT_EQ(d4go(data_, 1 + i % 2), 0);
+    SetMemo(i % 3 ? "memo text" : "");
+    TFILE4 tag{};
+    tag.collateName = 1 + i % 3;
+    tag.keyWide = i % 7 == 0;
+    TFILE4* owner = i % 5 == 0 ? &tag : nullptr;
+    EXPR4* e = expr4parse(data_, text.c_str(), owner);
+    if (e == nullptr) continue;
+    compiled++;
+    char* result;
+    EXPECT_EQ(expr4vary(e, &result), e->len) << text;
+    char* key;
+    EXPECT_EQ(expr4key(e, &key, owner), expr4keyLen(e)) << text;
+    expr4free(e);
+  }
+  EXPECT_GT(compiled, 500);
+  error4set(&c4_, 0);
 }
 
 // Evaluations from several threads (each with its own context and table)
