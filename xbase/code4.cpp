@@ -8,6 +8,7 @@
 #include "platform/env.h"
 #include "xbase/data4.h"
 #include "xbase/error4.h"
+#include "xbase/expr4.h"
 #include "xbase/file4.h"
 #include "xbase/list4.h"
 #include "xbase/mem4.h"
@@ -163,6 +164,7 @@ int code4initUndoLow(CODE4* c4, int closeFiles) {
   c4->errorCode = 0;
   code4tranInitUndo(c4);
   if (closeFiles) code4closeAll(c4);
+  expr4initUndo(c4);
   if (c4->threadsAllowed) opt4threadsStop(c4);
   for (MEM4** pool : {&c4->dataMemory, &c4->dataFileMemory, &c4->indexMemory,
                       &c4->indexFileMemory, &c4->tagMemory, &c4->tagFileMemory}) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "xbase/code4.h"
+#include "xbase/collate4.h"
 #include "xbase/conv4.h"
 #include "xbase/d4create.h"
 #include "xbase/d4data.h"
@@ -9,9 +10,11 @@
 #include "xbase/data4.h"
 #include "xbase/date4.h"
 #include "xbase/error4.h"
+#include "xbase/expr4.h"
 #include "xbase/field4.h"
 #include "xbase/file4.h"
 #include "xbase/index4.h"
+#include "xbase/key4.h"
 #include "xbase/list4.h"
 #include "xbase/mem4.h"
 #include "xbase/memo4.h"

@@ -314,8 +314,9 @@ struct TFILE4 {
   uint16_t descending;
   uint32_t headerOffset;
   int rootWrite;
-  int collateName;
+  int collateName;  // collation number: 0 none, 1 machine order, 2-4 tables (collate4.h)
   unsigned char* keyBuffer;
+  uint8_t keyWide;  // the key expression yields wide text ('W' or 'O')
 };
 
 // ---- data files ----
@@ -348,6 +349,9 @@ struct DATA4FILE {
   FILE4 file;
   MEMO4FILE memoFile;
   LIST4 indexes;  // INDEX4FILE
+  // The record that tag expressions read: the record buffer of the handle
+  // whose keys are being built (expr4context sets it).
+  char* keyRecord;
 };
 
 struct DATA4 {
@@ -498,6 +502,11 @@ struct CODE4 {
   void* delayWriteThread;
   void* readAheadThread;
   int threadsAllowed;
+
+  // -- the expression layer --
+  char* storedKey;  // every key built by expr4key
+  unsigned storedKeyLen;
+  LIST4 calcList;  // EXPR4CALC
 
   int initialised;
   int didAlloc;  // the engine allocated the structure; code4initUndo frees it

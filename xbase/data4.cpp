@@ -447,6 +447,7 @@ int d4close(DATA4* data) {
   }
   if (data->fieldsMemo) d4memoFree(data);
   if (DATA4FILE* file = data->dataFile) {
+    if (file->keyRecord == data->record) file->keyRecord = nullptr;
     data->dataFile = nullptr;
     if (--file->userCount <= 0) {
       int fileRc = dfile4close(file);
