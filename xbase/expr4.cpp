@@ -9,6 +9,7 @@
 #include "xbase/d4all.h"
 #include "xbase/e4state.h"
 #include "xbase/key4.h"
+#include "xbase/memo4.h"
 
 namespace {
 
@@ -126,13 +127,18 @@ int e4entryType(const E4INFO* info) {
 }
 
 const char* e4memoText(FIELD4* field, unsigned* length) {
-  const F4MEMO* memo = field->memo;
-  if (memo == nullptr || memo->mustRead || memo->text == nullptr) {
+  if (field->memo == nullptr) {
     *length = 0;
     return "";
   }
-  *length = memo->size;
-  return memo->text;
+  // Reads the entry when the handle has not loaded it yet.
+  *length = f4memoLen(field);
+  const char* text = f4memoPtr(field);
+  if (text == nullptr) {
+    *length = 0;
+    return "";
+  }
+  return text;
 }
 
 int expr4vary(EXPR4* expr, char** result) {

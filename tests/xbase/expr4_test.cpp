@@ -1,4 +1,5 @@
 #include "xbase/expr4.h"
+#include "xbase/memo4.h"
 
 #include <gtest/gtest.h>
 
@@ -43,15 +44,11 @@ class Expressions : public ::testing::Test {
     if (length < 0) return "<failed>";
     return Shown(e->type, result, length);
   }
-  // The memo contents a handle holds once the memo layer has read them.
+  // The memo contents a handle holds, as an assignment leaves them.
   void SetMemo(const char* text) {
-    F4MEMO* memo = d4field(data_, "NOTE")->memo;
-    size_t n = std::strlen(text);
-    u4free(memo->text);
-    memo->text = static_cast<char*>(u4alloc(long(n) + 2));
-    std::memcpy(memo->text, text, n);
-    memo->size = memo->capacity = unsigned(n);
-    memo->mustRead = 0;
+    FIELD4* field = d4field(data_, "NOTE");
+    ASSERT_EQ(f4memoAssignN(field, text, unsigned(std::strlen(text))), 0);
+    d4changed(data_, 0);  // the fixture's record is never written back
   }
 
   CapturingEnv env_;

@@ -1,4 +1,5 @@
 #include "xbase/memo4.h"
+#include "xbase/expr4.h"
 
 #include <gtest/gtest.h>
 
@@ -199,6 +200,44 @@ TEST(MemoFile, ShortMemoFileDoesNotOpen) {
   std::filesystem::resize_file(table.dir.File("m.fpt"), 4);
   EXPECT_EQ(d4open(&table.c4, table.dir.File("m.dbf").c_str()), nullptr);
   EXPECT_EQ(table.c4.Last()->code, -70);
+}
+
+}  // namespace
+
+namespace {
+
+// An expression over a memo field reads the entry from the memo file when the
+// handle has not loaded it.
+TEST(MemoExpression, ReadsTheEntryFromTheMemoFile) {
+  TempDir dir;
+  std::string path = dir.File("m.dbf");
+  {
+    TestCode4 c4;
+    FieldList fields;
+    fields.Add("NOTES", 'M');
+    DATA4* data = d4create(&c4, path.c_str(), fields.get());
+    ASSERT_NE(data, nullptr);
+    for (const char* text : {"first entry", "second, longer entry"}) {
+      d4appendStart(data, 0);
+      f4memoAssign(d4field(data, "NOTES"), text);
+      ASSERT_EQ(d4append(data), 0);
+    }
+    d4close(data);
+  }
+  TestCode4 c4;
+  DATA4* data = d4open(&c4, path.c_str());
+  ASSERT_NE(data, nullptr);
+  EXPR4* e = expr4parse(data, "UPPER(LEFT(NOTES,6))");
+  ASSERT_NE(e, nullptr);
+  const char* expected[] = {"FIRST ", "SECOND"};
+  for (int rec = 1; rec <= 2; rec++) {
+    ASSERT_EQ(d4go(data, rec), 0);
+    char* result = nullptr;
+    ASSERT_EQ(expr4vary(e, &result), 6);
+    EXPECT_EQ(std::string(result, 6), expected[rec - 1]);
+  }
+  expr4free(e);
+  d4close(data);
 }
 
 }  // namespace
