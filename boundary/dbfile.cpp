@@ -131,7 +131,7 @@ int dbOpenIntern(DbfHandle* handle, const char* path) {
 
   unsigned char header[kDbfHeaderSize];
   int64_t got = handle->stream->Read(header, sizeof header);
-  if (got < 0) return ShapeFailErrno("dbOpen: fread");
+  if (got < 0) return ShapeFailErrno("dbOpen: fread", name);
   if (got < int64_t(sizeof header)) return ShapeFail("dbOpen: fread", name + ": header cut short");
   handle->version = header[0];
   std::memcpy(handle->updated, header + 1, 3);
@@ -145,13 +145,13 @@ int dbOpenIntern(DbfHandle* handle, const char* path) {
                                    " leaves no room for a field");
   handle->record = static_cast<char*>(std::calloc(size_t(handle->recordLength) + 1, 1));
   handle->fields = static_cast<DbfField*>(std::calloc(size_t(fieldCount), sizeof(DbfField)));
-  if (!handle->record || !handle->fields) return ShapeFailErrno("dbOpen: _CALLOC");
+  if (!handle->record || !handle->fields) return ShapeFailErrno("dbOpen: _CALLOC", name);
 
   uint32_t count = 0;
   for (; count < uint32_t(fieldCount); ++count) {
     unsigned char d[kDbfDescriptorSize];
     got = handle->stream->Read(d, sizeof d);
-    if (got < 0) return ShapeFailErrno("ReadFields: fread 1");
+    if (got < 0) return ShapeFailErrno("ReadFields: fread 1", name);
     // Some writers leave room after the descriptors; the list ends at its mark.
     if (got >= 1 && d[0] == kDbfFieldEnd) break;
     if (got < int64_t(sizeof d))
@@ -167,7 +167,7 @@ int dbOpenIntern(DbfHandle* handle, const char* path) {
   handle->fieldCount = count;
   if (count == 0) return ShapeFail("dbOpen", name + ": the table has no field");
   if (CheckFields("dbOpen", name, handle->fields, count, handle->recordLength) != 0) return -1;
-  if (!handle->stream->Seek(handle->headerLength)) return ShapeFailErrno("dbOpen: seek");
+  if (!handle->stream->Seek(handle->headerLength)) return ShapeFailErrno("dbOpen: seek", name);
   return 0;
 }
 
@@ -176,7 +176,7 @@ int dbReadIntern(DbfHandle* handle) {
     return ShapeFail("dbRead", "the table is not open for reading");
   ShapeStream& stream = *handle->stream;
   int64_t got = stream.Read(handle->record, handle->recordLength);
-  if (got < 0) return ShapeFailErrno(("dbRead: " + stream.Path()).c_str());
+  if (got < 0) return ShapeFailErrno("dbRead", stream.Path());
   if (got == 0) return 1;
   if (got == 1 && uint8_t(handle->record[0]) == kDbfFileEnd) return 1;
   if (got < handle->recordLength)
@@ -210,13 +210,16 @@ int dbReadByRecnoIntern(DbfHandle* handle, uint32_t number) {
   if (!handle || !handle->stream || handle->writing)
     return ShapeFail("dbReadByRecno", "the table is not open for reading");
   int64_t offset = int64_t(handle->headerLength) + int64_t(handle->recordLength) * number;
-  if (!handle->stream->Seek(offset)) return ShapeFailErrno("dbReadByRecno: seek");
+  if (!handle->stream->Seek(offset)) return ShapeFailErrno("dbReadByRecno: seek", handle->stream->Path());
   return dbReadIntern(handle);
 }
 
 int dbCreateIntern(DbfHandle* handle, const char* path) {
   if (!handle || !path) return ShapeFail("dbCreate", "no handle or no path");
   std::string name = DbfPath(path);
+  // Set before anything can fail: the close must leave the caller's fields
+  // alone also after a failed create.
+  handle->writing = 1;
   uint32_t count = handle->fieldCount;
   if (count == 0 || !handle->fields) return ShapeFail("dbCreate", name + ": no fields given");
   if (kDbfDescriptorSize * count + kDbfHeaderSize + 1 > kDbfHeaderLengthMax)
@@ -232,19 +235,18 @@ int dbCreateIntern(DbfHandle* handle, const char* path) {
   handle->stream = ShapeStream::Open(name, ShapeStream::kWrite);
   if (!handle->stream) return ShapeFailErrno(name.c_str());
   handle->version = kDbfVersion;
-  handle->writing = 1;
   handle->recordCount = 0;
   handle->headerLength = 0;
   handle->recordLength = 0;
   unsigned char header[kDbfHeaderSize] = {};
-  if (!handle->stream->Write(header, sizeof header)) return ShapeFailErrno("fwrite");
+  if (!handle->stream->Write(header, sizeof header)) return ShapeFailErrno("fwrite", name);
 
   uint32_t recordLength = 1;
   for (uint32_t i = 0; i < count; ++i) recordLength += handle->fields[i].width;
   handle->recordLength = uint16_t(recordLength);
   handle->headerLength = uint16_t(kDbfDescriptorSize * count + kDbfHeaderSize + 1);
   handle->record = static_cast<char*>(std::calloc(size_t(recordLength) + 1, 1));
-  if (!handle->record) return ShapeFailErrno("_CALLOC");
+  if (!handle->record) return ShapeFailErrno("_CALLOC", name);
 
   for (uint32_t i = 0; i < count; ++i) {
     DbfField& field = handle->fields[i];
@@ -254,9 +256,9 @@ int dbCreateIntern(DbfHandle* handle, const char* path) {
     d[16] = field.width;
     d[17] = field.decimals;
     if (field.type == DBF_NUMERIC) SetFormat(&field);
-    if (!handle->stream->Write(d, sizeof d)) return ShapeFailErrno("fwrite");
+    if (!handle->stream->Write(d, sizeof d)) return ShapeFailErrno("fwrite", name);
   }
-  if (!handle->stream->Write(&kDbfFieldEnd, 1)) return ShapeFailErrno("fwrite");
+  if (!handle->stream->Write(&kDbfFieldEnd, 1)) return ShapeFailErrno("fwrite", name);
   return 0;
 }
 
@@ -302,7 +304,7 @@ int dbWriteIntern(DbfHandle* handle) {
     p += field.width;
   }
   if (!handle->stream->Write(record, handle->recordLength))
-    return ShapeFailErrno(("dbWrite: " + handle->stream->Path()).c_str());
+    return ShapeFailErrno("dbWrite", handle->stream->Path());
   ++handle->recordCount;
   return 0;
 }
@@ -320,12 +322,12 @@ int dbCloseIntern(DbfHandle* handle) {
     QStoreU16LE(header + 8, handle->headerLength);
     QStoreU16LE(header + 10, handle->recordLength);
     if (!handle->stream->WriteAt(0, header, sizeof header))
-      result = ShapeFailErrno(("dbClose: header of " + handle->stream->Path()).c_str());
+      result = ShapeFailErrno("dbClose: header", handle->stream->Path());
   }
   if (handle->stream) {
     std::string name = handle->stream->Path();
     if (!ShapeStream::Close(handle->stream) && result == 0)
-      result = ShapeFailErrno(("dbClose: " + name).c_str());
+      result = ShapeFailErrno("dbClose", name);
   }
   std::free(handle->record);
   handle->record = nullptr;

@@ -144,13 +144,13 @@ int WriteRecord(ShapeHandle& handle, uint64_t length) {
   unsigned char entry[kRecordHeaderSize];
   ShapeStoreU32BE(entry, handle.mainLength);
   ShapeStoreU32BE(entry + 4, uint32_t(words));
-  if (!handle.index->Write(entry, sizeof entry)) return ShapeFailErrno("IndexWriteBlob");
+  if (!handle.index->Write(entry, sizeof entry)) return ShapeFailErrno("IndexWriteBlob", handle.index->Path());
   handle.indexLength += 4;
   ShapeStoreU32BE(entry, handle.nextRecord);
-  if (!handle.main->Write(entry, sizeof entry)) return ShapeFailErrno("ShapeWriteBlob");
+  if (!handle.main->Write(entry, sizeof entry)) return ShapeFailErrno("ShapeWriteBlob", handle.main->Path());
   ++handle.nextRecord;
   handle.mainLength += 4;
-  if (!handle.main->Write(handle.stage, size_t(length))) return ShapeFailErrno("ShapeWriteBlob");
+  if (!handle.main->Write(handle.stage, size_t(length))) return ShapeFailErrno("ShapeWriteBlob", handle.main->Path());
   handle.mainLength += uint32_t(words);
   return 0;
 }
@@ -169,10 +169,10 @@ int ShapeOpenIntern(ShapeHandle* handle, const char* base) {
   handle->writing = 0;
   handle->nextRecord = 1;
   if (!ReserveStage(*handle, 512) || !Reserve(handle->starts, handle->startCapacity, 64))
-    return ShapeFailErrno("shpOpen::_MALLOC");
+    return ShapeFailErrno("shpOpen::_MALLOC", mainPath);
   unsigned char header[kShapeHeaderSize];
   int64_t got = handle->main->Read(header, sizeof header);
-  if (got < 0) return ShapeFailErrno("shpOpen::fread");
+  if (got < 0) return ShapeFailErrno("shpOpen::fread", mainPath);
   if (got < int64_t(sizeof header)) return ShapeFail("shpOpen::fread", mainPath + ": header cut short");
   if (ShapeLoadU32BE(header) != kShapeFileCode)
     return ShapeFail("shpOpen", mainPath + ": not a shapefile (file code " +
@@ -180,13 +180,13 @@ int ShapeOpenIntern(ShapeHandle* handle, const char* base) {
   handle->shapeType = QLoadU32LE(header + 32);
   ReadBox(header + 36, handle->box);
   std::memcpy(handle->headerBox, handle->box, sizeof handle->box);
-  if (!ReservePoints(*handle, 1024)) return ShapeFailErrno("shpOpen::_MALLOC");
+  if (!ReservePoints(*handle, 1024)) return ShapeFailErrno("shpOpen::_MALLOC", mainPath);
 
   std::string indexPath = std::string(base) + ".shx";
   handle->index = ShapeStream::Open(indexPath, ShapeStream::kRead);
   if (!handle->index) return ShapeFailErrno(indexPath.c_str());
   got = handle->index->Read(header, sizeof header);
-  if (got < 0) return ShapeFailErrno("shxOpen::fread");
+  if (got < 0) return ShapeFailErrno("shxOpen::fread", indexPath);
   if (got < int64_t(sizeof header)) return ShapeFail("shxOpen::fread", indexPath + ": header cut short");
   uint32_t words = ShapeLoadU32BE(header + 24);
   handle->recordCount = words > kShapeHeaderWords ? (words - kShapeHeaderWords) / 4 : 0;
@@ -199,7 +199,7 @@ int ShapeReadIntern(ShapeHandle* handle) {
   ShapeStream& main = *handle->main;
   unsigned char recordHeader[kRecordHeaderSize];
   int64_t got = main.Read(recordHeader, sizeof recordHeader);
-  if (got < 0) return ShapeFailErrno("ShapeRead");
+  if (got < 0) return ShapeFailErrno("ShapeRead", main.Path());
   if (got == 0) return 1;
   if (got < int64_t(sizeof recordHeader))
     return ShapeFail("ShapeRead", RecordText(*handle) + ": record header cut short");
@@ -212,7 +212,7 @@ int ShapeReadIntern(ShapeHandle* handle) {
   if (!ReserveStage(*handle, length))
     return ShapeFail("ShapeRead", RecordText(*handle) + ": no memory for its content");
   got = main.Read(handle->stage, size_t(length));
-  if (got < 0) return ShapeFailErrno("ShapeRead");
+  if (got < 0) return ShapeFailErrno("ShapeRead", main.Path());
   if (uint64_t(got) < length) return ShapeFail("ShapeRead", RecordText(*handle) + ": content cut short");
   handle->stageUsed = length;
   if (length < 4) return ShapeFail("ShapeRead", RecordText(*handle) + ": no shape type");
@@ -259,7 +259,7 @@ int ShapeCreateIntern(ShapeHandle* handle, const char* base) {
   handle->index = ShapeStream::Open(indexPath, ShapeStream::kWrite);
   if (!handle->index) return ShapeFailErrno(indexPath.c_str());
   if (!ReserveStage(*handle, 1024) || !Reserve(handle->starts, handle->startCapacity, 128))
-    return ShapeFailErrno("ShapeCreate::_MALLOC");
+    return ShapeFailErrno("ShapeCreate::_MALLOC", mainPath);
   handle->writing = 1;
   handle->nextRecord = 1;
   handle->mainLength = kShapeHeaderWords;
@@ -269,8 +269,8 @@ int ShapeCreateIntern(ShapeHandle* handle, const char* base) {
   handle->shapeType = SHAPE_NULL;
   unsigned char header[kShapeHeaderSize];
   WriteHeader(header, *handle, handle->mainLength);
-  if (!handle->main->Write(header, sizeof header)) return ShapeFailErrno("ShapeCreate::fwrite (shp)");
-  if (!handle->index->Write(header, sizeof header)) return ShapeFailErrno("ShapeCreate::fwrite (shx)");
+  if (!handle->main->Write(header, sizeof header)) return ShapeFailErrno("ShapeCreate::fwrite (shp)", mainPath);
+  if (!handle->index->Write(header, sizeof header)) return ShapeFailErrno("ShapeCreate::fwrite (shx)", indexPath);
   return 0;
 }
 
@@ -279,7 +279,7 @@ int ShapeWritePointIntern(ShapeHandle* handle, const double* xy) {
     return ShapeFail("ShapeWritePoint", "the shapefile is not open for writing");
   if (!xy) return ShapeFail("ShapeWritePoint", "no point given");
   handle->shapeType = SHAPE_POINT;
-  if (!ReserveStage(*handle, kPointContent)) return ShapeFailErrno("BlobMalloc");
+  if (!ReserveStage(*handle, kPointContent)) return ShapeFail("BlobMalloc", "no memory for a record");
   QStoreU32LE(handle->stage, SHAPE_POINT);
   ShapeStoreF64LE(handle->stage + 4, xy[0]);
   ShapeStoreF64LE(handle->stage + 12, xy[1]);
@@ -309,7 +309,8 @@ int ShapeWritePolyIntern(ShapeHandle* handle, const ShapePartList* list, int sha
   if (length / 2 > kWordsMax)
     return ShapeFail("ShapeWriteBlob", handle->main->Path() + ": a record of " +
                                            std::to_string(points) + " points is too large");
-  if (!ReserveStage(*handle, length)) return ShapeFailErrno("BlobMalloc");
+  if (!ReserveStage(*handle, length))
+    return ShapeFail("BlobMalloc", "no memory for a record of " + std::to_string(length) + " bytes");
 
   unsigned char* content = handle->stage;
   double box[4] = {kEmptyBoxLow, kEmptyBoxLow, kEmptyBoxHigh, kEmptyBoxHigh};
@@ -349,15 +350,15 @@ int ShapeCloseIntern(ShapeHandle* handle) {
     unsigned char header[kShapeHeaderSize];
     WriteHeader(header, *handle, handle->mainLength);
     if (!handle->main->WriteAt(0, header, sizeof header))
-      result = ShapeFailErrno("Reset Shape Main Hdr");
+      result = ShapeFailErrno("Reset Shape Main Hdr", handle->main->Path());
     ShapeStoreU32BE(header + 24, handle->indexLength);
     if (!handle->index->WriteAt(0, header, sizeof header) && result == 0)
-      result = ShapeFailErrno("Reset Indx Main Hdr");
+      result = ShapeFailErrno("Reset Indx Main Hdr", handle->index->Path());
   }
   for (ShapeStream** stream : {&handle->main, &handle->index}) {
     std::string name = *stream ? (*stream)->Path() : std::string();
     if (!ShapeStream::Close(*stream) && result == 0)
-      result = ShapeFailErrno(("ShapeClose: " + name).c_str());
+      result = ShapeFailErrno("ShapeClose", name);
   }
   std::free(handle->stage);
   std::free(handle->starts);

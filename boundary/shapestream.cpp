@@ -153,6 +153,9 @@ int ShapeFail(const char* where, const std::string& what) {
   return -1;
 }
 
-int ShapeFailErrno(const char* where) { return ShapeFail(where, platform::ErrnoText(errno)); }
+int ShapeFailErrno(const char* where, const std::string& path) {
+  std::string text = platform::ErrnoText(errno);
+  return ShapeFail(where, path.empty() ? text : path + ": " + text);
+}
 
 const char* ShapeLastError() { return lastFailure.c_str(); }

@@ -57,8 +57,9 @@ struct ShapeStream {
 // Prints "where: what" on standard error and keeps it as the thread's last
 // failure (ShapeLastError); returns -1.
 int ShapeFail(const char* where, const std::string& what);
-// As ShapeFail, with the system's text of errno as what.
-int ShapeFailErrno(const char* where);
+// As ShapeFail, with the system's text of errno as what, after the path of
+// the file when one is given.
+int ShapeFailErrno(const char* where, const std::string& path = std::string());
 
 // --- fields of the records (little-endian ones: base/pagefile.h) ---
 inline uint32_t ShapeLoadU32BE(const unsigned char* p) {

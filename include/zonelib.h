@@ -222,7 +222,9 @@ typedef struct DbfHandle {
 #define SHAPE_MULTIPOINT 8
 
 #pragma pack(push, 4)
-/* One part of a polyline or polygon: count points as (x, y) pairs. */
+/* One part of a polyline or polygon: count points as (x, y) pairs. Packed:
+ * in 64-bit builds the pointer is not 8-byte aligned, so C++ callers copy
+ * it rather than bind a reference to it. */
 typedef struct ShapePart {
   uint32_t count;
   double* points;
