@@ -56,7 +56,8 @@ int FormatDecimals(const char* format, size_t size) {
   size_t point = text.find('.');
   if (text.size() < 4 || text.front() != '%' || text.back() != 'f' || point == text.npos) return -1;
   int decimals = -1;
-  auto [end, ec] = std::from_chars(text.data() + point + 1, text.data() + text.size() - 1, decimals);
+  auto [end, ec] =
+      std::from_chars(text.data() + point + 1, text.data() + text.size() - 1, decimals);
   if (ec != std::errc() || end != text.data() + text.size() - 1) return -1;
   return decimals;
 }
@@ -102,8 +103,8 @@ void Today(uint8_t date[3]) {
 // Sum of widths plus the deletion byte, and the number fields' widths,
 // against what the record and the number text can hold; -1 when they do not
 // fit (reported under where).
-int CheckFields(const char* where, const std::string& path, const DbfField* fields,
-                uint32_t count, uint64_t recordLength) {
+int CheckFields(const char* where, const std::string& path, const DbfField* fields, uint32_t count,
+                uint64_t recordLength) {
   uint64_t used = 1;
   for (uint32_t i = 0; i < count; ++i) {
     const DbfField& field = fields[i];
@@ -210,7 +211,8 @@ int dbReadByRecnoIntern(DbfHandle* handle, uint32_t number) {
   if (!handle || !handle->stream || handle->writing)
     return ShapeFail("dbReadByRecno", "the table is not open for reading");
   int64_t offset = int64_t(handle->headerLength) + int64_t(handle->recordLength) * number;
-  if (!handle->stream->Seek(offset)) return ShapeFailErrno("dbReadByRecno: seek", handle->stream->Path());
+  if (!handle->stream->Seek(offset))
+    return ShapeFailErrno("dbReadByRecno: seek", handle->stream->Path());
   return dbReadIntern(handle);
 }
 
@@ -273,18 +275,19 @@ int dbWriteIntern(DbfHandle* handle) {
     const DbfField& field = handle->fields[i];
     switch (field.type) {
       case DBF_CHARACTER:
-        std::memcpy(p, field.value.text,
-                    strnlen(field.value.text, std::min<size_t>(field.width, sizeof field.value.text)));
+        std::memcpy(
+            p, field.value.text,
+            strnlen(field.value.text, std::min<size_t>(field.width, sizeof field.value.text)));
         break;
       case DBF_DATE:
-        std::memcpy(p, field.value.text, strnlen(field.value.text, std::min<size_t>(field.width, 8)));
+        std::memcpy(p, field.value.text,
+                    strnlen(field.value.text, std::min<size_t>(field.width, 8)));
         break;
       case DBF_FLOAT:
       case DBF_NUMERIC: {
         if (field.width == 0) break;
-        int decimals = field.type == DBF_FLOAT
-                           ? FormatDecimals(field.format, sizeof field.format)
-                           : -1;
+        int decimals =
+            field.type == DBF_FLOAT ? FormatDecimals(field.format, sizeof field.format) : -1;
         if (decimals < 0) decimals = field.decimals;
         if (!FormatNumber(field.value.number, field.width, decimals, p)) {
           char text[64];

@@ -11,9 +11,9 @@
 namespace {
 
 constexpr size_t kRecordHeaderSize = 8;
-constexpr size_t kPointContent = 20;       // type, x, y
-constexpr size_t kMultiPointFixed = 40;    // type, box, count
-constexpr size_t kPolyFixed = 44;          // type, box, part count, point count
+constexpr size_t kPointContent = 20;     // type, x, y
+constexpr size_t kMultiPointFixed = 40;  // type, box, count
+constexpr size_t kPolyFixed = 44;        // type, box, part count, point count
 constexpr size_t kPointSize = 16;
 constexpr double kEmptyBoxLow = 1e30;
 constexpr double kEmptyBoxHigh = -1e30;
@@ -43,7 +43,8 @@ bool Reserve(T*& buffer, Capacity& capacity, uint64_t count) {
 bool ReservePoints(ShapeHandle& handle, uint64_t points) {
   double* buffer = handle.points;
   uint64_t doubles = uint64_t(handle.pointCapacity) * 2;
-  if (points > uint64_t(std::numeric_limits<int32_t>::max()) || !Reserve(buffer, doubles, points * 2))
+  if (points > uint64_t(std::numeric_limits<int32_t>::max()) ||
+      !Reserve(buffer, doubles, points * 2))
     return false;
   handle.points = buffer;
   handle.pointCapacity = int32_t(doubles / 2);
@@ -79,8 +80,8 @@ int DecodePoly(ShapeHandle& handle, const unsigned char* content, uint64_t lengt
   uint32_t points = QLoadU32LE(content + 40);
   uint64_t need = kPolyFixed + 4 * uint64_t(parts) + kPointSize * uint64_t(points);
   if (need > length)
-    return ShapeFail("ShapeRead", RecordText(handle) + ": " + std::to_string(parts) + " parts and " +
-                                      std::to_string(points) + " points need " +
+    return ShapeFail("ShapeRead", RecordText(handle) + ": " + std::to_string(parts) +
+                                      " parts and " + std::to_string(points) + " points need " +
                                       std::to_string(need) + " bytes, the content has " +
                                       std::to_string(length));
   const unsigned char* starts = content + kPolyFixed;
@@ -89,16 +90,15 @@ int DecodePoly(ShapeHandle& handle, const unsigned char* content, uint64_t lengt
     uint32_t start = QLoadU32LE(starts + 4 * i);
     if (start < previous || start > points)
       return ShapeFail("ShapeRead", RecordText(handle) + ": part " + std::to_string(i) +
-                                        " starts at point " +
-                                        std::to_string(int32_t(start)) + " of " +
-                                        std::to_string(points));
+                                        " starts at point " + std::to_string(int32_t(start)) +
+                                        " of " + std::to_string(points));
     previous = start;
   }
   // The final start closes the last part.
   if (!Reserve(handle.starts, handle.startCapacity, uint64_t(parts) + 1) ||
       !Reserve(handle.parts, handle.partCapacity, parts) || !ReservePoints(handle, points))
-    return ShapeFail("ShapeRead", RecordText(handle) + ": no memory for " +
-                                      std::to_string(points) + " points");
+    return ShapeFail("ShapeRead",
+                     RecordText(handle) + ": no memory for " + std::to_string(points) + " points");
   ReadBox(content + 4, handle.box);
   for (uint32_t i = 0; i < parts; ++i) handle.starts[i] = int32_t(QLoadU32LE(starts + 4 * i));
   handle.starts[parts] = int32_t(points);
@@ -124,8 +124,8 @@ int DecodeMultiPoint(ShapeHandle& handle, const unsigned char* content, uint64_t
                                       " points need " + std::to_string(need) +
                                       " bytes, the content has " + std::to_string(length));
   if (!ReservePoints(handle, points))
-    return ShapeFail("ShapeRead", RecordText(handle) + ": no memory for " +
-                                      std::to_string(points) + " points");
+    return ShapeFail("ShapeRead",
+                     RecordText(handle) + ": no memory for " + std::to_string(points) + " points");
   ReadBox(content + 4, handle.box);
   for (uint64_t i = 0; i < 2 * uint64_t(points); ++i)
     handle.points[i] = ShapeLoadF64LE(content + kMultiPointFixed + 8 * i);
@@ -139,18 +139,22 @@ int DecodeMultiPoint(ShapeHandle& handle, const unsigned char* content, uint64_t
 int WriteRecord(ShapeHandle& handle, uint64_t length) {
   uint64_t words = length / 2;
   if (uint64_t(handle.mainLength) + 4 + words > kWordsMax)
-    return ShapeFail("ShapeWriteBlob", handle.main->Path() + ": the record would take the file past " +
+    return ShapeFail("ShapeWriteBlob", handle.main->Path() +
+                                           ": the record would take the file past " +
                                            std::to_string(kWordsMax) + " words");
   unsigned char entry[kRecordHeaderSize];
   ShapeStoreU32BE(entry, handle.mainLength);
   ShapeStoreU32BE(entry + 4, uint32_t(words));
-  if (!handle.index->Write(entry, sizeof entry)) return ShapeFailErrno("IndexWriteBlob", handle.index->Path());
+  if (!handle.index->Write(entry, sizeof entry))
+    return ShapeFailErrno("IndexWriteBlob", handle.index->Path());
   handle.indexLength += 4;
   ShapeStoreU32BE(entry, handle.nextRecord);
-  if (!handle.main->Write(entry, sizeof entry)) return ShapeFailErrno("ShapeWriteBlob", handle.main->Path());
+  if (!handle.main->Write(entry, sizeof entry))
+    return ShapeFailErrno("ShapeWriteBlob", handle.main->Path());
   ++handle.nextRecord;
   handle.mainLength += 4;
-  if (!handle.main->Write(handle.stage, size_t(length))) return ShapeFailErrno("ShapeWriteBlob", handle.main->Path());
+  if (!handle.main->Write(handle.stage, size_t(length)))
+    return ShapeFailErrno("ShapeWriteBlob", handle.main->Path());
   handle.mainLength += uint32_t(words);
   return 0;
 }
@@ -173,7 +177,8 @@ int ShapeOpenIntern(ShapeHandle* handle, const char* base) {
   unsigned char header[kShapeHeaderSize];
   int64_t got = handle->main->Read(header, sizeof header);
   if (got < 0) return ShapeFailErrno("shpOpen::fread", mainPath);
-  if (got < int64_t(sizeof header)) return ShapeFail("shpOpen::fread", mainPath + ": header cut short");
+  if (got < int64_t(sizeof header))
+    return ShapeFail("shpOpen::fread", mainPath + ": header cut short");
   if (ShapeLoadU32BE(header) != kShapeFileCode)
     return ShapeFail("shpOpen", mainPath + ": not a shapefile (file code " +
                                     std::to_string(ShapeLoadU32BE(header)) + ")");
@@ -187,7 +192,8 @@ int ShapeOpenIntern(ShapeHandle* handle, const char* base) {
   if (!handle->index) return ShapeFailErrno(indexPath.c_str());
   got = handle->index->Read(header, sizeof header);
   if (got < 0) return ShapeFailErrno("shxOpen::fread", indexPath);
-  if (got < int64_t(sizeof header)) return ShapeFail("shxOpen::fread", indexPath + ": header cut short");
+  if (got < int64_t(sizeof header))
+    return ShapeFail("shxOpen::fread", indexPath + ": header cut short");
   uint32_t words = ShapeLoadU32BE(header + 24);
   handle->recordCount = words > kShapeHeaderWords ? (words - kShapeHeaderWords) / 4 : 0;
   return 0;
@@ -213,7 +219,8 @@ int ShapeReadIntern(ShapeHandle* handle) {
     return ShapeFail("ShapeRead", RecordText(*handle) + ": no memory for its content");
   got = main.Read(handle->stage, size_t(length));
   if (got < 0) return ShapeFailErrno("ShapeRead", main.Path());
-  if (uint64_t(got) < length) return ShapeFail("ShapeRead", RecordText(*handle) + ": content cut short");
+  if (uint64_t(got) < length)
+    return ShapeFail("ShapeRead", RecordText(*handle) + ": content cut short");
   handle->stageUsed = length;
   if (length < 4) return ShapeFail("ShapeRead", RecordText(*handle) + ": no shape type");
 
@@ -224,7 +231,8 @@ int ShapeReadIntern(ShapeHandle* handle) {
     case SHAPE_POINT: {
       if (length < kPointContent)
         return ShapeFail("ShapeRead", RecordText(*handle) + ": content of " +
-                                          std::to_string(length) + " bytes is too short for a point");
+                                          std::to_string(length) +
+                                          " bytes is too short for a point");
       double x = ShapeLoadF64LE(content + 4);
       double y = ShapeLoadF64LE(content + 12);
       handle->points[0] = x;
@@ -269,8 +277,10 @@ int ShapeCreateIntern(ShapeHandle* handle, const char* base) {
   handle->shapeType = SHAPE_NULL;
   unsigned char header[kShapeHeaderSize];
   WriteHeader(header, *handle, handle->mainLength);
-  if (!handle->main->Write(header, sizeof header)) return ShapeFailErrno("ShapeCreate::fwrite (shp)", mainPath);
-  if (!handle->index->Write(header, sizeof header)) return ShapeFailErrno("ShapeCreate::fwrite (shx)", indexPath);
+  if (!handle->main->Write(header, sizeof header))
+    return ShapeFailErrno("ShapeCreate::fwrite (shp)", mainPath);
+  if (!handle->index->Write(header, sizeof header))
+    return ShapeFailErrno("ShapeCreate::fwrite (shx)", indexPath);
   return 0;
 }
 
@@ -279,7 +289,8 @@ int ShapeWritePointIntern(ShapeHandle* handle, const double* xy) {
     return ShapeFail("ShapeWritePoint", "the shapefile is not open for writing");
   if (!xy) return ShapeFail("ShapeWritePoint", "no point given");
   handle->shapeType = SHAPE_POINT;
-  if (!ReserveStage(*handle, kPointContent)) return ShapeFail("BlobMalloc", "no memory for a record");
+  if (!ReserveStage(*handle, kPointContent))
+    return ShapeFail("BlobMalloc", "no memory for a record");
   QStoreU32LE(handle->stage, SHAPE_POINT);
   ShapeStoreF64LE(handle->stage + 4, xy[0]);
   ShapeStoreF64LE(handle->stage + 12, xy[1]);
@@ -310,7 +321,8 @@ int ShapeWritePolyIntern(ShapeHandle* handle, const ShapePartList* list, int sha
     return ShapeFail("ShapeWriteBlob", handle->main->Path() + ": a record of " +
                                            std::to_string(points) + " points is too large");
   if (!ReserveStage(*handle, length))
-    return ShapeFail("BlobMalloc", "no memory for a record of " + std::to_string(length) + " bytes");
+    return ShapeFail("BlobMalloc",
+                     "no memory for a record of " + std::to_string(length) + " bytes");
 
   unsigned char* content = handle->stage;
   double box[4] = {kEmptyBoxLow, kEmptyBoxLow, kEmptyBoxHigh, kEmptyBoxHigh};
@@ -357,8 +369,7 @@ int ShapeCloseIntern(ShapeHandle* handle) {
   }
   for (ShapeStream** stream : {&handle->main, &handle->index}) {
     std::string name = *stream ? (*stream)->Path() : std::string();
-    if (!ShapeStream::Close(*stream) && result == 0)
-      result = ShapeFailErrno("ShapeClose", name);
+    if (!ShapeStream::Close(*stream) && result == 0) result = ShapeFailErrno("ShapeClose", name);
   }
   std::free(handle->stage);
   std::free(handle->starts);

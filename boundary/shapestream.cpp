@@ -21,9 +21,9 @@ ShapeStream* ShapeStream::Open(const std::string& path, Mode mode) {
   platform::Env& env = platform::Env::Current();
   // Written files get the permissions the user's mask allows, as any other
   // data file the user makes.
-  int fd = mode == kRead ? env.Open(path, platform::kRead)
-                         : env.Open(path, platform::kWrite | platform::kCreate | platform::kTruncate,
-                                    0666);
+  int fd = mode == kRead
+               ? env.Open(path, platform::kRead)
+               : env.Open(path, platform::kWrite | platform::kCreate | platform::kTruncate, 0666);
   if (fd < 0) return nullptr;
   platform::FileInfo info;
   int64_t size = env.FileStat(fd, &info) == 0 ? info.size : 0;

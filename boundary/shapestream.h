@@ -50,8 +50,8 @@ struct ShapeStream {
   int64_t size_;
   int64_t position_ = 0;  // of the next byte the caller reads or writes
   char buffer_[kBufferSize];
-  size_t begin_ = 0;      // reading: unread bytes are buffer_[begin_, end_)
-  size_t end_ = 0;        // writing: buffer_[0, end_) waits for the file
+  size_t begin_ = 0;  // reading: unread bytes are buffer_[begin_, end_)
+  size_t end_ = 0;    // writing: buffer_[0, end_) waits for the file
 };
 
 // Prints "where: what" on standard error and keeps it as the thread's last

@@ -66,7 +66,8 @@ std::string TableBytes(const std::vector<Spec>& fields, const std::vector<std::s
 }
 
 const std::vector<Spec> kCityFields = {{"NAME", 'C', 8}, {"POP", 'N', 6}, {"CAPITAL", 'L', 1}};
-const std::vector<std::string> kCities = {" Raleigh   4670T", "*Durham     283F", " Cary       174?"};
+const std::vector<std::string> kCities = {" Raleigh   4670T", "*Durham     283F",
+                                          " Cary       174?"};
 
 std::string Text(const DbfField& f) { return f.value.text; }
 
@@ -102,9 +103,9 @@ TEST(DbfNameTest, ExtensionAppendedUnlessTheNameEndsInLowerDbf) {
 
 TEST(DbfCreateTest, HeaderDescriptorsAndRecords) {
   TempDir dir;
-  std::vector<DbfField> fields = {Field("NAME", DBF_CHARACTER, 6),   Field("WHEN", DBF_DATE, 3),
-                                  Field("POP", DBF_NUMERIC, 10, 2),  Field("OK", DBF_LOGICAL, 5),
-                                  Field("NOTE", DBF_MEMO, 0),        Field("RATIO", DBF_FLOAT, 8, 3)};
+  std::vector<DbfField> fields = {
+      Field("NAME", DBF_CHARACTER, 6), Field("WHEN", DBF_DATE, 3), Field("POP", DBF_NUMERIC, 10, 2),
+      Field("OK", DBF_LOGICAL, 5),     Field("NOTE", DBF_MEMO, 0), Field("RATIO", DBF_FLOAT, 8, 3)};
   std::snprintf(fields[5].format, sizeof fields[5].format, "%%8.3f");
   DbfHandle h{};
   h.fieldCount = uint32_t(fields.size());
@@ -146,14 +147,21 @@ TEST(DbfCreateTest, HeaderDescriptorsAndRecords) {
                       "\x08" + std::string(15, '\0'));
   EXPECT_EQ(b[32 + 2 * 32 + 17], 2) << "decimals of POP";
   EXPECT_EQ(b[headerLength - 1], '\x0d');
-  EXPECT_EQ(b.substr(headerLength, recordLength),
-            std::string(" Ash\0\0\0" "20240131" "   1234.50" "T", 26) + std::string(10, '\0') +
-                "   0.125");
+  EXPECT_EQ(b.substr(headerLength, recordLength), std::string(" Ash\0\0\0"
+                                                              "20240131"
+                                                              "   1234.50"
+                                                              "T",
+                                                              26) +
+                                                      std::string(10, '\0') + "   0.125");
   // Texts are cut at their width; a number too wide for its decimals keeps
   // fewer of them.
-  EXPECT_EQ(b.substr(headerLength + recordLength, recordLength),
-            std::string(" Durham" "2024\0\0\0\0" "     -3.14" "F", 26) + std::string(10, '\0') +
-                "100000.0");
+  EXPECT_EQ(b.substr(headerLength + recordLength, recordLength), std::string(" Durham"
+                                                                             "2024\0\0\0\0"
+                                                                             "     -3.14"
+                                                                             "F",
+                                                                             26) +
+                                                                     std::string(10, '\0') +
+                                                                     "100000.0");
 
   DbfHandle r{};
   ASSERT_EQ(dbOpen(&r, path.c_str()), 0);
@@ -215,8 +223,8 @@ TEST(DbfWriteTest, NumbersFitTheirWidth) {
     } else {
       EXPECT_EQ(b.size(), 32u + 33) << "nothing written for a refused record";
       EXPECT_EQ(h.recordCount, 0u);
-      EXPECT_NE(std::string(ShapeLastError()).find("does not fit field POP (width " +
-                                                   std::to_string(c.width) + ")"),
+      EXPECT_NE(std::string(ShapeLastError())
+                    .find("does not fit field POP (width " + std::to_string(c.width) + ")"),
                 std::string::npos)
           << ShapeLastError();
     }
@@ -295,8 +303,8 @@ TEST(DbfReadTest, NumberTexts) {
   const struct {
     const char* text;
     double value;
-  } cases[] = {{"   12.5", 12.5},   {"  -0.25", -0.25}, {"    +.5", 0.5},   {"       ", 0},
-               {"*******", 0},     {" 1.5e3 ", 1500},  {"  4.35x", 4.35},  {"1234567", 1234567}};
+  } cases[] = {{"   12.5", 12.5}, {"  -0.25", -0.25}, {"    +.5", 0.5},  {"       ", 0},
+               {"*******", 0},    {" 1.5e3 ", 1500},  {"  4.35x", 4.35}, {"1234567", 1234567}};
   for (const auto& c : cases) {
     TempDir dir;
     std::string path = dir.Write("n.dbf", TableBytes({{"V", 'N', 7}}, {std::string(" ") + c.text}));
@@ -325,9 +333,12 @@ TEST(DbfOpenTest, DamagedHeadersFail) {
          return b;
        },
        "dbOpen: %s: header length 40 leaves no room for a field"},
-      {"header cut short", [&] { return good.substr(0, 10); }, "dbOpen: fread: %s: header cut short"},
+      {"header cut short", [&] { return good.substr(0, 10); },
+       "dbOpen: fread: %s: header cut short"},
       {"number field of width 40",
-       [] { return TableBytes({{"NAME", 'C', 8}, {"POP", 'N', 40}}, {std::string(49, ' ')}); },
+       [] {
+         return TableBytes({{"NAME", 'C', 8}, {"POP", 'N', 40}}, {std::string(49, ' ')});
+       },
        "dbOpen: %s: number field POP is 40 wide; at most 31 is supported"},
       {"fields wider than the record",
        [&] {

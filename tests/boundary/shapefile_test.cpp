@@ -168,7 +168,8 @@ TEST(ShapeWriteTest, EmptyFileAndRefusedRecords) {
   ShapePart part{5, xy.data()};
   ShapePartList list{1, &part};
   EXPECT_EQ(ShapeWritePoly(&h, &list, SHAPE_MULTIPOINT), -1);
-  EXPECT_STREQ(ShapeLastError(), "ShapeWritePoly: shape type 8 is neither a polyline nor a polygon");
+  EXPECT_STREQ(ShapeLastError(),
+               "ShapeWritePoly: shape type 8 is neither a polyline nor a polygon");
   ShapePart hollow{3, nullptr};
   ShapePartList bad{1, &hollow};
   EXPECT_EQ(ShapeWritePoly(&h, &bad, SHAPE_POLYLINE), -1);
@@ -240,19 +241,22 @@ TEST(ShapeReadTest, PartsHolesLinesAndPassedOverTypes) {
   PutU32LE(point, SHAPE_POINT);
   PutF64(point, -78.5);
   PutF64(point, 35.75);
-  WriteSet(base, SHAPE_POLYGON, {multi, emptyMulti, point, polygonZ, nullShape, PolyContent(11, {}, {})});
+  WriteSet(base, SHAPE_POLYGON,
+           {multi, emptyMulti, point, polygonZ, nullShape, PolyContent(11, {}, {})});
   ShapeHandle m{};
   ASSERT_EQ(ShapeOpen(&m, base.c_str()), 0);
   ASSERT_EQ(ShapeRead(&m), 0);
   ASSERT_EQ(m.multiPointCount, 2u);
-  EXPECT_EQ(std::vector<double>(m.multiPoints, m.multiPoints + 4), (std::vector<double>{1, 2, 3, 4}));
+  EXPECT_EQ(std::vector<double>(m.multiPoints, m.multiPoints + 4),
+            (std::vector<double>{1, 2, 3, 4}));
   ASSERT_EQ(ShapeRead(&m), 0);
   EXPECT_EQ(m.multiPointCount, 0u);
   ASSERT_EQ(ShapeRead(&m), 0);
   EXPECT_EQ(m.shapeType, uint32_t(SHAPE_POINT));
   EXPECT_EQ(m.points[0], -78.5);
   EXPECT_EQ(m.points[1], 35.75);
-  EXPECT_EQ(std::vector<double>(m.box, m.box + 4), (std::vector<double>{-78.5, 35.75, -78.5, 35.75}));
+  EXPECT_EQ(std::vector<double>(m.box, m.box + 4),
+            (std::vector<double>{-78.5, 35.75, -78.5, 35.75}));
   for (uint32_t type : {15u, 0u, 11u}) {
     ASSERT_EQ(ShapeRead(&m), 0) << type;
     EXPECT_EQ(m.shapeType, type);
@@ -283,35 +287,46 @@ TEST(ShapeReadTest, DamagedRecordsFail) {
   };
   const size_t content = 108;  // after the header and the record header
   const Case cases[] = {
-      {"truncated file", [](std::string& s) { s.resize(s.size() - 30); }, "runs past the end of the file"},
+      {"truncated file", [](std::string& s) { s.resize(s.size() - 30); },
+       "runs past the end of the file"},
       {"length past the end", [&](std::string& s) { setU32BE(s, 104, 0x7FFFFFFF); },
        "runs past the end of the file"},
       {"record header cut", [](std::string& s) { s += "abc"; }, "record header cut short", 1},
       {"too many points", [&](std::string& s) { setU32LE(s, content + 40, 6); },
        "1 parts and 6 points need 144 bytes, the content has 128"},
-      {"huge point count", [&](std::string& s) { setU32LE(s, content + 40, 0xFFFFFFFF); }, "points need"},
-      {"huge part count", [&](std::string& s) { setU32LE(s, content + 36, 0x40000000); }, "parts and"},
+      {"huge point count", [&](std::string& s) { setU32LE(s, content + 40, 0xFFFFFFFF); },
+       "points need"},
+      {"huge part count", [&](std::string& s) { setU32LE(s, content + 36, 0x40000000); },
+       "parts and"},
       {"start past the points", [&](std::string& s) { setU32LE(s, content + 44, 6); },
        "part 0 starts at point 6 of 5"},
       {"negative start", [&](std::string& s) { setU32LE(s, content + 44, 0xFFFFFFFF); },
        "part 0 starts at point -1 of 5"},
-      {"content too short", [&](std::string& s) {
+      {"content too short",
+       [&](std::string& s) {
          setU32BE(s, 104, 20);
          s.resize(content + 40);
-       }, "is too short for its parts"},
-      {"point too short", [&](std::string& s) {
+       },
+       "is too short for its parts"},
+      {"point too short",
+       [&](std::string& s) {
          setU32BE(s, 104, 6);
          setU32LE(s, content, SHAPE_POINT);
          s.resize(content + 12);
-       }, "is too short for a point"},
-      {"multipoint too short", [&](std::string& s) {
+       },
+       "is too short for a point"},
+      {"multipoint too short",
+       [&](std::string& s) {
          setU32LE(s, content, SHAPE_MULTIPOINT);
          setU32LE(s, content + 36, 6);
-       }, "6 points need 136 bytes, the content has 128"},
-      {"no shape type", [&](std::string& s) {
+       },
+       "6 points need 136 bytes, the content has 128"},
+      {"no shape type",
+       [&](std::string& s) {
          setU32BE(s, 104, 1);
          s.resize(content + 2);
-       }, "no shape type"},
+       },
+       "no shape type"},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -445,13 +460,23 @@ TEST(ShapeMillionthsTest, DecidedPerShapeAndRounded) {
   };
   const Case cases[] = {
       // A vertex on the equator stays in degrees with the rest of its shape.
-      {"equator vertex", {10.5, 0, 11, 1, 10, 1, 10.5, 0}, true,
+      {"equator vertex",
+       {10.5, 0, 11, 1, 10, 1, 10.5, 0},
+       true,
        {10500000, 0, 11000000, 1000000, 10000000, 1000000, 10500000, 0}},
-      {"nearest millionth", {4.35, -71.5, -0.0000006, 0.1234564}, true, {4350000, -71500000, -1, 123456}},
-      {"millionths as they are", {-80000000, 35000000, -80000000.4, 0}, false,
+      {"nearest millionth",
+       {4.35, -71.5, -0.0000006, 0.1234564},
+       true,
+       {4350000, -71500000, -1, 123456}},
+      {"millionths as they are",
+       {-80000000, 35000000, -80000000.4, 0},
+       false,
        {-80000000, 35000000, -80000000, 0}},
       {"whole degrees on the axes", {0, 0, 1e6, -1e6}, false, {0, 0, 1000000, -1000000}},
-      {"projected metres", {500000.7, 4000000, 500001, 4000001}, false, {500001, 4000000, 500001, 4000001}},
+      {"projected metres",
+       {500000.7, 4000000, 500001, 4000001},
+       false,
+       {500001, 4000000, 500001, 4000001}},
   };
   for (const Case& c : cases) {
     size_t n = c.xy.size() / 2;
@@ -465,11 +490,13 @@ TEST(ShapeMillionthsTest, DecidedPerShapeAndRounded) {
   std::vector<double> millionths = {-78123456, 35500000, -78000000, 35654321, -78123456, 35500000};
   std::vector<int32_t> a(6), b(6);
   ASSERT_TRUE(ShapeToMillionths(degrees.data(), 3, ShapeInDegrees(degrees.data(), 3), a.data()));
-  ASSERT_TRUE(ShapeToMillionths(millionths.data(), 3, ShapeInDegrees(millionths.data(), 3), b.data()));
+  ASSERT_TRUE(
+      ShapeToMillionths(millionths.data(), 3, ShapeInDegrees(millionths.data(), 3), b.data()));
   EXPECT_EQ(a, b);
 
   int32_t out[2];
-  const double outside[][2] = {{3e9, 5e6}, {2147483647.6, 5e6}, {std::nan(""), 5e6}, {1, 5e6 * 1e300}};
+  const double outside[][2] = {
+      {3e9, 5e6}, {2147483647.6, 5e6}, {std::nan(""), 5e6}, {1, 5e6 * 1e300}};
   for (const auto& xy : outside) EXPECT_FALSE(ShapeToMillionths(xy, 1, false, out)) << xy[0];
   const double far[2] = {2148, 0.5};
   EXPECT_FALSE(ShapeToMillionths(far, 1, true, out));
@@ -480,9 +507,9 @@ TEST(ShapeMillionthsTest, DecidedPerShapeAndRounded) {
 TEST(ShapeExportsTest, TwelveFunctionsAreExported) {
   void* library = dlopen(GSB_ZONELIB_PATH, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(library, nullptr) << dlerror();
-  for (const char* name : {"dbOpen", "dbRead", "dbReadByRecno", "dbCreate", "dbWrite", "dbClose",
-                           "ShapeOpen", "ShapeRead", "ShapeCreate", "ShapeWritePoint",
-                           "ShapeWritePoly", "ShapeClose"})
+  for (const char* name :
+       {"dbOpen", "dbRead", "dbReadByRecno", "dbCreate", "dbWrite", "dbClose", "ShapeOpen",
+        "ShapeRead", "ShapeCreate", "ShapeWritePoint", "ShapeWritePoly", "ShapeClose"})
     EXPECT_NE(dlsym(library, name), nullptr) << name;
   EXPECT_EQ(dlsym(library, "_Z14ShapeLastErrorv"), nullptr);
   dlclose(library);
@@ -561,7 +588,8 @@ std::string WithoutUpdateDate(const std::string& text) {
 TEST(ShapeOracleTest, CopiesReadBackIdenticalInIndependentTools) {
   bool shapelib = HaveTool("shpdump") && HaveTool("dbfdump");
   bool gdal = HaveTool("ogrinfo");
-  for (const char* set : {"nc/nc", "naturalearth/naturalearth_lowres", "naturalearth/naturalearth_cities"}) {
+  for (const char* set :
+       {"nc/nc", "naturalearth/naturalearth_lowres", "naturalearth/naturalearth_cities"}) {
     std::string base = testsupport::SharedDataPath(set);
     if (!std::filesystem::exists(base + ".shp")) GTEST_SKIP() << base << ".shp is not there";
     TempDir dir;
@@ -575,8 +603,10 @@ TEST(ShapeOracleTest, CopiesReadBackIdenticalInIndependentTools) {
     if (shapelib) {
       for (const char* tool : {"shpdump", "dbfdump"}) {
         const char* extension = tool[0] == 's' ? ".shp" : ".dbf";
-        ASSERT_TRUE(RunCommand(std::string(tool) + " '" + base + extension + "'", &expected)) << expected;
-        ASSERT_TRUE(RunCommand(std::string(tool) + " '" + copy + extension + "'", &actual)) << actual;
+        ASSERT_TRUE(RunCommand(std::string(tool) + " '" + base + extension + "'", &expected))
+            << expected;
+        ASSERT_TRUE(RunCommand(std::string(tool) + " '" + copy + extension + "'", &actual))
+            << actual;
         EXPECT_EQ(actual, expected) << set << " " << tool;
       }
     }
@@ -586,7 +616,8 @@ TEST(ShapeOracleTest, CopiesReadBackIdenticalInIndependentTools) {
       EXPECT_EQ(WithoutUpdateDate(actual), WithoutUpdateDate(expected)) << set;
     }
   }
-  if (!shapelib) GTEST_SKIP() << "shpdump and dbfdump (shapelib) are not installed (tools/install-deps)";
+  if (!shapelib)
+    GTEST_SKIP() << "shpdump and dbfdump (shapelib) are not installed (tools/install-deps)";
   if (!gdal) GTEST_SKIP() << "ogrinfo (gdal-bin) is not installed (tools/install-deps)";
 }
 
