@@ -16,6 +16,7 @@
 
 #include "boundary/shapestream.h"
 #include "platform/env.h"
+#include "tests/support/command.h"
 #include "tests/support/temp_dir.h"
 #include "zonelib.h"
 
@@ -519,19 +520,10 @@ TEST(ShapeExportsTest, TwelveFunctionsAreExported) {
 
 // Runs a command; its standard output and error, and whether it exited with 0.
 bool RunCommand(const std::string& command, std::string* out) {
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return false;
-  out->clear();
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out->append(buffer, n);
-  return pclose(pipe) == 0;
+  return testsupport::RunCommand(command + " 2>&1", out);
 }
 
-bool HaveTool(const std::string& name) {
-  std::string ignored;
-  return RunCommand("command -v " + name, &ignored);
-}
+bool HaveTool(const std::string& name) { return testsupport::HaveCommand("command -v " + name); }
 
 // Copies base's shapefile set to copyBase through the readers and writers:
 // every record read, written again, with its table row.

@@ -11,33 +11,15 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/command.h"
 #include "xbase/d4all.h"
 
 namespace xbasetest {
 
-inline const char* kPython = "/usr/bin/python3";
-
-// Runs a command; its standard output, and whether it exited with 0.
-inline bool RunCommand(const std::string& command, std::string* out) {
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return false;
-  out->clear();
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out->append(buffer, n);
-  return pclose(pipe) == 0;
-}
-
-inline bool HavePythonModule(const char* module) {
-  std::string ignored;
-  return std::filesystem::exists(kPython) &&
-         RunCommand(std::string(kPython) + " -c 'import " + module + "' 2>/dev/null", &ignored);
-}
-
-inline bool HaveCommand(const std::string& probe) {
-  std::string ignored;
-  return RunCommand(probe + " >/dev/null 2>&1", &ignored);
-}
+using testsupport::HaveCommand;
+using testsupport::HavePythonModule;
+using testsupport::kPython;
+using testsupport::RunCommand;
 
 inline bool HaveOgrinfo() { return HaveCommand("ogrinfo --version"); }
 inline bool HavePgdbf() { return HaveCommand("pgdbf -h"); }
