@@ -117,7 +117,9 @@ TEST(ZonelibExportsTest, CInterfaceOnly) {
   ASSERT_NE(library, nullptr) << dlerror();
   for (const char* name : {"pipInit", "pipTerm", "pipErrorGet", "pipErrorShow", "pipGetVersion",
                            "pipImportInit", "pipImportInitEx", "pipImportTXBInit", "pipImportInsert",
-                           "pipImportTerm"})
+                           "pipImportTerm", "pipImportOpenBNA", "pipImportOpenPXF",
+                           "pipImportOpenPXF2", "pipImportOpenTAB", "pipImportRead",
+                           "pipImportClose"})
     EXPECT_NE(dlsym(library, name), nullptr) << name;
   for (const char* name : {"_ZN11HandleTable6GlobalEv", "_ZN11HandleTable3AddEPvj",
                            "_Z17pipErrorGetInternP10pipContextPcS1_", "_Z12QErrorGlobalv"})
