@@ -3,8 +3,10 @@
 #include "zonelib.h"
 
 #include "boundary/cframe.h"
+#include "boundary/dbfile.h"
 #include "boundary/import.h"
 #include "boundary/mainintn.h"
+#include "boundary/shapefile.h"
 
 namespace {
 
@@ -123,4 +125,44 @@ ZONELIB_API int32_t pipImportRead(uint32_t import, char* name, int32_t size, uin
 ZONELIB_API int32_t pipImportClose(uint32_t import) {
   return WithHandle<BoundaryBuilder>(import,
                                      [&](BoundaryBuilder& b) { return pipImportCloseIntern(&b); });
+}
+
+// ---- Shapefile and dBASE files ---------------------------------------------------
+
+ZONELIB_API int dbOpen(DbfHandle* h, const char* path) {
+  return Guarded(-1, [&] { return dbOpenIntern(h, path); });
+}
+ZONELIB_API int dbRead(DbfHandle* h) {
+  return Guarded(-1, [&] { return dbReadIntern(h); });
+}
+ZONELIB_API int dbReadByRecno(DbfHandle* h, uint32_t number) {
+  return Guarded(-1, [&] { return dbReadByRecnoIntern(h, number); });
+}
+ZONELIB_API int dbCreate(DbfHandle* h, const char* path) {
+  return Guarded(-1, [&] { return dbCreateIntern(h, path); });
+}
+ZONELIB_API int dbWrite(DbfHandle* h) {
+  return Guarded(-1, [&] { return dbWriteIntern(h); });
+}
+ZONELIB_API int dbClose(DbfHandle* h) {
+  return Guarded(-1, [&] { return dbCloseIntern(h); });
+}
+
+ZONELIB_API int ShapeOpen(ShapeHandle* h, const char* base) {
+  return Guarded(-1, [&] { return ShapeOpenIntern(h, base); });
+}
+ZONELIB_API int ShapeRead(ShapeHandle* h) {
+  return Guarded(-1, [&] { return ShapeReadIntern(h); });
+}
+ZONELIB_API int ShapeCreate(ShapeHandle* h, const char* base) {
+  return Guarded(-1, [&] { return ShapeCreateIntern(h, base); });
+}
+ZONELIB_API int ShapeWritePoint(ShapeHandle* h, const double* xy) {
+  return Guarded(-1, [&] { return ShapeWritePointIntern(h, xy); });
+}
+ZONELIB_API int ShapeWritePoly(ShapeHandle* h, const ShapePartList* parts, int shapeType) {
+  return Guarded(-1, [&] { return ShapeWritePolyIntern(h, parts, shapeType); });
+}
+ZONELIB_API int ShapeClose(ShapeHandle* h) {
+  return Guarded(-1, [&] { return ShapeCloseIntern(h); });
 }

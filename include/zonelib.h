@@ -200,4 +200,147 @@ ZONELIB_API int32_t pipImportRead(uint32_t import, char* name, int32_t size, uin
 /* Closes the open input, if any; 1. */
 ZONELIB_API int32_t pipImportClose(uint32_t import);
 
+/* ---- Shapefile and dBASE files ------------------------------------------
+ *
+ * Readers and writers of the two halves of a shapefile set: the dBASE III
+ * table (.dbf) and the main and index files (.shp, .shx). The handle records
+ * belong to the caller, who zeroes them before an open or create call (a
+ * dbCreate caller first fills fieldCount and fields); the functions own the
+ * buffers they allocate into them, and the close call releases those.
+ *
+ * Every function returns 0 for success and -1 for failure; dbRead,
+ * dbReadByRecno and ShapeRead return 1 at the end of the file. A failure
+ * prints "<where>: <what>" on standard error. Existing files are found
+ * ignoring letter case when their exact name does not exist.
+ */
+
+/* The open file behind a handle; internal to the library. */
+typedef struct ShapeStream ShapeStream;
+
+/* Field types of dBASE tables. */
+#define DBF_CHARACTER 'C'
+#define DBF_DATE 'D'
+#define DBF_FLOAT 'F'
+#define DBF_LOGICAL 'L'
+#define DBF_MEMO 'M'
+#define DBF_NUMERIC 'N'
+
+/* One column of a dBASE table, with its value in the current record. */
+typedef struct DbfField {
+  uint32_t address;        /* bytes 12-15 of the descriptor as read; never written */
+  char format[8];          /* "%<width>.<decimals>f" for numbers */
+  char name[14];           /* at most 11 characters and a NUL */
+  char type;               /* DBF_* */
+  uint8_t width;
+  uint8_t decimals;
+  union {
+    char text[256];        /* 'C', 'D': the field's bytes and a NUL, untrimmed */
+    double number;         /* 'F', 'N' (blank or unreadable text: 0) */
+    char logical;          /* 'L' */
+  } value;                 /* other types: untouched */
+} DbfField;
+
+/* One open dBASE table. */
+typedef struct DbfHandle {
+  uint8_t version;         /* 3 for created tables */
+  uint8_t updated[3];      /* year - 1900, month, day */
+  uint32_t recordCount;
+  uint16_t headerLength;
+  uint16_t recordLength;   /* the deletion byte included */
+  ShapeStream* stream;
+  char* record;            /* recordLength + 1 bytes */
+  uint32_t writing;        /* 1: made by dbCreate (fields belong to the caller) */
+  uint32_t fieldCount;
+  DbfField* fields;
+} DbfHandle;
+
+/* Shape types that the readers decode and the writers write. */
+#define SHAPE_NULL 0
+#define SHAPE_POINT 1
+#define SHAPE_POLYLINE 3
+#define SHAPE_POLYGON 5
+#define SHAPE_MULTIPOINT 8
+
+#pragma pack(push, 4)
+/* One part of a polyline or polygon: count points as (x, y) pairs. Packed:
+ * in 64-bit builds the pointer is not 8-byte aligned, so C++ callers copy
+ * it rather than bind a reference to it. */
+typedef struct ShapePart {
+  uint32_t count;
+  double* points;
+} ShapePart;
+/* The parts of one record, as ShapeWritePoly takes them. */
+typedef struct ShapePartList {
+  uint32_t count;
+  ShapePart* parts;
+} ShapePartList;
+#pragma pack(pop)
+
+/* One open shapefile (.shp with its .shx). After each ShapeRead: shapeType,
+ * box and, by type, points (a point: its x, y), multiPointCount and
+ * multiPoints, or partCount and parts (pointing into points). */
+typedef struct ShapeHandle {
+  ShapeStream* main;
+  ShapeStream* index;
+  uint32_t writing;        /* 1 after ShapeCreate */
+  uint32_t nextRecord;     /* from 1 */
+  uint32_t mainLength;     /* in 16-bit words */
+  uint32_t indexLength;    /* in 16-bit words */
+  uint64_t stageCapacity;  /* one record's content */
+  uint64_t stageUsed;
+  unsigned char* stage;
+  int32_t startCapacity;   /* part starts of the current record */
+  int32_t startCount;
+  int32_t* starts;
+  int32_t pointCapacity;
+  int32_t partCapacity;
+  double headerBox[4];     /* xmin, ymin, xmax, ymax of the main header as read */
+  uint32_t recordCount;    /* from the index file's length */
+  uint32_t shapeType;      /* the header's after open; the record's after a read
+                              or a write */
+  double box[4];           /* the record's after a read; the file's while writing */
+  double* points;
+  uint32_t multiPointCount;
+  double* multiPoints;
+  uint32_t partCount;
+  ShapePart* parts;
+} ShapeHandle;
+
+/* Opens path for reading ("<path>.dbf" unless path ends in ".dbf") and reads
+ * its header and field descriptors; the first dbRead gives the first record.
+ * A header whose field descriptors do not fit its lengths fails. */
+ZONELIB_API int dbOpen(DbfHandle* handle, const char* path);
+/* Decodes the next record (deleted ones included) into the fields' values. */
+ZONELIB_API int dbRead(DbfHandle* handle);
+/* Decodes record number (from 0). */
+ZONELIB_API int dbReadByRecno(DbfHandle* handle, uint32_t number);
+/* Creates path (named as for dbOpen) with the caller's fields; widths of 'D',
+ * 'L' and 'M' fields become 8, 1 and 10. The caller fills the format of 'F'
+ * fields. */
+ZONELIB_API int dbCreate(DbfHandle* handle, const char* path);
+/* Appends one record of the fields' values. A number too wide for its field
+ * keeps fewer decimals; one that does not fit even without them fails. */
+ZONELIB_API int dbWrite(DbfHandle* handle);
+/* Finishes a created table (header with the count and today's date) and
+ * releases the handle's buffers; 0 for a null handle, -1 when the header
+ * or the file cannot be written. */
+ZONELIB_API int dbClose(DbfHandle* handle);
+
+/* Opens "<base>.shp" and "<base>.shx" for reading. */
+ZONELIB_API int ShapeOpen(ShapeHandle* handle, const char* base);
+/* Reads the next record of the main file. Types other than point, polyline,
+ * polygon and multipoint (null, Z and M shapes) only set shapeType. A record
+ * whose counts do not fit its length fails. */
+ZONELIB_API int ShapeRead(ShapeHandle* handle);
+/* Creates "<base>.shp" and "<base>.shx" with placeholder headers. */
+ZONELIB_API int ShapeCreate(ShapeHandle* handle, const char* base);
+/* Appends a point record at xy[0], xy[1]. */
+ZONELIB_API int ShapeWritePoint(ShapeHandle* handle, const double* xy);
+/* Appends a record of shapeType (SHAPE_POLYLINE, SHAPE_POLYGON) with the
+ * parts in the order and orientation given. */
+ZONELIB_API int ShapeWritePoly(ShapeHandle* handle, const ShapePartList* parts, int shapeType);
+/* Finishes a created shapefile (both headers) and releases the handle's
+ * buffers; -1 for a null handle or when a header or file cannot be written. */
+ZONELIB_API int ShapeClose(ShapeHandle* handle);
+
 #endif /* ZONELIB_H */
