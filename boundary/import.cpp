@@ -7,6 +7,7 @@
 #include "base/qstring.h"
 #include "boundary/readbna.h"
 #include "boundary/readpxf.h"
+#include "boundary/readshp.h"
 #include "boundary/readtab.h"
 
 namespace {
@@ -138,6 +139,16 @@ int32_t pipImportOpenPXF2Intern(BoundaryBuilder* builder, const char* path, cons
                                 const char* nameField2) {
   return OpenReader(builder, [&](BoundaryBuilder& b) {
     return std::make_unique<PXFRead>(b, path, nameField, nameField2);
+  });
+}
+
+int32_t pipImportOpenShapeIntern(BoundaryBuilder* builder, const char* path, const char* idField,
+                                 const char* secondField) {
+  // Only an extension of the file name goes: a folder may have a dot.
+  std::string base = path ? path : "";
+  if (const char* dot = FileExtension(base.c_str())) base.resize(size_t(dot - base.c_str()));
+  return OpenReader(builder, [&](BoundaryBuilder& b) {
+    return std::make_unique<SHPRead>(b, base.c_str(), idField, secondField);
   });
 }
 

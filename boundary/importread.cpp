@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/qstring.h"
+#include "boundary/shapefile.h"
 #include "platform/env.h"
 
 namespace {
@@ -57,26 +58,24 @@ bool ImportRead::RecordError(const char* message, const std::string& path, long 
   return false;
 }
 
-bool ImportRead::StoreDoublePoint(double x, double y, const char* name2, uint32_t record,
+bool ImportRead::StoreDoublePoint(const double xy[2], const char* name2, uint32_t record,
                                   const std::string& path) {
-  const bool degrees = IsDegreeY(y);
-  int32_t mx, my;
-  if (!ToMillionths(x, degrees, &mx) || !ToMillionths(y, degrees, &my))
+  int32_t m[2];
+  if (!ShapeToMillionths(xy, 1, ShapeInDegrees(xy, 1), m))
     return RecordError(kCoordinateRangeText, path, long(record), __LINE__);
-  QPolygonPoint point(builder_, name_, name2, 0, mx, my);
+  QPolygonPoint point(builder_, name_, name2, 0, m[0], m[1]);
   point.SetSymbol(0, 0, record);
   return Store(point);
 }
 
 bool ImportRead::StoreDoubleLine(const double xy[4], const char* name2, uint32_t record,
                                  const std::string& path) {
-  const TwoPointRule rule = DecideTwoPoints(xy[1], xy[3]);
+  const TwoPointRule rule = DecideTwoPoints(xy);
   if (rule == TwoPointRule::kUndecided)
     return RecordError(kUndecidedLineText, path, long(record), __LINE__);
   int32_t m[4];
-  for (int i = 0; i < 4; ++i)
-    if (!ToMillionths(xy[i], rule == TwoPointRule::kScale, &m[i]))
-      return RecordError(kCoordinateRangeText, path, long(record), __LINE__);
+  if (!ShapeToMillionths(xy, 2, rule == TwoPointRule::kScale, m))
+    return RecordError(kCoordinateRangeText, path, long(record), __LINE__);
   QPolygonSingleLine line(builder_, name_, name2, 0, m[0], m[1], m[2], m[3]);
   line.SetPen(0, 0, record);
   return Store(line);
@@ -285,43 +284,23 @@ bool ParseScaledDecimal(std::string_view text, int decimals, bool round, int32_t
   return true;
 }
 
-bool ToMillionths(double value, bool degrees, int32_t* out) {
-  const double scaled = degrees ? value * 1e6 : value;
-  const double rounded = std::round(scaled);
-  if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0)) return false;
-  *out = int32_t(rounded);
-  return true;
-}
-
-TwoPointRule DecideTwoPoints(double y1, double y2) {
-  if (IsDegreeY(y1) || IsDegreeY(y2)) return TwoPointRule::kScale;
-  if (std::fabs(y1) > 1e6 || std::fabs(y2) > 1e6) return TwoPointRule::kAsIs;
+TwoPointRule DecideTwoPoints(const double xy[4]) {
+  if (ShapeInDegrees(xy, 2)) return TwoPointRule::kScale;
+  if (std::fabs(xy[1]) > 1e6 || std::fabs(xy[3]) > 1e6) return TwoPointRule::kAsIs;
   return TwoPointRule::kUndecided;
 }
-
-namespace {
-
-double DoubleAt(const void* points, size_t i) {
-  double v;
-  std::memcpy(&v, static_cast<const unsigned char*>(points) + 8 * i, sizeof v);
-  return v;
-}
-
-}  // namespace
 
 AddPartsResult AddDoubleParts(QPolygonLine& object, const DoublePart* parts, size_t partCount,
                               bool separateRings) {
   bool degrees = false;
   for (size_t p = 0; p < partCount && !degrees; ++p)
-    for (uint32_t i = 0; i < parts[p].count && !degrees; ++i)
-      degrees = IsDegreeY(DoubleAt(parts[p].points, 2 * size_t(i) + 1));
+    degrees = ShapeInDegrees(parts[p].xy, parts[p].count);
   for (size_t p = 0; p < partCount; ++p) {
     for (uint32_t i = 0; i < parts[p].count; ++i) {
-      int32_t x, y;
-      if (!ToMillionths(DoubleAt(parts[p].points, 2 * size_t(i)), degrees, &x) ||
-          !ToMillionths(DoubleAt(parts[p].points, 2 * size_t(i) + 1), degrees, &y))
+      int32_t m[2];
+      if (!ShapeToMillionths(parts[p].xy + 2 * size_t(i), 1, degrees, m))
         return AddPartsResult::kOutOfRange;
-      if (!object.AddPoint(x, y)) return AddPartsResult::kRefused;
+      if (!object.AddPoint(m[0], m[1])) return AddPartsResult::kRefused;
     }
     if (separateRings && !object.EndRing()) return AddPartsResult::kRefused;
   }

@@ -18,7 +18,8 @@
 //   - Text coordinates are read exactly from their decimal digits and doubles
 //     are rounded, in both cases to the nearest millionth (halves away from
 //     zero); a value outside the 32-bit range is an error, never a wrapped
-//     number.
+//     number. Doubles are taken in degrees or in millionths by the shape
+//     they belong to (ShapeInDegrees, boundary/shapefile.h).
 #pragma once
 
 #include <cstdint>
@@ -38,15 +39,14 @@ inline constexpr const char* kReaderErrorFormat = "Error: %s\nFile: %s\nLine: %l
 inline constexpr const char* kUnexpectedEndText = "Unexpected End of File.";
 inline constexpr const char* kCoordinateRangeText = "Coordinate out of range.";
 
-// One part of a shape in doubles: count points of two doubles (x, y), 16
-// bytes each, at points.
+// One part of a shape in doubles: count points as (x, y) pairs at xy.
 struct DoublePart {
   uint32_t count;
-  const void* points;
+  const double* xy;
 };
 enum class AddPartsResult { kAdded, kOutOfRange, kRefused };
 // Adds the parts' points to object, in degrees when any point of all the
-// parts is (IsDegreeY), each part ended as a ring when separateRings, else
+// parts is (ShapeInDegrees), each part ended as a ring when separateRings, else
 // all as one part. kRefused: the builder refused a point or ring and has
 // reported why.
 AddPartsResult AddDoubleParts(QPolygonLine& object, const DoublePart* parts, size_t partCount,
@@ -89,8 +89,8 @@ class ImportRead {
   bool RecordError(const char* message, const std::string& path, long record, int line);
   // Objects of shapefiles and map tables, given in doubles, each stored at
   // once with record as its record number; errors name path and record.
-  // A shape is in degrees when any of its points is (IsDegreeY).
-  bool StoreDoublePoint(double x, double y, const char* name2, uint32_t record,
+  // A shape is in degrees when any of its points is (ShapeInDegrees).
+  bool StoreDoublePoint(const double xy[2], const char* name2, uint32_t record,
                         const std::string& path);
   // A line of two points by DecideTwoPoints; kUndecided is an error.
   bool StoreDoubleLine(const double xy[4], const char* name2, uint32_t record,
@@ -195,19 +195,12 @@ inline bool ParseMillionths(std::string_view text, int32_t* out) {
 }
 
 // Shapefile and map-table coordinates are doubles, in degrees or already in
-// millionths. A y strictly between -1e6 and 1e6 and not 0 can only be
-// degrees; a shape is taken in degrees when any of its points is (so a
-// vertex on the equator goes with the rest of its shape).
-inline bool IsDegreeY(double y) { return (y > 0 && y < 1e6) || (y < 0 && y > -1e6); }
-// A double in degrees (scale true) or millionths to whole millionths,
-// rounded; false for NaN and values outside 32 bits.
-bool ToMillionths(double value, bool degrees, int32_t* out);
-
-// A line of two points in doubles: kScale when either end's y is in degrees,
-// kAsIs when either |y| exceeds 1e6, else kUndecided (both y are 0 or exactly
-// 1e6 in size, which tells nothing).
+// whole millionths, decided per shape (ShapeInDegrees, boundary/shapefile.h).
+// A line of two points (x1, y1, x2, y2): kScale when either end's y is in
+// degrees, kAsIs when either |y| exceeds 1e6, else kUndecided (both y are 0
+// or exactly 1e6 in size, which tells nothing).
 enum class TwoPointRule { kScale, kAsIs, kUndecided };
-TwoPointRule DecideTwoPoints(double y1, double y2);
+TwoPointRule DecideTwoPoints(const double xy[4]);
 inline constexpr const char* kUndecidedLineText =
     "Cannot tell degrees from millionths in a line of two points.";
 

@@ -107,6 +107,20 @@ ZONELIB_API int32_t pipImportOpenPXF2(uint32_t import, const char* path, const c
   });
 }
 
+ZONELIB_API int32_t pipImportOpenShape(uint32_t import, const char* path, const char* idField,
+                                       const char* secondField) {
+  return WithHandle<BoundaryBuilder>(import, [&](BoundaryBuilder& b) {
+    return pipImportOpenShapeIntern(&b, path, idField, secondField);
+  });
+}
+
+ZONELIB_API int32_t pipImportOpenSHP(uint32_t import, const char* path, const char* idField,
+                                     const char* secondField) {
+  return WithHandle<BoundaryBuilder>(import, [&](BoundaryBuilder& b) {
+    return pipImportOpenShapeIntern(&b, path, idField, secondField);
+  });
+}
+
 ZONELIB_API int32_t pipImportOpenTAB(uint32_t import, const char* path, const char* idField,
                                      const char* secondField) {
   return WithHandle<BoundaryBuilder>(import, [&](BoundaryBuilder& b) {

@@ -35,6 +35,12 @@ T FieldAt(const PXObject& object, size_t offset) {
   return value;
 }
 
+// The library's points as the (x, y) pairs they are laid out as.
+const double* Doubles(const PXPoint* points) {
+  static_assert(sizeof(PXPoint) == 2 * sizeof(double));
+  return reinterpret_cast<const double*>(points);
+}
+
 }  // namespace
 
 LayerioEntries LayerioLibraryEntries() {
@@ -159,8 +165,11 @@ bool TABRead::StoreObject(const char* name2) {
     case PX_OBJECT_POINT:
     case PX_OBJECT_FONT_POINT:
     case PX_OBJECT_CUSTOM_POINT:
-      return StoreDoublePoint(FieldAt<double>(object_, PX_OBJECT_X),
-                              FieldAt<double>(object_, PX_OBJECT_Y), name2, record, path_);
+    {
+      const double xy[2] = {FieldAt<double>(object_, PX_OBJECT_X),
+                            FieldAt<double>(object_, PX_OBJECT_Y)};
+      return StoreDoublePoint(xy, name2, record, path_);
+    }
     case PX_OBJECT_LINE: {
       const double xy[4] = {
           FieldAt<double>(object_, PX_OBJECT_X), FieldAt<double>(object_, PX_OBJECT_Y),
@@ -183,7 +192,7 @@ bool TABRead::StoreObject(const char* name2) {
     const auto* points = FieldAt<const PXPoint*>(object_, PX_OBJECT_POLYLINE_POINTS);
     if (count < 0 || (count > 0 && !points))
       return RecordError(kInvalidObjectText, path_, long(record), __LINE__);
-    parts.push_back({uint32_t(count), points});
+    parts.push_back({uint32_t(count), Doubles(points)});
   } else {
     const auto* sections = FieldAt<const PXSection*>(
         object_, code == PX_OBJECT_REGION ? PX_OBJECT_REGION_POLYGONS
@@ -193,7 +202,7 @@ bool TABRead::StoreObject(const char* name2) {
     for (int32_t i = 0; i < count; ++i) {
       if (sections[i].count < 0 || (sections[i].count > 0 && !sections[i].points))
         return RecordError(kInvalidObjectText, path_, long(record), __LINE__);
-      parts.push_back({uint32_t(sections[i].count), sections[i].points});
+      parts.push_back({uint32_t(sections[i].count), Doubles(sections[i].points)});
     }
   }
 

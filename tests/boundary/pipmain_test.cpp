@@ -118,7 +118,8 @@ TEST(ZonelibExportsTest, CInterfaceOnly) {
   for (const char* name : {"pipInit", "pipTerm", "pipErrorGet", "pipErrorShow", "pipGetVersion",
                            "pipImportInit", "pipImportInitEx", "pipImportTXBInit", "pipImportInsert",
                            "pipImportTerm", "pipImportOpenBNA", "pipImportOpenPXF",
-                           "pipImportOpenPXF2", "pipImportOpenTAB", "pipImportRead",
+                           "pipImportOpenPXF2", "pipImportOpenTAB", "pipImportOpenShape",
+                           "pipImportOpenSHP", "pipImportRead",
                            "pipImportClose"})
     EXPECT_NE(dlsym(library, name), nullptr) << name;
   for (const char* name : {"_ZN11HandleTable6GlobalEv", "_ZN11HandleTable3AddEPvj",
