@@ -112,10 +112,15 @@ bool PXFRead::NextCoordinate(int32_t* value) {
   return ObjectError(kSyntaxText, __LINE__);
 }
 
-bool PXFRead::CoordinateLine(int32_t* x, int32_t* y) {
-  if (!pxf_->NextLine(true)) return false;
-  if (pxf_->LineIsBlank()) return ObjectError(kBlankObjectText, __LINE__);
-  return NextCoordinate(x) && NextCoordinate(y);
+bool PXFRead::AddCoordinateLines(QPolygonLine& object, int32_t points) {
+  for (int32_t i = 0; i < points; ++i) {
+    if (!pxf_->NextLine(true)) return false;
+    if (pxf_->LineIsBlank()) return ObjectError(kBlankObjectText, __LINE__);
+    int32_t x, y;
+    if (!NextCoordinate(&x) || !NextCoordinate(&y)) return false;
+    if (!object.AddPoint(x, y)) return ObjectError(kTooLargeText, __LINE__);
+  }
+  return true;
 }
 
 void PXFRead::Pending(std::unique_ptr<QPolygonObject> object) {
@@ -156,11 +161,7 @@ bool PXFRead::ReadPline() {
   // The object before this one leaves the builder's arrays first.
   if (!StorePending() || !ReadDataRow()) return false;
   auto line = std::make_unique<QPolygonLine>(builder_, name_, name2_, code_);
-  for (int32_t i = 0; i < points; ++i) {
-    int32_t x, y;
-    if (!CoordinateLine(&x, &y)) return false;
-    if (!line->AddPoint(x, y)) return ObjectError(kTooLargeText, __LINE__);
-  }
+  if (!AddCoordinateLines(*line, points)) return false;
   Pending(std::move(line));
   return true;
 }
@@ -177,11 +178,7 @@ bool PXFRead::ReadRegion() {
     int32_t points;
     if (!ParseCount(pxf_->NextToken(kLineDelimiters), &points))
       return ObjectError(kSyntaxText, __LINE__);
-    for (int32_t i = 0; i < points; ++i) {
-      int32_t x, y;
-      if (!CoordinateLine(&x, &y)) return false;
-      if (!region->AddPoint(x, y)) return ObjectError(kTooLargeText, __LINE__);
-    }
+    if (!AddCoordinateLines(*region, points)) return false;
     if (!region->EndRing()) return ObjectError(kTooManyRingsText, __LINE__);
   }
   if (region->PointCount() == 0) return ObjectError(kSyntaxText, __LINE__);

@@ -66,8 +66,8 @@ class PXFRead : public ImportRead {
   void ApplyStyle(const char* keyword);
   // The next token as whole millionths; false with "Syntax error in object."
   bool NextCoordinate(int32_t* value);
-  // A coordinate line "x y" of a PLINE or REGION into *x, *y.
-  bool CoordinateLine(int32_t* x, int32_t* y);
+  // points coordinate lines "x y" of a PLINE or REGION into object.
+  bool AddCoordinateLines(QPolygonLine& object, int32_t points);
   // Gives the object built its record number and makes it the pending one.
   void Pending(std::unique_ptr<QPolygonObject> object);
   bool ObjectError(const char* message, int line);

@@ -10,6 +10,8 @@
 
 #include "boundary/cframe.h"
 #include "boundary/mainintn.h"
+// The clipper's records: their layout checks run as this file compiles.
+#include "gpc.h"
 
 namespace {
 
