@@ -316,7 +316,10 @@ BoundaryBuilder::~BoundaryBuilder() {
 }
 
 void BoundaryBuilder::SetReader(std::unique_ptr<ImportRead> reader) {
-  reader_.reset();  // the reader before goes first, with its pending object
+  // An object the reader has reported as read goes into the file, also when
+  // the caller stops before the input's end.
+  if (reader_) reader_->StorePending();
+  reader_.reset();
   reader_ = std::move(reader);
 }
 

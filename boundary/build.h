@@ -207,8 +207,9 @@ class BoundaryBuilder {
   }
 
   // The input reader open on this builder, or null. The builder owns it:
-  // setting another destroys the one before, and the builder destroys it
-  // before anything else when it goes.
+  // setting another (or none) first stores the object the one before still
+  // holds, then destroys it; the builder destroys it before anything else
+  // when it goes.
   ImportRead* Reader() const { return reader_.get(); }
   void SetReader(std::unique_ptr<ImportRead> reader);
 

@@ -125,7 +125,9 @@ int32_t pipImportInsertIntern(BoundaryBuilder* builder, pipObjectInfoStruct* obj
 int32_t pipImportTermIntern(BoundaryBuilder* builder, int32_t keep) {
   std::unique_ptr<BoundaryBuilder> owned(builder);
   if (!builder) return -1;
-  if (keep != 0 && !builder->Finish()) return -1;
+  if (keep == 0) return 1;
+  builder->SetReader(nullptr);  // with the object it may still hold
+  if (!builder->Finish()) return -1;
   return 1;
 }
 

@@ -19,6 +19,8 @@
 //     cases.
 //   - An import holds at most one input reader (boundary/importread.h): an
 //     open destroys the reader before it, and a failed open leaves none.
+//     Close, another open and term with keep store the object a reader still
+//     holds (one it has reported as read) before the reader goes.
 //     Objects read and objects inserted go into the same file; an insert
 //     first stores the object a reader still holds, so the two never share
 //     the builder's arrays.

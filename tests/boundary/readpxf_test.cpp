@@ -210,6 +210,24 @@ TEST_F(PxfReadTest, ExtensionIsSet) {
   EXPECT_EQ(Finish().Records()[0].name, "x");
 }
 
+// An object reported as read goes into the file also when the caller stops
+// before the end: at a close, and at a term that keeps the file.
+TEST_F(PxfReadTest, StoppingEarlyKeepsWhatWasRead) {
+  const std::string path = Write(Header() + "Point 1 1\nPoint 2 2\n", "a,1\nb,2\n");
+  for (bool close : {true, false}) {
+    SCOPED_TRACE(close ? "close" : "term");
+    Init();
+    ASSERT_EQ(pipImportOpenPXF2(import_, path.c_str(), "Name", nullptr), 1);
+    EXPECT_EQ(Read().status, 1);
+    if (close) {
+      EXPECT_EQ(pipImportClose(import_), 1);
+    }
+    std::vector<Record> records = Finish().Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].name, "a");
+  }
+}
+
 // An insert between reads does not disturb the object the reader holds.
 TEST_F(PxfReadTest, InsertWhileAnObjectIsPending) {
   Init();
