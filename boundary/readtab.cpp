@@ -1,5 +1,6 @@
 #include "boundary/readtab.h"
 
+#include <cstdarg>
 #include <cstring>
 #include <new>
 
