@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "bench/boundary/square_set.h"
@@ -16,14 +17,19 @@
 
 namespace {
 
-std::string Folder() {
-  static const std::string folder = [] {
-    platform::Env& env = platform::Env::Current();
-    std::string f = platform::JoinPath(env.TempDirectory(), "gsb_readshp_bench");
-    env.MakeDirectory(f);
-    return f;
-  }();
-  return folder;
+// Hundreds of megabytes: in the system's temporary folder (TMPDIR, else
+// /tmp), never the current one, and removed when the program ends.
+struct BenchFolder {
+  std::string path = (std::filesystem::temp_directory_path() / "gsb_readshp_bench").string();
+  BenchFolder() { std::filesystem::create_directories(path); }
+  ~BenchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+};
+const std::string& Folder() {
+  static const BenchFolder folder;
+  return folder.path;
 }
 
 std::string UsCounties() { return std::string(GSB_SHARED_DATA_DIR) + "/us/us_counties.shp"; }
