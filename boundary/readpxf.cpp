@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr const char* kSource = "readpxf";
 constexpr const char* kLineDelimiters = " \t\n";
 constexpr const char* kHeaderDelimiters = "( ,\t\n";
 constexpr const char* kStyleDelimiters = "() ,\t\n";
