@@ -8,6 +8,7 @@
 
 #include "base/pagefile.h"
 #include "base/qstring.h"
+#include "boundary/importread.h"
 #include "platform/env.h"
 
 namespace {
@@ -304,12 +305,22 @@ void BoundaryBuilder::Construct(uint16_t flags, int32_t pointLimit, int32_t poly
 }
 
 BoundaryBuilder::~BoundaryBuilder() {
+  // A reader may hold an object that writes into the builder's arrays.
+  reader_.reset();
   // Unfinished: the file goes. The index builders remove their temporary
   // files as they are destroyed.
   if (created_ && !finished_) {
     if (output_->IsOpen()) output_->Close();
     env().Remove(path_);
   }
+}
+
+void BoundaryBuilder::SetReader(std::unique_ptr<ImportRead> reader) {
+  // An object the reader has reported as read goes into the file, also when
+  // the caller stops before the input's end.
+  if (reader_) reader_->StorePending();
+  reader_.reset();
+  reader_ = std::move(reader);
 }
 
 int32_t BoundaryBuilder::Report(int32_t code, const char* detail, int line) {

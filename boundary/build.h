@@ -48,6 +48,7 @@ inline constexpr const char* kTooManyPolygonsText = "Too many polygons.";
 inline constexpr const char* kInvalidObjectTypeText = "Invalid object type.";
 
 class BoundaryBuilder;
+class ImportRead;
 
 class QPolygonObject {
  public:
@@ -205,6 +206,13 @@ class BoundaryBuilder {
     return working_.data();
   }
 
+  // The input reader open on this builder, or null. The builder owns it:
+  // setting another (or none) first stores the object the one before still
+  // holds, then destroys it; the builder destroys it before anything else
+  // when it goes.
+  ImportRead* Reader() const { return reader_.get(); }
+  void SetReader(std::unique_ptr<ImportRead> reader);
+
   pipError& Error() { return *error_; }
   const GsbHeader& Header() const { return header_; }
   const std::string& Path() const { return path_; }
@@ -260,4 +268,5 @@ class BoundaryBuilder {
   std::unique_ptr<Output> output_;
   std::unique_ptr<QTreeBuild> names_;
   std::unique_ptr<rtIndexBuild> spatial_;
+  std::unique_ptr<ImportRead> reader_;
 };

@@ -4,6 +4,11 @@
 #include <mutex>
 
 #include "base/qerror.h"
+#include "base/qstring.h"
+#include "boundary/readbna.h"
+#include "boundary/readpxf.h"
+#include "boundary/readshp.h"
+#include "boundary/readtab.h"
 
 namespace {
 
@@ -20,6 +25,17 @@ int32_t TaxRound(int32_t v) {
   int64_t magnitude = v < 0 ? -int64_t(v) : int64_t(v);
   magnitude = (magnitude + 50) / 100 * 100;
   return int32_t(v < 0 ? -magnitude : magnitude);
+}
+
+// Puts the reader make() builds on the builder once it is Ok.
+template <class Make>
+int32_t OpenReader(BoundaryBuilder* builder, Make make) {
+  if (!builder) return -1;
+  builder->SetReader(nullptr);  // before the new one is made
+  std::unique_ptr<ImportRead> reader = make(*builder);
+  if (!reader->Ok()) return -1;
+  builder->SetReader(std::move(reader));
+  return 1;
 }
 
 }  // namespace
@@ -81,6 +97,8 @@ int32_t pipImportInsertIntern(BoundaryBuilder* builder, pipObjectInfoStruct* obj
                               const int32_t* coordinates, const uint32_t* partCounts,
                               int32_t partCount) {
   if (!builder || !object) return -1;
+  // An object a reader still holds is stored before this one is built.
+  if (ImportRead* reader = builder->Reader()) reader->StorePending();
   const uint32_t number = builder->NextInsertNumber();
   object->recordNumber = number;
 
@@ -107,6 +125,55 @@ int32_t pipImportInsertIntern(BoundaryBuilder* builder, pipObjectInfoStruct* obj
 int32_t pipImportTermIntern(BoundaryBuilder* builder, int32_t keep) {
   std::unique_ptr<BoundaryBuilder> owned(builder);
   if (!builder) return -1;
-  if (keep != 0 && !builder->Finish()) return -1;
+  if (keep == 0) return 1;
+  builder->SetReader(nullptr);  // with the object it may still hold
+  if (!builder->Finish()) return -1;
+  return 1;
+}
+
+int32_t pipImportOpenBNAIntern(BoundaryBuilder* builder, const char* path, int32_t namePosition) {
+  return OpenReader(builder, [&](BoundaryBuilder& b) {
+    return std::make_unique<BNARead>(b, path, namePosition);
+  });
+}
+
+int32_t pipImportOpenPXF2Intern(BoundaryBuilder* builder, const char* path, const char* nameField,
+                                const char* nameField2) {
+  return OpenReader(builder, [&](BoundaryBuilder& b) {
+    return std::make_unique<PXFRead>(b, path, nameField, nameField2);
+  });
+}
+
+int32_t pipImportOpenShapeIntern(BoundaryBuilder* builder, const char* path, const char* idField,
+                                 const char* secondField) {
+  // Only an extension of the file name goes: a folder may have a dot.
+  std::string base = path ? path : "";
+  if (const char* dot = FileExtension(base.c_str())) base.resize(size_t(dot - base.c_str()));
+  return OpenReader(builder, [&](BoundaryBuilder& b) {
+    return std::make_unique<SHPRead>(b, base.c_str(), idField, secondField);
+  });
+}
+
+int32_t pipImportOpenTABIntern(BoundaryBuilder* builder, const char* path, const char* idField,
+                               const char* secondField) {
+  return OpenReader(builder, [&](BoundaryBuilder& b) {
+    return std::make_unique<TABRead>(b, path, idField, secondField);
+  });
+}
+
+int32_t pipImportReadIntern(BoundaryBuilder* builder, char* name, int32_t size, uint32_t* percent,
+                            uint32_t* count) {
+  if (name && size > 0) name[0] = '\0';
+  ImportRead* reader = builder ? builder->Reader() : nullptr;
+  if (!reader || !reader->Read()) return -1;
+  if (name && size > 0) StrCopySized(name, reader->Name(), size_t(size));
+  if (percent) *percent = reader->Progress();
+  if (count) *count = reader->Count();
+  return reader->Status();
+}
+
+int32_t pipImportCloseIntern(BoundaryBuilder* builder) {
+  if (!builder) return -1;
+  builder->SetReader(nullptr);
   return 1;
 }

@@ -17,6 +17,15 @@
 //     the caller's record before anything can fail.
 //   - Term with keep = 0 deletes the file; the builder is destroyed in both
 //     cases.
+//   - An import holds at most one input reader (boundary/importread.h): an
+//     open destroys the reader before it, and a failed open leaves none.
+//     Close, another open and term with keep store the object a reader still
+//     holds (one it has reported as read) before the reader goes.
+//     Objects read and objects inserted go into the same file; an insert
+//     first stores the object a reader still holds, so the two never share
+//     the builder's arrays.
+//   - The shapefile opens take the path without its extension, cutting only
+//     an extension of the file name (a folder named v1.2 stays whole).
 #pragma once
 
 #include <cstdint>
@@ -47,6 +56,24 @@ int32_t pipImportInsertIntern(BoundaryBuilder* builder, pipObjectInfoStruct* obj
                               const int32_t* coordinates, const uint32_t* partCounts,
                               int32_t partCount);
 int32_t pipImportTermIntern(BoundaryBuilder* builder, int32_t keep);
+
+// Opens an input reader on the import: 1, or -1 when the input cannot be
+// read (the reason is reported to the import's error object).
+int32_t pipImportOpenBNAIntern(BoundaryBuilder* builder, const char* path, int32_t namePosition);
+int32_t pipImportOpenPXF2Intern(BoundaryBuilder* builder, const char* path, const char* nameField,
+                                const char* nameField2);
+int32_t pipImportOpenShapeIntern(BoundaryBuilder* builder, const char* path, const char* idField,
+                                 const char* secondField);
+int32_t pipImportOpenTABIntern(BoundaryBuilder* builder, const char* path, const char* idField,
+                               const char* secondField);
+// Reads and stores the next input object: 1 stored, 2 skipped, 0 end of
+// input, -1 failure or no open input. name gets the object's name (at most
+// size - 1 characters; emptied first), percent the reader's progress and
+// count its running count (either may be null).
+int32_t pipImportReadIntern(BoundaryBuilder* builder, char* name, int32_t size, uint32_t* percent,
+                            uint32_t* count);
+// Destroys the open reader, if any; 1.
+int32_t pipImportCloseIntern(BoundaryBuilder* builder);
 
 template <>
 struct HandleKind<BoundaryBuilder> {

@@ -88,6 +88,59 @@ ZONELIB_API int32_t pipImportTerm(uint32_t import, int32_t keep) {
       import, [&](BoundaryBuilder* b) { return pipImportTermIntern(b, keep); });
 }
 
+ZONELIB_API int32_t pipImportOpenBNA(uint32_t import, const char* path, int32_t namePosition) {
+  return WithHandle<BoundaryBuilder>(import, [&](BoundaryBuilder& b) {
+    return pipImportOpenBNAIntern(&b, path, namePosition);
+  });
+}
+
+ZONELIB_API int32_t pipImportOpenPXF(uint32_t import, const char* path, const char* nameField) {
+  return WithHandle<BoundaryBuilder>(import, [&](BoundaryBuilder& b) {
+    return pipImportOpenPXF2Intern(&b, path, nameField, "");
+  });
+}
+
+ZONELIB_API int32_t pipImportOpenPXF2(uint32_t import, const char* path, const char* nameField,
+                                      const char* nameField2) {
+  return WithHandle<BoundaryBuilder>(import, [&](BoundaryBuilder& b) {
+    return pipImportOpenPXF2Intern(&b, path, nameField, nameField2);
+  });
+}
+
+ZONELIB_API int32_t pipImportOpenShape(uint32_t import, const char* path, const char* idField,
+                                       const char* secondField) {
+  return WithHandle<BoundaryBuilder>(import, [&](BoundaryBuilder& b) {
+    return pipImportOpenShapeIntern(&b, path, idField, secondField);
+  });
+}
+
+ZONELIB_API int32_t pipImportOpenSHP(uint32_t import, const char* path, const char* idField,
+                                     const char* secondField) {
+  return WithHandle<BoundaryBuilder>(import, [&](BoundaryBuilder& b) {
+    return pipImportOpenShapeIntern(&b, path, idField, secondField);
+  });
+}
+
+ZONELIB_API int32_t pipImportOpenTAB(uint32_t import, const char* path, const char* idField,
+                                     const char* secondField) {
+  return WithHandle<BoundaryBuilder>(import, [&](BoundaryBuilder& b) {
+    return pipImportOpenTABIntern(&b, path, idField, secondField);
+  });
+}
+
+ZONELIB_API int32_t pipImportRead(uint32_t import, char* name, int32_t size, uint32_t* percent,
+                                  uint32_t* count) {
+  if (name && size > 0) name[0] = '\0';
+  return WithHandle<BoundaryBuilder>(import, [&](BoundaryBuilder& b) {
+    return pipImportReadIntern(&b, name, size, percent, count);
+  });
+}
+
+ZONELIB_API int32_t pipImportClose(uint32_t import) {
+  return WithHandle<BoundaryBuilder>(import,
+                                     [&](BoundaryBuilder& b) { return pipImportCloseIntern(&b); });
+}
+
 // ---- Shapefile and dBASE files ---------------------------------------------------
 
 ZONELIB_API int dbOpen(DbfHandle* h, const char* path) {

@@ -160,6 +160,46 @@ ZONELIB_API int32_t pipImportInsert(uint32_t import, pipObjectInfoStruct* object
  * is deleted; 1. The handle ends in both cases. */
 ZONELIB_API int32_t pipImportTerm(uint32_t import, int32_t keep);
 
+/* ---- Import: reading input files ----------------------------------------
+ *
+ * An import may hold one open input at a time; an open closes the one before
+ * it. Loop on pipImportRead until it returns 0 (or -1), then close. Objects
+ * read are stored with the record numbers of the input: 1, 2, ... in the
+ * order of the input's records (BNA objects carry 0). Warnings (code 106)
+ * are recorded and the open still succeeds. */
+
+/* A BNA file; namePosition (1 to 3) chooses the name of each header line. */
+ZONELIB_API int32_t pipImportOpenBNA(uint32_t import, const char* path, int32_t namePosition);
+/* Interchange text: the .PXF file at path with its .PXD data file; names from
+ * the column nameField (first column when null or not found). */
+ZONELIB_API int32_t pipImportOpenPXF(uint32_t import, const char* path, const char* nameField);
+/* As pipImportOpenPXF, with second names from the column nameField2. */
+ZONELIB_API int32_t pipImportOpenPXF2(uint32_t import, const char* path, const char* nameField,
+                                      const char* nameField2);
+/* A shapefile (.shp and .shx) with its dBASE table (.dbf): path with or
+ * without the extension; names from the field idField (first field when
+ * null or not found), second names from secondField (none when null or not
+ * found). File names are matched ignoring case. */
+ZONELIB_API int32_t pipImportOpenShape(uint32_t import, const char* path, const char* idField,
+                                       const char* secondField);
+/* The same as pipImportOpenShape. */
+ZONELIB_API int32_t pipImportOpenSHP(uint32_t import, const char* path, const char* idField,
+                                     const char* secondField);
+/* A map table (.TAB) through the map-table library; fields as for a
+ * shapefile. */
+ZONELIB_API int32_t pipImportOpenTAB(uint32_t import, const char* path, const char* idField,
+                                     const char* secondField);
+/* Reads and stores the next object of the open input: 1 stored, 2 a record
+ * of a kind boundary files do not hold was skipped, 0 the input has ended,
+ * -1 failure or no open input. name receives the object's name (at most
+ * size - 1 characters; at the end the last name again), percent how far the
+ * input has been read (0 to 100), count the reader's running count (lines
+ * of text inputs, records of the others); either may be null. */
+ZONELIB_API int32_t pipImportRead(uint32_t import, char* name, int32_t size, uint32_t* percent,
+                                  uint32_t* count);
+/* Closes the open input, if any; 1. */
+ZONELIB_API int32_t pipImportClose(uint32_t import);
+
 /* ---- Shapefile and dBASE files ------------------------------------------
  *
  * Readers and writers of the two halves of a shapefile set: the dBASE III

@@ -417,4 +417,49 @@ TEST_F(ImportTest, SpatialAndNameIndexCoverEveryObject) {
   }
 }
 
+
+// One input at a time: an open replaces the one before, a failed open leaves
+// none, and objects read and inserted share the file with their own numbers.
+TEST_F(ImportTest, OpenReadAndClose) {
+  uint32_t import = Init(Params());
+  char name[6];
+  std::memset(name, 'x', sizeof name);
+  uint32_t percent = 7, count = 7;
+  EXPECT_EQ(pipImportRead(import, name, sizeof name, &percent, &count), -1);
+  EXPECT_STREQ(name, "");
+  EXPECT_EQ(percent, 7u);
+
+  const std::string first = dir_.Write("first.bna", "\"A long name\",1\n1,1\n\"B\",1\n2,2\n");
+  const std::string second = dir_.Write("second.bna", "\"C\",1\n3,3\n");
+  ASSERT_EQ(pipImportOpenBNA(import, first.c_str(), 1), 1);
+  EXPECT_EQ(pipImportRead(import, name, sizeof name, &percent, &count), 1);
+  EXPECT_STREQ(name, "A lon");  // cut to the buffer
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(percent, 67u);  // 20 of 30 bytes
+  pipObjectInfoStruct o = Object(PIP_OBJECT_POINT, "inserted", 9, 9);
+  EXPECT_EQ(pipImportInsert(import, &o, nullptr, nullptr, 0), 1);
+  EXPECT_EQ(o.recordNumber, 1u);
+  ASSERT_EQ(pipImportOpenBNA(import, second.c_str(), 1), 1);  // B is never read
+  EXPECT_EQ(pipImportRead(import, name, sizeof name, nullptr, nullptr), 1);
+  EXPECT_STREQ(name, "C");
+  EXPECT_EQ(pipImportRead(import, name, sizeof name, nullptr, nullptr), 0);
+  EXPECT_STREQ(name, "C");  // the last name again
+
+  EXPECT_EQ(pipImportOpenBNA(import, dir_.File("none.bna").c_str(), 1), -1);
+  EXPECT_EQ(pipImportRead(import, name, sizeof name, nullptr, nullptr), -1);
+  ASSERT_EQ(pipImportOpenBNA(import, second.c_str(), 1), 1);
+  EXPECT_EQ(pipImportClose(import), 1);
+  EXPECT_EQ(pipImportRead(import, name, sizeof name, nullptr, nullptr), -1);
+  EXPECT_EQ(pipImportClose(import), 1);
+  EXPECT_EQ(pipImportClose(context_), -1);  // not an import
+  EXPECT_EQ(pipImportTerm(import, 1), 1);
+
+  std::vector<Record> records = gsbtest::File(path_).Records();
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0].name, "A long name");
+  EXPECT_EQ(records[1].name, "inserted");
+  EXPECT_EQ(records[1].recordNumber, 1u);
+  EXPECT_EQ(records[2].name, "C");
+}
+
 }  // namespace

@@ -10,6 +10,8 @@
 
 #include "boundary/cframe.h"
 #include "boundary/mainintn.h"
+// The clipper's records: their layout checks run as this file compiles.
+#include "gpc.h"
 
 namespace {
 
@@ -117,7 +119,10 @@ TEST(ZonelibExportsTest, CInterfaceOnly) {
   ASSERT_NE(library, nullptr) << dlerror();
   for (const char* name : {"pipInit", "pipTerm", "pipErrorGet", "pipErrorShow", "pipGetVersion",
                            "pipImportInit", "pipImportInitEx", "pipImportTXBInit", "pipImportInsert",
-                           "pipImportTerm"})
+                           "pipImportTerm", "pipImportOpenBNA", "pipImportOpenPXF",
+                           "pipImportOpenPXF2", "pipImportOpenTAB", "pipImportOpenShape",
+                           "pipImportOpenSHP", "pipImportRead",
+                           "pipImportClose"})
     EXPECT_NE(dlsym(library, name), nullptr) << name;
   for (const char* name : {"_ZN11HandleTable6GlobalEv", "_ZN11HandleTable3AddEPvj",
                            "_Z17pipErrorGetInternP10pipContextPcS1_", "_Z12QErrorGlobalv"})
