@@ -30,6 +30,22 @@ int64_t KeyTextNumber(const void* entryKey) {
 
 bool IsColumnType(uint32_t type) { return type == kGsaTypeText || type == kGsaTypeNumber; }
 
+// The key order of the file: a number key (an int32_t) against the number in
+// an entry's text, signed or unsigned; a text key ignoring ASCII case over
+// at most 12 characters; keys of other types all equal.
+int CompareKey(uint32_t type, const void* key, const void* entryKey, bool numbersSigned) {
+  if (type == kGsaTypeText) return QTreeKeyCompare(key, entryKey, kGsaKeyWidth);
+  if (type != kGsaTypeNumber) return 0;
+  const int32_t k = *static_cast<const int32_t*>(key);
+  const int64_t e = KeyTextNumber(entryKey);
+  if (numbersSigned) {
+    const int32_t entry = int32_t(e);
+    return k == entry ? 0 : (k > entry ? 1 : -1);
+  }
+  const uint32_t uk = uint32_t(k), ue = uint32_t(e);
+  return uk == ue ? 0 : (uk > ue ? 1 : -1);
+}
+
 }  // namespace
 
 void DlCopyText(char* buffer, int32_t size, std::string_view text) {
@@ -208,13 +224,7 @@ bool DLFilePage::GetEntry(int32_t index, void* key, void*) const {
 }
 
 int DLFilePage::Compare(const void* key, const void* entryKey) const {
-  if (keyType_ == kGsaTypeNumber) {
-    int64_t k = *static_cast<const int32_t*>(key);
-    int64_t e = int32_t(KeyTextNumber(entryKey));
-    return k == e ? 0 : (k > e ? 1 : -1);
-  }
-  if (keyType_ == kGsaTypeText) return QTreeKeyCompare(key, entryKey, kGsaKeyWidth);
-  return 0;
+  return CompareKey(keyType_, key, entryKey, true);
 }
 
 int32_t DLFilePage::Find(const void* key) const {
@@ -266,13 +276,7 @@ int32_t DLFilePage::Find(const void* key) const {
 // --- DLFile ---
 
 int DLFile::Compare(const void* key, const void* entryKey) {
-  if (keyType_ == kGsaTypeNumber) {
-    uint32_t k = *static_cast<const uint32_t*>(key);
-    uint32_t e = uint32_t(KeyTextNumber(entryKey));
-    return k == e ? 0 : (k > e ? 1 : -1);
-  }
-  if (keyType_ == kGsaTypeText) return QTreeKeyCompare(key, entryKey, kGsaKeyWidth);
-  return 0;
+  return CompareKey(keyType_, key, entryKey, false);
 }
 
 // --- Quistrel ---
@@ -329,6 +333,7 @@ bool Quistrel::Open(const char* name) {
   page_->Setup(textColumns, numberColumns, keyColumn, keyType_);
   file_->SetKeyType(keyType_);
   if (!file_->OpenIndex(descriptor_.treePosition)) return false;
+  if (!VerifyTree()) return false;
 
   for (const GsaFieldEntry& e : entries) {
     std::vector<GsaValueRecord> values;
@@ -336,6 +341,41 @@ bool Quistrel::Open(const char* name) {
       if (values.size() < e.valueCount && platform::AsciiEqualsIgnoreCase(v.field, e.name))
         values.push_back(v);
     fields_.push_back(std::make_unique<FieldId>(e, std::move(values), *file_, error_));
+  }
+  return true;
+}
+
+bool Quistrel::VerifyTree() {
+  // The tree reader takes nodes as they are; their check values are tested
+  // here, each node once, so that a damaged tree fails the open.
+  QTree* tree = file_->Tree();
+  QFile& file = file_->PagedFile().File();
+  const uint32_t size = tree->PageSize();
+  const int64_t fileSize = file.Size();
+  std::vector<uint8_t> node(size);
+  std::vector<std::pair<uint64_t, uint16_t>> pending{{tree->RootOffset(), tree->RootLevel()}};
+  uint64_t budget = fileSize > 0 ? uint64_t(fileSize) / size : 0;
+  char detail[kQErrorDetailSize];
+  while (!pending.empty()) {
+    const auto [offset, level] = pending.back();
+    pending.pop_back();
+    bool sound = budget-- > 0 && offset <= uint64_t(INT64_MAX) &&
+                 file.ReadAt(int64_t(offset), node.data(), size) &&
+                 QPageCheckValueValid(node.data(), size);
+    const uint32_t count = QLoadU16LE(node.data());
+    const uint32_t stride = uint32_t(node[8]) + 8;
+    if (sound && level > 0) {
+      sound = kQTreeNodeHeaderSize + size_t(count) * stride + 2 <= size;
+      for (uint32_t i = 0; sound && i < count; ++i)
+        pending.emplace_back(QLoadU64LE(&node[kQTreeNodeHeaderSize + i * stride + node[8]]),
+                             uint16_t(level - 1));
+    }
+    if (!sound) {
+      StrFormat(detail, sizeof detail, "%s: the key tree's node at %llu is damaged", file.Name(),
+                (unsigned long long)offset);
+      error_.Record(Q_ERROR_CHECKSUM, detail, kSource, 380);
+      return false;
+    }
   }
   return true;
 }

@@ -156,6 +156,8 @@ class Quistrel : public QDlistObject {
 
  private:
   bool Open(const char* name);
+  // Reads every node of the key tree; false (111) when one is damaged.
+  bool VerifyTree();
   int32_t Search(const void* key, bool next);
 
   QError& error_;
