@@ -46,7 +46,7 @@ class GeneratedRows : public GsaRowSource {
   std::string_view Value(size_t field) const override { return values_[field]; }
 
   static std::vector<GsaFieldDef> Fields() {
-    return {{"NAME", 'C', 40, 0}, {"CODE", 'C', 4, 0}, {"POP", 'N', 9, 0}, {"RATE", 'N', 8, 2},
+    return {{"NAME", 'C', 40, 0}, {"CODE", 'C', 4, 0}, {"POP", 'N', 9, 0},    {"RATE", 'N', 8, 2},
             {"DAY", 'D', 8, 0},   {"OK", 'L', 1, 0},   {"QRECID", 'N', 12, 0}};
   }
 

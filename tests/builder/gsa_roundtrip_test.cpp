@@ -17,21 +17,17 @@
 #include "boundary/readmain.h"
 #include "builder/gsabuild.h"
 #include "platform/env.h"
+#include "tests/builder/builder_support.h"
 #include "tests/support/temp_dir.h"
 #include "xbase/d4all.h"
 #include "zonelib.h"
 
 namespace {
 
+using buildertest::Recid;
 using testsupport::ReadAll;
 using testsupport::SharedDataPath;
 using testsupport::TempDir;
-
-std::string Recid(int n) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%12d", n);
-  return text;
-}
 
 struct Table {
   std::vector<GsaFieldDef> fields;
@@ -540,6 +536,8 @@ TEST(GsaRoundTripTest, DamagedFilesGiveClearErrors) {
        "Invalid checksum or file size."},
       {"other signature", [](std::string& b) { b[256] ^= 1; }, false, true,
        "Invalid file signature."},
+      {"flipped byte in the key tree", [](std::string& b) { b[2 * 8192 + 20] ^= 0x20; }, false,
+       true, "Invalid checksum or file size."},
       {"field entries past the end",
        [](std::string& b) { QStoreU32LE(reinterpret_cast<uint8_t*>(b.data()) + 296, 100000); },
        true, true, "CIniFile::CIniFile/1"},

@@ -8,18 +8,15 @@
 
 #include "base/gsaformat.h"
 #include "platform/env.h"
+#include "tests/builder/builder_support.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
+using buildertest::FullDisk;
+using buildertest::Recid;
 using testsupport::ReadAll;
 using testsupport::TempDir;
-
-std::string Recid(int n) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%12d", n);
-  return text;
-}
 
 TEST(GsaBuildTest, NumbersScaleByTheirDecimals) {
   const struct {
@@ -343,18 +340,7 @@ TEST(GsaBuildTest, FailedWriteLeavesNoFile) {
   EXPECT_LT(FileSize64(path.c_str()), 0);
 
   // A disk that fills up while pages are written.
-  struct FullDisk : platform::EnvWrapper {
-    using EnvWrapper::EnvWrapper;
-    int64_t limit = 3 * 8192;
-    int64_t Write(int fd, const void* buffer, size_t count) override {
-      if (limit < int64_t(count)) {
-        errno = ENOSPC;
-        return -1;
-      }
-      limit -= int64_t(count);
-      return target_.Write(fd, buffer, count);
-    }
-  } full(platform::Env::Current());
+  FullDisk full(platform::Env::Current(), 3 * 8192);
   platform::ScopedEnv scoped(full);
   std::vector<std::vector<std::string>> rows;
   for (int i = 1; i <= 5000; ++i) rows.push_back({std::to_string(i), Recid(i)});

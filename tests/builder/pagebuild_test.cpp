@@ -9,6 +9,7 @@
 
 #include "base/pagefile.h"
 #include "platform/env.h"
+#include "tests/builder/builder_support.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -182,20 +183,6 @@ TEST(PageBuildTest, AreasAreWholePages) {
   EXPECT_EQ(bytes.substr(2524), std::string(3072 - 2524, '\0'));
 }
 
-// Writes fail with ENOSPC once limit bytes have been written.
-struct FullDisk : platform::EnvWrapper {
-  using EnvWrapper::EnvWrapper;
-  int64_t limit = 0;
-  int64_t Write(int fd, const void* buffer, size_t count) override {
-    if (limit < int64_t(count)) {
-      errno = ENOSPC;
-      return -1;
-    }
-    limit -= int64_t(count);
-    return target_.Write(fd, buffer, count);
-  }
-};
-
 TEST(PageBuildTest, FileErrorsNameTheFile) {
   TempDir dir;
   std::string missing = dir.File("no/such/folder/x.idx");
@@ -204,9 +191,8 @@ TEST(PageBuildTest, FileErrorsNameTheFile) {
   EXPECT_EQ(a.Error().Detail(), missing);
   EXPECT_FALSE(a.Add(Key(1).data(), "data", nullptr));
 
-  FullDisk full(platform::Env::Current());
+  buildertest::FullDisk full(platform::Env::Current(), 1024 + 512);  // a header, half a page
   platform::ScopedEnv scoped(full);
-  full.limit = 1024 + 512;  // the header and half a page
   KeyFileBuild b(Params(1024, 8), dir.File("full.idx").c_str(), nullptr, nullptr);
   ASSERT_TRUE(b.Ok());
   EXPECT_FALSE(b.Add(Key(1).data(), "data", Key(1).data()));
