@@ -517,9 +517,11 @@ BLOCK4* index4blockNew(INDEX4FILE* file, TFILE4* tag, int leaf) {
 int index4blockFree(INDEX4FILE* file, BLOCK4* b) {
   Cache* cache = CacheOf(file);
   TFILE4* directory = file->tagIndex;
-  unsigned char next[4];
-  x4storeU32(next, directory->freeList);
-  int rc = file4write(&file->file, index4offset(file, b->position), next, 4);
+  // The whole block goes out: a block freed before it ever reached the disk
+  // still lies inside the file.
+  std::memset(cache->image, 0, file->blockSize);
+  x4storeU32(cache->image, directory->freeList);
+  int rc = file4write(&file->file, index4offset(file, b->position), cache->image, file->blockSize);
   directory->freeList = b->position;
   file->headerChanged = 1;
   Unlink(cache, b);
