@@ -11,13 +11,25 @@
 #include "xbase/mem4.h"
 
 namespace {
+constexpr unsigned kBuckets = 4096;
+}  // namespace
+
+// The decoded blocks of an index file, by position, least recently used first.
+struct B4CACHE {
+  BLOCK4* buckets[kBuckets];
+  LIST4 lru;
+  long bytes;
+  unsigned count;
+  unsigned char* image;  // one block's bytes
+};
+
+namespace {
 
 constexpr unsigned kBranchHeader = 12;
 constexpr unsigned kLeafHeader = 24;
 // What an index file keeps decoded: at most this many bytes (the blocks on
 // the tags' paths stay whatever the count).
 constexpr long kCacheBytes = 8L << 20;
-constexpr unsigned kBuckets = 4096;
 
 int BitsFor(uint64_t n) {
   int bits = 0;
@@ -53,15 +65,9 @@ bool ValidPosition(uint32_t pos, unsigned blockSize, uint64_t fileLength, unsign
   return at >= 512 && at + blockSize <= fileLength;
 }
 
-struct Cache {
-  BLOCK4* buckets[kBuckets];
-  LIST4 lru;
-  long bytes;
-  unsigned count;
-  unsigned char* image;  // one block's bytes
-};
+using Cache = B4CACHE;
 
-Cache* CacheOf(INDEX4FILE* file) { return reinterpret_cast<Cache*>(file->cache); }
+Cache* CacheOf(INDEX4FILE* file) { return file->cache; }
 
 unsigned Bucket(uint32_t pos) { return (pos * 2654435761u) >> 20 & (kBuckets - 1); }
 
@@ -94,7 +100,7 @@ void Unlink(Cache* cache, BLOCK4* b) {
 }
 
 void FreeBlock(BLOCK4* b) {
-  u4free(b->keys);
+  b4release(b);
   u4free(b);
 }
 
@@ -199,23 +205,32 @@ int b4reserve(BLOCK4* b, int n) {
   int capacity = b->capacity ? b->capacity : 8;
   while (capacity < n) capacity *= 2;
   const long keyLen = b->tag->keyLen;
+  // Record numbers and children first, so that they stay aligned.
   long size = capacity * (keyLen + 8);
   auto* memory = static_cast<unsigned char*>(u4allocEr(c4, size));
   if (memory == nullptr) return e4memory;
-  auto* recs = reinterpret_cast<uint32_t*>(memory + capacity * keyLen);
+  auto* recs = reinterpret_cast<uint32_t*>(memory);
   auto* children = recs + capacity;
+  auto* keys = memory + 8L * capacity;
   if (b->nKeys > 0) {
-    std::memcpy(memory, b->keys, size_t(b->nKeys * keyLen));
+    std::memcpy(keys, b->keys, size_t(b->nKeys * keyLen));
     std::memcpy(recs, b->recs, sizeof(uint32_t) * size_t(b->nKeys));
     std::memcpy(children, b->children, sizeof(uint32_t) * size_t(b->nKeys));
   }
-  u4free(b->keys);
-  b->keys = memory;
+  u4free(b->recs);
+  b->keys = keys;
   b->recs = recs;
   b->children = children;
   b->bytes += size - (b->capacity ? b->capacity * (keyLen + 8) : 0);
   b->capacity = capacity;
   return 0;
+}
+
+void b4release(BLOCK4* b) {
+  u4free(b->recs);
+  b->recs = b->children = nullptr;
+  b->keys = nullptr;
+  b->capacity = b->nKeys = 0;
 }
 
 int b4trail(const TFILE4* tag, const unsigned char* key) {
@@ -381,7 +396,7 @@ int index4cacheInit(INDEX4FILE* file) {
     u4free(cache);
     return e4memory;
   }
-  file->cache = reinterpret_cast<B4CACHE*>(cache);
+  file->cache = cache;
   return 0;
 }
 

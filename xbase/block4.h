@@ -80,6 +80,8 @@ void b4leafInit(BLOCK4* b, int keyLen, uint32_t maxRec);
 bool b4widen(BLOCK4* b, uint32_t rec);
 // Room for n entries: 0 or -920 (reported).
 int b4reserve(BLOCK4* b, int n);
+// Frees the entries' memory.
+void b4release(BLOCK4* b);
 // Trailing pad bytes of a key as the tag stores them.
 int b4trail(const TFILE4* tag, const unsigned char* key);
 // Stored bytes of leaf entry i against entry i-1.

@@ -152,7 +152,7 @@ struct TreeWriter {
   void Free() {
     for (Level& lv : levels) {
       if (lv.block) {
-        u4free(lv.block->keys);
+        b4release(lv.block);
         u4free(lv.block);
       }
       lv = Level{};

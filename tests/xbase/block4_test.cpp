@@ -37,7 +37,7 @@ struct Block {
     b.attribute = 3;
     b.left = b.right = k4noBlock;
   }
-  ~Block() { u4free(b.keys); }
+  ~Block() { b4release(&b); }
   void Add(const std::string& key, uint32_t rec) {
     ASSERT_EQ(b4reserve(&b, b.nKeys + 1), 0);
     b4insertEntry(&b, b.nKeys, reinterpret_cast<const unsigned char*>(key.data()), rec, 0);
@@ -105,7 +105,7 @@ TEST(BlockFormat, LeafCompression) {
   ASSERT_EQ(back.nKeys, 4);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(b4key(&back, 2)), 8), "ABC     ");
   EXPECT_EQ(back.recs[3], 4u);
-  u4free(back.keys);
+  b4release(&back);
 }
 
 // A file of one tag "QRECID" on a numeric field: 1024 bytes of file header,
