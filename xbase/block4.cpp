@@ -244,16 +244,26 @@ int b4trail(const TFILE4* tag, const unsigned char* key) {
   return tag->keyLen - n;
 }
 
-long b4stored(const BLOCK4* b, int i) {
+namespace {
+
+// The duplicate and trailing counts of leaf entry i against entry i-1.
+void Counts(const BLOCK4* b, int i, int* dup, int* trail) {
   const int keyLen = b->tag->keyLen;
   const unsigned char* key = b4key(b, i);
-  int trail = b4trail(b->tag, key);
-  int dup = 0;
+  *trail = b4trail(b->tag, key);
+  *dup = 0;
   if (i > 0) {
-    dup = Common(b4key(b, i - 1), key, keyLen);
-    if (dup > keyLen - trail) dup = keyLen - trail;
+    *dup = Common(b4key(b, i - 1), key, keyLen);
+    if (*dup > keyLen - *trail) *dup = keyLen - *trail;
   }
-  return keyLen - dup - trail;
+}
+
+}  // namespace
+
+long b4stored(const BLOCK4* b, int i) {
+  int dup, trail;
+  Counts(b, i, &dup, &trail);
+  return b->tag->keyLen - dup - trail;
 }
 
 long b4leafSize(const BLOCK4* b) { return long(kLeafHeader) + long(b->nKeys) * b->infoLen + b->storedBytes; }
@@ -369,12 +379,8 @@ void b4encode(const BLOCK4* b, unsigned char* image, unsigned blockSize) {
   long end = blockSize;
   for (int i = 0; i < b->nKeys; i++) {
     const unsigned char* key = b4key(b, i);
-    int trail = b4trail(b->tag, key);
-    int dup = 0;
-    if (i > 0) {
-      dup = Common(b4key(b, i - 1), key, keyLen);
-      if (dup > keyLen - trail) dup = keyLen - trail;
-    }
+    int dup, trail;
+    Counts(b, i, &dup, &trail);
     int length = keyLen - dup - trail;
     end -= length;
     std::memcpy(image + end, key + dup, size_t(length));
