@@ -1,6 +1,7 @@
 // The whole engine.
 #pragma once
 
+#include "xbase/block4.h"
 #include "xbase/code4.h"
 #include "xbase/collate4.h"
 #include "xbase/conv4.h"
@@ -19,5 +20,7 @@
 #include "xbase/mem4.h"
 #include "xbase/memo4.h"
 #include "xbase/opt4.h"
+#include "xbase/sort4.h"
+#include "xbase/tfile4.h"
 #include "xbase/tran4.h"
 #include "xbase/util4.h"

@@ -126,6 +126,8 @@ struct TFILE4;
 struct EXPR4;    // compiled expression (expression layer)
 struct RELATE4;  // relation set (relation layer)
 struct SORT4;    // sort with spool files (sort layer)
+struct BLOCK4;   // an index block in memory (index layer)
+struct B4CACHE;  // the decoded blocks an index file keeps (index layer)
 struct OPT4;     // block cache (cache layer)
 
 // ---- rings ----
@@ -284,6 +286,11 @@ struct INDEX4FILE {
   MEM4* blockMemory;
   DATA4FILE* dataFile;
   int isValid;
+  // The index layer's own state: decoded blocks kept by position, and
+  // whether the file header (root, free list, version) must be written.
+  B4CACHE* cache;
+  int headerChanged;
+  uint32_t freeWritten;  // the free-list head last written
 };
 
 struct TAG4 {
@@ -317,6 +324,19 @@ struct TFILE4 {
   int collateName;  // collation number: 0 none, 1 machine order, 2-4 tables (collate4.h)
   unsigned char* keyBuffer;
   uint8_t keyWide;  // the key expression yields wide text ('W' or 'O')
+  // The rest of the header and the index layer's state of the tag.
+  char collation[9];  // the header's 8-byte collation name and a zero byte
+  uint16_t filterPos, filterLen, exprPos, exprLen;
+  unsigned char pad;  // the byte trailing counts stand for: blank or zero
+  int filterMarked;   // the first add since the open marked the header
+  int (*textToKey)(TFILE4* tag, unsigned char* key, const char* text, int length);
+  int (*numberToKey)(TFILE4* tag, unsigned char* key, double value);
+  // The cursor: the blocks from the root down to the current leaf, each on
+  // the entry the descent took. Only the leaf is held after a move along the
+  // leaf level (pathLeafOnly).
+  BLOCK4* path[40];
+  int depth;
+  int pathLeafOnly;
 };
 
 // ---- data files ----

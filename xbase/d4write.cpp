@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "xbase/block4.h"
 #include "xbase/bytes4.h"
 #include "xbase/code4.h"
 #include "xbase/data4.h"
@@ -9,6 +10,7 @@
 #include "xbase/field4.h"
 #include "xbase/file4.h"
 #include "xbase/index4.h"
+#include "xbase/list4.h"
 #include "xbase/mem4.h"
 #include "xbase/memo4.h"
 #include "xbase/tran4.h"
@@ -400,8 +402,12 @@ int d4update(DATA4* data) {
   int rc = d4updateRecord(data, 0);
   if (rc != 0) return rc;
   DATA4FILE* file = data->dataFile;
-  if (file->fileChanged && !file->readOnly) return dfile4updateHeader(file, 1, 1, 1);
-  return 0;
+  if (file->fileChanged && !file->readOnly) rc = dfile4updateHeader(file, 1, 1, 1);
+  for (auto* index = static_cast<INDEX4FILE*>(l4first(&file->indexes)); index && rc == 0;
+       index = static_cast<INDEX4FILE*>(l4next(&file->indexes, index))) {
+    rc = index4flush(index);
+  }
+  return rc;
 }
 
 int dfile4updateHeader(DATA4FILE* file, int dateFlag, int countFlag, int autoFlag) {

@@ -44,8 +44,11 @@ bool ReadsNullable(const EXPR4* expr) {
   return false;
 }
 
+// A tag's keys carry the null byte when its header says so (type flag
+// 0x02, set at creation for nullable keys of tags that are no candidates);
+// keys built without a tag carry it when a field read can hold a null.
 bool NullMarker(const EXPR4* expr, const TFILE4* tag) {
-  return (tag == nullptr || !(tag->typeCode & 4)) && ReadsNullable(expr);
+  return tag != nullptr ? (tag->typeCode & 0x02) != 0 : ReadsNullable(expr);
 }
 
 bool IsText(int type) { return type == 'C' || type == 'W' || type == 'O'; }
@@ -288,7 +291,7 @@ int expr4context(EXPR4* expr, DATA4* data) {
 
 int expr4nullLow(EXPR4* expr, int16_t mode) {
   if (expr == nullptr) return 0;
-  if (mode == 0) return NullMarker(expr, expr->tagPtr) ? 1 : 0;
+  if (mode == 0) return ReadsNullable(expr) ? 1 : 0;
   for (int i = 0; i < expr->infoN; i++) {
     FIELD4* field = expr->info[i].field;
     if (field != nullptr && field->null && f4null(field)) return 1;
