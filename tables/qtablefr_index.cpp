@@ -244,6 +244,11 @@ void CQmsFolioRackTable::Destroy() {
       ConstructTableFileName(file);
       fileName = QmsText(file);
       if (!Exists()) return;
+      // The engine adds the data file's extension; the file system does not.
+      std::string dataFile = fileName;
+      CQmsStringPtr folder, base, extension;
+      GetPathParts(fileName.c_str(), folder, base, extension);
+      if (extension.Length() == 0) dataFile += kDataExtension;
       int autoOpen = m_pCode4->autoOpen;
       if (IsOpen()) CloseData();
       m_pCode4->autoOpen = 1;
@@ -263,7 +268,7 @@ void CQmsFolioRackTable::Destroy() {
           data = nullptr;
           QuietReset();
           TakeEngineError();
-          qtblfile::Remove(fileName);
+          qtblfile::Remove(dataFile);
           step = kDestroyReopen;
           DATA4* again = d4open(m_pCode4, file);
           engineCode = TakeEngineError();
@@ -275,11 +280,7 @@ void CQmsFolioRackTable::Destroy() {
           data = nullptr;
           TakeEngineError();
           step = kDestroyDelete;
-          std::string target = fileName;
-          CQmsStringPtr folder, base, extension;
-          GetPathParts(target.c_str(), folder, base, extension);
-          if (extension.Length() == 0) target += kDataExtension;
-          if (!qtblfile::Remove(target)) QmsRaise(QMS_SEVERE_REMOVE);
+          if (!qtblfile::Remove(dataFile)) QmsRaise(QMS_SEVERE_REMOVE);
         }
         if (data != nullptr) {
           step = kDestroyClose;

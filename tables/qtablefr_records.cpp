@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/env.h"
+#include "tables/qdate.h"
 #include "tables/qlog.h"
 #include "tables/qtablefr.h"
 #include "tables/qtablefr_engine.h"
@@ -427,9 +428,12 @@ void CQmsFolioRackTable::Set1FieldValue(const CQmsRecord& record, int field, int
       AssignText(target, text != nullptr ? text : "");
       return;
     }
-    case QMS_VARIANT_DATE:
-      AssignText(target, static_cast<const char*>(value));
+    case QMS_VARIANT_DATE: {
+      // No date is a blank column, as the data files keep it.
+      const char* date = value;
+      AssignText(target, QmsIsEmptyDate(date) ? "" : date);
       return;
+    }
     case QMS_VARIANT_DATETIME: {
       char letter = char(target.field->type);
       if (m_bSupportDateTime == 1 && letter == 'T') {

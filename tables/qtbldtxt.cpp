@@ -478,7 +478,7 @@ void CQmsDelimTextTable::AppendValue(std::string& line, const CQmsRecord& record
     case QMS_VARIANT_DATE: {
       const char* date = *value;
       const char* text = "";
-      if (!IsEmptyDate(date)) {
+      if (!QmsIsEmptyDate(date)) {
         m_Date.Set(date);
         text = m_Date.Format(record.GetDataPictureByHandle(field));
       }

@@ -465,7 +465,7 @@ void CQmsFixedTextTable::PlaceValue(char* at, int width, QMS_VARIANT_TYPE type, 
     }
     case QMS_VARIANT_DATE: {
       const char* date = value;
-      if (IsEmptyDate(date)) {
+      if (QmsIsEmptyDate(date)) {
         std::memset(at, ' ', size_t(width));
         return;
       }

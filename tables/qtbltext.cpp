@@ -506,14 +506,6 @@ char* CQmsTextTable::Trim(char* text, int mode) {
   return text;
 }
 
-bool CQmsTextTable::IsEmptyDate(const char* text) {
-  if (text == nullptr) return true;
-  for (const char* p = text; *p; p++) {
-    if (*p != ' ' && *p != '0') return false;
-  }
-  return true;
-}
-
 void CQmsTextTable::SetFromText(CQmsRecord& record, int field, int column, const char* text) {
   if (column >= 0 && column < m_Fields.GetCount() && m_Fields.GetFieldTypeByHandle(column) == QMS_VARIANT_DATE) {
     if (text == nullptr || text[0] == 0) {

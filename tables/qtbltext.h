@@ -121,8 +121,6 @@ class CQmsTextTable : public CQmsTable {
   // through its picture (an empty text gives an empty value), others are
   // converted by the record.
   void SetFromText(CQmsRecord& record, int field, int column, const char* text);
-  // An empty date (blank or zero) is written empty and read back empty.
-  static bool IsEmptyDate(const char* text);
   // The site of a report of this table.
   QmsSite Site(const char* method, const char* file, long line) const {
     return QmsSite{m_szClass, nullptr, method, "", file, line, 0};
