@@ -338,8 +338,15 @@ void CQmsFolioRackTable::Fill1FieldValue(CQmsRecord& record, int column, int fie
     }
   }
   Field4& source = m_pFields[column];
-  const char* text = source.str();
-  m_KeyText = text != nullptr ? text : "";
+  if (source.field->type == 'C') {
+    // Character columns are taken whole: the engine's formatted text stops
+    // at 256 characters.
+    std::string text(source.ptr(), source.len());
+    m_KeyText = text.c_str();
+  } else {
+    const char* text = source.str();
+    m_KeyText = text != nullptr ? text : "";
+  }
   switch (record.GetFieldTrimmingByHandle(field)) {
     case QMS_TRIM_LEADING:
       m_KeyText.TrimLeft();
