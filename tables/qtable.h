@@ -164,6 +164,23 @@ class CQmsTable : public CQmsObject, public CQmsCollectable, public CQmsTest, pu
   CQmsTable() = default;
   // Reports 11000004 for an operation this kind does not offer.
   void ReportNotImplemented(const char* method) const;
+  // Runs body on the open table: a closed table is opened for it and closed
+  // again afterwards, also when the body fails.
+  template <class Body>
+  decltype(auto) WhileOpen(Body&& body) {
+    if (IsOpen()) return std::forward<Body>(body)();
+    Open();
+    struct Closer {
+      CQmsTable* table;
+      ~Closer() {
+        try {
+          table->Close();
+        } catch (long) {
+        }
+      }
+    } closer{this};
+    return std::forward<Body>(body)();
+  }
 
  private:
   CQmsTable(const CQmsTable&) = delete;

@@ -288,6 +288,23 @@ DATA4* CQmsFolioRackTable::OpenQuietly(int* code) {
   return data;
 }
 
+CQmsFolioRackTable::TemporaryData::TemporaryData(CQmsFolioRackTable& table) {
+  if (table.m_ppData == nullptr) QmsRaise(QMS_SEVERE_NOT_READY);
+  data = *table.m_ppData;
+  if (data != nullptr) return;
+  int code = 0;
+  data = table.OpenQuietly(&code);
+  if (data == nullptr) QmsRaise(QMS_SEVERE_TABLE_CLOSED);
+  opened_ = true;
+}
+
+CQmsFolioRackTable::TemporaryData::~TemporaryData() {
+  if (!opened_) return;
+  Quiet quiet;
+  d4close(data);
+  TakeEngineError();
+}
+
 int CQmsFolioRackTable::CloseData() {
   Quiet quiet;
   if (m_ppRelate != nullptr) {
@@ -308,21 +325,25 @@ int CQmsFolioRackTable::CloseData() {
   return rc;
 }
 
+void CQmsFolioRackTable::OpenAndReport() {
+  if (m_ppData == nullptr) QmsRaise(QMS_SEVERE_NOT_READY);
+  if (*m_ppData != nullptr) QmsRaise(QMS_SEVERE_TABLE_OPEN);
+  int reportOpen = m_pCode4->reportOpenFailure;
+  int code = 0;
+  *m_ppData = OpenQuietly(&code);
+  CQmsStringPtr file;
+  ConstructTableFileName(file);
+  std::string text = QmsFormat("The table: %s, could not be opened\n", QmsText(file));
+  if (code == r4noOpen) {
+    QmsLog(QMS_SEVERE_NOT_READY, kClass, "Open", text, __FILE__, __LINE__);
+  } else if (reportOpen ? code < 0 : code != 0) {
+    QmsLog(QMS_SEVERE_TABLE_CLOSED, kClass, "Open", text, __FILE__, __LINE__);
+  }
+}
+
 void CQmsFolioRackTable::Open() {
   QmsGuarded(QMS_SITE(kClass, "Open", ""), [&] {
-    if (m_ppData == nullptr) QmsRaise(QMS_SEVERE_NOT_READY);
-    if (*m_ppData != nullptr) QmsRaise(QMS_SEVERE_TABLE_OPEN);
-    int reportOpen = m_pCode4->reportOpenFailure;
-    int code = 0;
-    *m_ppData = OpenQuietly(&code);
-    CQmsStringPtr file;
-    ConstructTableFileName(file);
-    std::string text = QmsFormat("The table: %s, could not be opened\n", QmsText(file));
-    if (code == r4noOpen) {
-      QmsLog(QMS_SEVERE_NOT_READY, kClass, "Open", text, __FILE__, __LINE__);
-    } else if (reportOpen ? code < 0 : code != 0) {
-      QmsLog(QMS_SEVERE_TABLE_CLOSED, kClass, "Open", text, __FILE__, __LINE__);
-    }
+    OpenAndReport();
     MoveFirst();
     BuildField4Objects();
   });
@@ -331,19 +352,7 @@ void CQmsFolioRackTable::Open() {
 void CQmsFolioRackTable::OpenOrdered(const char* order) {
   QmsGuarded(QMS_SITE(kClass, "OpenOrdered", ""), [&] {
     if (order == nullptr) QmsRaise(QMS_FATAL_BAD_POINTER);
-    if (m_ppData == nullptr) QmsRaise(QMS_SEVERE_NOT_READY);
-    if (*m_ppData != nullptr) QmsRaise(QMS_SEVERE_TABLE_OPEN);
-    int reportOpen = m_pCode4->reportOpenFailure;
-    int code = 0;
-    *m_ppData = OpenQuietly(&code);
-    CQmsStringPtr file;
-    ConstructTableFileName(file);
-    std::string text = QmsFormat("The table: %s, could not be opened\n", QmsText(file));
-    if (code == r4noOpen) {
-      QmsLog(QMS_SEVERE_NOT_READY, kClass, "Open", text, __FILE__, __LINE__);
-    } else if (reportOpen ? code < 0 : code != 0) {
-      QmsLog(QMS_SEVERE_TABLE_CLOSED, kClass, "Open", text, __FILE__, __LINE__);
-    }
+    OpenAndReport();
     try {
       m_ppRelate = new (std::nothrow) RELATE4*(nullptr);
       if (m_ppRelate == nullptr) QmsRaise(QMS_SEVERE_OUT_OF_MEMORY);
@@ -592,12 +601,7 @@ void CQmsFolioRackTable::FillCapabilities(_QMS_TABLE_CAPABILITIES& capabilities)
 
 void CQmsFolioRackTable::Dump(unsigned char verbose) {
   QmsGuarded(QMS_SITE(kClass, "Dump", ""), [&] {
-    bool opened = false;
-    if (!IsOpen()) {
-      Open();
-      opened = true;
-    }
-    try {
+    WhileOpen([&] {
       if (verbose == 1) {
         PutDumpData("\nCQmsFolioRackTable:\n\n");
         PutDumpData("   Database Name: %s\n", QmsText(m_DatabaseName));
@@ -624,15 +628,6 @@ void CQmsFolioRackTable::Dump(unsigned char verbose) {
         PutDumpMessage(line.c_str());
         MoveBy(1);
       }
-    } catch (long) {
-      if (opened) {
-        try {
-          Close();
-        } catch (long) {
-        }
-      }
-      throw;
-    }
-    if (opened) Close();
+    });
   });
 }

@@ -162,6 +162,22 @@ class CQmsFolioRackTable : public CQmsTable {
   // Opens the data file under the table's name, messages suppressed; null
   // with the engine's code in *code.
   DATA4* OpenQuietly(int* code);
+  // The opening step of Open and OpenOrdered: the handle, and a report of
+  // why there is none.
+  void OpenAndReport();
+  // The open handle of the table, or one opened for the life of the object
+  // (22000037 when it does not open).
+  class TemporaryData {
+   public:
+    explicit TemporaryData(CQmsFolioRackTable& table);
+    ~TemporaryData();
+    TemporaryData(const TemporaryData&) = delete;
+    TemporaryData& operator=(const TemporaryData&) = delete;
+    DATA4* data = nullptr;
+
+   private:
+    bool opened_ = false;
+  };
   // The column of a name among the field wrappers, or -1.
   int ColumnOf(const char* name) const;
   // Writes one record field into one column by the field's type.

@@ -102,51 +102,30 @@ void CQmsFolioRackTable::FreeIndexInfo(_QMS_TABLE_INDEXES* info) { std::free(inf
 void CQmsFolioRackTable::CreateIndex(const char* name, const char* expression, QBOOL unique) {
   QmsGuarded(QMS_SITE(kClass, "CreateIndex", ""), [&] {
     if (name == nullptr || expression == nullptr) QmsRaise(QMS_FATAL_BAD_POINTER);
-    if (m_ppData == nullptr) QmsRaise(QMS_SEVERE_NOT_READY);
     RefuseOrdered();
-    DATA4* data = *m_ppData;
-    bool opened = false;
-    if (data == nullptr) {
-      int code = 0;
-      data = OpenQuietly(&code);
-      if (data == nullptr) QmsRaise(QMS_SEVERE_TABLE_CLOSED);
-      opened = true;
+    TemporaryData opened(*this);
+    DATA4* data = opened.data;
+    Tag4info tags(*m_pCode4);
+    if (tags.add(name, expression, nullptr, unique == 1 ? kUniqueTag : 0, 0) != 0) {
+      TakeEngineError();
+      QmsRaise(QMS_SEVERE_INDEX);
     }
-    try {
-      Tag4info tags(*m_pCode4);
-      if (tags.add(name, expression, nullptr, unique == 1 ? kUniqueTag : 0, 0) != 0) {
+    INDEX4* index = d4index(data, nullptr);
+    if (index != nullptr) {
+      // Tag names are stored as the definition list holds them (upper case,
+      // at most 10 characters).
+      bool exists = false;
+      for (TAG4* tag = d4tagNext(data, nullptr); tag != nullptr; tag = d4tagNext(data, tag)) {
+        const char* alias = t4alias(tag);
+        if (alias != nullptr && std::strcmp(alias, tags.tags()[0].name) == 0) exists = true;
+      }
+      if (!exists && frengine::TagAdd(index, tags.tags()) != 0) {
         TakeEngineError();
         QmsRaise(QMS_SEVERE_INDEX);
       }
-      INDEX4* index = d4index(data, nullptr);
-      if (index != nullptr) {
-        // Tag names are stored as the definition list holds them (upper
-        // case, at most 10 characters).
-        bool exists = false;
-        for (TAG4* tag = d4tagNext(data, nullptr); tag != nullptr; tag = d4tagNext(data, tag)) {
-          const char* alias = t4alias(tag);
-          if (alias != nullptr && std::strcmp(alias, tags.tags()[0].name) == 0) exists = true;
-        }
-        if (!exists && frengine::TagAdd(index, tags.tags()) != 0) {
-          TakeEngineError();
-          QmsRaise(QMS_SEVERE_INDEX);
-        }
-      } else {
-        i4create(data, nullptr, tags.tags());
-        if (TakeEngineError() != 0) QmsRaise(QMS_SEVERE_INDEX);
-      }
-    } catch (long) {
-      if (opened) {
-        Quiet quiet;
-        d4close(data);
-        TakeEngineError();
-      }
-      throw;
-    }
-    if (opened) {
-      Quiet quiet;
-      d4close(data);
-      TakeEngineError();
+    } else {
+      i4create(data, nullptr, tags.tags());
+      if (TakeEngineError() != 0) QmsRaise(QMS_SEVERE_INDEX);
     }
   });
 }

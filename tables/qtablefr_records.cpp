@@ -234,19 +234,10 @@ unsigned long CQmsFolioRackTable::GetPosition() const {
 
 unsigned long CQmsFolioRackTable::GetCount() {
   return QmsGuarded(QMS_SITE(kClass, "GetCount", ""), [&]() -> unsigned long {
-    if (m_ppData == nullptr) QmsRaise(QMS_SEVERE_NOT_READY);
-    DATA4* data = *m_ppData;
-    bool opened = false;
-    if (data == nullptr) {
-      int code = 0;
-      data = OpenQuietly(&code);
-      if (data == nullptr) QmsRaise(QMS_SEVERE_TABLE_CLOSED);
-      opened = true;
-    }
-    long count = dfile4recCount(data->dataFile, 0);
-    if (opened) {
-      Quiet quiet;
-      d4close(data);
+    long count;
+    {
+      TemporaryData opened(*this);
+      count = dfile4recCount(opened.data->dataFile, 0);
     }
     TakeEngineError();
     if (count < 0) QmsRaise(QMS_SEVERE_READ_FILE);
@@ -399,12 +390,7 @@ void CQmsFolioRackTable::FillMappedRecord(CQmsFieldMap& map, CQmsRecord& record)
   QmsGuarded(QMS_SITE(kClass, "FillMappedRecord", ""), [&] {
     OpenData();
     if (record.GetCount() == 0) QmsRaise(QMS_SEVERE_PROTOTYPE_INVALID);
-    for (int i = 0; i < map.GetCount(); i++) {
-      int field = map.GetInnerMapping(i);
-      int column = map.GetOuterMapping(i);
-      if (field < 0 || column < 0) continue;
-      Fill1FieldValue(record, column, field);
-    }
+    QmsForEachMapping(map, [&](int field, int column) { Fill1FieldValue(record, column, field); });
   });
 }
 
@@ -495,12 +481,7 @@ void CQmsFolioRackTable::SetMappedRecord(const CQmsFieldMap& map, const CQmsReco
   QmsGuarded(QMS_SITE(kClass, "SetMappedRecord", ""), [&] {
     OpenData();
     if (record.GetCount() == 0) QmsRaise(QMS_SEVERE_PROTOTYPE_INVALID);
-    for (int i = 0; i < map.GetCount(); i++) {
-      int field = map.GetInnerMapping(i);
-      int column = map.GetOuterMapping(i);
-      if (field < 0 || column < 0) continue;
-      Set1FieldValue(record, field, column);
-    }
+    QmsForEachMapping(map, [&](int field, int column) { Set1FieldValue(record, field, column); });
     TakeEngineError();
   });
 }

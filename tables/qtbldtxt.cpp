@@ -301,25 +301,15 @@ void CQmsDelimTextTable::CountRecords() {
 
 unsigned long CQmsDelimTextTable::GetCount() {
   return QmsGuarded(QMS_TEXT_SITE("GetCount"), [&]() -> unsigned long {
-    bool opened = false;
-    if (!IsOpen()) {
-      Open();
-      opened = true;
-    }
-    try {
+    return WhileOpen([&] {
       if (m_ulCount == 0) {
         if (m_ulPosition == 0) MoveFirst();
         unsigned long kept = m_ulPosition;
         MoveLast();
         MoveTo(kept);
       }
-    } catch (long) {
-      if (opened) Close();
-      throw;
-    }
-    unsigned long count = m_ulCount;
-    if (opened) Close();
-    return count;
+      return m_ulCount;
+    });
   });
 }
 

@@ -268,11 +268,7 @@ void CQmsFixedTextTable::Create() {
 
 unsigned long CQmsFixedTextTable::GetCount() {
   return QmsGuarded(QMS_TEXT_SITE("GetCount"), [&]() -> unsigned long {
-    if (IsOpen()) return m_ulCount;
-    Open();
-    unsigned long count = m_ulCount;
-    Close();
-    return count;
+    return WhileOpen([&] { return m_ulCount; });
   });
 }
 
@@ -423,14 +419,11 @@ void CQmsFixedTextTable::FillMappedRecord(CQmsFieldMap& map, CQmsRecord& record)
   QmsGuarded(QMS_TEXT_SITE("FillMappedRecord"), [&] {
     AssertFileOpen();
     std::string piece;
-    for (int e = 0; e < map.GetCount(); e++) {
-      int field = map.GetInnerMapping(e);
-      int column = map.GetOuterMapping(e);
-      if (field < 0 || column < 0) continue;
+    QmsForEachMapping(map, [&](int field, int column) {
       if (column >= m_Fields.GetCount() || !record.ValidHandle(field)) QmsRaise(QMS_SEVERE_OUT_OF_BOUNDS);
       piece.assign(m_Record.data() + m_Offsets[size_t(column)], size_t(m_Fields.GetFieldWidthByHandle(column)));
       SetFromText(record, field, column, Trim(piece.data(), record.GetFieldTrimmingByHandle(field)));
-    }
+    });
   });
 }
 
@@ -519,15 +512,12 @@ void CQmsFixedTextTable::SetMappedRecord(const CQmsFieldMap& map, const CQmsReco
   QmsGuarded(QMS_TEXT_SITE("SetMappedRecord"), [&] {
     AssertFileOpen();
     WriteNamesLine();
-    for (int e = 0; e < map.GetCount(); e++) {
-      int field = map.GetInnerMapping(e);
-      int column = map.GetOuterMapping(e);
-      if (field < 0 || column < 0) continue;
+    QmsForEachMapping(map, [&](int field, int column) {
       if (column >= m_Fields.GetCount() || !record.ValidHandle(field)) QmsRaise(QMS_SEVERE_OUT_OF_BOUNDS);
       PlaceValue(m_Record.data() + m_Offsets[size_t(column)], m_Fields.GetFieldWidthByHandle(column),
                  m_Fields.GetFieldTypeByHandle(column), m_Fields.GetFieldDecimalsByHandle(column),
                  m_Fields.GetDataPictureByHandle(column), *const_cast<CQmsRecord&>(record).GetFieldByHandle(field));
-    }
+    });
   });
 }
 

@@ -521,12 +521,7 @@ void CQmsTextTable::SetFromText(CQmsRecord& record, int field, int column, const
 
 void CQmsTextTable::Dump(unsigned char withHeader) {
   QmsGuarded(QMS_TEXT_SITE("Dump"), [&] {
-    bool opened = false;
-    if (!FileIsOpen()) {
-      Open();
-      opened = true;
-    }
-    try {
+    WhileOpen([&] {
       if (withHeader == 1) {
         PutDumpData("\n%s:\n\n", m_szClass);
         PutDumpData("   Database Name: %s\n", QmsText(m_DatabaseName));
@@ -556,15 +551,6 @@ void CQmsTextTable::Dump(unsigned char withHeader) {
         PutDumpMessage((line + "\n").c_str());
         MoveBy(1);
       }
-    } catch (long) {
-      if (opened) {
-        try {
-          Close();
-        } catch (long) {
-        }
-      }
-      throw;
-    }
-    if (opened) Close();
+    });
   });
 }

@@ -14,6 +14,7 @@
 namespace {
 
 using tablestest::CodeOf;
+using tablestest::RowTexts;
 using tablestest::TablesTest;
 
 constexpr const char* kNeedsIndexes = "needs the engine's indexes";
@@ -92,25 +93,6 @@ class FolioRackTest : public TablesTest {
       table.CommitRecord();
     }
     table.Close();
-  }
-
-  // Every row as "a|b|...", walked with MoveFirst and MoveBy(1).
-  static std::vector<std::string> Rows(CQmsTable& table) {
-    CQmsRecord record;
-    table.GetFields(record);
-    std::vector<std::string> rows;
-    table.MoveFirst();
-    while (!table.AtEOF()) {
-      table.FillAllFieldValues(record);
-      std::string row;
-      for (int i = 0; i < record.GetCount(); i++) {
-        const char* text = *record.GetFieldByHandle(i);
-        row += std::string(i ? "|" : "") + (text ? text : "");
-      }
-      rows.push_back(row);
-      table.MoveBy(1);
-    }
-    return rows;
   }
 };
 
@@ -238,7 +220,7 @@ TEST_F(FolioRackTest, WritesAndReadsBackEveryType) {
   FrProbe table(dir_.path().c_str(), "PEOPLE.DBF");  // found ignoring case
   table.Open();
   EXPECT_EQ(table.GetCount(), 2u);
-  EXPECT_EQ(Rows(table), (std::vector<std::string>{
+  EXPECT_EQ(RowTexts(table), (std::vector<std::string>{
                              "Ann|42|-74.123456|123456789012.000000|20110315|1|-2147483647.000000|2000000000.000000",
                              "Bob|0|0.000000|0.000000|00000000|0|0.000000|0.000000"}));
   // The values themselves, not only their texts.
@@ -589,7 +571,7 @@ TEST_F(FolioRackTest, OrderedReadsFollowTheSortExpression) {
   CreatePeople({{"B", "2", "0", "0", "", "F", "0", "0"}, {"A", "1", "0", "0", "", "F", "0", "0"}});
   CQmsFolioRackTable table(dir_.path().c_str(), "people");
   table.OpenOrdered("NAME");
-  EXPECT_EQ(Rows(table).front().substr(0, 2), "A|");
+  EXPECT_EQ(RowTexts(table).front().substr(0, 2), "A|");
   EXPECT_EQ(CodeOf([&] { table.AddNewRecord(); }), QMS_SEVERE_NOT_READY);
   EXPECT_EQ(CodeOf([&] { table.MoveTo(1); }), QMS_SEVERE_NOT_READY);
   EXPECT_EQ(CodeOf([&] { table.Seek("=", "A"); }), QMS_SEVERE_NOT_READY);

@@ -12,6 +12,7 @@
 namespace {
 
 using tablestest::CodeOf;
+using tablestest::RowTexts;
 using tablestest::Count;
 using tablestest::TablesTest;
 
@@ -92,29 +93,10 @@ class DelimitedTest : public TablesTest {
  protected:
   // A table of ID (LONG 6), NAME (STRING 20), AMOUNT (DOUBLE 10.2) and BORN
   // (DATE 10, mm/dd/ccyy) over the given lines.
-  void WriteTable(const std::string& data, const std::string& extra = "") {
-    dir_.Write("people.fmt", "TYPE=,\nEOL=CRLF\nFLN=Yes\n" + extra +
-                                 "ID Numeric 6\nNAME Character 20\nAMOUNT Numeric 10.2\nBORN Date 10 mm/dd/ccyy\n");
+  void WriteTable(const std::string& data) {
+    dir_.Write("people.fmt",
+               "TYPE=,\nEOL=CRLF\nFLN=Yes\nID Numeric 6\nNAME Character 20\nAMOUNT Numeric 10.2\nBORN Date 10 mm/dd/ccyy\n");
     dir_.Write("people.csv", data);
-  }
-
-  // Every record as "id|name|amount|born".
-  static std::vector<std::string> ReadAll(CQmsTable& table) {
-    CQmsRecord record;
-    table.GetFields(record);
-    std::vector<std::string> rows;
-    table.MoveFirst();
-    while (!table.AtEOF()) {
-      table.FillAllFieldValues(record);
-      std::string row;
-      for (int i = 0; i < record.GetCount(); i++) {
-        const char* text = *record.GetFieldByHandle(i);
-        row += std::string(i ? "|" : "") + (text ? text : "");
-      }
-      rows.push_back(row);
-      table.MoveBy(1);
-    }
-    return rows;
   }
 };
 
@@ -132,7 +114,7 @@ TEST_F(DelimitedTest, ReadsRowsSkippingTheNamesLineAndEmptyLines) {
   EXPECT_EQ(table.GetPosition(), 0u);  // before the first record until a move
   EXPECT_EQ(table.AtBOF(), 1);
   // The empty date cell gives an empty value; a missing cell too.
-  EXPECT_EQ(ReadAll(table), (std::vector<std::string>{"1|Smith, John|12.500000|20110315",
+  EXPECT_EQ(RowTexts(table), (std::vector<std::string>{"1|Smith, John|12.500000|20110315",
                                                       "2|Ann|0.000000|00000000", "3|Bo|0.000000|00000000"}));
   EXPECT_EQ(table.GetCount(), 3u);
   table.Close();
@@ -252,7 +234,7 @@ TEST_F(DelimitedTest, WritesNamesQualifiersNumbersAndDates) {
   CQmsDelimTextTable again("out.csv");
   again.Open();
   EXPECT_EQ(again.GetCount(), 2u);
-  EXPECT_EQ(ReadAll(again),
+  EXPECT_EQ(RowTexts(again),
             (std::vector<std::string>{"1|say \"hi\", then|3.140000|20110315", "2||-0.500000|00000000"}));
 }
 
@@ -381,8 +363,21 @@ TEST_F(DelimitedTest, DestroyAndRenameMoveBothFiles) {
   EXPECT_EQ(table.Exists(), 0);
 }
 
+TEST_F(DelimitedTest, DumpWritesTheHeaderAndEveryRecord) {
+  WriteTable("ID,NAME,AMOUNT,BORN\n1,Ann,2.5,01/02/2003\n");
+  CQmsDelimTextTable table("people.csv");
+  table.OpenDump(dir_.File("dump.txt").c_str());
+  table.Dump(1);
+  table.CloseDump();
+  EXPECT_EQ(table.IsOpen(), 0);
+  EXPECT_EQ(testsupport::ReadAll(dir_.File("dump.txt")),
+            "\nCQmsDelimTextTable:\n\n   Database Name: \n   Table Name:    people.csv\n\n"
+            "   ID    NAME                AMOUNT    BORN      \n"
+            "        1Ann                   2.500000  20030102\n");
+}
+
 TEST_F(DelimitedTest, CopiesKeepTheLayoutAndAreClosed) {
-  WriteTable("ID,NAME,AMOUNT,BORN\n1,a,,\n", "");
+  WriteTable("ID,NAME,AMOUNT,BORN\n1,a,,\n");
   CQmsDelimTextTable table("people.csv");
   table.Open();
   CQmsTable* clone = table.Clone();
