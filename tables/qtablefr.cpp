@@ -341,11 +341,28 @@ void CQmsFolioRackTable::OpenAndReport() {
   }
 }
 
+template <class Body>
+void CQmsFolioRackTable::ClosedOnFailure(Body&& body) {
+  try {
+    body();
+  } catch (long) {
+    // A failed open leaves the table closed (CloseData also ends an
+    // ordered read).
+    try {
+      CloseData();
+    } catch (long) {
+    }
+    throw;
+  }
+}
+
 void CQmsFolioRackTable::Open() {
   QmsGuarded(QMS_SITE(kClass, "Open", ""), [&] {
     OpenAndReport();
-    MoveFirst();
-    BuildField4Objects();
+    ClosedOnFailure([&] {
+      MoveFirst();
+      BuildField4Objects();
+    });
   });
 }
 
@@ -353,7 +370,7 @@ void CQmsFolioRackTable::OpenOrdered(const char* order) {
   QmsGuarded(QMS_SITE(kClass, "OpenOrdered", ""), [&] {
     if (order == nullptr) QmsRaise(QMS_FATAL_BAD_POINTER);
     OpenAndReport();
-    try {
+    ClosedOnFailure([&] {
       m_ppRelate = new (std::nothrow) RELATE4*(nullptr);
       if (m_ppRelate == nullptr) QmsRaise(QMS_SEVERE_OUT_OF_MEMORY);
       *m_ppRelate = frengine::RelateInit(*m_ppData);
@@ -370,16 +387,7 @@ void CQmsFolioRackTable::OpenOrdered(const char* order) {
       MoveFirst();
       BuildField4Objects();
       code4optStart(m_pCode4);
-    } catch (long) {
-      // A failed ordered open leaves the table closed.
-      try {
-        if (*m_ppData != nullptr) CloseData();
-      } catch (long) {
-      }
-      delete m_ppRelate;
-      m_ppRelate = nullptr;
-      throw;
-    }
+    });
   });
 }
 

@@ -165,6 +165,9 @@ class CQmsFolioRackTable : public CQmsTable {
   // The opening step of Open and OpenOrdered: the handle, and a report of
   // why there is none.
   void OpenAndReport();
+  // Runs the rest of an open; a failure closes the table again.
+  template <class Body>
+  void ClosedOnFailure(Body&& body);
   // The open handle of the table, or one opened for the life of the object
   // (22000037 when it does not open).
   class TemporaryData {
