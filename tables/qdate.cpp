@@ -231,3 +231,11 @@ const char* CQmsDate::Format(const char* picture) {
     return text;
   });
 }
+
+bool QmsIsEmptyDate(const char* text) {
+  if (text == nullptr) return true;
+  for (const char* p = text; *p; p++) {
+    if (*p != ' ' && *p != '0') return false;
+  }
+  return true;
+}

@@ -76,3 +76,8 @@ class CQmsDate : public CQmsObject, public CQmsTest {
   std::unique_ptr<Date4> m_pDate;
   _qmsdate m_Date;
 };
+
+// True for the text of no date: blanks, zeros or nothing ("        ",
+// "00000000"). Tables write such a date as an empty cell and read an empty
+// cell back as it.
+bool QmsIsEmptyDate(const char* text);

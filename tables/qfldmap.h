@@ -71,3 +71,14 @@ class CQmsFieldMap : public CQmsObject, public CQmsCollectable, public CQmsDump,
   int* m_pOuterFields = nullptr;
   CQmsStringPtr m_Warning;
 };
+
+// Calls each(inner, outer) for every entry of a map that has both sides, in
+// entry order.
+template <class Each>
+void QmsForEachMapping(const CQmsFieldMap& map, Each&& each) {
+  for (int i = 0; i < map.GetCount(); i++) {
+    int inner = map.GetInnerMapping(i);
+    int outer = map.GetOuterMapping(i);
+    if (inner >= 0 && outer >= 0) each(inner, outer);
+  }
+}

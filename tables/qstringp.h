@@ -108,6 +108,12 @@ class CQmsStringPtr : public CQmsCollectable, public CQmsTest {
   uint32_t m_uAllocated = 0;  // size of the buffer the string allocated
 };
 
+// The text of a string, the empty text for a null one.
+inline const char* QmsText(const CQmsStringPtr& text) {
+  const char* p = text;
+  return p != nullptr ? p : "";
+}
+
 // C functions on plain character arrays.
 extern "C" {
 // Removes trailing spaces and tabs only.

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/env.h"
+#include "tables/qtable.h"
 #include "tables/qlog.h"
 #include "tests/support/temp_dir.h"
 
@@ -91,6 +92,26 @@ inline std::vector<std::string> Lines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
+}
+
+// Every record of a table as "a|b|...", its own field types' texts, walked
+// with MoveFirst and MoveBy(1).
+inline std::vector<std::string> RowTexts(CQmsTable& table) {
+  CQmsRecord record;
+  table.GetFields(record);
+  std::vector<std::string> rows;
+  table.MoveFirst();
+  while (!table.AtEOF()) {
+    table.FillAllFieldValues(record);
+    std::string row;
+    for (int i = 0; i < record.GetCount(); i++) {
+      const char* text = *record.GetFieldByHandle(i);
+      row += std::string(i ? "|" : "") + (text ? text : "");
+    }
+    rows.push_back(row);
+    table.MoveBy(1);
+  }
+  return rows;
 }
 
 // How often a text occurs in another.
