@@ -194,6 +194,7 @@ class CQmsFolioRackTable : public CQmsTable {
   // Closes, reopens without the index, re-creates the production index from
   // the list and reopens with auto-open on.
   void RebuildIndex(Tag4info& tags);
+  void CreateProductionIndex(DATA4* data, Tag4info& tags);
 
   CQmsStringPtr m_DatabaseName;
   CQmsStringPtr m_TableName;

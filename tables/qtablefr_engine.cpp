@@ -1,6 +1,7 @@
 #include "tables/qtablefr_engine.h"
 
 #include "xbase/error4.h"
+#include "xbase/index4.h"
 
 namespace frengine {
 
@@ -31,14 +32,8 @@ int RelateSkip(RELATE4* relation, long) { return relation ? e4notSupported : e4p
 int RelateEof(RELATE4* relation) { return relation ? e4notSupported : e4parmNull; }
 int RelateFree(RELATE4*) { return 0; }
 
-int Seek(DATA4* data, const char*) {
-  if (data == nullptr) return error4(nullptr, e4parmNull, 0);
-  return Refuse(ContextOf(data));
-}
+int Seek(DATA4* data, const char* key) { return d4seek(data, key); }
 
-int TagAdd(INDEX4* index, const TAG4INFO*) {
-  if (index == nullptr) return error4(nullptr, e4parmNull, 0);
-  return Refuse(index->codeBase);
-}
+int TagAdd(INDEX4* index, const TAG4INFO* tags) { return i4tagAdd(index, tags); }
 
 }  // namespace frengine

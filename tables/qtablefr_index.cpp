@@ -99,6 +99,15 @@ long CQmsFolioRackTable::AllocIndexInfo(_QMS_TABLE_INDEXES** info) {
 
 void CQmsFolioRackTable::FreeIndexInfo(_QMS_TABLE_INDEXES* info) { std::free(info); }
 
+// The production index is made from the whole list of tags, replacing a file
+// of that name that no open handle uses (a rebuild drops tags that way).
+void CQmsFolioRackTable::CreateProductionIndex(DATA4* data, Tag4info& tags) {
+  int createNewOnly = m_pCode4->createNewOnly;
+  m_pCode4->createNewOnly = 0;
+  i4create(data, nullptr, tags.tags());
+  m_pCode4->createNewOnly = createNewOnly;
+}
+
 void CQmsFolioRackTable::CreateIndex(const char* name, const char* expression, QBOOL unique) {
   QmsGuarded(QMS_SITE(kClass, "CreateIndex", ""), [&] {
     if (name == nullptr || expression == nullptr) QmsRaise(QMS_FATAL_BAD_POINTER);
@@ -124,7 +133,7 @@ void CQmsFolioRackTable::CreateIndex(const char* name, const char* expression, Q
         QmsRaise(QMS_SEVERE_INDEX);
       }
     } else {
-      i4create(data, nullptr, tags.tags());
+      CreateProductionIndex(data, tags);
       if (TakeEngineError() != 0) QmsRaise(QMS_SEVERE_INDEX);
     }
   });
@@ -137,7 +146,7 @@ void CQmsFolioRackTable::RebuildIndex(Tag4info& tags) {
   DATA4* data = OpenQuietly(&code);
   bool failed = data == nullptr;
   if (!failed) {
-    i4create(data, nullptr, tags.tags());
+    CreateProductionIndex(data, tags);
     failed = TakeEngineError() != 0;
     Quiet quiet;
     d4close(data);

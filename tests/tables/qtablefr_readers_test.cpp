@@ -290,7 +290,6 @@ TEST_F(WrittenTable, ReadsTheSameInEveryReader) {
 }
 
 TEST_F(WrittenTable, AnIndexedTableReadsTheSameInEveryReader) {
-  GTEST_SKIP() << "needs the engine's indexes";
   Write();
   CQmsFolioRackTable table(dir_.path().c_str(), "written");
   table.SetAutoOpenIndex(1);
