@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -125,12 +126,58 @@ struct Report {
   std::string t1, t2, t3;
 };
 
-// A context whose reports are kept in `reports` instead of shown.
+// How every test context runs, so that the whole suite runs with the worker
+// threads and the block cache on and off: GSB_XBASE_THREADS=1 starts the
+// threads; GSB_XBASE_CACHE=<bytes> starts the cache with that much memory
+// (small, so that blocks are reused and written back often).
+struct Matrix {
+  bool threads = false;
+  long cacheBytes = 0;
+  bool writeBehind = true;  // buffered files keep their writes until flushed
+};
+
+inline const Matrix& MatrixSetting() {
+  static const Matrix setting = [] {
+    Matrix m;
+    const char* threads = std::getenv("GSB_XBASE_THREADS");
+    m.threads = threads != nullptr && threads[0] == '1';
+    if (const char* cache = std::getenv("GSB_XBASE_CACHE")) m.cacheBytes = std::atol(cache);
+    return m;
+  }();
+  return setting;
+}
+
+// For tests that look at a file's bytes on disk while it is open, or at the
+// moment a failing disk is seen: the matrix's threads and cache, with every
+// write reaching the disk at once.
+inline Matrix WriteThrough() {
+  Matrix m = MatrixSetting();
+  m.writeBehind = false;
+  return m;
+}
+
+// For tests of the files the engine names on disk: the matrix's threads,
+// no cache (with the cache, a temporary file lives in memory until it must
+// go to disk).
+inline Matrix WithoutCache() {
+  Matrix m = MatrixSetting();
+  m.cacheBytes = 0;
+  return m;
+}
+
+// A context whose reports are kept in `reports` instead of shown; it runs
+// with the threads and the cache as the matrix setting asks.
 class TestCode4 : public CODE4 {
  public:
-  TestCode4() : CODE4{} {
-    code4initLow(this, 0, k4version, k4structSize, 1);
+  TestCode4() : TestCode4(MatrixSetting()) {}
+  explicit TestCode4(const Matrix& matrix) : CODE4{} {
+    code4initLow(this, 0, k4version, k4structSize, matrix.threads ? 0 : 1);
     errorCallback = &Keep;
+    if (!matrix.writeBehind) optimizeWriteDefault = 0;
+    if (matrix.cacheBytes > 0) {
+      memStartMax = matrix.cacheBytes;
+      code4optStart(this);
+    }
   }
   ~TestCode4() {
     if (initialised) code4initUndo(this);
