@@ -457,15 +457,15 @@ uint64_t file4len(FILE4* file) {
 }
 
 uint64_t file4lenLow(FILE4* file) {
-  platform::FileInfo info;
   if (file->handle < 0) return ~uint64_t(0);
-  int rc;
-  {
-    FileLock hold(file);
-    rc = Env().FileStat(file->handle, &info);
-  }
-  if (rc != 0) return ~uint64_t(0);
-  // Queued writes past the end make the file longer as soon as they are done.
+  platform::FileInfo info;
+  FileLock hold(file);
+  THREAD4* t = opt4writer(file->codeBase);
+  if (t == nullptr) return Env().FileStat(file->handle, &info) == 0 ? uint64_t(info.size) : ~uint64_t(0);
+  // Queued writes past the end make the file longer as soon as they are
+  // done; the queue's lock keeps one from leaving it between the two looks.
+  std::lock_guard<std::mutex> queue(t->lock);
+  if (Env().FileStat(file->handle, &info) != 0) return ~uint64_t(0);
   uint64_t queued = opt4queuedEnd(file);
   return uint64_t(info.size) > queued ? uint64_t(info.size) : queued;
 }

@@ -968,7 +968,9 @@ int opt4lenSet(FILE4* file, uint64_t length) {
   if (length < current) Shrink(opt, file, length, current);
   if (behind) {
     opt4cachedLenSet(file, length);
-    return 1;
+    // Growing waits for the flush; a cut reaches the disk now, so that the
+    // bytes past it never come back if the file grows again.
+    return length < current ? 0 : 1;
   }
   return 0;
 }

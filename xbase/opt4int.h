@@ -242,7 +242,7 @@ void opt4resolveQueued(FILE4* file, uint64_t pos, uint64_t length);
 // Cuts back or drops queued writes past `length` and waits for the ones in
 // flight, so that nothing extends the file after it is cut.
 void opt4cutQueued(FILE4* file, uint64_t length);
-// The end of the file's queued writes (0 when none).
+// The end of the file's queued writes (0 when none), under the writer's lock.
 uint64_t opt4queuedEnd(FILE4* file);
 // Keeps the file's read-ahead buffers current with bytes being written.
 void opt4aheadUpdate(FILE4* file, uint64_t pos, const void* data, unsigned length);

@@ -226,6 +226,10 @@ int file4writeDelay(FILE4* file, uint64_t pos, const void* data, unsigned length
   if (file == nullptr) return finish(error4(nullptr, e4parmNull, E4_FILE4_WRITE_DELAY));
   CODE4* c4 = file->codeBase;
   if (data == nullptr && length != 0) return finish(error4(c4, e4parm, E4_FILE4_WRITE_DELAY));
+  if (file->cached && file->writeCacheWanted && file->writeBehind && pos + length <= k4cacheLimit) {
+    // The cache holds the file's newest bytes and its length.
+    return finish(file4writeInternal(file, pos, data, length, 0, nullptr, nullptr));
+  }
   if (file->cached && length > 0) {
     // Bytes written around the cache must not be undone by older blocks.
     if (int rc = opt4writeBufferRelease(file, pos, length)) return finish(rc);
@@ -325,9 +329,6 @@ void opt4cutQueued(FILE4* file, uint64_t length) {
 }
 
 uint64_t opt4queuedEnd(FILE4* file) {
-  THREAD4* t = opt4writer(file->codeBase);
-  if (t == nullptr) return 0;
-  std::lock_guard<std::mutex> hold(t->lock);
   uint64_t end = 0;
   for (auto* e = FirstOf<WRITE4ENTRY>(&file->delayedWrites); e; e = NextOf(&file->delayedWrites, e)) {
     if (e->len > 0 && e->pos + e->len > end) end = e->pos + e->len;
@@ -337,13 +338,15 @@ uint64_t opt4queuedEnd(FILE4* file) {
 
 // Under the file lock, from the caller's or the read-ahead thread: copies
 // queued bytes over the disk's, part by part. Queued writes of one file
-// never overlap (each resolves the older ones first). A hole before a
-// queued write past the end reads as zeros, as it will once written.
+// never overlap (each resolves the older ones first). The file is as long as
+// its disk or its queued writes, whichever ends later; a gap before a queued
+// write past the disk's end reads as zeros, as it will once written.
 long file4readMergedLocked(FILE4* file, platform::Env& env, uint64_t pos, void* buffer,
                            unsigned length) {
   if (length == 0) return 0;
   auto* out = static_cast<unsigned char*>(buffer);
   const uint64_t end = pos + length;
+  const uint64_t queuedEnd = opt4queuedEnd(file);
   uint64_t cursor = pos;
   for (;;) {
     WRITE4ENTRY* next = nullptr;
@@ -355,7 +358,16 @@ long file4readMergedLocked(FILE4* file, platform::Env& env, uint64_t pos, void* 
     if (diskEnd > cursor) {
       int64_t n = env.ReadAt(file->handle, out + (cursor - pos), size_t(diskEnd - cursor), int64_t(cursor));
       if (n < 0) return -1;
-      if (next == nullptr) return long(cursor - pos + uint64_t(n));
+      if (next == nullptr) {
+        // The file ends short of a queued write further on: zeros up to it.
+        uint64_t valid = cursor + uint64_t(n);
+        uint64_t stop = queuedEnd < end ? queuedEnd : end;
+        if (valid < stop) {
+          std::memset(out + (valid - pos), 0, size_t(stop - valid));
+          valid = stop;
+        }
+        return long(valid - pos);
+      }
       std::memset(out + (cursor - pos) + n, 0, size_t(diskEnd - cursor - uint64_t(n)));
       cursor = diskEnd;
     }

@@ -127,9 +127,9 @@ struct Report {
 };
 
 // How every test context runs, so that the whole suite runs with the worker
-// threads and the block cache on and off: GSB_XBASE_THREADS=1 starts the
-// threads; GSB_XBASE_CACHE=<bytes> starts the cache with that much memory
-// (small, so that blocks are reused and written back often).
+// threads and the block cache on and off: GSB_XBASE_MATRIX holds "threads",
+// "cache" or both ("threads,cache"). The cache is small (GSB_XBASE_CACHE
+// bytes, 300000 unless set) so that blocks are reused and written back often.
 struct Matrix {
   bool threads = false;
   long cacheBytes = 0;
@@ -139,9 +139,12 @@ struct Matrix {
 inline const Matrix& MatrixSetting() {
   static const Matrix setting = [] {
     Matrix m;
-    const char* threads = std::getenv("GSB_XBASE_THREADS");
-    m.threads = threads != nullptr && threads[0] == '1';
-    if (const char* cache = std::getenv("GSB_XBASE_CACHE")) m.cacheBytes = std::atol(cache);
+    std::string wanted = std::getenv("GSB_XBASE_MATRIX") ? std::getenv("GSB_XBASE_MATRIX") : "";
+    m.threads = wanted.find("threads") != std::string::npos;
+    if (wanted.find("cache") != std::string::npos) {
+      const char* bytes = std::getenv("GSB_XBASE_CACHE");
+      m.cacheBytes = bytes ? std::atol(bytes) : 300000;
+    }
     return m;
   }();
   return setting;
