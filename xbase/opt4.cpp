@@ -370,6 +370,30 @@ void CatchUp(OPT4* opt, OPT4BLOCK* b) {
   }
 }
 
+// The part of [at, end) that lies in at's block.
+struct Piece {
+  uint32_t block;   // the block's position
+  uint32_t offset;  // of `at` in it
+  uint32_t length;
+};
+
+Piece PieceAt(uint64_t at, uint64_t end, uint32_t blockSize) {
+  uint32_t block = uint32_t(at) & ~(blockSize - 1);
+  uint32_t offset = uint32_t(at) - block;
+  return {block, offset, uint32_t(std::min<uint64_t>(end - at, blockSize - offset))};
+}
+
+// Bytes written into a block at `offset`: a gap before them holds what the
+// file holds there (zeros where nothing was written).
+void Place(OPT4* opt, OPT4BLOCK* b, uint32_t offset, const unsigned char* bytes, uint32_t length) {
+  if (offset > b->len) {
+    CatchUp(opt, b);
+    if (offset > b->len) std::memset(b->data + b->len, 0, offset - b->len);
+  }
+  std::memcpy(b->data + offset, bytes, length);
+  if (offset + length > b->len) b->len = offset + length;
+}
+
 // Reads blocks ahead from `pos` in one read and caches those not cached yet.
 // count 0 reads a whole buffer; mode -1 places the buffer to end at pos's
 // block when the block after it is cached (reading backwards).
@@ -842,10 +866,7 @@ long opt4read(FILE4* file, uint32_t pos, void* buffer, unsigned length) {
   auto* out = static_cast<unsigned char*>(buffer);
   unsigned done = 0;
   while (done < length) {
-    const uint32_t at = pos + done;
-    const uint32_t blockPos = at & ~(bs - 1);
-    const uint32_t offset = at - blockPos;
-    const unsigned want = std::min(length - done, bs - offset);
+    const auto [blockPos, offset, want] = PieceAt(uint64_t(pos) + done, uint64_t(pos) + length, bs);
     OPT4BLOCK* b = Find(opt, file, blockPos);
     if (b == nullptr) {
       if (!file->onDisk) break;
@@ -867,7 +888,7 @@ long opt4read(FILE4* file, uint32_t pos, void* buffer, unsigned length) {
     }
     Use(opt, b);
     if (b->len < bs && offset + want > b->len) CatchUp(opt, b);
-    unsigned n = b->len > offset ? std::min<unsigned>(want, b->len - offset) : 0;
+    uint32_t n = b->len > offset ? std::min(want, b->len - offset) : 0;
     std::memcpy(out + done, b->data + offset, n);
     done += n;
     if (n < want) break;  // the end of the file
@@ -888,10 +909,7 @@ long opt4write(FILE4* file, uint32_t pos, const void* data, unsigned length) {
   const auto* in = static_cast<const unsigned char*>(data);
   unsigned done = 0;
   while (done < length) {
-    const uint32_t at = pos + done;
-    const uint32_t blockPos = at & ~(bs - 1);
-    const uint32_t offset = at - blockPos;
-    const unsigned n = std::min(length - done, bs - offset);
+    const auto [blockPos, offset, n] = PieceAt(uint64_t(pos) + done, uint64_t(pos) + length, bs);
     OPT4BLOCK* b = Find(opt, file, blockPos);
     if (b == nullptr) {
       b = TakeBlock(c4, opt, file, blockPos);
@@ -904,12 +922,7 @@ long opt4write(FILE4* file, uint32_t pos, const void* data, unsigned length) {
       Promote(opt, b);
     }
     Use(opt, b);
-    if (offset > b->len) {
-      CatchUp(opt, b);
-      if (offset > b->len) std::memset(b->data + b->len, 0, offset - b->len);
-    }
-    std::memcpy(b->data + offset, in + done, n);
-    if (offset + n > b->len) b->len = offset + n;
+    Place(opt, b, offset, in + done, n);
     if (behind) b->changed = 1;
     done += n;
   }
@@ -925,17 +938,8 @@ void opt4update(FILE4* file, uint64_t pos, const void* data, unsigned length) {
   const uint64_t end = std::min(pos + length, k4cacheLimit);
   const auto* in = static_cast<const unsigned char*>(data);
   for (uint64_t at = pos; at < end;) {
-    uint32_t blockPos = uint32_t(at) & ~(bs - 1);
-    uint32_t offset = uint32_t(at) - blockPos;
-    uint32_t n = uint32_t(std::min<uint64_t>(end - at, bs - offset));
-    if (OPT4BLOCK* b = Find(opt, file, blockPos)) {
-      if (offset > b->len) {
-        CatchUp(opt, b);
-        if (offset > b->len) std::memset(b->data + b->len, 0, offset - b->len);
-      }
-      std::memcpy(b->data + offset, in + (at - pos), n);
-      if (offset + n > b->len) b->len = offset + n;
-    }
+    const auto [blockPos, offset, n] = PieceAt(at, end, bs);
+    if (OPT4BLOCK* b = Find(opt, file, blockPos)) Place(opt, b, offset, in + (at - pos), n);
     at += n;
   }
 }

@@ -94,18 +94,22 @@ void FinishRead(THREAD4* t, AHEAD4ENTRY* e, long result) {
   t->done.notify_all();
 }
 
-void WriterLoop(THREAD4* t) {
+// A worker's life: take the first entry, transfer it outside the lock,
+// finish it under the lock; sleep while the queue is empty; end once it is
+// drained and stopping is asked.
+template <class Entry, class Transfer, class Finish>
+void RunQueue(THREAD4* t, Transfer transfer, Finish finish) {
   t->running = 1;
   t->started.Set();
   std::unique_lock<std::mutex> hold(t->lock);
   for (;;) {
-    while (auto* e = static_cast<WRITE4ENTRY*>(l4first(&t->queue))) {
+    while (auto* e = static_cast<Entry*>(l4first(&t->queue))) {
       e->state = k4inProgress;
-      WRITE4ENTRY copy = *e;
+      Entry copy = *e;
       hold.unlock();
-      int result = RawWrite(&copy);
+      auto result = transfer(copy);
       hold.lock();
-      FinishWrite(t, e, result);
+      finish(t, e, result);
     }
     if (t->stop.load()) break;
     hold.unlock();
@@ -116,26 +120,27 @@ void WriterLoop(THREAD4* t) {
   t->running = 0;
 }
 
+void WriterLoop(THREAD4* t) {
+  RunQueue<WRITE4ENTRY>(t, [](const WRITE4ENTRY& e) { return RawWrite(&e); }, FinishWrite);
+}
+
 void ReaderLoop(THREAD4* t) {
-  t->running = 1;
-  t->started.Set();
-  std::unique_lock<std::mutex> hold(t->lock);
-  for (;;) {
-    while (auto* e = static_cast<AHEAD4ENTRY*>(l4first(&t->queue))) {
-      e->state = k4inProgress;
-      AHEAD4ENTRY copy = *e;
-      hold.unlock();
-      long n = file4readQueued(copy.file, *copy.env, copy.pos, copy.buffer, copy.len);
-      hold.lock();
-      FinishRead(t, e, n);
-    }
-    if (t->stop.load()) break;
-    hold.unlock();
-    t->work.Wait();
-    t->work.Reset();
-    hold.lock();
+  RunQueue<AHEAD4ENTRY>(
+      t, [](const AHEAD4ENTRY& e) { return file4readQueued(e.file, *e.env, e.pos, e.buffer, e.len); },
+      FinishRead);
+}
+
+// Hands a filled entry to the thread.
+template <class Entry>
+void Enqueue(THREAD4* t, Entry* e, LIST4* fileList) {
+  e->state = k4queued;
+  e->env = &platform::Env::Current();
+  {
+    std::lock_guard<std::mutex> hold(t->lock);
+    l4add(&t->queue, e);
+    l4add(fileList, &e->fileLink);
   }
-  t->running = 0;
+  t->work.Set();
 }
 
 // A running thread, or null when it cannot be had (the context then works
@@ -252,20 +257,13 @@ int file4writeDelay(FILE4* file, uint64_t pos, const void* data, unsigned length
   auto* e = static_cast<WRITE4ENTRY*>(mem4alloc(t->pool));
   if (e == nullptr) return finish(error4(c4, e4memory, E4_FILE4_WRITE_DELAY));
   e->file = file;
-  e->env = &platform::Env::Current();
   e->handle = file->handle;
   e->data = static_cast<const unsigned char*>(data);
   e->pos = pos;
   e->len = length;
-  e->state = k4queued;
   e->completion = completion;
   e->completionArg = completionArg;
-  {
-    std::lock_guard<std::mutex> hold(t->lock);
-    l4add(&t->queue, e);
-    l4add(&file->delayedWrites, &e->fileLink);
-  }
-  t->work.Set();
+  Enqueue(t, e, &file->delayedWrites);
   return r4delay;
 }
 
@@ -390,19 +388,12 @@ int file4readAheadQueue(FILE4* file, uint32_t pos, void* buffer, unsigned length
   auto* e = static_cast<AHEAD4ENTRY*>(mem4alloc(t->pool));
   if (e == nullptr) return error4(c4, e4memory, E4_FILE4_WRITE_DELAY);
   e->file = file;
-  e->env = &platform::Env::Current();
   e->buffer = static_cast<unsigned char*>(buffer);
   e->pos = pos;
   e->len = length;
-  e->state = k4queued;
   e->completion = completion;
   e->completionArg = completionArg;
-  {
-    std::lock_guard<std::mutex> hold(t->lock);
-    l4add(&t->queue, e);
-    l4add(&file->readAheads, &e->fileLink);
-  }
-  t->work.Set();
+  Enqueue(t, e, &file->readAheads);
   return 0;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -203,6 +204,31 @@ class TestCode4 : public CODE4 {
     self->reports.push_back({code, location, t1 ? t1 : "", t2 ? t2 : "", t3 ? t3 : ""});
   }
 };
+
+// A private copy of a table of the shared data sets, with its memo and index
+// files: the engine opens its files for exclusive use, and one test may run
+// in several processes at once (the configurations above, other checkouts).
+inline std::string SharedTable(const std::string& relative) {
+  static testsupport::TempDir copies;
+  namespace fs = std::filesystem;
+  fs::path source = fs::path(testsupport::SharedDataPath(relative)).lexically_normal();
+  fs::path target = fs::path(copies.path()) / fs::path(relative).lexically_normal();
+  if (!fs::exists(target)) {
+    fs::create_directories(target.parent_path());
+    auto lower = [](std::string text) {
+      for (char& c : text) c = platform::AsciiLower(c);
+      return text;
+    };
+    std::string stem = lower(source.stem().string());
+    for (const auto& entry : fs::directory_iterator(source.parent_path())) {
+      std::string ext = lower(entry.path().extension().string());
+      if (lower(entry.path().stem().string()) != stem) continue;
+      if (ext != ".dbf" && ext != ".fpt" && ext != ".cdx" && ext != ".dbt") continue;
+      fs::copy_file(entry.path(), target.parent_path() / entry.path().filename(), fs::copy_options::skip_existing);
+    }
+  }
+  return target.string();
+}
 
 // Messages shown without a context (message box stand-in) are kept here.
 class CapturingEnv : public platform::EnvWrapper {
