@@ -589,7 +589,8 @@ int Start(CODE4* c4, OPT4* opt) {
   opt->offsetShift = uint8_t(32 - opt->blockShift);
   opt->hashCursor = 0;
   uint64_t wanted = n - 4;  // the write buffers, the read buffer and the spares take four
-  if (wanted > 0xFFFFFFFFu / opt->blocksPerBuffer) wanted = 0xFFFFFFFFu / opt->blocksPerBuffer;
+  // Block numbers and the hash table's size stay within 32 bits.
+  if (wanted > (1u << 30) / opt->blocksPerBuffer) wanted = (1u << 30) / opt->blocksPerBuffer;
   for (;;) {
     opt->written[0].store(1);
     opt->written[1].store(1);
@@ -626,7 +627,7 @@ int Start(CODE4* c4, OPT4* opt) {
 
 // A buffered file starts in the cache: its length unknown yet, its place in
 // the hash table after the files before it.
-void Buffer(CODE4* c4, OPT4* opt, FILE4* file) {
+void Buffer(OPT4* opt, FILE4* file) {
   uint64_t len = file->onDisk ? file4lenLow(file) : 0;
   if (len == ~uint64_t(0)) len = 0;
   opt4lenUnknown(file);
@@ -639,7 +640,6 @@ void Buffer(CODE4* c4, OPT4* opt, FILE4* file) {
   if (file->cacheClass == 1) {
     file->blockWeight = std::min(1.0, double(file->readHint) / double(opt->blockSize));
   }
-  (void)c4;
 }
 
 }  // namespace
@@ -667,7 +667,7 @@ int code4optRestart(CODE4* c4) {
   for (auto* file = static_cast<FILE4*>(l4first(&opt->bufferedFiles)); file;
        file = static_cast<FILE4*>(l4next(&opt->bufferedFiles, file))) {
     uint64_t len = file->onDisk ? file4lenLow(file) : 0;
-    if (len < k4GB && !file->largeFile) Buffer(c4, opt, file);
+    if (len < k4GB && !file->largeFile) Buffer(opt, file);
   }
   return 0;
 }
@@ -776,7 +776,7 @@ int file4optimize(FILE4* file, int flag, int cacheClass, int expectedReadSize, v
                           : 1.0;
   l4add(&opt->bufferedFiles, file);
   if (opt4running(c4)) {
-    Buffer(c4, opt, file);
+    Buffer(opt, file);
   } else {
     file->hashOffset = 0xFFFFFFFFu;
   }

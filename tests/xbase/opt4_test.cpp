@@ -250,6 +250,30 @@ TEST(Opt4, TemporaryFileLivesInTheCacheUntilItMustGoToDisk) {
   unsetenv("TMPDIR");
 }
 
+TEST(Opt4, SuspendWritesBackAndRestartBuffersAgain) {
+  TempDir dir;
+  std::string path = dir.Write("s.dbf", xbasetest::DbfBuilder(0x03, {{"NAME", 'C', 5}}).Record(" aaaaa").Record(" bbbbb").Bytes());
+  TestCode4 c4(Cache(983040));
+  DATA4* data = d4open(&c4, path.c_str());
+  ASSERT_NE(data, nullptr);
+  FILE4* file = &data->dataFile->file;
+  ASSERT_EQ(d4go(data, 2), 0);
+  f4assign(d4field(data, "NAME"), "ccccc");
+  ASSERT_EQ(d4go(data, 1), 0);  // writes record 2, into the cache
+  EXPECT_EQ(ReadAll(path).substr(32 + 32 + 1 + 6, 6), " bbbbb");
+  ASSERT_EQ(code4optSuspend(&c4), 0);
+  EXPECT_EQ(ReadAll(path).substr(32 + 32 + 1 + 6, 6), " ccccc");
+  EXPECT_EQ(file->cached, 0u);
+  EXPECT_EQ(c4.opt->numBuffers, 0u);
+  ASSERT_EQ(code4optRestart(&c4), 0);
+  EXPECT_EQ(file->cached, 1u);
+  EXPECT_GT(c4.opt->numBuffers, 0u);
+  ASSERT_EQ(d4go(data, 2), 0);
+  EXPECT_EQ(xbasetest::Trimmed(d4field(data, "NAME")), "ccccc");
+  EXPECT_EQ(d4close(data), 0);
+  EXPECT_TRUE(c4.reports.empty());
+}
+
 TEST(Opt4, OptimizeAllBuffersOpenTables) {
   TempDir dir;
   std::string path = dir.Write("all.dbf", xbasetest::DbfBuilder(0x03, {{"NAME", 'C', 5}}).Record(" aaaaa").Bytes());
