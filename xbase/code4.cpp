@@ -165,6 +165,9 @@ int code4initUndoLow(CODE4* c4, int closeFiles) {
   code4tranInitUndo(c4);
   if (closeFiles) code4closeAll(c4);
   expr4initUndo(c4);
+  // Files still open are written back; the threads drain their queues
+  // before they end.
+  opt4initUndo(c4);
   if (c4->threadsAllowed) opt4threadsStop(c4);
   for (MEM4** pool : {&c4->dataMemory, &c4->dataFileMemory, &c4->indexMemory,
                       &c4->indexFileMemory, &c4->tagMemory, &c4->tagFileMemory}) {

@@ -372,6 +372,9 @@ struct DATA4FILE {
   // The record that tag expressions read: the record buffer of the handle
   // whose keys are being built (expr4context sets it).
   char* keyRecord;
+  // How the file is being read, for the block cache: -1 while skipping in
+  // record order, 1 while positioning through a tag, 0 otherwise.
+  int accessHint;
 };
 
 struct DATA4 {
@@ -513,6 +516,7 @@ struct CODE4 {
   // -- the transaction layer --
   FILE4 logFile;
   int logFileOpen;
+  int logNeedsFlush;  // entries written since the log was last flushed
   int transStatus;  // 0 none, 120 active, 130 rolling back, -2 off
   long transId;
   char userName[11];

@@ -737,7 +737,9 @@ int d4skip(DATA4* data, long n) {
   if (target > 0) {
     int goError = c4->goError;
     c4->goError = 0;
+    data->dataFile->accessHint = -1;  // the cache reads ahead in record order
     int rc = d4go(data, target);
+    data->dataFile->accessHint = 0;
     c4->goError = goError;
     if (rc != r4entry) return rc;
   }

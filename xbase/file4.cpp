@@ -1,8 +1,11 @@
 #include "xbase/file4.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <new>
 #include <string>
 
 #include "platform/env.h"
@@ -10,6 +13,7 @@
 #include "xbase/error4.h"
 #include "xbase/mem4.h"
 #include "xbase/opt4.h"
+#include "xbase/opt4int.h"
 
 namespace {
 
@@ -51,6 +55,25 @@ void ClearRecord(FILE4* file, CODE4* c4) {
   file->cachedLenHigh = 0xFFFFFFFFu;
 }
 
+std::recursive_mutex* LockOf(const FILE4* file) { return static_cast<std::recursive_mutex*>(file->lock); }
+
+// The file's lock, held for one transfer or length change on the handle;
+// absent while the context has no worker threads.
+class FileLock {
+ public:
+  explicit FileLock(const FILE4* file) : lock_(LockOf(file)) {
+    if (lock_) lock_->lock();
+  }
+  ~FileLock() {
+    if (lock_) lock_->unlock();
+  }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+ private:
+  std::recursive_mutex* lock_;
+};
+
 // Takes the descriptor and its identity; locks it for exclusive use.
 int Adopt(FILE4* file, int fd) {
   if (Env().LockExclusive(fd) != 0) {
@@ -67,7 +90,16 @@ int Adopt(FILE4* file, int fd) {
   file->handle = fd;
   file->onDisk = 1;
   file->aheadState = 1;
+  CODE4* c4 = file->codeBase;
+  if (opt4writer(c4) || opt4reader(c4)) file->lock = new (std::nothrow) std::recursive_mutex;
   return 0;
+}
+
+// Ends the record of a closed file.
+void Forget(FILE4* file, CODE4* c4) {
+  delete LockOf(file);
+  if (file->ownsName) u4free(file->nameCopy);
+  ClearRecord(file, c4);
 }
 
 int CopyName(FILE4* file, const char* name, int doAllocName) {
@@ -114,6 +146,65 @@ int ReportCreate(FILE4* file, CODE4* c4, const char* name, int rc) {
   }
   (void)rc;
   return error4describe(c4, e4create, E4_FILE4_CREATE, name, nullptr, nullptr);
+}
+
+// What a cache-only temporary file keeps of its cache state while it gets
+// its file on disk.
+struct CacheState {
+  LINK4 link;
+  uint32_t hashOffset, cachedLenLow, cachedLenHigh;
+  uint8_t cacheClass, writeBehind, writeCacheWanted;
+  uint32_t cached;
+  int32_t readHint;
+  double blockWeight;
+  void* owner;
+};
+
+CacheState SaveCacheState(const FILE4* f) {
+  return {f->link,       f->hashOffset,       f->cachedLenLow, f->cachedLenHigh, f->cacheClass,
+          f->writeBehind, f->writeCacheWanted, f->cached,       f->readHint,      f->blockWeight,
+          f->owner};
+}
+
+void RestoreCacheState(FILE4* f, const CacheState& s) {
+  f->link = s.link;
+  f->hashOffset = s.hashOffset;
+  f->cachedLenLow = s.cachedLenLow;
+  f->cachedLenHigh = s.cachedLenHigh == 0xFFFFFFFFu ? 0xFFFFFFFFu : 0;
+  f->cacheClass = s.cacheClass;
+  f->writeBehind = s.writeBehind;
+  f->writeCacheWanted = s.writeCacheWanted;
+  f->cached = s.cached;
+  f->readHint = s.readHint;
+  f->blockWeight = s.blockWeight;
+  f->owner = s.owner;
+}
+
+// A temporary file that lives in the cache until a block must go to disk.
+void BufferTemporary(FILE4* file) {
+  file4optimize(file, 1, 3, 0, nullptr);
+  file->writeCacheWanted = 1;
+  file->writeBehind = file->cached ? 1 : 0;
+  opt4cachedLenSet(file, 0);
+}
+
+long ReadLow(platform::Env& env, const FILE4* file, uint64_t pos, void* buffer, unsigned length) {
+  int64_t n = env.ReadAt(file->handle, buffer, length, int64_t(pos));
+  return n < 0 ? -1 : long(n);
+}
+
+// The file's bytes at [pos, pos+length) from the advance buffer when it holds
+// them all; false otherwise. Waits while a read-ahead of it is under way.
+bool FromAdvanceBuffer(FILE4* file, uint64_t pos, void* buffer, unsigned length) {
+  if (file->largeFile || file->aheadBuffer == nullptr) return false;
+  std::atomic_ref<uint32_t> state(file->aheadState);
+  uint32_t now;
+  while ((now = state.load()) == 2) state.wait(2);
+  if (now != 3 || pos < file->aheadPos || pos + length > uint64_t(file->aheadPos) + file->aheadLen) {
+    return false;
+  }
+  std::memcpy(buffer, file->aheadBuffer + (pos - file->aheadPos), length);
+  return true;
 }
 
 }  // namespace
@@ -167,24 +258,27 @@ int file4create(FILE4* file, CODE4* c4, const char* name, int doAllocName) {
 int file4close(FILE4* file) {
   if (file == nullptr) return error4(nullptr, e4parmNull, E4_FILE4_CLOSE);
   CODE4* c4 = file->codeBase;
-  if (file->handle < 0) {
-    if (file->ownsName) u4free(file->nameCopy);
-    ClearRecord(file, c4);
+  if (!file->onDisk && file->cached) {
+    // A temporary file that never left the cache: its blocks are dropped.
+    opt4lenSet(file, 0);
+    opt4fileClose(file);
+  } else if (file->handle >= 0) {
+    opt4fileClose(file);
+    u4free(file->aheadBuffer);
+    file->aheadBuffer = nullptr;
+    opt4fileCompleteWrites(file, file->removeOnClose);
+    if (Env().Close(file->handle) != 0 && c4) {
+      error4describe(c4, e4close, E4_FILE4_CLOSE, file->name, nullptr, nullptr);
+    }
+    file->handle = -1;
+    if (file->removeOnClose && file->name && Env().Remove(file->name) != 0 && c4) {
+      error4describe(c4, e4remove, E4_FILE4_CLOSE, file->name, nullptr, nullptr);
+    }
+  } else {
+    Forget(file, c4);
     return 0;
   }
-  opt4fileFlush(file, 1);
-  opt4fileCompleteWrites(file, file->removeOnClose);
-  u4free(file->aheadBuffer);
-  file->aheadBuffer = nullptr;
-  if (Env().Close(file->handle) != 0 && c4) {
-    error4describe(c4, e4close, E4_FILE4_CLOSE, file->name, nullptr, nullptr);
-  }
-  file->handle = -1;
-  if (file->removeOnClose && file->name && Env().Remove(file->name) != 0 && c4) {
-    error4describe(c4, e4remove, E4_FILE4_CLOSE, file->name, nullptr, nullptr);
-  }
-  if (file->ownsName) u4free(file->nameCopy);
-  ClearRecord(file, c4);
+  Forget(file, c4);
   return (c4 && c4->errorCode < 0) ? -1 : 0;
 }
 
@@ -192,8 +286,22 @@ unsigned file4read(FILE4* file, uint64_t pos, void* buffer, unsigned length) {
   if (file == nullptr || length == 0) return 0;
   CODE4* c4 = file->codeBase;
   if (c4 && c4->errorCode < 0) return 0;
-  if (!file->onDisk || file->handle < 0) return 0;
-  int64_t n = Env().ReadAt(file->handle, buffer, length, int64_t(pos));
+  if (file->cached && pos + length <= k4cacheLimit) {
+    long n = opt4read(file, uint32_t(pos), buffer, length);
+    if (n < 0) return 0;
+    if ((unsigned long)n > length) {
+      file4readError(file, pos, length, "file4read");
+      return 0;
+    }
+    return unsigned(n);
+  }
+  return file4readInternal(file, pos, buffer, length);
+}
+
+unsigned file4readInternal(FILE4* file, uint64_t pos, void* buffer, unsigned length) {
+  if (!file->onDisk || file->handle < 0 || length == 0) return 0;
+  if (FromAdvanceBuffer(file, pos, buffer, length)) return length;
+  long n = file4readQueued(file, Env(), pos, buffer, length);
   if (n < 0) {
     file4readError(file, pos, length, "file4readLow");
     return 0;
@@ -201,14 +309,26 @@ unsigned file4read(FILE4* file, uint64_t pos, void* buffer, unsigned length) {
   return unsigned(n);
 }
 
+long file4readQueued(FILE4* file, platform::Env& env, uint64_t pos, void* buffer, unsigned length) {
+  FileLock hold(file);
+  if (THREAD4* t = opt4writer(file->codeBase)) {
+    std::lock_guard<std::mutex> queue(t->lock);
+    if (file->delayedWrites.numLinks > 0) return file4readMergedLocked(file, env, pos, buffer, length);
+  }
+  return ReadLow(env, file, pos, buffer, length);
+}
+
 int file4readAll(FILE4* file, uint64_t pos, void* buffer, unsigned length) {
   if (file == nullptr) return error4(nullptr, e4parmNull, E4_FILE4_READ_ALL);
   CODE4* c4 = file->codeBase;
   if (c4 && c4->errorCode < 0) return -1;
-  if (!file->onDisk) return error4(c4, e4opt, E4_FILE4_READ);
+  if (!file->onDisk && !file->cached) return error4(c4, e4opt, E4_FILE4_READ);
   unsigned n = file4read(file, pos, buffer, length);
   if (c4 && c4->errorCode < 0) return c4->errorCode;
-  if (n != length) return file4readError(file, pos, length, "file4readAllLow");
+  if (n != length) {
+    bool viaCache = file->cached && pos + length <= k4cacheLimit;
+    return file4readError(file, pos, length, viaCache ? "file4readAll" : "file4readAllLow");
+  }
   return 0;
 }
 
@@ -223,13 +343,72 @@ int file4write(FILE4* file, uint64_t pos, const void* data, unsigned length) {
   if (file == nullptr) return error4(nullptr, e4parmNull, E4_FILE4_WRITE);
   CODE4* c4 = file->codeBase;
   if (data == nullptr && length != 0) return error4(c4, e4parm, E4_FILE4_WRITE);
-  if (file->handle < 0) return error4(c4, e4parm, E4_FILE4_WRITE);
+  if (file->handle < 0 && !file->cached) return error4(c4, e4parm, E4_FILE4_WRITE);
   if (c4 && c4->errorCode < 0) return -1;
   if (file->writeProtected) {
     return error4describe(c4, e4write, E4_READ_ONLY_WRITE, file->name, nullptr, nullptr);
   }
   if (length == 0) return 0;
-  int64_t n = Env().WriteAt(file->handle, data, length, int64_t(pos));
+  if (file->readAheadUsed && !file->largeFile && (pos >> 32) == 0) {
+    opt4aheadUpdate(file, pos, data, length);
+  }
+  uint64_t end = pos + length;
+  if (!file->largeFile && end < 0xFFFFFFFFu) {
+    return file4writeInternal(file, pos, data, length, 0, nullptr, nullptr);
+  }
+  if (file->cached) {
+    if (int rc = file4optimize(file, 0, 3, 0, nullptr)) return rc;
+  }
+  if (!file->onDisk) {
+    if (int rc = file4makeReal(file)) return rc;
+  }
+  return file4writeLow(file, pos, data, length);
+}
+
+int file4writeInternal(FILE4* file, uint64_t pos, const void* data, unsigned length, int delay,
+                       void (*completion)(void*), void* completionArg) {
+  auto finish = [&](int rc) {
+    if (completion) completion(completionArg);
+    return rc;
+  };
+  CODE4* c4 = file->codeBase;
+  if (file->cached) {
+    if (pos + length > k4cacheLimit) {
+      if (int rc = file4optimize(file, 0, 3, 0, nullptr)) return finish(rc);
+    } else {
+      long n = opt4write(file, uint32_t(pos), data, length);
+      if (n < 0) return finish(int(n));
+      if (n != long(length)) {
+        return finish(error4describe(c4, e4write, E4_FILE4_WRITE, file->name, nullptr, nullptr));
+      }
+      if (file->writeCacheWanted && file->writeBehind) return finish(0);
+    }
+  }
+  if (!file->onDisk) {
+    if (int rc = file4makeReal(file)) return finish(rc);
+  }
+  if (delay && !file->largeFile && pos == 0) {
+    return file4writeDelay(file, pos, data, length, completion, completionArg);
+  }
+  return finish(file4writeLow(file, pos, data, length));
+}
+
+int file4writeLow(FILE4* file, uint64_t pos, const void* data, unsigned length) {
+  CODE4* c4 = file->codeBase;
+  if (file->writeProtected) {
+    return error4describe(c4, e4write, E4_READ_ONLY_WRITE, file->name, nullptr, nullptr);
+  }
+  if (length == 0) return 0;
+  if ((pos >> 32) == 0) opt4aheadUpdate(file, pos, data, length);
+  file4flushLogFirst(file);
+  // Older queued writes of the range go first (or are dropped); waiting for
+  // one in flight is done before the file's lock is taken.
+  opt4resolveQueued(file, pos, length);
+  int64_t n;
+  {
+    FileLock hold(file);
+    n = Env().WriteAt(file->handle, data, length, int64_t(pos));
+  }
   if (n > 0 && pos + uint64_t(n) > k4GB) file->largeFile = 1;
   if (n != int64_t(length)) {
     return error4describe(c4, e4write, E4_FILE4_WRITE, file->name, nullptr, nullptr);
@@ -237,18 +416,58 @@ int file4write(FILE4* file, uint64_t pos, const void* data, unsigned length) {
   return 0;
 }
 
+void file4flushLogFirst(FILE4* file) {
+  CODE4* c4 = file->codeBase;
+  if (c4 == nullptr || !c4->logNeedsFlush || file == &c4->logFile) return;
+  c4->logNeedsFlush = 0;
+  if (c4->logFileOpen) file4flush(&c4->logFile);
+}
+
+int file4makeReal(FILE4* file) {
+  CODE4* c4 = file->codeBase;
+  int making = c4->makingTempReal;
+  c4->makingTempReal = 1;
+  int rc = file4tempLow(file, c4, 1, 1, nullptr);
+  c4->makingTempReal = making;
+  return rc;
+}
+
 uint64_t file4len(FILE4* file) {
   if (file == nullptr) {
     error4(nullptr, e4parmNull, E4_FILE4_LEN);
     return ~uint64_t(0);
   }
-  if (!file->onDisk) return 0;
-  platform::FileInfo info;
-  if (file->handle < 0 || Env().FileStat(file->handle, &info) != 0) {
-    error4describe(file->codeBase, e4len, E4_FILE4_LEN, file->name, nullptr, nullptr);
-    return ~uint64_t(0);
+  uint64_t cached = opt4cachedLen(file);
+  if (!file->onDisk) return file->cached && cached != ~uint64_t(0) ? cached : 0;
+  if (file->cached && cached != ~uint64_t(0)) return cached;
+  uint64_t size = file4lenLow(file);
+  CODE4* c4 = file->codeBase;
+  if (size == ~uint64_t(0)) {
+    error4describe(c4, e4len, E4_FILE4_LEN, file->name, nullptr, nullptr);
+    return size;
   }
-  return uint64_t(info.size);
+  if (file->cached && file->writeBehind && c4 && c4->errorCode >= 0) {
+    if (size >= k4GB) {
+      error4describe(c4, e4result, E4_FILE4_LEN_SET, file->name, nullptr, nullptr);
+    } else {
+      opt4cachedLenSet(file, size);
+    }
+  }
+  return size;
+}
+
+uint64_t file4lenLow(FILE4* file) {
+  if (file->handle < 0) return ~uint64_t(0);
+  platform::FileInfo info;
+  FileLock hold(file);
+  THREAD4* t = opt4writer(file->codeBase);
+  if (t == nullptr) return Env().FileStat(file->handle, &info) == 0 ? uint64_t(info.size) : ~uint64_t(0);
+  // Queued writes past the end make the file longer as soon as they are
+  // done; the queue's lock keeps one from leaving it between the two looks.
+  std::lock_guard<std::mutex> queue(t->lock);
+  if (Env().FileStat(file->handle, &info) != 0) return ~uint64_t(0);
+  uint64_t queued = opt4queuedEnd(file);
+  return uint64_t(info.size) > queued ? uint64_t(info.size) : queued;
 }
 
 int file4lenSet(FILE4* file, uint64_t length) {
@@ -262,9 +481,31 @@ int file4lenSet(FILE4* file, uint64_t length) {
     return error4describe(c4, e4parm, E4_READ_ONLY_LENGTH, file->name, nullptr, nullptr);
   }
   file->largeFile = (length >> 32) != 0 ? 1 : 0;
+  if (file->cached) {
+    if (length > k4cacheLimit) {
+      if (file4optimize(file, 0, 3, 0, nullptr) < 0) return error4(c4, e4result, E4_FILE4_LEN_SET);
+    } else {
+      int rc = opt4lenSet(file, length);
+      if (rc < 0) return rc;
+      if (rc == 1) return 0;
+    }
+  }
   if (!file->onDisk) return 0;
-  if (Env().Truncate(file->handle, int64_t(length)) != 0) {
-    return error4describe(c4, e4lenSet, E4_FILE4_LEN_SET, file->name, nullptr, nullptr);
+  return file4lenSetLow(file, length);
+}
+
+int file4lenSetLow(FILE4* file, uint64_t length) {
+  if (file->readAheadUsed) opt4aheadCancel(file, length);
+  // A queued write past the new end, or one being written, would make the
+  // file longer again after the cut.
+  opt4cutQueued(file, length);
+  int rc;
+  {
+    FileLock hold(file);
+    rc = Env().Truncate(file->handle, int64_t(length));
+  }
+  if (rc != 0) {
+    return error4describe(file->codeBase, e4lenSet, E4_FILE4_LEN_SET, file->name, nullptr, nullptr);
   }
   return 0;
 }
@@ -273,27 +514,44 @@ int file4flush(FILE4* file) {
   if (file == nullptr) return error4(nullptr, e4parmNull, E4_FILE4_FLUSH);
   if (file->writeProtected) return 0;
   CODE4* c4 = file->codeBase;
-  opt4fileFlush(file, 0);
+  int rc = opt4fileFlush(file, 0);
   int saved = c4 ? error4set(c4, 0) : 0;
-  int rc = file4lowFlush(file);
+  int low = file4lowFlush(file);
   if (c4 && saved != 0) error4set(c4, saved);
-  return rc < 0 ? rc : 0;
+  if (rc < 0) return rc;
+  return low < 0 ? low : 0;
 }
 
 int file4lowFlush(FILE4* file) {
   if (!file->onDisk || file->handle < 0) return 0;
-  opt4fileCompleteWrites(file, 0);
-  if (Env().Sync(file->handle) != 0) {
+  int rc = file4writeDelayFlush(file, 1);
+  int synced;
+  {
+    FileLock hold(file);
+    synced = Env().Sync(file->handle);
+  }
+  if (synced != 0) {
     return error4describe(file->codeBase, e4optFlush, E4_FILE4_LOW_FLUSH, file->name, nullptr,
                           nullptr);
   }
-  return 0;
+  return rc < 0 ? rc : 0;
 }
 
 int file4tempLow(FILE4* file, CODE4* c4, int autoRemove, int useTempFolder,
                  const char* extension) {
   if (file == nullptr || c4 == nullptr) return error4(c4, e4parmNull, E4_FILE4_TEMP_LOW);
   opt4refreshMemory(c4);
+  const bool inCache = autoRemove && opt4running(c4);
+  const bool makingReal = inCache && c4->makingTempReal;
+  CacheState kept{};
+  if (makingReal) {
+    kept = SaveCacheState(file);
+  } else if (inCache) {
+    ClearRecord(file, c4);
+    file->removeOnClose = 1;
+    BufferTemporary(file);
+    return 0;
+  }
   std::string folder = useTempFolder ? Env().TempDirectory() : std::string(".");
   bool isData = extension != nullptr && platform::AsciiEqualsIgnoreCase(extension, "dbf");
   platform::Env& env = Env();
@@ -316,16 +574,79 @@ int file4tempLow(FILE4* file, CODE4* c4, int autoRemove, int useTempFolder,
     if (CopyName(file, name.c_str(), 1) != 0) {
       file4close(file);
       env.Remove(name);
+      if (makingReal) RestoreCacheState(file, kept);
       return error4(c4, e4memory, E4_FILE4_TEMP_LOW);
     }
     if (autoRemove) file->removeOnClose = 1;
+    if (makingReal) RestoreCacheState(file, kept);
     return 0;
   }
   ClearRecord(file, c4);
+  if (makingReal) {
+    // Still a file of the cache only.
+    RestoreCacheState(file, kept);
+    file->removeOnClose = 1;
+  }
   return error4describe(c4, e4create, E4_TEMP_FILE, nullptr, nullptr, nullptr);
 }
 
 // ---- sequential reader ----
+
+namespace {
+
+// States of the reader's second half.
+enum : int { kHalfNone = 0, kHalfPending = 1, kHalfLoaded = 2, kHalfFailed = 3 };
+
+void HalfDone(void* arg, long n) {
+  auto* reader = static_cast<FILE4SEQ_READ*>(arg);
+  reader->buffer2len = n < 0 ? 0 : unsigned(n);
+  std::atomic_ref<int> status(reader->buffer2status);
+  status.store(n < 0 ? kHalfFailed : kHalfLoaded);
+  status.notify_all();
+}
+
+// Waits for the second half's read and answers its state.
+int WaitHalf(FILE4SEQ_READ* reader) {
+  std::atomic_ref<int> status(reader->buffer2status);
+  int now;
+  while ((now = status.load()) == kHalfPending) status.wait(kHalfPending);
+  return now;
+}
+
+void QueueHalf(FILE4SEQ_READ* reader) {
+  std::atomic_ref<int>(reader->buffer2status).store(kHalfPending);
+  if (file4readAheadQueue(reader->file, uint32_t(reader->pos), reader->buffer2, reader->total,
+                          HalfDone, reader) != 0) {
+    std::atomic_ref<int>(reader->buffer2status).store(kHalfNone);
+  }
+}
+
+// Fills the reader's buffer with the next bytes: the half read ahead when
+// there is one, else a read now; then the following half is read ahead.
+long Refill(FILE4SEQ_READ* reader) {
+  long n;
+  unsigned asked;
+  if (reader->doDouble && WaitHalf(reader) != kHalfNone) {
+    if (std::atomic_ref<int>(reader->buffer2status).load() == kHalfFailed) return -1;
+    std::swap(reader->buffer, reader->buffer2);
+    n = long(reader->buffer2len);
+    asked = reader->total;
+    std::atomic_ref<int>(reader->buffer2status).store(kHalfNone);
+  } else {
+    asked = reader->nextReadLen;
+    n = long(file4readInternal(reader->file, reader->pos, reader->buffer, asked));
+    CODE4* c4 = reader->file->codeBase;
+    if (c4 && c4->errorCode < 0) return -1;
+  }
+  reader->pos += uint64_t(n);
+  reader->working = 0;
+  reader->avail = unsigned(n);
+  reader->nextReadLen = reader->total;
+  if (reader->doDouble && unsigned(n) == asked && (reader->pos >> 32) == 0) QueueHalf(reader);
+  return n;
+}
+
+}  // namespace
 
 int file4seqReadInit(FILE4SEQ_READ* reader, FILE4* file, uint64_t start, void* buffer,
                      unsigned size) {
@@ -333,19 +654,34 @@ int file4seqReadInit(FILE4SEQ_READ* reader, FILE4* file, uint64_t start, void* b
 }
 
 int file4seqReadInitDo(FILE4SEQ_READ* reader, FILE4* file, uint64_t start, void* buffer,
-                       unsigned size, int /*doDouble*/) {
+                       unsigned size, int doDouble) {
   if (reader == nullptr || file == nullptr) return error4(nullptr, e4parm, E4_FILE4_SEQ_READ_INIT);
   *reader = FILE4SEQ_READ{};
   opt4fileFlush(file, 1);
   reader->file = file;
   reader->pos = start;
+  if (buffer == nullptr) return 0;
+  auto* bytes = static_cast<char*>(buffer);
+  if (doDouble == 1 && opt4reader(file->codeBase) && size >= 2048 && !file->largeFile) {
+    // Two halves: the read-ahead thread fills one while the caller reads the other.
+    unsigned half = size / 2;
+    half = size < 65536 ? half & 0xFC00u : half & ~1023u;
+    if (half > 0) {
+      reader->doDouble = 1;
+      reader->buffer = bytes;
+      reader->buffer2 = bytes + half;
+      size = half;
+    }
+  }
   size &= ~1023u;
-  if (buffer != nullptr && size > 0) {
-    reader->buffer = static_cast<char*>(buffer);
+  if (size > 0) {
+    reader->buffer = bytes;
     reader->total = size;
     reader->nextReadLen = size;
     // The first fill stops at a 1024 boundary, so later fills are aligned.
     if (start % 1024 != 0 && (start >> 32) == 0) reader->nextReadLen = unsigned(1024 - start % 1024);
+  } else {
+    reader->doDouble = 0;
   }
   return 0;
 }
@@ -359,22 +695,20 @@ unsigned file4seqRead(FILE4SEQ_READ* reader, void* buffer, unsigned length) {
   if (c4 && c4->errorCode < 0) return 0;
   auto* out = static_cast<char*>(buffer);
   if (reader->buffer == nullptr) {
-    unsigned n = file4read(reader->file, reader->pos, out, length);
+    unsigned n = file4readInternal(reader->file, reader->pos, out, length);
     reader->pos += n;
     return n;
   }
   unsigned done = 0;
   while (done < length) {
     if (reader->avail == 0) {
-      unsigned n = file4read(reader->file, reader->pos, reader->buffer, reader->nextReadLen);
-      if (c4 && c4->errorCode < 0) {
-        file4readError(reader->file, reader->pos, reader->nextReadLen, "file4seqRead");
+      long n = Refill(reader);
+      if (n < 0) {
+        if (c4 && c4->errorCode >= 0) {
+          file4readError(reader->file, reader->pos, reader->total, "file4seqRead");
+        }
         return done;
       }
-      reader->pos += n;
-      reader->working = 0;
-      reader->avail = n;
-      reader->nextReadLen = reader->total;
       if (n == 0) break;
     }
     unsigned take = length - done < reader->avail ? length - done : reader->avail;
@@ -393,7 +727,35 @@ int file4seqReadAll(FILE4SEQ_READ* reader, void* buffer, unsigned length) {
   return 0;
 }
 
+void file4seqReadClose(FILE4SEQ_READ* reader) {
+  if (reader == nullptr || !reader->doDouble) return;
+  WaitHalf(reader);
+  std::atomic_ref<int>(reader->buffer2status).store(kHalfNone);
+  reader->doDouble = 0;
+}
+
 // ---- sequential writer ----
+
+namespace {
+
+// The free flag of the half that starts at `half`.
+int* FreeFlag(FILE4SEQ_WRITE* writer, const char* half) {
+  const char* low = writer->buffer < writer->buffer2 ? writer->buffer : writer->buffer2;
+  return half == low ? &writer->buffer1free : &writer->buffer2free;
+}
+
+void HalfWritten(void* arg) {
+  std::atomic_ref<int> flag(*static_cast<int*>(arg));
+  flag.store(1);
+  flag.notify_all();
+}
+
+void WaitFree(int* flag) {
+  std::atomic_ref<int> free(*flag);
+  while (free.load() == 0) free.wait(0);
+}
+
+}  // namespace
 
 int file4seqWriteInit(FILE4SEQ_WRITE* writer, FILE4* file, uint64_t start, void* buffer,
                       unsigned size) {
@@ -420,15 +782,22 @@ int file4seqWriteInit(FILE4SEQ_WRITE* writer, FILE4* file, uint64_t start, void*
 int file4seqWriteFlush(FILE4SEQ_WRITE* writer) {
   if (writer == nullptr) return error4(nullptr, e4parmNull, E4_FILE4_SEQ_WRITE_FLUSH);
   if (writer->buffer == nullptr || writer->avail == 0) return 0;
-  int rc = file4writeDelay(writer->file, writer->pos, writer->buffer, writer->avail, nullptr, nullptr);
-  if (rc < 0) {
-    return error4describe(writer->file->codeBase, e4write, E4_FILE4_SEQ_WRITE_FLUSH,
-                          writer->file->name, nullptr, nullptr);
+  FILE4* file = writer->file;
+  if (file->cached && file->writeCacheWanted && file->writeBehind) {
+    if (file4write(file, writer->pos, writer->buffer, writer->avail) < 0) {
+      return error4describe(file->codeBase, e4write, E4_FILE4_SEQ_WRITE_FLUSH, file->name, nullptr,
+                            nullptr);
+    }
+  } else {
+    // The other half becomes the current one: its write must be done.
+    WaitFree(FreeFlag(writer, writer->buffer2));
+    int* mine = FreeFlag(writer, writer->buffer);
+    std::atomic_ref<int>(*mine).store(0);
+    int rc = file4writeDelay(file, writer->pos, writer->buffer, writer->avail, HalfWritten, mine);
+    if (rc < 0) return rc;
+    std::swap(writer->buffer, writer->buffer2);
   }
   writer->pos += writer->avail;
-  char* other = writer->buffer2;
-  writer->buffer2 = writer->buffer;
-  writer->buffer = other;
   writer->avail = 0;
   writer->working = writer->total;
   return 0;
@@ -475,7 +844,12 @@ int file4seqWriteRepeat(FILE4SEQ_WRITE* writer, long count, char byte) {
 
 int file4seqWriteClose(FILE4SEQ_WRITE* writer) {
   int rc = file4seqWriteFlush(writer);
-  opt4fileCompleteWrites(writer->file, 0);
-  int rc2 = opt4fileFlush(writer->file, 0);
-  return rc < 0 ? rc : rc2;
+  int written = file4writeDelayFlush(writer->file, 1);
+  if (writer->buffer != nullptr) {
+    WaitFree(&writer->buffer1free);
+    WaitFree(&writer->buffer2free);
+  }
+  int flushed = opt4fileFlush(writer->file, 0);
+  if (rc < 0) return rc;
+  return written < 0 ? written : flushed;
 }

@@ -4,9 +4,10 @@
 // engine's codes: no such file or folder -64, too many files -63,
 // permission or in use -61, no space -120, anything else -60.
 //
-// When the block cache and the worker threads run (cache layer), reads and
-// writes of a buffered file go through them; the points where they hook in
-// are file4writeDelay and the opt4 calls of opt4.h.
+// When the block cache runs, reads and writes of a buffered file go through
+// it (opt4.h); with the worker threads, writes may be queued and reads served
+// from read-ahead buffers. Whatever path the bytes take, a read returns the
+// newest bytes written.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +44,10 @@ int file4seqReadInitDo(FILE4SEQ_READ* reader, FILE4* file, uint64_t start, void*
                        unsigned size, int doDouble);
 unsigned file4seqRead(FILE4SEQ_READ* reader, void* buffer, unsigned length);
 int file4seqReadAll(FILE4SEQ_READ* reader, void* buffer, unsigned length);
+// With doDouble 1 and the read-ahead thread running, the buffer is used as
+// two halves and the next half is read ahead while the caller reads one; such
+// a reader is ended with file4seqReadClose before its buffer is freed.
+void file4seqReadClose(FILE4SEQ_READ* reader);
 int file4seqWriteInit(FILE4SEQ_WRITE* writer, FILE4* file, uint64_t start, void* buffer,
                       unsigned size);
 int file4seqWrite(FILE4SEQ_WRITE* writer, const void* data, unsigned length);

@@ -7,6 +7,7 @@
 #include "xbase/error4.h"
 #include "xbase/list4.h"
 #include "xbase/opt4.h"
+#include "xbase/opt4int.h"
 
 namespace {
 
@@ -65,7 +66,7 @@ void* u4allocErDefault(CODE4* c4, long size) {
 
 void* u4allocFree(CODE4* c4, long size) {
   void* block = u4allocDefault(size);
-  if (block == nullptr && c4 != nullptr && c4->opt != nullptr) {
+  if (block == nullptr && c4 != nullptr && c4->opt != nullptr && c4->opt->numBuffers > 0) {
     // Give the cache's memory back and try once more.
     code4optSuspend(c4);
     block = u4allocDefault(size);

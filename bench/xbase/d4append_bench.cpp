@@ -46,7 +46,8 @@ void EngineAppend(benchmark::State& state) {
     RemoveTable(path);
     state.ResumeTiming();
     CODE4 c4{};
-    code4initLow(&c4, 0, k4version, k4structSize, 1);
+    code4initLow(&c4, 0, k4version, k4structSize, state.range(0) ? 0 : 1);
+    if (state.range(1)) code4optStart(&c4);
     DATA4* data = d4create(&c4, path.c_str(), definitions.data());
     if (data == nullptr) {
       state.SkipWithError("the engine could not create the table");
@@ -76,7 +77,12 @@ void EngineAppend(benchmark::State& state) {
   Rate(state);
   RemoveTable(path);
 }
-BENCHMARK(EngineAppend)->Unit(benchmark::kMillisecond)->Iterations(3);
+// Args: worker threads (0/1), block cache (0/1).
+BENCHMARK(EngineAppend)
+    ->ArgNames({"threads", "cache"})
+    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 #ifdef GSB_HAVE_SHAPELIB
 void ShapelibAppend(benchmark::State& state) {

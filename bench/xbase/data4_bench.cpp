@@ -81,10 +81,12 @@ const std::string& Table() {
 
 int64_t TableBytes() { return int64_t(std::filesystem::file_size(Table())); }
 
+// Args: worker threads (0/1), block cache (0/1).
 void EngineScan(benchmark::State& state) {
   const std::string& path = Table();
   CODE4 c4{};
-  code4initLow(&c4, 0, k4version, k4structSize, 1);
+  code4initLow(&c4, 0, k4version, k4structSize, state.range(0) ? 0 : 1);
+  if (state.range(1)) code4optStart(&c4);
   DATA4* data = d4open(&c4, path.c_str());
   if (data == nullptr) {
     state.SkipWithError("the engine could not open the table");
@@ -113,7 +115,11 @@ void EngineScan(benchmark::State& state) {
   d4close(data);
   code4initUndo(&c4);
 }
-BENCHMARK(EngineScan)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(EngineScan)
+    ->ArgNames({"threads", "cache"})
+    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 #ifdef GSB_HAVE_SHAPELIB
 void ShapelibScan(benchmark::State& state) {

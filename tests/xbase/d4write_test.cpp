@@ -37,7 +37,7 @@ TEST(Append, RecordsFollowTheHeaderAndEndWithTheMark) {
   CapturingEnv env;
   env.fixedNow = 1772668800;  // 5 March 2026
   TempDir dir;
-  TestCode4 c4;
+  TestCode4 c4(xbasetest::WriteThrough());
   std::string path = dir.File("names.dbf");
   DATA4* data = CreateNames(&c4, path);
   ASSERT_NE(data, nullptr);
@@ -76,7 +76,7 @@ TEST(Append, StartKeepsTheRecordBuffer) {
 TEST(Write, ChangesReachTheFile) {
   TempDir dir;
   std::string path = dir.Write("w.dbf", DbfBuilder(0x03, {{"NAME", 'C', 5}}).Record(" aaaaa").Record(" bbbbb").Record(" ccccc").Bytes());
-  TestCode4 c4;
+  TestCode4 c4(xbasetest::WriteThrough());
   DATA4* data = d4open(&c4, path.c_str());
   ASSERT_NE(data, nullptr);
   ASSERT_EQ(d4go(data, 2), 0);
@@ -147,7 +147,7 @@ class FullDiskEnv : public platform::EnvWrapper {
 TEST(Append, FailedWriteLeavesCountAndEndConsistent) {
   FullDiskEnv env;
   TempDir dir;
-  TestCode4 c4;
+  TestCode4 c4(xbasetest::WriteThrough());
   std::string path = dir.File("full.dbf");
   DATA4* data = CreateNames(&c4, path);
   ASSERT_NE(data, nullptr);

@@ -36,7 +36,7 @@ std::string EngineDump(DATA4* data) {
   return live + deleted;
 }
 
-std::string XbaseData(const std::string& name) { return testsupport::SharedDataPath("xbase/" + name); }
+std::string XbaseData(const std::string& name) { return xbasetest::SharedTable("xbase/" + name); }
 
 const char* const kReadable[] = {
     "dbase/dBaseIII_nomemo.dbf", "foxpro/91.dbf",    "foxpro/Foxpro2.dbf",

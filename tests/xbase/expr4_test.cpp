@@ -688,7 +688,7 @@ TEST_F(Expressions, TagsCollateAndSwapWideKeys) {
 // births, as python3-dbfread reads them.
 TEST(ExpressionKeys, RealTable) {
   TestCode4 c4;
-  DATA4* data = d4open(&c4, testsupport::SharedDataPath("nc/nc.dbf").c_str());
+  DATA4* data = d4open(&c4, xbasetest::SharedTable("nc/nc.dbf").c_str());
   ASSERT_NE(data, nullptr);
   EXPR4* e = expr4parse(data, "UPPER(NAME)+STR(BIR74,10)");
   ASSERT_NE(e, nullptr);

@@ -129,7 +129,7 @@ TEST(File4, ReadOnlyFile) {
 TEST(File4, TemporaryFiles) {
   TempDir dir;
   setenv("TMPDIR", dir.path().c_str(), 1);
-  TestCode4 c4;
+  TestCode4 c4(xbasetest::WithoutCache());
   FILE4 file{};
   ASSERT_EQ(file4tempLow(&file, &c4, 1, 1, nullptr), 0);
   std::string name = file.name;

@@ -67,7 +67,7 @@ class MemoTable {
   }
 
   TempDir dir;
-  TestCode4 c4;
+  TestCode4 c4{xbasetest::WriteThrough()};  // Memo() reads the file while it is open
   DATA4* data = nullptr;
 };
 

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -125,12 +127,61 @@ struct Report {
   std::string t1, t2, t3;
 };
 
-// A context whose reports are kept in `reports` instead of shown.
+// How every test context runs, so that the whole suite runs with the worker
+// threads and the block cache on and off: GSB_XBASE_MATRIX holds "threads",
+// "cache" or both ("threads,cache"). The cache is small (GSB_XBASE_CACHE
+// bytes, 300000 unless set) so that blocks are reused and written back often.
+struct Matrix {
+  bool threads = false;
+  long cacheBytes = 0;
+  bool writeBehind = true;  // buffered files keep their writes until flushed
+};
+
+inline const Matrix& MatrixSetting() {
+  static const Matrix setting = [] {
+    Matrix m;
+    std::string wanted = std::getenv("GSB_XBASE_MATRIX") ? std::getenv("GSB_XBASE_MATRIX") : "";
+    m.threads = wanted.find("threads") != std::string::npos;
+    if (wanted.find("cache") != std::string::npos) {
+      const char* bytes = std::getenv("GSB_XBASE_CACHE");
+      m.cacheBytes = bytes ? std::atol(bytes) : 300000;
+    }
+    return m;
+  }();
+  return setting;
+}
+
+// For tests that look at a file's bytes on disk while it is open, or at the
+// moment a failing disk is seen: the matrix's threads and cache, with every
+// write reaching the disk at once.
+inline Matrix WriteThrough() {
+  Matrix m = MatrixSetting();
+  m.writeBehind = false;
+  return m;
+}
+
+// For tests of the files the engine names on disk: the matrix's threads,
+// no cache (with the cache, a temporary file lives in memory until it must
+// go to disk).
+inline Matrix WithoutCache() {
+  Matrix m = MatrixSetting();
+  m.cacheBytes = 0;
+  return m;
+}
+
+// A context whose reports are kept in `reports` instead of shown; it runs
+// with the threads and the cache as the matrix setting asks.
 class TestCode4 : public CODE4 {
  public:
-  TestCode4() : CODE4{} {
-    code4initLow(this, 0, k4version, k4structSize, 1);
+  TestCode4() : TestCode4(MatrixSetting()) {}
+  explicit TestCode4(const Matrix& matrix) : CODE4{} {
+    code4initLow(this, 0, k4version, k4structSize, matrix.threads ? 0 : 1);
     errorCallback = &Keep;
+    if (!matrix.writeBehind) optimizeWriteDefault = 0;
+    if (matrix.cacheBytes > 0) {
+      memStartMax = matrix.cacheBytes;
+      code4optStart(this);
+    }
   }
   ~TestCode4() {
     if (initialised) code4initUndo(this);
@@ -153,6 +204,31 @@ class TestCode4 : public CODE4 {
     self->reports.push_back({code, location, t1 ? t1 : "", t2 ? t2 : "", t3 ? t3 : ""});
   }
 };
+
+// A private copy of a table of the shared data sets, with its memo and index
+// files: the engine opens its files for exclusive use, and one test may run
+// in several processes at once (the configurations above, other checkouts).
+inline std::string SharedTable(const std::string& relative) {
+  static testsupport::TempDir copies;
+  namespace fs = std::filesystem;
+  fs::path source = fs::path(testsupport::SharedDataPath(relative)).lexically_normal();
+  fs::path target = fs::path(copies.path()) / fs::path(relative).lexically_normal();
+  if (!fs::exists(target)) {
+    fs::create_directories(target.parent_path());
+    auto lower = [](std::string text) {
+      for (char& c : text) c = platform::AsciiLower(c);
+      return text;
+    };
+    std::string stem = lower(source.stem().string());
+    for (const auto& entry : fs::directory_iterator(source.parent_path())) {
+      std::string ext = lower(entry.path().extension().string());
+      if (lower(entry.path().stem().string()) != stem) continue;
+      if (ext != ".dbf" && ext != ".fpt" && ext != ".cdx" && ext != ".dbt") continue;
+      fs::copy_file(entry.path(), target.parent_path() / entry.path().filename(), fs::copy_options::skip_existing);
+    }
+  }
+  return target.string();
+}
 
 // Messages shown without a context (message box stand-in) are kept here.
 class CapturingEnv : public platform::EnvWrapper {
