@@ -20,6 +20,7 @@
 #include "xbase/list4.h"
 #include "xbase/mem4.h"
 #include "xbase/opt4.h"
+#include "xbase/index4.h"
 #include "xbase/opt4int.h"
 
 namespace {
@@ -703,7 +704,10 @@ int code4optSuspend(CODE4* c4) {
 
 int code4freeBlocks(CODE4* c4) {
   if (c4 == nullptr) return error4(nullptr, e4parmNull, E4_CODE4_FREE_BLOCKS);
-  // The index layer's blocks held by tags are released by d4freeBlocks.
+  for (auto* data = static_cast<DATA4*>(l4first(&c4->dataList)); data;
+       data = static_cast<DATA4*>(l4next(&c4->dataList, data))) {
+    d4freeBlocks(data);
+  }
   return 0;
 }
 

@@ -29,7 +29,7 @@ DATA4* Table(TestCode4* c4, const TempDir& dir, const char* name = "c.dbf") {
 
 TEST(IndexCreate, ProductionIndexIsNamedAndMarked) {
   TempDir dir;
-  TestCode4 c4;
+  TestCode4 c4(xbasetest::WriteThrough());  // reads the files while they are open
   DATA4* data = Table(&c4, dir);
   ASSERT_NE(data, nullptr);
   TagList tags;

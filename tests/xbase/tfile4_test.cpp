@@ -41,7 +41,7 @@ DATA4* NameTable(TestCode4* c4, const TempDir& dir, int width, int unique = 0, c
 // independently holds the same with every block accounted for.
 TEST(KeyMaintenance, RandomChangesKeepTheTagExact) {
   TempDir dir;
-  TestCode4 c4;
+  TestCode4 c4(xbasetest::WriteThrough());  // reads the index file while it is open
   const int width = 30;
   DATA4* data = NameTable(&c4, dir, width);
   ASSERT_NE(data, nullptr);
@@ -153,7 +153,7 @@ TEST(KeyMaintenance, RefusalLeavesNoKeyBehind) {
 // leaves an empty root leaf with every other block free.
 TEST(KeyMaintenance, WidenSplitAndEmpty) {
   TempDir dir;
-  TestCode4 c4;
+  TestCode4 c4(xbasetest::WriteThrough());  // reads the index file while it is open
   DATA4* data = NameTable(&c4, dir, 60);
   ASSERT_NE(data, nullptr);
   TFILE4* tag = d4tag(data, "NAME")->tagFile;
