@@ -334,7 +334,7 @@ int d4write(DATA4* data, long rec, int, int) {
     return error4describe(c4, e4write, E4_WRITE_MISSING_RECORD, data->alias, nullptr, nullptr);
   }
   bool started = false;
-  if (data->logged && code4tranStatus(c4) != r4active) {
+  if (data->logged && tran4logging(c4) && code4tranStatus(c4) != r4active) {
     if (int rc = code4tranStart(c4)) {
       data->recordChanged = changed;
       return rc;
@@ -470,7 +470,7 @@ int d4append(DATA4* data) {
   DATA4FILE* file = data->dataFile;
   const uint32_t width = file->recWidth;
   bool started = false;
-  if (data->logged && code4tranStatus(c4) != r4active) {
+  if (data->logged && tran4logging(c4) && code4tranStatus(c4) != r4active) {
     if (int rc = code4tranStart(c4)) return rc;
     started = true;
   }
