@@ -62,6 +62,15 @@ std::string Raw(DATA4* data, const char* field) {
   return std::string(f4ptr(f), f4len(f));
 }
 
+// A copy of the 100 NC counties: files are opened for exclusive use, and
+// other test programs read the shared one at the same time.
+DATA4* OpenCounties(TestCode4* c4, const TempDir& dir) {
+  const std::string copy = dir.File("nc.dbf");
+  std::filesystem::copy_file(testsupport::SharedDataPath("nc/nc.dbf"), copy,
+                             std::filesystem::copy_options::overwrite_existing);
+  return d4open(c4, copy.c_str());
+}
+
 std::string Upper(std::string s) {
   for (char& c : s) c = platform::AsciiUpper(c);
   return s;
@@ -80,8 +89,9 @@ TEST(Relation, SortedWalkMatchesAnIndependentSort) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expression);
+    TempDir dir;
     TestCode4 c4;
-    DATA4* data = d4open(&c4, testsupport::SharedDataPath("nc/nc.dbf").c_str());
+    DATA4* data = OpenCounties(&c4, dir);
     ASSERT_NE(data, nullptr);
     const Records expected = SortedBy(data, c.key);
     ASSERT_EQ(expected.size(), 100u);
@@ -153,7 +163,7 @@ TEST(Relation, TemporaryFileGoesWithTheRelation) {
   TempDir dir, temp;
   TempFolder folder(temp.path());
   TestCode4 c4;
-  DATA4* data = d4open(&c4, testsupport::SharedDataPath("nc/nc.dbf").c_str());
+  DATA4* data = OpenCounties(&c4, dir);
   ASSERT_NE(data, nullptr);
   RELATE4* relate = relate4init(data);
   ASSERT_EQ(relate4sortSet(relate, "FIPS"), 0);
@@ -165,8 +175,9 @@ TEST(Relation, TemporaryFileGoesWithTheRelation) {
 }
 
 TEST(Relation, WalkRules) {
+  TempDir dir;
   TestCode4 c4;
-  DATA4* data = d4open(&c4, testsupport::SharedDataPath("nc/nc.dbf").c_str());
+  DATA4* data = OpenCounties(&c4, dir);
   ASSERT_NE(data, nullptr);
   const Records byName = SortedBy(data, [](DATA4* d) { return Raw(d, "NAME"); });
   const Records byFips = SortedBy(data, [](DATA4* d) { return Raw(d, "FIPS"); });
@@ -201,7 +212,6 @@ TEST(Relation, WalkRules) {
   EXPECT_TRUE(c4.reports.empty());
   relate4free(relate, 0);
 
-  TempDir dir;
   TagList tags;
   tags.Add("NAME", "NAME");
   FieldList fields;
@@ -248,7 +258,8 @@ TEST(Relation, Refusals) {
   EXPECT_EQ(relate4changed(nullptr), e4parmNull);
   EXPECT_EQ(relate4free(nullptr, 0), -1);
   EXPECT_EQ(env.messages.size(), 5u);  // reported without a context
-  DATA4* data = d4open(&c4, testsupport::SharedDataPath("nc/nc.dbf").c_str());
+  TempDir dir;
+  DATA4* data = OpenCounties(&c4, dir);
   ASSERT_NE(data, nullptr);
   RELATE4* relate = relate4init(data);
   // A sort expression that does not compile fails the first positioning.
