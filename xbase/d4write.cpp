@@ -50,16 +50,6 @@ int LogPieces(DATA4* data, int type, const Piece* pieces, int count) {
   return rc;
 }
 
-// The block number a memo field holds in another record image.
-long MemoBlockIn(FIELD4* field, char* record) {
-  DATA4* data = field->data;
-  char* current = data->record;
-  data->record = record;
-  long block = f4long(field);
-  data->record = current;
-  return block < 0 ? 0 : block;
-}
-
 // A change: the record number, the old and the new record, and per memo
 // field its old and new contents (two empty ones when it was not assigned).
 int LogChange(DATA4* data, long rec) {
@@ -83,7 +73,7 @@ int LogChange(DATA4* data, long rec) {
     pair[0] = pair[1] = {nullptr, 0, true};
     if (!m->dirty) continue;
     uint32_t length = 0, type = 0;
-    rc = memo4fileRead(&data->dataFile->memoFile, MemoBlockIn(m->field, data->recordOld), &old[i],
+    rc = memo4fileRead(&data->dataFile->memoFile, d4memoBlockIn(m->field, data->recordOld), &old[i],
                        &length, 0, k4memoMaxLen, &type);
     pair[0] = {old[i], length, true};
     pair[1] = {m->text, m->size, true};
@@ -241,6 +231,15 @@ int AppendMemos(DATA4* data) {
 }  // namespace
 
 // ---- writing a record ----
+
+long d4memoBlockIn(FIELD4* field, char* record) {
+  DATA4* data = field->data;
+  char* current = data->record;
+  data->record = record;
+  long block = f4long(field);
+  data->record = current;
+  return block < 0 ? 0 : block;
+}
 
 int d4writeData(DATA4* data, long rec) {
   if (rec < 1) return error4(data->codeBase, e4parm, E4_D4WRITE_DATA);

@@ -314,16 +314,6 @@ DATA4* HandleOf(CODE4* c4, const Entry& e) {
 
 int Corrupt(CODE4* c4) { return error4(c4, e4rollback, E4_TRAN_CORRUPT_FILE); }
 
-// The block number a memo field holds in a record image.
-long MemoBlockIn(FIELD4* field, char* record) {
-  DATA4* data = field->data;
-  char* current = data->record;
-  data->record = record;
-  long block = f4long(field);
-  data->record = current;
-  return block < 0 ? 0 : block;
-}
-
 // Puts the old image of a changed record back, with its memo contents and
 // keys. The handle's own record buffer and memo contents stay as they are.
 int RestoreChange(CODE4* c4, const Entry& e, const unsigned char* bytes) {
@@ -379,7 +369,7 @@ int RestoreChange(CODE4* c4, const Entry& e, const unsigned char* bytes) {
   for (int i = 0; i < memos && rc == 0; i++) {
     if (memo[i].oldLen == 0 && memo[i].newLen == 0) continue;
     FIELD4* field = data->fieldsMemo[i].field;
-    long block = MemoBlockIn(field, current);
+    long block = d4memoBlockIn(field, current);
     rc = memo4fileWrite(&file->memoFile, &block, reinterpret_cast<const char*>(memo[i].old), memo[i].oldLen);
     if (rc != 0) break;
     if (block != 0) {
