@@ -8,7 +8,8 @@
 
 #include "platform/env.h"
 #include "tables/qlog.h"
-#include "tables/qtablefr_engine.h"
+#include "xbase/index4.h"
+#include "xbase/relate4.h"
 #include "xbase/code4.h"
 #include "xbase/d4create.h"
 #include "xbase/data4.h"
@@ -308,7 +309,7 @@ CQmsFolioRackTable::TemporaryData::~TemporaryData() {
 int CQmsFolioRackTable::CloseData() {
   Quiet quiet;
   if (m_ppRelate != nullptr) {
-    frengine::RelateFree(*m_ppRelate);
+    relate4free(*m_ppRelate, 0);
     delete m_ppRelate;
     m_ppRelate = nullptr;
   }
@@ -373,16 +374,16 @@ void CQmsFolioRackTable::OpenOrdered(const char* order) {
     ClosedOnFailure([&] {
       m_ppRelate = new (std::nothrow) RELATE4*(nullptr);
       if (m_ppRelate == nullptr) QmsRaise(QMS_SEVERE_OUT_OF_MEMORY);
-      *m_ppRelate = frengine::RelateInit(*m_ppData);
+      *m_ppRelate = relate4init(*m_ppData);
       TakeEngineError();
       if (*m_ppRelate != nullptr) {
         // A sort order the engine refuses would hand out the records in
         // file order as if they were sorted.
-        if (frengine::RelateSortSet(*m_ppRelate, order) != 0) {
+        if (relate4sortSet(*m_ppRelate, order) != 0) {
           TakeEngineError();
           QmsRaise(QMS_SEVERE_OPEN);
         }
-        frengine::RelateSkipEnable(*m_ppRelate, 1);
+        relate4skipEnable(*m_ppRelate, 1);
       }
       MoveFirst();
       BuildField4Objects();

@@ -9,7 +9,6 @@
 #include "base/qstring.h"
 #include "platform/env.h"
 #include "tables/qtablefr.h"
-#include "tables/qtablefr_engine.h"
 #include "tables/qtblfile.h"
 #include "xbase/d4create.h"
 #include "xbase/data4.h"
@@ -128,7 +127,7 @@ void CQmsFolioRackTable::CreateIndex(const char* name, const char* expression, Q
         const char* alias = t4alias(tag);
         if (alias != nullptr && std::strcmp(alias, tags.tags()[0].name) == 0) exists = true;
       }
-      if (!exists && frengine::TagAdd(index, tags.tags()) != 0) {
+      if (!exists && i4tagAdd(index, tags.tags()) != 0) {
         TakeEngineError();
         QmsRaise(QMS_SEVERE_INDEX);
       }

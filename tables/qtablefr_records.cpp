@@ -8,7 +8,8 @@
 #include "tables/qdate.h"
 #include "tables/qlog.h"
 #include "tables/qtablefr.h"
-#include "tables/qtablefr_engine.h"
+#include "xbase/index4.h"
+#include "xbase/relate4.h"
 #include "xbase/conv4.h"
 #include "xbase/d4write.h"
 #include "xbase/data4.h"
@@ -143,7 +144,7 @@ void CQmsFolioRackTable::DeleteRecord() {
 void CQmsFolioRackTable::MoveFirst() {
   QmsGuarded(QMS_SITE(kClass, "MoveFirst", ""), [&] {
     DATA4* data = OpenData();
-    int rc = m_ppRelate != nullptr ? frengine::RelateTop(*m_ppRelate) : d4top(data);
+    int rc = m_ppRelate != nullptr ? relate4top(*m_ppRelate) : d4top(data);
     TakeEngineError();
     if (rc < 0) QmsRaise(QMS_SEVERE_MOVE);
   });
@@ -152,7 +153,7 @@ void CQmsFolioRackTable::MoveFirst() {
 void CQmsFolioRackTable::MoveLast() {
   QmsGuarded(QMS_SITE(kClass, "MoveLast", ""), [&] {
     DATA4* data = OpenData();
-    int rc = m_ppRelate != nullptr ? frengine::RelateBottom(*m_ppRelate) : d4bottom(data);
+    int rc = m_ppRelate != nullptr ? relate4bottom(*m_ppRelate) : d4bottom(data);
     TakeEngineError();
     if (rc < 0) QmsRaise(QMS_SEVERE_MOVE);
   });
@@ -175,7 +176,7 @@ void CQmsFolioRackTable::MoveBy(long count) {
     int code;
     {
       Quiet quiet;
-      rc = m_ppRelate != nullptr ? frengine::RelateSkip(*m_ppRelate, count) : d4skip(data, count);
+      rc = m_ppRelate != nullptr ? relate4skip(*m_ppRelate, count) : d4skip(data, count);
       code = TakeEngineError();
     }
     if (rc < 0) QmsRaise(code == e4write || rc == e4write ? QMS_SEVERE_WRITE_FILE : QMS_SEVERE_MOVE);
@@ -190,7 +191,7 @@ QBOOL CQmsFolioRackTable::MoveNext() {
     long record;
     {
       Quiet quiet;
-      rc = m_ppRelate != nullptr ? frengine::RelateSkip(*m_ppRelate, 1) : d4skip(data, 1);
+      rc = m_ppRelate != nullptr ? relate4skip(*m_ppRelate, 1) : d4skip(data, 1);
       code = m_pCode4->errorCode();
       record = d4recNo(data);
       TakeEngineError();
@@ -215,7 +216,7 @@ QBOOL CQmsFolioRackTable::AtBOF() {
 QBOOL CQmsFolioRackTable::AtEOF() {
   return QmsGuarded(QMS_SITE(kClass, "AtEOF", ""), [&]() -> QBOOL {
     DATA4* data = OpenData();
-    int rc = m_ppRelate != nullptr ? frengine::RelateEof(*m_ppRelate) : d4eof(data);
+    int rc = m_ppRelate != nullptr ? relate4eof(*m_ppRelate) : d4eof(data);
     if (rc < 0) {
       TakeEngineError();
       QmsRaise(QMS_SEVERE_TABLE_CLOSED);
@@ -253,7 +254,7 @@ QBOOL CQmsFolioRackTable::Seek(const char* operation, const char* key) {
     DATA4* data = OpenData();
     if (operation == nullptr || operation[0] != '=') QmsRaise(QMS_SEVERE_SEEK_EMPTY);
     if (key == nullptr) QmsRaise(QMS_FATAL_BAD_POINTER);
-    int rc = frengine::Seek(data, key);
+    int rc = d4seek(data, key);
     TakeEngineError();
     return rc == 0;
   });
@@ -266,7 +267,7 @@ QBOOL CQmsFolioRackTable::Seek(const char* operation, const CQmsRecord& key) {
     if (operation == nullptr || operation[0] != '=') QmsRaise(QMS_SEVERE_SEEK_EMPTY);
     const char* text = BuildRecordKey(key);
     if (text[0] == 0) QmsRaise(QMS_SEVERE_SEEK_EMPTY);
-    int rc = frengine::Seek(data, text);
+    int rc = d4seek(data, text);
     TakeEngineError();
     return rc == 0;
   });

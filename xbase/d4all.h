@@ -1,6 +1,7 @@
 // The whole engine.
 #pragma once
 
+#include "xbase/bitmap4.h"
 #include "xbase/block4.h"
 #include "xbase/code4.h"
 #include "xbase/collate4.h"
@@ -20,6 +21,7 @@
 #include "xbase/mem4.h"
 #include "xbase/memo4.h"
 #include "xbase/opt4.h"
+#include "xbase/relate4.h"
 #include "xbase/sort4.h"
 #include "xbase/tfile4.h"
 #include "xbase/tran4.h"

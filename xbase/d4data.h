@@ -129,6 +129,7 @@ struct SORT4;    // sort with spool files (sort layer)
 struct BLOCK4;   // an index block in memory (index layer)
 struct B4CACHE;  // the decoded blocks an index file keeps (index layer)
 struct OPT4;     // block cache (cache layer)
+struct TRAN4;    // the log and the transaction (transaction layer)
 
 // ---- rings ----
 // Every list of the engine is a ring of elements that begin with a LINK4.
@@ -516,10 +517,11 @@ struct CODE4 {
   // -- the transaction layer --
   FILE4 logFile;
   int logFileOpen;
-  int logNeedsFlush;  // entries written since the log was last flushed
-  int transStatus;  // 0 none, 120 active, 130 rolling back, -2 off
+  int logNeedsFlush;  // log entries written since the log was last flushed
+  int transStatus;  // 0 or 110 idle, 115 partially committed, 120 active, 130 rolling back, -2 off
   long transId;
   char userName[11];
+  TRAN4* tran;  // the rest of the log's state, made with the log
 
   // -- the block cache and the worker threads --
   OPT4* opt;

@@ -50,16 +50,6 @@ int LogPieces(DATA4* data, int type, const Piece* pieces, int count) {
   return rc;
 }
 
-// The block number a memo field holds in another record image.
-long MemoBlockIn(FIELD4* field, char* record) {
-  DATA4* data = field->data;
-  char* current = data->record;
-  data->record = record;
-  long block = f4long(field);
-  data->record = current;
-  return block < 0 ? 0 : block;
-}
-
 // A change: the record number, the old and the new record, and per memo
 // field its old and new contents (two empty ones when it was not assigned).
 int LogChange(DATA4* data, long rec) {
@@ -83,7 +73,7 @@ int LogChange(DATA4* data, long rec) {
     pair[0] = pair[1] = {nullptr, 0, true};
     if (!m->dirty) continue;
     uint32_t length = 0, type = 0;
-    rc = memo4fileRead(&data->dataFile->memoFile, MemoBlockIn(m->field, data->recordOld), &old[i],
+    rc = memo4fileRead(&data->dataFile->memoFile, d4memoBlockIn(m->field, data->recordOld), &old[i],
                        &length, 0, k4memoMaxLen, &type);
     pair[0] = {old[i], length, true};
     pair[1] = {m->text, m->size, true};
@@ -242,6 +232,15 @@ int AppendMemos(DATA4* data) {
 
 // ---- writing a record ----
 
+long d4memoBlockIn(FIELD4* field, char* record) {
+  DATA4* data = field->data;
+  char* current = data->record;
+  data->record = record;
+  long block = f4long(field);
+  data->record = current;
+  return block < 0 ? 0 : block;
+}
+
 int d4writeData(DATA4* data, long rec) {
   if (rec < 1) return error4(data->codeBase, e4parm, E4_D4WRITE_DATA);
   DATA4FILE* file = data->dataFile;
@@ -334,7 +333,7 @@ int d4write(DATA4* data, long rec, int, int) {
     return error4describe(c4, e4write, E4_WRITE_MISSING_RECORD, data->alias, nullptr, nullptr);
   }
   bool started = false;
-  if (data->logged && code4tranStatus(c4) != r4active) {
+  if (data->logged && tran4logging(c4) && code4tranStatus(c4) != r4active) {
     if (int rc = code4tranStart(c4)) {
       data->recordChanged = changed;
       return rc;
@@ -470,7 +469,7 @@ int d4append(DATA4* data) {
   DATA4FILE* file = data->dataFile;
   const uint32_t width = file->recWidth;
   bool started = false;
-  if (data->logged && code4tranStatus(c4) != r4active) {
+  if (data->logged && tran4logging(c4) && code4tranStatus(c4) != r4active) {
     if (int rc = code4tranStart(c4)) return rc;
     started = true;
   }

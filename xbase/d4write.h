@@ -15,6 +15,9 @@
 // (unique key refused, nothing written, the record stays changed), a
 // positive memo result, or an error.
 int d4write(DATA4* data, long rec, int unlock = 0, int lock = 0);
+// The memo block number a memo field holds in another record image of its
+// handle (0: none).
+long d4memoBlockIn(FIELD4* field, char* record);
 // Writes the record bytes alone at record rec's place.
 int d4writeData(DATA4* data, long rec);
 // Replaces record rec's keys in every tag: 0, 20 or an error.

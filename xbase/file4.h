@@ -36,6 +36,9 @@ int file4lowFlush(FILE4* file);
 int file4tempLow(FILE4* file, CODE4* c4, int autoRemove, int useTempFolder,
                  const char* extension);
 inline const char* file4name(const FILE4* file) { return file->name; }
+// Whether the file is open: on disk, or a temporary file that so far lives
+// only in the cache.
+inline bool file4isOpen(const FILE4* file) { return file->handle >= 0 || (file->cached && !file->onDisk); }
 
 // Sequential access through a caller's buffer.
 int file4seqReadInit(FILE4SEQ_READ* reader, FILE4* file, uint64_t start, void* buffer,
