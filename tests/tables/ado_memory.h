@@ -20,6 +20,7 @@ namespace adotest {
 
 struct MemoryTable {
   std::string name;
+  std::string sheet;  // a worksheet's second name, ending in '$'
   std::vector<adodb::ColumnSchema> columns;
   std::map<adodb::RowKey, adodb::Row> rows;
   adodb::RowKey next = 0;
@@ -66,7 +67,10 @@ class MemoryDatabase : public adodb::DataSource {
   std::string Name() const override { return kName; }
   std::vector<std::string> TableNames() override {
     std::vector<std::string> names;
-    for (const auto& table : tables_) names.push_back(table->name);
+    for (const auto& table : tables_) {
+      names.push_back(table->name);
+      if (!table->sheet.empty()) names.push_back(table->sheet);
+    }
     return names;
   }
   std::unique_ptr<adodb::TableStore> OpenTable(const std::string& name) override {
@@ -79,7 +83,9 @@ class MemoryDatabase : public adodb::DataSource {
       adodb::RaiseProvider(kName, {"a table named '" + name + "' cannot be made here"});
     }
     created.push_back(name);
-    AddTable(name, columns);
+    MemoryTable& table = AddTable(name, columns);
+    // A table made in a workbook is a worksheet as well.
+    if (spreadsheet && !name.empty() && name.back() != '$') table.sheet = name + "$";
   }
   void DropTable(const std::string& name) override {
     dropped.push_back(name);
@@ -104,6 +110,7 @@ class MemoryDatabase : public adodb::DataSource {
   std::shared_ptr<MemoryTable> Find(const std::string& name) const {
     for (const auto& table : tables_) {
       if (platform::AsciiEqualsIgnoreCase(table->name, name)) return table;
+      if (!table->sheet.empty() && platform::AsciiEqualsIgnoreCase(table->sheet, name)) return table;
     }
     return nullptr;
   }
@@ -113,6 +120,9 @@ class MemoryDatabase : public adodb::DataSource {
     for (const auto& row : Find(name)->rows) rows.push_back(row.second);
     return rows;
   }
+
+  // Set by each connection whose text names a spreadsheet.
+  bool spreadsheet = false;
 
   // Faults on demand.
   std::vector<std::string> failNextWrite;  // the provider's messages
@@ -156,6 +166,7 @@ class MemoryProvider : public adodb::ProviderHook {
   MemoryProvider() : scope_(*this) {}
   std::shared_ptr<adodb::DataSource> Connect(const std::string& connection) override {
     connections.push_back(connection);
+    database->spreadsheet = connection.find("Excel") != std::string::npos;
     return database;
   }
   bool CreatesObjects() override { return createsObjects; }
