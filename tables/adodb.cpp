@@ -18,28 +18,7 @@ thread_local int t_initialised = 0;
 
 bool Contains(const std::string& text, const char* word) { return text.find(word) != std::string::npos; }
 
-std::string Trim(const std::string& text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && platform::AsciiIsSpace(text[begin])) begin++;
-  while (end > begin && platform::AsciiIsSpace(text[end - 1])) end--;
-  return text.substr(begin, end - begin);
-}
-
-bool IsWhole(const Variant& v) {
-  switch (v.Type()) {
-    case VT_I1:
-    case VT_I2:
-    case VT_I4:
-    case VT_I8:
-    case VT_UI1:
-    case VT_UI2:
-    case VT_UI4:
-    case VT_UI8:
-      return true;
-    default:
-      return false;
-  }
-}
+bool IsWhole(const Variant& v) { return IsWholeKind(v.Type()); }
 
 // The position an index variant names among names: a number, or a name
 // compared ignoring case; -1 when none.
@@ -101,8 +80,8 @@ bool ConnectionValue(const std::string& connection, const std::string& key, std:
     }
     std::string part = connection.substr(at, end - at);
     size_t equals = part.find('=');
-    if (equals != std::string::npos && platform::AsciiEqualsIgnoreCase(Trim(part.substr(0, equals)), key)) {
-      std::string text = Trim(part.substr(equals + 1));
+    if (equals != std::string::npos && platform::AsciiEqualsIgnoreCase(TrimBlanks(part.substr(0, equals)), key)) {
+      std::string text = TrimBlanks(part.substr(equals + 1));
       if (text.size() >= 2 && (text.front() == '\'' || text.front() == '"') && text.back() == text.front()) {
         text = text.substr(1, text.size() - 2);
       }
@@ -253,7 +232,7 @@ std::vector<SortKey> ParseSort(const std::string& order, const std::vector<Colum
   while (at < order.size()) {
     size_t end = order.find(',', at);
     if (end == std::string::npos) end = order.size();
-    std::string part = Trim(order.substr(at, end - at));
+    std::string part = TrimBlanks(order.substr(at, end - at));
     at = end + 1;
     if (part.empty()) continue;
     bool descending = false;
@@ -262,7 +241,7 @@ std::vector<SortKey> ParseSort(const std::string& order, const std::vector<Colum
       std::string word = part.substr(blank + 1);
       if (platform::AsciiEqualsIgnoreCase(word, "DESC") || platform::AsciiEqualsIgnoreCase(word, "ASC")) {
         descending = platform::AsciiEqualsIgnoreCase(word, "DESC");
-        part = Trim(part.substr(0, blank));
+        part = TrimBlanks(part.substr(0, blank));
       }
     }
     if (part.size() >= 2 && part.front() == '[' && part.back() == ']') part = part.substr(1, part.size() - 2);
@@ -378,7 +357,7 @@ void Recordset::Open(const Variant& source, const Variant& connection, CursorTyp
   if (state_->open) Raise(kAlreadyOpen, kRecordset);
   if (options != kCommandTable) throw ComError(kNotSupported, kRecordset, "only tables can be opened");
   if (source.Type() != VT_BSTR || connection.Type() != VT_BSTR) Raise(kTypeMismatch, kRecordset);
-  std::string name = Trim(source.TextValue());
+  std::string name = TrimBlanks(source.TextValue());
   if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
   auto next = std::make_shared<CursorState>();
   next->source = Connect(connection.TextValue());

@@ -109,6 +109,11 @@ enum VarType : uint16_t {
   VT_BYTES = 0x2011,  // an array of bytes
 };
 
+// The whole-number kinds VT_I1 .. VT_UI8 (not BOOL or CY).
+bool IsWholeKind(VarType type);
+// The text without its leading and trailing ASCII blanks.
+std::string TrimBlanks(const std::string& text);
+
 // What a VT_DISPATCH variant holds.
 class Object {
  public:

@@ -54,6 +54,29 @@ void RaiseProvider(const std::string& source, std::vector<std::string> messages,
   throw ComError(code, source, description, std::move(messages));
 }
 
+bool IsWholeKind(VarType type) {
+  switch (type) {
+    case VT_I1:
+    case VT_I2:
+    case VT_I4:
+    case VT_I8:
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
+    case VT_UI8:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string TrimBlanks(const std::string& text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && platform::AsciiIsSpace(text[begin])) begin++;
+  while (end > begin && platform::AsciiIsSpace(text[end - 1])) end--;
+  return text.substr(begin, end - begin);
+}
+
 // ---- OLE dates ----
 
 namespace {
@@ -172,22 +195,6 @@ constexpr const char* kSource = "Variant";
 [[noreturn]] void Mismatch() { Raise(kTypeMismatch, kSource); }
 [[noreturn]] void Overflow() { Raise(kOverflow, kSource); }
 
-bool IsWholeKind(VarType type) {
-  switch (type) {
-    case VT_I1:
-    case VT_I2:
-    case VT_I4:
-    case VT_I8:
-    case VT_UI1:
-    case VT_UI2:
-    case VT_UI4:
-    case VT_UI8:
-      return true;
-    default:
-      return false;
-  }
-}
-
 void WholeRange(VarType type, long double* low, long double* high) {
   switch (type) {
     case VT_I1:
@@ -217,16 +224,9 @@ void WholeRange(VarType type, long double* low, long double* high) {
   }
 }
 
-std::string Trimmed(const std::string& text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && platform::AsciiIsSpace(text[begin])) begin++;
-  while (end > begin && platform::AsciiIsSpace(text[end - 1])) end--;
-  return text.substr(begin, end - begin);
-}
-
 // A whole text read as a number; false when it is not one.
 bool ParseNumber(const std::string& text, long double* out) {
-  std::string t = Trimmed(text);
+  std::string t = TrimBlanks(text);
   const char* first = t.data();
   const char* last = first + t.size();
   if (first != last && *first == '+') first++;
@@ -237,7 +237,7 @@ bool ParseNumber(const std::string& text, long double* out) {
 
 // "yyyy-mm-dd", then " hh:mm" or "Thh:mm", then ":ss".
 bool ParseDate(const std::string& text, double* out) {
-  std::string t = Trimmed(text);
+  std::string t = TrimBlanks(text);
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
   auto read = [&](size_t at, size_t digits, int* value) {
     if (at + digits > t.size()) return false;
@@ -365,7 +365,7 @@ std::string TextOf(const Variant& v) {
 }
 
 bool AsciiWord(const std::string& text, const char* word) {
-  return platform::AsciiEqualsIgnoreCase(Trimmed(text), word);
+  return platform::AsciiEqualsIgnoreCase(TrimBlanks(text), word);
 }
 
 }  // namespace
@@ -395,7 +395,7 @@ Variant Variant::ChangeType(VarType target) const {
       Mismatch();
     case VT_DECIMAL: {
       long double value = NumberOf(*this);
-      if (type_ == VT_BSTR || type_ == VT_DECIMAL) return Decimal(Trimmed(text_));
+      if (type_ == VT_BSTR || type_ == VT_DECIMAL) return Decimal(TrimBlanks(text_));
       if (type_ == VT_CY) return Decimal(CurrencyText(whole_));
       if (IsWholeKind(type_) || type_ == VT_BOOL || type_ == VT_EMPTY) return Decimal(TextOf(Whole(VT_I8, whole_)));
       return Decimal(GeneralText(double(value), 17));

@@ -29,16 +29,6 @@ constexpr int kLongTextWidth = 255;
 constexpr int kConvertedTextWidth = 64;
 constexpr int kLostWidth = 1;
 
-bool Contains(const CQmsStringPtr& text, const char* word) {
-  const char* p = text;
-  return p != nullptr && std::strstr(p, word) != nullptr;
-}
-
-bool EndsWithDollar(const CQmsStringPtr& text) {
-  unsigned long n = text.Length();
-  return n > 0 && static_cast<const char*>(text)[n - 1] == '$';
-}
-
 // A real column as wide as its precision needs (sign and point included), at
 // least kRealWidth.
 int RealWidth(int precision) { return std::max(kRealWidth, precision + 2); }
@@ -123,6 +113,16 @@ void AddLayoutField(CQmsRecord& layout, const std::string& name, adodb::DataType
 }
 
 }  // namespace
+
+bool CQmsAdoTable::Contains(const CQmsStringPtr& text, const char* word) {
+  const char* p = text;
+  return p != nullptr && std::strstr(p, word) != nullptr;
+}
+
+bool CQmsAdoTable::EndsWithDollar(const CQmsStringPtr& text) {
+  unsigned long n = text.Length();
+  return n > 0 && static_cast<const char*>(text)[n - 1] == '$';
+}
 
 // ---- construction ----
 

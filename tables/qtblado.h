@@ -108,6 +108,10 @@ class CQmsAdoTable : public CQmsTable {
  protected:
   void CopyTable(const CQmsAdoTable& other);
 
+  // A word in a text (a null text holds none), and a worksheet's name.
+  static bool Contains(const CQmsStringPtr& text, const char* word);
+  static bool EndsWithDollar(const CQmsStringPtr& text);
+
   // Runs an operation's body under the table's failure convention.
   template <class Body>
   decltype(auto) Convention(const char* method, const char* file, long line, Body&& body) const;

@@ -1,7 +1,6 @@
 // The ADO table's whole-table operations through the schema catalog:
 // existence, creation from the field layout, removal and renaming, with the
 // sheet names of spreadsheet sources ('$' after a worksheet's name).
-#include <cstring>
 #include <string>
 
 #include "tables/qtblado.h"
@@ -9,16 +8,6 @@
 namespace {
 
 constexpr const char* kClass = "CQmsAdoTable";
-
-bool Contains(const CQmsStringPtr& text, const char* word) {
-  const char* p = text;
-  return p != nullptr && std::strstr(p, word) != nullptr;
-}
-
-bool EndsWithDollar(const CQmsStringPtr& text) {
-  unsigned long n = text.Length();
-  return n > 0 && static_cast<const char*>(text)[n - 1] == '$';
-}
 
 adodb::Variant Text(const CQmsStringPtr& text) { return adodb::Variant::Text(QmsText(text)); }
 
