@@ -8,6 +8,7 @@
 #include <string>
 #include <system_error>
 
+#include "base/calendar.h"
 #include "base/qerror.h"
 #include "boundary/shapestream.h"
 #include "platform/env.h"
@@ -85,16 +86,8 @@ void Today(uint8_t date[3]) {
   int64_t utc = env.NowSeconds();
   int64_t local = utc + env.LocalOffset(utc);
   int64_t days = (local >= 0 ? local : local - 86399) / 86400;
-  // Days since 1970-01-01 to the civil date (proleptic Gregorian).
-  int64_t z = days + 719468;
-  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  int64_t dayOfEra = z - era * 146097;
-  int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  int64_t mp = (5 * dayOfYear + 2) / 153;
-  int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
-  int64_t month = mp < 10 ? mp + 3 : mp - 9;
-  int64_t year = yearOfEra + era * 400 + (month <= 2);
+  int year = 0, month = 0, day = 0;
+  CivilFromDays(days, &year, &month, &day);
   date[0] = uint8_t(std::clamp<int64_t>(year - 1900, 0, 255));
   date[1] = uint8_t(month);
   date[2] = uint8_t(day);

@@ -7,6 +7,7 @@
 #include <limits>
 #include <string>
 
+#include "base/calendar.h"
 #include "platform/env.h"
 #include "tables/adodb.h"
 
@@ -81,27 +82,6 @@ std::string TrimBlanks(const std::string& text) {
 
 namespace {
 
-// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
-int64_t DaysFromCivil(int64_t year, int month, int day) {
-  year -= month <= 2;
-  int64_t era = (year >= 0 ? year : year - 399) / 400;
-  int64_t yearOfEra = year - era * 400;
-  int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
-
-void CivilFromDays(int64_t days, int* year, int* month, int* day) {
-  days += 719468;
-  int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  int64_t dayOfEra = days - era * 146097;
-  int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  int64_t mp = (5 * dayOfYear + 2) / 153;
-  *day = int(dayOfYear - (153 * mp + 2) / 5 + 1);
-  *month = int(mp < 10 ? mp + 3 : mp - 9);
-  *year = int(yearOfEra + era * 400 + (*month <= 2));
-}
 
 const int64_t kOleDayZero = DaysFromCivil(1899, 12, 30);
 // 0100-01-01 and the day after 9999-12-31.

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/calendar.h"
 #include "platform/env.h"
 #include "xbase/conv4.h"
 #include "xbase/error4.h"
@@ -44,18 +45,6 @@ void TwoDigits(char* out, int value) {
   out[1] = char('0' + value % 10);
 }
 
-// Civil date of a count of days since 1970-01-01.
-void CivilFromDays(int64_t z, int* year, int* month, int* day) {
-  z += 719468;
-  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  int64_t doe = z - era * 146097;
-  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  int64_t mp = (5 * doy + 2) / 153;
-  *day = int(doy - (153 * mp + 2) / 5 + 1);
-  *month = int(mp < 10 ? mp + 3 : mp - 9);
-  *year = int(yoe + era * 400 + (*month <= 2 ? 1 : 0));
-}
 
 // Matches a month name (at least its first three letters, ignoring case)
 // at the start of text; 1-12 or 0.
