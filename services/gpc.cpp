@@ -77,6 +77,7 @@ struct Contour {
 struct Ring {
   uint8_t parity;
   std::vector<gpc_vertex> vertices;
+  std::vector<int> lines;  // the scanline of each vertex
 };
 
 // The result's membership for each of the four parity states.
@@ -111,7 +112,6 @@ class Clipper {
   };
 
   bool In(uint8_t state) const { return result_[state & 3]; }
-  int LineOf(double y) const;
   void BuildLines();
   void BuildBounds(const Ring& ring);
   double XAt(const Edge& e, int line) const;
@@ -133,8 +133,7 @@ class Clipper {
 
   const bool* result_;
   std::vector<Ring> rings_;
-  std::vector<double> lines_;     // scanline heights, first value of each group
-  std::vector<double> lineTops_;  // last value of each group
+  std::vector<double> lines_;  // scanline heights, the lowest value of each group
   std::vector<Edge> edges_;
   std::vector<std::pair<int, int>> minima_;  // (scanline, first edge of a bound)
   size_t nextMinimum_ = 0;
@@ -159,7 +158,7 @@ void Clipper::AddContour(const gpc_vertex_list& contour, uint8_t parity) {
   for (int i = 0; i < n; ++i) {
     if (!std::isfinite(v[i].x) || !std::isfinite(v[i].y)) return;
   }
-  Ring ring{parity, {}};
+  Ring ring{parity, {}, {}};
   ring.vertices.reserve(n);
   // A vertex inside a horizontal run adds nothing to the run.
   for (int i = 0; i < n; ++i) {
@@ -170,25 +169,24 @@ void Clipper::AddContour(const gpc_vertex_list& contour, uint8_t parity) {
   if (ring.vertices.size() >= 3) rings_.push_back(std::move(ring));
 }
 
+// Heights within the tolerance of a group's lowest share its scanline.
 void Clipper::BuildLines() {
-  std::vector<double> ys;
-  for (const Ring& r : rings_) {
-    for (const gpc_vertex& p : r.vertices) ys.push_back(p.y);
-  }
-  std::sort(ys.begin(), ys.end());
-  for (double y : ys) {
-    if (lines_.empty() || !Near(y, lines_.back())) {
-      lines_.push_back(y);
-      lineTops_.push_back(y);
-    } else {
-      lineTops_.back() = y;
+  struct At {
+    double y;
+    int ring, vertex;
+  };
+  std::vector<At> all;
+  for (size_t r = 0; r < rings_.size(); ++r) {
+    rings_[r].lines.resize(rings_[r].vertices.size());
+    for (size_t i = 0; i < rings_[r].vertices.size(); ++i) {
+      all.push_back({rings_[r].vertices[i].y, static_cast<int>(r), static_cast<int>(i)});
     }
   }
-}
-
-int Clipper::LineOf(double y) const {
-  return static_cast<int>(std::lower_bound(lineTops_.begin(), lineTops_.end(), y) -
-                          lineTops_.begin());
+  std::sort(all.begin(), all.end(), [](const At& a, const At& b) { return a.y < b.y; });
+  for (const At& at : all) {
+    if (lines_.empty() || !Near(at.y, lines_.back())) lines_.push_back(at.y);
+    rings_[at.ring].lines[at.vertex] = static_cast<int>(lines_.size()) - 1;
+  }
 }
 
 // Bounds are the maximal runs of rising or of falling edges around the ring,
@@ -196,8 +194,7 @@ int Clipper::LineOf(double y) const {
 void Clipper::BuildBounds(const Ring& ring) {
   const std::vector<gpc_vertex>& v = ring.vertices;
   int n = static_cast<int>(v.size());
-  std::vector<int> line(n);
-  for (int i = 0; i < n; ++i) line[i] = LineOf(v[i].y);
+  const std::vector<int>& line = ring.lines;
   std::vector<int> sloped;  // non-horizontal edges, edge i from v[i] to v[i + 1]
   for (int i = 0; i < n; ++i) {
     if (line[i] != line[(i + 1) % n]) sloped.push_back(i);
