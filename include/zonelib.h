@@ -434,4 +434,77 @@ static_assert(offsetof(pipAttributeInfoStruct, decimals) == 276, "decimals");
 _Static_assert(sizeof(pipAttributeInfoStruct) == 280, "attribute record size");
 #endif
 
+/* ---- Geometry objects of the class interface ----------------------------
+ *
+ * The classes live in the C++ headers of the boundary engine; C callers hold
+ * them as opaque pointers. Each make* call returns a new object (null when
+ * memory runs out) that the caller deletes through its virtual destructor,
+ * or for shapes with gsbShapeFree. Coordinates are degrees.
+ */
+#ifdef __cplusplus
+class CGsbShape;
+class CPipPoint;
+class CPolyLine;
+class CPolyPolygon;
+class CSegmentChain;
+#else
+typedef struct CGsbShape CGsbShape;
+typedef struct CPipPoint CPipPoint;
+typedef struct CPolyLine CPolyLine;
+typedef struct CPolyPolygon CPolyPolygon;
+typedef struct CSegmentChain CSegmentChain;
+#endif
+struct gpc_polygon;
+
+/* Type words of a shape, and what gsbShapeGetStr and CGsbShape::get ask. */
+#define GSB_SHAPE_POINT 1
+#define GSB_SHAPE_LINE 2
+#define GSB_SHAPE_POLYGON 4
+#define GSB_SHAPE_NAME 1
+#define GSB_SHAPE_TYPE 2
+#define GSB_SHAPE_PART_COUNT 3
+#define GSB_SHAPE_POINT_COUNT 4
+#define GSB_SHAPE_NAME2 5
+
+ZONELIB_API CGsbShape* makeGsbShape(void);
+ZONELIB_API CPolyPolygon* makePolyPolygon(void);
+ZONELIB_API CPolyLine* makePolyLine(void);
+/* The point (0, 0) without names, or (x, y). */
+ZONELIB_API CPipPoint* makePipPoint(void);
+ZONELIB_API CPipPoint* makePipPointXY(double x, double y);
+/* A polyline of parts lines, line i from the next counts[i] coordinates. */
+ZONELIB_API CPolyLine* makePolyLineXY(const double* xs, const double* ys, const int* counts,
+                                      int parts);
+
+/* Converters to and from the clipper's records (gpc.h). The record written
+ * is overwritten, not freed first; release it with gpc_free_polygon. When
+ * memory runs out it is left empty (no contours, no arrays). */
+/* One contour per polygon: its distinct vertices, hole flag 0. */
+ZONELIB_API void gdlPolyPolyToGpcPoly(const CPolyPolygon* polygons, struct gpc_polygon* out);
+/* One contour of every point of a line or ring (CLine or CPolygon): a ring
+ * gives its first vertex again at the end. */
+ZONELIB_API void gdlPolyToGpcPoly(const CSegmentChain* chain, struct gpc_polygon* out);
+/* Replaces the list by one polygon per contour, each closed by the ring
+ * rule; hole flags play no part. */
+ZONELIB_API void gpcPolyToGdlPoly(const struct gpc_polygon* polygon, CPolyPolygon* out);
+
+/* A shape's name (GSB_SHAPE_NAME) or second name (GSB_SHAPE_NAME2) into a
+ * buffer of size bytes (at most size - 1 characters and a NUL): 1; 0 when the
+ * shape has no geometry or another code is asked; -1 for a null shape or a
+ * size below 1. */
+ZONELIB_API int32_t gsbShapeGetStr(const CGsbShape* shape, int32_t which, char* buffer,
+                                   int32_t size);
+/* Deletes *shape when there is one and sets *shape to null; 1. */
+ZONELIB_API int32_t gsbShapeFree(CGsbShape** shape);
+/* Feet between two point shapes (GSB_SHAPE_POINT with a point), straight or
+ * along the axes, truncated: 1; -3 when either is not a point shape. */
+ZONELIB_API int32_t gsbDistance(const CGsbShape* a, const CGsbShape* b, int32_t* distance);
+ZONELIB_API int32_t gsbManhattanDistance(const CGsbShape* a, const CGsbShape* b,
+                                         int32_t* distance);
+/* Feet between the nearest (farthest) parts of two shapes' geometries,
+ * truncated (at most 2147483647): 1; distance 0 and -1 when either shape or
+ * geometry is missing. */
+ZONELIB_API int32_t gsbNearDistance(const CGsbShape* a, const CGsbShape* b, int32_t* distance);
+ZONELIB_API int32_t gsbFarDistance(const CGsbShape* a, const CGsbShape* b, int32_t* distance);
+
 #endif /* ZONELIB_H */
