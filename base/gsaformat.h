@@ -1,5 +1,6 @@
 // The attribute file beside every boundary file: its layout, shared by the
-// writer (gsbbuild) and the reader (Zonelib).
+// writer (gsbbuild, builder/gsabuild.h) and the reader (Zonelib,
+// boundary/dllist.h).
 //
 // The file is a paged file (base/pagefile.h) of signature 0x1100AAAA, for
 // which the length and footer check does not run. Inside its header page:
@@ -20,11 +21,12 @@
 // A search answers a position word: the page number in the low 18 bits and
 // the entry's number within its page, counted from 1, in the bits above.
 // (The keyed pages of base/pagefile.h count their entries from 0.)
-// Data page: u16 used length at 0, u32 entry count at 4, one u32 offset per
-// column at 8 (text columns first, then number columns, each in column
-// order); column i's data begins at page offset 8 + offset[i] and runs to the
-// next column's start, the last one to the used length. Number columns are
-// packed integer streams; text columns are described below.
+// Data page: u16 used length at 0 (the writer stores the u32 8190 of a
+// keyed page's end word there: the same value), u32 entry count at 4, one
+// u32 offset per column at 8 (text columns first, then number columns, each
+// in column order); column i's data begins at page offset 8 + offset[i] and
+// runs to the next column's start, the last one to the used length. Number
+// columns are packed integer streams; text columns are described below.
 #pragma once
 
 #include <cstddef>
@@ -200,10 +202,177 @@ inline bool GsaPageColumns(const uint8_t* page, size_t pageSize, uint32_t column
   return true;
 }
 
+// --- the writer's side ---
+// Words the writer puts into the descriptor header.
+inline constexpr uint32_t kGsaAttribute0Value = 128;
+inline constexpr const char* kGsaKeyFieldName = "QRECID";
+// Width of the key field's text: a right-aligned number, so that text order
+// is number order.
+inline constexpr size_t kGsaKeyWidth = 12;
+inline constexpr size_t kGsaStampMaxLength = 34;
+// Bytes of a data page before its check value, and the column directory's
+// place; a page holds records while
+//   (records + 1) + column bytes + 4 x columns + 8 <= kGsaPageUsable.
+inline constexpr uint32_t kGsaPageUsable = kGsaBlockSize - 2;
+
+// Sets the prefix code of string j (0-15) in a group header.
+inline void GsaSetTextCode(uint8_t* groupHeader, uint32_t j, uint8_t code) {
+  uint8_t& byte = groupHeader[2 + j / 2];
+  byte = (j % 2 == 0) ? uint8_t((byte & 0x0F) | (code << 4))
+                      : uint8_t((byte & 0xF0) | (code & 0x0F));
+}
+
+// Text values are stored as bytes below 128, since bit 7 ends a string. A
+// byte of 128 or more (accented letters of any code page) and the byte 0x01
+// are stored as three bytes: 0x01, then '0' + its high and '0' + its low
+// nibble. The escape bytes never include 0, so a stored string never ends in
+// a character 0 and the lone end byte 0x80 keeps meaning "nothing more".
+inline constexpr uint8_t kGsaTextEscape = 0x01;
+// The longest value text the writer stores, and its longest stored form.
+inline constexpr size_t kGsaTextMaxLength = 255;
+inline constexpr size_t kGsaTextMaxEncoded = 3 * kGsaTextMaxLength;
+
+inline bool GsaTextNeedsEscape(uint8_t byte) { return byte == kGsaTextEscape || byte >= 0x80; }
+
+// Appends the stored form of text[0, length) to out.
+inline void GsaTextEncode(const char* text, size_t length, std::string* out) {
+  for (size_t i = 0; i < length; ++i) {
+    uint8_t byte = uint8_t(text[i]);
+    if (GsaTextNeedsEscape(byte)) {
+      out->push_back(char(kGsaTextEscape));
+      out->push_back(char('0' + (byte >> 4)));
+      out->push_back(char('0' + (byte & 0x0F)));
+    } else {
+      out->push_back(char(byte));
+    }
+  }
+}
+
+// Decodes a stored string of length bytes into out (size bytes, terminated);
+// false for a cut-off or malformed escape, a 0 byte or an out too small.
+inline bool GsaTextDecode(const char* stored, size_t length, char* out, size_t size,
+                          size_t* outLength) {
+  if (size == 0) return false;
+  size_t n = 0;
+  for (size_t i = 0; i < length; ++i) {
+    uint8_t byte = uint8_t(stored[i]);
+    if (byte == 0) return false;
+    if (byte == kGsaTextEscape) {
+      if (i + 2 >= length) return false;
+      uint8_t high = uint8_t(stored[i + 1]), low = uint8_t(stored[i + 2]);
+      if (high < '0' || high > '0' + 15 || low < '0' || low > '0' + 15) return false;
+      byte = uint8_t(((high - '0') << 4) | (low - '0'));
+      i += 2;
+    }
+    if (n + 1 >= size) return false;
+    out[n++] = char(byte);
+  }
+  out[n] = '\0';
+  if (outLength) *outLength = n;
+  return true;
+}
+
+// Writes text into a field of size bytes: at most size - 1 characters, the
+// rest zero.
+inline void GsaPutText(uint8_t* field, size_t size, const char* text) {
+  std::memset(field, 0, size);
+  if (text && size > 0) StrCopySized(reinterpret_cast<char*>(field), text, size);
+}
+
+// Writes the descriptor into a header page (the 296 bytes at 280).
+inline void GsaWriteDescriptor(const GsaDescriptor& d, uint8_t* headerPage) {
+  uint8_t* p = headerPage + kGsaDescriptorOffset;
+  std::memset(p, 0, kGsaDescriptorSize);
+  QStoreU32LE(p + kGsaDescTreePosition, d.treePosition);
+  QStoreU32LE(p + kGsaDescFieldOffset, d.fieldOffset);
+  QStoreU32LE(p + kGsaDescAttribute0, d.attribute0);
+  QStoreU32LE(p + kGsaDescFieldCount, d.fieldCount);
+  QStoreU32LE(p + kGsaDescFurtherFieldCount, d.furtherFieldCount);
+  QStoreU32LE(p + kGsaDescValueCount, d.valueCount);
+  GsaPutText(p + kGsaDescStamp, kGsaStampSize, d.stamp);
+  GsaPutText(p + kGsaDescKeyField, kGsaKeyFieldSize, d.keyField);
+  QStoreU32LE(p + kGsaDescAlphanumericKeys, d.alphanumericKeys);
+}
+
+// A field entry, field by field. Texts are cut at their field size and
+// always terminated.
+struct GsaFieldEntry {
+  char name[kGsaFieldNameSize + 1] = {};
+  char longName[kGsaFieldLongNameSize + 1] = {};
+  char text44[32 + 1] = {};
+  char text76[256 + 1] = {};
+  uint32_t decimals = 0;
+  uint32_t width = 0;
+  uint32_t word340 = 0;
+  char text344[32 + 1] = {};
+  uint32_t word376 = 0;
+  uint32_t valueCount = 0;
+  uint32_t type = 0;
+  uint32_t notColumn = 0;
+  uint32_t column = 0;
+};
+
+inline void GsaReadFieldEntry(const uint8_t* p, GsaFieldEntry* e) {
+  GsaCopyText(e->name, p + kGsaFieldName, kGsaFieldNameSize);
+  GsaCopyText(e->longName, p + kGsaFieldLongName, kGsaFieldLongNameSize);
+  GsaCopyText(e->text44, p + kGsaFieldText44, 32);
+  GsaCopyText(e->text76, p + kGsaFieldText76, 256);
+  e->decimals = QLoadU32LE(p + kGsaFieldDecimals);
+  e->width = QLoadU32LE(p + kGsaFieldWidth);
+  e->word340 = QLoadU32LE(p + kGsaFieldWord340);
+  GsaCopyText(e->text344, p + kGsaFieldText344, 32);
+  e->word376 = QLoadU32LE(p + kGsaFieldText344 + 32);
+  e->valueCount = QLoadU32LE(p + kGsaFieldValueCount);
+  e->type = QLoadU32LE(p + kGsaFieldType);
+  e->notColumn = QLoadU32LE(p + kGsaFieldNotColumn);
+  e->column = QLoadU32LE(p + kGsaFieldColumn);
+}
+
+inline void GsaWriteFieldEntry(const GsaFieldEntry& e, uint8_t* p) {
+  std::memset(p, 0, kGsaFieldEntrySize);
+  GsaPutText(p + kGsaFieldName, kGsaFieldNameSize, e.name);
+  GsaPutText(p + kGsaFieldLongName, kGsaFieldLongNameSize, e.longName);
+  GsaPutText(p + kGsaFieldText44, 32, e.text44);
+  GsaPutText(p + kGsaFieldText76, 256, e.text76);
+  QStoreU32LE(p + kGsaFieldDecimals, e.decimals);
+  QStoreU32LE(p + kGsaFieldWidth, e.width);
+  QStoreU32LE(p + kGsaFieldWord340, e.word340);
+  GsaPutText(p + kGsaFieldText344, 32, e.text344);
+  QStoreU32LE(p + kGsaFieldText344 + 32, e.word376);
+  QStoreU32LE(p + kGsaFieldValueCount, e.valueCount);
+  QStoreU32LE(p + kGsaFieldType, e.type);
+  QStoreU32LE(p + kGsaFieldNotColumn, e.notColumn);
+  QStoreU32LE(p + kGsaFieldColumn, e.column);
+}
+
+// A value-description record, field by field.
+struct GsaValueRecord {
+  char field[32 + 1] = {};
+  char value[32 + 1] = {};
+  char shortText[32 + 1] = {};
+  char longText[256 + 1] = {};
+};
+
+inline void GsaReadValueRecord(const uint8_t* p, GsaValueRecord* r) {
+  GsaCopyText(r->field, p + kGsaValueField, 32);
+  GsaCopyText(r->value, p + kGsaValueText, 32);
+  GsaCopyText(r->shortText, p + kGsaValueShort, 32);
+  GsaCopyText(r->longText, p + kGsaValueLong, 256);
+}
+
+inline void GsaWriteValueRecord(const GsaValueRecord& r, uint8_t* p) {
+  std::memset(p, 0, kGsaValueRecordSize);
+  GsaPutText(p + kGsaValueField, 32, r.field);
+  GsaPutText(p + kGsaValueText, 32, r.value);
+  GsaPutText(p + kGsaValueShort, 32, r.shortText);
+  GsaPutText(p + kGsaValueLong, 256, r.longText);
+}
+
 // The attribute file of a boundary file: the path with its last character
-// changed to 'a' when it is 'b' or 'B'.
+// changed to 'a' when it is 'b', to 'A' when it is 'B' (X.GSB gives X.GSA;
+// opening ignores letter case when the exact name does not exist).
 inline std::string GsaAttributeFileName(std::string path) {
-  if (!path.empty() && (path.back() == 'b' || path.back() == 'B')) path.back() = 'a';
+  if (!path.empty() && (path.back() == 'b' || path.back() == 'B')) path.back() -= 1;
   return path;
 }
 

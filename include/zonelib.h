@@ -343,4 +343,95 @@ ZONELIB_API int ShapeWritePoly(ShapeHandle* handle, const ShapePartList* parts, 
  * buffers; -1 for a null handle or when a header or file cannot be written. */
 ZONELIB_API int ShapeClose(ShapeHandle* handle);
 
+/* ---- Attribute files (the Dl interface) ------------------------------- */
+
+/* Every boundary file x.gsb has an attribute file x.gsa with the input
+ * table's other columns, one record per object keyed by its record number.
+ * The Dl calls read such files by pointers, not handles: a context from
+ * DlInit, files opened on it, fields of a file. Text buffers take a size in
+ * characters: a call writes at most size characters and a NUL. A null
+ * context, file, field or key gives the call's failure value (shown below)
+ * and code 100 "Null value passed." in a process-wide record; other errors
+ * go to the context and are read with DlErrorGet. */
+typedef struct DlContext DlContext;
+typedef struct Quistrel DlFile;
+typedef struct FieldId DlField;
+
+/* A new context (name kept, up to 256 characters); 0 on failure. */
+ZONELIB_API DlContext* DlInit(const char* name);
+/* Closes the files still open on the context and ends it; 1, 0 for null. */
+ZONELIB_API int32_t DlTerm(DlContext* context);
+/* Opens an attribute file (".dld" added to a name without extension); 0
+ * when it is missing ("File %s Not Found") or cannot be read ("Error opening
+ * DLD file" with the reason). */
+ZONELIB_API DlFile* DlFileOpen(DlContext* context, const char* name);
+ZONELIB_API int32_t DlFileClose(DlFile* file);
+/* Number of fields, the key field included; -1 for null. */
+ZONELIB_API int32_t DlFileNumFields(DlFile* file);
+/* File attributes: 0 a header word, 1 number of fields, 2 number of value
+ * descriptions (numbers, returned); 3 the creation-time stamp, 4 the key
+ * field's name (texts, copied; 1); 5 the letters-and-digits key flag. -1 for
+ * another number or a negative size. */
+ZONELIB_API int32_t DlFileGetAttribute(DlFile* file, int32_t attribute, char* buffer,
+                                       int32_t size);
+/* Finds the first record with the key: 1 found, 0 not. The Int forms take
+ * a number (0 counts as null); the Next forms find the record after the
+ * last one found when it has the same key. */
+ZONELIB_API int32_t DlFileSearch(DlFile* file, const char* key);
+ZONELIB_API int32_t DlFileSearchInt(DlFile* file, int32_t key);
+ZONELIB_API int32_t DlFileSearchNext(DlFile* file, const char* key);
+ZONELIB_API int32_t DlFileSearchNextInt(DlFile* file, int32_t key);
+/* Field n (from 0), or the first whose name equals name ignoring case; 0
+ * when there is none. */
+ZONELIB_API DlField* DlFieldGetN(DlFile* file, int32_t n);
+ZONELIB_API DlField* DlFieldGet(DlFile* file, const char* name);
+/* Field attributes: texts 0 name, 1 long name, 5, 7, 8 (copied; 1, or 0 for
+ * no buffer); numbers 2 width, 3 decimals, 4, 9 number of value
+ * descriptions, 10 type ('C' text, 'N' number). -1 for 6, another number or
+ * a negative size. */
+ZONELIB_API int32_t DlFieldGetAttribute(DlField* field, int32_t attribute, char* buffer,
+                                        int32_t size);
+/* The current record's value as text. format: null or empty for the value
+ * itself; "SDES" or "LDES" for its short or long description; a printf
+ * format with exactly one conversion fit for the field (d i u x X o with l
+ * or ll for numbers, s for texts). 1 written, 0 on failure (no current
+ * record, a format that does not fit: code 100). A number field's value is
+ * its stored whole number (value x 10^decimals). */
+ZONELIB_API int32_t DlFieldGetString(DlField* field, const char* format, char* buffer,
+                                     int32_t size);
+/* The current record's stored number; -1 for a text field; 0 on failure. */
+ZONELIB_API int32_t DlFieldGetNum(DlField* field);
+/* Value description index of the field: which 0 value, 1 short, 2 long
+ * description; 1, or -1 out of range. */
+ZONELIB_API int32_t DlFieldGetValueAttribute(DlField* field, int32_t index, int32_t which,
+                                             char* buffer, int32_t size);
+/* The last error of the context (or, when it holds none, of the process):
+ * its code (-1 when none), message and detail into buffers of 256 bytes
+ * (each may be null). 0 for a null context. */
+ZONELIB_API int32_t DlErrorGet(DlContext* context, char* message, char* detail);
+/* Writes "Quistrel v34.04" (16 bytes with the NUL); 1. */
+ZONELIB_API int32_t DlGetVersion(char* buffer);
+
+/* One attribute of the current object, as the object-file calls return it
+ * (280 bytes; also named gdlAttributeInfoStruct). */
+typedef struct pipAttributeInfoStruct {
+  char name[12];   /* at most 11 characters and a NUL */
+  char value[256]; /* at most 255 characters and a NUL; numbers printed with
+                      their decimals */
+  uint32_t width;
+  uint32_t type;     /* 'C' 67 text, 'N' 78 number */
+  uint32_t decimals;
+} pipAttributeInfoStruct;
+typedef pipAttributeInfoStruct gdlAttributeInfoStruct;
+
+#ifdef __cplusplus
+static_assert(sizeof(pipAttributeInfoStruct) == 280, "attribute record size");
+static_assert(offsetof(pipAttributeInfoStruct, value) == 12, "value");
+static_assert(offsetof(pipAttributeInfoStruct, width) == 268, "width");
+static_assert(offsetof(pipAttributeInfoStruct, type) == 272, "type");
+static_assert(offsetof(pipAttributeInfoStruct, decimals) == 276, "decimals");
+#else
+_Static_assert(sizeof(pipAttributeInfoStruct) == 280, "attribute record size");
+#endif
+
 #endif /* ZONELIB_H */

@@ -37,7 +37,7 @@ TEST(GsaFormatTest, FileNames) {
     std::string open;       // as the reader opens it
   } cases[] = {
       {"area.gsb", "area.gsa", "area.gsb"},
-      {"AREA.GSB", "AREA.GSa", "AREA.GSB"},
+      {"AREA.GSB", "AREA.GSA", "AREA.GSB"},
       {"dir.d/file", "dir.d/file", "dir.d/file.dld"},
       {"zips.gsa", "zips.gsa", "zips.gsa"},
       {"", "", ".dld"},

@@ -56,6 +56,15 @@ TEST(PageCheckValueTest, SumsBytesShiftedByTheirPlace) {
   EXPECT_TRUE(QPageCheckValueValid(full.data(), full.size()));
   full[100] ^= 1;
   EXPECT_FALSE(QPageCheckValueValid(full.data(), full.size()));
+  // Random bytes of any length against the plain sum.
+  uint32_t seed = 12345;
+  for (size_t size : {2, 3, 9, 17, 2049, 2058, 8192, 65535, 70001}) {
+    std::vector<uint8_t> bytes(size);
+    for (uint8_t& b : bytes) b = uint8_t((seed = seed * 1103515245u + 12345u) >> 16);
+    uint32_t plain = 0;
+    for (size_t i = 0; i + 2 < size; ++i) plain += uint32_t(bytes[i]) << (i % 8);
+    EXPECT_EQ(QPageCheckValue(bytes.data(), size), uint16_t(plain)) << size;
+  }
 }
 
 TEST(QPagedFileTest, OpensASoundFileAndHandsOutItsPages) {
