@@ -70,8 +70,11 @@ class PolygonObject : public QLRUObject {
   explicit PolygonObject(const PolygonSearch& owner);
   ~PolygonObject() override;
 
-  // The buffers, sized by the header's maxima; false when one cannot be had.
-  bool Allocate();
+  // Bytes of the buffers one object needs, sized by the header's maxima.
+  static uint64_t StorageSize(const GsbHeader& header);
+  // The buffers: in storage (StorageSize bytes, 8-byte aligned, kept by the
+  // caller) or, without it, allocated here; false when they cannot be had.
+  bool Allocate(uint8_t* storage);
   bool IsKey(uint64_t offset) const { return key_ == offset; }
   bool IsLoaded() const { return key_ != 0; }
   bool Matches(const void* key) const override { return IsKey(*static_cast<const uint64_t*>(key)); }
@@ -115,10 +118,11 @@ class PolygonObject : public QLRUObject {
   uint64_t key_ = 0;
   GsbObjectRecord record_;
   RingSet rings_;
-  std::unique_ptr<uint8_t[]> buffer_;
+  std::unique_ptr<uint8_t[]> owned_;
+  uint8_t* buffer_ = nullptr;
   size_t bufferSize_ = 0;
-  std::unique_ptr<RingPoint[]> pointArray_;
-  std::unique_ptr<SegmentRecord[]> segmentArray_;
+  RingPoint* pointArray_ = nullptr;
+  SegmentRecord* segmentArray_ = nullptr;
   const RingPoint* points_ = nullptr;
   const SegmentRecord* segments_ = nullptr;
   const uint8_t* ringCounts_ = nullptr;  // u32 per ring, in the record
@@ -198,6 +202,7 @@ class PolygonSearch {
   std::unique_ptr<SpatialIndex> index_;
   QFile file_;
   QDlist cache_{"PolyCach"};
+  std::unique_ptr<uint8_t[]> storage_;  // the objects' buffers, when in one block
   PolygonCacheIndex cacheIndex_;
   size_t cacheSize_ = 0;
   bool open_ = false;

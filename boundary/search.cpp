@@ -165,6 +165,17 @@ PolySearchPointInPolygon::PolySearchPointInPolygon(PolygonSearch& search, int32_
       y_(y),
       rect_(RadiusRect(x, y, radius, search.CoordinateKind())) {}
 
+void PolySearchPointInPolygon::Restart(int32_t x, int32_t y, uint32_t radius) {
+  radius_ = radius;
+  x_ = x;
+  y_ = y;
+  rect_ = RadiusRect(x, y, radius, search_.CoordinateKind());
+  offset_ = 0;
+  object_ = nullptr;
+  found_ = false;
+  first_ = true;
+}
+
 SpatialRect PolySearchPointInPolygon::RadiusRect(int32_t x, int32_t y, uint32_t radius,
                                                  uint16_t coordinateKind) {
   if (radius == 0) return {x, y, x, y};
@@ -523,6 +534,13 @@ void ReportDispatch(pipObjectFileObject* file, int32_t code, const char* text, i
 
 int32_t pipObjectFileFindFirstContainingIntern(pipObjectFileObject* file, int32_t x, int32_t y,
                                                uint32_t radius, char* name, int32_t size) {
+  // The hot path: a point search in progress is made new again rather than
+  // replaced, which gives the same search without its allocations.
+  if (PolygonSearchEnum* current = file->Current())
+    if (PolySearchPointInPolygon* search = current->AsPointSearch()) {
+      search->Restart(x, y, radius);
+      return Selected(file, search->FindFirst(name, size));
+    }
   return Start<PolySearchPointInPolygon>(file, name, size, x, y, radius);
 }
 

@@ -72,6 +72,8 @@ inline constexpr size_t kPatternSize = 128;
 // buffer or a size below 1.
 void CopyFoundName(char* buffer, int32_t size, const char* name);
 
+class PolySearchPointInPolygon;
+
 class PolygonSearchEnum {
  public:
   explicit PolygonSearchEnum(PolygonSearch& search);
@@ -84,6 +86,8 @@ class PolygonSearchEnum {
   virtual int32_t FindFirstEx(char* name, int32_t size, uint32_t precision, double* percentage);
   virtual int32_t FindNextEx(char* name, int32_t size, uint32_t precision, double* percentage);
   virtual void GetExtraResults(int32_t* a, int32_t* b);
+  // This search as a point search, or null.
+  virtual PolySearchPointInPolygon* AsPointSearch() { return nullptr; }
 
   // Queries on the current object.
   uint32_t GetRecordNumber();
@@ -123,7 +127,10 @@ class PolySearchPointInPolygon : public PolygonSearchEnum {
   int32_t FindNext(char* name, int32_t size) override;
   // The search point.
   void GetExtraResults(int32_t* a, int32_t* b) override;
+  PolySearchPointInPolygon* AsPointSearch() override { return this; }
   const SpatialRect& Rect() const { return rect_; }
+  // Makes this search what a new one for (x, y, radius) would be.
+  void Restart(int32_t x, int32_t y, uint32_t radius);
 
   // The rectangle a radius (feet, or plain units) spans about (x, y), each
   // corner held in the coordinate range.

@@ -19,13 +19,16 @@ constexpr size_t kPageFlags = 2;
 constexpr size_t kPageSizeField = 4;
 constexpr size_t kPageLevel = 6;
 
-// A grid is worth its cells from this many entries on; cells hold about
-// kEntriesPerCell entries each, and the grid is given up when entries spread
+// A grid is worth its cells from this many entries on; it has about
+// kCellsPerEntry cells per entry, and is made coarser when entries spread
 // over more than kItemsPerEntry cells each on average.
 constexpr uint32_t kGridFrom = 48;
-constexpr uint32_t kEntriesPerCell = 2;
-constexpr uint32_t kGridMaxSide = 64;
+constexpr double kCellsPerEntry = 1.0;
+constexpr uint32_t kGridMaxSide = 128;
 constexpr uint32_t kItemsPerEntry = 8;
+// Buckets of a grid axis: enough to hold about one border each where the
+// borders crowd most.
+constexpr int64_t kBucketsMax = 1024;
 
 int32_t LoadI32(const uint8_t* p) { return static_cast<int32_t>(QLoadU32LE(p)); }
 
@@ -41,20 +44,27 @@ constexpr const char* kBelowLeaves = "leads below the leaf level.";
 
 // ---- rtPage ----------------------------------------------------------------
 
-uint32_t rtPage::CellX(int64_t x) const {
-  int64_t c = (x - gridX0) / cellWidth;
-  return uint32_t(std::clamp<int64_t>(c, 0, int64_t(cellsX) - 1));
-}
-
-uint32_t rtPage::CellY(int64_t y) const {
-  int64_t c = (y - gridY0) / cellHeight;
-  return uint32_t(std::clamp<int64_t>(c, 0, int64_t(cellsY) - 1));
+void rtPage::Axis::Build() {
+  buckets.clear();
+  shift = 0;
+  if (borders.empty()) return;
+  first = borders.front();
+  const int64_t range = int64_t(borders.back()) - first;
+  while ((range >> shift) >= int64_t(kBucketsMax)) ++shift;
+  const size_t count = size_t(range >> shift) + 1;
+  buckets.resize(count);
+  uint32_t below = 0;
+  for (size_t b = 0; b < count; ++b) {
+    const int64_t start = first + (int64_t(b) << shift);
+    while (below < borders.size() && borders[below] < start) ++below;
+    buckets[b] = uint16_t(below);
+  }
 }
 
 uint32_t rtPage::CellOf(const SpatialRect& r) const {
   if (cellsX == 0 || r.x1 > r.x2 || r.y1 > r.y2) return kNone;
   const uint32_t cx = CellX(r.x1), cy = CellY(r.y1);
-  if (CellX(r.x2) != cx || CellY(r.y2) != cy) return kNone;
+  if ((r.x2 != r.x1 && CellX(r.x2) != cx) || (r.y2 != r.y1 && CellY(r.y2) != cy)) return kNone;
   return cy * cellsX + cx;
 }
 
@@ -84,10 +94,13 @@ const rtPage* rtIndex::Damaged(uint32_t number, const char* why) {
 
 const rtPage* rtIndex::Page(uint32_t number, uint16_t level) {
   if (!open_) return nullptr;
+  if (pages_[last_] && pages_[last_]->number == number && pages_[last_]->level == level)
+    return pages_[last_].get();
   size_t victim = 0;
   for (size_t i = 0; i < pages_.size(); ++i) {
     if (pages_[i] && pages_[i]->number == number) {
       used_[i] = ++tick_;
+      last_ = i;
       if (pages_[i]->level != level) return Damaged(number, kWrongLevel);
       return pages_[i].get();
     }
@@ -101,7 +114,9 @@ const rtPage* rtIndex::Page(uint32_t number, uint16_t level) {
   used_[victim] = 0;
   if (const char* why = Decode(bytes, level, page)) return Damaged(number, why);
   page->number = number;
+  page->generation = ++decodes_;
   used_[victim] = ++tick_;
+  last_ = victim;
   return page;
 }
 
@@ -115,17 +130,11 @@ const char* rtIndex::Decode(const uint8_t* bytes, uint16_t level, rtPage* page) 
   page->count = count;
   page->level = level;
   page->leaf = (bytes[kPageFlags] & kGsbPageLeaf) != 0;
-  page->x1.resize(count);
-  page->y1.resize(count);
-  page->x2.resize(count);
-  page->y2.resize(count);
+  page->rects.resize(count);
   page->reference.resize(count);
   const uint8_t* e = bytes + kGsbPageHeaderSize;
   for (uint32_t i = 0; i < count; ++i, e += kGsbPageEntrySize) {
-    page->x1[i] = LoadI32(e);
-    page->y1[i] = LoadI32(e + 4);
-    page->x2[i] = LoadI32(e + 8);
-    page->y2[i] = LoadI32(e + 12);
+    page->rects[i] = {LoadI32(e), LoadI32(e + 4), LoadI32(e + 8), LoadI32(e + 12)};
     page->reference[i] = QLoadU64LE(e + 16);
   }
   BuildGrid(page);
@@ -134,65 +143,79 @@ const char* rtIndex::Decode(const uint8_t* bytes, uint16_t level, rtPage* page) 
 
 void rtIndex::BuildGrid(rtPage* p) {
   p->cellsX = p->cellsY = 0;
+  p->axisX = p->axisY = rtPage::Axis();
   p->start.clear();
   p->items.clear();
   const uint32_t n = p->count;
   if (n < kGridFrom) return;
-  // The extent of the entries, each taken with its corners in order.
-  int64_t xmin = INT64_MAX, ymin = INT64_MAX, xmax = INT64_MIN, ymax = INT64_MIN;
+  std::vector<int32_t> xs(n), ys(n);
   for (uint32_t i = 0; i < n; ++i) {
-    xmin = std::min<int64_t>(xmin, std::min(p->x1[i], p->x2[i]));
-    xmax = std::max<int64_t>(xmax, std::max(p->x1[i], p->x2[i]));
-    ymin = std::min<int64_t>(ymin, std::min(p->y1[i], p->y2[i]));
-    ymax = std::max<int64_t>(ymax, std::max(p->y1[i], p->y2[i]));
+    const SpatialRect& e = p->rects[i];
+    xs[i] = int32_t((int64_t(e.x1) + e.x2) / 2);
+    ys[i] = int32_t((int64_t(e.y1) + e.y2) / 2);
   }
-  uint32_t side = uint32_t(std::sqrt(double(n) / kEntriesPerCell));
-  side = std::clamp<uint32_t>(side, 2, kGridMaxSide);
+  std::sort(xs.begin(), xs.end());
+  std::sort(ys.begin(), ys.end());
+  uint32_t side = std::clamp<uint32_t>(uint32_t(std::sqrt(double(n) * kCellsPerEntry)), 2,
+                                       kGridMaxSide);
   for (; side >= 2; side /= 2) {
-    p->cellsX = p->cellsY = side;
-    p->gridX0 = xmin;
-    p->gridY0 = ymin;
-    p->cellWidth = std::max<int64_t>(1, (xmax - xmin) / side + 1);
-    p->cellHeight = std::max<int64_t>(1, (ymax - ymin) / side + 1);
-    // Counting pass, then filling pass, cell by cell in entry order.
+    // Borders at quantiles of the centres; repeated ones are dropped, so
+    // that no cell is empty by construction.
+    auto borders = [side, n](const std::vector<int32_t>& centres, std::vector<int32_t>* out) {
+      out->clear();
+      for (uint32_t k = 1; k < side; ++k) {
+        const int32_t b = centres[size_t(uint64_t(k) * n / side)];
+        if (out->empty() || b > out->back()) out->push_back(b);
+      }
+    };
+    borders(xs, &p->axisX.borders);
+    borders(ys, &p->axisY.borders);
+    p->axisX.Build();
+    p->axisY.Build();
+    p->cellsX = uint32_t(p->axisX.borders.size()) + 1;
+    p->cellsY = uint32_t(p->axisY.borders.size()) + 1;
+    // The cells an entry meets, its corners taken in order.
+    auto span = [p](uint32_t i, uint32_t* cx0, uint32_t* cx1, uint32_t* cy0, uint32_t* cy1) {
+      const SpatialRect& e = p->rects[i];
+      *cx0 = p->CellX(std::min(e.x1, e.x2));
+      *cx1 = p->CellX(std::max(e.x1, e.x2));
+      *cy0 = p->CellY(std::min(e.y1, e.y2));
+      *cy1 = p->CellY(std::max(e.y1, e.y2));
+    };
     uint64_t total = 0;
     for (uint32_t i = 0; i < n; ++i) {
-      uint64_t w = p->CellX(std::max(p->x1[i], p->x2[i])) - p->CellX(std::min(p->x1[i], p->x2[i])) + 1;
-      uint64_t h = p->CellY(std::max(p->y1[i], p->y2[i])) - p->CellY(std::min(p->y1[i], p->y2[i])) + 1;
-      total += w * h;
+      uint32_t cx0, cx1, cy0, cy1;
+      span(i, &cx0, &cx1, &cy0, &cy1);
+      total += uint64_t(cx1 - cx0 + 1) * (cy1 - cy0 + 1);
     }
     if (total > uint64_t(kItemsPerEntry) * n) continue;
-    const uint32_t cells = side * side;
+    const uint32_t cells = p->cellsX * p->cellsY;
     p->start.assign(cells + 1, 0);
     for (uint32_t i = 0; i < n; ++i) {
-      const uint32_t cx0 = p->CellX(std::min(p->x1[i], p->x2[i]));
-      const uint32_t cx1 = p->CellX(std::max(p->x1[i], p->x2[i]));
-      const uint32_t cy0 = p->CellY(std::min(p->y1[i], p->y2[i]));
-      const uint32_t cy1 = p->CellY(std::max(p->y1[i], p->y2[i]));
+      uint32_t cx0, cx1, cy0, cy1;
+      span(i, &cx0, &cx1, &cy0, &cy1);
       for (uint32_t cy = cy0; cy <= cy1; ++cy)
-        for (uint32_t cx = cx0; cx <= cx1; ++cx) ++p->start[cy * side + cx + 1];
+        for (uint32_t cx = cx0; cx <= cx1; ++cx) ++p->start[cy * p->cellsX + cx + 1];
     }
     for (uint32_t c = 0; c < cells; ++c) p->start[c + 1] += p->start[c];
     p->items.resize(total);
     std::vector<uint32_t> fill(p->start.begin(), p->start.end() - 1);
     for (uint32_t i = 0; i < n; ++i) {
-      const uint32_t cx0 = p->CellX(std::min(p->x1[i], p->x2[i]));
-      const uint32_t cx1 = p->CellX(std::max(p->x1[i], p->x2[i]));
-      const uint32_t cy0 = p->CellY(std::min(p->y1[i], p->y2[i]));
-      const uint32_t cy1 = p->CellY(std::max(p->y1[i], p->y2[i]));
+      uint32_t cx0, cx1, cy0, cy1;
+      span(i, &cx0, &cx1, &cy0, &cy1);
       for (uint32_t cy = cy0; cy <= cy1; ++cy)
-        for (uint32_t cx = cx0; cx <= cx1; ++cx) p->items[fill[cy * side + cx]++] = uint16_t(i);
+        for (uint32_t cx = cx0; cx <= cx1; ++cx)
+          p->items[fill[cy * p->cellsX + cx]++] = {p->rects[i], i};
     }
     return;
   }
   p->cellsX = p->cellsY = 0;
+  p->axisX = p->axisY = rtPage::Axis();
 }
 
 // ---- rtSpatialIndexEnum ----------------------------------------------------------
 
-rtSpatialIndexEnum::rtSpatialIndexEnum(rtIndex& index) : index_(index) {
-  stack_.reserve(std::min<size_t>(size_t(index.RootLevel()) + 1, 16));
-}
+rtSpatialIndexEnum::rtSpatialIndexEnum(rtIndex& index) : index_(index) {}
 
 std::unique_ptr<SpatialIndexEnum> rtSpatialIndex::CreateEnum() {
   return std::make_unique<rtSpatialIndexEnum>(index_);
@@ -205,12 +228,10 @@ bool rtSpatialIndexEnum::Push(uint32_t page, uint16_t level) {
     top_ = -1;
     return false;
   }
-  const Frame frame{page, 0, p->CellOf(rect_), level};
+  const Frame frame{p, p->generation, page, 0, p->CellOf(rect_), level};
   ++top_;
-  if (size_t(top_) < stack_.size())
-    stack_[size_t(top_)] = frame;
-  else
-    stack_.push_back(frame);
+  if (top_ >= kInlineFrames + int32_t(deeper_.size())) deeper_.emplace_back();
+  At(top_) = frame;
   return true;
 }
 
@@ -225,20 +246,26 @@ bool rtSpatialIndexEnum::First(const SpatialRect& rect, uint64_t* offset) {
 bool rtSpatialIndexEnum::Next(uint64_t* offset) {
   if (top_ < 0) return false;
   for (;;) {
-    Frame& frame = stack_[size_t(top_)];
-    const rtPage* page = index_.Page(frame.page, frame.level);
-    if (!page) {
-      failed_ = true;
-      top_ = -1;
-      return false;
+    Frame& frame = At(top_);
+    const rtPage* page = frame.view;
+    if (page->generation != frame.generation) {
+      page = index_.Page(frame.page, frame.level);
+      if (!page) {
+        failed_ = true;
+        top_ = -1;
+        return false;
+      }
+      frame.view = page;
+      frame.generation = page->generation;
     }
     uint32_t hit = rtPage::kNone;
     if (frame.cell != rtPage::kNone) {
       const uint32_t end = page->start[frame.cell + 1];
       for (uint32_t k = page->start[frame.cell] + frame.next; k < end; ++k) {
         ++frame.next;
-        if (page->Meets(page->items[k], rect_)) {
-          hit = page->items[k];
+        const SpatialRect& e = page->items[k].rect;
+        if (!(rect_.x2 < e.x1 || rect_.x1 > e.x2 || rect_.y2 < e.y1 || rect_.y1 > e.y2)) {
+          hit = page->items[k].entry;
           break;
         }
       }

@@ -15,6 +15,8 @@
 // Pages are decoded once into columns and kept (10 at a time) by the index;
 // a page of many entries also gets a grid of cells listing the entries that
 // meet each cell, so that a query lying inside one cell looks only at those.
+// The grid's column and row borders lie at quantiles of the entries' centres,
+// so that dense parts of a page get small cells and empty parts large ones.
 // The answers are those of a scan of the whole page.
 #pragma once
 
@@ -77,26 +79,56 @@ struct rtPage {
   static constexpr uint32_t kNone = UINT32_MAX;
 
   uint32_t number = kNone;
+  uint64_t generation = 0;  // changes with every decode into this object
   uint16_t count = 0;
   uint16_t level = 0;
   bool leaf = false;
-  std::vector<int32_t> x1, y1, x2, y2;
+  std::vector<SpatialRect> rects;
   std::vector<uint64_t> reference;
 
-  // Grid over the entries' extent: cellsX x cellsY cells (0: no grid); the
-  // entries meeting cell c are items[start[c]] .. items[start[c + 1] - 1],
-  // in ascending order.
+  // One axis of the grid: its cell borders, ascending, and a table that
+  // finds a value's cell without a bisection: bucket b (of 2^shift units
+  // from the first border) holds how many borders lie below its start.
+  struct Axis {
+    std::vector<int32_t> borders;
+    std::vector<uint16_t> buckets;
+    int64_t first = 0;
+    uint32_t shift = 0;
+
+    void Build();
+    // The number of borders at or below v: v's cell.
+    uint32_t Cell(int32_t v) const {
+      const int64_t d = int64_t(v) - first;
+      if (d < 0 || borders.empty()) return 0;
+      const uint64_t b = uint64_t(d) >> shift;
+      if (b >= buckets.size()) return uint32_t(borders.size());
+      uint32_t i = buckets[b];
+      while (i < borders.size() && borders[i] <= v) ++i;
+      return i;
+    }
+  };
+
+  // Grid of cellsX x cellsY cells (0: no grid): column c holds the x from
+  // its axis's border c - 1 (c > 0) up to below border c (c < cellsX - 1),
+  // rows likewise; the entries meeting cell c are items[start[c]] ..
+  // items[start[c + 1] - 1], in ascending order, each with a copy of its
+  // rectangle so that a cell's scan reads one run of memory.
   uint32_t cellsX = 0;
   uint32_t cellsY = 0;
-  int64_t gridX0 = 0, gridY0 = 0, cellWidth = 1, cellHeight = 1;
+  Axis axisX, axisY;
   std::vector<uint32_t> start;
-  std::vector<uint16_t> items;
+  struct Item {
+    SpatialRect rect;
+    uint32_t entry;
+  };
+  std::vector<Item> items;
 
   bool Meets(uint32_t i, const SpatialRect& r) const {
-    return !(r.x2 < x1[i] || r.x1 > x2[i] || r.y2 < y1[i] || r.y1 > y2[i]);
+    const SpatialRect& e = rects[i];
+    return !(r.x2 < e.x1 || r.x1 > e.x2 || r.y2 < e.y1 || r.y1 > e.y2);
   }
-  uint32_t CellX(int64_t x) const;
-  uint32_t CellY(int64_t y) const;
+  uint32_t CellX(int32_t x) const { return axisX.Cell(x); }
+  uint32_t CellY(int32_t y) const { return axisY.Cell(y); }
   // The one cell that holds every entry r can meet, or kNone.
   uint32_t CellOf(const SpatialRect& r) const;
 };
@@ -140,6 +172,8 @@ class rtIndex {
   std::vector<std::unique_ptr<rtPage>> pages_;
   std::vector<uint64_t> used_;
   uint64_t tick_ = 0;
+  uint64_t decodes_ = 0;
+  size_t last_ = 0;  // the slot of the page asked for last
 };
 
 class rtSpatialIndexEnum : public SpatialIndexEnum {
@@ -150,6 +184,8 @@ class rtSpatialIndexEnum : public SpatialIndexEnum {
 
  private:
   struct Frame {
+    const rtPage* view;  // valid while its generation is unchanged
+    uint64_t generation;
     uint32_t page;
     uint32_t next;  // position in the page, or in the cell's list
     uint32_t cell;  // rtPage::kNone: the whole page
@@ -157,8 +193,13 @@ class rtSpatialIndexEnum : public SpatialIndexEnum {
   };
   bool Push(uint32_t page, uint16_t level);
 
+  static constexpr int32_t kInlineFrames = 8;
+  Frame& At(int32_t i) { return i < kInlineFrames ? inline_[i] : deeper_[size_t(i - kInlineFrames)]; }
+
   rtIndex& index_;
-  std::vector<Frame> stack_;
+  // The walk's stack: trees of up to 8 levels need no allocation.
+  Frame inline_[kInlineFrames];
+  std::vector<Frame> deeper_;
   int32_t top_ = -1;
   SpatialRect rect_{INT32_MAX, INT32_MAX, INT32_MIN + 1, INT32_MIN + 1};
 };
