@@ -35,10 +35,6 @@ int32_t Deliver(Buffered& b, char* name, int32_t size) {
   return int32_t(hit->code);
 }
 
-int32_t Grown(int32_t radius, int32_t maximum) {
-  return int32_t(std::min<double>(std::trunc(radius * kRadiusGrowth), maximum));
-}
-
 // One pass of the buffered search: radii grow until more hits are kept than
 // were delivered (1), or the maximum is reached (0); -1 on failure.
 int32_t Pass(pipObjectFileObject* file) {
@@ -55,7 +51,7 @@ int32_t Pass(pipObjectFileObject* file) {
     b.collector.reset(collector);
     b.radius = BufferedFirstRadius(b.maximum);
   } else {
-    b.radius = Grown(b.radius, b.maximum);
+    b.radius = BufferedNextRadius(b.radius, b.maximum);
   }
   const double widen = kMillionthsPerFoot / std::cos(b.y * kRadiansPerMillionth);
   for (;;) {
@@ -79,7 +75,7 @@ int32_t Pass(pipObjectFileObject* file) {
       b.cursor = delivered;
       return more ? 1 : 0;
     }
-    b.radius = Grown(b.radius, b.maximum);
+    b.radius = BufferedNextRadius(b.radius, b.maximum);
   }
 }
 
@@ -122,6 +118,10 @@ int32_t HitCollector::Collect(const SpatialRect& rect, int32_t x, int32_t y, int
     hits_.push_back(std::move(hit));
   }
   return 0;
+}
+
+int32_t BufferedNextRadius(int32_t radius, int32_t maximum) {
+  return int32_t(std::min<double>(std::trunc(radius * kRadiusGrowth), maximum));
 }
 
 int32_t BufferedFirstRadius(int32_t maximum) {

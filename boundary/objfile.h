@@ -52,6 +52,8 @@ class HitCollector {
 // maximum divided by a power of 1.414 (126 for 1000, 1112 for 100000), the
 // maximum itself below 200.
 int32_t BufferedFirstRadius(int32_t maximum);
+// The radius after radius: 1.414 times it, at most the maximum.
+int32_t BufferedNextRadius(int32_t radius, int32_t maximum);
 
 int32_t pipObjectFileOpenIntern(pipContext* context, const char* path, uint32_t mode,
                                 pipObjectFileObject** out);

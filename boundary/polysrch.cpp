@@ -404,23 +404,27 @@ bool PolygonSearch::Open(const char* path, uint32_t mode) {
 
   // The buffers of all objects in one block when it can be had, else one
   // by one: one allocation opens the file faster and keeps the objects'
-  // heads close together.
-  const int32_t count = CacheCount(header_, mode);
-  const uint64_t each = PolygonObject::StorageSize(header_);
-  if (each <= SIZE_MAX / uint64_t(count))
-    storage_.reset(new (std::nothrow) uint8_t[size_t(each * uint64_t(count))]);
-  for (int32_t i = 0; i < count; ++i) {
-    PolygonObject* object = new (std::nothrow) PolygonObject(*this);
-    if (!object) break;
-    if (!object->Allocate(storage_ ? storage_.get() + size_t(each) * size_t(i) : nullptr)) {
-      delete object;
-      break;
-    }
-    cache_.AddTail(object);
-    ++cacheSize_;
-  }
-  if (cacheSize_ == 0) return false;
+  // heads close together. The objects themselves are made as the pool first
+  // needs them; an object not made yet is an empty one at the list's tail.
+  cacheSize_ = size_t(CacheCount(header_, mode));
+  storageEach_ = PolygonObject::StorageSize(header_);
+  if (storageEach_ <= SIZE_MAX / cacheSize_)
+    storage_.reset(new (std::nothrow) uint8_t[size_t(storageEach_ * cacheSize_)]);
+  if (!AddObject()) return false;
   cacheIndex_.Reset(cacheSize_);
+  return true;
+}
+
+bool PolygonSearch::AddObject() {
+  PolygonObject* object = new (std::nothrow) PolygonObject(*this);
+  if (!object) return false;
+  uint8_t* storage = storage_ ? storage_.get() + size_t(storageEach_) * created_ : nullptr;
+  if (!object->Allocate(storage)) {
+    delete object;
+    return false;
+  }
+  cache_.AddTail(object);
+  ++created_;
   return true;
 }
 
@@ -438,6 +442,13 @@ PolygonObject* PolygonSearch::FetchObject(uint64_t offset) {
     return hit;
   }
   auto* victim = static_cast<PolygonObject*>(cache_.Last());
+  if (victim && victim->IsLoaded() && created_ < cacheSize_) {
+    // A pool that cannot grow any further keeps the objects it has.
+    if (AddObject())
+      victim = static_cast<PolygonObject*>(cache_.Last());
+    else
+      cacheSize_ = created_;
+  }
   if (!victim) return nullptr;
   if (victim->IsLoaded()) cacheIndex_.Erase(victim->Key());
   const char* why = nullptr;

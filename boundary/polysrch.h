@@ -194,6 +194,8 @@ class PolygonSearch {
 
  private:
   bool Open(const char* path, uint32_t mode);
+  // Appends one more empty object to the pool.
+  bool AddObject();
   static int NameKeyCompare(void* context, const void* key, const void* entryKey);
 
   pipErrorRef error_;
@@ -204,7 +206,9 @@ class PolygonSearch {
   QDlist cache_{"PolyCach"};
   std::unique_ptr<uint8_t[]> storage_;  // the objects' buffers, when in one block
   PolygonCacheIndex cacheIndex_;
-  size_t cacheSize_ = 0;
+  size_t cacheSize_ = 0;    // objects the pool may hold
+  size_t created_ = 0;      // objects made so far
+  uint64_t storageEach_ = 0;
   bool open_ = false;
   int32_t searchDistance_ = kSearchDistanceDefault;
   std::unique_ptr<QTree> names_;
