@@ -656,12 +656,14 @@ class CPipPoint;
 class CPolyLine;
 class CPolyPolygon;
 class CSegmentChain;
+class CSpatial;
 #else
 typedef struct CGsbShape CGsbShape;
 typedef struct CPipPoint CPipPoint;
 typedef struct CPolyLine CPolyLine;
 typedef struct CPolyPolygon CPolyPolygon;
 typedef struct CSegmentChain CSegmentChain;
+typedef struct CSpatial CSpatial;
 #endif
 struct gpc_polygon;
 
@@ -678,6 +680,8 @@ struct gpc_polygon;
 ZONELIB_API CGsbShape* makeGsbShape(void);
 ZONELIB_API CPolyPolygon* makePolyPolygon(void);
 ZONELIB_API CPolyLine* makePolyLine(void);
+/* A facade over object files, without a library context yet. */
+ZONELIB_API CSpatial* makeSpatial(void);
 /* The point (0, 0) without names, or (x, y). */
 ZONELIB_API CPipPoint* makePipPoint(void);
 ZONELIB_API CPipPoint* makePipPointXY(double x, double y);
@@ -715,5 +719,60 @@ ZONELIB_API int32_t gsbManhattanDistance(const CGsbShape* a, const CGsbShape* b,
  * geometry is missing. */
 ZONELIB_API int32_t gsbNearDistance(const CGsbShape* a, const CGsbShape* b, int32_t* distance);
 ZONELIB_API int32_t gsbFarDistance(const CGsbShape* a, const CGsbShape* b, int32_t* distance);
+
+/* ---- Object files through the class facade --------------------------------
+ *
+ * gsbObjectFileOpen opens a boundary file into a facade object and writes
+ * its handle (0 only when memory ran out): 1 when the file is a valid
+ * boundary file and opened, else -1, and the handle must still be closed.
+ * The other calls take that handle; a handle that names no open object (0,
+ * closed, or never given) gives -1. They answer as the pip calls of the same
+ * names. gsbObjectFileClose ends the handle: 1 when its file was open, else
+ * -1. */
+ZONELIB_API int32_t gsbObjectFileOpen(uint32_t context, const char* path, uint32_t mode,
+                                      int32_t version, uint32_t* handle);
+ZONELIB_API int32_t gsbObjectFileClose(uint32_t handle);
+ZONELIB_API int32_t gsbObjectHandleFileQuery(uint32_t handle, pipObjectFileInfoStruct* info);
+ZONELIB_API int32_t gsbObjectHandleFileQueryEx(uint32_t handle,
+                                               pipObjectFileExtraInfoStruct* info);
+ZONELIB_API int32_t gsbObjectGetAttributeCount(uint32_t handle, int32_t* count);
+ZONELIB_API int32_t gsbObjectGetAttributeInfoByNumber(uint32_t handle, uint32_t n,
+                                                      gdlAttributeInfoStruct* info);
+ZONELIB_API int32_t gsbObjectGetAttributeInfoByName(uint32_t handle, const char* name,
+                                                    gdlAttributeInfoStruct* info);
+ZONELIB_API int32_t gsbObjectFindFirstContaining(uint32_t handle, int32_t x, int32_t y,
+                                                 uint32_t radius, char* name, int32_t size);
+ZONELIB_API int32_t gsbObjectFindNext(uint32_t handle, char* name, int32_t size);
+ZONELIB_API int32_t gsbObjectFindFirstNearest(uint32_t handle, int32_t x, int32_t y,
+                                              uint32_t count, char* name, int32_t size);
+ZONELIB_API int32_t gsbObjectFindFirstNearestEx(uint32_t handle, int32_t x, int32_t y,
+                                                uint32_t count, const char* criteria, char* name,
+                                                int32_t size);
+ZONELIB_API int32_t gsbObjectSetSearchDistance(uint32_t handle, uint32_t distance);
+ZONELIB_API int32_t gsbObjectGetInfo(uint32_t handle, pipObjectInfoStruct* info);
+ZONELIB_API int32_t gsbObjectDistanceToBorder(uint32_t handle, int32_t x, int32_t y);
+/* The nearest point (kind GSB_SHAPE_POINT) or line (GSB_SHAPE_LINE) object
+ * to a point shape, within distance feet, as a new shape in *result (freed
+ * with gsbShapeFree): 1; 0 and no shape when there is none (further); -3
+ * for a query that is not a point shape or another kind; 104 when memory
+ * runs out. */
+ZONELIB_API int32_t gsbObjectFindNearestPointOrLine(uint32_t handle, const CGsbShape* query,
+                                                    CGsbShape** result, int32_t kind,
+                                                    int32_t distance);
+ZONELIB_API int32_t gsbObjectFindNextPointOrLine(uint32_t handle, CGsbShape** result,
+                                                 int32_t kind);
+/* The regions overlapping a polygon shape, the largest share of it first, as
+ * new shapes with the share in percent: 1; 0 when none (further); -3 when
+ * the query is not a polygon shape, -1 when it is null. */
+ZONELIB_API int32_t gsbObjectFindPolygonOverlapPercentage(uint32_t handle, const CGsbShape* query,
+                                                          CGsbShape** result,
+                                                          double* percentage);
+ZONELIB_API int32_t gsbObjectFindNextPolygonOverlapPercentage(uint32_t handle,
+                                                              CGsbShape** result,
+                                                              double* percentage);
+/* The low 32 bits of the current object's offset, or -1. */
+ZONELIB_API int32_t gsbObjectGetHandle(uint32_t handle);
+/* Makes the object at offset (below 4 GiB) current; 1 or -1. */
+ZONELIB_API int32_t gsbObjectFileGoto(uint32_t handle, uint32_t offset);
 
 #endif /* ZONELIB_H */

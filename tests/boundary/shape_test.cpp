@@ -1,5 +1,7 @@
 #include "boundary/shape.h"
 
+#include <dlfcn.h>
+
 #include <cstring>
 #include <memory>
 #include <string>
@@ -216,6 +218,24 @@ TEST(ConverterTest, RoundTrips) {
   ASSERT_EQ(back.getCount(), 2);
   EXPECT_EQ(back.getPolygon(1).getCount(), 4);
   EXPECT_EQ(back.getPolygon(1).getPoint(4).getX(), 1.0);
+}
+
+// The clipper, the factories, the converters and the facade calls are part
+// of the shared library's C interface.
+TEST(GeometryExportsTest, CallsAreExported) {
+  void* library = dlopen(GSB_ZONELIB_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr) << dlerror();
+  for (const char* name :
+       {"gpc_polygon_clip", "gpc_free_polygon", "gpc_init_polygon", "makeGsbShape",
+        "makePolyPolygon", "makePolyLine", "makeSpatial", "makePipPoint", "makePipPointXY",
+        "makePolyLineXY", "gdlPolyPolyToGpcPoly", "gdlPolyToGpcPoly", "gpcPolyToGdlPoly",
+        "gsbShapeGetStr", "gsbShapeFree", "gsbDistance", "gsbManhattanDistance",
+        "gsbNearDistance", "gsbFarDistance", "gsbObjectFileOpen", "gsbObjectFileClose",
+        "gsbObjectFindNearestPointOrLine", "gsbObjectFindNextPolygonOverlapPercentage",
+        "gsbObjectGetHandle", "gsbObjectFileGoto"}) {
+    EXPECT_NE(dlsym(library, name), nullptr) << name;
+  }
+  dlclose(library);
 }
 
 }  // namespace
