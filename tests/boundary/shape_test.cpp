@@ -205,8 +205,8 @@ TEST(ConverterTest, RoundTrips) {
   CPolyPolygon empty;
   gdlPolyPolyToGpcPoly(&empty, &record);
   EXPECT_EQ(record.contour_count, 0);
-  EXPECT_EQ(record.hole, nullptr);
-  EXPECT_EQ(record.contour, nullptr);
+  EXPECT_EQ(static_cast<const void*>(record.hole), nullptr);
+  EXPECT_EQ(static_cast<const void*>(record.contour), nullptr);
 
   // A square with a hole from the clipper: holes become polygons of their own.
   gpc_vertex outer[] = {{0, 0}, {4, 0}, {4, 4}, {0, 4}};

@@ -95,8 +95,8 @@ TEST(PolygonClip, EdgeCases) {
     for (size_t i = 0; i < c.holes.size(); ++i) EXPECT_EQ(r.polygon.hole[i], c.holes[i]);
     EXPECT_NEAR(RegionArea(r.polygon), c.area, 1e-12);
     if (c.holes.empty()) {
-      EXPECT_EQ(r.polygon.hole, nullptr);
-      EXPECT_EQ(r.polygon.contour, nullptr);
+      EXPECT_EQ(static_cast<const void*>(r.polygon.hole), nullptr);
+      EXPECT_EQ(static_cast<const void*>(r.polygon.contour), nullptr);
     }
   }
 }
@@ -188,14 +188,14 @@ TEST(PolygonClip, InitAndFreeLeaveAnEmptyRecord) {
   gpc_polygon p = AllocatedSquare(0, 0, 1);
   gpc_free_polygon(&p);
   EXPECT_EQ(p.contour_count, 0);
-  EXPECT_EQ(p.hole, nullptr);
-  EXPECT_EQ(p.contour, nullptr);
+  EXPECT_EQ(static_cast<const void*>(p.hole), nullptr);
+  EXPECT_EQ(static_cast<const void*>(p.contour), nullptr);
   gpc_free_polygon(&p);  // a second free is harmless
   std::memset(&p, 0x5a, sizeof p);
   gpc_init_polygon(&p);
   EXPECT_EQ(p.contour_count, 0);
-  EXPECT_EQ(p.hole, nullptr);
-  EXPECT_EQ(p.contour, nullptr);
+  EXPECT_EQ(static_cast<const void*>(p.hole), nullptr);
+  EXPECT_EQ(static_cast<const void*>(p.contour), nullptr);
 }
 
 TEST(PolygonClip, DamagedRecordsGiveNoCrash) {

@@ -86,8 +86,9 @@ struct GpcResult {
   Rings rings() const {
     Rings out;
     for (int c = 0; c < polygon.contour_count; ++c) {
-      const gpc_vertex_list& l = polygon.contour[c];
-      out.emplace_back(l.vertex, l.vertex + l.vertex_count);
+      // The record is packed: its pointers are read by value, never bound.
+      const gpc_vertex* v = polygon.contour[c].vertex;
+      out.emplace_back(v, v + polygon.contour[c].vertex_count);
     }
     return out;
   }
