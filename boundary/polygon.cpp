@@ -100,13 +100,15 @@ CPipPoint CSegmentChain::getNearestPoint(const CSegment& s) const {
 
 double CSegmentChain::minDistance(IGeometry* other) const {
   double best = DBL_MAX;
-  for (const CSegment& s : segments_) best = std::min(best, s.minDistance(other->getNearestPoint(s)));
+  for (const CSegment& s : segments_)
+    best = std::min(best, s.minDistance(other->getNearestPoint(s)));
   return best;
 }
 
 double CSegmentChain::maxDistance(IGeometry* other) const {
   double best = DBL_MIN;
-  for (const CSegment& s : segments_) best = std::max(best, s.maxDistance(other->getNearestPoint(s)));
+  for (const CSegment& s : segments_)
+    best = std::max(best, s.maxDistance(other->getNearestPoint(s)));
   return best;
 }
 
@@ -396,35 +398,43 @@ template class CPartList<CPolygon>;
 // ---------------------------------------------------------------------------
 // CPolyLine and CPolyPolygon
 
-bool CPolyLine::set(const int* xy, const int* counts, int n) {
+template <typename Part>
+template <typename Make>
+bool CPartList<Part>::setRuns(const int* counts, int n, Make make) {
   reset();
-  std::vector<CPipPoint> points;
   for (int i = 0, at = 0; i < n; ++i) {
     int count = std::max(counts[i], 0);
-    points.clear();
-    for (int k = 0; k < count; ++k) points.emplace_back(xy[2 * (at + k)], xy[2 * (at + k) + 1]);
-    if (!addLine(CLine(points.data(), count))) return false;
+    append(make(at, count));
     at += count;
   }
   return true;
 }
 
-bool CPolyLine::set(const double* xs, const double* ys, const int* counts, int n) {
-  reset();
-  for (int i = 0, at = 0; i < n; ++i) {
-    int count = std::max(counts[i], 0);
-    if (!addLine(CLine(xs + at, ys + at, count))) return false;
-    at += count;
-  }
-  return true;
-}
-
-void CPolyLine::get(int* xy, int* counts) const {
+template <typename Part>
+template <typename CountOf>
+void CPartList<Part>::getRuns(int* xy, int* counts, CountOf countOf) const {
   for (int i = 0, at = 0; i < getCount(); ++i) {
-    counts[i] = parts_[i].getPointCount();
+    counts[i] = countOf(parts_[i]);
     parts_[i].get(xy + 2 * at);
     at += counts[i];
   }
+}
+
+bool CPolyLine::set(const int* xy, const int* counts, int n) {
+  std::vector<CPipPoint> points;
+  return setRuns(counts, n, [&](int at, int count) {
+    points.clear();
+    for (int k = 0; k < count; ++k) points.emplace_back(xy[2 * (at + k)], xy[2 * (at + k) + 1]);
+    return CLine(points.data(), count);
+  });
+}
+
+bool CPolyLine::set(const double* xs, const double* ys, const int* counts, int n) {
+  return setRuns(counts, n, [&](int at, int count) { return CLine(xs + at, ys + at, count); });
+}
+
+void CPolyLine::get(int* xy, int* counts) const {
+  getRuns(xy, counts, [](const CLine& line) { return line.getPointCount(); });
 }
 
 void CPolyLine::connectLines() {
@@ -439,31 +449,15 @@ void CPolyLine::connectLines() {
 }
 
 bool CPolyPolygon::set(const int* xy, const int* counts, int n) {
-  reset();
-  for (int i = 0, at = 0; i < n; ++i) {
-    int count = std::max(counts[i], 0);
-    if (!addPolygon(CPolygon(xy + 2 * at, count))) return false;
-    at += count;
-  }
-  return true;
+  return setRuns(counts, n, [&](int at, int count) { return CPolygon(xy + 2 * at, count); });
 }
 
 bool CPolyPolygon::set(const double* xs, const double* ys, const int* counts, int n) {
-  reset();
-  for (int i = 0, at = 0; i < n; ++i) {
-    int count = std::max(counts[i], 0);
-    if (!addPolygon(CPolygon(xs + at, ys + at, count))) return false;
-    at += count;
-  }
-  return true;
+  return setRuns(counts, n, [&](int at, int count) { return CPolygon(xs + at, ys + at, count); });
 }
 
 void CPolyPolygon::get(int* xy, int* counts) const {
-  for (int i = 0, at = 0; i < getCount(); ++i) {
-    counts[i] = parts_[i].getCount();
-    parts_[i].get(xy + 2 * at);
-    at += counts[i];
-  }
+  getRuns(xy, counts, [](const CPolygon& ring) { return ring.getCount(); });
 }
 
 // ---------------------------------------------------------------------------

@@ -160,7 +160,8 @@ class ZONELIB_CLASS CPartList : public IGeometry {
   int getCount() const { return static_cast<int>(parts_.size()); }
   // Part i (an empty part past the end).
   const Part& getPart(int i) const;
-  // Replaces the parts by copies of n parts (n < 1 leaves none); true.
+  // Replaces the parts by copies of n parts (n < 1 leaves none) and empties
+  // the names; true.
   bool set(const Part* parts, int n);
   // Each part's points one run after another, counts[i] its point count and
   // *parts the number of parts; false, with *parts 0, when there are more
@@ -174,6 +175,12 @@ class ZONELIB_CLASS CPartList : public IGeometry {
 
  protected:
   void append(const Part& part) { parts_.push_back(part); }
+  // Replaces the parts by n parts, part i made by make(first point, counts[i]).
+  template <typename Make>
+  bool setRuns(const int* counts, int n, Make make);
+  // counts[i] = countOf(part i), then part i's get(int*) output, run after run.
+  template <typename CountOf>
+  void getRuns(int* xy, int* counts, CountOf countOf) const;
 
   std::vector<Part> parts_;
   char name_[kGeometryNameMax + 1] = "";
@@ -193,8 +200,9 @@ class ZONELIB_CLASS CPolyLine : public CPartList<CLine> {
   CPolyLine(const int* xy, const int* counts, int n) { set(xy, counts, n); }
 
   using CPartList<CLine>::set;
-  // Replaces the parts: line i from the next counts[i] points of the runs
-  // (pairs of millionths, or the coordinate arrays). True.
+  // Replaces the parts (and empties the names): line i from the next
+  // counts[i] points of the runs (pairs of millionths, or the coordinate
+  // arrays). True.
   bool set(const int* xy, const int* counts, int n);
   bool set(const double* xs, const double* ys, const int* counts, int n);
   // counts[i] = line i's point count, then its points as pairs of millionths.
@@ -223,8 +231,8 @@ class ZONELIB_CLASS CPolyPolygon : public CPartList<CPolygon> {
   CPolyPolygon(const int* xy, const int* counts, int n) { set(xy, counts, n); }
 
   using CPartList<CPolygon>::set;
-  // Replaces the parts: polygon i from the next counts[i] points of the runs
-  // by the closing rule. True.
+  // Replaces the parts (and empties the names): polygon i from the next
+  // counts[i] points of the runs by the closing rule. True.
   bool set(const int* xy, const int* counts, int n);
   bool set(const double* xs, const double* ys, const int* counts, int n);
   // counts[i] = polygon i's segment count, then its distinct vertices as

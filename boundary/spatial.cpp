@@ -77,7 +77,9 @@ struct CSpatial::Fetched {
     for (size_t i = 0; i < total; ++i) out[i] = xy[2 * i + axis] / 1e6;
     return out;
   }
-  std::vector<int> Counts() const { return std::vector<int>(counts.begin(), counts.begin() + parts); }
+  std::vector<int> Counts() const {
+    return std::vector<int>(counts.begin(), counts.begin() + parts);
+  }
 };
 
 CSpatial::CSpatial() = default;
@@ -96,8 +98,8 @@ bool CSpatial::setPipHandle(uint32_t context) {
 void CSpatial::clearFile() {
   file_.reset();
   std::memset(&info_, 0, sizeof info_);
-  for (CLongCollection* c : {&lineLow_, &lineHigh_, &pointLow_, &pointHigh_, &overlapLow_,
-                             &overlapHigh_}) {
+  for (CLongCollection* c :
+       {&lineLow_, &lineHigh_, &pointLow_, &pointHigh_, &overlapLow_, &overlapHigh_}) {
     c->reset();
   }
   overlapPercent_.reset();
@@ -165,18 +167,9 @@ int CSpatial::getPoint(uint32_t low, uint32_t high, CPipPoint* out) {
   return 1;
 }
 
-int CSpatial::getLine(uint32_t low, uint32_t high, CPolyLine* out) {
-  Fetched f;
-  if (!out || !fetch(low, high, false, f)) return 0;
-  std::vector<double> xs = f.Degrees(0), ys = f.Degrees(1);
-  std::vector<int> counts = f.Counts();
-  out->set(xs.data(), ys.data(), counts.data(), static_cast<int>(counts.size()));
-  out->setName(f.info.name);
-  out->setName2(f.info.name2);
-  return 1;
-}
-
-int CSpatial::getPolygon(uint32_t low, uint32_t high, CPolyPolygon* out) {
+// Lines and regions: their rings as coordinate runs, then their names.
+template <typename Out>
+int CSpatial::getParts(uint32_t low, uint32_t high, Out* out) {
   Fetched f;
   if (!out || !fetch(low, high, false, f)) return 0;
   std::vector<double> xs = f.Degrees(0), ys = f.Degrees(1);
@@ -187,10 +180,22 @@ int CSpatial::getPolygon(uint32_t low, uint32_t high, CPolyPolygon* out) {
   return set ? 1 : 0;
 }
 
+int CSpatial::getLine(uint32_t low, uint32_t high, CPolyLine* out) {
+  return getParts(low, high, out);
+}
+
+int CSpatial::getPolygon(uint32_t low, uint32_t high, CPolyPolygon* out) {
+  return getParts(low, high, out);
+}
+
 namespace {
 
-int Get(CSpatial& s, uint32_t low, uint32_t high, CPipPoint* out) { return s.getPoint(low, high, out); }
-int Get(CSpatial& s, uint32_t low, uint32_t high, CPolyLine* out) { return s.getLine(low, high, out); }
+int Get(CSpatial& s, uint32_t low, uint32_t high, CPipPoint* out) {
+  return s.getPoint(low, high, out);
+}
+int Get(CSpatial& s, uint32_t low, uint32_t high, CPolyLine* out) {
+  return s.getLine(low, high, out);
+}
 int Get(CSpatial& s, uint32_t low, uint32_t high, CPolyPolygon* out) {
   return s.getPolygon(low, high, out);
 }
@@ -245,10 +250,10 @@ int CSpatial::findPolygon(const CPolyPolygon& query, CPolyPolygon* out) {
   try {
     Rings rings(query);
     char found[128];
-    return fetchHit(pipObjectFindFirstPolygon(handle(), rings.xy.data(), rings.counts.data(),
-                                              static_cast<uint32_t>(rings.counts.size()), found,
-                                              sizeof found),
-                    out, kAnyKind);
+    return fetchHit(
+        pipObjectFindFirstPolygon(handle(), rings.xy.data(), rings.counts.data(),
+                                  static_cast<uint32_t>(rings.counts.size()), found, sizeof found),
+        out, kAnyKind);
   } catch (const std::bad_alloc&) {
     return -1;
   }
@@ -540,8 +545,8 @@ int32_t GSBObject::PointOrLine(CGsbShape** result, int32_t kind, Find find) {
   return 1;
 }
 
-int32_t GSBObject::FindNearestPointOrLine(const CGsbShape* query, CGsbShape** result,
-                                          int32_t kind, int32_t distance) {
+int32_t GSBObject::FindNearestPointOrLine(const CGsbShape* query, CGsbShape** result, int32_t kind,
+                                          int32_t distance) {
   if (result) *result = nullptr;
   const CPipPoint* at = query && query->getType() == kShapePoint
                             ? dynamic_cast<const CPipPoint*>(query->getGeometry())
@@ -718,8 +723,8 @@ ZONELIB_API int32_t gsbObjectFindFirstContaining(uint32_t handle, int32_t x, int
 ZONELIB_API int32_t gsbObjectFindNext(uint32_t handle, char* name, int32_t size) {
   return WithObject(handle, [&](GSBObject& o) { return o.FindNext(name, size); });
 }
-ZONELIB_API int32_t gsbObjectFindFirstNearest(uint32_t handle, int32_t x, int32_t y,
-                                              uint32_t count, char* name, int32_t size) {
+ZONELIB_API int32_t gsbObjectFindFirstNearest(uint32_t handle, int32_t x, int32_t y, uint32_t count,
+                                              char* name, int32_t size) {
   return WithObject(handle,
                     [&](GSBObject& o) { return o.FindFirstNearest(x, y, count, name, size); });
 }
@@ -751,18 +756,15 @@ ZONELIB_API int32_t gsbObjectFindNextPointOrLine(uint32_t handle, CGsbShape** re
   return WithObject(handle, [&](GSBObject& o) { return o.FindNextPointOrLine(result, kind); });
 }
 ZONELIB_API int32_t gsbObjectFindPolygonOverlapPercentage(uint32_t handle, const CGsbShape* query,
-                                                          CGsbShape** result,
-                                                          double* percentage) {
+                                                          CGsbShape** result, double* percentage) {
   return WithObject(handle, [&](GSBObject& o) {
     return o.FindPolygonOverlapPercentage(query, result, percentage);
   });
 }
-ZONELIB_API int32_t gsbObjectFindNextPolygonOverlapPercentage(uint32_t handle,
-                                                              CGsbShape** result,
+ZONELIB_API int32_t gsbObjectFindNextPolygonOverlapPercentage(uint32_t handle, CGsbShape** result,
                                                               double* percentage) {
-  return WithObject(handle, [&](GSBObject& o) {
-    return o.FindNextPolygonOverlapPercentage(result, percentage);
-  });
+  return WithObject(
+      handle, [&](GSBObject& o) { return o.FindNextPolygonOverlapPercentage(result, percentage); });
 }
 ZONELIB_API int32_t gsbObjectGetHandle(uint32_t handle) {
   return WithObject(handle, [&](GSBObject& o) {

@@ -89,6 +89,8 @@ class ZONELIB_CLASS CSpatial {
   uint32_t handle() const;
   void clearFile();
   bool fetch(uint32_t low, uint32_t high, bool single, Fetched& f);
+  template <typename Out>
+  int getParts(uint32_t low, uint32_t high, Out* out);
   // Fetches the current hit of a search that returned result.
   template <typename Out>
   int fetchHit(int result, Out* out, int kind);
@@ -139,8 +141,8 @@ class ZONELIB_CLASS GSBObject {
   // These also mark the object as searched.
   int32_t FindFirstContainingEx(int32_t x, int32_t y, uint32_t radius, char* name, int32_t size);
   int32_t FindFirstNearest(int32_t x, int32_t y, uint32_t count, char* name, int32_t size);
-  int32_t FindFirstNearestEx(int32_t x, int32_t y, uint32_t count, const char* criteria,
-                             char* name, int32_t size);
+  int32_t FindFirstNearestEx(int32_t x, int32_t y, uint32_t count, const char* criteria, char* name,
+                             int32_t size);
 
   // The nearest point (kind 1) or line (kind 2) object to the point shape
   // query, within distance feet, as a new shape in *result: 1; 0 and no

@@ -563,8 +563,8 @@ void Clipper::Store(const std::vector<gpc_vertex>& walk, int rank) {
   };
   std::vector<gpc_vertex> sortedPoints(loop);
   std::sort(sortedPoints.begin(), sortedPoints.end(), byPoint);
-  bool repeats = std::adjacent_find(sortedPoints.begin(), sortedPoints.end(), same) !=
-                 sortedPoints.end();
+  bool repeats =
+      std::adjacent_find(sortedPoints.begin(), sortedPoints.end(), same) != sortedPoints.end();
   if (!repeats) {
     StoreLoop(std::move(loop), rank);
     return;
@@ -718,8 +718,7 @@ ZONELIB_API void gpc_polygon_clip(gpc_op op, gpc_polygon* subject, gpc_polygon* 
       if (!clipEmpty) keepClip.assign(clip->contour_count, true);
       // Contours that cannot meet the other polygon change neither a
       // difference (clip contours) nor an intersection (either).
-      if (!subjectEmpty && !clipEmpty &&
-          (op == GPC_DIFFERENCE || op == GPC_INTERSECTION)) {
+      if (!subjectEmpty && !clipEmpty && (op == GPC_DIFFERENCE || op == GPC_INTERSECTION)) {
         std::vector<Box> s = Boxes(*subject), c = Boxes(*clip);
         keepClip = MeetsAny(c, s);
         if (op == GPC_INTERSECTION) keepSubject = MeetsAny(s, c);

@@ -3,11 +3,11 @@
 // pairs. The polygons have borders like real ones: the distance from the
 // centre wanders as a random walk (closed into a loop) on a slow wave, so the
 // border is rough at every scale without spikes.
+#include <benchmark/benchmark.h>
+
 #include <cmath>
 #include <map>
 #include <random>
-
-#include <benchmark/benchmark.h>
 
 #include "gpc.h"
 #include "tests/support/clip_samples.h"

@@ -1,11 +1,11 @@
 #include "boundary/polygon.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tests/support/geos_oracle.h"
 #include "tests/support/shp_rings.h"
@@ -27,7 +27,8 @@ CLine LineOf(std::vector<XY> points) {
 
 std::vector<XY> PointsOf(const CSegmentChain& chain) {
   std::vector<XY> out;
-  for (int i = 0; i < chain.getPointCount(); ++i) out.push_back({chain.getPoint(i).getX(), chain.getPoint(i).getY()});
+  for (int i = 0; i < chain.getPointCount(); ++i)
+    out.push_back({chain.getPoint(i).getX(), chain.getPoint(i).getY()});
   return out;
 }
 
@@ -162,9 +163,9 @@ TEST(CLineTest, ConnectCases) {
 TEST(CPolyLineTest, ConnectLinesJoinsRuns) {
   CPolyLine lines;
   lines.setName("roads");
-  lines.addLine(LineOf({{0, 0}, {1, 0}}));   // A -> B
-  lines.addLine(LineOf({{1, 0}, {2, 1}}));   // B -> C
-  lines.addLine(LineOf({{5, 5}, {6, 5}}));   // D -> E
+  lines.addLine(LineOf({{0, 0}, {1, 0}}));  // A -> B
+  lines.addLine(LineOf({{1, 0}, {2, 1}}));  // B -> C
+  lines.addLine(LineOf({{5, 5}, {6, 5}}));  // D -> E
   lines.connectLines();
   ASSERT_EQ(lines.getCount(), 2);
   EXPECT_EQ(PointsOf(lines.getLine(0)), (std::vector<XY>{{0, 0}, {1, 0}, {2, 1}}));
@@ -200,8 +201,8 @@ TEST(CPartListTest, RunsRoundTripAndBufferLimits) {
   EXPECT_TRUE(CPolyLine(xs, ys, partCounts, 2) == lines);
 
   // Polygons: each run closes; get writes the distinct vertices.
-  int rings[] = {0, 0, 2000000, 0, 0, 2000000, 0, 0, 7000000, 7000000, 8000000, 7000000,
-                 7000000, 8000000};
+  int rings[] = {0, 0,       2000000, 0,       0,       2000000, 0,
+                 0, 7000000, 7000000, 8000000, 7000000, 7000000, 8000000};
   int ringCounts[] = {4, 3};
   CPolyPolygon polygons(rings, ringCounts, 2);
   ASSERT_EQ(polygons.getCount(), 2);

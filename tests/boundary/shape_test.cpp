@@ -1,12 +1,11 @@
 #include "boundary/shape.h"
 
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "boundary/polygon.h"
 #include "gpc.h"
@@ -225,14 +224,31 @@ TEST(ConverterTest, RoundTrips) {
 TEST(GeometryExportsTest, CallsAreExported) {
   void* library = dlopen(GSB_ZONELIB_PATH, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(library, nullptr) << dlerror();
-  for (const char* name :
-       {"gpc_polygon_clip", "gpc_free_polygon", "gpc_init_polygon", "makeGsbShape",
-        "makePolyPolygon", "makePolyLine", "makeSpatial", "makePipPoint", "makePipPointXY",
-        "makePolyLineXY", "gdlPolyPolyToGpcPoly", "gdlPolyToGpcPoly", "gpcPolyToGdlPoly",
-        "gsbShapeGetStr", "gsbShapeFree", "gsbDistance", "gsbManhattanDistance",
-        "gsbNearDistance", "gsbFarDistance", "gsbObjectFileOpen", "gsbObjectFileClose",
-        "gsbObjectFindNearestPointOrLine", "gsbObjectFindNextPolygonOverlapPercentage",
-        "gsbObjectGetHandle", "gsbObjectFileGoto"}) {
+  for (const char* name : {"gpc_polygon_clip",
+                           "gpc_free_polygon",
+                           "gpc_init_polygon",
+                           "makeGsbShape",
+                           "makePolyPolygon",
+                           "makePolyLine",
+                           "makeSpatial",
+                           "makePipPoint",
+                           "makePipPointXY",
+                           "makePolyLineXY",
+                           "gdlPolyPolyToGpcPoly",
+                           "gdlPolyToGpcPoly",
+                           "gpcPolyToGdlPoly",
+                           "gsbShapeGetStr",
+                           "gsbShapeFree",
+                           "gsbDistance",
+                           "gsbManhattanDistance",
+                           "gsbNearDistance",
+                           "gsbFarDistance",
+                           "gsbObjectFileOpen",
+                           "gsbObjectFileClose",
+                           "gsbObjectFindNearestPointOrLine",
+                           "gsbObjectFindNextPolygonOverlapPercentage",
+                           "gsbObjectGetHandle",
+                           "gsbObjectFileGoto"}) {
     EXPECT_NE(dlsym(library, name), nullptr) << name;
   }
   dlclose(library);

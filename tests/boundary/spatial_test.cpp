@@ -1,10 +1,10 @@
 #include "boundary/spatial.h"
 
+#include <gtest/gtest.h>
+
 #include <set>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tests/boundary/search_fixture.h"
 
@@ -121,7 +121,7 @@ TEST_F(SpatialTest, OverlapPercentagesLargestFirst) {
   for (size_t i = 1; i < shares.size(); ++i) EXPECT_GE(shares[i - 1], shares[i]);
   double total = 0;
   for (double s : shares) total += s;
-  EXPECT_NEAR(total, 100.0, 5.0);  // the box is all land
+  EXPECT_NEAR(total, 100.0, 5.0);                        // the box is all land
   EXPECT_EQ(spatial.findNextPolygon(&hit, &share), -1);  // past the last pending hit
   EXPECT_EQ(spatial.findPolygon(CPolyPolygon(), &hit, &share), 0);
 }
@@ -259,7 +259,8 @@ TEST_F(SpatialTest, GsbObjectFindsShapes) {
 
   char found[128];
   EXPECT_EQ(countries.FindFirstContaining(kParis.getSpatialX(), kParis.getSpatialY(), 0, found,
-                                          sizeof found), 1);
+                                          sizeof found),
+            1);
   EXPECT_STREQ(found, "France");
   pipObjectInfoStruct info;
   EXPECT_EQ(countries.GetInfo(&info), 1);
@@ -276,8 +277,8 @@ TEST_F(SpatialTest, CopiesCloseTheirFileOnce) {
   const int32_t before = HandleTable::Global().InUseCount();
   char found[128];
   {
-    auto original = std::make_unique<GSBObject>(context_.handle(), Countries().c_str(), 1, 1,
-                                                nullptr);
+    auto original =
+        std::make_unique<GSBObject>(context_.handle(), Countries().c_str(), 1, 1, nullptr);
     ASSERT_TRUE(original->IsValid());
     GSBObject copy(*original);
     GSBObject assigned(context_.handle(), Cities().c_str(), 1, 1, nullptr);
@@ -292,11 +293,13 @@ TEST_F(SpatialTest, CopiesCloseTheirFileOnce) {
     searchtest::OpenFile other(context_, Cities());
     ASSERT_TRUE(other.ok());
     EXPECT_EQ(copy.FindFirstContaining(kParis.getSpatialX(), kParis.getSpatialY(), 0, found,
-                                       sizeof found), 1);
+                                       sizeof found),
+              1);
     EXPECT_STREQ(found, "France");
     copy.Close();
     EXPECT_EQ(assigned.FindFirstContaining(kParis.getSpatialX(), kParis.getSpatialY(), 0, found,
-                                           sizeof found), 1);
+                                           sizeof found),
+              1);
     CSpatial spatial(context_.handle());
     ASSERT_EQ(spatial.openFile(Countries().c_str(), 1), 1);
     CSpatial spatialCopy(spatial);
@@ -316,7 +319,8 @@ TEST_F(SpatialTest, GsbCallsGuardTheirHandles) {
   ASSERT_NE(handle, 0u);
   char found[128];
   EXPECT_EQ(gsbObjectFindFirstContaining(handle, kParis.getSpatialX(), kParis.getSpatialY(), 0,
-                                         found, sizeof found), 1);
+                                         found, sizeof found),
+            1);
   EXPECT_STREQ(found, "France");
   int32_t offset = gsbObjectGetHandle(handle);
   EXPECT_GT(offset, 0);

@@ -1,15 +1,15 @@
 #include "gpc.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tests/support/clip_samples.h"
 #include "tests/support/shp_rings.h"
@@ -50,6 +50,7 @@ struct ClipCase {
 
 TEST(PolygonClip, EdgeCases) {
   const Ring unit = Square(0, 0, 1);
+  // clang-format off
   const std::vector<ClipCase> cases = {
       {"union with an empty clip keeps the subject", GPC_UNION, {unit}, {}, {0}, 1},
       {"union of an empty subject gives the clip", GPC_UNION, {}, {unit}, {0}, 1},
@@ -86,6 +87,7 @@ TEST(PolygonClip, EdgeCases) {
       {"a zero-width spike adds nothing", GPC_UNION, {{{0, 0}, {1, 0}, {1, 1}, {1, 3}, {1, 1}, {0, 1}}},
        {}, {0}, 1},
   };
+  // clang-format on
   for (const ClipCase& c : cases) {
     SCOPED_TRACE(c.name);
     GpcView s(c.subject), k(c.clip);
@@ -110,7 +112,9 @@ TEST(PolygonClip, ResultsHaveNoNeedlessVertices) {
     std::vector<gpc_vertex> want;  // counter-clockwise from any vertex
   } cases[] = {
       {"shared edge", {Square(0, 0, 1)}, {Square(1, 0, 1)}, {{0, 0}, {2, 0}, {2, 1}, {0, 1}}},
-      {"vertex on a horizontal run", {{{0, 0}, {1, 0}, {2, 0}, {2, 1}, {0, 1}}}, {},
+      {"vertex on a horizontal run",
+       {{{0, 0}, {1, 0}, {2, 0}, {2, 1}, {0, 1}}},
+       {},
        {{0, 0}, {2, 0}, {2, 1}, {0, 1}}},
   };
   for (const auto& c : cases) {
@@ -282,7 +286,8 @@ std::vector<Rings> NcCounties() {
     Rings rings;
     for (const auto& ring : shape.rings) {
       Ring r;
-      for (const auto& p : testsupport::WithoutClosingPoint(ring)) r.push_back({p.x / 1e6, p.y / 1e6});
+      for (const auto& p : testsupport::WithoutClosingPoint(ring))
+        r.push_back({p.x / 1e6, p.y / 1e6});
       rings.push_back(std::move(r));
     }
     counties.push_back(std::move(rings));

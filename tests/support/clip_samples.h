@@ -3,14 +3,14 @@
 // a list of rings read with the even-odd rule (as the clipper reads them).
 #pragma once
 
+#include <geos_c.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <geos_c.h>
 
 #include "gpc.h"
 #include "tests/support/geos_oracle.h"
@@ -163,8 +163,8 @@ inline Geos::Geom EvenOddRegion(const Geos& geos, const Rings& rings) {
     GEOSGeomGetY_r(ctx, inner.get(), &y);
     if (InsideOddly(rings, x, y)) kept.push_back(GEOSGeom_clone_r(ctx, face));
   }
-  Geos::Geom parts = geos.Own(GEOSGeom_createCollection_r(
-      ctx, GEOS_MULTIPOLYGON, kept.data(), static_cast<unsigned>(kept.size())));
+  Geos::Geom parts = geos.Own(GEOSGeom_createCollection_r(ctx, GEOS_MULTIPOLYGON, kept.data(),
+                                                          static_cast<unsigned>(kept.size())));
   return geos.Own(GEOSUnaryUnion_r(ctx, parts.get()));
 }
 
@@ -185,7 +185,8 @@ inline Geos::Geom RegionOf(const Geos& geos, const Rings& rings) {
   while (level.size() > 1) {
     std::vector<Geos::Geom> up;
     for (size_t i = 0; i + 1 < level.size(); i += 2) {
-      up.push_back(geos.Own(GEOSSymDifference_r(geos.context(), level[i].get(), level[i + 1].get())));
+      up.push_back(
+          geos.Own(GEOSSymDifference_r(geos.context(), level[i].get(), level[i + 1].get())));
     }
     if (level.size() % 2) up.push_back(std::move(level.back()));
     level = std::move(up);
@@ -199,8 +200,8 @@ inline Geos::Geom RegionOf(const Geos& geos, const Rings& rings) {
 // must equal GEOS's result up to tolerance x the larger input area.
 // a and b are the regions of subject and clip (RegionOf).
 inline std::string CompareWithGeos(const Geos& geos, gpc_op op, const Rings& subject,
-                                   const Rings& clip, const GEOSGeometry* a,
-                                   const GEOSGeometry* b, double tolerance = 1e-9) {
+                                   const Rings& clip, const GEOSGeometry* a, const GEOSGeometry* b,
+                                   double tolerance = 1e-9) {
   GpcView s(subject), c(clip);
   GpcResult result;
   gpc_polygon_clip(op, s.get(), c.get(), &result.polygon);
@@ -230,8 +231,8 @@ inline std::string CompareWithGeos(const Geos& geos, gpc_op op, const Rings& sub
            std::to_string(want);
   }
   if (std::fabs(signedSum - want) > tolerance * scale) {
-    return "contour areas with their hole flags sum to " + std::to_string(signedSum) +
-           " against " + std::to_string(want);
+    return "contour areas with their hole flags sum to " + std::to_string(signedSum) + " against " +
+           std::to_string(want);
   }
   Geos::Geom apart = geos.Own(GEOSSymDifference_r(ctx, mine.get(), theirs.get()));
   if (!apart) return "GEOS failed on the comparison: " + geos.lastError();
