@@ -341,7 +341,11 @@ void Clipper::Beam(int k) {
       const Edge& b = edges_[e];
       double gapBottom = std::max(0.0, b.xb - a.xb);
       double t = gapBottom / (gapBottom + (a.xt - b.xt));
-      crossings_.push_back({a.xb + t * (a.xt - a.xb), yb + t * (yt - yb), sorted_[at - 1], e});
+      Crossing c{a.xb + t * (a.xt - a.xb), yb + t * (yt - yb), sorted_[at - 1], e};
+      // Coordinates near the ends of the double range can overflow here; the
+      // crossing then stays at the beam's bottom so that the table sorts.
+      if (!std::isfinite(c.x) || !std::isfinite(c.y)) c = {a.xb, yb, c.a, c.b};
+      crossings_.push_back(c);
       --at;
     }
     sorted_.insert(sorted_.begin() + static_cast<std::ptrdiff_t>(at), e);

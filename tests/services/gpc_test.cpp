@@ -211,6 +211,14 @@ TEST(PolygonClip, DamagedRecordsGiveNoCrash) {
   gpc_polygon_clip(GPC_UNION, &p, &p, &r.polygon);
   ASSERT_EQ(r.polygon.contour_count, 1);  // the one whole contour, met by itself
   EXPECT_NEAR(RegionArea(r.polygon), 0.5, 1e-12);
+  // Coordinates at the ends of the double range overflow inside the sweep.
+  Rings huge = {{{-1e308, -1e308}, {1e308, -1e308}, {1e308, 1e308}, {-1e308, 1e308}},
+                {{-1e308, 1e308}, {1e308, -1e308}, {1e308, 1e308}}};
+  GpcView h(huge);
+  for (gpc_op op : {GPC_DIFFERENCE, GPC_INTERSECTION, GPC_XOR, GPC_UNION}) {
+    GpcResult big;
+    gpc_polygon_clip(op, h.get(), h.get(), &big.polygon);
+  }
   gpc_polygon untouched = {7, nullptr, nullptr};
   gpc_polygon_clip(static_cast<gpc_op>(9), &p, &p, &untouched);
   EXPECT_EQ(untouched.contour_count, 7);
