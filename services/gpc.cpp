@@ -143,7 +143,6 @@ class Clipper {
   std::vector<Ray> rays_;
   std::vector<int> borders_;
   std::vector<Crossing> crossings_;
-  std::vector<int> group_;
 
   std::vector<Node> nodes_;
   std::vector<gpc_vertex> walk_;
