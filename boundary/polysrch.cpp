@@ -18,6 +18,7 @@ constexpr const char* kNameTreeLocation = "PolygonSearch::PolygonSearch";
 constexpr const char* kQVectorText = "Memory exaustion in QVector::QVector().";
 constexpr size_t kResultReserve = 1000;
 constexpr uint16_t kInfoFlagsMask = 0xFFC7;
+constexpr uint64_t kBlockBytes = 1 << 20;
 
 // Completions of "Object record at <offset> ...".
 constexpr const char* kUnreadable = "cannot be read.";
@@ -292,10 +293,15 @@ int32_t PolygonObject::SegmentDistance(int32_t x, int32_t y) const {
 
 // ---- PolygonCacheIndex -----------------------------------------------------------
 
-void PolygonCacheIndex::Reset(size_t slots) {
-  size_t size = std::bit_ceil(std::max<size_t>(2 * slots, 8));
+void PolygonCacheIndex::Reserve(size_t objects) {
+  const size_t size = std::bit_ceil(std::max<size_t>(2 * objects, 8));
+  if (size <= entries_.size()) return;
+  std::vector<Entry> held;
+  for (const Entry& e : entries_)
+    if (e.offset) held.push_back(e);
   entries_.assign(size, Entry{0, nullptr});
   mask_ = size - 1;
+  for (const Entry& e : held) Insert(e.offset, e.object);
 }
 
 size_t PolygonCacheIndex::Home(uint64_t offset) const {
@@ -402,29 +408,37 @@ bool PolygonSearch::Open(const char* path, uint32_t mode) {
                                    this, *error_);
   if (!names_->IsOpen()) return false;
 
-  // The buffers of all objects in one block when it can be had, else one
-  // by one: one allocation opens the file faster and keeps the objects'
-  // heads close together. The objects themselves are made as the pool first
-  // needs them; an object not made yet is an empty one at the list's tail.
+  // The objects are made as the pool first needs them: an object not made
+  // yet is an empty one at the list's tail. Their buffers come in blocks
+  // that double up to about a mebibyte (at least one object), which keeps
+  // opening cheap whatever the pool's size and the objects' heads close
+  // together.
   cacheSize_ = size_t(CacheCount(header_, mode));
   storageEach_ = PolygonObject::StorageSize(header_);
-  if (storageEach_ <= SIZE_MAX / cacheSize_)
-    storage_.reset(new (std::nothrow) uint8_t[size_t(storageEach_ * cacheSize_)]);
-  if (!AddObject()) return false;
-  cacheIndex_.Reset(cacheSize_);
-  return true;
+  objectsPerBlock_ = size_t(std::max<uint64_t>(1, kBlockBytes / storageEach_));
+  return AddObject();
 }
 
 bool PolygonSearch::AddObject() {
   PolygonObject* object = new (std::nothrow) PolygonObject(*this);
   if (!object) return false;
-  uint8_t* storage = storage_ ? storage_.get() + size_t(storageEach_) * created_ : nullptr;
+  if (blockUsed_ == blockObjects_) {
+    blockObjects_ = std::min({std::max<size_t>(2 * blockObjects_, 4), objectsPerBlock_,
+                              cacheSize_ - created_});
+    blockUsed_ = 0;
+    blocks_.emplace_back(new (std::nothrow) uint8_t[size_t(storageEach_) * blockObjects_]);
+  }
+  // Without its block an object allocates its own buffers.
+  uint8_t* storage =
+      blocks_.back() ? blocks_.back().get() + size_t(storageEach_) * blockUsed_ : nullptr;
+  ++blockUsed_;
   if (!object->Allocate(storage)) {
     delete object;
     return false;
   }
   cache_.AddTail(object);
   ++created_;
+  cacheIndex_.Reserve(created_);
   return true;
 }
 
