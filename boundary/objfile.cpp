@@ -181,7 +181,7 @@ int32_t pipObjectHandleFileQueryExIntern(pipObjectFileObject* file,
 }
 
 int32_t pipObjectIsTaxFileIntern(pipObjectFileObject* file) {
-  return file->Search().IsTaxFile() ? 1 : -1;
+  return pipObjectFileIsTaxFileIntern(file) ? 1 : -1;
 }
 
 // ---- finds ------------------------------------------------------------------------------

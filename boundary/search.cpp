@@ -668,3 +668,5 @@ int32_t pipObjectFilePointInPolyIntern(pipObjectFileObject* file, int32_t x, int
   if (!s) return -1;
   return s->PointInPolygon(x, y) ? 1 : 0;
 }
+
+bool pipObjectFileIsTaxFileIntern(pipObjectFileObject* file) { return file->Search().IsTaxFile(); }

@@ -276,3 +276,5 @@ int32_t pipObjectFileGotoIntern(pipObjectFileObject* file, uint32_t low, uint32_
 int32_t pipObjectFileDistanceToBorderIntern(pipObjectFileObject* file, int32_t x, int32_t y,
                                             int32_t* nearestX, int32_t* nearestY);
 int32_t pipObjectFilePointInPolyIntern(pipObjectFileObject* file, int32_t x, int32_t y);
+// Whether the file's magic is the tax boundary file's.
+bool pipObjectFileIsTaxFileIntern(pipObjectFileObject* file);
