@@ -7,6 +7,7 @@
 #include <new>
 
 #include "base/pagefile.h"
+#include "base/qstring.h"
 #include "boundary/objfile.h"
 #include "boundary/readmain.h"
 #include "boundary/search.h"
@@ -34,16 +35,9 @@ constexpr const char* kNotUsable = "cannot be held: the object's buffers are mis
 
 int32_t LoadI32(const uint8_t* p) { return static_cast<int32_t>(QLoadU32LE(p)); }
 
-// A text field copied out terminated, never past the field.
-void CopyText(char* to, const char* from, size_t size) {
-  const size_t n = strnlen(from, size - 1);
-  std::memcpy(to, from, n);
-  to[n] = '\0';
-}
-
 void FillFileInfo(const GsbHeader& h, pipObjectFileInfoStruct* out) {
   std::memset(out, 0, sizeof *out);
-  CopyText(out->headerText, h.text, sizeof out->headerText);
+  StrCopySized(out->headerText, h.text, sizeof out->headerText);
   out->maxObjectSize = h.maxRecordLength;
   out->maxPoints = h.maxPoints;
   out->maxParts = h.maxRings;
@@ -519,9 +513,9 @@ bool PolygonSearch::GetExtraInfo(pipObjectFileExtraInfoStruct* out) const {
   if (!open_ || header_.hasExtension != 1) return false;
   GsbExtension e;
   DecodeGsbExtension(headerBytes_ + kGsbHeaderSize, kGsbExtensionSize, &e, nullptr);
-  CopyText(out->name, e.name, sizeof out->name);
-  CopyText(out->text, e.text, sizeof out->text);
-  CopyText(out->created, e.created, sizeof out->created);
+  StrCopySized(out->name, e.name, sizeof out->name);
+  StrCopySized(out->text, e.text, sizeof out->text);
+  StrCopySized(out->created, e.created, sizeof out->created);
   out->tag = e.tag;
   out->kind = e.kind;
   return true;

@@ -106,6 +106,9 @@ class PolygonSearchEnum {
  protected:
   // A step that yields object at offset: makes it current and names it.
   void Hit(uint64_t offset, PolygonObject* object, char* name, int32_t size);
+  // Whether a step may follow the last (not after one that found nothing,
+  // which is reported with line); clears the found flag.
+  bool MayStep(int line);
   // The first or next index hit; false at the end or on a damaged index.
   bool Step(const SpatialRect& rect, uint64_t* offset);
   // After Step gave false: -1 when the index was damaged, else 0.

@@ -39,19 +39,7 @@ TEST(BufferedRadiusTest, RadiiGrowByPowersOf1414) {
   }
 }
 
-class ObjectFileTest : public ::testing::Test {
- protected:
-  std::string Build(const std::vector<Obj>& objects, uint32_t flags) {
-    const std::string path = temp_.File("f" + std::to_string(files_++) + ".gsb");
-    EXPECT_TRUE(searchtest::BuildFile(path, objects, flags));
-    return path;
-  }
-
-  Context c_;
-  testsupport::TempDir temp_;
-  int files_ = 0;
-  char name_[128] = {};
-};
+class ObjectFileTest : public searchtest::FileTest {};
 
 // Regions about the point P: "outer" holds it deep inside, "inner" 182 feet
 // from its border; outside lie "near" (291 feet), "mid" (1500 feet) and

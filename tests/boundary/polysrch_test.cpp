@@ -59,20 +59,13 @@ TEST(PolygonCacheTest, SizeByMode) {
     EXPECT_EQ(PolygonSearch::CacheCount(c.header, c.mode), c.count) << c.what;
 }
 
-class ReaderTest : public ::testing::Test {
+class ReaderTest : public searchtest::FileTest {
  protected:
-  std::string Build(const std::vector<Obj>& objects, uint32_t flags, bool extension = false) {
-    const std::string path = temp_.File("f" + std::to_string(files_++) + ".gsb");
-    EXPECT_TRUE(searchtest::BuildFile(path, objects, flags, 1, extension));
-    return path;
-  }
   std::unique_ptr<PolygonSearch> Open(const std::string& path, uint32_t mode) {
     return std::make_unique<PolygonSearch>(path.c_str(), mode, error_);
   }
 
-  testsupport::TempDir temp_;
   pipErrorRef error_ = std::make_shared<pipError>();
-  int files_ = 0;
 };
 
 TEST_F(ReaderTest, PoolOfPointsKeepsTwoAndGivesWayLeastRecentlyUsed) {

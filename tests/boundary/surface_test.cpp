@@ -41,18 +41,7 @@ TEST(SurfaceTextTest, SplitAsStrtokDoes) {
   EXPECT_EQ(SplitSurfaceTexts("one||two", 3), (std::vector<std::string>{"one", "two", ""}));
 }
 
-class SurfaceTest : public ::testing::Test {
- protected:
-  std::string Build(const std::vector<Obj>& objects) {
-    const std::string path = temp_.File("surface" + std::to_string(files_++) + ".gsb");
-    EXPECT_TRUE(searchtest::BuildFile(path, objects, 0));
-    return path;
-  }
-
-  Context c_;
-  testsupport::TempDir temp_;
-  int files_ = 0;
-};
+class SurfaceTest : public searchtest::FileTest {};
 
 TEST_F(SurfaceTest, ValuesOfThePlane) {
   const std::string path = Build({Triangle("a|b|c", "2|3|10|16"), Triangle("x", "1|1|1|0", 1)});
