@@ -181,7 +181,7 @@ int32_t pipObjectHandleFileQueryExIntern(pipObjectFileObject* file,
 }
 
 int32_t pipObjectIsTaxFileIntern(pipObjectFileObject* file) {
-  return file->Search().IsTaxFile() ? 1 : -1;
+  return pipObjectFileIsTaxFileIntern(file) ? 1 : -1;
 }
 
 // ---- finds ------------------------------------------------------------------------------
@@ -380,8 +380,11 @@ int32_t pipObjectGetAttributeNameByNumberIntern(pipObjectFileObject* file, uint3
   return attributes->GetAttributeNameByNumber(n, buffer, size - 1) == 1 ? 1 : -1;
 }
 
-int32_t pipObjectGetAttributeInfoByNameIntern(pipObjectFileObject* file, const char* name,
-                                              pipAttributeInfoStruct* info) {
+namespace {
+
+// An attribute record of the current object, by fill(AttributeSearch&).
+template <class Fill>
+int32_t AttributeInfo(pipObjectFileObject* file, pipAttributeInfoStruct* info, Fill&& fill) {
   if (!info) return -1;
   MakeHitCurrent(file);
   AttributeSearch* attributes = file->Attributes();
@@ -389,17 +392,21 @@ int32_t pipObjectGetAttributeInfoByNameIntern(pipObjectFileObject* file, const c
     std::memset(info, 0, sizeof *info);
     return -1;
   }
-  return attributes->GetAttributeInfoByName(name, info);
+  return fill(*attributes);
+}
+
+}  // namespace
+
+int32_t pipObjectGetAttributeInfoByNameIntern(pipObjectFileObject* file, const char* name,
+                                              pipAttributeInfoStruct* info) {
+  return AttributeInfo(file, info, [&](AttributeSearch& a) {
+    return a.GetAttributeInfoByName(name, info);
+  });
 }
 
 int32_t pipObjectGetAttributeInfoByNumberIntern(pipObjectFileObject* file, uint32_t n,
                                                 pipAttributeInfoStruct* info) {
-  if (!info) return -1;
-  MakeHitCurrent(file);
-  AttributeSearch* attributes = file->Attributes();
-  if (!attributes) {
-    std::memset(info, 0, sizeof *info);
-    return -1;
-  }
-  return attributes->GetAttributeInfoByNumber(n, info);
+  return AttributeInfo(file, info, [&](AttributeSearch& a) {
+    return a.GetAttributeInfoByNumber(n, info);
+  });
 }

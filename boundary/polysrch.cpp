@@ -7,6 +7,7 @@
 #include <new>
 
 #include "base/pagefile.h"
+#include "base/qstring.h"
 #include "boundary/objfile.h"
 #include "boundary/readmain.h"
 #include "boundary/search.h"
@@ -18,6 +19,7 @@ constexpr const char* kNameTreeLocation = "PolygonSearch::PolygonSearch";
 constexpr const char* kQVectorText = "Memory exaustion in QVector::QVector().";
 constexpr size_t kResultReserve = 1000;
 constexpr uint16_t kInfoFlagsMask = 0xFFC7;
+constexpr uint64_t kBlockBytes = 1 << 20;
 
 // Completions of "Object record at <offset> ...".
 constexpr const char* kUnreadable = "cannot be read.";
@@ -33,16 +35,9 @@ constexpr const char* kNotUsable = "cannot be held: the object's buffers are mis
 
 int32_t LoadI32(const uint8_t* p) { return static_cast<int32_t>(QLoadU32LE(p)); }
 
-// A text field copied out terminated, never past the field.
-void CopyText(char* to, const char* from, size_t size) {
-  const size_t n = strnlen(from, size - 1);
-  std::memcpy(to, from, n);
-  to[n] = '\0';
-}
-
 void FillFileInfo(const GsbHeader& h, pipObjectFileInfoStruct* out) {
   std::memset(out, 0, sizeof *out);
-  CopyText(out->headerText, h.text, sizeof out->headerText);
+  StrCopySized(out->headerText, h.text, sizeof out->headerText);
   out->maxObjectSize = h.maxRecordLength;
   out->maxPoints = h.maxPoints;
   out->maxParts = h.maxRings;
@@ -292,10 +287,15 @@ int32_t PolygonObject::SegmentDistance(int32_t x, int32_t y) const {
 
 // ---- PolygonCacheIndex -----------------------------------------------------------
 
-void PolygonCacheIndex::Reset(size_t slots) {
-  size_t size = std::bit_ceil(std::max<size_t>(2 * slots, 8));
+void PolygonCacheIndex::Reserve(size_t objects) {
+  const size_t size = std::bit_ceil(std::max<size_t>(2 * objects, 8));
+  if (size <= entries_.size()) return;
+  std::vector<Entry> held;
+  for (const Entry& e : entries_)
+    if (e.offset) held.push_back(e);
   entries_.assign(size, Entry{0, nullptr});
   mask_ = size - 1;
+  for (const Entry& e : held) Insert(e.offset, e.object);
 }
 
 size_t PolygonCacheIndex::Home(uint64_t offset) const {
@@ -402,29 +402,37 @@ bool PolygonSearch::Open(const char* path, uint32_t mode) {
                                    this, *error_);
   if (!names_->IsOpen()) return false;
 
-  // The buffers of all objects in one block when it can be had, else one
-  // by one: one allocation opens the file faster and keeps the objects'
-  // heads close together. The objects themselves are made as the pool first
-  // needs them; an object not made yet is an empty one at the list's tail.
+  // The objects are made as the pool first needs them: an object not made
+  // yet is an empty one at the list's tail. Their buffers come in blocks
+  // that double up to about a mebibyte (at least one object), which keeps
+  // opening cheap whatever the pool's size and the objects' heads close
+  // together.
   cacheSize_ = size_t(CacheCount(header_, mode));
   storageEach_ = PolygonObject::StorageSize(header_);
-  if (storageEach_ <= SIZE_MAX / cacheSize_)
-    storage_.reset(new (std::nothrow) uint8_t[size_t(storageEach_ * cacheSize_)]);
-  if (!AddObject()) return false;
-  cacheIndex_.Reset(cacheSize_);
-  return true;
+  objectsPerBlock_ = size_t(std::max<uint64_t>(1, kBlockBytes / storageEach_));
+  return AddObject();
 }
 
 bool PolygonSearch::AddObject() {
   PolygonObject* object = new (std::nothrow) PolygonObject(*this);
   if (!object) return false;
-  uint8_t* storage = storage_ ? storage_.get() + size_t(storageEach_) * created_ : nullptr;
+  if (blockUsed_ == blockObjects_) {
+    blockObjects_ = std::min({std::max<size_t>(2 * blockObjects_, 4), objectsPerBlock_,
+                              cacheSize_ - created_});
+    blockUsed_ = 0;
+    blocks_.emplace_back(new (std::nothrow) uint8_t[size_t(storageEach_) * blockObjects_]);
+  }
+  // Without its block an object allocates its own buffers.
+  uint8_t* storage =
+      blocks_.back() ? blocks_.back().get() + size_t(storageEach_) * blockUsed_ : nullptr;
+  ++blockUsed_;
   if (!object->Allocate(storage)) {
     delete object;
     return false;
   }
   cache_.AddTail(object);
   ++created_;
+  cacheIndex_.Reserve(created_);
   return true;
 }
 
@@ -505,9 +513,9 @@ bool PolygonSearch::GetExtraInfo(pipObjectFileExtraInfoStruct* out) const {
   if (!open_ || header_.hasExtension != 1) return false;
   GsbExtension e;
   DecodeGsbExtension(headerBytes_ + kGsbHeaderSize, kGsbExtensionSize, &e, nullptr);
-  CopyText(out->name, e.name, sizeof out->name);
-  CopyText(out->text, e.text, sizeof out->text);
-  CopyText(out->created, e.created, sizeof out->created);
+  StrCopySized(out->name, e.name, sizeof out->name);
+  StrCopySized(out->text, e.text, sizeof out->text);
+  StrCopySized(out->created, e.created, sizeof out->created);
   out->tag = e.tag;
   out->kind = e.kind;
   return true;

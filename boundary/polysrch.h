@@ -132,10 +132,12 @@ class PolygonObject : public QLRUObject {
 };
 
 // Offsets of loaded objects to their slots: open addressing over a table of
-// twice the pool's size, so that a lookup costs the same for any pool.
+// at least twice the objects made, so that a lookup costs the same for any
+// pool.
 class PolygonCacheIndex {
  public:
-  void Reset(size_t slots);
+  // Room for objects entries, keeping those held.
+  void Reserve(size_t objects);
   PolygonObject* Find(uint64_t offset) const;
   void Insert(uint64_t offset, PolygonObject* object);
   void Erase(uint64_t offset);
@@ -204,7 +206,11 @@ class PolygonSearch {
   std::unique_ptr<SpatialIndex> index_;
   QFile file_;
   QDlist cache_{"PolyCach"};
-  std::unique_ptr<uint8_t[]> storage_;  // the objects' buffers, when in one block
+  // The objects' buffers, in blocks of growing size.
+  std::vector<std::unique_ptr<uint8_t[]>> blocks_;
+  size_t objectsPerBlock_ = 1;  // the largest block's
+  size_t blockObjects_ = 0;     // of the last block
+  size_t blockUsed_ = 0;
   PolygonCacheIndex cacheIndex_;
   size_t cacheSize_ = 0;    // objects the pool may hold
   size_t created_ = 0;      // objects made so far

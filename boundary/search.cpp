@@ -65,6 +65,15 @@ void PolygonSearchEnum::Hit(uint64_t offset, PolygonObject* object, char* name, 
   CopyFoundName(name, size, object->Name());
 }
 
+bool PolygonSearchEnum::MayStep(int line) {
+  if (!first_ && !found_) {
+    ReportSearch(Q_ERROR_EMPTY, kAfterNotFoundText, line);
+    return false;
+  }
+  found_ = false;
+  return true;
+}
+
 bool PolygonSearchEnum::Step(const SpatialRect& rect, uint64_t* offset) {
   if (first_) {
     first_ = false;
@@ -221,12 +230,7 @@ int32_t PolySearchPointInPolygon::Test(const PolygonObject& o) {
 }
 
 int32_t PolySearchPointInPolygon::FindNext(char* name, int32_t size) {
-  if (!enum_) return -1;
-  if (!first_ && !found_) {
-    ReportSearch(Q_ERROR_EMPTY, kAfterNotFoundText, kLinePointAfterNotFound);
-    return -1;
-  }
-  found_ = false;
+  if (!enum_ || !MayStep(kLinePointAfterNotFound)) return -1;
   uint64_t offset = 0;
   for (bool more = Step(rect_, &offset); more; more = enum_->Next(&offset)) {
     PolygonObject* o = search_.FetchObject(offset);
@@ -260,12 +264,7 @@ int32_t PolySearchInRectangle::FindFirst(char* name, int32_t size) {
 }
 
 int32_t PolySearchInRectangle::FindNext(char* name, int32_t size) {
-  if (!enum_) return -1;
-  if (!first_ && !found_) {
-    ReportSearch(Q_ERROR_EMPTY, kAfterNotFoundText, kLineRectAfterNotFound);
-    return -1;
-  }
-  found_ = false;
+  if (!enum_ || !MayStep(kLineRectAfterNotFound)) return -1;
   uint64_t offset = 0;
   if (!Step(rect_, &offset)) return End();
   PolygonObject* o = search_.FetchObject(offset);
@@ -668,3 +667,5 @@ int32_t pipObjectFilePointInPolyIntern(pipObjectFileObject* file, int32_t x, int
   if (!s) return -1;
   return s->PointInPolygon(x, y) ? 1 : 0;
 }
+
+bool pipObjectFileIsTaxFileIntern(pipObjectFileObject* file) { return file->Search().IsTaxFile(); }

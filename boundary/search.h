@@ -106,6 +106,9 @@ class PolygonSearchEnum {
  protected:
   // A step that yields object at offset: makes it current and names it.
   void Hit(uint64_t offset, PolygonObject* object, char* name, int32_t size);
+  // Whether a step may follow the last (not after one that found nothing,
+  // which is reported with line); clears the found flag.
+  bool MayStep(int line);
   // The first or next index hit; false at the end or on a damaged index.
   bool Step(const SpatialRect& rect, uint64_t* offset);
   // After Step gave false: -1 when the index was damaged, else 0.
@@ -276,3 +279,5 @@ int32_t pipObjectFileGotoIntern(pipObjectFileObject* file, uint32_t low, uint32_
 int32_t pipObjectFileDistanceToBorderIntern(pipObjectFileObject* file, int32_t x, int32_t y,
                                             int32_t* nearestX, int32_t* nearestY);
 int32_t pipObjectFilePointInPolyIntern(pipObjectFileObject* file, int32_t x, int32_t y);
+// Whether the file's magic is the tax boundary file's.
+bool pipObjectFileIsTaxFileIntern(pipObjectFileObject* file);

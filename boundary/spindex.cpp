@@ -110,14 +110,30 @@ const rtPage* rtIndex::Page(uint32_t number, uint16_t level) {
   if (!bytes) return Damaged(number, kUnreadable);
   if (!pages_[victim]) pages_[victim] = std::make_unique<rtPage>();
   rtPage* page = pages_[victim].get();
+  // A new generation before anything changes, so that no note of the page
+  // this object held survives a failed decode.
   page->number = rtPage::kNone;
+  page->generation = ++decodes_;
   used_[victim] = 0;
   if (const char* why = Decode(bytes, level, page)) return Damaged(number, why);
   page->number = number;
-  page->generation = ++decodes_;
   used_[victim] = ++tick_;
   last_ = victim;
   return page;
+}
+
+const rtPage* rtIndex::Child(const rtPage* parent, uint32_t i, uint32_t number, uint16_t level) {
+  const rtPage* known = parent->childViews[i];
+  if (known && known->generation == parent->childGenerations[i] && known->level == level)
+    return known;
+  const uint64_t parentGeneration = parent->generation;
+  const rtPage* child = Page(number, level);
+  // Decoding the child may have reused the parent's object for it.
+  if (child && parent->generation == parentGeneration) {
+    parent->childViews[i] = child;
+    parent->childGenerations[i] = child->generation;
+  }
+  return child;
 }
 
 const char* rtIndex::Decode(const uint8_t* bytes, uint16_t level, rtPage* page) {
@@ -132,6 +148,8 @@ const char* rtIndex::Decode(const uint8_t* bytes, uint16_t level, rtPage* page) 
   page->leaf = (bytes[kPageFlags] & kGsbPageLeaf) != 0;
   page->rects.resize(count);
   page->reference.resize(count);
+  page->childViews.assign(page->leaf ? 0 : count, nullptr);
+  page->childGenerations.assign(page->leaf ? 0 : count, 0);
   const uint8_t* e = bytes + kGsbPageHeaderSize;
   for (uint32_t i = 0; i < count; ++i, e += kGsbPageEntrySize) {
     page->rects[i] = {LoadI32(e), LoadI32(e + 4), LoadI32(e + 8), LoadI32(e + 12)};
@@ -221,8 +239,7 @@ std::unique_ptr<SpatialIndexEnum> rtSpatialIndex::CreateEnum() {
   return std::make_unique<rtSpatialIndexEnum>(index_);
 }
 
-bool rtSpatialIndexEnum::Push(uint32_t page, uint16_t level) {
-  const rtPage* p = index_.Page(page, level);
+bool rtSpatialIndexEnum::Push(const rtPage* p, uint32_t page, uint16_t level) {
   if (!p) {
     failed_ = true;
     top_ = -1;
@@ -239,7 +256,8 @@ bool rtSpatialIndexEnum::First(const SpatialRect& rect, uint64_t* offset) {
   rect_ = rect;
   top_ = -1;
   failed_ = false;
-  if (!Push(index_.RootPage(), index_.RootLevel())) return false;
+  const uint32_t root = index_.RootPage();
+  if (!Push(index_.Page(root, index_.RootLevel()), root, index_.RootLevel())) return false;
   return Next(offset);
 }
 
@@ -295,7 +313,8 @@ bool rtSpatialIndexEnum::Next(uint64_t* offset) {
       top_ = -1;
       return false;
     }
-    if (!Push(child, uint16_t(level - 1))) return false;
+    if (!Push(index_.Child(page, hit, child, uint16_t(level - 1)), child, uint16_t(level - 1)))
+      return false;
   }
 }
 

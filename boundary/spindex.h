@@ -85,6 +85,10 @@ struct rtPage {
   bool leaf = false;
   std::vector<SpatialRect> rects;
   std::vector<uint64_t> reference;
+  // Of an inner page: the child pages as last decoded for entry i, valid
+  // while the child's generation is the one noted.
+  mutable std::vector<const rtPage*> childViews;
+  mutable std::vector<uint64_t> childGenerations;
 
   // One axis of the grid: its cell borders, ascending, and a table that
   // finds a value's cell without a bisection: bucket b (of 2^shift units
@@ -153,6 +157,9 @@ class rtIndex {
   // Page number decoded, when it is a sound page of level; null otherwise
   // (reported). Valid until the next call.
   const rtPage* Page(uint32_t number, uint16_t level);
+  // Child page number (of level) of entry i of parent; the same, found
+  // through the parent's note of it when that still holds.
+  const rtPage* Child(const rtPage* parent, uint32_t i, uint32_t number, uint16_t level);
   // Reports page number as damaged ("Spatial index page <n> " + why).
   void ReportDamaged(uint32_t number, const char* why) { Damaged(number, why); }
 
@@ -191,7 +198,7 @@ class rtSpatialIndexEnum : public SpatialIndexEnum {
     uint32_t cell;  // rtPage::kNone: the whole page
     uint16_t level;
   };
-  bool Push(uint32_t page, uint16_t level);
+  bool Push(const rtPage* page, uint32_t number, uint16_t level);
 
   static constexpr int32_t kInlineFrames = 8;
   Frame& At(int32_t i) { return i < kInlineFrames ? inline_[i] : deeper_[size_t(i - kInlineFrames)]; }

@@ -497,10 +497,10 @@ ZONELIB_API int32_t pipObjectHandleFileQueryEx(uint32_t file, pipObjectFileExtra
 /* 1 for a tax boundary file, else -1. */
 ZONELIB_API int32_t pipObjectIsTaxFile(uint32_t file);
 
-/* The regions containing (x, y), deepest first by none: in index order;
- * with a radius (feet) also regions, lines and points within it (the file
- * must have segment records, else code 106). Results: 1 inside, 2 within
- * the radius only, 3 both. A point on a border is inside. */
+/* The regions containing (x, y), in the spatial index's order; with a
+ * radius (feet) also regions, lines and points within it (the file must
+ * have segment records, else code 106). Results: 1 inside, 2 within the
+ * radius only, 3 both. A point on a border is inside. */
 ZONELIB_API int32_t pipObjectFindFirstContaining(uint32_t file, int32_t x, int32_t y,
                                                  uint32_t radius, char* name, int32_t size);
 /* The containing regions and the objects within radius feet, all at once:

@@ -211,21 +211,34 @@ std::string Attributes(uint32_t file, const std::vector<std::string>& fields) {
   return text;
 }
 
-int Contains(const std::string& path, const std::vector<std::string>& fields) {
-  OpenFile f(path);
-  if (!f.ok()) return 1;
+// For each point of standard input: the point, then each hit of the search
+// that first(x, y, name) begins, named and described by describe(x, y), or
+// "-" for none.
+template <class First, class Describe>
+int EachPoint(const OpenFile& f, First first, Describe describe) {
   std::string line;
   int32_t x, y;
   char name[kNameSize];
   while (ReadPoint(&line, &x, &y)) {
     std::string hits;
-    int32_t r = pipObjectFindFirstContaining(f.file(), x, y, 0, name, sizeof name);
-    for (; r > 0; r = pipObjectFindNext(f.file(), name, sizeof name))
-      hits += (hits.empty() ? "" : "; ") + std::string(name) + Attributes(f.file(), fields);
+    int32_t r = first(x, y, name);
+    for (; r > 0; r = pipObjectFindNext(f.file(), name, kNameSize))
+      hits += (hits.empty() ? "" : "; ") + std::string(name) + describe(x, y);
     if (r < 0) return f.Fail("searching");
     std::printf("%s: %s\n", line.c_str(), hits.empty() ? "-" : hits.c_str());
   }
   return 0;
+}
+
+int Contains(const std::string& path, const std::vector<std::string>& fields) {
+  OpenFile f(path);
+  if (!f.ok()) return 1;
+  return EachPoint(
+      f,
+      [&](int32_t x, int32_t y, char* name) {
+        return pipObjectFindFirstContaining(f.file(), x, y, 0, name, kNameSize);
+      },
+      [&](int32_t, int32_t) { return Attributes(f.file(), fields); });
 }
 
 int Nearest(const std::string& path, const char* count, const char* criteria) {
@@ -233,21 +246,16 @@ int Nearest(const std::string& path, const char* count, const char* criteria) {
   if (k < 0) return Usage();
   OpenFile f(path);
   if (!f.ok()) return 1;
-  std::string line;
-  int32_t x, y;
-  char name[kNameSize];
-  while (ReadPoint(&line, &x, &y)) {
-    std::string hits;
-    int32_t r = criteria ? pipObjectFindFirstNearestEx(f.file(), x, y, uint32_t(k), criteria, name,
-                                                       sizeof name)
-                         : pipObjectFindFirstNearest(f.file(), x, y, uint32_t(k), name, sizeof name);
-    for (; r > 0; r = pipObjectFindNext(f.file(), name, sizeof name))
-      hits += (hits.empty() ? "" : "; ") + std::string(name) + " (" +
-              std::to_string(pipObjectDistanceToBorder(f.file(), x, y)) + " ft)";
-    if (r < 0) return f.Fail("searching");
-    std::printf("%s: %s\n", line.c_str(), hits.empty() ? "-" : hits.c_str());
-  }
-  return 0;
+  return EachPoint(
+      f,
+      [&](int32_t x, int32_t y, char* name) {
+        return criteria ? pipObjectFindFirstNearestEx(f.file(), x, y, uint32_t(k), criteria, name,
+                                                      kNameSize)
+                        : pipObjectFindFirstNearest(f.file(), x, y, uint32_t(k), name, kNameSize);
+      },
+      [&](int32_t x, int32_t y) {
+        return " (" + std::to_string(pipObjectDistanceToBorder(f.file(), x, y)) + " ft)";
+      });
 }
 
 int Distance(const std::string& path, const char* object) {

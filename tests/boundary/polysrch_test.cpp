@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
@@ -58,20 +59,13 @@ TEST(PolygonCacheTest, SizeByMode) {
     EXPECT_EQ(PolygonSearch::CacheCount(c.header, c.mode), c.count) << c.what;
 }
 
-class ReaderTest : public ::testing::Test {
+class ReaderTest : public searchtest::FileTest {
  protected:
-  std::string Build(const std::vector<Obj>& objects, uint32_t flags, bool extension = false) {
-    const std::string path = temp_.File("f" + std::to_string(files_++) + ".gsb");
-    EXPECT_TRUE(searchtest::BuildFile(path, objects, flags, 1, extension));
-    return path;
-  }
   std::unique_ptr<PolygonSearch> Open(const std::string& path, uint32_t mode) {
     return std::make_unique<PolygonSearch>(path.c_str(), mode, error_);
   }
 
-  testsupport::TempDir temp_;
   pipErrorRef error_ = std::make_shared<pipError>();
-  int files_ = 0;
 };
 
 TEST_F(ReaderTest, PoolOfPointsKeepsTwoAndGivesWayLeastRecentlyUsed) {
@@ -100,7 +94,7 @@ TEST_F(ReaderTest, PoolOfPointsKeepsTwoAndGivesWayLeastRecentlyUsed) {
 // inserts and erases, with offsets crowding a few home slots.
 TEST(PolygonCacheIndexTest, AgreesWithAMap) {
   PolygonCacheIndex index;
-  index.Reset(50);
+  index.Reserve(4);
   std::map<uint64_t, PolygonObject*> model;
   std::mt19937_64 rng(3);
   std::vector<PolygonObject*> objects(64);
@@ -110,6 +104,7 @@ TEST(PolygonCacheIndexTest, AgreesWithAMap) {
     const uint64_t offset = 860 + 4 * (rng() % 150);
     if (rng() % 2 && model.size() < 90) {
       PolygonObject* o = objects[rng() % objects.size()];
+      index.Reserve(model.size() + 1);
       index.Insert(offset, o);
       model[offset] = o;
     } else {
@@ -326,13 +321,23 @@ TEST_F(ReaderTest, DamagedFilesGiveErrorsAndNeverCrash) {
   const uint64_t pages = layout.SpatialRoot();
   const std::string path = temp_.File("fuzz.gsb");
   std::mt19937_64 rng(99);
+  // The file is changed in place and put back after each run: a few bytes
+  // written, or a cut, instead of a new file each time.
+  std::ofstream(path, std::ios::binary).write(base.data(), std::streamsize(base.size()));
+  std::fstream io(path, std::ios::binary | std::ios::in | std::ios::out);
+  auto put = [&io](uint64_t at, const char* bytes, size_t n) {
+    io.seekp(std::streamoff(at));
+    io.write(bytes, std::streamsize(n));
+    io.flush();
+  };
   const int kRuns = 10000;
   int opened = 0, failures = 0;
   for (int run = 0; run < kRuns; ++run) {
     std::string bytes = base;
+    std::vector<uint64_t> changed;
     const int kind = run % 5;
     if (kind == 0) {
-      bytes.resize(rng() % base.size());
+      std::filesystem::resize_file(path, rng() % base.size());
     } else {
       // Where to flip: header and extension, records, name index, pages.
       const uint64_t from[] = {0, records, names, pages};
@@ -341,16 +346,30 @@ TEST_F(ReaderTest, DamagedFilesGiveErrorsAndNeverCrash) {
       for (int n = 1 + int(rng() % 3); n > 0; --n) {
         const uint64_t at = from[part] + rng() % (to[part] - from[part]);
         bytes[at] = char(uint8_t(bytes[at]) ^ uint8_t(1u << (rng() % 8)));
+        changed.push_back(at);
         if (part == 3 && rng() % 2) {
           // Often with a sound check value, so that the walk reaches the damage.
           const uint64_t page = at / 32768 * 32768;
-          if (page + 32768 <= bytes.size())
+          if (page + 32768 <= bytes.size()) {
             QPageSetCheckValue(reinterpret_cast<uint8_t*>(bytes.data()) + page, 32768);
+            changed.push_back(page + 32766);
+            changed.push_back(page + 32767);
+          }
         }
       }
+      for (uint64_t at : changed) put(at, bytes.data() + at, 1);
     }
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(bytes.data(), std::streamsize(bytes.size()));
+    struct Restore {
+      std::function<void()> undo;
+      ~Restore() { undo(); }
+    } restore{[&] {
+      if (kind == 0) {
+        std::filesystem::resize_file(path, base.size());
+        put(0, base.data(), base.size());
+      } else {
+        for (uint64_t at : changed) put(at, base.data() + at, 1);
+      }
+    }};
     Context c;
     uint32_t h = 0;
     const int32_t open = pipObjectFileOpen(c.handle(), path.c_str(), uint32_t(run % 4), &h);

@@ -203,4 +203,19 @@ inline std::vector<std::string> Names(uint32_t file, int32_t first, char* name) 
   return names;
 }
 
+// A test with its context and its own folder of small files.
+class FileTest : public ::testing::Test {
+ protected:
+  std::string Build(const std::vector<Obj>& objects, uint32_t flags = 0, bool extension = false) {
+    const std::string path = temp_.File("f" + std::to_string(files_++) + ".gsb");
+    EXPECT_TRUE(BuildFile(path, objects, flags, 1, extension));
+    return path;
+  }
+
+  Context c_;
+  testsupport::TempDir temp_;
+  int files_ = 0;
+  char name_[128] = {};
+};
+
 }  // namespace searchtest

@@ -21,19 +21,7 @@ constexpr int32_t kX = -80000000;
 constexpr int32_t kY = 35000000;
 constexpr int32_t kSide = 100000;  // about 36,000 feet north to south
 
-class SearchTest : public ::testing::Test {
- protected:
-  std::string Build(const std::vector<Obj>& objects, uint32_t flags) {
-    const std::string path = temp_.File("f" + std::to_string(files_++) + ".gsb");
-    EXPECT_TRUE(searchtest::BuildFile(path, objects, flags));
-    return path;
-  }
-
-  Context c_;
-  testsupport::TempDir temp_;
-  int files_ = 0;
-  char name_[128] = {};
-};
+class SearchTest : public searchtest::FileTest {};
 
 TEST_F(SearchTest, TheBorderCountsAsInside) {
   const std::string segments =

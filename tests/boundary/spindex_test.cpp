@@ -152,6 +152,37 @@ TEST_F(RtreeTest, TwoEnumeratorsWalkIndependently) {
   EXPECT_EQ(hb, Expected(leaves, rb));
 }
 
+// More pages than the index keeps decoded: pages give way and are read
+// again, also under walks that are half done.
+TEST_F(RtreeTest, MorePagesThanAreKept) {
+  const std::string path = temp_.File("pages.gsb");
+  ASSERT_TRUE(searchtest::BuildFile(path, ManyObjects(20000, 8), 0));
+  gsbtest::File f(path);
+  std::map<int, std::vector<gsbtest::Page>> levels;
+  const auto leaves = f.WalkSpatialIndex(&levels);
+  ASSERT_GT(levels[0].size(), rtIndex::kCachedPages);
+  Index index(path);
+  auto a = index.index->CreateEnum();
+  auto b = index.index->CreateEnum();
+  const auto queries = Queries(leaves, 400, 13);
+  for (size_t i = 0; i + 1 < queries.size(); i += 2) {
+    // a walks a wide rectangle step by step while b runs whole queries.
+    const SpatialRect wide{-120000000, 25000000, -70000000, 49000000};
+    std::vector<uint64_t> ha;
+    uint64_t offset = 0;
+    bool more = a->First(wide, &offset);
+    for (size_t q = i; more; more = a->Next(&offset)) {
+      ha.push_back(offset);
+      if (ha.size() % 997 == 0 && q < i + 2) {
+        ASSERT_EQ(Walk(*b, queries[q]), Expected(leaves, queries[q]));
+        ++q;
+      }
+    }
+    ASSERT_FALSE(a->Failed());
+    ASSERT_EQ(ha, Expected(leaves, wide));
+  }
+}
+
 TEST_F(RtreeTest, ARootThatIsALeafEnumeratesAlone) {
   const std::string path = temp_.File("small.gsb");
   ASSERT_TRUE(searchtest::BuildFile(
