@@ -20,6 +20,10 @@
 
 class CPipPoint;
 class CSegment;
+class CPolyLine;
+class CPolyPolygon;
+class CLine;
+class CPolygon;
 
 // The common interface of points, lines and polygons. The distance pair that
 // takes another geometry is double dispatch: a point answers with the other
@@ -210,6 +214,12 @@ class ZONELIB_CLASS CMbr {
   void includePoint(const CPipPoint& p);
   void includeMbr(const CMbr& o);
   void includeSegment(const CSegment& s);
+  // Every segment of the line or ring (polygon.cpp).
+  void includeLine(const CLine& line);
+  void includePolygon(const CPolygon& polygon);
+  // Every line, every polygon.
+  void includePolyLine(const CPolyLine& lines);
+  void includePolyPolygon(const CPolyPolygon& polygons);
   void grow(double dx, double dy);
   // Scales width and height by f about the box (grows by the difference).
   void grow(double f);
