@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <dlfcn.h>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -230,6 +231,36 @@ TEST_F(ObjectFileTest, FilteringNeedsAnAttributeFile) {
   EXPECT_EQ(pipObjectFindFirstNearestEx(f.handle(), kX, kY, 1, "A = 1", name_, 128), -1);
   EXPECT_EQ(c_.Detail(), "No attribute file was found. Cannot filter without attributes.");
   EXPECT_EQ(pipObjectFindFirstNearestEx(f.handle(), kX, kY, 65537, "A = 1", name_, 128), -1);
+}
+
+// The shared library exports the families of the search, the overlap check
+// and the surface files, and none of their bodies.
+TEST(ZonelibExportsTest, SearchCalls) {
+  void* library = dlopen(GSB_ZONELIB_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr) << dlerror();
+  for (const char* name :
+       {"pipObjectFileOpen", "pipObjectFileClose", "pipObjectFileCloseEx", "pipObjectFileQuery",
+        "pipObjectFileValidate", "pipObjectHandleFileQuery", "pipObjectHandleFileQueryEx",
+        "pipObjectIsTaxFile", "pipObjectFindFirstContaining", "pipObjectFindFirstContainingEx",
+        "pipObjectFindFirstRect", "pipObjectFindFirstName", "pipObjectFindFirstNearest",
+        "pipObjectFindFirstNearestEx", "pipObjectFindFirstPolygon", "pipObjectFindFirstPolygonEx",
+        "pipObjectFindNext", "pipObjectFindNextEx", "pipObjectValidateFilterCriteria",
+        "pipObjectGetSearchDistance", "pipObjectSetSearchDistance", "pipObjectGetInfo",
+        "pipObjectGetNumCoords", "pipObjectGetCoords", "pipObjectGetHandle64", "pipObjectGetHandle",
+        "pipObjectFileGoto64", "pipObjectFileGoto", "pipObjectDistanceToBorder",
+        "pipObjectDistanceToBorderEx", "pipPointInPoly", "pipObjectGetAttributeCount",
+        "pipObjectGetAttributeNameByNumber", "pipObjectGetAttributeInfoByName",
+        "pipObjectGetAttributeInfoByNumber", "pipInitializeOverlapCheck", "pipTerminateOverlapCheck",
+        "pipAddRegionAPolygon", "pipAddRegionBPolygon", "pipClearRegionAPolygon",
+        "pipClearRegionBPolygon", "pipClearRegionAllPolygon", "pipCheckForRegionOverlap",
+        "pipCheckForRegionOverlapEx", "pipSurfFileOpen", "pipSurfFileClose", "pipSurfFileQuery",
+        "pipSurfFileValidate", "pipSurfFindFirstValue", "pipSurfFindNextValue", "pipSurfGetCoords",
+        "pipSurfGetInfo"})
+    EXPECT_NE(dlsym(library, name), nullptr) << name;
+  for (const char* name : {"_Z22pipObjectGetInfoInternP19pipObjectFileObjectP19pipObjectInfoStruct",
+                           "_Z23PolygonSearchHitComparePK18SpatialPolygonNodeS1_"})
+    EXPECT_EQ(dlsym(library, name), nullptr) << name;
+  dlclose(library);
 }
 
 }  // namespace
