@@ -1,8 +1,12 @@
 // The read side of a boundary file: PolygonSearch opens a file, checks its
 // header, opens its spatial index and name index and keeps a fixed pool of
 // PolygonObjects, each able to hold one object record with its decoded
-// coordinates, in least-recently-used order. pipObjectFileObject is the
-// object behind an object-file handle.
+// coordinates, in least-recently-used order, with a hash index from record
+// offsets to the objects holding them (a lookup costs the same whatever the
+// pool's size; the pool gives way in the same order as a walk of its list
+// would). Objects are made as the pool first needs them, so opening costs
+// the same for every size. pipObjectFileObject is the object behind an
+// object-file handle.
 //
 // Contracts on the border cases:
 //   - The pool's size is chosen at open by mode & 3: 0 keeps one object; 1, 2
