@@ -67,7 +67,8 @@ inline constexpr const char* kObjectTooManyPointsText =
 // The largest number of points one packed stream can hold: its checkpoint
 // part (at most 255 bytes, two entries a byte) reaches one boundary per 128
 // values.
-inline constexpr uint64_t kPackedValuesMax = (2 * kPackedCheckpointMaxBytes + 1) * kPackedBlockValues;
+inline constexpr uint64_t kPackedValuesMax =
+    (2 * kPackedCheckpointMaxBytes + 1) * kPackedBlockValues;
 
 class PolygonObject : public QLRUObject {
  public:
@@ -216,8 +217,8 @@ class PolygonSearch {
   size_t blockObjects_ = 0;     // of the last block
   size_t blockUsed_ = 0;
   PolygonCacheIndex cacheIndex_;
-  size_t cacheSize_ = 0;    // objects the pool may hold
-  size_t created_ = 0;      // objects made so far
+  size_t cacheSize_ = 0;  // objects the pool may hold
+  size_t created_ = 0;    // objects made so far
   uint64_t storageEach_ = 0;
   bool open_ = false;
   int32_t searchDistance_ = kSearchDistanceDefault;

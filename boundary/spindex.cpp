@@ -174,8 +174,8 @@ void rtIndex::BuildGrid(rtPage* p) {
   }
   std::sort(xs.begin(), xs.end());
   std::sort(ys.begin(), ys.end());
-  uint32_t side = std::clamp<uint32_t>(uint32_t(std::sqrt(double(n) * kCellsPerEntry)), 2,
-                                       kGridMaxSide);
+  uint32_t side =
+      std::clamp<uint32_t>(uint32_t(std::sqrt(double(n) * kCellsPerEntry)), 2, kGridMaxSide);
   for (; side >= 2; side /= 2) {
     // Borders at quantiles of the centres; repeated ones are dropped, so
     // that no cell is empty by construction.

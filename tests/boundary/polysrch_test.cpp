@@ -72,9 +72,9 @@ class ReaderTest : public searchtest::FileTest {
 };
 
 TEST_F(ReaderTest, PoolOfPointsKeepsTwoAndGivesWayLeastRecentlyUsed) {
-  const std::string path = Build({searchtest::Point("a", 1, 1), searchtest::Point("b", 2, 2),
-                                  searchtest::Point("c", 3, 3)},
-                                 PIP_IMPORT_PACKED);
+  const std::string path = Build(
+      {searchtest::Point("a", 1, 1), searchtest::Point("b", 2, 2), searchtest::Point("c", 3, 3)},
+      PIP_IMPORT_PACKED);
   ASSERT_EQ(Open(path, 0)->CacheSize(), 1u);
   auto search = Open(path, 3);
   ASSERT_TRUE(search->IsOpen());
@@ -150,8 +150,8 @@ TEST_F(ReaderTest, SearchDistanceIsHeldInItsRange) {
     uint32_t set;
     int32_t result;
     int32_t stored;
-  } cases[] = {{1000, -1, 2738},          {2737, -1, 2738},         {2738, 1, 2738},
-               {36521358, 1, 36521358},   {36521359, -1, 36521358}, {0xFFFFFFFF, -1, 36521358},
+  } cases[] = {{1000, -1, 2738},        {2737, -1, 2738},         {2738, 1, 2738},
+               {36521358, 1, 36521358}, {36521359, -1, 36521358}, {0xFFFFFFFF, -1, 36521358},
                {500000, 1, 500000}};
   for (const Case& c : cases) {
     EXPECT_EQ(search->SetSearchDistance(c.set), c.result) << c.set;
@@ -160,8 +160,9 @@ TEST_F(ReaderTest, SearchDistanceIsHeldInItsRange) {
 }
 
 TEST_F(ReaderTest, CoordinatesFitExactlyOrFailWithTheirTexts) {
-  const std::string path = Build(
-      {searchtest::Region("two rings", {Square(0, 0, 100), Square(200, 0, 50)})}, PIP_IMPORT_PACKED);
+  const std::string path =
+      Build({searchtest::Region("two rings", {Square(0, 0, 100), Square(200, 0, 50)})},
+            PIP_IMPORT_PACKED);
   Context c;
   OpenFile f(c, path);
   ASSERT_TRUE(f.ok());
@@ -201,8 +202,8 @@ std::string OldFile(const std::string& path) {
   r.ringOffset = uint32_t(kGsbOldRegionFixedSize + names);
   r.coordinateOffset = r.ringOffset + 4;
   r.length = r.coordinateOffset + 32;
-  r.gridWest = 10000;  // x -80,000,000
-  r.gridEast = 9997;   // x -79,994,000
+  r.gridWest = 10000;   // x -80,000,000
+  r.gridEast = 9997;    // x -79,994,000
   r.gridSouth = 17500;  // y 35,000,000
   r.gridNorth = 17503;  // y 35,006,000
   r.recordNumber = 1;
@@ -214,7 +215,8 @@ std::string OldFile(const std::string& path) {
   QStoreU32LE(region.data() + r.ringOffset, 4);
   const int32_t xy[8] = {-80000000, 35000000, -79994000, 35000000,
                          -79994000, 35006000, -80000000, 35006000};
-  for (int i = 0; i < 8; ++i) QStoreU32LE(region.data() + r.coordinateOffset + 4 * i, uint32_t(xy[i]));
+  for (int i = 0; i < 8; ++i)
+    QStoreU32LE(region.data() + r.coordinateOffset + 4 * i, uint32_t(xy[i]));
   const int64_t regionAt = out.Reserve(r.length);
   out.WriteAt(regionAt, r.length, region.data());
   GsbObjectRecord p;
@@ -250,7 +252,8 @@ std::string OldFile(const std::string& path) {
   uint8_t* page = index + 16;
   QStoreU16LE(page, 2);
   const uint16_t pageRect[4] = {9995, 17500, 10000, 17503};
-  const uint16_t regionRect[4] = {9997, 17500, 10000, 17503}, pointRect[4] = {9995, 17501, 9995, 17501};
+  const uint16_t regionRect[4] = {9997, 17500, 10000, 17503},
+                 pointRect[4] = {9995, 17501, 9995, 17501};
   for (int i = 0; i < 4; ++i) {
     QStoreU16LE(page + 4 + 2 * i, pageRect[i]);
     QStoreU16LE(page + 12 + 2 * i, regionRect[i]);
@@ -299,8 +302,9 @@ TEST_F(ReaderTest, OldFilesAreReadThroughTheirGridIndex) {
                                                      35010000, name_, 128),
                               name_),
             (std::vector<std::string>{"square", "point"}));
-  EXPECT_EQ(searchtest::Names(f.handle(), pipObjectFindFirstName(f.handle(), "*", name_, 128), name_),
-            (std::vector<std::string>{"point", "square"}));
+  EXPECT_EQ(
+      searchtest::Names(f.handle(), pipObjectFindFirstName(f.handle(), "*", name_, 128), name_),
+      (std::vector<std::string>{"point", "square"}));
   pipObjectFileInfoStruct header;
   ASSERT_EQ(pipObjectHandleFileQuery(f.handle(), &header), 1);
   EXPECT_EQ(header.bounds[0], -80002000) << "the header's grid numbers widened by one cell";
@@ -313,11 +317,13 @@ std::vector<Obj> MixedObjects() {
   std::vector<Obj> objects;
   for (int i = 0; i < 12; ++i) {
     const int32_t x = -80000000 + i * 300000;
-    objects.push_back(searchtest::Region("region " + std::to_string(i),
-                                         {Square(x, 35000000, 250000), Square(x + 50000, 35050000, 100000)},
-                                         "second " + std::to_string(i)));
-    objects.push_back(searchtest::Line("line " + std::to_string(i),
-                                       {{{x, 34000000}, {x + 100000, 34100000}, {x + 200000, 34000000}}}));
+    objects.push_back(
+        searchtest::Region("region " + std::to_string(i),
+                           {Square(x, 35000000, 250000), Square(x + 50000, 35050000, 100000)},
+                           "second " + std::to_string(i)));
+    objects.push_back(
+        searchtest::Line("line " + std::to_string(i),
+                         {{{x, 34000000}, {x + 100000, 34100000}, {x + 200000, 34000000}}}));
     objects.push_back(searchtest::Point("point " + std::to_string(i), x, 36000000));
   }
   return objects;
@@ -334,15 +340,15 @@ TEST_F(ReaderTest, RecordsThatDoNotFitFailToLoad) {
   const RecordPatch cases[] = {
       {"more points than the largest object", [](uint8_t* r) { QStoreU32LE(r + 12, 1000000); }},
       {"more rings than the largest object", [](uint8_t* r) { QStoreU32LE(r + 8, 5000); }},
-      {"ring counts not adding up", [](uint8_t* r) {
+      {"ring counts not adding up",
+       [](uint8_t* r) {
          QStoreU32LE(r + QLoadU32LE(r + 20), QLoadU32LE(r + QLoadU32LE(r + 20)) + 1);
        }},
       {"ring table past the coordinates", [](uint8_t* r) { QStoreU32LE(r + 20, 1u << 30); }},
       {"stream past the record", [](uint8_t* r) { QStoreU32LE(r + QLoadU32LE(r + 24), 60000); }},
       {"longer than the largest record", [](uint8_t* r) { QStoreU32LE(r + 4, 1u << 31); }},
-      {"names without their NULs", [](uint8_t* r) {
-         std::memset(r + 80, 'x', QLoadU32LE(r + 20) - 80);
-       }},
+      {"names without their NULs",
+       [](uint8_t* r) { std::memset(r + 80, 'x', QLoadU32LE(r + 20) - 80); }},
       {"more segments than points", [](uint8_t* r) { QStoreU32LE(r + 16, 100000); }},
   };
   const std::string good = Build(MixedObjects(), PIP_IMPORT_PACKED | PIP_IMPORT_SEGMENTS);
@@ -421,7 +427,8 @@ TEST_F(ReaderTest, HeaderQueries) {
 }
 
 TEST_F(ReaderTest, HeaderMaximaBeyondTheFileAreRefused) {
-  const std::string good = Build({searchtest::Region("r", {Square(10, 20, 30)})}, PIP_IMPORT_PACKED);
+  const std::string good =
+      Build({searchtest::Region("r", {Square(10, 20, 30)})}, PIP_IMPORT_PACKED);
   struct Case {
     size_t at;
     uint32_t value;
