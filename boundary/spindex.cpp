@@ -246,6 +246,12 @@ bool rtSpatialIndexEnum::Push(const rtPage* p, uint32_t page, uint16_t level) {
     return false;
   }
   const Frame frame{p, p->generation, page, 0, p->CellOf(rect_), level};
+  if (frame.cell != rtPage::kNone) {
+    // A cell without entries leaves nothing to visit on this page.
+    const uint32_t first = p->start[frame.cell];
+    if (first == p->start[frame.cell + 1]) return true;
+    __builtin_prefetch(&p->items[first]);
+  }
   ++top_;
   if (top_ >= kInlineFrames + int32_t(deeper_.size())) deeper_.emplace_back();
   At(top_) = frame;
