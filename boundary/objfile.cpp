@@ -99,8 +99,8 @@ pipObjectFileObject* Leaving(pipObjectFileObject* file) {
 // ---- the collector --------------------------------------------------------------
 
 int32_t HitCollector::Collect(const SpatialRect& rect, int32_t x, int32_t y, int32_t maximum) {
-  for (int32_t r = pipObjectFileFindFirstRectIntern(&file_, rect.x1, rect.y1, rect.x2, rect.y2,
-                                                    nullptr, 0);
+  for (int32_t r =
+           pipObjectFileFindFirstRectIntern(&file_, rect.x1, rect.y1, rect.x2, rect.y2, nullptr, 0);
        r != 0; r = pipObjectFileFindNextIntern(&file_, nullptr, 0)) {
     if (r < 0) return -1;
     PolygonSearchEnum* search = file_.Current();
@@ -229,8 +229,8 @@ int32_t pipObjectFindNextExIntern(pipObjectFileObject* file, char* name, uint32_
   return pipObjectFileFindNextExIntern(file, name, signedSize, precision, percentage);
 }
 
-int32_t pipObjectFindFirstRectIntern(pipObjectFileObject* file, int32_t x1, int32_t y1,
-                                     int32_t x2, int32_t y2, char* name, int32_t size) {
+int32_t pipObjectFindFirstRectIntern(pipObjectFileObject* file, int32_t x1, int32_t y1, int32_t x2,
+                                     int32_t y2, char* name, int32_t size) {
   if (!ClearName(name, size)) return -1;
   return pipObjectFileFindFirstRectIntern(Leaving(file), x1, y1, x2, y2, name, size);
 }
@@ -255,8 +255,8 @@ int32_t pipObjectFindFirstNearestExIntern(pipObjectFileObject* file, int32_t x, 
 }
 
 int32_t pipObjectFindFirstPolygonIntern(pipObjectFileObject* file, const int32_t* points,
-                                        const uint32_t* partCounts, uint32_t partCount,
-                                        char* name, int32_t size) {
+                                        const uint32_t* partCounts, uint32_t partCount, char* name,
+                                        int32_t size) {
   if (!ClearName(name, size) || (partCount && (!points || !partCounts))) return -1;
   return pipObjectFileFindFirstPolygonIntern(Leaving(file), points, partCounts, partCount, name,
                                              size);
@@ -339,8 +339,8 @@ int32_t pipObjectFileGoto64Intern(pipObjectFileObject* file, uint32_t low, uint3
 
 int32_t pipObjectDistanceToBorderIntern(pipObjectFileObject* file, int32_t x, int32_t y) {
   Buffered& b = file->BufferedSearch();
-  if (b.Active()) return int32_t(std::min<int64_t>(std::abs(int64_t(b.hits[b.cursor]->distance)),
-                                                   INT32_MAX));
+  if (b.Active())
+    return int32_t(std::min<int64_t>(std::abs(int64_t(b.hits[b.cursor]->distance)), INT32_MAX));
   return pipObjectFileDistanceToBorderIntern(file, x, y, nullptr, nullptr);
 }
 
@@ -360,7 +360,8 @@ int32_t pipPointInPolyIntern(pipObjectFileObject* file, int32_t x, int32_t y) {
   return pipObjectFilePointInPolyIntern(file, x, y) == 1 ? 1 : 0;
 }
 
-// ---- attributes ----------------------------------------------------------------------------------
+// ---- attributes
+// ----------------------------------------------------------------------------------
 
 int32_t pipObjectGetAttributeCountIntern(pipObjectFileObject* file, int32_t* count) {
   AttributeSearch* attributes = file->Attributes();
@@ -369,8 +370,8 @@ int32_t pipObjectGetAttributeCountIntern(pipObjectFileObject* file, int32_t* cou
   return 1;
 }
 
-int32_t pipObjectGetAttributeNameByNumberIntern(pipObjectFileObject* file, uint32_t n,
-                                                char* buffer, int32_t size) {
+int32_t pipObjectGetAttributeNameByNumberIntern(pipObjectFileObject* file, uint32_t n, char* buffer,
+                                                int32_t size) {
   if (!buffer || size < 1) return -1;
   buffer[0] = '\0';
   MakeHitCurrent(file);
@@ -399,14 +400,12 @@ int32_t AttributeInfo(pipObjectFileObject* file, pipAttributeInfoStruct* info, F
 
 int32_t pipObjectGetAttributeInfoByNameIntern(pipObjectFileObject* file, const char* name,
                                               pipAttributeInfoStruct* info) {
-  return AttributeInfo(file, info, [&](AttributeSearch& a) {
-    return a.GetAttributeInfoByName(name, info);
-  });
+  return AttributeInfo(file, info,
+                       [&](AttributeSearch& a) { return a.GetAttributeInfoByName(name, info); });
 }
 
 int32_t pipObjectGetAttributeInfoByNumberIntern(pipObjectFileObject* file, uint32_t n,
                                                 pipAttributeInfoStruct* info) {
-  return AttributeInfo(file, info, [&](AttributeSearch& a) {
-    return a.GetAttributeInfoByNumber(n, info);
-  });
+  return AttributeInfo(file, info,
+                       [&](AttributeSearch& a) { return a.GetAttributeInfoByNumber(n, info); });
 }

@@ -72,8 +72,8 @@ int32_t pipObjectFindFirstContainingExIntern(pipObjectFileObject* file, int32_t 
 int32_t pipObjectFindNextIntern(pipObjectFileObject* file, char* name, int32_t size);
 int32_t pipObjectFindNextExIntern(pipObjectFileObject* file, char* name, uint32_t size,
                                   uint32_t precision, double* percentage);
-int32_t pipObjectFindFirstRectIntern(pipObjectFileObject* file, int32_t x1, int32_t y1,
-                                     int32_t x2, int32_t y2, char* name, int32_t size);
+int32_t pipObjectFindFirstRectIntern(pipObjectFileObject* file, int32_t x1, int32_t y1, int32_t x2,
+                                     int32_t y2, char* name, int32_t size);
 int32_t pipObjectFindFirstNameIntern(pipObjectFileObject* file, const char* pattern, char* name,
                                      int32_t size);
 int32_t pipObjectFindFirstNearestIntern(pipObjectFileObject* file, int32_t x, int32_t y,
@@ -82,8 +82,8 @@ int32_t pipObjectFindFirstNearestExIntern(pipObjectFileObject* file, int32_t x, 
                                           uint32_t count, const char* criteria, char* name,
                                           int32_t size);
 int32_t pipObjectFindFirstPolygonIntern(pipObjectFileObject* file, const int32_t* points,
-                                        const uint32_t* partCounts, uint32_t partCount,
-                                        char* name, int32_t size);
+                                        const uint32_t* partCounts, uint32_t partCount, char* name,
+                                        int32_t size);
 int32_t pipObjectFindFirstPolygonExIntern(pipObjectFileObject* file, const int32_t* points,
                                           const uint32_t* partCounts, uint32_t partCount,
                                           char* name, int32_t size, uint32_t precision,
@@ -107,8 +107,8 @@ int32_t pipObjectDistanceToBorderExIntern(pipObjectFileObject* file, int32_t x, 
 int32_t pipPointInPolyIntern(pipObjectFileObject* file, int32_t x, int32_t y);
 
 int32_t pipObjectGetAttributeCountIntern(pipObjectFileObject* file, int32_t* count);
-int32_t pipObjectGetAttributeNameByNumberIntern(pipObjectFileObject* file, uint32_t n,
-                                                char* buffer, int32_t size);
+int32_t pipObjectGetAttributeNameByNumberIntern(pipObjectFileObject* file, uint32_t n, char* buffer,
+                                                int32_t size);
 int32_t pipObjectGetAttributeInfoByNameIntern(pipObjectFileObject* file, const char* name,
                                               pipAttributeInfoStruct* info);
 int32_t pipObjectGetAttributeInfoByNumberIntern(pipObjectFileObject* file, uint32_t n,

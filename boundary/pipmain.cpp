@@ -179,12 +179,13 @@ ZONELIB_API int32_t pipObjectFileQuery(uint32_t context, const char* path,
 }
 
 ZONELIB_API int32_t pipObjectFileValidate(uint32_t context, const char* path) {
-  return WithHandle<pipContext>(context,
-                                [&](pipContext& c) { return pipObjectFileValidateIntern(&c, path); });
+  return WithHandle<pipContext>(
+      context, [&](pipContext& c) { return pipObjectFileValidateIntern(&c, path); });
 }
 
 ZONELIB_API int32_t pipObjectHandleFileQuery(uint32_t file, pipObjectFileInfoStruct* info) {
-  return OnFile(file, [&](pipObjectFileObject* f) { return pipObjectHandleFileQueryIntern(f, info); });
+  return OnFile(file,
+                [&](pipObjectFileObject* f) { return pipObjectHandleFileQueryIntern(f, info); });
 }
 
 ZONELIB_API int32_t pipObjectHandleFileQueryEx(uint32_t file, pipObjectFileExtraInfoStruct* info) {
@@ -435,8 +436,9 @@ ZONELIB_API int32_t pipSurfFileValidate(uint32_t context, const char* path) {
 }
 
 ZONELIB_API int32_t pipSurfFindFirstValue(uint32_t file, int32_t x, int32_t y, int32_t* value) {
-  return OnFile(file,
-                [&](pipObjectFileObject* f) { return pipSurfFindFirstValueIntern(f, x, y, value); });
+  return OnFile(file, [&](pipObjectFileObject* f) {
+    return pipSurfFindFirstValueIntern(f, x, y, value);
+  });
 }
 
 ZONELIB_API int32_t pipSurfFindNextValue(uint32_t file, int32_t* value) {

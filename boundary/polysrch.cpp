@@ -91,7 +91,8 @@ StorageLayout Layout(const GsbHeader& h) {
   StorageLayout l{align8(std::max<uint64_t>(h.maxRecordLength, kGsbRecordPrefixSize)), 0, 0};
   if (h.flags & kGsbFlagPacked) {
     l.points = align8(sizeof(RingPoint) * uint64_t(h.maxPoints));
-    if (h.flags & kGsbFlagSegments) l.segments = align8(sizeof(SegmentRecord) * uint64_t(h.maxPoints));
+    if (h.flags & kGsbFlagSegments)
+      l.segments = align8(sizeof(SegmentRecord) * uint64_t(h.maxPoints));
   }
   return l;
 }
@@ -137,8 +138,7 @@ bool PolygonObject::Load(QFile& file, uint64_t offset, const char** why) {
   if (!usable_) return Fail(why, kNotUsable);
   const GsbHeader& h = owner_.Header();
   if (offset < FirstRecordOffset(h)) return Fail(why, kInHeader);
-  if (offset > uint64_t(INT64_MAX) ||
-      !file.ReadAt(int64_t(offset), buffer_, kGsbRecordPrefixSize))
+  if (offset > uint64_t(INT64_MAX) || !file.ReadAt(int64_t(offset), buffer_, kGsbRecordPrefixSize))
     return Fail(why, kUnreadable);
   const uint8_t kind = buffer_[0];
   const uint32_t length = QLoadU32LE(buffer_ + 4);
@@ -154,8 +154,7 @@ bool PolygonObject::Load(QFile& file, uint64_t offset, const char** why) {
     return true;
   }
   GsbObjectRecord r;
-  if (!DecodeGsbObjectRecord(buffer_, length, h.IsCurrentLayout(), &r, why))
-    return Fail(why, *why);
+  if (!DecodeGsbObjectRecord(buffer_, length, h.IsCurrentLayout(), &r, why)) return Fail(why, *why);
   // The names end in NULs inside the record.
   name_ = r.name.data();
   name2_ = r.name2.data();
@@ -173,8 +172,7 @@ bool PolygonObject::Load(QFile& file, uint64_t offset, const char** why) {
 
   if (r.Packed()) {
     if ((r.points && !pointArray_) || (r.segments && !segmentArray_)) return Fail(why, kNoRoom);
-    if (!DecodeGsbCoordinates(base, r, pointArray_, segmentArray_, why))
-      return Fail(why, *why);
+    if (!DecodeGsbCoordinates(base, r, pointArray_, segmentArray_, why)) return Fail(why, *why);
     points_ = pointArray_;
     segments_ = segmentArray_;
   } else {
@@ -229,7 +227,8 @@ int32_t PolygonObject::GetCoords(int32_t* points, uint32_t maxPoints, uint32_t* 
   const bool point = Kind() == kGsbPoint;
   const uint32_t rings = point ? 1 : record_.rings;
   if (maxParts < rings) {
-    error.Report(Q_ERROR_TABLE_OVERFLOW, kObjectTooManyPartsText, kPolysrchSource, kLineTooManyParts);
+    error.Report(Q_ERROR_TABLE_OVERFLOW, kObjectTooManyPartsText, kPolysrchSource,
+                 kLineTooManyParts);
     return -1;
   }
   for (uint32_t i = 0; i < rings; ++i)
@@ -237,7 +236,8 @@ int32_t PolygonObject::GetCoords(int32_t* points, uint32_t maxPoints, uint32_t* 
   *parts = rings;
   const uint32_t total = point ? 1 : record_.points;
   if (maxPoints < total) {
-    error.Report(Q_ERROR_TABLE_OVERFLOW, kObjectTooManyPointsText, kPolysrchSource, kLineTooManyPoints);
+    error.Report(Q_ERROR_TABLE_OVERFLOW, kObjectTooManyPointsText, kPolysrchSource,
+                 kLineTooManyPoints);
     return -1;
   }
   if (point) {
@@ -417,8 +417,8 @@ bool PolygonSearch::AddObject() {
   PolygonObject* object = new (std::nothrow) PolygonObject(*this);
   if (!object) return false;
   if (blockUsed_ == blockObjects_) {
-    blockObjects_ = std::min({std::max<size_t>(2 * blockObjects_, 4), objectsPerBlock_,
-                              cacheSize_ - created_});
+    blockObjects_ =
+        std::min({std::max<size_t>(2 * blockObjects_, 4), objectsPerBlock_, cacheSize_ - created_});
     blockUsed_ = 0;
     blocks_.emplace_back(new (std::nothrow) uint8_t[size_t(storageEach_) * blockObjects_]);
   }

@@ -1,8 +1,12 @@
 // The read side of a boundary file: PolygonSearch opens a file, checks its
 // header, opens its spatial index and name index and keeps a fixed pool of
 // PolygonObjects, each able to hold one object record with its decoded
-// coordinates, in least-recently-used order. pipObjectFileObject is the
-// object behind an object-file handle.
+// coordinates, in least-recently-used order, with a hash index from record
+// offsets to the objects holding them (a lookup costs the same whatever the
+// pool's size; the pool gives way in the same order as a walk of its list
+// would). Objects are made as the pool first needs them, so opening costs
+// the same for every size. pipObjectFileObject is the object behind an
+// object-file handle.
 //
 // Contracts on the border cases:
 //   - The pool's size is chosen at open by mode & 3: 0 keeps one object; 1, 2
@@ -63,7 +67,8 @@ inline constexpr const char* kObjectTooManyPointsText =
 // The largest number of points one packed stream can hold: its checkpoint
 // part (at most 255 bytes, two entries a byte) reaches one boundary per 128
 // values.
-inline constexpr uint64_t kPackedValuesMax = (2 * kPackedCheckpointMaxBytes + 1) * kPackedBlockValues;
+inline constexpr uint64_t kPackedValuesMax =
+    (2 * kPackedCheckpointMaxBytes + 1) * kPackedBlockValues;
 
 class PolygonObject : public QLRUObject {
  public:
@@ -212,8 +217,8 @@ class PolygonSearch {
   size_t blockObjects_ = 0;     // of the last block
   size_t blockUsed_ = 0;
   PolygonCacheIndex cacheIndex_;
-  size_t cacheSize_ = 0;    // objects the pool may hold
-  size_t created_ = 0;      // objects made so far
+  size_t cacheSize_ = 0;  // objects the pool may hold
+  size_t created_ = 0;    // objects made so far
   uint64_t storageEach_ = 0;
   bool open_ = false;
   int32_t searchDistance_ = kSearchDistanceDefault;

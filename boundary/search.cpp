@@ -5,8 +5,8 @@
 #include <cstring>
 #include <new>
 
-#include "base/qstring.h"
 #include "base/distance_model.h"
+#include "base/qstring.h"
 #include "boundary/readmain.h"
 #include "platform/env.h"
 
@@ -18,9 +18,7 @@ int32_t ClampToInt32(double v) {
   return int32_t(v);
 }
 
-int32_t ClampToInt32(int64_t v) {
-  return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-}
+int32_t ClampToInt32(int64_t v) { return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
 
 SpatialRect Normalised(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   return {std::min(x1, x2), std::min(y1, y2), std::max(x1, x2), std::max(y1, y2)};
@@ -347,8 +345,8 @@ int32_t PolySearchNearestPoint::Collect() {
     const int dE = pipDistance(x_, y_, ClampToInt32(x_ + h), y_, kind, nullptr);
     const int dN = pipDistance(x_, y_, x_, ClampToInt32(y_ + h), kind, nullptr);
     const double east = dE == 0 ? 1e-6 : dE;
-    const int64_t w = int64_t(std::clamp(std::trunc(dN / east * double(h)), -4294967296.0,
-                                         4294967296.0));
+    const int64_t w =
+        int64_t(std::clamp(std::trunc(dN / east * double(h)), -4294967296.0, 4294967296.0));
     count_ = 0;
     PolySearchInRectangle box(search_, ClampToInt32(x_ - w), ClampToInt32(y_ - h),
                               ClampToInt32(x_ + w), ClampToInt32(y_ + h));
@@ -503,7 +501,8 @@ int PolygonSearchHitCompare(const SpatialPolygonNode* a, const SpatialPolygonNod
   return a->Offset() < b->Offset() ? -1 : 1;
 }
 
-// ---- dispatch --------------------------------------------------------------------------------------
+// ---- dispatch
+// --------------------------------------------------------------------------------------
 
 namespace {
 
@@ -567,8 +566,8 @@ int32_t pipObjectFileFindFirstRectIntern(pipObjectFileObject* file, int32_t x1, 
   return Start<PolySearchInRectangle>(file, name, size, x1, y1, x2, y2);
 }
 
-int32_t pipObjectFileFindFirstNameIntern(pipObjectFileObject* file, const char* pattern,
-                                         char* name, int32_t size) {
+int32_t pipObjectFileFindFirstNameIntern(pipObjectFileObject* file, const char* pattern, char* name,
+                                         int32_t size) {
   return Start<PolySearchByName>(file, name, size, pattern);
 }
 
@@ -585,8 +584,7 @@ int32_t pipObjectFileFindFirstNearestExIntern(pipObjectFileObject* file, int32_t
     ReportDispatch(file, Q_ERROR_EMPTY, kNoAttributeFileText, kLineNoAttributeFile);
     return -1;
   }
-  return Start<PolySearchNearestPoint>(file, name, size, x, y, count, criteria ? criteria : "",
-                                       a);
+  return Start<PolySearchNearestPoint>(file, name, size, x, y, count, criteria ? criteria : "", a);
 }
 
 int32_t pipObjectFileFindFirstPolygonIntern(pipObjectFileObject* file, const int32_t* points,
@@ -600,8 +598,8 @@ int32_t pipObjectFileFindFirstPolygonExIntern(pipObjectFileObject* file, const i
                                               char* name, int32_t size, uint32_t precision,
                                               double* percentage) {
   file->SetCurrent(nullptr);
-  auto* search = new (std::nothrow)
-      PolySearchPolygonOverlap(file->Search(), points, partCounts, partCount);
+  auto* search =
+      new (std::nothrow) PolySearchPolygonOverlap(file->Search(), points, partCounts, partCount);
   if (!search) return -1;
   file->SetCurrent(std::unique_ptr<PolygonSearchEnum>(search));
   return Selected(file, search->FindFirstEx(name, size, precision, percentage));
@@ -626,9 +624,8 @@ int32_t pipObjectFileGetNumCoordsIntern(pipObjectFileObject* file, uint32_t* poi
   return o->GetNumCoords(points, parts);
 }
 
-int32_t pipObjectFileGetCoordsIntern(pipObjectFileObject* file, int32_t* points,
-                                     uint32_t maxPoints, uint32_t* partCounts, uint32_t maxParts,
-                                     uint32_t* parts) {
+int32_t pipObjectFileGetCoordsIntern(pipObjectFileObject* file, int32_t* points, uint32_t maxPoints,
+                                     uint32_t* partCounts, uint32_t maxParts, uint32_t* parts) {
   PolygonSearchEnum* s = file->Current();
   PolygonObject* o = s ? s->CurrentObject() : nullptr;
   if (!o || !points || !partCounts || !parts) return -1;

@@ -51,7 +51,8 @@ inline constexpr const char* kAfterNotFoundText =
     "Invalid Function call after pipFindFirst returned PIP_NOT_FOUND.\n";
 inline constexpr const char* kNoBuffersText =
     "Non-Zero radius used but objects do not have buffers.\n";
-inline constexpr const char* kCriteriaFailedText = "The search criteria did not parse correctly. %s";
+inline constexpr const char* kCriteriaFailedText =
+    "The search criteria did not parse correctly. %s";
 inline constexpr const char* kNoFindText = "Attempt to get object without find.";
 inline constexpr const char* kOverlapTooLargeText = "GSB file polygon exceeds the maximum size.";
 inline constexpr const char* kOverlapMemoryText = "Unable to allocate the required memory.";
@@ -210,16 +211,15 @@ class PolySearchPolygonOverlap : public PolySearchInRectangle {
  public:
   // The query polygon: partCount parts of partCounts[i] points each, as
   // consecutive (x, y) pairs in points.
-  PolySearchPolygonOverlap(PolygonSearch& search, const int32_t* points,
-                           const uint32_t* partCounts, uint32_t partCount);
+  PolySearchPolygonOverlap(PolygonSearch& search, const int32_t* points, const uint32_t* partCounts,
+                           uint32_t partCount);
   int32_t FindFirst(char* name, int32_t size) override;
   int32_t FindNext(char* name, int32_t size) override;
   int32_t FindFirstEx(char* name, int32_t size, uint32_t precision, double* percentage) override;
   int32_t FindNextEx(char* name, int32_t size, uint32_t precision, double* percentage) override;
 
  private:
-  static SpatialRect Bounds(const int32_t* points, const uint32_t* partCounts,
-                            uint32_t partCount);
+  static SpatialRect Bounds(const int32_t* points, const uint32_t* partCounts, uint32_t partCount);
 
   std::unique_ptr<uint32_t[]> partBuffer_;
   std::unique_ptr<int32_t[]> pointBuffer_;
@@ -252,8 +252,8 @@ int32_t pipObjectFileFindNextExIntern(pipObjectFileObject* file, char* name, int
                                       uint32_t precision, double* percentage);
 int32_t pipObjectFileFindFirstRectIntern(pipObjectFileObject* file, int32_t x1, int32_t y1,
                                          int32_t x2, int32_t y2, char* name, int32_t size);
-int32_t pipObjectFileFindFirstNameIntern(pipObjectFileObject* file, const char* pattern,
-                                         char* name, int32_t size);
+int32_t pipObjectFileFindFirstNameIntern(pipObjectFileObject* file, const char* pattern, char* name,
+                                         int32_t size);
 int32_t pipObjectFileFindFirstNearestIntern(pipObjectFileObject* file, int32_t x, int32_t y,
                                             uint32_t count, char* name, int32_t size);
 int32_t pipObjectFileFindFirstNearestExIntern(pipObjectFileObject* file, int32_t x, int32_t y,
@@ -269,9 +269,8 @@ int32_t pipObjectFileFindFirstPolygonExIntern(pipObjectFileObject* file, const i
 int32_t pipObjectFileGetExtraResultsIntern(pipObjectFileObject* file, int32_t* a, int32_t* b);
 int32_t pipObjectFileGetNumCoordsIntern(pipObjectFileObject* file, uint32_t* points,
                                         uint32_t* parts);
-int32_t pipObjectFileGetCoordsIntern(pipObjectFileObject* file, int32_t* points,
-                                     uint32_t maxPoints, uint32_t* partCounts, uint32_t maxParts,
-                                     uint32_t* parts);
+int32_t pipObjectFileGetCoordsIntern(pipObjectFileObject* file, int32_t* points, uint32_t maxPoints,
+                                     uint32_t* partCounts, uint32_t maxParts, uint32_t* parts);
 int32_t pipObjectFileGetInfoIntern(pipObjectFileObject* file, pipObjectInfoStruct* out);
 // The current offset's halves; the found flag.
 int32_t pipObjectFileGetHandleIntern(pipObjectFileObject* file, uint32_t* low, uint32_t* high);

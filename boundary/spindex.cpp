@@ -174,8 +174,8 @@ void rtIndex::BuildGrid(rtPage* p) {
   }
   std::sort(xs.begin(), xs.end());
   std::sort(ys.begin(), ys.end());
-  uint32_t side = std::clamp<uint32_t>(uint32_t(std::sqrt(double(n) * kCellsPerEntry)), 2,
-                                       kGridMaxSide);
+  uint32_t side =
+      std::clamp<uint32_t>(uint32_t(std::sqrt(double(n) * kCellsPerEntry)), 2, kGridMaxSide);
   for (; side >= 2; side /= 2) {
     // Borders at quantiles of the centres; repeated ones are dropped, so
     // that no cell is empty by construction.
@@ -246,6 +246,12 @@ bool rtSpatialIndexEnum::Push(const rtPage* p, uint32_t page, uint16_t level) {
     return false;
   }
   const Frame frame{p, p->generation, page, 0, p->CellOf(rect_), level};
+  if (frame.cell != rtPage::kNone) {
+    // A cell without entries leaves nothing to visit on this page.
+    const uint32_t first = p->start[frame.cell];
+    if (first == p->start[frame.cell + 1]) return true;
+    __builtin_prefetch(&p->items[first]);
+  }
   ++top_;
   if (top_ >= kInlineFrames + int32_t(deeper_.size())) deeper_.emplace_back();
   At(top_) = frame;

@@ -201,7 +201,9 @@ class rtSpatialIndexEnum : public SpatialIndexEnum {
   bool Push(const rtPage* page, uint32_t number, uint16_t level);
 
   static constexpr int32_t kInlineFrames = 8;
-  Frame& At(int32_t i) { return i < kInlineFrames ? inline_[i] : deeper_[size_t(i - kInlineFrames)]; }
+  Frame& At(int32_t i) {
+    return i < kInlineFrames ? inline_[i] : deeper_[size_t(i - kInlineFrames)];
+  }
 
   rtIndex& index_;
   // The walk's stack: trees of up to 8 levels need no allocation.

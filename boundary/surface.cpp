@@ -53,7 +53,8 @@ int32_t pipAddRegionPolygonIntern(pipOverlapCheckObject* check, char set, uint32
   int result = OverlapCheck::kTooManyRings;
   try {
     std::vector<RingPoint> ring(count);
-    for (uint32_t i = 0; i < count; ++i) ring[i] = {points[2 * size_t(i)], points[2 * size_t(i) + 1]};
+    for (uint32_t i = 0; i < count; ++i)
+      ring[i] = {points[2 * size_t(i)], points[2 * size_t(i) + 1]};
     result = set == 'A' ? check->Check().AddRegionA(int(count), ring.data())
                         : check->Check().AddRegionB(int(count), ring.data());
   } catch (const std::bad_alloc&) {

@@ -28,8 +28,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/gsbtool_attributes.h"
 #include "platform/env.h"
+#include "tools/gsbtool_attributes.h"
 #include "zonelib.h"
 
 namespace {
@@ -103,7 +103,8 @@ int32_t OpenInput(uint32_t import, const std::string& input, const char* field,
   if (extension == "shp") return pipImportOpenShape(import, input.c_str(), field, second);
   if (extension == "pxf") return pipImportOpenPXF2(import, input.c_str(), field, second);
   if (extension == "tab") return pipImportOpenTAB(import, input.c_str(), field, second);
-  if (extension == "bna") return pipImportOpenBNA(import, input.c_str(), field ? std::atoi(field) : 1);
+  if (extension == "bna")
+    return pipImportOpenBNA(import, input.c_str(), field ? std::atoi(field) : 1);
   std::fprintf(stderr, "gsbtool: %s: not a .shp, .pxf, .bna or .tab file\n", input.c_str());
   return -1;
 }
@@ -147,13 +148,13 @@ int Info(const std::string& path) {
   text.erase(text.find_last_not_of(' ') + 1);
   std::printf("file         %s\n", path.c_str());
   std::printf("text         %s\n", text.c_str());
-  std::printf("flags        0x%02X%s%s%s\n", h.flags, h.flags & PIP_IMPORT_SEGMENTS ? " segments" : "",
+  std::printf("flags        0x%02X%s%s%s\n", h.flags,
+              h.flags & PIP_IMPORT_SEGMENTS ? " segments" : "",
               h.flags & PIP_IMPORT_PACKED ? " packed" : "", h.flags & PIP_IMPORT_TAX ? " tax" : "");
   std::printf("coordinates  kind %u%s\n", h.coordinateKind,
               h.coordinateKind == 1 ? " (millionths of a degree)" : "");
   std::printf("objects      %u (%u regions, %u lines, %u points)\n",
-              h.regionCount + h.lineCount + h.pointCount, h.regionCount, h.lineCount,
-              h.pointCount);
+              h.regionCount + h.lineCount + h.pointCount, h.regionCount, h.lineCount, h.pointCount);
   std::printf("bounds       %d %d %d %d\n", h.bounds[0], h.bounds[1], h.bounds[2], h.bounds[3]);
   std::printf("largest      %u bytes, %u points, %u rings\n", h.maxObjectSize, h.maxPoints,
               h.maxParts);
@@ -193,8 +194,7 @@ int Rect(const std::string& path, char** corners) {
   OpenFile f(path);
   if (!f.ok()) return 1;
   char name[kNameSize];
-  return Hits(f, pipObjectFindFirstRect(f.file(), c[0], c[1], c[2], c[3], name, sizeof name),
-              name);
+  return Hits(f, pipObjectFindFirstRect(f.file(), c[0], c[1], c[2], c[3], name, sizeof name), name);
 }
 
 // " FIELD=value" for each field asked for, of the current object.
@@ -327,8 +327,8 @@ int main(int argc, char** argv) {
   const std::string command = argv[1];
   const std::string file = argv[2];
   if (command == "import" && argc >= 4 && argc <= 6) {
-    const int result = Import(file, argv[3], argc > 4 ? argv[4] : nullptr,
-                              argc > 5 ? argv[5] : nullptr);
+    const int result =
+        Import(file, argv[3], argc > 4 ? argv[4] : nullptr, argc > 5 ? argv[5] : nullptr);
     return result != 0 ? result : Info(argv[3]);
   }
   if (command == "info" && argc == 3) return Info(file);

@@ -94,8 +94,8 @@ class DbfRows : public GsaRowSource {
 // Writes the attribute file of the boundary file output from the table of
 // the shapefile input: 1 written, 0 when input is not a shapefile, -1 on
 // failure with the reason in why.
-inline int WriteAttributeFile(uint32_t context, const std::string& input,
-                              const std::string& output, std::string* why) {
+inline int WriteAttributeFile(uint32_t context, const std::string& input, const std::string& output,
+                              std::string* why) {
   const size_t dot = input.rfind('.');
   if (dot == std::string::npos || !platform::AsciiEqualsIgnoreCase(input.substr(dot), ".shp"))
     return 0;

@@ -190,7 +190,8 @@ TEST_P(RealDataTest, RectanglesFindTheObjectsWhoseBoxesMeetThem) {
         expected.insert(uint32_t(k + 1));
     }
     const int32_t first = pipObjectFindFirstRect(f.handle(), x1, y1, x2, y2, name, sizeof name);
-    ASSERT_EQ(RecordNumbers(f.handle(), first), expected) << x1 << " " << y1 << " " << x2 << " " << y2;
+    ASSERT_EQ(RecordNumbers(f.handle(), first), expected)
+        << x1 << " " << y1 << " " << x2 << " " << y2;
   }
 }
 
@@ -240,8 +241,7 @@ bool SameValue(const pipAttributeInfoStruct& ours, const std::string& theirs) {
 TEST_P(RealDataTest, AttributesAreTheRowOfTheObjectFound) {
   const DataSet set = GetParam();
   if (!testsupport::HavePythonModule("dbfread")) GTEST_SKIP() << "python3-dbfread is missing";
-  const Table table =
-      ReadTable(testsupport::SharedDataPath(std::string(set.shapefile) + ".dbf"));
+  const Table table = ReadTable(testsupport::SharedDataPath(std::string(set.shapefile) + ".dbf"));
   ASSERT_FALSE(table.rows.empty());
   const std::string path = searchtest::RealFile(set, 0);
   Context c;
@@ -262,9 +262,8 @@ TEST_P(RealDataTest, AttributesAreTheRowOfTheObjectFound) {
       pipAttributeInfoStruct a;
       ASSERT_EQ(pipObjectGetAttributeInfoByName(f.handle(), table.fields[k].c_str(), &a), 1)
           << table.fields[k];
-      EXPECT_TRUE(SameValue(a, row[k]))
-          << set.key << " record " << info.recordNumber << " " << table.fields[k] << ": "
-          << a.value << " vs " << row[k];
+      EXPECT_TRUE(SameValue(a, row[k])) << set.key << " record " << info.recordNumber << " "
+                                        << table.fields[k] << ": " << a.value << " vs " << row[k];
     }
   }
   EXPECT_GE(objects, int(table.rows.size()) - 1);
@@ -276,8 +275,8 @@ TEST_P(RealDataTest, NameSearchesAreAScanOfTheNames) {
   Context c;
   OpenFile f(c, path);
   char name[128];
-  std::vector<std::string> names =
-      searchtest::Names(f.handle(), pipObjectFindFirstName(f.handle(), "*", name, sizeof name), name);
+  std::vector<std::string> names = searchtest::Names(
+      f.handle(), pipObjectFindFirstName(f.handle(), "*", name, sizeof name), name);
   ASSERT_GT(names.size(), 50u);
   auto lower = [](std::string s) {
     for (char& ch : s) ch = platform::AsciiLower(ch);
@@ -445,10 +444,9 @@ TEST(NearestRealDataTest, CriteriaOnANumberFilterTheBruteForce) {
   std::uniform_int_distribution<int32_t> ux(-180000000, 180000000), uy(-60000000, 75000000);
   for (int i = 0; i < 200; ++i) {
     const int32_t x = ux(rng), y = uy(rng);
-    const auto hits = Hits(f.handle(),
-                           pipObjectFindFirstNearestEx(f.handle(), x, y, 5, "gdp_md_est > 100000",
-                                                       nullptr, 0),
-                           x, y);
+    const auto hits = Hits(
+        f.handle(),
+        pipObjectFindFirstNearestEx(f.handle(), x, y, 5, "gdp_md_est > 100000", nullptr, 0), x, y);
     std::vector<int32_t> distances;
     for (const auto& h : hits) {
       distances.push_back(h.first);

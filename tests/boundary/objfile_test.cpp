@@ -1,5 +1,6 @@
 #include "boundary/objfile.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -94,10 +95,10 @@ TEST_F(ObjectFileTest, BufferedSearchDeepestFirstThenNearest) {
 
   // A small maximum needs one pass; a radius of 0 keeps only containing
   // regions.
-  EXPECT_EQ(searchtest::Names(f.handle(),
-                              pipObjectFindFirstContainingEx(f.handle(), kX, kY, 0, name_, 128),
-                              name_),
-            (std::vector<std::string>{"outer", "inner"}));
+  EXPECT_EQ(
+      searchtest::Names(f.handle(),
+                        pipObjectFindFirstContainingEx(f.handle(), kX, kY, 0, name_, 128), name_),
+      (std::vector<std::string>{"outer", "inner"}));
   EXPECT_EQ(pipObjectFindFirstContainingEx(f.handle(), kX + 30000000, kY, 150, name_, 128), 0);
 }
 
@@ -171,7 +172,8 @@ TEST_F(ObjectFileTest, Validate) {
   EXPECT_EQ(pipObjectFileValidate(c_.handle(), stamped.c_str()), 1);
   std::string bytes = testsupport::ReadAll(stamped);
   bytes[536 + 288] = bytes[536 + 288] == 'M' ? 'T' : 'M';  // the creation time
-  std::ofstream(stamped, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
+  std::ofstream(stamped, std::ios::binary | std::ios::trunc)
+      .write(bytes.data(), std::streamsize(bytes.size()));
   EXPECT_EQ(pipObjectFileValidate(c_.handle(), stamped.c_str()), -1);
   OpenFile f(c_, stamped);
   ASSERT_TRUE(f.ok()) << "out of date attributes leave the file usable";
@@ -215,12 +217,12 @@ TEST_F(ObjectFileTest, AttributesOfTheObjectFound) {
             "valid for this operator.");
   EXPECT_EQ(pipObjectValidateFilterCriteria(f.handle(), "XYZ = 1"), -1);
   // Filtering needs point objects: none here, so nothing passes.
-  EXPECT_EQ(pipObjectFindFirstNearestEx(f.handle(), -78640000, 35780000, 3, "BIR74 > 1000", name_,
-                                        128),
-            0);
-  EXPECT_EQ(pipObjectFindFirstNearestEx(f.handle(), -78640000, 35780000, 3, "BIR74 > 'a'", name_,
-                                        128),
-            -1);
+  EXPECT_EQ(
+      pipObjectFindFirstNearestEx(f.handle(), -78640000, 35780000, 3, "BIR74 > 1000", name_, 128),
+      0);
+  EXPECT_EQ(
+      pipObjectFindFirstNearestEx(f.handle(), -78640000, 35780000, 3, "BIR74 > 'a'", name_, 128),
+      -1);
   EXPECT_EQ(c_.Code(), Q_ERROR_EMPTY);
 }
 
@@ -230,6 +232,70 @@ TEST_F(ObjectFileTest, FilteringNeedsAnAttributeFile) {
   EXPECT_EQ(pipObjectFindFirstNearestEx(f.handle(), kX, kY, 1, "A = 1", name_, 128), -1);
   EXPECT_EQ(c_.Detail(), "No attribute file was found. Cannot filter without attributes.");
   EXPECT_EQ(pipObjectFindFirstNearestEx(f.handle(), kX, kY, 65537, "A = 1", name_, 128), -1);
+}
+
+// The shared library exports the families of the search, the overlap check
+// and the surface files, and none of their bodies.
+TEST(ZonelibExportsTest, SearchCalls) {
+  void* library = dlopen(GSB_ZONELIB_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr) << dlerror();
+  for (const char* name : {"pipObjectFileOpen",
+                           "pipObjectFileClose",
+                           "pipObjectFileCloseEx",
+                           "pipObjectFileQuery",
+                           "pipObjectFileValidate",
+                           "pipObjectHandleFileQuery",
+                           "pipObjectHandleFileQueryEx",
+                           "pipObjectIsTaxFile",
+                           "pipObjectFindFirstContaining",
+                           "pipObjectFindFirstContainingEx",
+                           "pipObjectFindFirstRect",
+                           "pipObjectFindFirstName",
+                           "pipObjectFindFirstNearest",
+                           "pipObjectFindFirstNearestEx",
+                           "pipObjectFindFirstPolygon",
+                           "pipObjectFindFirstPolygonEx",
+                           "pipObjectFindNext",
+                           "pipObjectFindNextEx",
+                           "pipObjectValidateFilterCriteria",
+                           "pipObjectGetSearchDistance",
+                           "pipObjectSetSearchDistance",
+                           "pipObjectGetInfo",
+                           "pipObjectGetNumCoords",
+                           "pipObjectGetCoords",
+                           "pipObjectGetHandle64",
+                           "pipObjectGetHandle",
+                           "pipObjectFileGoto64",
+                           "pipObjectFileGoto",
+                           "pipObjectDistanceToBorder",
+                           "pipObjectDistanceToBorderEx",
+                           "pipPointInPoly",
+                           "pipObjectGetAttributeCount",
+                           "pipObjectGetAttributeNameByNumber",
+                           "pipObjectGetAttributeInfoByName",
+                           "pipObjectGetAttributeInfoByNumber",
+                           "pipInitializeOverlapCheck",
+                           "pipTerminateOverlapCheck",
+                           "pipAddRegionAPolygon",
+                           "pipAddRegionBPolygon",
+                           "pipClearRegionAPolygon",
+                           "pipClearRegionBPolygon",
+                           "pipClearRegionAllPolygon",
+                           "pipCheckForRegionOverlap",
+                           "pipCheckForRegionOverlapEx",
+                           "pipSurfFileOpen",
+                           "pipSurfFileClose",
+                           "pipSurfFileQuery",
+                           "pipSurfFileValidate",
+                           "pipSurfFindFirstValue",
+                           "pipSurfFindNextValue",
+                           "pipSurfGetCoords",
+                           "pipSurfGetInfo"})
+    EXPECT_NE(dlsym(library, name), nullptr) << name;
+  for (const char* name : {"_Z22pipObjectGetInfoInternP19pipObjectFileObjectP19pipObjectInfoStruct",
+                           "_Z23PolygonSearchHitComparePK18SpatialPolygonNodeS1_"})
+    EXPECT_EQ(dlsym(library, name), nullptr) << name;
+  dlclose(library);
 }
 
 }  // namespace

@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "base/pagefile.h"
+#include "base/qio.h"
+#include "base/qtree.h"
+#include "platform/env.h"
 #include "tests/boundary/gsbfile_reader.h"
 #include "tests/boundary/search_fixture.h"
 #include "tests/support/temp_dir.h"
@@ -69,9 +72,9 @@ class ReaderTest : public searchtest::FileTest {
 };
 
 TEST_F(ReaderTest, PoolOfPointsKeepsTwoAndGivesWayLeastRecentlyUsed) {
-  const std::string path = Build({searchtest::Point("a", 1, 1), searchtest::Point("b", 2, 2),
-                                  searchtest::Point("c", 3, 3)},
-                                 PIP_IMPORT_PACKED);
+  const std::string path = Build(
+      {searchtest::Point("a", 1, 1), searchtest::Point("b", 2, 2), searchtest::Point("c", 3, 3)},
+      PIP_IMPORT_PACKED);
   ASSERT_EQ(Open(path, 0)->CacheSize(), 1u);
   auto search = Open(path, 3);
   ASSERT_TRUE(search->IsOpen());
@@ -147,8 +150,8 @@ TEST_F(ReaderTest, SearchDistanceIsHeldInItsRange) {
     uint32_t set;
     int32_t result;
     int32_t stored;
-  } cases[] = {{1000, -1, 2738},          {2737, -1, 2738},         {2738, 1, 2738},
-               {36521358, 1, 36521358},   {36521359, -1, 36521358}, {0xFFFFFFFF, -1, 36521358},
+  } cases[] = {{1000, -1, 2738},        {2737, -1, 2738},         {2738, 1, 2738},
+               {36521358, 1, 36521358}, {36521359, -1, 36521358}, {0xFFFFFFFF, -1, 36521358},
                {500000, 1, 500000}};
   for (const Case& c : cases) {
     EXPECT_EQ(search->SetSearchDistance(c.set), c.result) << c.set;
@@ -157,8 +160,9 @@ TEST_F(ReaderTest, SearchDistanceIsHeldInItsRange) {
 }
 
 TEST_F(ReaderTest, CoordinatesFitExactlyOrFailWithTheirTexts) {
-  const std::string path = Build(
-      {searchtest::Region("two rings", {Square(0, 0, 100), Square(200, 0, 50)})}, PIP_IMPORT_PACKED);
+  const std::string path =
+      Build({searchtest::Region("two rings", {Square(0, 0, 100), Square(200, 0, 50)})},
+            PIP_IMPORT_PACKED);
   Context c;
   OpenFile f(c, path);
   ASSERT_TRUE(f.ok());
@@ -180,17 +184,146 @@ TEST_F(ReaderTest, CoordinatesFitExactlyOrFailWithTheirTexts) {
   EXPECT_EQ(c.Detail(), "Object to large for input size (too many points).");
 }
 
+// An old file (magic 0x7755CDC9): records of the old layout with their
+// bounds as grid numbers, the name index and the grid point index at the
+// header's 32-bit offsets. A square region 5000 by 5000 millionths at
+// (-80, 35) degrees and a point beside it.
+std::string OldFile(const std::string& path) {
+  QError error;
+  QioFile out(path.c_str(), error);
+  EXPECT_GE(out.Descriptor(), 0);
+  out.Reserve(kGsbHeaderSize);
+  // Region: old fixed part of 64 bytes, names, ring counts, raw points.
+  GsbObjectRecord r;
+  r.kind = kGsbRegion;
+  r.rings = 1;
+  r.points = 4;
+  const size_t names = GsbNamesBlockLength(6, 0);
+  r.ringOffset = uint32_t(kGsbOldRegionFixedSize + names);
+  r.coordinateOffset = r.ringOffset + 4;
+  r.length = r.coordinateOffset + 32;
+  r.gridWest = 10000;   // x -80,000,000
+  r.gridEast = 9997;    // x -79,994,000
+  r.gridSouth = 17500;  // y 35,000,000
+  r.gridNorth = 17503;  // y 35,006,000
+  r.recordNumber = 1;
+  std::vector<uint8_t> region(r.length);
+  uint8_t fixed[kGsbLineFixedSize];
+  EncodeGsbLineFixed(r, fixed);
+  std::memcpy(region.data(), fixed, kGsbOldRegionFixedSize);
+  EncodeGsbNamesBlock("square", "", region.data() + kGsbOldRegionFixedSize);
+  QStoreU32LE(region.data() + r.ringOffset, 4);
+  const int32_t xy[8] = {-80000000, 35000000, -79994000, 35000000,
+                         -79994000, 35006000, -80000000, 35006000};
+  for (int i = 0; i < 8; ++i)
+    QStoreU32LE(region.data() + r.coordinateOffset + 4 * i, uint32_t(xy[i]));
+  const int64_t regionAt = out.Reserve(r.length);
+  out.WriteAt(regionAt, r.length, region.data());
+  GsbObjectRecord p;
+  p.kind = kGsbPoint;
+  p.x = -79990000;
+  p.y = 35003000;
+  p.recordNumber = 2;
+  p.length = uint32_t(kGsbPointFixedSize + GsbNamesBlockLength(5, 0));
+  std::vector<uint8_t> point(p.length);
+  EncodeGsbPointFixed(p, point.data());
+  EncodeGsbNamesBlock("point", "", point.data() + kGsbPointFixedSize);
+  const int64_t pointAt = out.Reserve(p.length);
+  out.WriteAt(pointAt, p.length, point.data());
+
+  QTreeBuild tree(error, std::string(platform::DirectoryOf(path)));
+  uint8_t key[8] = {}, data[8];
+  std::memcpy(key, "point", 5);
+  QStoreU64LE(data, uint64_t(pointAt));
+  tree.Add(key, data);
+  std::memset(key, 0, 8);
+  std::memcpy(key, "square", 6);
+  QStoreU64LE(data, uint64_t(regionAt));
+  tree.Add(key, data);
+  const int64_t treeAt = tree.Write(out);
+  EXPECT_GT(treeAt, 0);
+
+  // Grid index: one page of two entries (cells x = (-x - 60,000,000) / 2000,
+  // y = y / 2000), 4-byte record offsets.
+  uint8_t index[16 + 64] = {};
+  QStoreU16LE(index, 1);
+  QStoreU16LE(index + 2, 64);
+  QStoreU32LE(index + 4, 4);
+  uint8_t* page = index + 16;
+  QStoreU16LE(page, 2);
+  const uint16_t pageRect[4] = {9995, 17500, 10000, 17503};
+  const uint16_t regionRect[4] = {9997, 17500, 10000, 17503},
+                 pointRect[4] = {9995, 17501, 9995, 17501};
+  for (int i = 0; i < 4; ++i) {
+    QStoreU16LE(page + 4 + 2 * i, pageRect[i]);
+    QStoreU16LE(page + 12 + 2 * i, regionRect[i]);
+    QStoreU16LE(page + 24 + 2 * i, pointRect[i]);
+  }
+  QStoreU32LE(page + 20, uint32_t(regionAt));
+  QStoreU32LE(page + 32, uint32_t(pointAt));
+  const int64_t indexAt = out.Reserve(sizeof index);
+  out.WriteAt(indexAt, sizeof index, index);
+
+  GsbHeader h;
+  h.magic = kGsbMagicOld;
+  h.flags = 0;
+  h.coordinateKind = 1;
+  h.nameIndexOffset32 = uint32_t(treeAt);
+  h.spatialIndexOffset32 = uint32_t(indexAt);
+  h.maxRecordLength = r.length;
+  h.maxPoints = 4;
+  h.maxRings = 1;
+  h.regionCount = 1;
+  h.pointCount = 1;
+  h.gridWest = 10000;
+  h.gridEast = 9995;
+  h.gridSouth = 17500;
+  h.gridNorth = 17503;
+  uint8_t header[kGsbHeaderSize];
+  EncodeGsbHeader(h, header);
+  out.WriteAt(0, kGsbHeaderSize, header);
+  out.Close();
+  return path;
+}
+
+TEST_F(ReaderTest, OldFilesAreReadThroughTheirGridIndex) {
+  const std::string path = OldFile(temp_.File("old.gsb"));
+  OpenFile f(c_, path);
+  ASSERT_TRUE(f.ok()) << c_.Detail();
+  EXPECT_EQ(pipObjectFindFirstContaining(f.handle(), -79997000, 35003000, 0, name_, 128), 1);
+  EXPECT_STREQ(name_, "square");
+  pipObjectInfoStruct info;
+  ASSERT_EQ(pipObjectGetInfo(f.handle(), &info), 1);
+  const int32_t grid[4] = {-80000000, 35000000, -79994000, 35006000};
+  EXPECT_TRUE(std::equal(grid, grid + 4, info.bounds));
+  EXPECT_EQ(pipObjectFindFirstContaining(f.handle(), -79990000, 35003000, 0, name_, 128), 0);
+  EXPECT_EQ(searchtest::Names(f.handle(),
+                              pipObjectFindFirstRect(f.handle(), -80000000, 35000000, -79980000,
+                                                     35010000, name_, 128),
+                              name_),
+            (std::vector<std::string>{"square", "point"}));
+  EXPECT_EQ(
+      searchtest::Names(f.handle(), pipObjectFindFirstName(f.handle(), "*", name_, 128), name_),
+      (std::vector<std::string>{"point", "square"}));
+  pipObjectFileInfoStruct header;
+  ASSERT_EQ(pipObjectHandleFileQuery(f.handle(), &header), 1);
+  EXPECT_EQ(header.bounds[0], -80002000) << "the header's grid numbers widened by one cell";
+  EXPECT_EQ(header.bounds[3], 35008000);
+}
+
 // ---- damaged files ----------------------------------------------------------------
 
 std::vector<Obj> MixedObjects() {
   std::vector<Obj> objects;
   for (int i = 0; i < 12; ++i) {
     const int32_t x = -80000000 + i * 300000;
-    objects.push_back(searchtest::Region("region " + std::to_string(i),
-                                         {Square(x, 35000000, 250000), Square(x + 50000, 35050000, 100000)},
-                                         "second " + std::to_string(i)));
-    objects.push_back(searchtest::Line("line " + std::to_string(i),
-                                       {{{x, 34000000}, {x + 100000, 34100000}, {x + 200000, 34000000}}}));
+    objects.push_back(
+        searchtest::Region("region " + std::to_string(i),
+                           {Square(x, 35000000, 250000), Square(x + 50000, 35050000, 100000)},
+                           "second " + std::to_string(i)));
+    objects.push_back(
+        searchtest::Line("line " + std::to_string(i),
+                         {{{x, 34000000}, {x + 100000, 34100000}, {x + 200000, 34000000}}}));
     objects.push_back(searchtest::Point("point " + std::to_string(i), x, 36000000));
   }
   return objects;
@@ -207,15 +340,15 @@ TEST_F(ReaderTest, RecordsThatDoNotFitFailToLoad) {
   const RecordPatch cases[] = {
       {"more points than the largest object", [](uint8_t* r) { QStoreU32LE(r + 12, 1000000); }},
       {"more rings than the largest object", [](uint8_t* r) { QStoreU32LE(r + 8, 5000); }},
-      {"ring counts not adding up", [](uint8_t* r) {
+      {"ring counts not adding up",
+       [](uint8_t* r) {
          QStoreU32LE(r + QLoadU32LE(r + 20), QLoadU32LE(r + QLoadU32LE(r + 20)) + 1);
        }},
       {"ring table past the coordinates", [](uint8_t* r) { QStoreU32LE(r + 20, 1u << 30); }},
       {"stream past the record", [](uint8_t* r) { QStoreU32LE(r + QLoadU32LE(r + 24), 60000); }},
       {"longer than the largest record", [](uint8_t* r) { QStoreU32LE(r + 4, 1u << 31); }},
-      {"names without their NULs", [](uint8_t* r) {
-         std::memset(r + 80, 'x', QLoadU32LE(r + 20) - 80);
-       }},
+      {"names without their NULs",
+       [](uint8_t* r) { std::memset(r + 80, 'x', QLoadU32LE(r + 20) - 80); }},
       {"more segments than points", [](uint8_t* r) { QStoreU32LE(r + 16, 100000); }},
   };
   const std::string good = Build(MixedObjects(), PIP_IMPORT_PACKED | PIP_IMPORT_SEGMENTS);
@@ -294,7 +427,8 @@ TEST_F(ReaderTest, HeaderQueries) {
 }
 
 TEST_F(ReaderTest, HeaderMaximaBeyondTheFileAreRefused) {
-  const std::string good = Build({searchtest::Region("r", {Square(10, 20, 30)})}, PIP_IMPORT_PACKED);
+  const std::string good =
+      Build({searchtest::Region("r", {Square(10, 20, 30)})}, PIP_IMPORT_PACKED);
   struct Case {
     size_t at;
     uint32_t value;

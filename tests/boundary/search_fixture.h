@@ -96,9 +96,9 @@ inline bool BuildFile(const std::string& path, const std::vector<Obj>& objects, 
   Context c;
   pipImportParamStruct params = Params(flags, coordinateKind);
   uint32_t import = 0;
-  const int32_t r = extension ? pipImportInitEx(c.handle(), path.c_str(), &params, 7, "test",
-                                                "text", &import)
-                              : pipImportInit(c.handle(), path.c_str(), &params, &import);
+  const int32_t r =
+      extension ? pipImportInitEx(c.handle(), path.c_str(), &params, 7, "test", "text", &import)
+                : pipImportInit(c.handle(), path.c_str(), &params, &import);
   if (r != 1) return false;
   for (const Obj& o : objects) {
     pipObjectInfoStruct info;

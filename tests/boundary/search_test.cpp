@@ -33,11 +33,11 @@ TEST_F(SearchTest, TheBorderCountsAsInside) {
     uint32_t radius;
     int32_t result;
   } cases[] = {
-      {kX + kSide / 2, kY, 0, 1},          // on an edge
-      {kX, kY, 0, 1},                      // on a corner
+      {kX + kSide / 2, kY, 0, 1},  // on an edge
+      {kX, kY, 0, 1},              // on a corner
       {kX + kSide / 2, kY + kSide / 2, 0, 1},
       {kX - 1, kY, 0, 0},
-      {kX + kSide / 2, kY, 100, 3},        // inside and within reach of the border
+      {kX + kSide / 2, kY, 100, 3},  // inside and within reach of the border
       {kX + kSide / 2, kY + kSide / 2, 100, 1},
       {kX + kSide / 2, kY - 200, 100, 2},  // 73 feet south of it
       {kX + kSide / 2, kY - 400, 100, 0},
@@ -54,9 +54,9 @@ TEST_F(SearchTest, TheBorderCountsAsInside) {
 }
 
 TEST_F(SearchTest, RadiusZeroNeverFindsLinesOrPoints) {
-  const std::string path =
-      Build({searchtest::Line("line", {{{kX, kY}, {kX + kSide, kY}}}), searchtest::Point("point", kX, kY)},
-            PIP_IMPORT_SEGMENTS);
+  const std::string path = Build({searchtest::Line("line", {{{kX, kY}, {kX + kSide, kY}}}),
+                                  searchtest::Point("point", kX, kY)},
+                                 PIP_IMPORT_SEGMENTS);
   OpenFile f(c_, path);
   EXPECT_EQ(pipObjectFindFirstContaining(f.handle(), kX + 10, kY, 0, name_, 128), 0);
   auto names = searchtest::Names(
@@ -99,8 +99,8 @@ TEST_F(SearchTest, NamePatterns) {
       {"", {}},
   };
   for (const Case& k : cases) {
-    auto names =
-        searchtest::Names(f.handle(), pipObjectFindFirstName(f.handle(), k.pattern, name_, 128), name_);
+    auto names = searchtest::Names(
+        f.handle(), pipObjectFindFirstName(f.handle(), k.pattern, name_, 128), name_);
     // In the name index's order: ignoring case, a name before those it
     // begins; equal keys in the order stored.
     EXPECT_EQ(names, k.names) << k.pattern;
@@ -110,14 +110,14 @@ TEST_F(SearchTest, NamePatterns) {
 TEST_F(SearchTest, NearestPoints) {
   // Points at 1, 2 (two of them, north and south), 3 and 200 km from the
   // query; the search distance (366,000 feet) stops short of the last.
-  const int32_t km = 11000;  // about a kilometre east at 35 degrees
+  const int32_t km = 11000;     // about a kilometre east at 35 degrees
   const int32_t north = 18012;  // two kilometres north
-  const std::string path =
-      Build({searchtest::Point("three", kX + 3 * km, kY), searchtest::Point("one", kX + km, kY),
-             searchtest::Point("two north", kX, kY + north), searchtest::Point("far", kX + 200 * km, kY),
-             searchtest::Point("two south", kX, kY - north),
-             searchtest::Region("region", {Square(kX, kY, 10)})},
-            0);
+  const std::string path = Build(
+      {searchtest::Point("three", kX + 3 * km, kY), searchtest::Point("one", kX + km, kY),
+       searchtest::Point("two north", kX, kY + north), searchtest::Point("far", kX + 200 * km, kY),
+       searchtest::Point("two south", kX, kY - north),
+       searchtest::Region("region", {Square(kX, kY, 10)})},
+      0);
   OpenFile f(c_, path);
   EXPECT_EQ(pipObjectFindFirstNearest(f.handle(), kX, kY, 0, name_, 128), 0);
   EXPECT_EQ(pipObjectFindFirstNearest(f.handle(), kX, kY, 65537, name_, 128), -1);
@@ -203,14 +203,12 @@ TEST(HitOrderTest, DeepestInsideThenNearestOutsideThenByOffset) {
     SpatialPolygonNode a, b;
     int expected;
   } cases[] = {
-      {node(500, 1, 0), node(20, 0, 0), -1},   // deeper inside first
-      {node(20, 0, 0), node(-10, 0, 0), -1},   // inside before outside
+      {node(500, 1, 0), node(20, 0, 0), -1},    // deeper inside first
+      {node(20, 0, 0), node(-10, 0, 0), -1},    // inside before outside
       {node(-10, 5, 0), node(-300, 0, 0), -1},  // the nearer outside first
-      {node(7, 8, 0), node(7, 8, 0), 0},
-      {node(7, 4, 0), node(7, 8, 0), -1},
+      {node(7, 8, 0), node(7, 8, 0), 0},       {node(7, 4, 0), node(7, 8, 0), -1},
       {node(7, 8, 1), node(7, 8, 0), 1},  // equal low words: the high words decide
-      {node(7, 8, 0), node(7, 8, 1), -1},
-      {node(7, 9, 0), node(7, 8, 1), -1},
+      {node(7, 8, 0), node(7, 8, 1), -1},      {node(7, 9, 0), node(7, 8, 1), -1},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(PolygonSearchHitCompare(&c.a, &c.b), c.expected)
@@ -257,7 +255,8 @@ TEST_F(SearchTest, PolygonOverlapCodes) {
 TEST_F(SearchTest, DistanceToBorder) {
   const std::string path =
       Build({searchtest::Region("square", {Square(kX, kY, kSide)}),
-             searchtest::Line("u", {{{kX, kY + kSide}, {kX, kY}, {kX + kSide, kY}, {kX + kSide, kY + kSide}}})},
+             searchtest::Line(
+                 "u", {{{kX, kY + kSide}, {kX, kY}, {kX + kSide, kY}, {kX + kSide, kY + kSide}}})},
             PIP_IMPORT_SEGMENTS);
   OpenFile f(c_, path);
   const int32_t px = kX + kSide / 2, py = kY + kSide - 1000;  // 1000 millionths below the top

@@ -126,7 +126,8 @@ TEST_F(RtreeTest, HitsAreTheMeetingLeafEntriesInStoredOrder) {
   ASSERT_TRUE(index.index->IsOpen());
   auto e = index.index->CreateEnum();
   for (const SpatialRect& r : Queries(leaves, 3000, 11)) {
-    ASSERT_EQ(Walk(*e, r), Expected(leaves, r)) << r.x1 << " " << r.y1 << " " << r.x2 << " " << r.y2;
+    ASSERT_EQ(Walk(*e, r), Expected(leaves, r))
+        << r.x1 << " " << r.y1 << " " << r.x2 << " " << r.y2;
     EXPECT_FALSE(e->Failed());
   }
   // The whole extent, and a rectangle that meets nothing.
@@ -236,8 +237,7 @@ TEST_F(RtreeTest, DamagedPagesEndTheWalkWithAnError) {
   const Damage cases[] = {
       {"count beyond the page", false, [](uint8_t* p, uint64_t) { QStoreU16LE(p, 1400); }, false},
       {"a leaf one level up", false, [](uint8_t* p, uint64_t) { QStoreU16LE(p + 6, 1); }, false},
-      {"another page size", false, [](uint8_t* p, uint64_t) { QStoreU16LE(p + 4, 16384); },
-       false},
+      {"another page size", false, [](uint8_t* p, uint64_t) { QStoreU16LE(p + 4, 16384); }, false},
       {"check value", false, [](uint8_t* p, uint64_t) { p[100] ^= 0x40; }, true},
       {"a child that is the root itself", true,
        [](uint8_t* p, uint64_t self) { QStoreU64LE(p + 24 + 16, self); }, false},
@@ -316,7 +316,7 @@ TEST(OldGridIndexTest, QueriesOutsideTheGridAreClampedToIt) {
     SpatialRect rect;
     std::vector<uint64_t> hits;
   } cases[] = {
-      {{-200000000, 10000, -190000000, 10000}, {1111}},     // west of -180 degrees
+      {{-200000000, 10000, -190000000, 10000}, {1111}},      // west of -180 degrees
       {{-50000000, 89999999, -40000000, 95000000}, {2222}},  // east of -60, north of 90
       {{-200000000, 0, -40000000, 95000000}, {1111, 2222}},
       {{-100000000, 40000000, -100000000, 40000000}, {}},

@@ -16,8 +16,8 @@ using searchtest::OpenFile;
 
 // The triangle (0, 0), (4, 0), (0, 4) in degrees, whose doubled area is 16.
 Obj Triangle(std::string name, std::string plane, int32_t shift = 0) {
-  return searchtest::Region(std::move(name),
-                            {{{shift, 0}, {4000000 + shift, 0}, {shift, 4000000}}}, std::move(plane));
+  return searchtest::Region(std::move(name), {{{shift, 0}, {4000000 + shift, 0}, {shift, 4000000}}},
+                            std::move(plane));
 }
 
 TEST(SurfaceTextTest, SplitAsStrtokDoes) {
@@ -25,11 +25,8 @@ TEST(SurfaceTextTest, SplitAsStrtokDoes) {
     const char* text;
     double a, b, c, d;
   } cases[] = {
-      {"2|3|10|1", 2, 3, 10, 1},
-      {"2||10|16", 2, 10, 16, 0},
-      {"|1.5|-2e1", 1.5, -20, 0, 0},
-      {" 7|+3|x|4", 7, 3, 0, 4},
-      {"", 0, 0, 0, 0},
+      {"2|3|10|1", 2, 3, 10, 1}, {"2||10|16", 2, 10, 16, 0}, {"|1.5|-2e1", 1.5, -20, 0, 0},
+      {" 7|+3|x|4", 7, 3, 0, 4}, {"", 0, 0, 0, 0},
   };
   for (const Case& c : cases) {
     const SurfacePlane p = ParseSurfacePlane(c.text);
@@ -62,8 +59,8 @@ TEST_F(SurfaceTest, ValuesOfThePlane) {
 
 TEST_F(SurfaceTest, InfoWeightsAndTexts) {
   const std::string longText(60, 'L');
-  const std::string path =
-      Build({Triangle(longText + "|second|third", "2|3|10|16"), Triangle("flat", "2|3|10", 8000000)});
+  const std::string path = Build(
+      {Triangle(longText + "|second|third", "2|3|10|16"), Triangle("flat", "2|3|10", 8000000)});
   OpenFile f(c_, path);
   int32_t value = 0;
   ASSERT_EQ(pipSurfFindFirstValue(f.handle(), 0, 0, &value), 1);
