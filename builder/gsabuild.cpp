@@ -489,6 +489,7 @@ bool GsaWriteAttributeFile(const char* path, const std::vector<GsaFieldDef>& fie
     while (ok && rows.Next()) {
       uint8_t key[kGsaKeyWidth + 1] = {};
       ok = file.Add(key, nullptr, &rows);
+      if (ok && options.progress) options.progress();
     }
     if (ok && (rows.Failed() || file.Count() != descriptor.Rows()))
       ok = Report(error, 475, "The rows of the table changed while they were written");

@@ -26,6 +26,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -215,6 +216,9 @@ struct GsaWriteOptions {
   std::string tempDirectory;
   std::string keyField = kGsaKeyFieldName;
   std::vector<GsaValueRecord> descriptions;
+  // Called after each row written (the pass that writes, not the one that
+  // plans the columns).
+  std::function<void()> progress;
 };
 
 // Writes the attribute file at path from the fields and rows; true on
