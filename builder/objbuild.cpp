@@ -156,8 +156,12 @@ bool ObjectBuilder::NameTempTable() {
   return !tempPath_.empty();
 }
 
-void ObjectBuilder::ReportTableFailure(const char* what) {
-  BuildPrint("Error: Unable to write the attribute table %s (%s).\n", tempPath_.c_str(), what);
+void ObjectBuilder::ReportTableFailure(const std::string& action, const char* reason) {
+  BuildPrint("Error: Unable to %s (%s).\n", action.c_str(), reason);
+}
+
+std::string ObjectBuilder::WriteTempAction() const {
+  return "write the attribute table " + tempPath_;
 }
 
 bool ObjectBuilder::CopyRecords(CQmsTable& source, TempAttributeTable& target) {

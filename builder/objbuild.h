@@ -127,14 +127,16 @@ class ObjectBuilder {
   // Copies every row of source into the open temporary table, QRECID
   // counting from 1 in the source's order; fields match by name.
   bool CopyRecords(CQmsTable& source, TempAttributeTable& target);
-  // Runs body (which makes the temporary table) and turns a code raised by
-  // the table library, or any other exception, into false with a console
-  // line.
+  // Runs body and turns a code raised by the table library, or any other
+  // exception, into false with the console line "Error: Unable to <action>
+  // (<reason>)."
   template <class Body>
-  bool Guard(Body&& body);
+  bool Guard(const std::string& action, Body&& body);
   // Ends the import: pipImportClose, then pipImportTerm keeping the file
   // when ok. False when the engine could not finish the file.
   bool EndImport(uint32_t library, uint32_t import, bool ok);
+  // The action of Guard around making the temporary table.
+  std::string WriteTempAction() const;
   const char* IdField() const { return idField_; }
   uint32_t Library() const { return library_; }
   // The outcome of each pipImportRead that took an input object, in input
@@ -142,7 +144,7 @@ class ObjectBuilder {
   const std::vector<bool>& Stored() const { return stored_; }
 
  private:
-  void ReportTableFailure(const char* what);
+  static void ReportTableFailure(const std::string& action, const char* reason);
 
   std::string input_;
   std::string attributePath_;
@@ -153,15 +155,15 @@ class ObjectBuilder {
 };
 
 template <class Body>
-bool ObjectBuilder::Guard(Body&& body) {
+bool ObjectBuilder::Guard(const std::string& action, Body&& body) {
   try {
     return body();
   } catch (long code) {
-    char what[64];
-    std::snprintf(what, sizeof what, "table library code %ld", code);
-    ReportTableFailure(what);
+    char reason[64];
+    std::snprintf(reason, sizeof reason, "table library code %ld", code);
+    ReportTableFailure(action, reason);
   } catch (const std::exception& e) {
-    ReportTableFailure(e.what());
+    ReportTableFailure(action, e.what());
   }
   return false;
 }

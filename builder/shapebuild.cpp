@@ -97,7 +97,7 @@ bool ShapeBuilder::Open(uint32_t import, const char* input, const char* output) 
 bool ShapeBuilder::AttributeTable() {
   const std::string dbf = CompanionPath(InputPath(), "dbf");
   if (!NameTempTable()) return false;
-  return Guard([&] {
+  return Guard(WriteTempAction(), [&] {
     CQmsFolioRackTable source("", dbf.c_str());
     TempAttributeTable target(TempTablePath());
     source.SetReadOnly(1);
@@ -134,7 +134,7 @@ bool PxfBuilder::AttributeTable() {
     return false;
   }
   if (!NameTempTable()) return false;
-  return Guard([&] {
+  return Guard(WriteTempAction(), [&] {
     TempAttributeTable target(TempTablePath());
     CQmsRecord fields;
     for (const std::string& column : columns_)

@@ -100,7 +100,7 @@ bool TabBuilder::Open(uint32_t import, const char* input, const char* output) {
 bool TabBuilder::AttributeTable() {
   const std::string path = CompanionPath(InputPath(), "tab");
   if (!NameTempTable()) return false;
-  return Guard([&] {
+  return Guard(WriteTempAction(), [&] {
     TempAttributeTable target(TempTablePath());
     CQmsRecord definition;
     for (const PXFieldInfo& field : fields_)

@@ -158,7 +158,7 @@ LedgerkitBuilder::~LedgerkitBuilder() {
 
 bool LedgerkitBuilder::Open(uint32_t import, const char* input, const char* output) {
   ObjectBuilder::Open(import, input, output);
-  return Guard([&] {
+  return Guard("open the table " + InputPath(), [&] {
     table_ = MakeInputTable(InputPath());
     if (!table_) return false;
     table_->SetReadOnly(1);
@@ -228,13 +228,14 @@ bool LedgerkitBuilder::InsertPoints(uint32_t import) {
 
 bool LedgerkitBuilder::Build(uint32_t library, uint32_t import) {
   if (import == 0 || !table_) return false;
-  const bool ok = Guard([&] { return InsertPoints(import); });
+  const bool ok =
+      Guard("read the table " + InputPath(), [&] { return InsertPoints(import); });
   return EndImport(library, import, ok);
 }
 
 bool LedgerkitBuilder::AttributeTable() {
   if (!table_ || !NameTempTable()) return false;
-  return Guard([&] {
+  return Guard(WriteTempAction(), [&] {
     TempAttributeTable target(TempTablePath());
     CQmsRecord fields;
     table_->GetFields(fields);

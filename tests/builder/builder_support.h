@@ -149,6 +149,51 @@ inline void ExpectAttributesAsOgr(const std::string& gsa, const std::vector<Feat
   DlTerm(context);
 }
 
+// A dBASE III table written byte by byte: C fields left-aligned, others
+// right-aligned, each cut to its width.
+struct DbfField {
+  std::string name;
+  char type;
+  int width;
+  int decimals;
+};
+inline std::string DbfBytes(const std::vector<DbfField>& fields,
+                            const std::vector<std::vector<std::string>>& rows) {
+  auto u16 = [](std::string& b, size_t at, uint32_t v) {
+    b[at] = char(v & 0xFF);
+    b[at + 1] = char(v >> 8);
+  };
+  int recordLength = 1;
+  for (const DbfField& f : fields) recordLength += f.width;
+  const size_t headerLength = 32 + 32 * fields.size() + 1;
+  std::string b(headerLength, '\0');
+  b[0] = 3;
+  b[1] = 124, b[2] = 1, b[3] = 1;
+  u16(b, 4, uint32_t(rows.size() & 0xFFFF));
+  u16(b, 6, uint32_t(rows.size() >> 16));
+  u16(b, 8, uint32_t(headerLength));
+  u16(b, 10, uint32_t(recordLength));
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const size_t at = 32 + 32 * i;
+    b.replace(at, std::min<size_t>(fields[i].name.size(), 10), fields[i].name, 0, 10);
+    b[at + 11] = fields[i].type;
+    b[at + 16] = char(fields[i].width);
+    b[at + 17] = char(fields[i].decimals);
+  }
+  b[headerLength - 1] = '\x0D';
+  for (const auto& row : rows) {
+    b += ' ';
+    for (size_t i = 0; i < fields.size(); ++i) {
+      std::string v = i < row.size() ? row[i] : std::string();
+      v.resize(std::min<size_t>(v.size(), size_t(fields[i].width)));
+      const std::string pad(size_t(fields[i].width) - v.size(), ' ');
+      b += fields[i].type == 'C' ? v + pad : pad + v;
+    }
+  }
+  b += '\x1A';
+  return b;
+}
+
 // What a run of gsbbuild printed on standard output, and its exit status as
 // the shell sees it.
 struct Outcome {

@@ -326,3 +326,154 @@ TEST(GsbbuildTest, FailedBuildsLeaveNoOutput) {
 }
 
 }  // namespace
+
+namespace {
+
+using buildertest::DbfBytes;
+
+// One row of a point table: its texts as written and the point expected.
+struct PointRow {
+  std::string name, lon, lat, pop;
+  int32_t x, y;
+};
+
+// A coordinate of nine decimals, k billionths of a degree, and the
+// millionths it rounds to (halves away from zero).
+std::string Billionths(int64_t k, int32_t* rounded) {
+  const int64_t magnitude = k < 0 ? -k : k;
+  const int64_t millionths = (magnitude + 500) / 1000;
+  *rounded = int32_t(k < 0 ? -millionths : millionths);
+  char text[32];
+  std::snprintf(text, sizeof text, "%s%lld.%09lld", k < 0 ? "-" : "", (long long)(magnitude / 1000000000),
+                (long long)(magnitude % 1000000000));
+  return text;
+}
+
+std::vector<PointRow> PointRows() {
+  std::vector<PointRow> rows = {
+      {"degrees", "-74.25", "40.5", "1", -74250000, 40500000},
+      {"millionths", "-74250000", "40500000", "2", -74250000, 40500000},
+      // A latitude of 0 reads both as millionths.
+      {"zero latitude", "12.5", "0", "3", 13, 0},
+      {"halves", "-0.0000005", "0.0000015", "4", -1, 2},
+      {"Durham, NC", "-78.898619", "35.994033", "5", -78898619, 35994033},
+      {"edges", "-180", "90", "6", -180000000, 90000000},
+  };
+  std::mt19937_64 random(5);
+  for (int i = 0; i < 300; ++i) {
+    PointRow r;
+    r.name = "P" + std::to_string(i);
+    r.pop = std::to_string(i * 37);
+    r.lon = Billionths(int64_t(random() % 360000000001ull) - 180000000000ll, &r.x);
+    r.lat = Billionths(int64_t(random() % 179000000001ull) - 89500000000ll, &r.y);
+    rows.push_back(r);
+  }
+  return rows;
+}
+
+std::string Right(const std::string& s, size_t width) {
+  return std::string(width - std::min(width, s.size()), ' ') + s;
+}
+
+// The table of rows in a format of the table library, at dir/in.<kind>.
+std::string WritePointTable(const TempDir& dir, const std::string& kind,
+                            const std::vector<PointRow>& rows) {
+  const std::string fields = "NAME C 20\nLON N 14.9\nLAT N 14.9\nPOP N 10\n";
+  if (kind == "dbf") {
+    std::vector<std::vector<std::string>> values;
+    for (const PointRow& r : rows) values.push_back({r.name, r.lon, r.lat, r.pop});
+    return dir.Write("in.dbf", DbfBytes({{"NAME", 'C', 20, 0},
+                                         {"LON", 'N', 14, 9},
+                                         {"LAT", 'N', 14, 9},
+                                         {"POP", 'N', 10, 0}},
+                                        values));
+  }
+  std::string text;
+  if (kind == "csv") {
+    dir.Write("in.fmt", "TYPE=,\nFLN=Yes\n" + fields);
+    text = "NAME,LON,LAT,POP\n";
+    for (const PointRow& r : rows) text += "\"" + r.name + "\"," + r.lon + "," + r.lat + "," + r.pop + "\n";
+  } else {
+    dir.Write("in.fmt", "; fixed-width points\nTYPE=Fixed\nEOL=LF\nFLN=No\n" + fields);
+    for (const PointRow& r : rows)
+      text += (r.name + std::string(20 - r.name.size(), ' ')) + Right(r.lon, 14) + Right(r.lat, 14) +
+              Right(r.pop, 10) + "\n";
+  }
+  return dir.Write("in." + kind, text);
+}
+
+// One point per row at its coordinates rounded to millionths, named by the
+// id field, with the row's attributes under its record number.
+TEST(GsbbuildTest, PointTablesOnePointPerRow) {
+  const std::vector<PointRow> rows = PointRows();
+  for (const char* kind : {"dbf", "csv", "txt"}) {
+    SCOPED_TRACE(kind);
+    TempDir dir;
+    WritePointTable(dir, kind, rows);
+    Outcome run = RunGsbbuild(dir.path(), {std::string("in.") + kind, "out.gsb", "NAME"});
+    ASSERT_EQ(run.status, kSuccess) << run.out;
+    std::vector<gsbtest::Record> records = gsbtest::File(dir.File("out.gsb")).Records();
+    ASSERT_EQ(records.size(), rows.size());
+    std::vector<const gsbtest::Record*> byNumber(rows.size() + 1, nullptr);
+    for (const gsbtest::Record& r : records) {
+      ASSERT_GE(r.recordNumber, 1u);
+      ASSERT_LE(r.recordNumber, rows.size());
+      byNumber[r.recordNumber] = &r;
+    }
+    DlContext* context = DlInit("");
+    DlFile* file = DlFileOpen(context, dir.File("out.gsa").c_str());
+    ASSERT_NE(file, nullptr);
+    for (size_t i = 0; i < rows.size(); ++i) {
+      SCOPED_TRACE(rows[i].name);
+      const gsbtest::Record* r = byNumber[i + 1];
+      ASSERT_NE(r, nullptr);
+      EXPECT_EQ(r->kind, 2);
+      EXPECT_EQ(r->name, rows[i].name);
+      EXPECT_EQ(r->x, rows[i].x);
+      EXPECT_EQ(r->y, rows[i].y);
+      ASSERT_EQ(DlFileSearchInt(file, int32_t(i + 1)), 1);
+      char text[64];
+      ASSERT_EQ(DlFieldGetString(DlFieldGet(file, "NAME"), nullptr, text, 63), 1);
+      EXPECT_EQ(std::string(text), rows[i].name);
+      EXPECT_EQ(DlFieldGetNum(DlFieldGet(file, "POP")), std::stoi(rows[i].pop));
+    }
+    DlTerm(context);
+  }
+}
+
+// A point beyond the earth's coordinates fails the build with a line naming
+// its row, and nothing is left.
+TEST(GsbbuildTest, PointsOutOfRangeFailTheBuild) {
+  const struct {
+    const char* lon;
+    const char* lat;
+  } cases[] = {{"180.000001", "10"}, {"-10", "90.0000005"}, {"200000000", "40000000"},
+               {"1e300", "1"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.lon) + " " + c.lat);
+    TempDir dir;
+    std::vector<PointRow> rows = {{"fine", "1", "2", "1", 0, 0}, {"far", c.lon, c.lat, "2", 0, 0}};
+    WritePointTable(dir, "csv", rows);
+    Outcome run = RunGsbbuild(dir.path(), {"in.csv", "out.gsb", "NAME"});
+    EXPECT_EQ(run.status, kFailed) << run.out;
+    EXPECT_NE(run.out.find("Error: Coordinates out of range in row 2: longitude (" +
+                           std::string(c.lon) + "), latitude (" + c.lat + ")."),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(FilesIn(dir.path()), (std::set<std::string>{"in.csv", "in.fmt"}));
+  }
+}
+
+TEST(GsbbuildTest, PointTablesWithoutTheirFields) {
+  TempDir dir;
+  dir.Write("in.dbf", DbfBytes({{"NAME", 'C', 20, 0}, {"X", 'N', 10, 4}}, {{"a", "1"}}));
+  Outcome run = RunGsbbuild(dir.path(), {"in.dbf", "out.gsb"});
+  EXPECT_EQ(run.status, kUsage);
+  EXPECT_EQ(run.out,
+            "Error: Longitude field was not found in the input table! Expected: LON, LONGITUDE, "
+            "or N_LON.\nError: Latitude field was not found in the input table! Expected: LAT, "
+            "LATITUDE, or N_LAT.\n");
+  EXPECT_EQ(FilesIn(dir.path()), std::set<std::string>{"in.dbf"});
+}
+
+}  // namespace
