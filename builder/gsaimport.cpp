@@ -92,6 +92,8 @@ int GsaImporter::Import(const char* tablePath, const char* attributePath, const 
     return 0;
   }
   BuildPrint("Opened file...\n");
+  // The rows are read twice, in key order: keep the table's blocks in memory.
+  code4optStart(&code);
 
   // A fresh name beside the table: nothing of the user's is overwritten.
   std::string table(tablePath);
