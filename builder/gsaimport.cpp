@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "builder/builderror.h"
 #include "builder/buildpath.h"
 #include "builder/console.h"
 #include "builder/gsabuild.h"
@@ -142,7 +143,7 @@ int GsaImporter::Import(const char* tablePath, const char* attributePath, const 
       const long record = d4recNo(data);
       if (record % 100 == 0) BuildPrint("Added %ld of %ld...\r", record, count);
     };
-    QError error;
+    BuildError error;
     bool ok = GsaWriteAttributeFile(attributePath, fields, rows, options, error);
     // Records come in QRECID order, which is their order in the table.
     BuildPrint("Added %ld of %ld...\n", written, count);

@@ -1,6 +1,7 @@
 #include "builder/shapebuild.h"
 
 #include "base/qstring.h"
+#include "builder/builderror.h"
 #include "builder/buildpath.h"
 #include "builder/console.h"
 #include "platform/env.h"
@@ -128,7 +129,7 @@ bool PxfBuilder::Open(uint32_t import, const char* input, const char* output) {
 
 bool PxfBuilder::AttributeTable() {
   const std::string pxd = CompanionPath(InputPath(), "pxd");
-  QError error;
+  BuildError error;
   if (!ReadPxfColumns(InputPath(), &columns_, error)) {
     BuildPrint("%s\n", error.HasError() ? error.Detail() : "Error: Unable to read the header.");
     return false;
@@ -141,7 +142,7 @@ bool PxfBuilder::AttributeTable() {
       fields.Add(column.c_str(), QMS_VARIANT_STRING, kPxfColumnWidth, 0);
     if (!target.Create(fields)) return false;
 
-    QError dataError;
+    BuildError dataError;
     BuildTextReader data(pxd, dataError);
     if (!data.Ready()) {
       BuildPrint("Error: Unable to open the data file %s.\n", pxd.c_str());

@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "builder/builderror.h"
 #include "builder/buildpath.h"
 #include "builder/objbuild.h"
+#include "platform/env.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -124,6 +126,34 @@ TEST(ProgramTest, RowsSplitAtEverySeparator) {
     SCOPED_TRACE(c.row);
     EXPECT_EQ(SplitRow(c.row, ",\t"), c.values);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Message boxes are text on standard error on this platform.
+struct Boxes : platform::EnvWrapper {
+  using EnvWrapper::EnvWrapper;
+  std::vector<std::string> shown;
+  void ShowMessage(std::string_view title, std::string_view text) override {
+    shown.push_back(std::string(title) + "|" + std::string(text));
+  }
+};
+
+TEST(ProgramTest, ErrorRecordsShowABoxOnlyWhenAsked) {
+  Boxes boxes(platform::Env::Current());
+  platform::ScopedEnv scoped(boxes);
+  BuildError quiet;
+  quiet.Record(105, "a.pxd", "..\\src\\textread", 62);
+  EXPECT_TRUE(boxes.shown.empty());
+  BuildError loud(true);
+  loud.Record(105, "a.pxd", "..\\src\\textread", 62);
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0],
+            "Error|Error: 105\nFile not found.\na.pxd\nError recorded in: ..\\src\\textread, (62).");
+  loud.Record(-1, "", "", 0);  // clearing shows nothing
+  EXPECT_EQ(boxes.shown.size(), 1u);
 }
 
 }  // namespace
