@@ -6,7 +6,9 @@
 #include "boundary/dbfile.h"
 #include "boundary/import.h"
 #include "boundary/mainintn.h"
+#include "boundary/objfile.h"
 #include "boundary/shapefile.h"
+#include "boundary/surface.h"
 
 namespace {
 
@@ -139,6 +141,319 @@ ZONELIB_API int32_t pipImportRead(uint32_t import, char* name, int32_t size, uin
 ZONELIB_API int32_t pipImportClose(uint32_t import) {
   return WithHandle<BoundaryBuilder>(import,
                                      [&](BoundaryBuilder& b) { return pipImportCloseIntern(&b); });
+}
+
+// ---- Object files ----------------------------------------------------------------
+
+namespace {
+
+// The frame of the object-file calls.
+template <class Body>
+int32_t OnFile(uint32_t file, Body&& body) noexcept {
+  return WithHandle<pipObjectFileObject>(file, [&](pipObjectFileObject& f) { return body(&f); });
+}
+
+}  // namespace
+
+ZONELIB_API int32_t pipObjectFileOpen(uint32_t context, const char* path, uint32_t mode,
+                                      uint32_t* handle) {
+  return CreateHandle<pipObjectFileObject>(
+      context, handle, [&](pipContext& c, pipObjectFileObject*& f) {
+        return pipObjectFileOpenIntern(&c, path, mode, &f);
+      });
+}
+
+ZONELIB_API int32_t pipObjectFileClose(uint32_t file) {
+  return DestroyHandle<pipObjectFileObject>(
+      file, [](pipObjectFileObject* f) { return pipObjectFileCloseIntern(&f); });
+}
+
+ZONELIB_API int32_t pipObjectFileCloseEx(uint32_t* handle) {
+  return handle ? pipObjectFileClose(*handle) : -1;
+}
+
+ZONELIB_API int32_t pipObjectFileQuery(uint32_t context, const char* path,
+                                       pipObjectFileInfoStruct* info) {
+  return WithHandle<pipContext>(
+      context, [&](pipContext& c) { return pipObjectFileQueryIntern(&c, path, info); });
+}
+
+ZONELIB_API int32_t pipObjectFileValidate(uint32_t context, const char* path) {
+  return WithHandle<pipContext>(
+      context, [&](pipContext& c) { return pipObjectFileValidateIntern(&c, path); });
+}
+
+ZONELIB_API int32_t pipObjectHandleFileQuery(uint32_t file, pipObjectFileInfoStruct* info) {
+  return OnFile(file,
+                [&](pipObjectFileObject* f) { return pipObjectHandleFileQueryIntern(f, info); });
+}
+
+ZONELIB_API int32_t pipObjectHandleFileQueryEx(uint32_t file, pipObjectFileExtraInfoStruct* info) {
+  return OnFile(file,
+                [&](pipObjectFileObject* f) { return pipObjectHandleFileQueryExIntern(f, info); });
+}
+
+ZONELIB_API int32_t pipObjectIsTaxFile(uint32_t file) {
+  return OnFile(file, [](pipObjectFileObject* f) { return pipObjectIsTaxFileIntern(f); });
+}
+
+ZONELIB_API int32_t pipObjectFindFirstContaining(uint32_t file, int32_t x, int32_t y,
+                                                 uint32_t radius, char* name, int32_t size) {
+  return OnFile(file, [&](pipObjectFileObject* f) {
+    return pipObjectFindFirstContainingIntern(f, x, y, radius, name, size);
+  });
+}
+
+ZONELIB_API int32_t pipObjectFindFirstContainingEx(uint32_t file, int32_t x, int32_t y,
+                                                   uint32_t radius, char* name, int32_t size) {
+  return OnFile(file, [&](pipObjectFileObject* f) {
+    return pipObjectFindFirstContainingExIntern(f, x, y, radius, name, size);
+  });
+}
+
+ZONELIB_API int32_t pipObjectFindFirstRect(uint32_t file, int32_t x1, int32_t y1, int32_t x2,
+                                           int32_t y2, char* name, int32_t size) {
+  return OnFile(file, [&](pipObjectFileObject* f) {
+    return pipObjectFindFirstRectIntern(f, x1, y1, x2, y2, name, size);
+  });
+}
+
+ZONELIB_API int32_t pipObjectFindFirstName(uint32_t file, const char* pattern, char* name,
+                                           int32_t size) {
+  return OnFile(file, [&](pipObjectFileObject* f) {
+    return pipObjectFindFirstNameIntern(f, pattern, name, size);
+  });
+}
+
+ZONELIB_API int32_t pipObjectFindFirstNearest(uint32_t file, int32_t x, int32_t y,
+                                              uint32_t count, char* name, int32_t size) {
+  return OnFile(file, [&](pipObjectFileObject* f) {
+    return pipObjectFindFirstNearestIntern(f, x, y, count, name, size);
+  });
+}
+
+ZONELIB_API int32_t pipObjectFindFirstNearestEx(uint32_t file, int32_t x, int32_t y,
+                                                uint32_t count, const char* criteria, char* name,
+                                                int32_t size) {
+  return OnFile(file, [&](pipObjectFileObject* f) {
+    return pipObjectFindFirstNearestExIntern(f, x, y, count, criteria, name, size);
+  });
+}
+
+ZONELIB_API int32_t pipObjectFindFirstPolygon(uint32_t file, const int32_t* points,
+                                              const uint32_t* partCounts, uint32_t partCount,
+                                              char* name, int32_t size) {
+  return OnFile(file, [&](pipObjectFileObject* f) {
+    return pipObjectFindFirstPolygonIntern(f, points, partCounts, partCount, name, size);
+  });
+}
+
+ZONELIB_API int32_t pipObjectFindFirstPolygonEx(uint32_t file, const int32_t* points,
+                                                const uint32_t* partCounts, uint32_t partCount,
+                                                char* name, int32_t size, uint32_t precision,
+                                                double* percentage) {
+  return OnFile(file, [&](pipObjectFileObject* f) {
+    return pipObjectFindFirstPolygonExIntern(f, points, partCounts, partCount, name, size,
+                                             precision, percentage);
+  });
+}
+
+ZONELIB_API int32_t pipObjectFindNext(uint32_t file, char* name, int32_t size) {
+  return OnFile(file,
+                [&](pipObjectFileObject* f) { return pipObjectFindNextIntern(f, name, size); });
+}
+
+ZONELIB_API int32_t pipObjectFindNextEx(uint32_t file, char* name, uint32_t size,
+                                        uint32_t precision, double* percentage) {
+  return OnFile(file, [&](pipObjectFileObject* f) {
+    return pipObjectFindNextExIntern(f, name, size, precision, percentage);
+  });
+}
+
+ZONELIB_API int32_t pipObjectValidateFilterCriteria(uint32_t file, const char* criteria) {
+  return OnFile(file, [&](pipObjectFileObject* f) {
+    return pipObjectValidateFilterCriteriaIntern(f, criteria);
+  });
+}
+
+ZONELIB_API int32_t pipObjectGetSearchDistance(uint32_t file) {
+  return OnFile(file, [](pipObjectFileObject* f) { return pipObjectGetSearchDistanceIntern(f); });
+}
+
+ZONELIB_API int32_t pipObjectSetSearchDistance(uint32_t file, uint32_t distance) {
+  return OnFile(file, [&](pipObjectFileObject* f) {
+    return pipObjectSetSearchDistanceIntern(f, distance);
+  });
+}
+
+ZONELIB_API int32_t pipObjectGetInfo(uint32_t file, pipObjectInfoStruct* info) {
+  return OnFile(file, [&](pipObjectFileObject* f) { return pipObjectGetInfoIntern(f, info); });
+}
+
+ZONELIB_API int32_t pipObjectGetNumCoords(uint32_t file, uint32_t* points, uint32_t* parts) {
+  return OnFile(file, [&](pipObjectFileObject* f) {
+    return pipObjectGetNumCoordsIntern(f, points, parts);
+  });
+}
+
+ZONELIB_API int32_t pipObjectGetCoords(uint32_t file, int32_t* points, uint32_t maxPoints,
+                                       uint32_t* partCounts, int32_t maxParts, uint32_t* parts) {
+  return OnFile(file, [&](pipObjectFileObject* f) {
+    return pipObjectGetCoordsIntern(f, points, maxPoints, partCounts, maxParts, parts);
+  });
+}
+
+ZONELIB_API int32_t pipObjectGetHandle64(uint32_t file, uint32_t* low, uint32_t* high) {
+  return OnFile(file,
+                [&](pipObjectFileObject* f) { return pipObjectGetHandle64Intern(f, low, high); });
+}
+
+ZONELIB_API int32_t pipObjectGetHandle(uint32_t file) {
+  return OnFile(file, [](pipObjectFileObject* f) { return pipObjectGetHandleIntern(f); });
+}
+
+ZONELIB_API int32_t pipObjectFileGoto64(uint32_t file, uint32_t low, uint32_t high) {
+  return OnFile(file,
+                [&](pipObjectFileObject* f) { return pipObjectFileGoto64Intern(f, low, high); });
+}
+
+ZONELIB_API int32_t pipObjectFileGoto(uint32_t file, uint32_t low) {
+  return OnFile(file,
+                [&](pipObjectFileObject* f) { return pipObjectFileGoto64Intern(f, low, 0); });
+}
+
+ZONELIB_API int32_t pipObjectDistanceToBorder(uint32_t file, int32_t x, int32_t y) {
+  return OnFile(file,
+                [&](pipObjectFileObject* f) { return pipObjectDistanceToBorderIntern(f, x, y); });
+}
+
+ZONELIB_API int32_t pipObjectDistanceToBorderEx(uint32_t file, int32_t x, int32_t y,
+                                                uint32_t* nearestX, uint32_t* nearestY) {
+  return OnFile(file, [&](pipObjectFileObject* f) {
+    return pipObjectDistanceToBorderExIntern(f, x, y, nearestX, nearestY);
+  });
+}
+
+ZONELIB_API int32_t pipPointInPoly(uint32_t file, int32_t x, int32_t y) {
+  return OnFile(file, [&](pipObjectFileObject* f) { return pipPointInPolyIntern(f, x, y); });
+}
+
+ZONELIB_API int32_t pipObjectGetAttributeCount(uint32_t file, int32_t* count) {
+  return OnFile(file,
+                [&](pipObjectFileObject* f) { return pipObjectGetAttributeCountIntern(f, count); });
+}
+
+ZONELIB_API int32_t pipObjectGetAttributeNameByNumber(uint32_t file, uint32_t n, char* buffer,
+                                                      int32_t size) {
+  return OnFile(file, [&](pipObjectFileObject* f) {
+    return pipObjectGetAttributeNameByNumberIntern(f, n, buffer, size);
+  });
+}
+
+ZONELIB_API int32_t pipObjectGetAttributeInfoByName(uint32_t file, const char* name,
+                                                    pipAttributeInfoStruct* info) {
+  return OnFile(file, [&](pipObjectFileObject* f) {
+    return pipObjectGetAttributeInfoByNameIntern(f, name, info);
+  });
+}
+
+ZONELIB_API int32_t pipObjectGetAttributeInfoByNumber(uint32_t file, uint32_t n,
+                                                      pipAttributeInfoStruct* info) {
+  return OnFile(file, [&](pipObjectFileObject* f) {
+    return pipObjectGetAttributeInfoByNumberIntern(f, n, info);
+  });
+}
+
+// ---- Overlap check ------------------------------------------------------------------
+
+ZONELIB_API int32_t pipInitializeOverlapCheck(uint32_t context, uint32_t* handle) {
+  return CreateHandle<pipOverlapCheckObject>(
+      context, handle, [](pipContext& c, pipOverlapCheckObject*& check) {
+        return pipInitializeOverlapCheckIntern(&c, &check);
+      });
+}
+
+ZONELIB_API int32_t pipTerminateOverlapCheck(uint32_t check) {
+  return DestroyHandle<pipOverlapCheckObject>(check, pipTerminateOverlapCheckIntern);
+}
+
+ZONELIB_API int32_t pipAddRegionAPolygon(uint32_t check, uint32_t count, const int32_t* points) {
+  return WithHandle<pipOverlapCheckObject>(check, [&](pipOverlapCheckObject& o) {
+    return pipAddRegionPolygonIntern(&o, 'A', count, points);
+  });
+}
+
+ZONELIB_API int32_t pipAddRegionBPolygon(uint32_t check, uint32_t count, const int32_t* points) {
+  return WithHandle<pipOverlapCheckObject>(check, [&](pipOverlapCheckObject& o) {
+    return pipAddRegionPolygonIntern(&o, 'B', count, points);
+  });
+}
+
+ZONELIB_API int32_t pipClearRegionAPolygon(uint32_t check) {
+  return WithHandle<pipOverlapCheckObject>(
+      check, [](pipOverlapCheckObject& o) { return pipClearRegionPolygonIntern(&o, true, false); });
+}
+
+ZONELIB_API int32_t pipClearRegionBPolygon(uint32_t check) {
+  return WithHandle<pipOverlapCheckObject>(
+      check, [](pipOverlapCheckObject& o) { return pipClearRegionPolygonIntern(&o, false, true); });
+}
+
+ZONELIB_API int32_t pipClearRegionAllPolygon(uint32_t check) {
+  return WithHandle<pipOverlapCheckObject>(
+      check, [](pipOverlapCheckObject& o) { return pipClearRegionPolygonIntern(&o, true, true); });
+}
+
+ZONELIB_API int32_t pipCheckForRegionOverlap(uint32_t check) {
+  return WithHandle<pipOverlapCheckObject>(check, [](pipOverlapCheckObject& o) {
+    return pipCheckForRegionOverlapExIntern(&o, kOverlapDefaultPrecision, nullptr);
+  });
+}
+
+ZONELIB_API int32_t pipCheckForRegionOverlapEx(uint32_t check, uint32_t precision,
+                                               double* percentage) {
+  return WithHandle<pipOverlapCheckObject>(check, [&](pipOverlapCheckObject& o) {
+    return pipCheckForRegionOverlapExIntern(&o, precision, percentage);
+  });
+}
+
+// ---- Surface files -----------------------------------------------------------------------
+
+ZONELIB_API int32_t pipSurfFileOpen(uint32_t context, const char* path, uint32_t mode,
+                                    uint32_t* handle) {
+  return pipObjectFileOpen(context, path, mode, handle);
+}
+
+ZONELIB_API int32_t pipSurfFileClose(uint32_t file) { return pipObjectFileClose(file); }
+
+ZONELIB_API int32_t pipSurfFileQuery(uint32_t context, const char* path,
+                                     pipObjectFileInfoStruct* info) {
+  return pipObjectFileQuery(context, path, info);
+}
+
+ZONELIB_API int32_t pipSurfFileValidate(uint32_t context, const char* path) {
+  return pipObjectFileValidate(context, path);
+}
+
+ZONELIB_API int32_t pipSurfFindFirstValue(uint32_t file, int32_t x, int32_t y, int32_t* value) {
+  return OnFile(file, [&](pipObjectFileObject* f) {
+    return pipSurfFindFirstValueIntern(f, x, y, value);
+  });
+}
+
+ZONELIB_API int32_t pipSurfFindNextValue(uint32_t file, int32_t* value) {
+  return OnFile(file, [&](pipObjectFileObject* f) { return pipSurfFindNextValueIntern(f, value); });
+}
+
+ZONELIB_API int32_t pipSurfGetCoords(uint32_t file, int32_t* points, int32_t size,
+                                     uint32_t* count) {
+  return OnFile(file, [&](pipObjectFileObject* f) {
+    return pipSurfGetCoordsIntern(f, points, size, count);
+  });
+}
+
+ZONELIB_API int32_t pipSurfGetInfo(uint32_t file, pipSurfInfo* info) {
+  return OnFile(file, [&](pipObjectFileObject* f) { return pipSurfGetInfoIntern(f, info); });
 }
 
 // ---- Shapefile and dBASE files ---------------------------------------------------

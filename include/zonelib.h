@@ -434,4 +434,213 @@ static_assert(offsetof(pipAttributeInfoStruct, decimals) == 276, "decimals");
 _Static_assert(sizeof(pipAttributeInfoStruct) == 280, "attribute record size");
 #endif
 
+/* ---- Object files: searching boundary files ----------------------------
+ *
+ * pipObjectFileOpen opens a boundary file for searching and gives an object
+ * file handle; its attribute file (the path with its last letter b made a)
+ * is opened beside it when it was made for this very file. Each find-first
+ * call starts a search and gives its first hit; pipObjectFindNext gives the
+ * next. Find calls return a positive value when an object was found, 0 when
+ * there is none (further), -1 on error (read with pipErrorGet on the
+ * context). A name buffer receives the object's name: at most size - 1
+ * characters, always terminated; its first byte is set to 0 before the
+ * search, and a size below 1 with a buffer gives -1. After a find the
+ * object found is the current object of the queries below, and its row of
+ * the attribute file the current row. Coordinates are millionths of a
+ * degree for files of coordinate kind 1; distances then are in feet. */
+
+/* The header of a boundary file (304 bytes). */
+typedef struct pipObjectFileInfoStruct {
+  char headerText[256];
+  uint32_t maxObjectSize;  /* largest object record, bytes */
+  uint32_t maxPoints;      /* largest number of points of one object */
+  uint32_t maxParts;       /* largest number of rings of one object */
+  int32_t bounds[4];       /* xmin, ymin, xmax, ymax of all objects */
+  uint32_t coordinateKind; /* 1: millionths of a degree */
+  uint32_t flags;          /* PIP_IMPORT_SEGMENTS, PIP_IMPORT_PACKED;
+                              PIP_IMPORT_TAX from pipObjectFileQuery */
+  uint32_t pointCount;
+  uint32_t lineCount;
+  uint32_t regionCount;
+} pipObjectFileInfoStruct;
+
+#ifdef __cplusplus
+static_assert(sizeof(pipObjectFileInfoStruct) == 304, "file information size");
+static_assert(offsetof(pipObjectFileInfoStruct, maxObjectSize) == 256, "maxObjectSize");
+static_assert(offsetof(pipObjectFileInfoStruct, bounds) == 268, "bounds");
+static_assert(offsetof(pipObjectFileInfoStruct, coordinateKind) == 284, "coordinateKind");
+static_assert(offsetof(pipObjectFileInfoStruct, flags) == 288, "flags");
+static_assert(offsetof(pipObjectFileInfoStruct, regionCount) == 300, "regionCount");
+#else
+_Static_assert(sizeof(pipObjectFileInfoStruct) == 304, "file information size");
+#endif
+
+/* Opens a boundary file: 1 and a handle, or -1. mode & 3 sizes the object
+ * cache: 0 one object, 1 5 MiB, 2 20 MiB, 3 100 MiB worth of objects. */
+ZONELIB_API int32_t pipObjectFileOpen(uint32_t context, const char* path, uint32_t mode,
+                                      uint32_t* handle);
+/* Closes the file and ends its handle; 1. */
+ZONELIB_API int32_t pipObjectFileClose(uint32_t file);
+/* pipObjectFileClose of *handle. */
+ZONELIB_API int32_t pipObjectFileCloseEx(uint32_t* handle);
+/* The header of the file at path, without opening it for searching; 1 or
+ * -1 (102 for a file that is not a boundary file). */
+ZONELIB_API int32_t pipObjectFileQuery(uint32_t context, const char* path,
+                                       pipObjectFileInfoStruct* info);
+/* 1 when the file opens, a search over its own bounds finds an object and
+ * its attribute file (if any) was made for it; else -1. */
+ZONELIB_API int32_t pipObjectFileValidate(uint32_t context, const char* path);
+/* The header of the open file; 1. */
+ZONELIB_API int32_t pipObjectHandleFileQuery(uint32_t file, pipObjectFileInfoStruct* info);
+/* The file's extension record; 1, or -1 when it has none. */
+ZONELIB_API int32_t pipObjectHandleFileQueryEx(uint32_t file, pipObjectFileExtraInfoStruct* info);
+/* 1 for a tax boundary file, else -1. */
+ZONELIB_API int32_t pipObjectIsTaxFile(uint32_t file);
+
+/* The regions containing (x, y), in the spatial index's order; with a
+ * radius (feet) also regions, lines and points within it (the file must
+ * have segment records, else code 106). Results: 1 inside, 2 within the
+ * radius only, 3 both. A point on a border is inside. */
+ZONELIB_API int32_t pipObjectFindFirstContaining(uint32_t file, int32_t x, int32_t y,
+                                                 uint32_t radius, char* name, int32_t size);
+/* The containing regions and the objects within radius feet, all at once:
+ * containing regions deepest first, then the others nearest first, found
+ * with growing radii up to radius. Result: the hit's flags (1 inside, 2
+ * within radius, 3 both), 0 none, -1 failure. pipObjectFindNext gives the
+ * further hits; the queries below answer for the hit last given. */
+ZONELIB_API int32_t pipObjectFindFirstContainingEx(uint32_t file, int32_t x, int32_t y,
+                                                   uint32_t radius, char* name, int32_t size);
+/* The objects whose index rectangles meet the rectangle (borders count). */
+ZONELIB_API int32_t pipObjectFindFirstRect(uint32_t file, int32_t x1, int32_t y1, int32_t x2,
+                                           int32_t y2, char* name, int32_t size);
+/* Objects by name, ignoring case, in name order; a '*' ends the pattern and
+ * makes it a prefix ("*" finds every object). */
+ZONELIB_API int32_t pipObjectFindFirstName(uint32_t file, const char* pattern, char* name,
+                                           int32_t size);
+/* Up to count point objects nearest (x, y), nearest first, searched within
+ * the file's search distance; count at most 65536. */
+ZONELIB_API int32_t pipObjectFindFirstNearest(uint32_t file, int32_t x, int32_t y,
+                                              uint32_t count, char* name, int32_t size);
+/* The same, keeping only objects whose attribute passes criteria (for
+ * example "POP > 10000"); needs the attribute file. */
+ZONELIB_API int32_t pipObjectFindFirstNearestEx(uint32_t file, int32_t x, int32_t y,
+                                                uint32_t count, const char* criteria, char* name,
+                                                int32_t size);
+/* Regions overlapping the polygon of partCount rings (partCounts[i] points
+ * each, consecutive (x, y) pairs): the overlap code (3 the polygon lies
+ * within the region, 4 the region within the polygon, 5 partly, 6 the same
+ * area). The Ex form also gives the share of the polygon the region covers,
+ * in percent, estimated on precision scan lines. */
+ZONELIB_API int32_t pipObjectFindFirstPolygon(uint32_t file, const int32_t* points,
+                                              const uint32_t* partCounts, uint32_t partCount,
+                                              char* name, int32_t size);
+ZONELIB_API int32_t pipObjectFindFirstPolygonEx(uint32_t file, const int32_t* points,
+                                                const uint32_t* partCounts, uint32_t partCount,
+                                                char* name, int32_t size, uint32_t precision,
+                                                double* percentage);
+/* The next hit of the search in progress. */
+ZONELIB_API int32_t pipObjectFindNext(uint32_t file, char* name, int32_t size);
+ZONELIB_API int32_t pipObjectFindNextEx(uint32_t file, char* name, uint32_t size,
+                                        uint32_t precision, double* percentage);
+
+/* 1 when criteria parse and fit the attribute file's fields; else code 100
+ * with the reason, -1. */
+ZONELIB_API int32_t pipObjectValidateFilterCriteria(uint32_t file, const char* criteria);
+/* How far (feet) the nearest search looks: 366000 at open. Set: 1 for
+ * 2738 to 36521358; outside that the nearest bound is kept and -1. */
+ZONELIB_API int32_t pipObjectGetSearchDistance(uint32_t file);
+ZONELIB_API int32_t pipObjectSetSearchDistance(uint32_t file, uint32_t distance);
+
+/* The current object: its record (name, kind, label point or position,
+ * bounds, styles, record number); its points and rings; its coordinates
+ * (maxPoints points into points as (x, y) pairs, the ring sizes into
+ * partCounts, which holds maxParts; code 103 when they do not fit). */
+ZONELIB_API int32_t pipObjectGetInfo(uint32_t file, pipObjectInfoStruct* info);
+ZONELIB_API int32_t pipObjectGetNumCoords(uint32_t file, uint32_t* points, uint32_t* parts);
+ZONELIB_API int32_t pipObjectGetCoords(uint32_t file, int32_t* points, uint32_t maxPoints,
+                                       uint32_t* partCounts, int32_t maxParts, uint32_t* parts);
+/* The current object's record offset (its handle in the file); 1, or -1
+ * with nothing current. pipObjectGetHandle: the low 32 bits, or -1. */
+ZONELIB_API int32_t pipObjectGetHandle64(uint32_t file, uint32_t* low, uint32_t* high);
+ZONELIB_API int32_t pipObjectGetHandle(uint32_t file);
+/* Makes the object at that offset current; 1 or -1. */
+ZONELIB_API int32_t pipObjectFileGoto64(uint32_t file, uint32_t low, uint32_t high);
+ZONELIB_API int32_t pipObjectFileGoto(uint32_t file, uint32_t low);
+/* Distance from (x, y) to the current object's border (a point object: to
+ * the point); the Ex form also gives the nearest border point (both outputs
+ * required). */
+ZONELIB_API int32_t pipObjectDistanceToBorder(uint32_t file, int32_t x, int32_t y);
+ZONELIB_API int32_t pipObjectDistanceToBorderEx(uint32_t file, int32_t x, int32_t y,
+                                                uint32_t* nearestX, uint32_t* nearestY);
+/* 1 when the current object is a region containing (x, y), else 0. */
+ZONELIB_API int32_t pipPointInPoly(uint32_t file, int32_t x, int32_t y);
+
+/* The attribute file's fields (the key field not counted) and the current
+ * row's values: 1 with a value, 0 without a current row, -1 without an
+ * attribute file or such a field. */
+ZONELIB_API int32_t pipObjectGetAttributeCount(uint32_t file, int32_t* count);
+ZONELIB_API int32_t pipObjectGetAttributeNameByNumber(uint32_t file, uint32_t n, char* buffer,
+                                                      int32_t size);
+ZONELIB_API int32_t pipObjectGetAttributeInfoByName(uint32_t file, const char* name,
+                                                    pipAttributeInfoStruct* info);
+ZONELIB_API int32_t pipObjectGetAttributeInfoByNumber(uint32_t file, uint32_t n,
+                                                      pipAttributeInfoStruct* info);
+
+/* ---- Overlap check --------------------------------------------------------
+ *
+ * How two sets of rings lie to each other: 2 no common area, 3 A within B, 4
+ * B within A, 5 each reaches outside the other, 6 the same area. Rings are
+ * (x, y) pairs; a failed allocation gives code 104 and -1. */
+ZONELIB_API int32_t pipInitializeOverlapCheck(uint32_t context, uint32_t* handle);
+ZONELIB_API int32_t pipTerminateOverlapCheck(uint32_t check);
+ZONELIB_API int32_t pipAddRegionAPolygon(uint32_t check, uint32_t count, const int32_t* points);
+ZONELIB_API int32_t pipAddRegionBPolygon(uint32_t check, uint32_t count, const int32_t* points);
+ZONELIB_API int32_t pipClearRegionAPolygon(uint32_t check);
+ZONELIB_API int32_t pipClearRegionBPolygon(uint32_t check);
+ZONELIB_API int32_t pipClearRegionAllPolygon(uint32_t check);
+/* The code, or -1. The Ex form estimates on precision scan lines the share
+ * of A that B covers, in percent. */
+ZONELIB_API int32_t pipCheckForRegionOverlap(uint32_t check);
+ZONELIB_API int32_t pipCheckForRegionOverlapEx(uint32_t check, uint32_t precision,
+                                               double* percentage);
+
+/* ---- Surface files -------------------------------------------------------
+ *
+ * Boundary files of triangles whose second name holds a plane "a|b|c|d":
+ * value = a x + b y + c with x and y in degrees; d divides the point
+ * weights (0 or missing: weights 0). The name holds three texts "t1|t2|t3".
+ * Handles are object-file handles. */
+typedef struct pipSurfInfo {
+  double weights[3];  /* of the triangle's points at the search point */
+  int32_t x;          /* label point */
+  int32_t y;
+  int32_t bounds[4];
+  char text1[42];     /* the name's three texts, at most 41 characters */
+  char text2[42];
+  char text3[42];
+} pipSurfInfo;
+
+#ifdef __cplusplus
+static_assert(offsetof(pipSurfInfo, x) == 24, "x");
+static_assert(offsetof(pipSurfInfo, bounds) == 32, "bounds");
+static_assert(offsetof(pipSurfInfo, text1) == 48, "text1");
+static_assert(offsetof(pipSurfInfo, text2) == 90, "text2");
+static_assert(offsetof(pipSurfInfo, text3) == 132, "text3");
+#endif
+
+ZONELIB_API int32_t pipSurfFileOpen(uint32_t context, const char* path, uint32_t mode,
+                                    uint32_t* handle);
+ZONELIB_API int32_t pipSurfFileClose(uint32_t file);
+ZONELIB_API int32_t pipSurfFileQuery(uint32_t context, const char* path,
+                                     pipObjectFileInfoStruct* info);
+ZONELIB_API int32_t pipSurfFileValidate(uint32_t context, const char* path);
+/* The value of the first (next) region containing (x, y): 1, else the
+ * search's result (0 none) with value -1. */
+ZONELIB_API int32_t pipSurfFindFirstValue(uint32_t file, int32_t x, int32_t y, int32_t* value);
+ZONELIB_API int32_t pipSurfFindNextValue(uint32_t file, int32_t* value);
+/* The current triangle's points (size at least 3); count gets their number. */
+ZONELIB_API int32_t pipSurfGetCoords(uint32_t file, int32_t* points, int32_t size,
+                                     uint32_t* count);
+ZONELIB_API int32_t pipSurfGetInfo(uint32_t file, pipSurfInfo* info);
+
 #endif /* ZONELIB_H */

@@ -1,34 +1,51 @@
-// gsbtool: builds boundary files and shows what they hold.
+// gsbtool: builds boundary files and searches them, through Zonelib's C
+// interface.
 //
 //   gsbtool import <input> <output.gsb> [name-field [second-field]]
 //       builds the boundary file from a shapefile (.shp), interchange text
 //       (.pxf with its .pxd), BNA text (.bna; the name field is the name's
-//       position, 1 to 3) or a map table (.tab), then shows its summary
-//   gsbtool info <file.gsb>     header, object counts and bounds
-//   gsbtool names <file.gsb>    the objects' names in file order
+//       position, 1 to 3) or a map table (.tab), then shows its summary; a
+//       shapefile's table also becomes the attribute file (.gsa)
+//   gsbtool info <file.gsb>                 header, object counts and bounds
+//   gsbtool names <file.gsb>                the objects' names in name order
+//   gsbtool contains <file.gsb> [field ...] the objects containing each point
+//   gsbtool nearest <file.gsb> <k> [criteria]  the k nearest point objects
+//   gsbtool distance <file.gsb> <name>      feet from each point to the
+//                                           border of the object named
+//   gsbtool rect <file.gsb> <x1> <y1> <x2> <y2>  objects whose rectangles
+//                                           meet the rectangle
+//   gsbtool name <file.gsb> <pattern>       objects by name ('*' ends a prefix)
 //
-// Building goes through Zonelib's C interface only. Reading a finished file
-// back has no C call yet, so info and names decode the file with the
-// engine's own format description (boundary/gsbformat.h).
+// Points come from standard input, one a line: longitude and latitude in
+// degrees, separated by blanks or a comma. Coordinates on the command line
+// are degrees too. Exit value 0 on success, 1 on failure, 2 for usage.
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <iostream>
 #include <string>
 #include <vector>
 
-#include "boundary/gsbformat.h"
 #include "platform/env.h"
+#include "tools/gsbtool_attributes.h"
 #include "zonelib.h"
 
 namespace {
+
+constexpr int kNameSize = 128;
 
 int Usage() {
   std::fprintf(stderr,
                "usage: gsbtool import <input> <output.gsb> [name-field [second-field]]\n"
                "       gsbtool info <file.gsb>\n"
-               "       gsbtool names <file.gsb>\n");
+               "       gsbtool names <file.gsb>\n"
+               "       gsbtool contains <file.gsb> [field ...]    (points on standard input)\n"
+               "       gsbtool nearest <file.gsb> <k> [criteria]  (points on standard input)\n"
+               "       gsbtool distance <file.gsb> <name>         (points on standard input)\n"
+               "       gsbtool rect <file.gsb> <x1> <y1> <x2> <y2>\n"
+               "       gsbtool name <file.gsb> <pattern>\n");
   return 2;
 }
 
@@ -39,7 +56,44 @@ int Failed(uint32_t context, const char* what) {
   return 1;
 }
 
-// Opens the input by its extension.
+// Degrees to millionths, rounded; false for a text that is not a number in
+// range.
+bool Millionths(std::string_view text, int32_t* out) {
+  while (!text.empty() && platform::AsciiIsSpace(text.front())) text.remove_prefix(1);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  double degrees = 0;
+  const auto r = std::from_chars(text.data(), text.data() + text.size(), degrees);
+  if (r.ec != std::errc() || r.ptr != text.data() + text.size()) return false;
+  const double v = std::round(degrees * 1e6);
+  if (!(v >= -2147483648.0 && v <= 2147483647.0)) return false;
+  *out = int32_t(v);
+  return true;
+}
+
+// One point of standard input; false at its end. Lines that hold no point
+// are reported and skipped.
+bool ReadPoint(std::string* line, int32_t* x, int32_t* y) {
+  while (std::getline(std::cin, *line)) {
+    std::string text = *line;
+    for (char& c : text)
+      if (c == ',' || c == '\t') c = ' ';
+    const size_t a = text.find_first_not_of(' ');
+    if (a == std::string::npos) continue;
+    const size_t b = text.find(' ', a);
+    const size_t c = b == std::string::npos ? b : text.find_first_not_of(' ', b);
+    const size_t d = c == std::string::npos ? c : text.find(' ', c);
+    if (b != std::string::npos && c != std::string::npos &&
+        Millionths(std::string_view(text).substr(a, b - a), x) &&
+        Millionths(std::string_view(text).substr(c, d == std::string::npos ? d : d - c), y)) {
+      *line = text.substr(a, b - a) + " " + text.substr(c, d == std::string::npos ? d : d - c);
+      return true;
+    }
+    std::fprintf(stderr, "gsbtool: not a point: %s\n", line->c_str());
+  }
+  return false;
+}
+
+// Opens input by its extension on the import.
 int32_t OpenInput(uint32_t import, const std::string& input, const char* field,
                   const char* second) {
   std::string extension(platform::BaseNameOf(input));
@@ -49,9 +103,183 @@ int32_t OpenInput(uint32_t import, const std::string& input, const char* field,
   if (extension == "shp") return pipImportOpenShape(import, input.c_str(), field, second);
   if (extension == "pxf") return pipImportOpenPXF2(import, input.c_str(), field, second);
   if (extension == "tab") return pipImportOpenTAB(import, input.c_str(), field, second);
-  if (extension == "bna") return pipImportOpenBNA(import, input.c_str(), field ? std::atoi(field) : 1);
+  if (extension == "bna")
+    return pipImportOpenBNA(import, input.c_str(), field ? std::atoi(field) : 1);
   std::fprintf(stderr, "gsbtool: %s: not a .shp, .pxf, .bna or .tab file\n", input.c_str());
   return -1;
+}
+
+// A library context and an open boundary file, closed at the end.
+class OpenFile {
+ public:
+  explicit OpenFile(const std::string& path) : path_(path) {
+    context_ = uint32_t(pipInit(0, ""));
+    if (context_ && pipObjectFileOpen(context_, path.c_str(), 2, &file_) != 1) {
+      Failed(context_, ("opening " + path).c_str());
+      file_ = 0;
+    }
+  }
+  ~OpenFile() {
+    if (file_) pipObjectFileClose(file_);
+    if (context_) pipTerm(context_);
+  }
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+
+  bool ok() const { return file_ != 0; }
+  uint32_t file() const { return file_; }
+  uint32_t context() const { return context_; }
+  int Fail(const char* what) const { return Failed(context_, what); }
+
+ private:
+  std::string path_;
+  uint32_t context_ = 0;
+  uint32_t file_ = 0;
+};
+
+int Info(const std::string& path) {
+  OpenFile f(path);
+  if (!f.ok()) return 1;
+  pipObjectFileInfoStruct h;
+  if (pipObjectFileQuery(f.context(), path.c_str(), &h) != 1) return f.Fail("reading the header");
+  std::string text(h.headerText, strnlen(h.headerText, sizeof h.headerText));
+  for (char& c : text)
+    if (c == '\r' || c == '\n' || c == '\x1A') c = ' ';
+  text.erase(text.find_last_not_of(' ') + 1);
+  std::printf("file         %s\n", path.c_str());
+  std::printf("text         %s\n", text.c_str());
+  std::printf("flags        0x%02X%s%s%s\n", h.flags,
+              h.flags & PIP_IMPORT_SEGMENTS ? " segments" : "",
+              h.flags & PIP_IMPORT_PACKED ? " packed" : "", h.flags & PIP_IMPORT_TAX ? " tax" : "");
+  std::printf("coordinates  kind %u%s\n", h.coordinateKind,
+              h.coordinateKind == 1 ? " (millionths of a degree)" : "");
+  std::printf("objects      %u (%u regions, %u lines, %u points)\n",
+              h.regionCount + h.lineCount + h.pointCount, h.regionCount, h.lineCount, h.pointCount);
+  std::printf("bounds       %d %d %d %d\n", h.bounds[0], h.bounds[1], h.bounds[2], h.bounds[3]);
+  std::printf("largest      %u bytes, %u points, %u rings\n", h.maxObjectSize, h.maxPoints,
+              h.maxParts);
+  pipObjectFileExtraInfoStruct e;
+  if (pipObjectHandleFileQueryEx(f.file(), &e) == 1)
+    std::printf("made from    %s, %s\n", e.name, e.created);
+  int32_t fields = 0;
+  if (pipObjectGetAttributeCount(f.file(), &fields) == 1)
+    std::printf("attributes   %d fields\n", fields);
+  return 0;
+}
+
+// Prints every hit of a search begun with result r.
+int Hits(const OpenFile& f, int32_t r, char* name) {
+  for (; r > 0; r = pipObjectFindNext(f.file(), name, kNameSize)) std::printf("%s\n", name);
+  return r < 0 ? f.Fail("searching") : 0;
+}
+
+int Names(const std::string& path) {
+  OpenFile f(path);
+  if (!f.ok()) return 1;
+  char name[kNameSize];
+  return Hits(f, pipObjectFindFirstName(f.file(), "*", name, sizeof name), name);
+}
+
+int ByName(const std::string& path, const char* pattern) {
+  OpenFile f(path);
+  if (!f.ok()) return 1;
+  char name[kNameSize];
+  return Hits(f, pipObjectFindFirstName(f.file(), pattern, name, sizeof name), name);
+}
+
+int Rect(const std::string& path, char** corners) {
+  int32_t c[4];
+  for (int i = 0; i < 4; ++i)
+    if (!Millionths(corners[i], &c[i])) return Usage();
+  OpenFile f(path);
+  if (!f.ok()) return 1;
+  char name[kNameSize];
+  return Hits(f, pipObjectFindFirstRect(f.file(), c[0], c[1], c[2], c[3], name, sizeof name), name);
+}
+
+// " FIELD=value" for each field asked for, of the current object.
+std::string Attributes(uint32_t file, const std::vector<std::string>& fields) {
+  std::string text;
+  for (const std::string& field : fields) {
+    pipAttributeInfoStruct a;
+    text += " " + field + "=";
+    if (pipObjectGetAttributeInfoByName(file, field.c_str(), &a) == 1)
+      text += a.value;
+    else
+      text += "?";
+  }
+  return text;
+}
+
+// For each point of standard input: the point, then each hit of the search
+// that first(x, y, name) begins, named and described by describe(x, y), or
+// "-" for none.
+template <class First, class Describe>
+int EachPoint(const OpenFile& f, First first, Describe describe) {
+  std::string line;
+  int32_t x, y;
+  char name[kNameSize];
+  while (ReadPoint(&line, &x, &y)) {
+    std::string hits;
+    int32_t r = first(x, y, name);
+    for (; r > 0; r = pipObjectFindNext(f.file(), name, kNameSize))
+      hits += (hits.empty() ? "" : "; ") + std::string(name) + describe(x, y);
+    if (r < 0) return f.Fail("searching");
+    std::printf("%s: %s\n", line.c_str(), hits.empty() ? "-" : hits.c_str());
+  }
+  return 0;
+}
+
+int Contains(const std::string& path, const std::vector<std::string>& fields) {
+  OpenFile f(path);
+  if (!f.ok()) return 1;
+  return EachPoint(
+      f,
+      [&](int32_t x, int32_t y, char* name) {
+        return pipObjectFindFirstContaining(f.file(), x, y, 0, name, kNameSize);
+      },
+      [&](int32_t, int32_t) { return Attributes(f.file(), fields); });
+}
+
+int Nearest(const std::string& path, const char* count, const char* criteria) {
+  const long k = std::strtol(count, nullptr, 10);
+  if (k < 0) return Usage();
+  OpenFile f(path);
+  if (!f.ok()) return 1;
+  return EachPoint(
+      f,
+      [&](int32_t x, int32_t y, char* name) {
+        return criteria ? pipObjectFindFirstNearestEx(f.file(), x, y, uint32_t(k), criteria, name,
+                                                      kNameSize)
+                        : pipObjectFindFirstNearest(f.file(), x, y, uint32_t(k), name, kNameSize);
+      },
+      [&](int32_t x, int32_t y) {
+        return " (" + std::to_string(pipObjectDistanceToBorder(f.file(), x, y)) + " ft)";
+      });
+}
+
+int Distance(const std::string& path, const char* object) {
+  OpenFile f(path);
+  if (!f.ok()) return 1;
+  char name[kNameSize];
+  const int32_t r = pipObjectFindFirstName(f.file(), object, name, sizeof name);
+  if (r < 0) return f.Fail("searching");
+  if (r == 0) {
+    std::fprintf(stderr, "gsbtool: %s: no object named %s\n", path.c_str(), object);
+    return 1;
+  }
+  uint32_t low = 0, high = 0;
+  pipObjectGetHandle64(f.file(), &low, &high);
+  std::string line;
+  int32_t x, y;
+  while (ReadPoint(&line, &x, &y)) {
+    // Every query on the object found stays with it.
+    pipObjectFileGoto64(f.file(), low, high);
+    const int32_t feet = pipObjectDistanceToBorder(f.file(), x, y);
+    const bool inside = pipPointInPoly(f.file(), x, y) == 1;
+    std::printf("%s: %d ft %s\n", line.c_str(), feet, inside ? "inside" : "outside");
+  }
+  return 0;
 }
 
 int Import(const std::string& input, const std::string& output, const char* field,
@@ -71,7 +299,7 @@ int Import(const std::string& input, const std::string& output, const char* fiel
     return Failed(context, "opening the input");
   }
   uint32_t stored = 0, skipped = 0, percent = 0, count = 0;
-  char name[128];
+  char name[kNameSize];
   int32_t status;
   while ((status = pipImportRead(import, name, sizeof name, &percent, &count)) > 0)
     ++(status == 1 ? stored : skipped);
@@ -81,71 +309,13 @@ int Import(const std::string& input, const std::string& output, const char* fiel
     return Failed(context, "reading the input");
   }
   if (pipImportTerm(import, 1) != 1) return Failed(context, "finishing the output");
-  pipTerm(context);
   std::printf("%s: %u objects stored, %u records skipped\n", input.c_str(), stored, skipped);
-  return 0;
-}
-
-bool Load(const std::string& path, std::string* bytes, GsbHeader* header) {
-  std::ifstream in(path, std::ios::binary);
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  const char* why = "cannot be read";
-  if (in.bad() || !DecodeGsbHeader(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size(),
-                                   bytes->size(), header, &why)) {
-    std::fprintf(stderr, "gsbtool: %s: %s\n", path.c_str(), why);
-    return false;
-  }
-  return true;
-}
-
-int Info(const std::string& path) {
-  std::string bytes;
-  GsbHeader h;
-  if (!Load(path, &bytes, &h)) return 1;
-  std::string text(h.text, strnlen(h.text, sizeof h.text));
-  for (char& c : text)
-    if (c == '\r' || c == '\n' || c == '\x1A') c = ' ';
-  text.erase(text.find_last_not_of(' ') + 1);
-  const GsbBounds b = h.AllBounds();
-  std::printf("file         %s (%zu bytes)\n", path.c_str(), bytes.size());
-  std::printf("text         %s\n", text.c_str());
-  std::printf("flags        0x%02X%s%s%s\n", h.flags, h.flags & kGsbFlagSegments ? " segments" : "",
-              h.flags & kGsbFlagPacked ? " packed" : "", h.flags & kGsbFlagTax ? " tax" : "");
-  std::printf("coordinates  kind %u%s\n", h.coordinateKind,
-              h.coordinateKind == 1 ? " (millionths of a degree)" : "");
-  std::printf("objects      %u (%u regions, %u lines, %u points)\n",
-              h.regionCount + h.lineCount + h.pointCount, h.regionCount, h.lineCount,
-              h.pointCount);
-  std::printf("bounds       %d %d %d %d\n", b.xmin, b.ymin, b.xmax, b.ymax);
-  std::printf("largest      %u bytes, %u points, %u rings\n", h.maxRecordLength, h.maxPoints,
-              h.maxRings);
-  GsbExtension e;
-  const char* why = nullptr;
-  if (h.hasExtension == 1 && bytes.size() >= kGsbExtensionOffset + kGsbExtensionSize &&
-      DecodeGsbExtension(reinterpret_cast<const uint8_t*>(bytes.data()) + kGsbExtensionOffset,
-                         kGsbExtensionSize, &e, &why))
-    std::printf("made from    %s, %s\n", e.name, e.created);
-  return 0;
-}
-
-int Names(const std::string& path) {
-  std::string bytes;
-  GsbHeader h;
-  if (!Load(path, &bytes, &h)) return 1;
-  const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
-  uint64_t at = h.hasExtension == 1 ? kGsbExtensionOffset + kGsbExtensionSize : kGsbHeaderSize;
-  const uint64_t objects = uint64_t(h.regionCount) + h.lineCount + h.pointCount;
-  for (uint64_t i = 0; i < objects; ++i) {
-    GsbObjectRecord r;
-    const char* why = "past the end of the file";
-    if (at >= bytes.size() ||
-        !DecodeGsbObjectRecord(data + at, bytes.size() - at, h.IsCurrentLayout(), &r, &why)) {
-      std::fprintf(stderr, "gsbtool: %s: record %llu: %s\n", path.c_str(),
-                   static_cast<unsigned long long>(i + 1), why);
-      return 1;
-    }
-    std::printf("%.*s\n", int(r.name.size()), r.name.data());
-    at += r.length;
+  std::string why;
+  const int attributes = gsbtool::WriteAttributeFile(context, input, output, &why);
+  pipTerm(context);
+  if (attributes < 0) {
+    std::fprintf(stderr, "gsbtool: attribute file: %s\n", why.c_str());
+    return 1;
   }
   return 0;
 }
@@ -155,12 +325,19 @@ int Names(const std::string& path) {
 int main(int argc, char** argv) {
   if (argc < 3) return Usage();
   const std::string command = argv[1];
+  const std::string file = argv[2];
   if (command == "import" && argc >= 4 && argc <= 6) {
-    const int result = Import(argv[2], argv[3], argc > 4 ? argv[4] : nullptr,
-                              argc > 5 ? argv[5] : nullptr);
+    const int result =
+        Import(file, argv[3], argc > 4 ? argv[4] : nullptr, argc > 5 ? argv[5] : nullptr);
     return result != 0 ? result : Info(argv[3]);
   }
-  if (command == "info" && argc == 3) return Info(argv[2]);
-  if (command == "names" && argc == 3) return Names(argv[2]);
+  if (command == "info" && argc == 3) return Info(file);
+  if (command == "names" && argc == 3) return Names(file);
+  if (command == "contains") return Contains(file, std::vector<std::string>(argv + 3, argv + argc));
+  if (command == "nearest" && (argc == 4 || argc == 5))
+    return Nearest(file, argv[3], argc == 5 ? argv[4] : nullptr);
+  if (command == "distance" && argc == 4) return Distance(file, argv[3]);
+  if (command == "rect" && argc == 7) return Rect(file, argv + 3);
+  if (command == "name" && argc == 4) return ByName(file, argv[3]);
   return Usage();
 }
