@@ -43,6 +43,7 @@ constexpr long QMS_WARN_FIELD_COUNT = 11000021;
 constexpr long QMS_WARN_UNSUPPORTED_TYPE = 11000028;
 constexpr long QMS_WARN_FIELD_COUNTS_DIFFER = 11000030;
 constexpr long QMS_WARN_DESTRUCTOR = 11000032;
+constexpr long QMS_WARN_CONNECT_PARAMS = 11000034;  // no text in the code table
 constexpr long QMS_SEVERE = 22000000;
 constexpr long QMS_SEVERE_BAD_INPUT = 22000003;
 constexpr long QMS_SEVERE_CLOSE_FILE = 22000004;
