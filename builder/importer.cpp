@@ -1,5 +1,7 @@
 #include "builder/importer.h"
 
+#include <algorithm>
+#include <cstring>
 #include <exception>
 
 #include "builder/buildpath.h"
@@ -95,9 +97,13 @@ bool PipImporter::Run() {
   return ok;
 }
 
-std::string ReadCreationStamp(uint32_t, const char*) {
-  // Read back through the object-file calls of the engine once they exist;
-  // until then the attribute file is written without a stamp, which every
-  // reader accepts.
-  return std::string();
+std::string ReadCreationStamp(uint32_t library, const char* path) {
+  uint32_t file = 0;
+  if (pipObjectFileOpen(library, path, 0, &file) != 1) return std::string();
+  pipObjectFileExtraInfoStruct extra{};
+  std::string stamp;
+  if (pipObjectHandleFileQueryEx(file, &extra) == 1)
+    stamp.assign(extra.created, strnlen(extra.created, std::min(sizeof extra.created, kStampSize - 1)));
+  pipObjectFileClose(file);
+  return stamp;
 }

@@ -10,6 +10,7 @@
 #include "builder/gsabuild.h"
 #include "platform/env.h"
 #include "tables/qtablefr.h"
+#include "tables/qtblado.h"
 #include "tables/qtbldtxt.h"
 #include "tables/qtblftxt.h"
 #include "zonelib.h"
@@ -139,12 +140,14 @@ std::unique_ptr<CQmsTable> MakeInputTable(const std::string& input) {
 namespace {
 
 std::unique_ptr<CQmsTable> AccessTable(const std::string& input) {
-  if (AccessDatabasePart(input).empty()) {
+  const std::string_view database = AccessDatabasePart(input);
+  if (database.empty()) {
     BuildPrint("Error: An Access input is named database.mdb:table (%s).\n", input.c_str());
     return nullptr;
   }
-  BuildPrint("Error: Access tables cannot be read by this build (%s).\n", input.c_str());
-  return nullptr;
+  const std::string table = input.substr(database.size() + 1);
+  return std::make_unique<CQmsAdoTable>(std::string(database).c_str(), table.c_str(),
+                                        kAccessConnect);
 }
 
 }  // namespace

@@ -111,6 +111,16 @@ void ExpectBuiltAsInput(const TempDir& dir, const std::string& dbf, const std::s
       EXPECT_EQ(r.y, int32_t(std::llround(y * 1e6))) << r.recordNumber;
     }
   }
+  // The attribute file carries the boundary file's creation time.
+  const std::string created = CreationTime(gsb);
+  EXPECT_FALSE(created.empty());
+  DlContext* context = DlInit("");
+  DlFile* attributes = DlFileOpen(context, dir.File("out.gsa").c_str());
+  ASSERT_NE(attributes, nullptr);
+  char stamp[64] = {};
+  ASSERT_EQ(DlFileGetAttribute(attributes, 3, stamp, 63), 1);
+  EXPECT_EQ(std::string(stamp), created.substr(0, 34));
+  DlTerm(context);
   const size_t fields = features.empty() ? 0 : features[0].size() - features[0].count("POINT");
   ExpectAttributesAsOgr(dir.File("out.gsa"), features, fields + 1, decimals,
                         CreationTime(gsb).c_str());
