@@ -203,7 +203,11 @@ struct Outcome {
 
 // Runs the built gsbbuild with the words given, in folder.
 inline Outcome RunGsbbuild(const std::string& folder, const std::vector<std::string>& words) {
-  std::string command = "cd " + Quoted(folder) + " && " + Quoted(GSBBUILD_PATH);
+  // A sanitizer's report must not pass for success (1) or failure (0).
+  std::string command = "cd " + Quoted(folder) +
+                        " && ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}exitcode=86\" "
+                        "UBSAN_OPTIONS=\"${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}exitcode=87\" " +
+                        Quoted(GSBBUILD_PATH);
   for (const std::string& w : words) command += " " + Quoted(w);
   command += " 2>/dev/null";
   Outcome run;

@@ -487,3 +487,56 @@ TEST(GsbbuildTest, PointTablesWithoutTheirFields) {
 }
 
 }  // namespace
+
+namespace {
+
+// Damaged inputs of every kind end with a message and 0 or 255, never a
+// crash, and leave no output.
+TEST(GsbbuildTest, DamagedInputs) {
+  const std::string nc = ReadAll(SharedDataPath("nc/nc.shp"));
+  const std::string ncShx = ReadAll(SharedDataPath("nc/nc.shx"));
+  const std::string ncDbf = ReadAll(SharedDataPath("nc/nc.dbf"));
+  std::string shuffled = nc;
+  for (size_t i = 100; i < shuffled.size(); i += 7) shuffled[i] = char(shuffled[i] * 31 + 7);
+  std::string shortHeader = ncDbf.substr(0, 40);
+  const std::string points = DbfBytes({{"LON", 'N', 10, 4}, {"LAT", 'N', 10, 4}}, {{"1", "2"}});
+  std::string pointsCut = points.substr(0, points.size() - 12);
+  std::string pointsWide = points;
+  pointsWide[10] = '\x40';  // record length beyond the file
+  const struct {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> files;
+    std::string input;
+  } cases[] = {
+      {"shapes overwritten", {{"in.shp", shuffled}, {"in.shx", ncShx}, {"in.dbf", ncDbf}}, "in.shp"},
+      {"table header cut short", {{"in.shp", nc}, {"in.shx", ncShx}, {"in.dbf", shortHeader}},
+       "in.shp"},
+      {"point table cut short", {{"in.dbf", pointsCut}}, "in.dbf"},
+      {"point table with a record longer than the file", {{"in.dbf", pointsWide}}, "in.dbf"},
+      {"empty point table file", {{"in.dbf", ""}}, "in.dbf"},
+      {"text without its format file", {{"in.csv", "LON,LAT\n1,2\n"}}, "in.csv"},
+      {"format file of binary bytes",
+       {{"in.csv", "LON,LAT\n1,2\n"}, {"in.fmt", std::string("\x00\x01\xFF\n\x7F", 5)}}, "in.csv"},
+      {"fixed text of the wrong line length",
+       {{"in.txt", "  1  2\n 3\n"}, {"in.fmt", "TYPE=Fixed\nLON N 3\nLAT N 3\n"}}, "in.txt"},
+      {"interchange columns without end",
+       {{"in.pxf", "Version 300\nColumns 99999999\n A Char(3)\n"}, {"in.pxd", "1\n"}}, "in.pxf"},
+      {"interchange data line too long",
+       {{"in.pxf", "Version 300\nColumns 1\n A Char(3)\nData\nPoint 1 2\n"},
+        {"in.pxd", std::string(5000, 'x') + "\n"}},
+       "in.pxf"},
+      {"interchange without data file", {{"in.pxf", "Version 300\nData\nPoint 1 2\n"}}, "in.pxf"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    for (const auto& [name, bytes] : c.files) dir.Write(name, bytes);
+    Outcome run = RunGsbbuild(dir.path(), {c.input, "out.gsb", "NAME"});
+    EXPECT_TRUE(run.status == kFailed || run.status == kUsage) << run.status << "\n" << run.out;
+    EXPECT_FALSE(run.out.empty());
+    for (const std::string& name : FilesIn(dir.path()))
+      EXPECT_TRUE(name.rfind("in.", 0) == 0 || name == "Error.log") << name;
+  }
+}
+
+}  // namespace
