@@ -58,16 +58,8 @@ double ToDouble(std::string_view number) {
 // x x 10^decimals rounded to a whole number, halves away from zero, from the
 // decimal digits; false beyond the range any coordinate may take.
 bool RoundScaled(const GsaDecimal& x, uint32_t decimals, int64_t* out) {
-  constexpr uint64_t kCeiling = uint64_t(1) << 40;
   uint64_t magnitude = 0;
-  for (char c : x.integer) {
-    magnitude = magnitude * 10 + uint64_t(c - '0');
-    if (magnitude > kCeiling) return false;
-  }
-  for (uint32_t i = 0; i < decimals; ++i) {
-    magnitude = magnitude * 10 + (i < x.fraction.size() ? uint64_t(x.fraction[i] - '0') : 0);
-    if (magnitude > kCeiling) return false;
-  }
+  if (!GsaDecimalMagnitude(x, decimals, uint64_t(1) << 40, &magnitude)) return false;
   if (decimals < x.fraction.size() && x.fraction[decimals] >= '5') ++magnitude;
   *out = x.negative ? -int64_t(magnitude) : int64_t(magnitude);
   return true;
