@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "platform/env.h"
 #include "tests/support/temp_dir.h"
 #include "xbase/d4all.h"
 #include "xbase/d4wrap.h"
@@ -123,6 +125,28 @@ TEST(GsaImporterTest, TablesThatCannotBeWritten) {
   EXPECT_NE(out.find("Error: Record does not fit an empty page"), std::string::npos) << out;
   EXPECT_FALSE(std::filesystem::exists(dir.File("wide.gsa")));
   EXPECT_EQ(FilesIn(dir.path()), (std::set<std::string>{"memo.dbf", "memo.fpt", "wide.dbf"}));
+}
+
+// An index that cannot be made fails the import: records read out of key
+// order would make a short or unordered file.
+TEST(GsaImporterTest, IndexThatCannotBeMade) {
+  struct NoIndexFiles : platform::EnvWrapper {
+    using EnvWrapper::EnvWrapper;
+    int Open(std::string_view path, unsigned flags, int permission) override {
+      if ((flags & platform::kCreate) && path.size() > 4 && path.substr(path.size() - 4) == ".cdx") {
+        errno = EACCES;
+        return -1;
+      }
+      return target_.Open(path, flags, permission);
+    }
+  } env(platform::Env::Current());
+  TempDir dir;
+  MakeTable(dir.File("t.dbf"), 5);
+  platform::ScopedEnv scoped(env);
+  std::string out;
+  EXPECT_EQ(Import(dir.File("t.dbf"), dir.File("t.gsa"), &out), 0);
+  EXPECT_EQ(out, "Opened file...\nIndexing to QRECID\nUnable to create index.\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.File("t.gsa")));
 }
 
 }  // namespace

@@ -221,6 +221,19 @@ TEST(GsbbuildTest, NorthCarolinaCountiesWithTheLog) {
                      {{"AREA", 3}, {"CNTY_", 0}, {"CRESS_ID", 0}});
 }
 
+// "/u" builds without the segment records of distance searches.
+TEST(GsbbuildTest, UnbufferedBuild) {
+  for (bool unbuffered : {false, true}) {
+    TempDir dir;
+    CopyShapefile(SharedDataPath("nc/nc.shp"), dir, "in");
+    std::vector<std::string> words = {"in.shp", "out.gsb", "NAME"};
+    if (unbuffered) words.insert(words.begin(), "/U");
+    ASSERT_EQ(RunGsbbuild(dir.path(), words).status, kSuccess);
+    EXPECT_EQ(gsbtest::File(dir.File("out.gsb")).Flags() & PIP_IMPORT_SEGMENTS,
+              unbuffered ? 0 : PIP_IMPORT_SEGMENTS);
+  }
+}
+
 // The data sets whose tables hold accented names, with those bytes made
 // plain ('?'): the files agree with the input record by record.
 TEST(GsbbuildTest, RealDataSetsAgreeWithTheirInput) {
