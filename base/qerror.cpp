@@ -2,8 +2,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <system_error>
 
 #include "platform/env.h"
 
@@ -100,21 +102,29 @@ int StrFormat(char* buffer, size_t size, const char* format, ...) {
   return n;
 }
 
+bool CqmsSynchronization::Fail(int32_t status) {
+  status_ = status;
+  // -1, not 1: 1 is gsbbuild's exit value for success.
+  if (fatal_) std::exit(-1);
+  return false;
+}
+
 bool CqmsSynchronization::Lock() {
   initialised_ = 1;
-  mutex_.lock();
+  try {
+    mutex_.lock();
+  } catch (const std::system_error&) {
+    return Fail(kStatusWaitFailed);
+  }
   ++depth_;
-  status_ = 0;
+  status_ = kStatusDone;
   return true;
 }
 
 bool CqmsSynchronization::Unlock() {
   if (!initialised_) return false;
-  if (depth_ == 0) {
-    status_ = kStatusNotHeld;
-    return false;
-  }
-  status_ = 0;
+  if (depth_ == 0) return Fail(kStatusNotHeld);
+  status_ = kStatusDone;
   --depth_;
   mutex_.unlock();
   return true;

@@ -88,7 +88,9 @@ int StrFormat(char* buffer, size_t size, const char* format, ...)
 int StrFormatV(char* buffer, size_t size, const char* format, va_list args);
 
 // The library's re-entrant lock. Lock nests for the holding thread; Unlock
-// with nothing held is refused with status 6.
+// with nothing held is refused with status 6. With the fatal switch on (off
+// at construction) a failed Lock or Unlock ends the process with the exit
+// value -1 instead of returning false.
 class CqmsSynchronization {
  public:
   CqmsSynchronization() = default;
@@ -102,18 +104,31 @@ class CqmsSynchronization {
   int32_t Status() const { return status_; }
   uint32_t Depth() const { return depth_; }
   bool Initialised() const { return initialised_ != 0; }
+  void SetFatal(bool fatal) { fatal_ = fatal; }
 
+  // Status codes of the last operation.
+  static constexpr int32_t kStatusDone = 0;
+  static constexpr int32_t kStatusCreateFailed = 1;
+  static constexpr int32_t kStatusWaitFailed = 2;
+  static constexpr int32_t kStatusAbandoned = 3;
+  static constexpr int32_t kStatusTimedOut = 4;
+  static constexpr int32_t kStatusReleaseFailed = 5;
   static constexpr int32_t kStatusNotHeld = 6;
+  static constexpr int32_t kStatusOther = 7;
 
  protected:
   // Derived classes that set the lock up in their constructor call this.
   void MarkInitialised() { initialised_ = 1; }
 
  private:
+  // Records a failure; ends the process when fatal. Returns false.
+  bool Fail(int32_t status);
+
   std::recursive_mutex mutex_;
   int32_t status_ = 0;
   uint32_t depth_ = 0;
   int32_t initialised_ = 0;
+  bool fatal_ = false;
 };
 
 // Holds a CqmsSynchronization (or a class built on it) for a scope.

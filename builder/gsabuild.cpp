@@ -102,21 +102,29 @@ bool GsaParseDecimal(std::string_view text, GsaDecimal* out) {
   return true;
 }
 
+bool GsaDecimalMagnitude(const GsaDecimal& x, uint32_t decimals, uint64_t limit,
+                         uint64_t* magnitude) {
+  uint64_t m = 0;
+  for (char c : x.integer) {
+    m = m * 10 + uint64_t(c - '0');
+    if (m > limit) return false;
+  }
+  for (uint32_t i = 0; i < decimals; ++i) {
+    m = m * 10 + (i < x.fraction.size() ? uint64_t(x.fraction[i] - '0') : 0);
+    if (m > limit) return false;
+  }
+  *magnitude = m;
+  return true;
+}
+
 bool GsaScaleDecimal(const GsaDecimal& x, uint32_t decimals, int32_t* out) {
   constexpr uint64_t kLimit = uint64_t(1) << 31;
   uint64_t magnitude = 0;
-  for (char c : x.integer) {
-    magnitude = magnitude * 10 + uint64_t(c - '0');
-    if (magnitude > kLimit) return false;
-  }
-  for (uint32_t i = 0; i < decimals; ++i) {
-    uint64_t digit = i < x.fraction.size() ? uint64_t(x.fraction[i] - '0') : 0;
-    magnitude = magnitude * 10 + digit;
-    if (magnitude > kLimit) return false;
-  }
-  if (!x.negative && decimals < x.fraction.size()) {
+  if (!GsaDecimalMagnitude(x, decimals, kLimit, &magnitude)) return false;
+  if (decimals < x.fraction.size()) {
     // The part cut off is above 0.4: its first digit is above 4, or a 4
-    // followed by anything but zeros.
+    // followed by anything but zeros. Applied to the magnitude, so that a
+    // negative value rounds as its positive counterpart does.
     std::string_view rest = std::string_view(x.fraction).substr(decimals);
     if (rest[0] > '4' || (rest[0] == '4' && rest.find_first_not_of('0', 1) != rest.npos))
       ++magnitude;
@@ -489,6 +497,7 @@ bool GsaWriteAttributeFile(const char* path, const std::vector<GsaFieldDef>& fie
     while (ok && rows.Next()) {
       uint8_t key[kGsaKeyWidth + 1] = {};
       ok = file.Add(key, nullptr, &rows);
+      if (ok && options.progress) options.progress();
     }
     if (ok && (rows.Failed() || file.Count() != descriptor.Rows()))
       ok = Report(error, 475, "The rows of the table changed while they were written");

@@ -9,9 +9,9 @@
 //   - xBase types C, D (its eight-digit text) and L (its letter) become text
 //     columns, trailing white space removed, at most 255 bytes each;
 //   - N and F become number columns of 32-bit values: x x 10^d truncated
-//     toward zero, then raised by 1 when the part cut off is above 0.4
-//     (negative values are only truncated), worked on the decimal text so
-//     that no binary rounding enters;
+//     toward zero, then raised by 1 when the part cut off is above 0.4 (on
+//     the magnitude: -1.26 at one decimal is -13), worked on the decimal
+//     text so that no binary rounding enters;
 //   - the stored d is the field's decimals cut down to what its values use
 //     (1825.000 is stored as 1825 with d = 0) and, when the values need more
 //     than 32 bits at that d, further down as far as they need; a field whose
@@ -26,6 +26,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -92,6 +93,10 @@ struct GsaDecimal {
 // Reads blanks, a sign, digits, a point and digits, blanks (an exponent is
 // accepted too); a blank text reads as 0. False for anything else.
 bool GsaParseDecimal(std::string_view text, GsaDecimal* out);
+// |x| x 10^decimals cut toward zero, from the decimal digits; false when it
+// passes limit.
+bool GsaDecimalMagnitude(const GsaDecimal& x, uint32_t decimals, uint64_t limit,
+                         uint64_t* magnitude);
 // The stored value of x at decimals; false when it does not fit 32 bits.
 bool GsaScaleDecimal(const GsaDecimal& x, uint32_t decimals, int32_t* out);
 // Both; an unreadable text gives 0.
@@ -215,6 +220,9 @@ struct GsaWriteOptions {
   std::string tempDirectory;
   std::string keyField = kGsaKeyFieldName;
   std::vector<GsaValueRecord> descriptions;
+  // Called after each row written (the pass that writes, not the one that
+  // plans the columns).
+  std::function<void()> progress;
 };
 
 // Writes the attribute file at path from the fields and rows; true on

@@ -24,6 +24,9 @@
 
 namespace {
 
+using buildertest::ExpectAttributesAsOgr;
+using buildertest::Feature;
+using buildertest::OgrFeatures;
 using buildertest::Recid;
 using testsupport::ReadAll;
 using testsupport::SharedDataPath;
@@ -73,32 +76,6 @@ bool Write(const std::string& path, const Table& t, GsaWriteOptions options = {}
   return ok;
 }
 
-// The features of ogrinfo's listing: field name -> (type, value text).
-using Feature = std::map<std::string, std::pair<std::string, std::string>>;
-
-std::vector<Feature> OgrFeatures(const std::string& path) {
-  std::vector<Feature> features;
-  std::string command =
-      "ogrinfo --config SHAPE_ENCODING \"\" -ro -al -q -geom=NO '" + path + "' 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return features;
-  char line[4096];
-  while (std::fgets(line, sizeof line, pipe)) {
-    std::string s(line);
-    if (!s.empty() && s.back() == '\n') s.pop_back();
-    if (s.rfind("OGRFeature(", 0) == 0) {
-      features.emplace_back();
-    } else if (!features.empty() && s.rfind("  ", 0) == 0) {
-      size_t open = s.find(" ("), close = s.find(") = ");
-      if (open == std::string::npos || close == std::string::npos) continue;
-      features.back()[s.substr(2, open - 2)] = {s.substr(open + 2, close - open - 2),
-                                                s.substr(close + 4)};
-    }
-  }
-  pclose(pipe);
-  return features;
-}
-
 // Every field of every record, read through the Dl calls, equals ogrinfo's
 // value: texts byte for byte, numbers to the decimals the file keeps.
 void ExpectSameAsOgr(const std::string& dbf, const std::map<std::string, uint32_t>& decimals) {
@@ -109,51 +86,7 @@ void ExpectSameAsOgr(const std::string& dbf, const std::map<std::string, uint32_
   ASSERT_EQ(t.rows.size(), expected.size());
   std::string path = dir.File("out.gsa");
   ASSERT_TRUE(Write(path, t));
-
-  DlContext* context = DlInit("test");
-  DlFile* file = DlFileOpen(context, path.c_str());
-  ASSERT_NE(file, nullptr);
-  ASSERT_EQ(DlFileNumFields(file), int32_t(t.fields.size()));
-  AttributeSearch search;
-  ASSERT_TRUE(search.Open(dir.File("out.gsb").c_str(), ""));
-  for (const auto& [name, places] : decimals)
-    EXPECT_EQ(DlFieldGetAttribute(DlFieldGet(file, name.c_str()), 3, nullptr, 0), int32_t(places))
-        << name;
-
-  // In a shuffled order, so that pages are read in any order.
-  std::vector<size_t> order(expected.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::shuffle(order.begin(), order.end(), std::mt19937(7));
-  for (size_t k : order) {
-    ASSERT_EQ(DlFileSearchInt(file, int32_t(k + 1)), 1) << k;
-    ASSERT_EQ(search.SetRecord(int32_t(k + 1)), 1u);
-    for (const auto& [name, typed] : expected[k]) {
-      SCOPED_TRACE(name + " of record " + std::to_string(k + 1));
-      const auto& [type, value] = typed;
-      DlField* field = DlFieldGet(file, name.c_str());
-      ASSERT_NE(field, nullptr);
-      pipAttributeInfoStruct info;
-      ASSERT_EQ(search.GetAttributeInfoByName(name.c_str(), &info), 1);
-      char text[256];
-      if (type == "String") {
-        ASSERT_EQ(DlFieldGetAttribute(field, 10, nullptr, 0), 'C');
-        ASSERT_EQ(DlFieldGetString(field, "", text, 255), 1);
-        EXPECT_EQ(std::string(text), value);
-        EXPECT_EQ(std::string(info.value), value);
-        continue;
-      }
-      ASSERT_EQ(DlFieldGetAttribute(field, 10, nullptr, 0), 'N');
-      const int32_t places = DlFieldGetAttribute(field, 3, nullptr, 0);
-      const double stored = DlFieldGetNum(field) / std::pow(10.0, places);
-      const double want = std::strtod(value.c_str(), nullptr);
-      if (type == "Real")
-        EXPECT_NEAR(stored, want, 0.5 * std::pow(10.0, -places) + 1e-9 * std::fabs(want));
-      else
-        EXPECT_EQ(stored, want);
-      EXPECT_EQ(CriteriaDecimal(info.value), stored) << info.value;
-    }
-  }
-  DlTerm(context);
+  ExpectAttributesAsOgr(path, expected, t.fields.size(), decimals, "");
 }
 
 TEST(GsaRoundTripTest, NorthCarolinaCountiesAsOgrinfoReadsThem) {

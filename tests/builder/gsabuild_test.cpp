@@ -31,7 +31,9 @@ TEST(GsaBuildTest, NumbersScaleByTheirDecimals) {
       {"12.3440001", 2, true, 1235},  // just above 0.4
       {"2.0041", 3, true, 2004},
       {"1.26", 1, true, 13},
-      {"-1.26", 1, true, -12},  // negative values are only truncated
+      {"-1.26", 1, true, -13},  // the rule applies to the magnitude
+      {"-12.344", 2, true, -1234},
+      {"-73.99", 2, true, -7399},
       {"   1825.000000000000000", 0, true, 1825},
       {"0.114000000000000", 3, true, 114},
       {"-0", 2, true, 0},

@@ -1,0 +1,218 @@
+#include "builder/objbuild.h"
+
+#include <cstring>
+
+#include "builder/buildpath.h"
+#include "builder/console.h"
+#include "builder/gsaimport.h"
+#include "platform/env.h"
+#include "tables/qfldmap.h"
+#include "zonelib.h"
+
+namespace {
+
+constexpr int kNameBufferSize = 130;
+constexpr const char* kTempTableMarker = "_gsa.";
+constexpr const char* kTempTableSuffix = ".dbf";
+
+}  // namespace
+
+void PrintEngineError(uint32_t library) {
+  char message[256] = {};
+  char detail[256] = {};
+  pipErrorGet(library, message, detail);
+  BuildPrint(kEngineErrorFormat, message, detail);
+}
+
+bool HasExtendedByte(std::string_view text) {
+  for (char c : text)
+    if (uint8_t(c) >= 0x80) return true;
+  return false;
+}
+
+bool RefuseExtendedRow(std::string_view rowText) {
+  std::string row(rowText);
+  BuildPrint("%s", kExtendedTextConsole);
+  BuildPrint(kExtendedRecordFormat, row.c_str());
+  BuildLogWrite("%s", kExtendedTextLog);
+  BuildLogWrite(kExtendedRecordFormat, row.c_str());
+  return false;
+}
+
+std::string RecordRowText(CQmsRecord& record, int skip) {
+  std::string row;
+  bool first = true;
+  for (int i = 0; i < record.GetCount(); ++i) {
+    if (i == skip) continue;
+    if (!first) row += '\t';
+    first = false;
+    if (const CQmsVariant* value = record.GetFieldByHandle(i)) row += static_cast<const char*>(*value);
+  }
+  return row;
+}
+
+std::vector<std::string> SplitRow(std::string_view row, std::string_view separators) {
+  std::vector<std::string> values;
+  size_t p = 0;
+  const size_t n = row.size();
+  auto isSeparator = [&](char c) { return separators.find(c) != std::string_view::npos; };
+  for (;;) {
+    std::string value;
+    while (p < n && row[p] == ' ' && !isSeparator(row[p])) ++p;
+    // The quote a value is open in: 0 none. A value may open in either
+    // quote; later a double quote opens one again.
+    char quote = 0;
+    if (p < n && (row[p] == '"' || row[p] == '\'')) quote = row[p++];
+    while (p < n && (quote != 0 || !isSeparator(row[p]))) {
+      const char c = row[p];
+      const char q = quote != 0 ? quote : '"';
+      if (c != q) {
+        value += c;
+        ++p;
+      } else if (p + 1 < n && row[p + 1] == q) {
+        value += q;  // doubled: one stays
+        p += 2;
+      } else {
+        quote = quote != 0 ? 0 : q;
+        ++p;
+      }
+    }
+    values.push_back(std::move(value));
+    if (p >= n) break;
+    ++p;  // the separator: a value follows, empty or not
+  }
+  return values;
+}
+
+// --- TempAttributeTable ---
+
+TempAttributeTable::TempAttributeTable(const std::string& path) : table_("", path.c_str()) {}
+
+TempAttributeTable::~TempAttributeTable() {
+  try {
+    Close();
+  } catch (long) {
+  }
+}
+
+bool TempAttributeTable::Create(const CQmsRecord& fields) {
+  CQmsRecord definition;
+  definition.Add(fields);
+  definition.Add(kRecordIdField, QMS_VARIANT_LONG, kRecordIdWidth, 0);
+  table_.SetReadOnly(0);
+  table_.DefineFields(definition);
+  table_.Create();
+  if (!table_.IsOpen()) return false;
+  table_.GetFields(row_);
+  // Real numbers travel as their texts: written back from a double with the
+  // column's full decimals, a value such as 1366417754 in a column of width
+  // 24 with 15 decimals would no longer fit and be lost.
+  for (int i = 0; i < row_.GetCount(); ++i) {
+    const QMS_VARIANT_TYPE type = row_.GetFieldTypeByHandle(i);
+    if (type == QMS_VARIANT_DOUBLE || type == QMS_VARIANT_FLOAT)
+      row_.SetFieldTypeByHandle(i, QMS_VARIANT_STRING);
+  }
+  recordId_ = row_.GetFieldHandle(kRecordIdField);
+  return recordId_ >= 0;
+}
+
+bool TempAttributeTable::Append(long recordNumber, const std::string* rowText) {
+  if (row_.CheckNonAscii(0, nullptr))
+    return RefuseExtendedRow(rowText ? *rowText : RecordRowText(row_, recordId_));
+  row_.SetFieldByHandle(recordId_, recordNumber);
+  table_.AddNewRecord();
+  table_.SetAllFieldValues(row_);
+  table_.CommitRecord();
+  return true;
+}
+
+void TempAttributeTable::Close() {
+  if (table_.IsOpen()) table_.Close();
+}
+
+// --- ObjectBuilder ---
+
+ObjectBuilder::~ObjectBuilder() {
+  if (!tempPath_.empty()) platform::Env::Current().Remove(tempPath_);
+}
+
+bool ObjectBuilder::Open(uint32_t, const char* input, const char* output) {
+  input_ = input ? input : "";
+  attributePath_ = AttributePathOf(output ? output : "");
+  return true;
+}
+
+bool ObjectBuilder::NameTempTable() {
+  if (!tempPath_.empty()) platform::Env::Current().Remove(tempPath_);
+  tempPath_.clear();
+  // Named after the attribute file without its extension, in its folder.
+  std::string folder = OutputFolder(attributePath_);
+  std::string name(platform::BaseNameOf(platform::NormalizeSeparators(attributePath_)));
+  if (size_t dot = name.rfind('.'); dot != std::string::npos) name.resize(dot);
+  tempPath_ = FreshFileName(folder, name + kTempTableMarker, kTempTableSuffix);
+  if (tempPath_.empty())
+    BuildPrint("Error: Unable to make a temporary table in the folder (%s).\n",
+               folder.empty() ? "." : folder.c_str());
+  return !tempPath_.empty();
+}
+
+void ObjectBuilder::ReportTableFailure(const std::string& action, const char* reason) {
+  BuildPrint("Error: Unable to %s (%s).\n", action.c_str(), reason);
+}
+
+std::string ObjectBuilder::WriteTempAction() const {
+  return "write the attribute table " + tempPath_;
+}
+
+bool ObjectBuilder::CopyRecords(CQmsTable& source, TempAttributeTable& target) {
+  CQmsRecord sourceRecord;
+  source.GetFields(sourceRecord);
+  CQmsFieldMap map;
+  map.UseRecords(target.Row(), sourceRecord);
+  map.MapByNames();
+  source.MoveFirst();
+  long recordNumber = 1;
+  while (!source.AtEOF()) {
+    target.ClearRow();
+    source.FillMappedRecord(map, target.Row());
+    source.MoveBy(1);
+    if (!target.Append(recordNumber++)) return false;
+  }
+  return true;
+}
+
+bool ObjectBuilder::EndImport(uint32_t library, uint32_t import, bool ok) {
+  pipImportClose(import);
+  if (pipImportTerm(import, ok ? 1 : 0) == 1 || !ok) return ok;
+  BuildPrint("Error: Unable to finish the GSB file.\n");
+  PrintEngineError(library);
+  return false;
+}
+
+bool ObjectBuilder::Build(uint32_t library, uint32_t import) {
+  if (import == 0) return false;
+  stored_.clear();
+  bool ok = true;
+  for (;;) {
+    char name[kNameBufferSize] = {};
+    uint32_t percent = 0, count = 0;
+    const int32_t result = pipImportRead(import, name, kNameBufferSize, &percent, &count);
+    if (result == -1) {
+      BuildPrint("%s", kInsertErrorText);
+      PrintEngineError(library);
+      ok = false;
+      break;
+    }
+    if (result == 0) break;
+    if (result == 2) BuildPrint("%s", kFeatureTypeText);
+    stored_.push_back(result != 2);
+  }
+  return EndImport(library, import, ok);
+}
+
+bool ObjectBuilder::WriteAttributeFile(const std::string& stamp) {
+  GsaImporter importer;
+  if (importer.Import(tempPath_.c_str(), attributePath_.c_str(), stamp.c_str()) == 1) return true;
+  platform::Env::Current().Remove(attributePath_);
+  return false;
+}
