@@ -4,8 +4,8 @@
 //   gsbtool import <input> <output.gsb> [name-field [second-field]]
 //       builds the boundary file from a shapefile (.shp), interchange text
 //       (.pxf with its .pxd), BNA text (.bna; the name field is the name's
-//       position, 1 to 3) or a map table (.tab), then shows its summary; a
-//       shapefile's table also becomes the attribute file (.gsa)
+//       position, 1 to 3) or a map table (.tab), then shows its summary
+//       (gsbbuild also writes the attribute file)
 //   gsbtool info <file.gsb>                 header, object counts and bounds
 //   gsbtool names <file.gsb>                the objects' names in name order
 //   gsbtool contains <file.gsb> [field ...] the objects containing each point
@@ -29,7 +29,6 @@
 #include <vector>
 
 #include "platform/env.h"
-#include "tools/gsbtool_attributes.h"
 #include "zonelib.h"
 
 namespace {
@@ -310,13 +309,7 @@ int Import(const std::string& input, const std::string& output, const char* fiel
   }
   if (pipImportTerm(import, 1) != 1) return Failed(context, "finishing the output");
   std::printf("%s: %u objects stored, %u records skipped\n", input.c_str(), stored, skipped);
-  std::string why;
-  const int attributes = gsbtool::WriteAttributeFile(context, input, output, &why);
   pipTerm(context);
-  if (attributes < 0) {
-    std::fprintf(stderr, "gsbtool: attribute file: %s\n", why.c_str());
-    return 1;
-  }
   return 0;
 }
 

@@ -436,7 +436,7 @@ TEST(NearestRealDataTest, CriteriaOnANumberFilterTheBruteForce) {
   ASSERT_TRUE(searchtest::BuildFile(path, points, 0));
   Context c;
   std::string why;
-  ASSERT_EQ(gsbtool::WriteAttributeFile(c.handle(), shp, path, &why), 1) << why;
+  ASSERT_EQ(testsupport::WriteAttributeFile(c.handle(), shp, path, &why), 1) << why;
   OpenFile f(c, path);
   ASSERT_TRUE(f.ok());
   ASSERT_EQ(pipObjectSetSearchDistance(f.handle(), 36521358), 1);

@@ -14,7 +14,7 @@
 #include "boundary/mainintn.h"
 #include "boundary/ringgeom.h"
 #include "tests/support/temp_dir.h"
-#include "tools/gsbtool_attributes.h"
+#include "tests/support/attribute_file.h"
 #include "zonelib.h"
 
 namespace searchtest {
@@ -146,7 +146,7 @@ inline bool BuildFromShape(const std::string& shp, const std::string& path, cons
   pipImportClose(import);
   if (status < 0 || pipImportTerm(import, 1) != 1) return false;
   std::string why;
-  return gsbtool::WriteAttributeFile(c.handle(), shp, path, &why) == 1;
+  return testsupport::WriteAttributeFile(c.handle(), shp, path, &why) == 1;
 }
 
 // The real data sets, built once per program into one folder.

@@ -1,9 +1,9 @@
 // The attribute file of a boundary file built from a shapefile: the rows of
 // its dBASE table, keyed by record number (QRECID 1, 2, ... in table order,
 // as the import numbers the objects), stamped with the boundary file's
-// creation time so that the reader accepts it. gsbtool writes it until the
-// builder program does; the search tests use it to build attribute files of
-// the real data sets. Memo fields are left out.
+// creation time so that the reader accepts it. The search tests use it to
+// give the real data sets their attribute files without running gsbbuild.
+// Memo fields are left out.
 #pragma once
 
 #include <cstdio>
@@ -17,7 +17,7 @@
 #include "platform/env.h"
 #include "zonelib.h"
 
-namespace gsbtool {
+namespace testsupport {
 
 // The rows of an open dBASE table as texts, the record number last.
 class DbfRows : public GsaRowSource {
@@ -122,4 +122,4 @@ inline int WriteAttributeFile(uint32_t context, const std::string& input, const 
   return 1;
 }
 
-}  // namespace gsbtool
+}  // namespace testsupport
