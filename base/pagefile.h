@@ -31,30 +31,12 @@
 #include <cstdint>
 #include <memory>
 
+#include "base/endian.h"
 #include "base/qerror.h"
 #include "base/qfile.h"
 #include "base/recmgr.h"
 
 class QTree;
-
-// --- little-endian fields of file records ---
-inline uint16_t QLoadU16LE(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline uint32_t QLoadU32LE(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline uint64_t QLoadU64LE(const uint8_t* p) {
-  return uint64_t(QLoadU32LE(p)) | (uint64_t(QLoadU32LE(p + 4)) << 32);
-}
-inline void QStoreU16LE(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-}
-inline void QStoreU32LE(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-inline void QStoreU64LE(uint8_t* p, uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
-}
 
 // --- check values of pages ---
 // The check value of a page of size bytes (size >= 2): computed over all but

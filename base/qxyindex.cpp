@@ -6,19 +6,14 @@
 #include <new>
 
 #include "base/distance_model.h"
+#include "base/endian.h"
 
 namespace {
 
 constexpr const char* kSource = "..\\src\\qxyindex";
 
-uint16_t LoadU16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t LoadU32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
 QxyCellRect LoadRect(const unsigned char* p) {
-  return QxyCellRect{LoadU16(p), LoadU16(p + 2), LoadU16(p + 4), LoadU16(p + 6)};
+  return QxyCellRect{QLoadU16LE(p), QLoadU16LE(p + 2), QLoadU16LE(p + 4), QLoadU16LE(p + 6)};
 }
 
 // Borders count as meeting.
@@ -61,7 +56,7 @@ QxyIndexNodeRead::QxyIndexNodeRead(QFile& file, int64_t offset, uint16_t pageSiz
     error.Record(Q_ERROR_CHECKSUM, "QxyIndexNodeRead::QxyIndexNodeRead", kSource, 123);
     return;
   }
-  uint64_t need = kQxyPageHeaderSize + uint64_t{LoadU16(page_.get())} * entrySize_;
+  uint64_t need = kQxyPageHeaderSize + uint64_t{QLoadU16LE(page_.get())} * entrySize_;
   if (need > pageSize) {
     error.Record(Q_ERROR_CHECKSUM, "QxyIndexNodeRead::QxyIndexNodeRead: entries pass the page",
                  kSource, 128);
@@ -70,7 +65,7 @@ QxyIndexNodeRead::QxyIndexNodeRead(QFile& file, int64_t offset, uint16_t pageSiz
   read_ = true;
 }
 
-uint16_t QxyIndexNodeRead::EntryCount() const { return LoadU16(page_.get()); }
+uint16_t QxyIndexNodeRead::EntryCount() const { return QLoadU16LE(page_.get()); }
 
 QxyCellRect QxyIndexNodeRead::Rect() const { return LoadRect(page_.get() + 4); }
 
@@ -90,9 +85,9 @@ QxyIndex::QxyIndex(QFile& file, int64_t position, QError& error) {
     error.Record(Q_ERROR_CHECKSUM, "QxyIndex::QxyIndex", kSource, 160);
     return;
   }
-  pageCount_ = LoadU16(header);
-  pageSize_ = LoadU16(header + 2);
-  dataSize_ = LoadU32(header + 4);
+  pageCount_ = QLoadU16LE(header);
+  pageSize_ = QLoadU16LE(header + 2);
+  dataSize_ = QLoadU32LE(header + 4);
   if (pageCount_ > 0 && uint64_t{kQxyPageHeaderSize} + kQxyEntryRectSize + dataSize_ > pageSize_) {
     error.Record(Q_ERROR_CHECKSUM, "QxyIndex::QxyIndex: entries do not fit a page", kSource, 167);
     return;

@@ -87,8 +87,6 @@ constexpr const char* kStreamDamaged = "Packed coordinates damaged.";
 constexpr const char* kPageDamaged = "Spatial index page damaged.";
 constexpr const char* kPageCheck = "Spatial index page check value does not match.";
 
-int32_t LoadI32(const uint8_t* p) { return static_cast<int32_t>(QLoadU32LE(p)); }
-void StoreI32(uint8_t* p, int32_t v) { QStoreU32LE(p, static_cast<uint32_t>(v)); }
 
 bool Fail(const char** why, const char* text) {
   if (why) *why = text;
@@ -96,13 +94,13 @@ bool Fail(const char** why, const char* text) {
 }
 
 void StoreBounds(uint8_t* p, const GsbBounds& b) {
-  StoreI32(p, b.xmin);
-  StoreI32(p + 4, b.ymin);
-  StoreI32(p + 8, b.xmax);
-  StoreI32(p + 12, b.ymax);
+  QStoreI32LE(p, b.xmin);
+  QStoreI32LE(p + 4, b.ymin);
+  QStoreI32LE(p + 8, b.xmax);
+  QStoreI32LE(p + 12, b.ymax);
 }
 GsbBounds LoadBounds(const uint8_t* p) {
-  return {LoadI32(p), LoadI32(p + 4), LoadI32(p + 8), LoadI32(p + 12)};
+  return {QLoadI32LE(p), QLoadI32LE(p + 4), QLoadI32LE(p + 8), QLoadI32LE(p + 12)};
 }
 
 // Old files: grid numbers in units of 0.002 degree.
@@ -264,8 +262,8 @@ void EncodeGsbLineFixed(const GsbObjectRecord& r, uint8_t out[kGsbLineFixedSize]
   out[kRPenWidth] = r.penWidth;
   out[kRPenPattern] = r.penPattern;
   QStoreU16LE(out + kRFlags, r.flags);
-  StoreI32(out + kRLabelX, r.labelX);
-  StoreI32(out + kRLabelY, r.labelY);
+  QStoreI32LE(out + kRLabelX, r.labelX);
+  QStoreI32LE(out + kRLabelY, r.labelY);
   QStoreU32LE(out + kRRecordNumber, r.recordNumber);
   QStoreU32LE(out + kRBrushColour, r.brushColour);
   QStoreU32LE(out + kRBrushBackground, r.brushBackground);
@@ -278,8 +276,8 @@ void EncodeGsbPointFixed(const GsbObjectRecord& r, uint8_t out[kGsbPointFixedSiz
   out[kRKind] = kGsbPoint;
   out[kRCode] = r.code;
   QStoreU32LE(out + kRLength, r.length);
-  StoreI32(out + kPX, r.x);
-  StoreI32(out + kPY, r.y);
+  QStoreI32LE(out + kPX, r.x);
+  QStoreI32LE(out + kPY, r.y);
   QStoreU32LE(out + kPRecordNumber, r.recordNumber);
   out[kPSymbolSize] = r.symbolSize;
   out[kPSymbolShape] = r.symbolShape;
@@ -298,8 +296,8 @@ bool DecodeGsbObjectRecord(const uint8_t* b, size_t size, bool currentLayout, Gs
 
   if (r.kind == kGsbPoint) {
     if (length < kGsbPointFixedSize) return Fail(why, kRecordShort);
-    r.x = LoadI32(b + kPX);
-    r.y = LoadI32(b + kPY);
+    r.x = QLoadI32LE(b + kPX);
+    r.y = QLoadI32LE(b + kPY);
     r.recordNumber = QLoadU32LE(b + kPRecordNumber);
     r.symbolSize = b[kPSymbolSize];
     r.symbolShape = b[kPSymbolShape];
@@ -326,8 +324,8 @@ bool DecodeGsbObjectRecord(const uint8_t* b, size_t size, bool currentLayout, Gs
   r.penWidth = b[kRPenWidth];
   r.penPattern = b[kRPenPattern];
   r.flags = QLoadU16LE(b + kRFlags);
-  r.labelX = LoadI32(b + kRLabelX);
-  r.labelY = LoadI32(b + kRLabelY);
+  r.labelX = QLoadI32LE(b + kRLabelX);
+  r.labelY = QLoadI32LE(b + kRLabelY);
   r.recordNumber = QLoadU32LE(b + kRRecordNumber);
   if (fixed > kGsbOldLineFixedSize) {
     r.brushColour = QLoadU32LE(b + kRBrushColour);
@@ -394,7 +392,7 @@ bool DecodeGsbCoordinates(const uint8_t* b, const GsbObjectRecord& r, RingPoint*
                           SegmentRecord* segments, const char** why) {
   const uint8_t* p = b + r.coordinateOffset;
   if (!r.Packed()) {
-    for (uint32_t i = 0; i < r.points; ++i, p += 8) points[i] = {LoadI32(p), LoadI32(p + 4)};
+    for (uint32_t i = 0; i < r.points; ++i, p += 8) points[i] = {QLoadI32LE(p), QLoadI32LE(p + 4)};
     if (segments)
       for (uint32_t i = 0; i < r.segments; ++i, p += kGsbSegmentSize)
         segments[i] = DecodeSegmentRecord(p);

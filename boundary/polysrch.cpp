@@ -33,7 +33,6 @@ constexpr const char* kMisaligned = "has coordinates at an offset not a multiple
 constexpr const char* kNoMemory = "cannot get room for its rings.";
 constexpr const char* kNotUsable = "cannot be held: the object's buffers are missing.";
 
-int32_t LoadI32(const uint8_t* p) { return static_cast<int32_t>(QLoadU32LE(p)); }
 
 void FillFileInfo(const GsbHeader& h, pipObjectFileInfoStruct* out) {
   std::memset(out, 0, sizeof *out);
@@ -182,7 +181,7 @@ bool PolygonObject::Load(QFile& file, uint64_t offset, const char** why) {
     uint8_t* at = base + r.coordinateOffset;
     auto* points = reinterpret_cast<RingPoint*>(at);
     for (uint32_t i = 0; i < r.points; ++i) {
-      const RingPoint p{LoadI32(at + 8 * size_t(i)), LoadI32(at + 8 * size_t(i) + 4)};
+      const RingPoint p{QLoadI32LE(at + 8 * size_t(i)), QLoadI32LE(at + 8 * size_t(i) + 4)};
       points[i] = p;
     }
     points_ = points;

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/endian.h"
+
 namespace {
 
 constexpr size_t kKeySize = 4;
@@ -14,11 +16,7 @@ int32_t Midpoint(int32_t a, int32_t b) {
 
 // Big-endian, so that the sort's byte order is the unsigned order.
 void StoreKey(uint8_t* key, int32_t midpoint) {
-  uint32_t v = static_cast<uint32_t>(midpoint);
-  key[0] = uint8_t(v >> 24);
-  key[1] = uint8_t(v >> 16);
-  key[2] = uint8_t(v >> 8);
-  key[3] = uint8_t(v);
+  QStoreU32BE(key, static_cast<uint32_t>(midpoint));
 }
 
 GsbBounds EntryBounds(const uint8_t* entry) { return DecodeGsbEntry(entry).bounds; }

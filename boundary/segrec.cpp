@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "base/distance_model.h"
+#include "base/endian.h"
 #include "boundary/coordkind.h"
 
 namespace {
@@ -14,20 +15,6 @@ int32_t Saturate(double v) {
   if (v <= static_cast<double>(INT32_MIN)) return INT32_MIN;
   if (v >= static_cast<double>(INT32_MAX)) return INT32_MAX;
   return static_cast<int32_t>(v);
-}
-
-void StoreI32(unsigned char* p, int32_t v) {
-  auto u = static_cast<uint32_t>(v);
-  p[0] = static_cast<unsigned char>(u);
-  p[1] = static_cast<unsigned char>(u >> 8);
-  p[2] = static_cast<unsigned char>(u >> 16);
-  p[3] = static_cast<unsigned char>(u >> 24);
-}
-
-int32_t LoadI32(const unsigned char* p) {
-  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                              (static_cast<uint32_t>(p[2]) << 16) |
-                              (static_cast<uint32_t>(p[3]) << 24));
 }
 
 struct Scaled {
@@ -75,12 +62,12 @@ Decoded Decode(const SegmentRecord& rec) {
 }  // namespace
 
 void EncodeSegmentRecord(const SegmentRecord& record, unsigned char out[kSegmentRecordSize]) {
-  for (int i = 0; i < SegmentRecord::kFieldCount; ++i) StoreI32(out + 4 * i, record.field[i]);
+  for (int i = 0; i < SegmentRecord::kFieldCount; ++i) QStoreI32LE(out + 4 * i, record.field[i]);
 }
 
 SegmentRecord DecodeSegmentRecord(const unsigned char in[kSegmentRecordSize]) {
   SegmentRecord record;
-  for (int i = 0; i < SegmentRecord::kFieldCount; ++i) record.field[i] = LoadI32(in + 4 * i);
+  for (int i = 0; i < SegmentRecord::kFieldCount; ++i) record.field[i] = QLoadI32LE(in + 4 * i);
   return record;
 }
 

@@ -59,17 +59,17 @@ void IncludeInBox(double box[4], double x, double y) {
 }
 
 void ReadBox(const unsigned char* p, double box[4]) {
-  for (int i = 0; i < 4; ++i) box[i] = ShapeLoadF64LE(p + 8 * i);
+  for (int i = 0; i < 4; ++i) box[i] = QLoadF64LE(p + 8 * i);
 }
 
 void WriteHeader(unsigned char header[kShapeHeaderSize], const ShapeHandle& handle,
                  uint32_t lengthWords) {
   std::memset(header, 0, kShapeHeaderSize);
-  ShapeStoreU32BE(header, kShapeFileCode);
-  ShapeStoreU32BE(header + 24, lengthWords);
+  QStoreU32BE(header, kShapeFileCode);
+  QStoreU32BE(header + 24, lengthWords);
   QStoreU32LE(header + 28, kShapeVersion);
   QStoreU32LE(header + 32, handle.shapeType);
-  for (int i = 0; i < 4; ++i) ShapeStoreF64LE(header + 36 + 8 * i, handle.box[i]);
+  for (int i = 0; i < 4; ++i) QStoreF64LE(header + 36 + 8 * i, handle.box[i]);
 }
 
 int DecodePoly(ShapeHandle& handle, const unsigned char* content, uint64_t length) {
@@ -104,7 +104,7 @@ int DecodePoly(ShapeHandle& handle, const unsigned char* content, uint64_t lengt
   handle.starts[parts] = int32_t(points);
   handle.startCount = int32_t(parts) + 1;
   const unsigned char* p = starts + 4 * uint64_t(parts);
-  for (uint64_t i = 0; i < 2 * uint64_t(points); ++i) handle.points[i] = ShapeLoadF64LE(p + 8 * i);
+  for (uint64_t i = 0; i < 2 * uint64_t(points); ++i) handle.points[i] = QLoadF64LE(p + 8 * i);
   for (uint32_t i = 0; i < parts; ++i) {
     handle.parts[i].count = uint32_t(handle.starts[i + 1] - handle.starts[i]);
     handle.parts[i].points = handle.points + 2 * size_t(handle.starts[i]);
@@ -128,7 +128,7 @@ int DecodeMultiPoint(ShapeHandle& handle, const unsigned char* content, uint64_t
                      RecordText(handle) + ": no memory for " + std::to_string(points) + " points");
   ReadBox(content + 4, handle.box);
   for (uint64_t i = 0; i < 2 * uint64_t(points); ++i)
-    handle.points[i] = ShapeLoadF64LE(content + kMultiPointFixed + 8 * i);
+    handle.points[i] = QLoadF64LE(content + kMultiPointFixed + 8 * i);
   handle.multiPointCount = points;
   handle.multiPoints = handle.points;
   return 0;
@@ -143,12 +143,12 @@ int WriteRecord(ShapeHandle& handle, uint64_t length) {
                                            ": the record would take the file past " +
                                            std::to_string(kWordsMax) + " words");
   unsigned char entry[kRecordHeaderSize];
-  ShapeStoreU32BE(entry, handle.mainLength);
-  ShapeStoreU32BE(entry + 4, uint32_t(words));
+  QStoreU32BE(entry, handle.mainLength);
+  QStoreU32BE(entry + 4, uint32_t(words));
   if (!handle.index->Write(entry, sizeof entry))
     return ShapeFailErrno("IndexWriteBlob", handle.index->Path());
   handle.indexLength += 4;
-  ShapeStoreU32BE(entry, handle.nextRecord);
+  QStoreU32BE(entry, handle.nextRecord);
   if (!handle.main->Write(entry, sizeof entry))
     return ShapeFailErrno("ShapeWriteBlob", handle.main->Path());
   ++handle.nextRecord;
@@ -179,9 +179,9 @@ int ShapeOpenIntern(ShapeHandle* handle, const char* base) {
   if (got < 0) return ShapeFailErrno("shpOpen::fread", mainPath);
   if (got < int64_t(sizeof header))
     return ShapeFail("shpOpen::fread", mainPath + ": header cut short");
-  if (ShapeLoadU32BE(header) != kShapeFileCode)
+  if (QLoadU32BE(header) != kShapeFileCode)
     return ShapeFail("shpOpen", mainPath + ": not a shapefile (file code " +
-                                    std::to_string(ShapeLoadU32BE(header)) + ")");
+                                    std::to_string(QLoadU32BE(header)) + ")");
   handle->shapeType = QLoadU32LE(header + 32);
   ReadBox(header + 36, handle->box);
   std::memcpy(handle->headerBox, handle->box, sizeof handle->box);
@@ -194,7 +194,7 @@ int ShapeOpenIntern(ShapeHandle* handle, const char* base) {
   if (got < 0) return ShapeFailErrno("shxOpen::fread", indexPath);
   if (got < int64_t(sizeof header))
     return ShapeFail("shxOpen::fread", indexPath + ": header cut short");
-  uint32_t words = ShapeLoadU32BE(header + 24);
+  uint32_t words = QLoadU32BE(header + 24);
   handle->recordCount = words > kShapeHeaderWords ? (words - kShapeHeaderWords) / 4 : 0;
   return 0;
 }
@@ -209,7 +209,7 @@ int ShapeReadIntern(ShapeHandle* handle) {
   if (got == 0) return 1;
   if (got < int64_t(sizeof recordHeader))
     return ShapeFail("ShapeRead", RecordText(*handle) + ": record header cut short");
-  uint64_t length = 2 * uint64_t(ShapeLoadU32BE(recordHeader + 4));
+  uint64_t length = 2 * uint64_t(QLoadU32BE(recordHeader + 4));
   // Checked before anything is allocated for it: a damaged length must not
   // ask for gigabytes.
   if (int64_t(length) > main.Size() - main.Position())
@@ -233,8 +233,8 @@ int ShapeReadIntern(ShapeHandle* handle) {
         return ShapeFail("ShapeRead", RecordText(*handle) + ": content of " +
                                           std::to_string(length) +
                                           " bytes is too short for a point");
-      double x = ShapeLoadF64LE(content + 4);
-      double y = ShapeLoadF64LE(content + 12);
+      double x = QLoadF64LE(content + 4);
+      double y = QLoadF64LE(content + 12);
       handle->points[0] = x;
       handle->points[1] = y;
       handle->box[0] = handle->box[2] = x;
@@ -292,8 +292,8 @@ int ShapeWritePointIntern(ShapeHandle* handle, const double* xy) {
   if (!ReserveStage(*handle, kPointContent))
     return ShapeFail("BlobMalloc", "no memory for a record");
   QStoreU32LE(handle->stage, SHAPE_POINT);
-  ShapeStoreF64LE(handle->stage + 4, xy[0]);
-  ShapeStoreF64LE(handle->stage + 12, xy[1]);
+  QStoreF64LE(handle->stage + 4, xy[0]);
+  QStoreF64LE(handle->stage + 12, xy[1]);
   handle->stageUsed = kPointContent;
   IncludeInBox(handle->box, xy[0], xy[1]);
   return WriteRecord(*handle, kPointContent);
@@ -339,14 +339,14 @@ int ShapeWritePolyIntern(ShapeHandle* handle, const ShapePartList* list, int sha
     for (uint32_t k = 0; k < p.count; ++k, out += kPointSize) {
       double x = p.points[2 * k];
       double y = p.points[2 * k + 1];
-      ShapeStoreF64LE(out, x);
-      ShapeStoreF64LE(out + 8, y);
+      QStoreF64LE(out, x);
+      QStoreF64LE(out + 8, y);
       IncludeInBox(box, x, y);
     }
   }
   // A record without points keeps a zero box and leaves the file's alone.
   if (points == 0) std::fill(box, box + 4, 0.0);
-  for (int i = 0; i < 4; ++i) ShapeStoreF64LE(content + 4 + 8 * i, box[i]);
+  for (int i = 0; i < 4; ++i) QStoreF64LE(content + 4 + 8 * i, box[i]);
   if (points > 0) {
     IncludeInBox(handle->box, box[0], box[1]);
     IncludeInBox(handle->box, box[2], box[3]);
@@ -363,7 +363,7 @@ int ShapeCloseIntern(ShapeHandle* handle) {
     WriteHeader(header, *handle, handle->mainLength);
     if (!handle->main->WriteAt(0, header, sizeof header))
       result = ShapeFailErrno("Reset Shape Main Hdr", handle->main->Path());
-    ShapeStoreU32BE(header + 24, handle->indexLength);
+    QStoreU32BE(header + 24, handle->indexLength);
     if (!handle->index->WriteAt(0, header, sizeof header) && result == 0)
       result = ShapeFailErrno("Reset Indx Main Hdr", handle->index->Path());
   }

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "base/pagefile.h"
+#include "base/endian.h"
 #include "zonelib.h"
 
 struct ShapeStream {
@@ -60,22 +60,3 @@ int ShapeFail(const char* where, const std::string& what);
 // As ShapeFail, with the system's text of errno as what, after the path of
 // the file when one is given.
 int ShapeFailErrno(const char* where, const std::string& path = std::string());
-
-// --- fields of the records (little-endian ones: base/pagefile.h) ---
-inline uint32_t ShapeLoadU32BE(const unsigned char* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-inline void ShapeStoreU32BE(unsigned char* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (24 - 8 * i));
-}
-inline double ShapeLoadF64LE(const unsigned char* p) {
-  uint64_t bits = QLoadU64LE(p);
-  double value;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
-}
-inline void ShapeStoreF64LE(unsigned char* p, double value) {
-  uint64_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  QStoreU64LE(p, bits);
-}

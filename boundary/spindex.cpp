@@ -30,7 +30,6 @@ constexpr uint32_t kItemsPerEntry = 8;
 // borders crowd most.
 constexpr int64_t kBucketsMax = 1024;
 
-int32_t LoadI32(const uint8_t* p) { return static_cast<int32_t>(QLoadU32LE(p)); }
 
 // Completions of "Spatial index page <n> ...".
 constexpr const char* kUnreadable = "cannot be read.";
@@ -152,7 +151,7 @@ const char* rtIndex::Decode(const uint8_t* bytes, uint16_t level, rtPage* page) 
   page->childGenerations.assign(page->leaf ? 0 : count, 0);
   const uint8_t* e = bytes + kGsbPageHeaderSize;
   for (uint32_t i = 0; i < count; ++i, e += kGsbPageEntrySize) {
-    page->rects[i] = {LoadI32(e), LoadI32(e + 4), LoadI32(e + 8), LoadI32(e + 12)};
+    page->rects[i] = {QLoadI32LE(e), QLoadI32LE(e + 4), QLoadI32LE(e + 8), QLoadI32LE(e + 12)};
     page->reference[i] = QLoadU64LE(e + 16);
   }
   BuildGrid(page);

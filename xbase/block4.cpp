@@ -3,7 +3,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "xbase/bytes4.h"
+#include "base/endian.h"
 #include "xbase/data4.h"
 #include "xbase/error4.h"
 #include "xbase/file4.h"
@@ -139,7 +139,7 @@ int DecodeLeaf(BLOCK4* b, const unsigned char* image, unsigned blockSize) {
       b->recBits + b->dupBits + b->trailBits > 8 * info) {
     return -1;
   }
-  if (x4loadU32(image + 14) != Mask(b->recBits) || image[18] != Mask(b->dupBits) ||
+  if (QLoadU32LE(image + 14) != Mask(b->recBits) || image[18] != Mask(b->dupBits) ||
       image[19] != Mask(b->trailBits)) {
     return -1;
   }
@@ -320,11 +320,11 @@ int b4decode(BLOCK4* b, const unsigned char* image, unsigned blockSize, uint32_t
              unsigned multiplier) {
   const uint64_t fileLength = uint64_t(fileUnits) * multiplier;
   const int keyLen = b->tag->keyLen;
-  b->attribute = x4loadU16(image);
+  b->attribute = QLoadU16LE(image);
   b->nKeys = 0;
-  int n = x4loadU16(image + 2);
-  b->left = x4loadU32(image + 4);
-  b->right = x4loadU32(image + 8);
+  int n = QLoadU16LE(image + 2);
+  b->left = QLoadU32LE(image + 4);
+  b->right = QLoadU32LE(image + 8);
   for (uint32_t sibling : {b->left, b->right}) {
     if (sibling != k4noBlock && !ValidPosition(sibling, blockSize, fileLength, multiplier)) return -1;
   }
@@ -333,10 +333,10 @@ int b4decode(BLOCK4* b, const unsigned char* image, unsigned blockSize, uint32_t
     if (b4reserve(b, n > 0 ? n : 1) != 0) return -1;
     for (int i = 0; i < n; i++) {
       const unsigned char* entry = image + kBranchHeader + i * (keyLen + 8);
-      uint32_t child = x4loadU32BE(entry + keyLen + 4);
+      uint32_t child = QLoadU32BE(entry + keyLen + 4);
       if (!ValidPosition(child, blockSize, fileLength, multiplier)) return -1;
       std::memcpy(b4key(b, i), entry, size_t(keyLen));
-      b->recs[i] = x4loadU32BE(entry + keyLen);
+      b->recs[i] = QLoadU32BE(entry + keyLen);
       b->children[i] = child;
     }
     b->nKeys = n;
@@ -356,20 +356,20 @@ int b4decode(BLOCK4* b, const unsigned char* image, unsigned blockSize, uint32_t
 void b4encode(const BLOCK4* b, unsigned char* image, unsigned blockSize) {
   const int keyLen = b->tag->keyLen;
   std::memset(image, 0, blockSize);
-  x4storeU16(image, b->attribute);
-  x4storeU16(image + 2, uint32_t(b->nKeys));
-  x4storeU32(image + 4, b->left);
-  x4storeU32(image + 8, b->right);
+  QStoreU16LE(image, b->attribute);
+  QStoreU16LE(image + 2, uint32_t(b->nKeys));
+  QStoreU32LE(image + 4, b->left);
+  QStoreU32LE(image + 8, b->right);
   if (!b4leaf(b)) {
     for (int i = 0; i < b->nKeys; i++) {
       unsigned char* entry = image + kBranchHeader + i * (keyLen + 8);
       std::memcpy(entry, b4key(b, i), size_t(keyLen));
-      x4storeU32BE(entry + keyLen, b->recs[i]);
-      x4storeU32BE(entry + keyLen + 4, b->children[i]);
+      QStoreU32BE(entry + keyLen, b->recs[i]);
+      QStoreU32BE(entry + keyLen + 4, b->children[i]);
     }
     return;
   }
-  x4storeU32(image + 14, Mask(b->recBits));
+  QStoreU32LE(image + 14, Mask(b->recBits));
   image[18] = static_cast<unsigned char>(Mask(b->dupBits));
   image[19] = static_cast<unsigned char>(Mask(b->trailBits));
   image[20] = b->recBits;
@@ -388,7 +388,7 @@ void b4encode(const BLOCK4* b, unsigned char* image, unsigned blockSize) {
                  (uint64_t(trail) << (b->recBits + b->dupBits));
     StoreLE(image + kLeafHeader + i * b->infoLen, v, b->infoLen);
   }
-  x4storeU16(image + 12, uint32_t(end - long(kLeafHeader) - long(b->nKeys) * b->infoLen));
+  QStoreU16LE(image + 12, uint32_t(end - long(kLeafHeader) - long(b->nKeys) * b->infoLen));
 }
 
 // ---- the blocks of an open index file ----
@@ -498,7 +498,7 @@ BLOCK4* index4blockNew(INDEX4FILE* file, TFILE4* tag, int leaf) {
       if (c4->errorCode >= 0) file4readError(&file->file, index4offset(file, head), 4, "index4extend");
       return nullptr;
     }
-    uint32_t following = x4loadU32(next);
+    uint32_t following = QLoadU32LE(next);
     if (following != 0 && following != k4noBlock &&
         !ValidPosition(following, file->blockSize, FileLength(file), file->multiplier)) {
       Corrupt(file);
@@ -541,7 +541,7 @@ int index4blockFree(INDEX4FILE* file, BLOCK4* b) {
   // The whole block goes out: a block freed before it ever reached the disk
   // still lies inside the file.
   std::memset(cache->image, 0, file->blockSize);
-  x4storeU32(cache->image, directory->freeList);
+  QStoreU32LE(cache->image, directory->freeList);
   int rc = file4write(&file->file, index4offset(file, b->position), cache->image, file->blockSize);
   directory->freeList = b->position;
   file->headerChanged = 1;
@@ -560,7 +560,7 @@ int index4siblingSet(INDEX4FILE* file, TFILE4* tag, uint32_t pos, int which, uin
   }
   if (!ValidPosition(pos, file->blockSize, FileLength(file), file->multiplier)) return Corrupt(file);
   unsigned char bytes[4];
-  x4storeU32(bytes, value);
+  QStoreU32LE(bytes, value);
   int rc = file4write(&file->file, index4offset(file, pos) + unsigned(which), bytes, 4);
   return rc < 0 ? rc : 0;
 }
@@ -604,10 +604,10 @@ int index4headerWrite(INDEX4FILE* file) {
   if (directory == nullptr || file->file.handle < 0) return 0;
   if (file->headerChanged || directory->version != file->versionOld || directory->rootWrite) {
     unsigned char header[16];
-    x4storeU32(header, directory->root);
-    x4storeU32(header + 4, directory->freeList);
-    x4storeU32BE(header + 8, directory->version);
-    x4storeU16(header + 12, uint32_t(directory->keyLen));
+    QStoreU32LE(header, directory->root);
+    QStoreU32LE(header + 4, directory->freeList);
+    QStoreU32BE(header + 8, directory->version);
+    QStoreU16LE(header + 12, uint32_t(directory->keyLen));
     header[14] = directory->typeCode;
     header[15] = directory->signature;
     if (int rc = file4write(&file->file, 0, header, sizeof header)) return rc;
@@ -620,7 +620,7 @@ int index4headerWrite(INDEX4FILE* file) {
        tag = static_cast<TFILE4*>(l4next(&file->tags, tag))) {
     if (!tag->rootWrite || tag == directory) continue;
     unsigned char root[4];
-    x4storeU32(root, tag->root);
+    QStoreU32LE(root, tag->root);
     if (int rc = file4write(&file->file, index4offset(file, tag->headerOffset), root, 4)) return rc;
     tag->rootWrite = 0;
   }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "base/endian.h"
 #include "xbase/d4all.h"
 #include "xbase/expr4.h"
 #include "xbase/key4.h"
@@ -273,7 +274,7 @@ int collate4keyWide(COLLATE4* collation, unsigned char* key, int keyLen, const c
     if (!BuildWide(collation)) return e4memory;
   }
   int units = length / 2;
-  while (units > 0 && key4loadU16(text + 2 * (units - 1)) == ' ') units--;
+  while (units > 0 && QLoadU16LE(text + 2 * (units - 1)) == ' ') units--;
   Secondaries secondaries(units);
   if (!secondaries.ok()) return e4memory;
   const unsigned char* wide = collation->wide;
@@ -283,7 +284,7 @@ int collate4keyWide(COLLATE4* collation, unsigned char* key, int keyLen, const c
   };
   int at = 0;
   for (int i = 0; i < units; i++) {
-    if (!Translate(collation, key4loadU16(text + 2 * i), lookup, key, &at, keyLen, 2, &secondaries)) {
+    if (!Translate(collation, QLoadU16LE(text + 2 * i), lookup, key, &at, keyLen, 2, &secondaries)) {
       return e4notSupported;
     }
   }

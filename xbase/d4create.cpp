@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "base/endian.h"
 #include "platform/env.h"
-#include "xbase/bytes4.h"
 #include "xbase/code4.h"
 #include "xbase/data4.h"
 #include "xbase/error4.h"
@@ -139,7 +139,7 @@ bool IsWide(char letter) { return letter == 'C' || letter == 'O' || letter == 'W
 void PutDescriptor(unsigned char* at, const Descriptor& d, unsigned decimals, uint32_t offset) {
   std::memcpy(at, d.name, 10);
   at[11] = static_cast<unsigned char>(d.letter);
-  x4storeU32(at + 12, offset);
+  QStoreU32LE(at + 12, offset);
   if (IsWide(d.letter) || d.letter == '0') {
     at[16] = static_cast<unsigned char>(d.width & 0xFF);
     at[17] = static_cast<unsigned char>(d.width >> 8);
@@ -211,12 +211,12 @@ int BuildImage(CODE4* c4, const FIELD4INFO* fields, Image* image) {
       h[0] = image->memo ? 0xF5 : 0x03;
     }
     u4yymmdd(h + 1);
-    x4storeU16(h + 8, headerLength);
-    x4storeU16(h + 10, uint32_t(recordLength));
+    QStoreU16LE(h + 8, headerLength);
+    QStoreU16LE(h + 10, uint32_t(recordLength));
     if (autoIncrement) {
       // The mark that lets the table be read back, and the first value.
       h[12] = 1;
-      x4storeDouble(h + 20, 1.0);
+      QStoreF64LE(h + 20, 1.0);
     }
     if (fox && image->memo) h[28] = 0x02;
     uint32_t offset = 1;

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "base/endian.h"
 #include "xbase/block4.h"
-#include "xbase/bytes4.h"
 #include "xbase/code4.h"
 #include "xbase/data4.h"
 #include "xbase/error4.h"
@@ -39,7 +39,7 @@ int LogPieces(DATA4* data, int type, const Piece* pieces, int count) {
   char* at = entry;
   for (int i = 0; i < count; i++) {
     if (pieces[i].counted) {
-      x4storeU32(at, pieces[i].length);
+      QStoreU32LE(at, pieces[i].length);
       at += 4;
     }
     if (pieces[i].length > 0) std::memcpy(at, pieces[i].bytes, pieces[i].length);
@@ -60,7 +60,7 @@ int LogChange(DATA4* data, long rec) {
   auto* old = static_cast<char**>(u4allocEr(c4, long(sizeof(char*)) * (memos + 1)));
   int rc = (pieces && old) ? 0 : int(e4memory);
   char recordNumber[4];
-  x4storeU32(recordNumber, uint32_t(rec));
+  QStoreU32LE(recordNumber, uint32_t(rec));
   const uint32_t width = data->dataFile->recWidth;
   if (rc == 0) {
     pieces[0] = {recordNumber, 4, false};
@@ -94,7 +94,7 @@ int LogAppend(DATA4* data, long rec) {
   auto* pieces = static_cast<Piece*>(u4allocEr(data->codeBase, long(sizeof(Piece)) * count));
   if (pieces == nullptr) return e4memory;
   char recordNumber[4];
-  x4storeU32(recordNumber, uint32_t(rec));
+  QStoreU32LE(recordNumber, uint32_t(rec));
   pieces[0] = {recordNumber, 4, false};
   pieces[1] = {data->record, data->dataFile->recWidth, false};
   for (int i = 0; i < memos; i++) {
@@ -109,7 +109,7 @@ int LogAppend(DATA4* data, long rec) {
 // A change or append that failed after it was logged.
 int LogUndo(DATA4* data, long rec) {
   char recordNumber[4];
-  x4storeU32(recordNumber, uint32_t(rec));
+  QStoreU32LE(recordNumber, uint32_t(rec));
   Piece piece = {recordNumber, 4, false};
   return LogPieces(data, t4logUndo, &piece, 1);
 }
@@ -418,11 +418,11 @@ int dfile4updateHeader(DATA4FILE* file, int dateFlag, int countFlag, int autoFla
   unsigned char bytes[28] = {0};
   u4yymmdd(file->yymmdd);
   std::memcpy(bytes + 1, file->yymmdd, 3);
-  x4storeU32(bytes + 4, uint32_t(count));
-  x4storeU16(bytes + 8, file->headerLen);
-  x4storeU16(bytes + 10, file->recWidth);
+  QStoreU32LE(bytes + 4, uint32_t(count));
+  QStoreU16LE(bytes + 8, file->headerLen);
+  QStoreU16LE(bytes + 10, file->recWidth);
   bytes[12] = 1;
-  x4storeDouble(bytes + 20, file->autoIncrementVal);
+  QStoreF64LE(bytes + 20, file->autoIncrementVal);
   int from = dateFlag ? 1 : 4;
   int to = countFlag ? 10 : 4;
   if (autoFlag && countFlag && file->canAutoIncrement) to = 28;

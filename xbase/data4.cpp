@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/endian.h"
 #include "platform/env.h"
 #include "xbase/code4.h"
 #include "xbase/error4.h"
@@ -21,11 +22,6 @@ namespace {
 constexpr int kHeaderSize = 32;
 constexpr int kDescriptorSize = 32;
 constexpr unsigned char kTerminator = 0x0D;
-
-uint16_t LoadU16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t LoadU32(const unsigned char* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 bool IsFox(const DATA4FILE* file) { return file->compatibility == k4dialectFox; }
 
@@ -115,8 +111,7 @@ int ReadHeader(DATA4FILE* file, const char* name) {
     file->version = '0';
     file->canAutoIncrement = 1;
     // The next autoincrement value follows the mark.
-    uint64_t bits = uint64_t(LoadU32(header + 20)) | (uint64_t(LoadU32(header + 24)) << 32);
-    std::memcpy(&file->autoIncrementVal, &bits, sizeof bits);
+    file->autoIncrementVal = QLoadF64LE(header + 20);
     if (!(file->autoIncrementVal >= 1.0 && file->autoIncrementVal < 9.0e15)) file->autoIncrementVal = 1.0;
   }
   bool fox = file->version == '0';
@@ -126,9 +121,9 @@ int ReadHeader(DATA4FILE* file, const char* name) {
     file->compatibility = c4->compatibility == k4dialectFox ? k4dialectDbase3 : c4->compatibility;
   }
   std::memcpy(file->yymmdd, header + 1, 3);
-  uint32_t count = LoadU32(header + 4);
-  file->headerLen = LoadU16(header + 8);
-  file->recWidth = LoadU16(header + 10);
+  uint32_t count = QLoadU32LE(header + 4);
+  file->headerLen = QLoadU16LE(header + 8);
+  file->recWidth = QLoadU16LE(header + 10);
   file->tableFlags = header[28];
   file->codePage = header[29];
   bool large = c4->largeFileLimit != 0;
@@ -501,7 +496,7 @@ long dfile4recCount(DATA4FILE* file, long) {
   if (file->minCount >= 0) return file->minCount;
   unsigned char bytes[4];
   if (file4read(&file->file, 4, bytes, 4) != 4) return -1;
-  long count = long(LoadU32(bytes));
+  long count = long(QLoadU32LE(bytes));
   if (!file->c4->deferredCount) file->numRecs = count;
   // The file is ours alone: its count changes only through this engine.
   file->minCount = count;

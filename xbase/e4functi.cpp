@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/endian.h"
 #include "xbase/conv4.h"
 #include "xbase/d4all.h"
 #include "xbase/e4state.h"
@@ -45,9 +46,6 @@ int32_t LoadL(const char* p) {
   return v;
 }
 void StoreL(char* p, int32_t v) { std::memcpy(p, &v, sizeof v); }
-void StoreLE32(char* p, uint32_t v) {
-  for (int i = 0; i < 4; i++) p[i] = char(v >> (8 * i));
-}
 
 void PushDouble(E4STATE* s, double v) {
   StoreD(Place(s), v);
@@ -96,20 +94,20 @@ void FieldNumberToDouble(E4STATE* s) {
 
 // 16-bit fields are held in a 4-byte slot, so that nothing reads past them.
 void FieldShort(E4STATE* s) {
-  StoreLE32(Place(s), uint32_t(int32_t(int16_t(key4loadU16(Record(s) + s->info->i1)))));
+  QStoreU32LE(Place(s), uint32_t(int32_t(int16_t(QLoadU16LE(Record(s) + s->info->i1)))));
   Result(s, Place(s));
 }
 void FieldUShort(E4STATE* s) {
-  StoreLE32(Place(s), key4loadU16(Record(s) + s->info->i1));
+  QStoreU32LE(Place(s), QLoadU16LE(Record(s) + s->info->i1));
   Result(s, Place(s));
 }
 
 void FieldIntToDouble(E4STATE* s) {
-  PushDouble(s, double(int32_t(key4loadU32(Record(s) + s->info->i1))));
+  PushDouble(s, double(int32_t(QLoadU32LE(Record(s) + s->info->i1))));
 }
 
 void FieldCurrencyToDouble(E4STATE* s) {
-  int64_t value = key4loadI64(Record(s) + s->info->i1);
+  int64_t value = QLoadI64LE(Record(s) + s->info->i1);
   uint64_t magnitude = value < 0 ? 0 - uint64_t(value) : uint64_t(value);
   char text[32];
   int n = 0;
@@ -217,13 +215,13 @@ int CompareText(E4STATE* s, int equal) {
 int PrefixFlag(E4STATE* s) { return s->info->datum != nullptr ? 1 : 0; }
 
 int CompareCurrency(E4STATE* s) {
-  int64_t a = key4loadI64(Arg(s, 0)), b = key4loadI64(Arg(s, 1));
+  int64_t a = QLoadI64LE(Arg(s, 0)), b = QLoadI64LE(Arg(s, 1));
   return a < b ? -1 : (a > b ? 1 : 0);
 }
 int CompareDateTime(E4STATE* s) {
-  int32_t a = int32_t(key4loadU32(Arg(s, 0))), b = int32_t(key4loadU32(Arg(s, 1)));
+  int32_t a = int32_t(QLoadU32LE(Arg(s, 0))), b = int32_t(QLoadU32LE(Arg(s, 1)));
   if (a != b) return a < b ? -1 : 1;
-  uint32_t am = key4loadU32(Arg(s, 0) + 4), bm = key4loadU32(Arg(s, 1) + 4);
+  uint32_t am = QLoadU32LE(Arg(s, 0) + 4), bm = QLoadU32LE(Arg(s, 1) + 4);
   return am < bm ? -1 : (am > bm ? 1 : 0);
 }
 
@@ -329,7 +327,7 @@ void StrWide(E4STATE* s) {
   char* place = Place(s);
   const char* wide = Arg(s, 0);
   int units = s->info->len / 2;
-  for (int i = 0; i < units; i++) place[i] = OemOfUnit(key4loadU16(wide + 2 * i));
+  for (int i = 0; i < units; i++) place[i] = OemOfUnit(QLoadU16LE(wide + 2 * i));
   std::memset(place + units, ' ', size_t(s->info->len - units));
   Result(s, place);
 }
@@ -508,8 +506,8 @@ long JulianOfParts(double year, double month, double day) {
 void DateTime(E4STATE* s) {
   long julian = JulianOfParts(A(s), B(s), LoadD(Arg(s, 2)));
   char* place = Place(s);
-  StoreLE32(place, uint32_t(julian));
-  StoreLE32(place + 4, uint32_t(s->info->i1));
+  QStoreU32LE(place, uint32_t(julian));
+  QStoreU32LE(place + 4, uint32_t(s->info->i1));
   Result(s, place);
 }
 
@@ -560,7 +558,7 @@ void RecNo(E4STATE* s) { PushDouble(s, double(d4recNo(s->expr->data))); }
 void Val(E4STATE* s) { PushDouble(s, c4atod(Arg(s, 0), ArgInfo(s, 0)->len)); }
 
 void L2bin(E4STATE* s) {
-  StoreLE32(Place(s), uint32_t(TruncateInt32(A(s))));
+  QStoreU32LE(Place(s), uint32_t(TruncateInt32(A(s))));
   Result(s, Place(s));
 }
 

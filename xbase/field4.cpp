@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/endian.h"
 #include "xbase/code4.h"
 #include "xbase/conv4.h"
 #include "xbase/date4.h"
@@ -12,42 +13,6 @@
 namespace {
 
 constexpr const char* kTrueLetters = "TtYy";
-
-uint32_t LoadU32(const char* p) {
-  const auto* b = reinterpret_cast<const unsigned char*>(p);
-  return uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
-}
-void StoreU32(char* p, uint32_t v) {
-  for (int i = 0; i < 4; i++) p[i] = char(v >> (8 * i));
-}
-int64_t LoadI64(const char* p) {
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; i--) v = (v << 8) | static_cast<unsigned char>(p[i]);
-  return int64_t(v);
-}
-void StoreI64(char* p, int64_t value) {
-  auto v = uint64_t(value);
-  for (int i = 0; i < 8; i++) p[i] = char(v >> (8 * i));
-}
-double LoadDouble(const char* p) {
-  uint64_t bits = uint64_t(LoadI64(p));
-  double v;
-  std::memcpy(&v, &bits, sizeof v);
-  return v;
-}
-void StoreDouble(char* p, double v) {
-  uint64_t bits;
-  std::memcpy(&bits, &v, sizeof bits);
-  StoreI64(p, int64_t(bits));
-}
-uint16_t LoadU16(const char* p) {
-  const auto* b = reinterpret_cast<const unsigned char*>(p);
-  return uint16_t(b[0] | (b[1] << 8));
-}
-void StoreU16(char* p, uint32_t v) {
-  p[0] = char(v);
-  p[1] = char(v >> 8);
-}
 
 CODE4* Context(FIELD4* field) { return field->data->codeBase; }
 char* Ptr(FIELD4* field) { return field->data->record + field->offset; }
@@ -125,9 +90,9 @@ void f4blank(FIELD4* field) {
   if (CannotWrite(field, E4_F4BLANK)) return;
   char* p = Ptr(field);
   if (field->type == '2' && field->len >= 6) {
-    StoreU16(p, 1899);
-    StoreU16(p + 2, 12);
-    StoreU16(p + 4, 30);
+    QStoreU16LE(p, 1899);
+    QStoreU16LE(p + 2, 12);
+    QStoreU16LE(p + 4, 30);
   } else if (field->binary || IsBinaryNumber(field)) {
     std::memset(p, 0, field->len);
   } else {
@@ -202,7 +167,7 @@ void f4assignLong(FIELD4* field, long value) {
       return;
     case 'M': case 'G':
       if (field->len == 4) {
-        StoreU32(f4assignPtr(field), uint32_t(value));
+        QStoreU32LE(f4assignPtr(field), uint32_t(value));
       } else {
         c4ltoa45(value, f4assignPtr(field), field->len);
       }
@@ -225,21 +190,21 @@ long f4long(FIELD4* field) {
   const char* p = Ptr(field);
   switch (field->type) {
     case 'B': {
-      double v = LoadDouble(p);
+      double v = QLoadF64LE(p);
       if (!(v > double(LONG_MIN) && v < double(LONG_MAX))) return v > 0 ? LONG_MAX : LONG_MIN;
       return long(v);
     }
     case 'D':
       return date4long(p);
     case 'M': case 'G':
-      if (field->len == 4) return long(LoadU32(p));
+      if (field->len == 4) return long(QLoadU32LE(p));
       return c4atol(p, field->len);
     case 'I': case 'P':
-      return long(int32_t(LoadU32(p)));
+      return long(int32_t(QLoadU32LE(p)));
     case 'Q':
-      return long(int16_t(LoadU16(p)));
+      return long(int16_t(QLoadU16LE(p)));
     case 'R':
-      return long(LoadU16(p));
+      return long(QLoadU16LE(p));
     case 'Y': {
       const char* text = f4currency(field, 0);
       return text ? c4atol(text, int(std::strlen(text))) : 0;
@@ -256,10 +221,10 @@ void f4assignInt(FIELD4* field, int value) {
       f4assignDouble(field, double(value));
       return;
     case 'I': case 'P':
-      StoreU32(f4assignPtr(field), uint32_t(value));
+      QStoreU32LE(f4assignPtr(field), uint32_t(value));
       return;
     case 'Q': case 'R':
-      StoreU16(f4assignPtr(field), uint32_t(value));
+      QStoreU16LE(f4assignPtr(field), uint32_t(value));
       return;
     default:
       c4ltoa45(value, f4assignPtr(field), field->len);
@@ -286,19 +251,19 @@ void f4assignDouble(FIELD4* field, double value) {
   if (CannotWrite(field, E4_F4ASSIGN_DOUBLE) || Refused(field, "012346LOPQRTW")) return;
   switch (field->type) {
     case 'B':
-      StoreDouble(f4assignPtr(field), value);
+      QStoreF64LE(f4assignPtr(field), value);
       return;
     case 'D':
       date4assign(f4assignPtr(field), long(value));
       return;
     case 'I':
-      StoreU32(f4assignPtr(field), uint32_t(int32_t(value)));
+      QStoreU32LE(f4assignPtr(field), uint32_t(int32_t(value)));
       return;
     case 'Y': {
       char text[40];
       if (c4dtoa45(value, text, 30, 4) < 0) {
         // Out of the currency's range: it holds 0.
-        StoreI64(f4assignPtr(field), 0);
+        QStoreI64LE(f4assignPtr(field), 0);
         return;
       }
       text[30] = 0;
@@ -316,13 +281,13 @@ double f4double(FIELD4* field) {
   const char* p = Ptr(field);
   switch (field->type) {
     case 'B':
-      return field->len == 8 ? LoadDouble(p) : c4atod(p, field->len);
+      return field->len == 8 ? QLoadF64LE(p) : c4atod(p, field->len);
     case 'D':
       return double(date4long(p));
     case 'I': case 'P': case 'Q': case 'R':
       return double(f4long(field));
     case 'Y':
-      return double(LoadI64(p)) / 10000.0;
+      return double(QLoadI64LE(p)) / 10000.0;
     default:
       return c4atod(p, field->len);
   }
@@ -339,7 +304,7 @@ char* f4currency(FIELD4* field, short decimals) {
     error4(c4, e4parm, E4_F4CURRENCY);
     return nullptr;
   }
-  int64_t value = LoadI64(Ptr(field));
+  int64_t value = QLoadI64LE(Ptr(field));
   uint64_t magnitude = value < 0 ? 0 - uint64_t(value) : uint64_t(value);
   char digits[24];
   int n = std::snprintf(digits, sizeof digits, "%llu", (unsigned long long)(magnitude / 10000));
@@ -363,7 +328,7 @@ int f4assignCurrency(FIELD4* field, const char* text) {
   if (CannotWrite(field, E4_F4ASSIGN_CURRENCY)) return -1;
   if (field->type != 'Y') return error4(Context(field), e4parm, E4_FIELD_TYPE_FUNCTION);
   char* p = f4assignPtr(field);
-  StoreI64(p, 0);
+  QStoreI64LE(p, 0);
   if (text == nullptr) return 0;
   while (*text == ' ') text++;
   if (*text == 0) return 0;
@@ -390,7 +355,7 @@ int f4assignCurrency(FIELD4* field, const char* text) {
   for (size_t i = 0; i < 4; i++) {
     if (!push(i < decimalDigits ? decimals[i] : '0')) return -1;
   }
-  StoreI64(p, negative ? -int64_t(value) : int64_t(value));
+  QStoreI64LE(p, negative ? -int64_t(value) : int64_t(value));
   return 0;
 }
 
@@ -402,8 +367,8 @@ char* f4dateTime(FIELD4* field) {
     return nullptr;
   }
   const char* p = Ptr(field);
-  long julian = long(LoadU32(p));
-  long ms = long(LoadU32(p + 4));
+  long julian = long(QLoadU32LE(p));
+  long ms = long(QLoadU32LE(p + 4));
   char* out = c4->workBuffer;
   if (julian <= 0) {
     out[0] = 0;
@@ -438,8 +403,8 @@ void f4assignDateTime(FIELD4* field, const char* text) {
     ms = (c4atol(text + 8, 2) * 3600 + c4atol(text + 11, 2) * 60 + c4atol(text + 14, 2)) * 1000;
   }
   char* p = f4assignPtr(field);
-  StoreU32(p, uint32_t(julian));
-  StoreU32(p + 4, uint32_t(ms));
+  QStoreU32LE(p, uint32_t(julian));
+  QStoreU32LE(p + 4, uint32_t(ms));
 }
 
 char* f4str(FIELD4* field) {

@@ -3,9 +3,9 @@
 // blocks; the tag headers and the tag directory follow the blocks.
 #include <cstring>
 
+#include "base/endian.h"
 #include "platform/env.h"
 #include "xbase/block4.h"
-#include "xbase/bytes4.h"
 #include "xbase/code4.h"
 #include "xbase/collate4.h"
 #include "xbase/data4.h"
@@ -276,23 +276,23 @@ int SortNames(INDEX4FILE* file, SORT4* sort) {
 // the pool takes poolLen bytes.
 void HeaderImage(const INDEX4FILE* file, const TFILE4* tag, unsigned char* out, unsigned poolLen) {
   std::memset(out, 0, 512 + poolLen);
-  x4storeU32(out, tag->root);
-  x4storeU32(out + 4, tag == file->tagIndex ? tag->freeList : 0);
-  x4storeU32BE(out + 8, tag->version);
-  x4storeU16(out + 12, uint32_t(tag->keyLen));
+  QStoreU32LE(out, tag->root);
+  QStoreU32LE(out + 4, tag == file->tagIndex ? tag->freeList : 0);
+  QStoreU32BE(out + 8, tag->version);
+  QStoreU16LE(out + 12, uint32_t(tag->keyLen));
   out[14] = tag->typeCode;
   out[15] = tag->signature;
   if (tag == file->tagIndex && (file->blockSize != 512 || file->multiplier != 1)) {
-    x4storeU32(out + 16, k4blockMarker);
-    x4storeU32(out + 20, file->blockSize);
-    x4storeU32(out + 24, file->multiplier);
+    QStoreU32LE(out + 16, k4blockMarker);
+    QStoreU32LE(out + 20, file->blockSize);
+    QStoreU32LE(out + 24, file->multiplier);
   }
   std::memcpy(out + 494, tag->collation, 8);
-  x4storeU16(out + 502, tag->descending ? 1 : 0);
-  x4storeU16(out + 504, tag->filterPos);
-  x4storeU16(out + 506, tag->filterLen);
-  x4storeU16(out + 508, tag->exprPos);
-  x4storeU16(out + 510, tag->exprLen);
+  QStoreU16LE(out + 502, tag->descending ? 1 : 0);
+  QStoreU16LE(out + 504, tag->filterPos);
+  QStoreU16LE(out + 506, tag->filterLen);
+  QStoreU16LE(out + 508, tag->exprPos);
+  QStoreU16LE(out + 510, tag->exprLen);
   if (tag->expr) {
     std::memcpy(out + 512 + tag->exprPos, tag->expr->source, tag->exprLen - 1u);
     if (tag->filter) std::memcpy(out + 512 + tag->filterPos, tag->filter->source, tag->filterLen - 1u);

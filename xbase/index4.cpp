@@ -4,9 +4,9 @@
 
 #include <cstring>
 
+#include "base/endian.h"
 #include "platform/env.h"
 #include "xbase/block4.h"
-#include "xbase/bytes4.h"
 #include "xbase/code4.h"
 #include "xbase/collate4.h"
 #include "xbase/data4.h"
@@ -74,12 +74,12 @@ int ReadTags(INDEX4FILE* file, DATA4* data) {
   const char* name = file->file.name;
   unsigned char header[28];
   if (file4readAll(&file->file, 0, header, sizeof header) != 0) return -1;
-  uint32_t root = x4loadU32(header);
+  uint32_t root = QLoadU32LE(header);
   if (root == 0 || root == k4noBlock || header[14] < 32) {
     return error4describe(c4, e4index, E4_ROOT_TYPE, name, nullptr, nullptr);
   }
-  if (x4loadU32(header + 16) == k4blockMarker) {
-    uint32_t size = x4loadU32(header + 20), multiplier = x4loadU32(header + 24);
+  if (QLoadU32LE(header + 16) == k4blockMarker) {
+    uint32_t size = QLoadU32LE(header + 20), multiplier = QLoadU32LE(header + 24);
     if (size < 512 || size % 512 != 0 || size > 32768 || multiplier < 1 || multiplier > 1024 ||
         size % multiplier != 0) {
       return error4describe(c4, e4index, E4_BLOCK_SIZE, name, nullptr, nullptr);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/endian.h"
 #include "xbase/collate4.h"
 #include "xbase/conv4.h"
 #include "xbase/date4.h"
@@ -26,13 +27,6 @@ const unsigned char kSecondCorrections[kCorrectionEntries / 8] = {};
 bool Corrected(long index) {
   if (index < 0 || index >= kCorrectionEntries) return false;
   return (kSecondCorrections[index / 8] >> (index % 8)) & 1;
-}
-
-void StoreBE(unsigned char* key, uint64_t value, int bytes) {
-  for (int i = bytes - 1; i >= 0; i--) {
-    key[i] = static_cast<unsigned char>(value);
-    value >>= 8;
-  }
 }
 
 // Digits of a fixed place in a text; blanks and missing characters count as 0.
@@ -203,22 +197,22 @@ int key4double(unsigned char* key, double value) {
   uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   bits = std::signbit(value) ? ~bits : bits | (uint64_t(1) << 63);
-  StoreBE(key, bits, 8);
+  QStoreU64BE(key, bits);
   return 8;
 }
 
 int key4int32(unsigned char* key, int32_t value) {
-  StoreBE(key, uint32_t(value) ^ 0x80000000u, 4);
+  QStoreU32BE(key, uint32_t(value) ^ 0x80000000u);
   return 4;
 }
 
 int key4uint32(unsigned char* key, uint32_t value) {
-  StoreBE(key, value, 4);
+  QStoreU32BE(key, value);
   return 4;
 }
 
 int key4int64(unsigned char* key, int64_t value) {
-  StoreBE(key, uint64_t(value) ^ (uint64_t(1) << 63), 8);
+  QStoreU64BE(key, uint64_t(value) ^ (uint64_t(1) << 63));
   return 8;
 }
 
@@ -262,13 +256,13 @@ int key4valueForm(int type, char* value, int length) {
       for (int i = 0; i + 1 < length; i += 2) std::swap(value[i], value[i + 1]);
       return length;
     case 'I':
-      return key4int32(key, int32_t(key4loadU32(value)));
+      return key4int32(key, int32_t(QLoadU32LE(value)));
     case 'P':
-      return key4uint32(key, key4loadU32(value));
+      return key4uint32(key, QLoadU32LE(value));
     case 'Q':
-      return key4int32(key, int16_t(key4loadU16(value)));
+      return key4int32(key, int16_t(QLoadU16LE(value)));
     case 'R':
-      return key4uint32(key, key4loadU16(value));
+      return key4uint32(key, QLoadU16LE(value));
     case 'd': {
       double day;
       std::memcpy(&day, value, sizeof day);
@@ -281,21 +275,21 @@ int key4valueForm(int type, char* value, int length) {
       return key4double(key, number);
     }
     case 'L':
-      value[0] = key4loadU32(value) != 0 ? '1' : '0';
+      value[0] = QLoadU32LE(value) != 0 ? '1' : '0';
       return 1;
     case 'T':
-      return key4dateTime(key, int32_t(key4loadU32(value)), int32_t(key4loadU32(value + 4)));
+      return key4dateTime(key, int32_t(QLoadU32LE(value)), int32_t(QLoadU32LE(value + 4)));
     case 'Y':
     case '1':
-      return key4int64(key, key4loadI64(value));
+      return key4int64(key, QLoadI64LE(value));
     case '2':
     case '3': {
-      uint16_t parts[3] = {key4loadU16(value), key4loadU16(value + 2), key4loadU16(value + 4)};
+      uint16_t parts[3] = {QLoadU16LE(value), QLoadU16LE(value + 2), QLoadU16LE(value + 4)};
       return key4parts(key, parts, 3, false);
     }
     case '4': {
       uint16_t parts[7];
-      for (int i = 0; i < 7; i++) parts[i] = key4loadU16(value + 2 * i);
+      for (int i = 0; i < 7; i++) parts[i] = QLoadU16LE(value + 2 * i);
       key4parts(key, parts, 7, false);
       key[14] = key[15] = 0;
       return 16;

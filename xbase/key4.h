@@ -48,19 +48,6 @@ bool key4currencyFromText(const char* text, int length, int64_t* value);
 // "TYty" found decides; none gives 'F'.
 char key4logicalFromText(const char* text, int length);
 
-// Little-endian field loads used by every layer that reads binary fields.
-inline uint16_t key4loadU16(const char* p) {
-  const auto* b = reinterpret_cast<const unsigned char*>(p);
-  return uint16_t(b[0] | (b[1] << 8));
-}
-inline uint32_t key4loadU32(const char* p) {
-  const auto* b = reinterpret_cast<const unsigned char*>(p);
-  return uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
-}
-inline int64_t key4loadI64(const char* p) {
-  return int64_t(uint64_t(key4loadU32(p)) | (uint64_t(key4loadU32(p + 4)) << 32));
-}
-
 enum : long {
   E4_KEY_TYPE = 80121,     // "invalid key type in index file"
   E4_COLLATION = 80187,    // "unsupported collating sequence"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "xbase/bytes4.h"
+#include "base/endian.h"
 #include "xbase/code4.h"
 #include "xbase/error4.h"
 #include "xbase/field4.h"
@@ -135,7 +135,7 @@ int memo4fileOpen(MEMO4FILE* memo, DATA4FILE* data, const char* name) {
     file4close(&memo->file);
     return -1;
   }
-  memo->blockSize = int16_t(x4loadU16BE(header + 6));
+  memo->blockSize = int16_t(QLoadU16BE(header + 6));
   return 0;
 }
 
@@ -154,8 +154,8 @@ int memo4fileCreate(MEMO4FILE* memo, CODE4* c4, DATA4FILE* data, const char* nam
   memo->blockSize = int16_t(uint16_t(c4->memSizeBlock));
   uint32_t blockSize = memo4blockSize(memo);
   unsigned char header[8] = {0};
-  x4storeU32BE(header, uint32_t(blockSize <= kHeaderBytes ? FirstBlock(blockSize) : 1));
-  x4storeU16BE(header + 6, blockSize);
+  QStoreU32BE(header, uint32_t(blockSize <= kHeaderBytes ? FirstBlock(blockSize) : 1));
+  QStoreU16BE(header + 6, blockSize);
   char fileName[259];
   u4ncpy(fileName, name, sizeof fileName - 4);
   if (u4nameExt(fileName, sizeof fileName, code4memoExtension(c4), 1) != 0) {
@@ -182,7 +182,7 @@ int memo4fileRead(MEMO4FILE* memo, long block, char** contents, uint32_t* length
   if (at < kHeaderBytes || at + 8 > size) return Corrupt(memo);
   unsigned char header[8];
   if (file4readAll(&memo->file, at, header, sizeof header) != 0) return -1;
-  uint32_t entryLength = x4loadU32BE(header + 4);
+  uint32_t entryLength = QLoadU32BE(header + 4);
   if (entryLength > k4memoMaxLen || at + 8 + entryLength > size) return Corrupt(memo);
   uint64_t n = entryLength > offset ? entryLength - offset : 0;
   if (n > maximum) n = maximum;
@@ -199,7 +199,7 @@ int memo4fileRead(MEMO4FILE* memo, long block, char** contents, uint32_t* length
     return -1;
   }
   *length = uint32_t(n);
-  if (type) *type = x4loadU32BE(header);
+  if (type) *type = QLoadU32BE(header);
   return 0;
 }
 
@@ -230,7 +230,7 @@ int memo4fileWritePart(MEMO4FILE* memo, long* block, const char* data, uint32_t 
     uint64_t at = uint64_t(*block) * blockSize;
     unsigned char old[8];
     if (at >= kHeaderBytes && at + 8 <= size && file4read(file, at, old, 8) == 8) {
-      uint64_t oldLength = x4loadU32BE(old + 4);
+      uint64_t oldLength = QLoadU32BE(old + 4);
       uint64_t held = (blockSize + oldLength + 7) / blockSize;
       inPlace = oldLength <= k4memoMaxLen && at + 8 + oldLength <= size && held >= needed;
     }
@@ -241,19 +241,19 @@ int memo4fileWritePart(MEMO4FILE* memo, long* block, const char* data, uint32_t 
     if (file4read(file, 0, header, sizeof header) != sizeof header) {
       return file4readError(file, 0, sizeof header, "memo4fileWritePart");
     }
-    uint64_t next = x4loadU32BE(header);
+    uint64_t next = QLoadU32BE(header);
     // The next free block lies past the header and at or past the last entry.
     if (next < FirstBlock(blockSize) || next * blockSize < size || next + needed > 0xFFFFFFFFu) {
       return Corrupt(memo);
     }
-    x4storeU32BE(header, uint32_t(next + needed));
+    QStoreU32BE(header, uint32_t(next + needed));
     if (file4write(file, 0, header, sizeof header) < 0) return -1;
     *block = long(next);
   }
   uint64_t at = uint64_t(*block) * blockSize;
   unsigned char header[8];
-  x4storeU32BE(header, type);
-  x4storeU32BE(header + 4, total);
+  QStoreU32BE(header, type);
+  QStoreU32BE(header + 4, total);
   if (file4write(file, at, header, sizeof header) < 0) return -1;
   if (part > 0 && file4write(file, at + 8, data, part) < 0) return -1;
   uint64_t end = at + 8 + total;

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
+#include "base/endian.h"
 #include "platform/env.h"
 #include "xbase/block4.h"
-#include "xbase/bytes4.h"
 #include "xbase/collate4.h"
 #include "xbase/error4.h"
 #include "xbase/expr4.h"
@@ -371,7 +371,7 @@ uint32_t tfile4root(TFILE4* tag) {
     INDEX4FILE* file = tag->indexFile;
     unsigned char bytes[4];
     if (file4readAll(&file->file, index4offset(file, tag->headerOffset), bytes, 4) != 0) return 0;
-    tag->root = x4loadU32(bytes);
+    tag->root = QLoadU32LE(bytes);
     if (tag->root == 0 || tag->root == k4noBlock) {
       Corrupt(tag);
       return 0;
@@ -391,17 +391,17 @@ int tfile4init(TFILE4* tag, INDEX4FILE* file, uint32_t headerPos, const char* na
   if (file4readAll(&file->file, at + 494, tag->collation, 8) != 0) return -1;
   if (file4readAll(&file->file, at + 502, counts, sizeof counts) != 0) return -1;
   tag->collation[8] = 0;
-  tag->root = x4loadU32(header);
-  tag->freeList = x4loadU32(header + 4);
-  tag->version = x4loadU32BE(header + 8);
-  tag->keyLen = int16_t(x4loadU16(header + 12));
+  tag->root = QLoadU32LE(header);
+  tag->freeList = QLoadU32LE(header + 4);
+  tag->version = QLoadU32BE(header + 8);
+  tag->keyLen = int16_t(QLoadU16LE(header + 12));
   tag->typeCode = header[14];
   tag->signature = header[15];
-  tag->descending = x4loadU16(counts);
-  tag->filterPos = x4loadU16(counts + 2);
-  tag->filterLen = x4loadU16(counts + 4);
-  tag->exprPos = x4loadU16(counts + 6);
-  tag->exprLen = x4loadU16(counts + 8);
+  tag->descending = QLoadU16LE(counts);
+  tag->filterPos = QLoadU16LE(counts + 2);
+  tag->filterLen = QLoadU16LE(counts + 4);
+  tag->exprPos = QLoadU16LE(counts + 6);
+  tag->exprLen = QLoadU16LE(counts + 8);
   u4ncpy(tag->alias, name, sizeof tag->alias);
   c4trimTrailing(tag->alias);
   for (char* p = tag->alias; *p; p++) *p = platform::AsciiUpper(*p);

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "base/endian.h"
 #include "platform/env.h"
-#include "xbase/bytes4.h"
 #include "xbase/code4.h"
 #include "xbase/data4.h"
 #include "xbase/date4.h"
@@ -57,11 +57,11 @@ TRAN4* TranOf(CODE4* c4) {
 void FillTimeStamp(unsigned char* at) {
   DATE4NOW now;
   date4now(&now);
-  x4storeU16(at, uint32_t(now.year));
+  QStoreU16LE(at, uint32_t(now.year));
   at[2] = at[3] = 0;
   at[4] = static_cast<unsigned char>(now.month);
   at[5] = static_cast<unsigned char>(now.day);
-  x4storeU32(at + 6, uint32_t(now.hour * 3600 + now.minute * 60 + now.second));
+  QStoreU32LE(at + 6, uint32_t(now.hour * 3600 + now.minute * 60 + now.second));
 }
 
 int Flush(CODE4* c4) {
@@ -91,16 +91,16 @@ int WriteEntry(CODE4* c4, int type, long id1, long id2, const void* data, unsign
     t->capacity = unsigned(total);
   }
   unsigned char* at = t->buffer;
-  x4storeU32(at, uint32_t(total));
+  QStoreU32LE(at, uint32_t(total));
   if (length > 0) std::memcpy(at + 4, data, length);
   unsigned char* header = at + 4 + length;
   std::memset(header, 0, k4logHeaderLen);
-  x4storeU32(header, uint32_t(transId));
-  x4storeU32(header + 4, t->userId);
-  x4storeU32(header + 8, uint32_t(id1));
-  x4storeU32(header + 12, uint32_t(id2));
-  x4storeU16(header + 16, uint32_t(type));
-  x4storeU32(header + 18, length);
+  QStoreU32LE(header, uint32_t(transId));
+  QStoreU32LE(header + 4, t->userId);
+  QStoreU32LE(header + 8, uint32_t(id1));
+  QStoreU32LE(header + 12, uint32_t(id2));
+  QStoreU16LE(header + 16, uint32_t(type));
+  QStoreU32LE(header + 18, length);
   FillTimeStamp(header + 22);
   // One write per entry, so that an entry is never left half written by
   // one of several writes.
@@ -132,17 +132,17 @@ int ReadEntry(CODE4* c4, uint64_t header, uint64_t end, Entry* e) {
   unsigned char bytes[k4logHeaderLen];
   if (file4readAll(&c4->logFile, header, bytes, k4logHeaderLen) != 0) return -1;
   e->header = header;
-  e->transId = x4loadU32(bytes);
-  e->userId = x4loadU32(bytes + 4);
-  e->id1 = x4loadU32(bytes + 8);
-  e->id2 = x4loadU32(bytes + 12);
-  e->type = x4loadU16(bytes + 16);
-  e->length = x4loadU32(bytes + 18);
+  e->transId = QLoadU32LE(bytes);
+  e->userId = QLoadU32LE(bytes + 4);
+  e->id1 = QLoadU32LE(bytes + 8);
+  e->id2 = QLoadU32LE(bytes + 12);
+  e->type = QLoadU16LE(bytes + 16);
+  e->length = QLoadU32LE(bytes + 18);
   if (header < uint64_t(e->length) + 4) return corrupt();
   e->start = header - e->length - 4;
   unsigned char word[4];
   if (file4readAll(&c4->logFile, e->start, word, 4) != 0) return -1;
-  if (x4loadU32(word) != e->length + k4logEntryOverhead) return corrupt();
+  if (QLoadU32LE(word) != e->length + k4logEntryOverhead) return corrupt();
   return 0;
 }
 
@@ -225,9 +225,9 @@ int OpenFile(CODE4* c4, const char* given) {
     CloseFile(c4);
     return -1;
   }
-  if (x4loadU32(first) != k4logEntryOverhead) return refuse(e4read, E4_TRAN4);
-  if (x4loadU16(first + 4 + 16) == t4logBackup) return refuse(e4trans, E4_TRAN_BACKED_UP);
-  if (x4loadU32(last) != k4logEntryOverhead || x4loadU16(last + 4 + 16) != t4logMarker) {
+  if (QLoadU32LE(first) != k4logEntryOverhead) return refuse(e4read, E4_TRAN4);
+  if (QLoadU16LE(first + 4 + 16) == t4logBackup) return refuse(e4trans, E4_TRAN_BACKED_UP);
+  if (QLoadU32LE(last) != k4logEntryOverhead || QLoadU16LE(last + 4 + 16) != t4logMarker) {
     return refuse(e4trans, E4_TRAN_INVALID_FILE);
   }
   TRAN4* t = TranOf(c4);
@@ -251,8 +251,8 @@ int RegisterUser(CODE4* c4, const char* user) {
   u4ncpy(c4->userName, user, sizeof c4->userName);
   const unsigned n = unsigned(std::strlen(c4->userName));
   unsigned char data[4 + sizeof c4->userName];
-  x4storeU16(data, 0);
-  x4storeU16(data + 2, n);
+  QStoreU16LE(data, 0);
+  QStoreU16LE(data + 2, n);
   std::memcpy(data + 4, c4->userName, n);
   return WriteEntry(c4, t4logUser, 0, 0, data, 4 + n, false) < 0 ? e4transAppend : 0;
 }
@@ -320,7 +320,7 @@ int RestoreChange(CODE4* c4, const Entry& e, const unsigned char* bytes) {
   DATA4FILE* file = data->dataFile;
   const uint32_t width = file->recWidth;
   if (e.length < 4 + 2 * uint64_t(width)) return Corrupt(c4);
-  const long rec = long(x4loadU32(bytes));
+  const long rec = long(QLoadU32LE(bytes));
   const unsigned char* old = bytes + 4;
   // Each memo field: old length and bytes, new length and bytes.
   struct Memo {
@@ -335,7 +335,7 @@ int RestoreChange(CODE4* c4, const Entry& e, const unsigned char* bytes) {
     uint32_t lengths[2];
     const unsigned char* start[2];
     for (int k = 0; k < 2; k++) {
-      if (at + 4 > e.length || (lengths[k] = x4loadU32(bytes + at), at + 4 + lengths[k] > e.length)) {
+      if (at + 4 > e.length || (lengths[k] = QLoadU32LE(bytes + at), at + 4 + lengths[k] > e.length)) {
         u4free(memo);
         return Corrupt(c4);
       }
@@ -401,7 +401,7 @@ int RemoveAppend(CODE4* c4, const Entry& e, const unsigned char* bytes) {
   DATA4FILE* file = data->dataFile;
   const uint32_t width = file->recWidth;
   if (e.length < 4 + uint64_t(width)) return Corrupt(c4);
-  const long rec = long(x4loadU32(bytes));
+  const long rec = long(QLoadU32LE(bytes));
   const long count = dfile4recCount(file);
   if (count < 0) return -1;
   // The append never reached the file.
@@ -612,13 +612,13 @@ int tran4logOpen(DATA4* data) {
   auto* bytes = static_cast<unsigned char*>(u4allocEr(c4, long(length)));
   if (bytes == nullptr) return e4memory;
   unsigned char* at = bytes;
-  x4storeU16(at, nameLen);
+  QStoreU16LE(at, nameLen);
   std::memcpy(at + 2, file->fullName, nameLen);
   at += 2 + nameLen;
-  x4storeU32(at, file->recWidth);
-  x4storeU16(at + 4, uint32_t(d4numFields(data)));
-  x4storeU32(at + 6, uint32_t(dfile4recCount(file)));
-  x4storeU32(at + 10, uint32_t(info.modified));
+  QStoreU32LE(at, file->recWidth);
+  QStoreU16LE(at + 4, uint32_t(d4numFields(data)));
+  QStoreU32LE(at + 6, uint32_t(dfile4recCount(file)));
+  QStoreU32LE(at + 10, uint32_t(info.modified));
   std::memcpy(at + 14, file->yymmdd, 3);
   const int type = (c4->createTemp == 1 || file->file.removeOnClose) ? t4logOpenTemp : t4logOpenData;
   int rc = WriteEntry(c4, type, data->serverId, 0, bytes, length, true);
@@ -796,14 +796,14 @@ int tran4logCreate(CODE4* c4, const char* name, const FIELD4INFO* fields, const 
       *at++ = static_cast<unsigned char>(n);
     } else {
       if (n > 0xFFFF) n = 0xFFFF;
-      x4storeU16(at, uint32_t(n));
+      QStoreU16LE(at, uint32_t(n));
       at += 2;
     }
     if (n > 0) std::memcpy(at, s, n);
     at += n;
   };
   auto u16 = [&](uint32_t v) {
-    x4storeU16(at, v);
+    QStoreU16LE(at, v);
     at += 2;
   };
   u16(uint32_t(uint16_t(c4->compatibility)));

@@ -29,7 +29,7 @@ using testsupport::TempDir;
 
 void PutU32BE(std::string& s, uint32_t v) {
   unsigned char b[4];
-  ShapeStoreU32BE(b, v);
+  QStoreU32BE(b, v);
   s.append(reinterpret_cast<char*>(b), 4);
 }
 void PutU32LE(std::string& s, uint32_t v) {
@@ -39,17 +39,17 @@ void PutU32LE(std::string& s, uint32_t v) {
 }
 void PutF64(std::string& s, double v) {
   unsigned char b[8];
-  ShapeStoreF64LE(b, v);
+  QStoreF64LE(b, v);
   s.append(reinterpret_cast<char*>(b), 8);
 }
 uint32_t U32BE(const std::string& s, size_t at) {
-  return ShapeLoadU32BE(reinterpret_cast<const unsigned char*>(s.data() + at));
+  return QLoadU32BE(reinterpret_cast<const unsigned char*>(s.data() + at));
 }
 uint32_t U32LE(const std::string& s, size_t at) {
   return QLoadU32LE(reinterpret_cast<const unsigned char*>(s.data() + at));
 }
 double F64(const std::string& s, size_t at) {
-  return ShapeLoadF64LE(reinterpret_cast<const unsigned char*>(s.data() + at));
+  return QLoadF64LE(reinterpret_cast<const unsigned char*>(s.data() + at));
 }
 
 std::string Header(uint32_t type, uint32_t words) {
@@ -284,7 +284,7 @@ TEST(ShapeReadTest, DamagedRecordsFail) {
     QStoreU32LE(reinterpret_cast<unsigned char*>(s.data() + at), v);
   };
   auto setU32BE = [](std::string& s, size_t at, uint32_t v) {
-    ShapeStoreU32BE(reinterpret_cast<unsigned char*>(s.data() + at), v);
+    QStoreU32BE(reinterpret_cast<unsigned char*>(s.data() + at), v);
   };
   const size_t content = 108;  // after the header and the record header
   const Case cases[] = {

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "base/endian.h"
+
 namespace testsupport {
 
 struct ShpPoint {
@@ -36,20 +38,6 @@ struct ShpShape {
 
 namespace shp_detail {
 
-inline uint32_t BigU32(const unsigned char* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-inline int32_t LittleI32(const unsigned char* p) {
-  return static_cast<int32_t>(uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) |
-                              (uint32_t{p[3]} << 24));
-}
-inline double LittleDouble(const unsigned char* p) {
-  uint64_t bits = 0;
-  for (int i = 7; i >= 0; --i) bits = (bits << 8) | p[i];
-  double d;
-  std::memcpy(&d, &bits, sizeof d);
-  return d;
-}
 inline bool ToMillionths(double degrees, int32_t* out) {
   double v = std::round(degrees * 1e6);
   if (!(v >= -2147483648.0 && v <= 2147483647.0)) return false;
@@ -72,19 +60,19 @@ inline bool ReadShpRings(const std::string& path, std::vector<ShpShape>* shapes,
   }
   std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
                                    std::istreambuf_iterator<char>());
-  if (bytes.size() < 100 || BigU32(bytes.data()) != 9994) {
+  if (bytes.size() < 100 || QLoadU32BE(bytes.data()) != 9994) {
     *error = "not a shapefile main file";
     return false;
   }
-  int32_t type = LittleI32(bytes.data() + 32);
+  int32_t type = QLoadI32LE(bytes.data() + 32);
   if (type != 5 && type != 15 && type != 25) {
     *error = "not a polygon shapefile";
     return false;
   }
-  size_t end = std::min<size_t>(bytes.size(), size_t{BigU32(bytes.data() + 24)} * 2);
+  size_t end = std::min<size_t>(bytes.size(), size_t{QLoadU32BE(bytes.data() + 24)} * 2);
   size_t pos = 100;
   while (pos + 8 <= end) {
-    size_t length = size_t{BigU32(bytes.data() + pos + 4)} * 2;
+    size_t length = size_t{QLoadU32BE(bytes.data() + pos + 4)} * 2;
     size_t content = pos + 8;
     if (length < 4 || length > end - content) {
       *error = "record at " + std::to_string(pos) + " passes the end of the file";
@@ -92,21 +80,21 @@ inline bool ReadShpRings(const std::string& path, std::vector<ShpShape>* shapes,
     }
     const unsigned char* c = bytes.data() + content;
     ShpShape shape;
-    int32_t recordType = LittleI32(c);
+    int32_t recordType = QLoadI32LE(c);
     if (recordType != 0) {
       if (recordType != type || length < 44) {
         *error = "bad record at " + std::to_string(pos);
         return false;
       }
-      int32_t parts = LittleI32(c + 36), points = LittleI32(c + 40);
+      int32_t parts = QLoadI32LE(c + 36), points = QLoadI32LE(c + 40);
       if (parts < 0 || points < 0 || 44 + 4 * uint64_t(parts) + 16 * uint64_t(points) > length) {
         *error = "counts of the record at " + std::to_string(pos) + " pass the record";
         return false;
       }
       const unsigned char* pointData = c + 44 + 4 * size_t(parts);
       for (int32_t k = 0; k < parts; ++k) {
-        int32_t first = LittleI32(c + 44 + 4 * k);
-        int32_t last = k + 1 < parts ? LittleI32(c + 44 + 4 * (k + 1)) : points;
+        int32_t first = QLoadI32LE(c + 44 + 4 * k);
+        int32_t last = k + 1 < parts ? QLoadI32LE(c + 44 + 4 * (k + 1)) : points;
         if (first < 0 || last < first || last > points) {
           *error = "part index out of range at " + std::to_string(pos);
           return false;
@@ -114,8 +102,8 @@ inline bool ReadShpRings(const std::string& path, std::vector<ShpShape>* shapes,
         std::vector<ShpPoint> ring;
         for (int32_t i = first; i < last; ++i) {
           ShpPoint p;
-          if (!ToMillionths(LittleDouble(pointData + 16 * size_t(i)), &p.x) ||
-              !ToMillionths(LittleDouble(pointData + 16 * size_t(i) + 8), &p.y)) {
+          if (!ToMillionths(QLoadF64LE(pointData + 16 * size_t(i)), &p.x) ||
+              !ToMillionths(QLoadF64LE(pointData + 16 * size_t(i) + 8), &p.y)) {
             *error = "coordinate out of range at " + std::to_string(pos);
             return false;
           }
