@@ -262,7 +262,7 @@ inline uint64_t PackedIntReader::Window(uint32_t at) const {
   const uint32_t byte = at >> 1;
   uint64_t w = 0;
   if (byte + 8 <= length_) {
-    w = LoadBigEndian64(start_ + byte);
+    w = QLoadU64BE(start_ + byte);
   } else {
     for (uint32_t i = 0; i < 8 && byte + i < length_; ++i) {
       w |= uint64_t(start_[byte + i]) << (56 - 8 * i);
@@ -357,7 +357,7 @@ int32_t PackedIntReader::GetSlow(int32_t n) {
         if (repeats_ > 0) {
           TakeRepeats(target);
         } else if (main_ < fastLimit_) {
-          Apply(LoadBigEndian64(start_ + (main_ >> 1)) << ((main_ & 1) * 4));
+          Apply(QLoadU64BE(start_ + (main_ >> 1)) << ((main_ & 1) * 4));
           ++count_;
         } else {
           break;

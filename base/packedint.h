@@ -43,6 +43,8 @@
 #include <cstring>
 #include <memory>
 
+#include "base/endian.h"
+
 // The longest stream a container accepts; callers stop adding values beyond it.
 inline constexpr size_t kPackedStreamMaxBytes = 65525;
 // What a reader's 16-bit length can hold.
@@ -170,12 +172,6 @@ class PackedIntReader {
   // Reads entries up to boundary `target`; true when a checkpoint was reached.
   bool ReadEntries(uint32_t target, bool* failed);
 
-  static uint64_t LoadBigEndian64(const uint8_t* p) {
-    uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    return __builtin_bswap64(word);
-  }
-
   static constexpr uint8_t kParameterNibbles[16] = {0, 0, 0, 0, 0, 1, 1, 2, 2, 3, 4, 6, 8, 1, 2, 0};
   static constexpr uint32_t kBias[16] = {0u,
                                          1u,
@@ -242,7 +238,7 @@ inline int32_t PackedIntReader::Get(int32_t n) {
       return static_cast<int32_t>(value_);
     }
     if (main_ < fastLimit_) {
-      Apply(LoadBigEndian64(start_ + (main_ >> 1)) << ((main_ & 1) * 4));
+      Apply(QLoadU64BE(start_ + (main_ >> 1)) << ((main_ & 1) * 4));
       ++count_;
       return static_cast<int32_t>(value_);
     }
