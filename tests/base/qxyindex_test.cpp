@@ -11,10 +11,13 @@
 #include <gtest/gtest.h>
 
 #include "base/distance_model.h"
+#include "tests/support/bytes.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
+using testsupport::Le16;
+using testsupport::Le32;
 using testsupport::TempDir;
 
 #ifdef __SANITIZE_ADDRESS__
@@ -36,31 +39,22 @@ struct Page {
   int countOverride = -1;
 };
 
-void PutU16(std::string& b, uint16_t v) {
-  b.push_back(char(v & 0xFF));
-  b.push_back(char(v >> 8));
-}
-void PutU32(std::string& b, uint32_t v) {
-  PutU16(b, uint16_t(v & 0xFFFF));
-  PutU16(b, uint16_t(v >> 16));
-}
-
 // An index of 4-byte entries after `lead` bytes of something else.
 std::string IndexBytes(const std::vector<Page>& pages, uint16_t pageSize, size_t lead,
                        uint32_t dataSize = 4) {
   std::string b(lead, 'x');
-  PutU16(b, uint16_t(pages.size()));
-  PutU16(b, pageSize);
-  PutU32(b, dataSize);
+  b += Le16(uint16_t(pages.size()));
+  b += Le16(pageSize);
+  b += Le32(dataSize);
   b.append(8, '\0');
   for (const Page& p : pages) {
     size_t start = b.size();
-    PutU16(b, uint16_t(p.countOverride >= 0 ? p.countOverride : int(p.entries.size())));
-    PutU16(b, 0);
-    for (uint16_t v : {p.xmin, p.ymin, p.xmax, p.ymax}) PutU16(b, v);
+    b += Le16(uint16_t(p.countOverride >= 0 ? p.countOverride : int(p.entries.size())));
+    b += Le16(0);
+    for (uint16_t v : {p.xmin, p.ymin, p.xmax, p.ymax}) b += Le16(v);
     for (const Entry& e : p.entries) {
-      for (uint16_t v : {e.xmin, e.ymin, e.xmax, e.ymax}) PutU16(b, v);
-      PutU32(b, e.data);
+      for (uint16_t v : {e.xmin, e.ymin, e.xmax, e.ymax}) b += Le16(v);
+      b += Le32(e.data);
     }
     b.resize(start + pageSize, '\0');
   }

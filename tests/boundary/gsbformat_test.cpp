@@ -195,7 +195,7 @@ class RecordDamageTest : public ::testing::Test {
   }
 
   static void Put32(std::string& s, size_t at, uint32_t v) {
-    QStoreU32LE(reinterpret_cast<uint8_t*>(s.data()) + at, v);
+    QStoreU32LE(s.data() + at, v);
   }
 
   std::string raw_, packed_;

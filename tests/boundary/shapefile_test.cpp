@@ -16,49 +16,28 @@
 
 #include "boundary/shapestream.h"
 #include "platform/env.h"
+#include "tests/support/bytes.h"
 #include "tests/support/command.h"
 #include "tests/support/temp_dir.h"
 #include "zonelib.h"
 
 namespace {
 
+using testsupport::Be32;
+using testsupport::Le32;
+using testsupport::LeDouble;
 using testsupport::ReadAll;
 using testsupport::TempDir;
 
 // ---- bytes of hand-made shapefiles ----
 
-void PutU32BE(std::string& s, uint32_t v) {
-  unsigned char b[4];
-  QStoreU32BE(b, v);
-  s.append(reinterpret_cast<char*>(b), 4);
-}
-void PutU32LE(std::string& s, uint32_t v) {
-  unsigned char b[4];
-  QStoreU32LE(b, v);
-  s.append(reinterpret_cast<char*>(b), 4);
-}
-void PutF64(std::string& s, double v) {
-  unsigned char b[8];
-  QStoreF64LE(b, v);
-  s.append(reinterpret_cast<char*>(b), 8);
-}
-uint32_t U32BE(const std::string& s, size_t at) {
-  return QLoadU32BE(reinterpret_cast<const unsigned char*>(s.data() + at));
-}
-uint32_t U32LE(const std::string& s, size_t at) {
-  return QLoadU32LE(reinterpret_cast<const unsigned char*>(s.data() + at));
-}
-double F64(const std::string& s, size_t at) {
-  return QLoadF64LE(reinterpret_cast<const unsigned char*>(s.data() + at));
-}
-
 std::string Header(uint32_t type, uint32_t words) {
   std::string h;
-  PutU32BE(h, kShapeFileCode);
+  h += Be32(kShapeFileCode);
   h.append(20, '\0');
-  PutU32BE(h, words);
-  PutU32LE(h, kShapeVersion);
-  PutU32LE(h, type);
+  h += Be32(words);
+  h += Le32(kShapeVersion);
+  h += Le32(type);
   h.append(64, '\0');
   return h;
 }
@@ -67,12 +46,12 @@ std::string Header(uint32_t type, uint32_t words) {
 std::string PolyContent(uint32_t type, const std::vector<uint32_t>& starts,
                         const std::vector<double>& xy) {
   std::string c;
-  PutU32LE(c, type);
-  for (double b : {0.0, 0.0, 1.0, 1.0}) PutF64(c, b);
-  PutU32LE(c, uint32_t(starts.size()));
-  PutU32LE(c, uint32_t(xy.size() / 2));
-  for (uint32_t s : starts) PutU32LE(c, s);
-  for (double v : xy) PutF64(c, v);
+  c += Le32(type);
+  for (double b : {0.0, 0.0, 1.0, 1.0}) c += LeDouble(b);
+  c += Le32(uint32_t(starts.size()));
+  c += Le32(uint32_t(xy.size() / 2));
+  for (uint32_t s : starts) c += Le32(s);
+  for (double v : xy) c += LeDouble(v);
   return c;
 }
 
@@ -83,11 +62,11 @@ void WriteSet(const std::string& base, uint32_t type, const std::vector<std::str
   uint32_t offset = kShapeHeaderWords;
   for (size_t i = 0; i < contents.size(); ++i) {
     uint32_t words = uint32_t(contents[i].size() / 2);
-    PutU32BE(records, uint32_t(i + 1));
-    PutU32BE(records, words);
+    records += Be32(uint32_t(i + 1));
+    records += Be32(words);
     records += contents[i];
-    PutU32BE(index, offset);
-    PutU32BE(index, words);
+    index += Be32(offset);
+    index += Be32(words);
     offset += 4 + words;
   }
   std::ofstream(base + ".shp", std::ios::binary) << Header(type, offset) << records;
@@ -129,35 +108,35 @@ TEST(ShapeWriteTest, RecordsIndexAndHeaders) {
   // Polygon of one part of 5 points: 44 + 4 + 80 = 128 bytes (64 words);
   // point: 20 bytes (10 words); each after an 8-byte record header.
   ASSERT_EQ(shp.size(), 100u + 8 + 128 + 8 + 20);
-  EXPECT_EQ(U32BE(shp, 0), 9994u);
-  EXPECT_EQ(U32BE(shp, 24), shp.size() / 2);
-  EXPECT_EQ(U32LE(shp, 28), 1000u);
-  EXPECT_EQ(U32LE(shp, 32), uint32_t(SHAPE_POINT)) << "the type of the last record written";
-  EXPECT_EQ(F64(shp, 36), -80);
-  EXPECT_EQ(F64(shp, 44), 35);
-  EXPECT_EQ(F64(shp, 52), -70.5);
-  EXPECT_EQ(F64(shp, 60), 40.25);
-  EXPECT_EQ(U32BE(shp, 100), 1u);
-  EXPECT_EQ(U32BE(shp, 104), 64u);
-  EXPECT_EQ(U32LE(shp, 108), uint32_t(SHAPE_POLYGON));
-  EXPECT_EQ(F64(shp, 112), -80);
-  EXPECT_EQ(F64(shp, 136), 37);
-  EXPECT_EQ(U32LE(shp, 144), 1u);
-  EXPECT_EQ(U32LE(shp, 148), 5u);
-  EXPECT_EQ(U32LE(shp, 152), 0u);
-  EXPECT_EQ(F64(shp, 156), -80);
-  EXPECT_EQ(U32BE(shp, 236), 2u);
-  EXPECT_EQ(U32BE(shp, 240), 10u);
+  EXPECT_EQ(Be32(shp, 0), 9994u);
+  EXPECT_EQ(Be32(shp, 24), shp.size() / 2);
+  EXPECT_EQ(Le32(shp, 28), 1000u);
+  EXPECT_EQ(Le32(shp, 32), uint32_t(SHAPE_POINT)) << "the type of the last record written";
+  EXPECT_EQ(LeDouble(shp, 36), -80);
+  EXPECT_EQ(LeDouble(shp, 44), 35);
+  EXPECT_EQ(LeDouble(shp, 52), -70.5);
+  EXPECT_EQ(LeDouble(shp, 60), 40.25);
+  EXPECT_EQ(Be32(shp, 100), 1u);
+  EXPECT_EQ(Be32(shp, 104), 64u);
+  EXPECT_EQ(Le32(shp, 108), uint32_t(SHAPE_POLYGON));
+  EXPECT_EQ(LeDouble(shp, 112), -80);
+  EXPECT_EQ(LeDouble(shp, 136), 37);
+  EXPECT_EQ(Le32(shp, 144), 1u);
+  EXPECT_EQ(Le32(shp, 148), 5u);
+  EXPECT_EQ(Le32(shp, 152), 0u);
+  EXPECT_EQ(LeDouble(shp, 156), -80);
+  EXPECT_EQ(Be32(shp, 236), 2u);
+  EXPECT_EQ(Be32(shp, 240), 10u);
 
   ASSERT_EQ(shx.size(), 100u + 16);
   EXPECT_EQ(shx.substr(0, 24), shp.substr(0, 24));
-  EXPECT_EQ(U32BE(shx, 24), 58u);
+  EXPECT_EQ(Be32(shx, 24), 58u);
   EXPECT_EQ(shx.substr(28, 72), shp.substr(28, 72));
   // Each entry: the record's offset in words before its header, its length.
-  EXPECT_EQ(U32BE(shx, 100), 50u);
-  EXPECT_EQ(U32BE(shx, 104), 64u);
-  EXPECT_EQ(U32BE(shx, 108), 50u + 4 + 64);
-  EXPECT_EQ(U32BE(shx, 112), 10u);
+  EXPECT_EQ(Be32(shx, 100), 50u);
+  EXPECT_EQ(Be32(shx, 104), 64u);
+  EXPECT_EQ(Be32(shx, 108), 50u + 4 + 64);
+  EXPECT_EQ(Be32(shx, 112), 10u);
 }
 
 TEST(ShapeWriteTest, EmptyFileAndRefusedRecords) {
@@ -180,12 +159,12 @@ TEST(ShapeWriteTest, EmptyFileAndRefusedRecords) {
 
   std::string shp = ReadAll(base + ".shp");
   ASSERT_EQ(shp.size(), 100u);
-  EXPECT_EQ(U32BE(shp, 24), 50u);
-  EXPECT_EQ(U32LE(shp, 32), 0u);
-  EXPECT_EQ(F64(shp, 36), 1e30);
-  EXPECT_EQ(F64(shp, 44), 1e30);
-  EXPECT_EQ(F64(shp, 52), -1e30);
-  EXPECT_EQ(F64(shp, 60), -1e30);
+  EXPECT_EQ(Be32(shp, 24), 50u);
+  EXPECT_EQ(Le32(shp, 32), 0u);
+  EXPECT_EQ(LeDouble(shp, 36), 1e30);
+  EXPECT_EQ(LeDouble(shp, 44), 1e30);
+  EXPECT_EQ(LeDouble(shp, 52), -1e30);
+  EXPECT_EQ(LeDouble(shp, 60), -1e30);
   EXPECT_EQ(ReadAll(base + ".shx"), shp);
   EXPECT_EQ(ShapeClose(nullptr), -1);
 }
@@ -228,20 +207,20 @@ TEST(ShapeReadTest, PartsHolesLinesAndPassedOverTypes) {
   // Multipoints (also empty), null shapes and the Z and M types: the others
   // only set the type and leave the last record's values alone.
   std::string multi;
-  PutU32LE(multi, SHAPE_MULTIPOINT);
-  for (double v : {1.0, 2.0, 3.0, 4.0}) PutF64(multi, v);
-  PutU32LE(multi, 2);
-  for (double v : {1.0, 2.0, 3.0, 4.0}) PutF64(multi, v);
+  multi += Le32(SHAPE_MULTIPOINT);
+  for (double v : {1.0, 2.0, 3.0, 4.0}) multi += LeDouble(v);
+  multi += Le32(2);
+  for (double v : {1.0, 2.0, 3.0, 4.0}) multi += LeDouble(v);
   std::string emptyMulti = multi.substr(0, 36);
-  PutU32LE(emptyMulti, 0);
+  emptyMulti += Le32(0);
   std::string polygonZ = PolyContent(15, {0}, Square(7, 7, 1));
   polygonZ.append(16 + 5 * 8, '\0');  // z range and z values
   std::string nullShape;
-  PutU32LE(nullShape, SHAPE_NULL);
+  nullShape += Le32(SHAPE_NULL);
   std::string point;
-  PutU32LE(point, SHAPE_POINT);
-  PutF64(point, -78.5);
-  PutF64(point, 35.75);
+  point += Le32(SHAPE_POINT);
+  point += LeDouble(-78.5);
+  point += LeDouble(35.75);
   WriteSet(base, SHAPE_POLYGON,
            {multi, emptyMulti, point, polygonZ, nullShape, PolyContent(11, {}, {})});
   ShapeHandle m{};
@@ -281,10 +260,10 @@ TEST(ShapeReadTest, DamagedRecordsFail) {
     int goodReads = 0;  // records read before the damage
   };
   auto setU32LE = [](std::string& s, size_t at, uint32_t v) {
-    QStoreU32LE(reinterpret_cast<unsigned char*>(s.data() + at), v);
+    QStoreU32LE(s.data() + at, v);
   };
   auto setU32BE = [](std::string& s, size_t at, uint32_t v) {
-    QStoreU32BE(reinterpret_cast<unsigned char*>(s.data() + at), v);
+    QStoreU32BE(s.data() + at, v);
   };
   const size_t content = 108;  // after the header and the record header
   const Case cases[] = {

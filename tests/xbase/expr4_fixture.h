@@ -6,27 +6,16 @@
 #include <cstring>
 #include <string>
 
+#include "tests/support/bytes.h"
 #include "tests/xbase/xbase_fixture.h"
 #include "xbase/e4state.h"
 
 namespace xbasetest {
 
-inline std::string Le16(int v) { return std::string{char(v & 0xFF), char((v >> 8) & 0xFF)}; }
-inline std::string Le32(int64_t v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; i++) s[size_t(i)] = char(uint64_t(v) >> (8 * i));
-  return s;
-}
-inline std::string Le64(int64_t v) {
-  std::string s(8, '\0');
-  for (int i = 0; i < 8; i++) s[size_t(i)] = char(uint64_t(v) >> (8 * i));
-  return s;
-}
-inline std::string DoubleBytes(double d) {
-  std::string s(8, '\0');
-  std::memcpy(s.data(), &d, 8);
-  return s;
-}
+using testsupport::Le16;
+using testsupport::Le32;
+using testsupport::Le64;
+using testsupport::LeDouble;
 
 // Fields in record order; the last nullable field's flag is bit 0 of _NullFlags.
 inline DbfBuilder AllTypes() {
@@ -44,7 +33,7 @@ inline std::string AllTypesRecord(const std::string& name, const std::string& nu
                                   bool deleted = false) {
   return std::string(deleted ? "*" : " ") + name + "Jones" + "AB  " + "     12345" + "  -12.50" + "20000101" +
          "       0" + "        " + "T" + "F" + Le64(125000) + Le32(2451545) + Le32(43200000) + Le32(-7) +
-         DoubleBytes(2.5) + Le32(0) + std::string("A\0\xE9\0 \0 \0", 8) + Le16(-3) + Le16(65535) + Le32(7) +
+         LeDouble(2.5) + Le32(0) + std::string("A\0\xE9\0 \0 \0", 8) + Le16(-3) + Le16(65535) + Le32(7) +
          nullc + std::string(1, isNull ? '\x01' : '\x00');
 }
 

@@ -6,37 +6,24 @@
 #include <functional>
 #include <string>
 
+#include "tests/support/bytes.h"
 #include "tests/xbase/xbase_fixture.h"
 
 namespace {
 
+using testsupport::Le32;
+using testsupport::Le64;
+using testsupport::LeDouble;
 using testsupport::TempDir;
 using xbasetest::DbfBuilder;
 using xbasetest::TestCode4;
-
-std::string Le32(uint32_t v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; i++) s[size_t(i)] = char(v >> (8 * i));
-  return s;
-}
-std::string Le64(int64_t value) {
-  std::string s(8, '\0');
-  auto v = uint64_t(value);
-  for (int i = 0; i < 8; i++) s[size_t(i)] = char(v >> (8 * i));
-  return s;
-}
-std::string Double(double d) {
-  std::string s(8, '\0');
-  std::memcpy(s.data(), &d, 8);
-  return s;
-}
 
 // One FoxPro record with a field of every kind the engine reads.
 class Fields : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string record = std::string(" ") + "abc  " + "  12.50" + "20000101" + "T" + Le32(7) +
-                         Double(-2.25) + Le64(-123456) + Le32(2451545) + Le32(43199500) +
+                         LeDouble(-2.25) + Le64(-123456) + Le32(2451545) + Le32(43199500) +
                          std::string("\xFE\xFF", 2) + "  -3" + "raw";
     dir_.Write("all.dbf", DbfBuilder('0', {{"C", 'C', 5},
                                            {"N", 'N', 7, 2},

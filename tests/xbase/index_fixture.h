@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/bytes.h"
 #include "tests/xbase/xbase_fixture.h"
 #include "xbase/d4all.h"
 
@@ -66,15 +67,9 @@ inline Entries TagEntries(TAG4* tag) {
 
 // ---- an independent reader of the file ----
 
-inline uint32_t Le32(const std::string& b, size_t at) {
-  return uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 | uint32_t(uint8_t(b[at + 2])) << 16 |
-         uint32_t(uint8_t(b[at + 3])) << 24;
-}
-inline uint32_t Be32(const std::string& b, size_t at) {
-  return uint32_t(uint8_t(b[at])) << 24 | uint32_t(uint8_t(b[at + 1])) << 16 | uint32_t(uint8_t(b[at + 2])) << 8 |
-         uint32_t(uint8_t(b[at + 3]));
-}
-inline unsigned Le16(const std::string& b, size_t at) { return unsigned(uint8_t(b[at])) | unsigned(uint8_t(b[at + 1])) << 8; }
+using testsupport::Be32;
+using testsupport::Le16;
+using testsupport::Le32;
 
 struct FileTag {
   std::string name;

@@ -9,25 +9,17 @@
 #include <functional>
 #include <string>
 
+#include "tests/support/bytes.h"
 #include "tests/xbase/xbase_fixture.h"
 
 namespace {
 
+using testsupport::Be32;
 using testsupport::ReadAll;
 using testsupport::TempDir;
 using xbasetest::FieldList;
 using xbasetest::TestCode4;
 
-uint32_t Be32(const std::string& bytes, size_t at) {
-  uint32_t v = 0;
-  for (size_t i = 0; i < 4; i++) v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
-  return v;
-}
-std::string Be32Bytes(uint32_t v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; i++) s[size_t(i)] = char(v >> (24 - 8 * i));
-  return s;
-}
 void Patch(const std::string& path, size_t at, const std::string& bytes) {
   std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
   f.seekp(std::streamoff(at));
@@ -155,17 +147,17 @@ TEST(MemoFile, DamagedFiles) {
     bool write;  // the damage shows when a new entry is written
   } cases[] = {
       {"entry longer than any memo",
-       [](MemoTable& t) { Patch(t.dir.File("m.fpt"), 8 * 64 + 4, Be32Bytes(0xFFFFFFF0u)); }, false},
-      {"entry past the end", [](MemoTable& t) { Patch(t.dir.File("m.fpt"), 8 * 64 + 4, Be32Bytes(1000)); },
+       [](MemoTable& t) { Patch(t.dir.File("m.fpt"), 8 * 64 + 4, Be32(0xFFFFFFF0u)); }, false},
+      {"entry past the end", [](MemoTable& t) { Patch(t.dir.File("m.fpt"), 8 * 64 + 4, Be32(1000)); },
        false},
       {"block past the end", [](MemoTable& t) { Patch(t.dir.File("m.dbf"), 32 * 3 + 1 + 263 + 5, std::string("\xE8\x03\0\0", 4)); },
        false},
       {"block inside the header", [](MemoTable& t) { Patch(t.dir.File("m.dbf"), 32 * 3 + 1 + 263 + 5, std::string("\x01\0\0\0", 4)); },
        false},
       {"block size 0", [](MemoTable& t) { Patch(t.dir.File("m.fpt"), 6, std::string(2, '\0')); }, false},
-      {"next free block 0", [](MemoTable& t) { Patch(t.dir.File("m.fpt"), 0, Be32Bytes(0)); }, true},
+      {"next free block 0", [](MemoTable& t) { Patch(t.dir.File("m.fpt"), 0, Be32(0)); }, true},
       {"next free block inside the entries",
-       [](MemoTable& t) { Patch(t.dir.File("m.fpt"), 0, Be32Bytes(8)); }, true},
+       [](MemoTable& t) { Patch(t.dir.File("m.fpt"), 0, Be32(8)); }, true},
   };
   for (const auto& c : cases) {
     MemoTable table(30, 64, std::string(30, 'm'));
