@@ -11,9 +11,14 @@
 #include <vector>
 
 #include "platform/env.h"
+#include "tests/support/import_params.h"
 #include "zonelib.h"
 
 namespace {
+
+using testsupport::ImportParams;
+using testsupport::kImportPointLimit;
+using testsupport::kImportPolygonLimit;
 
 constexpr int kPointsPerRegion = 6;
 
@@ -43,12 +48,7 @@ void BM_ImportRegions(benchmark::State& state) {
   uint32_t parts[1] = {kPointsPerRegion};
   int64_t fileBytes = 0;
   for (auto _ : state) {
-    pipImportParamStruct params;
-    std::memset(&params, 0, sizeof params);
-    params.pointLimit = 5000000;
-    params.polygonLimit = 15000;
-    params.coordinateKind = 1;
-    params.flags = flags;
+    pipImportParamStruct params = ImportParams(kImportPointLimit, kImportPolygonLimit, 1, flags);
     uint32_t import = 0;
     if (pipImportInit(context, path.c_str(), &params, &import) != 1) {
       state.SkipWithError("init failed");

@@ -13,9 +13,14 @@
 
 #include "bench/boundary/square_set.h"
 #include "platform/env.h"
+#include "tests/support/import_params.h"
 #include "zonelib.h"
 
 namespace {
+
+using testsupport::ImportParams;
+using testsupport::kImportPointLimit;
+using testsupport::kImportPolygonLimit;
 
 // Hundreds of megabytes: in the system's temporary folder (TMPDIR, else
 // /tmp), never the current one, and removed when the program ends.
@@ -52,12 +57,9 @@ void BuildWithZonelib(benchmark::State& state, const std::string& input, const c
   const uint32_t context = uint32_t(pipInit(0, ""));
   uint32_t objects = 0;
   for (auto _ : state) {
-    pipImportParamStruct params;
-    std::memset(&params, 0, sizeof params);
-    params.pointLimit = 5000000;
-    params.polygonLimit = 15000;
-    params.coordinateKind = 1;
-    params.flags = PIP_IMPORT_SEGMENTS;  // as the builder program makes them
+    // Segments, as the builder program makes them.
+    pipImportParamStruct params =
+        ImportParams(kImportPointLimit, kImportPolygonLimit, 1, PIP_IMPORT_SEGMENTS);
     uint32_t import = 0;
     if (pipImportInit(context, output.c_str(), &params, &import) != 1 ||
         pipImportOpenShape(import, input.c_str(), field, nullptr) != 1) {

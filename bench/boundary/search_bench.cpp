@@ -18,12 +18,16 @@
 
 #include "platform/env.h"
 #include "tests/support/geos_oracle.h"
+#include "tests/support/import_params.h"
 #include "tests/support/shp_rings.h"
 #include "zonelib.h"
 
 namespace {
 
 using testsupport::Geos;
+using testsupport::ImportParams;
+using testsupport::kImportPointLimit;
+using testsupport::kImportPolygonLimit;
 
 constexpr size_t kPoints = 1 << 20;
 constexpr const char* kCounties = "us/us_counties";
@@ -51,12 +55,8 @@ bool Build(Workload& w) {
   env.MakeDirectory(w.folder);
   w.path = platform::JoinPath(w.folder, "us_counties.gsb");
   w.context = uint32_t(pipInit(0, nullptr));
-  pipImportParamStruct params;
-  std::memset(&params, 0, sizeof params);
-  params.pointLimit = 5000000;
-  params.polygonLimit = 15000;
-  params.coordinateKind = 1;
-  params.flags = PIP_IMPORT_SEGMENTS;
+  pipImportParamStruct params =
+      ImportParams(kImportPointLimit, kImportPolygonLimit, 1, PIP_IMPORT_SEGMENTS);
   uint32_t import = 0;
   const std::string input = std::string(GSB_SHARED_DATA_DIR) + "/" + kCounties + ".shp";
   if (pipImportInit(w.context, w.path.c_str(), &params, &import) != 1) return false;

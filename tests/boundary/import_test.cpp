@@ -11,6 +11,7 @@
 #include "boundary/cframe.h"
 #include "platform/env.h"
 #include "tests/boundary/gsbfile_reader.h"
+#include "tests/support/import_params.h"
 #include "tests/support/temp_dir.h"
 #include "zonelib.h"
 
@@ -18,18 +19,10 @@ namespace {
 
 using gsbtest::Point;
 using gsbtest::Record;
+using testsupport::ImportParams;
+using testsupport::kImportPointLimit;
+using testsupport::kImportPolygonLimit;
 using testsupport::TempDir;
-
-pipImportParamStruct Params(int32_t pointLimit = 5000000, int32_t polygonLimit = 15000,
-                            uint32_t flags = 0) {
-  pipImportParamStruct p;
-  std::memset(&p, 0, sizeof p);
-  p.pointLimit = pointLimit;
-  p.polygonLimit = polygonLimit;
-  p.coordinateKind = 1;
-  p.flags = flags;
-  return p;
-}
 
 pipObjectInfoStruct Object(uint32_t kind, const char* name, int32_t x = 0, int32_t y = 0) {
   pipObjectInfoStruct o;
@@ -96,7 +89,7 @@ TEST_F(ImportTest, LimitsInRangeOnly) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.pointLimit << ", " << c.polygonLimit);
-    pipImportParamStruct params = Params(c.pointLimit, c.polygonLimit);
+    pipImportParamStruct params = ImportParams(c.pointLimit, c.polygonLimit);
     uint32_t handle = 0xDEAD;
     int32_t result = pipImportInit(context_, path_.c_str(), &params, &handle);
     if (c.accepted) {
@@ -118,9 +111,9 @@ TEST_F(ImportTest, LimitsInRangeOnly) {
 // The limits are process-wide, but each import checks against the ones it
 // was made with.
 TEST_F(ImportTest, EachImportKeepsItsLimits) {
-  uint32_t small = Init(Params(4, 1));
+  uint32_t small = Init(ImportParams(4, 1));
   std::string otherPath = dir_.File("other.gsb");
-  pipImportParamStruct params = Params(1000, 10);
+  pipImportParamStruct params = ImportParams(1000, 10);
   uint32_t large = 0;
   ASSERT_EQ(pipImportInit(context_, otherPath.c_str(), &params, &large), 1);
   EXPECT_EQ(pipImportLimits().pointLimit, 1000);
@@ -138,7 +131,7 @@ TEST_F(ImportTest, EachImportKeepsItsLimits) {
 }
 
 TEST_F(ImportTest, RecordNumbersStylesAndRefusedKinds) {
-  uint32_t import = Init(Params());
+  uint32_t import = Init(ImportParams());
   pipObjectInfoStruct region = Object(PIP_OBJECT_REGION, "Region", 3, 4);
   std::snprintf(region.name2, sizeof region.name2, "  second\t ");
   region.code = 0x1FF;  // one byte kept
@@ -187,7 +180,7 @@ TEST_F(ImportTest, RecordNumbersStylesAndRefusedKinds) {
 }
 
 TEST_F(ImportTest, NamesAreCutAt127Characters) {
-  uint32_t import = Init(Params());
+  uint32_t import = Init(ImportParams());
   pipObjectInfoStruct o = Object(PIP_OBJECT_POINT, "");
   std::memset(o.name, 'n', sizeof o.name);  // no terminator
   std::memset(o.name2, 'm', sizeof o.name2);
@@ -199,7 +192,7 @@ TEST_F(ImportTest, NamesAreCutAt127Characters) {
 }
 
 TEST_F(ImportTest, TaxBoundaryFileRoundsToHundreds) {
-  pipImportParamStruct params = Params();
+  pipImportParamStruct params = ImportParams();
   uint32_t import = 0;
   ASSERT_EQ(pipImportTXBInit(context_, path_.c_str(), &params, &import), 1);
   EXPECT_STREQ(params.headerText, "Velmore Software, Inc.\r\nTax Boundary File");
@@ -240,7 +233,7 @@ TEST_F(ImportTest, TaxBoundaryFileRoundsToHundreds) {
     EXPECT_EQ(records.back().xy[i], Point(cases[i].rounded, 0));
   }
   // A header text of the caller's own stays.
-  pipImportParamStruct own = Params();
+  pipImportParamStruct own = ImportParams();
   std::snprintf(own.headerText, sizeof own.headerText, "mine");
   ASSERT_EQ(pipImportTXBInit(context_, path_.c_str(), &own, &import), 1);
   EXPECT_STREQ(own.headerText, "mine");
@@ -249,7 +242,7 @@ TEST_F(ImportTest, TaxBoundaryFileRoundsToHundreds) {
 }
 
 TEST_F(ImportTest, HeaderTextOfTheParameters) {
-  pipImportParamStruct params = Params();
+  pipImportParamStruct params = ImportParams();
   std::memset(params.headerText, 'h', sizeof params.headerText);  // no terminator
   uint32_t import = Init(params);
   EXPECT_EQ(pipImportTerm(import, 1), 1);
@@ -257,7 +250,7 @@ TEST_F(ImportTest, HeaderTextOfTheParameters) {
 }
 
 TEST_F(ImportTest, ExtensionRecord) {
-  pipImportParamStruct params = Params();
+  pipImportParamStruct params = ImportParams();
   uint32_t import = 0;
   std::string longName(300, 'x');
   ASSERT_EQ(pipImportInitEx(context_, path_.c_str(), &params, 7, longName.c_str(),
@@ -283,7 +276,7 @@ TEST_F(ImportTest, ExtensionRecord) {
 }
 
 TEST_F(ImportTest, KeepZeroLeavesNoFile) {
-  uint32_t import = Init(Params());
+  uint32_t import = Init(ImportParams());
   pipObjectInfoStruct o = Object(PIP_OBJECT_POINT, "p", 1, 2);
   EXPECT_EQ(pipImportInsert(import, &o, nullptr, nullptr, 0), 1);
   EXPECT_TRUE(Exists(path_));
@@ -316,7 +309,7 @@ TEST_F(ImportTest, OutputThatCannotBeCreated) {
       {dir_.File("locked/out.gsb"), "Permission denied"},
   };
   for (const Case& c : cases) {
-    pipImportParamStruct params = Params();
+    pipImportParamStruct params = ImportParams();
     uint32_t handle = 0;
     EXPECT_EQ(pipImportInit(context_, c.path.c_str(), &params, &handle), -1) << c.path;
     char message[256], detail[256];
@@ -329,7 +322,7 @@ TEST_F(ImportTest, OutputThatCannotBeCreated) {
 // A term call of the wrong family fails and leaves the handle alone; the
 // import outlives its context's end and still reports into its error object.
 TEST_F(ImportTest, HandlesOfOtherFamiliesAndEndedContexts) {
-  uint32_t import = Init(Params());
+  uint32_t import = Init(ImportParams());
   EXPECT_EQ(pipTerm(import), -1);
   EXPECT_EQ(pipImportTerm(context_, 1), -1);
   char message[256], detail[256];
@@ -348,7 +341,7 @@ TEST_F(ImportTest, HandlesOfOtherFamiliesAndEndedContexts) {
 TEST_F(ImportTest, FullHandleTableDiscardsTheNewImport) {
   std::vector<uint32_t> held;
   while (HandleTable::Global().InUseCount() < 1599) held.push_back(uint32_t(pipInit(0, nullptr)));
-  pipImportParamStruct params = Params();
+  pipImportParamStruct params = ImportParams();
   uint32_t handle = 0;
   EXPECT_EQ(pipImportInit(context_, path_.c_str(), &params, &handle), -1);
   char message[256], detail[256];
@@ -359,7 +352,7 @@ TEST_F(ImportTest, FullHandleTableDiscardsTheNewImport) {
 }
 
 TEST_F(ImportTest, NullArgumentsFail) {
-  pipImportParamStruct params = Params();
+  pipImportParamStruct params = ImportParams();
   uint32_t handle = 0;
   EXPECT_EQ(pipImportInit(context_, path_.c_str(), &params, nullptr), -1);
   EXPECT_EQ(pipImportInit(context_, path_.c_str(), nullptr, &handle), -1);
@@ -379,7 +372,7 @@ TEST_F(ImportTest, NullArgumentsFail) {
 TEST_F(ImportTest, SpatialAndNameIndexCoverEveryObject) {
   for (int count : {0, 1363, 1364}) {
     SCOPED_TRACE(count);
-    uint32_t import = Init(Params(5000000, 15000, PIP_IMPORT_PACKED));
+    uint32_t import = Init(ImportParams(kImportPointLimit, kImportPolygonLimit, 1, PIP_IMPORT_PACKED));
     for (int i = 0; i < count; ++i) {
       char name[16];
       std::snprintf(name, sizeof name, "R%05d", (i * 7919) % 10007);
@@ -421,7 +414,7 @@ TEST_F(ImportTest, SpatialAndNameIndexCoverEveryObject) {
 // One input at a time: an open replaces the one before, a failed open leaves
 // none, and objects read and inserted share the file with their own numbers.
 TEST_F(ImportTest, OpenReadAndClose) {
-  uint32_t import = Init(Params());
+  uint32_t import = Init(ImportParams());
   char name[6];
   std::memset(name, 'x', sizeof name);
   uint32_t percent = 7, count = 7;

@@ -413,7 +413,7 @@ TEST_F(ReaderTest, HeaderQueries) {
   EXPECT_TRUE(std::equal(bounds, bounds + 4, info.bounds));
 
   const std::string tax = temp_.File("tax.gsb");
-  pipImportParamStruct params = searchtest::Params(0);
+  pipImportParamStruct params = testsupport::ImportParams();
   uint32_t import = 0;
   ASSERT_EQ(pipImportTXBInit(c.handle(), tax.c_str(), &params, &import), 1);
   ASSERT_EQ(pipImportTerm(import, 1), 1);

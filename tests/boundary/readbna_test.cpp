@@ -11,9 +11,9 @@ namespace {
 
 using gsbtest::Point;
 using gsbtest::Record;
-using readertest::Params;
 using readertest::Step;
 using testsupport::FixturePath;
+using testsupport::ImportParams;
 
 class BnaReadTest : public readertest::ReaderTest {
  protected:
@@ -97,7 +97,7 @@ TEST_F(BnaReadTest, RegionRings) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    Init(Params(c.pointLimit, c.polygonLimit, 0));  // coordinate kind 0: whole units
+    Init(ImportParams(c.pointLimit, c.polygonLimit, 0));  // coordinate kind 0: whole units
     ASSERT_EQ(pipImportOpenBNA(import_, Write(Region(c.points)).c_str(), 1), 1);
     if (c.error) {
       EXPECT_EQ(ReadAll().back(), -1);
@@ -132,7 +132,7 @@ TEST_F(BnaReadTest, NumbersAndLines) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    Init(Params(100, 10, c.coordinateKind));
+    Init(ImportParams(100, 10, c.coordinateKind));
     const std::string path = Write(std::string("\"p\",1\n") + c.point + "\n");
     ASSERT_EQ(pipImportOpenBNA(import_, path.c_str(), 1), 1);
     if (c.error) {

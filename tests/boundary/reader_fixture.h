@@ -10,20 +10,11 @@
 
 #include "boundary/mainintn.h"
 #include "tests/boundary/gsbfile_reader.h"
+#include "tests/support/import_params.h"
 #include "tests/support/temp_dir.h"
 #include "zonelib.h"
 
 namespace readertest {
-
-inline pipImportParamStruct Params(int32_t pointLimit = 5000000, int32_t polygonLimit = 15000,
-                                   uint32_t coordinateKind = 1) {
-  pipImportParamStruct p;
-  std::memset(&p, 0, sizeof p);
-  p.pointLimit = pointLimit;
-  p.polygonLimit = polygonLimit;
-  p.coordinateKind = coordinateKind;
-  return p;
-}
 
 // One call of pipImportRead.
 struct Step {
@@ -46,7 +37,7 @@ class ReaderTest : public ::testing::Test {
     EXPECT_EQ(HandleTable::Global().InUseCount(), 0) << "a test left handles behind";
   }
 
-  uint32_t Init(pipImportParamStruct params = Params()) {
+  uint32_t Init(pipImportParamStruct params = testsupport::ImportParams()) {
     if (import_) pipImportTerm(import_, 0);
     import_ = 0;
     EXPECT_EQ(pipImportInit(context_, out_.c_str(), &params, &import_), 1) << Detail();

@@ -11,9 +11,9 @@ namespace {
 
 using gsbtest::Point;
 using gsbtest::Record;
-using readertest::Params;
 using readertest::Step;
 using testsupport::FixturePath;
+using testsupport::ImportParams;
 
 class PxfReadTest : public readertest::ReaderTest {
  protected:
@@ -170,7 +170,7 @@ TEST_F(PxfReadTest, ReaderErrors) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    Init(Params(4, 2));
+    Init(ImportParams(4, 2));
     const std::string path = Write(c.pxf, c.pxd);
     const std::string file = dir_.File(std::string("in.") + c.file);
     const std::string expected = std::string("Error: ") + c.message + "\nFile: " + file +

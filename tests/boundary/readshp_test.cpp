@@ -18,7 +18,6 @@ namespace {
 
 using gsbtest::Point;
 using gsbtest::Record;
-using readertest::Params;
 using readertest::Step;
 using testsupport::SharedDataPath;
 

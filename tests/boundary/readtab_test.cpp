@@ -13,7 +13,6 @@ namespace {
 
 using gsbtest::Point;
 using gsbtest::Record;
-using readertest::Params;
 using readertest::Step;
 
 // A stand-in for the map-table library: one table of rows, each with its

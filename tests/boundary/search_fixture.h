@@ -13,11 +13,16 @@
 
 #include "boundary/mainintn.h"
 #include "boundary/ringgeom.h"
-#include "tests/support/temp_dir.h"
 #include "tests/support/attribute_file.h"
+#include "tests/support/import_params.h"
+#include "tests/support/temp_dir.h"
 #include "zonelib.h"
 
 namespace searchtest {
+
+using testsupport::ImportParams;
+using testsupport::kImportPointLimit;
+using testsupport::kImportPolygonLimit;
 
 using Ring = std::vector<RingPoint>;
 
@@ -79,22 +84,12 @@ class Context {
   uint32_t handle_;
 };
 
-inline pipImportParamStruct Params(uint32_t flags, uint32_t coordinateKind = 1) {
-  pipImportParamStruct p;
-  std::memset(&p, 0, sizeof p);
-  p.pointLimit = 5000000;
-  p.polygonLimit = 15000;
-  p.coordinateKind = coordinateKind;
-  p.flags = flags;
-  return p;
-}
-
 // Builds path from objects; record numbers run 1, 2, ... in their order.
 // With extension, the file gets an extension record.
 inline bool BuildFile(const std::string& path, const std::vector<Obj>& objects, uint32_t flags,
                       uint32_t coordinateKind = 1, bool extension = false) {
   Context c;
-  pipImportParamStruct params = Params(flags, coordinateKind);
+  pipImportParamStruct params = ImportParams(kImportPointLimit, kImportPolygonLimit, coordinateKind, flags);
   uint32_t import = 0;
   const int32_t r =
       extension ? pipImportInitEx(c.handle(), path.c_str(), &params, 7, "test", "text", &import)
@@ -131,7 +126,7 @@ inline bool BuildFile(const std::string& path, const std::vector<Obj>& objects, 
 inline bool BuildFromShape(const std::string& shp, const std::string& path, const char* nameField,
                            uint32_t flags) {
   Context c;
-  pipImportParamStruct params = Params(flags);
+  pipImportParamStruct params = ImportParams(kImportPointLimit, kImportPolygonLimit, 1, flags);
   uint32_t import = 0;
   if (pipImportInitEx(c.handle(), path.c_str(), &params, 1, shp.c_str(), "", &import) != 1)
     return false;
