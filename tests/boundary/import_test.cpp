@@ -10,6 +10,7 @@
 
 #include "boundary/cframe.h"
 #include "platform/env.h"
+#include "tests/boundary/context_fixture.h"
 #include "tests/boundary/gsbfile_reader.h"
 #include "tests/support/import_params.h"
 #include "tests/support/temp_dir.h"
@@ -39,29 +40,12 @@ bool Exists(const std::string& path) {
   return platform::Env::Current().PathStat(path, &info) == 0;
 }
 
-class ImportTest : public ::testing::Test {
+class ImportTest : public contexttest::ContextTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(HandleTable::Global().InUseCount(), 0);
-    context_ = uint32_t(pipInit(0, nullptr));
-    ASSERT_NE(context_, 0u);
-  }
-  void TearDown() override {
-    if (context_) {
-      EXPECT_EQ(pipTerm(context_), 1);
-    }
-    EXPECT_EQ(HandleTable::Global().InUseCount(), 0) << "a test left handles behind";
-  }
-
   uint32_t Init(pipImportParamStruct params) {
     uint32_t handle = 0;
     EXPECT_EQ(pipImportInit(context_, path_.c_str(), &params, &handle), 1) << Detail();
     return handle;
-  }
-  std::string Detail() {
-    char message[256], detail[256];
-    pipErrorGet(context_, message, detail);
-    return detail;
   }
   int32_t Insert(uint32_t import, pipObjectInfoStruct& o, const std::vector<Point>& ring) {
     std::vector<int32_t> xy;
@@ -75,7 +59,6 @@ class ImportTest : public ::testing::Test {
 
   TempDir dir_;
   std::string path_ = dir_.File("out.gsb");
-  uint32_t context_ = 0;
 };
 
 TEST_F(ImportTest, LimitsInRangeOnly) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "boundary/mainintn.h"
+#include "tests/boundary/context_fixture.h"
 #include "tests/boundary/gsbfile_reader.h"
 #include "tests/support/import_params.h"
 #include "tests/support/temp_dir.h"
@@ -24,17 +24,11 @@ struct Step {
   uint32_t count;
 };
 
-class ReaderTest : public ::testing::Test {
+class ReaderTest : public contexttest::ContextTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(HandleTable::Global().InUseCount(), 0);
-    context_ = uint32_t(pipInit(0, nullptr));
-    ASSERT_NE(context_, 0u);
-  }
   void TearDown() override {
     if (import_) pipImportTerm(import_, 0);
-    EXPECT_EQ(pipTerm(context_), 1);
-    EXPECT_EQ(HandleTable::Global().InUseCount(), 0) << "a test left handles behind";
+    ContextTest::TearDown();
   }
 
   uint32_t Init(pipImportParamStruct params = testsupport::ImportParams()) {
@@ -45,11 +39,6 @@ class ReaderTest : public ::testing::Test {
   }
 
   int32_t Code() { return pipErrorGet(context_, nullptr, nullptr); }
-  std::string Detail() {
-    char message[256], detail[256];
-    pipErrorGet(context_, message, detail);
-    return detail;
-  }
 
   Step Read() {
     Step s;
@@ -80,7 +69,6 @@ class ReaderTest : public ::testing::Test {
 
   testsupport::TempDir dir_;
   std::string out_ = dir_.File("out.gsb");
-  uint32_t context_ = 0;
   uint32_t import_ = 0;
 };
 
