@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/endian.h"
 #include "bench/xbase/bench_rows.h"
 #include "xbase/d4all.h"
 
@@ -35,12 +36,9 @@ const std::string& Table() {
   header[1] = 126;
   header[2] = 1;
   header[3] = 1;
-  for (int i = 0; i < 4; i++) header[size_t(4 + i)] = char(uint32_t(kRows) >> (8 * i));
-  unsigned headerLen = 32 + 32 * 20 + 1;
-  header[8] = char(headerLen & 0xFF);
-  header[9] = char(headerLen >> 8);
-  header[10] = char(width & 0xFF);
-  header[11] = char(width >> 8);
+  QStoreU32LE(&header[4], uint32_t(kRows));
+  QStoreU16LE(&header[8], uint16_t(32 + 32 * 20 + 1));
+  QStoreU16LE(&header[10], uint16_t(width));
   for (const auto& f : kFields) {
     std::string d(32, '\0');
     std::memcpy(d.data(), f.name, std::strlen(f.name));

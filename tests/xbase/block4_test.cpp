@@ -162,13 +162,8 @@ TEST(BlockFormat, DamagedBlocksAreRefused) {
   const uint32_t root = Le32(good, 1024);
   ASSERT_EQ(Le16(good, root), 1u);  // a root branch over leaves
   const uint32_t leaf = xbasetest::Be32(good, root + 12 + 40 + 4);
-  auto put16 = [](std::string& b, size_t at, unsigned v) {
-    b[at] = char(v);
-    b[at + 1] = char(v >> 8);
-  };
-  auto put32 = [](std::string& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; i++) b[at + i] = char(v >> (8 * i));
-  };
+  auto put16 = [](std::string& b, size_t at, unsigned v) { b.replace(at, 2, Le16(v)); };
+  auto put32 = [](std::string& b, size_t at, uint32_t v) { b.replace(at, 4, Le32(v)); };
   struct Damage {
     const char* what;
     std::function<void(std::string&)> apply;

@@ -14,10 +14,10 @@ namespace {
 using testsupport::ReadAll;
 using testsupport::TempDir;
 using xbasetest::FieldList;
+using xbasetest::Le16;
+using xbasetest::TempFolderEnv;
 using xbasetest::TestCode4;
-
 using xbasetest::Trimmed;
-using xbasetest::U16;
 
 unsigned Byte(const std::string& bytes, size_t at) { return static_cast<unsigned char>(bytes[at]); }
 
@@ -64,11 +64,11 @@ TEST(Create, DescriptorOfEachType) {
     const size_t d = 32;
     EXPECT_EQ(bytes.substr(d, 11), std::string("FIELD\0\0\0\0\0\0", 11)) << c.label;
     EXPECT_EQ(bytes[d + 11], c.letter) << c.label;
-    EXPECT_EQ(U16(bytes, d + 12), 1u) << c.label;  // its offset in the record
+    EXPECT_EQ(Le16(bytes, d + 12), 1u) << c.label;  // its offset in the record
     EXPECT_EQ(Byte(bytes, d + 16), c.width) << c.label;
     EXPECT_EQ(Byte(bytes, d + 17), c.decimalsByte) << c.label;
     EXPECT_EQ(Byte(bytes, d + 18), c.flags) << c.label;
-    EXPECT_EQ(U16(bytes, 10), c.recordLength) << c.label;
+    EXPECT_EQ(Le16(bytes, 10), c.recordLength) << c.label;
     EXPECT_EQ(d4recWidth(data), c.recordLength) << c.label;
     EXPECT_EQ(f4type(d4fieldJ(data, 1)), c.readType) << c.label;
     EXPECT_EQ(f4len(d4fieldJ(data, 1)), c.readLength) << c.label;
@@ -91,12 +91,12 @@ TEST(Create, FoxHeaderWithNullableFields) {
   std::string bytes = ReadAll(dir.File("nulls.dbf"));
   const unsigned headerLength = 32 * 3 + 33 + 263;
   EXPECT_EQ(bytes[0], '0');
-  EXPECT_EQ(U16(bytes, 8), headerLength);
-  EXPECT_EQ(U16(bytes, 10), 1u + 5 + 4 + 1);
+  EXPECT_EQ(Le16(bytes, 8), headerLength);
+  EXPECT_EQ(Le16(bytes, 10), 1u + 5 + 4 + 1);
   EXPECT_EQ(Byte(bytes, 28), 0u);
   EXPECT_EQ(bytes.substr(32 + 64, 11), std::string("_NullFlags\0", 11));
   EXPECT_EQ(bytes[32 + 64 + 11], '0');
-  EXPECT_EQ(U16(bytes, 32 + 64 + 12), 10u);
+  EXPECT_EQ(Le16(bytes, 32 + 64 + 12), 10u);
   EXPECT_EQ(Byte(bytes, 32 + 64 + 16), 1u);
   EXPECT_EQ(Byte(bytes, 32 + 64 + 18), 0x05u);
   EXPECT_EQ(bytes[32 + 96], '\x0D');
@@ -218,19 +218,6 @@ TEST(Create, AutoincrementValuesCarryOverCloseAndOpen) {
 }
 
 // Temporary tables go to the temporary folder and go with their close.
-class TempFolderEnv : public platform::EnvWrapper {
- public:
-  explicit TempFolderEnv(std::string folder)
-      : EnvWrapper(platform::Env::Current()), folder_(std::move(folder)), scope_(*this) {}
-  const char* GetEnv(const char* name) override {
-    return std::string(name) == "TMPDIR" ? folder_.c_str() : target_.GetEnv(name);
-  }
-
- private:
-  std::string folder_;
-  platform::ScopedEnv scope_;
-};
-
 TEST(Create, TemporaryTable) {
   TempDir dir;
   TempFolderEnv env(dir.path());
@@ -298,10 +285,10 @@ TEST(Pack, KeepsOnlyLiveRecordsInOrder) {
   EXPECT_EQ(i, kept.size());
   EXPECT_EQ(d4close(data), 0);
   std::string bytes = ReadAll(dir.File("pack.dbf"));
-  unsigned header = U16(bytes, 8);
+  unsigned header = Le16(bytes, 8);
   EXPECT_EQ(bytes.size(), header + kept.size() * 12 + 1);
   EXPECT_EQ(bytes.back(), '\x1A');
-  EXPECT_EQ(U16(bytes, 4), kept.size());
+  EXPECT_EQ(Le16(bytes, 4), kept.size());
 }
 
 TEST(Pack, EveryRecordDeleted) {
@@ -322,7 +309,7 @@ TEST(Pack, EveryRecordDeleted) {
   EXPECT_EQ(d4eof(data), 1);
   EXPECT_EQ(d4close(data), 0);
   std::string bytes = ReadAll(dir.File("gone.dbf"));
-  EXPECT_EQ(bytes.size(), U16(bytes, 8) + 1u);
+  EXPECT_EQ(bytes.size(), Le16(bytes, 8) + 1u);
 }
 
 TEST(Pack, ReadOnlyHandle) {

@@ -16,7 +16,7 @@ using xbasetest::DbfBuilder;
 using xbasetest::FieldList;
 using xbasetest::TestCode4;
 
-using xbasetest::U32;
+using xbasetest::Le32;
 
 std::string Name(DATA4* data) { return xbasetest::Trimmed(d4field(data, "NAME")); }
 
@@ -49,10 +49,10 @@ TEST(Append, RecordsFollowTheHeaderAndEndWithTheMark) {
   EXPECT_EQ(d4recCount(data), 2);
   std::string bytes = ReadAll(path);
   EXPECT_EQ(bytes.substr(header), " one   two  \x1A");
-  EXPECT_EQ(U32(bytes, 4), 0u);  // the header's count waits for the update
+  EXPECT_EQ(Le32(bytes, 4), 0u);  // the header's count waits for the update
   ASSERT_EQ(d4update(data), 0);
   bytes = ReadAll(path);
-  EXPECT_EQ(U32(bytes, 4), 2u);
+  EXPECT_EQ(Le32(bytes, 4), 2u);
   EXPECT_EQ(bytes.substr(1, 3), std::string("\x7E\x03\x05", 3));
   EXPECT_EQ(d4close(data), 0);
   EXPECT_TRUE(c4.reports.empty());

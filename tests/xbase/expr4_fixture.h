@@ -6,16 +6,10 @@
 #include <cstring>
 #include <string>
 
-#include "tests/support/bytes.h"
 #include "tests/xbase/xbase_fixture.h"
 #include "xbase/e4state.h"
 
 namespace xbasetest {
-
-using testsupport::Le16;
-using testsupport::Le32;
-using testsupport::Le64;
-using testsupport::LeDouble;
 
 // Fields in record order; the last nullable field's flag is bit 0 of _NullFlags.
 inline DbfBuilder AllTypes() {

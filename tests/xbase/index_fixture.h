@@ -12,7 +12,6 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/bytes.h"
 #include "tests/xbase/xbase_fixture.h"
 #include "xbase/d4all.h"
 
@@ -66,10 +65,6 @@ inline Entries TagEntries(TAG4* tag) {
 }
 
 // ---- an independent reader of the file ----
-
-using testsupport::Be32;
-using testsupport::Le16;
-using testsupport::Le32;
 
 struct FileTag {
   std::string name;

@@ -146,22 +146,9 @@ TEST(Relation, SortThroughSpoolFiles) {
 
 // The sorted tuples kept for backward skipping live in a temporary file
 // that goes with the relation.
-class TempFolder : public platform::EnvWrapper {
- public:
-  explicit TempFolder(const std::string& folder)
-      : EnvWrapper(platform::Env::Current()), folder_(folder), scope_(*this) {}
-  const char* GetEnv(const char* name) override {
-    return std::string(name) == "TMPDIR" ? folder_.c_str() : target_.GetEnv(name);
-  }
-
- private:
-  std::string folder_;
-  platform::ScopedEnv scope_;
-};
-
 TEST(Relation, TemporaryFileGoesWithTheRelation) {
   TempDir dir, temp;
-  TempFolder folder(temp.path());
+  xbasetest::TempFolderEnv folder(temp.path());
   TestCode4 c4(xbasetest::WithoutCache());  // the spool must be a file on disk
   DATA4* data = OpenCounties(&c4, dir);
   ASSERT_NE(data, nullptr);

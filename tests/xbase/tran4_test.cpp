@@ -17,16 +17,10 @@ using testsupport::ReadAll;
 using testsupport::TempDir;
 using xbasetest::AppendRow;
 using xbasetest::FieldList;
+using xbasetest::Le16;
+using xbasetest::Le32;
 using xbasetest::TagList;
 using xbasetest::TestCode4;
-using xbasetest::U16;
-using xbasetest::U32;
-
-std::string Word(uint32_t v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; i++) s[size_t(i)] = char(v >> (8 * i));
-  return s;
-}
 
 // One entry of a log, read forwards from the file's bytes.
 struct LogEntry {
@@ -42,12 +36,12 @@ std::vector<LogEntry> ReadLog(const std::string& path) {
   std::vector<LogEntry> out;
   size_t at = 0;
   while (at + 36 <= bytes.size()) {
-    size_t total = U32(bytes, at);
+    size_t total = Le32(bytes, at);
     if (total < 36 || at + total > bytes.size()) break;
     size_t header = at + total - 32;
-    LogEntry e{U32(bytes, header), U32(bytes, header + 4), U32(bytes, header + 8), U32(bytes, header + 12),
-               U16(bytes, header + 16), bytes.substr(at + 4, total - 36)};
-    EXPECT_EQ(U32(bytes, header + 18), e.data.size());
+    LogEntry e{Le32(bytes, header), Le32(bytes, header + 4), Le32(bytes, header + 8), Le32(bytes, header + 12),
+               Le16(bytes, header + 16), bytes.substr(at + 4, total - 36)};
+    EXPECT_EQ(Le32(bytes, header + 18), e.data.size());
     out.push_back(e);
     at += total;
   }
@@ -112,10 +106,10 @@ TEST(Log, ANewLogHoldsOneMarkerAndACleanCloseAddsAnother) {
     ASSERT_EQ(code4logCreate(&c4, dir.File("trail").c_str(), nullptr), 0);
     std::string bytes = ReadAll(path);
     ASSERT_EQ(bytes.size(), 36u);
-    EXPECT_EQ(U32(bytes, 0), 36u);
-    EXPECT_EQ(U16(bytes, 4 + 16), 16u);
-    EXPECT_EQ(U32(bytes, 4 + 12), 3u);
-    EXPECT_EQ(U32(bytes, 4 + 18), 0u);
+    EXPECT_EQ(Le32(bytes, 0), 36u);
+    EXPECT_EQ(Le16(bytes, 4 + 16), 16u);
+    EXPECT_EQ(Le32(bytes, 4 + 12), 3u);
+    EXPECT_EQ(Le32(bytes, 4 + 18), 0u);
     // An existing log is never created over.
     TestCode4 other;
     EXPECT_EQ(code4logCreate(&other, path.c_str(), nullptr), e4trans);
@@ -151,7 +145,7 @@ TEST(Log, AMissingLogIsNotMadeByOpening) {
 // Logs that are refused, and the report each gives.
 TEST(Log, DamagedLogsAreRefused) {
   auto entry = [](unsigned type, uint32_t dataLength = 0) {
-    std::string e = Word(36 + dataLength) + std::string(dataLength, 'x');
+    std::string e = Le32(36 + dataLength) + std::string(dataLength, 'x');
     std::string header(32, '\0');
     header[16] = char(type);
     header[18] = char(dataLength);
@@ -251,34 +245,34 @@ TEST(Transaction, EntriesOfASession) {
   EXPECT_EQ(ids, (std::vector<uint32_t>{0, 0, 0, 0, 1, 1, 1, 1, 1001, 1001, 1001, 1001, 0, 0, 0}));
   // The created file: dialect, name, fields and tags.
   const std::string& create = entries[2].data;
-  EXPECT_EQ(U16(create, 0), 30u);
+  EXPECT_EQ(Le16(create, 0), 30u);
   EXPECT_EQ(create.substr(4, table.size()), table);
   EXPECT_EQ(entries[2].id1, 0xFFFFFFFFu);
   // The open entry names the file and its shape.
   const std::string& open = entries[3].data;
-  ASSERT_EQ(U16(open, 0), table.size());
+  ASSERT_EQ(Le16(open, 0), table.size());
   EXPECT_EQ(open.substr(2, table.size()), table);
   const size_t after = 2 + table.size();
-  EXPECT_EQ(U32(open, after), 1u + 8 + 4);  // record width
-  EXPECT_EQ(U16(open, after + 4), 2u);      // fields
-  EXPECT_EQ(U32(open, after + 6), 0u);      // records
+  EXPECT_EQ(Le32(open, after), 1u + 8 + 4);  // record width
+  EXPECT_EQ(Le16(open, after + 4), 2u);      // fields
+  EXPECT_EQ(Le32(open, after + 6), 0u);      // records
   const uint32_t server = entries[3].id1;
   // An append: record number, record, each memo.
   const std::string& append = entries[5].data;
   EXPECT_EQ(entries[5].id1, server);
-  EXPECT_EQ(U32(append, 0), 1u);
+  EXPECT_EQ(Le32(append, 0), 1u);
   EXPECT_EQ(append.substr(4, 9), " ann     ");
-  EXPECT_EQ(U32(append, 4 + 13), 10u);
+  EXPECT_EQ(Le32(append, 4 + 13), 10u);
   EXPECT_EQ(append.substr(4 + 13 + 4), "first note");
   // A change: record number, old and new record, old and new memo.
   const std::string& change = entries[9].data;
-  EXPECT_EQ(U32(change, 0), 1u);
+  EXPECT_EQ(Le32(change, 0), 1u);
   EXPECT_EQ(change.substr(4, 9), " ann     ");
   EXPECT_EQ(change.substr(4 + 13, 9), " bob     ");
   size_t memo = 4 + 2 * 13;
-  ASSERT_EQ(U32(change, memo), 10u);
+  ASSERT_EQ(Le32(change, memo), 10u);
   EXPECT_EQ(change.substr(memo + 4, 10), "first note");
-  EXPECT_EQ(U32(change, memo + 14), 6u);
+  EXPECT_EQ(Le32(change, memo + 14), 6u);
   EXPECT_EQ(change.substr(memo + 18), "second");
 
   // The next session continues the user's ids.
@@ -350,11 +344,11 @@ TEST(Transaction, CommitWritesHeadersAndClosesKeptTables) {
   ASSERT_EQ(Add(data, "bob", "m"), 0);
   ASSERT_EQ(d4close(data), 0);
   EXPECT_EQ(c4.closedDataList.numLinks, 1u);
-  EXPECT_EQ(U32(ReadAll(dir.File("people.dbf")), 4), 0u);
+  EXPECT_EQ(Le32(ReadAll(dir.File("people.dbf")), 4), 0u);
   ASSERT_EQ(code4tranCommit(&c4), 0);
   EXPECT_EQ(c4.closedDataList.numLinks, 0u);
   EXPECT_EQ(c4.dataList.numLinks, 0u);
-  EXPECT_EQ(U32(ReadAll(dir.File("people.dbf")), 4), 2u);
+  EXPECT_EQ(Le32(ReadAll(dir.File("people.dbf")), 4), 2u);
 
   // Rolled back after its close, the table is closed with its records gone.
   data = d4open(&c4, dir.File("people.dbf").c_str());
@@ -364,7 +358,7 @@ TEST(Transaction, CommitWritesHeadersAndClosesKeptTables) {
   ASSERT_EQ(d4close(data), 0);
   ASSERT_EQ(code4tranRollback(&c4), 0);
   EXPECT_EQ(c4.closedDataList.numLinks, 0u);
-  EXPECT_EQ(U32(ReadAll(dir.File("people.dbf")), 4), 2u);
+  EXPECT_EQ(Le32(ReadAll(dir.File("people.dbf")), 4), 2u);
   EXPECT_TRUE(c4.reports.empty());
 }
 
@@ -396,11 +390,11 @@ TEST(Transaction, RollbackOverADamagedLogFails) {
     {
       std::fstream log(logPath, std::ios::in | std::ios::out | std::ios::binary);
       size_t at = length - size_t(c.fromEnd);
-      std::string word = Word(c.value);
+      std::string word = Le32(c.value);
       if (c.fromEnd == 0) {
         // The append's entry starts right after the start entry.
         at = length - (36 + 4 + 13 + 4);
-        word = Word(12345);
+        word = Le32(12345);
       }
       log.seekp(std::streamoff(at));
       log.write(word.data(), 4);

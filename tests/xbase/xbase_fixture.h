@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/env.h"
+#include "tests/support/bytes.h"
 #include "tests/support/temp_dir.h"
 #include "xbase/d4all.h"
 
@@ -57,12 +58,10 @@ class DbfBuilder {
     out[2] = 3;
     out[3] = 5;
     uint32_t count = hasCount_ ? count_ : uint32_t(records_.size());
-    for (int i = 0; i < 4; i++) out[4 + i] = char(count >> (8 * i));
-    out[8] = char(headerLen & 0xFF);
-    out[9] = char(headerLen >> 8);
+    QStoreU32LE(&out[4], count);
+    QStoreU16LE(&out[8], uint16_t(headerLen));
     unsigned width = RecordWidth();
-    out[10] = char(width & 0xFF);
-    out[11] = char(width >> 8);
+    QStoreU16LE(&out[10], uint16_t(width));
     out[28] = char(tableFlags_);
     for (const auto& f : fields_) {
       std::string d(32, '\0');
@@ -92,12 +91,12 @@ class DbfBuilder {
   bool hasCount_ = false;
 };
 
-// Little-endian numbers inside file bytes.
-inline unsigned U16(const std::string& bytes, size_t at) {
-  return unsigned(static_cast<unsigned char>(bytes[at])) |
-         unsigned(static_cast<unsigned char>(bytes[at + 1])) << 8;
-}
-inline unsigned U32(const std::string& bytes, size_t at) { return U16(bytes, at) | U16(bytes, at + 2) << 16; }
+// Numbers as file bytes and read back from them.
+using testsupport::Be32;
+using testsupport::Le16;
+using testsupport::Le32;
+using testsupport::Le64;
+using testsupport::LeDouble;
 
 // A field's record bytes without trailing blanks.
 inline std::string Trimmed(FIELD4* field) {
@@ -243,6 +242,20 @@ class CapturingEnv : public platform::EnvWrapper {
   int64_t fixedNow = 0;  // seconds since 1970 (UTC = local) when set
 
  private:
+  platform::ScopedEnv scope_;
+};
+
+// Stands in for the system while it lives: TMPDIR names folder.
+class TempFolderEnv : public platform::EnvWrapper {
+ public:
+  explicit TempFolderEnv(std::string folder)
+      : EnvWrapper(platform::Env::Current()), folder_(std::move(folder)), scope_(*this) {}
+  const char* GetEnv(const char* name) override {
+    return std::string(name) == "TMPDIR" ? folder_.c_str() : target_.GetEnv(name);
+  }
+
+ private:
+  std::string folder_;
   platform::ScopedEnv scope_;
 };
 
