@@ -167,7 +167,7 @@ int TakeId(CODE4* c4) {
     uint64_t header = end >= k4logHeaderLen ? end - k4logHeaderLen : 0;
     int walk = end >= k4logEntryOverhead ? 0 : 1;
     while (walk == 0) {
-      Entry e;
+      Entry e{};
       if (ReadEntry(c4, header, end, &e) != 0) return error4(c4, e4trans, E4_TRAN4);
       if (e.transId != 0 && e.transId % 1000 == t->userId) {
         found = long(e.transId);
@@ -447,7 +447,7 @@ int Undo(CODE4* c4) {
   if (end < k4logEntryOverhead) return 0;
   uint64_t header = end - k4logHeaderLen;
   for (;;) {
-    Entry e;
+    Entry e{};
     if (int rc = ReadEntry(c4, header, end, &e)) return rc;
     if (e.transId == uint32_t(c4->transId)) {
       switch (e.type) {
