@@ -67,13 +67,6 @@ constexpr size_t kPRecordNumber = 16;
 constexpr size_t kPSymbolSize = 20;
 constexpr size_t kPSymbolShape = 21;
 
-// Spatial index page offsets.
-constexpr size_t kGCount = 0;
-constexpr size_t kGFlags = 2;
-constexpr size_t kGPageSize = 4;
-constexpr size_t kGLevel = 6;
-constexpr size_t kGBounds = 8;
-
 constexpr const char* kNotBoundaryFile = "Not a boundary file.";
 constexpr const char* kHeaderShort = "Boundary file header cut short.";
 constexpr const char* kIndexOutside = "Index offset outside the file.";
@@ -427,11 +420,11 @@ GsbPageEntry DecodeGsbEntry(const uint8_t* p) { return {LoadBounds(p), QLoadU64L
 
 void EncodeGsbPage(const GsbPageHeader& h, const uint8_t* entries, uint8_t* page) {
   std::memset(page, 0, kGsbPageSize);
-  QStoreU16LE(page + kGCount, h.count);
-  QStoreU16LE(page + kGFlags, h.flags);
-  QStoreU16LE(page + kGPageSize, h.pageSize);
-  QStoreU16LE(page + kGLevel, h.level);
-  StoreBounds(page + kGBounds, h.bounds);
+  QStoreU16LE(page + kGsbPageCountAt, h.count);
+  QStoreU16LE(page + kGsbPageFlagsAt, h.flags);
+  QStoreU16LE(page + kGsbPageSizeAt, h.pageSize);
+  QStoreU16LE(page + kGsbPageLevelAt, h.level);
+  StoreBounds(page + kGsbPageBoundsAt, h.bounds);
   if (h.count) std::memcpy(page + kGsbPageHeaderSize, entries, size_t(h.count) * kGsbPageEntrySize);
   QPageSetCheckValue(page, kGsbPageSize);
 }
@@ -439,11 +432,11 @@ void EncodeGsbPage(const GsbPageHeader& h, const uint8_t* entries, uint8_t* page
 bool DecodeGsbPageHeader(const uint8_t* page, size_t size, GsbPageHeader* out, const char** why) {
   if (size < kGsbPageSize) return Fail(why, kPageDamaged);
   GsbPageHeader h;
-  h.count = QLoadU16LE(page + kGCount);
-  h.flags = QLoadU16LE(page + kGFlags);
-  h.pageSize = QLoadU16LE(page + kGPageSize);
-  h.level = QLoadU16LE(page + kGLevel);
-  h.bounds = LoadBounds(page + kGBounds);
+  h.count = QLoadU16LE(page + kGsbPageCountAt);
+  h.flags = QLoadU16LE(page + kGsbPageFlagsAt);
+  h.pageSize = QLoadU16LE(page + kGsbPageSizeAt);
+  h.level = QLoadU16LE(page + kGsbPageLevelAt);
+  h.bounds = LoadBounds(page + kGsbPageBoundsAt);
   const uint16_t kind = h.flags & ~kGsbPageRoot;
   if (h.pageSize != kGsbPageSize || h.count > kGsbPageEntriesMax ||
       (kind != kGsbPageLeaf && kind != kGsbPageInner) || ((kind == kGsbPageLeaf) != (h.level == 0)))

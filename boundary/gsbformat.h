@@ -149,6 +149,12 @@ static_assert(kGsbPageEntriesMax == 1363);
 inline constexpr uint16_t kGsbPageLeaf = 1;
 inline constexpr uint16_t kGsbPageInner = 2;
 inline constexpr uint16_t kGsbPageRoot = 4;
+// Fields of a page header.
+inline constexpr size_t kGsbPageCountAt = 0;
+inline constexpr size_t kGsbPageFlagsAt = 2;
+inline constexpr size_t kGsbPageSizeAt = 4;
+inline constexpr size_t kGsbPageLevelAt = 6;
+inline constexpr size_t kGsbPageBoundsAt = 8;
 
 struct GsbBounds {
   int32_t xmin;

@@ -12,12 +12,8 @@ namespace {
 constexpr const char* kSource = "rtindex";
 constexpr const char* kLocation = "rtIndex::rtIndex";
 
-// Page header offsets (the layout of boundary/gsbformat.h; pages of any size
-// of 48 bytes or more are read here, not only the builder's 32768).
-constexpr size_t kPageCount = 0;
-constexpr size_t kPageFlags = 2;
-constexpr size_t kPageSizeField = 4;
-constexpr size_t kPageLevel = 6;
+// Pages of any size of 48 bytes or more are read here, not only the
+// builder's 32768.
 
 // A grid is worth its cells from this many entries on; it has about
 // kCellsPerEntry cells per entry, and is made coarser when entries spread
@@ -72,8 +68,8 @@ uint32_t rtPage::CellOf(const SpatialRect& r) const {
 rtIndex::rtIndex(QFile& file, uint64_t offset, pipError& error) : error_(error) {
   uint8_t header[kSmallestPage];
   if (offset > uint64_t(INT64_MAX) || !file.ReadAt(int64_t(offset), header, sizeof header)) return;
-  pageSize_ = QLoadU16LE(header + kPageSizeField);
-  rootLevel_ = QLoadU16LE(header + kPageLevel);
+  pageSize_ = QLoadU16LE(header + kGsbPageSizeAt);
+  rootLevel_ = QLoadU16LE(header + kGsbPageLevelAt);
   if (pageSize_ < kSmallestPage || offset % pageSize_ != 0 || offset / pageSize_ > UINT32_MAX)
     return;
   root_ = uint32_t(offset / pageSize_);
@@ -136,15 +132,15 @@ const rtPage* rtIndex::Child(const rtPage* parent, uint32_t i, uint32_t number, 
 }
 
 const char* rtIndex::Decode(const uint8_t* bytes, uint16_t level, rtPage* page) {
-  const uint16_t count = QLoadU16LE(bytes + kPageCount);
-  if (QLoadU16LE(bytes + kPageSizeField) != pageSize_) return kWrongSize;
+  const uint16_t count = QLoadU16LE(bytes + kGsbPageCountAt);
+  if (QLoadU16LE(bytes + kGsbPageSizeAt) != pageSize_) return kWrongSize;
   if (kGsbPageHeaderSize + size_t(count) * kGsbPageEntrySize > size_t(pageSize_) - 2)
     return kTooMany;
   if (!QPageCheckValueValid(bytes, pageSize_)) return kBadCheckValue;
-  if (QLoadU16LE(bytes + kPageLevel) != level) return kWrongLevel;
+  if (QLoadU16LE(bytes + kGsbPageLevelAt) != level) return kWrongLevel;
   page->count = count;
   page->level = level;
-  page->leaf = (bytes[kPageFlags] & kGsbPageLeaf) != 0;
+  page->leaf = (bytes[kGsbPageFlagsAt] & kGsbPageLeaf) != 0;
   page->rects.resize(count);
   page->reference.resize(count);
   page->childViews.assign(page->leaf ? 0 : count, nullptr);
