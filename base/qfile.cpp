@@ -239,10 +239,8 @@ bool QFile::Close() {
     Reset();
     return true;
   }
-  bool ok = true;
-  if (QTracedClose(fd_) != 0) ok = false;
+  QTracedClose(fd_);
   if (deleteOnClose_ && env().Remove(name_) != 0) error_->Record(errno, name_, kSource, 196);
-  (void)ok;
   Reset();
   return true;
 }
