@@ -256,17 +256,10 @@ bool QFile::ReadAt(int64_t offset, void* buffer, uint32_t count) {
   }
   QTrace("Seek( %d, %" PRId64 ", %d ) = %" PRId64 "\n", fd_, offset, 0, offset);
   int64_t n = env().ReadAt(fd_, buffer, count, offset);
-  TraceCount("Read", count, n);
+  QTraceCount("Read", fd_, count, n);
   position_ = offset;
   cursor_ = offset + (n > 0 ? n : 0);
   return n == int64_t(count);
-}
-
-void QFile::TraceCount(const char* call, uint32_t count, int64_t n) const {
-  if (n == int64_t(count))
-    QTrace("%s( %d, %u ) = %" PRId64 "\n", call, fd_, count, n);
-  else
-    QTrace("%s( %d, %u ) = FAILED(%" PRId64 ")\n", call, fd_, count, n);
 }
 
 int64_t QFile::Read(void* buffer, uint32_t count, bool shortIsError) {
@@ -279,7 +272,7 @@ int64_t QFile::Read(void* buffer, uint32_t count, bool shortIsError) {
     if (n > 0) std::memcpy(buffer, view_ + position_, size_t(n));
   } else {
     n = env().ReadAt(fd_, buffer, count, cursor_);
-    TraceCount("Read", count, n);
+    QTraceCount("Read", fd_, count, n);
     if (n > 0) cursor_ += n;
   }
   if (n == int64_t(count)) return n;
@@ -306,7 +299,7 @@ bool QFile::Write(const void* buffer, uint32_t count) {
     n = env().WriteAt(fd_, buffer, count, cursor_);
     if (n > 0) cursor_ += n;
   }
-  TraceCount("Write", count, n);
+  QTraceCount("Write", fd_, count, n);
   if (n != int64_t(count)) {
     error_->Record(errno, name_, kSource, 248);
     return false;

@@ -67,7 +67,6 @@ class QFile {
  private:
   void Reset();
   bool SetName(const char* name);
-  void TraceCount(const char* call, uint32_t count, int64_t n) const;
 
   QError* error_;
   char name_[kQFileNameMax + 1];

@@ -27,6 +27,13 @@ void QTrace(const char* format, ...) {
   va_end(args);
 }
 
+void QTraceCount(const char* call, int fd, uint32_t count, int64_t n) {
+  if (n == int64_t(count))
+    QTrace("%s( %d, %u ) = %" PRId64 "\n", call, fd, count, n);
+  else
+    QTrace("%s( %d, %u ) = FAILED(%" PRId64 ")\n", call, fd, count, n);
+}
+
 int QTracedOpen(const char* name, unsigned flags, int permission) {
   int fd = env().Open(name, flags, permission);
   if (g_trace) {
@@ -40,23 +47,13 @@ int QTracedOpen(const char* name, unsigned flags, int permission) {
 
 int64_t QTracedRead(int fd, void* buffer, uint32_t count) {
   int64_t n = env().Read(fd, buffer, count);
-  if (g_trace) {
-    if (n == int64_t(count))
-      std::fprintf(g_trace, "Read( %d, %u ) = %" PRId64 "\n", fd, count, n);
-    else
-      std::fprintf(g_trace, "Read( %d, %u ) = FAILED(%" PRId64 ")\n", fd, count, n);
-  }
+  QTraceCount("Read", fd, count, n);
   return n;
 }
 
 int64_t QTracedWrite(int fd, const void* buffer, uint32_t count) {
   int64_t n = env().Write(fd, buffer, count);
-  if (g_trace) {
-    if (n == int64_t(count))
-      std::fprintf(g_trace, "Write( %d, %u ) = %" PRId64 "\n", fd, count, n);
-    else
-      std::fprintf(g_trace, "Write( %d, %u ) = FAILED(%" PRId64 ")\n", fd, count, n);
-  }
+  QTraceCount("Write", fd, count, n);
   return n;
 }
 

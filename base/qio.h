@@ -16,6 +16,8 @@ void QSetTraceStream(std::FILE* stream);
 std::FILE* QTraceStream();
 // Prints one line to the trace stream when it is set.
 void QTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The line of a read or write of count bytes on fd that gave n.
+void QTraceCount(const char* call, int fd, uint32_t count, int64_t n);
 
 // Traced wrappers over the platform layer. Flags are platform::OpenFlag bits.
 int QTracedOpen(const char* name, unsigned flags, int permission);
