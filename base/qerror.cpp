@@ -7,6 +7,7 @@
 #include <string>
 #include <system_error>
 
+#include "base/qstring.h"
 #include "platform/env.h"
 
 namespace {
@@ -32,14 +33,6 @@ constexpr CodeText kCodeTable[] = {
     {0xFFFFFFFFu, nullptr},
 };
 
-void CopyBounded(char* field, size_t size, const char* text) {
-  if (!text) text = "";
-  size_t n = std::strlen(text);
-  if (n >= size) n = size - 1;
-  std::memcpy(field, text, n);
-  field[n] = '\0';
-}
-
 }  // namespace
 
 const char* QErrorCodeText(int32_t code) {
@@ -62,13 +55,13 @@ int32_t QError::Record(int32_t code, const char* detail, const char* sourceFile,
     // The text of the errno current now, not of the code passed: callers pass
     // errno itself or a fixed value such as 28 after a failed runtime call.
     std::string text = platform::ErrnoText(errno);
-    CopyBounded(message_, sizeof message_, text.c_str());
+    StrCopySized(message_, text.c_str(), sizeof message_);
     if (char* lf = std::strchr(message_, '\n')) *lf = '\0';
   } else {
-    CopyBounded(message_, sizeof message_, QErrorCodeText(code));
+    StrCopySized(message_, QErrorCodeText(code), sizeof message_);
   }
   code_ = code;
-  CopyBounded(detail_, sizeof detail_, detail);
+  StrCopySized(detail_, detail ? detail : "", sizeof detail_);
   StrFormat(location_, sizeof location_, "Error recorded in: %s, (%d).",
             sourceFile ? sourceFile : "", line);
   return code;

@@ -1,15 +1,11 @@
 #include "base/qlist.h"
 
-#include <cstring>
+#include "base/qstring.h"
 
 QDlist::QDlist(const char* name) : last_(&head_) {
   head_.next = &tail_;
   tail_.previous = &head_;
-  const char* text = name ? name : "*UNKNOWN";
-  size_t n = std::strlen(text);
-  if (n > 8) n = 8;
-  std::memcpy(name_, text, n);
-  name_[n] = '\0';
+  StrCopySized(name_, name ? name : "*UNKNOWN", sizeof name_);
 }
 
 QDlist::~QDlist() { DeleteAll(*this); }
