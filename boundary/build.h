@@ -63,8 +63,6 @@ class QPolygonObject {
 
   // Each text is cut to 127 characters.
   void SetNames(const char* name, const char* name2);
-  void SetCode(uint8_t code) { code_ = code; }
-  BoundaryBuilder& Builder() { return builder_; }
 
  protected:
   BoundaryBuilder& builder_;

@@ -157,11 +157,6 @@ int32_t pipError::Report(int32_t code, const char* detail, const char* sourceFil
   return code;
 }
 
-int32_t pipError::ShowMode() {
-  std::lock_guard<std::mutex> hold(mutex_);
-  return showMode_;
-}
-
 int32_t pipError::SetShowMode(int32_t mode) {
   std::lock_guard<std::mutex> hold(mutex_);
   int32_t previous = showMode_;

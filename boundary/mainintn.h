@@ -118,7 +118,6 @@ class pipError : public QError {
   // 2 as a message box; other modes are silent. Returns code.
   virtual int32_t Report(int32_t code, const char* detail, const char* sourceFile, int line);
 
-  int32_t ShowMode();
   // Returns the previous mode.
   int32_t SetShowMode(int32_t mode);
 

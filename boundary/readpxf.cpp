@@ -67,11 +67,12 @@ bool PXFRead::ReadHeader(const char* nameField, const char* nameField2) {
         return false;
       }
       const char* name = pxf_->NextToken(kHeaderDelimiters);
-      if (findName && platform::AsciiEqualsIgnoreCase(name, nameField)) {
+      // A line of delimiters only names no column.
+      if (findName && Is(name, nameField)) {
         nameColumn_ = column;
         nameFound = true;
       }
-      if (nameField2 && platform::AsciiEqualsIgnoreCase(name, nameField2)) {
+      if (nameField2 && Is(name, nameField2)) {
         name2Column_ = column;
         name2Found = true;
       }

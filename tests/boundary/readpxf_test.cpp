@@ -106,6 +106,8 @@ TEST_F(PxfReadTest, NameColumnsAndWarnings) {
       {"name not found", Header(), "code", nullptr, kPxfNameFieldNotFoundText, "n1", ""},
       {"second not found", Header(), "Name", "", kPxfNameField2NotFoundText, "n1", ""},
       {"no columns section", kNoColumns, "Name", nullptr, kPxfNameFieldNotFoundText, "n1", ""},
+      {"column line of delimiters only", "Columns 2\n  (,\n  Name Char(10)\nData\n", "Name",
+       "Label", kPxfNameField2NotFoundText, "7", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
