@@ -112,7 +112,6 @@ bool PolygonObject::Allocate(uint8_t* storage) {
   bufferSize_ = std::max<size_t>(h.maxRecordLength, kGsbRecordPrefixSize);
   if (l.points) pointArray_ = reinterpret_cast<RingPoint*>(storage + l.record);
   if (l.segments) segmentArray_ = reinterpret_cast<SegmentRecord*>(storage + l.record + l.points);
-  usable_ = true;
   return true;
 }
 
@@ -134,7 +133,7 @@ bool PolygonObject::Fail(const char** why, const char* text) {
 
 bool PolygonObject::Load(QFile& file, uint64_t offset, const char** why) {
   Empty();
-  if (!usable_) return Fail(why, kNotUsable);
+  if (!buffer_) return Fail(why, kNotUsable);
   const GsbHeader& h = owner_.Header();
   if (offset < FirstRecordOffset(h)) return Fail(why, kInHeader);
   if (offset > uint64_t(INT64_MAX) || !file.ReadAt(int64_t(offset), buffer_, kGsbRecordPrefixSize))

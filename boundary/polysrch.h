@@ -132,7 +132,6 @@ class PolygonObject : public QLRUObject {
   const uint8_t* ringCounts_ = nullptr;  // u32 per ring, in the record
   const char* name_ = "";
   const char* name2_ = "";
-  bool usable_ = false;
 };
 
 // Offsets of loaded objects to their slots: open addressing over a table of
