@@ -112,7 +112,6 @@ bool PolygonObject::Allocate(uint8_t* storage) {
   bufferSize_ = std::max<size_t>(h.maxRecordLength, kGsbRecordPrefixSize);
   if (l.points) pointArray_ = reinterpret_cast<RingPoint*>(storage + l.record);
   if (l.segments) segmentArray_ = reinterpret_cast<SegmentRecord*>(storage + l.record + l.points);
-  usable_ = true;
   return true;
 }
 
@@ -134,7 +133,7 @@ bool PolygonObject::Fail(const char** why, const char* text) {
 
 bool PolygonObject::Load(QFile& file, uint64_t offset, const char** why) {
   Empty();
-  if (!usable_) return Fail(why, kNotUsable);
+  if (!buffer_) return Fail(why, kNotUsable);
   const GsbHeader& h = owner_.Header();
   if (offset < FirstRecordOffset(h)) return Fail(why, kInHeader);
   if (offset > uint64_t(INT64_MAX) || !file.ReadAt(int64_t(offset), buffer_, kGsbRecordPrefixSize))
@@ -169,30 +168,22 @@ bool PolygonObject::Load(QFile& file, uint64_t offset, const char** why) {
   for (uint32_t i = 0; i < r.rings; ++i) sum += QLoadU32LE(base + r.ringOffset + 4 * size_t(i));
   if (sum != r.points) return Fail(why, kRingSum);
 
+  RingPoint* points = pointArray_;
+  SegmentRecord* segments = segmentArray_;
   if (r.Packed()) {
     if ((r.points && !pointArray_) || (r.segments && !segmentArray_)) return Fail(why, kNoRoom);
-    if (!DecodeGsbCoordinates(base, r, pointArray_, segmentArray_, why)) return Fail(why, *why);
-    points_ = pointArray_;
-    segments_ = segmentArray_;
   } else {
     // Raw coordinates are used where they lie, turned in place from their
-    // little-endian bytes into values.
+    // little-endian bytes into values (each value is read before its bytes
+    // are written).
     if (r.coordinateOffset % 4 != 0) return Fail(why, kMisaligned);
     uint8_t* at = base + r.coordinateOffset;
-    auto* points = reinterpret_cast<RingPoint*>(at);
-    for (uint32_t i = 0; i < r.points; ++i) {
-      const RingPoint p{QLoadI32LE(at + 8 * size_t(i)), QLoadI32LE(at + 8 * size_t(i) + 4)};
-      points[i] = p;
-    }
-    points_ = points;
-    if (r.segments) {
-      uint8_t* s = at + 8 * size_t(r.points);
-      auto* segments = reinterpret_cast<SegmentRecord*>(s);
-      for (uint32_t i = 0; i < r.segments; ++i)
-        segments[i] = DecodeSegmentRecord(s + kGsbSegmentSize * size_t(i));
-      segments_ = segments;
-    }
+    points = reinterpret_cast<RingPoint*>(at);
+    segments = r.segments ? reinterpret_cast<SegmentRecord*>(at + 8 * size_t(r.points)) : nullptr;
   }
+  if (!DecodeGsbCoordinates(base, r, points, segments, why)) return Fail(why, *why);
+  points_ = points;
+  segments_ = segments;
   ringCounts_ = base + r.ringOffset;
   record_ = r;
   uint32_t first = 0;

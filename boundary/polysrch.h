@@ -117,7 +117,6 @@ class PolygonObject : public QLRUObject {
  private:
   bool Fail(const char** why, const char* text);
   SegmentFrame Frame() const;
-  int32_t South() const;
 
   const PolygonSearch& owner_;
   uint64_t key_ = 0;
@@ -133,7 +132,6 @@ class PolygonObject : public QLRUObject {
   const uint8_t* ringCounts_ = nullptr;  // u32 per ring, in the record
   const char* name_ = "";
   const char* name2_ = "";
-  bool usable_ = false;
 };
 
 // Offsets of loaded objects to their slots: open addressing over a table of
@@ -194,7 +192,6 @@ class PolygonSearch {
   const char* Path() const { return file_.Name(); }
   // Number of objects the pool holds.
   size_t CacheSize() const { return cacheSize_; }
-  QTree* NameTree() const { return names_.get(); }
 
   // Pool size for a header by mode (the sizing rule above).
   static int32_t CacheCount(const GsbHeader& header, uint32_t mode);

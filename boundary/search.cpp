@@ -451,7 +451,7 @@ int32_t PolySearchPolygonOverlap::FindNextEx(char* name, int32_t size, uint32_t 
     PolygonObject* o = CurrentObject();
     if (!o) return -1;
     if (o->Kind() != kGsbRegion) {
-      r = PolySearchInRectangle::FindNext(name, size);
+      r = PolySearchInRectangle::FindNext(nullptr, 0);
       continue;
     }
     uint32_t parts = 0;

@@ -102,7 +102,6 @@ class PolygonSearchEnum {
   // The object last found, fetched again when its slot was reused meanwhile;
   // null when nothing was found (or it cannot be loaded again).
   PolygonObject* CurrentObject();
-  PolygonSearch& Search() { return search_; }
 
  protected:
   // A step that yields object at offset: makes it current and names it.
@@ -132,7 +131,6 @@ class PolySearchPointInPolygon : public PolygonSearchEnum {
   // The search point.
   void GetExtraResults(int32_t* a, int32_t* b) override;
   PolySearchPointInPolygon* AsPointSearch() override { return this; }
-  const SpatialRect& Rect() const { return rect_; }
   // Makes this search what a new one for (x, y, radius) would be.
   void Restart(int32_t x, int32_t y, uint32_t radius);
 
@@ -183,14 +181,12 @@ class PolySearchNearestPoint : public PolygonSearchEnum {
   int32_t FindFirst(char* name, int32_t size) override;
   int32_t FindNext(char* name, int32_t size) override;
 
+ private:
   struct Hit {
     int32_t distance;
     uint64_t offset;
   };
-  const std::vector<Hit>& Hits() const { return hits_; }
-  int32_t HitCount() const { return count_; }
 
- private:
   // Fills the hit table; -1 when a rectangle search fails.
   int32_t Collect();
   bool Passes(const PolygonObject& object);

@@ -36,6 +36,14 @@ void StorePending(const std::vector<Hit>& hits, CLongCollection& low, CLongColle
   high.moveFirst();
 }
 
+// The first object whose box meets box.
+int FirstInBox(uint32_t file, const CMbr& box) {
+  char found[128];
+  return pipObjectFindFirstRect(file, box.getLowerLeft().getSpatialX(),
+                                box.getLowerLeft().getSpatialY(), box.getUpperRight().getSpatialX(),
+                                box.getUpperRight().getSpatialY(), found, sizeof found);
+}
+
 // The query polygon as the pip calls take it: distinct vertices, one count
 // per ring.
 struct Rings {
@@ -320,10 +328,7 @@ int CSpatial::findNearest(bool lines, const CPipPoint& point, int reach, Out* ou
     r = pipObjectFindFirstContaining(handle(), x, y, static_cast<uint32_t>(std::max(reach, 0)),
                                      found, sizeof found);
   } else {
-    CMbr box(point, reach);
-    r = pipObjectFindFirstRect(handle(), box.getLowerLeft().getSpatialX(),
-                               box.getLowerLeft().getSpatialY(), box.getUpperRight().getSpatialX(),
-                               box.getUpperRight().getSpatialY(), found, sizeof found);
+    r = FirstInBox(handle(), CMbr(point, reach));
   }
   if (r <= 0) return 0;
   try {
@@ -363,13 +368,6 @@ int CSpatial::findNextLine(CPolyLine* out) {
 }
 
 namespace {
-
-int FirstInBox(uint32_t file, const CMbr& box) {
-  char found[128];
-  return pipObjectFindFirstRect(file, box.getLowerLeft().getSpatialX(),
-                                box.getLowerLeft().getSpatialY(), box.getUpperRight().getSpatialX(),
-                                box.getUpperRight().getSpatialY(), found, sizeof found);
-}
 
 int NextInBox(uint32_t file) {
   char found[128];

@@ -233,6 +233,10 @@ TEST_F(SearchTest, PolygonOverlapCodes) {
       {"around it", Square(kX - 10, kY - 10, kSide + 20), 4, -1},
       {"across its border", Square(kX - kSide / 2, kY, kSide), 5, 50.0},
       {"apart", Square(kX + 2 * kSide, kY, 10), 0, -1},
+      {"round its corner, the point in its box",
+       {{kX - 10, kY - 10}, {kX + 20, kY - 10}, {kX + 20, kY - 1}, {kX - 1, kY - 1},
+        {kX - 1, kY + 20}, {kX - 10, kY + 20}},
+       0, -1},
   };
   for (const Case& c : cases) {
     std::vector<int32_t> xy;
@@ -248,6 +252,10 @@ TEST_F(SearchTest, PolygonOverlapCodes) {
     if (c.percent >= 0) {
       EXPECT_NEAR(percent, c.percent, 1.0) << c.what;
       EXPECT_STREQ(name_, "square");
+    }
+    // Objects passed over are not named.
+    if (c.code == 0) {
+      EXPECT_STREQ(name_, "") << c.what;
     }
   }
 }
