@@ -418,7 +418,9 @@ int tfile4init(TFILE4* tag, INDEX4FILE* file, uint32_t headerPos, const char* na
   if (tag->keyLen < 1 || tag->keyLen > maxKey || tag->keyLen > long(k4keyBufferSize) - 8) {
     return error4describe(c4, e4index, E4_CORRUPT_BLOCK, fileName, tag->alias, nullptr);
   }
-  if (tag->typeCode & 0x80) {
+  // Only the directory goes without an expression: every other tag keys
+  // records, whatever a damaged type byte says.
+  if ((tag->typeCode & 0x80) && tag == file->tagIndex) {
     tag->pad = ' ';
     tag->collateName = 0;
     return 0;
