@@ -95,6 +95,22 @@ bool ShapeOf(const CODE4* c4, bool fox, const unsigned char* d, FieldShape* shap
   return false;
 }
 
+// The bytes a field's value takes where the accessors read and write it
+// whole (binary numbers, dates): a narrower field would take them from the
+// fields after it, or from past the record.
+unsigned ValueWidth(char type) {
+  switch (type) {
+    case 'B': case 'D': case 'T': case 'Y':
+      return 8;
+    case 'I': case 'P':
+      return 4;
+    case 'Q': case 'R':
+      return 2;
+    default:
+      return 0;
+  }
+}
+
 int Corrupt(CODE4* c4, long location, const char* name) {
   return error4describe(c4, e4data, location, name, nullptr, nullptr);
 }
@@ -157,12 +173,16 @@ int ReadHeader(DATA4FILE* file, const char* name) {
   }
   file->nFields = int(slots);
   uint64_t sum = 1;
+  long misfit = 0;  // a field that does not fit its value or the record
   for (unsigned i = 0; i < slots; i++) {
     FieldShape shape;
     int error;
     if (!ShapeOf(c4, fox, file->info + i * kDescriptorSize, &shape, &error)) {
       return error4describe(c4, error, E4_INVALID_FIELD_TYPE, name, nullptr, nullptr);
     }
+    if (misfit == 0 && shape.len < ValueWidth(shape.type)) misfit = E4_DATA_CORRUPT;
+    // A length beyond the bytes the field counts must still end in the record.
+    if (misfit == 0 && sum + shape.len > file->recWidth) misfit = E4_DFILE4;
     if (shape.memo) file->nFieldsMemo++;
     sum += shape.counted;
   }
@@ -170,6 +190,7 @@ int ReadHeader(DATA4FILE* file, const char* name) {
   if (sum > file->recWidth || (!large && sum != file->recWidth)) {
     return Corrupt(c4, E4_DFILE4, name);
   }
+  if (misfit != 0) return Corrupt(c4, misfit, name);
   file->numRecs = long(count);
   file->minCount = -1;
   file->maxRecs = long((4294967295ul - file->headerLen) / file->recWidth) - 10;

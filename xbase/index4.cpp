@@ -108,9 +108,10 @@ int ReadTags(INDEX4FILE* file, DATA4* data) {
   }
   int rc = tfile4rlTop(directory);
   while (rc == 0 && !tfile4eof(directory)) {
-    char tagName[k4tagNameLen + 1];
-    std::memcpy(tagName, tfile4key(directory), k4tagNameLen);
-    tagName[k4tagNameLen] = 0;
+    // The directory's keys are the names; a damaged key length may make them shorter.
+    char tagName[k4tagNameLen + 1] = {0};
+    const int nameLen = directory->keyLen < k4tagNameLen ? directory->keyLen : k4tagNameLen;
+    std::memcpy(tagName, tfile4key(directory), size_t(nameLen));
     uint32_t position = uint32_t(tfile4recNo(directory));
     uint64_t at = index4offset(file, position);
     if (at < k4headerLen || at + k4headerLen > length) {

@@ -117,6 +117,14 @@ int Sibling(TFILE4* tag, bool forward) {
   if (!b4leaf(next) || next->nKeys == 0) {
     return error4describe(C4(tag), e4index, E4_TFILE4, tag->indexFile->file.name, tag->alias, nullptr);
   }
+  // Keys go on in order from leaf to leaf: siblings that lead back (a
+  // damaged file's loop) would walk for ever.
+  if (next == leaf) return Corrupt(tag);
+  if (leaf->nKeys > 0) {
+    const int at = forward ? leaf->nKeys - 1 : 0, first = forward ? 0 : next->nKeys - 1;
+    const int order = CompareEntry(next, first, b4key(leaf, at), tag->keyLen, 0);
+    if (forward ? order < 0 : order > 0) return Corrupt(tag);
+  }
   tfile4release(tag);
   Push(tag, next);
   tag->pathLeafOnly = 1;
@@ -410,7 +418,9 @@ int tfile4init(TFILE4* tag, INDEX4FILE* file, uint32_t headerPos, const char* na
   if (tag->keyLen < 1 || tag->keyLen > maxKey || tag->keyLen > long(k4keyBufferSize) - 8) {
     return error4describe(c4, e4index, E4_CORRUPT_BLOCK, fileName, tag->alias, nullptr);
   }
-  if (tag->typeCode & 0x80) {
+  // Only the directory goes without an expression: every other tag keys
+  // records, whatever a damaged type byte says.
+  if ((tag->typeCode & 0x80) && tag == file->tagIndex) {
     tag->pad = ' ';
     tag->collateName = 0;
     return 0;

@@ -175,6 +175,9 @@ TEST(BlockFormat, DamagedBlocksAreRefused) {
       {"branch count beyond the block", [&](std::string& b) { put16(b, root + 2, 11); }},
       {"child beyond the file", [&](std::string& b) { b[root + 12 + 44] = 0x7F; }},
       {"sibling beyond the file", [&](std::string& b) { put32(b, leaf + 8, 0x10000000); }},
+      {"sibling leading back to itself", [&](std::string& b) { put32(b, leaf + 8, leaf); }},
+      {"sibling leading back to an earlier leaf",
+       [&](std::string& b) { put32(b, xbasetest::Be32(good, root + 12 + 48 + 44) + 8, leaf); }},
       {"root of the directory 0", [&](std::string& b) { put32(b, 0, 0); }},
       {"free list head beyond the file", [&](std::string& b) { put32(b, 4, 0x7FFFFFF0); }},
   };

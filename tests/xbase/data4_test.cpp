@@ -135,6 +135,10 @@ TEST(Data4Open, DamagedOrRefusedHeaders) {
       {"header longer than the file", headerCut, -200, 80158},
       {"no terminator", WithByte(WithByte(noTerminator, 8, char(32 + 64)), 9, 0), -200, 80139},
       {"file shorter than a header", good.substr(0, 20), -70, 90077},
+      {"datetime narrower than its value", DbfBuilder('0', {{"A", 'C', 2}, {"W", 'T', 1}}).Bytes(), -200, 80139},
+      {"integer narrower than its value", DbfBuilder('0', {{"N", 'I', 1}}).Bytes(), -200, 80139},
+      {"date narrower than its value", DbfBuilder(0x03, {{"D", 'D', 2}}).Bytes(), -200, 80139},
+      {"varchar running past the record", DbfBuilder('0', {{"V", 'V', 2, 1}}).Bytes(), -200, 90131},
   };
   for (const auto& c : cases) {
     TempDir dir;

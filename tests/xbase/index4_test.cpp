@@ -74,6 +74,36 @@ TEST(IndexOpen, OpensOnceAndSharesTheFile) {
   EXPECT_EQ(d4close(data), 0);
 }
 
+// The directory's key length comes from the file: names are never read
+// past the keys it holds.
+TEST(IndexOpen, DirectoryKeysShorterThanNames) {
+  TempDir dir;
+  {
+    TestCode4 c4;
+    FieldList fields;
+    fields.Add("NAME", 'C', 8);
+    DATA4* data = d4create(&c4, dir.File("d.dbf").c_str(), fields.get());
+    ASSERT_NE(data, nullptr);
+    TagList tags;
+    for (char first = 'A'; first < 'I'; first++) tags.Add(first + std::string("TAGNUMBER"), "NAME");
+    ASSERT_NE(i4create(data, nullptr, tags.get()), nullptr);
+    ASSERT_EQ(d4close(data), 0);
+  }
+  std::string bytes = testsupport::ReadAll(dir.File("d.cdx"));
+  bytes.replace(12, 2, xbasetest::Le16(4));
+  dir.Write("d.cdx", bytes);
+  TestCode4 c4;
+  DATA4* data = d4open(&c4, dir.File("d.dbf").c_str());
+  ASSERT_NE(data, nullptr);
+  int tags = 0;
+  for (TAG4* tag = d4tagNext(data, nullptr); tag; tag = d4tagNext(data, tag)) {
+    EXPECT_LE(std::string(t4alias(tag)).size(), 4u);
+    tags++;
+  }
+  EXPECT_EQ(tags, 8);
+  EXPECT_EQ(d4close(data), 0);
+}
+
 TEST(IndexSeek, SeeksInBothOrders) {
   TempDir dir;
   TestCode4 c4;

@@ -235,4 +235,30 @@ TEST(KeyMaintenance, WidenSplitAndEmpty) {
   EXPECT_TRUE(c4.reports.empty());
 }
 
+// Only the directory goes without an expression: a tag whose damaged type
+// byte says otherwise still keys, seeks and takes keys.
+TEST(TagHeader, DirectoryBitOnATag) {
+  TempDir dir;
+  {
+    TestCode4 c4;
+    DATA4* data = NameTable(&c4, dir, 8);
+    ASSERT_NE(data, nullptr);
+    for (const char* name : {"bob", "ann", "cy"}) ASSERT_EQ(AppendRow(data, {{"NAME", name}}), 0);
+    ASSERT_EQ(d4close(data), 0);
+  }
+  std::string bytes = ReadAll(dir.File("t.cdx"));
+  bytes[1024 + 14] = char(bytes[1024 + 14] | 0x80);  // the one tag's header follows the file header
+  dir.Write("t.cdx", bytes);
+  TestCode4 c4;
+  DATA4* data = d4open(&c4, dir.File("t.dbf").c_str());
+  ASSERT_NE(data, nullptr);
+  d4tagSelect(data, d4tag(data, "NAME"));
+  EXPECT_EQ(d4seek(data, "bob"), 0);
+  EXPECT_EQ(d4recNo(data), 1);
+  EXPECT_EQ(AppendRow(data, {{"NAME", "al"}}), 0);
+  EXPECT_EQ(d4top(data), 0);
+  EXPECT_EQ(d4recNo(data), 4);
+  EXPECT_EQ(d4close(data), 0);
+}
+
 }  // namespace
