@@ -423,8 +423,10 @@ int ParseValue(Parse& p) {
     if (row >= 0) {
       p.pos += v4functions[row].nameLen;
       if (v4functions[row].code != E4CODE_NOT) return AddEntry(p, Entry(row));
-      if (int rc = ParseValue(p); rc < 0) return rc;
-      return Push(p, row);
+      // The negation waits on the operator stack while its operand is read,
+      // so a run of negations is bounded by the stack, not by recursion.
+      if (int rc = Push(p, row); rc < 0) return rc;
+      return ParseValue(p);
     }
   }
   if (platform::AsciiIsDigit(c) || c == '-' || c == '+' || c == '.') {

@@ -330,6 +330,20 @@ TEST_F(Expressions, StacksAndDepthAreBounded) {
   EXPECT_EQ(c4_.reports[0].code, -920);
   EXPECT_EQ(c4_.reports[0].location, 90099);
   error4set(&c4_, 0);
+  c4_.reports.clear();
+  // A long run of negations is bounded by the same stack, never by the
+  // program's own stack.
+  for (const std::string& negation : {std::string("!"), std::string(".NOT.")}) {
+    std::string run;
+    for (int i = 0; i < 100000; i++) run += negation;
+    EXPECT_EQ(Parse(run + "FLAG"), nullptr);
+    ASSERT_EQ(c4_.reports.size(), 1u);
+    EXPECT_EQ(c4_.reports[0].code, -920);
+    EXPECT_EQ(c4_.reports[0].location, 90099);
+    error4set(&c4_, 0);
+    c4_.reports.clear();
+  }
+  EXPECT_EQ(Value(Parse(std::string(31, '!') + "FLAG")), "F");
   EXPR4* e = Parse(nested(6));
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(Value(e), "1");
