@@ -341,7 +341,7 @@ int ParseFunction(Parse& p, size_t start, size_t length) {
       if (count() == 3) rc = TakeConstant(p, &starts, &dec);
       if (rc == 0 && count() == 2) rc = TakeConstant(p, &starts, &len);
       if (len < 0) len = 10;
-      if (len <= dec + 1) dec = len - 2;
+      if (dec >= len - 1) dec = len - 2;
       if (dec < 0) dec = 0;
       e.len = len;
       e.i1 = dec;
@@ -360,13 +360,13 @@ int ParseFunction(Parse& p, size_t start, size_t length) {
       if (count() == 3) {
         rc = TakeConstant(p, &starts, &e.len);
         if (rc == 0) rc = TakeConstant(p, &starts, &e.i1);
-        e.i1--;
       } else if (count() == 2) {
         rc = TakeConstant(p, &starts, &e.i1);
-        e.i1--;
         // To the end of the string, whatever its kind: e4massage knows its length.
         e.i2 = 1;
       }
+      // Counted from 1; a start before the first character is the first.
+      e.i1 = e.i1 > 0 ? e.i1 - 1 : 0;
       break;
     case E4CODE_LEFT:
     case E4CODE_PADL:

@@ -139,6 +139,9 @@ const Case kCases[] = {
     {"SUBSTR(LAST, 2)", "LAST#3 SUBSTR", 'C', 4, "ones"},
     {"SUBSTR(UPPER(LAST), 4)", "LAST#3 UPPER SUBSTR", 'C', 2, "ES"},
     {"SUBSTR(LAST, 4, 10)", "LAST#3 SUBSTR", 'C', 2, "es"},
+    // constants at the ends of the integer range
+    {"SUBSTR(LAST, -99999999999, 2)", "LAST#3 SUBSTR", 'C', 2, "Jo"},
+    {"STR(DBL, 5, 99999999999)", "DBL STR", 'C', 5, "2.500"},
     {"LEFT(NAME, 2)", "NAME#3 LEFT", 'C', 2, "Sm"},
     {"RIGHT(LAST, 3)", "LAST#3 RIGHT", 'C', 3, "nes"},
     {"RIGHT(UPPER(LAST), 2)", "LAST#3 UPPER RIGHT", 'C', 2, "ES"},
