@@ -21,10 +21,6 @@
 
 namespace {
 
-constexpr int kRowOr = 32;
-constexpr int kRowAnd = 33;
-constexpr int kFirstComparison = 45;
-constexpr int kLastComparison = 79;
 constexpr int kLastConstantRow = 29;  // numbers, texts, .T. and .F.
 constexpr int kRowStod = 109;
 constexpr int kRowCtod = 110;
@@ -319,9 +315,9 @@ void MergeAnd(QUERY4* q, BITMAP4* node) {
 // The node of the sub-expression ending at `entry`, or null with *why.
 BITMAP4* Build(QUERY4* q, int entry, Why* why) {
   const E4INFO& e = q->expr->info[entry];
-  if (e.functionI >= kFirstComparison && e.functionI <= kLastComparison) return Leaf(q, entry, why);
-  if (e.functionI != kRowOr && e.functionI != kRowAnd) return nullptr;
-  const int kind = e.functionI == kRowAnd ? kAnd : kOr;
+  if (e.functionI >= E4ROW_FIRST_COMPARISON && e.functionI <= E4ROW_LAST_COMPARISON) return Leaf(q, entry, why);
+  if (e.functionI != E4ROW_OR && e.functionI != E4ROW_AND) return nullptr;
+  const int kind = e.functionI == E4ROW_AND ? kAnd : kOr;
   BITMAP4* node = NewNode(q, 1, kind);
   if (node == nullptr) {
     *why = Why::kMemory;

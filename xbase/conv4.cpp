@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <string_view>
 
 #include "platform/env.h"
 
@@ -128,7 +129,8 @@ int c4dtoa45(double value, char* buffer, int length, int decimals) {
   }
   int count = int(result.ptr - digits);
   // A negative value that rounds to zero is written without a sign.
-  bool negative = value < 0 && std::strspn(digits, "0.") < size_t(count);
+  const std::string_view written(digits, size_t(count));
+  bool negative = value < 0 && written.find_first_not_of("0.") != std::string_view::npos;
   int needed = count + (negative ? 1 : 0);
   if (needed > length) {
     std::memset(buffer, '*', size_t(length));

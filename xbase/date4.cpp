@@ -1,6 +1,5 @@
 #include "xbase/date4.h"
 
-#include <cmath>
 #include <cstring>
 
 #include "base/calendar.h"
@@ -10,25 +9,15 @@
 
 namespace {
 
-constexpr long kJulianBase = 1721425;  // the day before 1 January of year 1
+constexpr long kJulianOf1970 = 2440588;  // the julian day of 1 January 1970
+constexpr long kLastJulian = 5373484;    // 31 December 9999
 const char* const kMonths[12] = {"January", "February", "March",     "April",   "May",      "June",
                                  "July",    "August",   "September", "October", "November", "December"};
-const int kDaysBefore[13] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365};
+const int kMonthLength[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
 bool IsLeap(long year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
-long DaysBeforeYear(long year) {
-  long y = year - 1;
-  return y * 365 + y / 4 - y / 100 + y / 400;
-}
-
-int DaysBeforeMonth(long year, int month) {
-  return kDaysBefore[month - 1] + ((month > 2 && IsLeap(year)) ? 1 : 0);
-}
-
-int MonthLength(long year, int month) {
-  return DaysBeforeMonth(year, month + 1) - DaysBeforeMonth(year, month);
-}
+int MonthLength(long year, int month) { return kMonthLength[month - 1] + ((month == 2 && IsLeap(year)) ? 1 : 0); }
 
 // The number of a run of digits and blanks: leading blanks are skipped and
 // the first blank after a digit ends it.
@@ -83,25 +72,12 @@ void date4assign(char* date, long julian) {
     std::memset(date, ' ', 8);
     return;
   }
-  long days = julian - kJulianBase;
-  long year = 1 - long(std::floor(double(days) * -0.002737907006988508));
-  long dayOfYear = days - DaysBeforeYear(year);
-  // The estimate is at most a year off.
-  while (dayOfYear < 1) {
-    year--;
-    dayOfYear = days - DaysBeforeYear(year);
-  }
-  while (dayOfYear > (IsLeap(year) ? 366 : 365)) {
-    year++;
-    dayOfYear = days - DaysBeforeYear(year);
-  }
-  int month = 1;
-  while (month < 12 && dayOfYear > DaysBeforeMonth(year, month + 1)) month++;
-  int day = int(dayOfYear - DaysBeforeMonth(year, month));
-  if (year > 9999) {
+  if (julian > kLastJulian) {
     std::memset(date, '*', 8);
     return;
   }
+  int year, month, day;
+  CivilFromDays(julian - kJulianOf1970, &year, &month, &day);
   c4ltoa45(year, date, -4);
   TwoDigits(date + 4, month);
   TwoDigits(date + 6, day);
@@ -120,7 +96,7 @@ long date4long(const char* date) {
   int day = int(Digits(date + 6, 2));
   if (month < 1 || month > 12) return -1;
   if (day < 1 || day > MonthLength(year, month)) return -1;
-  return DaysBeforeYear(year) + DaysBeforeMonth(year, month) + day + kJulianBase;
+  return long(DaysFromCivil(year, month, day)) + kJulianOf1970;
 }
 
 void date4format(const char* date, char* result, char* picture) {
@@ -195,12 +171,8 @@ int date4init(char* date, const char* text, char* picture) {
     std::memcpy(date, out, 8);
     return 8;
   }
-  DATE4NOW now;
-  date4now(&now);
   char today[8];
-  c4ltoa45(now.year, today, -4);
-  TwoDigits(today + 4, now.month);
-  TwoDigits(today + 6, now.day);
+  date4today(today);
   for (int group = 0; group < 4; group++) {
     char* part = out + group * 2;
     if (!present[group]) {
@@ -234,11 +206,7 @@ void date4today(char* date) {
 void date4timeNow(char* time) {
   DATE4NOW now;
   date4now(&now);
-  TwoDigits(time, now.hour);
-  time[2] = ':';
-  TwoDigits(time + 3, now.minute);
-  time[5] = ':';
-  TwoDigits(time + 6, now.second);
+  date4timeFromMs(time, ((now.hour * 60L + now.minute) * 60 + now.second) * 1000);
 }
 
 long date4timeFromMs(char* time, long ms) {

@@ -106,25 +106,8 @@ void FieldIntToDouble(E4STATE* s) {
   PushDouble(s, double(int32_t(QLoadU32LE(Record(s) + s->info->i1))));
 }
 
-void FieldCurrencyToDouble(E4STATE* s) {
-  int64_t value = QLoadI64LE(Record(s) + s->info->i1);
-  uint64_t magnitude = value < 0 ? 0 - uint64_t(value) : uint64_t(value);
-  char text[32];
-  int n = 0;
-  if (value < 0) text[n++] = '-';
-  char digits[24];
-  int count = 0;
-  uint64_t whole = magnitude / 10000;
-  do {
-    digits[count++] = char('0' + whole % 10);
-    whole /= 10;
-  } while (whole != 0);
-  while (count > 0) text[n++] = digits[--count];
-  text[n++] = '.';
-  uint64_t fraction = magnitude % 10000;
-  for (int div = 1000; div >= 1; div /= 10) text[n++] = char('0' + fraction / uint64_t(div) % 10);
-  PushDouble(s, c4atod(text, n));
-}
+// The value as f4double reads it.
+void FieldCurrencyToDouble(E4STATE* s) { PushDouble(s, double(QLoadI64LE(Record(s) + s->info->i1)) / 10000.0); }
 
 void FieldMemo(E4STATE* s) {
   char* place = Place(s);

@@ -341,7 +341,7 @@ int ParseFunction(Parse& p, size_t start, size_t length) {
       if (count() == 3) rc = TakeConstant(p, &starts, &dec);
       if (rc == 0 && count() == 2) rc = TakeConstant(p, &starts, &len);
       if (len < 0) len = 10;
-      if (len <= dec + 1) dec = len - 2;
+      if (dec >= len - 1) dec = len - 2;
       if (dec < 0) dec = 0;
       e.len = len;
       e.i1 = dec;
@@ -360,13 +360,13 @@ int ParseFunction(Parse& p, size_t start, size_t length) {
       if (count() == 3) {
         rc = TakeConstant(p, &starts, &e.len);
         if (rc == 0) rc = TakeConstant(p, &starts, &e.i1);
-        e.i1--;
       } else if (count() == 2) {
         rc = TakeConstant(p, &starts, &e.i1);
-        e.i1--;
         // To the end of the string, whatever its kind: e4massage knows its length.
         e.i2 = 1;
       }
+      // Counted from 1; a start before the first character is the first.
+      e.i1 = e.i1 > 0 ? e.i1 - 1 : 0;
       break;
     case E4CODE_LEFT:
     case E4CODE_PADL:
@@ -423,8 +423,10 @@ int ParseValue(Parse& p) {
     if (row >= 0) {
       p.pos += v4functions[row].nameLen;
       if (v4functions[row].code != E4CODE_NOT) return AddEntry(p, Entry(row));
-      if (int rc = ParseValue(p); rc < 0) return rc;
-      return Push(p, row);
+      // The negation waits on the operator stack while its operand is read,
+      // so a run of negations is bounded by the stack, not by recursion.
+      if (int rc = Push(p, row); rc < 0) return rc;
+      return ParseValue(p);
     }
   }
   if (platform::AsciiIsDigit(c) || c == '-' || c == '+' || c == '.') {

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr int kRowAnd = 33;
 constexpr int kListGrowth = 5;
 
 // ---- relation lists ----
@@ -89,7 +88,7 @@ int ListFields(RELATE4SET* set, Q4LIST* list, const EXPR4* expr, int first, int 
 int FindTerms(QUERY4* query) {
   const EXPR4* expr = query->expr;
   const int last = expr->infoN - 1;
-  const int n = expr->info[last].functionI == kRowAnd ? expr->info[last].numParms : 1;
+  const int n = expr->info[last].functionI == E4ROW_AND ? expr->info[last].numParms : 1;
   if (query->terms == nullptr) {
     query->terms = static_cast<int*>(u4alloc(long(sizeof(int)) * (n + 1)));
     if (query->terms == nullptr) return e4memory;
@@ -234,7 +233,8 @@ int query4test(QUERY4* query) {
     // A set is its master alone: each relation a term reads is read already.
     const E4INFO& e = expr->info[top];
     const int16_t code = v4functions[e.functionI].code;
-    const bool comparison = e.functionI >= 45 && e.functionI <= 79 && code >= E4CODE_EQ && code <= E4CODE_LT;
+    const bool comparison = e.functionI >= E4ROW_FIRST_COMPARISON && e.functionI <= E4ROW_LAST_COMPARISON &&
+                            code >= E4CODE_EQ && code <= E4CODE_LT;
     const bool matched = (top >= 1 && query->entries[top - 1].tag) || (top >= 2 && query->entries[top - 2].tag);
     // A comparison whose bitmap was made has passed over the records that
     // fail it.

@@ -139,6 +139,9 @@ const Case kCases[] = {
     {"SUBSTR(LAST, 2)", "LAST#3 SUBSTR", 'C', 4, "ones"},
     {"SUBSTR(UPPER(LAST), 4)", "LAST#3 UPPER SUBSTR", 'C', 2, "ES"},
     {"SUBSTR(LAST, 4, 10)", "LAST#3 SUBSTR", 'C', 2, "es"},
+    // constants at the ends of the integer range
+    {"SUBSTR(LAST, -99999999999, 2)", "LAST#3 SUBSTR", 'C', 2, "Jo"},
+    {"STR(DBL, 5, 99999999999)", "DBL STR", 'C', 5, "2.500"},
     {"LEFT(NAME, 2)", "NAME#3 LEFT", 'C', 2, "Sm"},
     {"RIGHT(LAST, 3)", "LAST#3 RIGHT", 'C', 3, "nes"},
     {"RIGHT(UPPER(LAST), 2)", "LAST#3 UPPER RIGHT", 'C', 2, "ES"},
@@ -330,6 +333,20 @@ TEST_F(Expressions, StacksAndDepthAreBounded) {
   EXPECT_EQ(c4_.reports[0].code, -920);
   EXPECT_EQ(c4_.reports[0].location, 90099);
   error4set(&c4_, 0);
+  c4_.reports.clear();
+  // A long run of negations is bounded by the same stack, never by the
+  // program's own stack.
+  for (const std::string& negation : {std::string("!"), std::string(".NOT.")}) {
+    std::string run;
+    for (int i = 0; i < 100000; i++) run += negation;
+    EXPECT_EQ(Parse(run + "FLAG"), nullptr);
+    ASSERT_EQ(c4_.reports.size(), 1u);
+    EXPECT_EQ(c4_.reports[0].code, -920);
+    EXPECT_EQ(c4_.reports[0].location, 90099);
+    error4set(&c4_, 0);
+    c4_.reports.clear();
+  }
+  EXPECT_EQ(Value(Parse(std::string(31, '!') + "FLAG")), "F");
   EXPR4* e = Parse(nested(6));
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(Value(e), "1");
