@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "base/endian.h"
 #include "platform/env.h"
 #include "tables/adodb.h"
 #include "tables/adodb_jet.h"
@@ -27,12 +28,6 @@ namespace {
 
 [[noreturn]] void Refuse() { RaiseProvider(kJetSource, {kJetReadOnly}); }
 [[noreturn]] void Fail(const std::string& message) { RaiseProvider(kJetSource, {message}); }
-
-uint64_t LoadLE(const unsigned char* p, int bytes) {
-  uint64_t value = 0;
-  for (int i = bytes - 1; i >= 0; i--) value = value << 8 | p[i];
-  return value;
-}
 
 // A text that libmdb allocated, taken over and freed.
 std::string Taken(char* text) {
@@ -277,22 +272,20 @@ class JetStore : public TableStore {
       case MDB_BYTE:
         return Variant::Whole(VT_UI1, p[0]);
       case MDB_INT:
-        return Variant::I2(int16_t(LoadLE(p, 2)));
+        return Variant::I2(int16_t(QLoadU16LE(p)));
       case MDB_LONGINT:
-        return Variant::I4(int32_t(LoadLE(p, 4)));
+        return Variant::I4(QLoadI32LE(p));
       case MDB_MONEY:
-        return Variant::Currency(int64_t(LoadLE(p, 8)));
+        return Variant::Currency(QLoadI64LE(p));
       case MDB_FLOAT: {
-        uint32_t bits = uint32_t(LoadLE(p, 4));
+        uint32_t bits = QLoadU32LE(p);
         float value;
         std::memcpy(&value, &bits, sizeof value);
         return Variant::Real(VT_R4, value);
       }
       case MDB_DOUBLE:
       case MDB_DATETIME: {
-        uint64_t bits = LoadLE(p, 8);
-        double value;
-        std::memcpy(&value, &bits, sizeof value);
+        double value = QLoadF64LE(p);
         return column->col_type == MDB_DOUBLE ? Variant::R8(value) : Variant::Date(value);
       }
       case MDB_TEXT:

@@ -1,5 +1,6 @@
 #include "tables/qtblftxt.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <new>
@@ -179,16 +180,22 @@ int64_t CQmsFixedTextTable::OffsetOf(unsigned long k) const {
 int64_t CQmsFixedTextTable::NamesLineLength() {
   if (m_iLineEnd == kLineEndNone) return m_llRecordLength;
   const char* end = LineEndText();
-  std::string head;
+  const size_t endLength = std::strlen(end);
+  // Each block is searched once, behind the last bytes of the one before
+  // (a line end may straddle the two): a file without the line end is read
+  // through once, not searched again from its start at every block.
+  std::string window;
   char block[4096];
   int64_t at = 0;
   while (at < m_llFileSize) {
     uint32_t n = uint32_t(m_llFileSize - at < int64_t(sizeof block) ? m_llFileSize - at : int64_t(sizeof block));
     if (!m_File.ReadAt(at, block, n)) break;
-    head.append(block, n);
+    int64_t windowAt = at - int64_t(window.size());
+    window.append(block, n);
     at += n;
-    size_t found = head.find(end);
-    if (found != std::string::npos) return int64_t(found + std::strlen(end));
+    size_t found = window.find(end);
+    if (found != std::string::npos) return windowAt + int64_t(found + endLength);
+    window.erase(0, window.size() - std::min(window.size(), endLength - 1));
   }
   return m_llFileSize;
 }

@@ -72,6 +72,7 @@ TEST_F(FixedTest, RecordOffsetsWithAndWithoutANamesLine) {
       {1, 12, "\r\n", "CRLF", 17},                                // one record behind a short names line
       {4, 30, "\r\n", "CRLF", 17},                                // longer than a record
       {4, 40, "\r\n", "CRLF", 17},                                // longer than two records
+      {3, 4097, "\r\n", "CRLF", 17},  // its line end straddles two blocks of the search
       {5, -1, "\n", "LF", 16},      {5, 11, "\n", "LF", 16},
       {6, -1, "", "NONE", 15},      // no line end: the widths alone
       {0, -1, "\r\n", "CRLF", 17},  {0, 17, "\r\n", "CRLF", 17},
