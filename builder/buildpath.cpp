@@ -77,6 +77,13 @@ std::string FreshFileName(std::string_view directory, std::string_view prefix,
   return name;
 }
 
+std::string FreshNameBeside(std::string_view path, std::string_view marker,
+                            std::string_view suffix) {
+  std::string stem(platform::BaseNameOf(platform::NormalizeSeparators(path)));
+  if (size_t dot = stem.rfind('.'); dot != std::string::npos) stem.resize(dot);
+  return FreshFileName(OutputFolder(path), stem + std::string(marker), suffix);
+}
+
 bool FolderWritable(std::string_view folder) {
   return !FreshFileName(folder, ".gsbbuild.", ".tmp").empty();
 }

@@ -40,5 +40,9 @@ bool InputExists(std::string_view input);
 // in between makes their create fail rather than be lost.
 std::string FreshFileName(std::string_view directory, std::string_view prefix,
                           std::string_view suffix);
+// A fresh name (as FreshFileName makes them) in the folder of path: path's
+// file name without its extension, then marker, the unique part and suffix.
+std::string FreshNameBeside(std::string_view path, std::string_view marker,
+                            std::string_view suffix);
 // Whether a file can be made in the folder (tried, then removed).
 bool FolderWritable(std::string_view folder);

@@ -492,8 +492,8 @@ bool GsaWriteAttributeFile(const char* path, const std::vector<GsaFieldDef>& fie
     DLPageBuild page(descriptor);
     DLFileBuild file(path, &page, descriptor.KeyColumn(), options.dateText, options.tempDirectory,
                      &error);
-    created = file.Ok();
-    ok = created && (rows.Rewind() || Report(error, 469, "The rows of the table cannot be read"));
+    created = file.Created();
+    ok = file.Ok() && (rows.Rewind() || Report(error, 469, "The rows of the table cannot be read"));
     while (ok && rows.Next()) {
       uint8_t key[kGsaKeyWidth + 1] = {};
       ok = file.Add(key, nullptr, &rows);

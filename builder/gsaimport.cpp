@@ -97,11 +97,8 @@ int GsaImporter::Import(const char* tablePath, const char* attributePath, const 
   code4optStart(&code);
 
   // A fresh name beside the table: nothing of the user's is overwritten.
-  std::string table(tablePath);
-  std::string stem(platform::BaseNameOf(platform::NormalizeSeparators(table)));
-  if (size_t dot = stem.rfind('.'); dot != std::string::npos) stem.resize(dot);
   const std::string indexName =
-      FreshFileName(OutputFolder(table), stem + "_" + kRecordIdField + ".", ".cdx");
+      FreshNameBeside(tablePath, std::string("_") + kRecordIdField + ".", ".cdx");
   RecordIndex index(indexName);
   int result = 0;
   {

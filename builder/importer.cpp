@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <string_view>
+#include <vector>
 
 #include "builder/buildpath.h"
 #include "builder/console.h"
@@ -10,6 +12,25 @@
 #include "builder/tabbuild.h"
 #include "builder/tablebuild.h"
 #include "platform/env.h"
+#include "tables/qtblfile.h"
+
+namespace {
+
+// The files a build reads: the input (for an Access table its database) and
+// the files that go with it.
+std::vector<std::string> InputFiles(const std::string& input) {
+  const std::string_view database = AccessDatabasePart(input);
+  std::vector<std::string> files = {database.empty() ? input : std::string(database)};
+  const std::string kind = InputKind(input);
+  std::vector<std::string_view> companions;
+  if (kind == "SHP") companions = {"shx", "dbf"};
+  if (kind == "PXF") companions = {"pxd"};
+  if (kind == "CSV" || kind == "TXT") companions = {"fmt"};
+  for (std::string_view extension : companions) files.push_back(CompanionPath(input, extension));
+  return files;
+}
+
+}  // namespace
 
 std::unique_ptr<ObjectBuilder> MakeBuilder(const char* input) {
   const std::string kind = InputKind(input ? input : "");
@@ -57,6 +78,12 @@ bool PipImporter::Open(const char* input, const char* output, const char* idFiel
     // The attribute file would be written over the boundary file.
     BuildPrint(kOutputNameFormat, output);
     return false;
+  }
+  for (const std::string& file : InputFiles(input)) {
+    if (qtblfile::SameFile(file, output) || qtblfile::SameFile(file, AttributePathOf(output))) {
+      BuildPrint(kOutputOverInputFormat, output);
+      return false;
+    }
   }
   SetDefaults();
   output_ = output;

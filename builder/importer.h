@@ -6,7 +6,9 @@
 //
 // Contracts on the border cases:
 //   - Open fails (false) for an input kind no builder takes (with the
-//     "not recognized" line), an import the engine refuses, or a builder
+//     "not recognized" line), an output (or attribute file) that is the
+//     input or a file read with it (the engine would empty it before it is
+//     read), an import the engine refuses, or a builder
 //     that cannot open its input; the import is then ended without keeping
 //     the file, so nothing is left at the output path.
 //   - Run fails (false) when any step fails; the boundary file and its
@@ -25,6 +27,8 @@ inline constexpr const char* kUnknownInputFormat =
 inline constexpr const char* kOutputNameFormat =
     "Error: The output file (%s) must not end in the letter a: that name is its attribute "
     "file's.\n";
+inline constexpr const char* kOutputOverInputFormat =
+    "Error: The output file (%s) would overwrite the input or a file that goes with it.\n";
 // Import parameters of gsbbuild.
 inline constexpr int32_t kImportPointLimit = 5000000;
 inline constexpr int32_t kImportPolygonLimit = 15000;

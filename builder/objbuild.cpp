@@ -146,13 +146,12 @@ bool ObjectBuilder::NameTempTable() {
   if (!tempPath_.empty()) platform::Env::Current().Remove(tempPath_);
   tempPath_.clear();
   // Named after the attribute file without its extension, in its folder.
-  std::string folder = OutputFolder(attributePath_);
-  std::string name(platform::BaseNameOf(platform::NormalizeSeparators(attributePath_)));
-  if (size_t dot = name.rfind('.'); dot != std::string::npos) name.resize(dot);
-  tempPath_ = FreshFileName(folder, name + kTempTableMarker, kTempTableSuffix);
-  if (tempPath_.empty())
+  tempPath_ = FreshNameBeside(attributePath_, kTempTableMarker, kTempTableSuffix);
+  if (tempPath_.empty()) {
+    const std::string folder = OutputFolder(attributePath_);
     BuildPrint("Error: Unable to make a temporary table in the folder (%s).\n",
                folder.empty() ? "." : folder.c_str());
+  }
   return !tempPath_.empty();
 }
 

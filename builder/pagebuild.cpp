@@ -176,6 +176,7 @@ QIndexedFileBuild::QIndexedFileBuild(const QIndexedFileBuildParams& params, cons
 
   file_ = std::make_unique<QBlockFile>(path, *error_);
   if (!file_->IsOpen()) return;
+  created_ = true;
   if (file_->Append(size) != 0) {
     Fail("Unable to allocate header", 187);
     return;

@@ -165,6 +165,8 @@ class QIndexedFileBuild {
   uint8_t* HeaderBlock() { return header_.data(); }
   QError& Error() { return *error_; }
   bool Ok() const { return !error_->HasError(); }
+  // Whether the file was made at the path (also when a later step failed).
+  bool Created() const { return created_; }
   uint64_t Count() const { return count_; }
   uint32_t PageCount() const { return pages_; }
   const std::string& Path() const { return path_; }
@@ -189,6 +191,7 @@ class QIndexedFileBuild {
   std::vector<uint8_t> previousEntry_;
   uint64_t count_ = 0;
   uint32_t pages_ = 0;
+  bool created_ = false;
   bool pageOpen_ = false;
   bool finished_ = false;
   bool closed_ = false;

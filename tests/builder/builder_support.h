@@ -1,6 +1,7 @@
 // Helpers of the builder's tests: record numbers as the temporary table
 // holds them, a disk that fills up, ogrinfo's reading of a table, the
-// attribute file checked against it, and gsbbuild run as a command.
+// attribute file checked against it, and gsbbuild run as a command or
+// through its importer in this process.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@
 
 #include "boundary/criteria.h"
 #include "boundary/readmain.h"
+#include "builder/importer.h"
 #include "platform/env.h"
 #include "zonelib.h"
 
@@ -219,6 +221,23 @@ inline Outcome RunGsbbuild(const std::string& folder, const std::vector<std::str
   const int status = pclose(pipe);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
+}
+
+// Builds output from input through the importer, in this process, with the
+// id field given; what it printed goes to out, whether Open succeeded to
+// opened.
+inline bool BuildInProcess(const std::string& input, const std::string& output,
+                           const char* idField, std::string* out, bool* opened = nullptr) {
+  testing::internal::CaptureStdout();
+  bool ok = false;
+  {
+    PipImporter importer;
+    const bool open = importer.Open(input.c_str(), output.c_str(), idField);
+    if (opened) *opened = open;
+    ok = open && importer.Run();
+  }
+  *out = testing::internal::GetCapturedStdout();
+  return ok;
 }
 
 }  // namespace buildertest

@@ -341,19 +341,22 @@ TEST(GsaBuildTest, FailedWriteLeavesNoFile) {
   EXPECT_STREQ(error.Detail(), "Keys are not in ascending order at row 2");
   EXPECT_LT(FileSize64(path.c_str()), 0);
 
-  // A disk that fills up while pages are written.
-  FullDisk full(platform::Env::Current(), 3 * 8192);
-  platform::ScopedEnv scoped(full);
+  // A disk that fills up while the header or the pages are written.
   std::vector<std::vector<std::string>> rows;
   for (int i = 1; i <= 5000; ++i) rows.push_back({std::to_string(i), Recid(i)});
-  GsaMemoryRows many(rows);
-  EXPECT_FALSE(GsaWriteAttributeFile(path.c_str(), {{"A", 'N', 5, 0}, {"QRECID", 'N', 12, 0}}, many,
-                                     GsaWriteOptions(), error));
-  EXPECT_TRUE(error.HasError());
-  EXPECT_LT(FileSize64(path.c_str()), 0);
-  std::vector<std::string> left;
-  platform::Env::Current().ListDirectory(dir.path(), &left);
-  EXPECT_TRUE(left.empty());
+  for (int64_t room : {int64_t(1000), int64_t(3 * 8192)}) {
+    SCOPED_TRACE(room);
+    FullDisk full(platform::Env::Current(), room);
+    platform::ScopedEnv scoped(full);
+    GsaMemoryRows many(rows);
+    EXPECT_FALSE(GsaWriteAttributeFile(path.c_str(), {{"A", 'N', 5, 0}, {"QRECID", 'N', 12, 0}},
+                                       many, GsaWriteOptions(), error));
+    EXPECT_TRUE(error.HasError());
+    EXPECT_LT(FileSize64(path.c_str()), 0);
+    std::vector<std::string> left;
+    platform::Env::Current().ListDirectory(dir.path(), &left);
+    EXPECT_TRUE(left.empty());
+  }
 }
 
 }  // namespace

@@ -151,6 +151,7 @@ TEST(GsbbuildTest, UsageErrors) {
 TEST(GsbbuildTest, PathErrors) {
   TempDir dir;
   dir.Write("in.shp", "");
+  dir.Write("in.dbf", "table");
   dir.Write("in.abc", "x");
   const std::string inputMissing =
       "Error opening input file (missing.shp).\nPlease check that the path is correct.\n";
@@ -176,13 +177,20 @@ TEST(GsbbuildTest, PathErrors) {
       {"output named like its attribute file", {"in.shp", "out.gsa"},
        "Error: The output file (out.gsa) must not end in the letter a: that name is its "
        "attribute file's.\n"},
+      {"output over the input", {"in.shp", "IN.SHP"},
+       "Error: The output file (IN.SHP) would overwrite the input or a file that goes with "
+       "it.\n"},
+      {"output over the input's table", {"in.shp", "in.dbf"},
+       "Error: The output file (in.dbf) would overwrite the input or a file that goes with "
+       "it.\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Outcome run = RunGsbbuild(dir.path(), c.words);
     EXPECT_EQ(run.status, kUsage);
     EXPECT_EQ(run.out, c.out);
-    EXPECT_EQ(FilesIn(dir.path()), (std::set<std::string>{"in.shp", "in.abc"}));
+    EXPECT_EQ(FilesIn(dir.path()), (std::set<std::string>{"in.shp", "in.dbf", "in.abc"}));
+    EXPECT_EQ(ReadAll(dir.File("in.dbf")), "table");
   }
   // The log repeats the entry routine's lines.
   Outcome run = RunGsbbuild(dir.path(), {"missing.shp", "out.gsb", "/log"});

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "builder/importer.h"
 #include "tests/boundary/gsbfile_reader.h"
+#include "tests/builder/builder_support.h"
 #include "tests/support/temp_dir.h"
 #include "zonelib.h"
 
@@ -20,14 +20,7 @@ using testsupport::ReadAll;
 using testsupport::TempDir;
 
 bool Build(const std::string& input, const std::string& output, std::string* out) {
-  testing::internal::CaptureStdout();
-  bool ok = false;
-  {
-    PipImporter importer;
-    ok = importer.Open(input.c_str(), output.c_str(), "Name") && importer.Run();
-  }
-  *out = testing::internal::GetCapturedStdout();
-  return ok;
+  return buildertest::BuildInProcess(input, output, "Name", out);
 }
 
 TEST(PxfBuilderTest, HeaderColumns) {

@@ -12,7 +12,7 @@
 
 #include "boundary/readtab.h"
 #include "builder/console.h"
-#include "builder/importer.h"
+#include "tests/builder/builder_support.h"
 #include "tests/support/temp_dir.h"
 #include "zonelib.h"
 
@@ -112,16 +112,7 @@ class TabBuilderTest : public ::testing::Test {
 
   // Runs a build; what it printed goes to out.
   bool Build(std::string* out, bool* opened = nullptr) {
-    testing::internal::CaptureStdout();
-    bool ok = false;
-    {
-      PipImporter importer;
-      bool open = importer.Open(input_.c_str(), output_.c_str(), "NAME");
-      if (opened) *opened = open;
-      ok = open && importer.Run();
-    }
-    *out = testing::internal::GetCapturedStdout();
-    return ok;
+    return buildertest::BuildInProcess(input_, output_, "NAME", out, opened);
   }
 
   FakeLibrary fake_;

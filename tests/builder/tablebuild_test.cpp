@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "builder/importer.h"
 #include "tests/boundary/gsbfile_reader.h"
 #include "tests/builder/builder_support.h"
 #include "tests/support/temp_dir.h"
@@ -25,14 +24,7 @@ using testsupport::SharedDataPath;
 using testsupport::TempDir;
 
 bool Build(const std::string& input, const std::string& output, std::string* out) {
-  testing::internal::CaptureStdout();
-  bool ok = false;
-  {
-    PipImporter importer;
-    ok = importer.Open(input.c_str(), output.c_str(), "SITE") && importer.Run();
-  }
-  *out = testing::internal::GetCapturedStdout();
-  return ok;
+  return buildertest::BuildInProcess(input, output, "SITE", out);
 }
 
 TEST(LedgerkitBuilderTest, AccessTableThroughTheAdoLayer) {
