@@ -149,7 +149,6 @@ class Quistrel : public QDlistObject {
   // File attributes 0 to 5 (DlFileGetAttribute).
   int32_t GetAttribute(int32_t number, char* buffer, int32_t size) const;
 
-  uint32_t KeyType() const { return keyType_; }
   const GsaDescriptor& Descriptor() const { return descriptor_; }
   DlContext* Context() const { return context_; }
   QError& Error() { return error_; }

@@ -1,5 +1,6 @@
 #include "boundary/readmain.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -21,6 +22,8 @@ constexpr int32_t kStampCompare = int32_t(kGsaStampCompareLength);
 // Characters of the name and value of pipAttributeInfoStruct, NUL aside.
 constexpr int32_t kInfoNameChars = sizeof(pipAttributeInfoStruct::name) - 1;
 constexpr int32_t kInfoValueChars = sizeof(pipAttributeInfoStruct::value) - 1;
+// Decimals beyond which a scaled value's text is cut to "0." and zeros.
+constexpr uint32_t kScaledDecimalsMax = sizeof(pipAttributeInfoStruct::value) + 20;
 
 }  // namespace
 
@@ -178,7 +181,11 @@ int32_t AttributeSearch::Fill(FieldId* field, pipAttributeInfoStruct* out) {
   if (out->type != kGsaTypeNumber) return 0;
   int32_t result = field->GetString("%ld", out->value, kInfoValueChars);
   if (result == 1 && out->value[0] && out->decimals >= 1) {
-    std::string text = DlScaledText(StrToInt(out->value), out->decimals);
+    // The decimals come from the file. Past the value's room plus the
+    // digits of any 32-bit number the text is "0." and zeros as far as the
+    // value holds, so larger counts print the same without a text that long.
+    const uint32_t decimals = std::min<uint32_t>(out->decimals, kScaledDecimalsMax);
+    std::string text = DlScaledText(StrToInt(out->value), decimals);
     StrCopySized(out->value, text.c_str(), sizeof out->value);
   }
   return result;

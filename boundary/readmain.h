@@ -121,7 +121,6 @@ class AttributeSearch {
   int32_t GetAttributeNameByNumber(uint32_t n, char* buffer, int32_t size);
 
   bool IsOpen() const { return file_ != nullptr; }
-  bool IsCurrent() const { return current_ != 0; }
   bool OutOfDate() const { return mismatch_ != 0; }
   DlContext* Context() const { return context_; }
   Quistrel* File() const { return file_; }

@@ -34,6 +34,7 @@ constexpr const char* kTooMany = "holds more entries than fit it.";
 constexpr const char* kBadCheckValue = "does not match its check value.";
 constexpr const char* kWrongLevel = "is not at the level its parent needs.";
 constexpr const char* kBelowLeaves = "leads below the leaf level.";
+constexpr const char* kEnteredTooOften = "is entered more often than the file has pages.";
 
 }  // namespace
 
@@ -73,6 +74,8 @@ rtIndex::rtIndex(QFile& file, uint64_t offset, pipError& error) : error_(error) 
   if (pageSize_ < kSmallestPage || offset % pageSize_ != 0 || offset / pageSize_ > UINT32_MAX)
     return;
   root_ = uint32_t(offset / pageSize_);
+  const int64_t size = file.Size();
+  pageCount_ = size > 0 ? uint64_t(size) / pageSize_ : 0;
   records_ = std::make_unique<QRecordMgr>(kLocation, file, 0, pageSize_, kCachedPages, error);
   if (!records_->IsInitialised()) return;
   pages_.resize(kCachedPages);
@@ -235,6 +238,10 @@ std::unique_ptr<SpatialIndexEnum> rtSpatialIndex::CreateEnum() {
 }
 
 bool rtSpatialIndexEnum::Push(const rtPage* p, uint32_t page, uint16_t level) {
+  if (p && ++entered_ > index_.PageCount()) {
+    index_.ReportDamaged(page, kEnteredTooOften);
+    p = nullptr;
+  }
   if (!p) {
     failed_ = true;
     top_ = -1;
@@ -256,6 +263,7 @@ bool rtSpatialIndexEnum::Push(const rtPage* p, uint32_t page, uint16_t level) {
 bool rtSpatialIndexEnum::First(const SpatialRect& rect, uint64_t* offset) {
   rect_ = rect;
   top_ = -1;
+  entered_ = 0;
   failed_ = false;
   const uint32_t root = index_.RootPage();
   if (!Push(index_.Page(root, index_.RootLevel()), root, index_.RootLevel())) return false;

@@ -8,7 +8,10 @@
 // R-tree walks go depth first, entries in stored order, so hits come in the
 // leaves' stored order. A walk checks every page it reaches: the page's size
 // field, its check value, that its entries fit it, and that a child sits one
-// level below its parent. A page that fails ends the walk with Failed() set
+// level below its parent; and, since every page of a tree has one parent,
+// that it enters no more pages than the file holds (entries that share a
+// child would otherwise make a few pages a walk without end). A page that
+// fails ends the walk with Failed() set
 // and code 111 reported; a walk over a sound tree never fails. An index whose
 // root page cannot be read, or whose page size is below 48, does not open.
 //
@@ -153,6 +156,8 @@ class rtIndex {
   uint32_t RootPage() const { return root_; }
   uint16_t RootLevel() const { return rootLevel_; }
   uint16_t PageSize() const { return pageSize_; }
+  // Pages the file can hold, the most a walk enters.
+  uint64_t PageCount() const { return pageCount_; }
 
   // Page number decoded, when it is a sound page of level; null otherwise
   // (reported). Valid until the next call.
@@ -175,6 +180,7 @@ class rtIndex {
   uint32_t root_ = 0;
   uint16_t rootLevel_ = 0;
   uint16_t pageSize_ = 0;
+  uint64_t pageCount_ = 0;
   // Decoded pages; the least recently used gives way.
   std::vector<std::unique_ptr<rtPage>> pages_;
   std::vector<uint64_t> used_;
@@ -210,6 +216,7 @@ class rtSpatialIndexEnum : public SpatialIndexEnum {
   Frame inline_[kInlineFrames];
   std::vector<Frame> deeper_;
   int32_t top_ = -1;
+  uint64_t entered_ = 0;  // pages entered by this walk
   SpatialRect rect_{INT32_MAX, INT32_MAX, INT32_MIN + 1, INT32_MIN + 1};
 };
 

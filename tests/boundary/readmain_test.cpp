@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/gsaformat.h"
+#include "builder/gsabuild.h"
 #include "tests/support/temp_dir.h"
 #include "zonelib.h"
 
@@ -147,6 +149,44 @@ TEST(ReadMainTest, AttributeSearchWithoutAFile) {
   search.Close();
   search.Close();
   EXPECT_FALSE(search.Open(dir.File("none.gsb").c_str(), ""));  // no context after Close
+}
+
+// The decimals of a field entry come from the file: a damaged count prints
+// as many zeros as the value text holds, without building a text of that
+// length first.
+TEST(ReadMainTest, AttributeDecimalsFromADamagedEntry) {
+  TempDir dir;
+  const std::vector<GsaFieldDef> fields = {{"PRICE", 'N', 8, 2}, {"QRECID", 'N', 12, 0}};
+  GsaMemoryRows rows(std::vector<std::vector<std::string>>{{"123.45", "           1"}});
+  GsaWriteOptions options;
+  options.dateText = "20240307";
+  QError error;
+  const std::string path = dir.File("d.gsa");
+  ASSERT_TRUE(GsaWriteAttributeFile(path.c_str(), fields, rows, options, error)) << error.Detail();
+  const std::string bytes = testsupport::ReadAll(path);
+  GsaDescriptor descriptor;
+  ASSERT_TRUE(GsaReadDescriptor(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+                                &descriptor));
+  const std::string zeros = "0." + std::string(253, '0');
+  const struct {
+    uint32_t decimals;
+    std::string value;
+  } cases[] = {{2, "123.45"}, {7, "0.0012345"}, {300, zeros}, {0x7FFFFFFF, zeros},
+               {0xFFFFFFFF, zeros}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.decimals);
+    std::string damaged = bytes;
+    QStoreU32LE(reinterpret_cast<uint8_t*>(&damaged[descriptor.fieldOffset + kGsaFieldDecimals]),
+                c.decimals);
+    dir.Write("d.gsa", damaged);
+    AttributeSearch search;
+    ASSERT_TRUE(search.Open(dir.File("d.gsb").c_str(), ""));
+    ASSERT_EQ(search.SetRecord(1), 1u);
+    pipAttributeInfoStruct info;
+    ASSERT_EQ(search.GetAttributeInfoByName("PRICE", &info), 1);
+    EXPECT_EQ(info.value, c.value);
+    EXPECT_EQ(info.decimals, c.decimals);
+  }
 }
 
 TEST(ReadMainTest, ZonelibExportsTheDlCalls) {

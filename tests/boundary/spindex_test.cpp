@@ -258,6 +258,39 @@ TEST_F(RtreeTest, DamagedPagesEndTheWalkWithAnError) {
   }
 }
 
+// Pages whose every entry leads to the same child: three such pages stacked
+// on a leaf would make a walk enter that leaf 1363^3 times.
+TEST_F(RtreeTest, AWalkEntersNoMorePagesThanTheFileHolds) {
+  std::string bytes = testsupport::ReadAll(path_);
+  gsbtest::File f(path_);
+  uint64_t child = f.PageAt(f.SpatialRoot() / 32768).entries[0].second;
+  std::vector<uint8_t> entries(size_t(kGsbPageEntriesMax) * kGsbPageEntrySize);
+  std::vector<uint8_t> page(kGsbPageSize);
+  for (uint16_t level = 1; level <= 3; ++level) {
+    for (uint16_t i = 0; i < kGsbPageEntriesMax; ++i)
+      EncodeGsbPageEntry({{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX}, child},
+                         &entries[size_t(i) * kGsbPageEntrySize]);
+    GsbPageHeader header;
+    header.count = kGsbPageEntriesMax;
+    header.flags = kGsbPageInner;
+    header.level = level;
+    EncodeGsbPage(header, entries.data(), page.data());
+    child = bytes.size() / kGsbPageSize;
+    bytes.append(reinterpret_cast<const char*>(page.data()), page.size());
+  }
+  pipError error;
+  QFile file(error, temp_.Write("shared.gsb", bytes).c_str(), QFile::kRead);
+  rtSpatialIndex index(file, child * kGsbPageSize, error);
+  ASSERT_TRUE(index.IsOpen());
+  auto e = index.CreateEnum();
+  Walk(*e, {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX});
+  EXPECT_TRUE(e->Failed());
+  EXPECT_EQ(error.Code(), Q_ERROR_CHECKSUM);
+  EXPECT_NE(std::string(error.Detail()).find("more often than the file has pages"),
+            std::string::npos)
+      << error.Detail();
+}
+
 TEST_F(RtreeTest, APageSizeBelow48IsRefused) {
   gsbtest::File f(path_);
   for (uint16_t size : {0, 16, 47}) {
