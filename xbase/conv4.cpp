@@ -177,3 +177,10 @@ void c4oemToAnsi(char* text, size_t length) {
     if (c >= 0x80) text[i] = char(kOemToAnsi[c - 0x80]);
   }
 }
+
+int32_t c4truncInt32(double value) {
+  if (std::isnan(value)) return 0;
+  if (value >= 2147483647.0) return INT32_MAX;
+  if (value <= -2147483648.0) return INT32_MIN;
+  return int32_t(value);
+}

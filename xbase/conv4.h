@@ -22,6 +22,8 @@ int c4dtoa45(double value, char* buffer, int length, int decimals);
 void c4trimN(char* text, int size);
 // The numeric-key form of a right-aligned number text (numeric tags).
 void c4numericKey(char* text, int length);
+// Toward zero, held to the 32-bit range; NaN gives 0.
+int32_t c4truncInt32(double value);
 // How often a value >= 2 halves before it reaches 1.
 int c4bitCount(unsigned long value);
 // OEM (437) to ANSI (1252) in place.

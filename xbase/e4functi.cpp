@@ -56,16 +56,10 @@ void PushLogical(E4STATE* s, bool v) {
   Result(s, Place(s));
 }
 
-int32_t TruncateInt32(double v) {
-  if (!(v > -2147483649.0)) return std::isnan(v) ? 0 : INT32_MIN;
-  if (v >= 2147483648.0) return INT32_MAX;
-  return int32_t(v);
-}
-
 // A date value of either form as CCYYMMDD text.
 void DateText(int type, const char* value, char date[8]) {
   if (type == 'd') {
-    date4assign(date, long(TruncateInt32(LoadD(value))));
+    date4assign(date, long(c4truncInt32(LoadD(value))));
   } else {
     std::memcpy(date, value, 8);
   }
@@ -247,7 +241,7 @@ void Contains(E4STATE* s) {
 // ---- text functions ----
 
 void Chr(E4STATE* s) {
-  char c = char(TruncateInt32(A(s)));
+  char c = char(c4truncInt32(A(s)));
   Place(s)[0] = c;
   Result(s, Place(s));
 }
@@ -397,7 +391,7 @@ void DtosText(E4STATE* s) {
 }
 
 void DtosDouble(E4STATE* s) {
-  date4assign(Place(s), long(TruncateInt32(A(s))));
+  date4assign(Place(s), long(c4truncInt32(A(s))));
   Result(s, Place(s));
 }
 
@@ -477,7 +471,7 @@ void Iif(E4STATE* s) {
 
 long JulianOfParts(double year, double month, double day) {
   char date[8];
-  int y = TruncateInt32(year), m = TruncateInt32(month), d = TruncateInt32(day);
+  int y = c4truncInt32(year), m = c4truncInt32(month), d = c4truncInt32(day);
   if (y < 0 || y > 9999 || m < 0 || m > 99 || d < 0 || d > 99) return 0;
   c4ltoa45(y, date, -4);
   c4ltoa45(m, date + 4, -2);
@@ -541,7 +535,7 @@ void RecNo(E4STATE* s) { PushDouble(s, double(d4recNo(s->expr->data))); }
 void Val(E4STATE* s) { PushDouble(s, c4atod(Arg(s, 0), ArgInfo(s, 0)->len)); }
 
 void L2bin(E4STATE* s) {
-  QStoreU32LE(Place(s), uint32_t(TruncateInt32(A(s))));
+  QStoreU32LE(Place(s), uint32_t(c4truncInt32(A(s))));
   Result(s, Place(s));
 }
 

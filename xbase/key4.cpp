@@ -36,13 +36,6 @@ int Number(const char* text, int length, int at, int count) {
   return c4atoi(text + at, count);
 }
 
-int32_t TruncateInt32(double value) {
-  if (std::isnan(value)) return 0;
-  if (value >= 2147483647.0) return INT32_MAX;
-  if (value <= -2147483648.0) return INT32_MIN;
-  return int32_t(value);
-}
-
 int64_t TruncateInt64(double value) {
   if (std::isnan(value)) return 0;
   if (value >= 9223372036854775807.0) return INT64_MAX;
@@ -164,7 +157,7 @@ int TextDateTimeParts(TFILE4*, unsigned char* key, const char* text, int length)
 int NumberDouble(TFILE4*, unsigned char* key, double value) { return key4double(key, value); }
 
 int NumberInt32(TFILE4*, unsigned char* key, double value) {
-  return key4int32(key, TruncateInt32(value));
+  return key4int32(key, c4truncInt32(value));
 }
 
 int NumberUInt32(TFILE4*, unsigned char* key, double value) {
@@ -186,7 +179,7 @@ int NumberInt64(TFILE4*, unsigned char* key, double value) {
 
 int NumberDateParts(TFILE4*, unsigned char* key, double value) {
   uint16_t parts[3];
-  DateParts(TruncateInt32(value), parts);
+  DateParts(c4truncInt32(value), parts);
   return key4parts(key, parts, 3, false);
 }
 
@@ -266,7 +259,7 @@ int key4valueForm(int type, char* value, int length) {
     case 'd': {
       double day;
       std::memcpy(&day, value, sizeof day);
-      date4assign(value, long(TruncateInt32(day)));
+      date4assign(value, long(c4truncInt32(day)));
       return 8;
     }
     case 'n': {
