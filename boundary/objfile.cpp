@@ -21,12 +21,6 @@ bool ClearName(char* name, int32_t size) {
   return true;
 }
 
-int32_t ClampToInt32(double v) {
-  if (!(v > double(INT32_MIN))) return INT32_MIN;
-  if (!(v < double(INT32_MAX))) return INT32_MAX;
-  return int32_t(v);
-}
-
 using Buffered = pipObjectFileObject::Buffered;
 
 int32_t Deliver(Buffered& b, char* name, int32_t size) {

@@ -12,12 +12,6 @@
 
 namespace {
 
-int32_t ClampToInt32(double v) {
-  if (!(v > double(INT32_MIN))) return INT32_MIN;
-  if (!(v < double(INT32_MAX))) return INT32_MAX;
-  return int32_t(v);
-}
-
 int32_t ClampToInt32(int64_t v) { return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
 
 SpatialRect Normalised(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
@@ -25,6 +19,12 @@ SpatialRect Normalised(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
 }
 
 }  // namespace
+
+int32_t ClampToInt32(double v) {
+  if (!(v > double(INT32_MIN))) return INT32_MIN;
+  if (!(v < double(INT32_MAX))) return INT32_MAX;
+  return int32_t(v);
+}
 
 void CopyFoundName(char* buffer, int32_t size, const char* name) {
   if (!buffer || size < 1) return;

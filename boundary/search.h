@@ -72,6 +72,8 @@ inline constexpr size_t kPatternSize = 128;
 // characters, terminated, and the buffer's last byte 0. Nothing for a null
 // buffer or a size below 1.
 void CopyFoundName(char* buffer, int32_t size, const char* name);
+// Toward zero, held to the 32-bit range; NaN gives INT32_MIN.
+int32_t ClampToInt32(double v);
 
 class PolySearchPointInPolygon;
 
