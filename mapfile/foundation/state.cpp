@@ -1,0 +1,14 @@
+// The foundation's process-wide state, in one place.
+#include "mapfile/foundation/foundation.h"
+
+namespace layerio {
+
+FoundationState& State() {
+  static FoundationState state;
+  return state;
+}
+
+Session* CurrentSession() { return State().session; }
+void SetCurrentSession(Session* session) { State().session = session; }
+
+}  // namespace layerio
