@@ -8,11 +8,6 @@ int CharsetSystem() { return State().systemCharset; }
 int CharsetOem() { return State().oemCharset; }
 void CharsetSetSystem(int charset) { State().systemCharset = charset; }
 
-int CharsetIsDoubleByte(int charset) {
-  return (charset >= 17 && charset <= 20) || (charset >= 31 && charset <= 33) || charset == 46 ||
-         (charset >= 49 && charset <= 53);
-}
-
 int CharsetIsLeadByte(const char* position, int charset) {
   unsigned b = static_cast<unsigned char>(*position);
   auto in = [b](unsigned low, unsigned high) { return b >= low && b <= high; };

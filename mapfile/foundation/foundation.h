@@ -345,7 +345,10 @@ int CharsetSystem();
 int CharsetOem();
 // Sets the system charset (the interface checks that no table is open).
 void CharsetSetSystem(int charset);
-int CharsetIsDoubleByte(int charset);
+inline int CharsetIsDoubleByte(int charset) {
+  return (charset >= 17 && charset <= 20) || (charset >= 31 && charset <= 33) || charset == 46 ||
+         (charset >= 49 && charset <= 53);
+}
 int CharsetIsLeadByte(const char* position, int charset);
 
 int16_t CharsetInit();                                       // not yet built
@@ -698,6 +701,7 @@ struct FoundationState {
   int systemCharset = kDefaultSystemCharset;
   int oemCharset = kDefaultOemCharset;
   const CaseTables* caseTables = nullptr;  // null: the default ones
+  bool caseTablesFoldAscii = true;  // the installed tables fold A-Z as ASCII does
   // locale
   char dateSeparator = '/';
   int16_t dateOrder = 0;
@@ -712,6 +716,9 @@ struct FoundationState {
   ParserVariables parser = {};
 };
 
-FoundationState& State();
+// The one instance (state.cpp); a plain object so that hot paths reach it
+// without a guard.
+extern FoundationState gFoundationState __attribute__((visibility("hidden")));
+inline FoundationState& State() { return gFoundationState; }
 
 }  // namespace layerio

@@ -3,10 +3,7 @@
 
 namespace layerio {
 
-FoundationState& State() {
-  static FoundationState state;
-  return state;
-}
+FoundationState gFoundationState;
 
 Session* CurrentSession() { return State().session; }
 void SetCurrentSession(Session* session) { State().session = session; }

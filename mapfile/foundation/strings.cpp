@@ -8,6 +8,10 @@
 // bytes from 128 up have no case.
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "mapfile/foundation/foundation.h"
 
 namespace layerio {
@@ -76,7 +80,16 @@ const CaseTables& CurrentCaseTables() {
   return CharsetIsDoubleByte(s.systemCharset) ? kAsciiTables : kLatin1Tables;
 }
 
-void SetCaseTables(const CaseTables* tables) { State().caseTables = tables; }
+void SetCaseTables(const CaseTables* tables) {
+  FoundationState& s = State();
+  s.caseTables = tables;
+  s.caseTablesFoldAscii = true;
+  if (!tables) return;
+  for (unsigned c = 0; c < 128; ++c) {
+    unsigned folded = c >= 'A' && c <= 'Z' ? c + 0x20 : c;
+    if (tables->lower[c] != folded) s.caseTablesFoldAscii = false;
+  }
+}
 
 int DbcsMode() { return CharsetIsDoubleByte(CharsetSystem()); }
 
@@ -238,17 +251,67 @@ int CharIsPrint(int c) {
 
 namespace {
 
+#if defined(__SSE2__)
+constexpr size_t kBlock = 16;
+constexpr uintptr_t kPage = 4096;
+
+inline bool BlockStaysInPage(const unsigned char* p) {
+  return (reinterpret_cast<uintptr_t>(p) & (kPage - 1)) <= kPage - kBlock;
+}
+
+inline __m128i FoldAscii(__m128i v) {
+  // Bytes 'A'..'Z' get 0x20 added; the shift puts 'A' at -128 so one signed
+  // comparison finds the range.
+  __m128i shifted = _mm_sub_epi8(v, _mm_set1_epi8(char('A' - 128)));
+  __m128i upper = _mm_cmplt_epi8(shifted, _mm_set1_epi8(char(-128 + 26)));
+  return _mm_add_epi8(v, _mm_and_si128(upper, _mm_set1_epi8(0x20)));
+}
+
+enum BlockResult { kBlockEqual, kBlockDecided, kBlockHighByte };
+
+// Sixteen bytes of both texts at once, for tables that fold ASCII as ASCII
+// does. The loads may read past the end of a text, but never past its
+// page: what lies behind the terminator is never used.
+__attribute__((no_sanitize_address)) BlockResult CompareBlock(const unsigned char* pa,
+                                                              const unsigned char* pb,
+                                                              int* result) {
+  __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pa));
+  __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pb));
+  __m128i la = FoldAscii(va), lb = FoldAscii(vb);
+  unsigned differs = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(la, lb))) ^ 0xFFFFu;
+  unsigned ends = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(va, _mm_setzero_si128())));
+  unsigned high = unsigned(_mm_movemask_epi8(_mm_or_si128(va, vb)));
+  unsigned stop = differs | ends;
+  if (!stop) return high ? kBlockHighByte : kBlockEqual;
+  unsigned i = unsigned(__builtin_ctz(stop));
+  if (high & ((2u << i) - 1)) return kBlockHighByte;
+  unsigned ca = pa[i] >= 'A' && pa[i] <= 'Z' ? pa[i] + 0x20u : pa[i];
+  unsigned cb = pb[i] >= 'A' && pb[i] <= 'Z' ? pb[i] + 0x20u : pb[i];
+  *result = ca == cb ? 0 : (ca < cb ? -1 : 1);
+  return kBlockDecided;
+}
+#endif
+
 // Orders two texts by their lowered bytes; in double-byte mode a double-byte
 // character compares by its bytes unchanged. At most n characters.
 int CompareLowered(const char* a, const char* b, size_t n) {
-  const uint8_t* lower = CurrentCaseTables().lower;
+  const FoundationState& s = State();
+  const bool dbcs = CharsetIsDoubleByte(s.systemCharset);
+  const uint8_t* lower = s.caseTables ? s.caseTables->lower
+                                      : (dbcs ? kAsciiTables.lower : kLatin1Tables.lower);
   const unsigned char* pa = reinterpret_cast<const unsigned char*>(a);
   const unsigned char* pb = reinterpret_cast<const unsigned char*>(b);
-  if (!DbcsMode()) {
+  if (!dbcs) {
+    // Equal bytes need no table.
     for (; n; --n, ++pa, ++pb) {
-      unsigned ca = lower[*pa], cb = lower[*pb];
+      unsigned ca = *pa, cb = *pb;
+      if (ca == cb) {
+        if (ca == 0) return 0;
+        continue;
+      }
+      ca = lower[ca];
+      cb = lower[cb];
       if (ca != cb) return ca < cb ? -1 : 1;
-      if (ca == 0) return 0;
     }
     return 0;
   }
@@ -271,16 +334,41 @@ int CompareLowered(const char* a, const char* b, size_t n) {
   return 0;
 }
 
+// Whole blocks of sixteen bytes while they hold ASCII only; what is left
+// goes the byte-by-byte way. Kept small, since most comparisons end in
+// their first block.
+inline int CompareNoCaseFast(const char* a, const char* b, size_t n) {
+#if defined(__SSE2__)
+  const FoundationState& s = State();
+  if (!CharsetIsDoubleByte(s.systemCharset) && s.caseTablesFoldAscii) {
+    const unsigned char* pa = reinterpret_cast<const unsigned char*>(a);
+    const unsigned char* pb = reinterpret_cast<const unsigned char*>(b);
+    while (n >= kBlock && BlockStaysInPage(pa) && BlockStaysInPage(pb)) {
+      int result = 0;
+      BlockResult r = CompareBlock(pa, pb, &result);
+      if (r == kBlockDecided) return result;
+      if (r == kBlockHighByte) break;
+      pa += kBlock;
+      pb += kBlock;
+      n -= kBlock;
+    }
+    a = reinterpret_cast<const char*>(pa);
+    b = reinterpret_cast<const char*>(pb);
+  }
+#endif
+  return CompareLowered(a, b, n);
+}
+
 }  // namespace
 
-int StrCompareNoCase(const char* a, const char* b) { return CompareLowered(a, b, size_t(-1)); }
+int StrCompareNoCase(const char* a, const char* b) { return CompareNoCaseFast(a, b, size_t(-1)); }
 
-int StrCompareNoCaseN(const char* a, const char* b, size_t n) { return CompareLowered(a, b, n); }
+int StrCompareNoCaseN(const char* a, const char* b, size_t n) { return CompareNoCaseFast(a, b, n); }
 
 int StrEqual(const char* a, const char* b) { return std::strcmp(a, b) == 0 ? 1 : 0; }
 
 int StrEqualNoCase(const char* a, const char* b) {
-  return CompareLowered(a, b, size_t(-1)) == 0 ? 1 : 0;
+  return CompareNoCaseFast(a, b, size_t(-1)) == 0 ? 1 : 0;
 }
 
 int StrEqualN(const char* a, const char* b, size_t n) {
@@ -288,7 +376,7 @@ int StrEqualN(const char* a, const char* b, size_t n) {
 }
 
 int StrEqualNoCaseN(const char* a, const char* b, size_t n) {
-  return CompareLowered(a, b, n) == 0 ? 1 : 0;
+  return CompareNoCaseFast(a, b, n) == 0 ? 1 : 0;
 }
 
 char* StrMapBytes(char* text, const uint8_t* table) {

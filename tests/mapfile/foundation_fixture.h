@@ -26,6 +26,7 @@ class FoundationTest : public ::testing::Test {
     s.parser = layerio::ParserVariables{};
     s.systemCharset = layerio::kDefaultSystemCharset;
     s.caseTables = nullptr;
+    s.caseTablesFoldAscii = true;
     s.dateSeparator = '/';
     s.dateOrder = 0;
     s.decimalSeparator = '.';

@@ -1,6 +1,8 @@
 // Double-byte-safe walking, case and classes, comparison, the string pool
 // and quoting.
+#include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -131,6 +133,51 @@ TEST_F(StringsTest, ComparisonIgnoringCase) {
   EXPECT_NE(StrCompareNoCase("x\x82\x61", "X\x82\x41"), 0);
   EXPECT_EQ(StrCompareNoCaseN("\x82\x61" "ab", "\x82\x61" "AZ", 2), 0);
   EXPECT_LT(StrCompareNoCaseN("\x82\x61" "ab", "\x82\x61" "AZ", 3), 0);
+}
+
+// The ordering by lowered bytes, one byte at a time.
+int ReferenceOrder(const std::string& a, const std::string& b, size_t n) {
+  const uint8_t* lower = CurrentCaseTables().lower;
+  for (size_t i = 0; i < n; ++i) {
+    unsigned ca = lower[i < a.size() ? static_cast<unsigned char>(a[i]) : 0];
+    unsigned cb = lower[i < b.size() ? static_cast<unsigned char>(b[i]) : 0];
+    if (ca != cb) return ca < cb ? -1 : 1;
+    if (ca == 0) return 0;
+  }
+  return 0;
+}
+
+TEST_F(StringsTest, ComparisonAgreesWithTheByteLoopAnywhereInAPage) {
+  // Texts of up to 40 bytes that share prefixes and differ in case, in
+  // letters next to the letter range and above ASCII, placed anywhere in a
+  // page, up to its last byte.
+  const std::string alphabet = "aAbBzZ@[`{09_ \xC9\xE9\xDF\xFF";
+  std::mt19937 random(26);
+  const size_t page = 4096;
+  char* buffer = static_cast<char*>(std::aligned_alloc(page, 2 * page));
+  ASSERT_NE(buffer, nullptr);
+  for (int round = 0; round < 4000; ++round) {
+    std::string a, b;
+    size_t length = random() % 41;
+    for (size_t i = 0; i < length; ++i) a += alphabet[random() % alphabet.size()];
+    b = a;
+    for (char& c : b) {
+      if (random() % 3 == 0) c = char(CharToUpper(c));
+      if (random() % 3 == 0) c = char(CharToLower(c));
+    }
+    if (!b.empty() && random() % 2) b[random() % b.size()] = alphabet[random() % alphabet.size()];
+    if (random() % 4 == 0) b.resize(random() % (b.size() + 1));
+    // a at a random place of the first page, b ending at the page's end
+    size_t at = random() % (page - a.size());
+    char* pa = buffer + at;
+    std::memcpy(pa, a.c_str(), a.size() + 1);
+    char* pb = buffer + 2 * page - (b.size() + 1);
+    std::memcpy(pb, b.c_str(), b.size() + 1);
+    size_t n = random() % 2 ? size_t(-1) : random() % 45;
+    EXPECT_EQ(Sign(StrCompareNoCase(pa, pb)), ReferenceOrder(a, b, size_t(-1))) << a << " | " << b;
+    EXPECT_EQ(Sign(StrCompareNoCaseN(pa, pb, n)), ReferenceOrder(a, b, n)) << a << " | " << b << " " << n;
+  }
+  std::free(buffer);
 }
 
 TEST_F(StringsTest, MapBytesLeavesDoubleByteCharactersAlone) {
