@@ -7,6 +7,8 @@ namespace layerio {
 int CharsetSystem() { return State().systemCharset; }
 int CharsetOem() { return State().oemCharset; }
 void CharsetSetSystem(int charset) { State().systemCharset = charset; }
+int DefaultCharset() { return State().defaultCharset; }
+void SetDefaultCharset(int charset) { State().defaultCharset = charset; }
 
 int CharsetIsLeadByte(const char* position, int charset) {
   unsigned b = static_cast<unsigned char>(*position);

@@ -156,6 +156,7 @@ int16_t MsgExists(int32_t id);
 int ErrorFatal(const char* format, ...) __attribute__((format(printf, 1, 2)));
 const char* FatalText();
 // 0: the trapping flag; any other flag inverts it and gives the new value.
+// The interface exports it unguarded as PXToggleFatalErrors (ordinal 111).
 uint16_t TrapToggle(uint16_t flag);
 void VersionFormat(char* buffer, int16_t version);
 
@@ -331,6 +332,8 @@ void SetCaseTables(const CaseTables* tables);
 // foundation; until then only the lead-byte test, the double-byte flag and
 // the system/OEM charset settings exist.
 
+// A charset code, 0..56.
+using Charset = int;
 inline constexpr int kCharsetCount = 57;
 inline constexpr int kDefaultSystemCharset = 10;  // WindowsLatin1
 inline constexpr int kDefaultOemCharset = 34;     // CodePage437
@@ -343,6 +346,10 @@ struct CharsetRow {
 
 int CharsetSystem();
 int CharsetOem();
+// The library's default charset: the charset of texts of a map without a
+// file of its own, and the target of every text read from a map file.
+int DefaultCharset();
+void SetDefaultCharset(int charset);
 // Sets the system charset (the interface checks that no table is open).
 void CharsetSetSystem(int charset);
 inline int CharsetIsDoubleByte(int charset) {
@@ -380,6 +387,39 @@ struct Keyword {
   uint16_t statementHead;
 };
 inline constexpr int kKeywordCount = 710;
+// Keyword ids the parsers name.
+enum KeywordId : int {
+  kKwInclude = 7,
+  kKwDefine = 8,
+  kKwGlobal = 9,
+  kKwMod = 11,
+  kKwOr = 17,
+  kKwAnd = 18,
+  kKwNot = 19,
+  kKwBetween = 26,
+  kKwAny = 27,
+  kKwAll = 28,
+  kKwIn = 29,
+  kKwWithin = 31,
+  kKwContains = 32,
+  kKwIntersects = 33,
+  kKwLike = 36,
+  kKwComma = 1027,
+  kKwOpen = 1030,
+  kKwClose = 1031,
+  kKwUnsupported = 1024,
+  kKwUnits = 1136,
+  kKwEarth = 1554,
+  kKwNonEarth = 1555,
+  kKwBounds = 1556,
+  kKwProjection = 1557,
+  kKwCoordSys = 1558,
+  kKwEntirely = 1596,
+  kKwPartly = 1598,
+  kKwNull = 1603,
+  kKwAffine = 1909,
+  kKwSupportMZ = 2154,
+};
 // Token classes asked for by parsers; other numbers are keyword ids.
 enum TokenClass : int { kTokIdentifier = 1, kTokString = 2, kTokNumber = 3 };
 
@@ -460,6 +500,7 @@ int TextValueKind(const char* text);
 int16_t ValueParseField(const char* text, uint8_t kind, int width, int decimals, uint16_t reset,
                         Value* value, int parseFlags);
 int16_t ValueAssign(Value* destination, const Value* source, int parseFlags);
+int16_t ValueConvert(Value* value, uint8_t kind, int parseFlags);
 int16_t ValueStore(Value* destination, const Value* source, int parseFlags);
 char* ValueToText(const Value* value, char* buffer, size_t size, int decimals, int localise);
 char* ValueFormatDecimals(const Value* value, char* buffer, size_t size, int decimals,
@@ -700,6 +741,7 @@ struct FoundationState {
   char* tokenSaved = nullptr;  // MbsTok's position
   int systemCharset = kDefaultSystemCharset;
   int oemCharset = kDefaultOemCharset;
+  int defaultCharset = kDefaultSystemCharset;
   const CaseTables* caseTables = nullptr;  // null: the default ones
   bool caseTablesFoldAscii = true;  // the installed tables fold A-Z as ASCII does
   // locale
