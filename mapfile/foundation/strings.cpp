@@ -267,34 +267,26 @@ inline __m128i FoldAscii(__m128i v) {
   return _mm_add_epi8(v, _mm_and_si128(upper, _mm_set1_epi8(0x20)));
 }
 
-enum BlockResult { kBlockEqual, kBlockDecided, kBlockHighByte };
-
 // Sixteen bytes of both texts at once, for tables that fold ASCII as ASCII
-// does. The loads may read past the end of a text, but never past its
-// page: what lies behind the terminator is never used.
-__attribute__((no_sanitize_address)) BlockResult CompareBlock(const unsigned char* pa,
-                                                              const unsigned char* pb,
-                                                              int* result) {
+// does: the mask of the places where the folded bytes differ or the first
+// text ends, 0 when the block is equal throughout. Bytes from 128 up are
+// left as they are, so a place before the first marked one is equal under
+// the table too. The loads may read past the end of a text, but never past
+// its page: what lies behind the terminator is never used.
+__attribute__((no_sanitize_address)) inline unsigned BlockStops(const unsigned char* pa,
+                                                                const unsigned char* pb) {
   __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pa));
   __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pb));
-  __m128i la = FoldAscii(va), lb = FoldAscii(vb);
-  unsigned differs = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(la, lb))) ^ 0xFFFFu;
+  unsigned differs =
+      unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(FoldAscii(va), FoldAscii(vb)))) ^ 0xFFFFu;
   unsigned ends = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(va, _mm_setzero_si128())));
-  unsigned high = unsigned(_mm_movemask_epi8(_mm_or_si128(va, vb)));
-  unsigned stop = differs | ends;
-  if (!stop) return high ? kBlockHighByte : kBlockEqual;
-  unsigned i = unsigned(__builtin_ctz(stop));
-  if (high & ((2u << i) - 1)) return kBlockHighByte;
-  unsigned ca = pa[i] >= 'A' && pa[i] <= 'Z' ? pa[i] + 0x20u : pa[i];
-  unsigned cb = pb[i] >= 'A' && pb[i] <= 'Z' ? pb[i] + 0x20u : pb[i];
-  *result = ca == cb ? 0 : (ca < cb ? -1 : 1);
-  return kBlockDecided;
+  return differs | ends;
 }
 #endif
 
 // Orders two texts by their lowered bytes; in double-byte mode a double-byte
 // character compares by its bytes unchanged. At most n characters.
-int CompareLowered(const char* a, const char* b, size_t n) {
+__attribute__((noinline)) int CompareLowered(const char* a, const char* b, size_t n) {
   const FoundationState& s = State();
   const bool dbcs = CharsetIsDoubleByte(s.systemCharset);
   const uint8_t* lower = s.caseTables ? s.caseTables->lower
@@ -341,16 +333,25 @@ inline int CompareNoCaseFast(const char* a, const char* b, size_t n) {
 #if defined(__SSE2__)
   const FoundationState& s = State();
   if (!CharsetIsDoubleByte(s.systemCharset) && s.caseTablesFoldAscii) {
+    const uint8_t* lower = s.caseTables ? s.caseTables->lower : kLatin1Tables.lower;
     const unsigned char* pa = reinterpret_cast<const unsigned char*>(a);
     const unsigned char* pb = reinterpret_cast<const unsigned char*>(b);
     while (n >= kBlock && BlockStaysInPage(pa) && BlockStaysInPage(pb)) {
-      int result = 0;
-      BlockResult r = CompareBlock(pa, pb, &result);
-      if (r == kBlockDecided) return result;
-      if (r == kBlockHighByte) break;
-      pa += kBlock;
-      pb += kBlock;
-      n -= kBlock;
+      unsigned stops = BlockStops(pa, pb);
+      if (!stops) {
+        pa += kBlock;
+        pb += kBlock;
+        n -= kBlock;
+        continue;
+      }
+      unsigned i = unsigned(__builtin_ctz(stops));
+      unsigned ca = lower[pa[i]], cb = lower[pb[i]];
+      if (ca != cb) return ca < cb ? -1 : 1;
+      if (ca == 0) return 0;
+      // Two bytes from 128 up that the table makes equal: go on behind them.
+      pa += i + 1;
+      pb += i + 1;
+      n -= i + 1;
     }
     a = reinterpret_cast<const char*>(pa);
     b = reinterpret_cast<const char*>(pb);
