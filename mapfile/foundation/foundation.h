@@ -1,0 +1,766 @@
+// The map-file access foundation: the runtime under all of Layerio.
+//
+// This is the one internal header of the foundation; every routine the
+// coordinate-system, map-object and table code calls is declared here, in
+// sections by family. Nothing here is exported from liblayerio.so.
+//
+// Conventions that hold for every routine below:
+//   - The library is single-threaded by contract. Its process-wide state sits
+//     in one place (FoundationState, State()).
+//   - Routines never throw to their callers. A failure pushes
+//     (severity 4, code, up to two argument texts) onto the ErrorStack and
+//     returns the routine's failure value (0, null, -1 or a defined empty
+//     result). Most codes have no text in the message table and reach callers
+//     as numbers.
+//   - ErrorFatal unwinds only when fatal-error trapping is on and an exported
+//     entry's guard (RunGuarded) is armed; it then throws FatalTrap, which
+//     only the guard catches. Code that may reach ErrorFatal holds no heap
+//     block it would lose while unwinding.
+//   - Texts are 8-bit texts in the system charset, which may be double-byte;
+//     case and character classes come from 256-entry tables, never from the
+//     C library's locale. Numbers are read and written locale-free.
+//
+// Families whose code is not in the tree yet are declared here so that the
+// later parts of the foundation fill them in; nothing that ships calls them
+// before then (each such section says so).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace layerio {
+
+// ===== Common records ========================================================
+
+// The date record: month or day 0 is the empty date.
+struct DateRec {
+  int16_t year;
+  uint8_t month;
+  uint8_t day;
+};
+static_assert(sizeof(DateRec) == 4);
+
+// The tagged value (kinds 0..27; see the value family below). The payload is
+// a double, an i32, an i16, a date record, a byte, or a pointer with a 32-bit
+// aux word; with 8-byte pointers the record takes 24 bytes.
+struct Value {
+  uint8_t kind;
+  uint8_t kindPad[3];
+  uint32_t spare;
+  union {
+    double d;
+    int32_t i;
+    int16_t s;
+    DateRec date;
+    uint8_t b;
+    struct {
+      void* p;
+      int32_t aux;
+    } ptr;
+  } u;
+};
+
+// Value kinds whose numbers are stored in values, tokens and compiled code.
+enum ValueKind : uint8_t {
+  kValueNone = 0,
+  kValueText = 1,
+  kValueFloat = 2,
+  kValueInteger = 3,
+  kValueSmallInt = 4,
+  kValueDate = 5,
+  kValueLogical = 6,
+  kValueOpaque = 7,
+  kValueDecimal = 8,
+  kValueMemo = 9,
+  kValueBorrowedText = 10,
+  kValuePen = 11,
+  kValueBrush = 12,
+  kValueObject = 13,
+  kValueSymbol = 14,
+  kValueFont = 15,
+  kValueFixedText = 16,
+  kValueKeyword = 20,
+  kValueIdentifier = 21,
+  kValueBorrowedIdentifier = 24,
+  kValueOwnedBlock = 27,
+};
+
+// An opaque coordinate system of the coordinate-system code.
+struct CoordSys;
+
+// ===== Error stack, message texts and fatal errors ===========================
+
+inline constexpr int kErrorRecordCount = 30;
+inline constexpr int kErrorTextArea = 9000;
+inline constexpr int kErrorFormatBuffer = 1024;
+inline constexpr int16_t kErrorSeverity = 4;
+inline constexpr int16_t kErrorSeparatorCode = -1;
+
+// Codes the foundation itself pushes or hands out.
+enum ErrorCode : int16_t {
+  kErrInternal = 479,          // "Internal Error: %u": a trapped fatal error
+  kErrTooManyErrors = 588,     // "Too many errors.  Error information has been lost."
+  kErrAllocFailed = 632,
+  kErrResizeFailed = 633,
+  kErrCarriesNumber = 848,     // ErrorLastCode reads the number in argument text 0
+  kErrResourceMissing = 973,
+  kErrNotInitialised = 1929,
+  kErrInitRefused = 1930,
+};
+
+struct ErrorRecord {
+  int16_t severity;
+  int16_t code;  // 0 ends the used part; -1 separates batches
+  struct Slot {
+    uint16_t offset;  // into the text area
+    uint16_t length;  // with the NUL; 0 = no text
+  } lead, arg0, arg1;
+};
+static_assert(sizeof(ErrorRecord) == 16);
+
+// One heap block, allocated at initialisation with MemAllocZero.
+struct ErrorStack {
+  uint16_t count;     // pushed since the last clear (goes on past 30)
+  uint16_t cursor;    // next record ErrorReport reads
+  uint16_t reported;  // stored since the last clear (ErrorCount)
+  uint16_t pending;   // stored since the last separator
+  uint16_t overflow;  // 1 once a record or a text had to be dropped
+  ErrorRecord records[kErrorRecordCount];
+  char text[kErrorTextArea];
+  char format[kErrorFormatBuffer];
+};
+static_assert(sizeof(ErrorStack) == 10514);
+
+// Allocates / frees the process-wide stack (the interface frame calls these
+// at its first initialisation and last shutdown). Create answers 1 or 0.
+int16_t ErrorStackCreate();
+void ErrorStackDestroy();
+
+void ErrorClear();
+void ErrorPush(int16_t severity, int16_t code, const char* text0, const char* text1);
+void ErrorSeparate();
+// The record's text into the stack's format buffer; returns that buffer.
+const char* ErrorFormat(const ErrorRecord& record);
+int16_t ErrorReport(uint16_t restart, char* buffer, int16_t size);
+int16_t ErrorReportFatal();
+int32_t ErrorLastCode();
+int16_t ErrorHasCode(uint16_t code);
+uint16_t ErrorCount();
+
+// Message table lookups. MsgGetText's text stays valid for ten further calls.
+const char* MsgGetText(int32_t id);
+int16_t MsgExists(int32_t id);
+
+// Unwinds to the armed guard when trapping is on (see the top of this file);
+// otherwise returns 0 at once. The fatal text is kept (FatalText()).
+int ErrorFatal(const char* format, ...) __attribute__((format(printf, 1, 2)));
+const char* FatalText();
+// 0: the trapping flag; any other flag inverts it and gives the new value.
+// The interface exports it unguarded as PXToggleFatalErrors (ordinal 111).
+uint16_t TrapToggle(uint16_t flag);
+void VersionFormat(char* buffer, int16_t version);
+
+// The trap's exception; thrown by ErrorFatal, caught only by RunGuarded.
+class FatalTrap {
+ public:
+  FatalTrap() = default;
+};
+
+// The jump point of the running exported entry: armed while the object lives.
+class GuardArm {
+ public:
+  GuardArm();
+  ~GuardArm();
+  GuardArm(const GuardArm&) = delete;
+  GuardArm& operator=(const GuardArm&) = delete;
+};
+
+// The guard of an exported entry: clears the stack, arms the jump point and
+// runs body(); a trapped fatal error pushes 479 and gives `failure`. Nothing
+// thrown leaves it.
+template <class R, class Body>
+R RunGuarded(R failure, Body&& body) noexcept {
+  try {
+    ErrorClear();
+    GuardArm arm;
+    return body();
+  } catch (const FatalTrap&) {
+    ErrorPush(kErrorSeverity, kErrInternal, nullptr, nullptr);
+    return failure;
+  } catch (...) {
+    ErrorPush(kErrorSeverity, kErrInternal, nullptr, nullptr);
+    return failure;
+  }
+}
+
+// ===== Memory, lists, padded copies, number parsing, rounding ================
+
+using MemHandle = void*;
+
+void* MemAlloc(size_t size);
+void* MemRealloc(void* block, size_t size);
+int16_t MemFree(void* block);
+void* HandleLock(MemHandle handle);
+int16_t MemAllocZeroEx(size_t size, MemHandle* handle, void** pointer);
+int16_t MemAllocZero(size_t size, MemHandle* handle, void** pointer);
+int16_t MemAllocZeroGlobal(size_t size, MemHandle* handle, void** pointer);
+// Frees the block the variable holds and nulls it; 1.
+int16_t MemFreePtr(void** pointer);
+template <class T>
+int16_t MemFreePtr(T** pointer) {
+  void* p = *pointer;
+  int16_t r = MemFreePtr(&p);
+  *pointer = nullptr;
+  return r;
+}
+int16_t MemResize(size_t size, MemHandle* handle, void** pointer);
+int16_t MemReallocChecked(size_t size, MemHandle* handle, void** pointer);
+size_t MemSize(void* const* pointer);
+size_t MemBlockSize(const MemHandle* handle);
+
+// Singly linked lists: every element begins with its next pointer.
+struct ListNode {
+  ListNode* next;
+};
+struct List {
+  ListNode* first;
+  ListNode* last;
+};
+
+void ListInit(List* list);
+void ListInsert(List* list, void* element, int where);  // 0 head, 1 tail
+int16_t ListPop(List* list, void** out, int which);      // 0 first, 1 last
+int16_t ListUnlink(List* list, void* element);
+void ListFreeAll(List* list);
+void* ListNext(const void* element);
+void* ListFirst(const List* list);
+void* ListAt(const List* list, int32_t n);
+void ListInsertAt(List* list, void* element, int32_t position);
+int32_t ListCount(const List* list);
+
+char* StrCopyPadded(char* destination, const char* source, size_t size);
+int32_t StrStripLeading(char* text);
+int32_t StrTrimRight(char* text);
+void BytesReverse(void* buffer, size_t length);
+using CompareFn = int (*)(const void* key, const void* element);
+void* ArraySearch(const void* key, const void* array, int32_t count, size_t elementSize,
+                  CompareFn compare, int16_t* found);
+
+// Parsers: the end of the number in the text, or null on failure (then the
+// out value is 0). The Ex forms with a clean-up flag first rewrite the text
+// with NumUnlocalize.
+const char* NumParseShortEx(char* text, int16_t* out, int cleanUp);
+const char* NumParseShort(const char* text, int16_t* out);
+const char* NumParseLongEx(char* text, int32_t* out, int cleanUp);
+const char* NumParseLongEx2(char* text, int32_t* out, int cleanUp);
+const char* NumParseLong(const char* text, int32_t* out);
+const char* NumParseLongPlain(const char* text, int32_t* out);
+const char* NumParseHex(const char* text, uint32_t* out);
+const char* NumParseDoubleEx(char* text, double* out, int cleanUp);
+const char* NumParseDouble(const char* text, double* out);
+
+double NumRoundToStep(double x, double step);
+int32_t IntAddSaturate(int32_t a, int32_t b);
+double NumMulDiv(double a, double b, double c);
+int32_t IntDivRound(int32_t a, int32_t b);
+int64_t NumRound(double x);
+
+// ===== Double-byte-safe strings, case, comparison, pool, quoting =============
+
+// On when the system charset is a double-byte charset.
+int DbcsMode();
+
+char* MbsNext(const char* position);
+char* MbsPrev(const char* start, const char* position);
+int MbsIsLeadByte(const char* position);
+char* MbsChr(const char* text, int byte);
+char* MbsRchr(const char* text, int byte);
+size_t MbsCspn(const char* text, const char* set);
+size_t MbsSpn(const char* text, const char* set);
+char* MbsPbrk(const char* text, const char* set);
+int32_t MbsFindLastOf(const char* text, const char* set);
+char* MbsReverse(char* text);
+char* MbsTok(char* text, const char* delimiters);
+
+int CharToUpper(int c);
+int CharToLower(int c);
+char* StrToUpper(char* text);
+char* StrToLower(char* text);
+int CharIsAlpha(int c);
+int CharIsAlnum(int c);
+int CharIsPrint(int c);
+int StrCompareNoCase(const char* a, const char* b);
+int StrCompareNoCaseN(const char* a, const char* b, size_t n);
+int StrEqual(const char* a, const char* b);
+int StrEqualNoCase(const char* a, const char* b);
+int StrEqualN(const char* a, const char* b, size_t n);
+int StrEqualNoCaseN(const char* a, const char* b, size_t n);
+char* StrMapBytes(char* text, const uint8_t* table);
+
+// The string pool: entries {user data; text} from byte 1, ended by an entry
+// with an empty text; texts unique ignoring case. Every call on one pool
+// passes the same data size.
+uint32_t StrPoolAdd(MemHandle* pool, const char* text, const void* data, size_t dataSize,
+                    int sorted);
+void StrPoolGetAt(MemHandle pool, uint32_t offset, const char** text, size_t* size, void* data,
+                  size_t dataSize);
+int16_t StrPoolGetNth(MemHandle pool, int32_t n, const char** text, size_t* size, void* data,
+                      size_t dataSize);
+int16_t StrPoolFind(MemHandle pool, const char* text, void* data, size_t dataSize);
+
+// Quoting; destination and source may be the same buffer. StrQuote gives
+// null when size is below 3.
+char* StrQuote(char* destination, const char* source, const char* quote, size_t size);
+char* StrQuoteDefault(char* destination, const char* source, size_t size);
+char* StrUnquote(char* destination, const char* source, const char* quote, size_t size);
+
+// Case and class tables of one single-byte charset.
+struct CaseTables {
+  uint8_t upper[256];
+  uint8_t lower[256];
+  uint8_t alpha[256];  // 1 letter
+  uint8_t digit[256];  // 1 digit
+};
+// The tables the string routines use now (those of the system charset).
+const CaseTables& CurrentCaseTables();
+// Installs the tables of the system charset; null restores the default ones
+// (Windows Latin-1 for single-byte charsets, ASCII for double-byte ones).
+void SetCaseTables(const CaseTables* tables);
+
+// ===== Charsets and conversions ==============================================
+// The charset table and conversions are built by a later part of the
+// foundation; until then only the lead-byte test, the double-byte flag and
+// the system/OEM charset settings exist.
+
+// A charset code, 0..56.
+using Charset = int;
+inline constexpr int kCharsetCount = 57;
+inline constexpr int kDefaultSystemCharset = 10;  // WindowsLatin1
+inline constexpr int kDefaultOemCharset = 34;     // CodePage437
+
+struct CharsetRow {
+  const char* name;
+  uint32_t flags;  // bit 0 double-byte; bits 16-23 the replacement character
+  const char* lineEnd;
+};
+
+int CharsetSystem();
+int CharsetOem();
+// The library's default charset: the charset of texts of a map without a
+// file of its own, and the target of every text read from a map file.
+int DefaultCharset();
+void SetDefaultCharset(int charset);
+// Sets the system charset (the interface checks that no table is open).
+void CharsetSetSystem(int charset);
+inline int CharsetIsDoubleByte(int charset) {
+  return (charset >= 17 && charset <= 20) || (charset >= 31 && charset <= 33) || charset == 46 ||
+         (charset >= 49 && charset <= 53);
+}
+int CharsetIsLeadByte(const char* position, int charset);
+
+int16_t CharsetInit();                                       // not yet built
+int16_t CharsetConvert(char* text, int from, int to);        // not yet built
+int CharsetConvertTable(int from, int to, int* unconverted); // not yet built
+int16_t CharsetFromLmbcs(int group, char* text);             // not yet built
+const char* CharsetName(int code);                           // not yet built
+const char* CharsetShortName(int code);                      // not yet built
+int CharsetFromName(const char* name);                       // not yet built
+const CharsetRow* CharsetTable();                            // not yet built
+
+// ===== Normalization tables and CRC-16 stamps (not yet built) ================
+
+uint8_t* NormTableBuild(int32_t firstId);
+uint8_t* NormTableBuild2(int32_t firstId);
+uint8_t* NormTableBuild3(int32_t firstId);
+void NormSetValue(const char* item, uint8_t* table, int limit, int value);
+int16_t NormTablesInit();
+const uint8_t* NormTable(int which);  // 1..3, null when not built
+uint32_t NormStamp(int which);        // 1..4
+uint16_t Crc16(const void* bytes, size_t length);
+int StrCompareCollated(const char* a, const char* b);
+
+// ===== Keyword tokenizer (not yet built) =====================================
+
+struct Keyword {
+  const char* text;
+  uint16_t id;
+  uint16_t statementHead;
+};
+inline constexpr int kKeywordCount = 710;
+// Keyword ids the parsers name.
+enum KeywordId : int {
+  kKwInclude = 7,
+  kKwDefine = 8,
+  kKwGlobal = 9,
+  kKwMod = 11,
+  kKwOr = 17,
+  kKwAnd = 18,
+  kKwNot = 19,
+  kKwBetween = 26,
+  kKwAny = 27,
+  kKwAll = 28,
+  kKwIn = 29,
+  kKwWithin = 31,
+  kKwContains = 32,
+  kKwIntersects = 33,
+  kKwLike = 36,
+  kKwComma = 1027,
+  kKwOpen = 1030,
+  kKwClose = 1031,
+  kKwUnsupported = 1024,
+  kKwUnits = 1136,
+  kKwEarth = 1554,
+  kKwNonEarth = 1555,
+  kKwBounds = 1556,
+  kKwProjection = 1557,
+  kKwCoordSys = 1558,
+  kKwEntirely = 1596,
+  kKwPartly = 1598,
+  kKwNull = 1603,
+  kKwAffine = 1909,
+  kKwSupportMZ = 2154,
+};
+// Token classes asked for by parsers; other numbers are keyword ids.
+enum TokenClass : int { kTokIdentifier = 1, kTokString = 2, kTokNumber = 3 };
+
+void TokNext();
+int16_t TokIs(int cls);
+int16_t TokExpect(int cls);
+int16_t TokCheck(int cls);
+void TokError(int cls);
+void TokSkipStatement();
+char* TokText(const Value* token, char* buffer, int size);
+const char* TokKeywordText(int id);
+int16_t TokIsStatementHead(const Value* token);
+int TokScanWord(const char* position, int* length);
+int16_t IdentIsValid(const char* text);
+void IdentMakeValid(char* text);
+char* StrSkipSpace(const char* position);
+int TokHash(const char* text);
+
+// ===== Expression parser and compiler (not yet built) ========================
+
+int16_t ExprParse(uint8_t** code, uint8_t* level);
+int16_t ExprParseEvaluate(Value* result, int flag);
+int16_t ExprEvaluate(const uint8_t* code, Value* result);
+int16_t ExprIsColumnRef(const uint8_t* code, uint32_t* column, uint8_t* extra);
+int16_t ExprUsesColumn(const uint8_t* code, uint32_t column);
+int16_t ExprEqual(const uint8_t* a, const uint8_t* b);
+int ExprNextOp(const uint8_t** position, uint8_t* cls, uint16_t* offset);
+int ExprFindVariable(const char* name, int16_t* index);
+void ExprEmitByte(uint8_t byte);
+void ExprEmitConstant(uint8_t cls, const void* data);
+void ExprEmitReference(uint8_t opcode, Value* array, int16_t index);
+void ExprAppend(int toConstants, const void* bytes, size_t count);
+
+// ===== Locale separators, ticks and colour similarity ========================
+
+// Date orders: 0 month-day-year, 1 day-month-year, 2 year-month-day,
+// 5 year-day-month.
+int16_t LocaleLoadDateFormat();
+// The decimal and thousands separators and the digit grouping of the user's
+// locale (read at initialisation). 1 when loaded.
+int16_t LocaleLoadNumberFormat();
+void DateFormatGet(int useLocale, int16_t* order, char* separator);
+// The separators number texts use; the fixed ".", "," and 3 while the
+// ignore-locale-separators switch is on. A separator 0 means none.
+char LocaleDecimalSeparator();
+char LocaleThousandSeparator();
+int LocaleGrouping();
+// The switch of the running session, else the process-wide one. On: number
+// texts use the fixed separators whatever the locale says.
+int LocaleSeparatorsIgnored();
+void LocaleSetIgnoreSeparators(int on);
+uint32_t ClockTicks();
+int32_t ColorSimilarity(uint32_t a, uint32_t b);
+
+// ===== Typed value (not yet built, except NumUnlocalize) =====================
+
+int16_t ValueInit(Value* value, uint8_t kind, uint8_t size);
+int16_t ValueAlloc(uint8_t size, Value* value, char** text);
+int16_t ValueSet(Value* value, int kind, ...);
+int16_t ValueSetObject(const void* object, uint8_t subKind, Value* value);
+void ValueFree(Value* value);
+void ValueBlank(Value* value);
+void ValuePadFixed(Value* value);
+void ValueAttachBuffer(Value* value, char* buffer, int32_t offset);
+int16_t ValueData(const Value* value, char** pointer);
+char* ValueCopyText(char* buffer, const Value* value, size_t size);
+size_t ValueTextLength(const Value* value);
+int16_t ValueCopy(Value* destination, const Value* source);
+int32_t ValueSize(const Value* value);
+int16_t ValueToDouble(const Value* value, double* out, int parseFlags);
+int16_t ValueToLong(const Value* value, int32_t* out, int parseFlags);
+int16_t ValueToShort(const Value* value, int16_t* out, int parseFlags);
+int16_t ValueToDate(const Value* value, DateRec* out);
+int16_t ValueFromDouble(Value* value, uint8_t kind, double x);
+int16_t ValueTruth(const Value* value);
+int16_t ValueIsTrue(const Value* value);
+int TextValueKind(const char* text);
+int16_t ValueParseField(const char* text, uint8_t kind, int width, int decimals, uint16_t reset,
+                        Value* value, int parseFlags);
+int16_t ValueAssign(Value* destination, const Value* source, int parseFlags);
+int16_t ValueConvert(Value* value, uint8_t kind, int parseFlags);
+int16_t ValueStore(Value* destination, const Value* source, int parseFlags);
+char* ValueToText(const Value* value, char* buffer, size_t size, int decimals, int localise);
+char* ValueFormatDecimals(const Value* value, char* buffer, size_t size, int decimals,
+                          int localise);
+char* NumFormatAuto(double x, char* buffer, size_t size, int localise);
+char* NumFormatGeneral(double x, char* buffer, size_t size);
+char* NumFormatG14(double x, char* buffer, size_t size, int localise);
+char* NumFormatTrimmed(double x, char* buffer, size_t size);
+char* NumLocalize(char* text, size_t size);
+// Removes every thousands separator, then makes the last decimal separator
+// a '.'; returns the text. Built with the number parsers that use it.
+char* NumUnlocalize(char* text);
+char* NumGroupDigits(char* text, size_t size, char separator, int group);
+void DateFormat(char* buffer, size_t size, const DateRec* date, int order, char separator,
+                char* pattern, size_t patternSize);
+void DateFormatShort(char* buffer, size_t size, const DateRec* date, int order, char separator);
+int DatePatternLength();
+int16_t NumIsIntegralInRange(double x, double low, double high, double* out);
+void ValueRangeError(int16_t code, double x);
+int16_t ValueCompare(const Value* a, const Value* b, int* out, int ignored, int report);
+int16_t ValueCompareKeys(const void* keyA, const void* keyB, int* out, int report);
+int16_t ValueCompareIndexKey(const Value* search, const void* key, int* out, int report,
+                             uint32_t stamp);
+int IntSign(int32_t n);
+
+// ===== File layer (not yet built) ============================================
+
+using FileHandle = int32_t;  // 1000 + index into the file table
+inline constexpr FileHandle kFileHandleBase = 1000;
+
+struct FileNameRec {
+  uint32_t directory;  // offset in the directory pool; 0 none
+  uint32_t spare;
+  char name[256];
+  int32_t kind;
+};
+
+int32_t FileHandleCheck(FileHandle handle);
+FileHandle FileOpen(FileHandle handle, int mode, uint32_t* changed);
+FileHandle FileOpenRaw(FileHandle handle, int mode, uint32_t* changed);
+FileHandle FileOpenText(FileHandle handle, int mode, uint32_t* changed);
+int FileClose(FileHandle handle);
+int32_t FileRead(FileHandle handle, void* buffer, int32_t count);
+int32_t FileWrite(FileHandle handle, const void* buffer, int32_t count);
+int32_t FileSeek(FileHandle handle, int32_t offset, int origin);
+int32_t FileSize(FileHandle handle);
+int FileSetSize(FileHandle handle, int32_t size);
+int FileSetCharset(FileHandle handle, int charset);
+int FileGetCharset(FileHandle handle);
+int FileGetAccessMode(FileHandle handle);
+int FileModeFromFlags(int flags);
+char* FileReadLine(char* buffer, int size, FileHandle handle);
+int FilePutChar(int c, FileHandle handle);
+int FilePuts(char* text, FileHandle handle);
+int FilePrintf(FileHandle handle, const char* format, ...);
+size_t FileStreamRead(void* buffer, size_t size, size_t count, FileHandle handle);
+int FileStreamSeek(FileHandle handle, int32_t offset, int origin);
+int32_t FileStreamTell(FileHandle handle);
+int FileStreamError(FileHandle handle);
+struct FileStatRec {
+  int64_t size;
+  int64_t modified;
+  uint32_t attributes;
+};
+int FileStat(const char* path, FileStatRec* out);
+int FileRename(const char* oldPath, const char* newPath);
+int FileRemove(const char* path);
+int16_t FileCopy(FileHandle source, FileHandle destination, int append);
+void FileCloseOS(FileHandle handle);
+int16_t FileCacheInit();
+int16_t FileCacheDrop(FileHandle handle);
+int16_t FileCacheFlush(FileHandle handle);
+void FileCloseIdle();
+void FileLayerShutdown();
+int32_t NumParseLongN(const char* text, int n);
+
+// ===== Paths, directories, temporary files, file kinds (not yet built) =======
+
+inline constexpr int kFileKindCount = 90;
+
+void PathFull(char* path);
+void PathSplit(char* path, char* name);
+void PathTrimName(char* path);
+uint32_t PathInternDir(const char* directory);
+char* FileNameRecDir(const FileNameRec* record, char* out);
+char* FileNameRecPath(const FileNameRec* record, char* out);
+void FileNameRecFromPath(const char* path, FileNameRec* out, int kind);
+void PathSetExtension(char* path, const char* extension);
+char* PathForKind(char* out, const char* path, int kind);
+void PathSetKindExtension(char* path, int kind);
+char* PathForTableFile(char* out, const char* path);
+char* PathToAlias(const char* path, char* out);
+void PathRelativeToFile(char* path, FileHandle handle);
+FileHandle FileTableAddName(const char* path, int kind);
+FileHandle FileTableAddAny(const char* path, int kind);
+FileHandle FileTableFind(const char* path, int kind);
+FileHandle FileTableAddCompanion(FileHandle handle, const char* path, int kind);
+void FileRelease(FileHandle handle);
+char* FilePath(FileHandle handle, char* out);
+char* FileDir(FileHandle handle, char* out);
+char* FileBaseName(FileHandle handle, char* out);
+char* FilePathRelative(FileHandle handle, char* out, FileHandle reference);
+int64_t FileModTime(FileHandle handle);
+int16_t FileExists(const char* path, int kind);
+int16_t FileCloseAndRemove(FileHandle handle);
+int16_t FileMove(FileHandle* handle, const char* newPath, int kind);
+int16_t FileRemoveSet(const FileHandle* handles, int count);
+char* TempFileName(char* out, const char* directory);
+int16_t FileFindInDirs(char* name, int kind);
+int16_t DirEnterFileDir(FileHandle handle, char* saveArea);
+int16_t DirSetCurrent(const char* saveArea);
+int16_t ProgramDirInit();
+struct FileSearch;
+int16_t FileFindFirst(const char* pattern, uint32_t attributeMask, FileSearch* search);
+int16_t FileFindNext(FileSearch* search);
+
+// ===== Dates and locale date order (not yet built) ===========================
+
+int32_t DateToDayNumber(const DateRec* date);
+int16_t DateFromDayNumber(int32_t n, DateRec* out);
+int16_t DateAddDays(int32_t days, DateRec* date);
+int DateCompare(const DateRec* a, const DateRec* b);
+int32_t DateToNumber(const DateRec* date);
+int16_t DateFromNumber(int32_t n, DateRec* out);
+int DaysInMonth(int month, int leap);
+void DateToday(DateRec* out);
+void DateFixYear(int32_t* year);
+int16_t DateParse(const char* text, DateRec* out);
+int16_t DateParseUS(const char* text, DateRec* out);
+int16_t DateSetMode(int32_t mode);
+int32_t DateGetMode();
+
+// ===== Units of measure ======================================================
+
+inline constexpr int kUnitCount = 38;
+inline constexpr int kUnitDegree = 13;
+inline constexpr int kUnitMetre = 7;
+
+struct UnitPair {
+  double x, y;
+};
+struct UnitRect {
+  double x1, y1, x2, y2;
+};
+
+// What the unit conversions need of the coordinate-system code when a value
+// passes through degrees; installed by that code (UnitSetCoordSysServices).
+// Without them degree points and rectangles cannot be projected and are
+// copied unchanged.
+struct CoordSysServices {
+  void (*lonLatToUnits)(const UnitPair* in, UnitPair* out, const CoordSys* cs, int count);
+  void (*lonLatRectToUnits)(const UnitRect* in, UnitRect* out, const CoordSys* cs);
+  void (*unitsToLonLat)(const UnitPair* in, UnitPair* out, const CoordSys* cs, int count);
+  void (*unitsRectToLonLat)(const UnitRect* in, UnitRect* out, const CoordSys* cs);
+  int (*coordSysUnits)(const CoordSys* cs);
+};
+// Null uninstalls. The record must outlive its installation.
+void UnitSetCoordSysServices(const CoordSysServices* services);
+
+int16_t UnitIsValid(int code);
+int16_t UnitIsSpecial(int code);
+int16_t UnitIsLinear(int code);
+int UnitAreaOf(int code);
+double UnitSize(int code);  // inches or square inches; 0 outside 0..37
+int16_t UnitFromName(const char* name, int* code);
+int16_t UnitName(int code, char* buffer, size_t size);
+void UnitConvert(double* out, int target, double value, int source);
+void UnitConvertPair(UnitPair* out, int target, const UnitPair* in, int source);
+void UnitConvertPoint(UnitPair* out, int target, const UnitPair* in, int source,
+                      const CoordSys* cs);
+void UnitConvertRect(UnitRect* out, int target, const UnitRect* in, int source,
+                     const CoordSys* cs);
+
+// ===== Parser-state snapshot, value negation, double comparison ==============
+
+// The pushed-back tokens and line of the tokenizer.
+struct ParserBlock {
+  char line[2200];
+  int32_t linePosition;
+  int32_t pushedCount;
+  Value pushed[2];
+};
+
+// The process-wide parser variables that a nested statement saves and
+// restores, in the order the snapshot keeps them.
+struct ParserVariables {
+  void* inputSource;
+  int32_t inputWords[3];
+  int16_t shortWords[2];
+  Value* currentToken;
+  int32_t tokenWords[4];
+  ParserBlock block;
+  uint8_t parseMode;  // 0 normal, 1 syntax check (errors batched), 2 no input
+  uint8_t statementByte;
+  int32_t statementWord;
+  int32_t statementWords[14];
+};
+
+// A caller-owned copy of the parser variables; it owns nothing.
+struct SettingsSnapshot {
+  ParserVariables saved;
+};
+
+void SettingsSnapshotSave(SettingsSnapshot* record);
+void SettingsSnapshotRestore(const SettingsSnapshot* record);
+// The process-wide parse mode (shared by the error stack and the parsers).
+uint8_t ParseMode();
+void SetParseMode(uint8_t mode);
+
+int16_t ValueNegate(Value* result, const Value* operand);
+int16_t DoubleEqualDigits(double a, double b, int n);
+int16_t DoubleNearlyEqual(double a, double b);
+
+// ===== The running session ===================================================
+
+// What the foundation reads of the table code's session record.
+struct Session {
+  int16_t monthFirst;        // date texts month first
+  int16_t twoDigitPivot;     // -1 none
+  int16_t ignoreLocaleSeparators;
+};
+// The running session, null when none (set by the interface frame).
+Session* CurrentSession();
+void SetCurrentSession(Session* session);
+
+// ===== Process-wide state ====================================================
+
+struct FoundationState {
+  // error stack and fatal errors
+  ErrorStack* errors = nullptr;
+  MemHandle errorsHandle = nullptr;
+  uint16_t trapping = 0;
+  int guardDepth = 0;
+  char fatalText[512] = {};
+  char* messageBuffers = nullptr;  // 10 x 256 bytes, allocated on first use
+  int messageNext = 0;
+  // strings
+  char* tokenSaved = nullptr;  // MbsTok's position
+  int systemCharset = kDefaultSystemCharset;
+  int oemCharset = kDefaultOemCharset;
+  int defaultCharset = kDefaultSystemCharset;
+  const CaseTables* caseTables = nullptr;  // null: the default ones
+  bool caseTablesFoldAscii = true;  // the installed tables fold A-Z as ASCII does
+  // locale
+  char dateSeparator = '/';
+  int16_t dateOrder = 0;
+  char decimalSeparator = '.';
+  char thousandSeparator = 0;
+  int grouping = 0;
+  int16_t ignoreSeparators = 0;
+  Session* session = nullptr;
+  // units
+  const CoordSysServices* coordSys = nullptr;
+  // parser
+  ParserVariables parser = {};
+};
+
+// The one instance (state.cpp); a plain object so that hot paths reach it
+// without a guard.
+extern FoundationState gFoundationState __attribute__((visibility("hidden")));
+inline FoundationState& State() { return gFoundationState; }
+
+}  // namespace layerio
