@@ -136,13 +136,19 @@ bool PolygonObject::Load(QFile& file, uint64_t offset, const char** why) {
   if (!buffer_) return Fail(why, kNotUsable);
   const GsbHeader& h = owner_.Header();
   if (offset < FirstRecordOffset(h)) return Fail(why, kInHeader);
-  if (offset > uint64_t(INT64_MAX) || !file.ReadAt(int64_t(offset), buffer_, kGsbRecordPrefixSize))
+  // One read takes a small record whole; a longer one needs a second.
+  const uint64_t fileSize = owner_.FileSize();
+  if (offset > uint64_t(INT64_MAX) || offset >= fileSize) return Fail(why, kUnreadable);
+  const uint32_t head = uint32_t(
+      std::min<uint64_t>({bufferSize_, kFirstReadBytes, fileSize - offset}));
+  if (head < kGsbRecordPrefixSize || !file.ReadAt(int64_t(offset), buffer_, head))
     return Fail(why, kUnreadable);
   const uint8_t kind = buffer_[0];
   const uint32_t length = QLoadU32LE(buffer_ + 4);
   if (length > bufferSize_) return Fail(why, kTooLong);
   if (length < kGsbRecordPrefixSize) return Fail(why, kTooShort);
-  if (!file.ReadAt(int64_t(offset), buffer_, length)) return Fail(why, kUnreadable);
+  if (length > head && !file.ReadAt(int64_t(offset) + head, buffer_ + head, length - head))
+    return Fail(why, kUnreadable);
 
   if (kind != kGsbRegion && kind != kGsbLine && kind != kGsbPoint) {
     // A kind the engine does not know: held, but it matches no search.
@@ -371,6 +377,7 @@ bool PolygonSearch::Open(const char* path, uint32_t mode) {
   // packed stream holds at most kPackedValuesMax values; raw points take 8
   // bytes of a record, rings 4.
   const uint64_t fileSize = uint64_t(size);
+  fileSize_ = fileSize;
   if (header_.maxRecordLength > fileSize ||
       header_.maxPoints > std::max<uint64_t>(fileSize / 8, kPackedValuesMax) ||
       header_.maxRings > fileSize / 4) {

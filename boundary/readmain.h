@@ -107,6 +107,12 @@ class AttributeSearch {
   void Close();
   // Makes record number the current record: whether it was found.
   uint32_t SetRecord(int32_t recordNumber);
+  // The same, looked up only when a value is first read: a search that
+  // asks for no attribute costs no lookup in the attribute file.
+  void SetRecordLater(int32_t recordNumber) {
+    pending_ = recordNumber;
+    isPending_ = true;
+  }
 
   // Fields without the key field; 0 without a file.
   int32_t GetAttributeCount();
@@ -133,4 +139,6 @@ class AttributeSearch {
   Quistrel* file_ = nullptr;
   uint32_t current_ = 0;
   uint32_t mismatch_ = 0;
+  int32_t pending_ = 0;
+  bool isPending_ = false;
 };
