@@ -21,12 +21,17 @@
 //       call of the wrong family cannot kill another family's live handle;
 //       so does a term call made inside a call on the same handle.
 //   Guarded(failure, body)                     body() with nothing escaping.
+//   DlCall(failure, line, {required...}, body)  the frame of the Dl* calls,
+//       whose objects are pointers, not handles: clears the flag of the
+//       process-wide Dl record, refuses a null among required (code 100
+//       "Null value passed." for the entry at line) and runs body guarded.
 //
 // In every template anything thrown (QException_bad_alloc, QErrorEx, ...)
 // ends the call with the failure value; no exception crosses the interface.
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
 #include "boundary/mainintn.h"
 
@@ -114,5 +119,23 @@ int32_t DestroyHandle(uint32_t handle, Body&& body) noexcept {
     T* object = static_cast<T*>(HandleTable::Global().Take(handle, HandleKind<T>::kType));
     if (!object) return -1;
     return body(object);
+  });
+}
+
+// The Dl interface's process-wide record and its null report (readmain.cpp).
+pipError& DlGlobalError();
+bool DlNullPassed(int line);
+
+template <class R, class Body>
+R DlCall(R failure, int line, std::initializer_list<const void*> required, Body&& body) noexcept {
+  return Guarded(failure, [&]() -> R {
+    pipError& global = DlGlobalError();
+    if (global.Flag()) global.SetFlag(0);
+    for (const void* p : required)
+      if (!p) {
+        DlNullPassed(line);
+        return failure;
+      }
+    return body();
   });
 }

@@ -1,6 +1,7 @@
 // The attribute-file reader's interface: the Dl context and the bodies of the
-// exported Dl* calls (boundary/dlmain.cpp), their frame, and AttributeSearch,
-// through which an open boundary file reaches its companion attribute file.
+// exported Dl* calls (boundary/dlmain.cpp, in the Dl frame of cframe.h), and
+// AttributeSearch, through which an open boundary file reaches its companion
+// attribute file.
 //
 // Buffers of the Dl calls count characters: a call writes at most size
 // characters and a NUL (size + 1 bytes). A null context, file, field or key
@@ -12,7 +13,6 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 
 #include "base/qerror.h"
 #include "base/qlist.h"
@@ -59,22 +59,6 @@ enum DlLine : int {
 pipError& DlGlobalError();
 // Records "Null value passed." for the entry at line; returns false.
 bool DlNullPassed(int line);
-
-// The frame of every Dl entry: clears the process-wide record's flag byte,
-// refuses a null among required, and runs body with nothing escaping.
-template <class R, class Body>
-R DlCall(R failure, int line, std::initializer_list<const void*> required, Body&& body) noexcept {
-  return Guarded(failure, [&]() -> R {
-    pipError& global = DlGlobalError();
-    if (global.Flag()) global.SetFlag(0);
-    for (const void* p : required)
-      if (!p) {
-        DlNullPassed(line);
-        return failure;
-      }
-    return body();
-  });
-}
 
 // Bodies of the Dl calls; their arguments are not null where the frame
 // checks them.
