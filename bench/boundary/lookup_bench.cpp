@@ -146,7 +146,8 @@ const Dataset& Regions(int index) {
   std::lock_guard<std::mutex> hold(mutex);
   if (!sets[index]) {
     if (index == kCounties) {
-      sets[index] = std::make_unique<Dataset>(MakeDataset("us_counties", "", "NAME", PlainCounties));
+      sets[index] =
+          std::make_unique<Dataset>(MakeDataset("us_counties", "", "NAME", PlainCounties));
     } else {
       const uint32_t n = kSizes[index];
       sets[index] = std::make_unique<Dataset>(
