@@ -1,5 +1,6 @@
 #include "base/qerror.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -102,8 +103,12 @@ bool CqmsSynchronization::Fail(int32_t status) {
   return false;
 }
 
+// The flag is set by the first Lock of any thread and read by the Unlock of
+// any other, so both reach it atomically.
 bool CqmsSynchronization::Lock() {
-  initialised_ = 1;
+  std::atomic_ref<int32_t> initialised(initialised_);
+  if (!initialised.load(std::memory_order_relaxed))
+    initialised.store(1, std::memory_order_relaxed);
   try {
     mutex_.lock();
   } catch (const std::system_error&) {
@@ -115,7 +120,7 @@ bool CqmsSynchronization::Lock() {
 }
 
 bool CqmsSynchronization::Unlock() {
-  if (!initialised_) return false;
+  if (!std::atomic_ref<int32_t>(initialised_).load(std::memory_order_relaxed)) return false;
   if (depth_ == 0) return Fail(kStatusNotHeld);
   status_ = kStatusDone;
   --depth_;

@@ -1,5 +1,5 @@
 // The Dl interface of Zonelib: each exported function is the Dl frame
-// (readmain.h) around the body that does the work.
+// (cframe.h) around the body that does the work.
 #include "boundary/readmain.h"
 #include "zonelib.h"
 

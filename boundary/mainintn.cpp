@@ -16,8 +16,6 @@ constexpr size_t kVersionSize = 16;  // "Arealis+ v34.04" and its NUL
 constexpr const char* kShowFormat = "Error: %d\n%s\n%s\n%s";
 constexpr const char* kShowCaption = "Error";
 
-bool SlotInUse(const HandleSlot& slot) { return slot.inUse && slot.object; }
-
 void CopyCut(char* to, size_t size, const char* from) {
   if (!to || size == 0) return;
   size_t n = strnlen(from, size - 1);
@@ -34,93 +32,180 @@ QException_bad_alloc::QException_bad_alloc(const char* text) {
 // ---------------------------------------------------------------------------
 // Handle table
 
+namespace {
+
+// The slot's state word: type in bits 0..6, bit 7 set for a handle numbered
+// never to be given again, uses in bits 8..31, generation in bits 32..63.
+constexpr uint64_t kTypeMask = 0xFF;
+constexpr uint64_t kKindMask = 0x7F;
+constexpr uint64_t kNeverReissuedBit = 0x80;
+constexpr uint64_t kOneUse = uint64_t(1) << 8;
+constexpr uint64_t kUsesMask = uint64_t(0xFFFFFF) << 8;
+constexpr uint64_t kOneGeneration = uint64_t(1) << 32;
+
+uint32_t TypeOf(uint64_t state) { return uint32_t(state & kKindMask); }
+uint64_t UsesOf(uint64_t state) { return (state & kUsesMask) >> 8; }
+uint64_t GenerationOf(uint64_t state) { return state >> 32; }
+
+// A handle numbered never to be given again: the slot in bits 0..10, a tag
+// of the slot's generation (1 up, never 0) in bits 11..31.
+constexpr uint32_t kSlotBits = 11;
+constexpr uint32_t kSlotMask = (1u << kSlotBits) - 1;
+constexpr uint64_t kTags = (uint64_t(1) << (32 - kSlotBits)) - 1;
+uint32_t TagOf(uint64_t generation) { return uint32_t((generation - 1) % kTags + 1); }
+static_assert(HandleTable::kMaximumCapacity <= int32_t(kSlotMask) + 1);
+
+// The uses the calling thread holds, so that it is not made to wait for
+// itself. Calls nest a few deep at most; deeper uses go unnoted.
+struct HeldUse {
+  const void* table;
+  uint32_t handle;
+};
+constexpr int kHeldUses = 16;
+thread_local HeldUse tHeld[kHeldUses];
+thread_local int tHeldCount = 0;
+
+void NoteUse(const void* table, uint32_t handle) {
+  if (tHeldCount < kHeldUses) tHeld[tHeldCount] = {table, handle};
+  ++tHeldCount;
+}
+
+void DropUse() {
+  if (tHeldCount > 0) --tHeldCount;
+}
+
+bool HoldsUse(const void* table, uint32_t handle) {
+  for (int i = 0; i < tHeldCount && i < kHeldUses; ++i)
+    if (tHeld[i].table == table && tHeld[i].handle == handle) return true;
+  return false;
+}
+
+}  // namespace
+
 HandleTable::HandleTable() {
-  MarkInitialised();
   try {
-    slots_.resize(kInitialCapacity);
+    slots_ = std::make_unique<Slot[]>(size_t(kMaximumCapacity));
   } catch (const std::bad_alloc&) {
     return;  // capacity stays 0: every Add fails
   }
-  for (int32_t i = 0; i < kInitialCapacity; ++i) slots_[i].index = uint32_t(i);
-  capacity_ = kInitialCapacity;
+  capacity_.store(kInitialCapacity, std::memory_order_relaxed);
 }
 
 HandleTable& HandleTable::Global() {
-  static HandleTable table;
-  return table;
+  static HandleTable* table = new HandleTable;
+  return *table;
 }
 
-bool HandleTable::Grow() {
-  int64_t grown = int64_t(capacity_) * 2;
-  if (capacity_ == 0 || grown > kMaximumCapacity) return false;
-  try {
-    slots_.resize(size_t(grown));  // strong guarantee: unchanged on failure
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  for (int64_t i = capacity_; i < grown; ++i) slots_[size_t(i)].index = uint32_t(i);
-  capacity_ = int32_t(grown);
-  return true;
+HandleTable::Slot* HandleTable::SlotOf(uint32_t handle) const {
+  const uint32_t index = handle & kSlotMask;
+  if (index == 0 || index >= uint32_t(kMaximumCapacity) || !slots_) return nullptr;
+  return &slots_[index];
 }
 
-uint32_t HandleTable::Add(void* object, uint32_t type) {
-  if (!object || type < kHandleContext || type > kHandleTradeArea) return 0;
+bool HandleTable::Names(uint64_t state, uint32_t handle, bool anyType, uint32_t type) {
+  if (TypeOf(state) == kHandleFree || (!anyType && TypeOf(state) != type)) return false;
+  const uint32_t tag = handle >> kSlotBits;
+  if (!(state & kNeverReissuedBit)) return tag == 0;
+  return tag == TagOf(GenerationOf(state));
+}
+
+uint32_t HandleTable::Add(void* object, uint32_t type, Numbering numbering) {
+  if (!object || type < kHandleContext || type > kHandleGsbObject) return 0;
   QLockHold hold(*this);
+  int32_t capacity = Capacity();
+  if (capacity == 0) return 0;
   int32_t index = 1;
-  while (index < capacity_ && SlotInUse(slots_[size_t(index)])) ++index;
-  if (index >= capacity_) {
-    index = capacity_;
-    if (!Grow()) return 0;
+  // A slot is free when its handle has ended and its last use is released.
+  auto free = [&](int32_t i) {
+    const uint64_t state = slots_[size_t(i)].state.load(std::memory_order_acquire);
+    return TypeOf(state) == kHandleFree && UsesOf(state) == 0;
+  };
+  while (index < capacity && !free(index)) ++index;
+  if (index >= capacity) {
+    if (int64_t(capacity) * 2 > kMaximumCapacity) return 0;
+    index = capacity;
+    capacity_.store(capacity * 2, std::memory_order_relaxed);
   }
-  HandleSlot& slot = slots_[size_t(index)];
-  slot.type = type;
-  slot.object = object;
-  slot.inUse = 1;
-  slot.busy = 0;
-  return uint32_t(index);
+  Slot& slot = slots_[size_t(index)];
+  slot.object.store(object, std::memory_order_relaxed);
+  // Published with the new generation: a use begun from here sees the object.
+  const uint64_t generation =
+      GenerationOf(slot.state.load(std::memory_order_relaxed)) + 1;
+  const bool tagged = numbering == kNeverReissued;
+  slot.state.store(generation * kOneGeneration | type | (tagged ? kNeverReissuedBit : 0),
+                   std::memory_order_release);
+  return tagged ? uint32_t(index) | TagOf(generation) << kSlotBits : uint32_t(index);
 }
 
-void* HandleTable::Lookup(uint32_t handle, uint32_t type) {
-  QLockHold hold(*this);
-  if (!Valid(handle)) return nullptr;
-  HandleSlot& slot = slots_[handle];
-  if (!SlotInUse(slot) || slot.type != type) return nullptr;
-  slot.busy = 1;
-  return slot.object;
+void* HandleTable::Acquire(uint32_t handle, uint32_t type) {
+  Slot* at = SlotOf(handle);
+  if (!at || type == kHandleFree) return nullptr;
+  Slot& slot = *at;
+  uint64_t state = slot.state.load(std::memory_order_acquire);
+  do {
+    if (!Names(state, handle, false, type) || UsesOf(state) == UsesOf(kUsesMask)) return nullptr;
+  } while (!slot.state.compare_exchange_weak(state, state + kOneUse, std::memory_order_acquire,
+                                             std::memory_order_acquire));
+  NoteUse(this, handle);
+  return slot.object.load(std::memory_order_relaxed);
 }
 
 void HandleTable::Release(uint32_t handle) {
-  QLockHold hold(*this);
-  if (Valid(handle) && SlotInUse(slots_[handle])) slots_[handle].busy = 0;
+  Slot* at = SlotOf(handle);
+  if (!at) return;
+  Slot& slot = *at;
+  DropUse();
+  const uint64_t after = slot.state.fetch_sub(kOneUse, std::memory_order_acq_rel) - kOneUse;
+  // The last use of an ended handle: whoever ends it may go on.
+  if (TypeOf(after) == kHandleFree && UsesOf(after) == 0) slot.state.notify_all();
 }
 
-void HandleTable::Remove(uint32_t handle) {
-  QLockHold hold(*this);
-  if (!Valid(handle)) return;
-  HandleSlot& slot = slots_[handle];
-  slot.object = nullptr;
-  slot.inUse = 0;
-  slot.busy = 0;
-  slot.type = kHandleFree;
+void* HandleTable::Lookup(uint32_t handle, uint32_t type) const {
+  const Slot* slot = SlotOf(handle);
+  if (!slot || type == kHandleFree) return nullptr;
+  return Names(slot->state.load(std::memory_order_acquire), handle, false, type)
+             ? slot->object.load(std::memory_order_relaxed)
+             : nullptr;
 }
 
-void* HandleTable::Take(uint32_t handle, uint32_t type) {
-  QLockHold hold(*this);
-  void* object = Lookup(handle, type);
-  Release(handle);
-  if (object) Remove(handle);
+void* HandleTable::End(uint32_t handle, bool anyType, uint32_t type) {
+  Slot* at = SlotOf(handle);
+  if (!at || HoldsUse(this, handle)) return nullptr;
+  Slot& slot = *at;
+  void* object;
+  uint64_t state;
+  {
+    QLockHold hold(*this);
+    state = slot.state.load(std::memory_order_acquire);
+    do {
+      if (!Names(state, handle, anyType, type)) return nullptr;
+    } while (!slot.state.compare_exchange_weak(state, state & ~kTypeMask,
+                                               std::memory_order_acq_rel,
+                                               std::memory_order_acquire));
+    object = slot.object.load(std::memory_order_relaxed);
+  }
+  // No use can begin now; wait for those begun (outside the lock, so that
+  // other handles are made and ended meanwhile).
+  const uint64_t generation = GenerationOf(state);
+  state &= ~kTypeMask;
+  while (UsesOf(state) != 0 && GenerationOf(state) == generation) {
+    slot.state.wait(state, std::memory_order_acquire);
+    state = slot.state.load(std::memory_order_acquire);
+  }
   return object;
 }
 
-int32_t HandleTable::Capacity() {
-  QLockHold hold(*this);
-  return capacity_;
+void HandleTable::Remove(uint32_t handle) { End(handle, true, kHandleFree); }
+
+void* HandleTable::Take(uint32_t handle, uint32_t type) {
+  if (type == kHandleFree) return nullptr;
+  return End(handle, false, type);
 }
 
-int32_t HandleTable::InUseCount() {
-  QLockHold hold(*this);
+int32_t HandleTable::InUseCount() const {
   int32_t count = 0;
-  for (int32_t i = 1; i < capacity_; ++i) count += SlotInUse(slots_[size_t(i)]) ? 1 : 0;
+  for (int32_t i = 1; i < Capacity(); ++i)
+    count += TypeOf(slots_[size_t(i)].state.load(std::memory_order_acquire)) != kHandleFree;
   return count;
 }
 

@@ -4,9 +4,10 @@
 //
 // Contracts on the border cases:
 //   - HandleTable::Add returns 0 (never a handle) for a null object, a type
-//     outside 1..8, or a full table (1599 live handles, capacity 1600).
-//   - HandleTable::Lookup returns null for handle 0, a handle beyond the
-//     capacity, a free slot or a slot of another type; it never throws.
+//     outside 1..9, or a full table (1599 live handles, capacity 1600).
+//   - HandleTable::Acquire and Lookup return null for handle 0, a handle
+//     beyond the capacity, a free slot or a slot of another type; they never
+//     throw.
 //   - pipError::Report returns the code it was given and never throws.
 //   - pipErrorGetIntern copies at most 255 characters and a NUL into each of
 //     the caller's buffers; a null buffer is skipped.
@@ -19,6 +20,7 @@
 // handed *ref as their QError&.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -50,55 +52,82 @@ enum HandleType : uint32_t {
   kHandleOverlap = 6,
   kHandleExport = 7,
   kHandleTradeArea = 8,
+  kHandleGsbObject = 9,  // the facade objects of the gsb* calls
 };
 
-struct HandleSlot {
-  uint32_t type = kHandleFree;
-  uint8_t busy = 0;   // between Lookup and Release; blocks nothing
-  uint8_t inUse = 0;
-  void* object = nullptr;  // never freed by the table
-  uint32_t index = 0;      // the handle
-};
-
-// Numbered handles of every object handed across the C interface. All
-// operations take the table's (re-entrant) lock for their whole run, so a
-// caller that must do several in one step may hold Lock() around them.
+// Numbered handles of every object handed across the C interface.
+//
+// A call on an object holds a use of its handle (Acquire ... Release): a
+// compare-and-swap on the handle's own slot, with no lock shared between
+// handles, so threads working on different objects never wait for each
+// other. Add, Take and Remove take the table's (re-entrant) lock; Take and
+// Remove end the handle at once (no new use can begin) and then wait until
+// the uses that had begun are released, so an object lives until the last
+// call using it has returned, even when another thread closes its handle
+// meanwhile. A thread that holds a use of a handle cannot take or remove it
+// (that would wait for itself): Take gives null, Remove does nothing.
 class HandleTable : public CqmsSynchronization {
  public:
   static constexpr int32_t kInitialCapacity = 100;
   static constexpr int32_t kMaximumCapacity = 1600;
 
+  // How a new handle is numbered: the pip* families take the lowest free
+  // number, 1 up, given again once freed; the gsb* calls take a number
+  // never given again (the slot's number with the slot's use count above
+  // it), so that a stale handle names nothing.
+  enum Numbering : uint32_t { kLowestFree = 0, kNeverReissued = 1 };
+
   HandleTable();
+  HandleTable(const HandleTable&) = delete;
+  HandleTable& operator=(const HandleTable&) = delete;
 
-  // The first free handle from 1 up, growing the table (doubling) when none
-  // is free; 0 when the object or type is unfit or the table cannot grow.
-  uint32_t Add(void* object, uint32_t type);
-  // The object behind a live handle of that type, or null. Marks it busy.
-  void* Lookup(uint32_t handle, uint32_t type);
-  // Clears the busy mark of a live handle; otherwise nothing.
+  // A handle in the first free slot from 1 up, growing the table (doubling)
+  // when none is free; 0 when the object or type is unfit or the table
+  // cannot grow.
+  uint32_t Add(void* object, uint32_t type, Numbering numbering = kLowestFree);
+  // The object behind a live handle of that type, with a use held; or null
+  // and nothing held.
+  void* Acquire(uint32_t handle, uint32_t type);
+  // Lets go of a use that Acquire gave.
   void Release(uint32_t handle);
-  // Frees a valid handle's slot whatever its type; the object is untouched.
+  // The object behind a live handle of that type now, or null; holds
+  // nothing, so the object may go at any time (for checks and tests).
+  void* Lookup(uint32_t handle, uint32_t type) const;
+  // Ends a live handle whatever its type, once its uses are released; the
+  // object is untouched.
   void Remove(uint32_t handle);
-
-  int32_t Capacity();
-  // Handles now live (for checks that a run left nothing behind).
-  int32_t InUseCount();
-
-  // Lookup, Release and, when found, Remove in one hold of the lock: the
-  // object of a live handle of that type, now without a handle, or null
-  // (the slot then left alone). Two term calls on one handle cannot both
-  // get the object.
+  // Ends a live handle of that type once its uses are released and gives
+  // its object, now without a handle; or null (the slot then left alone).
+  // Two term calls on one handle cannot both get the object.
   void* Take(uint32_t handle, uint32_t type);
 
-  // The table of the process.
+  int32_t Capacity() const { return capacity_.load(std::memory_order_relaxed); }
+  // Handles now live (for checks that a run left nothing behind).
+  int32_t InUseCount() const;
+
+  // The table of the process; never destroyed, so that objects still open
+  // at exit are left to the process's end rather than outlive their table.
   static HandleTable& Global();
 
  private:
-  bool Valid(uint32_t handle) const { return handle >= 1 && int64_t(handle) < capacity_; }
-  bool Grow();
+  // One handle: its state word holds the type (0 when free or ended), the
+  // uses held and a generation that changes with every Add, so that a use
+  // cannot begin on a handle made anew under the same number. A slot to a
+  // cache line, so that threads on neighbouring handles share none.
+  struct alignas(64) Slot {
+    std::atomic<uint64_t> state{0};
+    // Set only while the slot is free and unused, published by the state.
+    std::atomic<void*> object{nullptr};
+  };
+  void* End(uint32_t handle, bool anyType, uint32_t type);
+  // The slot a handle names, or null.
+  Slot* SlotOf(uint32_t handle) const;
+  // Whether state is a live handle named by handle's number, of type
+  // unless anyType.
+  static bool Names(uint64_t state, uint32_t handle, bool anyType, uint32_t type);
 
-  std::vector<HandleSlot> slots_;
-  int32_t capacity_ = 0;
+  std::unique_ptr<Slot[]> slots_;
+  std::atomic<int32_t> capacity_{0};
 };
 
 // The error object of one library context. Record, Clear, Report and the

@@ -136,13 +136,21 @@ bool PolygonObject::Load(QFile& file, uint64_t offset, const char** why) {
   if (!buffer_) return Fail(why, kNotUsable);
   const GsbHeader& h = owner_.Header();
   if (offset < FirstRecordOffset(h)) return Fail(why, kInHeader);
-  if (offset > uint64_t(INT64_MAX) || !file.ReadAt(int64_t(offset), buffer_, kGsbRecordPrefixSize))
+  // From a file read by the system one read takes a small record whole (a
+  // longer one needs a second); from a mapped view the prefix comes first,
+  // so that no more than the record is copied.
+  const uint64_t fileSize = owner_.FileSize();
+  if (offset > uint64_t(INT64_MAX) || offset >= fileSize) return Fail(why, kUnreadable);
+  const uint32_t head = uint32_t(std::min<uint64_t>(
+      {bufferSize_, file.IsMapped() ? kGsbRecordPrefixSize : kFirstReadBytes, fileSize - offset}));
+  if (head < kGsbRecordPrefixSize || !file.ReadAt(int64_t(offset), buffer_, head))
     return Fail(why, kUnreadable);
   const uint8_t kind = buffer_[0];
   const uint32_t length = QLoadU32LE(buffer_ + 4);
   if (length > bufferSize_) return Fail(why, kTooLong);
   if (length < kGsbRecordPrefixSize) return Fail(why, kTooShort);
-  if (!file.ReadAt(int64_t(offset), buffer_, length)) return Fail(why, kUnreadable);
+  if (length > head && !file.ReadAt(int64_t(offset) + head, buffer_ + head, length - head))
+    return Fail(why, kUnreadable);
 
   if (kind != kGsbRegion && kind != kGsbLine && kind != kGsbPoint) {
     // A kind the engine does not know: held, but it matches no search.
@@ -355,7 +363,9 @@ int32_t PolygonSearch::CacheCount(const GsbHeader& h, uint32_t mode) {
 }
 
 bool PolygonSearch::Open(const char* path, uint32_t mode) {
-  if (!file_.Open(path, QFile::kRead)) return false;
+  // Searches read small records at random offsets: from a view of the file
+  // shared by every search of the process they cost no call to the system.
+  if (!file_.Open(path, QFile::kShared)) return false;
   if (file_.Read(headerBytes_, kGsbHeaderSize, true) < 0) return false;
   const int64_t size = file_.Size();
   const char* why = "cannot be read.";
@@ -363,14 +373,17 @@ bool PolygonSearch::Open(const char* path, uint32_t mode) {
     ReportHeader(*error_, path, headerBytes_, why, kLineNotBoundaryFile);
     return false;
   }
+  // A mapped view does not move its position on a read.
   if (header_.hasExtension == 1 &&
-      file_.Read(headerBytes_ + kGsbHeaderSize, kGsbExtensionSize, true) < 0)
+      (!file_.Seek(kGsbHeaderSize) ||
+       file_.Read(headerBytes_ + kGsbHeaderSize, kGsbExtensionSize, true) < 0))
     return false;
 
   // The maxima size every buffer of the pool: they must fit the file. A
   // packed stream holds at most kPackedValuesMax values; raw points take 8
   // bytes of a record, rings 4.
   const uint64_t fileSize = uint64_t(size);
+  fileSize_ = fileSize;
   if (header_.maxRecordLength > fileSize ||
       header_.maxPoints > std::max<uint64_t>(fileSize / 8, kPackedValuesMax) ||
       header_.maxRings > fileSize / 4) {

@@ -52,6 +52,8 @@ inline constexpr int32_t kSearchDistanceMin = 2738;
 inline constexpr int32_t kSearchDistanceMax = 36521358;
 inline constexpr size_t kNameKeyBufferSize = 10;
 inline constexpr uint32_t kCacheMiB = 1048576;
+// Bytes an object's first read takes: most records whole in one read.
+inline constexpr uint32_t kFirstReadBytes = 4096;
 
 // Report lines of the reader (source "polysrch").
 inline constexpr int kLineNotBoundaryFile = 325;
@@ -192,6 +194,8 @@ class PolygonSearch {
   const char* Path() const { return file_.Name(); }
   // Number of objects the pool holds.
   size_t CacheSize() const { return cacheSize_; }
+  // The file's size when it was opened.
+  uint64_t FileSize() const { return fileSize_; }
 
   // Pool size for a header by mode (the sizing rule above).
   static int32_t CacheCount(const GsbHeader& header, uint32_t mode);
@@ -217,6 +221,7 @@ class PolygonSearch {
   size_t cacheSize_ = 0;  // objects the pool may hold
   size_t created_ = 0;    // objects made so far
   uint64_t storageEach_ = 0;
+  uint64_t fileSize_ = 0;
   bool open_ = false;
   int32_t searchDistance_ = kSearchDistanceDefault;
   std::unique_ptr<QTree> names_;

@@ -141,17 +141,20 @@ bool AttributeSearch::Open(const char* path, const char* creationTime) {
     }
   }
   current_ = 0;
+  isPending_ = false;
   return file_ != nullptr;
 }
 
 void AttributeSearch::Close() {
   current_ = 0;
+  isPending_ = false;
   CloseFile();
   if (context_) DlTermIntern(context_);
   context_ = nullptr;
 }
 
 uint32_t AttributeSearch::SetRecord(int32_t recordNumber) {
+  isPending_ = false;
   current_ = 0;
   if (context_ && file_ && recordNumber >= 1)
     current_ = uint32_t(file_->SearchNumber(recordNumber, false));
@@ -176,6 +179,7 @@ int32_t AttributeSearch::Fill(FieldId* field, pipAttributeInfoStruct* out) {
   out->width = uint32_t(field->GetAttribute(2, nullptr, 0));
   field->GetAttribute(0, out->name, kInfoNameChars);
   out->decimals = uint32_t(field->GetAttribute(3, nullptr, 0));
+  if (isPending_) SetRecord(pending_);
   if (!current_) return 0;
   if (out->type == kGsaTypeText) return field->GetString("%s", out->value, kInfoValueChars);
   if (out->type != kGsaTypeNumber) return 0;

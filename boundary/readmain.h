@@ -1,6 +1,7 @@
 // The attribute-file reader's interface: the Dl context and the bodies of the
-// exported Dl* calls (boundary/dlmain.cpp), their frame, and AttributeSearch,
-// through which an open boundary file reaches its companion attribute file.
+// exported Dl* calls (boundary/dlmain.cpp, in the Dl frame of cframe.h), and
+// AttributeSearch, through which an open boundary file reaches its companion
+// attribute file.
 //
 // Buffers of the Dl calls count characters: a call writes at most size
 // characters and a NUL (size + 1 bytes). A null context, file, field or key
@@ -12,7 +13,6 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 
 #include "base/qerror.h"
 #include "base/qlist.h"
@@ -60,22 +60,6 @@ pipError& DlGlobalError();
 // Records "Null value passed." for the entry at line; returns false.
 bool DlNullPassed(int line);
 
-// The frame of every Dl entry: clears the process-wide record's flag byte,
-// refuses a null among required, and runs body with nothing escaping.
-template <class R, class Body>
-R DlCall(R failure, int line, std::initializer_list<const void*> required, Body&& body) noexcept {
-  return Guarded(failure, [&]() -> R {
-    pipError& global = DlGlobalError();
-    if (global.Flag()) global.SetFlag(0);
-    for (const void* p : required)
-      if (!p) {
-        DlNullPassed(line);
-        return failure;
-      }
-    return body();
-  });
-}
-
 // Bodies of the Dl calls; their arguments are not null where the frame
 // checks them.
 DlContext* DlInitIntern(const char* name);
@@ -107,6 +91,12 @@ class AttributeSearch {
   void Close();
   // Makes record number the current record: whether it was found.
   uint32_t SetRecord(int32_t recordNumber);
+  // The same, looked up only when a value is first read: a search that
+  // asks for no attribute costs no lookup in the attribute file.
+  void SetRecordLater(int32_t recordNumber) {
+    pending_ = recordNumber;
+    isPending_ = true;
+  }
 
   // Fields without the key field; 0 without a file.
   int32_t GetAttributeCount();
@@ -133,4 +123,6 @@ class AttributeSearch {
   Quistrel* file_ = nullptr;
   uint32_t current_ = 0;
   uint32_t mismatch_ = 0;
+  int32_t pending_ = 0;
+  bool isPending_ = false;
 };

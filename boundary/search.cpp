@@ -506,11 +506,12 @@ int PolygonSearchHitCompare(const SpatialPolygonNode* a, const SpatialPolygonNod
 
 namespace {
 
-// Moves the attribute file to the current object's record; passes result on.
+// Moves the attribute file to the current object's record (when a value is
+// first read); passes result on.
 int32_t Selected(pipObjectFileObject* file, int32_t result) {
   if (AttributeSearch* a = file->Attributes()) {
     PolygonSearchEnum* s = file->Current();
-    a->SetRecord(int32_t(s ? s->GetRecordNumber() : 0));
+    a->SetRecordLater(int32_t(s ? s->GetRecordNumber() : 0));
   }
   return result;
 }

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
-#include <mutex>
 #include <new>
 #include <vector>
 
@@ -422,16 +420,14 @@ int CSpatial::getAttributeInfoByName(const char* name, gdlAttributeInfoStruct* i
 // ---------------------------------------------------------------------------
 // GSBObject
 
-GSBObject::GSBObject(uint32_t context, const char* path, uint32_t mode, int32_t version,
-                     GSBPool* pool)
-    : pool_(pool), version_(version) {
+GSBObject::GSBObject(uint32_t context, const char* path, uint32_t mode, int32_t version)
+    : version_(version) {
   spatial_ = std::make_unique<CSpatial>(context);
   if (pipObjectFileValidate(context, path) != 1 || !Open(path, mode)) spatial_.reset();
 }
 
 GSBObject::GSBObject(const GSBObject& other)
     : spatial_(other.spatial_ ? std::make_unique<CSpatial>(*other.spatial_) : nullptr),
-      pool_(other.pool_),
       checkedOut_(other.checkedOut_),
       version_(other.version_),
       searched_(other.searched_) {}
@@ -439,7 +435,6 @@ GSBObject::GSBObject(const GSBObject& other)
 GSBObject& GSBObject::operator=(const GSBObject& other) {
   if (this == &other) return *this;
   spatial_ = other.spatial_ ? std::make_unique<CSpatial>(*other.spatial_) : nullptr;
-  pool_ = other.pool_;
   checkedOut_ = other.checkedOut_;
   version_ = other.version_;
   searched_ = other.searched_;
@@ -609,167 +604,4 @@ int32_t GSBObject::FindNextPolygonOverlapPercentage(CGsbShape** result, double* 
   return Overlap(result, percentage, [](CSpatial& s, CPolyPolygon* out, double* share) {
     return s.findNextPolygon(out, share);
   });
-}
-
-// ---------------------------------------------------------------------------
-// The gsb* calls: handles name GSBObjects through a guarded table. Handles
-// count up and are not reissued, so a stale handle names nothing; a call
-// holds its object alive even if another thread closes the handle meanwhile.
-
-namespace {
-
-class GsbObjects {
- public:
-  // Never destroyed: objects still open at exit are left to the process's
-  // end rather than closed after the handle table they use has gone.
-  static GsbObjects& Global() {
-    static GsbObjects* table = new GsbObjects;
-    return *table;
-  }
-
-  uint32_t Add(std::shared_ptr<GSBObject> object) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    do {
-      ++last_;
-    } while (last_ == 0 || objects_.count(last_));
-    objects_.emplace(last_, std::move(object));
-    return last_;
-  }
-  std::shared_ptr<GSBObject> Find(uint32_t handle) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = objects_.find(handle);
-    return it == objects_.end() ? nullptr : it->second;
-  }
-  std::shared_ptr<GSBObject> Take(uint32_t handle) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = objects_.find(handle);
-    if (it == objects_.end()) return nullptr;
-    std::shared_ptr<GSBObject> object = std::move(it->second);
-    objects_.erase(it);
-    return object;
-  }
-
- private:
-  std::mutex mutex_;
-  std::map<uint32_t, std::shared_ptr<GSBObject>> objects_;
-  uint32_t last_ = 0;
-};
-
-// body(GSBObject&) on the object behind handle; -1 for a handle that names
-// none; nothing thrown leaves the call.
-template <typename Body>
-int32_t WithObject(uint32_t handle, Body body) noexcept {
-  try {
-    std::shared_ptr<GSBObject> object = GsbObjects::Global().Find(handle);
-    if (!object) return -1;
-    return body(*object);
-  } catch (...) {
-    return -1;
-  }
-}
-
-}  // namespace
-
-ZONELIB_API CSpatial* makeSpatial(void) { return new (std::nothrow) CSpatial; }
-
-ZONELIB_API int32_t gsbObjectFileOpen(uint32_t context, const char* path, uint32_t mode,
-                                      int32_t version, uint32_t* handle) {
-  if (!handle) return -1;
-  *handle = 0;
-  try {
-    auto object = std::make_shared<GSBObject>(context, path, mode, version, nullptr);
-    bool valid = object->IsValid();
-    *handle = GsbObjects::Global().Add(std::move(object));
-    return valid ? 1 : -1;
-  } catch (...) {
-    return -1;
-  }
-}
-
-ZONELIB_API int32_t gsbObjectFileClose(uint32_t handle) {
-  try {
-    std::shared_ptr<GSBObject> object = GsbObjects::Global().Take(handle);
-    return object && object->IsValid() ? 1 : -1;
-  } catch (...) {
-    return -1;
-  }
-}
-
-ZONELIB_API int32_t gsbObjectHandleFileQuery(uint32_t handle, pipObjectFileInfoStruct* info) {
-  return WithObject(handle, [&](GSBObject& o) { return o.HandleFileQuery(info); });
-}
-ZONELIB_API int32_t gsbObjectHandleFileQueryEx(uint32_t handle,
-                                               pipObjectFileExtraInfoStruct* info) {
-  return WithObject(handle, [&](GSBObject& o) { return o.HandleFileQueryEx(info); });
-}
-ZONELIB_API int32_t gsbObjectGetAttributeCount(uint32_t handle, int32_t* count) {
-  return WithObject(handle, [&](GSBObject& o) { return o.GetAttributeCount(count); });
-}
-ZONELIB_API int32_t gsbObjectGetAttributeInfoByNumber(uint32_t handle, uint32_t n,
-                                                      gdlAttributeInfoStruct* info) {
-  return WithObject(handle, [&](GSBObject& o) { return o.GetAttributeInfoByNumber(n, info); });
-}
-ZONELIB_API int32_t gsbObjectGetAttributeInfoByName(uint32_t handle, const char* name,
-                                                    gdlAttributeInfoStruct* info) {
-  return WithObject(handle, [&](GSBObject& o) { return o.GetAttributeInfoByName(name, info); });
-}
-ZONELIB_API int32_t gsbObjectFindFirstContaining(uint32_t handle, int32_t x, int32_t y,
-                                                 uint32_t radius, char* name, int32_t size) {
-  return WithObject(handle,
-                    [&](GSBObject& o) { return o.FindFirstContaining(x, y, radius, name, size); });
-}
-ZONELIB_API int32_t gsbObjectFindNext(uint32_t handle, char* name, int32_t size) {
-  return WithObject(handle, [&](GSBObject& o) { return o.FindNext(name, size); });
-}
-ZONELIB_API int32_t gsbObjectFindFirstNearest(uint32_t handle, int32_t x, int32_t y, uint32_t count,
-                                              char* name, int32_t size) {
-  return WithObject(handle,
-                    [&](GSBObject& o) { return o.FindFirstNearest(x, y, count, name, size); });
-}
-ZONELIB_API int32_t gsbObjectFindFirstNearestEx(uint32_t handle, int32_t x, int32_t y,
-                                                uint32_t count, const char* criteria, char* name,
-                                                int32_t size) {
-  return WithObject(handle, [&](GSBObject& o) {
-    return o.FindFirstNearestEx(x, y, count, criteria, name, size);
-  });
-}
-ZONELIB_API int32_t gsbObjectSetSearchDistance(uint32_t handle, uint32_t distance) {
-  return WithObject(handle, [&](GSBObject& o) { return o.SetSearchDistance(distance); });
-}
-ZONELIB_API int32_t gsbObjectGetInfo(uint32_t handle, pipObjectInfoStruct* info) {
-  return WithObject(handle, [&](GSBObject& o) { return o.GetInfo(info); });
-}
-ZONELIB_API int32_t gsbObjectDistanceToBorder(uint32_t handle, int32_t x, int32_t y) {
-  return WithObject(handle, [&](GSBObject& o) { return o.DistanceToBorder(x, y); });
-}
-ZONELIB_API int32_t gsbObjectFindNearestPointOrLine(uint32_t handle, const CGsbShape* query,
-                                                    CGsbShape** result, int32_t kind,
-                                                    int32_t distance) {
-  return WithObject(handle, [&](GSBObject& o) {
-    return o.FindNearestPointOrLine(query, result, kind, distance);
-  });
-}
-ZONELIB_API int32_t gsbObjectFindNextPointOrLine(uint32_t handle, CGsbShape** result,
-                                                 int32_t kind) {
-  return WithObject(handle, [&](GSBObject& o) { return o.FindNextPointOrLine(result, kind); });
-}
-ZONELIB_API int32_t gsbObjectFindPolygonOverlapPercentage(uint32_t handle, const CGsbShape* query,
-                                                          CGsbShape** result, double* percentage) {
-  return WithObject(handle, [&](GSBObject& o) {
-    return o.FindPolygonOverlapPercentage(query, result, percentage);
-  });
-}
-ZONELIB_API int32_t gsbObjectFindNextPolygonOverlapPercentage(uint32_t handle, CGsbShape** result,
-                                                              double* percentage) {
-  return WithObject(
-      handle, [&](GSBObject& o) { return o.FindNextPolygonOverlapPercentage(result, percentage); });
-}
-ZONELIB_API int32_t gsbObjectGetHandle(uint32_t handle) {
-  return WithObject(handle, [&](GSBObject& o) {
-    uint32_t low = 0, high = 0;
-    return o.GetHandle(&low, &high) == 1 ? static_cast<int32_t>(low) : -1;
-  });
-}
-ZONELIB_API int32_t gsbObjectFileGoto(uint32_t handle, uint32_t offset) {
-  return WithObject(handle, [&](GSBObject& o) { return o.FileGoto(offset, 0); });
 }

@@ -1,7 +1,7 @@
 // Class facades over the object-file calls of Zonelib: CSpatial, which gives
 // found objects as geometry objects in degrees, and GSBObject, which wraps
-// one CSpatial and gives results as shapes; the gsb* C calls (zonelib.h)
-// name GSBObjects by handles. Both classes only call the exported pip* calls.
+// one CSpatial and gives results as shapes; the gsb* C calls (zonelib.h,
+// boundary/gsbmain.cpp) name GSBObjects by handles. Both classes only call the exported pip* calls.
 //
 // Ownership: an object-file handle that a CSpatial opened is shared by its
 // copies and closed when the last of them closes it or goes away; a handle
@@ -107,13 +107,11 @@ class ZONELIB_CLASS CSpatial {
   uint32_t found_ = 0;
 };
 
-class GSBPool;
-
 class ZONELIB_CLASS GSBObject {
  public:
   // Opens path for searching when it is a valid boundary file; IsValid
   // tells whether it was.
-  GSBObject(uint32_t context, const char* path, uint32_t mode, int32_t version, GSBPool* pool);
+  GSBObject(uint32_t context, const char* path, uint32_t mode, int32_t version);
   GSBObject(const GSBObject& other);
   GSBObject& operator=(const GSBObject& other);
   ~GSBObject();
@@ -159,8 +157,6 @@ class ZONELIB_CLASS GSBObject {
                                        double* percentage);
   int32_t FindNextPolygonOverlapPercentage(CGsbShape** result, double* percentage);
 
-  void SetParentPool(GSBPool* pool) { pool_ = pool; }
-  GSBPool* GetParentPool() const { return pool_; }
   void CheckOut() { checkedOut_ = true; }
   void CheckIn() { checkedOut_ = false; }
   bool IsCheckedOut() const { return checkedOut_; }
@@ -176,7 +172,6 @@ class ZONELIB_CLASS GSBObject {
   int32_t Overlap(CGsbShape** result, double* percentage, Find find);
 
   std::unique_ptr<CSpatial> spatial_;
-  GSBPool* pool_ = nullptr;
   bool checkedOut_ = false;
   int32_t version_ = 0;
   bool searched_ = false;

@@ -64,6 +64,28 @@ uint32_t rtPage::CellOf(const SpatialRect& r) const {
   return cy * cellsX + cx;
 }
 
+size_t rtPage::Bytes() const {
+  auto held = [](const auto& v) { return v.capacity() * sizeof(v[0]); };
+  return sizeof *this + held(rects) + held(reference) + held(childViews) +
+         held(childGenerations) + held(axisX.borders) + held(axisX.buckets) +
+         held(axisY.borders) + held(axisY.buckets) + held(start) + held(items);
+}
+
+void rtPage::Release(uint64_t newGeneration) {
+  number = kNone;
+  generation = newGeneration;
+  count = 0;
+  bytes = 0;
+  cellsX = cellsY = 0;
+  rects = {};
+  reference = {};
+  childViews = {};
+  childGenerations = {};
+  axisX = axisY = Axis();
+  start = {};
+  items = {};
+}
+
 // ---- rtIndex -----------------------------------------------------------------
 
 rtIndex::rtIndex(QFile& file, uint64_t offset, pipError& error) : error_(error) {
@@ -76,10 +98,8 @@ rtIndex::rtIndex(QFile& file, uint64_t offset, pipError& error) : error_(error) 
   root_ = uint32_t(offset / pageSize_);
   const int64_t size = file.Size();
   pageCount_ = size > 0 ? uint64_t(size) / pageSize_ : 0;
-  records_ = std::make_unique<QRecordMgr>(kLocation, file, 0, pageSize_, kCachedPages, error);
+  records_ = std::make_unique<QRecordMgr>(kLocation, file, 0, pageSize_, kRawPages, error);
   if (!records_->IsInitialised()) return;
-  pages_.resize(kCachedPages);
-  used_.assign(kCachedPages, 0);
   open_ = true;
 }
 
@@ -90,43 +110,81 @@ const rtPage* rtIndex::Damaged(uint32_t number, const char* why) {
   return nullptr;
 }
 
+void rtIndex::SetCacheBudget(uint64_t bytes) {
+  budget_ = bytes;
+  Trim(nullptr);
+}
+
+rtPage* rtIndex::FreeObject() {
+  if (!free_.empty()) {
+    rtPage* page = free_.back();
+    free_.pop_back();
+    return page;
+  }
+  objects_.push_back(std::make_unique<rtPage>());
+  return objects_.back().get();
+}
+
+void rtIndex::Trim(const rtPage* keep) {
+  while (cachedBytes_ > budget_ && byNumber_.size() > (keep ? 1u : 0u)) {
+    // The least recently used page; a scan, since it runs only when a page
+    // is decoded beyond the budget, which costs far more.
+    rtPage* victim = nullptr;
+    for (const auto& [number, page] : byNumber_)
+      if (page != keep && (!victim || page->used < victim->used)) victim = page;
+    byNumber_.erase(victim->number);
+    cachedBytes_ -= victim->bytes;
+    if (last_ == victim) last_ = nullptr;
+    victim->Release(++generations_);
+    free_.push_back(victim);
+  }
+}
+
 const rtPage* rtIndex::Page(uint32_t number, uint16_t level) {
   if (!open_) return nullptr;
-  if (pages_[last_] && pages_[last_]->number == number && pages_[last_]->level == level)
-    return pages_[last_].get();
-  size_t victim = 0;
-  for (size_t i = 0; i < pages_.size(); ++i) {
-    if (pages_[i] && pages_[i]->number == number) {
-      used_[i] = ++tick_;
-      last_ = i;
-      if (pages_[i]->level != level) return Damaged(number, kWrongLevel);
-      return pages_[i].get();
-    }
-    if (used_[i] < used_[victim]) victim = i;
+  if (last_ && last_->number == number && last_->level == level) {
+    last_->used = ++tick_;
+    return last_;
+  }
+  if (auto it = byNumber_.find(number); it != byNumber_.end()) {
+    rtPage* page = it->second;
+    page->used = ++tick_;
+    last_ = page;
+    if (page->level != level) return Damaged(number, kWrongLevel);
+    return page;
   }
   const uint8_t* bytes = records_->GetRecord(number);
   if (!bytes) return Damaged(number, kUnreadable);
-  if (!pages_[victim]) pages_[victim] = std::make_unique<rtPage>();
-  rtPage* page = pages_[victim].get();
+  rtPage* page = FreeObject();
   // A new generation before anything changes, so that no note of the page
   // this object held survives a failed decode.
   page->number = rtPage::kNone;
-  page->generation = ++decodes_;
-  used_[victim] = 0;
-  if (const char* why = Decode(bytes, level, page)) return Damaged(number, why);
+  page->generation = ++generations_;
+  if (const char* why = Decode(bytes, level, page)) {
+    page->Release(++generations_);
+    free_.push_back(page);
+    return Damaged(number, why);
+  }
+  ++decodes_;
   page->number = number;
-  used_[victim] = ++tick_;
-  last_ = victim;
+  page->bytes = page->Bytes();
+  page->used = ++tick_;
+  byNumber_.emplace(number, page);
+  cachedBytes_ += page->bytes;
+  last_ = page;
+  Trim(page);
   return page;
 }
 
 const rtPage* rtIndex::Child(const rtPage* parent, uint32_t i, uint32_t number, uint16_t level) {
   const rtPage* known = parent->childViews[i];
-  if (known && known->generation == parent->childGenerations[i] && known->level == level)
+  if (known && known->generation == parent->childGenerations[i] && known->level == level) {
+    known->used = ++tick_;
     return known;
+  }
   const uint64_t parentGeneration = parent->generation;
   const rtPage* child = Page(number, level);
-  // Decoding the child may have reused the parent's object for it.
+  // Decoding the child may have let the parent's page go.
   if (child && parent->generation == parentGeneration) {
     parent->childViews[i] = child;
     parent->childGenerations[i] = child->generation;

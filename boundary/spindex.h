@@ -15,8 +15,12 @@
 // and code 111 reported; a walk over a sound tree never fails. An index whose
 // root page cannot be read, or whose page size is below 48, does not open.
 //
-// Pages are decoded once into columns and kept (10 at a time) by the index;
-// a page of many entries also gets a grid of cells listing the entries that
+// Pages are decoded once into columns and kept by the index within a memory
+// budget (rtIndex::kDefaultCacheBudget, 256 MiB, unless the caller sets
+// another): every page of the file while they fit it, the least recently
+// used giving way beyond it, and always the page in use. The budget changes
+// what is decoded again, never what a walk yields.
+// A page of many entries also gets a grid of cells listing the entries that
 // meet each cell, so that a query lying inside one cell looks only at those.
 // The grid's column and row borders lie at quantiles of the entries' centres,
 // so that dense parts of a page get small cells and empty parts large ones.
@@ -26,6 +30,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "base/qfile.h"
@@ -83,6 +88,8 @@ struct rtPage {
 
   uint32_t number = kNone;
   uint64_t generation = 0;  // changes with every decode into this object
+  mutable uint64_t used = 0;  // the index's clock at its last use
+  size_t bytes = 0;           // memory held while decoded
   uint16_t count = 0;
   uint16_t level = 0;
   bool leaf = false;
@@ -138,12 +145,20 @@ struct rtPage {
   uint32_t CellY(int32_t y) const { return axisY.Cell(y); }
   // The one cell that holds every entry r can meet, or kNone.
   uint32_t CellOf(const SpatialRect& r) const;
+  // The memory its columns and grid hold.
+  size_t Bytes() const;
+  // Gives that memory back; the object stays for reuse, under a new
+  // generation so that no note of its page survives.
+  void Release(uint64_t newGeneration);
 };
 
 class rtIndex {
  public:
-  static constexpr uint32_t kCachedPages = 10;
+  // Raw pages the record manager keeps for decoding.
+  static constexpr uint32_t kRawPages = 10;
   static constexpr uint32_t kSmallestPage = 48;
+  // Bytes of decoded pages an index keeps unless told otherwise.
+  static constexpr uint64_t kDefaultCacheBudget = uint64_t(256) << 20;
 
   // Reads the root page's header at offset of file; the index opens when it
   // can be read, states a page size of 48 or more and offset is a multiple
@@ -168,11 +183,25 @@ class rtIndex {
   // Reports page number as damaged ("Spatial index page <n> " + why).
   void ReportDamaged(uint32_t number, const char* why) { Damaged(number, why); }
 
+  // The memory budget of decoded pages: the pages kept hold at most budget
+  // bytes, or one page when that one page is larger. Lowering it lets pages
+  // go at once.
+  void SetCacheBudget(uint64_t bytes);
+  uint64_t CacheBudget() const { return budget_; }
+  // What is kept now, and how many pages were decoded so far.
+  uint64_t CachedBytes() const { return cachedBytes_; }
+  size_t CachedPages() const { return byNumber_.size(); }
+  uint64_t Decodes() const { return decodes_; }
+
  private:
   // Null when the page is sound, else why not.
   const char* Decode(const uint8_t* bytes, uint16_t level, rtPage* page);
   static void BuildGrid(rtPage* page);
   const rtPage* Damaged(uint32_t number, const char* why);
+  // An object to decode into: a free one, or a new one.
+  rtPage* FreeObject();
+  // Lets least recently used pages go, keeping keep, until the budget holds.
+  void Trim(const rtPage* keep);
 
   pipError& error_;
   std::unique_ptr<QRecordMgr> records_;
@@ -181,12 +210,17 @@ class rtIndex {
   uint16_t rootLevel_ = 0;
   uint16_t pageSize_ = 0;
   uint64_t pageCount_ = 0;
-  // Decoded pages; the least recently used gives way.
-  std::vector<std::unique_ptr<rtPage>> pages_;
-  std::vector<uint64_t> used_;
+  // Every page object made; never freed while the index lives, since walks
+  // and parents keep pointers to them, checked by generation.
+  std::vector<std::unique_ptr<rtPage>> objects_;
+  std::vector<rtPage*> free_;
+  std::unordered_map<uint32_t, rtPage*> byNumber_;
+  uint64_t budget_ = kDefaultCacheBudget;
+  uint64_t cachedBytes_ = 0;
   uint64_t tick_ = 0;
+  uint64_t generations_ = 0;
   uint64_t decodes_ = 0;
-  size_t last_ = 0;  // the slot of the page asked for last
+  rtPage* last_ = nullptr;  // the page asked for last
 };
 
 class rtSpatialIndexEnum : public SpatialIndexEnum {

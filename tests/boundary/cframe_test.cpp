@@ -1,6 +1,9 @@
 #include "boundary/cframe.h"
 
+#include <atomic>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -190,6 +193,81 @@ TEST_F(FrameTest, NothingThrownCrossesTheFrame) {
                                  }),
             -1);
   EXPECT_EQ(ProbeUse(probe), -1);
+}
+
+// A handle closed by another thread while a call on it runs: the close
+// waits for the call, the call finishes on a live object, and later calls
+// are refused.
+TEST_F(FrameTest, ACloseWaitsForTheCallsUnderWay) {
+  uint32_t probe = 0;
+  ASSERT_EQ(ProbeOpen(context_, &probe), 1);
+  std::atomic<int> stage{0};
+  std::atomic<bool> closed{false};
+  std::thread caller([&] {
+    EXPECT_EQ(WithHandle<Probe>(probe,
+                                [&](Probe& p) {
+                                  stage = 1;
+                                  // Long enough for the close below to be under way.
+                                  while (stage.load() < 2) std::this_thread::yield();
+                                  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                                  EXPECT_FALSE(closed.load()) << "closed while in use";
+                                  return ++p.uses;
+                                }),
+              1);
+  });
+  while (stage.load() < 1) std::this_thread::yield();
+  std::thread closer([&] {
+    stage = 2;
+    EXPECT_EQ(ProbeClose(probe), 1);
+    closed = true;
+  });
+  // While the close waits no new call begins.
+  while (stage.load() < 2) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(ProbeUse(probe), -1);
+  caller.join();
+  closer.join();
+  EXPECT_TRUE(closed.load());
+  EXPECT_EQ(ProbeUse(probe), -1);
+}
+
+// A term call made from inside a call on the same handle would wait for
+// itself: it is refused and the handle stays.
+TEST_F(FrameTest, ATermCallInsideACallOnTheSameHandleIsRefused) {
+  uint32_t probe = 0;
+  ASSERT_EQ(ProbeOpen(context_, &probe), 1);
+  EXPECT_EQ(WithHandle<Probe>(probe, [&](Probe&) { return ProbeClose(probe); }), -1);
+  EXPECT_EQ(ProbeUse(probe), 1);
+  EXPECT_EQ(ProbeClose(probe), 1);
+}
+
+// Threads using handles while other threads close them, over and over (run
+// under ThreadSanitizer too): every call either works on a live object or is
+// refused, and each user sees its calls refused once its handle is closed.
+// All handles of a round are made before it starts, so that none is reissued
+// to another probe while a user still calls it.
+TEST_F(FrameTest, ThreadsUseHandlesWhileOthersCloseThem) {
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 200;
+  std::atomic<int> bad{0};
+  for (int round = 0; round < kRounds; ++round) {
+    std::vector<uint32_t> probes(kThreads);
+    for (uint32_t& probe : probes) ASSERT_EQ(ProbeOpen(context_, &probe), 1);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&, t] {
+        int last = 0;
+        for (int r; (r = ProbeUse(probes[size_t(t)])) != -1; last = r)
+          if (r != last + 1) ++bad;
+      });
+      threads.emplace_back([&, t] {
+        for (int i = 0; i < t * 10 + round % 7; ++i) std::this_thread::yield();
+        if (ProbeClose(probes[size_t(t)]) != 1) ++bad;
+      });
+    }
+    for (auto& thread : threads) thread.join();
+  }
+  EXPECT_EQ(bad.load(), 0);
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ TEST(HandleTableTest, AddRefusesUnfitObjectsAndLookupChecksTypeAndRange) {
   int object = 0;
   EXPECT_EQ(table.Add(nullptr, kHandleContext), 0u);
   EXPECT_EQ(table.Add(&object, 0), 0u);
-  EXPECT_EQ(table.Add(&object, 9), 0u);
+  EXPECT_EQ(table.Add(&object, 10), 0u);
   EXPECT_EQ(table.InUseCount(), 0);
 
   uint32_t h = table.Add(&object, kHandleObjectFile);
@@ -72,13 +72,17 @@ TEST(HandleTableTest, AddRefusesUnfitObjectsAndLookupChecksTypeAndRange) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(table.Lookup(c.handle, c.type), c.found ? &object : nullptr) << c.name;
-    table.Release(c.handle);
+    void* acquired = table.Acquire(c.handle, c.type);
+    EXPECT_EQ(acquired, c.found ? &object : nullptr) << c.name;
+    if (acquired) table.Release(c.handle);
   }
 
   // Take refuses another type and leaves the slot; with the right type it
-  // frees the slot.
+  // frees the slot, but not while the taking thread itself uses the handle.
   EXPECT_EQ(table.Take(h, kHandleImport), nullptr);
   EXPECT_EQ(table.Lookup(h, kHandleObjectFile), &object);
+  ASSERT_EQ(table.Acquire(h, kHandleObjectFile), &object);
+  EXPECT_EQ(table.Take(h, kHandleObjectFile), nullptr);
   table.Release(h);
   EXPECT_EQ(table.Take(h, kHandleObjectFile), &object);
   EXPECT_EQ(table.Lookup(h, kHandleObjectFile), nullptr);
@@ -89,6 +93,36 @@ TEST(HandleTableTest, AddRefusesUnfitObjectsAndLookupChecksTypeAndRange) {
   table.Remove(h);
   table.Remove(0);
   table.Remove(12345);
+  EXPECT_EQ(table.InUseCount(), 0);
+}
+
+// Handles numbered never to be given again share the slots, but a number,
+// once ended, names nothing even when its slot is used anew; and numbers of
+// one kind do not name handles of the other.
+TEST(HandleTableTest, NeverReissuedNumbersNameOneHandleOnly) {
+  HandleTable table;
+  int a = 0, b = 0;
+  const uint32_t first = table.Add(&a, kHandleGsbObject, HandleTable::kNeverReissued);
+  ASSERT_NE(first, 0u);
+  EXPECT_EQ(first & 2047u, 1u) << "the first free slot";
+  EXPECT_EQ(table.Lookup(first, kHandleGsbObject), &a);
+  EXPECT_EQ(table.Lookup(first & 2047u, kHandleGsbObject), nullptr) << "the bare slot number";
+  EXPECT_EQ(table.Take(first, kHandleGsbObject), &a);
+
+  const uint32_t second = table.Add(&b, kHandleGsbObject, HandleTable::kNeverReissued);
+  EXPECT_EQ(second & 2047u, 1u);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(table.Lookup(first, kHandleGsbObject), nullptr);
+  EXPECT_EQ(table.Take(first, kHandleGsbObject), nullptr);
+  EXPECT_EQ(table.Acquire(second, kHandleGsbObject), &b);
+  table.Release(second);
+  table.Remove(second);
+
+  const uint32_t plain = table.Add(&a, kHandleGsbObject);
+  EXPECT_EQ(plain, 1u);
+  EXPECT_EQ(table.Lookup(second, kHandleGsbObject), nullptr);
+  EXPECT_EQ(table.Lookup(plain | (5u << 11), kHandleGsbObject), nullptr);
+  table.Remove(plain);
   EXPECT_EQ(table.InUseCount(), 0);
 }
 
@@ -107,13 +141,15 @@ TEST(HandleTableTest, ThreadsAddLookUpAndRemoveWithoutSharingHandles) {
       for (int round = 0; round < kRounds; ++round) {
         size_t i = size_t(round) % kHeld;
         if (held[i]) {
-          if (table.Lookup(held[i], type) != &objects[i]) ++mismatches;
+          if (table.Acquire(held[i], type) != &objects[i]) ++mismatches;
           table.Release(held[i]);
           table.Remove(held[i]);
         }
         held[i] = table.Add(&objects[i], type);
-        if (!held[i] || table.Lookup(held[i], type) != &objects[i]) ++mismatches;
-        table.Release(held[i]);
+        if (!held[i] || table.Acquire(held[i], type) != &objects[i])
+          ++mismatches;
+        else
+          table.Release(held[i]);
       }
       for (uint32_t h : held) table.Remove(h);
     });

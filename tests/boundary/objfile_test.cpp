@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/boundary/search_fixture.h"
@@ -200,6 +201,13 @@ TEST_F(ObjectFileTest, AttributesOfTheObjectFound) {
   EXPECT_STREQ(a.value, "14484");
   EXPECT_EQ(a.type, uint32_t('N'));
   EXPECT_EQ(pipObjectGetAttributeInfoByName(f.handle(), "NOPE", &a), -1);
+  // The record follows every find, also one that finds nothing.
+  ASSERT_EQ(pipObjectFindFirstContaining(f.handle(), -70000000, 35780000, 0, name_, 128), 0);
+  EXPECT_EQ(pipObjectGetAttributeInfoByName(f.handle(), "FIPS", &a), 0);
+  ASSERT_EQ(pipObjectFindFirstContaining(f.handle(), -80840000, 35230000, 0, name_, 128), 1);
+  ASSERT_EQ(pipObjectGetAttributeInfoByName(f.handle(), "NAME", &a), 1);
+  EXPECT_STREQ(a.value, name_);
+  ASSERT_EQ(pipObjectFindFirstContaining(f.handle(), -78640000, 35780000, 0, name_, 128), 1);
   ASSERT_EQ(pipObjectGetAttributeInfoByNumber(f.handle(), 4, &a), 1);
   EXPECT_STREQ(a.name, "NAME");
   EXPECT_STREQ(a.value, "Wake");
@@ -296,6 +304,47 @@ TEST(ZonelibExportsTest, SearchCalls) {
                            "_Z23PolygonSearchHitComparePK18SpatialPolygonNodeS1_"})
     EXPECT_EQ(dlsym(library, name), nullptr) << name;
   dlclose(library);
+}
+
+// Threads each with their own handle on one file (with its attribute file)
+// and one context between them find what one thread finds alone (run under
+// ThreadSanitizer too).
+TEST_F(ObjectFileTest, ThreadsWithTheirOwnHandlesFindWhatOneFinds) {
+  const std::string path = searchtest::RealFile(searchtest::kNc, 0);
+  ASSERT_FALSE(path.empty());
+  auto lookUp = [&](uint32_t file) {
+    std::vector<std::string> found;
+    char name[128];
+    pipAttributeInfoStruct a;
+    for (int32_t x = -84300000; x < -75500000; x += 97000)
+      for (int32_t y = 33900000; y < 36600000; y += 113000) {
+        const int32_t r = pipObjectFindFirstContaining(file, x, y, 0, name, sizeof name);
+        // Every fourth lookup also reads an attribute.
+        if (r == 1 && found.size() % 4 == 0 &&
+            pipObjectGetAttributeInfoByName(file, "FIPS", &a) == 1)
+          found.push_back(std::string(name) + " " + a.value);
+        else
+          found.push_back(r == 1 ? name : "-");
+      }
+    return found;
+  };
+  std::vector<std::string> alone;
+  {
+    OpenFile f(c_, path);
+    ASSERT_TRUE(f.ok());
+    alone = lookUp(f.handle());
+  }
+  ASSERT_GT(alone.size(), 500u);
+  constexpr int kThreads = 6;
+  std::vector<std::vector<std::string>> results(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      OpenFile f(c_, path);
+      if (f.ok()) results[size_t(t)] = lookUp(f.handle());
+    });
+  for (auto& thread : threads) thread.join();
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(results[size_t(t)], alone) << "thread " << t;
 }
 
 }  // namespace

@@ -179,7 +179,7 @@ TEST_F(SpatialTest, MixedFileIsNotValidAndIsClosed) {
   EXPECT_EQ(spatial.isValidFile(), 0);
   CPolyPolygon out;
   EXPECT_EQ(spatial.findPolygon("square", &out), -1);  // closed
-  GSBObject object(context_.handle(), path.c_str(), 0, 1, nullptr);
+  GSBObject object(context_.handle(), path.c_str(), 0, 1);
   ASSERT_TRUE(object.IsValid());
   EXPECT_FALSE(object.IsFileValidForGdl());
   EXPECT_FALSE(object.IsOpen());
@@ -201,7 +201,7 @@ TEST_F(SpatialTest, LentHandleIsLeftOpen) {
 }
 
 TEST_F(SpatialTest, GsbObjectFindsShapes) {
-  GSBObject cities(context_.handle(), Cities().c_str(), 1, 3, nullptr);
+  GSBObject cities(context_.handle(), Cities().c_str(), 1, 3);
   ASSERT_TRUE(cities.IsValid());
   EXPECT_TRUE(cities.IsOpen());
   EXPECT_EQ(cities.GetVersion(), 3);
@@ -236,7 +236,7 @@ TEST_F(SpatialTest, GsbObjectFindsShapes) {
   EXPECT_EQ(cities.FindNearestPointOrLine(&query, &result, GSB_SHAPE_POINT, 10), 0);
   EXPECT_EQ(result, nullptr);
 
-  GSBObject countries(context_.handle(), Countries().c_str(), 1, 1, nullptr);
+  GSBObject countries(context_.handle(), Countries().c_str(), 1, 1);
   ASSERT_TRUE(countries.IsValid());
   EXPECT_TRUE(countries.IsFileValidForGdl());
   CGsbShape area;
@@ -266,7 +266,7 @@ TEST_F(SpatialTest, GsbObjectFindsShapes) {
   EXPECT_EQ(countries.GetInfo(&info), 1);
   EXPECT_STREQ(info.name, "France");
 
-  GSBObject missing(context_.handle(), "/no/such/file.gsb", 1, 1, nullptr);
+  GSBObject missing(context_.handle(), "/no/such/file.gsb", 1, 1);
   EXPECT_FALSE(missing.IsValid());
   EXPECT_EQ(missing.FindNearestPointOrLine(&query, &result, GSB_SHAPE_POINT, 1000), -1);
 }
@@ -278,10 +278,10 @@ TEST_F(SpatialTest, CopiesCloseTheirFileOnce) {
   char found[128];
   {
     auto original =
-        std::make_unique<GSBObject>(context_.handle(), Countries().c_str(), 1, 1, nullptr);
+        std::make_unique<GSBObject>(context_.handle(), Countries().c_str(), 1, 1);
     ASSERT_TRUE(original->IsValid());
     GSBObject copy(*original);
-    GSBObject assigned(context_.handle(), Cities().c_str(), 1, 1, nullptr);
+    GSBObject assigned(context_.handle(), Cities().c_str(), 1, 1);
     assigned = *original;  // lets go of the cities file
     EXPECT_EQ(HandleTable::Global().InUseCount(), before + 1);
     original.reset();

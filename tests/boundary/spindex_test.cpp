@@ -153,34 +153,67 @@ TEST_F(RtreeTest, TwoEnumeratorsWalkIndependently) {
   EXPECT_EQ(hb, Expected(leaves, rb));
 }
 
-// More pages than the index keeps decoded: pages give way and are read
-// again, also under walks that are half done.
-TEST_F(RtreeTest, MorePagesThanAreKept) {
+// Budgets that keep one page, a few, or every page: the walks yield what
+// the unbudgeted reader yields, also when pages give way under walks that
+// are half done, and what is kept stays within the budget.
+TEST_F(RtreeTest, EveryCacheBudgetGivesTheSameHits) {
   const std::string path = temp_.File("pages.gsb");
   ASSERT_TRUE(searchtest::BuildFile(path, ManyObjects(20000, 8), 0));
   gsbtest::File f(path);
   std::map<int, std::vector<gsbtest::Page>> levels;
   const auto leaves = f.WalkSpatialIndex(&levels);
-  ASSERT_GT(levels[0].size(), rtIndex::kCachedPages);
-  Index index(path);
-  auto a = index.index->CreateEnum();
-  auto b = index.index->CreateEnum();
+  ASSERT_GT(levels[0].size(), 4u);
   const auto queries = Queries(leaves, 400, 13);
-  for (size_t i = 0; i + 1 < queries.size(); i += 2) {
-    // a walks a wide rectangle step by step while b runs whole queries.
-    const SpatialRect wide{-120000000, 25000000, -70000000, 49000000};
-    std::vector<uint64_t> ha;
-    uint64_t offset = 0;
-    bool more = a->First(wide, &offset);
-    for (size_t q = i; more; more = a->Next(&offset)) {
-      ha.push_back(offset);
-      if (ha.size() % 997 == 0 && q < i + 2) {
-        ASSERT_EQ(Walk(*b, queries[q]), Expected(leaves, queries[q]));
-        ++q;
+  const SpatialRect wide{-120000000, 25000000, -70000000, 49000000};
+  struct Case {
+    const char* name;
+    uint64_t budget;
+  };
+  const Case cases[] = {
+      {"one page", 0},
+      {"about three pages", 3 * 120000},
+      {"the default", rtIndex::kDefaultCacheBudget},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Index index(path);
+    rtIndex& rt = index.index->Index();
+    rt.SetCacheBudget(c.budget);
+    EXPECT_EQ(rt.CacheBudget(), c.budget);
+    auto a = index.index->CreateEnum();
+    auto b = index.index->CreateEnum();
+    for (size_t i = 0; i + 1 < queries.size(); i += 2) {
+      // a walks a wide rectangle step by step while b runs whole queries.
+      std::vector<uint64_t> ha;
+      uint64_t offset = 0;
+      bool more = a->First(wide, &offset);
+      for (size_t q = i; more; more = a->Next(&offset)) {
+        ha.push_back(offset);
+        if (ha.size() % 997 == 0 && q < i + 2) {
+          ASSERT_EQ(Walk(*b, queries[q]), Expected(leaves, queries[q]));
+          ++q;
+        }
+        if (rt.CachedPages() > 1) {
+          ASSERT_LE(rt.CachedBytes(), c.budget);
+        }
       }
+      ASSERT_FALSE(a->Failed());
+      ASSERT_EQ(ha, Expected(leaves, wide));
     }
-    ASSERT_FALSE(a->Failed());
-    ASSERT_EQ(ha, Expected(leaves, wide));
+    if (c.budget == 0) {
+      EXPECT_EQ(rt.CachedPages(), 1u);
+    }
+    if (c.budget == rtIndex::kDefaultCacheBudget) {
+      // Everything fits: each page was decoded once.
+      size_t pages = 0;
+      for (const auto& [level, list] : levels) pages += list.size();
+      EXPECT_EQ(rt.CachedPages(), pages);
+      EXPECT_EQ(rt.Decodes(), pages);
+    }
+    // Lowering the budget lets pages go at once, and the hits stay.
+    rt.SetCacheBudget(0);
+    EXPECT_EQ(rt.CachedPages(), 0u);
+    EXPECT_EQ(Walk(*a, wide), Expected(leaves, wide));
   }
 }
 

@@ -1,0 +1,397 @@
+// Point lookups at scale, beside GEOS in the same run, on files built by the
+// gsbbuild program with their attribute files, as users have them:
+//   - tilings of 10 thousand, 100 thousand and a million regions over the
+//     United States box, and the US counties (argument 0: 0 1 2 3; their
+//     accented names made plain, as gsbbuild keeps 7-bit text);
+//   - each asked for the region containing random points of the box through
+//     the C interface (pipObjectFindFirstContaining, which also gives the
+//     name), with the attribute file beside (argument 1 = 1) and without it
+//     (0, a copy of the boundary file alone in another folder);
+//   - on one thread and on eight, each thread with its own library context
+//     and its own open file (a file's searches keep their state in the
+//     handle, so one handle is not shared by threads);
+//   - the peer: GEOS's STR tree over the same rings (read back from the
+//     boundary file) with prepared-geometry contains on the candidates, the
+//     tree and the prepared polygons shared by the threads (each with its
+//     own GEOS context), their lazy parts made before the timing;
+//   - the nearest point object (k = 1) among 10 thousand, 100 thousand and a
+//     million random points.
+// The generated files are kept in the build folder (bench-cache) and reused:
+// the million-region tiling takes a while to build. Counters: lookups per
+// second (items), the share of points found inside, the file's size.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bench/boundary/tiling_set.h"
+#include "tests/support/command.h"
+#include "tests/support/geos_oracle.h"
+#include "zonelib.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::Geos;
+
+constexpr size_t kPoints = 1 << 20;
+constexpr size_t kWarmUp = 1 << 17;
+constexpr uint32_t kSizes[] = {10000, 100000, 1000000};
+constexpr int kCounties = 3;  // the data set index of the US counties
+constexpr uint32_t kOpenMode = 3;
+
+// One thread's context and open file.
+struct Open {
+  uint32_t context = 0;
+  uint32_t file = 0;
+  explicit Open(const std::string& path) {
+    context = uint32_t(pipInit(0, nullptr));
+    if (context && pipObjectFileOpen(context, path.c_str(), kOpenMode, &file) != 1) file = 0;
+  }
+  ~Open() {
+    if (file) pipObjectFileClose(file);
+    if (context) pipTerm(context);
+  }
+};
+
+struct Dataset {
+  // Both files stay open for the run, as a server keeps its files: the view
+  // of each file the process shares is then made once, not at every start.
+  std::unique_ptr<Open> keepPath, keepBare;
+  std::string path;      // with its attribute file beside
+  std::string bare;      // the same boundary file alone
+  double megabytes = 0;  // of the boundary file
+  double attributeMegabytes = 0;
+  std::string error;
+};
+
+// gsbbuild exits with 1 on success.
+bool RunGsbBuild(const std::string& input, const std::string& output, const char* idField,
+                 std::string* error) {
+  const std::string command = std::string(GSB_GSBBUILD_PATH) + " '" + input + "' '" + output +
+                              "' " + idField + " >/dev/null 2>&1; test $? -eq 1";
+  std::string ignored;
+  if (testsupport::RunCommand(command, &ignored)) return true;
+  *error = "gsbbuild failed on " + input;
+  return false;
+}
+
+// The cached boundary file name.gsb (built by make(base) from a shapefile
+// set written at base, or from source when given) and its bare copy.
+template <class Make>
+Dataset MakeDataset(const std::string& name, const std::string& source, const char* idField,
+                    Make&& make) {
+  Dataset d;
+  const fs::path folder = fs::path(GSB_BENCH_CACHE_DIR) / name;
+  fs::create_directories(folder / "bare");
+  d.path = (folder / (name + ".gsb")).string();
+  d.bare = (folder / "bare" / (name + ".gsb")).string();
+  const std::string attributes = (folder / (name + ".gsa")).string();
+  std::error_code ec;
+  if (!fs::exists(d.path) || !fs::exists(attributes)) {
+    std::string input = source;
+    if (input.empty()) {
+      const std::string base = (folder / (name + "_input")).string();
+      if (!make(base)) {
+        d.error = "could not write the input of " + name;
+        return d;
+      }
+      input = base + ".shp";
+    }
+    const bool built = RunGsbBuild(input, d.path, idField, &d.error);
+    if (source.empty())
+      for (const char* ext : {".shp", ".shx", ".dbf"})
+        fs::remove(folder / (name + "_input" + ext), ec);
+    if (!built) return d;
+    fs::remove(d.bare, ec);
+  }
+  if (!fs::exists(d.bare)) fs::copy_file(d.path, d.bare, ec);
+  d.keepPath = std::make_unique<Open>(d.path);
+  d.keepBare = std::make_unique<Open>(d.bare);
+  d.megabytes = double(fs::file_size(d.path, ec)) / 1e6;
+  d.attributeMegabytes = double(fs::file_size(attributes, ec)) / 1e6;
+  return d;
+}
+
+// The US counties with the letters of their table above 127 made '?':
+// gsbbuild keeps 7-bit text and refuses the accented names.
+bool PlainCounties(const std::string& base) {
+  const std::string from = std::string(GSB_SHARED_DATA_DIR) + "/us/us_counties";
+  std::error_code ec;
+  for (const char* ext : {".shp", ".shx"})
+    if (!fs::copy_file(from + ext, base + ext, fs::copy_options::overwrite_existing, ec))
+      return false;
+  std::ifstream in(from + ".dbf", std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (bytes.size() < 32) return false;
+  const size_t header = uint8_t(bytes[8]) | size_t(uint8_t(bytes[9])) << 8;
+  for (size_t i = header; i < bytes.size(); ++i)
+    if (uint8_t(bytes[i]) >= 128) bytes[i] = '?';
+  std::ofstream out(base + ".dbf", std::ios::binary);
+  out.write(bytes.data(), std::streamsize(bytes.size()));
+  return bool(out);
+}
+
+const Dataset& Regions(int index) {
+  static std::mutex mutex;
+  static std::unique_ptr<Dataset> sets[4];
+  std::lock_guard<std::mutex> hold(mutex);
+  if (!sets[index]) {
+    if (index == kCounties) {
+      sets[index] =
+          std::make_unique<Dataset>(MakeDataset("us_counties", "", "NAME", PlainCounties));
+    } else {
+      const uint32_t n = kSizes[index];
+      sets[index] = std::make_unique<Dataset>(
+          MakeDataset("tiling_" + std::to_string(n), "", "NAME",
+                      [n](const std::string& base) { return tiling::WriteTiling(base, n); }));
+    }
+  }
+  return *sets[index];
+}
+
+const Dataset& Points(int index) {
+  static std::mutex mutex;
+  static std::unique_ptr<Dataset> sets[3];
+  std::lock_guard<std::mutex> hold(mutex);
+  if (!sets[index]) {
+    const uint32_t n = kSizes[index];
+    sets[index] = std::make_unique<Dataset>(
+        MakeDataset("points_" + std::to_string(n), "", "NAME",
+                    [n](const std::string& base) { return tiling::WritePoints(base, n); }));
+  }
+  return *sets[index];
+}
+
+// The query points: uniform over the tilings' box, in millionths.
+struct Queries {
+  std::vector<int32_t> x, y;
+  Queries() {
+    std::mt19937_64 rng(20240611);
+    std::uniform_int_distribution<int32_t> ux(int32_t(tiling::kWest * 1e6),
+                                              int32_t(tiling::kEast * 1e6));
+    std::uniform_int_distribution<int32_t> uy(int32_t(tiling::kSouth * 1e6),
+                                              int32_t(tiling::kNorth * 1e6));
+    for (size_t i = 0; i < kPoints; ++i) {
+      x.push_back(ux(rng));
+      y.push_back(uy(rng));
+    }
+  }
+};
+
+const Queries& QueryPoints() {
+  static Queries q;
+  return q;
+}
+
+// A counter that each thread sets alike.
+benchmark::Counter Average(double value) {
+  return benchmark::Counter(value, benchmark::Counter::kAvgThreads);
+}
+
+// Where this thread starts in the query points.
+size_t Start(const benchmark::State& state) { return size_t(state.thread_index()) * 131071; }
+
+void BM_Lookup_Zonelib(benchmark::State& state) {
+  const Dataset& d = Regions(int(state.range(0)));
+  const Queries& q = QueryPoints();
+  if (!d.error.empty()) {
+    state.SkipWithError(d.error.c_str());
+    return;
+  }
+  Open open(state.range(1) ? d.path : d.bare);
+  if (!open.file) {
+    state.SkipWithError("the boundary file did not open");
+    return;
+  }
+  char name[128];
+  size_t i = Start(state), inside = 0;
+  // Untimed: the first lookups fill the file's caches (the peer is timed
+  // with everything built too).
+  for (size_t w = 0; w < kWarmUp; ++w) {
+    const size_t k = (i + kPoints / 2 + w) & (kPoints - 1);
+    pipObjectFindFirstContaining(open.file, q.x[k], q.y[k], 0, name, sizeof name);
+  }
+  for (auto _ : state) {
+    const size_t k = i++ & (kPoints - 1);
+    inside += pipObjectFindFirstContaining(open.file, q.x[k], q.y[k], 0, name, sizeof name) == 1;
+    benchmark::DoNotOptimize(name);
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()));
+  state.counters["inside"] = Average(double(inside) / double(state.iterations()));
+  state.counters["gsb_MB"] = Average(d.megabytes);
+  state.counters["gsa_MB"] = Average(d.attributeMegabytes);
+}
+
+// The peer: the rings of every region of the boundary file in GEOS's STR
+// tree, each prepared for contains.
+struct Peer {
+  Geos geos;
+  std::vector<Geos::Geom> regions;
+  std::vector<Geos::Prepared> prepared;
+  std::vector<std::string> names;
+  GEOSSTRtree* tree = nullptr;
+  std::string error;
+  ~Peer() {
+    if (tree) GEOSSTRtree_destroy_r(geos.context(), tree);
+  }
+};
+
+struct XY {
+  double x, y;
+};
+
+struct Query {
+  Peer* peer;
+  GEOSContextHandle_t context;
+  const GEOSGeometry* point;
+  int64_t found;
+};
+
+void OnCandidate(void* item, void* data) {
+  auto* q = static_cast<Query*>(data);
+  if (q->found >= 0) return;
+  const auto i = reinterpret_cast<size_t>(item);
+  if (GEOSPreparedContains_r(q->context, q->peer->prepared[i].get(), q->point) == 1)
+    q->found = int64_t(i);
+}
+
+std::unique_ptr<Peer> MakePeer(const std::string& path) {
+  auto peer = std::make_unique<Peer>();
+  Open open(path);
+  pipObjectFileInfoStruct info;
+  if (!open.file || pipObjectHandleFileQuery(open.file, &info) != 1) {
+    peer->error = "the boundary file did not open";
+    return peer;
+  }
+  std::vector<int32_t> xy(2 * size_t(info.maxPoints));
+  std::vector<uint32_t> counts(info.maxParts);
+  char name[128];
+  GEOSContextHandle_t context = peer->geos.context();
+  peer->tree = GEOSSTRtree_create_r(context, 10);
+  for (int32_t r = pipObjectFindFirstRect(open.file, INT32_MIN + 1, INT32_MIN + 1, INT32_MAX - 1,
+                                          INT32_MAX - 1, name, sizeof name);
+       r > 0; r = pipObjectFindNext(open.file, name, sizeof name)) {
+    uint32_t parts = 0;
+    if (pipObjectGetCoords(open.file, xy.data(), info.maxPoints, counts.data(),
+                           int32_t(info.maxParts), &parts) != 1)
+      continue;
+    std::vector<std::vector<XY>> rings(parts);
+    size_t at = 0;
+    for (uint32_t p = 0; p < parts; ++p)
+      for (uint32_t k = 0; k < counts[p]; ++k, ++at)
+        rings[p].push_back({double(xy[2 * at]), double(xy[2 * at + 1])});
+    Geos::Geom region = peer->geos.Region(rings);
+    if (!region) continue;
+    // The prepared polygon builds its point locator at its first test.
+    Geos::Prepared prepared = peer->geos.Prepare(region.get());
+    Geos::Geom probe = peer->geos.Point(rings[0][0].x, rings[0][0].y);
+    GEOSPreparedContains_r(context, prepared.get(), probe.get());
+    GEOSSTRtree_insert_r(context, peer->tree, region.get(),
+                         reinterpret_cast<void*>(peer->regions.size()));
+    peer->regions.push_back(std::move(region));
+    peer->prepared.push_back(std::move(prepared));
+    peer->names.push_back(name);
+  }
+  // The tree is built at its first query.
+  Geos::Geom probe = peer->geos.Point(0, 0);
+  Query q{peer.get(), context, probe.get(), -1};
+  GEOSSTRtree_query_r(context, peer->tree, probe.get(), OnCandidate, &q);
+  return peer;
+}
+
+Peer& PeerOf(int index) {
+  static std::mutex mutex;
+  static std::unique_ptr<Peer> peers[4];
+  std::lock_guard<std::mutex> hold(mutex);
+  if (!peers[index]) {
+    const Dataset& d = Regions(index);
+    if (!d.error.empty()) {
+      peers[index] = std::make_unique<Peer>();
+      peers[index]->error = d.error;
+    } else {
+      peers[index] = MakePeer(d.path);
+    }
+  }
+  return *peers[index];
+}
+
+void BM_Lookup_GeosStrTree(benchmark::State& state) {
+  Peer& peer = PeerOf(int(state.range(0)));
+  const Queries& q = QueryPoints();
+  if (!peer.error.empty()) {
+    state.SkipWithError(peer.error.c_str());
+    return;
+  }
+  GEOSContextHandle_t context = GEOS_init_r();
+  char name[128];
+  size_t i = Start(state), inside = 0;
+  for (auto _ : state) {
+    const size_t k = i++ & (kPoints - 1);
+    GEOSGeometry* point = GEOSGeom_createPointFromXY_r(context, q.x[k], q.y[k]);
+    Query query{&peer, context, point, -1};
+    GEOSSTRtree_query_r(context, peer.tree, point, OnCandidate, &query);
+    if (query.found >= 0) {
+      const std::string& n = peer.names[size_t(query.found)];
+      std::memcpy(name, n.c_str(), std::min(n.size() + 1, sizeof name));
+      ++inside;
+    }
+    GEOSGeom_destroy_r(context, point);
+    benchmark::DoNotOptimize(name);
+  }
+  GEOS_finish_r(context);
+  state.SetItemsProcessed(int64_t(state.iterations()));
+  state.counters["inside"] = Average(double(inside) / double(state.iterations()));
+}
+
+void BM_Nearest_Zonelib(benchmark::State& state) {
+  const Dataset& d = Points(int(state.range(0)));
+  const Queries& q = QueryPoints();
+  if (!d.error.empty()) {
+    state.SkipWithError(d.error.c_str());
+    return;
+  }
+  Open open(d.path);
+  if (!open.file) {
+    state.SkipWithError("the boundary file did not open");
+    return;
+  }
+  char name[128];
+  size_t i = Start(state), found = 0;
+  for (auto _ : state) {
+    const size_t k = i++ & (kPoints - 1);
+    found += pipObjectFindFirstNearest(open.file, q.x[k], q.y[k], 1, name, sizeof name) == 1;
+    benchmark::DoNotOptimize(name);
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()));
+  state.counters["found"] = Average(double(found) / double(state.iterations()));
+  state.counters["gsb_MB"] = Average(d.megabytes);
+}
+
+// Data set (0..3), attribute file beside (1) or not (0); one and eight
+// threads, timed by the clock on the wall so that items per second add up
+// over the threads.
+void RegionArgs(benchmark::internal::Benchmark* b) {
+  for (int set = 0; set < 4; ++set)
+    for (int attributes : {1, 0}) b->Args({set, attributes});
+  b->Threads(1)->Threads(8)->UseRealTime();
+}
+
+void PeerArgs(benchmark::internal::Benchmark* b) {
+  for (int set = 0; set < 4; ++set) b->Arg(set);
+  b->Threads(1)->Threads(8)->UseRealTime();
+}
+
+BENCHMARK(BM_Lookup_Zonelib)->Apply(RegionArgs);
+BENCHMARK(BM_Lookup_GeosStrTree)->Apply(PeerArgs);
+BENCHMARK(BM_Nearest_Zonelib)->Arg(0)->Arg(1)->Arg(2)->Threads(1)->UseRealTime();
+
+}  // namespace
