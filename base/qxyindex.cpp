@@ -265,7 +265,9 @@ const QxyTreeNode* QxyTreeNearestSearch::Find(QxyPoint point) {
   if (hits_.empty() || tree_.Count() == 0) return nullptr;
   if (geographic_) {
     yScale_ = kFeetPerMillionth;
-    xScale_ = kFeetPerMillionth * std::cos(point.y * kRadiansPerMillionth);
+    // At a pole the cosine rounds to either side of 0; a negative scale would
+    // turn the search window inside out.
+    xScale_ = kFeetPerMillionth * std::fabs(std::cos(point.y * kRadiansPerMillionth));
   } else {
     xScale_ = yScale_ = 1.0;
   }
