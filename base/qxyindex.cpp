@@ -277,52 +277,30 @@ const QxyTreeNode* QxyTreeNearestSearch::Find(QxyPoint point) {
     return std::sqrt(dx * dx + dy * dy);
   };
 
-  // The first window reaches the last node on the point's own path.
-  const QxyTreeNode* node = tree_.Root();
-  bool axisX = true;
-  for (;;) {
-    bool less = axisX ? point.x < node->x : point.y < node->y;
-    const QxyTreeNode* next = less ? node->left : node->right;
-    if (!next) break;
-    node = next;
-    axisX = !axisX;
-  }
-  // Half-widths past 2^32 cover every coordinate; the cap keeps the doubling
-  // below from overflowing.
-  constexpr int64_t kWhole = int64_t{1} << 33;
-  auto halfWidth = [&](double d, double scale) {
-    double cells = d / scale;
-    return cells < static_cast<double>(kWhole) ? static_cast<int64_t>(cells) + 1 : kWhole;
+  // Depth first, the point's own side of each split before the other; a
+  // subtree is passed over once its side of the split lies farther than the
+  // n-th hit so far. Ties are still visited, so the hits are those of a scan
+  // of every point.
+  struct Pending {
+    const QxyTreeNode* node;
+    bool axisX;
+    double bound;  // no point of the subtree lies nearer
   };
-  double d = distanceTo(node);
-  int64_t xHalf = halfWidth(d, xScale_);
-  int64_t yHalf = halfWidth(d, yScale_);
-
-  QxyTreeRectSearch search(tree_);
-  auto clamp32 = [](int64_t v) {
-    return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-  };
-  for (;;) {
-    search.Reset(clamp32(point.x - xHalf), clamp32(point.y - yHalf), clamp32(point.x + xHalf),
-                 clamp32(point.y + yHalf));
-    uint32_t visited = 0;
-    while (const QxyTreeNode* hit = tree_.NextInRect(search)) {
-      ++visited;
-      Offer(hit, distanceTo(hit));
-    }
-    // A point outside the window lies farther than the window's inner radius,
-    // so once the n-th hit is within it no later pass can change the list.
-    double inner =
-        std::min(static_cast<double>(xHalf) * xScale_, static_cast<double>(yHalf) * yScale_);
-    if (fill_ == capacity_ && hits_[capacity_ - 1].distance <= inner) break;
-    if (visited >= tree_.Count()) break;
-    xHalf = std::min(xHalf * 2, kWhole);
-    yHalf = std::min(yHalf * 2, kWhole);
-    if (xHalf < 1000) {
-      int64_t factor = 1000 / xHalf + 1;
-      xHalf *= factor;
-      yHalf = std::min(yHalf * factor, kWhole);
-    }
+  std::vector<Pending> stack;
+  stack.reserve(2 * size_t{tree_.Depth()} + 2);
+  stack.push_back(Pending{tree_.Root(), true, 0.0});
+  while (!stack.empty()) {
+    const Pending e = stack.back();
+    stack.pop_back();
+    if (fill_ == capacity_ && e.bound > hits_[capacity_ - 1].distance) continue;
+    const QxyTreeNode* node = e.node;
+    if (node != tree_.Root()) Offer(node, distanceTo(node));
+    const double along = e.axisX ? static_cast<double>(int64_t{point.x} - node->x) * xScale_
+                                 : static_cast<double>(int64_t{point.y} - node->y) * yScale_;
+    const QxyTreeNode* nearSide = along < 0 ? node->left : node->right;
+    const QxyTreeNode* farSide = along < 0 ? node->right : node->left;
+    if (farSide) stack.push_back(Pending{farSide, !e.axisX, std::max(e.bound, std::fabs(along))});
+    if (nearSide) stack.push_back(Pending{nearSide, !e.axisX, e.bound});
   }
   found_ = fill_ > 0;
   return found_ ? hits_[0].node : nullptr;

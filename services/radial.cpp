@@ -54,14 +54,15 @@ RadialSearch::RadialSearch(int32_t coordinateKind, pipErrorRef error)
 int32_t RadialSearch::Insert(int32_t x, int32_t y, const char* name) {
   if (!name) name = "";
   const size_t length = std::strlen(name) + 1;
-  auto* copy = static_cast<char*>(tree_.Alloc(length));
-  bool stored = false;
-  if (copy) {
-    std::memcpy(copy, name, length);
+  // The name must fit one block of the tree's arena beside its node.
+  bool stored = length + sizeof(QxyTreeNode) + 16 < QxyTree::kBlockRoom;
+  if (stored) {
     try {
-      pending_.push_back(Pending{x, y, copy});
-      stored = true;
+      pending_.push_back(Pending{x, y, pendingNames_.size()});
+      pendingNames_.insert(pendingNames_.end(), name, name + length);
     } catch (const std::bad_alloc&) {
+      if (pending_.size() > 0 && pending_.back().name == pendingNames_.size()) pending_.pop_back();
+      stored = false;
     }
   }
   if (!stored) {
@@ -71,19 +72,30 @@ int32_t RadialSearch::Insert(int32_t x, int32_t y, const char* name) {
   return 1;
 }
 
-bool RadialSearch::InsertSplit(Pending* first, Pending* last, bool byY) {
+bool RadialSearch::InsertNode(const Pending& p) {
+  const char* name = pendingNames_.data() + p.name;
+  const size_t length = std::strlen(name) + 1;
+  auto* copy = static_cast<char*>(tree_.Alloc(length));
+  return copy && (std::memcpy(copy, name, length), tree_.Insert(QxyPoint{p.x, p.y}, NameValue(copy)));
+}
+
+RadialSearch::Pending* RadialSearch::Split(Pending* first, Pending* last, bool byY) {
+  auto key = [byY](const Pending& p) { return byY ? p.y : p.x; };
+  Pending* middle = first + (last - first) / 2;
+  std::nth_element(first, middle, last,
+                   [&](const Pending& a, const Pending& b) { return key(a) < key(b); });
+  const int32_t k = key(*middle);
+  // The tree sends a point left only when it is less on the node's axis.
+  Pending* split = std::partition(first, last, [&](const Pending& p) { return key(p) < k; });
+  Pending* pivot = std::find_if(split, last, [&](const Pending& p) { return key(p) == k; });
+  std::swap(*split, *pivot);
+  return split;
+}
+
+bool RadialSearch::InsertDepthFirst(Pending* first, Pending* last, bool byY) {
   while (first != last) {
-    auto key = [byY](const Pending& p) { return byY ? p.y : p.x; };
-    Pending* middle = first + (last - first) / 2;
-    std::nth_element(first, middle, last,
-                     [&](const Pending& a, const Pending& b) { return key(a) < key(b); });
-    const int32_t k = key(*middle);
-    // The tree sends a point left only when it is less on the node's axis.
-    Pending* split = std::partition(first, last, [&](const Pending& p) { return key(p) < k; });
-    Pending* pivot = std::find_if(split, last, [&](const Pending& p) { return key(p) == k; });
-    std::swap(*split, *pivot);
-    if (!tree_.Insert(QxyPoint{split->x, split->y}, NameValue(split->name))) return false;
-    if (!InsertSplit(first, split, !byY)) return false;
+    Pending* split = Split(first, last, byY);
+    if (!InsertNode(*split) || !InsertDepthFirst(first, split, !byY)) return false;
     first = split + 1;
     byY = !byY;
   }
@@ -92,9 +104,33 @@ bool RadialSearch::InsertSplit(Pending* first, Pending* last, bool byY) {
 
 bool RadialSearch::Flush() {
   if (pending_.empty()) return true;
-  // The tree's first real level (under its sentinel root) splits on y.
-  const bool inserted = InsertSplit(pending_.data(), pending_.data() + pending_.size(), true);
+  // Median splits: by y on the tree's first real level (under its sentinel
+  // root), then x, and so on. The upper levels go in breadth first, so that
+  // they lie together in memory; a subtree of kClusterPoints or fewer goes
+  // in whole, depth first, so that the end of a walk stays in a few pages.
+  struct Range {
+    size_t first, last;
+    bool byY;
+  };
+  constexpr size_t kClusterPoints = 64;
+  std::vector<Range> queue{{0, pending_.size(), true}};
+  bool inserted = true;
+  for (size_t at = 0; at < queue.size() && inserted; ++at) {
+    const Range r = queue[at];
+    Pending* first = pending_.data() + r.first;
+    Pending* last = pending_.data() + r.last;
+    if (r.last - r.first <= kClusterPoints) {
+      inserted = InsertDepthFirst(first, last, r.byY);
+      continue;
+    }
+    Pending* split = Split(first, last, r.byY);
+    inserted = InsertNode(*split);
+    const size_t s = size_t(split - pending_.data());
+    if (s > r.first) queue.push_back({r.first, s, !r.byY});
+    if (s + 1 < r.last) queue.push_back({s + 1, r.last, !r.byY});
+  }
   pending_.clear();
+  pendingNames_.clear();
   if (!inserted) {
     error_->Report(Q_ERROR_MEMORY, kRadialTreeMemoryText, kRadialSource, kLineTreeMemory);
     return false;

@@ -9,7 +9,9 @@
 // the order of a median split (by y, then x, alternately, as the tree's
 // levels alternate), so that points inserted in coordinate order (a
 // boundary file whose names follow its geography) still give a tree of
-// logarithmic depth. A find-next continues the walk of its find-first even
+// logarithmic depth. The upper levels go in breadth first and small
+// subtrees whole, so that a walk touches few places in memory; each node
+// lies beside its name. A find-next continues the walk of its find-first even
 // when points were inserted since; they are found by the next find-first.
 //
 // Contracts on the border cases:
@@ -74,13 +76,18 @@ class RadialSearch {
   struct Pending {
     int32_t x;
     int32_t y;
-    const char* name;
+    size_t name;  // offset of its name in pendingNames_
   };
 
   // Puts the pending points into the tree; false (reported) when a node
   // cannot be had.
   bool Flush();
-  bool InsertSplit(Pending* first, Pending* last, bool byY);
+  // Inserts one pending point with its name copied right before its node,
+  // so that a hit's name shares the node's cache line.
+  bool InsertNode(const Pending& p);
+  // Partitions [first, last) about its median on the axis; the median's place.
+  static Pending* Split(Pending* first, Pending* last, bool byY);
+  bool InsertDepthFirst(Pending* first, Pending* last, bool byY);
   // Puts the pending points in and restarts the rectangle walk on the
   // bounds (clamped and ordered as above); false when it cannot be made.
   bool BeginRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
@@ -95,6 +102,7 @@ class RadialSearch {
   pipErrorRef error_;
   QxyTree tree_;
   std::vector<Pending> pending_;
+  std::vector<char> pendingNames_;
   std::unique_ptr<QxyTreeRectSearch> rect_;
   std::unique_ptr<QxyTreeNearestSearch> nearest_;
   int32_t nearestCursor_ = 0;
