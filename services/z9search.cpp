@@ -24,6 +24,14 @@ constexpr char kDamagedText[] = "ZIP+4 centroid file page %llu is damaged: %s";
 
 int32_t Held(int64_t v) { return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
 
+// "%05u%04u" of the ZIP Code and add-on (both below their digit counts), as
+// every hit writes it.
+void FormatCode(char* out, uint32_t zip, uint32_t addOn) {
+  for (int i = 4; i >= 0; --i, zip /= 10) out[i] = char('0' + zip % 10);
+  for (int i = 8; i >= 5; --i, addOn /= 10) out[i] = char('0' + addOn % 10);
+  out[9] = '\0';
+}
+
 }  // namespace
 
 Z9Search::Z9Search(pipErrorRef error) : error_(std::move(error)), file_(*error_) {}
@@ -247,15 +255,54 @@ bool Zip4FileHandle::Open(const char* path) {
   return centroids_.Open(path) && areas_.Open(centroids_.Path());
 }
 
+bool Zip4FileHandle::ListCandidates(const SpatialRect& area) {
+  listed_ = false;
+  candidates_.clear();
+  SpatialIndex* index = file_->Search().Index();
+  if (!index) return true;
+  if (!areaEnum_) areaEnum_ = index->CreateEnum();
+  uint64_t offset = 0;
+  for (bool more = areaEnum_->First(area, &offset); more; more = areaEnum_->Next(&offset)) {
+    const PolygonObject* o = file_->Search().FetchObject(offset);
+    if (!o) return false;
+    // Without a radius only regions can hold a point.
+    if (o->Kind() != kGsbRegion) continue;
+    const GsbBounds& b = o->Record().bounds;
+    candidates_.push_back(Candidate{offset, b.xmin, b.ymin, b.xmax, b.ymax});
+  }
+  if (areaEnum_->Failed()) return false;
+  area_ = area;
+  listed_ = true;
+  return true;
+}
+
+int32_t Zip4FileHandle::TestCandidates(int32_t x, int32_t y) {
+  for (const Candidate& c : candidates_) {
+    if (x < c.xmin || x > c.xmax || y < c.ymin || y > c.ymax) continue;
+    const PolygonObject* o = file_->Search().FetchObject(c.offset);
+    if (!o) return -1;
+    if (o->ContainsPoint(x, y)) {
+      CopyFoundName(name_, kNameSize, o->Name());
+      return 1;
+    }
+  }
+  return 0;
+}
+
 int32_t Zip4FileHandle::Test(int32_t x, int32_t y) {
   if (x == lastX_ && y == lastY_) return lastResult_;
   ++tests_;
-  if (!point_) {
-    point_ = std::make_unique<PolySearchPointInPolygon>(file_->Search(), x, y, radius_);
+  int32_t r;
+  if (listed_ && x >= area_.x1 && x <= area_.x2 && y >= area_.y1 && y <= area_.y2) {
+    r = TestCandidates(x, y);
   } else {
-    point_->Restart(x, y, radius_);
+    if (!point_) {
+      point_ = std::make_unique<PolySearchPointInPolygon>(file_->Search(), x, y, radius_);
+    } else {
+      point_->Restart(x, y, radius_);
+    }
+    r = point_->FindFirst(name_, kNameSize);
   }
-  const int32_t r = point_->FindFirst(name_, kNameSize);
   if (r < 0) return -1;
   lastX_ = x;
   lastY_ = y;
@@ -268,6 +315,8 @@ int32_t Zip4FileHandle::FindFirst(pipObjectFileObject& file, int32_t radius, cha
   if (!code || !type || !name || size < 1) return -1;
   file_ = &file;
   point_.reset();
+  areaEnum_.reset();
+  listed_ = false;
   radius_ = radius > 0 ? uint32_t(radius) : 0;
   firstRecord_ = true;
   lastX_ = lastY_ = 0;
@@ -284,6 +333,10 @@ int32_t Zip4FileHandle::FindNext(char* code, char* type, char* name, int32_t siz
     bool have;
     if (firstRecord_) {
       firstRecord_ = false;
+      if (radius_ == 0 && !ListCandidates(areas_.CurrentRect())) {
+        zip_ = -1;
+        return -1;
+      }
       const uint32_t zip = uint32_t(zip_);
       have = centroids_.Seek(Z9Key(zip, 0), Z9Key(zip, kZ9AddOnMax));
     } else {
@@ -297,8 +350,9 @@ int32_t Zip4FileHandle::FindNext(char* code, char* type, char* name, int32_t siz
         return -1;
       }
       if (inside > 0) {
-        std::snprintf(code, 10, "%05u%04u", r.zip % 100000, r.addOn % 10000);
-        std::snprintf(type, 2, "%c", char(r.type));
+        FormatCode(code, r.zip, r.addOn);
+        type[0] = char(r.type);
+        type[1] = '\0';
         CopyFoundName(name, size, name_);
         return 1;
       }

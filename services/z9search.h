@@ -147,12 +147,27 @@ class Zip4FileHandle {
  private:
   // 1 inside, 0 outside, -1 error.
   int32_t Test(int32_t x, int32_t y);
+  // Without a radius, the regions whose index rectangles meet a ZIP Code's
+  // area are listed once, in index order, with their bounds: a centroid in
+  // the area is then tested against those whose bounds hold it, in that
+  // order, which finds what the point search would, without walking the
+  // index for every centroid. False (reported) on a damaged index.
+  bool ListCandidates(const SpatialRect& area);
+  int32_t TestCandidates(int32_t x, int32_t y);
+  struct Candidate {
+    uint64_t offset;
+    int32_t xmin, ymin, xmax, ymax;
+  };
 
   pipErrorRef error_;
   Z9Search centroids_;
   Zip4File areas_;
   pipObjectFileObject* file_ = nullptr;
   std::unique_ptr<PolySearchPointInPolygon> point_;
+  std::unique_ptr<SpatialIndexEnum> areaEnum_;
+  std::vector<Candidate> candidates_;
+  SpatialRect area_{0, 0, -1, -1};
+  bool listed_ = false;  // candidates_ serve centroids in area_
   uint32_t radius_ = 0;
   int32_t zip_ = 0;  // 0 none, -1 error
   bool firstRecord_ = false;

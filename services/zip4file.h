@@ -42,6 +42,8 @@ class Zip4File {
   // index (reported by the index).
   int32_t FindFirst(SpatialIndex* index, int32_t radius);
   int32_t FindNext();
+  // The rectangle, as stored, of the entry the walk gave last.
+  SpatialRect CurrentRect() const { return EntryRect(next_ > 0 ? next_ - 1 : 0, 0); }
 
  private:
   pipErrorRef error_;

@@ -68,7 +68,7 @@ bool BuildCounties(Workload& w) {
 
 bool Build(Workload& w) {
   platform::Env& env = platform::Env::Current();
-  w.folder = platform::JoinPath(env.TempDirectory(), "gsb_services_bench");
+  w.folder = (std::filesystem::temp_directory_path() / "gsb_services_bench").string();
   env.MakeDirectory(w.folder);
   w.gsb = platform::JoinPath(w.folder, "us_counties.gsb");
   w.z9 = platform::JoinPath(w.folder, "centroids_1m.z9");
