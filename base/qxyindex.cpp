@@ -286,12 +286,13 @@ const QxyTreeNode* QxyTreeNearestSearch::Find(QxyPoint point) {
     bool axisX;
     double bound;  // no point of the subtree lies nearer
   };
-  std::vector<Pending> stack;
-  stack.reserve(2 * size_t{tree_.Depth()} + 2);
-  stack.push_back(Pending{tree_.Root(), true, 0.0});
-  while (!stack.empty()) {
-    const Pending e = stack.back();
-    stack.pop_back();
+  // Each step takes one entry and adds at most two, one of them taken next:
+  // the stack never holds more than one entry per level and one more.
+  std::vector<Pending> stack(size_t{tree_.Depth()} + 2);
+  size_t top = 0;
+  stack[top++] = Pending{tree_.Root(), true, 0.0};
+  while (top > 0) {
+    const Pending e = stack[--top];
     if (fill_ == capacity_ && e.bound > hits_[capacity_ - 1].distance) continue;
     const QxyTreeNode* node = e.node;
     if (node != tree_.Root()) Offer(node, distanceTo(node));
@@ -299,8 +300,8 @@ const QxyTreeNode* QxyTreeNearestSearch::Find(QxyPoint point) {
                                  : static_cast<double>(int64_t{point.y} - node->y) * yScale_;
     const QxyTreeNode* nearSide = along < 0 ? node->left : node->right;
     const QxyTreeNode* farSide = along < 0 ? node->right : node->left;
-    if (farSide) stack.push_back(Pending{farSide, !e.axisX, std::max(e.bound, std::fabs(along))});
-    if (nearSide) stack.push_back(Pending{nearSide, !e.axisX, e.bound});
+    if (farSide) stack[top++] = Pending{farSide, !e.axisX, std::max(e.bound, std::fabs(along))};
+    if (nearSide) stack[top++] = Pending{nearSide, !e.axisX, e.bound};
   }
   found_ = fill_ > 0;
   return found_ ? hits_[0].node : nullptr;

@@ -112,7 +112,7 @@ bool RadialSearch::Flush() {
     size_t first, last;
     bool byY;
   };
-  constexpr size_t kClusterPoints = 64;
+  constexpr size_t kClusterPoints = 1024;
   std::vector<Range> queue{{0, pending_.size(), true}};
   bool inserted = true;
   for (size_t at = 0; at < queue.size() && inserted; ++at) {
