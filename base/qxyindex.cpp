@@ -224,7 +224,10 @@ const QxyTreeNode* QxyTree::NextInRect(QxyTreeRectSearch& search) const {
     int32_t c = entry.axisX ? node->x : node->y;
     int32_t lo = entry.axisX ? search.xmin : search.ymin;
     int32_t hi = entry.axisX ? search.xmax : search.ymax;
-    if (node->right && c <= hi) stack.push_back({node->right, !entry.axisX});
+    if (node->right && c <= hi) {
+      __builtin_prefetch(node->right);  // taken after the left subtree
+      stack.push_back({node->right, !entry.axisX});
+    }
     if (node->left && lo < c) stack.push_back({node->left, !entry.axisX});
     if (node->x >= search.xmin && node->x <= search.xmax && node->y >= search.ymin &&
         node->y <= search.ymax) {
@@ -271,38 +274,40 @@ const QxyTreeNode* QxyTreeNearestSearch::Find(QxyPoint point) {
   } else {
     xScale_ = yScale_ = 1.0;
   }
-  auto distanceTo = [&](const QxyTreeNode* n) {
+  // Squared while searching (the order is the same); roots at the end.
+  auto squaredDistanceTo = [&](const QxyTreeNode* n) {
     double dx = static_cast<double>(int64_t{n->x} - point.x) * xScale_;
     double dy = static_cast<double>(int64_t{n->y} - point.y) * yScale_;
-    return std::sqrt(dx * dx + dy * dy);
+    return dx * dx + dy * dy;
   };
 
   // Depth first, the point's own side of each split before the other; a
   // subtree is passed over once its side of the split lies farther than the
   // n-th hit so far. Ties are still visited, so the hits are those of a scan
-  // of every point.
-  struct Pending {
-    const QxyTreeNode* node;
-    bool axisX;
-    double bound;  // no point of the subtree lies nearer
-  };
+  // of every point. Bounds are squared, as the distances are.
   // Each step takes one entry and adds at most two, one of them taken next:
   // the stack never holds more than one entry per level and one more.
-  std::vector<Pending> stack(size_t{tree_.Depth()} + 2);
+  if (stack_.size() < size_t{tree_.Depth()} + 2) stack_.resize(size_t{tree_.Depth()} + 2);
+  Pending* stack = stack_.data();
   size_t top = 0;
   stack[top++] = Pending{tree_.Root(), true, 0.0};
   while (top > 0) {
     const Pending e = stack[--top];
     if (fill_ == capacity_ && e.bound > hits_[capacity_ - 1].distance) continue;
     const QxyTreeNode* node = e.node;
-    if (node != tree_.Root()) Offer(node, distanceTo(node));
+    if (node != tree_.Root()) Offer(node, squaredDistanceTo(node));
     const double along = e.axisX ? static_cast<double>(int64_t{point.x} - node->x) * xScale_
                                  : static_cast<double>(int64_t{point.y} - node->y) * yScale_;
     const QxyTreeNode* nearSide = along < 0 ? node->left : node->right;
     const QxyTreeNode* farSide = along < 0 ? node->right : node->left;
-    if (farSide) stack[top++] = Pending{farSide, !e.axisX, std::max(e.bound, std::fabs(along))};
+    if (farSide) {
+      // Its turn may come after a while: start loading it now.
+      __builtin_prefetch(farSide);
+      stack[top++] = Pending{farSide, !e.axisX, std::max(e.bound, along * along)};
+    }
     if (nearSide) stack[top++] = Pending{nearSide, !e.axisX, e.bound};
   }
+  for (int i = 0; i < fill_; ++i) hits_[i].distance = std::sqrt(hits_[i].distance);
   found_ = fill_ > 0;
   return found_ ? hits_[0].node : nullptr;
 }

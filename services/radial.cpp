@@ -253,14 +253,17 @@ int32_t RadialSearch::FirstNearest(int32_t cx, int32_t cy, int32_t count, int32_
   cx_ = cx;
   cy_ = cy;
   SetScales(cy);
-  nearest_.reset();
   if (!Flush()) return -1;
   // No search needs room for more hits than there are points; and a centre
   // past a pole would turn the search's own cosine negative.
   const int32_t room = int32_t(std::min<int64_t>(std::max(count, 0), tree_.Count()));
   const int32_t latitude = Geographic() ? std::clamp(cy, -kLatitudeLimit, kLatitudeLimit) : cy;
-  nearest_.reset(new (std::nothrow) QxyTreeNearestSearch(tree_, room, Geographic()));
-  if (!nearest_) return -1;
+  // A search of the same room is used again: each Find starts afresh.
+  if (!nearest_ || nearest_->Capacity() != room || !nearest_->IsValid()) {
+    nearest_.reset();
+    nearest_.reset(new (std::nothrow) QxyTreeNearestSearch(tree_, room, Geographic()));
+    if (!nearest_) return -1;
+  }
   if (!nearest_->IsValid()) {
     error_->Report(Q_ERROR_MEMORY, kRadialStackMemoryText, kRadialSource, kLineStackMemory);
     nearest_.reset();
