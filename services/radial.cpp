@@ -233,11 +233,17 @@ int32_t RadialSearch::NextInRadius(int32_t* x, int32_t* y, char* name, int32_t s
       return -1;
     }
   }
+  // The distance truncated is within the radius when the distance is below
+  // radius + 1; the root is taken only for squares too near that to tell.
+  const double reach = radius_ + 1;
+  const double inner = reach * reach * (1 - 1e-9), outer = reach * reach * (1 + 1e-9);
   while (const QxyTreeNode* node = NextNode()) {
     // 64-bit differences: plane coordinates may lie the whole range apart.
     const double dx = double(int64_t{node->x} - cx_) * xScale_;
     const double dy = double(int64_t{node->y} - cy_) * yScale_;
-    if (std::trunc(std::sqrt(dx * dx + dy * dy)) <= radius_) {
+    const double square = dx * dx + dy * dy;
+    if (radius_ >= 0 && square <= outer &&
+        (square < inner || std::trunc(std::sqrt(square)) <= radius_)) {
       state_ = kRadius;
       return Deliver(node, x, y, name, size);
     }
