@@ -76,7 +76,9 @@ bool RadialSearch::InsertNode(const Pending& p) {
   const char* name = pendingNames_.data() + p.name;
   const size_t length = std::strlen(name) + 1;
   auto* copy = static_cast<char*>(tree_.Alloc(length));
-  return copy && (std::memcpy(copy, name, length), tree_.Insert(QxyPoint{p.x, p.y}, NameValue(copy)));
+  if (!copy) return false;
+  std::memcpy(copy, name, length);
+  return tree_.Insert(QxyPoint{p.x, p.y}, NameValue(copy));
 }
 
 RadialSearch::Pending* RadialSearch::Split(Pending* first, Pending* last, bool byY) {
@@ -209,8 +211,8 @@ int32_t RadialSearch::NextInRect(int32_t* x, int32_t* y, char* name, int32_t siz
   return Deliver(node, x, y, name, size);
 }
 
-int32_t RadialSearch::FirstInRadius(int32_t cx, int32_t cy, int32_t radius, int32_t* x,
-                                    int32_t* y, char* name, int32_t size) {
+int32_t RadialSearch::FirstInRadius(int32_t cx, int32_t cy, int32_t radius, int32_t* x, int32_t* y,
+                                    char* name, int32_t size) {
   if (!BufferFit(name, size)) return -1;
   state_ = kNone;
   cx_ = cx;
@@ -352,9 +354,8 @@ int32_t pipRadFindFirstInRectIntern(RadialSearch* search, int32_t x1, int32_t y1
   return search ? search->FirstInRect(x1, y1, x2, y2, x, y, name, size) : -1;
 }
 
-int32_t pipRadFindFirstInRadiusIntern(RadialSearch* search, int32_t cx, int32_t cy,
-                                      int32_t radius, int32_t* x, int32_t* y, char* name,
-                                      int32_t size) {
+int32_t pipRadFindFirstInRadiusIntern(RadialSearch* search, int32_t cx, int32_t cy, int32_t radius,
+                                      int32_t* x, int32_t* y, char* name, int32_t size) {
   return search ? search->FirstInRadius(cx, cy, radius, x, y, name, size) : -1;
 }
 

@@ -95,8 +95,7 @@ class RadialSearch {
   int32_t NextInRect(int32_t* x, int32_t* y, char* name, int32_t size);
   int32_t NextInRadius(int32_t* x, int32_t* y, char* name, int32_t size);
   void SetScales(int32_t cy);
-  static int32_t Deliver(const QxyTreeNode* node, int32_t* x, int32_t* y, char* name,
-                         int32_t size);
+  static int32_t Deliver(const QxyTreeNode* node, int32_t* x, int32_t* y, char* name, int32_t size);
 
   int32_t kind_;
   pipErrorRef error_;

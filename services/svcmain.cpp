@@ -1,12 +1,11 @@
 // The C interface of the radius-search and ZIP+4 families: each exported
 // function is its frame (boundary/cframe.h) around the body that does the
 // work.
-#include "zonelib.h"
-
 #include "boundary/cframe.h"
 #include "boundary/polysrch.h"
 #include "services/radial.h"
 #include "services/z9search.h"
+#include "zonelib.h"
 
 // ---- Radius search ---------------------------------------------------------
 
@@ -40,9 +39,8 @@ ZONELIB_API int32_t pipRadFindFirstInRect(uint32_t search, int32_t x1, int32_t y
   });
 }
 
-ZONELIB_API int32_t pipRadFindFirstInRadius(uint32_t search, int32_t cx, int32_t cy,
-                                            int32_t radius, int32_t* x, int32_t* y, char* name,
-                                            int32_t size) {
+ZONELIB_API int32_t pipRadFindFirstInRadius(uint32_t search, int32_t cx, int32_t cy, int32_t radius,
+                                            int32_t* x, int32_t* y, char* name, int32_t size) {
   return WithHandle<RadialSearch>(search, [&](RadialSearch& r) {
     return pipRadFindFirstInRadiusIntern(&r, cx, cy, radius, x, y, name, size);
   });

@@ -230,8 +230,8 @@ bool Z9Search::Seek(uint32_t lower, uint32_t upper) {
   const uint32_t key = std::max(lower, IndexKey(*keyIndex_, 0));
   if (!EnterBlock(IndexEntry(*keyIndex_, key))) return false;
   if (!EnterData(IndexEntry(*block_, key))) return false;
-  recordIndex_ = uint32_t(std::lower_bound(keys_.begin(), keys_.begin() + data_->count, key) -
-                          keys_.begin());
+  recordIndex_ =
+      uint32_t(std::lower_bound(keys_.begin(), keys_.begin() + data_->count, key) - keys_.begin());
   if (!Step()) return false;
   return Current();
 }
@@ -310,8 +310,8 @@ int32_t Zip4FileHandle::Test(int32_t x, int32_t y) {
   return lastResult_;
 }
 
-int32_t Zip4FileHandle::FindFirst(pipObjectFileObject& file, int32_t radius, char* code,
-                                  char* type, char* name, int32_t size) {
+int32_t Zip4FileHandle::FindFirst(pipObjectFileObject& file, int32_t radius, char* code, char* type,
+                                  char* name, int32_t size) {
   if (!code || !type || !name || size < 1) return -1;
   file_ = &file;
   point_.reset();

@@ -36,7 +36,6 @@ inline constexpr const char* kZ9SearchSource = "z9search";
 inline constexpr const char* kZ9SignatureText = "ZIP+4 centroid file";
 inline constexpr const char* kZ9KeyMemoryText = "z9FilePage - Unable to allocate pZip";
 inline constexpr const char* kZ9SeekText = "Seek: ZIP+4 centroid file.";
-inline constexpr const char* kZ9NotInitializedText = "ZIP+4 centroid file not initialized.";
 inline constexpr const char* kZ9LoadCaller = "z9Search::LoadBlock";
 
 // One centroid record.
@@ -118,7 +117,7 @@ class Z9Search {
   std::unique_ptr<Page> data_;
   std::vector<uint32_t> keys_;
   PackedIntReader columns_[kZ9Columns];
-  uint32_t entry_ = 0;   // of the key index page
+  uint32_t entry_ = 0;  // of the key index page
   uint32_t blockEntry_ = 0;
   uint32_t recordIndex_ = 0;  // of the data page
   uint32_t upper_ = 0;

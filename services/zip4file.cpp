@@ -42,8 +42,8 @@ bool Zip4File::Open(const char* path) {
   const uint64_t offset = Z9AreaOffset(locator);
   uint8_t area[kZ9AreaHeaderSize];
   const int64_t size = file.Size();
-  bool sound = file.ReadAt(int64_t(offset), area, sizeof area) &&
-               QLoadU32LE(area) == kZ9AreaSignature;
+  bool sound =
+      file.ReadAt(int64_t(offset), area, sizeof area) && QLoadU32LE(area) == kZ9AreaSignature;
   if (sound) {
     count_ = QLoadU32LE(area + 8);
     // Every entry must lie in the file before any memory is sized by it.
@@ -74,8 +74,7 @@ SpatialRect Zip4File::EntryRect(uint32_t entry, int32_t radius) const {
   if (radius != 0) {
     const double dy = std::trunc(radius * kMillionthsPerFoot);
     const int64_t latitude = std::clamp<int64_t>(y1, -kLatitudeLimit, kLatitudeLimit);
-    const double dx =
-        std::trunc(dy / std::fabs(std::cos(double(latitude) * kRadiansPerMillionth)));
+    const double dx = std::trunc(dy / std::fabs(std::cos(double(latitude) * kRadiansPerMillionth)));
     const int64_t ix = dx >= 4e9 ? int64_t(4e9) : dx <= -4e9 ? int64_t(-4e9) : int64_t(dx);
     const int64_t iy = int64_t(dy);
     x1 -= ix;

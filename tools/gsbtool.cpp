@@ -309,14 +309,17 @@ int Radial(const std::string& path, const char* number, bool nearest) {
   int result = 0;
   while (result == 0 && ReadPoint(&line, &x, &y)) {
     std::string hits;
-    int32_t r = nearest ? pipRadFindFirstNearest(search, x, y, int32_t(n), &hx, &hy, name, kNameSize)
-                        : pipRadFindFirstInRadius(search, x, y, int32_t(n), &hx, &hy, name, kNameSize);
+    int32_t r = nearest
+                    ? pipRadFindFirstNearest(search, x, y, int32_t(n), &hx, &hy, name, kNameSize)
+                    : pipRadFindFirstInRadius(search, x, y, int32_t(n), &hx, &hy, name, kNameSize);
     for (; r > 0; r = pipRadFindNext(search, &hx, &hy, name, kNameSize)) {
       const int feet = pipDistance(x, y, hx, hy, int(h.coordinateKind), nullptr);
       hits += (hits.empty() ? "" : "; ") + std::string(name) + " (" + std::to_string(feet) + " ft)";
     }
-    if (r < 0) result = f.Fail("searching");
-    else std::printf("%s: %s\n", line.c_str(), hits.empty() ? "-" : hits.c_str());
+    if (r < 0)
+      result = f.Fail("searching");
+    else
+      std::printf("%s: %s\n", line.c_str(), hits.empty() ? "-" : hits.c_str());
   }
   pipRadTerm(search);
   return result;

@@ -67,7 +67,8 @@ void BM_Hull_Geos(benchmark::State& state) {
   const auto& points = HullPoints(state.range(0));
   Geos geos;
   std::vector<GEOSGeometry*> parts;
-  for (const auto& p : points) parts.push_back(GEOSGeom_createPointFromXY_r(geos.context(), p.x, p.y));
+  for (const auto& p : points)
+    parts.push_back(GEOSGeom_createPointFromXY_r(geos.context(), p.x, p.y));
   auto multi = geos.Own(GEOSGeom_createCollection_r(geos.context(), GEOS_MULTIPOINT, parts.data(),
                                                     unsigned(parts.size())));
   int n = 0;
@@ -153,7 +154,8 @@ void BM_Radius_Zonelib(benchmark::State& state) {
   size_t i = 0, hits = 0;
   for (auto _ : state) {
     const Pt& c = centres[i++ & (kQueries - 1)];
-    for (int32_t r = pipRadFindFirstInRadius(l.search, c.x, c.y, kRadius, &x, &y, name, sizeof name);
+    for (int32_t r =
+             pipRadFindFirstInRadius(l.search, c.x, c.y, kRadius, &x, &y, name, sizeof name);
          r > 0; r = pipRadFindNext(l.search, &x, &y, name, sizeof name))
       ++hits;
   }
@@ -203,7 +205,8 @@ Peer& PeerOf(int64_t order) {
     }
     // The tree is built at its first query.
     auto probe = p.geos.Point(0, 0);
-    GEOSSTRtree_query_r(p.geos.context(), p.tree, probe.get(), [](void*, void*) {}, nullptr);
+    GEOSSTRtree_query_r(
+        p.geos.context(), p.tree, probe.get(), [](void*, void*) {}, nullptr);
   }
   return *peers[order];
 }

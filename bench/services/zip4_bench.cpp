@@ -164,9 +164,8 @@ void BM_Zip4_GeosJoin(benchmark::State& state) {
   Peer peer;
   std::vector<testsupport::ShpShape> shapes;
   std::string error;
-  if (!w.ok || !testsupport::ReadShpRings(std::string(GSB_SHARED_DATA_DIR) + "/" + kCounties +
-                                              ".shp",
-                                          &shapes, &error)) {
+  if (!w.ok || !testsupport::ReadShpRings(
+                   std::string(GSB_SHARED_DATA_DIR) + "/" + kCounties + ".shp", &shapes, &error)) {
     state.SkipWithError("the peer could not be built");
     return;
   }

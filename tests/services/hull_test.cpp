@@ -65,15 +65,17 @@ TEST(ConvexHull, EdgeCases) {
 TEST(ConvexHull, UsesTheRecordBehindTheLastPoint) {
   Points points = {{0, 0}, {2, 0}, {1, 2}, {1, 1}, {99, 99}};
   ASSERT_EQ(DetermineWrapConvexHull(4, points.data()), 3);
-  EXPECT_EQ(Text(Points(points.begin(), points.begin() + 3)), "(0.000000,0.000000)"
-                                                              "(2.000000,0.000000)"
-                                                              "(1.000000,2.000000)");
+  EXPECT_EQ(Text(Points(points.begin(), points.begin() + 3)),
+            "(0.000000,0.000000)"
+            "(2.000000,0.000000)"
+            "(1.000000,2.000000)");
 }
 
 // The vertices of GEOS's hull of points.
 std::set<std::pair<double, double>> GeosHull(const testsupport::Geos& geos, const Points& points) {
   std::vector<GEOSGeometry*> parts;
-  for (const auto& p : points) parts.push_back(GEOSGeom_createPointFromXY_r(geos.context(), p.x, p.y));
+  for (const auto& p : points)
+    parts.push_back(GEOSGeom_createPointFromXY_r(geos.context(), p.x, p.y));
   auto multi = geos.Own(GEOSGeom_createCollection_r(geos.context(), GEOS_MULTIPOINT, parts.data(),
                                                     unsigned(parts.size())));
   auto hull = geos.Own(GEOSConvexHull_r(geos.context(), multi.get()));
@@ -118,7 +120,8 @@ TEST(ConvexHull, MatchesGeos) {
     // that collinear points on the hull are exactly collinear.
     std::uniform_int_distribution<int> coordinate(-5000, 5000);
     Points square;
-    for (int i = 0; i < n; ++i) square.push_back({double(coordinate(random)), double(coordinate(random))});
+    for (int i = 0; i < n; ++i)
+      square.push_back({double(coordinate(random)), double(coordinate(random))});
     sets.emplace_back("square of " + std::to_string(n), square);
     std::normal_distribution<double> spread(0, 1000);
     Points cloud;

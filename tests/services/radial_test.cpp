@@ -132,7 +132,8 @@ TEST(RadiusSearch, DistancesAreTruncated) {
   s.Insert(3, 4, "five");
   s.Insert(1, 1, "root two");
   s.Insert(-6, 0, "six");
-  EXPECT_EQ(s.Radius(0, 0, 5), (std::vector<std::string>{Hit("five", 3, 4), Hit("root two", 1, 1)}));
+  EXPECT_EQ(s.Radius(0, 0, 5),
+            (std::vector<std::string>{Hit("five", 3, 4), Hit("root two", 1, 1)}));
   EXPECT_EQ(s.Radius(0, 0, 4), (std::vector<std::string>{Hit("root two", 1, 1)}));
   EXPECT_EQ(s.Radius(0, 0, 1), (std::vector<std::string>{Hit("root two", 1, 1)}));
   EXPECT_EQ(s.Radius(0, 0, 0), std::vector<std::string>{});
@@ -196,8 +197,8 @@ TEST(RadiusSearch, NearThePoles) {
   s.Insert(10000000, 89000000, "south of it");
   // At the pole every longitude lies within reach; nothing overflows.
   EXPECT_EQ(s.Radius(0, 90000000, 1000),
-            (std::vector<std::string>{Hit("across", 179000000, 89999500),
-                                      Hit("near", 0, 89999000), Hit("pole", -120000000, 90000000)}));
+            (std::vector<std::string>{Hit("across", 179000000, 89999500), Hit("near", 0, 89999000),
+                                      Hit("pole", -120000000, 90000000)}));
   EXPECT_EQ(s.Radius(45000000, 89999999, 300).size(), 2u);
   // A centre past the pole searches a window held to it, and is far from all.
   EXPECT_EQ(s.Radius(0, 95000000, 1000).size(), 0u);
@@ -246,8 +247,8 @@ void CompareWithBruteForce(Search& s, const std::vector<Pt>& points, int32_t kin
       distances.push_back(d);
     }
     std::sort(expect.begin(), expect.end());
-    ASSERT_EQ(s.Radius(cx, cy, radius), expect) << what << " radius " << radius << " at " << cx
-                                                << "," << cy;
+    ASSERT_EQ(s.Radius(cx, cy, radius), expect)
+        << what << " radius " << radius << " at " << cx << "," << cy;
     // Nearest: the same distances in the same order (ties may come either way).
     std::sort(distances.begin(), distances.end());
     const int32_t k = 10;

@@ -107,8 +107,7 @@ inline bool BuildFile(const std::string& path, const std::vector<Obj>& objects,
   return pipImportTerm(import, 1) == 1;
 }
 
-inline bool BuildFromShape(const std::string& shp, const std::string& path,
-                           const char* nameField) {
+inline bool BuildFromShape(const std::string& shp, const std::string& path, const char* nameField) {
   Context c;
   pipImportParamStruct params = testsupport::ImportParams();
   uint32_t import = 0;
@@ -193,7 +192,8 @@ inline std::vector<NamedRegion> Regions(uint32_t file) {
     size_t at = 0;
     for (uint32_t part = 0; part < got; ++part) {
       std::vector<XY> ring;
-      for (uint32_t i = 0; i < counts[part]; ++i, ++at) ring.push_back({xy[2 * at], xy[2 * at + 1]});
+      for (uint32_t i = 0; i < counts[part]; ++i, ++at)
+        ring.push_back({xy[2 * at], xy[2 * at + 1]});
       region.rings.push_back(ring);
     }
     out.push_back(region);

@@ -23,7 +23,9 @@ using svctest::Box;
 using svctest::Context;
 using svctest::Region;
 
-std::string Fixture(const char* name) { return testsupport::FixturePath(std::string("z9/") + name); }
+std::string Fixture(const char* name) {
+  return testsupport::FixturePath(std::string("z9/") + name);
+}
 
 // Runs the fixture generator on records (CSV lines) into path.
 bool MakeZ9(const std::string& csv, const std::string& path, const std::string& options = "") {
@@ -71,11 +73,10 @@ class Zip4 {
 std::string SmallRegions(const testsupport::TempDir& dir) {
   const std::string path = dir.File("small.gsb");
   // With segment records, as searches with a radius need them.
-  EXPECT_TRUE(svctest::BuildFile(
-      path,
-      {Region("A", {Box(-80000000, 35000000, -79500000, 35500000)}),
-       Region("B", {Box(-79500000, 35000000, -79000000, 35500000)})},
-      1, PIP_IMPORT_SEGMENTS));
+  EXPECT_TRUE(svctest::BuildFile(path,
+                                 {Region("A", {Box(-80000000, 35000000, -79500000, 35500000)}),
+                                  Region("B", {Box(-79500000, 35000000, -79000000, 35500000)})},
+                                 1, PIP_IMPORT_SEGMENTS));
   return path;
 }
 
@@ -242,7 +243,8 @@ TEST(Zip4Search, DamagedPagesGiveErrors) {
        "ZIP+4 centroid file page 3 is damaged: its record count passes the header's largest"},
       {"columns past the page", Patched(dir, small, "b.z9", first + 6, U16(2000)),
        "ZIP+4 centroid file page 3 is damaged: its columns pass the end of the page"},
-      {"a column's checkpoint length of 0", Patched(dir, small, "c.z9", first + 20, std::string(1, '\0')),
+      {"a column's checkpoint length of 0",
+       Patched(dir, small, "c.z9", first + 20, std::string(1, '\0')),
        "ZIP+4 centroid file page 3 is damaged: a column does not decode"},
       {"a key column cut short", Patched(dir, small, "d.z9", keys + 1, std::string(1, '\xC0')),
        "ZIP+4 centroid file page 3 is damaged: its key column does not decode"},
@@ -360,8 +362,8 @@ void CompareWithGeos(const std::vector<Centroid>& centroids, const std::string& 
       EXPECT_TRUE(it != found.end() && it->second == *contains.begin())
           << what << ": " << code << " lies in " << *contains.begin();
     } else if (contains.empty() && touches.empty()) {
-      EXPECT_TRUE(it == found.end()) << what << ": " << code << " lies in no region, found in "
-                                     << it->second;
+      EXPECT_TRUE(it == found.end())
+          << what << ": " << code << " lies in no region, found in " << it->second;
     } else if (it != found.end()) {
       EXPECT_TRUE(contains.count(it->second) || touches.count(it->second))
           << what << ": " << code << " found in " << it->second;
