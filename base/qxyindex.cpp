@@ -224,7 +224,10 @@ const QxyTreeNode* QxyTree::NextInRect(QxyTreeRectSearch& search) const {
     int32_t c = entry.axisX ? node->x : node->y;
     int32_t lo = entry.axisX ? search.xmin : search.ymin;
     int32_t hi = entry.axisX ? search.xmax : search.ymax;
-    if (node->right && c <= hi) stack.push_back({node->right, !entry.axisX});
+    if (node->right && c <= hi) {
+      __builtin_prefetch(node->right);  // taken after the left subtree
+      stack.push_back({node->right, !entry.axisX});
+    }
     if (node->left && lo < c) stack.push_back({node->left, !entry.axisX});
     if (node->x >= search.xmin && node->x <= search.xmax && node->y >= search.ymin &&
         node->y <= search.ymax) {
@@ -265,63 +268,46 @@ const QxyTreeNode* QxyTreeNearestSearch::Find(QxyPoint point) {
   if (hits_.empty() || tree_.Count() == 0) return nullptr;
   if (geographic_) {
     yScale_ = kFeetPerMillionth;
-    xScale_ = kFeetPerMillionth * std::cos(point.y * kRadiansPerMillionth);
+    // At a pole the cosine rounds to either side of 0; a negative scale would
+    // turn the search window inside out.
+    xScale_ = kFeetPerMillionth * std::fabs(std::cos(point.y * kRadiansPerMillionth));
   } else {
     xScale_ = yScale_ = 1.0;
   }
-  auto distanceTo = [&](const QxyTreeNode* n) {
+  // Squared while searching (the order is the same); roots at the end.
+  auto squaredDistanceTo = [&](const QxyTreeNode* n) {
     double dx = static_cast<double>(int64_t{n->x} - point.x) * xScale_;
     double dy = static_cast<double>(int64_t{n->y} - point.y) * yScale_;
-    return std::sqrt(dx * dx + dy * dy);
+    return dx * dx + dy * dy;
   };
 
-  // The first window reaches the last node on the point's own path.
-  const QxyTreeNode* node = tree_.Root();
-  bool axisX = true;
-  for (;;) {
-    bool less = axisX ? point.x < node->x : point.y < node->y;
-    const QxyTreeNode* next = less ? node->left : node->right;
-    if (!next) break;
-    node = next;
-    axisX = !axisX;
-  }
-  // Half-widths past 2^32 cover every coordinate; the cap keeps the doubling
-  // below from overflowing.
-  constexpr int64_t kWhole = int64_t{1} << 33;
-  auto halfWidth = [&](double d, double scale) {
-    double cells = d / scale;
-    return cells < static_cast<double>(kWhole) ? static_cast<int64_t>(cells) + 1 : kWhole;
-  };
-  double d = distanceTo(node);
-  int64_t xHalf = halfWidth(d, xScale_);
-  int64_t yHalf = halfWidth(d, yScale_);
-
-  QxyTreeRectSearch search(tree_);
-  auto clamp32 = [](int64_t v) {
-    return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-  };
-  for (;;) {
-    search.Reset(clamp32(point.x - xHalf), clamp32(point.y - yHalf), clamp32(point.x + xHalf),
-                 clamp32(point.y + yHalf));
-    uint32_t visited = 0;
-    while (const QxyTreeNode* hit = tree_.NextInRect(search)) {
-      ++visited;
-      Offer(hit, distanceTo(hit));
+  // Depth first, the point's own side of each split before the other; a
+  // subtree is passed over once its side of the split lies farther than the
+  // n-th hit so far. Ties are still visited, so the hits are those of a scan
+  // of every point. Bounds are squared, as the distances are.
+  // Each step takes one entry and adds at most two, one of them taken next:
+  // the stack never holds more than one entry per level and one more.
+  if (stack_.size() < size_t{tree_.Depth()} + 2) stack_.resize(size_t{tree_.Depth()} + 2);
+  Pending* stack = stack_.data();
+  size_t top = 0;
+  stack[top++] = Pending{tree_.Root(), true, 0.0};
+  while (top > 0) {
+    const Pending e = stack[--top];
+    if (fill_ == capacity_ && e.bound > hits_[capacity_ - 1].distance) continue;
+    const QxyTreeNode* node = e.node;
+    if (node != tree_.Root()) Offer(node, squaredDistanceTo(node));
+    const double along = e.axisX ? static_cast<double>(int64_t{point.x} - node->x) * xScale_
+                                 : static_cast<double>(int64_t{point.y} - node->y) * yScale_;
+    const QxyTreeNode* nearSide = along < 0 ? node->left : node->right;
+    const QxyTreeNode* farSide = along < 0 ? node->right : node->left;
+    if (farSide) {
+      // Its turn may come after a while: start loading it now.
+      __builtin_prefetch(farSide);
+      stack[top++] = Pending{farSide, !e.axisX, std::max(e.bound, along * along)};
     }
-    // A point outside the window lies farther than the window's inner radius,
-    // so once the n-th hit is within it no later pass can change the list.
-    double inner =
-        std::min(static_cast<double>(xHalf) * xScale_, static_cast<double>(yHalf) * yScale_);
-    if (fill_ == capacity_ && hits_[capacity_ - 1].distance <= inner) break;
-    if (visited >= tree_.Count()) break;
-    xHalf = std::min(xHalf * 2, kWhole);
-    yHalf = std::min(yHalf * 2, kWhole);
-    if (xHalf < 1000) {
-      int64_t factor = 1000 / xHalf + 1;
-      xHalf *= factor;
-      yHalf = std::min(yHalf * factor, kWhole);
-    }
+    if (nearSide) stack[top++] = Pending{nearSide, !e.axisX, e.bound};
   }
+  for (int i = 0; i < fill_; ++i) hits_[i].distance = std::sqrt(hits_[i].distance);
   found_ = fill_ > 0;
   return found_ ? hits_[0].node : nullptr;
 }

@@ -217,10 +217,21 @@ class QxyTreeNearestSearch {
 
   bool Found() const { return found_; }
   int Count() const { return fill_; }
+  // Room for hits, as made.
+  int Capacity() const { return capacity_; }
   const Hit& At(int i) const { return hits_[static_cast<size_t>(i)]; }
 
  private:
   void Offer(const QxyTreeNode* node, double distance);
+
+  // A subtree still to visit in Find, kept between calls to spare the
+  // allocation.
+  struct Pending {
+    const QxyTreeNode* node;
+    bool axisX;
+    double bound;  // no point of the subtree lies nearer (squared)
+  };
+  std::vector<Pending> stack_;
 
   bool geographic_;
   const QxyTree& tree_;

@@ -775,4 +775,103 @@ ZONELIB_API int32_t gsbObjectGetHandle(uint32_t handle);
 /* Makes the object at offset (below 4 GiB) current; 1 or -1. */
 ZONELIB_API int32_t gsbObjectFileGoto(uint32_t handle, uint32_t offset);
 
+/* ---- Boundary services: convex hull, radius search, ZIP+4 ----------------
+ *
+ * The families below look their handles up like the others: an unknown
+ * handle, or one of another family, gives -1. Their bodies are exported too,
+ * under the entry's name with "Intern", taking the objects in place of the
+ * handles (C callers hold them as opaque pointers).
+ */
+#ifdef __cplusplus
+class pipContext;
+class pipObjectFileObject;
+class RadialSearch;
+class Zip4FileHandle;
+#else
+typedef struct pipContext pipContext;
+typedef struct pipObjectFileObject pipObjectFileObject;
+typedef struct RadialSearch RadialSearch;
+typedef struct Zip4FileHandle Zip4FileHandle;
+#endif
+
+/* A point of the convex hull (16 bytes). */
+typedef struct pipWrapPoint {
+  double x;
+  double y;
+} pipWrapPoint;
+
+/* The convex hull of points[0 .. count - 1], wrapped in place: the array must
+ * hold count + 1 records (the one behind the last point is used). Returns
+ * the number of hull points, which then stand first, counter-clockwise from
+ * the lowest (leftmost of the lowest); the other records are reordered.
+ * Fewer than 3 points give 0; points on one line give 2, its two ends. */
+ZONELIB_API int32_t DetermineWrapConvexHull(int32_t count, pipWrapPoint* points);
+
+/* Radius search (handle type 5): named points held in memory and searched by
+ * rectangle, by distance and for the nearest. Coordinate kind 1: millionths
+ * of a degree, distances in feet (0.36432 feet per millionth of latitude, x
+ * shortened by the cosine of the query's latitude); other kinds: plain
+ * units. Find calls give 1 and the hit's x, y and name (at most size - 1
+ * characters and a NUL; a size below 1 gives -1), 0 when there is no
+ * (further) hit, -1 on failure; pipRadFindNext continues the last find. */
+ZONELIB_API int32_t pipRadInit(uint32_t context, int32_t coordinateKind, uint32_t* handle);
+ZONELIB_API int32_t pipRadTerm(uint32_t search);
+ZONELIB_API int32_t pipRadInsertPoint(uint32_t search, int32_t x, int32_t y, const char* name);
+/* Inserts every point object of an open boundary file: the last insertion's
+ * result; -1 when the file holds no point object. */
+ZONELIB_API int32_t pipRadLoadPoints(uint32_t search, uint32_t file);
+ZONELIB_API int32_t pipRadFindFirstInRect(uint32_t search, int32_t x1, int32_t y1, int32_t x2,
+                                          int32_t y2, int32_t* x, int32_t* y, char* name,
+                                          int32_t size);
+ZONELIB_API int32_t pipRadFindFirstInRadius(uint32_t search, int32_t cx, int32_t cy,
+                                            int32_t radius, int32_t* x, int32_t* y, char* name,
+                                            int32_t size);
+/* Up to count points, nearest first. */
+ZONELIB_API int32_t pipRadFindFirstNearest(uint32_t search, int32_t cx, int32_t cy, int32_t count,
+                                           int32_t* x, int32_t* y, char* name, int32_t size);
+ZONELIB_API int32_t pipRadFindNext(uint32_t search, int32_t* x, int32_t* y, char* name,
+                                   int32_t size);
+
+ZONELIB_API int32_t pipRadInitIntern(pipContext* context, int32_t coordinateKind,
+                                     RadialSearch** out);
+ZONELIB_API int32_t pipRadTermIntern(RadialSearch* search);
+ZONELIB_API int32_t pipRadInsertPointIntern(RadialSearch* search, int32_t x, int32_t y,
+                                            const char* name);
+ZONELIB_API int32_t pipRadLoadPointsIntern(RadialSearch* search, pipObjectFileObject* file);
+ZONELIB_API int32_t pipRadFindFirstInRectIntern(RadialSearch* search, int32_t x1, int32_t y1,
+                                                int32_t x2, int32_t y2, int32_t* x, int32_t* y,
+                                                char* name, int32_t size);
+ZONELIB_API int32_t pipRadFindFirstInRadiusIntern(RadialSearch* search, int32_t cx, int32_t cy,
+                                                  int32_t radius, int32_t* x, int32_t* y,
+                                                  char* name, int32_t size);
+ZONELIB_API int32_t pipRadFindFirstNearestIntern(RadialSearch* search, int32_t cx, int32_t cy,
+                                                 int32_t count, int32_t* x, int32_t* y, char* name,
+                                                 int32_t size);
+ZONELIB_API int32_t pipRadFindNextIntern(RadialSearch* search, int32_t* x, int32_t* y, char* name,
+                                         int32_t size);
+
+/* ZIP+4 centroids (handle type 4): a ZIP+4 centroid file (Z9) opened once and
+ * searched against open boundary files. pipZip4FindFirst gives the first
+ * ZIP+4 code whose centroid lies in a region of the file (within radius
+ * feet of one when radius is not 0): the code as "%05ld%04ld" in zip4 (10
+ * bytes), the record type letter in type (2 bytes) and the region's name
+ * (at most size - 1 characters and a NUL); 1 for a hit, 0 when there is no
+ * (further) hit, -1 on failure. pipZip4FindNext continues; the boundary file
+ * must stay open meanwhile. */
+ZONELIB_API int32_t pipZip4FileOpen(uint32_t context, const char* path, uint32_t* handle);
+ZONELIB_API int32_t pipZip4FileClose(uint32_t zip4);
+ZONELIB_API int32_t pipZip4FindFirst(uint32_t zip4, uint32_t file, int32_t radius, char* code,
+                                     char* type, char* name, int32_t size);
+ZONELIB_API int32_t pipZip4FindNext(uint32_t zip4, char* code, char* type, char* name,
+                                    int32_t size);
+
+ZONELIB_API int32_t pipZip4FileOpenIntern(pipContext* context, const char* path,
+                                          Zip4FileHandle** out);
+ZONELIB_API int32_t pipZip4FileCloseIntern(Zip4FileHandle* zip4);
+ZONELIB_API int32_t pipZip4FindFirstIntern(Zip4FileHandle* zip4, pipObjectFileObject* file,
+                                           int32_t radius, char* code, char* type, char* name,
+                                           int32_t size);
+ZONELIB_API int32_t pipZip4FindNextIntern(Zip4FileHandle* zip4, char* code, char* type,
+                                          char* name, int32_t size);
+
 #endif /* ZONELIB_H */

@@ -15,6 +15,10 @@
 //   gsbtool rect <file.gsb> <x1> <y1> <x2> <y2>  objects whose rectangles
 //                                           meet the rectangle
 //   gsbtool name <file.gsb> <pattern>       objects by name ('*' ends a prefix)
+//   gsbtool radius <file.gsb> <feet>        the point objects within the radius
+//   gsbtool knearest <file.gsb> <k>         the k nearest point objects (both
+//                                           through the radius search)
+//   gsbtool zip4 <file.z9> <file.gsb>       every ZIP+4 centroid in a region
 //
 // Points come from standard input, one a line: longitude and latitude in
 // degrees, separated by blanks or a comma. Coordinates on the command line
@@ -44,7 +48,10 @@ int Usage() {
                "       gsbtool nearest <file.gsb> <k> [criteria]  (points on standard input)\n"
                "       gsbtool distance <file.gsb> <name>         (points on standard input)\n"
                "       gsbtool rect <file.gsb> <x1> <y1> <x2> <y2>\n"
-               "       gsbtool name <file.gsb> <pattern>\n");
+               "       gsbtool name <file.gsb> <pattern>\n"
+               "       gsbtool radius <file.gsb> <feet>           (points on standard input)\n"
+               "       gsbtool knearest <file.gsb> <k>            (points on standard input)\n"
+               "       gsbtool zip4 <file.z9> <file.gsb>\n");
   return 2;
 }
 
@@ -281,6 +288,57 @@ int Distance(const std::string& path, const char* object) {
   return 0;
 }
 
+// The point objects of a file in a radius search: for each point of
+// standard input, those within feet of it, or its k nearest.
+int Radial(const std::string& path, const char* number, bool nearest) {
+  const long n = std::strtol(number, nullptr, 10);
+  if (n < 0 || n > INT32_MAX) return Usage();
+  OpenFile f(path);
+  if (!f.ok()) return 1;
+  pipObjectFileInfoStruct h;
+  uint32_t search = 0;
+  if (pipObjectHandleFileQuery(f.file(), &h) != 1 ||
+      pipRadInit(f.context(), int32_t(h.coordinateKind), &search) != 1 ||
+      pipRadLoadPoints(search, f.file()) != 1) {
+    if (search) pipRadTerm(search);
+    return f.Fail("loading the point objects");
+  }
+  std::string line;
+  int32_t x, y, hx, hy;
+  char name[kNameSize];
+  int result = 0;
+  while (result == 0 && ReadPoint(&line, &x, &y)) {
+    std::string hits;
+    int32_t r = nearest
+                    ? pipRadFindFirstNearest(search, x, y, int32_t(n), &hx, &hy, name, kNameSize)
+                    : pipRadFindFirstInRadius(search, x, y, int32_t(n), &hx, &hy, name, kNameSize);
+    for (; r > 0; r = pipRadFindNext(search, &hx, &hy, name, kNameSize)) {
+      const int feet = pipDistance(x, y, hx, hy, int(h.coordinateKind), nullptr);
+      hits += (hits.empty() ? "" : "; ") + std::string(name) + " (" + std::to_string(feet) + " ft)";
+    }
+    if (r < 0)
+      result = f.Fail("searching");
+    else
+      std::printf("%s: %s\n", line.c_str(), hits.empty() ? "-" : hits.c_str());
+  }
+  pipRadTerm(search);
+  return result;
+}
+
+int Zip4(const std::string& z9, const std::string& path) {
+  OpenFile f(path);
+  if (!f.ok()) return 1;
+  uint32_t zip4 = 0;
+  if (pipZip4FileOpen(f.context(), z9.c_str(), &zip4) != 1)
+    return f.Fail(("opening " + z9).c_str());
+  char code[10], type[2], name[kNameSize];
+  int32_t r = pipZip4FindFirst(zip4, f.file(), 0, code, type, name, kNameSize);
+  for (; r > 0; r = pipZip4FindNext(zip4, code, type, name, kNameSize))
+    std::printf("%s %s %s\n", code, type, name);
+  pipZip4FileClose(zip4);
+  return r < 0 ? f.Fail("searching") : 0;
+}
+
 int Import(const std::string& input, const std::string& output, const char* field,
            const char* second) {
   const uint32_t context = uint32_t(pipInit(0, ""));
@@ -332,5 +390,8 @@ int main(int argc, char** argv) {
   if (command == "distance" && argc == 4) return Distance(file, argv[3]);
   if (command == "rect" && argc == 7) return Rect(file, argv + 3);
   if (command == "name" && argc == 4) return ByName(file, argv[3]);
+  if (command == "radius" && argc == 4) return Radial(file, argv[3], false);
+  if (command == "knearest" && argc == 4) return Radial(file, argv[3], true);
+  if (command == "zip4" && argc == 4) return Zip4(file, argv[3]);
   return Usage();
 }
