@@ -104,7 +104,6 @@ TEST(Zip4Search, SmallFileGivesItsCentroidsInRegions) {
     // The two records of one centroid are tested once; ZIP Code 27003's area
     // meets no region, so its centroid is never tested.
     EXPECT_EQ(z.object()->Tests(), 8u) << fixture;
-    HandleTable::Global().Release(z.handle());
   }
 }
 
