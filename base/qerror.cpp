@@ -97,8 +97,6 @@ int StrFormat(char* buffer, size_t size, const char* format, ...) {
 
 bool CqmsSynchronization::Fail(int32_t status) {
   status_ = status;
-  // -1, not 1: 1 is gsbbuild's exit value for success.
-  if (fatal_) std::exit(-1);
   return false;
 }
 
