@@ -37,7 +37,7 @@ int IndexName(DATA4* data, const char* name, char* full, int size) {
   }
   u4ncpy(buffer, name, sizeof buffer);
   if (u4nameExt(buffer, sizeof buffer, code4indexExtension(c4), 0) != 0) return -1;
-  if (u4nameCurrent(full, size, buffer) != 0) return error4(c4, e4parm, 90347);
+  if (u4nameCurrent(full, size, buffer) != 0) return error4(c4, e4parm, E4_U4NAME_CURRENT);
   return 0;
 }
 
