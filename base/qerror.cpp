@@ -78,11 +78,6 @@ int32_t QErrorEx::Record(int32_t code, const char* detail, const char* sourceFil
   throw QErrorEx(*this);
 }
 
-QError& QErrorGlobal() {
-  static QError record(0);
-  return record;
-}
-
 int StrFormatV(char* buffer, size_t size, const char* format, va_list args) {
   return std::vsnprintf(buffer, size, format, args);
 }

@@ -77,10 +77,6 @@ class QErrorEx : public QError {
                               int line) override;
 };
 
-// The process-wide record that holds the last error of the attribute-file
-// interface. Shared without a lock: the last writer wins.
-QError& QErrorGlobal();
-
 // Bounded printf into a caller's buffer (always terminated when size > 0);
 // returns the length the full text would have.
 int StrFormat(char* buffer, size_t size, const char* format, ...)

@@ -22,6 +22,10 @@ constexpr int kLineUnorderedPage = 237;
 constexpr int kLineTooManyPages = 239;
 constexpr int kLineNoPageSpace = 242;
 constexpr int kLineKeyTree = 270;
+constexpr int kLineFileOpen = 48;
+constexpr int kLineFileAppend = 64;
+constexpr int kLineFileWrite = 81;
+constexpr int kLineFileClose = 86;
 constexpr const char* kUnordered = "Keys are unordered in QIndexedFileBuild (no sort)";
 
 // The lines after the date line; nothing reads them.
@@ -63,7 +67,7 @@ QBlockFile::QBlockFile(const char* name, QError& error)
     : name_(name ? name : ""),
       error_(error),
       file_(std::make_unique<QioFile>(name_.c_str(), error)) {
-  if (file_->Descriptor() < 0) Failed(48);
+  if (file_->Descriptor() < 0) Failed(kLineFileOpen);
 }
 
 QBlockFile::~QBlockFile() = default;
@@ -81,13 +85,8 @@ bool QBlockFile::Failed(int line) {
 int64_t QBlockFile::Append(int64_t length) {
   if (!IsOpen()) return -1;
   int64_t position = file_->Reserve(length);
-  if (position < 0) Failed(64);
+  if (position < 0) Failed(kLineFileAppend);
   return position;
-}
-
-bool QBlockFile::Align(uint32_t unit) {
-  if (!IsOpen()) return false;
-  return file_->PadToMultiple(unit) || Failed(70);
 }
 
 bool QBlockFile::WriteBlock(int64_t position, uint8_t* block, uint32_t size) {
@@ -97,12 +96,12 @@ bool QBlockFile::WriteBlock(int64_t position, uint8_t* block, uint32_t size) {
 
 bool QBlockFile::WriteAt(int64_t position, const void* bytes, uint32_t count) {
   if (!IsOpen() || position < 0) return false;
-  return file_->WriteAt(position, count, bytes) || Failed(81);
+  return file_->WriteAt(position, count, bytes) || Failed(kLineFileWrite);
 }
 
 bool QBlockFile::Close() {
   if (!IsOpen()) return true;
-  return file_->Close() || Failed(86);
+  return file_->Close() || Failed(kLineFileClose);
 }
 
 // --- QIndexedFilePageBuild ---
