@@ -10,6 +10,9 @@
 namespace {
 
 constexpr const char* kSource = "..\\src\\shapebuild";
+// The error location (source line number) a failed read of a text input
+// shows.
+constexpr int kLineTextRead = 62;
 constexpr const char* kHeaderKeywordSeparators = "( ,\t\n";
 constexpr const char* kHeaderSeparators = " \t\n";
 constexpr const char* kDataSeparators = ",\t";
@@ -56,7 +59,7 @@ void BuildTextReader::Report(const char* message) {
   char text[kQErrorDetailSize];
   StrFormat(text, sizeof text, "Error: %s\nFile: %s\nLine: %ld", message, name_.c_str(),
             lineNumber_);
-  error_.Record(Q_ERROR_EMPTY, text, kSource, 62);
+  error_.Record(Q_ERROR_EMPTY, text, kSource, kLineTextRead);
   ready_ = false;
 }
 
