@@ -210,8 +210,9 @@ bool ObjectBuilder::Build(uint32_t library, uint32_t import) {
 }
 
 bool ObjectBuilder::WriteAttributeFile(const std::string& stamp) {
+  const std::string& target = attributeTarget_.empty() ? attributePath_ : attributeTarget_;
   GsaImporter importer;
-  if (importer.Import(tempPath_.c_str(), attributePath_.c_str(), stamp.c_str()) == 1) return true;
-  platform::Env::Current().Remove(attributePath_);
+  if (importer.Import(tempPath_.c_str(), target.c_str(), stamp.c_str()) == 1) return true;
+  platform::Env::Current().Remove(target);
   return false;
 }

@@ -110,6 +110,9 @@ class ObjectBuilder {
   virtual bool Build(uint32_t library, uint32_t import);
 
   void SetIdField(const char* idField) { idField_ = idField; }
+  // Where WriteAttributeFile writes (the attribute file of the output, from
+  // Open, when not set): the importer builds under a fresh name.
+  void SetAttributeTarget(const std::string& path) { attributeTarget_ = path; }
   // The library context whose errors the builder prints.
   void SetLibrary(uint32_t library) { library_ = library; }
   // Writes the attribute file from the temporary table with the boundary
@@ -148,6 +151,7 @@ class ObjectBuilder {
 
   std::string input_;
   std::string attributePath_;
+  std::string attributeTarget_;
   std::string tempPath_;
   const char* idField_ = nullptr;
   uint32_t library_ = 0;

@@ -32,14 +32,14 @@ struct LogCloser {
 
 bool ParseBuildCommand(const std::vector<std::string>& args, BuildCommand* command) {
   *command = BuildCommand{};
-  if (args.size() < 2 || args.size() > 4) return false;
+  if (args.empty()) return false;
   size_t next = 0;
   if (IsFlag(args[0], "u")) {
     command->unbuffered = true;
     next = 1;
   }
-  // The flag takes a place of its own: both paths must still follow it.
-  if (args.size() - next < 2) return false;
+  // Behind the flag: both paths, then at most the id field and "/Log".
+  if (args.size() - next < 2 || args.size() - next > 4) return false;
   command->input = args[next];
   command->output = args[next + 1];
   for (size_t i = next + 2; i < args.size(); ++i) {

@@ -6,7 +6,8 @@
 //
 // Results (the exit status; the shell sees -1 as 255):
 //   1  the boundary file and its attribute file were made;
-//   0  the build failed after the input was opened (nothing is left);
+//   0  the build failed after the input was opened (nothing of it is left;
+//      files already at the output paths stay as they were);
 //  -1  usage, a missing input, an output folder that cannot be written, or
 //      an input that cannot be opened.
 #pragma once
@@ -27,7 +28,8 @@ struct BuildCommand {
 };
 
 // Reads the arguments after the program name; false for a count the usage
-// refuses (fewer than two paths, or more than four words).
+// refuses (fewer than two paths, or more than four words behind the
+// optional "/u").
 bool ParseBuildCommand(const std::vector<std::string>& args, BuildCommand* command);
 
 // Prints the usage text with the program's invocation name.

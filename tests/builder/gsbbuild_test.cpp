@@ -136,7 +136,7 @@ TEST(GsbbuildTest, UsageErrors) {
       {"in.shp"},
       {"/u", "in.shp"},  // the flag leaves one path: no output path
       {"-U", "in.shp"},
-      {"/u", "in.shp", "out.gsb", "NAME", "/Log"},  // five words
+      {"in.shp", "out.gsb", "A", "NAME", "/Log"},  // five words without the flag
   };
   TempDir dir;
   for (const auto& words : cases) {
@@ -325,8 +325,8 @@ TEST(GsbbuildTest, CompanionFilesKeepTheirCase) {
   EXPECT_TRUE(std::filesystem::exists(dir.File("OUT.GSA")));
 }
 
-// A build that fails after the input opened exits with 0 and removes both
-// outputs (also an attribute file left by an earlier run).
+// A build that fails after the input opened exits with 0 and leaves nothing
+// of its own; the files of an earlier run stay as they were.
 TEST(GsbbuildTest, FailedBuildsLeaveNoOutput) {
   const struct {
     const char* name;
@@ -352,7 +352,8 @@ TEST(GsbbuildTest, FailedBuildsLeaveNoOutput) {
     Outcome run = RunGsbbuild(dir.path(), {"in.shp", "out.gsb", "NAME"});
     EXPECT_EQ(run.status, kFailed) << run.out;
     for (const std::string& name : FilesIn(dir.path()))
-      EXPECT_TRUE(name.rfind("in.", 0) == 0 || name == "Error.log") << name;
+      EXPECT_TRUE(name.rfind("in.", 0) == 0 || name == "Error.log" || name == "out.gsa") << name;
+    EXPECT_EQ(ReadAll(dir.File("out.gsa")), "from an earlier run");
   }
 }
 
