@@ -1,5 +1,7 @@
 #include "builder/program.h"
 
+#include <cerrno>
+
 #include "builder/buildpath.h"
 #include "builder/console.h"
 #include "builder/importer.h"
@@ -21,6 +23,13 @@ void PrintFolderMissing(const std::string& folder) {
   BuildPrintLogged("Your output folder does not exist: (%s).\n", folder.c_str());
   BuildPrintLogged("This will prevent output from being created.\n");
   BuildPrintLogged("Please check that the path is correct.\n");
+}
+
+// A folder that exists but takes no new file (read-only, or no permission)
+// is not reported as missing: the user would look for the wrong fault.
+void PrintFolderNotWritable(const std::string& folder, int error) {
+  BuildPrintLogged(kFolderNotWritableFormat, folder.c_str(), platform::ErrnoText(error).c_str());
+  BuildPrintLogged("This will prevent output from being created.\n");
 }
 
 // Closes the log on every way out.
@@ -86,8 +95,14 @@ int GsbBuildMain(int argc, char** argv) {
     return kExitUsage;
   }
   const std::string folder = OutputFolder(command.output);
-  if (!folder.empty() && !FolderWritable(folder)) {
-    PrintFolderMissing(folder);
+  if (!FolderWritable(folder.empty() ? "." : folder)) {
+    const int error = errno;
+    platform::FileInfo info;
+    if (platform::Env::Current().PathStat(folder.empty() ? "." : folder, &info) == 0 &&
+        info.directory)
+      PrintFolderNotWritable(folder.empty() ? "." : folder, error);
+    else
+      PrintFolderMissing(folder);
     return kExitUsage;
   }
   const char* idField = command.idField.empty() ? nullptr : command.idField.c_str();

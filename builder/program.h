@@ -19,6 +19,9 @@ inline constexpr int kExitSuccess = 1;
 inline constexpr int kExitBuildFailed = 0;
 inline constexpr int kExitUsage = -1;
 
+inline constexpr const char* kFolderNotWritableFormat =
+    "Your output folder cannot be written to: (%s): %s.\n";
+
 struct BuildCommand {
   bool unbuffered = false;
   bool log = false;

@@ -159,13 +159,13 @@ bool PxfBuilder::AttributeTable() {
       std::vector<std::string> values = SplitRow(data.Line(), kDataSeparators);
       for (size_t k = 0; k < values.size() && k < columns_.size(); ++k)
         target.Row().SetFieldByHandle(int(k), values[k].c_str());
-      if (!target.Append(recordNumber, &data.Line())) return false;
+      if (!target.Append(recordNumber, &data.Line(), long(row + 1))) return false;
     }
     if (dataError.HasError()) {
       BuildPrint("%s\n", dataError.Detail());
       return false;
     }
     target.Close();
-    return true;
+    return target.AllAccepted();
   });
 }
