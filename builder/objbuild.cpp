@@ -190,6 +190,21 @@ std::string ObjectBuilder::WriteTempAction() const {
   return "write the attribute table " + tempPath_;
 }
 
+bool ObjectBuilder::OpenInputTable(CQmsTable& table, const std::string& path) {
+  std::string reason;
+  try {
+    table.SetReadOnly(1);
+    table.Open();
+  } catch (long code) {
+    reason = "table library code " + std::to_string(code);
+  }
+  if (table.IsOpen()) return true;
+  if (*table.GetOpenFailure() != '\0') reason = table.GetOpenFailure();
+  if (reason.empty()) reason = "the table does not open";
+  BuildPrint(kTableOpenFormat, path.c_str(), reason.c_str());
+  return false;
+}
+
 bool ObjectBuilder::CopyRecords(CQmsTable& source, TempAttributeTable& target) {
   CQmsRecord sourceRecord;
   source.GetFields(sourceRecord);

@@ -55,6 +55,7 @@ inline constexpr const char* kEngineDetailFormat = "Arealis error data: %s\n";
 inline constexpr const char* kEngineCodeFormat = "Arealis error data: error %d\n";
 inline constexpr const char* kFeatureTypeText =
     "Feature type not recognized. It will not be inserted into the GSB.\n";
+inline constexpr const char* kTableOpenFormat = "Error: Unable to open the table %s: %s.\n";
 inline constexpr const char* kRecordIdField = "QRECID";
 inline constexpr int kRecordIdWidth = 12;
 
@@ -144,6 +145,10 @@ class ObjectBuilder {
   // Names a fresh temporary table beside the attribute file; false when no
   // name can be made there.
   bool NameTempTable();
+  // Opens a table of the input read-only; false, with kTableOpenFormat and
+  // the engine's reason (a field type it does not take, a damaged header, a
+  // missing memo file), when it stays closed.
+  static bool OpenInputTable(CQmsTable& table, const std::string& path);
   // Copies every row of source into the open temporary table, QRECID
   // counting from 1 in the source's order; fields match by name.
   bool CopyRecords(CQmsTable& source, TempAttributeTable& target);

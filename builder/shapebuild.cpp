@@ -101,12 +101,7 @@ bool ShapeBuilder::AttributeTable() {
   return Guard(WriteTempAction(), [&] {
     CQmsFolioRackTable source("", dbf.c_str());
     TempAttributeTable target(TempTablePath());
-    source.SetReadOnly(1);
-    source.Open();
-    if (!source.IsOpen()) {
-      BuildPrint("Error: Unable to open the table %s.\n", dbf.c_str());
-      return false;
-    }
+    if (!OpenInputTable(source, dbf)) return false;
     CQmsRecord fields;
     source.GetFields(fields);
     if (!target.Create(fields)) return false;
