@@ -238,9 +238,9 @@ TEST(GsbbuildOutputsTest, ConcurrentBuildsOfOneOutput) {
       bytes[i] = platform::AsciiUpper(bytes[i]);
   });
   const std::string both = "cd " + Quoted(dir.path()) + " && { " + Quoted(GSBBUILD_PATH) +
-                           " a.shp out.gsb NAME >a.txt 2>&1; echo $? >a.rc; } & { cd " +
+                           " /u a.shp out.gsb NAME >a.txt 2>&1; echo $? >a.rc; } & { cd " +
                            Quoted(dir.path()) + " && " + Quoted(GSBBUILD_PATH) +
-                           " b.shp out.gsb NAME >b.txt 2>&1; echo $? >b.rc; } ; wait";
+                           " /u b.shp out.gsb NAME >b.txt 2>&1; echo $? >b.rc; } ; wait";
   for (int trial = 0; trial < 20; ++trial) {
     SCOPED_TRACE("trial " + std::to_string(trial));
     ASSERT_EQ(std::system(both.c_str()), 0);
