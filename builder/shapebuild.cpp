@@ -104,12 +104,7 @@ bool ShapeBuilder::AttributeTable() {
   return Guard(WriteTempAction(), [&] {
     CQmsFolioRackTable source("", dbf.c_str());
     TempAttributeTable target(TempTablePath());
-    source.SetReadOnly(1);
-    source.Open();
-    if (!source.IsOpen()) {
-      BuildPrint("Error: Unable to open the table %s.\n", dbf.c_str());
-      return false;
-    }
+    if (!OpenInputTable(source, dbf)) return false;
     CQmsRecord fields;
     source.GetFields(fields);
     if (!target.Create(fields)) return false;
@@ -162,13 +157,13 @@ bool PxfBuilder::AttributeTable() {
       std::vector<std::string> values = SplitRow(data.Line(), kDataSeparators);
       for (size_t k = 0; k < values.size() && k < columns_.size(); ++k)
         target.Row().SetFieldByHandle(int(k), values[k].c_str());
-      if (!target.Append(recordNumber, &data.Line())) return false;
+      if (!target.Append(recordNumber, &data.Line(), long(row + 1))) return false;
     }
     if (dataError.HasError()) {
       BuildPrint("%s\n", dataError.Detail());
       return false;
     }
     target.Close();
-    return true;
+    return target.AllAccepted();
   });
 }

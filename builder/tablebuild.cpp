@@ -156,12 +156,7 @@ bool LedgerkitBuilder::Open(uint32_t import, const char* input, const char* outp
   return Guard("open the table " + InputPath(), [&] {
     table_ = MakeInputTable(InputPath());
     if (!table_) return false;
-    table_->SetReadOnly(1);
-    table_->Open();
-    if (!table_->IsOpen()) {
-      BuildPrint("Error: Unable to open the table %s.\n", InputPath().c_str());
-      return false;
-    }
+    if (!OpenInputTable(*table_, InputPath())) return false;
     return FindPointFields();
   });
 }

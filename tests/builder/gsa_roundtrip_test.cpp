@@ -243,8 +243,10 @@ TEST(GsaRoundTripTest, CompanionFileByItsLastLetter) {
   } cases[] = {
       {"area.gsb", "area.gsa", true},  {"AREA.GSB", "AREA.GSA", true},
       {"AREA.GSB", "area.gsa", true},                                    // found ignoring case
-      {"Area.GsB", "AREA.GSA", true},  {"area.gsx", "area.gsa", false},  // only b or B turns into a
-      {"area.gsb", "area.dbf", false},
+      {"Area.GsB", "AREA.GSA", true},
+      // Any last character turns into a, as gsbbuild names the file it writes.
+      {"area.gsx", "area.gsa", true},  {"nc.out", "nc.oua", true},
+      {"zone", "zona.dld", true},      {"area.gsb", "area.dbf", false},
   };
   Table t;
   t.fields = {{"NAME", 'C', 10, 0}, {"QRECID", 'N', 12, 0}};
