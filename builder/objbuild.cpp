@@ -1,5 +1,6 @@
 #include "builder/objbuild.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "builder/buildpath.h"
@@ -22,6 +23,14 @@ void PrintEngineError(uint32_t library) {
   char detail[256] = {};
   pipErrorGet(library, message, detail);
   BuildPrint(kEngineErrorFormat, message, detail);
+}
+
+void PrintEngineWarning(uint32_t library) {
+  char message[256] = {};
+  char detail[256] = {};
+  if (pipErrorGet(library, message, detail) != kEngineWarningCode) return;
+  if (std::strncmp(detail, kEngineWarningMark, std::strlen(kEngineWarningMark)) != 0) return;
+  BuildPrintLogged("%s\n", detail);
 }
 
 bool HasExtendedByte(std::string_view text) {
@@ -205,6 +214,13 @@ bool ObjectBuilder::Build(uint32_t library, uint32_t import) {
     if (result == 0) break;
     if (result == 2) BuildPrint("%s", kFeatureTypeText);
     stored_.push_back(result != 2);
+  }
+  // Records were read but none could be kept: an empty boundary file would
+  // pass for the input.
+  const size_t kept = size_t(std::count(stored_.begin(), stored_.end(), true));
+  if (ok && kept == 0 && !stored_.empty()) {
+    BuildPrint(kNothingStoredFormat, stored_.size(), input_.c_str());
+    ok = false;
   }
   return EndImport(library, import, ok);
 }

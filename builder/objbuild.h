@@ -18,7 +18,9 @@
 //   - A row holding a byte of 128 or above is refused with the lines of
 //     kExtendedText..., because attribute files keep 7-bit text.
 //   - The import loop ends the import in every case: kept when every read
-//     succeeded and the engine finished the file, discarded otherwise.
+//     succeeded and the engine finished the file, discarded otherwise. Records
+//     were read but every one was passed over: discarded, with a line
+//     saying how many and why.
 #pragma once
 
 #include <cstdint>
@@ -43,11 +45,21 @@ inline constexpr const char* kInsertErrorText = "Error inserting into GSB file.\
 inline constexpr const char* kEngineErrorFormat = "Arealis error data: Message: %s, Detail: %s\n";
 inline constexpr const char* kFeatureTypeText =
     "Feature type not recognized. It will not be inserted into the GSB.\n";
+inline constexpr const char* kNothingStoredFormat =
+    "Error: None of the %zu records of %s could be stored: each was passed over as a feature "
+    "type a GSB file does not hold (a null shape, a multipoint, a type with Z or M values, or a "
+    "shape without points).\n";
 inline constexpr const char* kRecordIdField = "QRECID";
 inline constexpr int kRecordIdWidth = 12;
 
 // Prints the boundary engine's error of the library context.
 void PrintEngineError(uint32_t library);
+// Prints (and logs) the warning an input's open left in the library
+// context, such as an id field that is not in the input; nothing when the
+// context holds no warning.
+inline constexpr int32_t kEngineWarningCode = 106;
+inline constexpr const char* kEngineWarningMark = "WARNING:";
+void PrintEngineWarning(uint32_t library);
 // Whether the text holds a byte of 128 or above.
 bool HasExtendedByte(std::string_view text);
 // Prints (and logs) the refusal of a row holding such a byte; false.
