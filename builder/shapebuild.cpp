@@ -164,7 +164,6 @@ bool PxfBuilder::Open(uint32_t import, const char* input, const char* output) {
   const int32_t opened = pipImportOpenPXF(import, input, IdField());
   ObjectBuilder::Open(import, input, output);
   if (opened != 1) PrintEngineError(Library());
-  if (opened == 1 && IdField()) PrintEngineWarning(Library());
   return opened == 1;
 }
 

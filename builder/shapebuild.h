@@ -8,7 +8,8 @@
 //     the engine refuses prints the engine's error.
 //   - A shapefile whose .prj names a projected coordinate system fails the
 //     build: its metres would be stored as millionths of a degree. A
-//     misspelled id field prints the engine's warning (and logs it).
+//     misspelled id field of a shapefile prints the engine's warning (and
+//     logs it).
 //   - The companion file (.dbf, .pxd) keeps the letter case of the replaced
 //     extension and is found ignoring case.
 //   - Interchange columns become text fields 20 characters wide; a data row
