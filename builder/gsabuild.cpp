@@ -329,8 +329,10 @@ bool GsaFieldDescriptor::Build(const std::vector<GsaFieldDef>& fields, GsaRowSou
     GsaFieldEntry entry;
     entry.decimals = fields[i].decimals;
     if (s.kind == kGsaTypeNumber) {
-      if (s.limit < 0) {
-        // Beyond 32 bits even as whole numbers: kept as their texts.
+      if (s.limit < int64_t(s.need)) {
+        // Beyond 32 bits at the decimals the values use (or even as whole
+        // numbers): kept as their texts, since fewer decimals would lose
+        // digits the table holds.
         if (s.longest > kGsaTextMaxLength)
           return Report(error, kLineNumberTooLong, "Numbers of field %s are longer than %zu characters",
                         fields[i].name.c_str(), kGsaTextMaxLength);

@@ -1,5 +1,6 @@
 #include "builder/objbuild.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "builder/buildpath.h"
@@ -28,6 +29,14 @@ void PrintEngineError(uint32_t library) {
     BuildPrint(kEngineDetailFormat, detail);
   else
     BuildPrint(kEngineCodeFormat, int(code));
+}
+
+void PrintEngineWarning(uint32_t library) {
+  char message[256] = {};
+  char detail[256] = {};
+  if (pipErrorGet(library, message, detail) != kEngineWarningCode) return;
+  if (std::strncmp(detail, kEngineWarningMark, std::strlen(kEngineWarningMark)) != 0) return;
+  BuildPrintLogged("%s\n", detail);
 }
 
 bool HasExtendedByte(std::string_view text) {
@@ -247,6 +256,13 @@ bool ObjectBuilder::Build(uint32_t library, uint32_t import) {
     if (result == 0) break;
     if (result == 2) BuildPrint("%s", kFeatureTypeText);
     stored_.push_back(result != 2);
+  }
+  // Records were read but none could be kept: an empty boundary file would
+  // pass for the input.
+  const size_t kept = size_t(std::count(stored_.begin(), stored_.end(), true));
+  if (ok && kept == 0 && !stored_.empty()) {
+    BuildPrint(kNothingStoredFormat, stored_.size(), input_.c_str());
+    ok = false;
   }
   return EndImport(library, import, ok);
 }

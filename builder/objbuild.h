@@ -20,7 +20,9 @@
 //     are all read: every refused record is listed with its number and
 //     fields (the first kExtendedRecordLimit of them), then the count.
 //   - The import loop ends the import in every case: kept when every read
-//     succeeded and the engine finished the file, discarded otherwise.
+//     succeeded and the engine finished the file, discarded otherwise. Records
+//     were read but every one was passed over: discarded, with a line
+//     saying how many and why.
 #pragma once
 
 #include <cstdint>
@@ -56,12 +58,22 @@ inline constexpr const char* kEngineCodeFormat = "Arealis error data: error %d\n
 inline constexpr const char* kFeatureTypeText =
     "Feature type not recognized. It will not be inserted into the GSB.\n";
 inline constexpr const char* kTableOpenFormat = "Error: Unable to open the table %s: %s.\n";
+inline constexpr const char* kNothingStoredFormat =
+    "Error: None of the %zu records of %s could be stored: each was passed over as a feature "
+    "type a GSB file does not hold (a null shape, a multipoint, a type with Z or M values, or a "
+    "shape without points).\n";
 inline constexpr const char* kRecordIdField = "QRECID";
 inline constexpr int kRecordIdWidth = 12;
 
 // Prints the boundary engine's error of the library context (its message
 // and detail; the detail alone for a code without a text).
 void PrintEngineError(uint32_t library);
+// Prints (and logs) the warning an input's open left in the library
+// context, such as an id field that is not in the input; nothing when the
+// context holds no warning.
+inline constexpr int32_t kEngineWarningCode = 106;
+inline constexpr const char* kEngineWarningMark = "WARNING:";
+void PrintEngineWarning(uint32_t library);
 // Whether the text holds a byte of 128 or above.
 bool HasExtendedByte(std::string_view text);
 // The record's values as text, separated by TAB, but for the field skip

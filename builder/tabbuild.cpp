@@ -94,6 +94,7 @@ bool TabBuilder::Open(uint32_t import, const char* input, const char* output) {
   const int32_t opened = pipImportOpenTAB(import, input, IdField(), nullptr);
   ObjectBuilder::Open(import, input, output);
   if (opened != 1) PrintEngineError(Library());
+  if (opened == 1 && IdField()) PrintEngineWarning(Library());
   return opened == 1;
 }
 

@@ -85,7 +85,8 @@ std::string CreationTime(const gsbtest::File& file) {
 // its record number, named by the name field; the attribute file holds
 // every record as ogrinfo reads the table.
 void ExpectBuiltAsInput(const TempDir& dir, const std::string& dbf, const std::string& nameField,
-                        const Outcome& run, const std::map<std::string, uint32_t>& decimals = {}) {
+                        const Outcome& run, const std::map<std::string, uint32_t>& decimals = {},
+                        const std::set<std::string>& textNumbers = {}) {
   ASSERT_EQ(run.status, kSuccess) << run.out;
   std::vector<Feature> features = OgrFeatures(dbf, true);
   if (features.empty()) GTEST_SKIP() << "ogrinfo (gdal-bin) is not available";
@@ -123,7 +124,7 @@ void ExpectBuiltAsInput(const TempDir& dir, const std::string& dbf, const std::s
   DlTerm(context);
   const size_t fields = features.empty() ? 0 : features[0].size() - features[0].count("POINT");
   ExpectAttributesAsOgr(dir.File("out.gsa"), features, fields + 1, decimals,
-                        CreationTime(gsb).c_str());
+                        CreationTime(gsb).c_str(), textNumbers);
   // Only the two outputs remain: no temporary table, index or sort file.
   std::set<std::string> left = FilesIn(dir.path());
   for (const std::string& name : left)
@@ -259,7 +260,8 @@ TEST(GsbbuildTest, RealDataSetsAgreeWithTheirInput) {
     TempDir dir;
     const std::string input = CopyShapefile(SharedDataPath(c.set), dir, "in", true);
     Outcome run = RunGsbbuild(dir.path(), {"in.shp", "out.gsb", c.nameField});
-    ExpectBuiltAsInput(dir, dir.File("in.dbf"), c.nameField, run);
+    // naturalearth's pop_est needs more than 32 bits at its decimals.
+    ExpectBuiltAsInput(dir, dir.File("in.dbf"), c.nameField, run, {}, {"pop_est"});
   }
 }
 
