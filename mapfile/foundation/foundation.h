@@ -381,7 +381,7 @@ uint32_t NormStamp(int which);        // 1..4
 uint16_t Crc16(const void* bytes, size_t length);
 int StrCompareCollated(const char* a, const char* b);
 
-// ===== Keyword tokenizer (not yet built) =====================================
+// ===== Keyword tokenizer =====================================================
 
 struct Keyword {
   const char* text;
@@ -420,6 +420,7 @@ enum KeywordId : int {
   kKwPartly = 1598,
   kKwNull = 1603,
   kKwAffine = 1909,
+  kKwEscape = 1659,
   kKwSupportMZ = 2154,
 };
 // Token classes asked for by parsers; other numbers are keyword ids.
@@ -439,6 +440,23 @@ int16_t IdentIsValid(const char* text);
 void IdentMakeValid(char* text);
 char* StrSkipSpace(const char* position);
 int TokHash(const char* text);
+// The id of a keyword word (any case), 1 when it is none.
+int TokKeywordId(const char* word);
+
+// Starting and ending the token stream. Begin drops any input, takes the
+// text (or the file's text) as the only source and reads the first token;
+// BeginFile gives 0 (error 524) when the file cannot be read. End drops the
+// input and the current token; the macros stay until TokMacrosClear.
+int16_t TokBeginText(const char* text);
+int16_t TokBeginFile(const char* path);
+void TokEnd();
+void TokMacrosClear();
+// The current token (null at the end of the input) and its text buffer.
+const Value* TokCurrent();
+const char* TokCurrentText();
+int32_t TokLineNumber();
+// On: statement-head keywords cannot be taken as identifiers or strings.
+void TokSetReserveHeads(int on);
 
 // ===== Expression parser and compiler (not yet built) ========================
 
