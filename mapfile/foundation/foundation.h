@@ -458,7 +458,7 @@ int32_t TokLineNumber();
 // On: statement-head keywords cannot be taken as identifiers or strings.
 void TokSetReserveHeads(int on);
 
-// ===== Expression parser and compiler (not yet built) ========================
+// ===== Expression parser and compiler ========================================
 
 int16_t ExprParse(uint8_t** code, uint8_t* level);
 int16_t ExprParseEvaluate(Value* result, int flag);
