@@ -301,8 +301,9 @@ void ValueFree(Value* value) {
       value->u.p = nullptr;
       return;  // keeps its width
     default:
-      return;  // owns nothing; its payload stays as it is
+      break;  // owns nothing; its payload is cleared all the same
   }
+  value->u.d = 0;
   value->u.p = nullptr;
   value->aux = 0;
 }

@@ -47,6 +47,11 @@ TEST_F(ValueTest, FreeLeavesAttachedTextsAndFixedWidths) {
   ValueFree(&f);
   EXPECT_EQ(f.aux, 2);
   EXPECT_EQ(f.kind, kValueFixedText);
+
+  Value n = Number(kValueInteger, 42);
+  ValueBlank(&n);  // numbers become zero
+  EXPECT_EQ(n.kind, kValueInteger);
+  EXPECT_EQ(n.u.i, 0);
 }
 
 TEST_F(ValueTest, CopyOfAttachedTextTakesItsLength) {
