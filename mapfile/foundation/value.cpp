@@ -408,6 +408,20 @@ int16_t ValueCopy(Value* destination, const Value* source) {
       *destination = d;
       return 1;
     }
+    case kValueMemo:
+    case kValueOwnedBlock: {
+      // a copy of its own, so that source and copy each free one block
+      Value d = s;
+      if (s.u.p) {
+        const char* text = static_cast<const char*>(s.u.p);
+        size_t n = std::strlen(text);
+        char* p = nullptr;
+        if (!ValueAllocText(n, &d, &p)) return 0;
+        std::memcpy(p, text, n);
+      }
+      *destination = d;
+      return 1;
+    }
     case kValuePen:
     case kValueBrush:
     case kValueSymbol:

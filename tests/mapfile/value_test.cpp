@@ -73,6 +73,18 @@ TEST_F(ValueTest, CopyOfAttachedTextTakesItsLength) {
   ValueFree(&copy);
   ValueFree(&owned);
 
+  // a memo copy owns its own block: freeing both frees two blocks
+  Value memo{}, memoCopy{};
+  memo.kind = kValueMemo;
+  char* m = nullptr;
+  ASSERT_TRUE(ValueAlloc(5, &memo, &m));
+  std::memcpy(m, "notes", 5);
+  ASSERT_TRUE(ValueCopy(&memoCopy, &memo));
+  EXPECT_NE(memoCopy.u.p, memo.u.p);
+  EXPECT_STREQ(static_cast<const char*>(memoCopy.u.p), "notes");
+  ValueFree(&memo);
+  ValueFree(&memoCopy);
+
   Value null{};
   null.kind = kValueText;
   EXPECT_FALSE(ValueCopy(&copy, &null));
