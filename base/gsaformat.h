@@ -368,11 +368,13 @@ inline void GsaWriteValueRecord(const GsaValueRecord& r, uint8_t* p) {
   GsaPutText(p + kGsaValueLong, 256, r.longText);
 }
 
-// The attribute file of a boundary file: the path with its last character
-// changed to 'a' when it is 'b', to 'A' when it is 'B' (X.GSB gives X.GSA;
-// opening ignores letter case when the exact name does not exist).
+// The companion-name rule, the one rule by which gsbbuild names the
+// attribute file it writes and Zonelib finds it beside a boundary file: the
+// path with its last character replaced by 'a' ('A' when that character is
+// an upper-case letter), X.GSB giving X.GSA and nc.out nc.oua. Opening
+// ignores letter case when the exact name does not exist.
 inline std::string GsaAttributeFileName(std::string path) {
-  if (!path.empty() && (path.back() == 'b' || path.back() == 'B')) path.back() -= 1;
+  if (!path.empty()) path.back() = (path.back() >= 'A' && path.back() <= 'Z') ? 'A' : 'a';
   return path;
 }
 
@@ -380,4 +382,10 @@ inline std::string GsaAttributeFileName(std::string path) {
 // an extension, any other name unchanged.
 inline std::string GsaOpenName(const std::string& name) {
   return FileExtension(name.c_str()) ? name : name + ".dld";
+}
+
+// The attribute file beside the boundary file at path, as it is written and
+// opened: both rules above (a boundary file "zone" has "zona.dld").
+inline std::string GsaAttributePath(const std::string& path) {
+  return GsaOpenName(GsaAttributeFileName(path));
 }

@@ -79,11 +79,6 @@ int32_t QErrorEx::Record(int32_t code, const char* detail, const char* sourceFil
   throw QErrorEx(*this);
 }
 
-QError& QErrorGlobal() {
-  static QError record(0);
-  return record;
-}
-
 int StrFormatV(char* buffer, size_t size, const char* format, va_list args) {
   return std::vsnprintf(buffer, size, format, args);
 }
@@ -98,8 +93,6 @@ int StrFormat(char* buffer, size_t size, const char* format, ...) {
 
 bool CqmsSynchronization::Fail(int32_t status) {
   status_ = status;
-  // -1, not 1: 1 is gsbbuild's exit value for success.
-  if (fatal_) std::exit(-1);
   return false;
 }
 

@@ -77,10 +77,6 @@ class QErrorEx : public QError {
                               int line) override;
 };
 
-// The process-wide record that holds the last error of the attribute-file
-// interface. Shared without a lock: the last writer wins.
-QError& QErrorGlobal();
-
 // Bounded printf into a caller's buffer (always terminated when size > 0);
 // returns the length the full text would have.
 int StrFormat(char* buffer, size_t size, const char* format, ...)
@@ -88,9 +84,8 @@ int StrFormat(char* buffer, size_t size, const char* format, ...)
 int StrFormatV(char* buffer, size_t size, const char* format, va_list args);
 
 // The library's re-entrant lock. Lock nests for the holding thread; Unlock
-// with nothing held is refused with status 6. With the fatal switch on (off
-// at construction) a failed Lock or Unlock ends the process with the exit
-// value -1 instead of returning false.
+// with nothing held is refused with status 6. A failed Lock or Unlock
+// returns false with its status; it never ends the process.
 class CqmsSynchronization {
  public:
   CqmsSynchronization() = default;
@@ -104,7 +99,6 @@ class CqmsSynchronization {
   int32_t Status() const { return status_; }
   uint32_t Depth() const { return depth_; }
   bool Initialised() const { return initialised_ != 0; }
-  void SetFatal(bool fatal) { fatal_ = fatal; }
 
   // Status codes of the last operation.
   static constexpr int32_t kStatusDone = 0;
@@ -121,14 +115,13 @@ class CqmsSynchronization {
   void MarkInitialised() { initialised_ = 1; }
 
  private:
-  // Records a failure; ends the process when fatal. Returns false.
+  // Records a failure. Returns false.
   bool Fail(int32_t status);
 
   std::recursive_mutex mutex_;
   int32_t status_ = 0;
   uint32_t depth_ = 0;
   int32_t initialised_ = 0;
-  bool fatal_ = false;
 };
 
 // Holds a CqmsSynchronization (or a class built on it) for a scope.

@@ -76,7 +76,7 @@ int QTracedClose(int fd) {
 }
 
 QioFile::QioFile(const char* name, QError& error) : error_(error) {
-  fd_ = QTracedOpen(name, platform::kWrite | platform::kCreate | platform::kTruncate, 0600);
+  fd_ = QTracedOpen(name, platform::kWrite | platform::kCreate | platform::kTruncate, 0666);
   if (fd_ < 0) error_.Record(errno, name, kSource, 60);
 }
 

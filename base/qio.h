@@ -29,7 +29,8 @@ int QTracedClose(int fd);
 class QioFile {
  public:
   // Creates or truncates name for writing; Descriptor() is -1 on failure,
-  // with errno recorded.
+  // with errno recorded. A new file gets 0666 less the umask: it is a
+  // result for the user (a boundary or attribute file), not a scratch file.
   QioFile(const char* name, QError& error);
   ~QioFile();
   QioFile(const QioFile&) = delete;

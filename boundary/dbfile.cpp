@@ -169,6 +169,11 @@ int dbReadIntern(DbfHandle* handle) {
   if (!handle || !handle->stream || handle->writing)
     return ShapeFail("dbRead", "the table is not open for reading");
   ShapeStream& stream = *handle->stream;
+  // The header's count ends the table: bytes after it are no records, and
+  // a reader must not take more rows than the table's other readers see.
+  const int64_t end =
+      int64_t(handle->headerLength) + int64_t(handle->recordLength) * handle->recordCount;
+  if (stream.Position() + int64_t(handle->recordLength) > end) return 1;
   int64_t got = stream.Read(handle->record, handle->recordLength);
   if (got < 0) return ShapeFailErrno("dbRead", stream.Path());
   if (got == 0) return 1;

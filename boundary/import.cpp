@@ -16,6 +16,8 @@ constexpr const char* kSource = "pipmain";
 constexpr const char* kOutOfRangeFormat =
     "Parameter out of range.  PointLimit = %ld, PolygonLimit = %ld.";
 constexpr const char* kNoParametersText = "No import parameter block.";
+constexpr const char* kNegativePartsText = "The part count is negative.";
+constexpr const char* kEmptyPartFormat = "Part %ld of %ld has no points.";
 
 std::mutex g_limitsLock;
 ImportLimits g_limits = {0, 0};
@@ -101,6 +103,24 @@ int32_t pipImportInsertIntern(BoundaryBuilder* builder, pipObjectInfoStruct* obj
   if (ImportRead* reader = builder->Reader()) reader->StorePending();
   const uint32_t number = builder->NextInsertNumber();
   object->recordNumber = number;
+
+  if (object->kind == PIP_OBJECT_REGION || object->kind == PIP_OBJECT_LINE) {
+    // Either would be stored as an object without points (or lose a ring
+    // silently), which no search can find.
+    if (partCount < 0) {
+      builder->Error().Report(Q_ERROR_INVALID_DATA, kNegativePartsText, kSource, __LINE__);
+      return -1;
+    }
+    if (partCounts && partCount <= builder->PolygonLimit()) {
+      for (int32_t i = 0; i < partCount; ++i) {
+        if (partCounts[i] != 0) continue;
+        char detail[96];
+        StrFormat(detail, sizeof detail, kEmptyPartFormat, long(i + 1), long(partCount));
+        builder->Error().Report(Q_ERROR_INVALID_DATA, detail, kSource, __LINE__);
+        return -1;
+      }
+    }
+  }
 
   const int32_t* xy = coordinates;
   if (builder->IsTax()) {

@@ -142,7 +142,7 @@ int OverlapCheck::Check(int* code, int precision, double* percentage) {
       } else if (result == kAWithinB || result == kSame) {
         *percentage = 100.0;
       } else {
-        *percentage = precision < 1 ? -1.0 : Estimate(precision);
+        *percentage = precision < 1 ? -1.0 : Estimate(std::min(precision, kMaxScanLines));
       }
     }
     return 1;

@@ -14,7 +14,9 @@
 // the common x range and following, along it, which set is inside on either
 // side; edges of A and B that cross properly also give 5. The covered share
 // is estimated on `precision` vertical scan lines across A (midpoint rule):
-// below 1 the estimate is -1.0.
+// below 1 the estimate is -1.0; above kMaxScanLines it takes kMaxScanLines,
+// which every caller's precision passes through, so that a precision of
+// 2^32 - 1 cannot keep a search busy for seconds per object.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +31,8 @@ class OverlapCheck {
   enum Code { kApart = 2, kAWithinB = 3, kBWithinA = 4, kPartly = 5, kSame = 6 };
   // Result of adding a ring when the ring array cannot grow any further.
   static constexpr int kTooManyRings = 27;
+  // The most scan lines an estimate takes (about a millionth of A's width).
+  static constexpr int kMaxScanLines = 1 << 20;
 
   OverlapCheck();
   OverlapCheck(const OverlapCheck&) = delete;

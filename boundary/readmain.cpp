@@ -125,7 +125,7 @@ void AttributeSearch::CloseFile() {
 bool AttributeSearch::Open(const char* path, const char* creationTime) {
   char name[kDlNameSize];
   StrCopySized(name, path ? path : "", sizeof name);
-  std::string attributePath = GsaAttributeFileName(name);
+  std::string attributePath = GsaAttributePath(name);
   CloseFile();
   mismatch_ = 0;
   if (context_) file_ = DlFileOpenIntern(context_, attributePath.c_str());

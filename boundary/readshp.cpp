@@ -4,12 +4,15 @@
 #include <vector>
 
 #include "base/qerror.h"
+#include "base/qstring.h"
 #include "boundary/shapefile.h"
 
 namespace {
 
 constexpr const char* kSource = "readshp";
 constexpr const char* kTableEndsText = "The .dbf file has fewer records than the .shp file.";
+constexpr const char* kShapesEndText =
+    "The .shp file ends before record %ld; its .shx file lists %ld records.";
 
 }  // namespace
 
@@ -73,6 +76,13 @@ void SHPRead::FieldText(int32_t column, char* to) const {
 bool SHPRead::ReadNext() {
   const int shape = ShapeRead(&shapes_);
   if (shape == 1) {
+    // A main file cut at a record's end reads as a shorter input; the index
+    // still counts the records that are gone.
+    if (uint32_t(count_) < shapes_.recordCount) {
+      char text[160];
+      StrFormat(text, sizeof text, kShapesEndText, long(count_) + 1, long(shapes_.recordCount));
+      return RecordError(text, path_, long(count_) + 1, __LINE__);
+    }
     status_ = kReadEnded;
     return true;
   }

@@ -1,5 +1,6 @@
 #include "builder/buildpath.h"
 
+#include "base/gsaformat.h"
 #include "platform/env.h"
 
 namespace {
@@ -16,9 +17,7 @@ std::string OutputFolder(std::string_view output) {
 std::string LogPathOf(std::string_view output) { return std::string(output) + ".log"; }
 
 std::string AttributePathOf(std::string_view output) {
-  std::string path(output);
-  if (!path.empty()) path.back() = platform::AsciiIsUpper(path.back()) ? 'A' : 'a';
-  return path;
+  return GsaAttributePath(std::string(output));
 }
 
 std::string CompanionPath(std::string_view path, std::string_view extension) {

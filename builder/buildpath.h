@@ -14,8 +14,8 @@
 std::string OutputFolder(std::string_view output);
 // The output path with ".log" appended.
 std::string LogPathOf(std::string_view output);
-// The output path with its last character replaced by 'a' ('A' when that
-// character is an upper-case letter): area.gsb gives area.gsa.
+// The attribute file of the output, by the one rule its reader follows
+// (GsaAttributePath): area.gsb gives area.gsa.
 std::string AttributePathOf(std::string_view output);
 
 // The path with its last three characters replaced by extension (three

@@ -11,6 +11,23 @@
 namespace {
 
 constexpr const char* kSource = "..\\src\\gsabuild";
+// The error locations (source line numbers) the attribute file's failures
+// show, one per failure.
+constexpr int kLineNoFields = 214;
+constexpr int kLineNoKeyField = 222;
+constexpr int kLineFieldType = 245;
+constexpr int kLineRowsUnreadable = 251;
+constexpr int kLineTextTooLong = 262;
+constexpr int kLineKeyNotNumber = 280;
+constexpr int kLineKeysUnorderedFirst = 283;
+constexpr int kLineKeysUnordered = 289;
+constexpr int kLineRowsFailed = 294;
+constexpr int kLineNumberTooLong = 308;
+constexpr int kLineKeyFieldNotNumbers = 332;
+constexpr int kLineRowsUnreadableOnWrite = 469;
+constexpr int kLineRowsChanged = 475;
+constexpr int kLineFileTooLarge = 481;
+constexpr int kLineWriteFailed = 489;
 
 // Bytes of a page's own words and its check value around the columns.
 constexpr uint32_t kPageWords = kGsaPageDirectory;
@@ -221,7 +238,7 @@ bool GsaFieldDescriptor::Build(const std::vector<GsaFieldDef>& fields, GsaRowSou
                                const std::vector<GsaValueRecord>& descriptions, QError& error) {
   *this = GsaFieldDescriptor{};
   keyName_ = keyField;
-  if (fields.empty()) return Report(error, 214, "The table has no fields");
+  if (fields.empty()) return Report(error, kLineNoFields, "The table has no fields");
   bool haveKey = false;
   for (size_t i = 0; i < fields.size() && !haveKey; ++i) {
     if (platform::AsciiEqualsIgnoreCase(fields[i].name, keyField)) {
@@ -229,7 +246,7 @@ bool GsaFieldDescriptor::Build(const std::vector<GsaFieldDef>& fields, GsaRowSou
       haveKey = true;
     }
   }
-  if (!haveKey) return Report(error, 222, "The table has no key field %s", keyField.c_str());
+  if (!haveKey) return Report(error, kLineNoKeyField, "The table has no key field %s", keyField.c_str());
 
   // What the pass over the rows learns of each field.
   struct Stats {
@@ -254,13 +271,13 @@ bool GsaFieldDescriptor::Build(const std::vector<GsaFieldDef>& fields, GsaRowSou
         stats[i].limit = fields[i].decimals;
         break;
       default:
-        return Report(error, 245, "Field %s has type '%c', which an attribute file cannot store",
+        return Report(error, kLineFieldType, "Field %s has type '%c', which an attribute file cannot store",
                       fields[i].name.c_str(), fields[i].type);
     }
   }
   const bool numberKey = stats[keyField_].kind == kGsaTypeNumber;
 
-  if (!rows.Rewind()) return Report(error, 251, "The rows of the table cannot be read");
+  if (!rows.Rewind()) return Report(error, kLineRowsUnreadable, "The rows of the table cannot be read");
   int32_t previousNumber = 0;
   std::string previousText;
   GsaDecimal x;
@@ -271,7 +288,7 @@ bool GsaFieldDescriptor::Build(const std::vector<GsaFieldDef>& fields, GsaRowSou
       std::string_view value = rows.Value(i);
       if (s.kind == kGsaTypeText) {
         if (TextValue(value, false).size() > kGsaTextMaxLength)
-          return Report(error, 262, "Text of field %s in row %llu is longer than %zu characters",
+          return Report(error, kLineTextTooLong, "Text of field %s in row %llu is longer than %zu characters",
                         fields[i].name.c_str(), (unsigned long long)rows_, kGsaTextMaxLength);
         continue;
       }
@@ -287,21 +304,21 @@ bool GsaFieldDescriptor::Build(const std::vector<GsaFieldDef>& fields, GsaRowSou
       int32_t number = 0;
       if (!GsaParseDecimal(key, &x) || x.SignificantDecimals() > 0 ||
           !GsaScaleDecimal(x, 0, &number))
-        return Report(error, 280, "Key %.*s in row %llu is not a whole 32-bit number",
+        return Report(error, kLineKeyNotNumber, "Key %.*s in row %llu is not a whole 32-bit number",
                       int(std::min<size_t>(key.size(), 40)), key.data(), (unsigned long long)rows_);
       if (rows_ > 1 && number < previousNumber)
-        return Report(error, 283, "Keys are not in ascending order at row %llu",
+        return Report(error, kLineKeysUnorderedFirst, "Keys are not in ascending order at row %llu",
                       (unsigned long long)rows_);
       previousNumber = number;
     } else {
       std::string_view text = TextValue(key, false);
       if (rows_ > 1 && FoldedCompare(text, previousText) < 0)
-        return Report(error, 289, "Keys are not in ascending order at row %llu",
+        return Report(error, kLineKeysUnordered, "Keys are not in ascending order at row %llu",
                       (unsigned long long)rows_);
       previousText.assign(text);
     }
   }
-  if (rows.Failed()) return Report(error, 294, "Reading the rows of the table failed");
+  if (rows.Failed()) return Report(error, kLineRowsFailed, "Reading the rows of the table failed");
 
   descriptions_ = descriptions;
   for (size_t i = 0; i < fields.size(); ++i) {
@@ -312,10 +329,12 @@ bool GsaFieldDescriptor::Build(const std::vector<GsaFieldDef>& fields, GsaRowSou
     GsaFieldEntry entry;
     entry.decimals = fields[i].decimals;
     if (s.kind == kGsaTypeNumber) {
-      if (s.limit < 0) {
-        // Beyond 32 bits even as whole numbers: kept as their texts.
+      if (s.limit < int64_t(s.need)) {
+        // Beyond 32 bits at the decimals the values use (or even as whole
+        // numbers): kept as their texts, since fewer decimals would lose
+        // digits the table holds.
         if (s.longest > kGsaTextMaxLength)
-          return Report(error, 308, "Numbers of field %s are longer than %zu characters",
+          return Report(error, kLineNumberTooLong, "Numbers of field %s are longer than %zu characters",
                         fields[i].name.c_str(), kGsaTextMaxLength);
         plan.kind = kGsaTypeText;
         plan.trimLeading = true;
@@ -337,7 +356,7 @@ bool GsaFieldDescriptor::Build(const std::vector<GsaFieldDef>& fields, GsaRowSou
     entries_.push_back(entry);
   }
   if (numberKey && columns_[keyField_].kind != kGsaTypeNumber)
-    return Report(error, 332, "Key field %s does not hold 32-bit numbers", keyField.c_str());
+    return Report(error, kLineKeyFieldNotNumbers, "Key field %s does not hold 32-bit numbers", keyField.c_str());
   return true;
 }
 
@@ -493,27 +512,27 @@ bool GsaWriteAttributeFile(const char* path, const std::vector<GsaFieldDef>& fie
     DLFileBuild file(path, &page, descriptor.KeyColumn(), options.dateText, options.tempDirectory,
                      &error);
     created = file.Created();
-    ok = file.Ok() && (rows.Rewind() || Report(error, 469, "The rows of the table cannot be read"));
+    ok = file.Ok() && (rows.Rewind() || Report(error, kLineRowsUnreadableOnWrite, "The rows of the table cannot be read"));
     while (ok && rows.Next()) {
       uint8_t key[kGsaKeyWidth + 1] = {};
       ok = file.Add(key, nullptr, &rows);
       if (ok && options.progress) options.progress();
     }
     if (ok && (rows.Failed() || file.Count() != descriptor.Rows()))
-      ok = Report(error, 475, "The rows of the table changed while they were written");
+      ok = Report(error, kLineRowsChanged, "The rows of the table changed while they were written");
     int64_t tree = ok ? file.Finish() : -1;
     std::vector<uint8_t> area = descriptor.AreaBytes();
     int64_t at = tree >= 0 ? file.WriteArea(area.data(), uint32_t(area.size())) : -1;
     ok = at >= 0;
     if (ok && (tree > int64_t(UINT32_MAX) || at > int64_t(UINT32_MAX)))
-      ok = Report(error, 481, "The attribute file outgrows 4 GB");
+      ok = Report(error, kLineFileTooLarge, "The attribute file outgrows 4 GB");
     if (ok)
       GsaWriteDescriptor(descriptor.Header(uint32_t(tree), uint32_t(at), options.stamp),
                          file.HeaderBlock());
     ok = file.Close() && ok;
   }
   if (!ok) {
-    if (!error.HasError()) Report(error, 489, "Writing the attribute file %s failed", path);
+    if (!error.HasError()) Report(error, kLineWriteFailed, "Writing the attribute file %s failed", path);
     if (created) platform::Env::Current().Remove(path);
   }
   return ok;

@@ -13,11 +13,12 @@
 //     the magnitude: -1.26 at one decimal is -13), worked on the decimal
 //     text so that no binary rounding enters;
 //   - the stored d is the field's decimals cut down to what its values use
-//     (1825.000 is stored as 1825 with d = 0) and, when the values need more
-//     than 32 bits at that d, further down as far as they need; a field whose
-//     values do not fit 32 bits even at d = 0 is stored as a text column of
-//     its number texts. The field entry holds the d stored, so a reader
-//     divides by what was multiplied. This needs a first pass over the rows.
+//     (1825.000 is stored as 1825 with d = 0); a field whose values do not
+//     fit 32 bits at that d (33.915980747862420 at 15 decimals, or a whole
+//     number past 32 bits) is stored as a text column of its number texts,
+//     so that no digit is lost. The field entry holds the d stored, so a
+//     reader divides by what was multiplied. This needs a first pass over
+//     the rows.
 //   - any other type fails the write.
 // The key field (QRECID) is a number field of whole numbers in ascending
 // order; the key of a page is its first record's key as a right-aligned

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cerrno>
 #include <exception>
+#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -56,7 +58,9 @@ PipImporter::PipImporter() {
 PipImporter::~PipImporter() {
   if (import_ != 0) pipImportTerm(import_, 0);
   builder_.reset();
+  RemoveBuilding();
   if (library_ != 0) pipTerm(library_);
+  lock_.Release();
 }
 
 void PipImporter::SetDefaults() {
@@ -65,10 +69,30 @@ void PipImporter::SetDefaults() {
   params_.coordinateKind = kImportCoordinateKind;
 }
 
-void PipImporter::RemoveOutputs() {
+void PipImporter::RemoveBuilding() {
+  if (building_.empty()) return;
   platform::Env& env = platform::Env::Current();
-  env.Remove(output_);
-  env.Remove(AttributePathOf(output_));
+  env.Remove(building_);
+  env.Remove(AttributePathOf(building_));
+  building_.clear();
+}
+
+bool PipImporter::Commit() {
+  platform::Env& env = platform::Env::Current();
+  // An existing output spelt in another letter case is replaced, as a
+  // file written in place would be.
+  const std::pair<std::string, std::string> moves[] = {
+      {AttributePathOf(building_), env.ResolveExisting(AttributePathOf(output_))},
+      {building_, env.ResolveExisting(output_)},
+  };
+  for (const auto& [from, to] : moves) {
+    if (env.Rename(from, to) != 0) {
+      BuildPrint(kOutputRenameFormat, to.c_str(), platform::ErrnoText(errno).c_str());
+      return false;
+    }
+  }
+  building_.clear();
+  return true;
 }
 
 bool PipImporter::Open(const char* input, const char* output, const char* idField) {
@@ -85,20 +109,42 @@ bool PipImporter::Open(const char* input, const char* output, const char* idFiel
       return false;
     }
   }
+  platform::Env& env = platform::Env::Current();
+  for (const std::string& path : {std::string(output), AttributePathOf(output)}) {
+    platform::FileInfo info;
+    if (env.PathStat(path, &info) == 0 && info.directory) {
+      BuildPrint(kOutputIsFolderFormat, output);
+      return false;
+    }
+  }
+  if (!lock_.Acquire(output)) {
+    BuildPrint(kOutputLockFormat, output, platform::ErrnoText(errno).c_str());
+    return false;
+  }
+  building_ = FreshNameBeside(output, kBuildingMarker, kBuildingSuffix);
+  if (building_.empty()) {
+    const std::string folder = OutputFolder(output);
+    BuildPrint(kBuildingNameFormat, folder.empty() ? "." : folder.c_str(),
+               platform::ErrnoText(errno).c_str());
+    return false;
+  }
   SetDefaults();
   output_ = output;
-  if (pipImportInitEx(library_, output, &params_, kImportExtensionKind, input, "", &import_) != 1) {
+  if (pipImportInitEx(library_, building_.c_str(), &params_, kImportExtensionKind, input, "",
+                      &import_) != 1) {
     import_ = 0;
     PrintEngineError(library_);
+    RemoveBuilding();
     return false;
   }
   builder_->SetIdField(idField);
   builder_->SetLibrary(library_);
+  builder_->SetAttributeTarget(AttributePathOf(building_));
   if (!builder_->Open(import_, input, output)) {
     // The engine made the file at init: discarding the import removes it.
     pipImportTerm(import_, 0);
     import_ = 0;
-    RemoveOutputs();
+    RemoveBuilding();
     return false;
   }
   return true;
@@ -112,7 +158,8 @@ bool PipImporter::Run() {
     const uint32_t import = import_;
     import_ = 0;
     ok = builder_->Build(library_, import) && builder_->AttributeTable() &&
-         builder_->WriteAttributeFile(ReadCreationStamp(library_, output_.c_str()));
+         builder_->WriteAttributeFile(ReadCreationStamp(library_, building_.c_str())) &&
+         Commit();
   } catch (const std::exception& e) {
     BuildPrint("Error: %s\n", e.what());
     ok = false;
@@ -120,7 +167,8 @@ bool PipImporter::Run() {
     BuildPrint("Error: table library code %ld\n", code);
     ok = false;
   }
-  if (!ok) RemoveOutputs();
+  if (!ok) RemoveBuilding();
+  lock_.Release();
   return ok;
 }
 

@@ -4,15 +4,25 @@
 // the temporary attribute table, reads the finished boundary file's creation
 // stamp and has the attribute file written.
 //
+// Both files are built under fresh names in the output's folder
+// ("<stem>.gsbbuild-<unique>.tmpb" and its attribute file ".tmpa") and
+// renamed to the output paths only when the whole build has succeeded, so a
+// reader never sees a torn file and a failed run leaves the files of an
+// earlier run as they were. Builds of one output are serialised by a lock on
+// the output path (platform::PathLock, the file "<output>.lock" while it is
+// held): two runs into one output leave the whole pair of one of them.
+//
 // Contracts on the border cases:
 //   - Open fails (false) for an input kind no builder takes (with the
 //     "not recognized" line), an output (or attribute file) that is the
-//     input or a file read with it (the engine would empty it before it is
-//     read), an import the engine refuses, or a builder
-//     that cannot open its input; the import is then ended without keeping
-//     the file, so nothing is left at the output path.
-//   - Run fails (false) when any step fails; the boundary file and its
-//     attribute file are removed then.
+//     input or a file read with it, or a folder, an output whose lock
+//     cannot be taken, an import the engine refuses, or a builder that
+//     cannot open its input; nothing at the output paths is touched.
+//   - Run fails (false) when any step fails, also when the finished files
+//     cannot be renamed into place; the files at the output paths are then
+//     those of before (the rename of the attribute file goes first, so only
+//     a failed second rename could part a pair, and the reader refuses a
+//     pair whose stamps differ).
 #pragma once
 
 #include <cstdint>
@@ -20,6 +30,7 @@
 #include <string>
 
 #include "builder/objbuild.h"
+#include "platform/env.h"
 #include "zonelib.h"
 
 inline constexpr const char* kUnknownInputFormat =
@@ -29,6 +40,17 @@ inline constexpr const char* kOutputNameFormat =
     "file's.\n";
 inline constexpr const char* kOutputOverInputFormat =
     "Error: The output file (%s) would overwrite the input or a file that goes with it.\n";
+inline constexpr const char* kOutputIsFolderFormat =
+    "Error: The output file (%s) or its attribute file is a folder.\n";
+inline constexpr const char* kOutputLockFormat =
+    "Error: Unable to lock the output file (%s): %s.\n";
+inline constexpr const char* kBuildingNameFormat =
+    "Error: Unable to make a file in the output folder (%s): %s.\n";
+inline constexpr const char* kOutputRenameFormat =
+    "Error: Unable to put the finished file in place as %s: %s.\n";
+// The fresh names of the files being built: "<stem>" + marker + unique part.
+inline constexpr const char* kBuildingMarker = ".gsbbuild-";
+inline constexpr const char* kBuildingSuffix = ".tmpb";
 // Import parameters of gsbbuild.
 inline constexpr int32_t kImportPointLimit = 5000000;
 inline constexpr int32_t kImportPolygonLimit = 15000;
@@ -61,11 +83,16 @@ class PipImporter {
 
  private:
   void SetDefaults();
-  void RemoveOutputs();
+  // Removes the files being built (not those at the output paths).
+  void RemoveBuilding();
+  // Renames the finished pair to the output paths.
+  bool Commit();
 
   uint32_t library_ = 0;
   uint32_t import_ = 0;
   std::unique_ptr<ObjectBuilder> builder_;
   std::string output_;
+  std::string building_;  // the boundary file while it is built
+  platform::PathLock lock_;
   pipImportParamStruct params_{};
 };

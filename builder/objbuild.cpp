@@ -1,5 +1,6 @@
 #include "builder/objbuild.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "builder/buildpath.h"
@@ -20,8 +21,22 @@ constexpr const char* kTempTableSuffix = ".dbf";
 void PrintEngineError(uint32_t library) {
   char message[256] = {};
   char detail[256] = {};
-  pipErrorGet(library, message, detail);
-  BuildPrint(kEngineErrorFormat, message, detail);
+  const int32_t code = pipErrorGet(library, message, detail);
+  // Some codes have no text of their own: the detail says it all then.
+  if (message[0] != '\0')
+    BuildPrint(kEngineErrorFormat, message, detail);
+  else if (detail[0] != '\0')
+    BuildPrint(kEngineDetailFormat, detail);
+  else
+    BuildPrint(kEngineCodeFormat, int(code));
+}
+
+void PrintEngineWarning(uint32_t library) {
+  char message[256] = {};
+  char detail[256] = {};
+  if (pipErrorGet(library, message, detail) != kEngineWarningCode) return;
+  if (std::strncmp(detail, kEngineWarningMark, std::strlen(kEngineWarningMark)) != 0) return;
+  BuildPrintLogged("%s\n", detail);
 }
 
 bool HasExtendedByte(std::string_view text) {
@@ -30,14 +45,6 @@ bool HasExtendedByte(std::string_view text) {
   return false;
 }
 
-bool RefuseExtendedRow(std::string_view rowText) {
-  std::string row(rowText);
-  BuildPrint("%s", kExtendedTextConsole);
-  BuildPrint(kExtendedRecordFormat, row.c_str());
-  BuildLogWrite("%s", kExtendedTextLog);
-  BuildLogWrite(kExtendedRecordFormat, row.c_str());
-  return false;
-}
 
 std::string RecordRowText(CQmsRecord& record, int skip) {
   std::string row;
@@ -116,14 +123,43 @@ bool TempAttributeTable::Create(const CQmsRecord& fields) {
   return recordId_ >= 0;
 }
 
-bool TempAttributeTable::Append(long recordNumber, const std::string* rowText) {
-  if (row_.CheckNonAscii(0, nullptr))
-    return RefuseExtendedRow(rowText ? *rowText : RecordRowText(row_, recordId_));
+bool TempAttributeTable::Append(long recordNumber, const std::string* rowText, long inputRecord) {
+  if (row_.CheckNonAscii(0, nullptr) || (rowText && HasExtendedByte(*rowText))) {
+    if (refused_++ == 0) {
+      BuildPrint("%s", kExtendedTextConsole);
+      BuildLogWrite("%s", kExtendedTextLog);
+    }
+    if (refused_ > kExtendedRecordLimit) return true;
+    std::string fields;
+    for (int i = 0; i < row_.GetCount(); ++i) {
+      if (i == recordId_ || !row_.CheckNonAscii(1, &i)) continue;
+      if (!fields.empty()) fields += ", ";
+      fields += row_.GetFieldName(i);
+    }
+    // Bytes outside the fields kept (a row text longer than its fields).
+    if (fields.empty()) fields = "(none kept)";
+    const std::string row = rowText ? *rowText : RecordRowText(row_, recordId_);
+    const long number = inputRecord > 0 ? inputRecord : recordNumber;
+    BuildPrint(kExtendedRecordFormat, number, fields.c_str(), row.c_str());
+    BuildLogWrite(kExtendedRecordFormat, number, fields.c_str(), row.c_str());
+    return true;
+  }
   row_.SetFieldByHandle(recordId_, recordNumber);
   table_.AddNewRecord();
   table_.SetAllFieldValues(row_);
   table_.CommitRecord();
   return true;
+}
+
+bool TempAttributeTable::AllAccepted() const {
+  if (refused_ == 0) return true;
+  if (refused_ > kExtendedRecordLimit) {
+    BuildPrint(kExtendedMoreFormat, refused_ - kExtendedRecordLimit);
+    BuildLogWrite(kExtendedMoreFormat, refused_ - kExtendedRecordLimit);
+  }
+  BuildPrint(kExtendedCountFormat, refused_);
+  BuildLogWrite(kExtendedCountFormat, refused_);
+  return false;
 }
 
 void TempAttributeTable::Close() {
@@ -163,6 +199,21 @@ std::string ObjectBuilder::WriteTempAction() const {
   return "write the attribute table " + tempPath_;
 }
 
+bool ObjectBuilder::OpenInputTable(CQmsTable& table, const std::string& path) {
+  std::string reason;
+  try {
+    table.SetReadOnly(1);
+    table.Open();
+  } catch (long code) {
+    reason = "table library code " + std::to_string(code);
+  }
+  if (table.IsOpen()) return true;
+  if (*table.GetOpenFailure() != '\0') reason = table.GetOpenFailure();
+  if (reason.empty()) reason = "the table does not open";
+  BuildPrint(kTableOpenFormat, path.c_str(), reason.c_str());
+  return false;
+}
+
 bool ObjectBuilder::CopyRecords(CQmsTable& source, TempAttributeTable& target) {
   CQmsRecord sourceRecord;
   source.GetFields(sourceRecord);
@@ -177,7 +228,7 @@ bool ObjectBuilder::CopyRecords(CQmsTable& source, TempAttributeTable& target) {
     source.MoveBy(1);
     if (!target.Append(recordNumber++)) return false;
   }
-  return true;
+  return target.AllAccepted();
 }
 
 bool ObjectBuilder::EndImport(uint32_t library, uint32_t import, bool ok) {
@@ -206,12 +257,20 @@ bool ObjectBuilder::Build(uint32_t library, uint32_t import) {
     if (result == 2) BuildPrint("%s", kFeatureTypeText);
     stored_.push_back(result != 2);
   }
+  // Records were read but none could be kept: an empty boundary file would
+  // pass for the input.
+  const size_t kept = size_t(std::count(stored_.begin(), stored_.end(), true));
+  if (ok && kept == 0 && !stored_.empty()) {
+    BuildPrint(kNothingStoredFormat, stored_.size(), input_.c_str());
+    ok = false;
+  }
   return EndImport(library, import, ok);
 }
 
 bool ObjectBuilder::WriteAttributeFile(const std::string& stamp) {
+  const std::string& target = attributeTarget_.empty() ? attributePath_ : attributeTarget_;
   GsaImporter importer;
-  if (importer.Import(tempPath_.c_str(), attributePath_.c_str(), stamp.c_str()) == 1) return true;
-  platform::Env::Current().Remove(attributePath_);
+  if (importer.Import(tempPath_.c_str(), target.c_str(), stamp.c_str()) == 1) return true;
+  platform::Env::Current().Remove(target);
   return false;
 }

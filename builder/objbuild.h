@@ -16,9 +16,13 @@
 //     return false with a console line; the importer then removes both
 //     outputs.
 //   - A row holding a byte of 128 or above is refused with the lines of
-//     kExtendedText..., because attribute files keep 7-bit text.
+//     kExtendedText..., because attribute files keep 7-bit text. The rows
+//     are all read: every refused record is listed with its number and
+//     fields (the first kExtendedRecordLimit of them), then the count.
 //   - The import loop ends the import in every case: kept when every read
-//     succeeded and the engine finished the file, discarded otherwise.
+//     succeeded and the engine finished the file, discarded otherwise. Records
+//     were read but every one was passed over: discarded, with a line
+//     saying how many and why.
 #pragma once
 
 #include <cstdint>
@@ -37,21 +41,41 @@ inline constexpr const char* kExtendedTextConsole =
     "ERROR: gsbbuild failed. Extended ASCII characters are not supported.\n";
 inline constexpr const char* kExtendedTextLog =
     "ERROR: gsbbuild failed. extended ASCII characters are not supported.\n";
+// One line per refused record: its number in the input, the fields holding
+// such bytes, then the row as read.
 inline constexpr const char* kExtendedRecordFormat =
-    "Record that has extended ASCII characters is\n %s\n";
+    "Record %ld, field %s, has extended ASCII characters:\n %s\n";
+inline constexpr const char* kExtendedMoreFormat =
+    "... and %ld more records with extended ASCII characters.\n";
+inline constexpr const char* kExtendedCountFormat =
+    "%ld records have extended ASCII characters.\n";
+// Refused records listed one by one; the rest are counted.
+inline constexpr long kExtendedRecordLimit = 20;
 inline constexpr const char* kInsertErrorText = "Error inserting into GSB file.\nProcess halting.\n";
 inline constexpr const char* kEngineErrorFormat = "Arealis error data: Message: %s, Detail: %s\n";
+inline constexpr const char* kEngineDetailFormat = "Arealis error data: %s\n";
+inline constexpr const char* kEngineCodeFormat = "Arealis error data: error %d\n";
 inline constexpr const char* kFeatureTypeText =
     "Feature type not recognized. It will not be inserted into the GSB.\n";
+inline constexpr const char* kTableOpenFormat = "Error: Unable to open the table %s: %s.\n";
+inline constexpr const char* kNothingStoredFormat =
+    "Error: None of the %zu records of %s could be stored: each was passed over as a feature "
+    "type a GSB file does not hold (a null shape, a multipoint, a type with Z or M values, or a "
+    "shape without points).\n";
 inline constexpr const char* kRecordIdField = "QRECID";
 inline constexpr int kRecordIdWidth = 12;
 
-// Prints the boundary engine's error of the library context.
+// Prints the boundary engine's error of the library context (its message
+// and detail; the detail alone for a code without a text).
 void PrintEngineError(uint32_t library);
+// Prints (and logs) the warning an input's open left in the library
+// context, such as an id field that is not in the input; nothing when the
+// context holds no warning.
+inline constexpr int32_t kEngineWarningCode = 106;
+inline constexpr const char* kEngineWarningMark = "WARNING:";
+void PrintEngineWarning(uint32_t library);
 // Whether the text holds a byte of 128 or above.
 bool HasExtendedByte(std::string_view text);
-// Prints (and logs) the refusal of a row holding such a byte; false.
-bool RefuseExtendedRow(std::string_view rowText);
 // The record's values as text, separated by TAB, but for the field skip
 // (for messages).
 std::string RecordRowText(CQmsRecord& record, int skip = -1);
@@ -80,10 +104,15 @@ class TempAttributeTable {
   CQmsRecord& Row() { return row_; }
   // Empties every value of Row().
   void ClearRow() { row_.ClearData(); }
-  // Sets QRECID and appends Row(); false (refusal printed) when a text
-  // value holds a byte of 128 or above. rowText, when given, is what the
-  // refusal shows; else the row's values.
-  bool Append(long recordNumber, const std::string* rowText = nullptr);
+  // Sets QRECID and appends Row(). A row whose text values (or rowText)
+  // hold a byte of 128 or above is not appended but refused: listed with
+  // inputRecord (0: recordNumber) and the fields that hold such bytes;
+  // rowText, when given, is what the listing shows, else the row's values.
+  // Returns true either way: the caller reads on and asks AllAccepted.
+  bool Append(long recordNumber, const std::string* rowText = nullptr, long inputRecord = 0);
+  // Whether no row was refused; when some were, prints how many (and how
+  // many beyond those listed).
+  bool AllAccepted() const;
   void Close();
   CQmsFolioRackTable& Table() { return table_; }
 
@@ -91,6 +120,7 @@ class TempAttributeTable {
   CQmsFolioRackTable table_;
   CQmsRecord row_;
   int recordId_ = -1;
+  long refused_ = 0;
 };
 
 class ObjectBuilder {
@@ -110,6 +140,9 @@ class ObjectBuilder {
   virtual bool Build(uint32_t library, uint32_t import);
 
   void SetIdField(const char* idField) { idField_ = idField; }
+  // Where WriteAttributeFile writes (the attribute file of the output, from
+  // Open, when not set): the importer builds under a fresh name.
+  void SetAttributeTarget(const std::string& path) { attributeTarget_ = path; }
   // The library context whose errors the builder prints.
   void SetLibrary(uint32_t library) { library_ = library; }
   // Writes the attribute file from the temporary table with the boundary
@@ -124,6 +157,10 @@ class ObjectBuilder {
   // Names a fresh temporary table beside the attribute file; false when no
   // name can be made there.
   bool NameTempTable();
+  // Opens a table of the input read-only; false, with kTableOpenFormat and
+  // the engine's reason (a field type it does not take, a damaged header, a
+  // missing memo file), when it stays closed.
+  static bool OpenInputTable(CQmsTable& table, const std::string& path);
   // Copies every row of source into the open temporary table, QRECID
   // counting from 1 in the source's order; fields match by name.
   bool CopyRecords(CQmsTable& source, TempAttributeTable& target);
@@ -148,6 +185,7 @@ class ObjectBuilder {
 
   std::string input_;
   std::string attributePath_;
+  std::string attributeTarget_;
   std::string tempPath_;
   const char* idField_ = nullptr;
   uint32_t library_ = 0;

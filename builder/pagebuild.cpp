@@ -10,6 +10,22 @@
 namespace {
 
 constexpr const char* kSource = "..\\src\\pagebuild";
+// The error locations (source line numbers) the page file's failures show,
+// one per failure.
+constexpr int kLineBadParameters = 148;
+constexpr int kLineBadDate = 163;
+constexpr int kLineNoHeader = 187;
+constexpr int kLineUnorderedEntry = 219;
+constexpr int kLineEntryTooLarge = 225;
+constexpr int kLinePageWrite = 233;
+constexpr int kLineUnorderedPage = 237;
+constexpr int kLineTooManyPages = 239;
+constexpr int kLineNoPageSpace = 242;
+constexpr int kLineKeyTree = 270;
+constexpr int kLineFileOpen = 48;
+constexpr int kLineFileAppend = 64;
+constexpr int kLineFileWrite = 81;
+constexpr int kLineFileClose = 86;
 constexpr const char* kUnordered = "Keys are unordered in QIndexedFileBuild (no sort)";
 
 // The lines after the date line; nothing reads them.
@@ -51,7 +67,7 @@ QBlockFile::QBlockFile(const char* name, QError& error)
     : name_(name ? name : ""),
       error_(error),
       file_(std::make_unique<QioFile>(name_.c_str(), error)) {
-  if (file_->Descriptor() < 0) Failed(48);
+  if (file_->Descriptor() < 0) Failed(kLineFileOpen);
 }
 
 QBlockFile::~QBlockFile() = default;
@@ -69,13 +85,8 @@ bool QBlockFile::Failed(int line) {
 int64_t QBlockFile::Append(int64_t length) {
   if (!IsOpen()) return -1;
   int64_t position = file_->Reserve(length);
-  if (position < 0) Failed(64);
+  if (position < 0) Failed(kLineFileAppend);
   return position;
-}
-
-bool QBlockFile::Align(uint32_t unit) {
-  if (!IsOpen()) return false;
-  return file_->PadToMultiple(unit) || Failed(70);
 }
 
 bool QBlockFile::WriteBlock(int64_t position, uint8_t* block, uint32_t size) {
@@ -85,12 +96,12 @@ bool QBlockFile::WriteBlock(int64_t position, uint8_t* block, uint32_t size) {
 
 bool QBlockFile::WriteAt(int64_t position, const void* bytes, uint32_t count) {
   if (!IsOpen() || position < 0) return false;
-  return file_->WriteAt(position, count, bytes) || Failed(81);
+  return file_->WriteAt(position, count, bytes) || Failed(kLineFileWrite);
 }
 
 bool QBlockFile::Close() {
   if (!IsOpen()) return true;
-  return file_->Close() || Failed(86);
+  return file_->Close() || Failed(kLineFileClose);
 }
 
 // --- QIndexedFilePageBuild ---
@@ -142,7 +153,7 @@ QIndexedFileBuild::QIndexedFileBuild(const QIndexedFileBuildParams& params, cons
   }
   const uint32_t size = params_.pageSize;
   if (size < kQOwnerAreaOffset + kQOwnerAreaSize + 2 || size > 0xFFFF || pageKeyLength_ > 255) {
-    Fail("Page size or key length out of range", 148);
+    Fail("Page size or key length out of range", kLineBadParameters);
     return;
   }
   if (!page_) {
@@ -155,7 +166,7 @@ QIndexedFileBuild::QIndexedFileBuild(const QIndexedFileBuildParams& params, cons
   if (!QParseDateText(dateText.c_str(), &year, &month, &day)) {
     char detail[kQErrorDetailSize];
     StrFormat(detail, sizeof detail, "Invalid date text %s", dateText.c_str());
-    error_->Record(Q_ERROR_INVALID_DATA, detail, kSource, 163);
+    error_->Record(Q_ERROR_INVALID_DATA, detail, kSource, kLineBadDate);
     return;
   }
 
@@ -178,7 +189,7 @@ QIndexedFileBuild::QIndexedFileBuild(const QIndexedFileBuildParams& params, cons
   if (!file_->IsOpen()) return;
   created_ = true;
   if (file_->Append(size) != 0) {
-    Fail("Unable to allocate header", 187);
+    Fail("Unable to allocate header", kLineNoHeader);
     return;
   }
   if (pageKeyLength_ > 0) {
@@ -210,12 +221,12 @@ bool QIndexedFileBuild::Add(const void* key, const void* data, const void* recor
   if (!Ok() || !file_ || finished_) return false;
   if (!tree_ && params_.entryKeyLength > 0) {
     if (count_ > 0 && page_->Reader().Compare(key, previousEntry_.data()) < 0)
-      return Fail(kUnordered, 219);
+      return Fail(kUnordered, kLineUnorderedEntry);
     std::memcpy(previousEntry_.data(), key, params_.entryKeyLength);
   }
   if (!(pageOpen_ && page_->AddEntry(key, data, record))) {
     if (!StartPage(record)) return false;
-    if (!page_->AddEntry(key, data, record)) return Fail("Record does not fit an empty page", 225);
+    if (!page_->AddEntry(key, data, record)) return Fail("Record does not fit an empty page", kLineEntryTooLarge);
   }
   ++count_;
   return true;
@@ -223,7 +234,7 @@ bool QIndexedFileBuild::Add(const void* key, const void* data, const void* recor
 
 bool QIndexedFileBuild::WritePage() {
   if (page_->Write(*file_)) return true;
-  return Ok() ? Fail("Unable to write page", 233) : false;
+  return Ok() ? Fail("Unable to write page", kLinePageWrite) : false;
 }
 
 bool QIndexedFileBuild::StartPage(const void* record) {
@@ -233,12 +244,12 @@ bool QIndexedFileBuild::StartPage(const void* record) {
     std::fill(key_.begin(), key_.end(), 0);
     MakeKey(record, key_.data());
     if (pages_ > 0 && QTreeKeyCompare(key_.data(), previousKey_.data(), pageKeyLength_) < 0)
-      return Fail(kUnordered, 237);
+      return Fail(kUnordered, kLineUnorderedPage);
   }
-  if (pages_ > kQPositionPageMask) return Fail("Too many pages for one file", 239);
+  if (pages_ > kQPositionPageMask) return Fail("Too many pages for one file", kLineTooManyPages);
   page_->Clear();
   int64_t position = file_->Append(params_.pageSize);
-  if (position < 0) return Fail("Unable to allocate space for page", 242);
+  if (position < 0) return Fail("Unable to allocate space for page", kLineNoPageSpace);
   page_->SetPosition(position);
   if (tree_) {
     uint8_t number[4];
@@ -266,7 +277,7 @@ int64_t QIndexedFileBuild::Finish() {
   pageOpen_ = false;
   if (!tree_) return 0;
   int64_t root = tree_->Write(file_->File());
-  if (root < 0 && Ok()) Fail("Unable to write the key tree", 270);
+  if (root < 0 && Ok()) Fail("Unable to write the key tree", kLineKeyTree);
   tree_.reset();
   return root;
 }

@@ -61,8 +61,6 @@ class QBlockFile {
   bool IsOpen() const { return file_ && file_->Descriptor() >= 0; }
   // Appends length zero bytes; the old end (the new area's position) or -1.
   int64_t Append(int64_t length);
-  // Appends zeros up to a multiple of unit.
-  bool Align(uint32_t unit);
   // Seals the block (size bytes) with its check value and writes it.
   bool WriteBlock(int64_t position, uint8_t* block, uint32_t size);
   bool WriteAt(int64_t position, const void* bytes, uint32_t count);

@@ -1,5 +1,7 @@
 #include "builder/program.h"
 
+#include <cerrno>
+
 #include "builder/buildpath.h"
 #include "builder/console.h"
 #include "builder/importer.h"
@@ -23,6 +25,13 @@ void PrintFolderMissing(const std::string& folder) {
   BuildPrintLogged("Please check that the path is correct.\n");
 }
 
+// A folder that exists but takes no new file (read-only, or no permission)
+// is not reported as missing: the user would look for the wrong fault.
+void PrintFolderNotWritable(const std::string& folder, int error) {
+  BuildPrintLogged(kFolderNotWritableFormat, folder.c_str(), platform::ErrnoText(error).c_str());
+  BuildPrintLogged("This will prevent output from being created.\n");
+}
+
 // Closes the log on every way out.
 struct LogCloser {
   ~LogCloser() { BuildLogClose(); }
@@ -32,14 +41,14 @@ struct LogCloser {
 
 bool ParseBuildCommand(const std::vector<std::string>& args, BuildCommand* command) {
   *command = BuildCommand{};
-  if (args.size() < 2 || args.size() > 4) return false;
+  if (args.empty()) return false;
   size_t next = 0;
   if (IsFlag(args[0], "u")) {
     command->unbuffered = true;
     next = 1;
   }
-  // The flag takes a place of its own: both paths must still follow it.
-  if (args.size() - next < 2) return false;
+  // Behind the flag: both paths, then at most the id field and "/Log".
+  if (args.size() - next < 2 || args.size() - next > 4) return false;
   command->input = args[next];
   command->output = args[next + 1];
   for (size_t i = next + 2; i < args.size(); ++i) {
@@ -86,8 +95,14 @@ int GsbBuildMain(int argc, char** argv) {
     return kExitUsage;
   }
   const std::string folder = OutputFolder(command.output);
-  if (!folder.empty() && !FolderWritable(folder)) {
-    PrintFolderMissing(folder);
+  if (!FolderWritable(folder.empty() ? "." : folder)) {
+    const int error = errno;
+    platform::FileInfo info;
+    if (platform::Env::Current().PathStat(folder.empty() ? "." : folder, &info) == 0 &&
+        info.directory)
+      PrintFolderNotWritable(folder.empty() ? "." : folder, error);
+    else
+      PrintFolderMissing(folder);
     return kExitUsage;
   }
   const char* idField = command.idField.empty() ? nullptr : command.idField.c_str();

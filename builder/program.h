@@ -6,7 +6,8 @@
 //
 // Results (the exit status; the shell sees -1 as 255):
 //   1  the boundary file and its attribute file were made;
-//   0  the build failed after the input was opened (nothing is left);
+//   0  the build failed after the input was opened (nothing of it is left;
+//      files already at the output paths stay as they were);
 //  -1  usage, a missing input, an output folder that cannot be written, or
 //      an input that cannot be opened.
 #pragma once
@@ -18,6 +19,9 @@ inline constexpr int kExitSuccess = 1;
 inline constexpr int kExitBuildFailed = 0;
 inline constexpr int kExitUsage = -1;
 
+inline constexpr const char* kFolderNotWritableFormat =
+    "Your output folder cannot be written to: (%s): %s.\n";
+
 struct BuildCommand {
   bool unbuffered = false;
   bool log = false;
@@ -27,7 +31,8 @@ struct BuildCommand {
 };
 
 // Reads the arguments after the program name; false for a count the usage
-// refuses (fewer than two paths, or more than four words).
+// refuses (fewer than two paths, or more than four words behind the
+// optional "/u").
 bool ParseBuildCommand(const std::vector<std::string>& args, BuildCommand* command);
 
 // Prints the usage text with the program's invocation name.

@@ -10,6 +10,9 @@
 namespace {
 
 constexpr const char* kSource = "..\\src\\shapebuild";
+// The error location (source line number) a failed read of a text input
+// shows.
+constexpr int kLineTextRead = 62;
 constexpr const char* kHeaderKeywordSeparators = "( ,\t\n";
 constexpr const char* kHeaderSeparators = " \t\n";
 constexpr const char* kDataSeparators = ",\t";
@@ -26,6 +29,35 @@ std::string_view FirstToken(std::string_view text, std::string_view separators,
   if (end == std::string_view::npos) end = text.size();
   if (rest) *rest = text.substr(end);
   return text.substr(start, end - start);
+}
+
+// The name of the projected coordinate system the .prj file beside a
+// shapefile names ("PROJCS[" or "PROJCRS[" at its start), or empty when it
+// names none or there is no such file. The reader takes large coordinates as
+// millionths of a degree, so metres would pass unnoticed.
+std::string ProjectedSystemName(const std::string& shapefile) {
+  constexpr size_t kPrjReadLimit = 4096;
+  const std::string prj = CompanionPath(shapefile, "prj");
+  platform::Env& env = platform::Env::Current();
+  const int fd = env.Open(prj, platform::kRead);
+  if (fd < 0) return std::string();
+  std::string text(kPrjReadLimit, '\0');
+  const int64_t got = env.Read(fd, text.data(), text.size());
+  env.Close(fd);
+  text.resize(got > 0 ? size_t(got) : 0);
+  std::string_view rest(text);
+  while (!rest.empty() && platform::AsciiIsSpace(rest.front())) rest.remove_prefix(1);
+  const size_t open = rest.find('[');
+  if (open == std::string_view::npos) return std::string();
+  const std::string_view keyword = rest.substr(0, open);
+  if (!platform::AsciiEqualsIgnoreCase(keyword, "PROJCS") &&
+      !platform::AsciiEqualsIgnoreCase(keyword, "PROJCRS"))
+    return std::string();
+  std::string_view name = rest.substr(open + 1);
+  const size_t quote = name.find('"');
+  const size_t end = quote == std::string_view::npos ? quote : name.find('"', quote + 1);
+  if (end == std::string_view::npos) return std::string(keyword);
+  return std::string(name.substr(quote + 1, end - quote - 1));
 }
 
 }  // namespace
@@ -56,7 +88,7 @@ void BuildTextReader::Report(const char* message) {
   char text[kQErrorDetailSize];
   StrFormat(text, sizeof text, "Error: %s\nFile: %s\nLine: %ld", message, name_.c_str(),
             lineNumber_);
-  error_.Record(Q_ERROR_EMPTY, text, kSource, 62);
+  error_.Record(Q_ERROR_EMPTY, text, kSource, kLineTextRead);
   ready_ = false;
 }
 
@@ -92,7 +124,18 @@ bool ShapeBuilder::Open(uint32_t import, const char* input, const char* output) 
   const int32_t opened = pipImportOpenShape(import, input, IdField(), nullptr);
   ObjectBuilder::Open(import, input, output);
   if (opened != 1) PrintEngineError(Library());
+  if (opened == 1 && IdField()) PrintEngineWarning(Library());
   return opened == 1;
+}
+
+bool ShapeBuilder::Build(uint32_t library, uint32_t import) {
+  if (import == 0) return false;
+  const std::string projected = ProjectedSystemName(InputPath());
+  if (!projected.empty()) {
+    BuildPrint(kProjectedFormat, CompanionPath(InputPath(), "prj").c_str(), projected.c_str());
+    return EndImport(library, import, false);
+  }
+  return ObjectBuilder::Build(library, import);
 }
 
 bool ShapeBuilder::AttributeTable() {
@@ -101,12 +144,7 @@ bool ShapeBuilder::AttributeTable() {
   return Guard(WriteTempAction(), [&] {
     CQmsFolioRackTable source("", dbf.c_str());
     TempAttributeTable target(TempTablePath());
-    source.SetReadOnly(1);
-    source.Open();
-    if (!source.IsOpen()) {
-      BuildPrint("Error: Unable to open the table %s.\n", dbf.c_str());
-      return false;
-    }
+    if (!OpenInputTable(source, dbf)) return false;
     CQmsRecord fields;
     source.GetFields(fields);
     if (!target.Create(fields)) return false;
@@ -159,13 +197,13 @@ bool PxfBuilder::AttributeTable() {
       std::vector<std::string> values = SplitRow(data.Line(), kDataSeparators);
       for (size_t k = 0; k < values.size() && k < columns_.size(); ++k)
         target.Row().SetFieldByHandle(int(k), values[k].c_str());
-      if (!target.Append(recordNumber, &data.Line())) return false;
+      if (!target.Append(recordNumber, &data.Line(), long(row + 1))) return false;
     }
     if (dataError.HasError()) {
       BuildPrint("%s\n", dataError.Detail());
       return false;
     }
     target.Close();
-    return true;
+    return target.AllAccepted();
   });
 }

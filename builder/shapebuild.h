@@ -6,6 +6,10 @@
 // Contracts on the border cases:
 //   - A missing input makes Open fail without a line of its own; an input
 //     the engine refuses prints the engine's error.
+//   - A shapefile whose .prj names a projected coordinate system fails the
+//     build: its metres would be stored as millionths of a degree. A
+//     misspelled id field of a shapefile prints the engine's warning (and
+//     logs it).
 //   - The companion file (.dbf, .pxd) keeps the letter case of the replaced
 //     extension and is found ignoring case.
 //   - Interchange columns become text fields 20 characters wide; a data row
@@ -55,9 +59,16 @@ class BuildTextReader {
 // end of the file ends the header early (recorded in error).
 bool ReadPxfColumns(const std::string& path, std::vector<std::string>* columns, QError& error);
 
+inline constexpr const char* kProjectedFormat =
+    "Error: %s names the projected coordinate system \"%s\". The input must be in degrees of "
+    "longitude and latitude.\n";
+
 class ShapeBuilder : public ObjectBuilder {
  public:
   bool Open(uint32_t import, const char* input, const char* output) override;
+  // Refuses a shapefile whose .prj names a projected coordinate system,
+  // then the import loop.
+  bool Build(uint32_t library, uint32_t import) override;
   bool AttributeTable() override;
 };
 

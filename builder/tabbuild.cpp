@@ -94,6 +94,7 @@ bool TabBuilder::Open(uint32_t import, const char* input, const char* output) {
   const int32_t opened = pipImportOpenTAB(import, input, IdField(), nullptr);
   ObjectBuilder::Open(import, input, output);
   if (opened != 1) PrintEngineError(Library());
+  if (opened == 1 && IdField()) PrintEngineWarning(Library());
   return opened == 1;
 }
 
@@ -136,12 +137,11 @@ bool TabBuilder::ReadRows(const std::string& path, TempAttributeTable& target) {
       return false;
     }
     const std::string text(rowText.get(), strnlen(rowText.get(), PX_ROW_TEXT_SIZE));
-    if (HasExtendedByte(text)) return RefuseExtendedRow(text);
     std::vector<std::string> values = SplitRow(text, "\t");
     for (int k = 0; k < fieldCount && size_t(k) < values.size(); ++k)
       target.Row().SetFieldByHandle(k, values[k].c_str());
     // The engine numbers the objects by row, rows without objects included.
     if (!target.Append(long(row), &text)) return false;
   }
-  return true;
+  return target.AllAccepted();
 }

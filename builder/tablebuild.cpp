@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/endian.h"
 #include "base/iofile.h"
 #include "builder/buildpath.h"
 #include "builder/console.h"
@@ -23,12 +24,13 @@ constexpr double kDegreesBelow = 1000000.0;
 constexpr size_t kNameLimit = 127;
 constexpr size_t kFormatLineLimit = 255;
 
-// The number at the start of a text as the C library's text-to-double would
-// read it: blanks, a sign, digits with a point, an exponent.
-std::string_view NumberPrefix(std::string_view text) {
+// The number a coordinate text holds: blanks around it, a sign, digits with
+// a point, an exponent, and nothing else. Empty when the text holds no such
+// number whole (a blank, "abc", "nan", "-79.2abc", "-79,5").
+std::string_view CoordinateNumber(std::string_view text) {
+  while (!text.empty() && platform::AsciiIsSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && platform::AsciiIsSpace(text.back())) text.remove_suffix(1);
   size_t p = 0;
-  while (p < text.size() && platform::AsciiIsSpace(text[p])) ++p;
-  const size_t start = p;
   if (p < text.size() && (text[p] == '+' || text[p] == '-')) ++p;
   size_t digits = 0;
   while (p < text.size() && platform::AsciiIsDigit(text[p])) ++p, ++digits;
@@ -40,12 +42,20 @@ std::string_view NumberPrefix(std::string_view text) {
   if (p < text.size() && (text[p] == 'e' || text[p] == 'E')) {
     size_t q = p + 1;
     if (q < text.size() && (text[q] == '+' || text[q] == '-')) ++q;
-    if (q < text.size() && platform::AsciiIsDigit(text[q])) {
-      while (q < text.size() && platform::AsciiIsDigit(text[q])) ++q;
-      p = q;
-    }
+    if (q >= text.size() || !platform::AsciiIsDigit(text[q])) return {};
+    while (q < text.size() && platform::AsciiIsDigit(text[q])) ++q;
+    p = q;
   }
-  return text.substr(start, p - start);
+  return p == text.size() ? text : std::string_view();
+}
+
+// Why a coordinate text is no number, for the row's message; null when it
+// is one.
+const char* CoordinateFault(std::string_view text) {
+  if (!CoordinateNumber(text).empty()) return nullptr;
+  for (char c : text)
+    if (!platform::AsciiIsSpace(c)) return "is not a number";
+  return "is blank";
 }
 
 double ToDouble(std::string_view number) {
@@ -97,7 +107,7 @@ std::unique_ptr<CQmsTable> AccessTable(const std::string& input);
 
 bool ScalePoint(std::string_view longitude, std::string_view latitude, PointCoordinates* out) {
   GsaDecimal x, y;
-  const std::string_view xText = NumberPrefix(longitude), yText = NumberPrefix(latitude);
+  const std::string_view xText = CoordinateNumber(longitude), yText = CoordinateNumber(latitude);
   if (!GsaParseDecimal(xText, &x) || !GsaParseDecimal(yText, &y)) return false;
   const double lat = ToDouble(yText);
   if (!std::isfinite(lat) || !std::isfinite(ToDouble(xText))) return false;
@@ -156,12 +166,7 @@ bool LedgerkitBuilder::Open(uint32_t import, const char* input, const char* outp
   return Guard("open the table " + InputPath(), [&] {
     table_ = MakeInputTable(InputPath());
     if (!table_) return false;
-    table_->SetReadOnly(1);
-    table_->Open();
-    if (!table_->IsOpen()) {
-      BuildPrint("Error: Unable to open the table %s.\n", InputPath().c_str());
-      return false;
-    }
+    if (!OpenInputTable(*table_, InputPath())) return false;
     return FindPointFields();
   });
 }
@@ -178,6 +183,11 @@ bool LedgerkitBuilder::FindPointFields() {
   latitude_ = first({"LAT", "LATITUDE", "N_LAT"});
   if (longitude_.empty()) BuildPrint("%s", kNoLongitudeText);
   if (latitude_.empty()) BuildPrint("%s", kNoLatitudeText);
+  if (IdField() && record.GetFieldHandle(IdField()) < 0) {
+    std::string extension = InputKind(InputPath());
+    for (char& c : extension) c = platform::AsciiLower(c);
+    BuildPrintLogged(kIdNotFoundFormat, extension.c_str());
+  }
   return !longitude_.empty() && !latitude_.empty();
 }
 
@@ -197,6 +207,15 @@ bool LedgerkitBuilder::InsertPoints(uint32_t import) {
     ++row;
     table_->FillAllFieldValues(record);
     const std::string x = FieldText(record, lon), y = FieldText(record, lat);
+    // A coordinate that is no number would put the point at 0 or at a
+    // number cut from its text, while its attribute row says otherwise.
+    for (const auto& [field, text] : {std::pair{&longitude_, &x}, std::pair{&latitude_, &y}}) {
+      if (const char* fault = CoordinateFault(*text)) {
+        BuildPrint(kCoordinateFaultFormat, field->c_str(), text->c_str(), row, InputPath().c_str(),
+                   fault);
+        return false;
+      }
+    }
     PointCoordinates point;
     if (!ScalePoint(x, y, &point)) {
       BuildPrint(
@@ -221,10 +240,50 @@ bool LedgerkitBuilder::InsertPoints(uint32_t import) {
   return true;
 }
 
+bool LedgerkitBuilder::CheckTableData() const {
+  if (InputKind(InputPath()) == "DBF") return CheckDbaseRecords();
+  // The delimited reader finds no row in such a file and would report an
+  // empty success.
+  if (!dynamic_cast<const CQmsDelimTextTable*>(table_.get())) return true;
+  platform::FileInfo info;
+  if (platform::Env::Current().PathStat(InputPath(), &info) == 0 && info.size == 0) {
+    BuildPrint(kEmptyTextFormat, InputPath().c_str());
+    return false;
+  }
+  QError error;
+  QInputFile file(InputPath().c_str(), error);
+  if (!file.InError()) return true;
+  BuildPrint(kNoLineEndFormat, InputPath().c_str());
+  return false;
+}
+
+bool LedgerkitBuilder::CheckDbaseRecords() const {
+  // The table reader stops quietly where the data ends, so rows the header
+  // counts would be missing from both files.
+  constexpr size_t kHeaderPrefix = 12;
+  platform::Env& env = platform::Env::Current();
+  const int fd = env.Open(InputPath(), platform::kRead);
+  if (fd < 0) return true;  // the table's own open says why
+  unsigned char header[kHeaderPrefix];
+  const int64_t got = env.Read(fd, header, sizeof header);
+  platform::FileInfo info;
+  const bool stated = env.FileStat(fd, &info) == 0;
+  env.Close(fd);
+  if (got != int64_t(sizeof header) || !stated) return true;
+  const uint32_t count = QLoadU32LE(header + 4);
+  const uint64_t headerLength = QLoadU16LE(header + 8);
+  const uint64_t recordLength = QLoadU16LE(header + 10);
+  if (recordLength == 0 || uint64_t(info.size) >= headerLength + count * recordLength) return true;
+  const uint64_t whole =
+      uint64_t(info.size) > headerLength ? (uint64_t(info.size) - headerLength) / recordLength : 0;
+  BuildPrint(kTableEndsFormat, InputPath().c_str(), (unsigned long long)whole, (unsigned long)count);
+  return false;
+}
+
 bool LedgerkitBuilder::Build(uint32_t library, uint32_t import) {
   if (import == 0 || !table_) return false;
-  const bool ok =
-      Guard("read the table " + InputPath(), [&] { return InsertPoints(import); });
+  const bool ok = CheckTableData() && Guard("read the table " + InputPath(),
+                                            [&] { return InsertPoints(import); });
   return EndImport(library, import, ok);
 }
 

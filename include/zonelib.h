@@ -151,7 +151,9 @@ ZONELIB_API int32_t pipImportTXBInit(uint32_t context, const char* path,
 /* Stores one object. A line or region takes partCount parts of
  * partCounts[i] points each, as consecutive (x, y) pairs in coordinates; a
  * point takes its position from the record. Sets the record's recordNumber
- * (1 for the import's first insert, whatever its outcome). 1 or -1. */
+ * (1 for the import's first insert, whatever its outcome). 1 or -1; a
+ * line or region with a negative part count or a part of no points is
+ * refused with code 106. */
 ZONELIB_API int32_t pipImportInsert(uint32_t import, pipObjectInfoStruct* object,
                                     const int32_t* coordinates, const uint32_t* partCounts,
                                     int32_t partCount);
@@ -310,7 +312,8 @@ typedef struct ShapeHandle {
  * its header and field descriptors; the first dbRead gives the first record.
  * A header whose field descriptors do not fit its lengths fails. */
 ZONELIB_API int dbOpen(DbfHandle* handle, const char* path);
-/* Decodes the next record (deleted ones included) into the fields' values. */
+/* Decodes the next record (deleted ones included) into the fields' values;
+ * the header's record count ends the table. */
 ZONELIB_API int dbRead(DbfHandle* handle);
 /* Decodes record number (from 0). */
 ZONELIB_API int dbReadByRecno(DbfHandle* handle, uint32_t number);

@@ -125,4 +125,39 @@ int Env::CreateTemp(std::string_view directory, std::string_view prefix, std::st
   return -1;
 }
 
+bool PathLock::Acquire(std::string_view path) {
+  Release();
+  Env& env = Env::Current();
+  for (;;) {
+    const std::string name = env.ResolveExisting(LockFileOf(path));
+    const int fd = env.Open(name, kReadWrite | kCreate, 0666);
+    if (fd < 0) return false;
+    if (env.LockExclusiveWaiting(fd) != 0) {
+      const int saved = errno;
+      env.Close(fd);
+      errno = saved;
+      return false;
+    }
+    // The holder before us removes the file before it unlocks: a lock on a
+    // removed file guards nothing.
+    FileInfo held, named;
+    if (env.FileStat(fd, &held) == 0 && env.RawStat(name, &named) == 0 &&
+        held.device == named.device && held.inode == named.inode) {
+      lockPath_ = name;
+      fd_ = fd;
+      return true;
+    }
+    env.Close(fd);
+  }
+}
+
+void PathLock::Release() {
+  if (fd_ < 0) return;
+  Env& env = Env::Current();
+  env.Remove(lockPath_);
+  env.Close(fd_);
+  fd_ = -1;
+  lockPath_.clear();
+}
+
 }  // namespace platform

@@ -79,6 +79,8 @@ class Env {
   virtual int FileStat(int fd, FileInfo* info) = 0;
   // Exclusive advisory lock of the whole file, not waiting; 0 or -1.
   virtual int LockExclusive(int fd) = 0;
+  // The same lock, waiting while another holder keeps it; 0 or -1.
+  virtual int LockExclusiveWaiting(int fd) = 0;
   virtual int Unlock(int fd) = 0;
 
   // --- paths ---
@@ -149,6 +151,7 @@ class EnvWrapper : public Env {
   int Sync(int fd) override { return target_.Sync(fd); }
   int FileStat(int fd, FileInfo* i) override { return target_.FileStat(fd, i); }
   int LockExclusive(int fd) override { return target_.LockExclusive(fd); }
+  int LockExclusiveWaiting(int fd) override { return target_.LockExclusiveWaiting(fd); }
   int Unlock(int fd) override { return target_.Unlock(fd); }
   int RawStat(std::string_view p, FileInfo* i) override { return target_.RawStat(p, i); }
   int Remove(std::string_view p) override { return target_.Remove(p); }
@@ -185,6 +188,31 @@ class ScopedEnv {
 
  private:
   Env* previous_;
+};
+
+// Serialises the processes that write one path: an exclusive lock on the
+// file path + ".lock", made when missing and removed again by its holder.
+// Acquire waits while another process holds it. A lock file found removed
+// after the wait (its holder finished meanwhile) is made anew, so two
+// waiters never hold locks on different files of one name.
+class PathLock {
+ public:
+  PathLock() = default;
+  ~PathLock() { Release(); }
+  PathLock(const PathLock&) = delete;
+  PathLock& operator=(const PathLock&) = delete;
+
+  // False (errno set) when the lock file cannot be made or locked.
+  bool Acquire(std::string_view path);
+  // Removes the lock file and lets the next waiter in; nothing when not held.
+  void Release();
+  bool Held() const { return fd_ >= 0; }
+  // The lock file of a path.
+  static std::string LockFileOf(std::string_view path) { return std::string(path) + ".lock"; }
+
+ private:
+  std::string lockPath_;
+  int fd_ = -1;
 };
 
 // --- pure helpers (no system calls) ---

@@ -135,6 +135,13 @@ class PosixEnv final : public Env {
   }
 
   int LockExclusive(int fd) override { return ::flock(fd, LOCK_EX | LOCK_NB); }
+  int LockExclusiveWaiting(int fd) override {
+    int r;
+    do {
+      r = ::flock(fd, LOCK_EX);
+    } while (r != 0 && errno == EINTR);
+    return r;
+  }
   int Unlock(int fd) override { return ::flock(fd, LOCK_UN); }
 
   int RawStat(std::string_view path, FileInfo* info) override {

@@ -555,7 +555,6 @@ std::string Field::Name() const { return Schema().name; }
 DataType Field::Type() const { return Schema().type; }
 int32_t Field::DefinedSize() const { return Schema().definedSize; }
 uint8_t Field::Precision() const { return Schema().precision; }
-uint8_t Field::NumericScale() const { return Schema().scale; }
 
 Variant Field::Value() const {
   CursorState& s = *state_;

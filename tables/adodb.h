@@ -420,7 +420,6 @@ class Field {
   DataType Type() const;
   int32_t DefinedSize() const;
   uint8_t Precision() const;
-  uint8_t NumericScale() const;
   // The value of the current record (of the new one after AddNew).
   Variant Value() const;
   // Converts the value to the column's kind; starts an edit of the current

@@ -58,7 +58,7 @@ std::string TextOf(CQmsCollectable* item) {
 CQmsIniFile::CQmsIniFile() : m_Version(kIniVersion), m_FileName(""), m_ValueText(500L), m_ItemName(500L) {
   int major = 0, minor = 0, revision = 0;
   CQmsStringPtr ignored;
-  QmsGlobal.FillVersion(ignored, major, minor, revision);
+  QmsGlobal().FillVersion(ignored, major, minor, revision);
   m_LibraryVersion = QmsFormat("%d.%d.%d", major, minor, revision).c_str();
 }
 

@@ -11,8 +11,6 @@
 #include "base/qstring.h"
 #include "platform/env.h"
 
-CQmsGlobal QmsGlobal;
-
 namespace {
 
 constexpr size_t kFormatLimit = 1024;  // 1023 characters and a terminator
@@ -102,26 +100,38 @@ bool FileExists(const char* name) {
 
 }  // namespace
 
+// ---- the process-wide log ----
+
+CQmsGlobal& QmsGlobal() {
+  static CQmsGlobal global;
+  return global;
+}
+
+void QmsLogStart() {
+  QmsGlobal().m_Log.Start();
+  std::set_terminate(CmpTerminateFunction);
+}
+
 // ---- the error convention's entry points ----
 
 void QmsReport(long code, const QmsSite& site) {
   const char* cls = site.cls ? site.cls : site.owner ? site.owner->GetClassName() : "";
-  QmsGlobal.m_Log.HandleError(code, cls, site.method, site.file, site.line, site.text);
+  QmsGlobal().m_Log.HandleError(code, cls, site.method, site.file, site.line, site.text);
 }
 
 bool QmsTraceWanted(int level) {
-  const CQmsLog& log = QmsGlobal.m_Log;
+  const CQmsLog& log = QmsGlobal().m_Log;
   return log.GetTraceActive() && level <= log.GetTraceReportLevel();
 }
 
 void QmsTraceEnter(const QmsSite& site) {
   const char* cls = site.cls ? site.cls : site.owner ? site.owner->GetClassName() : "";
-  QmsGlobal.m_Log.PutTraceEnter(site.traceLevel, cls, site.method, site.file, site.line);
+  QmsGlobal().m_Log.PutTraceEnter(site.traceLevel, cls, site.method, site.file, site.line);
 }
 
 void QmsTraceLeave(const QmsSite& site) {
   const char* cls = site.cls ? site.cls : site.owner ? site.owner->GetClassName() : "";
-  QmsGlobal.m_Log.PutTraceLeave(site.traceLevel, cls, site.method, site.file, site.line);
+  QmsGlobal().m_Log.PutTraceLeave(site.traceLevel, cls, site.method, site.file, site.line);
 }
 
 // ---- CQmsLog ----
@@ -130,10 +140,14 @@ CQmsLog::CQmsLog()
     : m_pszIndentation(new char[kIndentLimit + 1]()),
       m_pFileResources(new CQmsIndexedCollection),
       m_pOStreamResources(new CQmsIndexedCollection) {
-  AddErrorFilename("Error.log", FileExists("Error.log"));
   AddErrorOstream(std::cerr);
-  AddTraceFilename("Trace.log", FileExists("Trace.log"));
   AddTraceOstream(std::cout);
+}
+
+void CQmsLog::Start() {
+  AddErrorFilename("Error.log", FileExists("Error.log"));
+  AddTraceFilename("Trace.log", FileExists("Trace.log"));
+  m_bFatalEndsProgram = true;
 }
 
 CQmsLog::~CQmsLog() {
@@ -489,7 +503,7 @@ void CQmsLog::HandleError(long code, const char* cls, const char* method, const 
     PutErrorMessage(code, cls, method, file, line, text);
     if (terminate) std::terminate();
   }
-  if (level >= m_eFatalityLevel) std::terminate();
+  if (level >= m_eFatalityLevel && m_bFatalEndsProgram) std::terminate();
 }
 
 // ---- CQmsGlobal ----
@@ -502,8 +516,6 @@ void CmpTerminateFunction() {
   // The entry of the fatal code is already on disk; nothing else is unwound.
   std::_Exit(-1);
 }
-
-CQmsGlobal::CQmsGlobal() { std::set_terminate(CmpTerminateFunction); }
 
 CQmsGlobal& CQmsGlobal::operator=(const CQmsGlobal& other) {
   m_Log = other.m_Log;

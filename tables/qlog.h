@@ -1,24 +1,28 @@
-// The table library's one log, held by the one global object QmsGlobal.
+// The table library's one log, process-wide (QmsGlobal()), made on first
+// use. A program starts it from its main (QmsLogStart); a program that does
+// not, and every test, has a log that writes to the standard streams only
+// and never ends the process.
 //
 // Error entries: a banner by level, the line "*** Failure:  *** <code>:
 // <text>", the location block (class::method, file, line) and an extra text,
-// written to every error destination (by default "Error.log" in the working
-// folder and the standard error stream). HandleError reports a code when its
-// level reaches the report level (warning by default), lets an application
-// handler see it first, and ends the program through the terminate handler
-// when the level reaches the fatality level (fatal by default): the handler
-// prints "CmpTerminateFunction() was called by terminate()." and exits with
-// status -1.
+// written to every error destination (the standard error stream, and
+// "Error.log" in the working folder once started). HandleError reports a
+// code when its level reaches the report level (warning by default) and lets
+// an application handler see it first. When the level reaches the fatality
+// level (fatal by default) a started log ends the program through the
+// terminate handler, which prints "CmpTerminateFunction() was called by
+// terminate()." and exits with status -1; a log not started lets the code
+// travel up as an ordinary failure.
 //
-// Trace entries: indented enter/leave lines to every trace destination (by
-// default "Trace.log" and the standard output stream), written only when the
-// trace switch is on and the entry's level is at most the trace report level
-// (0 by default, so nothing is traced).
+// Trace entries: indented enter/leave lines to every trace destination (the
+// standard output stream, and "Trace.log" once started), written only when
+// the trace switch is on and the entry's level is at most the trace report
+// level (0 by default, so nothing is traced).
 //
 // File destinations are opened, appended to and closed for every entry, so
-// an entry is on disk as soon as it is written. Building the log deletes an
-// existing "Error.log" and "Trace.log". The log never throws: its own
-// failures go to the standard error stream.
+// an entry is on disk as soon as it is written. Starting the log deletes an
+// existing "Error.log" and "Trace.log"; building one touches no file. The
+// log never throws: its own failures go to the standard error stream.
 #pragma once
 
 #include <cstdint>
@@ -73,8 +77,15 @@ class CQmsLog : public CQmsTest, public CQmsObject {
  public:
   static constexpr int kIndentLimit = 99;
 
+  // Writes errors to the standard error stream and traces to the standard
+  // output stream; touches no file.
   CQmsLog();
   ~CQmsLog() override;
+  // A program's log: "Error.log" and "Trace.log" in the working folder join
+  // the destinations (earlier ones deleted), and codes at the fatality level
+  // end the program.
+  void Start();
+  bool EndsProgramOnFatal() const { return m_bFatalEndsProgram; }
   // Copies levels, trace settings and handler; each log keeps its own
   // destinations and indentation.
   CQmsLog& operator=(const CQmsLog& other);
@@ -172,12 +183,12 @@ class CQmsLog : public CQmsTest, public CQmsObject {
   QMS_ERROR_LEVEL m_eFatalityLevel = QMS_ERROR_FATAL;
   QMS_ERROR_LEVEL m_eReportLevel = QMS_ERROR_WARNING;
   QMS_ERROR_HANDLER m_pAppErrorHandler = nullptr;
+  bool m_bFatalEndsProgram = false;  // set by Start only
 };
 
 class CQmsGlobal {
  public:
-  // Builds the log and installs the program's terminate handler.
-  CQmsGlobal();
+  CQmsGlobal() = default;
   virtual ~CQmsGlobal() = default;
   CQmsGlobal& operator=(const CQmsGlobal& other);
   // "Ledgerkit version 1.1.0" and its three numbers.
@@ -189,7 +200,12 @@ class CQmsGlobal {
   CQmsGlobal(const CQmsGlobal&) = delete;
 };
 
-extern CQmsGlobal QmsGlobal;
+// The process-wide log's holder, made on first use.
+CQmsGlobal& QmsGlobal();
+
+// Starts the process-wide log for a program (CQmsLog::Start) and installs
+// the terminate handler below. Called once, from the program's main.
+void QmsLogStart();
 
 // The terminate handler: the terminate line on the standard output stream,
 // then exit status -1.

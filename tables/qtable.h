@@ -97,6 +97,9 @@ class CQmsTable : public CQmsObject, public CQmsCollectable, public CQmsTest, pu
   virtual const char* GetFieldName(int index) const;
   virtual void OpenOrdered(const char* order) = 0;
   virtual void Open() = 0;
+  // Why the last Open or OpenOrdered left the table closed, in the words of
+  // the engine below ("" when it opened, or when the kind does not say).
+  virtual const char* GetOpenFailure() const { return ""; }
   virtual void Close() = 0;
   virtual QBOOL IsOpen() = 0;
   virtual QBOOL Exists() = 0;

@@ -283,6 +283,8 @@ DATA4* CQmsFolioRackTable::OpenQuietly(int* code) {
   DATA4* data;
   {
     Quiet quiet;
+    // A reason left from an earlier report must not pass for this one's.
+    m_pCode4->errorText[0] = '\0';
     data = d4open(m_pCode4, file);
   }
   *code = TakeEngineError();
@@ -331,10 +333,16 @@ void CQmsFolioRackTable::OpenAndReport() {
   if (*m_ppData != nullptr) QmsRaise(QMS_SEVERE_TABLE_OPEN);
   int reportOpen = m_pCode4->reportOpenFailure;
   int code = 0;
+  m_OpenFailure = "";
   *m_ppData = OpenQuietly(&code);
   CQmsStringPtr file;
   ConstructTableFileName(file);
-  std::string text = QmsFormat("The table: %s, could not be opened\n", QmsText(file));
+  if (*m_ppData == nullptr)
+    m_OpenFailure = *error4lastText(m_pCode4) != '\0' ? error4lastText(m_pCode4)
+                    : code < 0                          ? error4text(code)
+                                                        : "the file cannot be opened";
+  std::string text = QmsFormat("The table: %s, could not be opened: %s\n", QmsText(file),
+                               QmsText(m_OpenFailure));
   if (code == r4noOpen) {
     QmsLog(QMS_SEVERE_NOT_READY, kClass, "Open", text, __FILE__, __LINE__);
   } else if (reportOpen ? code < 0 : code != 0) {

@@ -101,6 +101,7 @@ class CQmsFolioRackTable : public CQmsTable {
   void DeleteIndex(const char* name) override;
   void SetIndex(const char* name) override;
   void Dump(unsigned char verbose) override;
+  const char* GetOpenFailure() const override { return QmsText(m_OpenFailure); }
 
   // Removes the records marked deleted and rebuilds the indexes.
   void Pack();
@@ -206,6 +207,7 @@ class CQmsFolioRackTable : public CQmsTable {
   int m_iFieldCount = 0;  // wrappers in m_pFields
   bool m_bJoined = false;  // counted among the context's users
   CQmsRecord m_DefinitionRecord;
+  CQmsStringPtr m_OpenFailure;  // the engine's reason of the last failed open
 
   static Code4* m_pCode4;
   static int m_iCode4Users;

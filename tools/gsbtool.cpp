@@ -9,7 +9,10 @@
 //   gsbtool info <file.gsb>                 header, object counts and bounds
 //   gsbtool names <file.gsb>                the objects' names in name order
 //   gsbtool contains <file.gsb> [field ...] the objects containing each point
-//   gsbtool nearest <file.gsb> <k> [criteria]  the k nearest point objects
+//   gsbtool nearest <file.gsb> <k> [criteria] [--distance <feet>]
+//                                           the k nearest point objects within
+//                                           the search distance (366000 feet
+//                                           unless given)
 //   gsbtool distance <file.gsb> <name>      feet from each point to the
 //                                           border of the object named
 //   gsbtool rect <file.gsb> <x1> <y1> <x2> <y2>  objects whose rectangles
@@ -20,9 +23,12 @@
 //                                           through the radius search)
 //   gsbtool zip4 <file.z9> <file.gsb>       every ZIP+4 centroid in a region
 //
+//   gsbtool --help | -h                     this usage
+//
 // Points come from standard input, one a line: longitude and latitude in
-// degrees, separated by blanks or a comma. Coordinates on the command line
-// are degrees too. Exit value 0 on success, 1 on failure, 2 for usage.
+// degrees, separated by blanks or a comma; lines may end in CR LF.
+// Coordinates on the command line are degrees too. Exit value 0 on success
+// (and for --help), 1 on failure, 2 for usage.
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -38,21 +44,46 @@
 namespace {
 
 constexpr int kNameSize = 128;
+constexpr int kExitUsage = 2;
+// The most answers one nearest search gives, and the search distances (feet)
+// the library takes.
+constexpr long kMostNearest = 65536;
+constexpr long kLeastSearchFeet = 2738;
+constexpr long kMostSearchFeet = 36521358;
+
+constexpr const char* kUsageText =
+    "usage: gsbtool import <input> <output.gsb> [name-field [second-field]]\n"
+    "       gsbtool info <file.gsb>\n"
+    "       gsbtool names <file.gsb>\n"
+    "       gsbtool contains <file.gsb> [field ...]    (points on standard input)\n"
+    "       gsbtool nearest <file.gsb> <k> [criteria] [--distance <feet>]\n"
+    "                                                  (points on standard input)\n"
+    "       gsbtool distance <file.gsb> <name>         (points on standard input)\n"
+    "       gsbtool rect <file.gsb> <x1> <y1> <x2> <y2>\n"
+    "       gsbtool name <file.gsb> <pattern>\n"
+    "       gsbtool radius <file.gsb> <feet>           (points on standard input)\n"
+    "       gsbtool knearest <file.gsb> <k>            (points on standard input)\n"
+    "       gsbtool zip4 <file.z9> <file.gsb>\n"
+    "       gsbtool --help\n"
+    "Points: longitude and latitude in degrees, one point a line. nearest gives\n"
+    "the k (1 to 65536) nearest point objects within the search distance,\n"
+    "366000 feet (about 69 miles) unless --distance gives another (2738 to\n"
+    "36521358 feet), and says when fewer than k lie within it.\n";
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: gsbtool import <input> <output.gsb> [name-field [second-field]]\n"
-               "       gsbtool info <file.gsb>\n"
-               "       gsbtool names <file.gsb>\n"
-               "       gsbtool contains <file.gsb> [field ...]    (points on standard input)\n"
-               "       gsbtool nearest <file.gsb> <k> [criteria]  (points on standard input)\n"
-               "       gsbtool distance <file.gsb> <name>         (points on standard input)\n"
-               "       gsbtool rect <file.gsb> <x1> <y1> <x2> <y2>\n"
-               "       gsbtool name <file.gsb> <pattern>\n"
-               "       gsbtool radius <file.gsb> <feet>           (points on standard input)\n"
-               "       gsbtool knearest <file.gsb> <k>            (points on standard input)\n"
-               "       gsbtool zip4 <file.z9> <file.gsb>\n");
-  return 2;
+  std::fputs(kUsageText, stderr);
+  return kExitUsage;
+}
+
+// A whole decimal number from lowest to highest, the whole text; false
+// otherwise.
+bool WholeNumber(std::string_view text, long lowest, long highest, long* out) {
+  long value = 0;
+  const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || r.ec != std::errc() || r.ptr != text.data() + text.size()) return false;
+  if (value < lowest || value > highest) return false;
+  *out = value;
+  return true;
 }
 
 int Failed(uint32_t context, const char* what) {
@@ -80,6 +111,7 @@ bool Millionths(std::string_view text, int32_t* out) {
 // are reported and skipped.
 bool ReadPoint(std::string* line, int32_t* x, int32_t* y) {
   while (std::getline(std::cin, *line)) {
+    if (!line->empty() && line->back() == '\r') line->pop_back();
     std::string text = *line;
     for (char& c : text)
       if (c == ',' || c == '\t') c = ' ';
@@ -162,6 +194,9 @@ int Info(const std::string& path) {
   std::printf("objects      %u (%u regions, %u lines, %u points)\n",
               h.regionCount + h.lineCount + h.pointCount, h.regionCount, h.lineCount, h.pointCount);
   std::printf("bounds       %d %d %d %d\n", h.bounds[0], h.bounds[1], h.bounds[2], h.bounds[3]);
+  if (h.coordinateKind == 1)
+    std::printf("in degrees   %.6f %.6f %.6f %.6f (west south east north)\n", h.bounds[0] / 1e6,
+                h.bounds[1] / 1e6, h.bounds[2] / 1e6, h.bounds[3] / 1e6);
   std::printf("largest      %u bytes, %u points, %u rings\n", h.maxObjectSize, h.maxPoints,
               h.maxParts);
   pipObjectFileExtraInfoStruct e;
@@ -203,7 +238,30 @@ int Rect(const std::string& path, char** corners) {
   return Hits(f, pipObjectFindFirstRect(f.file(), c[0], c[1], c[2], c[3], name, sizeof name), name);
 }
 
-// " FIELD=value" for each field asked for, of the current object.
+// The fields asked for that the file's attribute file holds; each one it
+// does not hold is reported once, here, and left out of the answers.
+std::vector<std::string> KnownFields(const OpenFile& f, const std::string& path,
+                                     const std::vector<std::string>& fields) {
+  if (fields.empty()) return fields;
+  int32_t count = 0;
+  if (pipObjectGetAttributeCount(f.file(), &count) != 1) {
+    std::fprintf(stderr, "gsbtool: %s has no attribute file: no fields are shown\n", path.c_str());
+    return {};
+  }
+  std::vector<std::string> known;
+  for (const std::string& field : fields) {
+    pipAttributeInfoStruct a;
+    // Before any search there is no current row: 0 for a field that exists.
+    if (pipObjectGetAttributeInfoByName(f.file(), field.c_str(), &a) >= 0)
+      known.push_back(field);
+    else
+      std::fprintf(stderr, "gsbtool: %s: no attribute named %s\n", path.c_str(), field.c_str());
+  }
+  return known;
+}
+
+// " FIELD=value" for each field asked for, of the current object ("?" for
+// a row without a value).
 std::string Attributes(uint32_t file, const std::vector<std::string>& fields) {
   std::string text;
   for (const std::string& field : fields) {
@@ -219,48 +277,96 @@ std::string Attributes(uint32_t file, const std::vector<std::string>& fields) {
 
 // For each point of standard input: the point, then each hit of the search
 // that first(x, y, name) begins, named and described by describe(x, y), or
-// "-" for none.
-template <class First, class Describe>
-int EachPoint(const OpenFile& f, First first, Describe describe) {
+// "-" for none, then what after(hits) adds.
+template <class First, class Describe, class After>
+int EachPoint(const OpenFile& f, First first, Describe describe, After after) {
   std::string line;
   int32_t x, y;
   char name[kNameSize];
   while (ReadPoint(&line, &x, &y)) {
     std::string hits;
+    long found = 0;
     int32_t r = first(x, y, name);
-    for (; r > 0; r = pipObjectFindNext(f.file(), name, kNameSize))
+    for (; r > 0; r = pipObjectFindNext(f.file(), name, kNameSize), ++found)
       hits += (hits.empty() ? "" : "; ") + std::string(name) + describe(x, y);
     if (r < 0) return f.Fail("searching");
-    std::printf("%s: %s\n", line.c_str(), hits.empty() ? "-" : hits.c_str());
+    std::printf("%s: %s%s\n", line.c_str(), hits.empty() ? "-" : hits.c_str(), after(found).c_str());
   }
   return 0;
 }
 
-int Contains(const std::string& path, const std::vector<std::string>& fields) {
+int Contains(const std::string& path, const std::vector<std::string>& asked) {
   OpenFile f(path);
   if (!f.ok()) return 1;
+  const std::vector<std::string> fields = KnownFields(f, path, asked);
   return EachPoint(
       f,
       [&](int32_t x, int32_t y, char* name) {
         return pipObjectFindFirstContaining(f.file(), x, y, 0, name, kNameSize);
       },
-      [&](int32_t, int32_t) { return Attributes(f.file(), fields); });
+      [&](int32_t, int32_t) { return Attributes(f.file(), fields); },
+      [](long) { return std::string(); });
 }
 
-int Nearest(const std::string& path, const char* count, const char* criteria) {
-  const long k = std::strtol(count, nullptr, 10);
-  if (k < 0) return Usage();
+// nearest's words after the file: k and the criteria, in that order, and
+// anywhere among them the search distance (--distance or -d and feet).
+struct NearestQuery {
+  long k = 0;
+  const char* criteria = nullptr;
+  long feet = 0;  // 0: the file's own
+};
+
+bool ParseNearest(const std::vector<std::string>& words, NearestQuery* query) {
+  std::vector<const std::string*> plain;
+  for (size_t i = 0; i < words.size(); ++i) {
+    if (words[i] != "--distance" && words[i] != "-d") {
+      plain.push_back(&words[i]);
+      continue;
+    }
+    if (i + 1 == words.size() ||
+        !WholeNumber(words[i + 1], kLeastSearchFeet, kMostSearchFeet, &query->feet)) {
+      std::fprintf(stderr, "gsbtool: the search distance must be whole feet from %ld to %ld\n",
+                   kLeastSearchFeet, kMostSearchFeet);
+      return false;
+    }
+    ++i;
+  }
+  if (plain.empty() || plain.size() > 2) return false;
+  if (!WholeNumber(*plain[0], 1, kMostNearest, &query->k)) {
+    std::fprintf(stderr, "gsbtool: k must be a whole number from 1 to %ld, not '%s'\n", kMostNearest,
+                 plain[0]->c_str());
+    return false;
+  }
+  if (plain.size() == 2) query->criteria = plain[1]->c_str();
+  return true;
+}
+
+int Nearest(const std::string& path, const NearestQuery& query) {
   OpenFile f(path);
   if (!f.ok()) return 1;
+  if (query.feet != 0 && pipObjectSetSearchDistance(f.file(), uint32_t(query.feet)) != 1)
+    return f.Fail("setting the search distance");
+  const long feet = pipObjectGetSearchDistance(f.file());
+  pipObjectFileInfoStruct h;
+  if (pipObjectHandleFileQuery(f.file(), &h) != 1) return f.Fail("reading the header");
+  // Fewer answers than asked for, while the file holds more point objects
+  // (or a criteria search may pass more): the search distance cut them off.
+  const long points = long(h.pointCount);
+  const uint32_t k = uint32_t(query.k);
   return EachPoint(
       f,
       [&](int32_t x, int32_t y, char* name) {
-        return criteria ? pipObjectFindFirstNearestEx(f.file(), x, y, uint32_t(k), criteria, name,
-                                                      kNameSize)
-                        : pipObjectFindFirstNearest(f.file(), x, y, uint32_t(k), name, kNameSize);
+        return query.criteria
+                   ? pipObjectFindFirstNearestEx(f.file(), x, y, k, query.criteria, name, kNameSize)
+                   : pipObjectFindFirstNearest(f.file(), x, y, k, name, kNameSize);
       },
       [&](int32_t x, int32_t y) {
         return " (" + std::to_string(pipObjectDistanceToBorder(f.file(), x, y)) + " ft)";
+      },
+      [&](long found) {
+        if (found >= query.k || (!query.criteria && found >= points)) return std::string();
+        return " [" + std::to_string(found) + " of " + std::to_string(query.k) + " within the search distance of " +
+               std::to_string(feet) + " ft]";
       });
 }
 
@@ -374,6 +480,10 @@ int Import(const std::string& input, const std::string& output, const char* fiel
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsageText, stdout);
+    return 0;
+  }
   if (argc < 3) return Usage();
   const std::string command = argv[1];
   const std::string file = argv[2];
@@ -385,8 +495,11 @@ int main(int argc, char** argv) {
   if (command == "info" && argc == 3) return Info(file);
   if (command == "names" && argc == 3) return Names(file);
   if (command == "contains") return Contains(file, std::vector<std::string>(argv + 3, argv + argc));
-  if (command == "nearest" && (argc == 4 || argc == 5))
-    return Nearest(file, argv[3], argc == 5 ? argv[4] : nullptr);
+  if (command == "nearest") {
+    NearestQuery query;
+    if (!ParseNearest(std::vector<std::string>(argv + 3, argv + argc), &query)) return Usage();
+    return Nearest(file, query);
+  }
   if (command == "distance" && argc == 4) return Distance(file, argv[3]);
   if (command == "rect" && argc == 7) return Rect(file, argv + 3);
   if (command == "name" && argc == 4) return ByName(file, argv[3]);

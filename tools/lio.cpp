@@ -6,6 +6,12 @@
 //   lio locale               the date order, date separator, decimal and
 //                            thousands separators and digit grouping of the
 //                            user's locale (LC_ALL, LC_TIME / LC_NUMERIC, LANG)
+//   lio daynum YYYYMMDD      the day number of a date (days from 1 March of
+//                            year 0)
+//   lio date TEXT            a date text read in the locale's date order, as
+//                            yyyymmdd, or "error 854" when it is no date
+//   lio expr 'TEXT'          the byte code of an expression, one operation a
+//                            line, then its value when it is constant
 //
 // Exit status: 0 done, 1 the request cannot be carried out, 2 usage.
 #include <cstdio>
@@ -20,7 +26,10 @@ using namespace layerio;
 int Usage() {
   std::fprintf(stderr,
                "usage: lio unit VALUE FROM TO\n"
-               "       lio locale\n");
+               "       lio locale\n"
+               "       lio daynum YYYYMMDD\n"
+               "       lio date TEXT\n"
+               "       lio expr 'TEXT'\n");
   return 2;
 }
 
@@ -100,6 +109,99 @@ int LocaleCommand(int argc) {
   return 0;
 }
 
+int DaynumCommand(int argc, char** argv) {
+  if (argc != 3) return Usage();
+  int32_t number = 0;
+  const char* end = NumParseLongPlain(argv[2], &number);
+  DateRec date;
+  if (!end || *end || number == 0 || !DateFromNumber(number, &date)) {
+    std::printf("error %d\n", 854);
+    return 1;
+  }
+  std::printf("%ld\n", long(DateToDayNumber(&date)));
+  return 0;
+}
+
+int DateCommand(int argc, char** argv) {
+  if (argc != 3) return Usage();
+  LocaleLoadDateFormat();
+  Value text{};
+  ValueSet(&text, kValueText, argv[2]);
+  DateRec date;
+  int16_t ok = ValueToDate(&text, &date);
+  ValueFree(&text);
+  if (!ok || !date.month) {
+    std::printf("error %ld\n", long(ok ? 854 : ErrorLastCode()));
+    return 1;
+  }
+  std::printf("%08ld\n", long(DateToNumber(&date)));
+  return 0;
+}
+
+void PrintOperation(const uint8_t* code, const uint8_t* at, int op, uint8_t cls, uint16_t offset) {
+  std::printf("%4ld  %3d", long(at - code), op);
+  if (op == 241) {
+    std::printf("  constant class %d", cls);
+    if (cls == 2) {
+      double d;
+      std::memcpy(&d, code + offset, sizeof d);
+      char number[64];
+      std::printf(" %s", NumFormatG14(d, number, sizeof number, 0));
+    } else if (cls == 10 || cls == 22 || cls == 24) {
+      char quoted[512];
+      std::printf(" %s", StrQuoteDefault(quoted, reinterpret_cast<const char*>(code + offset),
+                                         sizeof quoted));
+    }
+  } else if (op == 27 || op == 28) {
+    std::printf("  %s of %d, operator %d", op == 27 ? "any" : "all", at[1], at[2]);
+  } else if (op != 0) {
+    const char* text = TokKeywordText(op);
+    if (op == 16) text = "negate";
+    if (*text) std::printf("  %s", text);
+  } else {
+    std::printf("  end");
+  }
+  std::printf("\n");
+}
+
+int ExprCommand(int argc, char** argv) {
+  if (argc != 3) return Usage();
+  TokBeginText(argv[2]);
+  uint8_t* code = nullptr;
+  uint8_t level = 0;
+  int status = 0;
+  if (!ExprParse(&code, &level) || !code) {
+    std::printf("error %ld\n", long(ErrorLastCode()));
+    status = 1;
+  } else if (TokCurrent()) {
+    char found[64];
+    std::printf("error: text after the expression: %s\n",
+                TokText(TokCurrent(), found, sizeof found));
+    status = 1;
+  } else {
+    for (const uint8_t* p = code;;) {
+      const uint8_t* at = p;
+      uint8_t cls = 0;
+      uint16_t offset = 0;
+      int op = ExprNextOp(&p, &cls, &offset);
+      PrintOperation(code, at, op, cls, offset);
+      if (op == 0) break;
+    }
+    ErrorClear();
+    Value value{};
+    if (ExprEvaluate(code, &value)) {
+      char text[512];
+      std::printf("value: %s\n", ValueToText(&value, text, sizeof text, -1, 0));
+    } else {
+      std::printf("not constant\n");
+    }
+    ValueFree(&value);
+  }
+  MemFreePtr(&code);
+  TokEnd();
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,6 +213,9 @@ int main(int argc, char** argv) {
   int status = RunGuarded(1, [&]() -> int {
     if (std::strcmp(argv[1], "unit") == 0) return UnitCommand(argc, argv);
     if (std::strcmp(argv[1], "locale") == 0) return LocaleCommand(argc);
+    if (std::strcmp(argv[1], "daynum") == 0) return DaynumCommand(argc, argv);
+    if (std::strcmp(argv[1], "date") == 0) return DateCommand(argc, argv);
+    if (std::strcmp(argv[1], "expr") == 0) return ExprCommand(argc, argv);
     return Usage();
   });
   ErrorStackDestroy();

@@ -435,6 +435,9 @@ struct CODE4 {
   // Called instead of the message box when set.
   void (*errorCallback)(CODE4*, int code, long location, const char*, const char*, const char*);
   FILE4* errorLog;  // entries are appended when set
+  // The last report in one line (code text, location text, extra texts),
+  // kept when the report itself is not shown: callers tell users why.
+  char errorText[256];
 
   // -- switches and sizes --
   int autoOpen;             // d4open opens the production index

@@ -22,6 +22,9 @@ namespace {
 constexpr int kHeaderSize = 32;
 constexpr int kDescriptorSize = 32;
 constexpr unsigned char kTerminator = 0x0D;
+// Some writers end the descriptors with a line feed; other dBASE readers
+// take it as the terminator too.
+constexpr unsigned char kLineFeedTerminator = 0x0A;
 
 bool IsFox(const DATA4FILE* file) { return file->compatibility == k4dialectFox; }
 
@@ -61,9 +64,9 @@ bool ShapeOf(const CODE4* c4, bool fox, const unsigned char* d, FieldShape* shap
       shape->dec = 0;
       shape->counted = width;
       return true;
+    // Date-time and currency columns are read in a dBASE III table too, as
+    // other dBASE readers read them: their bytes are the same.
     case 'T': case 'Y':
-      if (!fox) break;
-      [[fallthrough]];
     case 'N': case 'F':
       shape->len = width;
       shape->dec = dec;
@@ -167,7 +170,7 @@ int ReadHeader(DATA4FILE* file, const char* name) {
   while (true) {
     unsigned at = slots * kDescriptorSize;
     if (at >= file->infoLen) return Corrupt(c4, E4_DATA_CORRUPT, name);
-    if (file->info[at] == kTerminator) break;
+    if (file->info[at] == kTerminator || file->info[at] == kLineFeedTerminator) break;
     if (at + kDescriptorSize > file->infoLen) return Corrupt(c4, E4_DATA_CORRUPT, name);
     slots++;
   }

@@ -224,15 +224,15 @@ long date4timeFromMs(char* time, long ms) {
 
 const char* code4dateFormat(CODE4* c4) {
   if (c4 == nullptr) {
-    error4(nullptr, e4parmNull, 90433);
+    error4(nullptr, e4parmNull, E4_CODE4DATE_FORMAT);
     return nullptr;
   }
   return c4->dateFormat;
 }
 
 int code4dateFormatSet(CODE4* c4, const char* picture) {
-  if (c4 == nullptr || picture == nullptr) return error4(c4, e4parmNull, 90432);
-  if (std::strlen(picture) >= sizeof c4->dateFormat) return error4(c4, e4parm, 90432);
+  if (c4 == nullptr || picture == nullptr) return error4(c4, e4parmNull, E4_CODE4DATE_FORMAT_SET);
+  if (std::strlen(picture) >= sizeof c4->dateFormat) return error4(c4, e4parm, E4_CODE4DATE_FORMAT_SET);
   std::memcpy(c4->dateFormat, picture, std::strlen(picture) + 1);
   return 0;
 }

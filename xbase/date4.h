@@ -4,6 +4,12 @@
 
 #include "xbase/d4data.h"
 
+// Where the date-format functions' failures are reported.
+enum : long {
+  E4_CODE4DATE_FORMAT_SET = 90432,
+  E4_CODE4DATE_FORMAT = 90433,
+};
+
 struct DATE4NOW {
   int year, month, day, hour, minute, second;
 };

@@ -1,5 +1,6 @@
 #include "xbase/error4.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -64,6 +65,22 @@ void ShowBox(CODE4* c4, int code, long location, const char* t1, const char* t2,
   platform::Env::Current().ShowMessage(kBoxTitle, std::string_view(text, size_t(length)));
 }
 
+void KeepText(CODE4* c4, int code, long location, const char* t1, const char* t2,
+              const char* t3) {
+  std::string text = error4text(code);
+  if (const char* where = error4locationText(location)) text += std::string(" (") + where + ")";
+  const char* separator = ": ";
+  for (const char* extra : {t1, t2, t3}) {
+    if (extra == nullptr || *extra == '\0') continue;
+    text += separator;
+    text += extra;
+    separator = ", ";
+  }
+  const size_t n = std::min(text.size(), sizeof c4->errorText - 1);
+  std::memcpy(c4->errorText, text.data(), n);
+  c4->errorText[n] = '\0';
+}
+
 }  // namespace
 
 int error4messageText(char* out, int size, int code, long location, const char* t1,
@@ -94,6 +111,7 @@ int error4messageText(char* out, int size, int code, long location, const char* 
 
 int error4describe(CODE4* c4, int code, long location, const char* t1, const char* t2,
                    const char* t3) {
+  if (c4 != nullptr) KeepText(c4, code, location, t1, t2, t3);
   if (c4 != nullptr && c4->errorLog != nullptr && c4->errorLog->handle >= 0) {
     WriteLogEntry(c4, code, location, t1, t2, t3);
   }
@@ -123,6 +141,8 @@ int error4set(CODE4* c4, int code) {
 }
 
 int error4code(CODE4* c4) { return c4 ? c4->errorCode : e4parmNull; }
+
+const char* error4lastText(const CODE4* c4) { return c4 ? c4->errorText : ""; }
 
 const char* error4text(int code) {
   for (const ERROR4DATA* row = error4table; row->errorData != nullptr; row++) {

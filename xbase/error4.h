@@ -35,6 +35,9 @@ int error4(CODE4* c4, int code, long location);
 // Sets the context's error code; answers the previous one.
 int error4set(CODE4* c4, int code);
 int error4code(CODE4* c4);
+// The last report of the context in one line ("" when none), such as
+// "File is not a Data File (database corruption detected): roads.dbf".
+const char* error4lastText(const CODE4* c4);
 // The text of an error code; "Invalid or Unknown Error Code" without a row.
 const char* error4text(int code);
 // The location row of a location code, or null (no text, no shown number).

@@ -37,7 +37,7 @@ int IndexName(DATA4* data, const char* name, char* full, int size) {
   }
   u4ncpy(buffer, name, sizeof buffer);
   if (u4nameExt(buffer, sizeof buffer, code4indexExtension(c4), 0) != 0) return -1;
-  if (u4nameCurrent(full, size, buffer) != 0) return error4(c4, e4parm, 90347);
+  if (u4nameCurrent(full, size, buffer) != 0) return error4(c4, e4parm, E4_U4NAME_CURRENT);
   return 0;
 }
 
@@ -119,15 +119,14 @@ int ReadTags(INDEX4FILE* file, DATA4* data) {
     }
     auto* tag = static_cast<TFILE4*>(u4allocEr(c4, sizeof(TFILE4)));
     if (tag == nullptr) return e4memory;
-    int init = tfile4init(tag, file, position, tagName, data);
-    if (init != 0) {
+    // A tag that cannot be read refuses the file, whatever its permissions:
+    // reading does not depend on them, and a writable file opened without
+    // one of its tags would leave it behind on every change.
+    if (int init = tfile4init(tag, file, position, tagName, data)) {
       FreeTagFile(tag);
-      // A read-only file opens with the tags that can be read.
-      if (!file->file.writeProtected) return init;
-      error4set(c4, 0);
-    } else {
-      l4add(&file->tags, tag);
+      return init;
     }
+    l4add(&file->tags, tag);
     if (tfile4skip(directory, 1) != 1) {
       if (c4->errorCode < 0) return -1;
       break;

@@ -60,7 +60,7 @@ void* u4allocDefault(long size) {
 
 void* u4allocErDefault(CODE4* c4, long size) {
   void* block = u4allocDefault(size);
-  if (block == nullptr && size >= 1) error4(c4, e4memory, 90413);
+  if (block == nullptr && size >= 1) error4(c4, e4memory, E4_U4ALLOC_ER);
   return block;
 }
 
@@ -78,7 +78,7 @@ void* u4allocFree(CODE4* c4, long size) {
 void u4freeDefault(void* block) { std::free(block); }
 
 int u4allocAgainDefault(CODE4* c4, char** block, unsigned* length, unsigned newLength) {
-  if (*block == nullptr && *length != 0) return error4(c4, e4parm, 90339);
+  if (*block == nullptr && *length != 0) return error4(c4, e4parm, E4_U4ALLOC_AGAIN);
   if (newLength <= *length) return 0;
   char* fresh = static_cast<char*>(u4allocErDefault(c4, long(newLength)));
   if (fresh == nullptr) return e4memory;
@@ -108,7 +108,7 @@ void mem4reset() {
 
 MEM4* mem4createDefault(CODE4* c4, int start, unsigned unitSize, int expand, int isTemp) {
   if (start < 1 || expand < 1) {
-    error4(c4, e4parm, 90410);
+    error4(c4, e4parm, E4_MEM4CREATE);
     return nullptr;
   }
   unitSize = UnitSize(unitSize);
@@ -146,7 +146,7 @@ MEM4* mem4createDefault(CODE4* c4, int start, unsigned unitSize, int expand, int
 
 void* mem4allocDefault(MEM4* pool, int zero) {
   if (pool == nullptr) {
-    error4(nullptr, e4parmNull, 90409);
+    error4(nullptr, e4parmNull, E4_MEM4ALLOC);
     return nullptr;
   }
   std::lock_guard<std::recursive_mutex> hold(PoolLock());
@@ -167,7 +167,7 @@ void* mem4allocDefault(MEM4* pool, int zero) {
 }
 
 int mem4freeDefault(MEM4* pool, void* unit) {
-  if (pool == nullptr) return error4(nullptr, e4parmNull, 90411);
+  if (pool == nullptr) return error4(nullptr, e4parmNull, E4_MEM4FREE);
   if (unit == nullptr) return 0;
   std::lock_guard<std::recursive_mutex> hold(PoolLock());
   l4add(&pool->pieces, unit);

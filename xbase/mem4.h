@@ -6,6 +6,15 @@
 
 #include "xbase/d4data.h"
 
+// Where the memory functions' failures are reported.
+enum : long {
+  E4_U4ALLOC_AGAIN = 90339,
+  E4_MEM4ALLOC = 90409,
+  E4_MEM4CREATE = 90410,
+  E4_MEM4FREE = 90411,
+  E4_U4ALLOC_ER = 90413,
+};
+
 void* u4allocDefault(long size);                  // null on failure (-930 for size < 1)
 void* u4allocErDefault(CODE4* c4, long size);     // reports -920 on failure
 void* u4allocFree(CODE4* c4, long size);          // retries with the cache's memory given back

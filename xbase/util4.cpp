@@ -37,7 +37,7 @@ size_t ExtensionPoint(const char* name) {
 }  // namespace
 
 int u4nameCurrent(char* buffer, int size, const char* name) {
-  if (buffer == nullptr || name == nullptr) return error4(nullptr, e4parm, 90347);
+  if (buffer == nullptr || name == nullptr) return error4(nullptr, e4parm, E4_U4NAME_CURRENT);
   std::string path = platform::NormalizeSeparators(name);
   if (path.empty() || path[0] != '/') {
     path = platform::JoinPath(platform::Env::Current().CurrentDirectory(), path);
@@ -45,7 +45,7 @@ int u4nameCurrent(char* buffer, int size, const char* name) {
   std::vector<char> work(path.begin(), path.end());
   work.push_back(0);
   if (int rc = u4nameFix(work.data())) return rc;
-  return CopyOut(buffer, size, work.data(), 90347);
+  return CopyOut(buffer, size, work.data(), E4_U4NAME_CURRENT);
 }
 
 int u4nameFix(char* name) {
@@ -59,7 +59,7 @@ int u4nameFix(char* name) {
     std::string part = path.substr(start, end - start);
     bool last = end == path.size();
     if (part == "..") {
-      if (parts.empty() || parts.back() == "..") return error4(nullptr, -1420, 90348);
+      if (parts.empty() || parts.back() == "..") return error4(nullptr, -1420, E4_U4NAME_FIX);
       parts.pop_back();
     } else if (part == "." || (part.empty() && !last)) {
       // "./" and doubled separators go.
@@ -106,7 +106,7 @@ void u4namePiece(char* buffer, unsigned size, const char* name, int keepPath, in
 }
 
 int u4nameRetExt(char* buffer, int size, const char* name) {
-  if (size < 3 || name == nullptr) return error4(nullptr, e4parm, 90344);
+  if (size < 3 || name == nullptr) return error4(nullptr, e4parm, E4_U4NAME_RET_EXT);
   size_t point = ExtensionPoint(name);
   if (point == std::string::npos) {
     buffer[0] = 0;
@@ -139,7 +139,7 @@ int u4nameMake(char* buffer, int size, const char* folder, const char* name) {
 int u4remove(const char* name) { return platform::Env::Current().Remove(name) == 0 ? 0 : -1; }
 
 int u4ncpy(char* to, const char* from, unsigned size) {
-  if (size == 0) return error4(nullptr, e4parm, 90340);
+  if (size == 0) return error4(nullptr, e4parm, E4_U4NCPY);
   size_t n = 0;
   while (n < size - 1 && from[n]) n++;
   std::memcpy(to, from, n);

@@ -5,6 +5,14 @@
 
 #include "xbase/d4data.h"
 
+// Where the name and copy helpers' failures are reported.
+enum : long {
+  E4_U4NCPY = 90340,
+  E4_U4NAME_RET_EXT = 90344,
+  E4_U4NAME_CURRENT = 90347,
+  E4_U4NAME_FIX = 90348,
+};
+
 // The full path of a name against the current folder, cleaned by
 // u4nameFix. 0, or -930 when it does not fit the buffer.
 int u4nameCurrent(char* buffer, int size, const char* name);

@@ -40,25 +40,27 @@ struct DateRec {
 };
 static_assert(sizeof(DateRec) == 4);
 
-// The tagged value (kinds 0..27; see the value family below). The payload is
-// a double, an i32, an i16, a date record, a byte, or a pointer with a 32-bit
-// aux word; with 8-byte pointers the record takes 24 bytes.
+// The tagged value (kinds 0..27; see the value family below): a kind byte,
+// a 32-bit word and an 8-byte payload (a double, an i32, an i16, a date
+// record, a byte or a pointer). Kinds that carry a pointer keep their 32-bit
+// aux word (text offset, width, object sub-kind) in the word beside the kind,
+// which the other kinds copy along and never read; so the record stays at 16
+// bytes with 8-byte pointers.
 struct Value {
   uint8_t kind;
   uint8_t kindPad[3];
-  uint32_t spare;
+  int32_t aux;
   union {
     double d;
     int32_t i;
     int16_t s;
     DateRec date;
     uint8_t b;
-    struct {
-      void* p;
-      int32_t aux;
-    } ptr;
+    void* p;
   } u;
 };
+static_assert(sizeof(Value) == 16 && offsetof(Value, aux) == 4 && offsetof(Value, u) == 8,
+              "values are stored in 16-byte slots");
 
 // Value kinds whose numbers are stored in values, tokens and compiled code.
 enum ValueKind : uint8_t {
@@ -379,7 +381,7 @@ uint32_t NormStamp(int which);        // 1..4
 uint16_t Crc16(const void* bytes, size_t length);
 int StrCompareCollated(const char* a, const char* b);
 
-// ===== Keyword tokenizer (not yet built) =====================================
+// ===== Keyword tokenizer =====================================================
 
 struct Keyword {
   const char* text;
@@ -418,6 +420,7 @@ enum KeywordId : int {
   kKwPartly = 1598,
   kKwNull = 1603,
   kKwAffine = 1909,
+  kKwEscape = 1659,
   kKwSupportMZ = 2154,
 };
 // Token classes asked for by parsers; other numbers are keyword ids.
@@ -437,8 +440,25 @@ int16_t IdentIsValid(const char* text);
 void IdentMakeValid(char* text);
 char* StrSkipSpace(const char* position);
 int TokHash(const char* text);
+// The id of a keyword word (any case), 1 when it is none.
+int TokKeywordId(const char* word);
 
-// ===== Expression parser and compiler (not yet built) ========================
+// Starting and ending the token stream. Begin drops any input, takes the
+// text (or the file's text) as the only source and reads the first token;
+// BeginFile gives 0 (error 524) when the file cannot be read. End drops the
+// input and the current token; the macros stay until TokMacrosClear.
+int16_t TokBeginText(const char* text);
+int16_t TokBeginFile(const char* path);
+void TokEnd();
+void TokMacrosClear();
+// The current token (null at the end of the input) and its text buffer.
+const Value* TokCurrent();
+const char* TokCurrentText();
+int32_t TokLineNumber();
+// On: statement-head keywords cannot be taken as identifiers or strings.
+void TokSetReserveHeads(int on);
+
+// ===== Expression parser and compiler ========================================
 
 int16_t ExprParse(uint8_t** code, uint8_t* level);
 int16_t ExprParseEvaluate(Value* result, int flag);
@@ -474,7 +494,7 @@ void LocaleSetIgnoreSeparators(int on);
 uint32_t ClockTicks();
 int32_t ColorSimilarity(uint32_t a, uint32_t b);
 
-// ===== Typed value (not yet built, except NumUnlocalize) =====================
+// ===== Typed value ===========================================================
 
 int16_t ValueInit(Value* value, uint8_t kind, uint8_t size);
 int16_t ValueAlloc(uint8_t size, Value* value, char** text);
@@ -500,7 +520,6 @@ int TextValueKind(const char* text);
 int16_t ValueParseField(const char* text, uint8_t kind, int width, int decimals, uint16_t reset,
                         Value* value, int parseFlags);
 int16_t ValueAssign(Value* destination, const Value* source, int parseFlags);
-int16_t ValueConvert(Value* value, uint8_t kind, int parseFlags);
 int16_t ValueStore(Value* destination, const Value* source, int parseFlags);
 char* ValueToText(const Value* value, char* buffer, size_t size, int decimals, int localise);
 char* ValueFormatDecimals(const Value* value, char* buffer, size_t size, int decimals,
@@ -617,7 +636,7 @@ struct FileSearch;
 int16_t FileFindFirst(const char* pattern, uint32_t attributeMask, FileSearch* search);
 int16_t FileFindNext(FileSearch* search);
 
-// ===== Dates and locale date order (not yet built) ===========================
+// ===== Dates and locale date order ===========================================
 
 int32_t DateToDayNumber(const DateRec* date);
 int16_t DateFromDayNumber(int32_t n, DateRec* out);

@@ -35,16 +35,20 @@ TEST(GsaFormatTest, FileNames) {
     const char* in;
     std::string attribute;  // beside a boundary file
     std::string open;       // as the reader opens it
+    std::string path;       // the attribute file as written and found
   } cases[] = {
-      {"area.gsb", "area.gsa", "area.gsb"},
-      {"AREA.GSB", "AREA.GSA", "AREA.GSB"},
-      {"dir.d/file", "dir.d/file", "dir.d/file.dld"},
-      {"zips.gsa", "zips.gsa", "zips.gsa"},
-      {"", "", ".dld"},
+      {"area.gsb", "area.gsa", "area.gsb", "area.gsa"},
+      {"AREA.GSB", "AREA.GSA", "AREA.GSB", "AREA.GSA"},
+      {"nc.out", "nc.oua", "nc.out", "nc.oua"},
+      {"NC.OUT", "NC.OUA", "NC.OUT", "NC.OUA"},
+      {"dir.d/file", "dir.d/fila", "dir.d/file.dld", "dir.d/fila.dld"},
+      {"zips.gsa", "zips.gsa", "zips.gsa", "zips.gsa"},
+      {"", "", ".dld", ".dld"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(GsaAttributeFileName(c.in), c.attribute) << c.in;
     EXPECT_EQ(GsaOpenName(c.in), c.open) << c.in;
+    EXPECT_EQ(GsaAttributePath(c.in), c.path) << c.in;
   }
 }
 

@@ -121,20 +121,6 @@ TEST(CqmsSynchronizationTest, DepthAndStatus) {
   EXPECT_EQ(lock.Status(), CqmsSynchronization::kStatusNotHeld);
 }
 
-// A fatal lock ends the process with -1 (the shell sees 255), never with 1,
-// which is gsbbuild's success.
-TEST(CqmsSynchronizationDeathTest, FatalFailureEndsWithMinusOne) {
-  EXPECT_EXIT(
-      {
-        CqmsSynchronization lock;
-        lock.SetFatal(true);
-        lock.Lock();
-        lock.Unlock();
-        lock.Unlock();
-      },
-      testing::ExitedWithCode(255), "");
-}
-
 TEST(CqmsSynchronizationTest, ExcludesOtherThreads) {
   CqmsSynchronization lock;
   int counter = 0;

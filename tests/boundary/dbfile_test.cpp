@@ -266,11 +266,17 @@ TEST(DbfReadTest, RecordsAsOtherWritersLeaveThem) {
     const char* name;
     std::string bytes;
     int last;  // what the read after the three records gives
+    uint32_t count = 3;
   } cases[] = {
       {"no end mark", TableBytes(kCityFields, kCities), 1},
       {"end mark", TableBytes(kCityFields, kCities) + "\x1a", 1},
       {"room after the fields", TableBytes(kCityFields, kCities, 263), 1},
-      {"record cut short", TableBytes(kCityFields, kCities) + " Apex  ", -1},
+      // The header's count ends the table: what follows is no record.
+      {"bytes after the counted records", TableBytes(kCityFields, kCities) + " Apex  ", 1},
+      {"record cut short", TableBytes(kCityFields, {kCities[0], kCities[1], kCities[2], " Apex  "}),
+       -1, 4},
+      {"records missing", TableBytes(kCityFields, {kCities[0], kCities[1], kCities[2], "", ""}), 1,
+       5},
   };
   for (const auto& c : cases) {
     TempDir dir;
@@ -278,7 +284,7 @@ TEST(DbfReadTest, RecordsAsOtherWritersLeaveThem) {
     DbfHandle h{};
     ASSERT_EQ(dbOpen(&h, path.c_str()), 0) << c.name << ": " << ShapeLastError();
     ASSERT_EQ(h.fieldCount, 3u) << c.name;
-    EXPECT_EQ(h.recordCount, 3u);
+    EXPECT_EQ(h.recordCount, c.count);
     EXPECT_EQ(h.updated[0], 124);
     std::vector<std::string> rows;
     int status;

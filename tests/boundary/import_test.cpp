@@ -162,6 +162,42 @@ TEST_F(ImportTest, RecordNumbersStylesAndRefusedKinds) {
   EXPECT_EQ(p.length, 24u + 8);
 }
 
+// A line or region whose parts say it has no points would be stored as an
+// object no search finds: refused with 106, a record number still taken.
+TEST_F(ImportTest, PartsWithoutPointsAreRefused) {
+  const int32_t xy[] = {0, 0, 10, 0, 10, 10, 20, 20, 30, 20, 30, 30};
+  const struct {
+    const char* name;
+    uint32_t kind;
+    std::vector<uint32_t> counts;
+    int32_t partCount;
+    const char* detail;
+  } cases[] = {
+      {"negative part count", PIP_OBJECT_REGION, {3}, -1, "The part count is negative."},
+      {"negative part count of a line", PIP_OBJECT_LINE, {3}, INT32_MIN,
+       "The part count is negative."},
+      {"first part empty", PIP_OBJECT_REGION, {0, 3}, 2, "Part 1 of 2 has no points."},
+      {"second part empty", PIP_OBJECT_LINE, {3, 0, 3}, 3, "Part 2 of 3 has no points."},
+  };
+  uint32_t import = Init(ImportParams());
+  uint32_t number = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    pipObjectInfoStruct o = Object(c.kind, c.name);
+    EXPECT_EQ(pipImportInsert(import, &o, xy, c.counts.data(), c.partCount), -1);
+    EXPECT_EQ(o.recordNumber, ++number);
+    char message[256], detail[256];
+    EXPECT_EQ(pipErrorGet(context_, message, detail), 106);
+    EXPECT_STREQ(detail, c.detail);
+  }
+  pipObjectInfoStruct kept = Object(PIP_OBJECT_REGION, "kept");
+  EXPECT_EQ(Insert(import, kept, {{0, 0}, {10, 0}, {10, 10}}), 1);
+  EXPECT_EQ(pipImportTerm(import, 1), 1);
+  std::vector<Record> records = gsbtest::File(path_).Records();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].name, "kept");
+}
+
 TEST_F(ImportTest, NamesAreCutAt127Characters) {
   uint32_t import = Init(ImportParams());
   pipObjectInfoStruct o = Object(PIP_OBJECT_POINT, "");

@@ -230,10 +230,19 @@ Table ReadTable(const std::string& dbf) {
   return t;
 }
 
-// Numbers keep the decimals their values use, and fewer when they would not
-// fit 32 bits: they agree to below one unit of the last decimal kept.
+// Numbers keep the decimals their values use: they agree to below one unit
+// of the last decimal kept. A number field that 32 bits cannot hold at
+// those decimals keeps its texts, which read as the same number.
 bool SameValue(const pipAttributeInfoStruct& ours, const std::string& theirs) {
-  if (ours.type != 'N') return ours.value == theirs;
+  if (ours.type != 'N') {
+    if (ours.value == theirs) return true;
+    char* oursEnd = nullptr;
+    char* theirsEnd = nullptr;
+    const double a = std::strtod(ours.value, &oursEnd);
+    const double b = std::strtod(theirs.c_str(), &theirsEnd);
+    return oursEnd != ours.value && *oursEnd == '\0' && !theirs.empty() && *theirsEnd == '\0' &&
+           a == b;
+  }
   const double a = std::strtod(ours.value, nullptr), b = std::strtod(theirs.c_str(), nullptr);
   return std::fabs(a - b) < std::pow(10.0, -double(ours.decimals)) + 1e-9 * std::fabs(b);
 }

@@ -81,6 +81,9 @@ TEST(OverlapCheckTest, CodesOnSquares) {
        5,
        100 * 4 / 9.0},
       {"B empty", {big}, {}, 100, 2, 0.0},
+      // Capped scan lines: without the cap this one runs for seconds.
+      {"the largest precision", {Square(0, 0, 10, 10)}, {Square(5, 5, 15, 15)}, INT32_MAX, 5,
+       25.0},
   };
   for (const Case& c : cases) {
     Outcome o = Check(c.a, c.b, c.precision);

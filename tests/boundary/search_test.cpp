@@ -252,6 +252,12 @@ TEST_F(SearchTest, PolygonOverlapCodes) {
     if (c.percent >= 0) {
       EXPECT_NEAR(percent, c.percent, 1.0) << c.what;
       EXPECT_STREQ(name_, "square");
+      // The largest precision is capped as the overlap check caps it.
+      EXPECT_EQ(pipObjectFindFirstPolygonEx(f.handle(), xy.data(), counts, 1, name_, 128,
+                                            UINT32_MAX, &percent),
+                c.code)
+          << c.what;
+      EXPECT_NEAR(percent, c.percent, 1.0) << c.what;
     }
     // Objects passed over are not named.
     if (c.code == 0) {

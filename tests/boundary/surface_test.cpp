@@ -117,6 +117,9 @@ TEST(OverlapCheckCallsTest, CodesOfTwoSets) {
   ASSERT_EQ(Add(check, 'B', searchtest::Square(50, 0, 100)), 1);
   EXPECT_EQ(pipCheckForRegionOverlapEx(check, 100, &percent), 5);
   EXPECT_NEAR(percent, 50.0, 1.0);
+  // The largest precision takes the capped number of scan lines, not 2^31.
+  EXPECT_EQ(pipCheckForRegionOverlapEx(check, UINT32_MAX, &percent), 5);
+  EXPECT_NEAR(percent, 50.0, 1.0);
   EXPECT_EQ(pipAddRegionAPolygon(check, 3, nullptr), -1);
   EXPECT_EQ(pipCheckForRegionOverlap(c.handle()), -1) << "a context is no check";
   EXPECT_EQ(pipTerminateOverlapCheck(check), 1);

@@ -32,7 +32,11 @@ TEST(ProgramTest, CommandLines) {
       {{"/log", "out.gsb"}, true, {false, false, "/log", "out.gsb", ""}},
       {{"/u", "in.shp"}, false, {}},
       {{"in.shp"}, false, {}},
-      {{"/u", "a", "b", "c", "d"}, false, {}},
+      // The flag, both paths, the id field and "/Log", as the synopsis shows.
+      {{"/u", "in.shp", "out.gsb", "NAME", "/Log"}, true, {true, true, "in.shp", "out.gsb", "NAME"}},
+      {{"/u", "a", "b", "c", "d"}, true, {true, false, "a", "b", "d"}},
+      {{"a", "b", "c", "d", "/Log"}, false, {}},
+      {{"/u", "a", "b", "c", "d", "/Log"}, false, {}},
   };
   for (const auto& c : cases) {
     std::string line;
@@ -58,6 +62,8 @@ TEST(ProgramTest, NamesOfABuild) {
   EXPECT_EQ(AttributePathOf("area.gsb"), "area.gsa");
   EXPECT_EQ(AttributePathOf("AREA.GSB"), "AREA.GSA");
   EXPECT_EQ(AttributePathOf("area.gsx"), "area.gsa");
+  EXPECT_EQ(AttributePathOf("nc.out"), "nc.oua");
+  EXPECT_EQ(AttributePathOf("out/zone"), "out/zona.dld");
 
   const struct {
     const char* input;

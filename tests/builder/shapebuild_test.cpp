@@ -105,7 +105,7 @@ TEST(PxfBuilderTest, RefusedInputsLeaveNothing) {
     const char* says;
   } cases[] = {
       {"extended character", pxf, "\"one\"\n\"Caf\xE9\"\n",
-       "Record that has extended ASCII characters is\n \"Caf\xE9\"\n"},
+       "Record 2, field NAME, has extended ASCII characters:\n \"Caf\xE9\"\n"},
       {"blank column line", "Version 300\nColumns 2\n  Name Char(20)\n\nData\nPoint 1 2\n", "a,b\n",
        "Blank line in columns section."},
   };

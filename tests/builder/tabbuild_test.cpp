@@ -170,12 +170,14 @@ TEST_F(TabBuilderTest, ExtendedCharactersFailTheBuild) {
   EXPECT_FALSE(Build(&out));
   BuildLogClose();
   EXPECT_NE(out.find("ERROR: gsbbuild failed. Extended ASCII characters are not supported.\n"
-                     "Record that has extended ASCII characters is\n \"Caf\xE9\"\n"),
+                     "Record 2, field NAME, has extended ASCII characters:\n \"Caf\xE9\"\n"
+                     "1 records have extended ASCII characters.\n"),
             std::string::npos)
       << out;
   EXPECT_EQ(ReadAll(dir_.File("out.gsb.log")),
             "ERROR: gsbbuild failed. extended ASCII characters are not supported.\n"
-            "Record that has extended ASCII characters is\n \"Caf\xE9\"\n");
+            "Record 2, field NAME, has extended ASCII characters:\n \"Caf\xE9\"\n"
+            "1 records have extended ASCII characters.\n");
   EXPECT_FALSE(std::filesystem::exists(output_));
   EXPECT_FALSE(std::filesystem::exists(dir_.File("out.gsa")));
   EXPECT_EQ(fake_.opened, fake_.closed);

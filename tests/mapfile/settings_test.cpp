@@ -46,7 +46,7 @@ TEST_F(SettingsTest, NegateKeepsIntegersAndMakesDoublesDecimal) {
   decimal.u.d = -2.25;
   char word[] = "x";
   text.kind = kValueText;
-  text.u.ptr.p = word;
+  text.u.p = word;
   logical.kind = kValueLogical;
   logical.u.b = 1;
   for (Case c : {Case{integer, kValueInteger, -5, true}, Case{small, kValueInteger, 7, true},

@@ -3,7 +3,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -106,6 +109,27 @@ class FullDisk : public platform::EnvWrapper {
     return -1;
   }
 };
+
+// A second holder waits for the first; the lock file goes with the last.
+TEST(EnvTest, PathLockSerialisesHolders) {
+  TempDir dir;
+  const std::string path = dir.File("out.gsb");
+  platform::PathLock first;
+  ASSERT_TRUE(first.Acquire(path));
+  EXPECT_TRUE(std::filesystem::exists(path + ".lock"));
+  std::atomic<bool> held{false};
+  std::thread second([&] {
+    platform::PathLock lock;
+    ASSERT_TRUE(lock.Acquire(path));
+    held = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(held);
+  first.Release();
+  second.join();
+  EXPECT_TRUE(held);
+  EXPECT_FALSE(std::filesystem::exists(path + ".lock"));
+}
 
 TEST(EnvTest, TestsCanStandInForTheSystem) {
   TempDir dir;

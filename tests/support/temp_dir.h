@@ -1,6 +1,7 @@
 // A fresh folder per test, removed afterwards, and the paths of the data sets.
 #pragma once
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -11,12 +12,16 @@
 namespace testsupport {
 
 // The shipped small fixtures (tests/data) and the real data sets beside the
-// project (../shared/data).
+// project (../shared/data, or the folder GSB_SHARED_DATA names at configure
+// time or in the environment, so that one build can be run against a
+// writable and a read-only copy).
 inline std::string FixturePath(std::string_view name) {
   return std::string(GSB_TEST_DATA_DIR) + "/" + std::string(name);
 }
 inline std::string SharedDataPath(std::string_view name) {
-  return std::string(GSB_SHARED_DATA_DIR) + "/" + std::string(name);
+  const char* chosen = std::getenv("GSB_SHARED_DATA");
+  std::string folder = chosen && *chosen ? chosen : GSB_SHARED_DATA_DIR;
+  return folder + "/" + std::string(name);
 }
 
 class TempDir {

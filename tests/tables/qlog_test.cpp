@@ -129,10 +129,11 @@ TEST_F(LogTest, LevelSettersRefuseUnknownLevels) {
   EXPECT_EQ(Log().GetErrorReportLevel(), QMS_ERROR_SEVERE);
 }
 
-TEST_F(LogTest, FatalCodeEndsTheProgramThroughTheTerminateHandler) {
+TEST_F(LogTest, FatalCodeEndsAStartedProgramThroughTheTerminateHandler) {
   EXPECT_EXIT(
       {
         std::cout.rdbuf(std::cerr.rdbuf());  // the terminate line, where the death test can see it
+        QmsLogStart();
         Log().HandleError(23000001, "Cls", "Method", "file.cpp", 9, "dead");
       },
       ::testing::ExitedWithCode(255), kTerminateLine);
@@ -171,6 +172,7 @@ TEST_F(LogTest, ApplicationHandlerSeesErrorsFirst) {
   EXPECT_EXIT(
       {
         std::cout.rdbuf(std::cerr.rdbuf());
+        QmsLogStart();
         Log().HandleError(11000011, "Cls", "Method", "file.cpp", 1, "warning that ends");
       },
       ::testing::ExitedWithCode(255), kTerminateLine);
@@ -203,12 +205,22 @@ TEST_F(LogTest, DestinationsComeAndGo) {
   EXPECT_EQ(testsupport::ReadAll(dir_.File("both.log")), "error\n");
 }
 
-TEST_F(LogTest, BuildingALogStartsItsFilesAfresh) {
+// Only a program's start touches the log files: building a log (or linking
+// the library) leaves them alone, and a log not started lets a fatal code
+// travel up.
+TEST_F(LogTest, StartingALogStartsItsFilesAfresh) {
   dir_.Write("Error.log", "old run\n");
   dir_.Write("Trace.log", "old trace\n");
   {
     testing::internal::CaptureStderr();
     CQmsLog fresh;
+    fresh.PutErrorMessage(22000008, "not started");
+    fresh.HandleError(23000001, "Cls", "Method", "file.cpp", 9, "survived");
+    EXPECT_FALSE(fresh.EndsProgramOnFatal());
+    EXPECT_EQ(ErrorLog(), "old run\n");
+    EXPECT_EQ(TraceLog(), "old trace\n");
+    fresh.Start();
+    EXPECT_TRUE(fresh.EndsProgramOnFatal());
     fresh.PutErrorMessage(22000008, "new run");
     testing::internal::GetCapturedStderr();
   }
@@ -307,7 +319,7 @@ TEST_F(LogTest, DumpNeedsAnOpenFile) {
 TEST_F(LogTest, VersionText) {
   CQmsStringPtr text;
   int major = 0, minor = 0, revision = 9;
-  QmsGlobal.FillVersion(text, major, minor, revision);
+  QmsGlobal().FillVersion(text, major, minor, revision);
   EXPECT_STREQ(text, "Ledgerkit version 1.1.0");
   EXPECT_EQ(major * 100 + minor * 10 + revision, 110);
 }

@@ -92,6 +92,7 @@ TEST_F(ObjectTest, NullNameIsFatal) {
   EXPECT_EXIT(
       {
         std::cout.rdbuf(std::cerr.rdbuf());
+        QmsLogStart();
         record.SetName(nullptr);
       },
       ::testing::ExitedWithCode(255), "CmpTerminateFunction\\(\\) was called by terminate\\(\\)\\.");

@@ -49,17 +49,16 @@ class TablesTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    // Back to the destinations a run starts with, in the folder it started in.
+    // Back to the destinations of a log not started, in the folder the run
+    // started in.
     std::filesystem::current_path(home_);
     CQmsLog& log = Log();
     log.Clear();
-    log.AddErrorFilename("Error.log", 0);
     log.AddErrorOstream(std::cerr);
-    log.AddTraceFilename("Trace.log", 0);
     log.AddTraceOstream(std::cout);
   }
 
-  static CQmsLog& Log() { return QmsGlobal.m_Log; }
+  static CQmsLog& Log() { return QmsGlobal().m_Log; }
   std::string ErrorLog() const { return testsupport::ReadAll(dir_.File("Error.log")); }
   std::string TraceLog() const { return testsupport::ReadAll(dir_.File("Trace.log")); }
   std::string Errors() const { return errors_.str(); }

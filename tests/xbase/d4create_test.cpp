@@ -7,6 +7,7 @@
 #include <tuple>
 #include <vector>
 
+#include "tests/xbase/index_fixture.h"
 #include "tests/xbase/xbase_fixture.h"
 
 namespace {
@@ -15,6 +16,7 @@ using testsupport::ReadAll;
 using testsupport::TempDir;
 using xbasetest::FieldList;
 using xbasetest::Le16;
+using xbasetest::TagList;
 using xbasetest::TempFolderEnv;
 using xbasetest::TestCode4;
 using xbasetest::Trimmed;
@@ -335,11 +337,18 @@ TEST(Remove, TakesTheMemoAndIndexFiles) {
   DATA4* data = d4create(&c4, dir.File("doomed").c_str(), fields.get());
   ASSERT_NE(data, nullptr);
   d4close(data);
-  // An index file beside it, opened with the table.
-  std::filesystem::copy_file(testsupport::SharedDataPath("xbase/foxpro/issue115.cdx"), dir.File("doomed.cdx"));
+  // An index file of its own fields beside it, opened with the table.
+  data = d4open(&c4, dir.File("doomed").c_str());
+  ASSERT_NE(data, nullptr);
+  TagList tags;
+  tags.Add("NAME", "NAME");
+  ASSERT_NE(i4create(data, dir.File("doomed").c_str(), tags.get()), nullptr);
+  ASSERT_EQ(d4close(data), 0);
+  c4.autoOpen = 0;
   data = d4open(&c4, dir.File("doomed").c_str());
   ASSERT_NE(data, nullptr);
   ASSERT_NE(i4open(data, dir.File("doomed").c_str()), nullptr);
+  ASSERT_TRUE(std::filesystem::exists(dir.File("doomed.cdx")));
   EXPECT_EQ(d4remove(data), 0);
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
   EXPECT_EQ(c4.removeOnClose, 0);

@@ -121,8 +121,6 @@ TEST(Data4Open, DamagedOrRefusedHeaders) {
   std::string noTerminator = good.substr(0, 32 + 64);  // descriptors run to the end of the file
   std::string headerCut = WithByte(WithByte(good, 8, char(0xF0)), 9, 0x10);
   BadHeader cases[] = {
-      {"dBASE with a datetime field",
-       DbfBuilder(0x03, {{"WHEN", 'T', 8}}).Record(std::string(9, ' ')).Bytes(), -200, 80006},
       {"unknown field type", DbfBuilder(0x03, {{"X", 'J', 2}}).Bytes(), -220, 80006},
       {"null flags outside FoxPro", DbfBuilder(0x03, {{"_NullFlags", '0', 1}}).Bytes(), -200, 80006},
       {"version 1 without its mark", WithByte(DbfBuilder('1', {{"A", 'C', 2}}).Bytes(), 12, 2), -200,
@@ -150,6 +148,35 @@ TEST(Data4Open, DamagedOrRefusedHeaders) {
     EXPECT_EQ(c4.Last()->location, c.location) << c.what;
     EXPECT_EQ(c4.dataList.numLinks, 0u) << c.what;
     EXPECT_EQ(c4.dataFileList.numLinks, 0u) << c.what;
+  }
+}
+
+// Variants other dBASE readers take: descriptors ended by a line feed, and
+// date-time and currency columns in a dBASE III table. Their values read as
+// in a FoxPro table (dbfread gives 12.345 and 2000-01-01 01:00 for these).
+TEST(Data4Open, HarmlessVariantsOpen) {
+  std::string values(1, ' ');
+  values += "abc ";
+  std::string money(8, '\0'), when(8, '\0');
+  QStoreU32LE(&money[0], 123450);
+  QStoreU32LE(&when[0], 2451545);
+  QStoreU32LE(&when[4], 3600000);
+  values += money + when;
+  const std::string plain =
+      DbfBuilder(0x03, {{"NAME", 'C', 4}, {"PRICE", 'Y', 8, 4}, {"WHEN", 'T', 8}}).Record(values).Bytes();
+  std::string lineFeed = plain;
+  lineFeed[32 + 3 * 32] = '\x0A';
+  for (const std::string& bytes : {plain, lineFeed}) {
+    TempDir dir;
+    dir.Write("t.dbf", bytes);
+    TestCode4 c4;
+    DATA4* data = d4open(&c4, dir.File("t").c_str());
+    ASSERT_NE(data, nullptr);
+    ASSERT_EQ(d4numFields(data), 3);
+    ASSERT_EQ(d4go(data, 1), 0);
+    EXPECT_STREQ(f4currency(d4field(data, "PRICE"), 3), "12.345");
+    EXPECT_STREQ(f4dateTime(d4field(data, "WHEN")), "2000010101:00:00");
+    d4close(data);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,55 @@ TEST(IndexOpen, OpensOnceAndSharesTheFile) {
   EXPECT_EQ(c4.errorCode, 0);
   EXPECT_EQ(d4close(second), 0);
   EXPECT_EQ(d4close(data), 0);
+}
+
+// Reading an index does not depend on its file's permissions: a read-only
+// copy opens with the same tags as a writable one, and an index whose tag
+// names a field the table lacks is refused either way (a writable file
+// opened without a tag would leave that tag behind on every change).
+TEST(IndexOpen, ReadOnlyFileReadAsAWritableOne) {
+  TempDir dir;
+  {
+    TestCode4 c4;
+    DATA4* data = People(&c4, dir);
+    ASSERT_NE(data, nullptr);
+    ASSERT_EQ(d4close(data), 0);
+    FieldList nameOnly;
+    nameOnly.Add("NAME", 'C', 8);
+    data = d4create(&c4, dir.File("q.dbf").c_str(), nameOnly.get());  // no NUM for the NONE tag
+    ASSERT_NE(data, nullptr);
+    ASSERT_EQ(d4close(data), 0);
+  }
+  namespace fs = std::filesystem;
+  for (bool readOnly : {false, true}) {
+    SCOPED_TRACE(readOnly ? "read-only" : "writable");
+    for (const char* table : {"p", "q"}) {
+      const std::string copy = dir.File(std::string(table) + "copy");
+      fs::copy_file(dir.File(std::string(table) + ".dbf"), copy + ".dbf", fs::copy_options::overwrite_existing);
+      fs::remove(copy + ".cdx");
+      fs::copy_file(dir.File("p.cdx"), copy + ".cdx");
+      if (readOnly) fs::permissions(copy + ".cdx", fs::perms::owner_read | fs::perms::group_read);
+    }
+    TestCode4 c4;
+    c4.autoOpen = 0;
+    DATA4* whole = d4open(&c4, dir.File("pcopy.dbf").c_str());
+    ASSERT_NE(whole, nullptr);
+    INDEX4* index = i4open(whole, dir.File("pcopy").c_str());
+    ASSERT_NE(index, nullptr);
+    std::vector<std::string> names;
+    for (TAG4* tag = d4tagNext(whole, nullptr); tag; tag = d4tagNext(whole, tag)) names.push_back(t4alias(tag));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"DOWN", "NAME", "NONE"}));
+    EXPECT_EQ(d4close(whole), 0);
+
+    DATA4* lacking = d4open(&c4, dir.File("qcopy.dbf").c_str());
+    ASSERT_NE(lacking, nullptr);
+    EXPECT_EQ(i4open(lacking, dir.File("qcopy").c_str()), nullptr);
+    EXPECT_LT(c4.errorCode, 0);
+    EXPECT_EQ(d4tagNext(lacking, nullptr), nullptr);
+    error4set(&c4, 0);
+    EXPECT_EQ(d4close(lacking), 0);
+  }
 }
 
 // The directory's key length comes from the file: names are never read

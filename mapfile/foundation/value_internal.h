@@ -1,0 +1,85 @@
+// Records and seams shared by the value files (value.cpp, value_convert.cpp)
+// and the tokenizer; nothing outside the foundation includes this.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "mapfile/foundation/foundation.h"
+
+namespace layerio {
+
+inline constexpr size_t kStyleNameSize = 32;
+inline constexpr size_t kSymbolRecordSize = 88;
+inline constexpr size_t kFontRecordSize = 64;
+inline constexpr size_t kMapObjectSize = 232;
+
+struct PenRec {
+  int16_t width;
+  int16_t pad;
+  int32_t pattern;
+  int32_t zero;
+  int32_t colour;
+};
+static_assert(sizeof(PenRec) == 16);
+
+struct BrushRec {
+  int32_t pattern;
+  int32_t foreground;
+  int32_t background;
+  uint8_t transparent;
+  uint8_t pad[3];
+};
+static_assert(sizeof(BrushRec) == 16);
+
+struct SymbolRec {
+  int16_t shape;
+  int16_t pad;
+  int32_t colour;
+  int16_t size;
+  uint8_t form;        // 0 simple, 1 font symbol, 2 custom
+  uint8_t style[4];    // style byte, then the flags of bits 8, 9 and 10
+  uint8_t pad2;
+  uint16_t customFlags;
+  char name[kStyleNameSize];
+  int16_t rotation;
+};
+static_assert(sizeof(SymbolRec) <= kSymbolRecordSize);
+
+struct FontRec {
+  uint8_t style[4];  // style byte, then the flags of bits 8, 9 and 10
+  char name[kStyleNameSize];
+  int16_t size;
+  int16_t pad;
+  int32_t foreground;
+  int32_t background;
+  uint8_t hasBackground;
+};
+static_assert(sizeof(FontRec) <= kFontRecordSize);
+
+// The text address of a text kind, else null.
+char* ValueTextPointer(const Value* value);
+// ValueAlloc without the byte limit on the size.
+int16_t ValueAllocText(size_t size, Value* value, char** text);
+
+// Seams to the map-object code, which owns the 232-byte object record: until
+// it is linked in, an object is copied as its bytes stand, owns nothing else
+// and has no kind name.
+int16_t CopyMapObject(const void* source, void* destination);
+void FreeMapObject(void* object);
+
+}  // namespace layerio
+
+namespace layerio {
+
+// The kind name of a map object (empty until the map-object code is linked).
+void MapObjectKindName(const void* object, char* buffer, size_t size);
+// The font clause of a font record: Font ("name",style,size,foreground[,background]).
+void FormatFontClause(const FontRec& font, char* buffer, size_t size);
+// Orders two texts for value comparisons; for now byte order.
+int CompareTextForValues(const char* a, const char* b);
+// Maps a search text in place through the normalization table whose stamp is
+// given (index keys are stored normalised); for now the text stays as it is.
+void NormalizeIndexKeyText(char* text, uint32_t stamp);
+
+}  // namespace layerio

@@ -1,0 +1,178 @@
+// gsbtool as users run it: the lines it reads (CR LF), the nearest search's
+// distance and its cut-off note, the words it refuses, attribute names it
+// does not know, its help and the bounds of info.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using testsupport::SharedDataPath;
+using testsupport::TempDir;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Quoted(const std::string& word) {
+  std::string q = "'";
+  for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// Runs program with words, standard input from the text input.
+Outcome Execute(const TempDir& dir, const char* program, const std::vector<std::string>& words,
+            const std::string& input = "") {
+  const std::string in = dir.Write("stdin.txt", input), err = dir.File("stderr.txt");
+  // A sanitizer's report must not pass for an exit value of the program.
+  std::string command = "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}exitcode=86\" "
+                        "UBSAN_OPTIONS=\"${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}exitcode=87\" " +
+                        Quoted(program);
+  for (const std::string& w : words) command += " " + Quoted(w);
+  command += " <" + Quoted(in) + " 2>" + Quoted(err);
+  Outcome run;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return run;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+  const int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.err = testsupport::ReadAll(err);
+  return run;
+}
+
+Outcome Tool(const TempDir& dir, const std::vector<std::string>& words, const std::string& input = "") {
+  return Execute(dir, GSBTOOL_PATH, words, input);
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// The counties (by gsbbuild, with their attribute file) and the cities (by
+// gsbtool import, points named by city), built once.
+class GsbtoolTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new TempDir;
+    counties_ = dir_->File("nc.gsb");
+    cities_ = dir_->File("cities.gsb");
+    const Outcome built = Execute(*dir_, GSBBUILD_PATH, {SharedDataPath("nc/nc.shp"), counties_, "NAME"});
+    ASSERT_EQ(built.status, 1) << built.out;
+    const Outcome imported =
+        Tool(*dir_, {"import", SharedDataPath("naturalearth/naturalearth_cities.shp"), cities_, "name"});
+    ASSERT_EQ(imported.status, 0) << imported.out << imported.err;
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+
+  static TempDir* dir_;
+  static std::string counties_;
+  static std::string cities_;
+};
+
+TempDir* GsbtoolTest::dir_ = nullptr;
+std::string GsbtoolTest::counties_;
+std::string GsbtoolTest::cities_;
+
+TEST_F(GsbtoolTest, PointLinesEndingInCrLfAreRead) {
+  const Outcome run = Tool(*dir_, {"contains", counties_}, "-78.64 35.78\r\n-80.84,35.23\r\n\r\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "-78.64 35.78: Wake\n-80.84 35.23: Mecklenburg\n");
+  EXPECT_EQ(run.err, "");
+}
+
+TEST_F(GsbtoolTest, NearestSaysWhenTheSearchDistanceCutTheAnswersOff) {
+  // Mid-Atlantic: no city within the default 366000 feet.
+  const std::string ocean = "-40 30\n";
+  Outcome run = Tool(*dir_, {"nearest", cities_, "2"}, ocean);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "-40 30: - [0 of 2 within the search distance of 366000 ft]\n");
+  // The greatest distance reaches two cities, nearest first, and says nothing more.
+  run = Tool(*dir_, {"nearest", cities_, "2", "--distance", "36521358"}, ocean);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Count(run.out, " ft)"), 2u) << run.out;
+  EXPECT_EQ(run.out.find('['), std::string::npos) << run.out;
+  // Near Paris with a short distance: one city within it, the note says so.
+  run = Tool(*dir_, {"nearest", cities_, "-d", "30000", "3"}, "2.35 48.86\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("Paris ("), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("[1 of 3 within the search distance of 30000 ft]"), std::string::npos) << run.out;
+}
+
+TEST_F(GsbtoolTest, RefusesWordsThatAreNoCountOrDistance) {
+  struct Case {
+    const char* why;
+    std::vector<std::string> words;
+    const char* message;
+  } cases[] = {
+      {"zero", {"0"}, "k must be a whole number from 1 to 65536, not '0'"},
+      {"negative", {"-3"}, "k must be a whole number from 1 to 65536, not '-3'"},
+      {"fraction", {"2.5"}, "not '2.5'"},
+      {"text", {"three"}, "not 'three'"},
+      {"beyond the most", {"65537"}, "not '65537'"},
+      {"distance too short", {"1", "--distance", "100"}, "the search distance must be whole feet"},
+      {"distance missing", {"1", "-d"}, "the search distance must be whole feet"},
+      {"distance not a number", {"1", "-d", "far"}, "the search distance must be whole feet"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> words = {"nearest", cities_};
+    words.insert(words.end(), c.words.begin(), c.words.end());
+    const Outcome run = Tool(*dir_, words, "2.35 48.86\n");
+    EXPECT_EQ(run.status, 2) << c.why;
+    EXPECT_EQ(run.out, "") << c.why;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.why << ": " << run.err;
+  }
+}
+
+TEST_F(GsbtoolTest, UnknownAttributeIsReportedOnce) {
+  const Outcome run = Tool(*dir_, {"contains", counties_, "FIPS", "NOSUCH"}, "-78.64 35.78\n-80.84 35.23\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "-78.64 35.78: Wake FIPS=37183\n-80.84 35.23: Mecklenburg FIPS=37119\n");
+  EXPECT_EQ(run.err, "gsbtool: " + counties_ + ": no attribute named NOSUCH\n");
+}
+
+TEST_F(GsbtoolTest, HelpGoesToStandardOutputWithExitZero) {
+  for (const char* flag : {"--help", "-h"}) {
+    const Outcome run = Tool(*dir_, {flag});
+    EXPECT_EQ(run.status, 0) << flag;
+    EXPECT_EQ(run.out.rfind("usage: gsbtool import", 0), 0u) << flag << ": " << run.out;
+    EXPECT_EQ(run.err, "") << flag;
+  }
+  // Without a command the usage is an error.
+  const Outcome bare = Tool(*dir_, {});
+  EXPECT_EQ(bare.status, 2);
+  EXPECT_EQ(bare.out, "");
+  EXPECT_EQ(bare.err.rfind("usage: gsbtool import", 0), 0u);
+}
+
+TEST_F(GsbtoolTest, InfoShowsTheBoundsInDegrees) {
+  const Outcome run = Tool(*dir_, {"info", counties_});
+  EXPECT_EQ(run.status, 0) << run.err;
+  long b[4];
+  const size_t at = run.out.find("bounds       ");
+  ASSERT_NE(at, std::string::npos) << run.out;
+  ASSERT_EQ(std::sscanf(run.out.c_str() + at, "bounds %ld %ld %ld %ld", &b[0], &b[1], &b[2], &b[3]), 4);
+  // Inside the counties' extent of the shapefile's header.
+  EXPECT_NEAR(b[0], -84323862, 1000);
+  EXPECT_NEAR(b[3], 36589649, 1000);
+  char degrees[160];
+  std::snprintf(degrees, sizeof degrees, "in degrees   %.6f %.6f %.6f %.6f (west south east north)\n",
+                b[0] / 1e6, b[1] / 1e6, b[2] / 1e6, b[3] / 1e6);
+  EXPECT_NE(run.out.find(degrees), std::string::npos) << run.out;
+}
+
+}  // namespace
