@@ -81,6 +81,9 @@ class Env {
   virtual int LockExclusive(int fd) = 0;
   // The same lock, waiting while another holder keeps it; 0 or -1.
   virtual int LockExclusiveWaiting(int fd) = 0;
+  // Shared advisory lock of the whole file, not waiting: readers share it,
+  // an exclusive holder keeps them out; 0 or -1.
+  virtual int LockShared(int fd) = 0;
   virtual int Unlock(int fd) = 0;
 
   // --- paths ---
@@ -152,6 +155,7 @@ class EnvWrapper : public Env {
   int FileStat(int fd, FileInfo* i) override { return target_.FileStat(fd, i); }
   int LockExclusive(int fd) override { return target_.LockExclusive(fd); }
   int LockExclusiveWaiting(int fd) override { return target_.LockExclusiveWaiting(fd); }
+  int LockShared(int fd) override { return target_.LockShared(fd); }
   int Unlock(int fd) override { return target_.Unlock(fd); }
   int RawStat(std::string_view p, FileInfo* i) override { return target_.RawStat(p, i); }
   int Remove(std::string_view p) override { return target_.Remove(p); }

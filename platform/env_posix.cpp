@@ -142,6 +142,7 @@ class PosixEnv final : public Env {
     } while (r != 0 && errno == EINTR);
     return r;
   }
+  int LockShared(int fd) override { return ::flock(fd, LOCK_SH | LOCK_NB); }
   int Unlock(int fd) override { return ::flock(fd, LOCK_UN); }
 
   int RawStat(std::string_view path, FileInfo* info) override {

@@ -74,9 +74,11 @@ class FileLock {
   std::recursive_mutex* lock_;
 };
 
-// Takes the descriptor and its identity; locks it for exclusive use.
-int Adopt(FILE4* file, int fd) {
-  if (Env().LockExclusive(fd) != 0) {
+// Takes the descriptor and its identity; locks it for exclusive use, or,
+// opened only to be read, for use shared with other readers (two builds
+// from one input must not refuse each other).
+int Adopt(FILE4* file, int fd, bool readOnly = false) {
+  if ((readOnly ? Env().LockShared(fd) : Env().LockExclusive(fd)) != 0) {
     int error = errno;
     Env().Close(fd);
     return OpenError(error);
@@ -221,7 +223,7 @@ int file4open(FILE4* file, CODE4* c4, const char* name, int doAllocName) {
   bool readOnly = c4->readOnly != 0;
   if (Env().PathStat(name, &info) == 0 && !info.writable) readOnly = true;
   int fd = Env().Open(name, readOnly ? platform::kRead : platform::kReadWrite);
-  int rc = fd < 0 ? OpenError(errno) : Adopt(file, fd);
+  int rc = fd < 0 ? OpenError(errno) : Adopt(file, fd, readOnly);
   if (rc != 0) {
     ClearRecord(file, c4);
     if (!c4->reportOpenFailure) {

@@ -105,6 +105,28 @@ TEST(File4, ExclusiveUse) {
   file4close(&second);
 }
 
+// Readers share a file (two builds from one input); a writer is kept out
+// while they read, and readers while it writes.
+TEST(File4, ReadersShareAWriterDoesNot) {
+  TempDir dir;
+  std::string path = dir.Write("shared.dat", "x");
+  TestCode4 c4;
+  FILE4 first{}, second{}, writer{};
+  c4.readOnly = 1;
+  ASSERT_EQ(file4open(&first, &c4, path.c_str(), 0), 0);
+  EXPECT_EQ(file4open(&second, &c4, path.c_str(), 0), 0);
+  c4.readOnly = 0;
+  EXPECT_EQ(file4open(&writer, &c4, path.c_str(), 0), -61);
+  error4set(&c4, 0);
+  file4close(&first);
+  file4close(&second);
+  ASSERT_EQ(file4open(&writer, &c4, path.c_str(), 0), 0);
+  c4.readOnly = 1;
+  EXPECT_EQ(file4open(&first, &c4, path.c_str(), 0), -61);
+  error4set(&c4, 0);
+  file4close(&writer);
+}
+
 TEST(File4, ReadOnlyFile) {
   TempDir dir;
   std::string path = dir.Write("ro.dat", "abc");
