@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <set>
@@ -216,11 +217,13 @@ struct Outcome {
   std::string out;
 };
 
-// Runs the built gsbbuild with the words given, in folder.
-inline Outcome RunGsbbuild(const std::string& folder, const std::vector<std::string>& words) {
+// Runs the built gsbbuild with the words given, in folder, after the shell
+// words of prefix (such as a umask).
+inline Outcome RunGsbbuild(const std::string& folder, const std::vector<std::string>& words,
+                           const std::string& prefix = "") {
   // A sanitizer's report must not pass for success (1) or failure (0).
-  std::string command = "cd " + Quoted(folder) +
-                        " && ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}exitcode=86\" "
+  std::string command = "cd " + Quoted(folder) + " && " + prefix +
+                        " ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}exitcode=86\" "
                         "UBSAN_OPTIONS=\"${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}exitcode=87\" " +
                         Quoted(GSBBUILD_PATH);
   for (const std::string& w : words) command += " " + Quoted(w);
@@ -234,6 +237,14 @@ inline Outcome RunGsbbuild(const std::string& folder, const std::vector<std::str
   const int status = pclose(pipe);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
+}
+
+// The names of the files of a folder, sorted.
+inline std::set<std::string> FilesIn(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.insert(entry.path().filename().string());
+  return names;
 }
 
 // Builds output from input through the importer, in this process, with the

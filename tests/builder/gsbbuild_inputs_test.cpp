@@ -19,6 +19,7 @@
 namespace {
 
 using buildertest::DbfBytes;
+using buildertest::FilesIn;
 using buildertest::Outcome;
 using buildertest::RunGsbbuild;
 using testsupport::ReadAll;
@@ -27,13 +28,6 @@ using testsupport::TempDir;
 
 constexpr int kSuccess = 1;
 constexpr int kFailed = 0;
-
-std::set<std::string> FilesIn(const std::string& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder))
-    names.insert(entry.path().filename().string());
-  return names;
-}
 
 uint32_t LoadU32BE(const std::string& b, size_t at) {
   return uint32_t(uint8_t(b.at(at))) << 24 | uint32_t(uint8_t(b.at(at + 1))) << 16 |

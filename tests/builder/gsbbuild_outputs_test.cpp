@@ -25,7 +25,9 @@
 namespace {
 
 using buildertest::DbfBytes;
+using buildertest::FilesIn;
 using buildertest::Outcome;
+using buildertest::RunGsbbuild;
 using buildertest::Quoted;
 using testsupport::ReadAll;
 using testsupport::SharedDataPath;
@@ -36,33 +38,6 @@ constexpr int kFailed = 0;
 constexpr int kUsage = 255;
 constexpr const char* kEarlierGsb = "boundary file of an earlier run";
 constexpr const char* kEarlierGsa = "attribute file of an earlier run";
-
-std::set<std::string> FilesIn(const std::string& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder))
-    names.insert(entry.path().filename().string());
-  return names;
-}
-
-// gsbbuild run in folder after the shell words of prefix (such as a umask).
-Outcome RunIn(const std::string& folder, const std::vector<std::string>& words,
-            const std::string& prefix = "") {
-  std::string command = "cd " + Quoted(folder) + " && " + prefix +
-                        " ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}exitcode=86\" "
-                        "UBSAN_OPTIONS=\"${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}exitcode=87\" " +
-                        Quoted(GSBBUILD_PATH);
-  for (const std::string& w : words) command += " " + Quoted(w);
-  command += " 2>/dev/null";
-  Outcome run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
 
 // The North Carolina counties as in.shp, in.shx, in.dbf.
 void CopyCounties(const TempDir& dir, const std::string& stem = "in") {
@@ -175,7 +150,7 @@ TEST(GsbbuildOutputsTest, RunsAndWhatTheyLeave) {
     std::set<std::string> before;
     for (const std::string& name : FilesIn(dir.path()))
       if (name.rfind("in.", 0) == 0) before.insert(name);
-    const Outcome run = RunIn(dir.path(), c.words);
+    const Outcome run = RunGsbbuild(dir.path(), c.words);
     EXPECT_EQ(run.status, c.status) << run.out;
     for (const std::string& text : c.says) EXPECT_NE(run.out.find(text), std::string::npos) << text << "\n" << run.out;
     EXPECT_EQ(run.out.find("Message: ,"), std::string::npos) << run.out;
@@ -201,12 +176,12 @@ TEST(GsbbuildOutputsTest, AttributeFileOfAnyOutputName) {
     SCOPED_TRACE(output);
     TempDir dir;
     CopyCounties(dir);
-    ASSERT_EQ(RunIn(dir.path(), {"in.shp", output, "NAME"}).status, kSuccess);
+    ASSERT_EQ(RunGsbbuild(dir.path(), {"in.shp", output, "NAME"}).status, kSuccess);
     EXPECT_EQ(PairAgrees(dir.File(output)), 100);
   }
   TempDir dir;
   CopyCounties(dir);
-  ASSERT_EQ(RunIn(dir.path(), {"in.shp", "nc.out", "NAME"}).status, kSuccess);
+  ASSERT_EQ(RunGsbbuild(dir.path(), {"in.shp", "nc.out", "NAME"}).status, kSuccess);
   EXPECT_TRUE(std::filesystem::exists(dir.File("nc.oua")));
 }
 
@@ -216,7 +191,7 @@ TEST(GsbbuildOutputsTest, NewFilesFollowTheUmask) {
     SCOPED_TRACE(umask);
     TempDir dir;
     CopyCounties(dir);
-    ASSERT_EQ(RunIn(dir.path(), {"in.shp", "out.gsb", "NAME"}, std::string("umask ") + umask + " &&").status,
+    ASSERT_EQ(RunGsbbuild(dir.path(), {"in.shp", "out.gsb", "NAME"}, std::string("umask ") + umask + " &&").status,
               kSuccess);
     for (const char* name : {"out.gsb", "out.gsa"}) {
       struct stat st;

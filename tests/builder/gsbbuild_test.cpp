@@ -23,6 +23,7 @@ namespace {
 using buildertest::ExpectAttributesAsOgr;
 using buildertest::Feature;
 using buildertest::OgrFeatures;
+using buildertest::FilesIn;
 using buildertest::Outcome;
 using buildertest::RunGsbbuild;
 using testsupport::ReadAll;
@@ -32,14 +33,6 @@ using testsupport::TempDir;
 constexpr int kSuccess = 1;
 constexpr int kFailed = 0;
 constexpr int kUsage = 255;
-
-// The files of a folder, sorted.
-std::set<std::string> FilesIn(const std::string& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder))
-    names.insert(entry.path().filename().string());
-  return names;
-}
 
 std::string UsageText() {
   return std::string("Usage: ") + GSBBUILD_PATH +
