@@ -24,6 +24,7 @@
 #include "boundary/readmain.h"
 #include "builder/importer.h"
 #include "platform/env.h"
+#include "tests/support/command.h"
 #include "zonelib.h"
 
 namespace buildertest {
@@ -221,21 +222,12 @@ struct Outcome {
 // words of prefix (such as a umask).
 inline Outcome RunGsbbuild(const std::string& folder, const std::vector<std::string>& words,
                            const std::string& prefix = "") {
-  // A sanitizer's report must not pass for success (1) or failure (0).
-  std::string command = "cd " + Quoted(folder) + " && " + prefix +
-                        " ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}exitcode=86\" "
-                        "UBSAN_OPTIONS=\"${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}exitcode=87\" " +
-                        Quoted(GSBBUILD_PATH);
+  std::string command = "cd " + Quoted(folder) + " && " + prefix + " " +
+                        testsupport::kSanitizerExitCodes + Quoted(GSBBUILD_PATH);
   for (const std::string& w : words) command += " " + Quoted(w);
   command += " 2>/dev/null";
   Outcome run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.status = testsupport::RunCommandStatus(command, &run.out);
   return run;
 }
 

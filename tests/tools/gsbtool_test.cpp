@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/command.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -32,20 +33,11 @@ std::string Quoted(const std::string& word) {
 Outcome Execute(const TempDir& dir, const char* program, const std::vector<std::string>& words,
             const std::string& input = "") {
   const std::string in = dir.Write("stdin.txt", input), err = dir.File("stderr.txt");
-  // A sanitizer's report must not pass for an exit value of the program.
-  std::string command = "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}exitcode=86\" "
-                        "UBSAN_OPTIONS=\"${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}exitcode=87\" " +
-                        Quoted(program);
+  std::string command = testsupport::kSanitizerExitCodes + Quoted(program);
   for (const std::string& w : words) command += " " + Quoted(w);
   command += " <" + Quoted(in) + " 2>" + Quoted(err);
   Outcome run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.status = testsupport::RunCommandStatus(command, &run.out);
   run.err = testsupport::ReadAll(err);
   return run;
 }
