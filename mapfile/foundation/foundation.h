@@ -695,12 +695,16 @@ void UnitConvertRect(UnitRect* out, int target, const UnitRect* in, int source,
 
 // ===== Parser-state snapshot, value negation, double comparison ==============
 
-// The pushed-back tokens and line of the tokenizer.
+// The tokenizer's line, its current token with the text that token refers
+// to, and the pushed-back tokens: all of it is saved with the snapshot, so an
+// outer statement finds its token as it left it after a nested run.
 struct ParserBlock {
   char line[2200];
   int32_t linePosition;
   int32_t pushedCount;
   Value pushed[2];
+  Value token;
+  char tokenText[2200];  // words and keywords cut to 31 characters
 };
 
 // The process-wide parser variables that a nested statement saves and

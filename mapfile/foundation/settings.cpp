@@ -36,9 +36,14 @@ int16_t ValueNegate(Value* result, const Value* operand) {
     case kValueInteger:
     case kValueSmallInt: {
       int32_t n = operand->kind == kValueInteger ? operand->u.i : operand->u.s;
-      out.kind = kValueInteger;
-      // The negation of the smallest integer has no 32-bit form; it stays.
-      out.u.i = n == INT32_MIN ? n : -n;
+      if (n == INT32_MIN) {
+        // 2147483648 has no 32-bit form: it becomes a decimal, not a wrong sign
+        out.kind = kValueDecimal;
+        out.u.d = -double(n);
+      } else {
+        out.kind = kValueInteger;
+        out.u.i = -n;
+      }
       break;
     }
     case kValueFloat:

@@ -1,10 +1,10 @@
 // The keyword tokenizer: one process-wide token stream over a text or a
 // file, with comments, "define" macros and "include" files.
 //
-// The line, its read position, the input source and the current token sit in
-// the parser variables (State().parser), so that the settings snapshot saves
-// and restores them around a nested statement; the token's text buffer and
-// the macro table are the stream's own.
+// The line, its read position, the input source, the current token and the
+// token's text buffer sit in the parser variables (State().parser), so that
+// the settings snapshot saves and restores them around a nested statement;
+// the macro table is the stream's own.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -25,7 +25,7 @@ namespace {
 
 constexpr int kWordCount = 684;
 constexpr size_t kLineSize = sizeof(ParserBlock::line);  // 2200
-constexpr size_t kTokenTextSize = 2200;
+constexpr size_t kTokenTextSize = sizeof(ParserBlock::tokenText);  // 2200
 constexpr size_t kWordLimit = 31;
 constexpr int kMacroBuckets = 87;
 // Refusals that keep a malformed or hostile text from running away.
@@ -67,8 +67,6 @@ struct Macro {
 };
 
 struct Stream {
-  Value token{};
-  char text[kTokenTextSize] = {};
   Macro* buckets[kMacroBuckets] = {};
   int reserveHeads = 0;
   int expansions = 0;
@@ -80,6 +78,9 @@ Stream& S() {
 }
 
 ParserVariables& P() { return State().parser; }
+// The current token and its text live in the parser block (see the snapshot).
+Value& Tok() { return P().block.token; }
+char* Text() { return P().block.tokenText; }
 Source* Input() { return static_cast<Source*>(P().inputSource); }
 char* Line() { return P().block.line; }
 int32_t& Pos() { return P().block.linePosition; }
@@ -170,7 +171,7 @@ void DropLine() {
 }
 
 void SetToken(uint8_t kind) {
-  Value& t = S().token;
+  Value& t = Tok();
   std::memset(&t, 0, sizeof t);
   t.kind = kind;
   P().currentToken = &t;
@@ -197,10 +198,10 @@ void Define(const char* after) {
     return;
   }
   if (code != kCodeIdentifier) {
-    Refuse(kErrDefineNotIdentifier, S().text);
+    Refuse(kErrDefineNotIdentifier, Text());
     return;
   }
-  std::string name = S().text;
+  std::string name = Text();
   if (FindMacro(name.c_str())) {
     Refuse(kErrMacroTwice, name.c_str());
     return;
@@ -260,10 +261,10 @@ void Include(const char* after) {
   }
   Source* current = Input();
   if (current && current->depth + 1 >= kMaxIncludeDepth) {
-    Refuse(kErrIncludeTooDeep, S().text);
+    Refuse(kErrIncludeTooDeep, Text());
     return;
   }
-  std::string path = S().text;
+  std::string path = Text();
   if (current && !path.empty() && path[0] != '/' && path[0] != '\\') {
     path = current->directory + path;
   }
@@ -336,7 +337,7 @@ int16_t TokBeginFile(const char* path) {
 }
 
 const Value* TokCurrent() { return P().currentToken; }
-const char* TokCurrentText() { return S().text; }
+const char* TokCurrentText() { return Text(); }
 void TokSetReserveHeads(int on) { S().reserveHeads = on ? 1 : 0; }
 int32_t TokLineNumber() { return Input() ? Input()->lineNumber : 0; }
 
@@ -391,21 +392,21 @@ void TokNext() {
       continue;
     }
     if (code == kCodeIdentifier) {
-      if (const Macro* m = FindMacro(S().text)) {
+      if (const Macro* m = FindMacro(Text())) {
         if (!Expand(*m, after)) DropLine();
         continue;
       }
       SetToken(kValueBorrowedIdentifier);
-      S().token.u.p = S().text;
+      Tok().u.p = Text();
     } else if (code == kCodeString) {
       SetToken(kValueBorrowedText);
-      S().token.u.p = S().text;
+      Tok().u.p = Text();
     } else if (code == kCodeNumber) {
       SetToken(kValueFloat);
-      NumParseDouble(S().text, &S().token.u.d);
+      NumParseDouble(Text(), &Tok().u.d);
     } else {
       SetToken(kValueKeyword);
-      S().token.aux = code;
+      Tok().aux = code;
     }
     Source* s = Input();
     if (s && s->partial) {
@@ -421,7 +422,7 @@ void TokNext() {
 
 int TokScanWord(const char* position, int* length) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(position);
-  char* out = S().text;
+  char* out = Text();
   unsigned char c = p[0];
   *length = 0;
   if (c == 0x1A) {
@@ -548,12 +549,12 @@ int16_t TokIs(int cls) {
     case kValueKeyword: {
       if (t->aux == cls) return 1;
       if (cls != kTokIdentifier && cls != kTokString) return 0;
-      if (P().parseMode == 2 || !CharIsAlpha(static_cast<unsigned char>(S().text[0]))) return 0;
+      if (P().parseMode == 2 || !CharIsAlpha(static_cast<unsigned char>(Text()[0]))) return 0;
       if (S().reserveHeads && TokIsStatementHead(t)) return 0;
-      if (t != &S().token) return 0;  // a token whose text is not the stream's
+      if (t != &Tok()) return 0;  // a token whose text is not the stream's
       t->kind = cls == kTokIdentifier ? kValueBorrowedIdentifier : kValueBorrowedText;
       t->aux = 0;
-      t->u.p = S().text;
+      t->u.p = Text();
       return 1;
     }
     case kValueIdentifier:

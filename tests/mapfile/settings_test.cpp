@@ -35,9 +35,11 @@ TEST_F(SettingsTest, NegateKeepsIntegersAndMakesDoublesDecimal) {
     double value;
     bool ok;
   };
-  Value integer{}, small{}, floating{}, decimal{}, text{}, logical{};
+  Value integer{}, smallest{}, small{}, floating{}, decimal{}, text{}, logical{};
   integer.kind = kValueInteger;
   integer.u.i = 5;
+  smallest.kind = kValueInteger;
+  smallest.u.i = INT32_MIN;
   small.kind = kValueSmallInt;
   small.u.s = -7;
   floating.kind = kValueFloat;
@@ -50,6 +52,7 @@ TEST_F(SettingsTest, NegateKeepsIntegersAndMakesDoublesDecimal) {
   logical.kind = kValueLogical;
   logical.u.b = 1;
   for (Case c : {Case{integer, kValueInteger, -5, true}, Case{small, kValueInteger, 7, true},
+                 Case{smallest, kValueDecimal, 2147483648.0, true},
                  Case{floating, kValueDecimal, -1.5, true}, Case{decimal, kValueDecimal, 2.25, true},
                  Case{text, kValueInteger, 0, false}, Case{logical, kValueInteger, 0, false}}) {
     ErrorClear();
@@ -104,6 +107,30 @@ TEST_F(SettingsTest, SnapshotBracketsANestedRun) {
   SettingsSnapshotRestore(&outer);
   EXPECT_EQ(std::memcmp(&v, &before, sizeof v), 0);
   EXPECT_EQ(ParseMode(), 1);
+}
+
+// The use the snapshot exists for: a statement parsed while another one's
+// parse is under way leaves the outer token stream where it was.
+TEST_F(SettingsTest, NestedTokenStreamLeavesTheOuterOneIntact) {
+  TokBeginText("alpha \"beta\" gamma");
+  TokNext();
+  ASSERT_TRUE(TokIs(kTokString));
+  SettingsSnapshot outer;
+  SettingsSnapshotSave(&outer);
+  TokBeginText("\"nested text\" 42 other_words");
+  while (TokCurrent()) TokNext();
+  TokEnd();
+  SettingsSnapshotRestore(&outer);
+  ASSERT_NE(TokCurrent(), nullptr);
+  EXPECT_EQ(TokCurrent()->kind, kValueBorrowedText);
+  EXPECT_STREQ(static_cast<const char*>(TokCurrent()->u.p), "beta");
+  EXPECT_STREQ(TokCurrentText(), "beta");
+  TokNext();
+  ASSERT_TRUE(TokIs(kTokIdentifier));
+  EXPECT_STREQ(TokCurrentText(), "gamma");
+  TokNext();
+  EXPECT_EQ(TokCurrent(), nullptr);
+  TokEnd();
 }
 
 }  // namespace
