@@ -8,6 +8,7 @@
 // {opcode, byte, u32, pointer, i16 index}, so their size follows the
 // pointer's (16 bytes with 8-byte pointers).
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "mapfile/foundation/foundation.h"
@@ -21,6 +22,10 @@ constexpr size_t kConstSize = 2200;
 constexpr size_t kMinBlock = 10;
 constexpr int kMaxListOperands = 254;
 constexpr int kEvalStackSize = 128;
+// Parentheses, lists, unary operators and "not" nest by recursion (about
+// three levels for each pair of parentheses); deeper text is refused (as too
+// large for the code) before it can exhaust the machine's stack.
+constexpr int kMaxNesting = 300;
 constexpr size_t kRefSize = 1 + 1 + 4 + sizeof(void*) + 2;
 
 constexpr uint8_t kOpEnd = 0;
@@ -59,6 +64,24 @@ struct Compile {
 
 Compile* gCompile = nullptr;
 Compile gOutermost;
+int gNesting = 0;
+
+// One level of nesting for as long as it lives; false (error 965 pushed)
+// when the text nests too deep. Unwinding a trapped error leaves the count
+// right.
+class Nest {
+ public:
+  Nest() : ok_(++gNesting <= kMaxNesting) {
+    if (!ok_) ErrorPush(kErrorSeverity, kErrCodeFull, nullptr, nullptr);
+  }
+  ~Nest() { --gNesting; }
+  Nest(const Nest&) = delete;
+  Nest& operator=(const Nest&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  bool ok_;
+};
 
 void RaiseLevel(uint8_t level) {
   if (gCompile && gCompile->code[0] < level) gCompile->code[0] = level;
@@ -113,6 +136,8 @@ bool ParsePrimary() {
     return true;
   }
   if (TokIs(kKwOpen)) {
+    Nest nest;
+    if (!nest.ok()) return false;
     TokNext();
     return ParseOr() && TokExpect(kKwClose);
   }
@@ -181,6 +206,8 @@ bool ParsePower() {
 }
 
 bool ParseUnary() {
+  Nest nest;
+  if (!nest.ok()) return false;
   if (TokIs(kKwPlus)) {
     TokNext();
     return ParseUnary();
@@ -200,6 +227,8 @@ bool ParseAdditive() { return ParseAdditiveImpl(); }
 
 // "(" operands ")" then the opcode, the count and the operator.
 bool ParseList(uint8_t opcode, uint8_t op) {
+  Nest nest;
+  if (!nest.ok()) return false;
   if (!TokExpect(kKwOpen)) return false;
   int count = 0;
   for (;;) {
@@ -302,6 +331,8 @@ bool ParseComparison() {
 }
 
 bool ParseNot() {
+  Nest nest;
+  if (!nest.ok()) return false;
   if (TokIs(kKwNot)) {
     TokNext();
     if (!ParseNot()) return false;
@@ -408,9 +439,15 @@ int16_t ExprParse(uint8_t** code, uint8_t* level) {
   if (level) *level = 0;
   if (ParseMode() == 1) return 1;
   uint16_t before = ErrorCount();
-  Compile* outer = gCompile;
-  Compile* nested = outer ? new Compile : nullptr;
-  Compile* c = nested ? nested : &gOutermost;
+  // The compile state in use goes back, and a nested one is freed, also
+  // when a trapped fatal error unwinds through here.
+  struct Scope {
+    Compile* outer = gCompile;
+    std::unique_ptr<Compile> nested;
+    ~Scope() { gCompile = outer; }
+  } scope;
+  if (scope.outer) scope.nested = std::make_unique<Compile>();
+  Compile* c = scope.nested ? scope.nested.get() : &gOutermost;
   c->code[0] = 0;
   c->codeLength = 1;
   c->constLength = 0;
@@ -445,8 +482,6 @@ int16_t ExprParse(uint8_t** code, uint8_t* level) {
       }
     }
   }
-  gCompile = outer;
-  delete nested;
   return result;
 }
 

@@ -123,6 +123,69 @@ TEST_F(ExprTest, LimitsOfCodeAndLists) {
   EXPECT_TRUE(ErrorHasCode(965));
 }
 
+// Nesting is bounded before it can exhaust the stack; moderate nesting is fine.
+TEST_F(ExprTest, DeepNestingIsRefused) {
+  const std::string deep[] = {std::string(100000, '(') + "1", std::string(400, '-') + "1",
+                              std::string(150, '(') + "1",
+                              [] {
+                                std::string t;
+                                for (int i = 0; i < 400; ++i) t += "not ";
+                                return t + "a";
+                              }()};
+  for (const std::string& text : deep) {
+    ErrorClear();
+    EXPECT_EQ(Listing(text.c_str()), "error") << text.substr(0, 20);
+    EXPECT_TRUE(ErrorHasCode(965)) << text.substr(0, 20);
+  }
+  ErrorClear();
+  std::string fine = std::string(60, '(') + "1" + std::string(60, ')');
+  EXPECT_EQ(Listing(fine.c_str()), "1 0");
+  std::string list = "x in ((((1))), -(-(2)))";
+  EXPECT_EQ(Listing(list.c_str()), "24:x 1 2 16 16 27/2/20 0");
+}
+
+// A fatal error trapped inside the compile of name.col(n) unwinds through the
+// nested compile state; the next parse starts from a clean one.
+TEST_F(ExprTest, TrapInsideANestedCompile) {
+  TrapToggle(1);
+  int16_t result = RunGuarded(int16_t(0), []() -> int16_t {
+    TokBeginText("t.col(1 + \"open");
+    uint8_t* code = nullptr;
+    uint8_t level = 0;
+    return ExprParse(&code, &level);
+  });
+  TrapToggle(1);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(ErrorLastCode(), 385);
+  EXPECT_TRUE(ErrorHasCode(479));
+  ErrorClear();
+  EXPECT_EQ(Listing("t.col(2) + 1"), "24:t.COL2 1 12 0");
+  EXPECT_EQ(ErrorCount(), 0);
+}
+
+// Code handed to the evaluator may push more constants than its stack holds.
+TEST_F(ExprTest, EvaluatorStackIsBounded) {
+  for (int count : {100, 200}) {
+    ErrorClear();
+    std::string code;
+    const uint16_t constant = uint16_t(count * 4 + 1);
+    for (int i = 0; i < count; ++i) {
+      code += char(241);
+      code += char(2);
+      code += char(constant & 0xFF);
+      code += char(constant >> 8);
+    }
+    code += '\0';
+    double one = 1.0;
+    code.append(reinterpret_cast<const char*>(&one), sizeof one);
+    Value v{};
+    int16_t ok = ExprEvaluate(reinterpret_cast<const uint8_t*>(code.data()), &v);
+    EXPECT_EQ(ok != 0, count == 100) << count;
+    EXPECT_EQ(ErrorHasCode(966), count == 200) << count;
+    ValueFree(&v);
+  }
+}
+
 TEST_F(ExprTest, EvaluateConstants) {
   Value v{};
   TokBeginText("-5");
