@@ -209,7 +209,9 @@ int16_t ErrorReportFatal() {
   char report[kFatalReportSize];
   ErrorReport(1, report, kFatalReportSize);
   if (report[0]) ErrorFatal("%s", report);
-  ErrorClear();
+  // Not unwound (trapping off, or no guard armed): the records stay, so that
+  // the caller still sees the failure rather than a stack emptied as though
+  // all had gone well.
   return 0;
 }
 

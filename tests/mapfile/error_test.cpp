@@ -234,11 +234,13 @@ TEST_F(ErrorStackTest, ReportFatalUnwindsWithTheReportTakenLiterally) {
   EXPECT_EQ(ErrorLastCode(), 524);
   EXPECT_EQ(ErrorCount(), 2);
 
-  // Trapping off: the stack is cleared and the caller goes on.
+  // Trapping off: the caller goes on, and the records stay for it to read.
   TrapToggle(1);
+  ErrorClear();
   ErrorPush(4, 524, "a.tab", nullptr);
   EXPECT_EQ(ErrorReportFatal(), 0);
-  EXPECT_EQ(ErrorCount(), 0);
+  EXPECT_EQ(ErrorCount(), 1);
+  EXPECT_EQ(ErrorLastCode(), 524);
 }
 
 TEST_F(ErrorStackTest, UnknownUnitNameDoesNotTrap) {

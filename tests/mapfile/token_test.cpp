@@ -154,6 +154,37 @@ TEST_F(TokenTest, RunawayMacrosAreRefused) {
   EXPECT_TRUE(ErrorHasCode(382));
 }
 
+// Outside syntax check a refusal ends the work: with trapping on it unwinds
+// to the entry's guard (which adds 479 behind it); with trapping off the
+// tokenizer goes on and the refusal stays on the stack for the caller.
+TEST_F(TokenTest, RefusalsOutsideSyntaxCheck) {
+  const char* const texts[] = {"define a a\na b", "\"open", "define x 1\ndefine x 2\ny",
+                               "include x"};
+  const int codes[] = {382, 385, 381, 383};
+  for (int k = 0; k < 4; ++k) {
+    ErrorClear();
+    All(texts[k]);
+    EXPECT_EQ(ErrorLastCode(), codes[k]) << texts[k];
+    TokMacrosClear();
+
+    TrapToggle(1);
+    bool after = false;
+    int16_t result = RunGuarded(int16_t(7), [&]() -> int16_t {
+      All(texts[k]);
+      after = true;
+      return 1;
+    });
+    TrapToggle(1);
+    EXPECT_EQ(result, 7) << texts[k];
+    EXPECT_FALSE(after) << texts[k];
+    EXPECT_EQ(ErrorLastCode(), codes[k]) << texts[k];
+    EXPECT_TRUE(ErrorHasCode(479)) << texts[k];
+    EXPECT_EQ(State().guardDepth, 0);
+    TokEnd();
+    TokMacrosClear();
+  }
+}
+
 TEST_F(TokenTest, Includes) {
   std::string dir = ::testing::TempDir() + "toktest/";
   std::system(("mkdir -p " + dir).c_str());
