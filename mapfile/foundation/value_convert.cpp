@@ -227,7 +227,7 @@ int16_t ValueFromDouble(Value* value, uint8_t kind, double x) {
       double low = kind == kValueInteger ? -2147483648.0 : -32768.0;
       double high = kind == kValueInteger ? 2147483647.0 : 32767.0;
       double r = double(NumRound(x));
-      if (!(r >= low && r <= high)) {
+      if (std::isnan(x) || !(r >= low && r <= high)) {
         ErrorPush(kErrorSeverity, kErrOutOfRange, nullptr, nullptr);
         return 0;
       }
@@ -240,7 +240,7 @@ int16_t ValueFromDouble(Value* value, uint8_t kind, double x) {
     }
     case kValueDate: {
       double r = double(NumRound(x));
-      if (!(r >= -2147483648.0 && r <= 2147483647.0)) {
+      if (std::isnan(x) || !(r >= -2147483648.0 && r <= 2147483647.0)) {
         NotConvertible();
         return 0;
       }

@@ -1,6 +1,7 @@
 // The typed value: ownership, styles, conversions, text forms, parsing of
 // field texts, assignment and comparison.
 #include <cfloat>
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -159,6 +160,11 @@ TEST_F(ValueTest, IntegerConversionsAndRanges) {
   EXPECT_FALSE(ValueFromDouble(&out, kValueInteger, 3e9));
   EXPECT_TRUE(ErrorHasCode(471));
   EXPECT_FALSE(ValueFromDouble(&out, kValueSmallInt, 40000));
+  ErrorClear();
+  for (uint8_t kind : {kValueInteger, kValueSmallInt}) {
+    EXPECT_FALSE(ValueFromDouble(&out, kind, std::nan(""))) << int(kind);
+    EXPECT_TRUE(ErrorHasCode(471)) << int(kind);
+  }
   EXPECT_TRUE(ValueFromDouble(&out, kValueSmallInt, -32767.6));
   EXPECT_EQ(out.u.s, -32768);
   EXPECT_TRUE(ValueFromDouble(&out, kValueDate, 20240229));
