@@ -11,7 +11,9 @@
 //   lio date TEXT            a date text read in the locale's date order, as
 //                            yyyymmdd, or "error 854" when it is no date
 //   lio expr 'TEXT'          the byte code of an expression, one operation a
-//                            line, then its value when it is constant
+//                            line, then its value when it is constant ("not
+//                            constant" otherwise); "error N" when the text is
+//                            malformed or its value cannot be formed
 //
 // Exit status: 0 done, 1 the request cannot be carried out, 2 usage.
 #include <cstdio>
@@ -192,6 +194,10 @@ int ExprCommand(int argc, char** argv) {
     if (ExprEvaluate(code, &value)) {
       char text[512];
       std::printf("value: %s\n", ValueToText(&value, text, sizeof text, -1, 0));
+    } else if (int32_t error = ErrorLastCode()) {
+      // constant, but its value cannot be formed (the minus of a text)
+      std::printf("error %ld\n", long(error));
+      status = 1;
     } else {
       std::printf("not constant\n");
     }
