@@ -500,6 +500,8 @@ int16_t ValueInit(Value* value, uint8_t kind, uint8_t size);
 int16_t ValueAlloc(uint8_t size, Value* value, char** text);
 int16_t ValueSet(Value* value, int kind, ...);
 int16_t ValueSetObject(const void* object, uint8_t subKind, Value* value);
+// Copies a font or symbol name: at most 31 characters, the 32 bytes padded.
+void FontNameCopy(const char* source, char* destination);
 void ValueFree(Value* value);
 void ValueBlank(Value* value);
 void ValuePadFixed(Value* value);

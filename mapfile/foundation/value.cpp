@@ -20,11 +20,6 @@ namespace {
 
 constexpr int16_t kErrStyleRange = 465;
 
-// Copies a font or symbol name of at most 31 characters and its terminator.
-void CopyStyleName(char* destination, const char* name) {
-  StrCopyPadded(destination, name ? name : "", kStyleNameSize);
-}
-
 // The low byte of a style, and bits 8, 9 and 10 as three flags.
 void UnpackFontStyle(uint16_t style, uint8_t* out) {
   out[0] = uint8_t(style & 0xFF);
@@ -101,7 +96,7 @@ bool SetSymbol(Value* v, va_list ap) {
     s.size = int16_t(va_arg(ap, int));
     style = va_arg(ap, int);
     if (!InRange(s.size, 1, 240) || !InRange(style, 0, 32767)) return false;
-    CopyStyleName(s.name, name);
+    FontNameCopy(name, s.name);
     s.shape = 0;
     // bits 0-1 as they stand, bit 2 moved to bit 3
     s.customFlags = uint16_t((style & 3) | ((style & 4) << 1));
@@ -117,7 +112,7 @@ bool SetSymbol(Value* v, va_list ap) {
       style = va_arg(ap, int);
       int rotation = va_arg(ap, int);
       if (!InRange(style, 0, 32767) || !InRange(rotation, -3600, 3600)) return false;
-      CopyStyleName(s.name, name);
+      FontNameCopy(name, s.name);
       UnpackFontStyle(uint16_t(style), s.style);
       s.rotation = int16_t(rotation);
     }
@@ -138,7 +133,7 @@ bool SetFont(Value* v, va_list ap) {
   auto* font = static_cast<FontRec*>(AllocBlock(kFontRecordSize));
   if (!font) return false;
   UnpackFontStyle(uint16_t(style), font->style);
-  CopyStyleName(font->name, name);
+  FontNameCopy(name, font->name);
   font->size = int16_t(size);
   font->foreground = foreground;
   font->background = background;
@@ -148,6 +143,10 @@ bool SetFont(Value* v, va_list ap) {
 }
 
 }  // namespace
+
+void FontNameCopy(const char* source, char* destination) {
+  StrCopyPadded(destination, source ? source : "", kStyleNameSize);
+}
 
 // ----- the map-object seam -----
 
