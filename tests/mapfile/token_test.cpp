@@ -3,10 +3,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "foundation_fixture.h"
+
+namespace layerio {
+extern const Keyword kKeywordTable[kKeywordCount];
+}  // namespace layerio
 
 namespace mapfiletest {
 namespace {
@@ -62,6 +67,19 @@ TEST_F(TokenTest, KeywordTableIsSortedAndIdsAreFixed) {
   for (const auto& f : fixed) EXPECT_EQ(TokKeywordId(f.word), f.id) << f.word;
   EXPECT_STREQ(TokKeywordText(254), "");
   EXPECT_STREQ(TokKeywordText(1379), "'");
+  // the words are found by binary search, the rest by id: sorted, unique ids
+  std::set<int> ids;
+  int heads = 0;
+  for (int k = 0; k < kKeywordCount; ++k) {
+    const Keyword& w = kKeywordTable[k];
+    if (k > 0 && k < 684) {
+      EXPECT_LT(std::strcmp(kKeywordTable[k - 1].text, w.text), 0) << w.text;
+    }
+    EXPECT_TRUE(ids.insert(w.id).second) << w.text;
+    EXPECT_LE(w.id, 2376) << w.text;
+    heads += w.statementHead;
+  }
+  EXPECT_EQ(heads, 90);
 }
 
 TEST_F(TokenTest, TokenClasses) {
