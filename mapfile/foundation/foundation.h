@@ -381,8 +381,10 @@ const CharsetRow* CharsetTable();                            // not yet built
 // and the table may keep a 0 for a byte that was never named.
 
 inline constexpr int32_t kNormGenericFirstId = 10000;
-inline constexpr uint32_t kNormStampClash = 44414;     // recorded as ...
-inline constexpr uint32_t kNormStampReplaced = 5607;   // ... this, charset 10 only
+// Under WindowsLatin1 the first of stamps 1, 3, 4 that comes out as
+// kNormStampClash is recorded as kNormStampReplaced.
+inline constexpr uint32_t kNormStampClash = 44414;
+inline constexpr uint32_t kNormStampReplaced = 5607;
 
 // Build table 1, 2 or 3 from the definition starting at firstId: the table,
 // or null when firstId has no row (the table built before is kept then).

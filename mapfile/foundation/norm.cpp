@@ -115,20 +115,27 @@ void WalkDefinition(const char* text, uint8_t* work) {
   size_t n = 0;
   bool at = false, group = false;
   int value = 1;
+  bool overlong = false;  // the item ran past the buffer: it names no byte
   auto finish = [&]() {
     item[n] = 0;
     n = 0;
+    bool refused = overlong;
+    overlong = false;
     if (at) {
       at = false;
       uint32_t v = 0;
-      if (!ParseHexItem(item, &v) || v > kMaxAtValue) {
+      if (refused || !ParseHexItem(item, &v) || v > kMaxAtValue) {
         BadCharacter(item);
       } else {
         value = int(v);
       }
       return;
     }
-    NormSetValue(item, work, kTableSize, value);
+    if (refused) {
+      BadCharacter(item);
+    } else {
+      NormSetValue(item, work, kTableSize, value);
+    }
     if (!group && value < kMaxValue) ++value;
   };
   for (const char* p = text; *p; ++p) {
@@ -145,11 +152,7 @@ void WalkDefinition(const char* text, uint8_t* work) {
       if (n < kItemMax) {
         item[n++] = c;
       } else {
-        // An item this long names no byte; report it as far as it is kept.
-        item[n] = 0;
-        BadCharacter(item);
-        while (IsItemCharacter(p[1])) ++p;
-        n = 0;
+        overlong = true;
       }
     } else if (c == ';') {
       finish();
@@ -158,7 +161,7 @@ void WalkDefinition(const char* text, uint8_t* work) {
       BadCharacter(bad);
     }
   }
-  if (n > 0) finish();
+  if (n > 0) finish();  // an unfinished last item
 }
 
 uint8_t* Build(int which, int32_t firstId) {
