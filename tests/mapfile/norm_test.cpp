@@ -381,5 +381,45 @@ TEST_F(NormTest, CollatedComparisonUnderWindowsLatin1) {
   }
 }
 
+// Index keys are stored normalised; a search text is mapped through the
+// table the index's stamp names before the bytes are compared.
+TEST_F(NormTest, IndexKeysCompareThroughTheTableOfTheirStamp) {
+  State().systemCharset = 10;
+  ASSERT_EQ(NormTablesInit(), 1);
+  struct Key {
+    char head[16];
+    Value v;
+  };
+  const struct {
+    uint32_t stamp;
+    int table;
+    const char* stored;
+    const char* search;
+    int expected;
+  } cases[] = {
+      {0, 1, "\xC4pfel", "APFEL", 0},
+      {NormStamp(1), 1, "\xC4pfel", "apfel", 0},
+      {NormStamp(3), 2, "\xC4pfel", "\xE4PFEL", 0},
+      {NormStamp(3), 2, "\xC4pfel", "apfel", -1},
+      {NormStamp(4), 3, "Apfel", "apfel", 1},
+      {NormStamp(4), 3, "apfel", "apfel", 0},
+      {12345, 1, "Apfel", "APFEL", 0},  // a stamp of no table: table 1
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stored);
+    std::string stored = c.stored;
+    StrMapBytes(stored.data(), NormTable(c.table));
+    Key key{};
+    ValueSet(&key.v, kValueText, stored.c_str());
+    Value search{};
+    ValueSet(&search, kValueText, c.search);
+    int out = 9;
+    EXPECT_TRUE(ValueCompareIndexKey(&search, &key, &out, 0, c.stamp));
+    EXPECT_EQ(out, c.expected) << "stamp " << c.stamp;
+    ValueFree(&search);
+    ValueFree(&key.v);
+  }
+}
+
 }  // namespace
 }  // namespace mapfiletest
