@@ -14,10 +14,12 @@
 //                            line, then its value when it is constant ("not
 //                            constant" otherwise); "error N" when the text is
 //                            malformed or its value cannot be formed
+//   lio crc16                the CRC-16 stamp of standard input, in decimal
 //
 // Exit status: 0 done, 1 the request cannot be carried out, 2 usage.
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "mapfile/foundation/foundation.h"
 
@@ -31,7 +33,8 @@ int Usage() {
                "       lio locale\n"
                "       lio daynum YYYYMMDD\n"
                "       lio date TEXT\n"
-               "       lio expr 'TEXT'\n");
+               "       lio expr 'TEXT'\n"
+               "       lio crc16\n");
   return 2;
 }
 
@@ -208,6 +211,23 @@ int ExprCommand(int argc, char** argv) {
   return status;
 }
 
+// Crc16 takes no running value, so the whole input is gathered first.
+int Crc16Command(int argc) {
+  if (argc != 2) return Usage();
+  std::vector<unsigned char> input;
+  unsigned char piece[65536];
+  size_t n = 0;
+  while ((n = std::fread(piece, 1, sizeof piece, stdin)) > 0) {
+    input.insert(input.end(), piece, piece + n);
+  }
+  if (std::ferror(stdin)) {
+    std::fprintf(stderr, "lio: cannot read standard input\n");
+    return 1;
+  }
+  std::printf("%u\n", unsigned(Crc16(input.data(), input.size())));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -222,6 +242,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "daynum") == 0) return DaynumCommand(argc, argv);
     if (std::strcmp(argv[1], "date") == 0) return DateCommand(argc, argv);
     if (std::strcmp(argv[1], "expr") == 0) return ExprCommand(argc, argv);
+    if (std::strcmp(argv[1], "crc16") == 0) return Crc16Command(argc);
     return Usage();
   });
   ErrorStackDestroy();

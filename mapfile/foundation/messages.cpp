@@ -2,8 +2,8 @@
 // formats, unit names and SQL fragments, by number. Searched from the start;
 // the first row with an id wins (3707 stands twice with the same text).
 //
-// The collation definitions (ids 10000 and up) join this table with the
-// normalization tables that read them.
+// The collation definitions (ids 10000 and up) are kept apart, in
+// norm_definitions.cpp, and searched after this table.
 #include "mapfile/foundation/messages.h"
 
 namespace layerio {
@@ -146,12 +146,28 @@ const MsgRow kMessageTable[] = {
     {0, nullptr},
 };
 
-const MsgRow* MsgFind(int32_t id) {
-  if (id == 0) return nullptr;
-  for (const MsgRow* row = kMessageTable; row->id != 0; ++row) {
+namespace {
+
+const MsgRow* overrideRows = nullptr;
+
+const MsgRow* FindIn(const MsgRow* rows, int32_t id) {
+  for (const MsgRow* row = rows; row->id != 0; ++row) {
     if (int64_t(row->id) == int64_t(id)) return row;
   }
   return nullptr;
 }
+
+}  // namespace
+
+const MsgRow* MsgFind(int32_t id) {
+  if (id == 0) return nullptr;
+  if (overrideRows) {
+    if (const MsgRow* row = FindIn(overrideRows, id)) return row;
+  }
+  if (const MsgRow* row = FindIn(kMessageTable, id)) return row;
+  return id >= kNormDefinitionFirstId ? FindIn(kNormDefinitionTable, id) : nullptr;
+}
+
+void MsgSetOverrideRows(const MsgRow* rows) { overrideRows = rows; }
 
 }  // namespace layerio

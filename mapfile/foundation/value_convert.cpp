@@ -90,7 +90,19 @@ int CompareTextForValues(const char* a, const char* b) {
   return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
-void NormalizeIndexKeyText(char*, uint32_t) {}
+void NormalizeIndexKeyText(char* text, uint32_t stamp) {
+  const uint8_t* table = NormTable(1);
+  int charset = CharsetSystem();
+  if (stamp != 0 && (charset == 1 || charset == 10) && stamp != NormStamp(1)) {
+    if (stamp == NormStamp(3) && NormTable(2)) {
+      table = NormTable(2);
+    } else if (stamp == NormStamp(4) && NormTable(3)) {
+      table = NormTable(3);
+    }
+  }
+  // Before the tables are built keys compare as they are.
+  if (table) StrMapBytes(text, table);
+}
 
 // ----- conversions -----
 

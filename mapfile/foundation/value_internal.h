@@ -79,7 +79,8 @@ void FormatFontClause(const FontRec& font, char* buffer, size_t size);
 // Orders two texts for value comparisons; for now byte order.
 int CompareTextForValues(const char* a, const char* b);
 // Maps a search text in place through the normalization table whose stamp is
-// given (index keys are stored normalised); for now the text stays as it is.
+// given (index keys are stored normalised): table 1, or under the Latin-1
+// charsets the table 2 or 3 whose stamp it is.
 void NormalizeIndexKeyText(char* text, uint32_t stamp);
 
 }  // namespace layerio
