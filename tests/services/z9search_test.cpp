@@ -212,6 +212,21 @@ TEST(Zip4Search, FilesThatDoNotOpen) {
   }
 }
 
+TEST(Zip4Search, CommittedFixturesAreTheGeneratorsOutput) {
+  ASSERT_TRUE(std::filesystem::exists(testsupport::kPython)) << "the generator needs Python";
+  testsupport::TempDir dir;
+  const struct {
+    const char* fixture;
+    const char* options;
+  } fixtures[] = {{"small.z9", "--per-page 3"}, {"small_form2.z9", "--form 2 --per-page 4"}};
+  for (const auto& f : fixtures) {
+    const std::string made = dir.File(f.fixture);
+    ASSERT_TRUE(MakeZ9(Fixture("small.csv"), made, f.options)) << f.fixture;
+    EXPECT_TRUE(testsupport::ReadAll(made) == testsupport::ReadAll(Fixture(f.fixture)))
+        << f.fixture << " differs from make_z9.py small.csv " << f.options;
+  }
+}
+
 TEST(Zip4Search, FileFoundForItsName) {
   testsupport::TempDir dir;
   std::filesystem::copy_file(Fixture("small.z9"), dir.File("centroids.z9"));
