@@ -125,6 +125,11 @@ TEST(Zip4Search, RadiusReachesCentroidsNearARegion) {
   within.insert(within.begin() + 3, "270020002 S");
   EXPECT_EQ(codes(z.Hits(file.handle(), 40000)), within);
   EXPECT_EQ(codes(z.Hits(file.handle(), 30000)), codes(kSmallHits));
+  // The widest radius widens every area past the poles and the 32-bit range
+  // without overflowing, and reaches every centroid.
+  int32_t last = 9;
+  EXPECT_EQ(z.Hits(file.handle(), INT32_MAX, &last).size(), 10u) << c.Detail();
+  EXPECT_EQ(last, 0);
 }
 
 TEST(Zip4Search, BuffersAndHandles) {
