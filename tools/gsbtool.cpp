@@ -397,14 +397,27 @@ int Distance(const std::string& path, const char* object) {
 // The point objects of a file in a radius search: for each point of
 // standard input, those within feet of it, or its k nearest.
 int Radial(const std::string& path, const char* number, bool nearest) {
-  const long n = std::strtol(number, nullptr, 10);
-  if (n < 0 || n > INT32_MAX) return Usage();
+  long n = 0;
+  if (nearest && !WholeNumber(number, 1, kMostNearest, &n)) {
+    std::fprintf(stderr, "gsbtool: k must be a whole number from 1 to %ld, not '%s'\n",
+                 kMostNearest, number);
+    return Usage();
+  }
+  if (!nearest && !WholeNumber(number, 0, INT32_MAX, &n)) {
+    std::fprintf(stderr, "gsbtool: the radius must be whole feet from 0 to %d, not '%s'\n",
+                 INT32_MAX, number);
+    return Usage();
+  }
   OpenFile f(path);
   if (!f.ok()) return 1;
   pipObjectFileInfoStruct h;
+  if (pipObjectHandleFileQuery(f.file(), &h) != 1) return f.Fail("reading the header");
+  if (h.pointCount == 0) {
+    std::fprintf(stderr, "gsbtool: %s holds no point objects\n", path.c_str());
+    return 1;
+  }
   uint32_t search = 0;
-  if (pipObjectHandleFileQuery(f.file(), &h) != 1 ||
-      pipRadInit(f.context(), int32_t(h.coordinateKind), &search) != 1 ||
+  if (pipRadInit(f.context(), int32_t(h.coordinateKind), &search) != 1 ||
       pipRadLoadPoints(search, f.file()) != 1) {
     if (search) pipRadTerm(search);
     return f.Fail("loading the point objects");

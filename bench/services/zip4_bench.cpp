@@ -7,9 +7,12 @@
 // The centroids lie at random in the box of the 48 contiguous states, each
 // ZIP Code a cell of a quarter degree (about 45 centroids each). The Z9
 // file comes from the tests' generator (tests/data/z9/make_z9.py) and is
-// kept in the temporary folder between runs, as making it takes a while.
+// kept in the temporary folder between runs, as making it takes a while;
+// the counties' boundary file is built afresh in a folder of this run's own,
+// so that runs side by side do not meet.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -39,6 +42,7 @@ struct Centroid {
 
 struct Workload {
   std::string folder;
+  std::string work;  // this run's own
   std::string gsb;
   std::string z9;
   std::vector<Centroid> centroids;
@@ -46,7 +50,8 @@ struct Workload {
   bool ok = false;
   ~Workload() {
     if (context) pipTerm(context);
-    platform::Env::Current().Remove(gsb);
+    std::error_code ignored;
+    if (!work.empty()) std::filesystem::remove_all(work, ignored);
   }
 };
 
@@ -70,7 +75,10 @@ bool Build(Workload& w) {
   platform::Env& env = platform::Env::Current();
   w.folder = (std::filesystem::temp_directory_path() / "gsb_services_bench").string();
   env.MakeDirectory(w.folder);
-  w.gsb = platform::JoinPath(w.folder, "us_counties.gsb");
+  std::string pattern = platform::JoinPath(w.folder, "run.XXXXXX");
+  if (!::mkdtemp(pattern.data())) return false;
+  w.work = pattern;
+  w.gsb = platform::JoinPath(w.work, "us_counties.gsb");
   w.z9 = platform::JoinPath(w.folder, "centroids_1m.z9");
   w.context = uint32_t(pipInit(0, nullptr));
   if (!BuildCounties(w)) return false;
@@ -84,7 +92,7 @@ bool Build(Workload& w) {
                      kSouth + (c / columns) * kCell + within(rng) * 100};
     zips[size_t(c)].push_back(k);
   }
-  const std::string csv = platform::JoinPath(w.folder, "centroids_1m.csv");
+  const std::string csv = platform::JoinPath(w.work, "centroids_1m.csv");
   {
     std::ofstream out(csv);
     for (size_t z = 0; z < zips.size(); ++z) {
@@ -95,14 +103,17 @@ bool Build(Workload& w) {
       }
     }
   }
-  if (!std::filesystem::exists(w.z9)) {
+  // A file older than the generator is made again.
+  const std::string generator = std::string(GSB_TEST_DATA_DIR) + "/z9/make_z9.py";
+  std::error_code missing;
+  if (!std::filesystem::exists(w.z9) || std::filesystem::last_write_time(w.z9, missing) <
+                                            std::filesystem::last_write_time(generator, missing)) {
     std::string output;
-    const std::string command = std::string(testsupport::kPython) + " " + GSB_TEST_DATA_DIR +
-                                "/z9/make_z9.py " + csv + " " + w.z9 + ".part";
+    const std::string command = std::string(testsupport::kPython) + " " + generator + " " + csv +
+                                " " + w.work + "/centroids_1m.z9";
     if (!testsupport::RunCommand(command, &output)) return false;
-    std::filesystem::rename(w.z9 + ".part", w.z9);
+    std::filesystem::rename(w.work + "/centroids_1m.z9", w.z9);
   }
-  env.Remove(csv);
   return true;
 }
 

@@ -326,6 +326,24 @@ TEST(RadiusSearch, SortedInputSearchesAsShuffled) {
   CompareWithBruteForce(inOrder, points, 0, queries, "sorted");
 }
 
+TEST(RadiusSearch, RandomGeographicPointsEqualBruteForce) {
+  Context c;
+  std::mt19937 random(13);
+  std::uniform_int_distribution<int32_t> lon(-180000000, 180000000), lat(-90000000, 90000000);
+  std::vector<Pt> points;
+  for (int i = 0; i < 100000; ++i)
+    points.push_back({lon(random), lat(random), "p" + std::to_string(i)});
+  // Radii up to a few hundred miles, some centres near the poles, where the
+  // window spans every longitude.
+  std::uniform_int_distribution<int32_t> feet(0, 2000000);
+  std::vector<std::tuple<int32_t, int32_t, int32_t>> queries;
+  for (int i = 0; i < 50; ++i) queries.emplace_back(lon(random), lat(random), feet(random));
+  for (int32_t y : {89900000, -89990000, 90000000}) queries.emplace_back(lon(random), y, 1000000);
+  Search s(c, 1);
+  for (const Pt& p : points) s.Insert(p.x, p.y, p.name);
+  CompareWithBruteForce(s, points, 1, queries, "geographic");
+}
+
 TEST(RadiusSearch, PointsInsertedBetweenQueries) {
   Context c;
   Search s(c, 0);
