@@ -403,9 +403,10 @@ void DoubleToSingle(char* text, int from, char replacement) {
       continue;
     }
     size_t n = 1;
-    if (from == kPackedEucJapanese && b == 0x8F) {
-      // A three-byte code is one character.
-      while (n < 3 && r[n]) ++n;
+    if (from == kPackedEucJapanese) {
+      // Packed EUC: 0x8F and two bytes, 0x8E and one, or two of 0xA1-0xFE.
+      size_t length = b == 0x8F ? 3 : b == 0x8E || EucByte(b) ? 2 : 1;
+      while (n < length && static_cast<unsigned char>(r[n]) >= 0x80) ++n;
     } else if (CharsetIsLeadByte(r, from) && r[1]) {
       n = 2;
     }

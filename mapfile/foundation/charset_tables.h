@@ -22,6 +22,7 @@ inline constexpr int kUnicodeTableCount = 44;
 inline constexpr int kCaseTableCount = 10;
 inline constexpr int kSjisExtensionCount = 388;
 inline constexpr uint16_t kNoCharacter = 0xF000;
+inline constexpr int kWindowsLatin1CaseTable = 0;  // the first of kCaseTables
 
 extern const int8_t kUnicodeIndex[57];
 extern const uint16_t kUnicode[kUnicodeTableCount][256];
