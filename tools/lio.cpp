@@ -15,6 +15,9 @@
 //                            constant" otherwise); "error N" when the text is
 //                            malformed or its value cannot be formed
 //   lio crc16                the CRC-16 stamp of standard input, in decimal
+//   lio convert FROM TO      standard input converted from charset FROM to
+//                            charset TO (codes 0..56 or names) on standard
+//                            output, line by line
 //
 // Exit status: 0 done, 1 the request cannot be carried out, 2 usage.
 #include <cstdio>
@@ -34,7 +37,8 @@ int Usage() {
                "       lio daynum YYYYMMDD\n"
                "       lio date TEXT\n"
                "       lio expr 'TEXT'\n"
-               "       lio crc16\n");
+               "       lio crc16\n"
+               "       lio convert FROM TO\n");
   return 2;
 }
 
@@ -228,6 +232,92 @@ int Crc16Command(int argc) {
   return 0;
 }
 
+// A charset given as its code or its name.
+bool ParseCharset(const char* text, int* code) {
+  int32_t number = 0;
+  const char* end = NumParseLongPlain(text, &number);
+  if (end && *end == 0) {
+    *code = number;
+    return number >= 0 && number < kCharsetCount;
+  }
+  *code = CharsetFromName(text);
+  return *code >= 0;
+}
+
+// The bytes of the character starting with byte b, as the converters read
+// the charset.
+size_t CharacterLength(const char* p, int charset) {
+  unsigned b = static_cast<unsigned char>(*p);
+  if (charset == 19 || charset == 32) return (b >= 0x81 && b <= 0x9F) || b >= 0xE0 ? 2 : 1;
+  if (charset == 52) return b == 0x8F ? 3 : b == 0x8E || b >= 0xA1 ? 2 : 1;
+  return CharsetIsLeadByte(p, charset) ? 2 : 1;
+}
+
+// Where a block of input may be cut: after its last line feed, else after
+// its last whole character.
+size_t CutPoint(const std::vector<char>& data, int charset) {
+  for (size_t i = data.size(); i > 0; --i) {
+    if (data[i - 1] == '\n') return i;
+  }
+  if (!CharsetIsDoubleByte(charset)) return data.size();
+  size_t at = 0;
+  while (at < data.size()) {
+    size_t n = CharacterLength(data.data() + at, charset);
+    if (at + n > data.size()) break;
+    at += n;
+  }
+  return at;
+}
+
+// Converts the text and writes it; text with NUL bytes goes piece by piece.
+bool ConvertAndWrite(const char* data, size_t size, int from, int to, std::vector<char>& work) {
+  size_t start = 0;
+  while (true) {
+    const void* nul = std::memchr(data + start, 0, size - start);
+    size_t end = nul ? size_t(static_cast<const char*>(nul) - data) : size;
+    size_t length = end - start;
+    work.resize(2 * length + 2);
+    std::memcpy(work.data(), data + start, length);
+    work[length] = 0;
+    if (length && !CharsetConvert(work.data(), from, to, work.size())) return false;
+    std::fwrite(work.data(), 1, std::strlen(work.data()), stdout);
+    if (!nul) return true;
+    std::fputc(0, stdout);
+    start = end + 1;
+  }
+}
+
+int ConvertCommand(int argc, char** argv) {
+  if (argc != 4) return Usage();
+  int from = 0, to = 0;
+  for (int k = 0; k < 2; ++k) {
+    if (!ParseCharset(argv[2 + k], k == 0 ? &from : &to)) {
+      std::fprintf(stderr, "lio: unknown charset: %s\n", argv[2 + k]);
+      return 1;
+    }
+  }
+  if (!CharsetInit()) return 1;
+  constexpr size_t kBlock = 1 << 16;
+  std::vector<char> data, work;
+  bool end = false;
+  while (!end) {
+    size_t had = data.size();
+    data.resize(had + kBlock);
+    size_t got = std::fread(data.data() + had, 1, kBlock, stdin);
+    data.resize(had + got);
+    end = got == 0;
+    size_t cut = end ? data.size() : CutPoint(data, from);
+    if (cut == 0) continue;
+    if (!ConvertAndWrite(data.data(), cut, from, to, work)) {
+      std::fprintf(stderr, "lio: no conversion from %s to %s\n", CharsetName(from),
+                   CharsetName(to));
+      return 1;
+    }
+    data.erase(data.begin(), data.begin() + long(cut));
+  }
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -243,6 +333,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "date") == 0) return DateCommand(argc, argv);
     if (std::strcmp(argv[1], "expr") == 0) return ExprCommand(argc, argv);
     if (std::strcmp(argv[1], "crc16") == 0) return Crc16Command(argc);
+    if (std::strcmp(argv[1], "convert") == 0) return ConvertCommand(argc, argv);
     return Usage();
   });
   ErrorStackDestroy();

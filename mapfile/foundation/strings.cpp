@@ -12,47 +12,28 @@
 #include <emmintrin.h>
 #endif
 
+#include "mapfile/foundation/charset_tables.h"
 #include "mapfile/foundation/foundation.h"
 
 namespace layerio {
 namespace {
 
-constexpr bool IsLatin1Upper(unsigned c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) || c == 0x8A ||
-         c == 0x8C || c == 0x8E || c == 0x9F;
-}
-constexpr bool IsLatin1Lower(unsigned c) {
-  return (c >= 'a' && c <= 'z') || (c >= 0xDF && c != 0xF7) || c == 0x83 || c == 0x9A ||
-         c == 0x9C || c == 0x9E || c == 0xAA || c == 0xB5 || c == 0xBA;
-}
-
-constexpr unsigned Latin1ToUpper(unsigned c) {
-  if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
-  if (c == 0x9A || c == 0x9C || c == 0x9E) return c - 0x10;
-  if (c == 0xFF) return 0x9F;
-  return c;
-}
-constexpr unsigned Latin1ToLower(unsigned c) {
-  if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 0x20;
-  if (c == 0x8A || c == 0x8C || c == 0x8E) return c + 0x10;
-  if (c == 0x9F) return 0xFF;
-  return c;
-}
-
-constexpr CaseTables MakeTables(bool latin1) {
+// ASCII case and letters, nothing above 127.
+constexpr CaseTables MakeAsciiTables() {
   CaseTables t{};
   for (unsigned c = 0; c < 256; ++c) {
-    bool ascii = c < 128;
-    t.upper[c] = uint8_t(latin1 || ascii ? Latin1ToUpper(c) : c);
-    t.lower[c] = uint8_t(latin1 || ascii ? Latin1ToLower(c) : c);
-    t.alpha[c] = (latin1 || ascii) && (IsLatin1Upper(c) || IsLatin1Lower(c)) ? 1 : 0;
+    bool upper = c >= 'A' && c <= 'Z', lower = c >= 'a' && c <= 'z';
+    t.upper[c] = uint8_t(lower ? c - 0x20 : c);
+    t.lower[c] = uint8_t(upper ? c + 0x20 : c);
+    t.alpha[c] = upper || lower ? 1 : 0;
     t.digit[c] = c >= '0' && c <= '9' ? 1 : 0;
   }
   return t;
 }
 
-constexpr CaseTables kLatin1Tables = MakeTables(true);
-constexpr CaseTables kAsciiTables = MakeTables(false);
+// WindowsLatin1's tables are generated with the other charsets' ones.
+const CaseTables& kLatin1Tables = charset_data::kCaseTables[charset_data::kWindowsLatin1CaseTable];
+constexpr CaseTables kAsciiTables = MakeAsciiTables();
 
 constexpr int kWindowsJapanese = 19;
 
