@@ -574,6 +574,7 @@ int32_t FileRead(FileHandle handle, void* buffer, int32_t count) {
     return int32_t(n);
   }
   int32_t done = 0;
+  if (e->position >= e->size) return 0;  // no page past the end is cached
   while (done < count) {
     int64_t page = e->position / kFilePageSize;
     int32_t offset = int32_t(e->position % kFilePageSize);
@@ -666,27 +667,18 @@ int FileSetSize(FileHandle handle, int64_t size) {
   if (!c) return 0;
   const int64_t last = size > 0 ? (size - 1) / kFilePageSize : -1;
   DiscardFrom(*c, handle, last + 1);
-  if (last >= 0) {
-    int r = CachePage(*c, *e, handle, last, 0);
-    if (r >= 0) {
-      FileCacheRecord& x = c->records[r];
-      int32_t valid = int32_t((size - 1) % kFilePageSize + 1);
-      if (x.valid != valid) {
-        if (valid < x.valid) std::memset(PageBytes(*c, r) + valid, 0, size_t(kFilePageSize - valid));
-        x.valid = valid;
-        x.flags |= kPageDirty;
-      }
-    }
-  }
-  if (oldSize > 0) {
-    int64_t oldLast = (oldSize - 1) / kFilePageSize;
-    if (oldLast < last) {
-      int r = CachePage(*c, *e, handle, oldLast, 0);
-      if (r >= 0 && c->records[r].valid != kFilePageSize) {
-        c->records[r].valid = kFilePageSize;
-        c->records[r].flags |= kPageDirty;
-      }
-    }
+  // Every cached page from the old end's to the new last one now holds file
+  // bytes up to the new end (zeros past the old end, as the buffers do).
+  const int64_t oldLast = oldSize > 0 ? (oldSize - 1) / kFilePageSize : 0;
+  for (int i = LowerBound(*c, handle, std::min(oldLast, std::max<int64_t>(last, 0)));
+       i < kFileCachePages; ++i) {
+    FileCacheRecord& x = c->records[c->index[i]];
+    if (x.handle != handle || x.page > last) break;
+    int32_t valid = x.page == last ? int32_t((size - 1) % kFilePageSize + 1) : kFilePageSize;
+    if (x.valid == valid) continue;
+    if (valid < x.valid) std::memset(PageBytes(*c, c->index[i]) + valid, 0, size_t(kFilePageSize - valid));
+    x.valid = valid;
+    x.flags |= kPageDirty;
   }
   return 0;
 }
