@@ -564,7 +564,8 @@ int IntSign(int32_t n);
 // the path's size, inode and modification time; the next open compares them
 // with the path as it is then, so a file that another process rewrote or
 // renamed over is reopened, its cached pages dropped and the caller's
-// changed flag set. Idle descriptors are closed when the library's
+// changed flag set. (An open that joins users already holding the entry
+// open shares their descriptor as it is.) Idle descriptors are closed when the library's
 // descriptor limit (255) or the system's is reached, oldest first.
 //
 // Binary handles read and write through a shared cache of 400 pages of 512
