@@ -21,6 +21,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,6 +49,7 @@ struct FileInfo {
   uint64_t device = 0;
   uint64_t inode = 0;
   int64_t modified = 0;  // seconds since 1970
+  int64_t modifiedNanos = 0;  // the same time in nanoseconds since 1970
   bool directory = false;
   bool writable = true;   // some write permission bit is set (the opposite of a read-only attribute)
 };
@@ -85,6 +88,19 @@ class Env {
   // an exclusive holder keeps them out; 0 or -1.
   virtual int LockShared(int fd) = 0;
   virtual int Unlock(int fd) = 0;
+  // Share locks of the whole file on the open file description (not the
+  // process): two descriptors opened apart conflict even in one process, and
+  // the lock goes with the last descriptor of its description. Shared for
+  // readers, exclusive for a writer; not waiting. 0, or -1 with errno EAGAIN
+  // (or EACCES) when another holder conflicts. A shared lock needs a
+  // descriptor open for reading, an exclusive one a descriptor open for
+  // writing. Only programs that take these locks are kept out.
+  virtual int ShareLock(int fd, bool exclusive) = 0;
+  virtual int ShareUnlock(int fd) = 0;
+  // A C stream over a descriptor (fdopen); closing the stream closes the
+  // descriptor. Null (errno set) on failure.
+  virtual std::FILE* OpenStream(int fd, const char* mode) = 0;
+  virtual int CloseStream(std::FILE* stream) = 0;
 
   // --- paths ---
   // 0 and the facts of the file named exactly so, or -1 (errno set).
@@ -101,6 +117,10 @@ class Env {
   // "." or ".." parts; symbolic links of existing parts are followed.
   virtual bool FullPath(std::string_view path, std::string* full) = 0;
   virtual std::string CurrentDirectory() = 0;
+  // Makes a folder the process's current one; 0 or -1 (errno set).
+  virtual int ChangeDirectory(std::string_view path) = 0;
+  // The full path of the running program's file ("" when unknown).
+  virtual std::string ExecutablePath() = 0;
 
   // The path as given when it exists; otherwise the one entry of its folder
   // whose name equals the last part ignoring ASCII case (the first in
@@ -157,6 +177,10 @@ class EnvWrapper : public Env {
   int LockExclusiveWaiting(int fd) override { return target_.LockExclusiveWaiting(fd); }
   int LockShared(int fd) override { return target_.LockShared(fd); }
   int Unlock(int fd) override { return target_.Unlock(fd); }
+  int ShareLock(int fd, bool x) override { return target_.ShareLock(fd, x); }
+  int ShareUnlock(int fd) override { return target_.ShareUnlock(fd); }
+  std::FILE* OpenStream(int fd, const char* m) override { return target_.OpenStream(fd, m); }
+  int CloseStream(std::FILE* f) override { return target_.CloseStream(f); }
   int RawStat(std::string_view p, FileInfo* i) override { return target_.RawStat(p, i); }
   int Remove(std::string_view p) override { return target_.Remove(p); }
   int Rename(std::string_view a, std::string_view b) override { return target_.Rename(a, b); }
@@ -166,6 +190,8 @@ class EnvWrapper : public Env {
   }
   bool FullPath(std::string_view p, std::string* f) override { return target_.FullPath(p, f); }
   std::string CurrentDirectory() override { return target_.CurrentDirectory(); }
+  int ChangeDirectory(std::string_view p) override { return target_.ChangeDirectory(p); }
+  std::string ExecutablePath() override { return target_.ExecutablePath(); }
   bool MapFile(int fd, MappedView* v) override { return target_.MapFile(fd, v); }
   void Unmap(const MappedView& v) override { target_.Unmap(v); }
   const char* GetEnv(const char* n) override { return target_.GetEnv(n); }
@@ -218,6 +244,22 @@ class PathLock {
   std::string lockPath_;
   int fd_ = -1;
 };
+
+// --- child processes (tests and tools) ---
+
+// Runs body in a forked copy of the process, which ends with body's result
+// as its exit value and runs no exit handlers. The child's id, or -1.
+int64_t StartChild(const std::function<int()>& body);
+// Waits for a child of StartChild: its exit value, or -1 when it did not
+// end normally.
+int WaitChild(int64_t child);
+
+// --- the host's limits of names ---
+
+// The longest path the host accepts, without its ending NUL, and the longest
+// name of one folder entry.
+inline constexpr size_t kPathMax = 4095;
+inline constexpr size_t kNameMax = 255;
 
 // --- pure helpers (no system calls) ---
 

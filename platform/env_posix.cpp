@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysinfo.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +23,9 @@
 #include <random>
 
 namespace platform {
+
+static_assert(kPathMax == PATH_MAX - 1 && kNameMax == NAME_MAX, "the host's limits of names");
+
 namespace {
 
 std::string ToString(std::string_view path) { return NormalizeSeparators(path); }
@@ -31,6 +35,7 @@ void FillInfo(const struct stat& st, FileInfo* info) {
   info->device = st.st_dev;
   info->inode = st.st_ino;
   info->modified = st.st_mtim.tv_sec;
+  info->modifiedNanos = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   info->directory = S_ISDIR(st.st_mode);
   info->writable = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
 }
@@ -145,6 +150,29 @@ class PosixEnv final : public Env {
   int LockShared(int fd) override { return ::flock(fd, LOCK_SH | LOCK_NB); }
   int Unlock(int fd) override { return ::flock(fd, LOCK_UN); }
 
+  int ShareLock(int fd, bool exclusive) override {
+    struct flock lock {};
+    lock.l_type = exclusive ? F_WRLCK : F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 0;  // the whole file, however long it grows
+    int r;
+    do {
+      r = ::fcntl(fd, F_OFD_SETLK, &lock);
+    } while (r != 0 && errno == EINTR);
+    return r;
+  }
+
+  int ShareUnlock(int fd) override {
+    struct flock lock {};
+    lock.l_type = F_UNLCK;
+    lock.l_whence = SEEK_SET;
+    return ::fcntl(fd, F_OFD_SETLK, &lock);
+  }
+
+  std::FILE* OpenStream(int fd, const char* mode) override { return ::fdopen(fd, mode); }
+  int CloseStream(std::FILE* stream) override { return std::fclose(stream); }
+
   int RawStat(std::string_view path, FileInfo* info) override {
     std::string name = ToString(path);
     struct stat st;
@@ -231,6 +259,18 @@ class PosixEnv final : public Env {
     char buffer[PATH_MAX];
     if (!::getcwd(buffer, sizeof buffer)) return ".";
     return buffer;
+  }
+
+  int ChangeDirectory(std::string_view path) override {
+    std::string name = ToString(path);
+    return ::chdir(name.c_str());
+  }
+
+  std::string ExecutablePath() override {
+    char buffer[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0) return std::string();
+    return std::string(buffer, size_t(n));
   }
 
   bool MapFile(int fd, MappedView* view) override {
@@ -323,6 +363,25 @@ Env& Env::Current() { return g_current ? *g_current : DefaultEnv(); }
 
 ScopedEnv::ScopedEnv(Env& env) : previous_(g_current) { g_current = &env; }
 ScopedEnv::~ScopedEnv() { g_current = previous_; }
+
+int64_t StartChild(const std::function<int()>& body) {
+  std::fflush(nullptr);  // what the parent buffered is not written twice
+  pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  int code = body();
+  std::fflush(nullptr);
+  ::_exit(code & 0xff);
+}
+
+int WaitChild(int64_t child) {
+  int status = 0;
+  pid_t r;
+  do {
+    r = ::waitpid(pid_t(child), &status, 0);
+  } while (r < 0 && errno == EINTR);
+  if (r < 0 || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
 
 std::string ErrnoText(int error) {
   // strerrordesc_np gives the English text regardless of LC_MESSAGES.

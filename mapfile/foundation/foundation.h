@@ -615,96 +615,209 @@ int16_t ValueCompareIndexKey(const Value* search, const void* key, int* out, int
                              uint32_t stamp);
 int IntSign(int32_t n);
 
-// ===== File layer (not yet built) ============================================
+// ===== File layer ============================================================
+//
+// Every file Layerio reads or writes is an entry of the process-wide file
+// table, named by its handle (1000 + index). Opens are counted per entry: a
+// compatible second open shares the descriptor, a write open of an entry
+// open for reading reopens it. Sizes and positions are 64-bit.
+//
+// Sharing: a read open holds a shared lock of the file's open description, a
+// write or create open an exclusive one; a conflict (another handle of this
+// or another process holding the file) fails as access denied (825, silent in
+// create mode). The locks are advisory: they keep out only programs that use
+// this library.
+//
+// A logical close leaves the descriptor idle, without its lock, and records
+// the path's size, inode and modification time; the next open compares them
+// with the path as it is then, so a file that another process rewrote or
+// renamed over is reopened, its cached pages dropped and the caller's
+// changed flag set. (An open that joins users already holding the entry
+// open shares their descriptor as it is.) Idle descriptors are closed when the library's
+// descriptor limit (255) or the system's is reached, oldest first.
+//
+// Binary handles read and write through a shared cache of 400 pages of 512
+// bytes (FileCacheInit); without it every call goes to the descriptor.
+// Text handles are C streams whose lines are converted between the system
+// charset and the file's, with the file charset's line end.
 
 using FileHandle = int32_t;  // 1000 + index into the file table
 inline constexpr FileHandle kFileHandleBase = 1000;
+struct FileEntry;  // the file table's record (file_internal.h)
+struct FileCache;
+
+// Open modes.
+inline constexpr int kFileModeRead = 1;
+inline constexpr int kFileModeWrite = 2;
+inline constexpr int kFileModeCreate = 3;
+// The most opens one entry counts.
+inline constexpr int kFileMaxOpenCount = 1023;
+inline constexpr int kFileCachePages = 400;
+inline constexpr int kFilePageSize = 512;
+inline constexpr int kFileDefaultDescriptorLimit = 255;
+
+// The file layer's codes (no texts in the message table; the arguments are
+// the file's name and extension, or a number).
+enum FileErrorCode : int16_t {
+  kErrFileNoOpenCount = 366,   // "#%d" of the handle
+  kErrFileBadHandle = 367,     // "%d" of the handle
+  kErrFileNoDescriptor = 368,  // no idle descriptor could be freed
+  kErrFileExists = 369,
+  kErrFileNotFound = 370,      // file or folder not found, or no space
+  kErrFileOpenFailed = 371,    // errno as "%d", then the name
+  kErrFileAlreadyEntered = 432,
+  kErrFileAccessDenied = 825,  // access denied, read-only or held by another
+  kErrFileMoveTarget = 859,    // target of a move open or existing
+  kErrFileMoveOldKept = 864,   // the old file of a move could not be deleted
+  kErrFileModeConflict = 964,
+  kErrFileCopyFailed = 1240,
+};
 
 struct FileNameRec {
   uint32_t directory;  // offset in the directory pool; 0 none
   uint32_t spare;
-  char name[256];
+  char name[256];      // name with extension, at most the host's name limit
   int32_t kind;
 };
 
 int32_t FileHandleCheck(FileHandle handle);
 FileHandle FileOpen(FileHandle handle, int mode, uint32_t* changed);
 FileHandle FileOpenRaw(FileHandle handle, int mode, uint32_t* changed);
+// The handle, or 0 on failure.
 FileHandle FileOpenText(FileHandle handle, int mode, uint32_t* changed);
 int FileClose(FileHandle handle);
 int32_t FileRead(FileHandle handle, void* buffer, int32_t count);
 int32_t FileWrite(FileHandle handle, const void* buffer, int32_t count);
-int32_t FileSeek(FileHandle handle, int32_t offset, int origin);
-int32_t FileSize(FileHandle handle);
-int FileSetSize(FileHandle handle, int32_t size);
+int64_t FileSeek(FileHandle handle, int64_t offset, int origin);
+int64_t FileSize(FileHandle handle);
+int FileSetSize(FileHandle handle, int64_t size);
 int FileSetCharset(FileHandle handle, int charset);
 int FileGetCharset(FileHandle handle);
 int FileGetAccessMode(FileHandle handle);
 int FileModeFromFlags(int flags);
+// A line of at most size - 1 bytes ended by one '\n' (CR, LF and CR LF all
+// end a line), in the system charset; null at the end of the file.
 char* FileReadLine(char* buffer, int size, FileHandle handle);
 int FilePutChar(int c, FileHandle handle);
-int FilePuts(char* text, FileHandle handle);
-int FilePrintf(FileHandle handle, const char* format, ...);
+// Writes the text converted to the file's charset (the caller's text is
+// left as it is), each '\n' as the charset's line end. 0, or -1.
+int FilePuts(const char* text, FileHandle handle);
+// Formats without a length limit and writes with FilePuts.
+int FilePrintf(FileHandle handle, const char* format, ...) __attribute__((format(printf, 2, 3)));
 size_t FileStreamRead(void* buffer, size_t size, size_t count, FileHandle handle);
-int FileStreamSeek(FileHandle handle, int32_t offset, int origin);
-int32_t FileStreamTell(FileHandle handle);
+int FileStreamSeek(FileHandle handle, int64_t offset, int origin);
+int64_t FileStreamTell(FileHandle handle);
 int FileStreamError(FileHandle handle);
 struct FileStatRec {
   int64_t size;
-  int64_t modified;
-  uint32_t attributes;
+  int64_t modified;     // nanoseconds since 1970
+  uint32_t attributes;  // as FileFindFirst's
 };
+// An existing file is found ignoring letter case, as by an open.
 int FileStat(const char* path, FileStatRec* out);
 int FileRename(const char* oldPath, const char* newPath);
 int FileRemove(const char* path);
 int16_t FileCopy(FileHandle source, FileHandle destination, int append);
+// Writes the entry's dirty pages and closes its descriptor or stream.
 void FileCloseOS(FileHandle handle);
 int16_t FileCacheInit();
 int16_t FileCacheDrop(FileHandle handle);
 int16_t FileCacheFlush(FileHandle handle);
 void FileCloseIdle();
 void FileLayerShutdown();
+// The number of descriptors the layer keeps open at most (tests lower it);
+// the previous limit.
+int FileSetDescriptorLimit(int limit);
+// Descriptors the layer holds now, idle ones included.
+int FileDescriptorCount();
+// The open count of an entry (0 for an invalid handle).
+int FileOpenCount(FileHandle handle);
 int32_t NumParseLongN(const char* text, int n);
 
-// ===== Paths, directories, temporary files, file kinds (not yet built) =======
+// ===== Paths, directories, temporary files, file kinds =======================
+//
+// Paths are written with '/', and '\' is read as a separator too; there are
+// no drive letters. Full paths are at most the host's path limit and names
+// at most its name limit: a path function whose result would be longer
+// fails (error 371 with ENAMETOOLONG) instead of cutting it, since a cut
+// path can name another file. Buffers that receive a path hold
+// kPathCapacity bytes.
+//
+// Names are compared exactly (the directory pool, the file table, the
+// duplicate check, FileMove); only opening an existing file, FileExists and
+// FileStat find it ignoring letter case.
 
 inline constexpr int kFileKindCount = 90;
+inline constexpr size_t kPathCapacity = 4096;  // the host's path limit and its NUL
+inline constexpr size_t kNameCapacity = 256;   // the host's name limit and its NUL
 
-void PathFull(char* path);
-void PathSplit(char* path, char* name);
-void PathTrimName(char* path);
+struct FileKindRec {
+  const char* extension;  // null: none
+  uint16_t forced;        // 1: applied to every path of the kind
+};
+const FileKindRec& FileKindInfo(int kind);
+
+// The path functions answer 1, or 0 when the result would pass a limit.
+int16_t PathFull(char* path);
+int16_t PathSplit(char* path, char* name);
+int16_t PathTrimName(char* path);
 uint32_t PathInternDir(const char* directory);
 char* FileNameRecDir(const FileNameRec* record, char* out);
 char* FileNameRecPath(const FileNameRec* record, char* out);
-void FileNameRecFromPath(const char* path, FileNameRec* out, int kind);
-void PathSetExtension(char* path, const char* extension);
+int16_t FileNameRecFromPath(const char* path, FileNameRec* out, int kind);
+int16_t PathSetExtension(char* path, const char* extension);
 char* PathForKind(char* out, const char* path, int kind);
-void PathSetKindExtension(char* path, int kind);
+int16_t PathSetKindExtension(char* path, int kind);
 char* PathForTableFile(char* out, const char* path);
 char* PathToAlias(const char* path, char* out);
-void PathRelativeToFile(char* path, FileHandle handle);
+int16_t PathRelativeToFile(char* path, FileHandle handle);
 FileHandle FileTableAddName(const char* path, int kind);
 FileHandle FileTableAddAny(const char* path, int kind);
 FileHandle FileTableFind(const char* path, int kind);
 FileHandle FileTableAddCompanion(FileHandle handle, const char* path, int kind);
 void FileRelease(FileHandle handle);
+// Releases every entry (library shutdown and tests).
+void FileTableReleaseAll();
 char* FilePath(FileHandle handle, char* out);
 char* FileDir(FileHandle handle, char* out);
 char* FileBaseName(FileHandle handle, char* out);
 char* FilePathRelative(FileHandle handle, char* out, FileHandle reference);
+// Nanoseconds since 1970; 0 when the file cannot be read.
 int64_t FileModTime(FileHandle handle);
 int16_t FileExists(const char* path, int kind);
 int16_t FileCloseAndRemove(FileHandle handle);
 int16_t FileMove(FileHandle* handle, const char* newPath, int kind);
 int16_t FileRemoveSet(const FileHandle* handles, int count);
+// Claims a new empty file "~MAPnnnn.TMP" in the directory (the temporary
+// directory when null: the current one) and gives its full path; null when
+// none could be made.
 char* TempFileName(char* out, const char* directory);
 int16_t FileFindInDirs(char* name, int kind);
+// The save area holds kPathCapacity bytes.
 int16_t DirEnterFileDir(FileHandle handle, char* saveArea);
 int16_t DirSetCurrent(const char* saveArea);
 int16_t ProgramDirInit();
-struct FileSearch;
+uint32_t ProgramDir();
+uint32_t DefaultDir();
+void SetDefaultDir(uint32_t directory);
+
+// Attributes of a search: 1 read-only, 2 hidden (a name beginning with '.'),
+// 16 folder; a file with none counts as 128 (normal).
+inline constexpr uint32_t kFileAttrReadOnly = 1;
+inline constexpr uint32_t kFileAttrHidden = 2;
+inline constexpr uint32_t kFileAttrDirectory = 16;
+inline constexpr uint32_t kFileAttrNormal = 128;
+struct FileSearchList;
+struct FileSearch {
+  uint32_t attributeMask;
+  char name[kNameCapacity];  // the name found
+  FileSearchList* list;      // the folder's entries; freed when the search ends
+};
+// 1 and the first match's name, or 0. A search that is left before
+// FileFindNext gives 0 is ended with FileFindClose.
 int16_t FileFindFirst(const char* pattern, uint32_t attributeMask, FileSearch* search);
 int16_t FileFindNext(FileSearch* search);
+void FileFindClose(FileSearch* search);
 
 // ===== Dates and locale date order ===========================================
 
@@ -855,6 +968,19 @@ struct FoundationState {
   NormState norm = {};
   // parser
   ParserVariables parser = {};
+  // file layer, paths and directories
+  FileEntry* fileTable = nullptr;
+  int32_t fileTableSize = 0;  // entries allocated
+  FileCache* fileCache = nullptr;
+  int32_t fileDescriptors = 0;
+  int32_t fileDescriptorLimit = kFileDefaultDescriptorLimit;
+  char* dirPool = nullptr;  // NUL-ended directory texts from offset 1
+  uint32_t dirPoolUsed = 0;
+  uint32_t dirPoolSize = 0;
+  uint32_t programDir = 0;
+  uint32_t defaultDir = 0;
+  uint32_t tempDir = 0;  // 0: temporary names go to the current directory
+  int32_t tempCounter = 0;
 };
 
 // The one instance (state.cpp); a plain object so that hot paths reach it

@@ -145,4 +145,49 @@ TEST(EnvTest, TestsCanStandInForTheSystem) {
   EXPECT_EQ(platform::ErrnoText(ENOSPC), "No space left on device");
 }
 
+// Share locks belong to each open of a file: two opens conflict even in one
+// process, readers share, and the lock goes when it is dropped or closed.
+TEST(EnvTest, ShareLocksHoldBetweenOpensOfOneFile) {
+  TempDir dir;
+  const std::string path = dir.Write("s.dat", "x");
+  auto& env = platform::Env::Current();
+  int a = env.Open(path, platform::kReadWrite);
+  int b = env.Open(path, platform::kReadWrite);
+  ASSERT_GE(a, 0);
+  ASSERT_GE(b, 0);
+  EXPECT_EQ(env.ShareLock(a, false), 0);
+  EXPECT_EQ(env.ShareLock(b, false), 0);
+  EXPECT_EQ(env.ShareLock(b, true), -1);  // a still reads
+  EXPECT_EQ(env.ShareUnlock(a), 0);
+  EXPECT_EQ(env.ShareLock(b, true), 0);
+  EXPECT_EQ(env.ShareLock(a, false), -1);
+  EXPECT_TRUE(errno == EAGAIN || errno == EACCES);
+  // Another process sees the same.
+  int64_t child = platform::StartChild([&env, &path]() {
+    int fd = env.Open(path, platform::kRead);
+    return fd >= 0 && env.ShareLock(fd, false) == -1 ? 7 : 1;
+  });
+  EXPECT_EQ(platform::WaitChild(child), 7);
+  env.Close(b);
+  EXPECT_EQ(env.ShareLock(a, true), 0);
+  env.Close(a);
+}
+
+TEST(EnvTest, StatGivesNanosecondsAndTheProgramIsFound) {
+  TempDir dir;
+  const std::string path = dir.Write("t.dat", "12345");
+  auto& env = platform::Env::Current();
+  std::filesystem::last_write_time(
+      path, std::chrono::file_clock::from_sys(std::chrono::sys_time<std::chrono::nanoseconds>(
+                std::chrono::nanoseconds(1700000000123456789LL))));
+  platform::FileInfo info;
+  ASSERT_EQ(env.RawStat(path, &info), 0);
+  EXPECT_EQ(info.size, 5);
+  EXPECT_EQ(info.modified, 1700000000);
+  EXPECT_EQ(info.modifiedNanos, 1700000000123456789LL);
+  EXPECT_EQ(env.RawStat(dir.File("T.DAT"), &info), -1);  // exact names only
+  EXPECT_TRUE(std::filesystem::exists(env.ExecutablePath()));
+  EXPECT_EQ(platform::WaitChild(platform::StartChild([]() { return 42; })), 42);
+}
+
 }  // namespace
