@@ -6,12 +6,15 @@
 
 namespace {
 constexpr const char* kSource = "..\\src\\iofile";
+// The error locations (source line numbers) its failures show, one per failure.
+constexpr int kLineNoMemory = 52;
+constexpr int kLineReadFailed = 140;
 }
 
 QInputFile::QInputFile(const char* name, QError& error) : error_(error), file_(fileError_) {
   buffer_.reset(new (std::nothrow) unsigned char[kBufferSize]);
   if (!buffer_) {
-    error_.Record(Q_ERROR_MEMORY, name, kSource, 52);
+    error_.Record(Q_ERROR_MEMORY, name, kSource, kLineNoMemory);
     error_flag_ = eof_ = true;
     return;
   }
@@ -54,7 +57,7 @@ int QInputFile::Fail(const char* format, ...) {
   va_start(args, format);
   StrFormatV(detail, sizeof detail, format, args);
   va_end(args);
-  error_.Record(Q_ERROR_EMPTY, detail, kSource, 140);
+  error_.Record(Q_ERROR_EMPTY, detail, kSource, kLineReadFailed);
   error_flag_ = eof_ = true;
   return -1;
 }

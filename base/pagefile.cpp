@@ -10,6 +10,21 @@
 namespace {
 
 constexpr const char* kSource = "..\\src\\pagefile";
+// The error locations (source line numbers) its failures show, one per failure.
+constexpr int kLineHeaderUnreadable = 88;
+constexpr int kLineSignature = 94;
+constexpr int kLineHeaderDamaged = 103;
+constexpr int kLineNoHeaderPage = 108;
+constexpr int kLineHeaderPageCheck = 114;
+constexpr int kLineNoRecordMgr = 124;
+constexpr int kLineFooterUnreadable = 136;
+constexpr int kLineFooterLength = 148;
+constexpr int kLineFooterChecksum = 161;
+constexpr int kLineFooterDamaged = 175;
+constexpr int kLineIndexHeader = 231;
+constexpr int kLineIndexRoot = 238;
+constexpr int kLineIndexPage = 283;
+constexpr int kLineIndexOverflow = 289;
 
 // The last n characters of text (the whole text when shorter).
 const char* LastCharacters(const char* text, size_t n) {
@@ -78,11 +93,11 @@ QPagedFile::QPagedFile(const char* name, uint32_t signature, uint32_t cacheCount
   if (!file_.Open(name, QFile::kRead)) return;
   if (!file_.ReadAt(0, header_, kQPagedHeaderRecordSize)) {
     // Too short to hold even the header record.
-    error_.Record(Q_ERROR_CHECKSUM, file_.Name(), kSource, 88);
+    error_.Record(Q_ERROR_CHECKSUM, file_.Name(), kSource, kLineHeaderUnreadable);
     return;
   }
   if (QLoadU32LE(header_ + kQPagedSignatureOffset) != signature) {
-    error_.Record(Q_ERROR_SIGNATURE, file_.Name(), kSource, 94);
+    error_.Record(Q_ERROR_SIGNATURE, file_.Name(), kSource, kLineSignature);
     return;
   }
   headerPageSize_ = QLoadU16LE(header_ + kQPagedHeaderPageSizeOffset);
@@ -91,24 +106,26 @@ QPagedFile::QPagedFile(const char* name, uint32_t signature, uint32_t cacheCount
   // The header page holds the header record and ends in its check value;
   // every page holds at least its check value.
   if (headerPageSize_ < kQPagedHeaderRecordSize + 2 || pageSize_ < 2) {
-    error_.Record(Q_ERROR_CHECKSUM, file_.Name(), kSource, 103);
+    error_.Record(Q_ERROR_CHECKSUM, file_.Name(), kSource, kLineHeaderDamaged);
     return;
   }
   headerPage_.reset(new (std::nothrow) uint8_t[headerPageSize_]);
   if (!headerPage_) {
-    error_.Record(Q_ERROR_MEMORY, "QPagedFile - Failed to Initialize pHeaderPage", kSource, 108);
+    error_.Record(Q_ERROR_MEMORY, "QPagedFile - Failed to Initialize pHeaderPage",
+                  kSource, kLineNoHeaderPage);
     return;
   }
   if (!file_.ReadAt(0, headerPage_.get(), headerPageSize_) ||
       !QPageCheckValueValid(headerPage_.get(), headerPageSize_)) {
-    error_.Record(Q_ERROR_CHECKSUM, file_.Name(), kSource, 114);
+    error_.Record(Q_ERROR_CHECKSUM, file_.Name(), kSource, kLineHeaderPageCheck);
     return;
   }
   if (ChecksLength(signature) && !CheckFooter()) return;
   recordMgr_.reset(new (std::nothrow) QRecordMgr(LastCharacters(file_.Name(), 8), file_,
                                                  headerPageSize_, pageSize_, cacheCount, error_));
   if (!recordMgr_ || !recordMgr_->IsInitialised()) {
-    error_.Record(Q_ERROR_MEMORY, "QPagedFile - Failed to Initialize QRecordMgr", kSource, 124);
+    error_.Record(Q_ERROR_MEMORY, "QPagedFile - Failed to Initialize QRecordMgr",
+                  kSource, kLineNoRecordMgr);
     return;
   }
   open_ = true;
@@ -123,7 +140,7 @@ QPagedFile::~QPagedFile() {
 bool QPagedFile::CheckFooter() {
   int64_t size = file_.Size();
   if (size < 0) {
-    error_.Record(errno ? errno : EIO, file_.Name(), kSource, 136);
+    error_.Record(errno ? errno : EIO, file_.Name(), kSource, kLineFooterUnreadable);
     return false;
   }
   if (size == 0 || pageCount_ == 0) return true;
@@ -134,7 +151,7 @@ bool QPagedFile::CheckFooter() {
   if (expected > fileSize) {
     StrFormat(detail, sizeof detail, "File %s is too long.  Expected %llu found %llu ",
               file_.Name(), (unsigned long long)expected, (unsigned long long)fileSize);
-    error_.Record(Q_ERROR_CHECKSUM, detail, kSource, 148);
+    error_.Record(Q_ERROR_CHECKSUM, detail, kSource, kLineFooterLength);
     return false;
   }
   if (expected < fileSize) {
@@ -147,7 +164,7 @@ bool QPagedFile::CheckFooter() {
         uint64_t whole = headerPageSize_ + (pages + 1) * pageSize_;
         StrFormat(detail, sizeof detail, "File %s is too short, expected %llu found %llu ",
                   file_.Name(), (unsigned long long)whole, (unsigned long long)fileSize);
-        error_.Record(Q_ERROR_CHECKSUM, detail, kSource, 161);
+        error_.Record(Q_ERROR_CHECKSUM, detail, kSource, kLineFooterChecksum);
         return false;
       }
       pageCount_ = uint32_t(pages);
@@ -159,7 +176,7 @@ bool QPagedFile::CheckFooter() {
   uint64_t last = headerPageSize_ + uint64_t(pageCount_ - 1) * pageSize_;
   if (!file_.ReadAt(int64_t(last), footer, footerSize)) {
     StrFormat(detail, sizeof detail, "Cannot read footer page on file %s", file_.Name());
-    error_.Record(Q_ERROR_CHECKSUM, detail, kSource, 175);
+    error_.Record(Q_ERROR_CHECKSUM, detail, kSource, kLineFooterDamaged);
     return false;
   }
   return true;
@@ -243,7 +260,7 @@ QIndexedFile::QIndexedFile(const char* name, uint32_t signature, uint32_t cacheC
   if (!pagedFile_->IsOpen()) return;
   const uint8_t* header = pagedFile_->HeaderPage();
   if (pagedFile_->HeaderPageSize() < kQIndexedDataLengthOffset + 4 + 2) {
-    error_->Record(Q_ERROR_CHECKSUM, pagedFile_->File().Name(), kSource, 231);
+    error_->Record(Q_ERROR_CHECKSUM, pagedFile_->File().Name(), kSource, kLineIndexHeader);
     return;
   }
   uint32_t keyLength = QLoadU32LE(header + kQIndexedKeyLengthOffset);
@@ -251,7 +268,7 @@ QIndexedFile::QIndexedFile(const char* name, uint32_t signature, uint32_t cacheC
   // An entry must fit a page beside the page's own words and check value.
   if (uint64_t(keyLength) + dataLength > uint64_t(pagedFile_->PageSize()) - 10 ||
       pagedFile_->PageSize() < 10) {
-    error_->Record(Q_ERROR_CHECKSUM, pagedFile_->File().Name(), kSource, 238);
+    error_->Record(Q_ERROR_CHECKSUM, pagedFile_->File().Name(), kSource, kLineIndexRoot);
     return;
   }
   page_->SetLengths(keyLength, dataLength);
@@ -294,13 +311,13 @@ bool QIndexedFile::Find(const void* key, uint32_t* position) {
   if (!tree_->Find(key, nullptr, data, true)) return false;
   uint32_t page = QLoadU32LE(data);
   if (page > kQPositionPageMask) {
-    error_->Record(Q_ERROR_CHECKSUM, pagedFile_->File().Name(), kSource, 283);
+    error_->Record(Q_ERROR_CHECKSUM, pagedFile_->File().Name(), kSource, kLineIndexPage);
     return false;
   }
   if (!page_->Load(*pagedFile_, page)) return false;
   int32_t index = page_->Find(key);
   if (index >= int32_t(kQPositionEntryMask)) {
-    error_->Record(Q_ERROR_TABLE_OVERFLOW, pagedFile_->File().Name(), kSource, 289);
+    error_->Record(Q_ERROR_TABLE_OVERFLOW, pagedFile_->File().Name(), kSource, kLineIndexOverflow);
     return false;
   }
   if (index >= 0) {

@@ -13,6 +13,21 @@
 namespace {
 
 constexpr const char* kSource = "..\\src\\qfile";
+// The error locations (source line numbers) its failures show, one per failure.
+constexpr int kLineViewPath = 201;
+constexpr int kLineViewOpen = 219;
+constexpr int kLineViewMap = 231;
+constexpr int kLineNameTooLong = 98;
+constexpr int kLineOpenNoName = 87;
+constexpr int kLineOpen = 127;
+constexpr int kLineCreateNoName = 141;
+constexpr int kLineCreate = 149;
+constexpr int kLineOpenTemp = 171;
+constexpr int kLineRemoveOnClose = 196;
+constexpr int kLineReadShort = 233;
+constexpr int kLineRead = 237;
+constexpr int kLineWriteNotOpen = 244;
+constexpr int kLineWriteShort = 248;
 
 platform::Env& env() { return platform::Env::Current(); }
 
@@ -57,7 +72,7 @@ const unsigned char* QSharedViewAcquire(const char* name, QError& error, size_t*
   std::string resolved = env().ResolveExisting(name);
   if (!env().FullPath(resolved, &full) || full.size() >= 512) {
     if (full.size() >= 512) errno = ENAMETOOLONG;
-    error.Record(Q_ERROR_EMPTY, platform::ErrnoText(errno).c_str(), kSource, 201);
+    error.Record(Q_ERROR_EMPTY, platform::ErrnoText(errno).c_str(), kSource, kLineViewPath);
     return nullptr;
   }
   for (SharedView* v = views.head; v; v = v->next) {
@@ -69,7 +84,7 @@ const unsigned char* QSharedViewAcquire(const char* name, QError& error, size_t*
   }
   int fd = env().Open(full, platform::kRead | platform::kRandomAccess, 0);
   if (fd < 0) {
-    error.Record(Q_ERROR_EMPTY, platform::ErrnoText(errno).c_str(), kSource, 219);
+    error.Record(Q_ERROR_EMPTY, platform::ErrnoText(errno).c_str(), kSource, kLineViewOpen);
     return nullptr;
   }
   auto* entry = new SharedView;
@@ -77,7 +92,7 @@ const unsigned char* QSharedViewAcquire(const char* name, QError& error, size_t*
     int saved = errno;
     env().Close(fd);
     delete entry;
-    error.Record(Q_ERROR_EMPTY, platform::ErrnoText(saved).c_str(), kSource, 231);
+    error.Record(Q_ERROR_EMPTY, platform::ErrnoText(saved).c_str(), kSource, kLineViewMap);
     return nullptr;
   }
   entry->path = full;
@@ -146,7 +161,7 @@ bool QFile::SetName(const char* name) {
     // over-long path.
     StrCopySized(name_, name, sizeof name_);
     errno = ENAMETOOLONG;
-    error_->Record(ENAMETOOLONG, name_, kSource, 98);
+    error_->Record(ENAMETOOLONG, name_, kSource, kLineNameTooLong);
     return false;
   }
   std::memcpy(name_, name, length + 1);
@@ -156,7 +171,7 @@ bool QFile::SetName(const char* name) {
 bool QFile::Open(const char* name, int mode) {
   if (open_) return true;
   if (!name || !*name) {
-    error_->Record(Q_ERROR_EMPTY, "NULL file name on Qfile Open", kSource, 87);
+    error_->Record(Q_ERROR_EMPTY, "NULL file name on Qfile Open", kSource, kLineOpenNoName);
     return false;
   }
   if (!SetName(name)) return false;
@@ -173,7 +188,7 @@ bool QFile::Open(const char* name, int mode) {
   }
   fd_ = QTracedOpen(name_, FlagsOfMode(mode), 0);
   if (fd_ < 0) {
-    error_->Record(errno, name_, kSource, 127);
+    error_->Record(errno, name_, kSource, kLineOpen);
     return false;
   }
   access_ = 0;
@@ -186,14 +201,14 @@ bool QFile::Open(const char* name, int mode) {
 bool QFile::Create(const char* name, int permission, bool deleteOnClose) {
   if (open_) Close();
   if (!name || !*name) {
-    error_->Record(Q_ERROR_EMPTY, "NULL file name on Qfile Open", kSource, 141);
+    error_->Record(Q_ERROR_EMPTY, "NULL file name on Qfile Open", kSource, kLineCreateNoName);
     return false;
   }
   if (!SetName(name)) return false;
   fd_ = QTracedOpen(name_, platform::kReadWrite | platform::kCreate | platform::kTruncate,
                     permission ? permission : 0600);
   if (fd_ < 0) {
-    error_->Record(errno, name_, kSource, 149);
+    error_->Record(errno, name_, kSource, kLineCreate);
     return false;
   }
   access_ = 0;
@@ -219,7 +234,7 @@ bool QFile::OpenTemp(const char* directory) {
   fd_ = env().CreateTemp(dir, prefix, "", &path);
   StrCopySized(name_, path.c_str(), sizeof name_);
   if (fd_ < 0) {
-    error_->Record(errno, name_, kSource, 171);
+    error_->Record(errno, name_, kSource, kLineOpenTemp);
     return false;
   }
   if (QTraceStream())
@@ -240,7 +255,8 @@ bool QFile::Close() {
     return true;
   }
   QTracedClose(fd_);
-  if (deleteOnClose_ && env().Remove(name_) != 0) error_->Record(errno, name_, kSource, 196);
+  if (deleteOnClose_ && env().Remove(name_) != 0) error_->Record(errno, name_,
+                                                                 kSource, kLineRemoveOnClose);
   Reset();
   return true;
 }
@@ -277,17 +293,17 @@ int64_t QFile::Read(void* buffer, uint32_t count, bool shortIsError) {
   }
   if (n == int64_t(count)) return n;
   if (shortIsError) {
-    error_->Record(28, name_, kSource, 233);
+    error_->Record(28, name_, kSource, kLineReadShort);
     return -1;
   }
-  error_->Record(errno, name_, kSource, 237);
+  error_->Record(errno, name_, kSource, kLineRead);
   return n;
 }
 
 bool QFile::Write(const void* buffer, uint32_t count) {
   if (!open_ || access_ == 1) {
     errno = EBADF;
-    error_->Record(errno, name_, kSource, 244);
+    error_->Record(errno, name_, kSource, kLineWriteNotOpen);
     return false;
   }
   int64_t n;
@@ -301,7 +317,7 @@ bool QFile::Write(const void* buffer, uint32_t count) {
   }
   QTraceCount("Write", fd_, count, n);
   if (n != int64_t(count)) {
-    error_->Record(errno, name_, kSource, 248);
+    error_->Record(errno, name_, kSource, kLineWriteShort);
     return false;
   }
   return true;

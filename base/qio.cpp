@@ -10,6 +10,16 @@
 namespace {
 
 constexpr const char* kSource = "..\\src\\qio";
+// The error locations (source line numbers) its failures show, one per failure.
+constexpr int kLineOpen = 60;
+constexpr int kLineWriteSeek = 89;
+constexpr int kLineWrite = 95;
+constexpr int kLineFillSeek = 110;
+constexpr int kLineFill = 119;
+constexpr int kLineReserve = 131;
+constexpr int kLinePad = 145;
+constexpr int kLineRead = 180;
+constexpr int kLineClose = 195;
 std::FILE* g_trace = nullptr;
 
 platform::Env& env() { return platform::Env::Current(); }
@@ -77,7 +87,7 @@ int QTracedClose(int fd) {
 
 QioFile::QioFile(const char* name, QError& error) : error_(error) {
   fd_ = QTracedOpen(name, platform::kWrite | platform::kCreate | platform::kTruncate, 0666);
-  if (fd_ < 0) error_.Record(errno, name, kSource, 60);
+  if (fd_ < 0) error_.Record(errno, name, kSource, kLineOpen);
 }
 
 QioFile::~QioFile() {
@@ -93,11 +103,11 @@ bool QioFile::Close() {
 
 bool QioFile::WriteAt(int64_t offset, uint32_t count, const void* buffer) {
   if (QTracedSeek(fd_, offset, platform::kSeekSet) != offset) {
-    error_.Record(errno, nullptr, kSource, 89);
+    error_.Record(errno, nullptr, kSource, kLineWriteSeek);
     return false;
   }
   if (QTracedWrite(fd_, buffer, count) != int64_t(count)) {
-    error_.Record(errno, nullptr, kSource, 95);
+    error_.Record(errno, nullptr, kSource, kLineWrite);
     return false;
   }
   return true;
@@ -105,14 +115,14 @@ bool QioFile::WriteAt(int64_t offset, uint32_t count, const void* buffer) {
 
 bool QioFile::Fill(int64_t offset, int64_t count) {
   if (QTracedSeek(fd_, offset, platform::kSeekSet) != offset) {
-    error_.Record(errno, nullptr, kSource, 110);
+    error_.Record(errno, nullptr, kSource, kLineFillSeek);
     return false;
   }
   static const char kZeros[1024] = {};
   while (count > 0) {
     uint32_t n = count > 1024 ? 1024u : uint32_t(count);
     if (QTracedWrite(fd_, kZeros, n) != int64_t(n)) {
-      error_.Record(errno, nullptr, kSource, 119);
+      error_.Record(errno, nullptr, kSource, kLineFill);
       return false;
     }
     count -= n;
@@ -123,7 +133,7 @@ bool QioFile::Fill(int64_t offset, int64_t count) {
 int64_t QioFile::Reserve(int64_t count) {
   int64_t end = QTracedSeek(fd_, 0, platform::kSeekEnd);
   if (end < 0) {
-    error_.Record(errno, nullptr, kSource, 131);
+    error_.Record(errno, nullptr, kSource, kLineReserve);
     return -1;
   }
   return Fill(end, count) ? end : -1;
@@ -133,7 +143,7 @@ bool QioFile::PadToMultiple(uint32_t unit) {
   if (unit == 0) return false;
   int64_t end = QTracedSeek(fd_, 0, platform::kSeekEnd);
   if (end < 0) {
-    error_.Record(errno, nullptr, kSource, 145);
+    error_.Record(errno, nullptr, kSource, kLinePad);
     return false;
   }
   int64_t rest = end % unit;
@@ -147,7 +157,7 @@ int Q_open(const char* name, unsigned flags, int permission) {
 
 int64_t Q_read(int fd, void* buffer, uint32_t count, QError& error) {
   int64_t n = QTracedRead(fd, buffer, count);
-  if (n < 0) error.Record(errno, nullptr, kSource, 180);
+  if (n < 0) error.Record(errno, nullptr, kSource, kLineRead);
   return n;
 }
 
@@ -157,7 +167,7 @@ int64_t Q_readQuiet(int fd, void* buffer, uint32_t count) {
 
 bool Q_close(int fd, QError& error) {
   if (QTracedClose(fd) != 0) {
-    error.Record(errno, nullptr, kSource, 195);
+    error.Record(errno, nullptr, kSource, kLineClose);
     return false;
   }
   return true;

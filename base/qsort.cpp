@@ -10,6 +10,11 @@
 namespace {
 
 constexpr const char* kSource = "..\\src\\qsort";
+// The error locations (source line numbers) its failures show, one per failure.
+constexpr int kLineNoMemory = 52;
+constexpr int kLineRecordLayout = 62;
+constexpr int kLineBlockRead = 146;
+constexpr int kLineBufferRead = 284;
 constexpr uint32_t kMinBufferBytes = 1024;
 
 platform::Env& env() { return platform::Env::Current(); }
@@ -44,7 +49,7 @@ QSort::QSort(QError& error, const std::string& directory, uint32_t bufferBytes)
       return;
     }
   }
-  error_.Record(Q_ERROR_MEMORY, "QSort::Init", kSource, 52);
+  error_.Record(Q_ERROR_MEMORY, "QSort::Init", kSource, kLineNoMemory);
 }
 
 QSort::~QSort() = default;
@@ -54,7 +59,7 @@ int QSort::Compare(const void* a, const void* b) const { return std::memcmp(a, b
 bool QSort::SetRecordLayout(uint32_t keyLength, uint32_t dataLength) {
   uint64_t size = uint64_t(keyLength) + dataLength;
   if (total_ != 0 || finished_ || size == 0 || size * 3 > allocated_) {
-    error_.Record(Q_ERROR_INVALID_DATA, "QSort::SetRecordLayout", kSource, 62);
+    error_.Record(Q_ERROR_INVALID_DATA, "QSort::SetRecordLayout", kSource, kLineRecordLayout);
     return false;
   }
   keyLength_ = keyLength;
@@ -155,7 +160,7 @@ bool QSort::FillBlock(Block& block, const char* where) {
   uint32_t n = left < block.shareSize ? uint32_t(left) : block.shareSize;
   errno = 0;
   if (!file_->ReadAt(int64_t(block.offset + block.consumed), block.share, n)) {
-    RecordReadFailure(where, 146);
+    RecordReadFailure(where, kLineBlockRead);
     return false;
   }
   block.consumed += n;
@@ -297,7 +302,7 @@ bool QSort::ReadBuffer(uint64_t offset) {
   errno = 0;
   if (!file_ || !file_->ReadAt(int64_t(offset), buffer_, n)) {
     bufferBytes_ = 0;
-    RecordReadFailure("QSort::ReadBuffer", 284);
+    RecordReadFailure("QSort::ReadBuffer", kLineBufferRead);
     return false;
   }
   bufferStart_ = offset;

@@ -16,6 +16,16 @@ namespace {
 
 constexpr const char* kSource = "..\\src\\qtree";
 constexpr const char* kQioSource = "..\\src\\qio";
+// The error locations (source line numbers) its failures show, one per failure.
+constexpr int kLineRootUnreadable = 71;
+constexpr int kLineRootDamaged = 90;
+constexpr int kLineNoRecordMgr = 98;
+constexpr int kLineDamaged = 140;
+constexpr int kLineRecordFileOpen = 300;
+constexpr int kLineRecordFileWrite = 330;
+constexpr int kLineRecordFileRewind = 341;
+constexpr int kLineRecordFileRead = 361;
+constexpr int kLineBuildSizes = 425;
 // A tree deeper than this cannot come from any real file (every inner node
 // holds at least two entries).
 constexpr uint16_t kMaxLevel = 48;
@@ -55,7 +65,7 @@ QTree::QTree(const char* name, QFile& file, uint64_t rootOffset, QTreeCompare co
       context_(context),
       error_(error) {
   if (rootOffset > uint64_t(INT64_MAX) || !file_.ReadAt(int64_t(rootOffset), root_, sizeof root_)) {
-    error_.Record(Q_ERROR_CHECKSUM, "QTree::QTree", kSource, 71);
+    error_.Record(Q_ERROR_CHECKSUM, "QTree::QTree", kSource, kLineRootUnreadable);
     return;
   }
   pageSize_ = QLoadU16LE(root_ + 2);
@@ -72,14 +82,15 @@ QTree::QTree(const char* name, QFile& file, uint64_t rootOffset, QTreeCompare co
                (leaf || dataLength == 8) &&
                kQTreeNodeHeaderSize + size_t(QLoadU16LE(root_)) * stride + 2 <= pageSize_;
   if (!sound) {
-    error_.Record(Q_ERROR_CHECKSUM, "QTree::QTree", kSource, 90);
+    error_.Record(Q_ERROR_CHECKSUM, "QTree::QTree", kSource, kLineRootDamaged);
     return;
   }
   uint32_t cache = (uint32_t(rootLevel_) + 1) * 256;
   recordMgr_.reset(new (std::nothrow) QRecordMgr(name_.c_str(), file_, 0, pageSize_,
                                                  cache > 1024 ? 1024 : cache, error_));
   if (!recordMgr_ || !recordMgr_->IsInitialised()) {
-    error_.Record(Q_ERROR_MEMORY, "QTree - Unable to allocate QRecordMgr", kSource, 98);
+    error_.Record(Q_ERROR_MEMORY, "QTree - Unable to allocate QRecordMgr",
+                  kSource, kLineNoRecordMgr);
     return;
   }
   // The leaves' data length: the root's when it is a leaf, else the first
@@ -116,7 +127,7 @@ bool QTree::Damaged(uint64_t page) {
   char detail[kQErrorDetailSize];
   StrFormat(detail, sizeof detail, "%s: damaged name tree page %llu", name_.c_str(),
             (unsigned long long)page);
-  error_.Record(Q_ERROR_CHECKSUM, detail, kSource, 140);
+  error_.Record(Q_ERROR_CHECKSUM, detail, kSource, kLineDamaged);
   return false;
 }
 
@@ -248,7 +259,8 @@ class QTreeBuild::RecordFile {
   RecordFile(QError& error, const std::string& directory) : error_(error) {
     errno = 0;
     fd_ = QioOpenTreeTemp(&name_, directory);
-    if (fd_ < 0) RecordErrno(error_, name_.empty() ? directory.c_str() : name_.c_str(), 300);
+    if (fd_ < 0)
+      RecordErrno(error_, name_.empty() ? directory.c_str() : name_.c_str(), kLineRecordFileOpen);
   }
   ~RecordFile() { Remove(); }
   RecordFile(const RecordFile&) = delete;
@@ -274,7 +286,7 @@ class QTreeBuild::RecordFile {
     if (buffer_.empty()) return true;
     errno = 0;
     if (QTracedWrite(fd_, buffer_.data(), uint32_t(buffer_.size())) != int64_t(buffer_.size())) {
-      RecordErrno(error_, name_.c_str(), 330);
+      RecordErrno(error_, name_.c_str(), kLineRecordFileWrite);
       return false;
     }
     buffer_.clear();
@@ -286,7 +298,7 @@ class QTreeBuild::RecordFile {
     if (!Flush()) return false;
     errno = 0;
     if (QTracedSeek(fd_, 0, platform::kSeekSet) != 0) {
-      RecordErrno(error_, name_.c_str(), 341);
+      RecordErrno(error_, name_.c_str(), kLineRecordFileRewind);
       return false;
     }
     buffer_.clear();
@@ -307,7 +319,7 @@ class QTreeBuild::RecordFile {
       int64_t n = QTracedRead(fd_, buffer_.data() + have, uint32_t(kRecordFileBuffer - have));
       buffer_.resize(have + size_t(n > 0 ? n : 0));
       if (buffer_.size() < count) {
-        RecordErrno(error_, name_.c_str(), 361);
+        RecordErrno(error_, name_.c_str(), kLineRecordFileRead);
         return nullptr;
       }
     }
@@ -371,7 +383,7 @@ bool QTreeBuild::CheckLayout() {
   if (keyLength_ == 0 || usable < uint32_t(keyLength_) + dataLength_ ||
       usable < 2 * (uint32_t(keyLength_) + 8)) {
     error_.Record(Q_ERROR_INVALID_DATA, "QTreeBuild - key, data and page sizes do not fit",
-                  kSource, 425);
+                  kSource, kLineBuildSizes);
     return false;
   }
   return true;

@@ -11,6 +11,13 @@
 namespace {
 
 constexpr const char* kSource = "..\\src\\qxyindex";
+// The error locations (source line numbers) its failures show, one per failure.
+constexpr int kLineNodeNoMemory = 118;
+constexpr int kLineNodeUnreadable = 123;
+constexpr int kLineNodeEntries = 128;
+constexpr int kLineHeaderUnreadable = 160;
+constexpr int kLineHeaderEntries = 167;
+constexpr int kLineNoMemory = 175;
 
 QxyCellRect LoadRect(const unsigned char* p) {
   return QxyCellRect{QLoadU16LE(p), QLoadU16LE(p + 2), QLoadU16LE(p + 4), QLoadU16LE(p + 6)};
@@ -49,17 +56,18 @@ QxyIndexNodeRead::QxyIndexNodeRead(QFile& file, int64_t offset, uint16_t pageSiz
     : offset_(offset), entrySize_(static_cast<uint32_t>(kQxyEntryRectSize) + dataSize) {
   page_.reset(new (std::nothrow) unsigned char[pageSize]);
   if (!page_) {
-    error.Record(Q_ERROR_MEMORY, "QxyIndexNodeRead::QxyIndexNodeRead", kSource, 118);
+    error.Record(Q_ERROR_MEMORY, "QxyIndexNodeRead::QxyIndexNodeRead", kSource, kLineNodeNoMemory);
     return;
   }
   if (!file.ReadAt(offset, page_.get(), pageSize)) {
-    error.Record(Q_ERROR_CHECKSUM, "QxyIndexNodeRead::QxyIndexNodeRead", kSource, 123);
+    error.Record(Q_ERROR_CHECKSUM, "QxyIndexNodeRead::QxyIndexNodeRead",
+                 kSource, kLineNodeUnreadable);
     return;
   }
   uint64_t need = kQxyPageHeaderSize + uint64_t{QLoadU16LE(page_.get())} * entrySize_;
   if (need > pageSize) {
     error.Record(Q_ERROR_CHECKSUM, "QxyIndexNodeRead::QxyIndexNodeRead: entries pass the page",
-                 kSource, 128);
+                 kSource, kLineNodeEntries);
     return;
   }
   read_ = true;
@@ -82,14 +90,15 @@ const unsigned char* QxyIndexNodeRead::EntryData(uint32_t i) const {
 QxyIndex::QxyIndex(QFile& file, int64_t position, QError& error) {
   unsigned char header[kQxyIndexHeaderSize];
   if (!file.ReadAt(position, header, sizeof header)) {
-    error.Record(Q_ERROR_CHECKSUM, "QxyIndex::QxyIndex", kSource, 160);
+    error.Record(Q_ERROR_CHECKSUM, "QxyIndex::QxyIndex", kSource, kLineHeaderUnreadable);
     return;
   }
   pageCount_ = QLoadU16LE(header);
   pageSize_ = QLoadU16LE(header + 2);
   dataSize_ = QLoadU32LE(header + 4);
   if (pageCount_ > 0 && uint64_t{kQxyPageHeaderSize} + kQxyEntryRectSize + dataSize_ > pageSize_) {
-    error.Record(Q_ERROR_CHECKSUM, "QxyIndex::QxyIndex: entries do not fit a page", kSource, 167);
+    error.Record(Q_ERROR_CHECKSUM, "QxyIndex::QxyIndex: entries do not fit a page",
+                 kSource, kLineHeaderEntries);
     return;
   }
   for (uint32_t i = 0; i < pageCount_; ++i) {
@@ -97,7 +106,7 @@ QxyIndex::QxyIndex(QFile& file, int64_t position, QError& error) {
         position + static_cast<int64_t>(kQxyIndexHeaderSize) + static_cast<int64_t>(i) * pageSize_;
     auto* page = new (std::nothrow) QxyIndexNodeRead(file, offset, pageSize_, dataSize_, error);
     if (!page) {
-      error.Record(Q_ERROR_MEMORY, "QxyIndex::QxyIndex", kSource, 175);
+      error.Record(Q_ERROR_MEMORY, "QxyIndex::QxyIndex", kSource, kLineNoMemory);
       return;
     }
     pages_.AddTail(page);

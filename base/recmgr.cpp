@@ -6,13 +6,16 @@
 namespace {
 
 constexpr const char* kSource = "..\\src\\recmgr";
+// The error locations (source line numbers) its failures show, one per failure.
+constexpr int kLineNoMemory = 64;
+constexpr int kLineRecordSize = 41;
 
 }  // namespace
 
 bool QRecordMgrRecord::Allocate(uint32_t size) {
   buffer_.reset(new (std::nothrow) uint8_t[size]);
   if (!buffer_) {
-    error_.Record(Q_ERROR_MEMORY, "QTree - Unable to allocate QRecordMgr", kSource, 64);
+    error_.Record(Q_ERROR_MEMORY, "QTree - Unable to allocate QRecordMgr", kSource, kLineNoMemory);
     return false;
   }
   return true;
@@ -31,7 +34,7 @@ QRecordMgr::QRecordMgr(const char* name, QFile& file, uint64_t offset0, uint32_t
                        uint32_t cacheCount, QError& error)
     : list_(name), file_(file), offset0_(offset0), recordSize_(recordSize) {
   if (recordSize == 0) {
-    error.Record(Q_ERROR_INVALID_DATA, "QRecordMgr - record size 0", kSource, 41);
+    error.Record(Q_ERROR_INVALID_DATA, "QRecordMgr - record size 0", kSource, kLineRecordSize);
     return;
   }
   if (file.IsMapped()) {

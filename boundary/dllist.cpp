@@ -11,6 +11,13 @@
 namespace {
 
 constexpr const char* kSource = "dllist";
+// The error locations (source line numbers) its failures show, one per failure.
+constexpr int kLinePageDamaged = 150;
+constexpr int kLineKeyLength = 318;
+constexpr int kLineKeyColumnMissing = 334;
+constexpr int kLineColumnMissing = 346;
+constexpr int kLineKeyColumnWrong = 348;
+constexpr int kLineTreeDamaged = 380;
 
 // The number at the start of an entry's key text (at most 12 characters):
 // blanks, a sign, digits.
@@ -158,7 +165,7 @@ bool DLFilePage::Damaged(const char* what) const {
   char detail[kQErrorDetailSize];
   StrFormat(detail, sizeof detail, "Page %lld of %s is damaged: %s", (long long)reading_,
             fileName_.c_str(), what);
-  error_.Record(Q_ERROR_CHECKSUM, detail, kSource, 150);
+  error_.Record(Q_ERROR_CHECKSUM, detail, kSource, kLinePageDamaged);
   return false;
 }
 
@@ -303,7 +310,8 @@ bool Quistrel::Open(const char* name) {
     return false;
   };
   // Keys of the entries of a page are compared over 12 characters.
-  if (page_->KeyLength() < kGsaKeyWidth) return damaged("the key length is too short", 318);
+  if (page_->KeyLength() < kGsaKeyWidth)
+    return damaged("the key length is too short", kLineKeyLength);
 
   // The key field, its type and its column among the columns of its type.
   const GsaFieldEntry* key = nullptr;
@@ -315,7 +323,7 @@ bool Quistrel::Open(const char* name) {
     }
   }
   if (!key || !IsColumnType(key->type) || key->notColumn != 0)
-    return damaged("the key field is not a column of the file", 334);
+    return damaged("the key field is not a column of the file", kLineKeyColumnMissing);
   keyType_ = key->type;
   uint32_t textColumns = 0, numberColumns = 0;
   for (const GsaFieldEntry& e : entries) {
@@ -327,9 +335,10 @@ bool Quistrel::Open(const char* name) {
   for (const GsaFieldEntry& e : entries) {
     if (e.notColumn != 0 || !IsColumnType(e.type)) continue;
     if (e.column >= (e.type == kGsaTypeText ? textColumns : numberColumns))
-      return damaged("a field names a column the pages do not have", 346);
+      return damaged("a field names a column the pages do not have", kLineColumnMissing);
   }
-  if (key->column != keyColumn) return damaged("the key field's column number is wrong", 348);
+  if (key->column != keyColumn)
+    return damaged("the key field's column number is wrong", kLineKeyColumnWrong);
   page_->Setup(textColumns, numberColumns, keyColumn, keyType_);
   file_->SetKeyType(keyType_);
   if (!file_->OpenIndex(descriptor_.treePosition)) return false;
@@ -373,7 +382,7 @@ bool Quistrel::VerifyTree() {
     if (!sound) {
       StrFormat(detail, sizeof detail, "%s: the key tree's node at %llu is damaged", file.Name(),
                 (unsigned long long)offset);
-      error_.Record(Q_ERROR_CHECKSUM, detail, kSource, 380);
+      error_.Record(Q_ERROR_CHECKSUM, detail, kSource, kLineTreeDamaged);
       return false;
     }
   }

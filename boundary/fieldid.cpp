@@ -11,6 +11,11 @@
 namespace {
 
 constexpr const char* kSource = "fieldid";
+// The error locations (source line numbers) its failures show, one per failure.
+constexpr int kLineNoRecord = 226;
+constexpr int kLinePrint = 262;
+constexpr int kLineNoDescriptions = 287;
+constexpr int kLineNoValue = 305;
 constexpr const char* kNoRecordText = "Must perform a valid DlFileSearch before retrieving data.";
 constexpr const char* kNoDescriptionsText = "There are no descriptions for this field";
 constexpr const char* kNoValueText = "Value information not found";
@@ -74,7 +79,7 @@ FieldId::FieldId(const GsaFieldEntry& entry, std::vector<GsaValueRecord> values,
     : entry_(entry), values_(std::move(values)), file_(file), error_(error) {}
 
 bool FieldId::NoRecord() {
-  error_.Record(Q_ERROR_EMPTY, kNoRecordText, kSource, 226);
+  error_.Record(Q_ERROR_EMPTY, kNoRecordText, kSource, kLineNoRecord);
   return false;
 }
 
@@ -158,7 +163,7 @@ int32_t FieldId::Print(const char* format, char* buffer, int32_t size) {
   if (!DlFormatFits(format, entry_.type, &length, &conversion)) {
     char detail[kQErrorDetailSize];
     StrFormat(detail, sizeof detail, "Format \"%.64s\" does not fit field %s", format, entry_.name);
-    error_.Record(Q_ERROR_EMPTY, detail, kSource, 262);
+    error_.Record(Q_ERROR_EMPTY, detail, kSource, kLinePrint);
     return 0;
   }
   // The format was checked above: one conversion of the type passed.
@@ -190,7 +195,7 @@ int32_t FieldId::Print(const char* format, char* buffer, int32_t size) {
 
 int32_t FieldId::Describe(bool shortText, char* buffer, int32_t size) {
   if (values_.empty()) {
-    error_.Record(Q_ERROR_EMPTY, kNoDescriptionsText, kSource, 287);
+    error_.Record(Q_ERROR_EMPTY, kNoDescriptionsText, kSource, kLineNoDescriptions);
     return 0;
   }
   // The description of the record whose value is the current value: the
@@ -210,7 +215,7 @@ int32_t FieldId::Describe(bool shortText, char* buffer, int32_t size) {
       if (!match && ReadDouble(r.value, &y) && y == x) match = &r;
   }
   if (!match) {
-    error_.Record(Q_ERROR_EMPTY, kNoValueText, kSource, 305);
+    error_.Record(Q_ERROR_EMPTY, kNoValueText, kSource, kLineNoValue);
     return 0;
   }
   DlCopyText(buffer, size, shortText ? match->shortText : match->longText);

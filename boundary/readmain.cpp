@@ -13,6 +13,11 @@ namespace {
 
 constexpr const char* kSource = "readmain";
 constexpr const char* kListSource = "dllist";
+// The error locations (source line numbers) its failures show, one per failure.
+constexpr int kLineListEmpty = 196;
+constexpr int kLineListNoMemory = 203;
+constexpr int kLineListOpen = 215;
+constexpr int kLineOutOfDate = 286;
 constexpr const char* kOpenFailedText = "Error opening DLD file";
 // A name in "File %s Not Found" is cut to 224 characters from 226 on.
 constexpr size_t kNotFoundNameCut = 224;
@@ -57,12 +62,12 @@ Quistrel* DlFileOpenIntern(DlContext* context, const char* name) {
   if (FileSize64(path.c_str()) < 0) {
     std::string shown = path.size() >= kNotFoundNameLimit ? path.substr(0, kNotFoundNameCut) : path;
     StrFormat(detail, sizeof detail, "File %s Not Found", shown.c_str());
-    context->error.Record(Q_ERROR_EMPTY, detail, kListSource, 196);
+    context->error.Record(Q_ERROR_EMPTY, detail, kListSource, kLineListEmpty);
     return nullptr;
   }
   auto* file = new (std::nothrow) Quistrel(path.c_str(), context->error, context);
   if (!file) {
-    context->error.Record(Q_ERROR_MEMORY, path.c_str(), kListSource, 203);
+    context->error.Record(Q_ERROR_MEMORY, path.c_str(), kListSource, kLineListNoMemory);
     return nullptr;
   }
   if (!file->IsOpen()) {
@@ -73,7 +78,7 @@ Quistrel* DlFileOpenIntern(DlContext* context, const char* name) {
     else
       StrFormat(detail, sizeof detail, "%s", kOpenFailedText);
     delete file;
-    context->error.Record(Q_ERROR_EMPTY, detail, kListSource, 215);
+    context->error.Record(Q_ERROR_EMPTY, detail, kListSource, kLineListOpen);
     return nullptr;
   }
   context->files.AddTail(file);
@@ -137,7 +142,7 @@ bool AttributeSearch::Open(const char* path, const char* creationTime) {
     if (stamp[0] && std::strcmp(stamp, given) != 0) {
       CloseFile();
       mismatch_ = 1;
-      context_->error.Record(Q_ERROR_OUT_OF_DATE, attributePath.c_str(), kSource, 286);
+      context_->error.Record(Q_ERROR_OUT_OF_DATE, attributePath.c_str(), kSource, kLineOutOfDate);
     }
   }
   current_ = 0;

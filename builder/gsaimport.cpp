@@ -9,7 +9,7 @@
 #include "builder/gsabuild.h"
 #include "builder/objbuild.h"
 #include "platform/env.h"
-#include "xbase/d4all.h"
+#include "xbase/xbase.h"
 
 namespace {
 
@@ -128,7 +128,7 @@ int GsaImporter::Import(const char* tablePath, const char* attributePath, const 
     }
 
     BuildPrint("Reading: %s\n", tablePath);
-    const long count = dfile4recCount(data->dataFile);
+    const long count = d4recCount(data);
     XbaseRows rows(data);
     GsaWriteOptions options;
     options.stamp = stamp ? stamp : "";

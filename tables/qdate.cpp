@@ -7,9 +7,7 @@
 
 #include "base/qstring.h"
 #include "platform/env.h"
-#include "xbase/conv4.h"
-#include "xbase/d4wrap.h"
-#include "xbase/date4.h"
+#include "xbase/xbase.h"
 
 namespace {
 

@@ -8,14 +8,7 @@
 
 #include "platform/env.h"
 #include "tables/qlog.h"
-#include "xbase/index4.h"
-#include "xbase/relate4.h"
-#include "xbase/code4.h"
-#include "xbase/d4create.h"
-#include "xbase/data4.h"
-#include "xbase/error4.h"
-#include "xbase/field4.h"
-#include "xbase/opt4.h"
+#include "xbase/xbase.h"
 
 namespace {
 

@@ -31,8 +31,7 @@
 #include "tables/qrecord.h"
 #include "tables/qstringp.h"
 #include "tables/qtable.h"
-#include "xbase/d4data.h"
-#include "xbase/d4wrap.h"
+#include "xbase/xbase.h"
 
 class CQmsFolioRackTable : public CQmsTable {
  public:

@@ -10,10 +10,7 @@
 #include "platform/env.h"
 #include "tables/qtablefr.h"
 #include "tables/qtblfile.h"
-#include "xbase/d4create.h"
-#include "xbase/data4.h"
-#include "xbase/error4.h"
-#include "xbase/index4.h"
+#include "xbase/xbase.h"
 
 namespace {
 

@@ -8,19 +8,13 @@
 #include "tables/qdate.h"
 #include "tables/qlog.h"
 #include "tables/qtablefr.h"
-#include "xbase/index4.h"
-#include "xbase/relate4.h"
-#include "xbase/conv4.h"
-#include "xbase/d4write.h"
-#include "xbase/data4.h"
-#include "xbase/error4.h"
-#include "xbase/field4.h"
+#include "xbase/xbase.h"
 
 namespace {
 
 constexpr const char* kClass = "CQmsFolioRackTable";
 
-bool IsMemo(const FIELD4* field) { return field->memo != nullptr || std::strchr("MGP", char(field->type)) != nullptr; }
+bool IsMemo(FIELD4* field) { return f4isMemo(field) == 1; }
 
 // Text into a column the way the column stores it: binary columns convert
 // the text to their own form instead of taking its bytes; memo columns are
@@ -29,7 +23,7 @@ void AssignText(Field4& column, const char* text) {
   FIELD4* field = column.field;
   if (IsMemo(field)) return;
   int length = int(std::strlen(text));
-  switch (field->type) {
+  switch (f4storedType(field)) {
     case 'I':
       f4assignLong(field, c4atol(text, length));
       return;
@@ -53,9 +47,9 @@ void AssignText(Field4& column, const char* text) {
 void AssignReal(Field4& column, double value) {
   FIELD4* field = column.field;
   if (IsMemo(field)) return;
-  if (field->type == 'I') {
+  if (f4storedType(field) == 'I') {
     f4assignLong(field, long(value));
-  } else if (field->type == 'B') {
+  } else if (f4storedType(field) == 'B') {
     f4assignDouble(field, value);
   } else {
     column.assignDouble(value, -1, -1);
@@ -65,9 +59,9 @@ void AssignReal(Field4& column, double value) {
 void AssignWhole(Field4& column, long value) {
   FIELD4* field = column.field;
   if (IsMemo(field)) return;
-  if (field->type == 'I') {
+  if (f4storedType(field) == 'I') {
     f4assignLong(field, value);
-  } else if (field->type == 'B') {
+  } else if (f4storedType(field) == 'B') {
     f4assignDouble(field, double(value));
   } else {
     column.assignLong(value, -1, 0);
@@ -238,7 +232,7 @@ unsigned long CQmsFolioRackTable::GetCount() {
     long count;
     {
       TemporaryData opened(*this);
-      count = dfile4recCount(opened.data->dataFile, 0);
+      count = d4recCount(opened.data);
     }
     TakeEngineError();
     if (count < 0) QmsRaise(QMS_SEVERE_READ_FILE);
@@ -330,7 +324,7 @@ void CQmsFolioRackTable::Fill1FieldValue(CQmsRecord& record, int column, int fie
     }
   }
   Field4& source = m_pFields[column];
-  if (source.field->type == 'C') {
+  if (f4storedType(source.field) == 'C') {
     // Character columns are taken whole: the engine's formatted text stops
     // at 256 characters.
     std::string text(source.ptr(), source.len());
@@ -353,7 +347,8 @@ void CQmsFolioRackTable::Fill1FieldValue(CQmsRecord& record, int column, int fie
       break;
   }
   // A date-time column read as a date keeps its date part only.
-  if (type == QMS_VARIANT_DATE && source.field->type == 'T' && m_KeyText.Length() > 8) m_KeyText.SubString(0, 8);
+  if (type == QMS_VARIANT_DATE && f4storedType(source.field) == 'T' && m_KeyText.Length() > 8)
+    m_KeyText.SubString(0, 8);
   record.SetFieldByHandle(field, QmsText(m_KeyText));
 }
 
@@ -429,7 +424,7 @@ void CQmsFolioRackTable::Set1FieldValue(const CQmsRecord& record, int field, int
       return;
     }
     case QMS_VARIANT_DATETIME: {
-      char letter = char(target.field->type);
+      char letter = char(f4storedType(target.field));
       if (m_bSupportDateTime == 1 && letter == 'T') {
         f4assignDateTime(target.field, static_cast<const char*>(value));
         return;

@@ -86,6 +86,16 @@ int f4type(FIELD4* field) {
   return field->type;
 }
 
+int f4storedType(FIELD4* field) {
+  if (Bad(field, E4_F4TYPE)) return -1;
+  return field->type;
+}
+
+int f4isMemo(FIELD4* field) {
+  if (Bad(field, E4_F4TYPE)) return -1;
+  return field->memo != nullptr || std::strchr("MGP", char(field->type)) != nullptr ? 1 : 0;
+}
+
 void f4blank(FIELD4* field) {
   if (CannotWrite(field, E4_F4BLANK)) return;
   char* p = Ptr(field);

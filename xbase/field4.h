@@ -16,6 +16,12 @@ unsigned f4len(FIELD4* field);
 const char* f4name(FIELD4* field);
 int f4number(FIELD4* field);  // 1-based
 int f4type(FIELD4* field);    // the logical type ('Z' raw text, 'X' raw memo, 'N' for 'F')
+// The type letter as the table's header stores it ('F', 'B', 'M', ...); -1
+// for a null field.
+int f4storedType(FIELD4* field);
+// 1 when the field's value lives in the memo file (also a binary or general
+// field of a dBASE table), 0 when in the record, -1 for a null field.
+int f4isMemo(FIELD4* field);
 void f4blank(FIELD4* field);
 int f4null(FIELD4* field);
 int f4true(FIELD4* field);

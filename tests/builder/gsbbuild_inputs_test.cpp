@@ -19,6 +19,7 @@
 namespace {
 
 using buildertest::DbfBytes;
+using buildertest::DbfField;
 using buildertest::FilesIn;
 using buildertest::Outcome;
 using buildertest::RunGsbbuild;
@@ -241,6 +242,39 @@ TEST(GsbbuildInputsTest, PointTablesMissingData) {
                    kFailed,
                    {"Error: The table in.dbf ends after 2 of the 3 records its header counts."},
                    {"in.dbf"}});
+  RunCases(cases);
+}
+
+// dBASE tables the engine refuses for a damaged header say why; a dBASE III
+// table with currency and date-time columns, which other readers take, is
+// read.
+TEST(GsbbuildInputsTest, TableHeaders) {
+  const std::vector<DbfField> point = {{"NAME", 'C', 10, 0}, {"LON", 'N', 12, 6},
+                                       {"LAT", 'N', 12, 6}};
+  std::vector<Case> cases;
+  cases.push_back({"record length shorter than the fields",
+                   [point](const TempDir& dir) {
+                     std::string dbf = DbfBytes(point, {{"a", "-78.5", "35.25"}});
+                     dbf[10] = 3, dbf[11] = 0;
+                     dir.Write("in.dbf", dbf);
+                   },
+                   {"in.dbf", "out.gsb", "NAME"},
+                   255,
+                   {"Error: Unable to open the table in.dbf: File is not a Data File"},
+                   {"in.dbf", "Error.log"}});
+  cases.push_back({"currency and date-time columns in a dBASE III table",
+                   [point](const TempDir& dir) {
+                     std::vector<DbfField> fields = point;
+                     fields.push_back({"PRICE", 'Y', 8, 4});
+                     fields.push_back({"SEEN", 'T', 8, 0});
+                     const std::string price("\x40\xE2\x01\0\0\0\0\0", 8);  // 12.3456
+                     const std::string seen("\x59\x69\x25\0\0\x2E\x93\x02", 8);
+                     dir.Write("in.dbf", DbfBytes(fields, {{"a", "-78.5", "35.25", price, seen}}));
+                   },
+                   {"in.dbf", "out.gsb", "NAME"},
+                   kSuccess,
+                   {"Created out.gsb successfully."},
+                   {"in.dbf", "out.gsb", "out.gsa", "Error.log"}});  // the columns' warnings
   RunCases(cases);
 }
 

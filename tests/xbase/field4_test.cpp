@@ -82,6 +82,24 @@ TEST_F(Fields, ReadEveryType) {
   EXPECT_TRUE(c4_.reports.empty());
 }
 
+// What the table library asks of a column: the letter its header stores
+// (f4type gives the logical one) and whether its value lives in the memo
+// file (a FoxPro B is a double in the record).
+TEST_F(Fields, StoredTypeAndMemoKind) {
+  const struct {
+    const char* field;
+    int stored;
+    int memo;
+  } cases[] = {{"C", 'C', 0}, {"Z", 'C', 0}, {"F", 'F', 0}, {"N", 'N', 0},
+               {"M", 'M', 1}, {"B", 'B', 0}, {"T", 'T', 0}, {"Y", 'Y', 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.field);
+    EXPECT_EQ(f4storedType(F(c.field)), c.stored);
+    EXPECT_EQ(f4isMemo(F(c.field)), c.memo);
+  }
+  EXPECT_TRUE(c4_.reports.empty());
+}
+
 TEST_F(Fields, OperationsTheTypeRefuses) {
   struct Case {
     const char* field;
