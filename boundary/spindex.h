@@ -16,8 +16,8 @@
 // root page cannot be read, or whose page size is below 48, does not open.
 //
 // Pages are decoded once into columns and kept by the index within a memory
-// budget (rtIndex::kDefaultCacheBudget, 256 MiB, unless the caller sets
-// another): every page of the file while they fit it, the least recently
+// budget (rtIndex::kDefaultCacheBudget, PIP_INDEX_CACHE_BYTES of zonelib.h,
+// 256 MiB, unless the caller sets another): every page of the file while they fit it, the least recently
 // used giving way beyond it, and always the page in use. The budget changes
 // what is decoded again, never what a walk yields.
 // A page of many entries also gets a grid of cells listing the entries that
@@ -37,6 +37,7 @@
 #include "base/qxyindex.h"
 #include "base/recmgr.h"
 #include "boundary/mainintn.h"
+#include "zonelib.h"
 
 // A query rectangle; corners as given (x1 <= x2 and y1 <= y2 for a query
 // that is to find anything).
@@ -158,7 +159,7 @@ class rtIndex {
   static constexpr uint32_t kRawPages = 10;
   static constexpr uint32_t kSmallestPage = 48;
   // Bytes of decoded pages an index keeps unless told otherwise.
-  static constexpr uint64_t kDefaultCacheBudget = uint64_t(256) << 20;
+  static constexpr uint64_t kDefaultCacheBudget = PIP_INDEX_CACHE_BYTES;
 
   // Reads the root page's header at offset of file; the index opens when it
   // can be read, states a page size of 48 or more and offset is a multiple

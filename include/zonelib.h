@@ -452,6 +452,10 @@ _Static_assert(sizeof(pipAttributeInfoStruct) == 280, "attribute record size");
  * the attribute file the current row. Coordinates are millionths of a
  * degree for files of coordinate kind 1; distances then are in feet. */
 
+/* The memory each open boundary file may keep in decoded pages of its
+ * spatial index (256 MiB). */
+#define PIP_INDEX_CACHE_BYTES (256ull << 20)
+
 /* The header of a boundary file (304 bytes). */
 typedef struct pipObjectFileInfoStruct {
   char headerText[256];
@@ -479,7 +483,11 @@ _Static_assert(sizeof(pipObjectFileInfoStruct) == 304, "file information size");
 #endif
 
 /* Opens a boundary file: 1 and a handle, or -1. mode & 3 sizes the object
- * cache: 0 one object, 1 5 MiB, 2 20 MiB, 3 100 MiB worth of objects. */
+ * cache: 0 one object, 1 5 MiB, 2 20 MiB, 3 100 MiB worth of objects.
+ * Besides, each open file keeps the pages of its spatial index it has
+ * decoded, up to PIP_INDEX_CACHE_BYTES (every page of a file of a few
+ * million regions); beyond it the least recently used pages give way. The
+ * budget changes what is decoded again, never what a search finds. */
 ZONELIB_API int32_t pipObjectFileOpen(uint32_t context, const char* path, uint32_t mode,
                                       uint32_t* handle);
 /* Closes the file and ends its handle; 1. */
