@@ -11,28 +11,11 @@
 
 namespace {
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using testsupport::Outcome;
 
-std::string Quoted(const std::string& word) {
-  std::string q = "'";
-  for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-Outcome Tool(const testsupport::TempDir& dir, const std::vector<std::string>& words,
-             const std::string& input = "") {
-  const std::string in = dir.Write("stdin.txt", input), err = dir.File("stderr.txt");
-  std::string command = testsupport::kSanitizerExitCodes + Quoted(GSBTOOL_PATH);
-  for (const std::string& w : words) command += " " + Quoted(w);
-  command += " <" + Quoted(in) + " 2>" + Quoted(err);
-  Outcome run;
-  run.status = testsupport::RunCommandStatus(command, &run.out);
-  run.err = testsupport::ReadAll(err);
-  return run;
+testsupport::Outcome Tool(const testsupport::TempDir& dir, const std::vector<std::string>& words,
+                          const std::string& input = "") {
+  return testsupport::RunProgram(dir, GSBTOOL_PATH, words, input);
 }
 
 // "name (123 ft); name (45 ft)" as its names; "-" as none.

@@ -17,29 +17,11 @@ namespace {
 using testsupport::SharedDataPath;
 using testsupport::TempDir;
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using testsupport::Outcome;
 
-std::string Quoted(const std::string& word) {
-  std::string q = "'";
-  for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// Runs program with words, standard input from the text input.
 Outcome Execute(const TempDir& dir, const char* program, const std::vector<std::string>& words,
-            const std::string& input = "") {
-  const std::string in = dir.Write("stdin.txt", input), err = dir.File("stderr.txt");
-  std::string command = testsupport::kSanitizerExitCodes + Quoted(program);
-  for (const std::string& w : words) command += " " + Quoted(w);
-  command += " <" + Quoted(in) + " 2>" + Quoted(err);
-  Outcome run;
-  run.status = testsupport::RunCommandStatus(command, &run.out);
-  run.err = testsupport::ReadAll(err);
-  return run;
+                const std::string& input = "") {
+  return testsupport::RunProgram(dir, program, words, input);
 }
 
 Outcome Tool(const TempDir& dir, const std::vector<std::string>& words, const std::string& input = "") {
