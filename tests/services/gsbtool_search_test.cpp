@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tests/services/services_fixture.h"
-#include "tests/support/command.h"
+#include "tests/support/program_run.h"
 
 namespace {
 

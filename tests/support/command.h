@@ -6,9 +6,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <vector>
-
-#include "tests/support/temp_dir.h"
 
 namespace testsupport {
 
@@ -55,34 +52,6 @@ inline bool HavePythonModule(const char* module) {
   std::string ignored;
   return std::filesystem::exists(kPython) &&
          RunCommand(std::string(kPython) + " -c 'import " + module + "' 2>/dev/null", &ignored);
-}
-
-// A word quoted for the shell, single quotes inside it included.
-inline std::string ShellQuoted(const std::string& word) {
-  std::string q = "'";
-  for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// What a program run printed and how it ended.
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs program with words, standard input from the text input (kept in dir);
-// a sanitizer's report ends it with an exit value of its own.
-inline Outcome RunProgram(const TempDir& dir, const std::string& program,
-                          const std::vector<std::string>& words, const std::string& input = "") {
-  const std::string in = dir.Write("stdin.txt", input), err = dir.File("stderr.txt");
-  std::string command = kSanitizerExitCodes + ShellQuoted(program);
-  for (const std::string& w : words) command += " " + ShellQuoted(w);
-  command += " <" + ShellQuoted(in) + " 2>" + ShellQuoted(err);
-  Outcome run;
-  run.status = RunCommandStatus(command, &run.out);
-  run.err = ReadAll(err);
-  return run;
 }
 
 }  // namespace testsupport

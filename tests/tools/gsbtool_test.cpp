@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/command.h"
+#include "tests/support/program_run.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
