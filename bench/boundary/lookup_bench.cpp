@@ -37,7 +37,7 @@
 
 #include "bench/boundary/tiling_set.h"
 #include "tests/support/command.h"
-#include "tests/support/geos_oracle.h"
+#include "tests/support/geos_regions.h"
 #include "zonelib.h"
 
 namespace {
@@ -256,35 +256,14 @@ void BM_Lookup_Zonelib(benchmark::State& state) {
 // The peer: the rings of every region of the boundary file in GEOS's STR
 // tree, each prepared for contains.
 struct Peer {
-  Geos geos;
-  std::vector<Geos::Geom> regions;
-  std::vector<Geos::Prepared> prepared;
+  testsupport::GeosRegionIndex index;
   std::vector<std::string> names;
-  GEOSSTRtree* tree = nullptr;
   std::string error;
-  ~Peer() {
-    if (tree) GEOSSTRtree_destroy_r(geos.context(), tree);
-  }
 };
 
 struct XY {
   double x, y;
 };
-
-struct Query {
-  Peer* peer;
-  GEOSContextHandle_t context;
-  const GEOSGeometry* point;
-  int64_t found;
-};
-
-void OnCandidate(void* item, void* data) {
-  auto* q = static_cast<Query*>(data);
-  if (q->found >= 0) return;
-  const auto i = reinterpret_cast<size_t>(item);
-  if (GEOSPreparedContains_r(q->context, q->peer->prepared[i].get(), q->point) == 1)
-    q->found = int64_t(i);
-}
 
 std::unique_ptr<Peer> MakePeer(const std::string& path) {
   auto peer = std::make_unique<Peer>();
@@ -297,8 +276,6 @@ std::unique_ptr<Peer> MakePeer(const std::string& path) {
   std::vector<int32_t> xy(2 * size_t(info.maxPoints));
   std::vector<uint32_t> counts(info.maxParts);
   char name[128];
-  GEOSContextHandle_t context = peer->geos.context();
-  peer->tree = GEOSSTRtree_create_r(context, 10);
   for (int32_t r = pipObjectFindFirstRect(open.file, INT32_MIN + 1, INT32_MIN + 1, INT32_MAX - 1,
                                           INT32_MAX - 1, name, sizeof name);
        r > 0; r = pipObjectFindNext(open.file, name, sizeof name)) {
@@ -311,22 +288,9 @@ std::unique_ptr<Peer> MakePeer(const std::string& path) {
     for (uint32_t p = 0; p < parts; ++p)
       for (uint32_t k = 0; k < counts[p]; ++k, ++at)
         rings[p].push_back({double(xy[2 * at]), double(xy[2 * at + 1])});
-    Geos::Geom region = peer->geos.Region(rings);
-    if (!region) continue;
-    // The prepared polygon builds its point locator at its first test.
-    Geos::Prepared prepared = peer->geos.Prepare(region.get());
-    Geos::Geom probe = peer->geos.Point(rings[0][0].x, rings[0][0].y);
-    GEOSPreparedContains_r(context, prepared.get(), probe.get());
-    GEOSSTRtree_insert_r(context, peer->tree, region.get(),
-                         reinterpret_cast<void*>(peer->regions.size()));
-    peer->regions.push_back(std::move(region));
-    peer->prepared.push_back(std::move(prepared));
-    peer->names.push_back(name);
+    if (peer->index.Add(rings)) peer->names.push_back(name);
   }
-  // The tree is built at its first query.
-  Geos::Geom probe = peer->geos.Point(0, 0);
-  Query q{peer.get(), context, probe.get(), -1};
-  GEOSSTRtree_query_r(context, peer->tree, probe.get(), OnCandidate, &q);
+  peer->index.Build();
   return peer;
 }
 
@@ -359,10 +323,9 @@ void BM_Lookup_GeosStrTree(benchmark::State& state) {
   for (auto _ : state) {
     const size_t k = i++ & (kPoints - 1);
     GEOSGeometry* point = GEOSGeom_createPointFromXY_r(context, q.x[k], q.y[k]);
-    Query query{&peer, context, point, -1};
-    GEOSSTRtree_query_r(context, peer.tree, point, OnCandidate, &query);
-    if (query.found >= 0) {
-      const std::string& n = peer.names[size_t(query.found)];
+    const int64_t found = peer.index.Containing(context, point);
+    if (found >= 0) {
+      const std::string& n = peer.names[size_t(found)];
       std::memcpy(name, n.c_str(), std::min(n.size() + 1, sizeof name));
       ++inside;
     }

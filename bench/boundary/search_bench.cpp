@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/env.h"
-#include "tests/support/geos_oracle.h"
+#include "tests/support/geos_regions.h"
 #include "tests/support/import_params.h"
 #include "tests/support/shp_rings.h"
 #include "zonelib.h"
@@ -116,14 +116,8 @@ void BM_Contains_Zonelib(benchmark::State& state) {
 // The peer: the same polygons (rings as the engine holds them, millionths of
 // a degree) in GEOS's STR tree, each prepared for contains.
 struct Peer {
-  Geos geos;
-  std::vector<Geos::Geom> regions;
-  std::vector<Geos::Prepared> prepared;
+  testsupport::GeosRegionIndex index;
   std::vector<std::string> names;
-  GEOSSTRtree* tree = nullptr;
-  ~Peer() {
-    if (tree) GEOSSTRtree_destroy_r(geos.context(), tree);
-  }
 };
 
 Peer* MakePeer() {
@@ -132,43 +126,23 @@ Peer* MakePeer() {
   std::string error;
   const std::string base = std::string(GSB_SHARED_DATA_DIR) + "/" + kCounties;
   if (!testsupport::ReadShpRings(base + ".shp", &shapes, &error)) return peer;
-  peer->tree = GEOSSTRtree_create_r(peer->geos.context(), 10);
   for (const auto& s : shapes) {
     std::vector<std::vector<testsupport::ShpPoint>> rings;
     for (const auto& r : s.rings) rings.push_back(testsupport::WithoutClosingPoint(r));
-    peer->regions.push_back(peer->geos.Region(rings));
-    peer->prepared.push_back(peer->geos.Prepare(peer->regions.back().get()));
-    peer->names.push_back("county " + std::to_string(peer->names.size()));
+    if (peer->index.Add(rings)) peer->names.push_back("county " + std::to_string(peer->names.size()));
   }
-  for (size_t i = 0; i < peer->regions.size(); ++i)
-    if (peer->regions[i])
-      GEOSSTRtree_insert_r(peer->geos.context(), peer->tree, peer->regions[i].get(),
-                           reinterpret_cast<void*>(i));
+  peer->index.Build();
   return peer;
-}
-
-struct Query {
-  Peer* peer;
-  const GEOSGeometry* point;
-  int64_t found;
-};
-
-void OnCandidate(void* item, void* data) {
-  auto* q = static_cast<Query*>(data);
-  if (q->found >= 0) return;
-  const auto i = reinterpret_cast<size_t>(item);
-  if (GEOSPreparedContains_r(q->peer->geos.context(), q->peer->prepared[i].get(), q->point) == 1)
-    q->found = int64_t(i);
 }
 
 void BM_Contains_GeosStrTree(benchmark::State& state) {
   Workload& w = Shared();
   static std::unique_ptr<Peer> peer(MakePeer());
-  if (!w.ok || !peer->tree) {
+  if (!w.ok || peer->index.size() == 0) {
     state.SkipWithError("the peer could not be built");
     return;
   }
-  GEOSContextHandle_t context = peer->geos.context();
+  GEOSContextHandle_t context = peer->index.geos().context();
   const auto& xs = w.x[state.range(0)];
   const auto& ys = w.y[state.range(0)];
   char name[128];
@@ -176,10 +150,9 @@ void BM_Contains_GeosStrTree(benchmark::State& state) {
   for (auto _ : state) {
     const size_t k = i++ & (kPoints - 1);
     GEOSGeometry* point = GEOSGeom_createPointFromXY_r(context, xs[k], ys[k]);
-    Query q{peer.get(), point, -1};
-    GEOSSTRtree_query_r(context, peer->tree, point, OnCandidate, &q);
-    if (q.found >= 0) {
-      const std::string& n = peer->names[size_t(q.found)];
+    const int64_t found = peer->index.Containing(context, point);
+    if (found >= 0) {
+      const std::string& n = peer->names[size_t(found)];
       std::memcpy(name, n.c_str(), std::min(n.size() + 1, sizeof name));
       ++inside;
     }

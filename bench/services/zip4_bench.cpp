@@ -22,14 +22,13 @@
 
 #include "platform/env.h"
 #include "tests/support/command.h"
-#include "tests/support/geos_oracle.h"
+#include "tests/support/geos_regions.h"
 #include "tests/support/import_params.h"
 #include "tests/support/shp_rings.h"
 #include "zonelib.h"
 
 namespace {
 
-using testsupport::Geos;
 
 constexpr int32_t kCentroids = 1000000;
 constexpr int32_t kWest = -125000000, kEast = -67000000, kSouth = 25000000, kNorth = 49000000;
@@ -146,33 +145,9 @@ void BM_Zip4_Zonelib(benchmark::State& state) {
   pipObjectFileClose(file);
 }
 
-struct Peer {
-  Geos geos;
-  std::vector<Geos::Geom> regions;
-  std::vector<Geos::Prepared> prepared;
-  GEOSSTRtree* tree = nullptr;
-  ~Peer() {
-    if (tree) GEOSSTRtree_destroy_r(geos.context(), tree);
-  }
-};
-
-struct Query {
-  Peer* peer;
-  const GEOSGeometry* point;
-  int64_t found;
-};
-
-void OnCandidate(void* item, void* data) {
-  auto* q = static_cast<Query*>(data);
-  if (q->found >= 0) return;
-  const auto i = reinterpret_cast<size_t>(item);
-  if (GEOSPreparedContains_r(q->peer->geos.context(), q->peer->prepared[i].get(), q->point) == 1)
-    q->found = int64_t(i);
-}
-
 void BM_Zip4_GeosJoin(benchmark::State& state) {
   Workload& w = Shared();
-  Peer peer;
+  testsupport::GeosRegionIndex peer;
   std::vector<testsupport::ShpShape> shapes;
   std::string error;
   if (!w.ok || !testsupport::ReadShpRings(
@@ -180,25 +155,19 @@ void BM_Zip4_GeosJoin(benchmark::State& state) {
     state.SkipWithError("the peer could not be built");
     return;
   }
-  GEOSContextHandle_t context = peer.geos.context();
-  peer.tree = GEOSSTRtree_create_r(context, 10);
   for (const auto& s : shapes) {
     std::vector<std::vector<testsupport::ShpPoint>> rings;
     for (const auto& r : s.rings) rings.push_back(testsupport::WithoutClosingPoint(r));
-    peer.regions.push_back(peer.geos.Region(rings));
-    peer.prepared.push_back(peer.geos.Prepare(peer.regions.back().get()));
+    peer.Add(rings);
   }
-  for (size_t i = 0; i < peer.regions.size(); ++i)
-    if (peer.regions[i])
-      GEOSSTRtree_insert_r(context, peer.tree, peer.regions[i].get(), reinterpret_cast<void*>(i));
+  peer.Build();
+  GEOSContextHandle_t context = peer.geos().context();
   int64_t hits = 0;
   for (auto _ : state) {
     hits = 0;
     for (const Centroid& c : w.centroids) {
       GEOSGeometry* point = GEOSGeom_createPointFromXY_r(context, c.x, c.y);
-      Query q{&peer, point, -1};
-      GEOSSTRtree_query_r(context, peer.tree, point, OnCandidate, &q);
-      hits += q.found >= 0;
+      hits += peer.Containing(context, point) >= 0;
       GEOSGeom_destroy_r(context, point);
     }
   }
