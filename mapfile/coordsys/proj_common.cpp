@@ -66,6 +66,72 @@ double ConformalToGeodetic(double chi, const double c[4]) {
   return chi + std::sin(2 * chi) * (((c[3] * c2 + c[2]) * c2 + c[1]) * c2 + c[0]);
 }
 
+void MeridianSeriesInit(double e2, double m[7]) {
+  double e4 = e2 * e2, e6 = e4 * e2;
+  double a0 = 1 - e2 / 4 - 3 * e4 / 64 - 5 * e6 / 256;
+  double k1 = 3 * e2 / 8 + 3 * e4 / 32 + 45 * e6 / 1024;
+  double k2 = 15 * e4 / 256 + 45 * e6 / 1024;
+  double k3 = 35 * e6 / 3072;
+  m[0] = a0;
+  m[1] = -k1 + k3;
+  m[2] = 2 * k2;
+  m[3] = -4 * k3;
+  m[4] = k1;
+  m[5] = k2;
+  m[6] = k3;
+}
+
+double MeridianDistance(const double m[7], double a, double phi) {
+  double c2 = std::cos(2 * phi);
+  return a * (m[0] * phi + std::sin(2 * phi) * ((m[3] * c2 + m[2]) * c2 + m[1]));
+}
+
+void FootpointSeriesInit(double e2, double j[4]) {
+  double r = std::sqrt(1 - e2);
+  double e1 = (1 - r) / (1 + r);
+  double e12 = e1 * e1, e13 = e12 * e1, e14 = e13 * e1;
+  double f1 = 3 * e1 / 2 - 27 * e13 / 32;
+  double f2 = 21 * e12 / 16 - 55 * e14 / 32;
+  double f3 = 151 * e13 / 96;
+  double f4 = 1097 * e14 / 512;
+  j[0] = f1 - f3;
+  j[1] = 2 * f2 - 4 * f4;
+  j[2] = 4 * f3;
+  j[3] = 8 * f4;
+}
+
+double FootpointLatitude(double mu, const double j[4]) {
+  double c2 = std::cos(2 * mu);
+  return mu + std::sin(2 * mu) * (((j[3] * c2 + j[2]) * c2 + j[1]) * c2 + j[0]);
+}
+
+void AuthalicSeriesInit(double e2, double g[3]) {
+  double e4 = e2 * e2, e6 = e4 * e2;
+  double b1 = e2 / 3 + 31 * e4 / 180 + 517 * e6 / 5040;
+  double b2 = 23 * e4 / 360 + 251 * e6 / 3780;
+  double b3 = 761 * e6 / 45360;
+  g[0] = b1 - b3;
+  g[1] = 2 * b2;
+  g[2] = 4 * b3;
+}
+
+double AuthalicToGeodetic(double beta, const double g[3]) {
+  double c2 = std::cos(2 * beta);
+  return beta + std::sin(2 * beta) * ((g[2] * c2 + g[1]) * c2 + g[0]);
+}
+
+double AuthalicQ(double e2, double phi) {
+  double s = std::sin(phi);
+  if (e2 <= 0) return 2 * s;
+  double e = std::sqrt(e2);
+  return (1 - e2) * (s / (1 - e2 * s * s) - (1 / (2 * e)) * std::log((1 - e * s) / (1 + e * s)));
+}
+
+double ParallelFactor(double e2, double phi) {
+  double s = std::sin(phi);
+  return std::cos(phi) / std::sqrt(1 - e2 * s * s);
+}
+
 double ProjUnitScale(const CoordSys*, const DPoint*) { return 1.0; }
 
 double SecantScale(const CoordSys*, const DPoint* lonLat) {

@@ -56,6 +56,22 @@ double ProjSetCentralMeridian(CoordSys* cs, double longitudeDegrees, double prob
 void ConformalSeriesInit(double e2, double c[4]);
 double ConformalToGeodetic(double chi, const double c[4]);
 
+// Meridian distance M(phi) = a (A0 phi + sin 2phi ((H3 cos 2phi + H2) cos 2phi + H1)).
+// m[0..6] = A0, H1, H2, H3, K1, K2, K3.
+void MeridianSeriesInit(double e2, double m[7]);
+double MeridianDistance(const double m[7], double a, double phi);
+// Footpoint series: J1..J4 into j[0..3]; the latitude of a rectifying
+// latitude mu.
+void FootpointSeriesInit(double e2, double j[4]);
+double FootpointLatitude(double mu, const double j[4]);
+// Authalic series: G1..G3 into g[0..2]; the latitude of an authalic latitude.
+void AuthalicSeriesInit(double e2, double g[3]);
+double AuthalicToGeodetic(double beta, const double g[3]);
+// q(phi) of the equal-area projections (2 sin phi on the sphere) and
+// m(phi) = cos phi / sqrt(1 - e2 sin^2 phi).
+double AuthalicQ(double e2, double phi);
+double ParallelFactor(double e2, double phi);
+
 // Scale factor of 1.0 everywhere.
 double ProjUnitScale(const CoordSys* cs, const DPoint* lonLat);
 // 1 / cos(latitude), 1e9 where the cosine is exactly 0.
@@ -65,5 +81,21 @@ double SecantScale(const CoordSys* cs, const DPoint* lonLat);
 // normalised.
 void RectForwardCorners(const DRect* in, DRect* out, const CoordSys* cs);
 void RectInverseCorners(const DRect* in, DRect* out, const CoordSys* cs);
+
+// The shared rectangle routines of the other projection families.
+void RectForwardEquator(const DRect* in, DRect* out, const CoordSys* cs);
+void RectInverseEquator(const DRect* in, DRect* out, const CoordSys* cs);
+void RectForwardConic(const DRect* in, DRect* out, const CoordSys* cs);
+void RectInverseConic(const DRect* in, DRect* out, const CoordSys* cs);
+void RectForwardAzimuthal(const DRect* in, DRect* out, const CoordSys* cs);
+void RectInverseAzimuthal(const DRect* in, DRect* out, const CoordSys* cs);
+void RectForwardTransverse(const DRect* in, DRect* out, const CoordSys* cs);
+void RectInverseTransverse(const DRect* in, DRect* out, const CoordSys* cs);
+void RectForwardFourCorners(const DRect* in, DRect* out, const CoordSys* cs);
+void RectInverseFourCorners(const DRect* in, DRect* out, const CoordSys* cs);
+void RectForwardMeridian(const DRect* in, DRect* out, const CoordSys* cs);
+void RectInverseMeridian(const DRect* in, DRect* out, const CoordSys* cs);
+void RectForwardOblique(const DRect* in, DRect* out, const CoordSys* cs);
+void RectInverseOblique(const DRect* in, DRect* out, const CoordSys* cs);
 
 }  // namespace layerio
