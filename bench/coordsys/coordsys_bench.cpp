@@ -129,7 +129,9 @@ double MaxDeviation(const std::vector<DPoint>& ours, const std::vector<DPoint>& 
                     bool radians) {
   double worst = 0, k = radians ? 1 / kDeg : 1;
   for (size_t i = 0; i < ours.size(); ++i) {
-    worst = std::fmax(worst, std::fabs(ours[i].x - theirs[i].x * k));
+    double dx = ours[i].x - theirs[i].x * k;
+    if (radians) dx = std::remainder(dx, 360.0);  // -180 and 180 are one meridian
+    worst = std::fmax(worst, std::fabs(dx));
     worst = std::fmax(worst, std::fabs(ours[i].y - theirs[i].y * k));
   }
   return worst;
