@@ -42,6 +42,12 @@ double NzmgScale(const CoordSys* cs, const DPoint* lonLat);
 int NzmgInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n);
 int NzmgForward(const DPoint* in, DPoint* out, const CoordSys* cs, int n);
 
+// The rectangle of projection 18's forward and inverse rectangles: the
+// corners and, when x1 < meridian < x2, the points (meridian, y1) and
+// (meridian, y2), through `points`; their bounding box.
+void RectSampleMeridian(const DRect* in, DRect* out, const CoordSys* cs, double meridian,
+                        ProjPointsFn points);
+
 extern const ProjectionRow kObliqueMercRow;
 extern const ProjectionRow kNzmgRow;
 
