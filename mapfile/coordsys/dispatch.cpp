@@ -16,7 +16,16 @@ extern const ProjectionRow kProjRowObliqueCylindrical;
 // Rows of the conic and azimuthal projections.
 
 // Rows of the pseudo-cylindrical projections, the oblique Mercator and the
-// New Zealand grid.
+// New Zealand grid, and projection 25's point routines with the oblique
+// rectangles.
+extern const ProjectionRow kRobinsonRow;
+extern const ProjectionRow kMollweideRow;
+extern const ProjectionRow kEckertIVRow;
+extern const ProjectionRow kEckertVIRow;
+extern const ProjectionRow kSinusoidalRow;
+extern const ProjectionRow kObliqueMercRow;
+extern const ProjectionRow kNzmgRow;
+extern const ProjectionRow kObliqueCylindricalRow;
 
 // Rows of the transverse Mercator family, Cassini and polyconic.
 
@@ -30,7 +39,7 @@ const ProjectionRow* ProjectionRowFor(int number) {
     case 26: return &kProjRowMercator;
     case 11: return &kProjRowMiller;
     case 17: return &kProjRowGall;
-    case 25: return &kProjRowObliqueCylindrical;
+    case 25: return &kObliqueCylindricalRow;
 
     // Lambert conformal conic, azimuthal, Albers and equidistant conic.
     case 3: return &kProjRowLonLat;
@@ -45,13 +54,13 @@ const ProjectionRow* ProjectionRowFor(int number) {
     case 31: return &kProjRowLonLat;
 
     // Pseudo-cylindrical projections, oblique Mercator, New Zealand grid.
-    case 12: return &kProjRowLonLat;
-    case 13: return &kProjRowLonLat;
-    case 14: return &kProjRowLonLat;
-    case 15: return &kProjRowLonLat;
-    case 16: return &kProjRowLonLat;
-    case 7: return &kProjRowLonLat;
-    case 18: return &kProjRowLonLat;
+    case 12: return &kRobinsonRow;
+    case 13: return &kMollweideRow;
+    case 14: return &kEckertIVRow;
+    case 15: return &kEckertVIRow;
+    case 16: return &kSinusoidalRow;
+    case 7: return &kObliqueMercRow;
+    case 18: return &kNzmgRow;
 
     // Transverse Mercator and its grids, Cassini, polyconic.
     case 8: return &kProjRowLonLat;
