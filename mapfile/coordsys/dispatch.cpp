@@ -19,6 +19,9 @@ extern const ProjectionRow kProjRowObliqueCylindrical;
 // New Zealand grid.
 
 // Rows of the transverse Mercator family, Cassini and polyconic.
+extern const ProjectionRow kProjRowTransverseMercator;
+extern const ProjectionRow kProjRowCassini;
+extern const ProjectionRow kProjRowPolyconic;
 
 const ProjectionRow* ProjectionRowFor(int number) {
   switch (number) {
@@ -54,13 +57,13 @@ const ProjectionRow* ProjectionRowFor(int number) {
     case 18: return &kProjRowLonLat;
 
     // Transverse Mercator and its grids, Cassini, polyconic.
-    case 8: return &kProjRowLonLat;
-    case 21: return &kProjRowLonLat;
-    case 22: return &kProjRowLonLat;
-    case 23: return &kProjRowLonLat;
-    case 24: return &kProjRowLonLat;
-    case 27: return &kProjRowLonLat;
-    case 30: return &kProjRowLonLat;
+    case 8: return &kProjRowTransverseMercator;
+    case 21: return &kProjRowTransverseMercator;
+    case 22: return &kProjRowTransverseMercator;
+    case 23: return &kProjRowTransverseMercator;
+    case 24: return &kProjRowTransverseMercator;
+    case 27: return &kProjRowPolyconic;
+    case 30: return &kProjRowCassini;
   }
   return &kProjRowLonLat;
 }

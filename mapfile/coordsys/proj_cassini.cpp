@@ -94,7 +94,8 @@ int CassiniInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
   return 0;
 }
 
-const ProjectionRow kCassiniRow = {CassiniInit,    ProjUnitScale,         CassiniInverse,
-                                   CassiniForward, RectInverseTransverse, RectForwardTransverse};
+const ProjectionRow kProjRowCassini = {CassiniInit,           ProjUnitScale,
+                                       CassiniInverse,        CassiniForward,
+                                       RectInverseTransverse, RectForwardTransverse};
 
 }  // namespace layerio

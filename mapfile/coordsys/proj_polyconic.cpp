@@ -48,13 +48,13 @@ void InversePoint(const double* k, double a, double e2, double x, double y, doub
     return;
   }
   double aa = (k[kM0] + y) / a;
+  double p = aa;
   double last = aa;  // the last finite latitude reached
-  double lastC = 0;
   bool converged = false;
   for (int move = 0; move <= kMaxMoves && !converged; ++move) {
     if (move > 0) x = x >= 0 ? x - kMoveMetres : x + kMoveMetres;
     double b = x * x / (a * a) + aa * aa;
-    double p = aa;
+    p = aa;
     for (int step = 0; step < kNewtonSteps; ++step) {
       double s = std::sin(p), c = std::cos(p);
       double s2 = 2 * s * c, c2 = c * c - s * s;
@@ -62,34 +62,32 @@ void InversePoint(const double* k, double a, double e2, double x, double y, doub
       double mn = Meridian(k, p, s, c) / a;
       double mp = ((k[kD4] * c2 + k[kD3]) * c2 + k[kD2]) * c2 + k[kD1];
       double num = aa * (cc * mn + 1) - mn - 0.5 * (mn * mn + b) * cc;
-      double den = e2 * s2 * (mn * mn + b - 2 * aa * mn) / (4 * cc) +
-                   (aa - mn) * (cc * mp - 2 / s2) - mp;
+      double den =
+          e2 * s2 * (mn * mn + b - 2 * aa * mn) / (4 * cc) + (aa - mn) * (cc * mp - 2 / s2) - mp;
       double next = p - num / den;
       if (!std::isfinite(next)) break;
-      lastC = cc;
-      last = next;
       double delta = next - p;
-      p = next;
+      p = last = next;
       if (delta > -1e-7 && delta < 1e-7) {
         converged = true;
         break;
       }
     }
   }
-  double p = last;
-  if (!converged) {
-    // No latitude solves it even close to the central meridian: the point
-    // lies outside the projection's image. Keep the nearest meaningful one.
-    p = Clamp(p, -kPi / 2, kPi / 2);
-    double s = std::sin(p), c = std::cos(p);
-    lastC = c == 0.0 ? 0.0 : std::sqrt(1 - e2 * s * s) * s / c;
-  }
-  double sp = std::sin(p);
+  // No latitude solves it even closer to the central meridian: the point
+  // lies outside the projection's image. Keep the nearest meaningful one.
+  if (!converged) p = Clamp(last, -kPi / 2, kPi / 2);
   *phi = p;
-  if (sp == 0.0)
-    *lambda = x / a + k[kLambda0];
-  else
-    *lambda = std::asin(Clamp(lastC * x / a, -1.0, 1.0)) / sp + k[kLambda0];
+  double s = std::sin(p), c = std::cos(p);
+  if (s == 0.0 || c == 0.0) {
+    *lambda = (s == 0.0 ? x / a : 0.0) + k[kLambda0];
+    return;
+  }
+  // The longitude takes C at the final latitude: near the equator the last
+  // step's own C is off by as much as the step, which is large there
+  // against the latitude itself.
+  double cc = std::sqrt(1 - e2 * s * s) * s / c;
+  *lambda = std::asin(Clamp(cc * x / a, -1.0, 1.0)) / s + k[kLambda0];
 }
 
 }  // namespace
@@ -150,7 +148,8 @@ int PolyconicInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
   return 0;
 }
 
-const ProjectionRow kPolyconicRow = {PolyconicInit,    ProjUnitScale,        PolyconicInverse,
-                                     PolyconicForward, RectInverseAzimuthal, RectForwardAzimuthal};
+const ProjectionRow kProjRowPolyconic = {PolyconicInit,        ProjUnitScale,
+                                         PolyconicInverse,     PolyconicForward,
+                                         RectInverseAzimuthal, RectForwardAzimuthal};
 
 }  // namespace layerio

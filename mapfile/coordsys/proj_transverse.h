@@ -12,9 +12,9 @@
 
 namespace layerio {
 
-extern const ProjectionRow kTransverseMercatorRow;  // 8, 21, 22, 23, 24
-extern const ProjectionRow kCassiniRow;             // 30
-extern const ProjectionRow kPolyconicRow;           // 27
+extern const ProjectionRow kProjRowTransverseMercator;  // 8, 21, 22, 23, 24
+extern const ProjectionRow kProjRowCassini;             // 30
+extern const ProjectionRow kProjRowPolyconic;           // 27
 
 void TmInit(CoordSys* cs);
 double TmScale(const CoordSys* cs, const DPoint* lonLat);

@@ -61,13 +61,13 @@ inline void SeriesForward(const double* k, double a, double e2, double lambda, d
 }
 
 // The series inverse of one point, metres in (y already clamped), radians out.
-inline void SeriesInverse(const double* k, double a, double e2, double x, double y,
-                          double* lambda, double* phi) {
+inline void SeriesInverse(const double* k, double a, double e2, double x, double y, double* lambda,
+                          double* phi) {
   double k0 = k[kTmK0];
   double mu = (y / k0 + k[kTmM0]) / k[kTmAA0];
   double cm = std::cos(2 * mu);
-  double phi1 = mu + std::sin(2 * mu) *
-                         (((k[kTmJ4] * cm + k[kTmJ3]) * cm + k[kTmJ2]) * cm + k[kTmJ1]);
+  double phi1 =
+      mu + std::sin(2 * mu) * (((k[kTmJ4] * cm + k[kTmJ3]) * cm + k[kTmJ2]) * cm + k[kTmJ1]);
   double s = std::sin(phi1), c = std::cos(phi1);
   // Beyond the pole the footpoint keeps growing with y; such a point belongs
   // to the pole rather than to a latitude on the far side of it.
@@ -89,17 +89,17 @@ inline void SeriesInverse(const double* k, double a, double e2, double x, double
   double r1 = a * (1 - e2) / (w * sw);
   double d = x / (n1 * k0);
   double d2 = d * d;
-  *phi = phi1 - (n1 * tanPhi / r1) * d2 *
-                    (0.5 - d2 * ((5 + 3 * t1 + 10 * c1 - 4 * c1 * c1 - 9 * ep2) / 24 -
-                                 d2 * (61 + 90 * t1 + 298 * c1 + 45 * t1 * t1 - 252 * ep2 -
-                                       3 * c1 * c1) /
-                                     720));
-  *lambda = k[kTmLambda0] +
-            d *
-                (1 - d2 * ((1 + 2 * t1 + c1) / 6 -
-                           d2 * (5 - 2 * c1 + 28 * t1 - 3 * c1 * c1 + 8 * ep2 + 24 * t1 * t1) /
-                               120)) /
-                c;
+  *phi = phi1 -
+         (n1 * tanPhi / r1) * d2 *
+             (0.5 -
+              d2 * ((5 + 3 * t1 + 10 * c1 - 4 * c1 * c1 - 9 * ep2) / 24 -
+                    d2 * (61 + 90 * t1 + 298 * c1 + 45 * t1 * t1 - 252 * ep2 - 3 * c1 * c1) / 720));
+  *lambda =
+      k[kTmLambda0] +
+      d *
+          (1 - d2 * ((1 + 2 * t1 + c1) / 6 -
+                     d2 * (5 - 2 * c1 + 28 * t1 - 3 * c1 * c1 + 8 * ep2 + 24 * t1 * t1) / 120)) /
+          c;
 }
 
 }  // namespace
@@ -218,8 +218,7 @@ double TmScale(const CoordSys* cs, const DPoint* lonLat) {
                (61 - 148 * t + 16 * t * t) * a2 * a2 * a2 / 720);
 }
 
-const ProjectionRow kTransverseMercatorRow = {TmInit,    TmScale,
-                                              TmInverse, TmForward,
-                                              RectInverseTransverse, RectForwardTransverse};
+const ProjectionRow kProjRowTransverseMercator = {
+    TmInit, TmScale, TmInverse, TmForward, RectInverseTransverse, RectForwardTransverse};
 
 }  // namespace layerio

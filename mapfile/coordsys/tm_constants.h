@@ -7,15 +7,15 @@
 namespace layerio {
 
 enum TmConstant {
-  kTmEp2 = 0,             // e'^2 = e^2 / (1 - e^2)
-  kTmLambda0 = 1,         // central meridian, radians
-  kTmK0 = 2,              // scale factor on the central meridian
-  kTmAA0 = 3,             // a A0, a H1, a H2, a H3 of the meridian distance
+  kTmEp2 = 0,      // e'^2 = e^2 / (1 - e^2)
+  kTmLambda0 = 1,  // central meridian, radians
+  kTmK0 = 2,       // scale factor on the central meridian
+  kTmAA0 = 3,      // a A0, a H1, a H2, a H3 of the meridian distance
   kTmAH1 = 4,
   kTmAH2 = 5,
   kTmAH3 = 6,
-  kTmM0 = 7,              // meridian distance of the origin latitude
-  kTmJ1 = 8,              // J1..J4 of the footpoint series
+  kTmM0 = 7,  // meridian distance of the origin latitude
+  kTmJ1 = 8,  // J1..J4 of the footpoint series
   kTmJ2 = 9,
   kTmJ3 = 10,
   kTmJ4 = 11,
