@@ -1,0 +1,68 @@
+// The projection dispatcher: one row of routines per projection number. A
+// number whose family has no row yet takes the longitude/latitude row.
+#include "mapfile/coordsys/projection.h"
+
+namespace layerio {
+
+// Rows of the cylindrical projections and of the non-earth plane.
+extern const ProjectionRow kProjRowNonEarth;
+extern const ProjectionRow kProjRowLonLat;
+extern const ProjectionRow kProjRowCylEqualArea;
+extern const ProjectionRow kProjRowMercator;
+extern const ProjectionRow kProjRowMiller;
+extern const ProjectionRow kProjRowGall;
+extern const ProjectionRow kProjRowObliqueCylindrical;
+
+// Rows of the conic and azimuthal projections.
+
+// Rows of the pseudo-cylindrical projections, the oblique Mercator and the
+// New Zealand grid.
+
+// Rows of the transverse Mercator family, Cassini and polyconic.
+
+const ProjectionRow* ProjectionRowFor(int number) {
+  switch (number) {
+    // Cylindrical projections and the non-earth plane.
+    case 0: return &kProjRowNonEarth;
+    case 1: return &kProjRowLonLat;
+    case 2: return &kProjRowCylEqualArea;
+    case 10: return &kProjRowMercator;
+    case 26: return &kProjRowMercator;
+    case 11: return &kProjRowMiller;
+    case 17: return &kProjRowGall;
+    case 25: return &kProjRowObliqueCylindrical;
+
+    // Lambert conformal conic, azimuthal, Albers and equidistant conic.
+    case 3: return &kProjRowLonLat;
+    case 19: return &kProjRowLonLat;
+    case 4: return &kProjRowLonLat;
+    case 29: return &kProjRowLonLat;
+    case 5: return &kProjRowLonLat;
+    case 28: return &kProjRowLonLat;
+    case 6: return &kProjRowLonLat;
+    case 9: return &kProjRowLonLat;
+    case 20: return &kProjRowLonLat;
+    case 31: return &kProjRowLonLat;
+
+    // Pseudo-cylindrical projections, oblique Mercator, New Zealand grid.
+    case 12: return &kProjRowLonLat;
+    case 13: return &kProjRowLonLat;
+    case 14: return &kProjRowLonLat;
+    case 15: return &kProjRowLonLat;
+    case 16: return &kProjRowLonLat;
+    case 7: return &kProjRowLonLat;
+    case 18: return &kProjRowLonLat;
+
+    // Transverse Mercator and its grids, Cassini, polyconic.
+    case 8: return &kProjRowLonLat;
+    case 21: return &kProjRowLonLat;
+    case 22: return &kProjRowLonLat;
+    case 23: return &kProjRowLonLat;
+    case 24: return &kProjRowLonLat;
+    case 27: return &kProjRowLonLat;
+    case 30: return &kProjRowLonLat;
+  }
+  return &kProjRowLonLat;
+}
+
+}  // namespace layerio
