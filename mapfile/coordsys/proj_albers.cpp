@@ -108,8 +108,8 @@ int AlbersInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
   return 0;
 }
 
-extern const ProjectionRow kAlbersRow;
-const ProjectionRow kAlbersRow = {AlbersInit,       AlbersScale,     AlbersInverse,
+extern const ProjectionRow kProjRowAlbers;
+const ProjectionRow kProjRowAlbers = {AlbersInit,       AlbersScale,     AlbersInverse,
                                   AlbersForward,    RectInverseConic, RectForwardConic};
 
 }  // namespace layerio

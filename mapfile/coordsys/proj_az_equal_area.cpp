@@ -157,8 +157,8 @@ int AzEqualAreaInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n)
   return 0;
 }
 
-extern const ProjectionRow kAzEqualAreaRow;
-const ProjectionRow kAzEqualAreaRow = {AzEqualAreaInit,      AzEqualAreaScale,
+extern const ProjectionRow kProjRowAzEqualArea;
+const ProjectionRow kProjRowAzEqualArea = {AzEqualAreaInit,      AzEqualAreaScale,
                                        AzEqualAreaInverse,   AzEqualAreaForward,
                                        RectInverseAzimuthal, RectForwardAzimuthal};
 

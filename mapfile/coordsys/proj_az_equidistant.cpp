@@ -98,8 +98,8 @@ int AzEquidistantInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int 
   return 0;
 }
 
-extern const ProjectionRow kAzEquidistantRow;
-const ProjectionRow kAzEquidistantRow = {AzEquidistantInit,    ProjUnitScale,
+extern const ProjectionRow kProjRowAzEquidistant;
+const ProjectionRow kProjRowAzEquidistant = {AzEquidistantInit,    ProjUnitScale,
                                          AzEquidistantInverse, AzEquidistantForward,
                                          RectInverseAzimuthal, RectForwardAzimuthal};
 

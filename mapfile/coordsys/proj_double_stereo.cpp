@@ -161,8 +161,8 @@ int DoubleStereoInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n
   return 0;
 }
 
-extern const ProjectionRow kDoubleStereoRow;
-const ProjectionRow kDoubleStereoRow = {DoubleStereoInit,    DoubleStereoScale,
+extern const ProjectionRow kProjRowDoubleStereo;
+const ProjectionRow kProjRowDoubleStereo = {DoubleStereoInit,    DoubleStereoScale,
                                         DoubleStereoInverse, DoubleStereoForward,
                                         RectInverseAzimuthal, RectForwardAzimuthal};
 

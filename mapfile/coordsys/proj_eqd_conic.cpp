@@ -90,8 +90,8 @@ int EqdConicInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
   return 0;
 }
 
-extern const ProjectionRow kEqdConicRow;
-const ProjectionRow kEqdConicRow = {EqdConicInit,     EqdConicScale,    EqdConicInverse,
+extern const ProjectionRow kProjRowEqdConic;
+const ProjectionRow kProjRowEqdConic = {EqdConicInit,     EqdConicScale,    EqdConicInverse,
                                     EqdConicForward,  RectInverseConic, RectForwardConic};
 
 }  // namespace layerio

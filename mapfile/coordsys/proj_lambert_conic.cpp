@@ -122,8 +122,8 @@ int LambertConicInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n
   return 0;
 }
 
-extern const ProjectionRow kLambertConicRow;
-const ProjectionRow kLambertConicRow = {LambertConicInit,    LambertConicScale,
+extern const ProjectionRow kProjRowLambertConic;
+const ProjectionRow kProjRowLambertConic = {LambertConicInit,    LambertConicScale,
                                         LambertConicInverse, LambertConicForward,
                                         RectInverseConic,    RectForwardConic};
 

@@ -151,8 +151,8 @@ int StereoInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
   return 0;
 }
 
-extern const ProjectionRow kStereoRow;
-const ProjectionRow kStereoRow = {StereoInit,           StereoScale,         StereoInverse,
+extern const ProjectionRow kProjRowStereographic;
+const ProjectionRow kProjRowStereographic = {StereoInit,           StereoScale,         StereoInverse,
                                   StereoForward,        RectInverseAzimuthal, RectForwardAzimuthal};
 
 }  // namespace layerio
