@@ -14,6 +14,13 @@ extern const ProjectionRow kProjRowGall;
 extern const ProjectionRow kProjRowObliqueCylindrical;
 
 // Rows of the conic and azimuthal projections.
+extern const ProjectionRow kProjRowLambertConic;
+extern const ProjectionRow kProjRowAzEqualArea;
+extern const ProjectionRow kProjRowAzEquidistant;
+extern const ProjectionRow kProjRowEqdConic;
+extern const ProjectionRow kProjRowAlbers;
+extern const ProjectionRow kProjRowStereographic;
+extern const ProjectionRow kProjRowDoubleStereo;
 
 // Rows of the pseudo-cylindrical projections, the oblique Mercator and the
 // New Zealand grid.
@@ -36,16 +43,16 @@ const ProjectionRow* ProjectionRowFor(int number) {
     case 25: return &kProjRowObliqueCylindrical;
 
     // Lambert conformal conic, azimuthal, Albers and equidistant conic.
-    case 3: return &kProjRowLonLat;
-    case 19: return &kProjRowLonLat;
-    case 4: return &kProjRowLonLat;
-    case 29: return &kProjRowLonLat;
-    case 5: return &kProjRowLonLat;
-    case 28: return &kProjRowLonLat;
-    case 6: return &kProjRowLonLat;
-    case 9: return &kProjRowLonLat;
-    case 20: return &kProjRowLonLat;
-    case 31: return &kProjRowLonLat;
+    case 3: return &kProjRowLambertConic;
+    case 19: return &kProjRowLambertConic;
+    case 4: return &kProjRowAzEqualArea;
+    case 29: return &kProjRowAzEqualArea;
+    case 5: return &kProjRowAzEquidistant;
+    case 28: return &kProjRowAzEquidistant;
+    case 6: return &kProjRowEqdConic;
+    case 9: return &kProjRowAlbers;
+    case 20: return &kProjRowStereographic;
+    case 31: return &kProjRowDoubleStereo;
 
     // Pseudo-cylindrical projections, oblique Mercator, New Zealand grid.
     case 12: return &kProjRowLonLat;
