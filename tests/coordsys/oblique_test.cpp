@@ -268,6 +268,38 @@ TEST(Nzmg, DispatchedThroughCoordSysInit) {
   EXPECT_EQ(oblique.inverseRect, &layerio::RectInverseOblique);
 }
 
+// False easting and northing are in the system's units: added after the
+// conversion from metres, taken off before the conversion back.
+TEST(GridProjections, FalseOriginInSystemUnits) {
+  constexpr int kKilometre = 1;
+  struct Case {
+    int projection;
+    std::vector<double> metres, kilometres;  // parameters
+    DPoint g;
+  };
+  const Case cases[] = {
+      {7, {10, 45, 30, 0.9996, 500000, 200000}, {10, 45, 30, 0.9996, 500, 200}, {12, 47}},
+      {18, {173, -41, 2510000, 6023150}, {173, -41, 2510, 6023.15}, {175, -38}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.projection);
+    CoordSys m = MakeSystem(c.projection, {}, kNzA, kNzRf);
+    CoordSys km = MakeSystem(c.projection, {}, kNzA, kNzRf, kKilometre);
+    for (size_t i = 0; i < c.metres.size(); ++i) {
+      m.params.params[i] = c.metres[i];
+      km.params.params[i] = c.kilometres[i];
+    }
+    layerio::CoordSysSelectProjection(&m);
+    layerio::CoordSysSelectProjection(&km);
+    DPoint pm = Forward(m, c.g.x, c.g.y), pk = Forward(km, c.g.x, c.g.y);
+    EXPECT_NEAR(pk.x * 1000, pm.x, 1e-6);
+    EXPECT_NEAR(pk.y * 1000, pm.y, 1e-6);
+    DPoint back = Inverse(km, pk.x, pk.y);
+    EXPECT_NEAR(back.x, c.g.x, 1e-7);
+    EXPECT_NEAR(back.y, c.g.y, 1e-7);
+  }
+}
+
 // ----- Rectangles of 7, 18 and 25 -------------------------------------------
 
 std::vector<double> RecordedX() {
