@@ -101,7 +101,7 @@ double RobinsonScale(const CoordSys*, const DPoint* lonLat) {
   return x * kXFactor / c;
 }
 
-const ProjectionRow kRobinsonRow = {RobinsonInit,    RobinsonScale,     RobinsonInverse,
+const ProjectionRow kRobinsonRow = {RobinsonInit,    RobinsonScale,      RobinsonInverse,
                                     RobinsonForward, RectInverseEquator, RectForwardEquator};
 
 }  // namespace layerio

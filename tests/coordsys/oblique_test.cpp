@@ -191,7 +191,9 @@ constexpr double kNzFalseEasting = 2510000, kNzFalseNorthing = 6023150;
 const char* kNzmgArguments =
     "+proj=nzmg +lat_0=-41 +lon_0=173 +x_0=2510000 +y_0=6023150 +a=6378388 +rf=297";
 
-CoordSys Nzmg() { return MakeSystem(18, {173, -41, kNzFalseEasting, kNzFalseNorthing}, kNzA, kNzRf); }
+CoordSys Nzmg() {
+  return MakeSystem(18, {173, -41, kNzFalseEasting, kNzFalseNorthing}, kNzA, kNzRf);
+}
 
 TEST(Nzmg, OriginAndWindow) {
   CoordSys cs = Nzmg();
@@ -231,8 +233,7 @@ TEST(Nzmg, MatchesProjForwardInverseAndScale) {
     projected.push_back({expected[i][0], expected[i][1]});
   }
   std::vector<std::vector<double>> back;
-  ASSERT_TRUE(
-      pseudotest::RunProj(std::string("-I -f %.12f ") + kNzmgArguments, projected, &back));
+  ASSERT_TRUE(pseudotest::RunProj(std::string("-I -f %.12f ") + kNzmgArguments, projected, &back));
   for (size_t i = 0; i < projected.size(); ++i) {
     DPoint g = Inverse(cs, projected[i].x, projected[i].y);
     double metresPerDegree = 111320.0;
@@ -395,8 +396,10 @@ TEST(GridRects, ObliqueSamplesMeridiansAndPoleParallels) {
   for (size_t r = 0; r < std::size(rects); ++r) {
     RecordedPoints().clear();
     layerio::RectInverseOblique(&rects[r], &out, &spy);
-    std::vector<DPoint> expected = {{rects[r].x1, rects[r].y1}, {rects[r].x1, rects[r].y2},
-                                    {rects[r].x2, rects[r].y2}, {rects[r].x2, rects[r].y1}};
+    std::vector<DPoint> expected = {{rects[r].x1, rects[r].y1},
+                                    {rects[r].x1, rects[r].y2},
+                                    {rects[r].x2, rects[r].y2},
+                                    {rects[r].x2, rects[r].y1}};
     if (rects[r].x1 < cs.probeX0 && cs.probeX0 < rects[r].x2) {
       expected.push_back({cs.probeX0, rects[r].y1});
       expected.push_back({cs.probeX0, rects[r].y2});
