@@ -135,8 +135,10 @@ double ParallelFactor(double e2, double phi) {
 double ProjUnitScale(const CoordSys*, const DPoint*) { return 1.0; }
 
 double SecantScale(const CoordSys*, const DPoint* lonLat) {
-  double c = std::cos(Clamp(lonLat->y, -90.0, 90.0) * kDegToRad);
-  return c == 0.0 ? kSingular : 1.0 / c;
+  // cos(pi/2) rounds to 6e-17, not 0: the poles are caught by their latitude.
+  double lat = Clamp(lonLat->y, -90.0, 90.0);
+  double c = std::cos(lat * kDegToRad);
+  return c == 0.0 || lat == 90.0 || lat == -90.0 ? kSingular : 1.0 / c;
 }
 
 void RectForwardCorners(const DRect* in, DRect* out, const CoordSys* cs) {

@@ -266,6 +266,10 @@ int32_t IntAddSaturate(int32_t a, int32_t b);
 double NumMulDiv(double a, double b, double c);
 int32_t IntDivRound(int32_t a, int32_t b);
 int64_t NumRound(double x);
+// x + 0.999 above 0, x - 0.999 otherwise, truncated towards zero (a
+// decimals count from a logarithm); NaN gives 0, the result is clamped to
+// the 32-bit range.
+int32_t NumRoundAwayFromZero(double x);
 
 // ===== Double-byte-safe strings, case, comparison, pool, quoting =============
 

@@ -392,4 +392,12 @@ int64_t NumRound(double x) {
   return int64_t(r);
 }
 
+int32_t NumRoundAwayFromZero(double x) {
+  if (std::isnan(x)) return 0;
+  double r = std::trunc(x > 0 ? x + 0.999 : x - 0.999);
+  if (r >= 2147483647.0) return INT32_MAX;
+  if (r <= -2147483648.0) return INT32_MIN;
+  return int32_t(r);
+}
+
 }  // namespace layerio

@@ -287,6 +287,14 @@ TEST_F(MemoryTest, Rounding) {
   EXPECT_EQ(NumRound(-0.49), 0);
   EXPECT_EQ(NumRound(1e300), INT64_MAX);
   EXPECT_EQ(NumRound(std::nan("")), 0);
+  EXPECT_EQ(NumRoundAwayFromZero(0.0005), 1);
+  EXPECT_EQ(NumRoundAwayFromZero(2.0), 2);  // 2.999 truncated
+  EXPECT_EQ(NumRoundAwayFromZero(2.01), 3);
+  EXPECT_EQ(NumRoundAwayFromZero(0.0), 0);
+  EXPECT_EQ(NumRoundAwayFromZero(-0.5), -1);
+  EXPECT_EQ(NumRoundAwayFromZero(-3.0), -3);
+  EXPECT_EQ(NumRoundAwayFromZero(1e300), INT32_MAX);
+  EXPECT_EQ(NumRoundAwayFromZero(-HUGE_VAL), INT32_MIN);
 }
 
 }  // namespace
