@@ -24,11 +24,11 @@ double ComplexAbs(Complex z);
 
 // The published coefficients of the New Zealand Map Grid.
 struct NzmgCoefficientSet {
-  double a[10];      // latitude series, A1..A10
-  Complex b[6];      // forward polynomial, B1..B6
-  Complex c[6];      // inverse polynomial, C1..C6
-  double d[9];       // inverse latitude series, D1..D9
-  double p[8];       // scale series, P0..P7
+  double a[10];  // latitude series, A1..A10
+  Complex b[6];  // forward polynomial, B1..B6
+  Complex c[6];  // inverse polynomial, C1..C6
+  double d[9];   // inverse latitude series, D1..D9
+  double p[8];   // scale series, P0..P7
 };
 extern const NzmgCoefficientSet NzmgCoefficients;
 

@@ -41,7 +41,7 @@ void EckertIVInit(CoordSys* cs) {
   double a = cs->ellipsoid.a;
   cs->k[kA] = a;
   cs->k[kLambda0] = ProjSetCentralMeridian(cs, ProjParam(cs, 1), 0.0);
-  cs->k[kXa] = 2.0 * a / std::sqrt(22.43597501544853);   // pi (4 + pi)
+  cs->k[kXa] = 2.0 * a / std::sqrt(22.43597501544853);    // pi (4 + pi)
   cs->k[kYa] = 2.0 * a * std::sqrt(0.43990084648844263);  // pi / (4 + pi)
 }
 

@@ -52,7 +52,8 @@ void Aposphere(const CoordSys* cs, double lambda, double phi, double* u, double*
   double aOverB = k[kA] / k[kB];
   if (sinPhi == 1.0 || sinPhi == -1.0) {
     *u = aOverB * phi;
-    double tangent = std::tan(sinPhi < 0 ? kQuarterPi + k[kGamma0] / 2 : kQuarterPi - k[kGamma0] / 2);
+    double tangent =
+        std::tan(sinPhi < 0 ? kQuarterPi + k[kGamma0] / 2 : kQuarterPi - k[kGamma0] / 2);
     *v = tangent <= 0 ? -kSingular : aOverB * std::log(tangent);
     return;
   }

@@ -29,8 +29,9 @@ double Clamp(double v, double low, double high) { return v < low ? low : v > hig
 // X and Y of the table at |latitude| in degrees.
 void Interpolate(double absLatitude, double* x, double* y) {
   double q = absLatitude / 5.0;
-  int i = static_cast<int>(q);
-  if (i > kLastRow) i = kLastRow;
+  // Written so that a latitude that is not a number reads row 0 instead of
+  // converting NaN to an integer.
+  int i = q >= kLastRow ? kLastRow : q > 0 ? static_cast<int>(q) : 0;
   double u = q - i;
   const double* r0 = RobinsonTable[i];
   const double* r1 = RobinsonTable[i + 1];
@@ -100,7 +101,7 @@ double RobinsonScale(const CoordSys*, const DPoint* lonLat) {
   return x * kXFactor / c;
 }
 
-const ProjectionRow kRobinsonRow = {RobinsonInit,    RobinsonScale,     RobinsonInverse,
+const ProjectionRow kRobinsonRow = {RobinsonInit,    RobinsonScale,      RobinsonInverse,
                                     RobinsonForward, RectInverseEquator, RectForwardEquator};
 
 }  // namespace layerio

@@ -45,8 +45,7 @@ int SinusoidalInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) 
   return 0;
 }
 
-const ProjectionRow kSinusoidalRow = {SinusoidalInit,     ProjUnitScale,
-                                      SinusoidalInverse,  SinusoidalForward,
-                                      RectInverseEquator, RectForwardEquator};
+const ProjectionRow kSinusoidalRow = {SinusoidalInit,    ProjUnitScale,      SinusoidalInverse,
+                                      SinusoidalForward, RectInverseEquator, RectForwardEquator};
 
 }  // namespace layerio

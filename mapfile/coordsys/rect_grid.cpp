@@ -107,8 +107,8 @@ int ObliqueCylindricalInverse(const DPoint* in, DPoint* out, const CoordSys* cs,
 int ObliqueCylindricalForward(const DPoint* in, DPoint* out, const CoordSys* cs, int n);
 
 extern const ProjectionRow kObliqueCylindricalRow;
-const ProjectionRow kObliqueCylindricalRow = {
-    ObliqueCylindricalInit,    ObliqueCylindricalScale, ObliqueCylindricalInverse,
-    ObliqueCylindricalForward, RectInverseOblique,      RectForwardOblique};
+const ProjectionRow kObliqueCylindricalRow = {ObliqueCylindricalInit,    ObliqueCylindricalScale,
+                                              ObliqueCylindricalInverse, ObliqueCylindricalForward,
+                                              RectInverseOblique,        RectForwardOblique};
 
 }  // namespace layerio

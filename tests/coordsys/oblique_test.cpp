@@ -191,7 +191,9 @@ constexpr double kNzFalseEasting = 2510000, kNzFalseNorthing = 6023150;
 const char* kNzmgArguments =
     "+proj=nzmg +lat_0=-41 +lon_0=173 +x_0=2510000 +y_0=6023150 +a=6378388 +rf=297";
 
-CoordSys Nzmg() { return MakeSystem(18, {173, -41, kNzFalseEasting, kNzFalseNorthing}, kNzA, kNzRf); }
+CoordSys Nzmg() {
+  return MakeSystem(18, {173, -41, kNzFalseEasting, kNzFalseNorthing}, kNzA, kNzRf);
+}
 
 TEST(Nzmg, OriginAndWindow) {
   CoordSys cs = Nzmg();
@@ -231,8 +233,7 @@ TEST(Nzmg, MatchesProjForwardInverseAndScale) {
     projected.push_back({expected[i][0], expected[i][1]});
   }
   std::vector<std::vector<double>> back;
-  ASSERT_TRUE(
-      pseudotest::RunProj(std::string("-I -f %.12f ") + kNzmgArguments, projected, &back));
+  ASSERT_TRUE(pseudotest::RunProj(std::string("-I -f %.12f ") + kNzmgArguments, projected, &back));
   for (size_t i = 0; i < projected.size(); ++i) {
     DPoint g = Inverse(cs, projected[i].x, projected[i].y);
     double metresPerDegree = 111320.0;
@@ -266,6 +267,38 @@ TEST(Nzmg, DispatchedThroughCoordSysInit) {
   layerio::CoordSysInit(&oblique, 25, &block);
   EXPECT_EQ(oblique.forwardRect, &layerio::RectForwardOblique);
   EXPECT_EQ(oblique.inverseRect, &layerio::RectInverseOblique);
+}
+
+// False easting and northing are in the system's units: added after the
+// conversion from metres, taken off before the conversion back.
+TEST(GridProjections, FalseOriginInSystemUnits) {
+  constexpr int kKilometre = 1;
+  struct Case {
+    int projection;
+    std::vector<double> metres, kilometres;  // parameters
+    DPoint g;
+  };
+  const Case cases[] = {
+      {7, {10, 45, 30, 0.9996, 500000, 200000}, {10, 45, 30, 0.9996, 500, 200}, {12, 47}},
+      {18, {173, -41, 2510000, 6023150}, {173, -41, 2510, 6023.15}, {175, -38}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.projection);
+    CoordSys m = MakeSystem(c.projection, {}, kNzA, kNzRf);
+    CoordSys km = MakeSystem(c.projection, {}, kNzA, kNzRf, kKilometre);
+    for (size_t i = 0; i < c.metres.size(); ++i) {
+      m.params.params[i] = c.metres[i];
+      km.params.params[i] = c.kilometres[i];
+    }
+    layerio::CoordSysSelectProjection(&m);
+    layerio::CoordSysSelectProjection(&km);
+    DPoint pm = Forward(m, c.g.x, c.g.y), pk = Forward(km, c.g.x, c.g.y);
+    EXPECT_NEAR(pk.x * 1000, pm.x, 1e-6);
+    EXPECT_NEAR(pk.y * 1000, pm.y, 1e-6);
+    DPoint back = Inverse(km, pk.x, pk.y);
+    EXPECT_NEAR(back.x, c.g.x, 1e-7);
+    EXPECT_NEAR(back.y, c.g.y, 1e-7);
+  }
 }
 
 // ----- Rectangles of 7, 18 and 25 -------------------------------------------
@@ -363,8 +396,10 @@ TEST(GridRects, ObliqueSamplesMeridiansAndPoleParallels) {
   for (size_t r = 0; r < std::size(rects); ++r) {
     RecordedPoints().clear();
     layerio::RectInverseOblique(&rects[r], &out, &spy);
-    std::vector<DPoint> expected = {{rects[r].x1, rects[r].y1}, {rects[r].x1, rects[r].y2},
-                                    {rects[r].x2, rects[r].y2}, {rects[r].x2, rects[r].y1}};
+    std::vector<DPoint> expected = {{rects[r].x1, rects[r].y1},
+                                    {rects[r].x1, rects[r].y2},
+                                    {rects[r].x2, rects[r].y2},
+                                    {rects[r].x2, rects[r].y1}};
     if (rects[r].x1 < cs.probeX0 && cs.probeX0 < rects[r].x2) {
       expected.push_back({cs.probeX0, rects[r].y1});
       expected.push_back({cs.probeX0, rects[r].y2});

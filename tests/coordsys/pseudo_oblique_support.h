@@ -25,11 +25,11 @@ using layerio::DRect;
 // a and the inverse flattening (0: a sphere) go straight into the record, so
 // that PROJ can be given the very same figure.
 inline CoordSys MakeSystem(int projection, std::initializer_list<double> params, double a,
-                           double inverseFlattening) {
+                           double inverseFlattening, int unit = layerio::kUnitMetre) {
   CoordSys cs;
   std::memset(&cs, 0, sizeof cs);
   cs.projection = int16_t(projection);
-  cs.params.projectedUnit = layerio::kUnitMetre;
+  cs.params.projectedUnit = uint16_t(unit);
   cs.params.datum.ellipsoid = 28;
   int i = 0;
   for (double p : params) cs.params.params[i++] = p;

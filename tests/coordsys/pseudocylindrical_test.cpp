@@ -1,12 +1,13 @@
 // Robinson (12), Mollweide (13), Eckert IV (14), Eckert VI (15), sinusoidal
 // (16) and the equator-probing rectangles, with PROJ as the oracle.
+#include "mapfile/coordsys/pseudocylindrical.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
 #include <vector>
 
-#include "mapfile/coordsys/pseudocylindrical.h"
 #include "tests/coordsys/pseudo_oblique_support.h"
 
 namespace {
@@ -163,8 +164,8 @@ TEST(PseudoCylindrical, MatchesProj) {
       std::vector<DPoint> points = RandomPoints(200, kOrigin - 179, kOrigin + 179, -90, 90);
       if (c.fivesOnly)
         for (DPoint& p : points) p.y = std::round(p.y / 5) * 5;
-      std::string args = "-f %.6f +proj=" + std::string(c.proj) + " +lon_0=10 " +
-                         testsupport::ProjEllipsoid(a, 0);
+      std::string args =
+          "-f %.6f +proj=" + std::string(c.proj) + " +lon_0=10 " + testsupport::ProjEllipsoid(a, 0);
       std::vector<std::vector<double>> expected;
       ASSERT_TRUE(pseudotest::RunProj(args, points, &expected));
       for (size_t i = 0; i < points.size(); ++i) {
