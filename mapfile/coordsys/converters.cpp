@@ -142,9 +142,11 @@ int32_t LinearBackward(int32_t value, int32_t origin, int32_t size, int32_t fact
   if (factor <= 0) return ClampInt(DivRound64(int64_t(size) * dx, targetSize) + origin);
   int64_t w = targetSize;
   int64_t limit = factor;
+  // Arithmetic shifts, as the mapping was built for; a factor of at least 1
+  // stops them before dx can stick at -1.
   while ((dx < 0 ? -dx : dx) > limit && w != 0) {
-    dx /= 2;
-    w /= 2;
+    dx >>= 1;
+    w >>= 1;
   }
   if (w == 0) {  // halved away: the mapping in doubles
     double x = double(int64_t(value) - targetOrigin) * size / targetSize + origin;
