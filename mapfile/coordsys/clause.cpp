@@ -386,9 +386,34 @@ bool ReadBoundsPart(DRect* out) {
   return true;
 }
 
-void FreeValues(Value* values, int count) {
-  for (int i = 0; i < count; ++i) ValueFree(&values[i]);
-}
+// The values of a list, freed also when a trapped fatal error unwinds.
+struct ValueList {
+  Value values[kMaxListValues];
+  int count = 0;
+  ~ValueList() {
+    for (int i = 0; i < count; ++i) ValueFree(&values[i]);
+  }
+};
+
+// A nested parse of a text: the outer parser state comes back and the text's
+// input is dropped however the parse ends.
+class NestedParse {
+ public:
+  explicit NestedParse(const char* text) {
+    SettingsSnapshotSave(&saved_);
+    SetParseMode(0);
+    TokBeginText(text);
+  }
+  ~NestedParse() {
+    TokEnd();
+    SettingsSnapshotRestore(&saved_);
+  }
+  NestedParse(const NestedParse&) = delete;
+  NestedParse& operator=(const NestedParse&) = delete;
+
+ private:
+  SettingsSnapshot saved_;
+};
 
 }  // namespace
 
@@ -405,13 +430,11 @@ bool CoordSysClauseParse(int16_t* projection, CoordSysParams* block, DRect* boun
     TokNext();
     if (TokIs(kKwProjection)) {
       TokNext();
-      Value values[kMaxListValues];
-      int count = 0;
-      bool ok = ReadValueList(values, &count);
+      ValueList list;
+      bool ok = ReadValueList(list.values, &list.count);
       if (ok && !check) {
-        ok = CoordSysProjectionValues(values, count, &p, &work, &given, &boundsGiven);
+        ok = CoordSysProjectionValues(list.values, list.count, &p, &work, &given, &boundsGiven);
       }
-      FreeValues(values, count);
       if (!ok) return false;
     } else {
       p = 1;
@@ -462,17 +485,15 @@ bool CoordSysClauseParse(int16_t* projection, CoordSysParams* block, DRect* boun
 
 bool CoordSysParseText(CoordSys* out, const char* text, bool wantBounds) {
   if (!text) return false;
-  SettingsSnapshot saved;
-  SettingsSnapshotSave(&saved);
-  SetParseMode(0);
-  TokBeginText(text);
-  if (TokIs(kKwCoordSys)) TokNext();
   int16_t projection = 0;
   CoordSysParams block;
   DRect bounds{};
-  bool ok = CoordSysClauseParse(&projection, &block, wantBounds ? &bounds : nullptr);
-  TokEnd();
-  SettingsSnapshotRestore(&saved);
+  bool ok;
+  {
+    NestedParse nested(text);
+    if (TokIs(kKwCoordSys)) TokNext();
+    ok = CoordSysClauseParse(&projection, &block, wantBounds ? &bounds : nullptr);
+  }
   if (ok) {
     CoordSysInit(out, projection, &block);
     if (wantBounds) CoordSysSetBounds(out, bounds.x1, bounds.y1, bounds.x2, bounds.y2);

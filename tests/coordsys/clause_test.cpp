@@ -291,6 +291,24 @@ TEST_F(ClauseTest, ParseTextRestoresTheOuterParseAndClearsErrors) {
   EXPECT_FALSE(CoordSysParseText(&cs, nullptr, false));
 }
 
+// A fatal error trapped inside the nested parse unwinds through it: the
+// outer parse still finds its tokens.
+TEST_F(ClauseTest, ParseTextUnwindsCleanlyFromATrappedFatalError) {
+  TokBeginText("alpha beta");
+  TrapToggle(1);
+  CoordSys cs;
+  int result = RunGuarded(-1, [&] {
+    return CoordSysParseText(&cs, "CoordSys NonEarth Units \"m", false) ? 1 : 0;  // unclosed
+  });
+  TrapToggle(1);
+  EXPECT_EQ(result, -1);
+  EXPECT_TRUE(ErrorHasCode(kErrInternal));
+  EXPECT_EQ(ParseMode(), 0);
+  EXPECT_STREQ(TokCurrentText(), "alpha");
+  TokNext();
+  EXPECT_STREQ(TokCurrentText(), "beta");
+}
+
 CoordSys Make(int projection, const CoordSysParams& block, const DRect& bounds) {
   CoordSys cs;
   CoordSysInit(&cs, projection, &block);
