@@ -6,20 +6,21 @@
 // seven-parameter shift, chosen by the process-wide method flag. Shifts never
 // fail: a point outside the open ranges -360..360 and -90..90 is copied
 // clamped, and every result is clamped to -360..360 and -90..90.
+#include "mapfile/coordsys/datum.h"
+
 #include <cmath>
 #include <cstring>
 
-#include "mapfile/coordsys/datum.h"
 #include "mapfile/coordsys/projection.h"
 
 namespace layerio {
 
 namespace {
 
-constexpr int kEllipsoidFallback = 28;      // numbers beyond the table
-constexpr int kCustomDatum = 999;           // ellipsoid and translation given in full
-constexpr int kCustomDatum7 = 9999;         // the whole record given in full
-constexpr int kMeshFallbackDatum = 1015;    // Bessel-side datum when a mesh cell is missing
+constexpr int kEllipsoidFallback = 28;    // numbers beyond the table
+constexpr int kCustomDatum = 999;         // ellipsoid and translation given in full
+constexpr int kCustomDatum7 = 9999;       // the whole record given in full
+constexpr int kMeshFallbackDatum = 1015;  // Bessel-side datum when a mesh cell is missing
 constexpr double kArcSecondToRad = kDegToRad / 3600.0;
 // The formulas divide by cos(latitude); their increments are worked out no
 // closer to a pole than this.
@@ -56,8 +57,8 @@ bool TranslationZero(const PXDatum* d) { return d->dx == 0 && d->dy == 0 && d->d
 // ----- Datum tests of the grid dispatch --------------------------------------
 
 bool DatumIsClarke1866Range(const PXDatum* d) {
-  return (d->ellipsoid == 7 || d->ellipsoid == 8) && d->dx >= -20 && d->dx <= 20 &&
-         d->dy >= 100 && d->dy <= 170 && d->dz >= 160 && d->dz <= 210;
+  return (d->ellipsoid == 7 || d->ellipsoid == 8) && d->dx >= -20 && d->dx <= 20 && d->dy >= 100 &&
+         d->dy <= 170 && d->dz >= 160 && d->dz <= 210;
 }
 
 bool DatumIsEllipsoid0Zero(const PXDatum* d) {
@@ -117,8 +118,7 @@ GridRoute ChooseGridRoute(const PXDatum* source, const PXDatum* destination) {
       return GridRoute::kPairInverse;
   }
   if (gMeshTable != nullptr) {
-    if (DatumIsReferenceZero(source) && DatumIsBessel(destination))
-      return GridRoute::kMeshToBessel;
+    if (DatumIsReferenceZero(source) && DatumIsBessel(destination)) return GridRoute::kMeshToBessel;
     if (DatumIsBessel(source) && DatumIsReferenceZero(destination))
       return GridRoute::kMeshFromBessel;
   }
@@ -249,8 +249,7 @@ void DatumShiftTermsInit(const PXDatum* source, const EllipsoidParams* sourceEll
   terms->ry = (source->ry - destination->ry) * kArcSecondToRad;
   terms->rz = (source->rz - destination->rz) * kArcSecondToRad;
   terms->scale = (source->scale - destination->scale) * 1e-6;
-  terms->translationOnly =
-      terms->rx == 0 && terms->ry == 0 && terms->rz == 0 && terms->scale == 0;
+  terms->translationOnly = terms->rx == 0 && terms->ry == 0 && terms->rz == 0 && terms->scale == 0;
   terms->primeSource = source->primeMeridian;
   terms->primeDestination = destination->primeMeridian;
   terms->source = *sourceEll;
@@ -277,11 +276,10 @@ void DatumShiftMolodensky(const DPoint* in, DPoint* out, const DatumShiftTerms* 
   const double nu = a / w;
   const double rho = (1.0 - e2) * a / (w * w * w);
   const double lambda = g.lambda + (cosLam * t->dy - sinLam * t->dx) / (nu * cosPhi);
-  const double phi =
-      g.phi + (nu * cosPhi * sinPhi * e2 * da / a +
-               ((nu * b / a + rho * a / b) * sinPhi * df + t->dz) * cosPhi -
-               (cosLam * t->dx + sinLam * t->dy) * sinPhi) /
-                  rho;
+  const double phi = g.phi + (nu * cosPhi * sinPhi * e2 * da / a +
+                              ((nu * b / a + rho * a / b) * sinPhi * df + t->dz) * cosPhi -
+                              (cosLam * t->dx + sinLam * t->dy) * sinPhi) /
+                                 rho;
   FormulaFinish(lambda, phi, t, out);
 }
 
@@ -346,7 +344,8 @@ void DatumShiftAbridged(const DPoint* in, DPoint* out, const DatumShiftTerms* t)
     pPhi = cosPhi * t->dz - (cosLam * t->dx + sinLam * t->dy) * sinPhi;
     pLam = cosLam * t->dy - sinLam * t->dx;
   } else {
-    pPhi = cosPhi * t->dz + (cosLam * t->ry - sinLam * t->rx - cosPhi * sinPhi * t->scale * e2) * a -
+    pPhi = cosPhi * t->dz +
+           (cosLam * t->ry - sinLam * t->rx - cosPhi * sinPhi * t->scale * e2) * a -
            (cosLam * t->dx + sinLam * t->dy) * sinPhi;
     pLam = cosLam * t->dy + ((cosLam * t->rx + sinLam * t->ry) * sinPhi - cosPhi * t->rz) * a -
            sinLam * t->dx;
@@ -387,8 +386,7 @@ void DatumShiftPoints(const DPoint* in, const PXDatum* source, const EllipsoidPa
 }
 
 void DatumShiftRect(const DRect* in, const PXDatum* source, const EllipsoidParams* sourceEll,
-                    DRect* out, const PXDatum* destination,
-                    const EllipsoidParams* destinationEll) {
+                    DRect* out, const PXDatum* destination, const EllipsoidParams* destinationEll) {
   DPoint corners[4];
   DRectCorners(in, corners);
   DatumShiftPoints(corners, source, sourceEll, corners, destination, destinationEll, 4);

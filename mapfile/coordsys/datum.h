@@ -25,9 +25,9 @@ struct DatumRow {
   double dx, dy, dz;  // metres
 };
 
-inline constexpr int kDatumTableCount = 155;   // datums 0..154
+inline constexpr int kDatumTableCount = 155;  // datums 0..154
 inline constexpr int kDatumTable7First = 1000;
-inline constexpr int kDatumTable7Count = 20;   // datums 1000..1019
+inline constexpr int kDatumTable7Count = 20;  // datums 1000..1019
 
 extern const EllipsoidRow kEllipsoidTable[kEllipsoidCount];
 extern const DatumRow kDatumTable[kDatumTableCount];

@@ -4,14 +4,14 @@
 // the position-vector kind, ours of the coordinate-frame kind, hence the
 // negated rotations), and the abridged shift against values worked out by
 // hand from its formula.
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "mapfile/coordsys/coordsys.h"
 #include "support/proj_oracle.h"
@@ -84,10 +84,14 @@ TEST(Ellipsoid, ConstantsAndFallback) {
     int number;
     double a, inverseFlattening;
   } cases[] = {
-      {0, 6378137, 298.257222101},   {8, 6378450.047484481, 294.9786982},
-      {12, 6370997, 0},              {28, 6378137, 298.257223563},
-      {29, 6378137, 298.257223563},  {53, 6378140, 298.257},
-      {54, 6378137, 298.257223563},  {255, 6378137, 298.257223563},
+      {0, 6378137, 298.257222101},
+      {8, 6378450.047484481, 294.9786982},
+      {12, 6370997, 0},
+      {28, 6378137, 298.257223563},
+      {29, 6378137, 298.257223563},
+      {53, 6378140, 298.257},
+      {54, 6378137, 298.257223563},
+      {255, 6378137, 298.257223563},
       {-1, 6378137, 298.257223563},
   };
   for (const Case& c : cases) {
@@ -251,10 +255,9 @@ TEST(DatumShift, SevenParameterShiftAgreesWithProjHelmert) {
     // coordinates, we leave out that scale-by-rotation product: at most
     // 0.84 mm over these pairs (datum 1000: 8.3 ppm times 3.3 arc-seconds).
     char towgs84[320];
-    snprintf(towgs84, sizeof towgs84,
-             " +towgs84=%.17g,%.17g,%.17g,%.17g,%.17g,%.17g,%.17g", from.dx - to.dx,
-             from.dy - to.dy, from.dz - to.dz, -(from.rx - to.rx), -(from.ry - to.ry),
-             -(from.rz - to.rz), from.scale - to.scale);
+    snprintf(towgs84, sizeof towgs84, " +towgs84=%.17g,%.17g,%.17g,%.17g,%.17g,%.17g,%.17g",
+             from.dx - to.dx, from.dy - to.dy, from.dz - to.dz, -(from.rx - to.rx),
+             -(from.ry - to.ry), -(from.rz - to.rz), from.scale - to.scale);
     std::string command = "cs2cs -f %.12f +proj=longlat " + ProjEllipsoidOf(from.ellipsoid) +
                           towgs84 + " +to +proj=longlat " + ProjEllipsoidOf(to.ellipsoid) +
                           " +towgs84=0,0,0";
@@ -346,8 +349,8 @@ TEST(DatumShift, PointsOnTheRangeEdgesAreCopied) {
   struct Case {
     double lon, lat, expectedLon, expectedLat;
   } copied[] = {
-      {10, 90, 10, 90},      {10, -90, 10, -90},   {360, 10, 360, 10},
-      {-360, 10, -360, 10},  {400, 95, 360, 90},   {-500, -100, -360, -90},
+      {10, 90, 10, 90},     {10, -90, 10, -90}, {360, 10, 360, 10},
+      {-360, 10, -360, 10}, {400, 95, 360, 90}, {-500, -100, -360, -90},
   };
   for (uint16_t method : {0, 1}) {
     MethodGuard guard;
@@ -377,9 +380,9 @@ TEST(DatumShift, PointsNearThePolesAgreeWithProj) {
   snprintf(shifts, sizeof shifts, " +da=%.17g +df=%.17g +dx=%.17g +dy=%.17g +dz=%.17g",
            toEll.a - fromEll.a, toEll.f - fromEll.f, from.dx, from.dy, from.dz);
   std::vector<std::vector<double>> expected;
-  ASSERT_TRUE(RunProjLines("cct -d 12 -z 0 -t 0 +proj=molodensky " +
-                               ProjEllipsoidOf(from.ellipsoid) + shifts,
-                           rows, &expected));
+  ASSERT_TRUE(RunProjLines(
+      "cct -d 12 -z 0 -t 0 +proj=molodensky " + ProjEllipsoidOf(from.ellipsoid) + shifts, rows,
+      &expected));
   for (size_t i = 0; i < rows.size(); ++i) {
     DPoint p = Shift({rows[i][0], rows[i][1]}, from, to);
     EXPECT_NEAR(p.y, expected[i][1], 5e-5) << rows[i][1];
@@ -388,16 +391,15 @@ TEST(DatumShift, PointsNearThePolesAgreeWithProj) {
   from = Datum(1000);
   fromEll = Ellipsoid(from.ellipsoid);
   char towgs84[256];
-  snprintf(towgs84, sizeof towgs84, " +towgs84=%.17g,%.17g,%.17g,%.17g,%.17g,%.17g,%.17g",
-           from.dx, from.dy, from.dz, -from.rx, -from.ry, -from.rz, from.scale);
+  snprintf(towgs84, sizeof towgs84, " +towgs84=%.17g,%.17g,%.17g,%.17g,%.17g,%.17g,%.17g", from.dx,
+           from.dy, from.dz, -from.rx, -from.ry, -from.rz, from.scale);
   ASSERT_TRUE(RunProjLines("cs2cs -f %.12f +proj=longlat " + ProjEllipsoidOf(from.ellipsoid) +
                                towgs84 + " +to +proj=longlat " + ProjEllipsoidOf(28) +
                                " +towgs84=0,0,0",
                            rows, &expected));
   for (size_t i = 0; i < rows.size(); ++i) {
     DPoint p = Shift({rows[i][0], rows[i][1]}, from, to);
-    EXPECT_LT(GroundError(p, expected[i][0], expected[i][1], toEll.a), kMillimetre)
-        << rows[i][1];
+    EXPECT_LT(GroundError(p, expected[i][0], expected[i][1], toEll.a), kMillimetre) << rows[i][1];
   }
 }
 
