@@ -327,7 +327,8 @@ TEST_F(ClauseTest, WriterNumberForms) {
   EXPECT_EQ(Write(cs),
             "CoordSys Earth Projection 8, 104, \"m\", 0.1, 0.0000001, 12, 45.5, -3 "
             "Bounds (-1000, -2000) (3000.5, 4000)");
-  EXPECT_EQ(Write(cs, false), "CoordSys Earth Projection 8, 104, \"m\", 0.1, 0.0000001, 12, 45.5, -3");
+  EXPECT_EQ(Write(cs, false),
+            "CoordSys Earth Projection 8, 104, \"m\", 0.1, 0.0000001, 12, 45.5, -3");
   // an affine: its head reads back
   b.flags = kParamsAffine;
   b.affineUnit = 1;
