@@ -570,7 +570,8 @@ bool CoordSysWriteClause(const CoordSys* cs, char* text, size_t size, bool withB
       const PXDatum& d = block.datum;
       out.Add("CoordSys Earth Projection %d, %d", cs->projection, kDatumCustomFull);
       out.Add(", %d, %.12g, %.12g, %.12g, %.12g, %.12g, %.12g, %.12g, %.12g", d.ellipsoid,
-              d.dx, d.dy, d.dz, d.rx, d.ry, d.rz, d.scale, d.primeMeridian);
+              d.dx + 0.0, d.dy + 0.0, d.dz + 0.0, d.rx + 0.0, d.ry + 0.0, d.rz + 0.0,
+              d.scale + 0.0, d.primeMeridian + 0.0);
     }
     if (cs->projection >= 2) {
       out.Add(", \"%s\"", UnitText(block.projectedUnit, unit, sizeof unit));
@@ -593,7 +594,11 @@ bool CoordSysWriteClause(const CoordSys* cs, char* text, size_t size, bool withB
     CoordSysBoundsInUnits(cs, &r, CoordSysUnits(cs));
     DRectNormalize(&r);
     bool whole = cs->projection == 1 && r.x1 == -360 && r.y1 == -90 && r.x2 == 360 && r.y2 == 90;
-    if (!whole) out.Add(" Bounds (%.12g, %.12g) (%.12g, %.12g)", r.x1, r.y1, r.x2, r.y2);
+    if (!whole) {
+      // a corner computed as -0.0 is written as 0
+      out.Add(" Bounds (%.12g, %.12g) (%.12g, %.12g)", r.x1 + 0.0, r.y1 + 0.0, r.x2 + 0.0,
+              r.y2 + 0.0);
+    }
   }
   return out.fits();
 }

@@ -376,6 +376,9 @@ TEST_F(ClauseTest, LongitudeLatitudeBoundsLeftOutExactlyForTheWholeWorld) {
     std::string text = Write(cs);
     EXPECT_EQ(text.find("Bounds") != std::string::npos, c.written) << text;
   }
+  // x runs left under quadrant code 2: the corner at 0 comes back as -0.0
+  EXPECT_EQ(Write(Make(1, b, DRect{0, 0, 1, 1})),
+            "CoordSys Earth Projection 1, 0 Bounds (0, 0) (1, 1)");
 }
 
 TEST_F(ClauseTest, WriterStopsAtTheSize) {
