@@ -42,6 +42,7 @@ constexpr int16_t kErrProjection = 888;
 constexpr int16_t kErrDatum = 889;
 constexpr int16_t kErrEllipsoid = 890;
 constexpr int16_t kErrAffine = 1357;
+constexpr int16_t kErrNoValue = 854;  // the foundation's "value not convertible"
 
 constexpr int kDatumCustom = 999;
 constexpr int kDatumCustomFull = 9999;
@@ -119,7 +120,12 @@ bool ReadValue(Value* out) {
     TokError(kTokNumber);
     return false;
   }
-  return ExprParseEvaluate(out, 0) != 0;
+  uint16_t before = ErrorCount();
+  if (ExprParseEvaluate(out, 0)) return true;
+  // The expression reader leaves operators to the statement code: a value
+  // it could not form still needs a reason on the stack.
+  if (ErrorCount() == before) Push(kErrNoValue);
+  return false;
 }
 
 bool ReadNumber(double* out) {

@@ -215,6 +215,7 @@ TEST_F(ClauseTest, ErrorCodes) {
       {"CoordSys Earth Projection -1, 104", false, 888},
       {"CoordSys Earth Projection 4001, 104", false, 888},
       {"CoordSys Earth Projection 1, 500", false, 889},
+      {"CoordSys Earth Projection 1, 100 + 4", false, 854},  // not evaluated here
       {"CoordSys Earth Projection 1, 999, 54, 0, 0, 0", false, 890},
       {"CoordSys Earth Projection 0, \"sq m\"", false, 646},
       {"CoordSys Earth Projection 8, 104, \"acre\", 0, 0, 1, 0, 0", false, 646},
