@@ -215,6 +215,7 @@ TEST_F(ClauseTest, ErrorCodes) {
       {"CoordSys Earth Projection -1, 104", false, 888},
       {"CoordSys Earth Projection 4001, 104", false, 888},
       {"CoordSys Earth Projection 1, 500", false, 889},
+      {"CoordSys Earth Projection 1, 100 + 4", false, 854},  // not evaluated here
       {"CoordSys Earth Projection 1, 999, 54, 0, 0, 0", false, 890},
       {"CoordSys Earth Projection 0, \"sq m\"", false, 646},
       {"CoordSys Earth Projection 8, 104, \"acre\", 0, 0, 1, 0, 0", false, 646},
@@ -291,6 +292,24 @@ TEST_F(ClauseTest, ParseTextRestoresTheOuterParseAndClearsErrors) {
   EXPECT_FALSE(CoordSysParseText(&cs, nullptr, false));
 }
 
+// A fatal error trapped inside the nested parse unwinds through it: the
+// outer parse still finds its tokens.
+TEST_F(ClauseTest, ParseTextUnwindsCleanlyFromATrappedFatalError) {
+  TokBeginText("alpha beta");
+  TrapToggle(1);
+  CoordSys cs;
+  int result = RunGuarded(-1, [&] {
+    return CoordSysParseText(&cs, "CoordSys NonEarth Units \"m", false) ? 1 : 0;  // unclosed
+  });
+  TrapToggle(1);
+  EXPECT_EQ(result, -1);
+  EXPECT_TRUE(ErrorHasCode(kErrInternal));
+  EXPECT_EQ(ParseMode(), 0);
+  EXPECT_STREQ(TokCurrentText(), "alpha");
+  TokNext();
+  EXPECT_STREQ(TokCurrentText(), "beta");
+}
+
 CoordSys Make(int projection, const CoordSysParams& block, const DRect& bounds) {
   CoordSys cs;
   CoordSysInit(&cs, projection, &block);
@@ -309,7 +328,8 @@ TEST_F(ClauseTest, WriterNumberForms) {
   EXPECT_EQ(Write(cs),
             "CoordSys Earth Projection 8, 104, \"m\", 0.1, 0.0000001, 12, 45.5, -3 "
             "Bounds (-1000, -2000) (3000.5, 4000)");
-  EXPECT_EQ(Write(cs, false), "CoordSys Earth Projection 8, 104, \"m\", 0.1, 0.0000001, 12, 45.5, -3");
+  EXPECT_EQ(Write(cs, false),
+            "CoordSys Earth Projection 8, 104, \"m\", 0.1, 0.0000001, 12, 45.5, -3");
   // an affine: its head reads back
   b.flags = kParamsAffine;
   b.affineUnit = 1;
@@ -357,6 +377,9 @@ TEST_F(ClauseTest, LongitudeLatitudeBoundsLeftOutExactlyForTheWholeWorld) {
     std::string text = Write(cs);
     EXPECT_EQ(text.find("Bounds") != std::string::npos, c.written) << text;
   }
+  // x runs left under quadrant code 2: the corner at 0 comes back as -0.0
+  EXPECT_EQ(Write(Make(1, b, DRect{0, 0, 1, 1})),
+            "CoordSys Earth Projection 1, 0 Bounds (0, 0) (1, 1)");
 }
 
 TEST_F(ClauseTest, WriterStopsAtTheSize) {

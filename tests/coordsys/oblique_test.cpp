@@ -209,12 +209,18 @@ TEST(Nzmg, OriginAndWindow) {
     EXPECT_EQ(outside.y, edge.y) << pair[0].x << " " << pair[0].y;
   }
   // The inverse clamps into the projected window, the image of the
-  // geographic one: far-off grid points give the window's edge.
-  DPoint far = Inverse(cs, 1e9, 1e9);
+  // geographic one under the forward rectangle: far-off grid points give the
+  // inverse of the window's corner.
+  DRect geo{158, -56, 188, -26}, window;
+  cs.forwardRect(&geo, &window, &cs);
+  for (DPoint g : {DPoint{188, -26}, DPoint{158, -56}, DPoint{173, -26}}) {
+    DPoint p = Forward(cs, g.x, g.y);
+    EXPECT_TRUE(layerio::DPointInRect(&p, &window)) << g.x << " " << g.y;
+  }
+  DPoint far = Inverse(cs, 1e9, 1e9), corner = Inverse(cs, window.x2, window.y2);
+  EXPECT_EQ(far.x, corner.x);
+  EXPECT_EQ(far.y, corner.y);
   EXPECT_TRUE(std::isfinite(far.x) && std::isfinite(far.y));
-  DPoint corner = Forward(cs, 188, -26);
-  EXPECT_LE(corner.x, cs.k[2 + 4 + 2]);
-  EXPECT_LE(corner.y, cs.k[2 + 4 + 3]);
 }
 
 TEST(Nzmg, MatchesProjForwardInverseAndScale) {
