@@ -521,11 +521,12 @@ int GeomPartInsertPoints(GeomObject* object, GeomPart** partWalk, int32_t part, 
   if (!IsPolyKind(object->kind)) return 0;
   GeomPolyFields& p = object->u.poly;
   if (part < 0 || uint32_t(part) >= p.partCount || count < 0) return 0;
-  if (object->bufferFlags & kGeomReadOnly) return 0;
+  if ((object->bufferFlags & kGeomReadOnly) || !GeomParts(object)) return 0;
   const GeomPart* target = &GeomParts(object)[part];
   if (!PartIsSound(object, target)) return 0;
   if (position < 0 || position > target->pointCount) return 0;
   if (count == 0) return 1;
+  if (!points) return 0;
   int region = object->kind == kGeomRegion;
   int closing = region && target->pointCount == 0;
   if (region && !closing && position == target->pointCount) position = target->pointCount - 1;
@@ -578,7 +579,7 @@ int GeomPartInsertPoints(GeomObject* object, GeomPart** partWalk, int32_t part, 
 int GeomPartGetPoints(const GeomObject* object, int32_t part, int32_t position, int32_t count,
                       IPoint* points, double* values1, double* values2) {
   if (!IsPolyKind(object->kind)) return 0;
-  if (part < 0 || uint32_t(part) >= object->u.poly.partCount) return 0;
+  if (part < 0 || uint32_t(part) >= object->u.poly.partCount || !GeomParts(object)) return 0;
   const GeomPart* t = &GeomParts(object)[part];
   if (!PartIsSound(object, t)) return 0;
   int32_t n = t->pointCount;
@@ -628,6 +629,7 @@ int GeomMultipointAddPoints(GeomObject* object, int32_t count, const IPoint* poi
   if (object->kind != kGeomMultipoint || count < 0) return 0;
   if (object->bufferFlags & kGeomReadOnly) return 0;
   if (count == 0) return 1;
+  if (!points) return 0;
   uint32_t old = object->u.multipoint.pointCount;
   uint64_t total = uint64_t{old} + uint32_t(count);
   if (total * kGeomPointSize > std::numeric_limits<uint32_t>::max() ||

@@ -482,10 +482,14 @@ TEST_F(GeomTest, ResetMakesAnOwnerAgain) {
   // A borrowed view lets go of what it borrowed and starts with a block of
   // its own; the owner's buffers and parts are untouched.
   GeomObject* owner = Poly(kGeomPolyline, {{{0, 0}, {1, 1}}});
+  owner->flagA = 1;
+  ASSERT_TRUE(GeomPartsReserve(owner, 0, 0, nullptr));
+  ASSERT_NE(owner->values1, nullptr);
   GeomObject view = *owner;
   view.bufferFlags |= kGeomBorrowed | kGeomReadOnly;
   ASSERT_TRUE(GeomObjectReset(&view, kGeomPolyline, 0));
   EXPECT_NE(view.data, owner->data);
+  EXPECT_EQ(view.values1, nullptr);
   EXPECT_EQ(view.bufferFlags & (kGeomBorrowed | kGeomReadOnly), 0u);
   IPoint p{3, 3};
   EXPECT_TRUE(GeomPartSetPoints(&view, 0, 0, &p, 1, nullptr, nullptr));
@@ -531,6 +535,23 @@ TEST_F(GeomTest, TheScratchBufferIsSharedGrownAndNeverFreedByObjects) {
   GeomObjectFree(&copy);
   GeomObjectFree(&src);
   EXPECT_EQ(GeomScratchReserveLimited(size_t{0x40000000}, nullptr, 1), 0);
+}
+
+TEST_F(GeomTest, BufferReserveKeepsOrResizes) {
+  void* buffer = nullptr;
+  size_t used = 0;
+  ASSERT_TRUE(GeomBufferReserve(200, &buffer, &used, 1));
+  ASSERT_NE(buffer, nullptr);
+  EXPECT_GE(used, 200u);
+  static_cast<char*>(buffer)[0] = 'k';
+  void* before = buffer;
+  ASSERT_TRUE(GeomBufferReserve(100, &buffer, &used, 1));  // large enough: untouched
+  EXPECT_EQ(buffer, before);
+  EXPECT_GE(used, 200u);
+  ASSERT_TRUE(GeomBufferReserve(5000, &buffer, &used, 0));  // resized, contents kept
+  EXPECT_EQ(static_cast<char*>(buffer)[0], 'k');
+  EXPECT_EQ(static_cast<char*>(buffer)[4999], 0);  // grown bytes are zero
+  MemFreePtr(&buffer);
 }
 
 TEST_F(GeomTest, SaveAndRestoreBuffersAroundAFill) {
