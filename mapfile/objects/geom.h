@@ -265,6 +265,14 @@ int GeomPartsAdd(GeomObject* object, uint32_t count, uint32_t points, int asOneP
 int GeomPartInsertPoints(GeomObject* object, GeomPart** partWalk, int32_t part, int32_t position,
                          const IPoint* points, int32_t count, const double* values1,
                          const double* values2);
+// Replaces all parts of a polyline or region at once, in linear time: part
+// i takes pointCounts[i] points from the run of points (and values, where a
+// flag is set; missing values when none are given). As with GeomPartSetPoints
+// a region's ring is closed by a copy of its first point, and empty parts
+// are refused. Building part by part moves the points of the earlier parts
+// for every new part; this is the builder for objects of many parts.
+int GeomPartsSetAll(GeomObject* object, uint32_t count, const int32_t* pointCounts,
+                    const IPoint* points, const double* values1, const double* values2);
 int GeomPartGetPoints(const GeomObject* object, int32_t part, int32_t position, int32_t count,
                       IPoint* points, double* values1, double* values2);
 int GeomPartSetPoints(GeomObject* object, int32_t part, int32_t position, const IPoint* points,

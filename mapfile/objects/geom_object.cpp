@@ -576,6 +576,68 @@ int GeomPartInsertPoints(GeomObject* object, GeomPart** partWalk, int32_t part, 
   return 1;
 }
 
+int GeomPartsSetAll(GeomObject* object, uint32_t count, const int32_t* pointCounts,
+                    const IPoint* points, const double* values1, const double* values2) {
+  if (!IsPolyKind(object->kind) || (object->bufferFlags & kGeomReadOnly)) return 0;
+  if (count >= kGeomMaxParts) {
+    ErrorPush(kErrorSeverity, GrowthError(object), nullptr, nullptr);
+    return 0;
+  }
+  int region = object->kind == kGeomRegion;
+  uint64_t given = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (pointCounts[i] < 1) return 0;
+    given += uint32_t(pointCounts[i]);
+  }
+  if (given && !points) return 0;
+  uint64_t stored = given + (region ? count : 0);
+  uint64_t size = uint64_t{kGeomPartSize} * count + uint64_t{kGeomPointSize} * stored;
+  if (size > std::numeric_limits<uint32_t>::max() || !GrowData(object, size)) {
+    ErrorPush(kErrorSeverity, GrowthError(object), nullptr, nullptr);
+    return 0;
+  }
+  double** arrays[2] = {&object->values1, &object->values2};
+  int flags[2] = {object->flagA, object->flagB};
+  const double* from[2] = {values1, values2};
+  GeomBufferSizes used;
+  GeomObjectSizes(object, &used);
+  size_t usedCount[2] = {used.values1 / sizeof(double), used.values2 / sizeof(double)};
+  for (int i = 0; i < 2; ++i) {
+    if (flags[i] && !GrowValues(object, arrays[i], stored, usedCount[i])) {
+      ErrorPush(kErrorSeverity, GrowthError(object), nullptr, nullptr);
+      return 0;
+    }
+  }
+  GeomPart* parts = static_cast<GeomPart*>(object->data);
+  IPoint* out = reinterpret_cast<IPoint*>(Bytes(object) + kGeomPartSize * count);
+  size_t in = 0, at = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    size_t n = uint32_t(pointCounts[i]);
+    GeomPart& part = parts[i];
+    part.pointCount = int32_t(n + (region ? 1 : 0));
+    part.following = 0;
+    IRectSetEmpty(&part.bounds);
+    part.position = uint32_t(kGeomPartSize * count + kGeomPointSize * at);
+    std::memcpy(out + at, points + in, kGeomPointSize * n);
+    for (int k = 0; k < 2; ++k) {
+      if (!flags[k]) continue;
+      double* v = *arrays[k] + at;
+      if (from[k]) {
+        std::memcpy(v, from[k] + in, sizeof(double) * n);
+      } else {
+        FillNone(v, n);
+      }
+      if (region) v[n] = v[0];
+    }
+    if (region) out[at + n] = out[at];
+    in += n;
+    at += n + (region ? 1 : 0);
+  }
+  object->u.poly.partCount = count;
+  object->u.poly.dataSize = uint32_t(size);
+  return 1;
+}
+
 int GeomPartGetPoints(const GeomObject* object, int32_t part, int32_t position, int32_t count,
                       IPoint* points, double* values1, double* values2) {
   if (!IsPolyKind(object->kind)) return 0;

@@ -373,6 +373,67 @@ TEST_F(GeomTest, PartLimitPushesTheKindsGrowthError) {
   }
 }
 
+TEST_F(GeomTest, SettingAllPartsAtOnceMatchesBuildingPartByPart) {
+  const std::vector<std::vector<IPoint>> rings = {
+      {{0, 0}, {9, 0}, {9, 9}, {0, 9}}, {{2, 2}, {3, 2}, {3, 3}}, {{20, 20}, {21, 20}, {20, 21}}};
+  for (int kind : {kGeomPolyline, kGeomRegion}) {
+    SCOPED_TRACE(kind);
+    GeomObject* slow = New(kind);
+    GeomObject* fast = Poly(kind, {{{5, 5}, {6, 6}}});  // replaced whole
+    slow->flagA = fast->flagA = 1;
+    std::vector<IPoint> all;
+    std::vector<int32_t> counts;
+    std::vector<double> values;
+    for (size_t i = 0; i < rings.size(); ++i) {
+      std::vector<double> v;
+      for (size_t k = 0; k < rings[i].size(); ++k) v.push_back(double(10 * i + k));
+      ASSERT_TRUE(GeomPartSetPoints(slow, int32_t(i), 0, rings[i].data(),
+                                    int32_t(rings[i].size()), v.data(), nullptr));
+      all.insert(all.end(), rings[i].begin(), rings[i].end());
+      values.insert(values.end(), v.begin(), v.end());
+      counts.push_back(int32_t(rings[i].size()));
+    }
+    ASSERT_TRUE(GeomPartsSetAll(fast, uint32_t(counts.size()), counts.data(), all.data(),
+                                values.data(), nullptr));
+    ASSERT_EQ(fast->u.poly.partCount, slow->u.poly.partCount);
+    ASSERT_EQ(fast->u.poly.dataSize, slow->u.poly.dataSize);
+    EXPECT_EQ(std::memcmp(fast->data, slow->data, slow->u.poly.dataSize), 0);
+    uint32_t points = 0;
+    ASSERT_TRUE(GeomObjectGetAttr(slow, kAttrPointCount, &points));
+    for (uint32_t i = 0; i < points; ++i) EXPECT_EQ(fast->values1[i], slow->values1[i]) << i;
+  }
+  GeomObject* o = New(kGeomRegion);
+  int32_t bad[2] = {3, 0};
+  IPoint p[3] = {{0, 0}, {1, 0}, {0, 1}};
+  EXPECT_FALSE(GeomPartsSetAll(o, 2, bad, p, nullptr, nullptr));  // an empty part
+  EXPECT_FALSE(GeomPartsSetAll(New(kGeomMultipoint), 1, bad, p, nullptr, nullptr));
+
+  // Many parts in linear time.
+  const uint32_t islands = 100000;
+  std::vector<int32_t> n(islands, 3);
+  std::vector<IPoint> pts(3 * islands);
+  for (uint32_t i = 0; i < islands; ++i) {
+    int32_t x = int32_t(i % 1000) * 10, y = int32_t(i / 1000) * 10;
+    pts[3 * i] = {x, y};
+    pts[3 * i + 1] = {x + 5, y};
+    pts[3 * i + 2] = {x, y + 5};
+  }
+  ASSERT_TRUE(GeomPartsSetAll(o, islands, n.data(), pts.data(), nullptr, nullptr));
+  EXPECT_EQ(PartPoints(o, islands - 1).back(), pts[3 * (islands - 1)]);
+  int variant = 0;
+  GeomObjectStorageSize(o, &variant, 0);
+  EXPECT_EQ(variant, 3);
+}
+
+TEST_F(GeomTest, GrowthBeyondThe32BitSizePushesTheGrowthError) {
+  GeomObject* o = Poly(kGeomPolyline, {{{0, 0}, {1, 1}}});
+  uint32_t size = o->u.poly.dataSize;
+  EXPECT_FALSE(GeomPartsReserve(o, 0, 0x20000000, nullptr));
+  EXPECT_TRUE(ErrorHasCode(899));
+  EXPECT_EQ(o->u.poly.dataSize, size);
+  EXPECT_EQ(PartPoints(o, 0), (std::vector<IPoint>{{0, 0}, {1, 1}}));
+}
+
 TEST_F(GeomTest, ReserveKeepsTheCallersPartAddress) {
   GeomObject* o = Poly(kGeomRegion, {{{0, 0}, {4, 0}, {0, 4}}, {{9, 9}, {9, 8}, {8, 8}}});
   GeomPart* walk = &GeomParts(o)[1];
