@@ -1050,7 +1050,8 @@ TEST_F(GeomTest, WalksOverPointsSegmentsAndParts) {
   EXPECT_EQ(t.points.size(), 8u);
   EXPECT_EQ(t.points[7], (IPoint{0, 0}));  // the fourth side closes the ring
 
-  GeomObject* region = Poly(kGeomRegion, {{{0, 0}, {4, 0}, {4, 0}, {0, 4}}, {{9, 9}, {9, 8}, {8, 8}}});
+  GeomObject* region =
+      Poly(kGeomRegion, {{{0, 0}, {4, 0}, {4, 0}, {0, 4}}, {{9, 9}, {9, 8}, {8, 8}}});
   t = {};
   EXPECT_EQ(GeomObjectForEachPoint(region, VisitPoint, &t), 1);
   EXPECT_EQ(t.points.size(), 9u);
