@@ -76,8 +76,8 @@ TEST_F(ArcsTest, ArcBoundsMatchSampledArcs) {
       ASSERT_EQ(ArcBounds(&o), 1);
       double sweep = end > start ? end - start : end - start + 3600;
       double x1 = 1e18, y1 = 1e18, x2 = -1e18, y2 = -1e18;
-      for (int k = 0; k <= 20000; ++k) {
-        double a = (start + sweep * k / 20000) / 1800.0 * kPi;
+      for (int k = 0; k <= 4000; ++k) {
+        double a = (start + sweep * k / 4000) / 1800.0 * kPi;
         double x = cx + rx * std::cos(a), y = cy + ry * std::sin(a);
         x1 = std::min(x1, x), y1 = std::min(y1, y), x2 = std::max(x2, x), y2 = std::max(y2, y);
       }
@@ -247,6 +247,45 @@ TEST_F(ArcsTest, TextRectRotateOnAPlane) {
       ExpectNearRect(r, TurnedOnMap(box, angle), 2,
                      RectText(box) + " at " + std::to_string(angle));
     }
+  }
+}
+
+// In longitude and latitude the turn is made on the ground: at latitude 60
+// a degree of longitude is half as long as one of latitude, so a box of two
+// degrees by one is square and turns as a square.
+TEST_F(ArcsTest, TextRectRotateInLongitudeAndLatitudeTurnsOnTheGround) {
+  CoordSysParams block;
+  std::memset(&block, 0, sizeof block);
+  block.datum.ellipsoid = kEllipsoidNone;
+  block.lonLatQuadrant = 2;
+  CoordSys cs;
+  CoordSysInit(&cs, 1, &block);
+  CoordSysSetBounds(&cs, -180, -90, 180, 90);
+  DRect box;
+  DRectSet(&box, 10, 59.5, 12, 60.5);
+  IRect r;
+  CoordUnitsRectToInt(&box, &r, &cs);
+  IRectNormalize(&r);
+  const double k = 0.5;  // cos 60
+  for (int16_t angle : {900, 1350, 3599, 450}) {
+    // Turn the box about its top-left corner in ground-true coordinates.
+    double t = angle / 1800.0 * kPi;
+    double w = 2 * k, h = 1;
+    double px = 10 * k, py = 60.5;
+    double xs[4] = {px, px + w * std::cos(t), px + w * std::cos(t) + h * std::sin(t),
+                    px + h * std::sin(t)};
+    double ys[4] = {py, py + w * std::sin(t), py + w * std::sin(t) - h * std::cos(t),
+                    py - h * std::cos(t)};
+    IRect q = r;
+    TextRectRotate(&q, angle, &cs);
+    DRect got;
+    CoordIntRectToUnits(&q, &got, &cs);
+    DRectNormalize(&got);
+    std::string name = "angle " + std::to_string(angle);
+    EXPECT_NEAR(got.x1, *std::min_element(xs, xs + 4) / k, 1e-3) << name;
+    EXPECT_NEAR(got.x2, *std::max_element(xs, xs + 4) / k, 1e-3) << name;
+    EXPECT_NEAR(got.y1, *std::min_element(ys, ys + 4), 1e-3) << name;
+    EXPECT_NEAR(got.y2, *std::max_element(ys, ys + 4), 1e-3) << name;
   }
 }
 
