@@ -1,4 +1,4 @@
-// Arcs, rotated text frames, text line ends and the custom symbol style.
+// Arcs, rotated text frames and text line ends.
 #include "mapfile/objects/arcs.h"
 
 #include <cmath>
@@ -257,27 +257,6 @@ void MbsReplaceChar(char* text, char from, char to) {
   for (char* p = text; *p; p = MbsNext(p)) {
     if (!MbsIsLeadByte(p) && *p == from) *p = to;
   }
-}
-
-// ----- custom symbols -----
-
-namespace {
-constexpr uint32_t kCustomStyleBits = 0x1 | 0x2 | 0x8;
-}
-
-int SymbolCustomStyleGet(const SymbolStyle* symbol) {
-  uint32_t f = symbol->custom.flags;
-  return int((f & 0x1) | (f & 0x2) | ((f & 0x8) ? 4 : 0));
-}
-
-void SymbolCustomStyleSet(SymbolStyle* symbol, int style) {
-  uint32_t bits = uint32_t(style & 0x3) | ((style & 4) ? 0x8u : 0u);
-  symbol->custom.flags = (symbol->custom.flags & ~kCustomStyleBits) | bits;
-}
-
-void SymbolCustomNameSet(SymbolStyle* symbol, const char* name) {
-  StrCopyPadded(symbol->custom.file, name ? name : "", kStyleNameSize);
-  symbol->shape = 0;
 }
 
 }  // namespace layerio

@@ -1,6 +1,5 @@
 // Geometry of the two object kinds whose shape is given by angles, arcs
-// (kind 3) and texts (kind 6), the line-end forms of texts, and the custom
-// symbol style.
+// (kind 3) and texts (kind 6), and the line-end forms of texts.
 //
 // Angles are 16-bit tenths of a degree, counter-clockwise from the positive
 // x axis.
@@ -20,6 +19,9 @@
 // Line ends: texts are stored with CR LF between lines and written in
 // statements with the two characters backslash and n. The conversions step
 // over double-byte characters whole.
+//
+// The custom symbol style (SymbolCustomStyleGet and its kin) lives with the
+// other stored style forms in styles.h.
 #pragma once
 
 #include <cstddef>
@@ -93,14 +95,5 @@ void TextLineEndsConvert(char* out, const char* in, size_t length, int toStored)
 size_t TextStripCR(char* text);
 // Replaces every single-byte character from by to.
 void MbsReplaceChar(char* text, char from, char to);
-
-// ----- custom symbols -----
-// The custom style 0..7: custom-flag bit 0 (1), bit 1 (2) and bit 3 (4).
-int SymbolCustomStyleGet(const SymbolStyle* symbol);
-// Sets the custom style, keeping the other custom-flag bits.
-void SymbolCustomStyleSet(SymbolStyle* symbol, int style);
-// Copies the picture file name (at most 31 characters) and sets the shape
-// to 0.
-void SymbolCustomNameSet(SymbolStyle* symbol, const char* name);
 
 }  // namespace layerio

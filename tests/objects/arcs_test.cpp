@@ -446,37 +446,5 @@ TEST_F(ArcsTest, TextStripCRAndReplaceChar) {
   EXPECT_STREQ(text, "a;b;;c");
 }
 
-// ----- custom symbols -----
-
-TEST_F(ArcsTest, CustomSymbolStyleUsesFlagBits013) {
-  const uint32_t wantBits[8] = {0x0, 0x1, 0x2, 0x3, 0x8, 0x9, 0xA, 0xB};
-  for (int style = 0; style < 8; ++style) {
-    SymbolStyle s{};
-    s.kind = kSymbolCustom;
-    s.custom.flags = 0xFFFFFFF0u ^ 0x8u;  // every other bit set
-    SymbolCustomStyleSet(&s, style);
-    EXPECT_EQ(s.custom.flags & 0xBu, wantBits[style]) << style;
-    EXPECT_EQ(s.custom.flags & ~0xFu, 0xFFFFFFF0u) << style;
-    EXPECT_EQ(s.custom.flags & 0x4u, 0u) << style;
-    EXPECT_EQ(SymbolCustomStyleGet(&s), style);
-  }
-  SymbolStyle s{};
-  s.custom.flags = 0x4;  // bit 2 is not part of the style
-  EXPECT_EQ(SymbolCustomStyleGet(&s), 0);
-}
-
-TEST_F(ArcsTest, CustomSymbolNameSet) {
-  SymbolStyle s{};
-  s.shape = 35;
-  std::memset(s.custom.file, 'x', sizeof s.custom.file);
-  SymbolCustomNameSet(&s, "PIN1.BMP");
-  EXPECT_EQ(s.shape, 0);
-  EXPECT_STREQ(s.custom.file, "PIN1.BMP");
-  for (size_t i = 8; i < sizeof s.custom.file; ++i) EXPECT_EQ(s.custom.file[i], 0) << i;
-  std::string longName(40, 'L');
-  SymbolCustomNameSet(&s, longName.c_str());
-  EXPECT_EQ(std::string(s.custom.file), std::string(31, 'L'));
-}
-
 }  // namespace
 }  // namespace layerio
