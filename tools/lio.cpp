@@ -18,12 +18,27 @@
 //   lio convert FROM TO      standard input converted from charset FROM to
 //                            charset TO (codes 0..56 or names) on standard
 //                            output, line by line
+//   lio fwd 'CLAUSE'         points "lon lat" in degrees, one a line on
+//                            standard input, converted into the units of the
+//                            CoordSys clause; printed with %.6f
+//   lio inv 'CLAUSE'         the reverse: points in the clause's units to
+//                            longitude/latitude in degrees
+//   lio shift FROM TO        points "lon lat" on standard input shifted from
+//                            datum number FROM to datum number TO; %.9f
+//   lio clause 'CLAUSE'      the clause read and written back, with bounds
+//   lio dist 'CLAUSE' UNIT x1 y1 x2 y2
+//                            the distance of two points given in the
+//                            clause's units, in UNIT (code or name)
+//
+// A clause that cannot be read is reported as "error N" on standard error
+// with the number of the first error it raised.
 //
 // Exit status: 0 done, 1 the request cannot be carried out, 2 usage.
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "mapfile/coordsys/coordsys.h"
 #include "mapfile/foundation/foundation.h"
 
 namespace {
@@ -38,7 +53,12 @@ int Usage() {
                "       lio date TEXT\n"
                "       lio expr 'TEXT'\n"
                "       lio crc16\n"
-               "       lio convert FROM TO\n");
+               "       lio convert FROM TO\n"
+               "       lio fwd 'CLAUSE'\n"
+               "       lio inv 'CLAUSE'\n"
+               "       lio shift FROM TO\n"
+               "       lio clause 'CLAUSE'\n"
+               "       lio dist 'CLAUSE' UNIT x1 y1 x2 y2\n");
   return 2;
 }
 
@@ -318,6 +338,150 @@ int ConvertCommand(int argc, char** argv) {
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
+// Reads a CoordSys clause as CoordSysParseText does, but keeps the error
+// stack so that the reason can be told: 0, or the code of the first error.
+int32_t ParseClause(const char* text, bool wantBounds, CoordSys* cs) {
+  ErrorClear();
+  SetParseMode(0);
+  TokBeginText(text);
+  if (TokIs(kKwCoordSys)) TokNext();
+  int16_t projection = 0;
+  CoordSysParams block;
+  DRect bounds{};
+  bool ok = CoordSysClauseParse(&projection, &block, wantBounds ? &bounds : nullptr);
+  TokEnd();
+  if (!ok) {
+    int32_t code = ErrorLastCode();
+    return code ? code : 615;
+  }
+  CoordSysInit(cs, projection, &block);
+  if (wantBounds) CoordSysSetBounds(cs, bounds.x1, bounds.y1, bounds.x2, bounds.y2);
+  return 0;
+}
+
+bool ClauseOrReport(const char* text, bool wantBounds, CoordSys* cs) {
+  if (int32_t code = ParseClause(text, wantBounds, cs)) {
+    std::fprintf(stderr, "lio: the CoordSys clause cannot be read: error %ld\n", long(code));
+    return false;
+  }
+  return true;
+}
+
+bool ParseNumber(const char* text, double* out) {
+  const char* end = NumParseDouble(text, out);
+  return end && *end == 0;
+}
+
+// Points "x y" one a line; blank lines are skipped.
+bool ReadPoints(std::vector<DPoint>* points) {
+  char line[4096];
+  long number = 0;
+  while (std::fgets(line, sizeof line, stdin)) {
+    ++number;
+    char* p = StrSkipSpace(line);
+    if (!p) continue;
+    DPoint point{};
+    const char* end = NumParseDouble(p, &point.x);
+    const char* second = end ? StrSkipSpace(end) : nullptr;
+    end = second && second != end ? NumParseDouble(second, &point.y) : nullptr;
+    if (!end || StrSkipSpace(end)) {
+      std::fprintf(stderr, "lio: line %ld: expected two numbers \"x y\"\n", number);
+      return false;
+    }
+    points->push_back(point);
+  }
+  if (std::ferror(stdin)) {
+    std::fprintf(stderr, "lio: cannot read standard input\n");
+    return false;
+  }
+  return true;
+}
+
+int PrintPoints(const std::vector<DPoint>& points, const char* format) {
+  for (const DPoint& p : points) std::printf(format, p.x, p.y);
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+// fwd: longitude/latitude into the clause's units; inv: the reverse.
+int ProjectCommand(int argc, char** argv, bool forward) {
+  if (argc != 3) return Usage();
+  CoordSysInstallUnitServices();
+  CoordSys cs;
+  if (!ClauseOrReport(argv[2], false, &cs)) return 1;
+  std::vector<DPoint> points;
+  if (!ReadPoints(&points)) return 1;
+  int n = int(points.size());
+  if (forward) {
+    LonLatToUnits(points.data(), points.data(), &cs, n);
+  } else {
+    UnitsToLonLat(points.data(), points.data(), &cs, n);
+  }
+  return PrintPoints(points, "%.6f %.6f\n");
+}
+
+bool ParseDatum(const char* text, PXDatum* datum, EllipsoidParams* ellipsoid) {
+  int32_t number = 0;
+  const char* end = NumParseLongPlain(text, &number);
+  if (!end || *end || !DatumNumberValid(number)) {
+    std::fprintf(stderr, "lio: unknown datum number: %s\n", text);
+    return false;
+  }
+  DatumRecordGet(number, datum);
+  EllipsoidGet(datum->ellipsoid, ellipsoid);
+  return true;
+}
+
+int ShiftCommand(int argc, char** argv) {
+  if (argc != 4) return Usage();
+  PXDatum from, to;
+  EllipsoidParams fromEllipsoid, toEllipsoid;
+  if (!ParseDatum(argv[2], &from, &fromEllipsoid) || !ParseDatum(argv[3], &to, &toEllipsoid)) {
+    return 1;
+  }
+  std::vector<DPoint> points;
+  if (!ReadPoints(&points)) return 1;
+  DatumShiftPoints(points.data(), &from, &fromEllipsoid, points.data(), &to, &toEllipsoid,
+                   int(points.size()));
+  return PrintPoints(points, "%.9f %.9f\n");
+}
+
+int ClauseCommand(int argc, char** argv) {
+  if (argc != 3) return Usage();
+  CoordSysInstallUnitServices();
+  CoordSys cs;
+  if (!ClauseOrReport(argv[2], true, &cs)) return 1;
+  char text[1024];
+  if (!CoordSysWriteClause(&cs, text, sizeof text, true)) {
+    std::fprintf(stderr, "lio: the clause does not fit in %zu bytes\n", sizeof text);
+    return 1;
+  }
+  std::printf("%s\n", text);
+  return 0;
+}
+
+int DistCommand(int argc, char** argv) {
+  if (argc != 8) return Usage();
+  CoordSysInstallUnitServices();
+  int unit = 0;
+  if (!ParseUnit(argv[3], &unit) || !UnitIsLinear(unit)) {
+    std::fprintf(stderr, "lio: not a unit of length: %s\n", argv[3]);
+    return 1;
+  }
+  double v[4];
+  for (int k = 0; k < 4; ++k) {
+    if (!ParseNumber(argv[4 + k], &v[k])) {
+      std::fprintf(stderr, "lio: not a number: %s\n", argv[4 + k]);
+      return 1;
+    }
+  }
+  CoordSys cs;
+  if (!ClauseOrReport(argv[2], false, &cs)) return 1;
+  DPoint p{v[0], v[1]}, q{v[2], v[3]};
+  double d = CoordSysDistance(&p, &q, &cs, unit, CoordSysUnits(&cs), 0, nullptr, 0);
+  std::printf("%.15g\n", d);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -334,6 +498,11 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "expr") == 0) return ExprCommand(argc, argv);
     if (std::strcmp(argv[1], "crc16") == 0) return Crc16Command(argc);
     if (std::strcmp(argv[1], "convert") == 0) return ConvertCommand(argc, argv);
+    if (std::strcmp(argv[1], "fwd") == 0) return ProjectCommand(argc, argv, true);
+    if (std::strcmp(argv[1], "inv") == 0) return ProjectCommand(argc, argv, false);
+    if (std::strcmp(argv[1], "shift") == 0) return ShiftCommand(argc, argv);
+    if (std::strcmp(argv[1], "clause") == 0) return ClauseCommand(argc, argv);
+    if (std::strcmp(argv[1], "dist") == 0) return DistCommand(argc, argv);
     return Usage();
   });
   ErrorStackDestroy();

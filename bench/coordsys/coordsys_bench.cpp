@@ -2,8 +2,9 @@
 // proj_trans_generic, on the same million random points in the same run:
 // longitude/latitude to a projection and back (LonLatToUnits,
 // UnitsToLonLat), and longitude/latitude through a datum shift
-// (DatumShiftToCoordSys); then the identity and linear integer converters of
-// a transform, which have no peer.
+// (DatumShiftToCoordSys); the general converter of a transform on integers
+// beside PROJ's shift and projection; then the identity and linear integer
+// converters of a transform, which have no peer.
 //
 // Each kind of case is a table: a projection or a datum pair is one row,
 // with our system (projection number and parameter block) and the PROJ words
@@ -257,6 +258,52 @@ void DatumProj(benchmark::State& state, const DatumCase& c) {
   state.SetItemsProcessed(int64_t(state.iterations()) * kPoints);
 }
 
+// The general converter of a transform on integers: longitude/latitude on
+// datum 105 to Mercator on datum 104, the whole chain (scale, inverse
+// projection, three-parameter shift, projection, scale, rounding). PROJ's
+// peer does the shift and the projection on radians.
+void BM_GeneralOurs(benchmark::State& state) {
+  if (!ProjectionBuilt(10)) {
+    state.SkipWithError("projection not built in this tree");
+    return;
+  }
+  CoordSys lonLat, mercator;
+  BuildSystem(&lonLat, 1, 105, nullptr);
+  BuildSystem(&mercator, 10, 104, nullptr);
+  layerio::CoordSysSetBounds(&lonLat, -180, -90, 180, 90);
+  layerio::CoordSysSetBounds(&mercator, -2e7, -2e7, 2e7, 2e7);
+  layerio::CoordXform xf;
+  layerio::CoordXformInit(&xf, &lonLat, &mercator);
+  std::vector<DPoint> degrees = RandomLonLat(-180, 180, -80, 80);
+  std::vector<IPoint> in(kPoints), out(kPoints);
+  layerio::LonLatToInt(degrees.data(), in.data(), nullptr, &lonLat, kPoints);
+  for (auto _ : state) {
+    xf.pointsForward(in.data(), nullptr, out.data(), nullptr, &xf, kPoints);
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()) * kPoints);
+}
+
+void BM_GeneralProj(benchmark::State& state) {
+  layerio::PXDatum wgs;
+  layerio::DatumRecordGet(104, &wgs);
+  ProjHandle proj("+proj=pipeline +step " + DatumPipeline(105, 104) + " +step +proj=merc " +
+                  EllipsoidWords(wgs.ellipsoid));
+  if (!proj.pj) {
+    state.SkipWithError("PROJ does not know the definition");
+    return;
+  }
+  std::vector<DPoint> in = ToRadians(RandomLonLat(-180, 180, -80, 80)), work(kPoints);
+  for (auto _ : state) {
+    memcpy(work.data(), in.data(), sizeof(DPoint) * kPoints);
+    proj.Run(PJ_FWD, &work);
+    benchmark::DoNotOptimize(work.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()) * kPoints);
+}
+
 // A window of 1920 x 1080 pixels onto a stretch of a system's integer
 // plane, as CoordXformInit prepares it for the linear converters.
 void BuildWindowTransform(layerio::CoordXform* xf) {
@@ -332,6 +379,10 @@ void RegisterAll() {
     benchmark::RegisterBenchmark(("DatumShift/" + name + "/proj").c_str(), DatumProj, c)
         ->Unit(benchmark::kMillisecond);
   }
+  benchmark::RegisterBenchmark("General/ShiftAndMercator/ours", BM_GeneralOurs)
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("General/ShiftAndMercator/proj", BM_GeneralProj)
+      ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("Identity/integers", BM_IdentityIntegers)
       ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("Linear/window-to-system", BM_LinearWindowToSystem)

@@ -42,6 +42,7 @@ constexpr int16_t kErrProjection = 888;
 constexpr int16_t kErrDatum = 889;
 constexpr int16_t kErrEllipsoid = 890;
 constexpr int16_t kErrAffine = 1357;
+constexpr int16_t kErrNoValue = 854;  // the foundation's "value not convertible"
 
 constexpr int kDatumCustom = 999;
 constexpr int kDatumCustomFull = 9999;
@@ -119,7 +120,12 @@ bool ReadValue(Value* out) {
     TokError(kTokNumber);
     return false;
   }
-  return ExprParseEvaluate(out, 0) != 0;
+  uint16_t before = ErrorCount();
+  if (ExprParseEvaluate(out, 0)) return true;
+  // The expression reader leaves operators to the statement code: a value
+  // it could not form still needs a reason on the stack.
+  if (ErrorCount() == before) Push(kErrNoValue);
+  return false;
 }
 
 bool ReadNumber(double* out) {
@@ -386,9 +392,34 @@ bool ReadBoundsPart(DRect* out) {
   return true;
 }
 
-void FreeValues(Value* values, int count) {
-  for (int i = 0; i < count; ++i) ValueFree(&values[i]);
-}
+// The values of a list, freed also when a trapped fatal error unwinds.
+struct ValueList {
+  Value values[kMaxListValues];
+  int count = 0;
+  ~ValueList() {
+    for (int i = 0; i < count; ++i) ValueFree(&values[i]);
+  }
+};
+
+// A nested parse of a text: the outer parser state comes back and the text's
+// input is dropped however the parse ends.
+class NestedParse {
+ public:
+  explicit NestedParse(const char* text) {
+    SettingsSnapshotSave(&saved_);
+    SetParseMode(0);
+    TokBeginText(text);
+  }
+  ~NestedParse() {
+    TokEnd();
+    SettingsSnapshotRestore(&saved_);
+  }
+  NestedParse(const NestedParse&) = delete;
+  NestedParse& operator=(const NestedParse&) = delete;
+
+ private:
+  SettingsSnapshot saved_;
+};
 
 }  // namespace
 
@@ -405,13 +436,11 @@ bool CoordSysClauseParse(int16_t* projection, CoordSysParams* block, DRect* boun
     TokNext();
     if (TokIs(kKwProjection)) {
       TokNext();
-      Value values[kMaxListValues];
-      int count = 0;
-      bool ok = ReadValueList(values, &count);
+      ValueList list;
+      bool ok = ReadValueList(list.values, &list.count);
       if (ok && !check) {
-        ok = CoordSysProjectionValues(values, count, &p, &work, &given, &boundsGiven);
+        ok = CoordSysProjectionValues(list.values, list.count, &p, &work, &given, &boundsGiven);
       }
-      FreeValues(values, count);
       if (!ok) return false;
     } else {
       p = 1;
@@ -462,17 +491,15 @@ bool CoordSysClauseParse(int16_t* projection, CoordSysParams* block, DRect* boun
 
 bool CoordSysParseText(CoordSys* out, const char* text, bool wantBounds) {
   if (!text) return false;
-  SettingsSnapshot saved;
-  SettingsSnapshotSave(&saved);
-  SetParseMode(0);
-  TokBeginText(text);
-  if (TokIs(kKwCoordSys)) TokNext();
   int16_t projection = 0;
   CoordSysParams block;
   DRect bounds{};
-  bool ok = CoordSysClauseParse(&projection, &block, wantBounds ? &bounds : nullptr);
-  TokEnd();
-  SettingsSnapshotRestore(&saved);
+  bool ok;
+  {
+    NestedParse nested(text);
+    if (TokIs(kKwCoordSys)) TokNext();
+    ok = CoordSysClauseParse(&projection, &block, wantBounds ? &bounds : nullptr);
+  }
   if (ok) {
     CoordSysInit(out, projection, &block);
     if (wantBounds) CoordSysSetBounds(out, bounds.x1, bounds.y1, bounds.x2, bounds.y2);
@@ -549,7 +576,8 @@ bool CoordSysWriteClause(const CoordSys* cs, char* text, size_t size, bool withB
       const PXDatum& d = block.datum;
       out.Add("CoordSys Earth Projection %d, %d", cs->projection, kDatumCustomFull);
       out.Add(", %d, %.12g, %.12g, %.12g, %.12g, %.12g, %.12g, %.12g, %.12g", d.ellipsoid,
-              d.dx, d.dy, d.dz, d.rx, d.ry, d.rz, d.scale, d.primeMeridian);
+              d.dx + 0.0, d.dy + 0.0, d.dz + 0.0, d.rx + 0.0, d.ry + 0.0, d.rz + 0.0,
+              d.scale + 0.0, d.primeMeridian + 0.0);
     }
     if (cs->projection >= 2) {
       out.Add(", \"%s\"", UnitText(block.projectedUnit, unit, sizeof unit));
@@ -572,7 +600,11 @@ bool CoordSysWriteClause(const CoordSys* cs, char* text, size_t size, bool withB
     CoordSysBoundsInUnits(cs, &r, CoordSysUnits(cs));
     DRectNormalize(&r);
     bool whole = cs->projection == 1 && r.x1 == -360 && r.y1 == -90 && r.x2 == 360 && r.y2 == 90;
-    if (!whole) out.Add(" Bounds (%.12g, %.12g) (%.12g, %.12g)", r.x1, r.y1, r.x2, r.y2);
+    if (!whole) {
+      // a corner computed as -0.0 is written as 0
+      out.Add(" Bounds (%.12g, %.12g) (%.12g, %.12g)", r.x1 + 0.0, r.y1 + 0.0, r.x2 + 0.0,
+              r.y2 + 0.0);
+    }
   }
   return out.fits();
 }

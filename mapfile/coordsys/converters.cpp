@@ -118,8 +118,12 @@ int64_t DivRound64(int64_t a, int64_t b) {
 int32_t LinearForward(int32_t value, int32_t origin, int32_t size, int32_t factor,
                       int32_t targetOrigin, int32_t targetSize) {
   int64_t dx = int64_t(value) - origin;
+  // A window wider than 2^30 integers has factor 0: no count of halvings
+  // meets it, and halving until dx vanishes would send every point to the
+  // origin. The 64-bit product needs none, so such a window maps exactly.
+  if (factor <= 0) return ClampInt(DivRound64(dx * targetSize, size) + targetOrigin);
   uint64_t magnitude = dx < 0 ? uint64_t(-dx) : uint64_t(dx);
-  uint64_t limit = factor < 0 ? 0 : uint64_t(factor);
+  uint64_t limit = uint64_t(factor);
   int k = 0;
   while ((magnitude >> k) > limit) ++k;
   int64_t scaled = int64_t(targetSize) >> (k < 63 ? k : 63);
@@ -135,11 +139,14 @@ int32_t LinearForward(int32_t value, int32_t origin, int32_t size, int32_t facto
 int32_t LinearBackward(int32_t value, int32_t origin, int32_t size, int32_t factor,
                        int32_t targetOrigin, int32_t targetSize) {
   int64_t dx = int64_t(value) - targetOrigin;
+  if (factor <= 0) return ClampInt(DivRound64(int64_t(size) * dx, targetSize) + origin);
   int64_t w = targetSize;
-  int64_t limit = factor < 0 ? 0 : factor;
+  int64_t limit = factor;
+  // Arithmetic shifts, as the mapping was built for; a factor of at least 1
+  // stops them before dx can stick at -1.
   while ((dx < 0 ? -dx : dx) > limit && w != 0) {
-    dx /= 2;
-    w /= 2;
+    dx >>= 1;
+    w >>= 1;
   }
   if (w == 0) {  // halved away: the mapping in doubles
     double x = double(int64_t(value) - targetOrigin) * size / targetSize + origin;

@@ -23,7 +23,16 @@ extern const ProjectionRow kProjRowStereographic;
 extern const ProjectionRow kProjRowDoubleStereo;
 
 // Rows of the pseudo-cylindrical projections, the oblique Mercator and the
-// New Zealand grid.
+// New Zealand grid, and projection 25's point routines with the oblique
+// rectangles.
+extern const ProjectionRow kRobinsonRow;
+extern const ProjectionRow kMollweideRow;
+extern const ProjectionRow kEckertIVRow;
+extern const ProjectionRow kEckertVIRow;
+extern const ProjectionRow kSinusoidalRow;
+extern const ProjectionRow kObliqueMercRow;
+extern const ProjectionRow kNzmgRow;
+extern const ProjectionRow kObliqueCylindricalRow;
 
 // Rows of the transverse Mercator family, Cassini and polyconic.
 extern const ProjectionRow kProjRowTransverseMercator;
@@ -40,7 +49,7 @@ const ProjectionRow* ProjectionRowFor(int number) {
     case 26: return &kProjRowMercator;
     case 11: return &kProjRowMiller;
     case 17: return &kProjRowGall;
-    case 25: return &kProjRowObliqueCylindrical;
+    case 25: return &kObliqueCylindricalRow;
 
     // Lambert conformal conic, azimuthal, Albers and equidistant conic.
     case 3: return &kProjRowLambertConic;
@@ -55,13 +64,13 @@ const ProjectionRow* ProjectionRowFor(int number) {
     case 31: return &kProjRowDoubleStereo;
 
     // Pseudo-cylindrical projections, oblique Mercator, New Zealand grid.
-    case 12: return &kProjRowLonLat;
-    case 13: return &kProjRowLonLat;
-    case 14: return &kProjRowLonLat;
-    case 15: return &kProjRowLonLat;
-    case 16: return &kProjRowLonLat;
-    case 7: return &kProjRowLonLat;
-    case 18: return &kProjRowLonLat;
+    case 12: return &kRobinsonRow;
+    case 13: return &kMollweideRow;
+    case 14: return &kEckertIVRow;
+    case 15: return &kEckertVIRow;
+    case 16: return &kSinusoidalRow;
+    case 7: return &kObliqueMercRow;
+    case 18: return &kNzmgRow;
 
     // Transverse Mercator and its grids, Cassini, polyconic.
     case 8: return &kProjRowTransverseMercator;

@@ -4,8 +4,11 @@
 // latitude, scale factor (1 when 0), false easting and northing (in the
 // system's units).
 //
-// The inverse takes the longitude on the sphere through an arcsine, so it
-// returns points within 90 degrees of the centre's meridian on the sphere.
+// Longitudes are taken relative to the origin and brought into -180..180
+// before the sphere's factor n multiplies them, so that a point and its
+// longitude plus 360 land on the same place; the inverse finds the sphere's
+// longitude by its quadrant (atan2), so points beyond 90 degrees of the
+// centre's meridian, or beyond the pole, come back where they were.
 #include <cmath>
 
 #include "mapfile/coordsys/projection.h"
@@ -44,7 +47,8 @@ void GaussSphereForward(const CoordSys* cs, const DPoint* lonLat, DPoint* sphere
   double factor;
   double p = Bracket(k[kE], lonLat->y, &factor);
   double chi = 2 * std::atan(k[kC] * std::pow(p, k[kN])) - kPi / 2;
-  sphere->x = k[kN] * lonLat->x;
+  double dl = std::remainder(lonLat->x - k[kLambda0], 2 * kPi);
+  sphere->x = k[kBigLambda0] + k[kN] * dl;
   sphere->y = chi;
 }
 
@@ -72,7 +76,7 @@ void GaussSphereInverse(const CoordSys* cs, const DPoint* sphere, DPoint* lonLat
       if (done) break;
     }
   }
-  lonLat->x = sphere->x / n;
+  lonLat->x = k[kLambda0] + (sphere->x - k[kBigLambda0]) / n;
   lonLat->y = phi;
 }
 
@@ -105,7 +109,8 @@ double DoubleStereoScale(const CoordSys* cs, const DPoint* lonLat) {
   ProjDegreesToRadians(lonLat, &p);
   GaussSphereForward(cs, &p, &s);
   double chi = s.y, cosChi = std::cos(chi);
-  double d = 1 + std::sin(chi) * k[kSinChi0] + cosChi * k[kCosChi0] * std::cos(s.x - k[kBigLambda0]);
+  double d =
+      1 + std::sin(chi) * k[kSinChi0] + cosChi * k[kCosChi0] * std::cos(s.x - k[kBigLambda0]);
   double sinPhi = std::sin(p.y), e2 = cs->ellipsoid.e2;
   double g = std::cos(p.y) * d;
   if (g == 0) return 1.0;
@@ -144,16 +149,12 @@ int DoubleStereoInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n
     double x = p.x / k0, y = p.y / k0;
     double rho = std::sqrt(x * x + y * y);
     double c = 2 * std::atan(rho / (2 * k[kR]));
-    double sinDir = 0, cosDir = 1;
-    if (rho != 0) {
-      sinDir = y / rho;
-      cosDir = x / rho;
-    }
+    double sinDir = rho != 0 ? y / rho : 0;
     double sinC = std::sin(c), cosC = std::cos(c);
     double chi = std::asin(Clamp(sinC * sinDir * k[kCosChi0] + cosC * k[kSinChi0], -1.0, 1.0));
-    double cosChi = std::cos(chi);
+    double ny = x * sinC, nx = rho * k[kCosChi0] * cosC - y * k[kSinChi0] * sinC;
     double bigLambda = k[kBigLambda0];
-    if (cosChi != 0) bigLambda += std::asin(Clamp(sinC * cosDir / cosChi, -1.0, 1.0));
+    if (ny != 0 || nx != 0) bigLambda += std::atan2(ny, nx);
     DPoint s{bigLambda, chi}, g;
     GaussSphereInverse(cs, &s, &g);
     ProjRadiansToDegrees(&g, &out[i]);
@@ -162,8 +163,8 @@ int DoubleStereoInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n
 }
 
 extern const ProjectionRow kProjRowDoubleStereo;
-const ProjectionRow kProjRowDoubleStereo = {DoubleStereoInit,    DoubleStereoScale,
-                                        DoubleStereoInverse, DoubleStereoForward,
-                                        RectInverseAzimuthal, RectForwardAzimuthal};
+const ProjectionRow kProjRowDoubleStereo = {
+    DoubleStereoInit, DoubleStereoScale, DoubleStereoInverse, DoubleStereoForward,
+    RectInverseAzimuthal, RectForwardAzimuthal};
 
 }  // namespace layerio

@@ -174,6 +174,24 @@ TEST(SetWindow, KeepsTheIntegerAspectAndCentresTheWindow) {
   EXPECT_EQ(ints[1].y, 0);
 }
 
+TEST(SetWindow, LayoutWindowRunsDownTheDeviceLikeThePaper) {
+  CoordSysParams block = NonEarthBlock(1, 4, kUnitMetre);  // second code 4: layout
+  CoordSys cs;
+  CoordSysInit(&cs, 0, &block);
+  IRect device{0, 0, 100, 100};
+  DRect window{0, 0, 10, 10};
+  CoordSysSetWindow(&cs, &device, &window);
+  EXPECT_EQ(cs.windowY, 10);
+  EXPECT_EQ(cs.windowH, -10);
+  EXPECT_EQ(cs.scaleY, 10);
+  DPoint points[2] = {{0, 0}, {10, 10}};
+  IPoint ints[2];
+  CoordUnitsToInt(points, ints, &cs, 2);
+  EXPECT_EQ(ints[0].y, 0);
+  EXPECT_EQ(ints[1].y, 100);
+  EXPECT_EQ(ints[1].x, 100);
+}
+
 TEST(SetWindow, ZeroHeadedNonEarthBlockTakesTheWindowAsItStands) {
   CoordSysParams block = NonEarthBlock(1, 1);
   block.nonEarth.one = 0;

@@ -287,7 +287,8 @@ TEST_F(MemoryTest, Rounding) {
   EXPECT_EQ(NumRound(-0.49), 0);
   EXPECT_EQ(NumRound(1e300), INT64_MAX);
   EXPECT_EQ(NumRound(std::nan("")), 0);
-  EXPECT_EQ(NumRoundAwayFromZero(0.0005), 1);
+  EXPECT_EQ(NumRoundAwayFromZero(0.002), 1);
+  EXPECT_EQ(NumRoundAwayFromZero(0.0005), 0);  // 0.9995
   EXPECT_EQ(NumRoundAwayFromZero(2.0), 2);  // 2.999 truncated
   EXPECT_EQ(NumRoundAwayFromZero(2.01), 3);
   EXPECT_EQ(NumRoundAwayFromZero(0.0), 0);
