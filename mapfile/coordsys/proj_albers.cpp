@@ -23,8 +23,9 @@ double RefineFromQ(const double* k, double e2, double q, double phi) {
   double s = std::sin(phi), c = std::cos(phi);
   if (k[kSpherical] != 0 || c <= 1e-10) return phi;
   double e = k[kE], w = 1 - e2 * s * s;
-  double step =
-      w * w / (2 * c) * (q / k[kOneMinusE2] - s / w + std::log((1 - e * s) / (1 + e * s)) * k[kInvTwoE]);
+  double residual =
+      q / k[kOneMinusE2] - s / w + std::log((1 - e * s) / (1 + e * s)) * k[kInvTwoE];
+  double step = w * w / (2 * c) * residual;
   double refined = phi + step;
   return std::isfinite(refined) ? Clamp(refined, -kPi / 2, kPi / 2) : phi;
 }
@@ -109,7 +110,8 @@ int AlbersInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
 }
 
 extern const ProjectionRow kProjRowAlbers;
-const ProjectionRow kProjRowAlbers = {AlbersInit,       AlbersScale,     AlbersInverse,
-                                  AlbersForward,    RectInverseConic, RectForwardConic};
+const ProjectionRow kProjRowAlbers = {
+    AlbersInit, AlbersScale, AlbersInverse, AlbersForward,
+    RectInverseConic, RectForwardConic};
 
 }  // namespace layerio

@@ -158,8 +158,8 @@ int AzEqualAreaInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n)
 }
 
 extern const ProjectionRow kProjRowAzEqualArea;
-const ProjectionRow kProjRowAzEqualArea = {AzEqualAreaInit,      AzEqualAreaScale,
-                                       AzEqualAreaInverse,   AzEqualAreaForward,
-                                       RectInverseAzimuthal, RectForwardAzimuthal};
+const ProjectionRow kProjRowAzEqualArea = {
+    AzEqualAreaInit, AzEqualAreaScale, AzEqualAreaInverse, AzEqualAreaForward,
+    RectInverseAzimuthal, RectForwardAzimuthal};
 
 }  // namespace layerio

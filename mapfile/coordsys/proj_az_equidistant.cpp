@@ -99,8 +99,8 @@ int AzEquidistantInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int 
 }
 
 extern const ProjectionRow kProjRowAzEquidistant;
-const ProjectionRow kProjRowAzEquidistant = {AzEquidistantInit,    ProjUnitScale,
-                                         AzEquidistantInverse, AzEquidistantForward,
-                                         RectInverseAzimuthal, RectForwardAzimuthal};
+const ProjectionRow kProjRowAzEquidistant = {
+    AzEquidistantInit, ProjUnitScale, AzEquidistantInverse, AzEquidistantForward,
+    RectInverseAzimuthal, RectForwardAzimuthal};
 
 }  // namespace layerio

@@ -109,7 +109,8 @@ double DoubleStereoScale(const CoordSys* cs, const DPoint* lonLat) {
   ProjDegreesToRadians(lonLat, &p);
   GaussSphereForward(cs, &p, &s);
   double chi = s.y, cosChi = std::cos(chi);
-  double d = 1 + std::sin(chi) * k[kSinChi0] + cosChi * k[kCosChi0] * std::cos(s.x - k[kBigLambda0]);
+  double d =
+      1 + std::sin(chi) * k[kSinChi0] + cosChi * k[kCosChi0] * std::cos(s.x - k[kBigLambda0]);
   double sinPhi = std::sin(p.y), e2 = cs->ellipsoid.e2;
   double g = std::cos(p.y) * d;
   if (g == 0) return 1.0;
@@ -162,8 +163,8 @@ int DoubleStereoInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n
 }
 
 extern const ProjectionRow kProjRowDoubleStereo;
-const ProjectionRow kProjRowDoubleStereo = {DoubleStereoInit,    DoubleStereoScale,
-                                        DoubleStereoInverse, DoubleStereoForward,
-                                        RectInverseAzimuthal, RectForwardAzimuthal};
+const ProjectionRow kProjRowDoubleStereo = {
+    DoubleStereoInit, DoubleStereoScale, DoubleStereoInverse, DoubleStereoForward,
+    RectInverseAzimuthal, RectForwardAzimuthal};
 
 }  // namespace layerio

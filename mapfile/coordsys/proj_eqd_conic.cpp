@@ -91,7 +91,8 @@ int EqdConicInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
 }
 
 extern const ProjectionRow kProjRowEqdConic;
-const ProjectionRow kProjRowEqdConic = {EqdConicInit,     EqdConicScale,    EqdConicInverse,
-                                    EqdConicForward,  RectInverseConic, RectForwardConic};
+const ProjectionRow kProjRowEqdConic = {
+    EqdConicInit, EqdConicScale, EqdConicInverse, EqdConicForward,
+    RectInverseConic, RectForwardConic};
 
 }  // namespace layerio

@@ -123,8 +123,8 @@ int LambertConicInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n
 }
 
 extern const ProjectionRow kProjRowLambertConic;
-const ProjectionRow kProjRowLambertConic = {LambertConicInit,    LambertConicScale,
-                                        LambertConicInverse, LambertConicForward,
-                                        RectInverseConic,    RectForwardConic};
+const ProjectionRow kProjRowLambertConic = {
+    LambertConicInit, LambertConicScale, LambertConicInverse, LambertConicForward,
+    RectInverseConic, RectForwardConic};
 
 }  // namespace layerio

@@ -152,7 +152,8 @@ int StereoInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
 }
 
 extern const ProjectionRow kProjRowStereographic;
-const ProjectionRow kProjRowStereographic = {StereoInit,           StereoScale,         StereoInverse,
-                                  StereoForward,        RectInverseAzimuthal, RectForwardAzimuthal};
+const ProjectionRow kProjRowStereographic = {
+    StereoInit, StereoScale, StereoInverse, StereoForward,
+    RectInverseAzimuthal, RectForwardAzimuthal};
 
 }  // namespace layerio

@@ -67,7 +67,8 @@ double Meridian(const CoordSys& cs, double latDegrees) {
 // projection 8 leaves 3 mm at 5 degrees from the central meridian, and its
 // inverse series returns such points to 3e-7 degrees only; the Cassini
 // series return points 2 degrees out to 3e-8 degrees. Inside the domains
-// below the projections keep 1 mm and 1e-8 degrees.
+// below the projections keep 1 mm and 1e-8 degrees. The Krueger series
+// keeps 1e-10 degrees (about 10 micrometres) 30 degrees out.
 struct OracleCase {
   const char* name;
   int projection;
@@ -226,6 +227,14 @@ TEST(TransverseMercator, ZeroScaleFactorMeansOne) {
   EXPECT_EQ(a.y, b.y);
   DPoint ll{9, 50};
   EXPECT_EQ(zero.scaleFactor(&zero, &ll), 1.0);
+  // The Krueger variant's points ignore the scale factor, and so does its
+  // scale.
+  CoordSys kruger = MakeSystem(24, kWgs84, {9, 0, 0.9996, 0, 0});
+  EXPECT_EQ(kruger.scaleFactor(&kruger, &ll), 1.0);
+  CoordSys krugerOne = MakeSystem(24, kWgs84, {9, 0, 1, 0, 0});
+  DPoint c = Forward(kruger, 11, 50), d = Forward(krugerOne, 11, 50);
+  EXPECT_EQ(c.x, d.x);
+  EXPECT_EQ(c.y, d.y);
 }
 
 TEST(TransverseMercator, CentralMeridianMapsToTheScaledMeridianDistance) {
