@@ -36,6 +36,10 @@ inline constexpr double kDegToRad = kPi / 180.0;
 inline constexpr double kRadToDeg = 180.0 / kPi;
 inline constexpr double kSingular = 1e9;
 
+inline double ProjClamp(double v, double low, double high) {
+  return v < low ? low : v > high ? high : v;
+}
+
 // Forward first step: longitude clamped to -360..360, latitude to -90..90,
 // both to radians.
 void ProjDegreesToRadians(const DPoint* in, DPoint* out);
