@@ -12,6 +12,7 @@
 #include "mapfile/coordsys/coordsys.h"
 #include "mapfile/coordsys/proj_transverse.h"
 #include "support/proj_oracle.h"
+#include "tests/coordsys/projection_cases.h"
 
 namespace layerio {
 namespace {
@@ -19,6 +20,8 @@ namespace {
 using testsupport::HaveProj;
 using testsupport::ProjEllipsoid;
 using testsupport::RunProjLines;
+using layerio::projtest::Forward;
+using layerio::projtest::Inverse;
 
 constexpr int kWgs84 = 28, kClarke1866 = 7, kAiry = 9, kClarke1858 = 11, kSphere = 12;
 
@@ -36,18 +39,6 @@ CoordSys MakeSystem(int projection, int ellipsoid, std::vector<double> params,
 
 double InverseFlattening(const CoordSys& cs) {
   return cs.ellipsoid.f == 0 ? 0.0 : 1.0 / cs.ellipsoid.f;
-}
-
-DPoint Forward(const CoordSys& cs, double lon, double lat) {
-  DPoint p{lon, lat};
-  cs.forwardPoints(&p, &p, &cs, 1);
-  return p;
-}
-
-DPoint Inverse(const CoordSys& cs, double x, double y) {
-  DPoint p{x, y};
-  cs.inversePoints(&p, &p, &cs, 1);
-  return p;
 }
 
 // The meridian distance of a latitude in degrees, by the system's own series.
