@@ -91,13 +91,9 @@ int AlbersInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
   for (int i = 0; i < n; ++i) {
     DPoint u{in[i].x - fe, in[i].y - fn}, p;
     ProjUnitsToMetres(&u, &p, cs);
-    double x = p.x, d = k[kRho0] - p.y;
-    double rho2 = x * x + d * d;
-    if (k[kSouth] != 0) {
-      x = -x;
-      d = -d;
-    }
-    double theta = (x == 0 && d == 0) ? 0 : std::atan2(x, d);
+    double rho, theta;
+    ConicPolar(p.x, p.y, k[kRho0], k[kSouth] != 0, &rho, &theta);
+    double rho2 = rho * rho;
     double q = (k[kC] - rho2 * k[kN2OverA2]) / k[kN];
     double beta = std::asin(ProjClamp(q / k[kQp], -1.0, 1.0));
     double phi = AuthalicToGeodetic(beta, &k[kG1]);

@@ -126,6 +126,18 @@ double ParallelFactor(double e2, double phi) {
   return std::cos(phi) / std::sqrt(1 - e2 * s * s);
 }
 
+void ConicPolar(double x, double y, double rho0, bool southern, double* rho, double* theta) {
+  double d = rho0 - y;
+  double r = std::sqrt(x * x + d * d);
+  if (southern) {
+    r = -r;
+    x = -x;
+    d = -d;
+  }
+  *rho = r;
+  *theta = (x == 0 && d == 0) ? 0 : std::atan2(x, d);
+}
+
 double ProjUnitScale(const CoordSys*, const DPoint*) { return 1.0; }
 
 double SecantScale(const CoordSys*, const DPoint* lonLat) {

@@ -74,14 +74,9 @@ int EqdConicInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
   for (int i = 0; i < n; ++i) {
     DPoint u{in[i].x - fe, in[i].y - fn}, p;
     ProjUnitsToMetres(&u, &p, cs);
-    double x = ProjClamp(p.x, -1e9, 1e9), d = k[kRho0] - ProjClamp(p.y, -1e9, 1e9);
-    double rho = std::sqrt(x * x + d * d);
-    if (k[kSouth] != 0) {
-      rho = -rho;
-      x = -x;
-      d = -d;
-    }
-    double theta = (x == 0 && d == 0) ? 0 : std::atan2(x, d);
+    double rho, theta;
+    ConicPolar(ProjClamp(p.x, -1e9, 1e9), ProjClamp(p.y, -1e9, 1e9), k[kRho0], k[kSouth] != 0,
+               &rho, &theta);
     double mu = (k[kAG] - rho) / aA0;
     DPoint g{theta / k[kN] + k[kLambda0], FootpointLatitude(mu, &k[kJ1])};
     ProjRadiansToDegrees(&g, &out[i]);

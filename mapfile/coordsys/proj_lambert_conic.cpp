@@ -97,14 +97,8 @@ int LambertConicInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n
   for (int i = 0; i < n; ++i) {
     DPoint u{in[i].x - fe, in[i].y - fn}, p;
     ProjUnitsToMetres(&u, &p, cs);
-    double x = p.x, d = k[kRho0] - p.y;
-    double rho = std::sqrt(x * x + d * d);
-    if (k[kSouth] != 0) {
-      rho = -rho;
-      x = -x;
-      d = -d;
-    }
-    double theta = (x == 0 && d == 0) ? 0 : std::atan2(x, d);
+    double rho, theta;
+    ConicPolar(p.x, p.y, k[kRho0], k[kSouth] != 0, &rho, &theta);
     theta += correction;
     // aF carries the sign of n, so t is never negative on a sound cone;
     // the guard keeps a degenerate one from giving NaN.

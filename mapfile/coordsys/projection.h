@@ -76,6 +76,11 @@ double AuthalicToGeodetic(double beta, const double g[3]);
 double AuthalicQ(double e2, double phi);
 double ParallelFactor(double e2, double phi);
 
+// The polar coordinates of a conic projection's plane point (metres, false
+// origin removed) around the apex, which lies rho0 above the origin: the
+// radius, negative for a southern cone, and the angle (0 at the apex itself).
+void ConicPolar(double x, double y, double rho0, bool southern, double* rho, double* theta);
+
 // Scale factor of 1.0 everywhere.
 double ProjUnitScale(const CoordSys* cs, const DPoint* lonLat);
 // 1 / cos(latitude), 1e9 where the cosine is exactly 0.
