@@ -15,7 +15,6 @@ enum {
   kQp, kG1,  // kG1..kG1+2: authalic series
 };
 
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
 
 // The authalic series lands within about 1e-9 radians; one Newton step on
 // q(phi) takes the latitude to the exact inverse of the forward's q.
@@ -23,10 +22,11 @@ double RefineFromQ(const double* k, double e2, double q, double phi) {
   double s = std::sin(phi), c = std::cos(phi);
   if (k[kSpherical] != 0 || c <= 1e-10) return phi;
   double e = k[kE], w = 1 - e2 * s * s;
-  double step =
-      w * w / (2 * c) * (q / k[kOneMinusE2] - s / w + std::log((1 - e * s) / (1 + e * s)) * k[kInvTwoE]);
+  double residual =
+      q / k[kOneMinusE2] - s / w + std::log((1 - e * s) / (1 + e * s)) * k[kInvTwoE];
+  double step = w * w / (2 * c) * residual;
   double refined = phi + step;
-  return std::isfinite(refined) ? Clamp(refined, -kPi / 2, kPi / 2) : phi;
+  return std::isfinite(refined) ? ProjClamp(refined, -kPi / 2, kPi / 2) : phi;
 }
 
 }  // namespace
@@ -34,9 +34,9 @@ double RefineFromQ(const double* k, double e2, double q, double phi) {
 void AlbersInit(CoordSys* cs) {
   double* k = cs->k;
   double a = cs->ellipsoid.a, e2 = cs->ellipsoid.e2, e = std::sqrt(e2);
-  double phi0 = Clamp(ProjParam(cs, 2), -90.0, 90.0) * kDegToRad;
-  double phi1 = Clamp(ProjParam(cs, 3), -90.0, 90.0) * kDegToRad;
-  double phi2 = Clamp(ProjParam(cs, 4), -90.0, 90.0) * kDegToRad;
+  double phi0 = ProjClamp(ProjParam(cs, 2), -90.0, 90.0) * kDegToRad;
+  double phi1 = ProjClamp(ProjParam(cs, 3), -90.0, 90.0) * kDegToRad;
+  double phi2 = ProjClamp(ProjParam(cs, 4), -90.0, 90.0) * kDegToRad;
   double m1 = ParallelFactor(e2, phi1), m2 = ParallelFactor(e2, phi2);
   double q0 = AuthalicQ(e2, phi0), q1 = AuthalicQ(e2, phi1), q2 = AuthalicQ(e2, phi2);
   double n = q2 - q1 != 0 ? (m1 * m1 - m2 * m2) / (q2 - q1) : std::sin(phi1);
@@ -61,7 +61,7 @@ void AlbersInit(CoordSys* cs) {
 double AlbersScale(const CoordSys* cs, const DPoint* lonLat) {
   const double* k = cs->k;
   double e2 = cs->ellipsoid.e2;
-  double phi = Clamp(lonLat->y, -89.9999, 89.9999) * kDegToRad;
+  double phi = ProjClamp(lonLat->y, -89.9999, 89.9999) * kDegToRad;
   double r = k[kC] - k[kN] * AuthalicQ(e2, phi);
   return r > 0 ? std::sqrt(r) / ParallelFactor(e2, phi) : 0;
 }
@@ -91,17 +91,13 @@ int AlbersInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
   for (int i = 0; i < n; ++i) {
     DPoint u{in[i].x - fe, in[i].y - fn}, p;
     ProjUnitsToMetres(&u, &p, cs);
-    double x = p.x, d = k[kRho0] - p.y;
-    double rho2 = x * x + d * d;
-    if (k[kSouth] != 0) {
-      x = -x;
-      d = -d;
-    }
-    double theta = (x == 0 && d == 0) ? 0 : std::atan2(x, d);
+    double rho, theta;
+    ConicPolar(p.x, p.y, k[kRho0], k[kSouth] != 0, &rho, &theta);
+    double rho2 = rho * rho;
     double q = (k[kC] - rho2 * k[kN2OverA2]) / k[kN];
-    double beta = std::asin(Clamp(q / k[kQp], -1.0, 1.0));
+    double beta = std::asin(ProjClamp(q / k[kQp], -1.0, 1.0));
     double phi = AuthalicToGeodetic(beta, &k[kG1]);
-    phi = RefineFromQ(k, e2, Clamp(q, -k[kQp], k[kQp]), phi);
+    phi = RefineFromQ(k, e2, ProjClamp(q, -k[kQp], k[kQp]), phi);
     DPoint g{theta / k[kN] + k[kLambda0], phi};
     ProjRadiansToDegrees(&g, &out[i]);
   }
@@ -109,7 +105,8 @@ int AlbersInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
 }
 
 extern const ProjectionRow kProjRowAlbers;
-const ProjectionRow kProjRowAlbers = {AlbersInit,       AlbersScale,     AlbersInverse,
-                                  AlbersForward,    RectInverseConic, RectForwardConic};
+const ProjectionRow kProjRowAlbers = {
+    AlbersInit, AlbersScale, AlbersInverse, AlbersForward,
+    RectInverseConic, RectForwardConic};
 
 }  // namespace layerio

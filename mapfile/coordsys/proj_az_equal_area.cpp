@@ -20,7 +20,6 @@ enum {
 // point: callers use it as the projection's mean linear scale.
 constexpr double kMeanScale = 0.9003163161571062;
 
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
 
 // The authalic series lands within about 1e-9 radians; one Newton step on
 // q(phi) takes the latitude to the exact inverse of the forward's q.
@@ -31,7 +30,7 @@ double RefineFromQ(double e2, double q, double phi) {
   double step = w * w / (2 * c) *
                 (q / (1 - e2) - s / w + std::log((1 - e * s) / (1 + e * s)) / (2 * e));
   double refined = phi + step;
-  return std::isfinite(refined) ? Clamp(refined, -kPi / 2, kPi / 2) : phi;
+  return std::isfinite(refined) ? ProjClamp(refined, -kPi / 2, kPi / 2) : phi;
 }
 
 }  // namespace
@@ -39,9 +38,9 @@ double RefineFromQ(double e2, double q, double phi) {
 void AzEqualAreaInit(CoordSys* cs) {
   double* k = cs->k;
   double a = cs->ellipsoid.a, e2 = cs->ellipsoid.e2;
-  double lat0 = Clamp(ProjParam(cs, 2), -90.0, 90.0);
+  double lat0 = ProjClamp(ProjParam(cs, 2), -90.0, 90.0);
   double phi0 = lat0 * kDegToRad;
-  double r = Clamp(ProjParam(cs, 3), 1.0, 180.0) * kDegToRad;
+  double r = ProjClamp(ProjParam(cs, 3), 1.0, 180.0) * kDegToRad;
   bool spherical = e2 == 0;
   k[kLambda0] = ProjSetCentralMeridian(cs, ProjParam(cs, 1), 5.0);
   k[kPhi0] = phi0;
@@ -53,13 +52,13 @@ void AzEqualAreaInit(CoordSys* cs) {
   k[kM1] = ParallelFactor(e2, phi0);
   k[kQ1] = AuthalicQ(e2, phi0);
   k[kQp] = AuthalicQ(e2, kPi / 2);
-  k[kBeta1] = std::asin(Clamp(k[kQ1] / k[kQp], -1.0, 1.0));
+  k[kBeta1] = std::asin(ProjClamp(k[kQ1] / k[kQp], -1.0, 1.0));
   k[kRq] = a * std::sqrt(k[kQp] / 2);
   double cosBeta1 = std::cos(k[kBeta1]);
   k[kD] = (spherical || cosBeta1 == 0) ? 1 : a * k[kM1] / (k[kRq] * cosBeta1);
   k[kRim] = 2 * a * std::sin(r / 2);
-  k[kPhiMin] = Clamp(phi0 - r, -kPi / 2, kPi / 2);
-  k[kPhiMax] = Clamp(phi0 + r, -kPi / 2, kPi / 2);
+  k[kPhiMin] = ProjClamp(phi0 - r, -kPi / 2, kPi / 2);
+  k[kPhiMax] = ProjClamp(phi0 + r, -kPi / 2, kPi / 2);
   AuthalicSeriesInit(e2, &k[kG1]);
 }
 
@@ -83,7 +82,7 @@ int AzEqualAreaForward(const DPoint* in, DPoint* out, const CoordSys* cs, int n)
       x = rho * std::sin(dl);
       y = rho * std::cos(dl);
     } else {
-      double beta = std::asin(Clamp(q / k[kQp], -1.0, 1.0));
+      double beta = std::asin(ProjClamp(q / k[kQp], -1.0, 1.0));
       double sinB = std::sin(beta), cosB = std::cos(beta), cosDl = std::cos(dl);
       double sinB1 = std::sin(k[kBeta1]), cosB1 = std::cos(k[kBeta1]);
       double denominator = 1 + sinB1 * sinB + cosB1 * cosB * cosDl;
@@ -116,27 +115,27 @@ int AzEqualAreaInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n)
     if (k[kSpherical] == 0) {
       double xs = x / dd, ys = dd * y;
       double rho = std::sqrt(xs * xs + ys * ys);
-      double ce = 2 * std::asin(Clamp(rho / (2 * k[kRq]), -1.0, 1.0));
+      double ce = 2 * std::asin(ProjClamp(rho / (2 * k[kRq]), -1.0, 1.0));
       double beta = k[kBeta1];
       if (rho != 0) {
         if (k[kAspect] != 0) {
-          double v = std::asin(Clamp(1 - (x * x + y * y) / (a * a * k[kQp]), -1.0, 1.0));
+          double v = std::asin(ProjClamp(1 - (x * x + y * y) / (a * a * k[kQp]), -1.0, 1.0));
           beta = k[kAspect] > 0 ? v : -v;
           lambda = k[kLambda0] + (k[kAspect] > 0 ? std::atan2(x, -y) : std::atan2(x, y));
         } else {
           double sinCe = std::sin(ce), cosCe = std::cos(ce);
-          beta = std::asin(Clamp(cosCe * sinB1 + dd * y * sinCe * cosB1 / rho, -1.0, 1.0));
+          beta = std::asin(ProjClamp(cosCe * sinB1 + dd * y * sinCe * cosB1 / rho, -1.0, 1.0));
           lambda = k[kLambda0] + std::atan2(x * sinCe, dd * rho * cosB1 * cosCe -
                                                            dd * dd * y * sinB1 * sinCe);
         }
       }
       phi = AuthalicToGeodetic(beta, &k[kG1]);
       phi = RefineFromQ(e2, k[kQp] * std::sin(beta), phi);
-      phi = Clamp(phi, k[kPhiMin], k[kPhiMax]);
+      phi = ProjClamp(phi, k[kPhiMin], k[kPhiMax]);
     } else {
       double rho = std::sqrt(x * x + y * y);
       if (rho != 0) {
-        double c = 2 * std::asin(Clamp(rho / (2 * a), -1.0, 1.0));
+        double c = 2 * std::asin(ProjClamp(rho / (2 * a), -1.0, 1.0));
         double sinC = std::sin(c), cosC = std::cos(c), sinPhi;
         if (k[kAspect] != 0) {
           lambda = k[kLambda0] + std::atan2(x, -k[kAspect] * y);
@@ -146,7 +145,7 @@ int AzEqualAreaInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n)
                    std::atan2(sinC * x, cosC * k[kCosPhi0] * rho - sinC * y * k[kSinPhi0]);
           sinPhi = cosC * k[kSinPhi0] + k[kCosPhi0] * y * sinC / rho;
         }
-        phi = Clamp(std::asin(Clamp(sinPhi, -1.0, 1.0)), k[kPhiMin], k[kPhiMax]);
+        phi = ProjClamp(std::asin(ProjClamp(sinPhi, -1.0, 1.0)), k[kPhiMin], k[kPhiMax]);
       }
     }
     if (lambda > kPi) lambda -= 2 * kPi;
@@ -158,8 +157,8 @@ int AzEqualAreaInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n)
 }
 
 extern const ProjectionRow kProjRowAzEqualArea;
-const ProjectionRow kProjRowAzEqualArea = {AzEqualAreaInit,      AzEqualAreaScale,
-                                       AzEqualAreaInverse,   AzEqualAreaForward,
-                                       RectInverseAzimuthal, RectForwardAzimuthal};
+const ProjectionRow kProjRowAzEqualArea = {
+    AzEqualAreaInit, AzEqualAreaScale, AzEqualAreaInverse, AzEqualAreaForward,
+    RectInverseAzimuthal, RectForwardAzimuthal};
 
 }  // namespace layerio

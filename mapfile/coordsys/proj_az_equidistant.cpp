@@ -12,16 +12,15 @@ namespace {
 
 enum { kLambda0, kPhi0, kAspect, kSinPhi0, kCosPhi0, kA, kRim, kPhiMin, kPhiMax };
 
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
 
 }  // namespace
 
 void AzEquidistantInit(CoordSys* cs) {
   double* k = cs->k;
   double a = cs->ellipsoid.a;
-  double lat0 = Clamp(ProjParam(cs, 2), -90.0, 90.0);
+  double lat0 = ProjClamp(ProjParam(cs, 2), -90.0, 90.0);
   double phi0 = lat0 * kDegToRad;
-  double r = Clamp(ProjParam(cs, 3), 1.0, 180.0) * kDegToRad;
+  double r = ProjClamp(ProjParam(cs, 3), 1.0, 180.0) * kDegToRad;
   k[kLambda0] = ProjSetCentralMeridian(cs, ProjParam(cs, 1), 5.0);
   k[kPhi0] = phi0;
   k[kAspect] = lat0 == 90 ? 1 : lat0 == -90 ? -1 : 0;
@@ -29,8 +28,8 @@ void AzEquidistantInit(CoordSys* cs) {
   k[kCosPhi0] = std::cos(phi0);
   k[kA] = a;
   k[kRim] = a * r;
-  k[kPhiMin] = Clamp(phi0 - r, -kPi / 2, kPi / 2);
-  k[kPhiMax] = Clamp(phi0 + r, -kPi / 2, kPi / 2);
+  k[kPhiMin] = ProjClamp(phi0 - r, -kPi / 2, kPi / 2);
+  k[kPhiMax] = ProjClamp(phi0 + r, -kPi / 2, kPi / 2);
 }
 
 int AzEquidistantForward(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
@@ -51,7 +50,7 @@ int AzEquidistantForward(const DPoint* in, DPoint* out, const CoordSys* cs, int 
       y = rho * std::cos(dl);
     } else {
       double cosPhi = std::cos(phi), sinPhi = std::sin(phi), cosDl = std::cos(dl);
-      double cosC = Clamp(cosDl * k[kCosPhi0] * cosPhi + sinPhi * k[kSinPhi0], -1.0, 1.0);
+      double cosC = ProjClamp(cosDl * k[kCosPhi0] * cosPhi + sinPhi * k[kSinPhi0], -1.0, 1.0);
       double c = std::acos(cosC);
       double scale = c == 0 ? a : a * c / std::sin(c);
       x = scale * cosPhi * std::sin(dl);
@@ -75,20 +74,20 @@ int AzEquidistantInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int 
   for (int i = 0; i < n; ++i) {
     DPoint p;
     ProjUnitsToMetres(&in[i], &p, cs);
-    double x = Clamp(p.x, -1e9, 1e9), y = Clamp(p.y, -1e9, 1e9);
+    double x = ProjClamp(p.x, -1e9, 1e9), y = ProjClamp(p.y, -1e9, 1e9);
     double rho = std::sqrt(x * x + y * y);
     double lambda = k[kLambda0], phi = k[kPhi0];
     if (rho > 0) {
       double c = rho / a, sinC = std::sin(c), cosC = std::cos(c);
       if (k[kAspect] != 0) {
         lambda = std::atan2(x, -k[kAspect] * y) + k[kLambda0];
-        phi = std::asin(Clamp(cosC * k[kSinPhi0], -1.0, 1.0));
+        phi = std::asin(ProjClamp(cosC * k[kSinPhi0], -1.0, 1.0));
       } else {
         lambda = std::atan2(sinC * x, rho * k[kCosPhi0] * cosC - y * k[kSinPhi0] * sinC) +
                  k[kLambda0];
-        phi = std::asin(Clamp(cosC * k[kSinPhi0] + y * sinC * k[kCosPhi0] / rho, -1.0, 1.0));
+        phi = std::asin(ProjClamp(cosC * k[kSinPhi0] + y * sinC * k[kCosPhi0] / rho, -1.0, 1.0));
       }
-      phi = Clamp(phi, k[kPhiMin], k[kPhiMax]);
+      phi = ProjClamp(phi, k[kPhiMin], k[kPhiMax]);
     }
     if (lambda > kPi) lambda -= 2 * kPi;
     if (lambda < -kPi) lambda += 2 * kPi;
@@ -99,8 +98,8 @@ int AzEquidistantInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int 
 }
 
 extern const ProjectionRow kProjRowAzEquidistant;
-const ProjectionRow kProjRowAzEquidistant = {AzEquidistantInit,    ProjUnitScale,
-                                         AzEquidistantInverse, AzEquidistantForward,
-                                         RectInverseAzimuthal, RectForwardAzimuthal};
+const ProjectionRow kProjRowAzEquidistant = {
+    AzEquidistantInit, ProjUnitScale, AzEquidistantInverse, AzEquidistantForward,
+    RectInverseAzimuthal, RectForwardAzimuthal};
 
 }  // namespace layerio

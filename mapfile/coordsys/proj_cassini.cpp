@@ -20,7 +20,6 @@ enum CassiniConstant {
   kM0 = 9,
 };
 
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
 
 }  // namespace
 
@@ -32,7 +31,7 @@ void CassiniInit(CoordSys* cs) {
   MeridianSeriesInit(e2, m);
   for (int i = 0; i < 4; ++i) k[kAA0 + i] = a * m[i];
   FootpointSeriesInit(e2, &k[kJ1]);
-  k[kM0] = MeridianDistance(m, a, Clamp(ProjParam(cs, 2), -90.0, 90.0) * kDegToRad);
+  k[kM0] = MeridianDistance(m, a, ProjClamp(ProjParam(cs, 2), -90.0, 90.0) * kDegToRad);
 }
 
 int CassiniForward(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
@@ -40,8 +39,8 @@ int CassiniForward(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
   double a = cs->ellipsoid.a, e2 = cs->ellipsoid.e2;
   double fe = ProjParam(cs, 3), fn = ProjParam(cs, 4);
   for (int i = 0; i < n; ++i) {
-    double dl = Clamp(in[i].x - cs->centralMeridian, -360.0, 360.0) * kDegToRad;
-    double phi = Clamp(in[i].y, -180.0, 180.0) * kDegToRad;
+    double dl = ProjClamp(in[i].x - cs->centralMeridian, -360.0, 360.0) * kDegToRad;
+    double phi = ProjClamp(in[i].y, -180.0, 180.0) * kDegToRad;
     double s = std::sin(phi), c = std::cos(phi);
     DPoint q;
     if (c == 0.0 || phi == kPi / 2 || phi == -kPi / 2) {

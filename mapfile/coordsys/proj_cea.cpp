@@ -10,7 +10,6 @@ namespace {
 
 enum { kA, kLambda0, kCosStd, kAC, kAOverC };
 
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
 
 }  // namespace
 
@@ -19,7 +18,7 @@ void CylEqualAreaInit(CoordSys* cs) {
   cs->k[kA] = a;
   cs->k[kLambda0] = ProjSetCentralMeridian(cs, ProjParam(cs, 1), 0);
   // A standard parallel on a pole would divide by zero: the equator stands in.
-  double c = std::cos(Clamp(ProjParam(cs, 2), -90.0, 90.0) * kDegToRad);
+  double c = std::cos(ProjClamp(ProjParam(cs, 2), -90.0, 90.0) * kDegToRad);
   if (c == 0.0 || std::fabs(ProjParam(cs, 2)) >= 90.0) c = 1.0;
   cs->k[kCosStd] = c;
   cs->k[kAC] = a * c;
@@ -27,7 +26,7 @@ void CylEqualAreaInit(CoordSys* cs) {
 }
 
 double CylEqualAreaScale(const CoordSys* cs, const DPoint* lonLat) {
-  double lat = Clamp(lonLat->y, -90.0, 90.0);
+  double lat = ProjClamp(lonLat->y, -90.0, 90.0);
   double c = std::cos(lat * kDegToRad);
   if (c == 0.0 || std::fabs(lat) == 90.0) return kSingular;
   return cs->k[kCosStd] / c;
@@ -50,7 +49,7 @@ int CylEqualAreaInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n
   for (int i = 0; i < n; ++i) {
     DPoint m;
     ProjUnitsToMetres(&in[i], &m, cs);
-    DPoint g{m.x / k[kAC] + k[kLambda0], std::asin(Clamp(m.y / k[kAOverC], -1.0, 1.0))};
+    DPoint g{m.x / k[kAC] + k[kLambda0], std::asin(ProjClamp(m.y / k[kAOverC], -1.0, 1.0))};
     ProjRadiansToDegrees(&g, &out[i]);
   }
   return 0;

@@ -7,22 +7,16 @@
 
 namespace layerio {
 
-namespace {
-
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
-
-}  // namespace
-
 void ProjDegreesToRadians(const DPoint* in, DPoint* out) {
-  double x = Clamp(in->x, -360.0, 360.0), y = Clamp(in->y, -90.0, 90.0);
+  double x = ProjClamp(in->x, -360.0, 360.0), y = ProjClamp(in->y, -90.0, 90.0);
   out->x = x * kDegToRad;
   out->y = y * kDegToRad;
 }
 
 void ProjRadiansToDegrees(const DPoint* in, DPoint* out) {
   double x = in->x * kRadToDeg, y = in->y * kRadToDeg;
-  out->x = Clamp(x, -360.0, 360.0);
-  out->y = Clamp(y, -90.0, 90.0);
+  out->x = ProjClamp(x, -360.0, 360.0);
+  out->y = ProjClamp(y, -90.0, 90.0);
 }
 
 void ProjMetresToUnits(DPoint* p, const CoordSys* cs) {
@@ -43,7 +37,7 @@ void ProjUnitsToMetres(const DPoint* in, DPoint* out, const CoordSys* cs) {
 double ProjParam(const CoordSys* cs, int k) { return cs->params.params[k - 1]; }
 
 double ProjSetCentralMeridian(CoordSys* cs, double longitudeDegrees, double probeOffset) {
-  double c = Clamp(longitudeDegrees, -360.0, 360.0);
+  double c = ProjClamp(longitudeDegrees, -360.0, 360.0);
   cs->centralMeridian = c;
   cs->probeOffset = probeOffset;
   return c * kDegToRad;
@@ -132,11 +126,23 @@ double ParallelFactor(double e2, double phi) {
   return std::cos(phi) / std::sqrt(1 - e2 * s * s);
 }
 
+void ConicPolar(double x, double y, double rho0, bool southern, double* rho, double* theta) {
+  double d = rho0 - y;
+  double r = std::sqrt(x * x + d * d);
+  if (southern) {
+    r = -r;
+    x = -x;
+    d = -d;
+  }
+  *rho = r;
+  *theta = (x == 0 && d == 0) ? 0 : std::atan2(x, d);
+}
+
 double ProjUnitScale(const CoordSys*, const DPoint*) { return 1.0; }
 
 double SecantScale(const CoordSys*, const DPoint* lonLat) {
   // cos(pi/2) rounds to 6e-17, not 0: the poles are caught by their latitude.
-  double lat = Clamp(lonLat->y, -90.0, 90.0);
+  double lat = ProjClamp(lonLat->y, -90.0, 90.0);
   double c = std::cos(lat * kDegToRad);
   return c == 0.0 || lat == 90.0 || lat == -90.0 ? kSingular : 1.0 / c;
 }

@@ -26,7 +26,6 @@ enum { kE, kN, kC, kChi0, kBigLambda0, kR, kSinChi0, kCosChi0, kLambda0 };
 
 constexpr int kNewtonSteps = 30;
 
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
 
 // The bracket tan(pi/4 + phi/2) ((1 - e sin phi)/(1 + e sin phi))^(e/2).
 double Bracket(double e, double phi, double* factor) {
@@ -69,7 +68,7 @@ void GaussSphereInverse(const CoordSys* cs, const DPoint* sphere, DPoint* lonLat
       double derivative = n * c * std::pow(p, n - 1) * factor *
                           (0.5 / (cq * cq) - cosPhi * tq * e2 / (1 - e2 * sinPhi * sinPhi));
       if (derivative == 0 || !std::isfinite(derivative)) break;
-      double next = Clamp(phi - f / derivative, -kPi / 2, kPi / 2);
+      double next = ProjClamp(phi - f / derivative, -kPi / 2, kPi / 2);
       if (!std::isfinite(next)) break;
       bool done = std::fabs(next - phi) <= 1e-12;
       phi = next;
@@ -83,11 +82,11 @@ void GaussSphereInverse(const CoordSys* cs, const DPoint* sphere, DPoint* lonLat
 void DoubleStereoInit(CoordSys* cs) {
   double* k = cs->k;
   double a = cs->ellipsoid.a, e2 = cs->ellipsoid.e2, e = std::sqrt(e2);
-  double phi0 = Clamp(ProjParam(cs, 2), -90.0, 90.0) * kDegToRad;
+  double phi0 = ProjClamp(ProjParam(cs, 2), -90.0, 90.0) * kDegToRad;
   double lambda0 = ProjSetCentralMeridian(cs, ProjParam(cs, 1), 90.0);
   double sinPhi0 = std::sin(phi0), cosPhi0 = std::cos(phi0);
   double n = std::sqrt(1 + e2 * std::pow(cosPhi0, 4) / (1 - e2));
-  double chi0 = std::asin(Clamp(sinPhi0 / n, -1.0, 1.0));
+  double chi0 = std::asin(ProjClamp(sinPhi0 / n, -1.0, 1.0));
   double factor;
   double c = std::tan(kPi / 4 + chi0 / 2) / std::pow(Bracket(e, phi0, &factor), n);
   double w = 1 - e2 * sinPhi0 * sinPhi0;
@@ -109,7 +108,8 @@ double DoubleStereoScale(const CoordSys* cs, const DPoint* lonLat) {
   ProjDegreesToRadians(lonLat, &p);
   GaussSphereForward(cs, &p, &s);
   double chi = s.y, cosChi = std::cos(chi);
-  double d = 1 + std::sin(chi) * k[kSinChi0] + cosChi * k[kCosChi0] * std::cos(s.x - k[kBigLambda0]);
+  double d =
+      1 + std::sin(chi) * k[kSinChi0] + cosChi * k[kCosChi0] * std::cos(s.x - k[kBigLambda0]);
   double sinPhi = std::sin(p.y), e2 = cs->ellipsoid.e2;
   double g = std::cos(p.y) * d;
   if (g == 0) return 1.0;
@@ -150,7 +150,7 @@ int DoubleStereoInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n
     double c = 2 * std::atan(rho / (2 * k[kR]));
     double sinDir = rho != 0 ? y / rho : 0;
     double sinC = std::sin(c), cosC = std::cos(c);
-    double chi = std::asin(Clamp(sinC * sinDir * k[kCosChi0] + cosC * k[kSinChi0], -1.0, 1.0));
+    double chi = std::asin(ProjClamp(sinC * sinDir * k[kCosChi0] + cosC * k[kSinChi0], -1.0, 1.0));
     double ny = x * sinC, nx = rho * k[kCosChi0] * cosC - y * k[kSinChi0] * sinC;
     double bigLambda = k[kBigLambda0];
     if (ny != 0 || nx != 0) bigLambda += std::atan2(ny, nx);
@@ -162,8 +162,8 @@ int DoubleStereoInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n
 }
 
 extern const ProjectionRow kProjRowDoubleStereo;
-const ProjectionRow kProjRowDoubleStereo = {DoubleStereoInit,    DoubleStereoScale,
-                                        DoubleStereoInverse, DoubleStereoForward,
-                                        RectInverseAzimuthal, RectForwardAzimuthal};
+const ProjectionRow kProjRowDoubleStereo = {
+    DoubleStereoInit, DoubleStereoScale, DoubleStereoInverse, DoubleStereoForward,
+    RectInverseAzimuthal, RectForwardAzimuthal};
 
 }  // namespace layerio

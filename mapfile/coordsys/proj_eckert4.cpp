@@ -15,7 +15,6 @@ constexpr double kRhs = 3.5707963267948966;  // 2 + pi/2
 // The poles are a double root: convergence is linear there (about 25 steps).
 constexpr int kMaxSteps = 100;
 
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
 
 // k: a, lambda0, 2a / sqrt(pi (4 + pi)), 2a sqrt(pi / (4 + pi)).
 enum { kA, kLambda0, kXa, kYa };
@@ -62,9 +61,9 @@ int EckertIVInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
   for (int i = 0; i < n; ++i) {
     DPoint m;
     ProjUnitsToMetres(&in[i], &m, cs);
-    double theta = std::asin(Clamp(m.y / cs->k[kYa], -1.0, 1.0));
+    double theta = std::asin(ProjClamp(m.y / cs->k[kYa], -1.0, 1.0));
     double s = std::sin(theta), c = std::cos(theta);
-    double phi = std::asin(Clamp((theta + s * (c + 2.0)) / kRhs, -1.0, 1.0));
+    double phi = std::asin(ProjClamp((theta + s * (c + 2.0)) / kRhs, -1.0, 1.0));
     // cos theta + 1 is at least 1: no division by zero.
     double lambda = m.x / ((c + 1.0) * cs->k[kXa]) + cs->k[kLambda0];
     DPoint g{lambda, phi};
@@ -74,7 +73,7 @@ int EckertIVInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
 }
 
 double EckertIVScale(const CoordSys* cs, const DPoint* lonLat) {
-  double latitude = Clamp(lonLat->y, -90.0, 90.0);
+  double latitude = ProjClamp(lonLat->y, -90.0, 90.0);
   if (std::fabs(latitude) == 90.0) return kSingular;
   double phi = latitude * kDegToRad;
   double theta = AuxiliaryAngle(phi);

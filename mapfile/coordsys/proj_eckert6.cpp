@@ -15,7 +15,6 @@ constexpr double kRhs = 2.5707963267948966;  // 1 + pi/2
 constexpr double kHalfPi = kPi / 2.0;
 constexpr int kMaxSteps = 100;
 
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
 
 // k: a, lambda0, a / sqrt(2 + pi), 2a / sqrt(2 + pi).
 enum { kA, kLambda0, kXa, kYa };
@@ -60,8 +59,8 @@ int EckertVIInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
   for (int i = 0; i < n; ++i) {
     DPoint m;
     ProjUnitsToMetres(&in[i], &m, cs);
-    double theta = Clamp(m.y / cs->k[kYa], -kHalfPi, kHalfPi);
-    double phi = std::asin(Clamp((std::sin(theta) + theta) / kRhs, -1.0, 1.0));
+    double theta = ProjClamp(m.y / cs->k[kYa], -kHalfPi, kHalfPi);
+    double phi = std::asin(ProjClamp((std::sin(theta) + theta) / kRhs, -1.0, 1.0));
     double lambda = m.x / ((std::cos(theta) + 1.0) * cs->k[kXa]) + cs->k[kLambda0];
     DPoint g{lambda, phi};
     ProjRadiansToDegrees(&g, &out[i]);
@@ -70,7 +69,7 @@ int EckertVIInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
 }
 
 double EckertVIScale(const CoordSys* cs, const DPoint* lonLat) {
-  double latitude = Clamp(lonLat->y, -90.0, 90.0);
+  double latitude = ProjClamp(lonLat->y, -90.0, 90.0);
   if (std::fabs(latitude) == 90.0) return kSingular;
   double phi = latitude * kDegToRad;
   double theta = AuxiliaryAngle(phi);

@@ -16,16 +16,15 @@ enum {
   kJ1 = kM + 7,  // kJ1..kJ1+3: footpoint series
 };
 
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
 
 }  // namespace
 
 void EqdConicInit(CoordSys* cs) {
   double* k = cs->k;
   double a = cs->ellipsoid.a, e2 = cs->ellipsoid.e2;
-  double phi0 = Clamp(ProjParam(cs, 2), -90.0, 90.0) * kDegToRad;
-  double phi1 = Clamp(ProjParam(cs, 3), -90.0, 90.0) * kDegToRad;
-  double phi2 = Clamp(ProjParam(cs, 4), -90.0, 90.0) * kDegToRad;
+  double phi0 = ProjClamp(ProjParam(cs, 2), -90.0, 90.0) * kDegToRad;
+  double phi1 = ProjClamp(ProjParam(cs, 3), -90.0, 90.0) * kDegToRad;
+  double phi2 = ProjClamp(ProjParam(cs, 4), -90.0, 90.0) * kDegToRad;
   MeridianSeriesInit(e2, &k[kM]);
   FootpointSeriesInit(e2, &k[kJ1]);
   double bigM0 = MeridianDistance(&k[kM], a, phi0);
@@ -46,7 +45,7 @@ void EqdConicInit(CoordSys* cs) {
 double EqdConicScale(const CoordSys* cs, const DPoint* lonLat) {
   const double* k = cs->k;
   double a = cs->ellipsoid.a;
-  double phi = Clamp(lonLat->y, -89.9999, 89.9999) * kDegToRad;
+  double phi = ProjClamp(lonLat->y, -89.9999, 89.9999) * kDegToRad;
   return (k[kAG] - MeridianDistance(&k[kM], a, phi)) * k[kN] /
          (ParallelFactor(cs->ellipsoid.e2, phi) * a);
 }
@@ -75,14 +74,9 @@ int EqdConicInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
   for (int i = 0; i < n; ++i) {
     DPoint u{in[i].x - fe, in[i].y - fn}, p;
     ProjUnitsToMetres(&u, &p, cs);
-    double x = Clamp(p.x, -1e9, 1e9), d = k[kRho0] - Clamp(p.y, -1e9, 1e9);
-    double rho = std::sqrt(x * x + d * d);
-    if (k[kSouth] != 0) {
-      rho = -rho;
-      x = -x;
-      d = -d;
-    }
-    double theta = (x == 0 && d == 0) ? 0 : std::atan2(x, d);
+    double rho, theta;
+    ConicPolar(ProjClamp(p.x, -1e9, 1e9), ProjClamp(p.y, -1e9, 1e9), k[kRho0], k[kSouth] != 0,
+               &rho, &theta);
     double mu = (k[kAG] - rho) / aA0;
     DPoint g{theta / k[kN] + k[kLambda0], FootpointLatitude(mu, &k[kJ1])};
     ProjRadiansToDegrees(&g, &out[i]);
@@ -91,7 +85,8 @@ int EqdConicInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
 }
 
 extern const ProjectionRow kProjRowEqdConic;
-const ProjectionRow kProjRowEqdConic = {EqdConicInit,     EqdConicScale,    EqdConicInverse,
-                                    EqdConicForward,  RectInverseConic, RectForwardConic};
+const ProjectionRow kProjRowEqdConic = {
+    EqdConicInit, EqdConicScale, EqdConicInverse, EqdConicForward,
+    RectInverseConic, RectForwardConic};
 
 }  // namespace layerio

@@ -10,7 +10,6 @@ namespace {
 
 enum { kLambda0, kSqrt2, kAOverSqrt2, kYFactor };
 
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
 
 }  // namespace
 
@@ -24,7 +23,7 @@ void GallInit(CoordSys* cs) {
 }
 
 double GallScale(const CoordSys* cs, const DPoint* lonLat) {
-  double lat = Clamp(lonLat->y, -90.0, 90.0);
+  double lat = ProjClamp(lonLat->y, -90.0, 90.0);
   double c = std::cos(lat * kDegToRad);
   if (c == 0.0 || std::fabs(lat) == 90.0) return kSingular;
   return 1.0 / (cs->k[kSqrt2] * c);

@@ -11,12 +11,6 @@
 
 namespace layerio {
 
-namespace {
-
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
-
-}  // namespace
-
 void KrugerInit(CoordSys* cs) {
   double* k = cs->k;
   double f = cs->ellipsoid.f;
@@ -50,30 +44,30 @@ void KrugerForwardPoint(const CoordSys* cs, double lambda, double phi, double* x
     return;
   }
   double eta = std::atanh(u);
-  double xi = std::asin(Clamp(std::sin(beta) * std::cosh(eta), -1.0, 1.0));
+  double xi = std::asin(ProjClamp(std::sin(beta) * std::cosh(eta), -1.0, 1.0));
   double sx = xi, sy = eta;
   const double* h = &k[kKrH1];
   for (int i = 1; i <= 4; ++i) {
     sx += h[i - 1] * std::sin(2 * i * xi) * std::cosh(2 * i * eta);
     sy += h[i - 1] * std::cos(2 * i * xi) * std::sinh(2 * i * eta);
   }
-  *x = Clamp(k[kKrA] * sy, -kSingular, kSingular);
-  *y = Clamp(k[kKrA] * sx, -kSingular, kSingular);
+  *x = ProjClamp(k[kKrA] * sy, -kSingular, kSingular);
+  *y = ProjClamp(k[kKrA] * sx, -kSingular, kSingular);
 }
 
 void KrugerInversePoint(const CoordSys* cs, double x, double y, double* lambda, double* phi) {
   const double* k = cs->k;
   // Far beyond the quarter-sphere the series means nothing; keeping eta
   // bounded keeps its hyperbolic terms finite (tanh(40) is 1 already).
-  double xi = y / k[kKrA], eta = Clamp(x / k[kKrA], -40.0, 40.0);
+  double xi = y / k[kKrA], eta = ProjClamp(x / k[kKrA], -40.0, 40.0);
   double xi1 = xi, eta1 = eta;
   const double* d = &k[kKrD1];
   for (int i = 1; i <= 4; ++i) {
     xi1 -= d[i - 1] * std::sin(2 * i * xi) * std::cosh(2 * i * eta);
     eta1 -= d[i - 1] * std::cos(2 * i * xi) * std::sinh(2 * i * eta);
   }
-  double beta = std::asin(Clamp(std::sin(xi1) / std::cosh(eta1), -1.0, 1.0));
-  *lambda = k[kTmLambda0] + std::asin(Clamp(std::tanh(eta1) / std::cos(beta), -1.0, 1.0));
+  double beta = std::asin(ProjClamp(std::sin(xi1) / std::cosh(eta1), -1.0, 1.0));
+  *lambda = k[kTmLambda0] + std::asin(ProjClamp(std::tanh(eta1) / std::cos(beta), -1.0, 1.0));
   double e = k[kKrE];
   double q1 = std::asinh(std::tan(beta));
   double q = q1;

@@ -21,7 +21,6 @@ enum {
   kE, kLambda0, kN, kInvN, kSouth, kAF, kRho0, kC1,  // kC1..kC1+3: conformal series
 };
 
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
 
 // t(psi) of the conformal conic, 1e9 where its denominator vanishes.
 double ConeT(double e, double psi) {
@@ -41,9 +40,9 @@ double ConeRho(const double* k, double t) {
 void LambertConicInit(CoordSys* cs) {
   double* k = cs->k;
   double a = cs->ellipsoid.a, e2 = cs->ellipsoid.e2, e = std::sqrt(e2);
-  double phi0 = Clamp(ProjParam(cs, 2), -90.0, 90.0) * kDegToRad;
-  double phi1 = Clamp(ProjParam(cs, 3), -90.0, 90.0) * kDegToRad;
-  double phi2 = Clamp(ProjParam(cs, 4), -90.0, 90.0) * kDegToRad;
+  double phi0 = ProjClamp(ProjParam(cs, 2), -90.0, 90.0) * kDegToRad;
+  double phi1 = ProjClamp(ProjParam(cs, 3), -90.0, 90.0) * kDegToRad;
+  double phi2 = ProjClamp(ProjParam(cs, 4), -90.0, 90.0) * kDegToRad;
   double m1 = ParallelFactor(e2, phi1), m2 = ParallelFactor(e2, phi2);
   double t0 = ConeT(e, phi0), t1 = ConeT(e, phi1), t2 = ConeT(e, phi2);
   double n = 0;
@@ -69,7 +68,7 @@ void LambertConicInit(CoordSys* cs) {
 
 double LambertConicScale(const CoordSys* cs, const DPoint* lonLat) {
   const double* k = cs->k;
-  double phi = Clamp(lonLat->y, -89.9999, 89.9999) * kDegToRad;
+  double phi = ProjClamp(lonLat->y, -89.9999, 89.9999) * kDegToRad;
   double rho = ConeRho(k, ConeT(k[kE], phi));
   return rho * k[kN] / (cs->ellipsoid.a * ParallelFactor(cs->ellipsoid.e2, phi));
 }
@@ -98,14 +97,8 @@ int LambertConicInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n
   for (int i = 0; i < n; ++i) {
     DPoint u{in[i].x - fe, in[i].y - fn}, p;
     ProjUnitsToMetres(&u, &p, cs);
-    double x = p.x, d = k[kRho0] - p.y;
-    double rho = std::sqrt(x * x + d * d);
-    if (k[kSouth] != 0) {
-      rho = -rho;
-      x = -x;
-      d = -d;
-    }
-    double theta = (x == 0 && d == 0) ? 0 : std::atan2(x, d);
+    double rho, theta;
+    ConicPolar(p.x, p.y, k[kRho0], k[kSouth] != 0, &rho, &theta);
     theta += correction;
     // aF carries the sign of n, so t is never negative on a sound cone;
     // the guard keeps a degenerate one from giving NaN.
@@ -123,8 +116,8 @@ int LambertConicInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n
 }
 
 extern const ProjectionRow kProjRowLambertConic;
-const ProjectionRow kProjRowLambertConic = {LambertConicInit,    LambertConicScale,
-                                        LambertConicInverse, LambertConicForward,
-                                        RectInverseConic,    RectForwardConic};
+const ProjectionRow kProjRowLambertConic = {
+    LambertConicInit, LambertConicScale, LambertConicInverse, LambertConicForward,
+    RectInverseConic, RectForwardConic};
 
 }  // namespace layerio

@@ -14,12 +14,11 @@ namespace {
 // grow without bound in longitude.
 constexpr double kReferenceLatitudeLimit = 80.0;
 
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
 
 }  // namespace
 
 void LonLatInit(CoordSys* cs) {
-  double lat = Clamp(ProjParam(cs, 1), -kReferenceLatitudeLimit, kReferenceLatitudeLimit);
+  double lat = ProjClamp(ProjParam(cs, 1), -kReferenceLatitudeLimit, kReferenceLatitudeLimit);
   cs->k[0] = std::cos(lat * kDegToRad);
   cs->centralMeridian = 0;
   cs->probeOffset = 0;
@@ -27,7 +26,7 @@ void LonLatInit(CoordSys* cs) {
 
 int LonLatClamp(const DPoint* in, DPoint* out, const CoordSys*, int n) {
   for (int i = 0; i < n; ++i) {
-    double x = Clamp(in[i].x, -360.0, 360.0), y = Clamp(in[i].y, -90.0, 90.0);
+    double x = ProjClamp(in[i].x, -360.0, 360.0), y = ProjClamp(in[i].y, -90.0, 90.0);
     out[i].x = x;
     out[i].y = y;
   }

@@ -14,7 +14,6 @@ enum { kE, kLambda0, kHalfA, kC1, kC2, kC3, kC4, kK0 };
 // exp() of anything beyond these overflows or vanishes: the pole stands in.
 constexpr double kExpLow = -307.0, kExpHigh = 308.0;
 
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
 
 }  // namespace
 
@@ -29,14 +28,14 @@ void MercatorInit(CoordSys* cs) {
   if (std == 0.0) {
     k[kK0] = 1.0;
   } else {
-    double phi1 = Clamp(std, -90.0, 90.0) * kDegToRad;
+    double phi1 = ProjClamp(std, -90.0, 90.0) * kDegToRad;
     double s = std::sin(phi1);
     k[kK0] = std::cos(phi1) / std::sqrt(1 - e2 * s * s);
   }
 }
 
 double MercatorScale(const CoordSys* cs, const DPoint* lonLat) {
-  double lat = Clamp(lonLat->y, -90.0, 90.0);
+  double lat = ProjClamp(lonLat->y, -90.0, 90.0);
   double phi = lat * kDegToRad;
   double c = std::cos(phi);
   if (c == 0.0 || std::fabs(lat) == 90.0) return kSingular;

@@ -15,7 +15,6 @@ constexpr double kTolerance = 1e-7;
 // poles, where the iteration converges only linearly).
 constexpr int kMaxSteps = 100;
 
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
 
 // k: a, lambda0, (sqrt 8 / pi) a, sqrt 2 a.
 enum { kA, kLambda0, kXa, kYa };
@@ -63,8 +62,8 @@ int MollweideInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
   for (int i = 0; i < n; ++i) {
     DPoint m;
     ProjUnitsToMetres(&in[i], &m, cs);
-    double theta = std::asin(Clamp(m.y / cs->k[kYa], -1.0, 1.0));
-    double phi = std::asin(Clamp((2 * theta + std::sin(2 * theta)) / kPi, -1.0, 1.0));
+    double theta = std::asin(ProjClamp(m.y / cs->k[kYa], -1.0, 1.0));
+    double phi = std::asin(ProjClamp((2 * theta + std::sin(2 * theta)) / kPi, -1.0, 1.0));
     double width = std::cos(theta) * cs->k[kXa];
     double lambda = width == 0.0 ? cs->k[kLambda0] : m.x / width + cs->k[kLambda0];
     DPoint g{lambda, phi};
@@ -74,7 +73,7 @@ int MollweideInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
 }
 
 double MollweideScale(const CoordSys* cs, const DPoint* lonLat) {
-  double latitude = Clamp(lonLat->y, -90.0, 90.0);
+  double latitude = ProjClamp(lonLat->y, -90.0, 90.0);
   if (std::fabs(latitude) == 90.0) return kSingular;
   double phi = latitude * kDegToRad;
   double t = AuxiliaryAngle(phi);

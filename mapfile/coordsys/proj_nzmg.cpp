@@ -64,7 +64,6 @@ namespace {
 constexpr double kSecondsScale = 0.036;  // degrees to 10^5 arc-seconds
 constexpr double kWindow = 15.0;
 
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
 
 // k: origin latitude (degrees), lambda0, the geographic window (degrees) and
 // the projected window (projected units, false origin included).
@@ -126,12 +125,12 @@ void NzmgInit(CoordSys* cs) {
   double* k = cs->k;
   k[kLambda0] = ProjSetCentralMeridian(cs, ProjParam(cs, 1), 0.0);
   double c = cs->centralMeridian;
-  double phi0 = Clamp(ProjParam(cs, 2), -90.0, 90.0);
+  double phi0 = ProjClamp(ProjParam(cs, 2), -90.0, 90.0);
   k[kPhi0] = phi0;
-  k[kGeoWindow] = Clamp(c - kWindow, -360.0, 360.0);
-  k[kGeoWindow + 1] = Clamp(phi0 - kWindow, -90.0, 90.0);
-  k[kGeoWindow + 2] = Clamp(c + kWindow, -360.0, 360.0);
-  k[kGeoWindow + 3] = Clamp(phi0 + kWindow, -90.0, 90.0);
+  k[kGeoWindow] = ProjClamp(c - kWindow, -360.0, 360.0);
+  k[kGeoWindow + 1] = ProjClamp(phi0 - kWindow, -90.0, 90.0);
+  k[kGeoWindow + 2] = ProjClamp(c + kWindow, -360.0, 360.0);
+  k[kGeoWindow + 3] = ProjClamp(phi0 + kWindow, -90.0, 90.0);
   // The projected window is the image of the geographic one under this
   // system's own forward rectangle (the central meridian bulges it).
   DRect geo = Window(cs, kGeoWindow), projected;

@@ -16,7 +16,6 @@ enum { kE, kB, kR, kB0, kSinB0, kCosB0, kK, kLambda0, kPhi0 };
 constexpr int kMaxIterations = 30;
 constexpr double kLatitudeTolerance = 1e-9;
 
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
 
 // ln((1 + s) / (1 - s)), infinite at s = +-1 (only ever passed to exp/atan).
 double LogRatio(double s) { return std::log((1 + s) / (1 - s)); }
@@ -36,7 +35,7 @@ void ObliqueCylindricalInit(CoordSys* cs) {
   double* k = cs->k;
   double a = cs->ellipsoid.a, e2 = cs->ellipsoid.e2;
   k[kLambda0] = ProjSetCentralMeridian(cs, ProjParam(cs, 1), 90.0);
-  double phi0 = Clamp(ProjParam(cs, 2), -90.0, 90.0) * kDegToRad;
+  double phi0 = ProjClamp(ProjParam(cs, 2), -90.0, 90.0) * kDegToRad;
   k[kPhi0] = phi0;
   double e = std::sqrt(e2);
   double s0 = std::sin(phi0), c0 = std::cos(phi0);
@@ -44,7 +43,7 @@ void ObliqueCylindricalInit(CoordSys* cs) {
   k[kE] = e;
   k[kB] = b;
   k[kR] = a * std::sqrt(1 - e2) / (1 - e2 * s0 * s0);
-  double sinB0 = Clamp(s0 / b, -1.0, 1.0);
+  double sinB0 = ProjClamp(s0 / b, -1.0, 1.0);
   double b0 = std::asin(sinB0);
   k[kB0] = b0;
   k[kSinB0] = std::sin(b0);
@@ -57,7 +56,7 @@ void ObliqueCylindricalInit(CoordSys* cs) {
 
 double ObliqueCylindricalScale(const CoordSys* cs, const DPoint* lonLat) {
   const double* k = cs->k;
-  double lat = Clamp(lonLat->y, -90.0, 90.0), lon = Clamp(lonLat->x, -360.0, 360.0);
+  double lat = ProjClamp(lonLat->y, -90.0, 90.0), lon = ProjClamp(lonLat->x, -360.0, 360.0);
   double phi = lat * kDegToRad;
   double cphi = std::cos(phi);
   if (cphi == 0.0 || std::fabs(lat) == 90.0) return kSingular;
@@ -80,7 +79,7 @@ int ObliqueCylindricalForward(const DPoint* in, DPoint* out, const CoordSys* cs,
     double bSphere = 2 * std::atan(std::exp(SphereIsometric(k, std::sin(p.y)))) - kPi / 2;
     double l = k[kB] * (p.x - k[kLambda0]);
     double sb = std::sin(bSphere), cb = std::cos(bSphere), cl = std::cos(l);
-    double sinBr = Clamp(k[kCosB0] * sb - k[kSinB0] * cb * cl, -1.0, 1.0);
+    double sinBr = ProjClamp(k[kCosB0] * sb - k[kSinB0] * cb * cl, -1.0, 1.0);
     double lr = std::atan2(cb * std::sin(l), k[kSinB0] * sb + k[kCosB0] * cb * cl);
     DPoint r;
     r.x = k[kR] * lr;
@@ -108,7 +107,7 @@ int ObliqueCylindricalInverse(const DPoint* in, DPoint* out, const CoordSys* cs,
     double lr = m.x / k[kR];
     double br = 2 * std::atan(std::exp(m.y / k[kR])) - kPi / 2;
     double sbr = std::sin(br), cbr = std::cos(br), clr = std::cos(lr);
-    double sinB = Clamp(k[kCosB0] * sbr + k[kSinB0] * cbr * clr, -1.0, 1.0);
+    double sinB = ProjClamp(k[kCosB0] * sbr + k[kSinB0] * cbr * clr, -1.0, 1.0);
     double l = std::atan2(cbr * std::sin(lr), k[kCosB0] * cbr * clr - k[kSinB0] * sbr);
     // Back from the sphere's isometric latitude to the ellipsoid's, by
     // fixed-point iteration on the latitude.

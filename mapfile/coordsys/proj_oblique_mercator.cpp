@@ -15,7 +15,6 @@ namespace {
 constexpr double kQuarterPi = kPi / 4.0;
 constexpr double kHalfPi = kPi / 2.0;
 
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
 
 // k: the constants of the aposphere and of the rotation to the grid.
 enum {
@@ -88,8 +87,8 @@ void ObliqueMercInit(CoordSys* cs) {
   double a = cs->ellipsoid.a, e2 = cs->ellipsoid.e2;
   double lambdaC = ProjSetCentralMeridian(cs, ProjParam(cs, 1), 0.0);
   double e = std::sqrt(e2);
-  double phiC = Clamp(ProjParam(cs, 2), -90.0, 90.0) * kDegToRad;
-  double alphaC = Clamp(ProjParam(cs, 3), -360.0, 360.0) * kDegToRad;
+  double phiC = ProjClamp(ProjParam(cs, 2), -90.0, 90.0) * kDegToRad;
+  double alphaC = ProjClamp(ProjParam(cs, 3), -360.0, 360.0) * kDegToRad;
   double k0 = ProjParam(cs, 4) == 0 ? 1.0 : ProjParam(cs, 4);
   double sinPhi = std::sin(phiC), cosPhi = std::cos(phiC);
   double b = std::sqrt(1 + e2 * cosPhi * cosPhi * cosPhi * cosPhi / (1 - e2));
@@ -102,8 +101,8 @@ void ObliqueMercInit(CoordSys* cs) {
   double f = phiC > 0 ? d + std::sqrt(d2 - 1) : d - std::sqrt(d2 - 1);
   double bigE = f * std::pow(t0, b);
   double g = f == 0 ? -kSingular : (f - 1 / f) / 2;
-  double gamma0 = std::asin(Clamp(std::sin(alphaC) / d, -1.0, 1.0));
-  double lambda0 = lambdaC - std::asin(Clamp(g * std::tan(gamma0), -1.0, 1.0)) / b;
+  double gamma0 = std::asin(ProjClamp(std::sin(alphaC) / d, -1.0, 1.0));
+  double lambda0 = lambdaC - std::asin(ProjClamp(g * std::tan(gamma0), -1.0, 1.0)) / b;
   k[kE] = e;
   k[kPhiC] = phiC;
   k[kAlphaC] = alphaC;
@@ -148,7 +147,7 @@ int ObliqueMercInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n)
     DPoint shifted{in[i].x - falseEasting, in[i].y - falseNorthing};
     DPoint m;
     ProjUnitsToMetres(&shifted, &m, cs);
-    double x = Clamp(m.x, -kSingular, kSingular), y = Clamp(m.y, -kSingular, kSingular);
+    double x = ProjClamp(m.x, -kSingular, kSingular), y = ProjClamp(m.y, -kSingular, kSingular);
     double v = x * k[kCosAlpha] - y * k[kSinAlpha];
     double u = y * k[kCosAlpha] + x * k[kSinAlpha];
     double w = -k[kB] * v / k[kA];
@@ -175,8 +174,8 @@ int ObliqueMercInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n)
 
 double ObliqueMercScale(const CoordSys* cs, const DPoint* lonLat) {
   const double* k = cs->k;
-  double latitude = Clamp(lonLat->y, -90.0, 90.0);
-  double lambda = Clamp(lonLat->x, -360.0, 360.0) * kDegToRad;
+  double latitude = ProjClamp(lonLat->y, -90.0, 90.0);
+  double lambda = ProjClamp(lonLat->x, -360.0, 360.0) * kDegToRad;
   double phi = latitude * kDegToRad;
   double u, v;
   Aposphere(cs, lambda, phi, &u, &v);

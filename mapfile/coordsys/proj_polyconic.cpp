@@ -30,7 +30,6 @@ constexpr int kNewtonSteps = 100;
 constexpr int kMaxMoves = 100;
 constexpr double kMoveMetres = 100.0;
 
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
 
 // M(phi) from the scaled coefficients, given sin and cos of phi.
 inline double Meridian(const double* k, double phi, double s, double c) {
@@ -76,7 +75,7 @@ void InversePoint(const double* k, double a, double e2, double x, double y, doub
   }
   // No latitude solves it even closer to the central meridian: the point
   // lies outside the projection's image. Keep the nearest meaningful one.
-  if (!converged) p = Clamp(last, -kPi / 2, kPi / 2);
+  if (!converged) p = ProjClamp(last, -kPi / 2, kPi / 2);
   *phi = p;
   double s = std::sin(p), c = std::cos(p);
   if (s == 0.0 || c == 0.0) {
@@ -87,7 +86,7 @@ void InversePoint(const double* k, double a, double e2, double x, double y, doub
   // step's own C is off by as much as the step, which is large there
   // against the latitude itself.
   double cc = std::sqrt(1 - e2 * s * s) * s / c;
-  *lambda = std::asin(Clamp(cc * x / a, -1.0, 1.0)) / s + k[kLambda0];
+  *lambda = std::asin(ProjClamp(cc * x / a, -1.0, 1.0)) / s + k[kLambda0];
 }
 
 }  // namespace
@@ -105,7 +104,7 @@ void PolyconicInit(CoordSys* cs) {
   k[kD2] = -2 * k1 + 18 * k3;
   k[kD3] = 8 * k2;
   k[kD4] = -24 * k3;
-  k[kM0] = MeridianDistance(m, a, Clamp(ProjParam(cs, 2), -90.0, 90.0) * kDegToRad);
+  k[kM0] = MeridianDistance(m, a, ProjClamp(ProjParam(cs, 2), -90.0, 90.0) * kDegToRad);
 }
 
 int PolyconicForward(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
@@ -113,8 +112,8 @@ int PolyconicForward(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
   double a = cs->ellipsoid.a, e2 = cs->ellipsoid.e2;
   double fe = ProjParam(cs, 3), fn = ProjParam(cs, 4);
   for (int i = 0; i < n; ++i) {
-    double dl = Clamp(in[i].x - cs->centralMeridian, -180.0, 180.0) * kDegToRad;
-    double phi = Clamp(in[i].y, -90.0, 90.0) * kDegToRad;
+    double dl = ProjClamp(in[i].x - cs->centralMeridian, -180.0, 180.0) * kDegToRad;
+    double phi = ProjClamp(in[i].y, -90.0, 90.0) * kDegToRad;
     DPoint q;
     if (phi == 0.0) {
       q.x = a * dl;

@@ -24,7 +24,6 @@ constexpr double kXFactor = 0.8487;
 constexpr double kYFactor = 1.3523;
 constexpr int kLastRow = 18;
 
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
 
 // X and Y of the table at |latitude| in degrees.
 void Interpolate(double absLatitude, double* x, double* y) {
@@ -53,8 +52,8 @@ void RobinsonInit(CoordSys* cs) {
 
 int RobinsonForward(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
   for (int i = 0; i < n; ++i) {
-    double lambda = Clamp(in[i].x, -360.0, 360.0) * kDegToRad;
-    double latitude = Clamp(in[i].y, -90.0, 90.0);
+    double lambda = ProjClamp(in[i].x, -360.0, 360.0) * kDegToRad;
+    double latitude = ProjClamp(in[i].y, -90.0, 90.0);
     double x, y;
     Interpolate(std::fabs(latitude), &x, &y);
     DPoint p{(lambda - cs->k[kLambda0]) * cs->k[kXa] * x, cs->k[kYa] * y};
@@ -84,14 +83,14 @@ int RobinsonInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
       x = r0[0] + (r1[0] - r0[0]) * u;
     }
     double longitude = (m.x / (x * cs->k[kXa]) + cs->k[kLambda0]) * kRadToDeg;
-    out[i].x = Clamp(longitude, -360.0, 360.0);
+    out[i].x = ProjClamp(longitude, -360.0, 360.0);
     out[i].y = m.y < 0 ? -latitude : latitude;
   }
   return 0;
 }
 
 double RobinsonScale(const CoordSys*, const DPoint* lonLat) {
-  double latitude = std::fabs(Clamp(lonLat->y, -90.0, 90.0));
+  double latitude = std::fabs(ProjClamp(lonLat->y, -90.0, 90.0));
   // cos(90 degrees) in doubles is 6e-17, not 0: the pole is tested by value.
   if (latitude == 90.0) return kSingular;
   double c = std::cos(latitude * kDegToRad);

@@ -9,7 +9,6 @@ namespace layerio {
 
 namespace {
 
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
 
 // k: lambda0, a.
 enum { kLambda0, kA };
@@ -36,7 +35,7 @@ int SinusoidalInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) 
   for (int i = 0; i < n; ++i) {
     DPoint m;
     ProjUnitsToMetres(&in[i], &m, cs);
-    double phi = Clamp(m.y, -kSingular, kSingular) / cs->k[kA];
+    double phi = ProjClamp(m.y, -kSingular, kSingular) / cs->k[kA];
     double width = cs->k[kA] * std::cos(phi);
     double lambda = width == 0.0 ? cs->k[kLambda0] : m.x / width + cs->k[kLambda0];
     DPoint g{lambda, phi};

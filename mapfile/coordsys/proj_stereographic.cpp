@@ -15,7 +15,6 @@ enum {
   kC1,  // kC1..kC1+3: conformal series
 };
 
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
 
 double ConformalLatitude(double e, double phi) {
   double s = e * std::sin(phi);
@@ -41,7 +40,7 @@ double PolarT(double e, double phi) {
 void StereoInit(CoordSys* cs) {
   double* k = cs->k;
   double a = cs->ellipsoid.a, e2 = cs->ellipsoid.e2, e = std::sqrt(e2);
-  double lat1 = Clamp(ProjParam(cs, 2), -90.0, 90.0);
+  double lat1 = ProjClamp(ProjParam(cs, 2), -90.0, 90.0);
   double phi1 = lat1 * kDegToRad;
   double lambda0 = ProjSetCentralMeridian(cs, ProjParam(cs, 1), 90.0);
   bool polar = std::cos(phi1) == 0 || lat1 == 90 || lat1 == -90;
@@ -68,8 +67,8 @@ void StereoInit(CoordSys* cs) {
 
 double StereoScale(const CoordSys* cs, const DPoint* lonLat) {
   const double* k = cs->k;
-  double phi = Clamp(lonLat->y, -89.9999, 89.9999) * kDegToRad;
-  double lambda = Clamp(lonLat->x, -360.0, 360.0) * kDegToRad;
+  double phi = ProjClamp(lonLat->y, -89.9999, 89.9999) * kDegToRad;
+  double lambda = ProjClamp(lonLat->x, -360.0, 360.0) * kDegToRad;
   if (k[kSouth] != 0) {
     phi = -phi;
     lambda = -lambda;
@@ -135,7 +134,7 @@ int StereoInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
       } else {
         double ce = 2 * std::atan2(rho * k[kCosChi1], k[kTwoAK0M1]);
         double sinCe = std::sin(ce), cosCe = std::cos(ce);
-        chi = std::asin(Clamp(cosCe * k[kSinChi1] + y * sinCe * k[kCosChi1] / rho, -1.0, 1.0));
+        chi = std::asin(ProjClamp(cosCe * k[kSinChi1] + y * sinCe * k[kCosChi1] / rho, -1.0, 1.0));
         double ny = x * sinCe, nx = rho * k[kCosChi1] * cosCe - y * k[kSinChi1] * sinCe;
         if (ny != 0 || nx != 0) lambda = k[kLambda0] + std::atan2(ny, nx);
       }
@@ -152,7 +151,8 @@ int StereoInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
 }
 
 extern const ProjectionRow kProjRowStereographic;
-const ProjectionRow kProjRowStereographic = {StereoInit,           StereoScale,         StereoInverse,
-                                  StereoForward,        RectInverseAzimuthal, RectForwardAzimuthal};
+const ProjectionRow kProjRowStereographic = {
+    StereoInit, StereoScale, StereoInverse, StereoForward,
+    RectInverseAzimuthal, RectForwardAzimuthal};
 
 }  // namespace layerio

@@ -13,7 +13,6 @@ namespace layerio {
 
 namespace {
 
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
 
 // Forward and inverse windows of the local grids, x1, y1, x2, y2.
 struct GridWindows {
@@ -108,7 +107,7 @@ void TmInit(CoordSys* cs) {
   double* k = cs->k;
   double a = cs->ellipsoid.a, e2 = cs->ellipsoid.e2;
   k[kTmLambda0] = ProjSetCentralMeridian(cs, ProjParam(cs, 1), 0.0);
-  double phi0 = Clamp(ProjParam(cs, 2), -90.0, 90.0) * kDegToRad;
+  double phi0 = ProjClamp(ProjParam(cs, 2), -90.0, 90.0) * kDegToRad;
   double k0 = ProjParam(cs, 3);
   k[kTmK0] = k0 == 0.0 ? 1.0 : k0;
   k[kTmEp2] = e2 / (1 - e2);
@@ -180,7 +179,7 @@ int TmInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
     q.y -= fn;
     DPoint m;
     ProjUnitsToMetres(&q, &m, cs);
-    double y = Clamp(m.y, -kSingular, kSingular);
+    double y = ProjClamp(m.y, -kSingular, kSingular);
     DPoint r;
     if (kruger)
       KrugerInversePoint(cs, m.x, y, &r.x, &r.y);
@@ -193,7 +192,7 @@ int TmInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n) {
 
 double TmScale(const CoordSys* cs, const DPoint* lonLat) {
   const double* k = cs->k;
-  DPoint ll = {Clamp(lonLat->x, -360.0, 360.0), Clamp(lonLat->y, -90.0, 90.0)};
+  DPoint ll = {ProjClamp(lonLat->x, -360.0, 360.0), ProjClamp(lonLat->y, -90.0, 90.0)};
   double phi = ll.y * kDegToRad;
   double c = std::cos(phi);
   // The Krueger variant's point routines do not apply the scale factor, so

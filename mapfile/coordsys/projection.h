@@ -36,6 +36,10 @@ inline constexpr double kDegToRad = kPi / 180.0;
 inline constexpr double kRadToDeg = 180.0 / kPi;
 inline constexpr double kSingular = 1e9;
 
+inline double ProjClamp(double v, double low, double high) {
+  return v < low ? low : v > high ? high : v;
+}
+
 // Forward first step: longitude clamped to -360..360, latitude to -90..90,
 // both to radians.
 void ProjDegreesToRadians(const DPoint* in, DPoint* out);
@@ -71,6 +75,11 @@ double AuthalicToGeodetic(double beta, const double g[3]);
 // m(phi) = cos phi / sqrt(1 - e2 sin^2 phi).
 double AuthalicQ(double e2, double phi);
 double ParallelFactor(double e2, double phi);
+
+// The polar coordinates of a conic projection's plane point (metres, false
+// origin removed) around the apex, which lies rho0 above the origin: the
+// radius, negative for a southern cone, and the angle (0 at the apex itself).
+void ConicPolar(double x, double y, double rho0, bool southern, double* rho, double* theta);
 
 // Scale factor of 1.0 everywhere.
 double ProjUnitScale(const CoordSys* cs, const DPoint* lonLat);

@@ -14,11 +14,10 @@ namespace layerio {
 
 namespace {
 
-double Clamp(double v, double low, double high) { return v < low ? low : v > high ? high : v; }
 
 // The special latitudes (degrees) of a projection number; returns the count.
 int SpecialLatitudes(const CoordSys* cs, double out[3]) {
-  double phi0 = Clamp(ProjParam(cs, 2), -90.0, 90.0);
+  double phi0 = ProjClamp(ProjParam(cs, 2), -90.0, 90.0);
   switch (cs->projection) {
     case 4:
     case 5:
@@ -103,7 +102,7 @@ void RectInverseAzimuthal(const DRect* in, DRect* out, const CoordSys* cs) {
   int number = cs->projection;
   double s = 0;
   if (number == 4 || number == 5 || number == 20 || number == 31) s = -ProjParam(cs, 2);
-  double v = Clamp(s, -90.0, 90.0) * kDegToRad * cs->ellipsoid.a;
+  double v = ProjClamp(s, -90.0, 90.0) * kDegToRad * cs->ellipsoid.a;
   DPoint edge[2] = {{x1, v}, {x2, v}};
   cs->inversePoints(edge, edge, cs, 2);
   cs->forwardPoints(edge, edge, cs, 2);

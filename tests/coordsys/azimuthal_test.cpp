@@ -178,7 +178,15 @@ TEST(AzimuthalProjection, PolesAndSingularPointsStayFinite) {
       EXPECT_TRUE(std::isfinite(back.x) && std::isfinite(back.y)) << g.x << ", " << g.y;
       EXPECT_TRUE(std::isfinite(cs.scaleFactor(&cs, &g)));
     }
+    for (DPoint p : {DPoint{1e15, -1e15}, DPoint{-1e300, 0}, DPoint{0, 1e300}}) {
+      DPoint back = Inverse(cs, p.x, p.y);
+      EXPECT_TRUE(std::isfinite(back.x) && std::isfinite(back.y)) << p.x << ", " << p.y;
+    }
   }
+  // The stereographic scale reads latitude 90 as 89.9999.
+  CoordSys stereo = MakeSystem(20, kGrs80, {0, 30, 1, 0, 0});
+  DPoint pole{10, 90}, near{10, 89.9999};
+  EXPECT_EQ(stereo.scaleFactor(&stereo, &pole), stereo.scaleFactor(&stereo, &near));
 }
 
 // A forward routine that records the points it is given.

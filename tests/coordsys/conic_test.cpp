@@ -135,8 +135,9 @@ TEST(ConicProjection, DegenerateConesStayInvertible) {
   }
 }
 
-// The pole opposite a cone's apex and the apex itself give finite points,
-// and the scale routines read latitude 90 as 89.9999.
+// The pole opposite a cone's apex, the apex itself and huge projected
+// inputs give finite points, and the scale routines read latitude 90 as
+// 89.9999.
 TEST(ConicProjection, PolesAndScaleClamp) {
   for (int projection : {3, 6, 9, 19}) {
     for (double sign : {1.0, -1.0}) {
@@ -147,6 +148,10 @@ TEST(ConicProjection, PolesAndScaleClamp) {
         EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.y)) << lat;
         DPoint g = Inverse(cs, p.x, p.y);
         EXPECT_TRUE(std::isfinite(g.x) && std::isfinite(g.y)) << lat;
+      }
+      for (DPoint p : {DPoint{1e15, -1e15}, DPoint{-1e300, 1e300}}) {
+        DPoint g = Inverse(cs, p.x, p.y);
+        EXPECT_TRUE(std::isfinite(g.x) && std::isfinite(g.y)) << p.x << ", " << p.y;
       }
       DPoint pole{-96, 90 * sign}, near{-96, 89.9999 * sign};
       EXPECT_EQ(cs.scaleFactor(&cs, &pole), cs.scaleFactor(&cs, &near));

@@ -10,6 +10,7 @@
 
 #include "mapfile/coordsys/oblique_grids.h"
 #include "tests/coordsys/pseudo_oblique_support.h"
+#include "tests/coordsys/projection_cases.h"
 
 namespace {
 
@@ -20,18 +21,8 @@ using layerio::DRect;
 using pseudotest::MakeSystem;
 using pseudotest::RandomPoints;
 using pseudotest::RecordedPoints;
-
-DPoint Forward(const CoordSys& cs, double lon, double lat) {
-  DPoint p{lon, lat};
-  cs.forwardPoints(&p, &p, &cs, 1);
-  return p;
-}
-
-DPoint Inverse(const CoordSys& cs, double x, double y) {
-  DPoint p{x, y};
-  cs.inversePoints(&p, &p, &cs, 1);
-  return p;
-}
+using layerio::projtest::Forward;
+using layerio::projtest::Inverse;
 
 double Scale(const CoordSys& cs, double lon, double lat) {
   DPoint g{lon, lat};

@@ -12,6 +12,7 @@
 #include "mapfile/coordsys/coordsys.h"
 #include "mapfile/coordsys/proj_transverse.h"
 #include "support/proj_oracle.h"
+#include "tests/coordsys/projection_cases.h"
 
 namespace layerio {
 namespace {
@@ -19,6 +20,8 @@ namespace {
 using testsupport::HaveProj;
 using testsupport::ProjEllipsoid;
 using testsupport::RunProjLines;
+using layerio::projtest::Forward;
+using layerio::projtest::Inverse;
 
 constexpr int kWgs84 = 28, kClarke1866 = 7, kAiry = 9, kClarke1858 = 11, kSphere = 12;
 
@@ -38,18 +41,6 @@ double InverseFlattening(const CoordSys& cs) {
   return cs.ellipsoid.f == 0 ? 0.0 : 1.0 / cs.ellipsoid.f;
 }
 
-DPoint Forward(const CoordSys& cs, double lon, double lat) {
-  DPoint p{lon, lat};
-  cs.forwardPoints(&p, &p, &cs, 1);
-  return p;
-}
-
-DPoint Inverse(const CoordSys& cs, double x, double y) {
-  DPoint p{x, y};
-  cs.inversePoints(&p, &p, &cs, 1);
-  return p;
-}
-
 // The meridian distance of a latitude in degrees, by the system's own series.
 double Meridian(const CoordSys& cs, double latDegrees) {
   double m[7];
@@ -67,7 +58,8 @@ double Meridian(const CoordSys& cs, double latDegrees) {
 // projection 8 leaves 3 mm at 5 degrees from the central meridian, and its
 // inverse series returns such points to 3e-7 degrees only; the Cassini
 // series return points 2 degrees out to 3e-8 degrees. Inside the domains
-// below the projections keep 1 mm and 1e-8 degrees.
+// below the projections keep 1 mm and 1e-8 degrees. The Krueger series
+// keeps 1e-10 degrees (about 10 micrometres) 30 degrees out.
 struct OracleCase {
   const char* name;
   int projection;
@@ -226,6 +218,14 @@ TEST(TransverseMercator, ZeroScaleFactorMeansOne) {
   EXPECT_EQ(a.y, b.y);
   DPoint ll{9, 50};
   EXPECT_EQ(zero.scaleFactor(&zero, &ll), 1.0);
+  // The Krueger variant's points ignore the scale factor, and so does its
+  // scale.
+  CoordSys kruger = MakeSystem(24, kWgs84, {9, 0, 0.9996, 0, 0});
+  EXPECT_EQ(kruger.scaleFactor(&kruger, &ll), 1.0);
+  CoordSys krugerOne = MakeSystem(24, kWgs84, {9, 0, 1, 0, 0});
+  DPoint c = Forward(kruger, 11, 50), d = Forward(krugerOne, 11, 50);
+  EXPECT_EQ(c.x, d.x);
+  EXPECT_EQ(c.y, d.y);
 }
 
 TEST(TransverseMercator, CentralMeridianMapsToTheScaledMeridianDistance) {
