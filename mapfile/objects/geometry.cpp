@@ -651,7 +651,9 @@ int GeomPolyFinish(GeomObject* object, const GeomObject* source) {
     if (GeomObjectCentroid(source, &c)) object->u.poly.centroid = c;
     GeomObjectCopyStyle(object, source);
   }
-  GeomObjectNormalize(object, 0);
+  // Without a source the zeroed centroid is no label point, even where the
+  // origin happens to lie in the new region.
+  GeomObjectNormalize(object, source ? 0 : 1);
   return 1;
 }
 

@@ -79,8 +79,9 @@ GeomObject* GeomPolyConvert(const GeomObject* object, int toRegion);
 // source of the same kind gives its centroid and styles.
 GeomObject* GeomPolyFromPoints(const IPoint* points, int32_t count, const GeomObject* styleSource,
                                int asRegion);
-// Finishes a new polyline or region: the source's centroid and styles (when
-// given), then GeomObjectNormalize.
+// Finishes a new polyline or region: the source's centroid and styles, then
+// GeomObjectNormalize keeping that centroid where it lies inside; without a
+// source the centroid is computed.
 int GeomPolyFinish(GeomObject* object, const GeomObject* source);
 
 // Crossing of the horizontal line at y with the segment p-q. 1 when it
