@@ -32,8 +32,8 @@ struct Ellipse {
   double cx, cy, rx, ry;
 };
 Ellipse EllipseOf(const IRect& r) {
-  return {(double{1.0} * r.x1 + r.x2) / 2, (double{1.0} * r.y1 + r.y2) / 2,
-          (double{1.0} * r.x2 - r.x1) / 2, (double{1.0} * r.y2 - r.y1) / 2};
+  return {(double(r.x1) + r.x2) / 2, (double(r.y1) + r.y2) / 2, (double(r.x2) - r.x1) / 2,
+          (double(r.y2) - r.y1) / 2};
 }
 
 // Strictly inside the ellipse inscribed in the object's bounds; a flat
@@ -511,7 +511,7 @@ int GeomEllipsesIntersect(const GeomObject* a, const GeomObject* b) {
   const IPoint& co = walkB ? ca : cb;
   // The other ellipse is scaled to a unit circle; a flat one cannot be.
   if (other.rx == 0 || other.ry == 0) return 0;
-  DPoint q{double{1.0} * co.x - cw.x, double{1.0} * co.y - cw.y};
+  DPoint q{double(co.x) - cw.x, double(co.y) - cw.y};
   static const int kSigns[4][2] = {{1, 1}, {1, -1}, {-1, -1}, {-1, 1}};
   for (const auto& s : kSigns) {
     if (GeomQuarticTest(s[0] * walk.rx, s[1] * walk.ry, other.rx, other.ry, &q)) return 1;
