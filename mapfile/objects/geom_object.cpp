@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "mapfile/objects/geom.h"
+#include "mapfile/objects/geometry.h"
 
 namespace layerio {
 
@@ -114,20 +115,6 @@ void DropParts(GeomObject* object) {
     object->u.collection.region = object->u.collection.polyline = nullptr;
     object->u.collection.multipoint = nullptr;
   }
-}
-
-void CollectionUnionBounds(GeomObject* object) {
-  IRect r;
-  IRectSetEmpty(&r);
-  int any = 0;
-  for (int slot = 0; slot < 3; ++slot) {
-    const GeomObject* part = CollectionPart(object, slot);
-    if (!part || GeomObjectIsEmpty(part)) continue;
-    IRectUnion(&r, &part->bounds);
-    any = 1;
-  }
-  if (!any) IRectSet(&r, 0, 0, 0, 0);
-  object->bounds = r;
 }
 
 }  // namespace
@@ -742,11 +729,25 @@ int GeomMultipointGetPoints(const GeomObject* object, int32_t first, int32_t cou
 // ----- conversions and collections -----
 
 GeomObject* GeomObjectToPoly(const GeomObject* object, int asRegion, int32_t resolution) {
-  (void)resolution;
-  if ((object->kind == kGeomPolyline && !asRegion) || (object->kind == kGeomRegion && asRegion)) {
-    return GeomObjectClone(object);
+  switch (object->kind) {
+    case kGeomPolyline:
+    case kGeomRegion:
+      return GeomPolyConvert(object, asRegion);
+    case kGeomLine:
+    case kGeomArc:
+    case kGeomRect:
+    case kGeomRoundRect:
+    case kGeomEllipse: {
+      IPoint* points = nullptr;
+      void* buffer = nullptr;
+      int32_t n = GeomShapePoints(&points, &buffer, object, 0, resolution);
+      GeomObject* result = n > 0 ? GeomPolyFromPoints(points, n, object, asRegion) : nullptr;
+      MemFreePtr(&buffer);
+      return result;
+    }
+    default:
+      return nullptr;
   }
-  return nullptr;
 }
 
 GeomObject* GeomObjectToPolyDefault(const GeomObject* object, int asRegion) {
@@ -801,7 +802,7 @@ int GeomCollectionAddObject(GeomObject* collection, const GeomObject* object, in
       result = 1;
     }
   }
-  CollectionUnionBounds(collection);
+  GeomObjectComputeBounds(collection);
   return result;
 }
 
