@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "mapfile/objects/geometry.h"
+
 namespace layerio {
 
 namespace {
@@ -34,28 +36,6 @@ struct Ellipse {
 Ellipse EllipseOf(const IRect& r) {
   return {(double(r.x1) + r.x2) / 2, (double(r.y1) + r.y2) / 2, (double(r.x2) - r.x1) / 2,
           (double(r.y2) - r.y1) / 2};
-}
-
-// Strictly inside the ellipse inscribed in the object's bounds; a flat
-// ellipse has no inside.
-int PointInEllipse(const IPoint* point, const GeomObject* object) {
-  Ellipse e = EllipseOf(object->bounds);
-  if (e.rx == 0 || e.ry == 0) return 0;
-  double u = (point->x - e.cx) / e.rx, v = (point->y - e.cy) / e.ry;
-  return u * u + v * v < 1 ? 1 : 0;
-}
-
-// Inside an area object (edges included), by kind.
-int PointInObject(const IPoint* point, const GeomObject* object) {
-  if (object->kind == kGeomCollection) {
-    const GeomObject* region = object->u.collection.region;
-    if (!region || GeomObjectIsEmpty(region)) return 0;
-    return PointInObject(point, region);
-  }
-  if (!GeomKindIsArea(object->kind) || !IPointInRect(point, &object->bounds)) return 0;
-  if (object->kind == kGeomRegion) return GeomPointInRegion(point, object);
-  if (object->kind == kGeomEllipse) return PointInEllipse(point, object);
-  return 1;
 }
 
 bool Usable(const GeomObject* object) { return object && !GeomObjectIsEmpty(object); }
@@ -140,7 +120,7 @@ struct FirstPointWalk {
 int VisitFirstPoint(void* context, const GeomObject* object, const GeomPart* part) {
   auto* w = static_cast<FirstPointWalk*>(context);
   if (part->pointCount < 1) return 1;
-  if (PointInObject(GeomPartPoints(object, part), w->other)) w->found = 1;
+  if (GeomPointInObject(GeomPartPoints(object, part), w->other)) w->found = 1;
   return !w->found;
 }
 
@@ -180,7 +160,7 @@ int EllipseTest(const GeomObject* e, const GeomObject* o) {
   } else if (BoxKind(o->kind)) {
     if (IRectInside(&e->bounds, &o->bounds)) return 1;
   }
-  if (AnyPoint(o, e, PointInEllipse)) return 1;
+  if (AnyPoint(o, e, GeomPointInEllipse)) return 1;
   SegmentShapeWalk w{nullptr, e, 0};
   GeomObjectForEachSegment(o, VisitSegmentEllipse, &w);
   return w.found;
@@ -272,7 +252,7 @@ int GeomPointInOrOn(const IPoint* point, const GeomObject* object) {
     case kGeomRegion:
       return GeomPointInRegion(point, object);
     case kGeomEllipse:
-      return PointInEllipse(point, object);
+      return GeomPointInEllipse(point, object);
     case kGeomMultipoint: {
       const IPoint* p = static_cast<const IPoint*>(object->data);
       for (uint32_t i = 0; i < object->u.multipoint.pointCount; ++i) {
@@ -556,10 +536,10 @@ int GeomEllipseBoxTest(const GeomObject* e, const GeomObject* f) {
   IPoint corners[4];
   IRectCorners(&r, corners);
   int inside = 0;
-  for (const IPoint& c : corners) inside += PointInEllipse(&c, f);
+  for (const IPoint& c : corners) inside += GeomPointInEllipse(&c, f);
   if (inside == 4) return 1;
   IPoint middle{r.x2, static_cast<int32_t>((int64_t{r.y1} + r.y2) / 2)};
-  return PointInEllipse(&middle, f);
+  return GeomPointInEllipse(&middle, f);
 }
 
 }  // namespace layerio
