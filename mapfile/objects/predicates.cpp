@@ -25,6 +25,13 @@ Int128 Orient(const IPoint* a, const IPoint* b, const IPoint* c) {
   return bx * cy - by * cx;
 }
 
+// The nearest integer to n / d, kept within 32 bits: a crossing half a unit
+// beyond the outermost coordinate would round past it.
+int32_t RoundedQuotient(Int128 n, Int128 d) {
+  int64_t v = NumRound(static_cast<double>(n) / static_cast<double>(d));
+  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
 void SegmentBox(const IPoint* p, const IPoint* q, IRect* r) { IRectFromPoints(r, p, q); }
 
 bool BoxKind(int kind) { return kind == kGeomText || kind == kGeomRect || kind == kGeomRoundRect; }
@@ -427,8 +434,8 @@ int GeomSegmentCross(const IPoint* a, const IPoint* b, const IPoint* c, const IP
         if (2 * xn < (2 * xlo - 1) * den || 2 * xn > (2 * xhi + 1) * den) return 0;
         if (2 * yn < (2 * ylo - 1) * den || 2 * yn > (2 * yhi + 1) * den) return 0;
         contact = kSegmentCrossing;
-        at.x = static_cast<int32_t>(NumRound(static_cast<double>(xn) / static_cast<double>(den)));
-        at.y = static_cast<int32_t>(NumRound(static_cast<double>(yn) / static_cast<double>(den)));
+        at.x = RoundedQuotient(xn, den);
+        at.y = RoundedQuotient(yn, den);
       }
     }
   }
