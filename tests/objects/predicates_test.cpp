@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "mapfile/foundation_fixture.h"
+#include "mapfile/objects/geometry.h"
 #include "support/geos_oracle.h"
 
 namespace layerio {
@@ -19,7 +20,8 @@ std::string Text(const IPoint& p) {
   return "(" + std::to_string(p.x) + "," + std::to_string(p.y) + ")";
 }
 
-// Object and part bounds as the object geometry would compute them.
+// Bounds as stored objects carry them: computed from the points of kinds with
+// parts or point lists, set here for points and lines.
 void FixBounds(GeomObject* o) {
   IRect all;
   IRectSetEmpty(&all);
@@ -34,19 +36,9 @@ void FixBounds(GeomObject* o) {
     }
     case kGeomPolyline:
     case kGeomRegion:
-      for (uint32_t i = 0; i < o->u.poly.partCount; ++i) {
-        GeomPart* part = &GeomParts(o)[i];
-        IRectSetEmpty(&part->bounds);
-        const IPoint* p = GeomPartPoints(o, part);
-        for (int32_t j = 0; j < part->pointCount; ++j) IRectAddPoint(&part->bounds, &p[j]);
-        IRectUnion(&all, &part->bounds);
-      }
-      break;
-    case kGeomMultipoint: {
-      const IPoint* p = static_cast<const IPoint*>(o->data);
-      for (uint32_t i = 0; i < o->u.multipoint.pointCount; ++i) IRectAddPoint(&all, &p[i]);
-      break;
-    }
+    case kGeomMultipoint:
+      GeomObjectComputeBounds(o);
+      return;
     default:
       return;  // the caller's rectangle
   }
