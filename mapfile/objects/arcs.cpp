@@ -2,7 +2,6 @@
 #include "mapfile/objects/arcs.h"
 
 #include <cmath>
-#include <cstring>
 
 namespace layerio {
 

@@ -30,7 +30,6 @@
 #include "mapfile/coordsys/coordsys.h"
 #include "mapfile/objects/geom.h"
 #include "mapfile/objects/rect.h"
-#include "mapfile/objects/styles.h"
 
 namespace layerio {
 
@@ -60,8 +59,11 @@ void ArcAnglesMirror(int16_t* start, int16_t* end, int mirrorX, int mirrorY);
 void DRectRotatedCorners(const DRect* rect, int16_t angle, DPoint corners[4]);
 // Replaces rect by the bounds of its rotated corners.
 void DRectRotate(DRect* rect, int16_t angle);
-// Replaces an integer rectangle by the bounds of the rectangle rotated by
-// angle, measured in the working system of the map's coordinate system.
+// Replaces an integer rectangle by the bounds of the rectangle turned
+// counter-clockwise by angle about its top-left corner (x min, y max), the
+// way a text turns about the start of its first line. The turn is made in
+// the working system, so that it keeps its shape on the ground. Nothing for
+// angle 0.
 void TextRectRotate(IRect* rect, int16_t angle, const CoordSys* cs);
 // The text box in integer map coordinates, taking the angle into account:
 // for a turned text the frame holds the bounds of the turned box, and the

@@ -286,9 +286,9 @@ int GeomMultipointGetPoints(const GeomObject* object, int32_t first, int32_t cou
                             IPoint* points, double* values1, double* values2);
 
 // ----- conversions and collections -----
-// A polyline asked for as a polyline, or a region as a region, is cloned.
-// The other conversions are made by the object geometry code; until it is in
-// the tree they give null.
+// A polyline asked for as a polyline, or a region as a region, is cloned;
+// lines, arcs, rectangles, rounded rectangles and ellipses become polylines or
+// regions through their point lists (geometry.h). Null on failure.
 GeomObject* GeomObjectToPoly(const GeomObject* object, int asRegion, int32_t resolution);
 GeomObject* GeomObjectToPolyDefault(const GeomObject* object, int asRegion);
 int GeomCollectionAddObject(GeomObject* collection, const GeomObject* object, int replace);

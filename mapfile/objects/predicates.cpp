@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "mapfile/objects/geometry.h"
+
 namespace layerio {
 
 namespace {
@@ -23,6 +25,13 @@ Int128 Orient(const IPoint* a, const IPoint* b, const IPoint* c) {
   return bx * cy - by * cx;
 }
 
+// The nearest integer to n / d, kept within 32 bits: a crossing half a unit
+// beyond the outermost coordinate would round past it.
+int32_t RoundedQuotient(Int128 n, Int128 d) {
+  int64_t v = NumRound(static_cast<double>(n) / static_cast<double>(d));
+  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
 void SegmentBox(const IPoint* p, const IPoint* q, IRect* r) { IRectFromPoints(r, p, q); }
 
 bool BoxKind(int kind) { return kind == kGeomText || kind == kGeomRect || kind == kGeomRoundRect; }
@@ -32,30 +41,8 @@ struct Ellipse {
   double cx, cy, rx, ry;
 };
 Ellipse EllipseOf(const IRect& r) {
-  return {(double{1.0} * r.x1 + r.x2) / 2, (double{1.0} * r.y1 + r.y2) / 2,
-          (double{1.0} * r.x2 - r.x1) / 2, (double{1.0} * r.y2 - r.y1) / 2};
-}
-
-// Strictly inside the ellipse inscribed in the object's bounds; a flat
-// ellipse has no inside.
-int PointInEllipse(const IPoint* point, const GeomObject* object) {
-  Ellipse e = EllipseOf(object->bounds);
-  if (e.rx == 0 || e.ry == 0) return 0;
-  double u = (point->x - e.cx) / e.rx, v = (point->y - e.cy) / e.ry;
-  return u * u + v * v < 1 ? 1 : 0;
-}
-
-// Inside an area object (edges included), by kind.
-int PointInObject(const IPoint* point, const GeomObject* object) {
-  if (object->kind == kGeomCollection) {
-    const GeomObject* region = object->u.collection.region;
-    if (!region || GeomObjectIsEmpty(region)) return 0;
-    return PointInObject(point, region);
-  }
-  if (!GeomKindIsArea(object->kind) || !IPointInRect(point, &object->bounds)) return 0;
-  if (object->kind == kGeomRegion) return GeomPointInRegion(point, object);
-  if (object->kind == kGeomEllipse) return PointInEllipse(point, object);
-  return 1;
+  return {(double(r.x1) + r.x2) / 2, (double(r.y1) + r.y2) / 2, (double(r.x2) - r.x1) / 2,
+          (double(r.y2) - r.y1) / 2};
 }
 
 bool Usable(const GeomObject* object) { return object && !GeomObjectIsEmpty(object); }
@@ -140,7 +127,7 @@ struct FirstPointWalk {
 int VisitFirstPoint(void* context, const GeomObject* object, const GeomPart* part) {
   auto* w = static_cast<FirstPointWalk*>(context);
   if (part->pointCount < 1) return 1;
-  if (PointInObject(GeomPartPoints(object, part), w->other)) w->found = 1;
+  if (GeomPointInObject(GeomPartPoints(object, part), w->other)) w->found = 1;
   return !w->found;
 }
 
@@ -180,7 +167,7 @@ int EllipseTest(const GeomObject* e, const GeomObject* o) {
   } else if (BoxKind(o->kind)) {
     if (IRectInside(&e->bounds, &o->bounds)) return 1;
   }
-  if (AnyPoint(o, e, PointInEllipse)) return 1;
+  if (AnyPoint(o, e, GeomPointInEllipse)) return 1;
   SegmentShapeWalk w{nullptr, e, 0};
   GeomObjectForEachSegment(o, VisitSegmentEllipse, &w);
   return w.found;
@@ -272,7 +259,7 @@ int GeomPointInOrOn(const IPoint* point, const GeomObject* object) {
     case kGeomRegion:
       return GeomPointInRegion(point, object);
     case kGeomEllipse:
-      return PointInEllipse(point, object);
+      return GeomPointInEllipse(point, object);
     case kGeomMultipoint: {
       const IPoint* p = static_cast<const IPoint*>(object->data);
       for (uint32_t i = 0; i < object->u.multipoint.pointCount; ++i) {
@@ -447,8 +434,8 @@ int GeomSegmentCross(const IPoint* a, const IPoint* b, const IPoint* c, const IP
         if (2 * xn < (2 * xlo - 1) * den || 2 * xn > (2 * xhi + 1) * den) return 0;
         if (2 * yn < (2 * ylo - 1) * den || 2 * yn > (2 * yhi + 1) * den) return 0;
         contact = kSegmentCrossing;
-        at.x = static_cast<int32_t>(NumRound(static_cast<double>(xn) / static_cast<double>(den)));
-        at.y = static_cast<int32_t>(NumRound(static_cast<double>(yn) / static_cast<double>(den)));
+        at.x = RoundedQuotient(xn, den);
+        at.y = RoundedQuotient(yn, den);
       }
     }
   }
@@ -511,7 +498,7 @@ int GeomEllipsesIntersect(const GeomObject* a, const GeomObject* b) {
   const IPoint& co = walkB ? ca : cb;
   // The other ellipse is scaled to a unit circle; a flat one cannot be.
   if (other.rx == 0 || other.ry == 0) return 0;
-  DPoint q{double{1.0} * co.x - cw.x, double{1.0} * co.y - cw.y};
+  DPoint q{double(co.x) - cw.x, double(co.y) - cw.y};
   static const int kSigns[4][2] = {{1, 1}, {1, -1}, {-1, -1}, {-1, 1}};
   for (const auto& s : kSigns) {
     if (GeomQuarticTest(s[0] * walk.rx, s[1] * walk.ry, other.rx, other.ry, &q)) return 1;
@@ -556,10 +543,10 @@ int GeomEllipseBoxTest(const GeomObject* e, const GeomObject* f) {
   IPoint corners[4];
   IRectCorners(&r, corners);
   int inside = 0;
-  for (const IPoint& c : corners) inside += PointInEllipse(&c, f);
+  for (const IPoint& c : corners) inside += GeomPointInEllipse(&c, f);
   if (inside == 4) return 1;
   IPoint middle{r.x2, static_cast<int32_t>((int64_t{r.y1} + r.y2) / 2)};
-  return PointInEllipse(&middle, f);
+  return GeomPointInEllipse(&middle, f);
 }
 
 }  // namespace layerio

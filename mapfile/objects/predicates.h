@@ -35,12 +35,14 @@ inline constexpr int kSideRight = 1;  // the segment lies right of the point: th
 inline constexpr int kSideLeft = 2;   // the segment lies left of the point
 
 // 1 when the objects share at least one point. Arcs offer no points nor
-// segments to the tests and so meet nothing but through their bounds with a
-// point-like test (a point, a rectangle's bounds test).
+// segments to the tests and so meet nothing; frames and kinds 11 and 12 hold
+// a point within their bounds but meet no line or area.
 int GeomObjectsIntersect(const GeomObject* a, const GeomObject* b);
 
 // 1 when the point lies on a linear object, in an area object (boundary
-// included) or on a point of a point object.
+// included; an ellipse strictly inside) or on a point of a point object. An
+// arc, and a polyline without a segment of two distinct points, have nothing
+// to lie on.
 int GeomPointInOrOn(const IPoint* point, const GeomObject* object);
 
 // 1 when the point lies inside the region or on its boundary (even-odd within
