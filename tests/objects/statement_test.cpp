@@ -141,7 +141,8 @@ TEST_F(StatementTest, OneGoldenStatementPerKind) {
        "Pline Into Variable v Multiple 2\n  2\n(0,0)\n(1,1)\n  2\n(5,5)\n(6,6)\n" + pen},
       {"region of two rings",
        [&] {
-         GeomObject* o = Poly(kGeomRegion, {{{0, 0}, {10, 0}, {0, 10}}, {{20, 20}, {30, 20}, {20, 30}}});
+         GeomObject* o =
+             Poly(kGeomRegion, {{{0, 0}, {10, 0}, {0, 10}}, {{20, 20}, {30, 20}, {20, 30}}});
          o->u.poly.centroid = IPoint{3, 4};
          return o;
        },
@@ -290,7 +291,8 @@ TEST_F(StatementTest, LongTextsAreWrittenInPiecesThatNeverSplitAnEscape) {
   EXPECT_EQ(Write(o, nullptr, nullptr, 0),
             "Text\n    \"" + std::string(254, 'c') + "\"\n    0 0 0 0\n    Font (\"\",0,0,0)\n\n");
   ASSERT_TRUE(GeomTextSet(o, ""));
-  EXPECT_EQ(Write(o, nullptr, nullptr, 0), "Text\n    \"\"\n    0 0 0 0\n    Font (\"\",0,0,0)\n\n");
+  EXPECT_EQ(Write(o, nullptr, nullptr, 0),
+            "Text\n    \"\"\n    0 0 0 0\n    Font (\"\",0,0,0)\n\n");
 }
 
 TEST(CoordRoundSignificantTest, RoundsToDigitsWithinTheMostDecimals) {
