@@ -92,8 +92,10 @@ int MemObjStoreDelete(MemObjStore* store, uint32_t row, int* oldKind, uint32_t* 
 // keeping out's buffer fields; with copyBuffers the points, text and values
 // are copied into out's buffers (grown when out owns them; a borrowed buffer
 // too small fails), a collection part by part. filter (when given) sees the
-// entry's bounds first. 0 when the row has no entry, the filter skips it,
-// the entry is of kind 0, or a copy fails.
+// entry's bounds first. Without copyBuffers a collection is read with no
+// part attached (out keeps its part objects for the next read). 0 when the
+// row has no entry, the filter skips it, the entry is of kind 0, or a copy
+// fails.
 int MemObjStoreRead(MemObjStore* store, uint32_t row, MemObjBoundsFn filter, void* filterContext,
                     GeomObject* out, int copyBuffers);
 
