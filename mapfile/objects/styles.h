@@ -2,18 +2,56 @@
 // filled areas, the symbol of points and the font of texts, and the bundle of
 // the four that new objects receive.
 //
-// These are the in-memory records. Colours are 0xRRGGBB in a u32; the top
-// byte is ignored wherever a colour is compared or printed. Pen widths 0..7
-// are pixels, 10 and up are 10 plus a width in points.
+// The in-memory records come first. Colours are 0xRRGGBB in a u32; the top
+// byte is ignored wherever a colour is compared, packed or printed. Pen
+// widths 0..7 are pixels, 10 and up are 10 plus a width in points.
 //
-// The compact byte forms, equality, packing and the clause texts of the
-// records are added beside them by the style code; what is here is what the
-// object model needs: the records, the default bundle and the per-kind
-// accessors that find an object's styles.
+// Compact records (the style tables of map-object files and the public object
+// record store styles in these forms; every byte is fixed, multi-byte numbers
+// are little-endian, colours are three bytes red, green, blue):
+//
+//   pen, 6 bytes
+//     0     pixel widths: the width, clamped to 0..7. Point widths: with
+//           h = bits 8-10 of (width - 10), 8 | h when h is not 0, else 1
+//     1     pattern, low byte
+//     2     point widths: low byte of (width - 10); pixel widths 0
+//     3..5  colour
+//   A pen record is a pixel width when byte 2 is 0 and bit 3 of byte 0 is
+//   clear (width = byte 0 & 7); otherwise the width is byte 2 + 10, plus
+//   256 * (byte 0 & 7) when bit 3 is set. So width 10 (zero points) reads
+//   back as one pixel, and bits of (width - 10) above bit 10 are lost.
+//
+//   brush, 8 bytes
+//     0     pattern, low byte
+//     1     transparent flag
+//     2..4  foreground
+//     5..7  background
+//
+//   symbol, 8 bytes (the simple-symbol fields)
+//     0..1  shape (u16)
+//     2..3  size (u16)
+//     4     0
+//     5..7  colour
+//   Unpacking fills shape, size and colour only.
+//
+//   font, 8 bytes (the name is stored apart)
+//     0     style byte
+//     1     bit 0 background flag, bit 1 flag A, bit 2 flag B, bit 3 flag C
+//     2..4  foreground
+//     5..7  background
+//   Unpacking sets style, flags and colours, the size to 0 and the kept
+//   double to 0.0, and leaves the name.
+//
+// Stored 16-bit styles:
+//   font:        bits 0-7 the style byte, bits 8, 9, 10 flags A, B, C.
+//   font symbol: bits 0, 4, 5 the style-flag bits 0, 4, 5; bit 8 the flag.
+//   custom:      0..7 from custom-flag bits 0 (1), 1 (2) and 3 (4).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "mapfile/foundation/foundation.h"  // FontNameCopy
 
 namespace layerio {
 
@@ -127,5 +165,75 @@ int GeomObjectSetStyle(GeomObject* target, StyleBundle bundle);
 // target or, for a collection, onto its part that uses it. The result is that
 // of the last step that ran.
 int GeomObjectCopyStyle(GeomObject* target, const GeomObject* source);
+
+// ----- compact records ---------------------------------------------------
+
+inline constexpr size_t kPenRecSize = 6;
+inline constexpr size_t kBrushRecSize = 8;
+inline constexpr size_t kSymbolRecSize = 8;
+inline constexpr size_t kFontRecSize = 8;
+
+// Each writes or reads exactly its record size at rec.
+void PenRecPack(const PenStyle* pen, uint8_t* rec);
+void PenRecUnpack(const uint8_t* rec, PenStyle* pen);  // kept becomes 0
+void BrushRecPack(const BrushStyle* brush, uint8_t* rec);
+void BrushRecUnpack(const uint8_t* rec, BrushStyle* brush);
+void SymbolRecPack(const SymbolStyle* symbol, uint8_t* rec);
+void SymbolRecUnpack(const uint8_t* rec, SymbolStyle* symbol);
+void FontRecPack(const FontStyle* font, uint8_t* rec);
+void FontRecUnpack(const uint8_t* rec, FontStyle* font);
+
+// A pen record read without unpacking it: 1 when it holds a pixel width; the
+// pixel width (byte 0 & 7); the width in the in-memory form (10 + points).
+int PenRecIsPixelWidth(const uint8_t* rec);
+int PenRecPixelWidth(const uint8_t* rec);
+int PenRecPointWidth(const uint8_t* rec);
+
+// ----- stored 16-bit styles and names --------------------------------------
+
+uint16_t FontStylePack(const FontStyle* font);
+// Replaces the style byte and sets the three flags to 0 or 1.
+void FontStyleUnpack(uint16_t style, FontStyle* font);
+
+uint16_t SymbolFontStyleGet(const SymbolStyle* symbol);
+// Clears the style flags and the flag, then sets them from the stored style.
+void SymbolFontStyleSet(SymbolStyle* symbol, uint16_t style);
+
+int SymbolCustomStyleGet(const SymbolStyle* symbol);
+// Sets custom-flag bits 0, 1 and 3 from a style 0..7, keeping the others.
+void SymbolCustomStyleSet(SymbolStyle* symbol, int style);
+// Copies the picture file name (at most 31 characters) and sets the shape to 0.
+void SymbolCustomNameSet(SymbolStyle* symbol, const char* name);
+
+// ----- equality (style tables share equal entries) --------------------------
+
+// Equal patterns, and either both 1 (no line) or the same kept word, width and
+// colour.
+int PenEqual(const PenStyle* a, const PenStyle* b);
+// Equal patterns, and then: pattern 1 always; pattern 2 the same foreground;
+// others the same foreground and transparency, and the same background unless
+// transparent.
+int BrushEqual(const BrushStyle* a, const BrushStyle* b);
+
+// ----- clauses --------------------------------------------------------------
+
+// Room for the longest clause and its terminator.
+inline constexpr size_t kStyleClauseSize = 192;
+
+// Each writes its clause into out (at most size bytes with the terminator)
+// and returns its length. Colours are printed masked to 24 bits; a quote in a
+// font or file name is doubled, so that the clause reads back. 0 and an empty
+// text when the clause does not fit, and for a symbol of an unknown kind.
+//   "Pen (width,pattern,colour) "
+//   "Brush (pattern,foreground[,background]) "   background unless transparent
+//   "Symbol (shape,colour,size) "                           simple
+//   "Symbol (shape,colour,size,"name",style,degrees) "      font symbol
+//   "Symbol ("file",colour,size,style) "                     custom
+//   "Font ("name",style,size,foreground[,background])"     background when the
+//                                        background flag or flag A is set; no blank
+size_t StyleClausePen(PenStyle pen, char* out, size_t size);
+size_t StyleClauseBrush(BrushStyle brush, char* out, size_t size);
+size_t StyleClauseSymbol(const SymbolStyle* symbol, char* out, size_t size);
+size_t StyleClauseFont(FontStyle font, char* out, size_t size);
 
 }  // namespace layerio
