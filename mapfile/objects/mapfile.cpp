@@ -551,9 +551,6 @@ void MapStylesFree(MapFile* map) {
   MemFreePtr(&map->styleBlocks);
 }
 
-// Stands in until the style tables are linked in.
-__attribute__((weak)) int16_t MapStylesLoad(MapFile*) { return 1; }
-
 // ===== Blocks ===============================================================
 
 int16_t MapBlockAlloc(MapFile* map, uint32_t* position) {
