@@ -83,19 +83,19 @@ struct MapIndexCursor {
   MapBlockSlot* object2;  // the other side of a split
   MapBlockSlot* coord;    // coordinate blocks read
   MapBlockSlot* coord2;   // coordinate blocks written
+  MapBlockSlot* nodeSlot;  // index nodes
   MapIndexPathEntry* path;
   int32_t level;     // current level of the path
   int32_t capacity;  // levels the path holds (the map's depth, at least 1)
   uint8_t* record;   // record buffer
   size_t recordSize;
-  uint8_t* leafCopy;  // the old leaf's bytes during a split (one block)
-  uint8_t* nodeBytes;  // one block for index nodes
-  MapIndexNode* node;  // decoded node (and a second for splits)
+  uint8_t* leafCopy;   // the old leaf's bytes during a split (one block)
+  MapIndexNode* node;  // the node being changed, and the new one of a split
   MapIndexNode* node2;
-  // Objects decoded while records move between blocks; the parts of a
-  // collection are the collection's own.
+  // The object of a record that moves between blocks; a collection's parts
+  // hang off it.
+  MemHandle movingHandle;
   GeomObject* moving;
-  GeomObject* parts[3];  // region, polyline, multipoint
 };
 
 int16_t MapIndexCursorOpen(MapIndexCursor* cursor, MapFile* map, size_t recordSize);
