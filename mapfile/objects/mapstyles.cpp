@@ -289,7 +289,9 @@ int16_t MapStylesLoad(MapFile* map) {
       break;
     }
     if (!ReadAt(map, position, block.data(), size)) {
+      // The chain points past the end of the file.
       ok = false;
+      Damaged(map);
       break;
     }
     const uint16_t kind = MapLoadU16(block.data());
