@@ -165,7 +165,8 @@ inline constexpr uint32_t kMapSlotInvalid = 1;
 struct MapBlockSlot {
   uint32_t position;
   uint32_t generation;
-  uint32_t flags;  // kMapSlotInvalid
+  uint32_t flags;     // kMapSlotInvalid
+  uint32_t capacity;  // bytes allocated at bytes: the block size at allocation
   uint8_t* bytes;
 };
 
@@ -224,6 +225,12 @@ void MapStylesFree(MapFile* map);
 // Loads the style tables (defined with the style tables, mapstyles.cpp).
 int16_t MapStylesLoad(MapFile* map);
 
+// Adds the file entry of a table's companion of a file kind (5 .MAP, 6
+// .ID): the extension takes the letter case of the table's own extension
+// (roads.tab gives roads.map), and an existing companion is found ignoring
+// case by the open. 0 on failure.
+FileHandle MapCompanionAdd(FileHandle tableFile, int kind);
+
 // The process-wide switch that selects the marker 45454545 for tables whose
 // marker selector is set; off unless a caller sets it.
 void MapSetAltMarkerSwitch(int on);
@@ -261,10 +268,13 @@ struct IdFileAccess {
 
 // Create (open mode 3) or open (mode 1) the table's .ID companion (kind -1:
 // 6) and install IdFileRead and IdFileWrite.
+// IdFileOpen opens in mode 1 unless a write mode is asked for.
 int16_t IdFileCreate(IdFileAccess* access, FileHandle tableFile, int kind = -1);
-int16_t IdFileOpen(IdFileAccess* access, FileHandle tableFile, int kind = -1);
+int16_t IdFileOpen(IdFileAccess* access, FileHandle tableFile, int kind = -1,
+                   int mode = kFileModeRead);
 int16_t IdFileRead(int32_t row, uint32_t* position, IdFileAccess* access);
 int16_t IdFileWrite(int32_t row, uint32_t position, IdFileAccess* access);
+// Closes the file and releases its entry.
 int16_t IdFileFlush(IdFileAccess* access);
 
 }  // namespace layerio

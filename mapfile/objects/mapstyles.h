@@ -34,11 +34,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "mapfile/objects/mapfile.h"
 #include "mapfile/objects/styles.h"
 
 namespace layerio {
-
-struct MapFile;  // mapfile.h; it also holds the table entries
 
 inline constexpr int kMapStyleBlockHead = 8;
 inline constexpr int kMapStyleRecordHead = 5;  // sort and use count
