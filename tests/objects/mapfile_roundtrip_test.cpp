@@ -73,7 +73,8 @@ class ObjectMaker {
     return centre + int32_t(rng_() % uint32_t(2 * spread + 1)) - spread;
   }
   // Shared styles come from small palettes; every seventh object gets a
-  // colour of its own (up to 120 distinct ones, within the 255 a table holds).
+  // colour of its own (up to 120 distinct ones), so that no table passes the
+  // 255 entries it holds and every style reads back exactly.
   uint32_t Colour(int i) {
     if (i % 7 == 0) return 0x100000u + uint32_t((i / 7) % 120) * 0x0101u;
     static const uint32_t palette[] = {0xFF0000, 0x00FF00, 0x0000FF, 0x808080, 0x123456};
@@ -81,25 +82,26 @@ class ObjectMaker {
   }
   PenStyle Pen(int i) {
     PenStyle p{};
-    p.width = int16_t(1 + rng_() % 4);
-    p.pattern = 2 + rng_() % 3;
+    p.width = int16_t(i % 7 ? 1 + rng_() % 2 : 1);
+    p.pattern = i % 7 ? 2 + rng_() % 2 : 2;
     p.colour = Colour(i);
     return p;
   }
   BrushStyle Brush(int i) {
     BrushStyle b{};
-    b.pattern = 2 + rng_() % 6;
+    b.pattern = i % 7 ? 2 + rng_() % 6 : 2;
     b.foreground = Colour(i);
     b.background = 0xFFFFFF;
-    b.transparent = uint8_t(rng_() % 2);
+    b.transparent = uint8_t(i % 7 ? rng_() % 2 : 0);
     return b;
   }
   SymbolStyle Symbol(int i) {
     SymbolStyle s{};
     s.kind = kSymbolSimple;
-    s.shape = int16_t(32 + rng_() % 36);
+    static const int16_t shapes[] = {35, 36, 40};
+    s.shape = i % 7 ? shapes[rng_() % 3] : 35;
     s.colour = Colour(i);
-    s.size = int16_t(6 + rng_() % 10);
+    s.size = int16_t(i % 7 ? 8 + 4 * (rng_() % 2) : 10);
     return s;
   }
 
