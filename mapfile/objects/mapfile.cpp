@@ -352,7 +352,6 @@ int16_t MapHeaderRead(MapFile* map, MapHeader* header) {
       block.nonEarth.unit = static_cast<uint16_t>(unit);
       block.nonEarth.quadrant2 = 1;
     } else {
-      CoordSysParamsDefault(&block);
       PXDatum d;
       DatumRecordClear(&d);
       d.ellipsoid = static_cast<uint8_t>(ellipsoid);
@@ -370,7 +369,7 @@ int16_t MapHeaderRead(MapFile* map, MapHeader* header) {
       if (DatumRecordMatches(number, &d)) d.number = static_cast<uint16_t>(number);
       block.datum = d;
       if (projection == 1) {
-        if (quadrantValid) block.lonLatQuadrant = static_cast<uint8_t>(quadrant);
+        block.lonLatQuadrant = static_cast<uint8_t>(quadrantValid ? quadrant : 2);
       } else {
         block.projectedUnit = static_cast<uint16_t>(unit);
         int count = ProjectionFamily(projection);

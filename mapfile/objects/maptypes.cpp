@@ -140,6 +140,14 @@ void MapObjCodeCompress(int* code, const GeomObject* object, const IPoint* base)
                      Abs64(static_cast<int64_t>(r.x2) - base->x) < 32768 &&
                      Abs64(static_cast<int64_t>(r.y1) - base->y) < 32768 &&
                      Abs64(static_cast<int64_t>(r.y2) - base->y) < 32768;
+        // The compressed text and rounded rectangle hold 16-bit sizes.
+        if (object->kind == kGeomText) {
+          const GeomTextFields& t = object->u.text;
+          const int64_t h = (t.flags & kTextFlagBit8) ? t.user : t.height;
+          compressed = compressed && h >= 0 && h <= 0xFFFF;
+        } else if (object->kind == kGeomRoundRect) {
+          compressed = compressed && Abs64(object->u.roundRect.corner) <= 0xFFFF;
+        }
       }
       break;
   }

@@ -55,7 +55,9 @@ int MapObjCodeKind(int code);
 // counts gets a second- or third-generation code.
 int MapObjBaseCode(const GeomObject* object, int mapWithoutExtension);
 // Moves a compressed or long code to the form that fits the object: see
-// MapObjRefRect for the rectangle that must fit the 16-bit deltas. base is
+// MapObjRefRect for the rectangle that must fit the 16-bit deltas (texts
+// and rounded rectangles also need their height or corner within 16 bits,
+// which their compressed records hold). base is
 // the object block's base point or null (then kinds other than polylines,
 // regions, multipoints and collections are long). Inline codes stay.
 void MapObjCodeCompress(int* code, const GeomObject* object, const IPoint* base);
