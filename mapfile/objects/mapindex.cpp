@@ -213,6 +213,9 @@ int16_t SplitLeaf(MapIndexCursor* cursor, MapFile* map, GeomObject* object, int3
   positions[newSide] = newPosition;
   slots[1 - newSide] = cursor->object2;
   positions[1 - newSide] = oldPosition;
+  // Ready before the first record: one that overflows the new block goes
+  // there at once.
+  MapObjectBlockInit(map, cursor->object2, &bases[1 - newSide]);
 
   GeomObject* moving = cursor->moving;
   auto load = [&](uint32_t off, int code) -> int16_t {
@@ -254,7 +257,6 @@ int16_t SplitLeaf(MapIndexCursor* cursor, MapFile* map, GeomObject* object, int3
                              });
   if (!ok) return 0;
 
-  MapObjectBlockInit(map, cursor->object2, &bases[1 - newSide]);
   for (uint32_t off : remembered) {
     int code = cursor->leafCopy[off];
     uint32_t word = MapLoadU32(cursor->leafCopy + off + 1);

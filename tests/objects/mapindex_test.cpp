@@ -577,6 +577,30 @@ struct Kept {
   PenStyle pen;
 };
 
+std::vector<IPoint> PointsOf(const GeomObject* object) {
+  std::vector<IPoint> out;
+  switch (object->kind) {
+    case kGeomPoint:
+      out.push_back(object->u.point.position);
+      break;
+    case kGeomLine:
+      out.push_back({object->u.line.x1, object->u.line.y1});
+      out.push_back({object->u.line.x2, object->u.line.y2});
+      break;
+    case kGeomPolyline:
+    case kGeomRegion: {
+      if (object->u.poly.partCount != 1) return {};
+      GeomPart* part = GeomParts(object);
+      out.resize(size_t(part->pointCount));
+      GeomPartGetPoints(object, 0, 0, part->pointCount, out.data(), nullptr, nullptr);
+      break;
+    }
+    default:
+      break;
+  }
+  return out;
+}
+
 class MixedRun {
  public:
   explicit MixedRun(uint32_t seed) : rng_(seed) {}
@@ -621,14 +645,13 @@ class MixedRun {
         int32_t n = 2 + int32_t(Pick(6));
         std::vector<IPoint> pts;
         for (int32_t i = 0; i < n; ++i) pts.push_back(near(5000));
-        if (kind == kGeomRegion) pts.push_back(pts[0]);
         int32_t count = int32_t(pts.size());
         EXPECT_TRUE(GeomPartsSetAll(object, 1, &count, pts.data(), nullptr, nullptr));
         IRectSetEmpty(&object->bounds);
         for (const IPoint& p : pts) IRectAddPoint(&object->bounds, &p);
         GeomParts(object)->bounds = object->bounds;
         IRectCenter(&object->bounds, &object->u.poly.centroid);
-        kept->points = pts;
+        kept->points = PointsOf(object);  // a region's ring closed
         break;
       }
       default: {
@@ -655,34 +678,16 @@ class MixedRun {
   std::vector<IPoint> centres_;
 };
 
-std::vector<IPoint> PointsOf(const GeomObject* object) {
-  std::vector<IPoint> out;
-  switch (object->kind) {
-    case kGeomPoint:
-      out.push_back(object->u.point.position);
-      break;
-    case kGeomLine:
-      out.push_back({object->u.line.x1, object->u.line.y1});
-      out.push_back({object->u.line.x2, object->u.line.y2});
-      break;
-    case kGeomPolyline:
-    case kGeomRegion: {
-      if (object->u.poly.partCount != 1) return {};
-      GeomPart* part = GeomParts(object);
-      out.resize(size_t(part->pointCount));
-      GeomPartGetPoints(object, 0, 0, part->pointCount, out.data(), nullptr, nullptr);
-      break;
-    }
-    default:
-      break;
-  }
-  return out;
-}
-
 bool SamePoints(const std::vector<IPoint>& a, const std::vector<IPoint>& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](auto& p, auto& q) {
            return p.x == q.x && p.y == q.y;
          });
+}
+
+std::string PointsText(const std::vector<IPoint>& pts) {
+  std::string out;
+  for (const IPoint& p : pts) out += "(" + std::to_string(p.x) + "," + std::to_string(p.y) + ")";
+  return out;
 }
 
 int NoFilter(void*, const IRect*) { return 1; }
@@ -698,7 +703,8 @@ TEST_F(MapIndexTest, TwentyThousandMixedObjectsReplacedAndDeletedStayReachable) 
   for (int32_t row = 1; row <= rows; ++row) {
     Kept kept;
     run.Make(object, &kept);
-    ASSERT_TRUE(MapIndexInsert(&cursor_, &map_, object, row, 0, MemWrite, &ids_)) << row;
+    ASSERT_TRUE(MapIndexInsert(&cursor_, &map_, object, row, 0, MemWrite, &ids_))
+        << row << " error " << ErrorLastCode();
     live[row] = kept;
   }
   for (int i = 0; i < 2000; ++i) {
@@ -706,7 +712,7 @@ TEST_F(MapIndexTest, TwentyThousandMixedObjectsReplacedAndDeletedStayReachable) 
     Kept kept;
     run.Make(object, &kept);
     ASSERT_TRUE(MapIndexReplace(&cursor_, &map_, object, row, 0, MemWrite, MemRead, &ids_))
-        << row;
+        << row << " error " << ErrorLastCode();
     live[row] = kept;
   }
   std::vector<int32_t> deleted;
@@ -714,8 +720,10 @@ TEST_F(MapIndexTest, TwentyThousandMixedObjectsReplacedAndDeletedStayReachable) 
     int32_t row = int32_t(1 + run.Pick(size_t(rows)));
     if (!live.count(row)) continue;
     int found = 0;
+    ErrorClear();
     ASSERT_TRUE(MapRecordRemoveByRow(&cursor_, &map_, row, MemRead, &ids_, &found, nullptr,
-                                     nullptr));
+                                     nullptr))
+        << row << " error " << ErrorLastCode();
     ASSERT_EQ(found, 1);
     ids_.rows[size_t(row)] = 0;  // as the store does
     live.erase(row);
@@ -727,6 +735,9 @@ TEST_F(MapIndexTest, TwentyThousandMixedObjectsReplacedAndDeletedStayReachable) 
   ASSERT_TRUE(Check(&result)) << result.message;
   EXPECT_EQ(result.live, uint32_t(live.size()));
   EXPECT_EQ(result.depth, map_.indexDepth);
+  RecordProperty("depth", int(result.depth));
+  RecordProperty("nodes", int(result.nodes));
+  RecordProperty("leaves", int(result.leaves));
 
   // Every live row reads back equal; deleted rows are gone.
   for (const auto& [row, kept] : live) {
@@ -736,7 +747,9 @@ TEST_F(MapIndexTest, TwentyThousandMixedObjectsReplacedAndDeletedStayReachable) 
         << row;
     EXPECT_EQ(object->kind, kept.kind) << row;
     EXPECT_TRUE(Same(object->bounds, kept.bounds)) << row;
-    EXPECT_TRUE(SamePoints(PointsOf(object), kept.points)) << row;
+    EXPECT_TRUE(SamePoints(PointsOf(object), kept.points)) << row << " kind " << kept.kind << " "
+                                                            << PointsText(PointsOf(object))
+                                                            << " want " << PointsText(kept.points);
     if (kept.kind != kGeomPoint) {
       EXPECT_TRUE(PenEqual(&object->pen, &kept.pen)) << row;
     }
