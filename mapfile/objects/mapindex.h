@@ -105,7 +105,8 @@ void MapIndexCursorClose(MapIndexCursor* cursor, MapFile* map);
 // record (splitting the leaf when it is full) and tells the writer the
 // record's position; moved records are told their new positions. The
 // object's row field becomes the row. The map's root block, root rectangle
-// and depth follow; the caller marks its header dirty.
+// and depth follow; the caller copies the root rectangle into its MapHeader
+// (whose writer takes it from there) and marks the header dirty.
 int16_t MapIndexInsert(MapIndexCursor* cursor, MapFile* map, GeomObject* object, int32_t row,
                        size_t recordSize, RowPositionWriteFn writer, IdFileAccess* handle);
 

@@ -364,7 +364,10 @@ TEST_F(MapIndexTest, AFullSquareLeafSplitsOnYAtItsMiddle) {
   pts[1] = {100, 100, 2};
   uint32_t leaf = PointLeaf({50, 50}, pts);
   SetRoot(leaf, R(0, 0, 100, 100), 1);
+  ASSERT_EQ(pts[20].y, 50);  // the one record on the split line
+  const int toggle = MapIndexTieToggle();
   ASSERT_TRUE(InsertPoint(50, 30, 10));
+  EXPECT_NE(MapIndexTieToggle(), toggle);
   ASSERT_EQ(map_.indexDepth, 2);
   MapIndexNode node = RootNode();
   ASSERT_EQ(node.count, 2);
@@ -378,6 +381,8 @@ TEST_F(MapIndexTest, AFullSquareLeafSplitsOnYAtItsMiddle) {
   EXPECT_EQ(low.y, 25);
   EXPECT_EQ(high.x, 50);
   EXPECT_EQ(high.y, 75);
+  // The tie went to the side the toggle stood for.
+  EXPECT_EQ(ids_.rows[21] - ids_.rows[21] % 512, toggle == 0 ? newBlock : leaf);
   for (int i = 0; i < node.count; ++i) {
     const IRect& r = node.entries[i].rect;
     if (node.entries[i].child == newBlock) {
@@ -486,6 +491,15 @@ TEST_F(MapIndexTest, ARemovedRecordIsMarkedAndNotRemovedTwice) {
   EXPECT_EQ(Get32(&b[position % 512 + 1]), 2u | kMapRowRemoved);
   // The record stays where it was, the row word carries the mark: removing
   // it again is refused, and a row without an entry is no removal.
+  MemHandle handle = nullptr;
+  GeomObject* object = nullptr;
+  ASSERT_TRUE(GeomObjectAlloc(&handle, &object, kGeomPoint, 0));
+  int styleFailure = 0;
+  EXPECT_FALSE(MapObjectReadByRow(&map_, cursor_.object, cursor_.coord, 2, 1, MemRead, &ids_,
+                                  nullptr, nullptr, object, &styleFailure));
+  EXPECT_TRUE(MapObjectReadByRow(&map_, cursor_.object, cursor_.coord, 3, 1, MemRead, &ids_,
+                                 nullptr, nullptr, object, &styleFailure));
+  GeomObjectDestroy(handle);
   ErrorClear();
   EXPECT_FALSE(MapRecordRemove(&map_, slot_, position, 2, nullptr, nullptr));
   EXPECT_TRUE(Pushed(kErrMapDamaged));
