@@ -474,6 +474,50 @@ TEST_F(MapIndexTest, ANodeOf25SplitsOnASecondEntryAndTheTreeGrowsALevel) {
   EXPECT_EQ(total, 26);
 }
 
+TEST_F(MapIndexTest, DamagedTreesFailTheCheckTheWalkAndInsertsCleanly) {
+  Create();
+  uint32_t leaf = PointLeaf({0, 0}, {{0, 0, 1}, {10, 10, 2}});
+  uint32_t self = 0;
+  {
+    // A node whose only entry is itself.
+    MapIndexNode node{};
+    node.count = 1;
+    uint32_t at = 0;
+    ASSERT_TRUE(MapBlockAlloc(&map_, &at));
+    node.entries[0] = {R(0, 0, 10, 10), at};
+    MapIndexNodeWrite(&map_, &node, slot_->bytes);
+    ASSERT_TRUE(MapBlockWrite(&map_, slot_, at));
+    self = at;
+  }
+  uint32_t overLeaf = Node({{R(0, 0, 10, 10), leaf}});
+  uint32_t beyond = Node({{R(0, 0, 10, 10), 512u * 100000u}});
+  struct Case {
+    const char* name;
+    uint32_t root;
+    uint8_t depth;
+  } cases[] = {
+      {"a node below itself", self, 3},
+      {"an object block where a node belongs", overLeaf, 3},
+      {"a child beyond the file", beyond, 2},
+      {"a node where a leaf belongs", overLeaf, 1},
+      {"depth without a root", 0, 2},
+  };
+  for (const Case& c : cases) {
+    SetRoot(c.root, R(0, 0, 10, 10), c.depth);
+    MapIndexCheckResult result;
+    EXPECT_FALSE(Check(&result)) << c.name;
+    EXPECT_NE(result.message[0], 0) << c.name;
+    ErrorClear();
+    EXPECT_FALSE(MapIndexSearch(&map_, &map_.root,
+                                [](void*, int32_t, uint32_t, const IRect*) { return 1; },
+                                nullptr))
+        << c.name;
+    ErrorClear();
+    EXPECT_FALSE(InsertPoint(3, 5, 5)) << c.name;
+    EXPECT_TRUE(Pushed(kErrMapDamaged)) << c.name;
+  }
+}
+
 // ----- removal --------------------------------------------------------------
 
 TEST_F(MapIndexTest, ARemovedRecordIsMarkedAndNotRemovedTwice) {
