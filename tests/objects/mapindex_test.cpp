@@ -293,11 +293,11 @@ TEST_F(MapIndexTest, DamagedNodesAreRefused) {
 TEST_F(MapIndexTest, EntriesAreOrderedByCentreXLargestFirstNewBeforeEqual) {
   MapIndexNode node{};
   const MapIndexEntry entries[] = {
-      {R(0, 0, 10, 0), 1},    // centre 5
-      {R(20, 0, 40, 0), 2},   // centre 30
-      {R(-10, 0, 0, 0), 3},   // centre -5
-      {R(4, 0, 6, 0), 4},     // centre 5, before the earlier 5
-      {R(30, 0, 30, 0), 5},   // centre 30, before the earlier 30
+      {R(0, 0, 10, 0), 1},   // centre 5
+      {R(20, 0, 40, 0), 2},  // centre 30
+      {R(-10, 0, 0, 0), 3},  // centre -5
+      {R(4, 0, 6, 0), 4},    // centre 5, before the earlier 5
+      {R(30, 0, 30, 0), 5},  // centre 30, before the earlier 30
   };
   for (const MapIndexEntry& e : entries) MapIndexNodeInsert(&node, &e);
   const uint32_t order[] = {5, 2, 4, 1, 3};
@@ -496,10 +496,8 @@ TEST_F(MapIndexTest, DamagedTreesFailTheCheckTheWalkAndInsertsCleanly) {
     uint32_t root;
     uint8_t depth;
   } cases[] = {
-      {"a node below itself", self, 3},
-      {"an object block where a node belongs", overLeaf, 3},
-      {"a child beyond the file", beyond, 2},
-      {"a node where a leaf belongs", overLeaf, 1},
+      {"a node below itself", self, 3},       {"an object block where a node belongs", overLeaf, 3},
+      {"a child beyond the file", beyond, 2}, {"a node where a leaf belongs", overLeaf, 1},
       {"depth without a root", 0, 2},
   };
   for (const Case& c : cases) {
@@ -508,9 +506,8 @@ TEST_F(MapIndexTest, DamagedTreesFailTheCheckTheWalkAndInsertsCleanly) {
     EXPECT_FALSE(Check(&result)) << c.name;
     EXPECT_NE(result.message[0], 0) << c.name;
     ErrorClear();
-    EXPECT_FALSE(MapIndexSearch(&map_, &map_.root,
-                                [](void*, int32_t, uint32_t, const IRect*) { return 1; },
-                                nullptr))
+    EXPECT_FALSE(MapIndexSearch(
+        &map_, &map_.root, [](void*, int32_t, uint32_t, const IRect*) { return 1; }, nullptr))
         << c.name;
     ErrorClear();
     EXPECT_FALSE(InsertPoint(3, 5, 5)) << c.name;
@@ -573,15 +570,16 @@ TEST_F(MapIndexTest, MapsWithCodesAbove72RefuseChangesButAreStillWalked) {
     const char* name;
     std::function<int()> run;
   } ops[] = {
-      {"insert", [&] { return int(MapIndexInsert(&cursor_, &map_, &point, 2, 0, MemWrite, &ids_)); }},
+      {"insert",
+       [&] { return int(MapIndexInsert(&cursor_, &map_, &point, 2, 0, MemWrite, &ids_)); }},
       {"replace",
        [&] {
          return int(MapIndexReplace(&cursor_, &map_, &point, 1, 0, MemWrite, MemRead, &ids_));
        }},
       {"delete",
        [&] {
-         return int(MapRecordRemoveByRow(&cursor_, &map_, 1, MemRead, &ids_, &found, nullptr,
-                                         nullptr));
+         return int(
+             MapRecordRemoveByRow(&cursor_, &map_, 1, MemRead, &ids_, &found, nullptr, nullptr));
        }},
   };
   for (const Op& op : ops) {
@@ -670,11 +668,9 @@ class MixedRun {
       for (int i = 0; i < 300; ++i) centres_.push_back({Coord(900000), Coord(900000)});
     }
     const IPoint c = centres_[Pick(centres_.size())];
-    auto near = [&](int32_t spread) {
-      return IPoint{c.x + Coord(spread), c.y + Coord(spread)};
-    };
-    const int kinds[] = {kGeomPoint, kGeomLine, kGeomPolyline, kGeomRegion, kGeomRect,
-                         kGeomEllipse};
+    auto near = [&](int32_t spread) { return IPoint{c.x + Coord(spread), c.y + Coord(spread)}; };
+    const int kinds[] = {kGeomPoint,  kGeomLine, kGeomPolyline,
+                         kGeomRegion, kGeomRect, kGeomEllipse};
     const int kind = kinds[Pick(6)];
     EXPECT_TRUE(GeomObjectReset(object, kind, 0));
     object->brush = StyleDefaults()->brush;
@@ -779,8 +775,8 @@ TEST_F(MapIndexTest, TwentyThousandMixedObjectsReplacedAndDeletedStayReachable) 
     if (!live.count(row)) continue;
     int found = 0;
     ErrorClear();
-    ASSERT_TRUE(MapRecordRemoveByRow(&cursor_, &map_, row, MemRead, &ids_, &found, nullptr,
-                                     nullptr))
+    ASSERT_TRUE(
+        MapRecordRemoveByRow(&cursor_, &map_, row, MemRead, &ids_, &found, nullptr, nullptr))
         << row << " error " << ErrorLastCode();
     ASSERT_EQ(found, 1);
     ids_.rows[size_t(row)] = 0;  // as the store does
@@ -805,9 +801,9 @@ TEST_F(MapIndexTest, TwentyThousandMixedObjectsReplacedAndDeletedStayReachable) 
         << row;
     EXPECT_EQ(object->kind, kept.kind) << row;
     EXPECT_TRUE(Same(object->bounds, kept.bounds)) << row;
-    EXPECT_TRUE(SamePoints(PointsOf(object), kept.points)) << row << " kind " << kept.kind << " "
-                                                            << PointsText(PointsOf(object))
-                                                            << " want " << PointsText(kept.points);
+    EXPECT_TRUE(SamePoints(PointsOf(object), kept.points))
+        << row << " kind " << kept.kind << " " << PointsText(PointsOf(object)) << " want "
+        << PointsText(kept.points);
     if (kept.kind != kGeomPoint) {
       EXPECT_TRUE(PenEqual(&object->pen, &kept.pen)) << row;
     }
