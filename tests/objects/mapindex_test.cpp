@@ -112,8 +112,8 @@ class MapIndexTest : public mapfiletest::FileLayerTest {
     CoordSys cs;
     ASSERT_TRUE(CoordSysParseText(
         &cs, "CoordSys NonEarth Units \"m\" Bounds (-1000000, -1000000) (1000000, 1000000)", true));
-    FileHandle table = Add("index.tab", 1);
-    ASSERT_TRUE(MapFileCreate(&map_, &header_, table, -1, &cs, 0, 0, blockSize));
+    table_ = Add("index.tab", 1);
+    ASSERT_TRUE(MapFileCreate(&map_, &header_, table_, -1, &cs, 0, 0, blockSize));
     ASSERT_TRUE(MapFileLock(&map_, &header_, kFileModeWrite, nullptr));
     locked_ = true;
     ASSERT_TRUE(MapBlockSlotAlloc(&map_, &slot_));
@@ -212,6 +212,7 @@ class MapIndexTest : public mapfiletest::FileLayerTest {
 
   MapFile map_{};
   MapHeader header_{};
+  FileHandle table_ = 0;
   MemoryIds ids_{};
   MapIndexCursor cursor_{};
   MapBlockSlot* slot_ = nullptr;
@@ -825,6 +826,63 @@ TEST_F(MapIndexTest, TwentyThousandMixedObjectsReplacedAndDeletedStayReachable) 
     EXPECT_EQ(Search(rect), expect) << i;
   }
   GeomObjectDestroy(handle);
+}
+
+TEST_F(MapIndexTest, ThroughTheIdFileSplitsKeepStyleUsesAndTheCheckHolds) {
+  Create();
+  IdFileAccess ids{};
+  ASSERT_TRUE(IdFileCreate(&ids, table_));
+  MixedRun run(7);
+  std::map<int32_t, Kept> live;
+  MemHandle handle = nullptr;
+  GeomObject* object = nullptr;
+  ASSERT_TRUE(GeomObjectAlloc(&handle, &object, kGeomPoint, 0));
+  const int32_t rows = 3000;
+  for (int32_t row = 1; row <= rows; ++row) {
+    run.Make(object, &live[row]);
+    ASSERT_TRUE(MapIndexInsert(&cursor_, &map_, object, row, 0, ids.write, &ids)) << row;
+  }
+  for (int i = 0; i < 300; ++i) {
+    int32_t row = int32_t(1 + run.Pick(size_t(rows)));
+    run.Make(object, &live[row]);
+    ASSERT_TRUE(MapIndexReplace(&cursor_, &map_, object, row, 0, ids.write, ids.read, &ids));
+  }
+  for (int i = 0; i < 200; ++i) {
+    int32_t row = int32_t(1 + run.Pick(size_t(rows)));
+    int found = 0;
+    MapObjectCounts counts{};
+    ASSERT_TRUE(
+        MapRecordRemoveByRow(&cursor_, &map_, row, ids.read, &ids, &found, nullptr, &counts));
+    EXPECT_EQ(found, live.count(row) ? 1 : 0) << row;
+    if (!found) continue;
+    EXPECT_EQ(counts.points + counts.lines + counts.regions + counts.others, 1u);
+    ASSERT_TRUE(ids.write(row, 0, &ids));
+    live.erase(row);
+  }
+  EXPECT_GE(map_.indexDepth, 2);
+  MapIndexCheckResult result;
+  ASSERT_TRUE(MapIndexCheck(&map_, ids.read, &ids, rows, &result)) << result.message;
+  EXPECT_EQ(result.live, uint32_t(live.size()));
+
+  // Records that moved in splits kept their styles' use counts: each pen is
+  // used by exactly the live objects that carry it (points carry none).
+  std::map<uint32_t, uint32_t> expect;
+  for (const auto& [row, kept] : live) {
+    if (kept.kind == kGeomPoint) continue;
+    uint8_t index = 0;
+    ASSERT_TRUE(MapPenIndex(&map_, &kept.pen, &index, 0));
+    ASSERT_GT(index, 0);
+    ++expect[index];
+  }
+  ASSERT_EQ(expect.size(), 3u);
+  for (const auto& [index, uses] : expect) {
+    uint32_t count = 0;
+    ASSERT_TRUE(MapStyleUseCount(&map_, map_.pens[index - 1].position, 0, &count));
+    EXPECT_EQ(count, uses) << int(index);
+  }
+  GeomObjectDestroy(handle);
+  ids.lastRow = rows;
+  EXPECT_TRUE(IdFileFlush(&ids));
 }
 
 }  // namespace
