@@ -231,6 +231,33 @@ void ClearObject(GeomObject* object, int kind) {
   GeomObjectRestoreBuffers(object, &save);
 }
 
+// Counts of coordinates that are not in the buffers (data not read, or a
+// read that failed) are dropped, so that nothing walks past a buffer.
+void EmptyCounts(GeomObject* o) {
+  switch (o->kind) {
+    case kGeomPolyline:
+    case kGeomRegion:
+      o->u.poly.partCount = 0;
+      o->u.poly.dataSize = 0;
+      o->flagA = o->flagB = 0;
+      break;
+    case kGeomMultipoint:
+      o->u.multipoint.pointCount = 0;
+      o->flagA = o->flagB = 0;
+      break;
+    case kGeomText: o->u.text.length = 0; break;
+    case kGeomItems12:
+    case kGeomItems24: o->u.items.count = 0; break;
+    case kGeomCollection:
+      for (GeomObject* p : {o->u.collection.region, o->u.collection.polyline,
+                            o->u.collection.multipoint}) {
+        if (p) EmptyCounts(p);
+      }
+      break;
+    default: break;
+  }
+}
+
 // ----- style indexes ------------------------------------------------------------
 
 struct StyleIo {
@@ -1329,6 +1356,7 @@ int MapObjectDataRead(MapFile* map, MapBlockSlot* slot, GeomObject* object, int 
   const uint16_t before = ErrorCount();
   auto fail = [&]() {
     PushDamagedSince(before);
+    EmptyCounts(object);
     return 0;
   };
   if (record[0] != code) return fail();
@@ -1715,6 +1743,8 @@ int ReadRecordAt(MapFile* map, MapBlockSlot* objectSlot, MapBlockSlot* coordSlot
   if (filter) wanted = filter(filterContext, &object->bounds);
   if (readData && wanted && MapCodeHasData(c)) {
     if (!MapObjectDataRead(map, coordSlot, object, c, rec)) return damaged();
+  } else {
+    EmptyCounts(object);
   }
   return 1;
 }

@@ -665,6 +665,54 @@ TEST_F(MapRecordTest, TheDataWordHoldsTheBytesActuallyStored) {
   GeomObjectFree(&o);
 }
 
+int SkipData(void* context, const IRect* bounds) {
+  *static_cast<IRect*>(context) = *bounds;
+  return 0;
+}
+
+TEST_F(MapRecordTest, WithoutItsDataAnObjectHasNoCoordinatesAndReleaseLowersUseCounts) {
+  Create(512, false);
+  IdFileAccess ids{};
+  ASSERT_TRUE(IdFileCreate(&ids, table_));
+  GeomObject o;
+  MakePoly(&o, kGeomPolyline, 2, 5, 100, 100, false);
+  o.row = 1;
+  const uint32_t block = NewObjectBlock(IPoint{100, 100});
+  uint32_t at = 0;
+  ASSERT_TRUE(MapObjectAppend(&map_, objectSlot_, coordSlot_, block, &o, &at, nullptr));
+  ASSERT_TRUE(IdFileWrite(1, at, &ids));
+
+  for (int readData : {0, 1}) {
+    SCOPED_TRACE(readData);
+    GeomObject back;
+    GeomObjectInit(&back, kGeomNone);
+    IRect seen{};
+    ASSERT_TRUE(MapObjectReadByRow(&map_, objectSlot_, coordSlot_, 1, readData, IdFileRead, &ids,
+                                   SkipData, &seen, &back, nullptr));
+    ExpectRect(seen, o.bounds, "bounds given to the filter");
+    ExpectRect(back.bounds, o.bounds, "bounds");
+    EXPECT_EQ(back.u.poly.partCount, 0u);  // the filter declined the data
+    EXPECT_EQ(back.u.poly.dataSize, 0u);
+    GeomObjectFree(&back);
+  }
+
+  // Decoding for a removal lowers the pen's use count: its entry is free.
+  ASSERT_TRUE(MapBlockRead(&map_, objectSlot_, block));
+  const uint8_t* rec = objectSlot_->bytes + (at - block);
+  const uint8_t pen = rec[MapCodeLength(rec[0]) - 1];
+  ASSERT_GT(pen, 0);
+  EXPECT_EQ(map_.pens[pen - 1].position & kMapStyleEntryFree, 0u);
+  GeomObject back;
+  GeomObjectInit(&back, kGeomNone);
+  const IPoint base{100, 100};
+  EXPECT_TRUE(MapObjectDecode(&map_, rec, &back, nullptr, &base, 1));
+  EXPECT_NE(map_.pens[pen - 1].position & kMapStyleEntryFree, 0u);
+  ExpectPen(back.pen, o.pen);
+  GeomObjectFree(&back);
+  GeomObjectFree(&o);
+  EXPECT_TRUE(IdFileFlush(&ids));
+}
+
 TEST_F(MapRecordTest, ObjectsThatNoFormHoldsAreRefused) {
   Create(512, false);
   const IPoint base{0, 0};
