@@ -29,6 +29,9 @@
 // disagree with its data word or pass the limits: at most 24,403,223
 // sections and 134,217,724 points in an object.
 //
+// Slots: every operation that takes an object-block slot and a
+// coordinate-block slot needs two distinct slots.
+//
 // Contract: 1 on success, 0 on failure. A record or chain whose bytes
 // contradict themselves pushes kErrMapDamaged; nothing is ever read outside
 // the record bytes or a block.

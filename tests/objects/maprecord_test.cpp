@@ -420,10 +420,9 @@ class MapRecordTest : public mapfiletest::FileLayerTest {
     name_ = "m" + std::to_string(gNextName++);
     table_ = Add(name_ + ".TAB", 1);
     CoordSys cs;
-    const char* clause = extended
-                             ? "CoordSys NonEarth Units \"m\" Bounds (0, 0) (100000, 100000) supportmz"
-                             : "CoordSys NonEarth Units \"m\" Bounds (0, 0) (100000, 100000)";
-    ASSERT_TRUE(CoordSysParseText(&cs, clause, true));
+    std::string clause = "CoordSys NonEarth Units \"m\" Bounds (0, 0) (100000, 100000)";
+    if (extended) clause += " supportmz";
+    ASSERT_TRUE(CoordSysParseText(&cs, clause.c_str(), true));
     ASSERT_TRUE(MapFileCreate(&map_, &header_, table_, -1, &cs, 0, 0, blockSize));
     ASSERT_EQ(map_.extension != 0, extended);
     open_ = true;
