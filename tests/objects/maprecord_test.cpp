@@ -712,6 +712,31 @@ TEST_F(MapRecordTest, WithoutItsDataAnObjectHasNoCoordinatesAndReleaseLowersUseC
   EXPECT_TRUE(IdFileFlush(&ids));
 }
 
+TEST_F(MapRecordTest, ReadingIntoAnObjectWithBorrowedBuffersLeavesThemAlone) {
+  Create(512, true);
+  GeomObject o;
+  MakePoly(&o, kGeomRegion, 2, 5, 100, 100, true);
+  const uint32_t block = NewObjectBlock(IPoint{100, 100});
+  const uint32_t at = WriteCode(block, o, 61);
+  ASSERT_NE(at, 0u);
+  uint8_t lent[16] = {1, 2, 3};
+  double lentValues[2] = {7, 8};
+  GeomObject back;
+  GeomObjectInit(&back, kGeomRegion);
+  back.data = lent;
+  back.values1 = lentValues;
+  back.bufferFlags = kGeomBorrowed;
+  ASSERT_TRUE(MapObjectRecordRead(&map_, objectSlot_, coordSlot_, at, &back, nullptr));
+  EXPECT_EQ(lent[0], 1);
+  EXPECT_EQ(lentValues[0], 7);
+  EXPECT_NE(back.data, static_cast<void*>(lent));
+  EXPECT_EQ(back.bufferFlags & kGeomBorrowed, 0u);
+  o.row = back.row;
+  ExpectSame(o, back);
+  GeomObjectFree(&back);
+  GeomObjectFree(&o);
+}
+
 TEST_F(MapRecordTest, ObjectsThatNoFormHoldsAreRefused) {
   Create(512, false);
   const IPoint base{0, 0};
