@@ -34,11 +34,16 @@
 //                            their count), then one line per row of its .ID
 //                            file: row, kind, the object as WKT in the
 //                            clause's units (%.9g) and its style clauses
+//   lio mapdump --check FILE.MAP
+//                            the same, then a check of the spatial index:
+//                            every live row reachable in the tree under a
+//                            rectangle that covers it, and nothing else
 //
 // A clause that cannot be read is reported as "error N" on standard error
 // with the number of the first error it raised.
 //
 // Exit status: 0 done, 1 the request cannot be carried out, 2 usage.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -48,6 +53,7 @@
 #include "mapfile/foundation/foundation.h"
 #include "mapfile/objects/geom.h"
 #include "mapfile/objects/mapfile.h"
+#include "mapfile/objects/mapindex.h"
 #include "mapfile/objects/maprecord.h"
 #include "mapfile/objects/styles.h"
 
@@ -69,7 +75,7 @@ int Usage() {
                "       lio shift FROM TO\n"
                "       lio clause 'CLAUSE'\n"
                "       lio dist 'CLAUSE' UNIT x1 y1 x2 y2\n"
-               "       lio mapdump FILE.MAP\n");
+               "       lio mapdump [--check] FILE.MAP\n");
   return 2;
 }
 
@@ -637,17 +643,19 @@ std::string TablePathFor(const char* mapPath) {
 }
 
 int MapDumpCommand(int argc, char** argv) {
-  if (argc != 3) return Usage();
+  const bool check = argc == 4 && std::strcmp(argv[2], "--check") == 0;
+  if (argc != 3 && !check) return Usage();
+  const char* path = argv[argc - 1];
   CoordSysInstallUnitServices();
   if (!GeomScratchInit()) {
     ReportLastError("out of memory");
     return 1;
   }
-  FileHandle table = FileTableAddName(TablePathFor(argv[2]).c_str(), 1);
+  FileHandle table = FileTableAddName(TablePathFor(path).c_str(), 1);
   MapFile map{};
   MapHeader header{};
   if (!table || !MapFileOpen(&map, &header, table, -1, 0)) {
-    ReportLastError(argv[2]);
+    ReportLastError(path);
     return 1;
   }
   const CoordSys* cs = &header.coordSys;
@@ -675,7 +683,7 @@ int MapDumpCommand(int argc, char** argv) {
   const int64_t rows = FileSize(id.file) / 4;
   if (!MapFileLock(&map, &header, kFileModeRead, nullptr) ||
       !MapBlockSlotAlloc(&map, &objectSlot) || !MapBlockSlotAlloc(&map, &coordSlot)) {
-    ReportLastError(argv[2]);
+    ReportLastError(path);
     status = 1;
   }
   char kind[64];
@@ -695,6 +703,21 @@ int MapDumpCommand(int argc, char** argv) {
     while (!styles.empty() && styles.back() == ' ') styles.pop_back();
     std::printf("%lld %s %s%s%s\n", static_cast<long long>(row), kind,
                 ObjectWkt(&object, cs).c_str(), styles.empty() ? "" : " ", styles.c_str());
+  }
+  if (check && status == 0) {
+    // Every live row must be reachable in the tree under a rectangle that
+    // covers it, and the tree must hold nothing else.
+    MapIndexCheckResult result{};
+    ErrorClear();
+    if (MapIndexCheck(&map, IdFileRead, &id, static_cast<int32_t>(std::min<int64_t>(rows, INT32_MAX)),
+                      &result)) {
+      std::printf("index: %u nodes, %u leaves, %u live, %u removed, depth %u: consistent\n",
+                  result.nodes, result.leaves, result.live, result.removed, result.depth);
+    } else {
+      std::printf("index: inconsistent: %s\n",
+                  result.message[0] ? result.message : "the tree cannot be read");
+      status = 1;
+    }
   }
   GeomObjectFree(&object);
   MapBlockSlotFree(&map, &objectSlot);
