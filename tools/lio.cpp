@@ -29,6 +29,11 @@
 //   lio dist 'CLAUSE' UNIT x1 y1 x2 y2
 //                            the distance of two points given in the
 //                            clause's units, in UNIT (code or name)
+//   lio mapdump FILE.MAP     the map-object file's header (version, block
+//                            size, CoordSys clause, bounds of its objects and
+//                            their count), then one line per row of its .ID
+//                            file: row, kind, the object as WKT in the
+//                            clause's units (%.9g) and its style clauses
 //
 // A clause that cannot be read is reported as "error N" on standard error
 // with the number of the first error it raised.
@@ -36,10 +41,15 @@
 // Exit status: 0 done, 1 the request cannot be carried out, 2 usage.
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "mapfile/coordsys/coordsys.h"
 #include "mapfile/foundation/foundation.h"
+#include "mapfile/objects/geom.h"
+#include "mapfile/objects/mapfile.h"
+#include "mapfile/objects/maprecord.h"
+#include "mapfile/objects/styles.h"
 
 namespace {
 
@@ -58,7 +68,8 @@ int Usage() {
                "       lio inv 'CLAUSE'\n"
                "       lio shift FROM TO\n"
                "       lio clause 'CLAUSE'\n"
-               "       lio dist 'CLAUSE' UNIT x1 y1 x2 y2\n");
+               "       lio dist 'CLAUSE' UNIT x1 y1 x2 y2\n"
+               "       lio mapdump FILE.MAP\n");
   return 2;
 }
 
@@ -482,6 +493,220 @@ int DistCommand(int argc, char** argv) {
   return 0;
 }
 
+
+// ----- mapdump ---------------------------------------------------------------
+
+void AppendPoints(std::string* out, const CoordSys* cs, const IPoint* points, int32_t n,
+                  bool eachInParens) {
+  char text[80];
+  for (int32_t i = 0; i < n; ++i) {
+    DPoint p;
+    CoordIntToUnits(&points[i], &p, cs, 1);
+    std::snprintf(text, sizeof text, eachInParens ? "%s(%.9g %.9g)" : "%s%.9g %.9g",
+                  i ? ", " : "", p.x, p.y);
+    *out += text;
+  }
+}
+
+// Parts of a polyline (one string each) or a region (polygons of a ring and
+// the rings added with it).
+std::string PolyWkt(const GeomObject* o, const CoordSys* cs) {
+  const GeomPart* parts = GeomParts(o);
+  const uint32_t count = o->u.poly.partCount;
+  std::string out;
+  if (o->kind == kGeomPolyline) {
+    out = count == 1 ? "LINESTRING " : "MULTILINESTRING (";
+    for (uint32_t i = 0; i < count; ++i) {
+      out += i ? ", (" : "(";
+      AppendPoints(&out, cs, GeomPartPoints(o, &parts[i]), parts[i].pointCount, false);
+      out += ")";
+    }
+    if (count != 1) out += ")";
+    return out;
+  }
+  std::vector<std::string> polygons;
+  for (uint32_t i = 0; i < count;) {
+    uint32_t last = i + parts[i].following;
+    if (last >= count || last < i) last = count - 1;
+    std::string polygon = "(";
+    for (uint32_t k = i; k <= last; ++k) {
+      polygon += k > i ? ", (" : "(";
+      AppendPoints(&polygon, cs, GeomPartPoints(o, &parts[k]), parts[k].pointCount, false);
+      polygon += ")";
+    }
+    polygons.push_back(polygon + ")");
+    i = last + 1;
+  }
+  if (polygons.size() == 1) return "POLYGON " + polygons[0];
+  out = "MULTIPOLYGON (";
+  for (size_t i = 0; i < polygons.size(); ++i) out += (i ? ", " : "") + polygons[i];
+  return out + ")";
+}
+
+std::string ObjectWkt(const GeomObject* o, const CoordSys* cs) {
+  std::string out;
+  switch (o->kind) {
+    case kGeomPoint:
+      out = "POINT (";
+      AppendPoints(&out, cs, &o->u.point.position, 1, false);
+      return out + ")";
+    case kGeomLine: {
+      IPoint ends[2] = {{o->u.line.x1, o->u.line.y1}, {o->u.line.x2, o->u.line.y2}};
+      out = "LINESTRING (";
+      AppendPoints(&out, cs, ends, 2, false);
+      return out + ")";
+    }
+    case kGeomPolyline:
+    case kGeomRegion:
+      return o->u.poly.partCount ? PolyWkt(o, cs) : std::string(o->kind == kGeomRegion
+                                                                    ? "POLYGON EMPTY"
+                                                                    : "LINESTRING EMPTY");
+    case kGeomMultipoint:
+      out = "MULTIPOINT (";
+      AppendPoints(&out, cs, static_cast<const IPoint*>(o->data),
+                   static_cast<int32_t>(o->u.multipoint.pointCount), true);
+      return out + ")";
+    case kGeomCollection: {
+      out = "GEOMETRYCOLLECTION (";
+      const GeomObject* parts[3] = {o->u.collection.region, o->u.collection.polyline,
+                                    o->u.collection.multipoint};
+      bool first = true;
+      for (const GeomObject* part : parts) {
+        if (!part) continue;
+        out += (first ? "" : ", ") + ObjectWkt(part, cs);
+        first = false;
+      }
+      return out + ")";
+    }
+    default: {
+      // Kinds WKT has no shape for are shown by the ring of their bounds.
+      IPoint ring[5];
+      GeomRectRing(ring, o);
+      out = "POLYGON ((";
+      AppendPoints(&out, cs, ring, 5, false);
+      out += "))";
+      if (o->kind == kGeomText && o->data) {
+        out += " \"";
+        out += static_cast<const char*>(o->data);
+        out += "\"";
+      }
+      return out;
+    }
+  }
+}
+
+std::string ObjectStyles(const GeomObject* o) {
+  std::string out;
+  char clause[kStyleClauseSize];
+  PenStyle pen;
+  BrushStyle brush;
+  SymbolStyle symbol;
+  if (o->kind == kGeomCollection) {
+    const GeomObject* parts[3] = {o->u.collection.region, o->u.collection.polyline,
+                                  o->u.collection.multipoint};
+    for (const GeomObject* part : parts)
+      if (part) out += ObjectStyles(part);
+    return out;
+  }
+  if (GeomObjectGetLinePen(o, &pen) && StyleClausePen(pen, clause, sizeof clause)) out += clause;
+  if (GeomObjectGetBorderPen(o, &pen) && StyleClausePen(pen, clause, sizeof clause)) out += clause;
+  if (GeomObjectGetBrush(o, &brush) && StyleClauseBrush(brush, clause, sizeof clause))
+    out += clause;
+  if (GeomObjectGetSymbol(o, &symbol) && StyleClauseSymbol(&symbol, clause, sizeof clause))
+    out += clause;
+  if (o->kind == kGeomText && StyleClauseFont(o->u.text.font, clause, sizeof clause))
+    out += clause;
+  return out;
+}
+
+void ReportLastError(const char* what) {
+  std::fprintf(stderr, "lio: %s: error %d\n", what, ErrorLastCode());
+}
+
+// The table's definition path beside the map: the same name with .TAB (in
+// the map's letter case); it need not exist.
+std::string TablePathFor(const char* mapPath) {
+  std::string path = mapPath;
+  size_t slash = path.find_last_of('/');
+  size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
+  bool lower = false;
+  for (size_t i = dot; i < path.size(); ++i)
+    if (path[i] >= 'a' && path[i] <= 'z') lower = true;
+  return path.substr(0, dot) + (lower ? ".tab" : ".TAB");
+}
+
+int MapDumpCommand(int argc, char** argv) {
+  if (argc != 3) return Usage();
+  CoordSysInstallUnitServices();
+  if (!GeomScratchInit()) {
+    ReportLastError("out of memory");
+    return 1;
+  }
+  FileHandle table = FileTableAddName(TablePathFor(argv[2]).c_str(), 1);
+  MapFile map{};
+  MapHeader header{};
+  if (!table || !MapFileOpen(&map, &header, table, -1, 0)) {
+    ReportLastError(argv[2]);
+    return 1;
+  }
+  const CoordSys* cs = &header.coordSys;
+  char clause[400];
+  if (!CoordSysWriteClause(cs, clause, sizeof clause, true)) clause[0] = 0;
+  DRect bounds;
+  CoordIntRectToUnits(&header.root, &bounds, cs);
+  const uint64_t objects = uint64_t(header.pointCount) + header.lineCount + header.regionCount +
+                           header.otherCount;
+  std::printf("version %d\nblock size %d\n%s\nbounds (%.9g, %.9g) (%.9g, %.9g)\nobjects %llu\n",
+              map.version, map.blockSize, clause, bounds.x1, bounds.y1, bounds.x2, bounds.y2,
+              static_cast<unsigned long long>(objects));
+
+  IdFileAccess id{};
+  int status = 0;
+  MapBlockSlot* objectSlot = nullptr;
+  MapBlockSlot* coordSlot = nullptr;
+  GeomObject object;
+  GeomObjectInit(&object, kGeomNone);
+  if (!IdFileOpen(&id, table)) {
+    ReportLastError("no .ID file");
+    MapFileClose(&map);
+    return 1;
+  }
+  const int64_t rows = FileSize(id.file) / 4;
+  if (!MapFileLock(&map, &header, kFileModeRead, nullptr) ||
+      !MapBlockSlotAlloc(&map, &objectSlot) || !MapBlockSlotAlloc(&map, &coordSlot)) {
+    ReportLastError(argv[2]);
+    status = 1;
+  }
+  char kind[64];
+  for (int64_t row = 1; status == 0 && row <= rows && row <= INT32_MAX; ++row) {
+    ErrorClear();
+    int found = MapObjectReadByRow(&map, objectSlot, coordSlot, static_cast<int32_t>(row), 1,
+                                   IdFileRead, &id, nullptr, nullptr, &object, nullptr);
+    if (!found) {
+      if (ErrorCount()) {
+        std::printf("%lld error %d\n", static_cast<long long>(row), ErrorLastCode());
+        status = 1;
+      }
+      continue;
+    }
+    GeomObjectKindName(&object, kind, sizeof kind);
+    std::string styles = ObjectStyles(&object);
+    while (!styles.empty() && styles.back() == ' ') styles.pop_back();
+    std::printf("%lld %s %s%s%s\n", static_cast<long long>(row), kind,
+                ObjectWkt(&object, cs).c_str(), styles.empty() ? "" : " ", styles.c_str());
+  }
+  GeomObjectFree(&object);
+  MapBlockSlotFree(&map, &objectSlot);
+  MapBlockSlotFree(&map, &coordSlot);
+  MapFileUnlock(&map, &header);
+  IdFileFlush(&id);
+  MapFileClose(&map);
+  FileRelease(table);
+  GeomScratchShutdown();
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -503,6 +728,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "shift") == 0) return ShiftCommand(argc, argv);
     if (std::strcmp(argv[1], "clause") == 0) return ClauseCommand(argc, argv);
     if (std::strcmp(argv[1], "dist") == 0) return DistCommand(argc, argv);
+    if (std::strcmp(argv[1], "mapdump") == 0) return MapDumpCommand(argc, argv);
     return Usage();
   });
   ErrorStackDestroy();

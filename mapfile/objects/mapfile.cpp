@@ -1,0 +1,671 @@
+// The map-object file: head, header, blocks and slots.
+#include "mapfile/objects/mapfile.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace layerio {
+
+double MapLoadF64(const uint8_t* p) {
+  uint64_t bits = 0;
+  for (int i = 7; i >= 0; --i) bits = (bits << 8) | p[i];
+  double v;
+  std::memcpy(&v, &bits, sizeof v);
+  return v;
+}
+
+void MapStoreF64(uint8_t* p, double v) {
+  uint64_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(bits >> (8 * i));
+}
+
+// The library's per-type-code table: record length of each code, plus 128
+// when the object has variable data in coordinate blocks.
+namespace {
+constexpr uint8_t kVar = 128;
+constexpr uint8_t kLibraryTypeTable[kMapTypeTableSize] = {
+    0,
+    10, 14, 21,                            // 1-3 point
+    14, 22, 27,                            // 4-6 line
+    34 + kVar, 38 + kVar, 43 + kVar,       // 7-9 polyline, one section
+    26, 42, 47,                            // 10-12 arc
+    37 + kVar, 41 + kVar, 53 + kVar,       // 13-15 region
+    39 + kVar, 53 + kVar, 89 + kVar,       // 16-18 text
+    15, 23, 35,                            // 19-21 rectangle
+    19, 31, 43,                            // 22-24 rounded rectangle
+    15, 23, 35,                            // 25-27 ellipse
+    79, 87, 99,                            // 28-30 frame
+    28 + kVar, 36 + kVar, 41 + kVar,       // 31-33 kind 11
+    32 + kVar, 40 + kVar, 45 + kVar,       // 34-36 kind 12
+    36 + kVar, 40 + kVar, 45 + kVar,       // 37-39 polyline, several sections
+    22, 26, 57,                            // 40-42 point, font symbol
+    13, 17, 55,                            // 43-45 point, custom symbol
+    37 + kVar, 41 + kVar, 53 + kVar,       // 46-48 region, second generation
+    36 + kVar, 40 + kVar, 45 + kVar,       // 49-51 polyline, second generation
+    50 + kVar, 54 + kVar, 92 + kVar,       // 52-54 multipoint
+    61 + kVar, 61 + kVar, 116 + kVar,      // 55-57 collection
+    43, 47, 85,                            // 58-60 point with value flags
+    72 + kVar, 76 + kVar, 88 + kVar,       // 61-63 region with value arrays
+    71 + kVar, 75 + kVar, 80 + kVar,       // 64-66 polyline with value arrays
+    83 + kVar, 87 + kVar, 125 + kVar,      // 67-69 multipoint, third generation
+    66 + kVar, 66 + kVar, 121 + kVar,      // 70-72 collection, third generation
+};
+}  // namespace
+
+const uint8_t* MapTypeTableLibrary() { return kLibraryTypeTable; }
+namespace {
+
+bool gAltMarkerSwitch = false;
+
+// Ceil of a head of 616 bytes to a whole block.
+uint32_t RoundUp(uint32_t n, uint32_t block) { return (n + block - 1) / block * block; }
+
+bool BlockSizeValid(int size) {
+  return size >= kMapBlockSizeMin && size <= kMapBlockSizeMax && size % kMapBlockSizeMin == 0;
+}
+
+void PushDamaged(const MapFile* map, const char* what) {
+  char name[kPathCapacity];
+  name[0] = 0;
+  if (map && map->file && FileHandleCheck(map->file) >= 0) FilePath(map->file, name);
+  ErrorPush(kErrorSeverity, kErrMapDamaged, name, what);
+}
+
+bool ReadAt(FileHandle file, int64_t offset, void* buffer, int32_t count, int32_t* got) {
+  if (FileSeek(file, offset, 0) != offset) return false;
+  int32_t n = FileRead(file, buffer, count);
+  if (got) *got = n;
+  return n == count || (got && n >= 0);
+}
+
+bool WriteAt(FileHandle file, int64_t offset, const void* buffer, int32_t count) {
+  return FileSeek(file, offset, 0) == offset && FileWrite(file, buffer, count) == count;
+}
+
+int HeaderLengthFor(int version) {
+  if (version < 200) return kMapHeaderLengthV100;
+  if (version < 400) return kMapHeaderLengthV200;
+  if (version < 500) return kMapHeaderLengthV400;
+  if (version < 800) return kMapHeaderLengthV500;
+  return kMapHeaderLengthV800;
+}
+
+// The unit code of the coordinates of the system itself (not of its affine
+// plane).
+int RecordUnit(const CoordSys* cs) {
+  if (cs->projection == 0) return cs->params.nonEarth.unit;
+  if (cs->projection == 1) return kUnitDegree;
+  return cs->params.projectedUnit;
+}
+
+// A double taken into a coordinate-system record: -0.0 becomes 0 so that
+// records compare byte for byte; false when it is no finite number.
+bool TakeDouble(const uint8_t* p, double* out) {
+  double v = MapLoadF64(p);
+  if (!std::isfinite(v)) return false;
+  *out = v + 0.0;
+  return true;
+}
+
+uint32_t MarkerFor(int markerSelector) {
+  return gAltMarkerSwitch && markerSelector ? kMapMarkerAlt : kMapMarker;
+}
+
+bool IsAllLower(const char* text) {
+  bool lower = false;
+  for (const char* p = text; *p; ++p) {
+    if (*p >= 'A' && *p <= 'Z') return false;
+    if (*p >= 'a' && *p <= 'z') lower = true;
+  }
+  return lower;
+}
+
+}  // namespace
+
+uint8_t MapTypeEntry(const MapFile* map, int code) {
+  if (code < 1 || code >= kMapTypeTableSize) return 0;
+  if (code <= kMapHighestCode) return kLibraryTypeTable[code];
+  return map && map->ownTypeTable ? map->typeTable[code] : 0;
+}
+
+int16_t MapTypeTableLoad(MapFile* map) {
+  map->ownTypeTable = 0;
+  if (map->highestCode <= kMapHighestCode) return 1;
+  uint8_t table[kMapTypeTableSize];
+  if (!ReadAt(map->file, 0, table, kMapTypeTableSize, nullptr)) return 0;
+  std::memcpy(map->typeTable, table, sizeof table);
+  // Codes the file does not know stay unknown, whatever bytes stand there.
+  for (int code = map->highestCode + 1; code < kMapTypeTableSize; ++code) map->typeTable[code] = 0;
+  map->typeTable[0] = 0;
+  map->ownTypeTable = 1;
+  return 1;
+}
+
+void MapSetAltMarkerSwitch(int on) { gAltMarkerSwitch = on != 0; }
+
+FileHandle MapCompanionAdd(FileHandle tableFile, int kind) {
+  const FileKindRec& info = FileKindInfo(kind);
+  if (!tableFile || !info.extension) return FileTableAddCompanion(tableFile, nullptr, kind);
+  char path[kPathCapacity];
+  if (FileHandleCheck(tableFile) < 0 || !FilePath(tableFile, path)) return 0;
+  const char* slash = std::strrchr(path, '/');
+  const char* name = slash ? slash + 1 : path;
+  const char* dot = std::strrchr(name, '.');
+  if (!dot || !IsAllLower(dot + 1)) return FileTableAddCompanion(tableFile, nullptr, kind);
+  // A lower-case definition gets lower-case companions; the kinds' own
+  // extensions are upper case and forced onto their paths, so the entry is
+  // added without a kind.
+  char extension[16];
+  size_t n = std::strlen(info.extension);
+  if (n >= sizeof extension) return 0;
+  for (size_t i = 0; i <= n; ++i)
+    extension[i] = static_cast<char>(CharToLower(static_cast<unsigned char>(info.extension[i])));
+  size_t at = static_cast<size_t>(dot - path);
+  if (at + n + 1 > sizeof path) return 0;
+  std::memcpy(path + at, extension, n + 1);
+  return FileTableAddName(path, 0);
+}
+
+uint32_t MapFirstBlockPosition(const MapFile* map) {
+  int size = map->blockSize > 0 ? map->blockSize : kMapBlockSizeDefault;
+  return RoundUp(kMapHeadSize, static_cast<uint32_t>(size));
+}
+
+// ===== Header ===============================================================
+
+int16_t MapHeaderWrite(MapFile* map, MapHeader* header) {
+  if (map->highestCode < kMapHighestCode) {
+    map->highestCode = kMapHighestCode;
+    map->ownTypeTable = 0;
+    if (!WriteAt(map->file, 0, kLibraryTypeTable, kMapTypeTableSize)) return 0;
+  }
+  const CoordSys* cs = &header->coordSys;
+  const CoordSysParams& block = cs->params;
+  const int projection = cs->projection;
+  uint8_t b[kMapHeaderLengthV800] = {};
+  MapStoreU32(b + 0, map->marker);
+  MapStoreI16(b + 4, map->version);
+  MapStoreI16(b + 6, map->blockSize);
+  MapStoreF64(b + 8, map->unitFactor);
+  const IRect* rects[2] = {&header->root, &header->second};
+  for (int r = 0; r < 2; ++r) {
+    MapStoreI32(b + 16 + 16 * r, rects[r]->x1);
+    MapStoreI32(b + 20 + 16 * r, rects[r]->y1);
+    MapStoreI32(b + 24 + 16 * r, rects[r]->x2);
+    MapStoreI32(b + 28 + 16 * r, rects[r]->y2);
+  }
+  map->root = header->root;
+  MapStoreU32(b + 48, map->rootBlock);
+  MapStoreU32(b + 52, map->freeHead);
+  MapStoreU32(b + 56, map->firstStyleBlock);
+  MapStoreU32(b + 60, header->pointCount);
+  MapStoreU32(b + 64, header->lineCount);
+  MapStoreU32(b + 68, header->regionCount);
+  MapStoreU32(b + 72, header->otherCount);
+  MapStoreU32(b + 76, header->maxObjectSize);
+  b[94] = map->storedUnit;
+  b[95] = map->indexDepth;
+  b[96] = map->precision;
+  b[97] = static_cast<uint8_t>(CoordSysOrientation(cs));
+  b[98] = projection == 1 ? 1 : 0;
+  b[99] = map->highestCode;
+  b[100] = map->penCount;
+  b[101] = map->brushCount;
+  b[102] = map->symbolCount;
+  b[103] = map->nameCount;
+  b[104] = map->styleBlockCount;
+  const int version = map->version;
+  if (version >= 200) {
+    b[109] = static_cast<uint8_t>(projection);
+    b[111] = static_cast<uint8_t>(RecordUnit(cs));
+    double sx, sy, ox, oy;
+    CoordSysGetScale(cs, nullptr, nullptr, &sx, &sy, &ox, &oy);
+    MapStoreF64(b + 112, sx);
+    MapStoreF64(b + 120, sy);
+    MapStoreF64(b + 128, ox);
+    MapStoreF64(b + 136, oy);
+    if (projection != 0) {
+      const PXDatum& d = block.datum;
+      b[110] = d.ellipsoid;
+      MapStoreF64(b + 192, d.dx);
+      MapStoreF64(b + 200, d.dy);
+      MapStoreF64(b + 208, d.dz);
+      MapStoreU16(b + 106, d.number);
+      int count = ProjectionFamily(projection);
+      if (count > 6) return 0;
+      for (int k = 0; k < count; ++k) MapStoreF64(b + 144 + 8 * k, block.params[k]);
+      if (version >= 400) {
+        MapStoreF64(b + 216, d.rx);
+        MapStoreF64(b + 224, d.ry);
+        MapStoreF64(b + 232, d.rz);
+        MapStoreF64(b + 240, d.scale);
+        MapStoreF64(b + 248, d.primeMeridian);
+      }
+    }
+  }
+  if (version >= 500) {
+    b[256] = (block.flags & kParamsAffine) ? 1 : 0;
+    b[257] = static_cast<uint8_t>(block.affineUnit);
+    for (int k = 0; k < 6; ++k) MapStoreF64(b + 264 + 8 * k, block.affine[k]);
+  }
+  if (version >= 800 && block.word246 != 0) {
+    b[312] = static_cast<uint8_t>(block.word246);
+    b[313] = header->extensionBytes[0];
+    b[314] = header->extensionBytes[1];
+    for (int k = 0; k < 8; ++k) MapStoreU32(b + 320 + 4 * k, header->extensionWords[k]);
+  }
+  if (!WriteAt(map->file, kMapHeaderOffset, b, HeaderLengthFor(version))) return 0;
+  header->flags &= ~kMapHeaderDirty;
+  return 1;
+}
+
+int16_t MapHeaderRead(MapFile* map, MapHeader* header) {
+  uint8_t b[kMapHeaderLengthV800] = {};
+  int32_t got = 0;
+  if (!ReadAt(map->file, kMapHeaderOffset, b, sizeof b, &got) || got < kMapHeaderLengthV100) {
+    PushDamaged(map, "header");
+    return 0;
+  }
+  if (MapLoadU32(b) != map->marker) return 0;
+  const int16_t version = MapLoadI16(b + 4);
+  if (got < HeaderLengthFor(version)) {
+    PushDamaged(map, "header");
+    return 0;
+  }
+  const int16_t blockSize = MapLoadI16(b + 6);
+  double unitFactor = 0;
+  if (!BlockSizeValid(blockSize) || !TakeDouble(b + 8, &unitFactor)) {
+    PushDamaged(map, "header");
+    return 0;
+  }
+  map->version = version;
+  map->blockSize = blockSize;
+  map->unitFactor = unitFactor;
+  std::memset(header, 0, sizeof *header);
+  IRect* rects[2] = {&header->root, &header->second};
+  for (int r = 0; r < 2; ++r) {
+    rects[r]->x1 = MapLoadI32(b + 16 + 16 * r);
+    rects[r]->y1 = MapLoadI32(b + 20 + 16 * r);
+    rects[r]->x2 = MapLoadI32(b + 24 + 16 * r);
+    rects[r]->y2 = MapLoadI32(b + 28 + 16 * r);
+  }
+  map->root = header->root;
+  map->rootBlock = MapLoadU32(b + 48);
+  map->freeHead = MapLoadU32(b + 52);
+  map->firstStyleBlock = MapLoadU32(b + 56);
+  header->pointCount = MapLoadU32(b + 60);
+  header->lineCount = MapLoadU32(b + 64);
+  header->regionCount = MapLoadU32(b + 68);
+  header->otherCount = MapLoadU32(b + 72);
+  header->maxObjectSize = MapLoadU32(b + 76);
+  header->readWord = 4;
+  map->storedUnit = b[94];
+  map->indexDepth = b[95];
+  map->precision = b[96];
+  const int quadrant = b[97];
+  map->highestCode = b[99];
+  map->penCount = b[100];
+  map->brushCount = b[101];
+  map->symbolCount = b[102];
+  map->nameCount = b[103];
+  map->styleBlockCount = b[104];
+  map->extension = 0;
+
+  int projection = 0;
+  CoordSysParams block;
+  CoordSysParamsClear(&block);
+  double sx = 1, sy = 1, ox = 0, oy = 0;
+  // The writer stores the orientation of the system; a file written with
+  // another quadrant is read with it, not mirrored.
+  const bool quadrantValid = quadrant >= 1 && quadrant <= 4;
+  if (version < 200) {
+    sx = std::pow(10.0, map->precision);
+    if (b[98] == 0) {
+      int unit = UnitIsValid(map->storedUnit) ? map->storedUnit : kUnitMetre;
+      block.nonEarth.one = 1;
+      block.nonEarth.quadrant = static_cast<uint8_t>(quadrantValid ? quadrant : 1);
+      block.nonEarth.unit = static_cast<uint16_t>(unit);
+      block.nonEarth.quadrant2 = 1;
+      if (map->unitFactor != 0) sx /= map->unitFactor;
+    } else {
+      projection = 1;
+      CoordSysParamsDefault(&block);
+      DatumRecordGet(0, &block.datum);
+      if (quadrantValid) block.lonLatQuadrant = static_cast<uint8_t>(quadrant);
+      block.params[0] = 0;
+    }
+    sy = sx;
+    if (!std::isfinite(sx) || sx == 0) {
+      PushDamaged(map, "header");
+      return 0;
+    }
+  } else {
+    projection = b[109];
+    if (!ProjectionNumberValid(projection)) projection = 0;
+    int ellipsoid = EllipsoidNumberValid(b[110]) ? b[110] : 28;
+    int unit = UnitIsValid(b[111]) ? b[111] : kUnitMetre;
+    if (projection == 0) {
+      block.nonEarth.one = 1;
+      block.nonEarth.quadrant = static_cast<uint8_t>(quadrantValid ? quadrant : 1);
+      block.nonEarth.unit = static_cast<uint16_t>(unit);
+      block.nonEarth.quadrant2 = 1;
+    } else {
+      PXDatum d;
+      DatumRecordClear(&d);
+      d.ellipsoid = static_cast<uint8_t>(ellipsoid);
+      bool ok = TakeDouble(b + 192, &d.dx) && TakeDouble(b + 200, &d.dy) &&
+                TakeDouble(b + 208, &d.dz);
+      if (ok && version >= 400)
+        ok = TakeDouble(b + 216, &d.rx) && TakeDouble(b + 224, &d.ry) &&
+             TakeDouble(b + 232, &d.rz) && TakeDouble(b + 240, &d.scale) &&
+             TakeDouble(b + 248, &d.primeMeridian);
+      if (!ok) {
+        PushDamaged(map, "header");
+        return 0;
+      }
+      int number = MapLoadU16(b + 106);
+      if (DatumRecordMatches(number, &d)) d.number = static_cast<uint16_t>(number);
+      block.datum = d;
+      if (projection == 1) {
+        block.lonLatQuadrant = static_cast<uint8_t>(quadrantValid ? quadrant : 2);
+      } else {
+        block.projectedUnit = static_cast<uint16_t>(unit);
+        int count = ProjectionFamily(projection);
+        if (count > 6) return 0;
+        for (int k = 0; k < count; ++k) {
+          if (!TakeDouble(b + 144 + 8 * k, &block.params[k])) {
+            PushDamaged(map, "header");
+            return 0;
+          }
+        }
+      }
+    }
+    if (!TakeDouble(b + 112, &sx) || !TakeDouble(b + 120, &sy) || !TakeDouble(b + 128, &ox) ||
+        !TakeDouble(b + 136, &oy) || sx == 0 || sy == 0) {
+      PushDamaged(map, "header");
+      return 0;
+    }
+  }
+  if (version >= 500 && b[256]) {
+    block.flags |= kParamsAffine;
+    block.affineUnit = static_cast<uint16_t>(UnitIsValid(b[257]) ? b[257] : kUnitMetre);
+    for (int k = 0; k < 6; ++k) {
+      if (!TakeDouble(b + 264 + 8 * k, &block.affine[k])) {
+        PushDamaged(map, "header");
+        return 0;
+      }
+    }
+    if (!AffineTransformInvert(block.affine, block.affineInverse)) return 0;
+  }
+  if (version >= 800 && b[312]) {
+    block.word246 = 1;
+    header->extensionBytes[0] = b[313];
+    header->extensionBytes[1] = b[314];
+    for (int k = 0; k < 8; ++k) header->extensionWords[k] = MapLoadU32(b + 320 + 4 * k);
+    map->extension = 1;
+  }
+  CoordSysInitWithScale(&header->coordSys, projection, &block, sx, sy, ox, oy);
+  int16_t types = MapTypeTableLoad(map);
+  int16_t styles = MapStylesLoad(map);
+  return types && styles ? 1 : 0;
+}
+
+// ===== Create, open, lock, close ============================================
+
+int16_t MapFileCreate(MapFile* map, MapHeader* header, FileHandle tableFile, int kind,
+                      const CoordSys* coordSys, int temporary, int markerSelector,
+                      int blockSize) {
+  std::memset(map, 0, sizeof *map);
+  std::memset(header, 0, sizeof *header);
+  if (blockSize == 0) blockSize = kMapBlockSizeDefault;
+  if (!BlockSizeValid(blockSize)) return 0;
+  if (kind < 0) kind = kFileKindMap;
+  if (temporary) kind = 0;
+  if (kind == 0) {
+    char dir[kPathCapacity];
+    char path[kPathCapacity];
+    const char* where = tableFile && FileHandleCheck(tableFile) >= 0 ? FileDir(tableFile, dir)
+                                                                       : nullptr;
+    if (!TempFileName(path, where)) return 0;
+    map->file = FileTableAddName(path, 0);
+  } else {
+    map->file = MapCompanionAdd(tableFile, kind);
+  }
+  if (!map->file) return 0;
+  int charset = tableFile ? FileGetCharset(tableFile) : -1;
+  map->charset = static_cast<uint32_t>(charset >= 0 ? charset : DefaultCharset());
+  map->marker = MarkerFor(markerSelector);
+  uint32_t changed = 0;
+  if (FileOpen(map->file, kFileModeCreate, &changed) < 0) {
+    FileRelease(map->file);
+    map->file = 0;
+    return 0;
+  }
+  header->coordSys = *coordSys;
+  const bool extended = coordSys->params.word246 != 0;
+  map->version = extended ? kMapVersionExtended : kMapVersion;
+  map->extension = extended ? 1 : 0;
+  map->blockSize = static_cast<int16_t>(blockSize);
+  map->highestCode = kMapHighestCode;
+  double sx = 1, sy = 1;
+  CoordSysGetScale(coordSys, nullptr, nullptr, &sx, &sy, nullptr, nullptr);
+  double smaller = std::fabs(sx) < std::fabs(sy) ? sx : sy;
+  double digits = std::log10(std::fabs(smaller));
+  map->precision = digits > 0 ? static_cast<uint8_t>(std::min(digits, 255.0)) : 0;
+  int unit = CoordSysUnits(coordSys);
+  map->storedUnit = static_cast<uint8_t>(unit >= 0 && unit < 8 ? unit : unit == 8 ? 3 : 0);
+  double factor = 1.0;
+  UnitConvert(&factor, map->storedUnit, 1.0, unit);
+  map->unitFactor = factor;
+  bool ok = WriteAt(map->file, 0, kLibraryTypeTable, kMapTypeTableSize) &&
+            MapHeaderWrite(map, header) &&
+            FileSetSize(map->file, RoundUp(kMapHeadSize, static_cast<uint32_t>(blockSize))) >= 0;
+  if (ok && FileClose(map->file) == 0) return 1;
+  FileCloseAndRemove(map->file);
+  MapStylesFree(map);
+  FileRelease(map->file);
+  map->file = 0;
+  return 0;
+}
+
+int16_t MapFileOpen(MapFile* map, MapHeader* header, FileHandle tableFile, int kind,
+                    int markerSelector) {
+  std::memset(map, 0, sizeof *map);
+  std::memset(header, 0, sizeof *header);
+  if (kind < 0) kind = kFileKindMap;
+  map->file = MapCompanionAdd(tableFile, kind);
+  if (!map->file) return 0;
+  int charset = tableFile ? FileGetCharset(tableFile) : -1;
+  map->charset = static_cast<uint32_t>(charset >= 0 ? charset : DefaultCharset());
+  map->marker = MarkerFor(markerSelector);
+  uint32_t changed = 0;
+  bool ok = FileOpen(map->file, kFileModeRead, &changed) >= 0;
+  if (ok) {
+    ok = MapHeaderRead(map, header) != 0;
+    FileClose(map->file);
+  }
+  if (!ok) {
+    MapStylesFree(map);
+    FileRelease(map->file);
+    map->file = 0;
+    return 0;
+  }
+  const IRect& r = header->root;
+  if (r.x1 == -kMapDamagedRootExtent && r.y1 == -kMapDamagedRootExtent &&
+      r.x2 == kMapDamagedRootExtent && r.y2 == kMapDamagedRootExtent) {
+    char name[kPathCapacity];
+    FilePath(map->file, name);
+    ErrorFatal(MsgGetText(kMsgMapIndexesDamaged), name);
+  }
+  return 1;
+}
+
+int16_t MapFileLock(MapFile* map, MapHeader* header, int mode, uint32_t* changed) {
+  uint32_t moved = 0;
+  if (changed) *changed = 0;
+  if (!map->file || FileOpen(map->file, mode, &moved) < 0) return 0;
+  if (!moved) return 1;
+  if (changed) *changed = 1;
+  // Slots filled before another writer's change must not be served again.
+  ++map->generation;
+  MapStylesFree(map);
+  const int16_t blockSize = map->blockSize;
+  if (!MapHeaderRead(map, header) || map->blockSize != blockSize) {
+    if (map->blockSize != blockSize) PushDamaged(map, "block size changed");
+    FileClose(map->file);
+    return 0;
+  }
+  return 1;
+}
+
+int16_t MapFileUnlock(MapFile* map, MapHeader* header) {
+  if (!map->file) return 0;
+  int16_t written = 1;
+  if (header && (header->flags & kMapHeaderDirty)) written = MapHeaderWrite(map, header);
+  int closed = FileClose(map->file);
+  return written && closed == 0 ? 1 : 0;
+}
+
+void MapFileClose(MapFile* map) {
+  MapStylesFree(map);
+  if (map->file) FileRelease(map->file);
+  map->file = 0;
+}
+
+int16_t MapFileRemove(MapFile* map) {
+  int16_t removed = map->file ? FileCloseAndRemove(map->file) : 0;
+  MapStylesFree(map);
+  if (map->file) FileRelease(map->file);
+  map->file = 0;
+  return removed;
+}
+
+void MapStylesFree(MapFile* map) {
+  MemFreePtr(&map->pens);
+  MemFreePtr(&map->brushes);
+  MemFreePtr(&map->symbols);
+  MemFreePtr(&map->names);
+  MemFreePtr(&map->styleBlocks);
+}
+
+// ===== Blocks ===============================================================
+
+int16_t MapBlockAlloc(MapFile* map, uint32_t* position) {
+  const uint32_t size = static_cast<uint32_t>(map->blockSize);
+  const uint32_t head = map->freeHead;
+  if (head != 0 && head % size == 0 && head >= MapFirstBlockPosition(map)) {
+    uint8_t free[6];
+    int32_t got = 0;
+    if (ReadAt(map->file, head, free, 6, &got) && got == 6 &&
+        MapLoadU16(free) == kMapBlockFree) {
+      uint32_t next = MapLoadU32(free + 2);
+      // A chain that points at itself would hand the block out twice.
+      map->freeHead = next == head ? 0 : next;
+      ++map->generation;
+      *position = head;
+      return 1;
+    }
+  }
+  map->freeHead = 0;
+  int64_t fileSize = FileSize(map->file);
+  if (fileSize < 0) return 0;
+  // A file cut off inside a block grows from the next whole block.
+  int64_t at = std::max<int64_t>(fileSize, MapFirstBlockPosition(map));
+  at = (at + size - 1) / size * size;
+  if (at + size > UINT32_MAX) return 0;
+  if (FileSetSize(map->file, at + size) < 0) return 0;
+  ++map->generation;
+  *position = static_cast<uint32_t>(at);
+  return 1;
+}
+
+int16_t MapBlockFree(MapFile* map, uint32_t position) {
+  const uint32_t size = static_cast<uint32_t>(map->blockSize);
+  int64_t fileSize = FileSize(map->file);
+  if (fileSize < 0) return 0;
+  if (position % size != 0 || position < MapFirstBlockPosition(map) ||
+      int64_t(position) + size > fileSize) {
+    PushDamaged(map, "block position");
+    return 0;
+  }
+  if (int64_t(position) == fileSize - size) {
+    if (FileSetSize(map->file, position) < 0) return 0;
+    ++map->generation;
+    return 1;
+  }
+  uint8_t free[6];
+  MapStoreU16(free, kMapBlockFree);
+  MapStoreU32(free + 2, map->freeHead);
+  if (!WriteAt(map->file, position, free, 6)) return 0;
+  map->freeHead = position;
+  ++map->generation;
+  return 1;
+}
+
+int16_t MapBlockSlotAlloc(MapFile* map, MapBlockSlot** slot) {
+  const size_t size = static_cast<size_t>(map->blockSize > 0 ? map->blockSize
+                                                             : kMapBlockSizeDefault);
+  MemHandle handle = nullptr;
+  void* memory = nullptr;
+  *slot = nullptr;
+  if (!MemAllocZero(sizeof(MapBlockSlot) + size, &handle, &memory)) return 0;
+  auto* s = static_cast<MapBlockSlot*>(memory);
+  s->flags = kMapSlotInvalid;
+  s->capacity = static_cast<uint32_t>(size);
+  s->bytes = reinterpret_cast<uint8_t*>(s + 1);
+  *slot = s;
+  return 1;
+}
+
+void MapBlockSlotFree(MapFile*, MapBlockSlot** slot) { MemFreePtr(slot); }
+
+void MapBlockInit(MapFile* map, MapBlockSlot* slot, uint16_t kind) {
+  size_t size = std::min<size_t>(slot->capacity, static_cast<size_t>(map->blockSize));
+  std::memset(slot->bytes, 0, size);
+  MapStoreU16(slot->bytes, kind);
+  slot->flags |= kMapSlotInvalid;
+}
+
+int16_t MapBlockRead(MapFile* map, MapBlockSlot* slot, uint32_t position) {
+  if (!(slot->flags & kMapSlotInvalid) && slot->position == position &&
+      map->generation <= slot->generation)
+    return 1;
+  const uint32_t size = static_cast<uint32_t>(map->blockSize);
+  slot->flags |= kMapSlotInvalid;
+  slot->position = position;
+  if (slot->capacity < size) return 0;
+  int64_t fileSize = FileSize(map->file);
+  if (fileSize < 0) return 0;
+  if (size == 0 || position % size != 0 || position < MapFirstBlockPosition(map) ||
+      int64_t(position) + size > fileSize) {
+    PushDamaged(map, "block position");
+    return 0;
+  }
+  if (!ReadAt(map->file, position, slot->bytes, static_cast<int32_t>(size), nullptr)) return 0;
+  slot->generation = map->generation;
+  slot->flags &= ~kMapSlotInvalid;
+  return 1;
+}
+
+int16_t MapBlockWrite(MapFile* map, MapBlockSlot* slot, uint32_t position) {
+  const uint32_t size = static_cast<uint32_t>(map->blockSize);
+  slot->position = position;
+  if (slot->capacity < size || size == 0 || position % size != 0 ||
+      position < MapFirstBlockPosition(map)) {
+    slot->flags |= kMapSlotInvalid;
+    PushDamaged(map, "block position");
+    return 0;
+  }
+  if (!WriteAt(map->file, position, slot->bytes, static_cast<int32_t>(size))) {
+    slot->flags |= kMapSlotInvalid;
+    return 0;
+  }
+  ++map->generation;
+  slot->generation = map->generation;
+  slot->flags &= ~kMapSlotInvalid;
+  return 1;
+}
+
+}  // namespace layerio
