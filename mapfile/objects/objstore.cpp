@@ -124,6 +124,11 @@ MapObjectCounts CountsOfKind(int kind, uint32_t mask) {
   return c;
 }
 
+// Style records added or released by a record's write or removal change the
+// counts of the style tables, which only the header carries to the file:
+// whatever the outcome, the header is saved at the end of the operation.
+void MarkStylesChanged(ObjStore* store) { store->header.flags |= kMapHeaderDirty; }
+
 void FreeBlock(void** block) {
   if (*block) MemFree(*block);
   *block = nullptr;
@@ -414,6 +419,7 @@ int16_t ObjStoreInsertObject(ObjStoreIndexCursor* cursor, ObjStore* store, GeomO
   switch (store->kind) {
     case kObjStoreMapFile:
       if (!cursor->open) return 0;
+      MarkStylesChanged(store);
       ok = MapIndexInsert(&cursor->index, &store->map, object, row,
                           std::max<size_t>(recordSize, store->header.readWord),
                           store->writePosition, store->positionHandle);
@@ -445,6 +451,7 @@ int16_t ObjStoreUpdateObject(ObjStoreIndexCursor* cursor, ObjStore* store, GeomO
       if (!cursor->open) return 0;
       int wasFound = 0;
       int oldKind = 0;
+      MarkStylesChanged(store);
       if (!MapRecordRemoveByRow(&cursor->index, &store->map, row, store->readPosition,
                                 store->positionHandle, &wasFound, &oldKind, &removed)) {
         return 0;
@@ -486,6 +493,7 @@ int16_t ObjStoreDeleteObject(ObjStoreIndexCursor* cursor, ObjStore* store, int32
       if (!cursor->open) return 0;
       int wasFound = 0;
       int oldKind = 0;
+      MarkStylesChanged(store);
       if (!MapRecordRemoveByRow(&cursor->index, &store->map, row, store->readPosition,
                                 store->positionHandle, &wasFound, &oldKind, &removed)) {
         return 0;
