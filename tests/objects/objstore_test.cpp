@@ -409,11 +409,17 @@ TEST_F(ObjStoreTest, ReopenedStoreKeepsHeaderAndObjects) {
   }
   const std::vector<uint32_t> counts = Counts();
   const IRect root = store_.header.root;
+  const uint8_t pens = store_.map.penCount;
+  const uint8_t brushes = store_.map.brushCount;
+  EXPECT_GT(pens, 1);
   ASSERT_TRUE(ObjStoreClose(&store_));
   ASSERT_TRUE(ObjStoreOpen(&store_, kObjStoreMapFile, &table_, 1, -1));
   EXPECT_EQ(Counts(), counts);
   EXPECT_EQ(std::memcmp(&store_.header.root, &root, sizeof root), 0);
   EXPECT_EQ(ObjStoreCoordSys(&store_)->projection, cs_.projection);
+  // The style tables' counts reach the file with the header.
+  EXPECT_EQ(store_.map.penCount, pens);
+  EXPECT_EQ(store_.map.brushCount, brushes);
   for (int i = 0; i < 30; ++i) EXPECT_EQ(Read(i + 1), written[size_t(i)]) << i;
 }
 
@@ -440,6 +446,15 @@ TEST_F(ObjStoreTest, StoresThatCannotOpenAreLeftCleared) {
       EXPECT_TRUE(Pushed(c.error)) << c.name;
     }
   }
+  EXPECT_EQ(ListDir(dir_.path()), std::vector<std::string>{});
+}
+
+TEST_F(ObjStoreTest, FailedCreateRemovesTheIdFileItMade) {
+  std::memset(&store_, 0x5A, sizeof store_);
+  // A block size the map refuses: the map is not made after the .ID file was.
+  EXPECT_FALSE(ObjStoreCreate(&store_, kObjStoreMapFile, &table_, -1, &cs_, 1, 1, 1000));
+  ObjStore zero{};
+  EXPECT_EQ(std::memcmp(&store_, &zero, sizeof zero), 0);
   EXPECT_EQ(ListDir(dir_.path()), std::vector<std::string>{});
 }
 
