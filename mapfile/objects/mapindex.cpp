@@ -40,8 +40,8 @@ IRect Union(IRect a, const IRect& b) {
 }
 
 bool SameEntry(const MapIndexEntry& a, const IRect& rect, uint32_t block) {
-  return a.child == block && a.rect.x1 == rect.x1 && a.rect.y1 == rect.y1 &&
-         a.rect.x2 == rect.x2 && a.rect.y2 == rect.y2;
+  return a.child == block && a.rect.x1 == rect.x1 && a.rect.y1 == rect.y1 && a.rect.x2 == rect.x2 &&
+         a.rect.y2 == rect.y2;
 }
 
 int64_t Mid(int32_t a, int32_t b) { return (static_cast<int64_t>(a) + b) / 2; }
@@ -244,17 +244,17 @@ int16_t SplitLeaf(MapIndexCursor* cursor, MapFile* map, GeomObject* object, int3
   };
 
   std::vector<uint32_t> remembered;
-  int16_t ok = ForEachRecord(map, cursor->leafCopy,
-                             [&](uint32_t off, int code, int, uint32_t word,
-                                 const MapObjectBlockHead&) -> int16_t {
-                               if (!IsLive(code, word)) return 1;
-                               if (!load(off, code)) return 0;
-                               if (SideOf(split, moving->bounds) != newSide) {
-                                 remembered.push_back(off);
-                                 return 1;
-                               }
-                               return place(newSide, word);
-                             });
+  int16_t ok = ForEachRecord(
+      map, cursor->leafCopy,
+      [&](uint32_t off, int code, int, uint32_t word, const MapObjectBlockHead&) -> int16_t {
+        if (!IsLive(code, word)) return 1;
+        if (!load(off, code)) return 0;
+        if (SideOf(split, moving->bounds) != newSide) {
+          remembered.push_back(off);
+          return 1;
+        }
+        return place(newSide, word);
+      });
   if (!ok) return 0;
 
   for (uint32_t off : remembered) {
@@ -495,8 +495,7 @@ int16_t MapIndexInsert(MapIndexCursor* cursor, MapFile* map, GeomObject* object,
   if (!RefuseForeignCodes(map)) return 0;
   if (row < 1 || static_cast<uint32_t>(row) > kMapRowMask) return Damaged();
   if (map->indexDepth > kMaxDepth) return Damaged();
-  if (!GrowRecord(cursor, recordSize) ||
-      !GrowPath(cursor, std::max<int32_t>(map->indexDepth, 1))) {
+  if (!GrowRecord(cursor, recordSize) || !GrowPath(cursor, std::max<int32_t>(map->indexDepth, 1))) {
     return 0;
   }
   object->row = static_cast<uint32_t>(row);
@@ -610,8 +609,8 @@ int16_t LocateRecord(MapFile* map, MapBlockSlot* slot, uint32_t position, uint32
 
 }  // namespace
 
-int16_t MapRecordRemove(MapFile* map, MapBlockSlot* slot, uint32_t position, int32_t row,
-                        int* kind, MapObjectCounts* counts) {
+int16_t MapRecordRemove(MapFile* map, MapBlockSlot* slot, uint32_t position, int32_t row, int* kind,
+                        MapObjectCounts* counts) {
   if (!RefuseForeignCodes(map)) return 0;
   uint32_t offset = 0;
   int code = 0;
@@ -631,7 +630,8 @@ int16_t MapRecordRemove(MapFile* map, MapBlockSlot* slot, uint32_t position, int
   GeomObject* object = nullptr;
   if (!GeomObjectAlloc(&handle, &object, kGeomPoint, 0)) return 0;
   uint32_t dataStart = 0;
-  int16_t ok = static_cast<int16_t>(MapObjectDecode(map, record, object, &dataStart, &head.base, 1));
+  int16_t ok =
+      static_cast<int16_t>(MapObjectDecode(map, record, object, &dataStart, &head.base, 1));
   if (ok && MapObjCodeKind(code) == kGeomCollection) {
     MapBlockSlot* coord = nullptr;
     ok = static_cast<int16_t>(MapBlockSlotAlloc(map, &coord) &&
@@ -645,8 +645,8 @@ int16_t MapRecordRemove(MapFile* map, MapBlockSlot* slot, uint32_t position, int
 }
 
 int16_t MapRecordRemoveByRow(MapIndexCursor* cursor, MapFile* map, int32_t row,
-                             RowPositionReadFn reader, IdFileAccess* handle, int* found,
-                             int* kind, MapObjectCounts* counts) {
+                             RowPositionReadFn reader, IdFileAccess* handle, int* found, int* kind,
+                             MapObjectCounts* counts) {
   *found = 0;
   if (!RefuseForeignCodes(map)) return 0;
   uint32_t position = 0;
@@ -693,7 +693,7 @@ struct Walker {
   MapFile* map;
   MapBlockSlot* slot = nullptr;
   std::vector<MapIndexNode> nodes;
-  std::vector<IRect> rects;  // the rectangles above the current block
+  std::vector<IRect> rects;           // the rectangles above the current block
   std::unordered_set<uint32_t> seen;  // blocks met so far (checks only)
   bool checkSeen = false;
   char* message = nullptr;
@@ -703,8 +703,7 @@ struct Walker {
   int16_t Fail(const char* text, uint32_t position) {
     if (!message) return Damaged();
     if (!message[0]) {
-      std::snprintf(message, sizeof(MapIndexCheckResult::message), "%s (block %u)", text,
-                    position);
+      std::snprintf(message, sizeof(MapIndexCheckResult::message), "%s (block %u)", text, position);
     }
     return 0;
   }
@@ -753,23 +752,22 @@ int16_t MapIndexSearch(MapFile* map, const IRect* rect, MapIndexVisitFn visit, v
   bool stopped = false;
   auto enter = [&](const IRect& r) { return IRectsOverlap(&r, rect) != 0; };
   auto leaf = [&](uint32_t position, const uint8_t* bytes) -> int16_t {
-    return ForEachRecord(map, bytes,
-                         [&](uint32_t off, int code, int, uint32_t word,
-                             const MapObjectBlockHead& head) -> int16_t {
-                           if (!IsLive(code, word)) return 1;
-                           uint32_t dataStart = 0;
-                           if (!MapObjectDecode(map, bytes + off, object, &dataStart, &head.base,
-                                                0)) {
-                             return 0;
-                           }
-                           if (!IRectsOverlap(&object->bounds, rect)) return 1;
-                           if (!visit(context, static_cast<int32_t>(word & kMapRowMask),
-                                      position + off, &object->bounds)) {
-                             stopped = true;
-                             return -1;  // stops the walk without failing it
-                           }
-                           return 1;
-                         });
+    return ForEachRecord(
+        map, bytes,
+        [&](uint32_t off, int code, int, uint32_t word, const MapObjectBlockHead& head) -> int16_t {
+          if (!IsLive(code, word)) return 1;
+          uint32_t dataStart = 0;
+          if (!MapObjectDecode(map, bytes + off, object, &dataStart, &head.base, 0)) {
+            return 0;
+          }
+          if (!IRectsOverlap(&object->bounds, rect)) return 1;
+          if (!visit(context, static_cast<int32_t>(word & kMapRowMask), position + off,
+                     &object->bounds)) {
+            stopped = true;
+            return -1;  // stops the walk without failing it
+          }
+          return 1;
+        });
   };
   int16_t ok = 1;
   if (IRectsOverlap(&map->root, rect)) ok = walker.Walk(0, map->rootBlock, enter, leaf);
@@ -778,8 +776,8 @@ int16_t MapIndexSearch(MapFile* map, const IRect* rect, MapIndexVisitFn visit, v
   return stopped ? 1 : ok;
 }
 
-int16_t MapIndexCheck(MapFile* map, RowPositionReadFn reader, IdFileAccess* handle,
-                      int32_t lastRow, MapIndexCheckResult* result) {
+int16_t MapIndexCheck(MapFile* map, RowPositionReadFn reader, IdFileAccess* handle, int32_t lastRow,
+                      MapIndexCheckResult* result) {
   std::memset(result, 0, sizeof *result);
   result->depth = map->indexDepth;
   auto fail = [&](const char* text) {
@@ -828,8 +826,7 @@ int16_t MapIndexCheck(MapFile* map, RowPositionReadFn reader, IdFileAccess* hand
             const int32_t row = static_cast<int32_t>(word & kMapRowMask);
             uint32_t idPosition = 0;
             if (row < 1 || !reader(row, &idPosition, handle) || idPosition != position) {
-              return walker.Fail("a live record is not the one its row's .ID entry names",
-                                 block);
+              return walker.Fail("a live record is not the one its row's .ID entry names", block);
             }
             rows.push_back(row);
             return 1;

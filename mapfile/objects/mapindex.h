@@ -40,8 +40,8 @@ namespace layerio {
 inline constexpr int kMapIndexNodeHead = 4;
 inline constexpr int kMapIndexEntrySize = 20;
 // Entries of a node with the largest block size a file may declare.
-inline constexpr int kMapIndexMaxEntries = (kMapBlockSizeMax - kMapIndexNodeHead) /
-                                           kMapIndexEntrySize;
+inline constexpr int kMapIndexMaxEntries =
+    (kMapBlockSizeMax - kMapIndexNodeHead) / kMapIndexEntrySize;
 // Record buffers never grow beyond this.
 inline constexpr size_t kMapIndexRecordLimit = 1073741823;
 
@@ -79,10 +79,10 @@ static_assert(sizeof(MapIndexPathEntry) == 24);
 // One per insert, replace or removal run; it owns its block slots, the path
 // stack and the buffers, so that a row loop allocates them once.
 struct MapIndexCursor {
-  MapBlockSlot* object;   // the leaf, and the new block of a split
-  MapBlockSlot* object2;  // the other side of a split
-  MapBlockSlot* coord;    // coordinate blocks read
-  MapBlockSlot* coord2;   // coordinate blocks written
+  MapBlockSlot* object;    // the leaf, and the new block of a split
+  MapBlockSlot* object2;   // the other side of a split
+  MapBlockSlot* coord;     // coordinate blocks read
+  MapBlockSlot* coord2;    // coordinate blocks written
   MapBlockSlot* nodeSlot;  // index nodes
   MapIndexPathEntry* path;
   int32_t level;     // current level of the path
@@ -113,10 +113,10 @@ int16_t MapIndexInsert(MapIndexCursor* cursor, MapFile* map, GeomObject* object,
 // Numbers of objects by the header's four sorts; a collection counts through
 // its parts.
 struct MapObjectCounts {
-  uint32_t points;  // points and multipoints
-  uint32_t lines;   // lines, arcs, polylines
+  uint32_t points;   // points and multipoints
+  uint32_t lines;    // lines, arcs, polylines
   uint32_t regions;  // regions, rectangles, rounded rectangles, ellipses
-  uint32_t others;  // texts, frames, kinds 11 and 12
+  uint32_t others;   // texts, frames, kinds 11 and 12
 };
 // Adds one object of a kind to the counts (a collection: its present parts).
 void MapObjectCountsAdd(MapObjectCounts* counts, const GeomObject* object);
@@ -125,13 +125,13 @@ void MapObjectCountsAdd(MapObjectCounts* counts, const GeomObject* object);
 // found says whether it did. kind and counts (when given) describe the removed
 // object. The caller clears the row's .ID entry.
 int16_t MapRecordRemoveByRow(MapIndexCursor* cursor, MapFile* map, int32_t row,
-                             RowPositionReadFn reader, IdFileAccess* handle, int* found,
-                             int* kind, MapObjectCounts* counts);
+                             RowPositionReadFn reader, IdFileAccess* handle, int* found, int* kind,
+                             MapObjectCounts* counts);
 // Marks the record at a position removed: its row word must be the row (a
 // record already removed is refused); each style it uses has its use count
 // lowered. slot is the object-block buffer to use.
-int16_t MapRecordRemove(MapFile* map, MapBlockSlot* slot, uint32_t position, int32_t row,
-                        int* kind, MapObjectCounts* counts);
+int16_t MapRecordRemove(MapFile* map, MapBlockSlot* slot, uint32_t position, int32_t row, int* kind,
+                        MapObjectCounts* counts);
 // Removes the row's record (when it has one), then inserts the object anew.
 int16_t MapIndexReplace(MapIndexCursor* cursor, MapFile* map, GeomObject* object, int32_t row,
                         size_t recordSize, RowPositionWriteFn writer, RowPositionReadFn reader,
@@ -144,8 +144,7 @@ int16_t MapRecordMark(MapFile* map, uint32_t position, uint32_t mark);
 
 // Called for every live record under the walk: its row, position and bounds.
 // An answer of 0 stops the walk (the walk then answers 1).
-using MapIndexVisitFn = int (*)(void* context, int32_t row, uint32_t position,
-                                const IRect* bounds);
+using MapIndexVisitFn = int (*)(void* context, int32_t row, uint32_t position, const IRect* bounds);
 
 // Visits every live record whose bounds overlap the rectangle (edges
 // included), descending only into entries whose rectangles overlap it.
@@ -166,8 +165,8 @@ struct MapIndexCheckResult {
 // it, no row twice; and every row 1..lastRow with an .ID entry found live in
 // the tree. 1 when all holds; 0 with the first inconsistency in the message
 // (a read failure counts as one).
-int16_t MapIndexCheck(MapFile* map, RowPositionReadFn reader, IdFileAccess* handle,
-                      int32_t lastRow, MapIndexCheckResult* result);
+int16_t MapIndexCheck(MapFile* map, RowPositionReadFn reader, IdFileAccess* handle, int32_t lastRow,
+                      MapIndexCheckResult* result);
 
 // The process-wide toggle that decides ties of the split side test.
 int MapIndexTieToggle();

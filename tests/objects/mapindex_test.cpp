@@ -112,8 +112,8 @@ class MapIndexTest : public mapfiletest::FileLayerTest {
     CoordSys cs;
     ASSERT_TRUE(CoordSysParseText(
         &cs, "CoordSys NonEarth Units \"m\" Bounds (-1000000, -1000000) (1000000, 1000000)", true));
-    FileHandle table = Add("index.tab", 1);
-    ASSERT_TRUE(MapFileCreate(&map_, &header_, table, -1, &cs, 0, 0, blockSize));
+    table_ = Add("index.tab", 1);
+    ASSERT_TRUE(MapFileCreate(&map_, &header_, table_, -1, &cs, 0, 0, blockSize));
     ASSERT_TRUE(MapFileLock(&map_, &header_, kFileModeWrite, nullptr));
     locked_ = true;
     ASSERT_TRUE(MapBlockSlotAlloc(&map_, &slot_));
@@ -212,6 +212,7 @@ class MapIndexTest : public mapfiletest::FileLayerTest {
 
   MapFile map_{};
   MapHeader header_{};
+  FileHandle table_ = 0;
   MemoryIds ids_{};
   MapIndexCursor cursor_{};
   MapBlockSlot* slot_ = nullptr;
@@ -293,11 +294,11 @@ TEST_F(MapIndexTest, DamagedNodesAreRefused) {
 TEST_F(MapIndexTest, EntriesAreOrderedByCentreXLargestFirstNewBeforeEqual) {
   MapIndexNode node{};
   const MapIndexEntry entries[] = {
-      {R(0, 0, 10, 0), 1},    // centre 5
-      {R(20, 0, 40, 0), 2},   // centre 30
-      {R(-10, 0, 0, 0), 3},   // centre -5
-      {R(4, 0, 6, 0), 4},     // centre 5, before the earlier 5
-      {R(30, 0, 30, 0), 5},   // centre 30, before the earlier 30
+      {R(0, 0, 10, 0), 1},   // centre 5
+      {R(20, 0, 40, 0), 2},  // centre 30
+      {R(-10, 0, 0, 0), 3},  // centre -5
+      {R(4, 0, 6, 0), 4},    // centre 5, before the earlier 5
+      {R(30, 0, 30, 0), 5},  // centre 30, before the earlier 30
   };
   for (const MapIndexEntry& e : entries) MapIndexNodeInsert(&node, &e);
   const uint32_t order[] = {5, 2, 4, 1, 3};
@@ -474,6 +475,47 @@ TEST_F(MapIndexTest, ANodeOf25SplitsOnASecondEntryAndTheTreeGrowsALevel) {
   EXPECT_EQ(total, 26);
 }
 
+TEST_F(MapIndexTest, DamagedTreesFailTheCheckTheWalkAndInsertsCleanly) {
+  Create();
+  uint32_t leaf = PointLeaf({0, 0}, {{0, 0, 1}, {10, 10, 2}});
+  uint32_t self = 0;
+  {
+    // A node whose only entry is itself.
+    MapIndexNode node{};
+    node.count = 1;
+    uint32_t at = 0;
+    ASSERT_TRUE(MapBlockAlloc(&map_, &at));
+    node.entries[0] = {R(0, 0, 10, 10), at};
+    MapIndexNodeWrite(&map_, &node, slot_->bytes);
+    ASSERT_TRUE(MapBlockWrite(&map_, slot_, at));
+    self = at;
+  }
+  uint32_t overLeaf = Node({{R(0, 0, 10, 10), leaf}});
+  uint32_t beyond = Node({{R(0, 0, 10, 10), 512u * 100000u}});
+  struct Case {
+    const char* name;
+    uint32_t root;
+    uint8_t depth;
+  } cases[] = {
+      {"a node below itself", self, 3},       {"an object block where a node belongs", overLeaf, 3},
+      {"a child beyond the file", beyond, 2}, {"a node where a leaf belongs", overLeaf, 1},
+      {"depth without a root", 0, 2},
+  };
+  for (const Case& c : cases) {
+    SetRoot(c.root, R(0, 0, 10, 10), c.depth);
+    MapIndexCheckResult result;
+    EXPECT_FALSE(Check(&result)) << c.name;
+    EXPECT_NE(result.message[0], 0) << c.name;
+    ErrorClear();
+    EXPECT_FALSE(MapIndexSearch(
+        &map_, &map_.root, [](void*, int32_t, uint32_t, const IRect*) { return 1; }, nullptr))
+        << c.name;
+    ErrorClear();
+    EXPECT_FALSE(InsertPoint(3, 5, 5)) << c.name;
+    EXPECT_TRUE(Pushed(kErrMapDamaged)) << c.name;
+  }
+}
+
 // ----- removal --------------------------------------------------------------
 
 TEST_F(MapIndexTest, ARemovedRecordIsMarkedAndNotRemovedTwice) {
@@ -529,15 +571,16 @@ TEST_F(MapIndexTest, MapsWithCodesAbove72RefuseChangesButAreStillWalked) {
     const char* name;
     std::function<int()> run;
   } ops[] = {
-      {"insert", [&] { return int(MapIndexInsert(&cursor_, &map_, &point, 2, 0, MemWrite, &ids_)); }},
+      {"insert",
+       [&] { return int(MapIndexInsert(&cursor_, &map_, &point, 2, 0, MemWrite, &ids_)); }},
       {"replace",
        [&] {
          return int(MapIndexReplace(&cursor_, &map_, &point, 1, 0, MemWrite, MemRead, &ids_));
        }},
       {"delete",
        [&] {
-         return int(MapRecordRemoveByRow(&cursor_, &map_, 1, MemRead, &ids_, &found, nullptr,
-                                         nullptr));
+         return int(
+             MapRecordRemoveByRow(&cursor_, &map_, 1, MemRead, &ids_, &found, nullptr, nullptr));
        }},
   };
   for (const Op& op : ops) {
@@ -626,11 +669,9 @@ class MixedRun {
       for (int i = 0; i < 300; ++i) centres_.push_back({Coord(900000), Coord(900000)});
     }
     const IPoint c = centres_[Pick(centres_.size())];
-    auto near = [&](int32_t spread) {
-      return IPoint{c.x + Coord(spread), c.y + Coord(spread)};
-    };
-    const int kinds[] = {kGeomPoint, kGeomLine, kGeomPolyline, kGeomRegion, kGeomRect,
-                         kGeomEllipse};
+    auto near = [&](int32_t spread) { return IPoint{c.x + Coord(spread), c.y + Coord(spread)}; };
+    const int kinds[] = {kGeomPoint,  kGeomLine, kGeomPolyline,
+                         kGeomRegion, kGeomRect, kGeomEllipse};
     const int kind = kinds[Pick(6)];
     EXPECT_TRUE(GeomObjectReset(object, kind, 0));
     object->brush = StyleDefaults()->brush;
@@ -735,8 +776,8 @@ TEST_F(MapIndexTest, TwentyThousandMixedObjectsReplacedAndDeletedStayReachable) 
     if (!live.count(row)) continue;
     int found = 0;
     ErrorClear();
-    ASSERT_TRUE(MapRecordRemoveByRow(&cursor_, &map_, row, MemRead, &ids_, &found, nullptr,
-                                     nullptr))
+    ASSERT_TRUE(
+        MapRecordRemoveByRow(&cursor_, &map_, row, MemRead, &ids_, &found, nullptr, nullptr))
         << row << " error " << ErrorLastCode();
     ASSERT_EQ(found, 1);
     ids_.rows[size_t(row)] = 0;  // as the store does
@@ -761,9 +802,9 @@ TEST_F(MapIndexTest, TwentyThousandMixedObjectsReplacedAndDeletedStayReachable) 
         << row;
     EXPECT_EQ(object->kind, kept.kind) << row;
     EXPECT_TRUE(Same(object->bounds, kept.bounds)) << row;
-    EXPECT_TRUE(SamePoints(PointsOf(object), kept.points)) << row << " kind " << kept.kind << " "
-                                                            << PointsText(PointsOf(object))
-                                                            << " want " << PointsText(kept.points);
+    EXPECT_TRUE(SamePoints(PointsOf(object), kept.points))
+        << row << " kind " << kept.kind << " " << PointsText(PointsOf(object)) << " want "
+        << PointsText(kept.points);
     if (kept.kind != kGeomPoint) {
       EXPECT_TRUE(PenEqual(&object->pen, &kept.pen)) << row;
     }
@@ -785,6 +826,63 @@ TEST_F(MapIndexTest, TwentyThousandMixedObjectsReplacedAndDeletedStayReachable) 
     EXPECT_EQ(Search(rect), expect) << i;
   }
   GeomObjectDestroy(handle);
+}
+
+TEST_F(MapIndexTest, ThroughTheIdFileSplitsKeepStyleUsesAndTheCheckHolds) {
+  Create();
+  IdFileAccess ids{};
+  ASSERT_TRUE(IdFileCreate(&ids, table_));
+  MixedRun run(7);
+  std::map<int32_t, Kept> live;
+  MemHandle handle = nullptr;
+  GeomObject* object = nullptr;
+  ASSERT_TRUE(GeomObjectAlloc(&handle, &object, kGeomPoint, 0));
+  const int32_t rows = 3000;
+  for (int32_t row = 1; row <= rows; ++row) {
+    run.Make(object, &live[row]);
+    ASSERT_TRUE(MapIndexInsert(&cursor_, &map_, object, row, 0, ids.write, &ids)) << row;
+  }
+  for (int i = 0; i < 300; ++i) {
+    int32_t row = int32_t(1 + run.Pick(size_t(rows)));
+    run.Make(object, &live[row]);
+    ASSERT_TRUE(MapIndexReplace(&cursor_, &map_, object, row, 0, ids.write, ids.read, &ids));
+  }
+  for (int i = 0; i < 200; ++i) {
+    int32_t row = int32_t(1 + run.Pick(size_t(rows)));
+    int found = 0;
+    MapObjectCounts counts{};
+    ASSERT_TRUE(
+        MapRecordRemoveByRow(&cursor_, &map_, row, ids.read, &ids, &found, nullptr, &counts));
+    EXPECT_EQ(found, live.count(row) ? 1 : 0) << row;
+    if (!found) continue;
+    EXPECT_EQ(counts.points + counts.lines + counts.regions + counts.others, 1u);
+    ASSERT_TRUE(ids.write(row, 0, &ids));
+    live.erase(row);
+  }
+  EXPECT_GE(map_.indexDepth, 2);
+  MapIndexCheckResult result;
+  ASSERT_TRUE(MapIndexCheck(&map_, ids.read, &ids, rows, &result)) << result.message;
+  EXPECT_EQ(result.live, uint32_t(live.size()));
+
+  // Records that moved in splits kept their styles' use counts: each pen is
+  // used by exactly the live objects that carry it (points carry none).
+  std::map<uint32_t, uint32_t> expect;
+  for (const auto& [row, kept] : live) {
+    if (kept.kind == kGeomPoint) continue;
+    uint8_t index = 0;
+    ASSERT_TRUE(MapPenIndex(&map_, &kept.pen, &index, 0));
+    ASSERT_GT(index, 0);
+    ++expect[index];
+  }
+  ASSERT_EQ(expect.size(), 3u);
+  for (const auto& [index, uses] : expect) {
+    uint32_t count = 0;
+    ASSERT_TRUE(MapStyleUseCount(&map_, map_.pens[index - 1].position, 0, &count));
+    EXPECT_EQ(count, uses) << int(index);
+  }
+  GeomObjectDestroy(handle);
+  ids.lastRow = rows;
+  EXPECT_TRUE(IdFileFlush(&ids));
 }
 
 }  // namespace
