@@ -190,14 +190,18 @@ IRect LoadRect(const uint8_t* p, int compressed, const IPoint& base) {
 
 // ----- buffers of the object being filled -------------------------------------
 
+// Borrowed buffers are not ours to grow: the object starts buffers of its
+// own.
+void Unborrow(GeomObject* object) {
+  if (!(object->bufferFlags & kGeomBorrowed)) return;
+  object->data = nullptr;
+  object->values1 = object->values2 = nullptr;
+  object->bufferFlags &= ~kGeomBorrowed;
+}
+
 int ReserveData(GeomObject* object, size_t size) {
   if (object->bufferFlags & kGeomReadOnly) return 0;
-  if (object->bufferFlags & kGeomBorrowed) {
-    // Not ours to grow: start a buffer of our own.
-    object->data = nullptr;
-    object->values1 = object->values2 = nullptr;
-    object->bufferFlags &= ~kGeomBorrowed;
-  }
+  Unborrow(object);
   if (size == 0) size = 1;
   if (object->data != nullptr && object->data == GeomScratch()) {
     if (!GeomScratchReserve(size, nullptr, 1)) return 0;
@@ -207,7 +211,8 @@ int ReserveData(GeomObject* object, size_t size) {
   return GeomBufferReserve(size, &object->data, nullptr, 1);
 }
 
-int ReserveValues(double** values, size_t count) {
+int ReserveValues(GeomObject* object, double** values, size_t count) {
+  Unborrow(object);
   void* block = *values;
   if (!GeomBufferReserve(std::max<size_t>(count, 1) * sizeof(double), &block, nullptr, 1)) {
     return 0;
@@ -229,6 +234,33 @@ void ClearObject(GeomObject* object, int kind) {
   save.regionHandle = save.polylineHandle = save.multipointHandle = nullptr;
   GeomObjectInit(object, kind);
   GeomObjectRestoreBuffers(object, &save);
+}
+
+// Counts of coordinates that are not in the buffers (data not read, or a
+// read that failed) are dropped, so that nothing walks past a buffer.
+void EmptyCounts(GeomObject* o) {
+  switch (o->kind) {
+    case kGeomPolyline:
+    case kGeomRegion:
+      o->u.poly.partCount = 0;
+      o->u.poly.dataSize = 0;
+      o->flagA = o->flagB = 0;
+      break;
+    case kGeomMultipoint:
+      o->u.multipoint.pointCount = 0;
+      o->flagA = o->flagB = 0;
+      break;
+    case kGeomText: o->u.text.length = 0; break;
+    case kGeomItems12:
+    case kGeomItems24: o->u.items.count = 0; break;
+    case kGeomCollection:
+      for (GeomObject* p : {o->u.collection.region, o->u.collection.polyline,
+                            o->u.collection.multipoint}) {
+        if (p) EmptyCounts(p);
+      }
+      break;
+    default: break;
+  }
 }
 
 // ----- style indexes ------------------------------------------------------------
@@ -843,7 +875,7 @@ bool ReadPoly(StreamReader& r, GeomObject* o, int code, uint32_t dataWord, const
     for (int which = 0; which < 2; ++which) {
       if (!(which == 0 ? o->flagA : o->flagB)) continue;
       double** values = which == 0 ? &o->values1 : &o->values2;
-      if (!ReserveValues(values, points)) return false;
+      if (!ReserveValues(o, values, points)) return false;
       for (uint32_t i = 0; i < points; ++i) {
         const uint8_t* p = r.Take(8);
         if (!p) return false;
@@ -872,7 +904,7 @@ bool ReadMultipoint(StreamReader& r, GeomObject* o, int code, const IPoint& base
     for (int which = 0; which < 2; ++which) {
       if (!(which == 0 ? o->flagA : o->flagB)) continue;
       double** values = which == 0 ? &o->values1 : &o->values2;
-      if (!ReserveValues(values, n)) return false;
+      if (!ReserveValues(o, values, n)) return false;
       for (uint32_t i = 0; i < n; ++i) {
         const uint8_t* p = r.Take(8);
         if (!p) return false;
@@ -1155,7 +1187,7 @@ int DecodeRecord(MapFile* map, const uint8_t* rec, GeomObject* o, uint32_t* data
       for (int which = 0; which < 2; ++which) {
         if (!(which == 0 ? o->flagA : o->flagB)) continue;
         double** values = which == 0 ? &o->values1 : &o->values2;
-        if (!ReserveValues(values, 1)) {
+        if (!ReserveValues(o, values, 1)) {
           ErrorPush(kErrorSeverity, kErrAllocFailed, nullptr, nullptr);
           return -1;
         }
@@ -1329,6 +1361,7 @@ int MapObjectDataRead(MapFile* map, MapBlockSlot* slot, GeomObject* object, int 
   const uint16_t before = ErrorCount();
   auto fail = [&]() {
     PushDamagedSince(before);
+    EmptyCounts(object);
     return 0;
   };
   if (record[0] != code) return fail();
@@ -1715,6 +1748,8 @@ int ReadRecordAt(MapFile* map, MapBlockSlot* objectSlot, MapBlockSlot* coordSlot
   if (filter) wanted = filter(filterContext, &object->bounds);
   if (readData && wanted && MapCodeHasData(c)) {
     if (!MapObjectDataRead(map, coordSlot, object, c, rec)) return damaged();
+  } else {
+    EmptyCounts(object);
   }
   return 1;
 }

@@ -8,9 +8,10 @@
 //   12 u32 first coordinate block of the block's variable data
 //   16 u32 coordinate block being filled
 //   20 records back to back, each as long as its type code's table entry
-// A record at offset o is live data of the block when 20 <= o and
-// o + length <= bytes in use <= block size. Its position (in the .ID file and
-// the index) is the block position plus o.
+// Bytes in use count the records only (the next record goes at 20 + bytes
+// in use), so a record at offset o lies in the block's records when 20 <= o
+// and o + length <= 20 + bytes in use <= block size. Its position (in the
+// .ID file and the index) is the block position plus o.
 //
 // Coordinate block (kind 3): u16 kind 3, u16 payload bytes in use, u32 next
 // block (0 ends the chain), payload from 8. A value of the stream is never
@@ -27,6 +28,9 @@
 // from the decoded section headers, and refuses a record whose headers
 // disagree with its data word or pass the limits: at most 24,403,223
 // sections and 134,217,724 points in an object.
+//
+// Slots: every operation that takes an object-block slot and a
+// coordinate-block slot needs two distinct slots.
 //
 // Contract: 1 on success, 0 on failure. A record or chain whose bytes
 // contradict themselves pushes kErrMapDamaged; nothing is ever read outside
@@ -76,12 +80,16 @@ void MapObjectBlockInit(MapFile* map, MapBlockSlot* slot, const IPoint* base);
 // the variable data (0 for codes without). blockBase is the object block's
 // base point. With release set every style looked up has its use count
 // lowered; a failure there makes the result 0 with the object still filled.
-// An unknown code gives 0 with kErrMapDamaged.
+// An unknown code gives 0 with kErrMapDamaged. The counts of sections,
+// points and text are those of the record until MapObjectDataRead fills the
+// buffers: the object must not be walked or copied in between.
 int MapObjectDecode(MapFile* map, const uint8_t* record, GeomObject* object, uint32_t* dataStart,
                     const IPoint* blockBase, int release);
 
 // Reads the variable data of a decoded record through the coordinate chain,
 // using slot as the coordinate-block buffer. record is the record's bytes.
+// On failure (kErrMapDamaged, or the memory error) the object's counts are
+// those of an empty object.
 int MapObjectDataRead(MapFile* map, MapBlockSlot* slot, GeomObject* object, int code,
                       const uint8_t* record);
 
@@ -95,8 +103,10 @@ uint64_t MapObjectStreamSize(const GeomObject* object, int code, int withValues)
 // (the object's row field), body and tail, styles as indexes found or added
 // in the file's tables. dataStart is the start position of the variable data
 // that MapObjectDataWrite gave (0 for codes without). blockBase is the
-// object block's base point. 0 when a style cannot be stored, when a point
-// or the size does not fit the code, or for an inline-style code.
+// object block's base point. 0 when a style cannot be stored, or when a
+// point, a count or the size does not fit the code. Inline-style codes are
+// written too (styles stored whole), though the choice of code never gives
+// them.
 int MapObjectEncode(MapFile* map, const GeomObject* object, int code, uint8_t* record,
                     const IPoint* blockBase, uint32_t dataStart, int flags);
 
@@ -130,14 +140,16 @@ int MapObjectAppend(MapFile* map, MapBlockSlot* objectSlot, MapBlockSlot* coordS
 using MapBoundsFilterFn = int (*)(void* context, const IRect* bounds);
 
 // Reads the object of a row: the position from the row reader; the record
-// is checked before it is decoded (an object block, 20 <= offset and offset
-// + length <= bytes in use <= block size, code 1..72, the row word equal to
-// the row; with readData, the data inside a coordinate block's payload and
-// the section headers against the data word). 1 when the row has a live
-// record; 0 without error when it has none (no position, or a removed
-// record of another row word); 0 with kErrMapDamaged pushed when the
-// record or its data is damaged. styleFailure (when given) is set when a
-// style lookup failed.
+// is checked before it is decoded (an object block; 20 <= offset and
+// offset + length <= 20 + bytes in use <= block size; code 1..72; the row
+// word equal to the row; the counts against the data words and the limits;
+// with readData, the data inside a coordinate block's payload). Without the
+// data (readData clear or filtered out) the object's coordinate counts are
+// those of an empty object. 1 when the row has a live record; 0 without
+// error when it has none (no position, or a record whose row word is
+// another, e.g. removed); 0 with kErrMapDamaged pushed when the record or
+// its data is damaged. styleFailure (when given) is set when a style lookup
+// failed.
 int MapObjectReadByRow(MapFile* map, MapBlockSlot* objectSlot, MapBlockSlot* coordSlot,
                        int32_t row, int readData, RowPositionReadFn reader,
                        IdFileAccess* handle, MapBoundsFilterFn filter, void* filterContext,

@@ -420,10 +420,9 @@ class MapRecordTest : public mapfiletest::FileLayerTest {
     name_ = "m" + std::to_string(gNextName++);
     table_ = Add(name_ + ".TAB", 1);
     CoordSys cs;
-    const char* clause = extended
-                             ? "CoordSys NonEarth Units \"m\" Bounds (0, 0) (100000, 100000) supportmz"
-                             : "CoordSys NonEarth Units \"m\" Bounds (0, 0) (100000, 100000)";
-    ASSERT_TRUE(CoordSysParseText(&cs, clause, true));
+    std::string clause = "CoordSys NonEarth Units \"m\" Bounds (0, 0) (100000, 100000)";
+    if (extended) clause += " supportmz";
+    ASSERT_TRUE(CoordSysParseText(&cs, clause.c_str(), true));
     ASSERT_TRUE(MapFileCreate(&map_, &header_, table_, -1, &cs, 0, 0, blockSize));
     ASSERT_EQ(map_.extension != 0, extended);
     open_ = true;
@@ -660,6 +659,79 @@ TEST_F(MapRecordTest, TheDataWordHoldsTheBytesActuallyStored) {
   GeomObjectInit(&back, kGeomNone);
   ASSERT_TRUE(MapObjectRecordRead(&map_, objectSlot_, coordSlot_, at, &back, nullptr));
   EXPECT_EQ(back.u.poly.dataSize, 136u);
+  ExpectSame(o, back);
+  GeomObjectFree(&back);
+  GeomObjectFree(&o);
+}
+
+int SkipData(void* context, const IRect* bounds) {
+  *static_cast<IRect*>(context) = *bounds;
+  return 0;
+}
+
+TEST_F(MapRecordTest, WithoutItsDataAnObjectHasNoCoordinatesAndReleaseLowersUseCounts) {
+  Create(512, false);
+  IdFileAccess ids{};
+  ASSERT_TRUE(IdFileCreate(&ids, table_));
+  GeomObject o;
+  MakePoly(&o, kGeomPolyline, 2, 5, 100, 100, false);
+  o.row = 1;
+  const uint32_t block = NewObjectBlock(IPoint{100, 100});
+  uint32_t at = 0;
+  ASSERT_TRUE(MapObjectAppend(&map_, objectSlot_, coordSlot_, block, &o, &at, nullptr));
+  ASSERT_TRUE(IdFileWrite(1, at, &ids));
+
+  for (int readData : {0, 1}) {
+    SCOPED_TRACE(readData);
+    GeomObject back;
+    GeomObjectInit(&back, kGeomNone);
+    IRect seen{};
+    ASSERT_TRUE(MapObjectReadByRow(&map_, objectSlot_, coordSlot_, 1, readData, IdFileRead, &ids,
+                                   SkipData, &seen, &back, nullptr));
+    ExpectRect(seen, o.bounds, "bounds given to the filter");
+    ExpectRect(back.bounds, o.bounds, "bounds");
+    EXPECT_EQ(back.u.poly.partCount, 0u);  // the filter declined the data
+    EXPECT_EQ(back.u.poly.dataSize, 0u);
+    GeomObjectFree(&back);
+  }
+
+  // Decoding for a removal lowers the pen's use count: its entry is free.
+  ASSERT_TRUE(MapBlockRead(&map_, objectSlot_, block));
+  const uint8_t* rec = objectSlot_->bytes + (at - block);
+  const uint8_t pen = rec[MapCodeLength(rec[0]) - 1];
+  ASSERT_GT(pen, 0);
+  EXPECT_EQ(map_.pens[pen - 1].position & kMapStyleEntryFree, 0u);
+  GeomObject back;
+  GeomObjectInit(&back, kGeomNone);
+  const IPoint base{100, 100};
+  EXPECT_TRUE(MapObjectDecode(&map_, rec, &back, nullptr, &base, 1));
+  EXPECT_NE(map_.pens[pen - 1].position & kMapStyleEntryFree, 0u);
+  ExpectPen(back.pen, o.pen);
+  GeomObjectFree(&back);
+  GeomObjectFree(&o);
+  EXPECT_TRUE(IdFileFlush(&ids));
+}
+
+TEST_F(MapRecordTest, ReadingIntoAnObjectWithBorrowedBuffersLeavesThemAlone) {
+  Create(512, true);
+  GeomObject o;
+  MakePoly(&o, kGeomRegion, 2, 5, 100, 100, true);
+  const uint32_t block = NewObjectBlock(IPoint{100, 100});
+  const uint32_t at = WriteCode(block, o, 61);
+  ASSERT_NE(at, 0u);
+  uint8_t lent[16] = {1, 2, 3};
+  double lentValues[2] = {7, 8};
+  GeomObject back;
+  GeomObjectInit(&back, kGeomRegion);
+  back.data = lent;
+  back.values1 = lentValues;
+  back.bufferFlags = kGeomBorrowed;
+  ASSERT_TRUE(MapObjectRecordRead(&map_, objectSlot_, coordSlot_, at, &back, nullptr));
+  EXPECT_EQ(lent[0], 1);
+  EXPECT_EQ(lentValues[0], 7);
+  EXPECT_NE(back.data, static_cast<void*>(lent));
+  EXPECT_EQ(back.bufferFlags & kGeomBorrowed, 0u);
+  o.row = back.row;
   ExpectSame(o, back);
   GeomObjectFree(&back);
   GeomObjectFree(&o);
@@ -961,6 +1033,110 @@ TEST_F(GeneratedRecordTest, RecordsLaidOutFromTheTablesDecodeToTheirObjects) {
   ASSERT_EQ(GeomParts(&o)->pointCount, 3);
   ExpectPoint(GeomPartPoints(&o, GeomParts(&o))[2], IPoint{5, 6}, "point from the next block");
 
+  EXPECT_EQ(ErrorCount(), 0);
+  GeomObjectFree(&o);
+}
+
+// Further layouts: an inline-style rectangle, a third-generation region
+// with value arrays and a collection, laid out from the tables alone.
+TEST_F(GeneratedRecordTest, InlineStylesValueArraysAndCollectionsDecode) {
+  rows_.clear();
+  gen_.Block(1);
+  uint8_t* ob = gen_.Block(0);
+  uint8_t* cb = gen_.Block(1);
+  uint32_t at = 20, c = 8;
+  auto record = [&](int code, uint32_t row) {
+    uint8_t* r = ob + at;
+    r[0] = uint8_t(code);
+    Gen::U32(r + 1, row);
+    rows_[int32_t(row)] = gen_.Pos(0) + at;
+    at += uint32_t(MapCodeLength(code));
+    return r;
+  };
+  auto d16 = [&](int dx, int dy) { Gen::D16(cb + c, dx, dy), c += 4; };
+  auto u32 = [&](uint32_t v) { Gen::U32(cb + c, v), c += 4; };
+  auto f64 = [&](double v) {
+    uint64_t bits;
+    std::memcpy(&bits, &v, 8);
+    for (int i = 0; i < 8; ++i) cb[c + uint32_t(i)] = uint8_t(bits >> (8 * i));
+    c += 8;
+  };
+
+  // Row 1, code 21: rectangle with its pen (6 bytes) and brush (8) inline.
+  uint8_t* r = record(21, 1);
+  Gen::I32(r + 5, -1), Gen::I32(r + 9, -2), Gen::I32(r + 13, 30), Gen::I32(r + 17, 40);
+  const uint8_t pen[6] = {3, 2, 0, 0x12, 0x34, 0x56};
+  const uint8_t brush[8] = {5, 0, 0xAA, 0xBB, 0xCC, 0x01, 0x02, 0x03};
+  std::memcpy(r + 21, pen, 6);
+  std::memcpy(r + 27, brush, 8);
+
+  // Row 2, code 61: one closed ring of four points with both value arrays;
+  // record base (10, 20).
+  r = record(61, 2);
+  Gen::U32(r + 5, gen_.Pos(1) + c);
+  Gen::U32(r + 9, 20 + 4 * 4);
+  Gen::U32(r + 13, 1);
+  r[17] = 3;
+  Gen::D16(r + 50, 0, 0);
+  Gen::I32(r + 54, 10), Gen::I32(r + 58, 20);
+  Gen::D16(r + 62, -5, -5), Gen::D16(r + 66, 5, 5);
+  u32(4), u32(0), d16(-5, -5), d16(5, 5), u32(28);
+  d16(-5, -5), d16(5, -5), d16(0, 5), d16(-5, -5);
+  for (int i = 0; i < 4; ++i) f64(i + 0.5);
+  for (int i = 0; i < 4; ++i) f64(-i);
+
+  // Row 3, code 55: a region part of one ring and a multipoint part of two
+  // points, no polyline part; record base (-50, -60).
+  r = record(55, 3);
+  Gen::U32(r + 5, gen_.Pos(1) + c);
+  Gen::U32(r + 9, 2);
+  Gen::U32(r + 13, 18 + 4 * 4);
+  Gen::U32(r + 17, 0);
+  Gen::U16(r + 21, 1), Gen::U16(r + 23, 0);
+  r[25] = 0;  // simple symbol
+  Gen::I32(r + 45, -50), Gen::I32(r + 49, -60);
+  Gen::D16(r + 53, -3, -3), Gen::D16(r + 57, 3, 3);
+  d16(0, 0), d16(-3, -3), d16(3, 3);         // region part: centroid, bounds
+  u32(4), Gen::U16(cb + c, 0), c += 2;        // its ring: count, second count
+  d16(-3, -3), d16(3, 3), u32(28);            // bounds, offset
+  d16(-3, -3), d16(3, -3), d16(0, 3), d16(-3, -3);
+  d16(0, 0), d16(0, 0), d16(0, 0);            // no polyline part
+  d16(1, 1), d16(1, 1), d16(2, 2);            // multipoint part: centroid, bounds
+  d16(1, 1), d16(2, 2);
+
+  gen_.CoordBlock(1, c - 8, 0);
+  gen_.ObjectBlock(0, 0, 0, at - 20, gen_.Pos(1));
+  Build();
+
+  GeomObject o;
+  GeomObjectInit(&o, kGeomNone);
+  ASSERT_TRUE(Read(1, &o));
+  EXPECT_EQ(o.kind, kGeomRect);
+  ExpectRect(o.bounds, IRect{-1, -2, 30, 40}, "rectangle");
+  ExpectPen(o.pen, PenStyle{3, 2, 0, 0x123456});
+  ExpectBrush(o.brush, BrushStyle{5, 0xAABBCC, 0x010203, 0});
+
+  ASSERT_TRUE(Read(2, &o));
+  EXPECT_EQ(o.kind, kGeomRegion);
+  ASSERT_EQ(o.u.poly.dataSize, 28u + 32);
+  ASSERT_TRUE(o.flagA && o.flagB);
+  ExpectPoint(GeomPartPoints(&o, GeomParts(&o))[2], IPoint{10, 25}, "third point");
+  EXPECT_EQ(o.values1[3], 3.5);
+  EXPECT_EQ(o.values2[2], -2.0);
+
+  ASSERT_TRUE(Read(3, &o));
+  EXPECT_EQ(o.kind, kGeomCollection);
+  ExpectRect(o.bounds, IRect{-53, -63, -47, -57}, "collection");
+  ASSERT_NE(o.u.collection.region, nullptr);
+  EXPECT_EQ(o.u.collection.polyline, nullptr);
+  ASSERT_NE(o.u.collection.multipoint, nullptr);
+  const GeomObject& ring = *o.u.collection.region;
+  ASSERT_EQ(ring.u.poly.partCount, 1u);
+  ExpectPoint(GeomPartPoints(&ring, GeomParts(&ring))[1], IPoint{-47, -63}, "ring point");
+  const GeomObject& mp = *o.u.collection.multipoint;
+  ASSERT_EQ(mp.u.multipoint.pointCount, 2u);
+  ExpectPoint(static_cast<IPoint*>(mp.data)[1], IPoint{-48, -58}, "multipoint");
+  ExpectRect(mp.bounds, IRect{-49, -59, -48, -58}, "multipoint bounds");
   EXPECT_EQ(ErrorCount(), 0);
   GeomObjectFree(&o);
 }
