@@ -1,0 +1,231 @@
+// Inserting 100,000 small polygons (5 to 9 vertices, longitude/latitude)
+// through the object store of a table, which keeps the spatial index of the
+// map-object file and the .ID file right, beside OGR writing the same
+// polygons to a GeoPackage with its spatial index (gdal-bin's ogr2ogr, run as
+// a process in the same run; its time includes starting the process and
+// parsing the CSV of WKT it reads, and the parse alone is timed too).
+//
+// The store runs two ways: one operation per row, each opening and closing
+// the backend as a table's row insert does, and one operation around all
+// rows. Both convert degrees to integer map coordinates for every polygon.
+// After the runs the best times, the file sizes and the ratios are printed.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "mapfile/coordsys/coordsys.h"
+#include "mapfile/foundation/foundation.h"
+#include "mapfile/objects/geom.h"
+#include "mapfile/objects/objstore.h"
+#include "objects/map_writer.h"
+
+namespace {
+
+using namespace layerio;
+
+constexpr int kPolygons = 100000;
+
+struct Workload {
+  std::filesystem::path dir;
+  std::vector<std::vector<DPoint>> rings;  // closed rings in degrees
+  CoordSys cs;
+  std::map<std::string, double> best;  // seconds
+  std::map<std::string, int64_t> sizes;
+};
+
+Workload& W() {
+  static Workload w;
+  return w;
+}
+
+void Best(const std::string& name, double seconds) {
+  auto it = W().best.find(name);
+  if (it == W().best.end() || seconds < it->second) W().best[name] = seconds;
+}
+
+void Prepare() {
+  Workload& w = W();
+  char pattern[] = "/tmp/storebench.XXXXXX";
+  w.dir = ::mkdtemp(pattern);
+  std::mt19937 rng(125);
+  std::uniform_real_distribution<double> lon(-120, -70), lat(25, 50), r(0.001, 0.004);
+  for (int i = 0; i < kPolygons; ++i) {
+    double cx = lon(rng), cy = lat(rng), radius = r(rng);
+    int n = 5 + int(rng() % 5);
+    std::vector<DPoint> ring;
+    for (int k = 0; k < n; ++k) {
+      double a = 2 * M_PI * k / n;
+      ring.push_back({cx + radius * std::cos(a), cy + radius * std::sin(a)});
+    }
+    ring.push_back(ring.front());
+    w.rings.push_back(ring);
+  }
+  ErrorStackCreate();
+  FileCacheInit();
+  CoordSysInstallUnitServices();
+  GeomScratchInit();
+  CoordSysParseText(&w.cs, "CoordSys Earth Projection 1, 104", true);
+  std::ofstream csv(w.dir / "polygons.csv");
+  csv << "id,WKT\n";
+  char text[64];
+  for (int i = 0; i < kPolygons; ++i) {
+    csv << i + 1 << ",\"POLYGON ((";
+    for (size_t k = 0; k < w.rings[size_t(i)].size(); ++k) {
+      std::snprintf(text, sizeof text, "%s%.9g %.9g", k ? "," : "", w.rings[size_t(i)][k].x,
+                    w.rings[size_t(i)][k].y);
+      csv << text;
+    }
+    csv << "))\"\n";
+  }
+}
+
+// Fills the object with polygon i in integer map coordinates.
+bool MakePolygon(GeomObject* o, int i, std::vector<IPoint>* points) {
+  const std::vector<DPoint>& ring = W().rings[size_t(i)];
+  points->resize(ring.size());
+  CoordUnitsToInt(ring.data(), points->data(), &W().cs, int(ring.size()));
+  GeomObjectReset(o, kGeomRegion, 0);
+  int32_t count = int32_t(points->size() - 1);  // the ring is closed again
+  if (!GeomPartsSetAll(o, 1, &count, points->data(), nullptr, nullptr)) return false;
+  maptest::PolyFinish(o);
+  return true;
+}
+
+bool InsertThroughStore(bool operationPerRow) {
+  Workload& w = W();
+  std::filesystem::remove(w.dir / "polygons.MAP");
+  std::filesystem::remove(w.dir / "polygons.ID");
+  ObjStoreTable table{};
+  table.file = FileTableAddName((w.dir / "polygons.TAB").string().c_str(), 1);
+  ObjStore store;
+  if (!ObjStoreCreate(&store, kObjStoreMapFile, &table, -1, &w.cs, 0, 1)) return false;
+  GeomObject o;
+  GeomObjectInit(&o, kGeomRegion);
+  std::vector<IPoint> points;
+  ObjStoreIndexCursor cursor;
+  bool ok = true;
+  bool open = false;
+  for (int i = 0; ok && i < kPolygons; ++i) {
+    if (!open) {
+      open = ObjStoreOpenBackend(&store, kFileModeWrite) && ObjStoreIndexCursorOpen(&cursor, &store);
+      if (!open) ok = false;
+    }
+    table.lastRow = i + 1;
+    ok = ok && MakePolygon(&o, i, &points) && ObjStoreInsertObject(&cursor, &store, &o, i + 1, 0);
+    if (open && (operationPerRow || i + 1 == kPolygons || !ok)) {
+      ObjStoreIndexCursorClose(&cursor, &store);
+      ok = ObjStoreCloseBackend(&store) && ok;
+      open = false;
+    }
+  }
+  GeomObjectFree(&o);
+  ok = ObjStoreClose(&store) && ok;
+  FileRelease(table.file);
+  return ok;
+}
+
+int Run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+
+template <typename F>
+void Timed(benchmark::State& state, const std::string& name, F body) {
+  for (auto _ : state) {
+    auto start = std::chrono::steady_clock::now();
+    bool ok = body();
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!ok) {
+      state.SkipWithError((name + " failed").c_str());
+      return;
+    }
+    state.SetIterationTime(seconds);
+    Best(name, seconds);
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()) * kPolygons);
+}
+
+void RecordMapSizes(benchmark::State& state) {
+  W().sizes["store .MAP"] = int64_t(std::filesystem::file_size(W().dir / "polygons.MAP"));
+  W().sizes["store .ID"] = int64_t(std::filesystem::file_size(W().dir / "polygons.ID"));
+  state.counters["bytes"] = double(W().sizes["store .MAP"] + W().sizes["store .ID"]);
+}
+
+void BM_StoreInsertOperationPerRow(benchmark::State& state) {
+  Timed(state, "store per row", [] { return InsertThroughStore(true); });
+  RecordMapSizes(state);
+}
+
+void BM_StoreInsertOneOperation(benchmark::State& state) {
+  Timed(state, "store one op", [] { return InsertThroughStore(false); });
+  RecordMapSizes(state);
+}
+
+std::string Q(const std::filesystem::path& p) { return "'" + p.string() + "'"; }
+
+void BM_OgrCsvParseOnly(benchmark::State& state) {
+  const Workload& w = W();
+  Timed(state, "ogr csv parse", [&] {
+    return Run("ogr2ogr -f Memory /vsimem/x " + Q(w.dir / "polygons.csv") +
+               " -oo KEEP_GEOM_COLUMNS=NO") == 0;
+  });
+}
+
+void BM_OgrGpkgWriteWithIndex(benchmark::State& state) {
+  const Workload& w = W();
+  Timed(state, "ogr gpkg write", [&] {
+    std::filesystem::remove(w.dir / "polygons.gpkg");
+    return Run("ogr2ogr -f GPKG " + Q(w.dir / "polygons.gpkg") + " " +
+               Q(w.dir / "polygons.csv") +
+               " -oo KEEP_GEOM_COLUMNS=NO -a_srs EPSG:4326 -nlt POLYGON -nln polygons"
+               " -lco SPATIAL_INDEX=YES") == 0;
+  });
+  W().sizes["gpkg"] = int64_t(std::filesystem::file_size(w.dir / "polygons.gpkg"));
+  state.counters["bytes"] = double(W().sizes["gpkg"]);
+}
+
+BENCHMARK(BM_StoreInsertOperationPerRow)->Iterations(3)->UseManualTime()->Unit(
+    benchmark::kMillisecond);
+BENCHMARK(BM_StoreInsertOneOperation)->Iterations(3)->UseManualTime()->Unit(
+    benchmark::kMillisecond);
+BENCHMARK(BM_OgrCsvParseOnly)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OgrGpkgWriteWithIndex)->Iterations(3)->UseManualTime()->Unit(
+    benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Prepare();
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  Workload& w = W();
+  std::printf("\n%d polygons, best times and sizes:\n", kPolygons);
+  for (const auto& [name, seconds] : w.best)
+    std::printf("  %-15s %9.1f ms\n", name.c_str(), seconds * 1000);
+  for (const auto& [name, bytes] : w.sizes)
+    std::printf("  %-15s %11lld bytes\n", name.c_str(), static_cast<long long>(bytes));
+  auto has = [&](const char* a) { return w.best.count(a) && w.best[a] > 0; };
+  if (has("store per row") && has("ogr gpkg write")) {
+    std::printf("  OGR write / store per row:  %.2f\n",
+                w.best["ogr gpkg write"] / w.best["store per row"]);
+    if (has("ogr csv parse"))
+      std::printf("  (OGR without its CSV parse: %.2f)\n",
+                  (w.best["ogr gpkg write"] - w.best["ogr csv parse"]) / w.best["store per row"]);
+  }
+  if (has("store one op") && has("ogr gpkg write"))
+    std::printf("  OGR write / store one op:   %.2f\n",
+                w.best["ogr gpkg write"] / w.best["store one op"]);
+  if (w.sizes.count("gpkg") && w.sizes.count("store .MAP"))
+    std::printf("  GeoPackage / (.MAP + .ID) size: %.2f\n",
+                double(w.sizes["gpkg"]) / double(w.sizes["store .MAP"] + w.sizes["store .ID"]));
+  std::filesystem::remove_all(w.dir);
+  return 0;
+}

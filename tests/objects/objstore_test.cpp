@@ -1,0 +1,602 @@
+// The object store of an open table: inserts, replaces, deletes and reads by
+// row over a map-object file and over the in-memory list, the header's
+// counts and bounds, the .ID entries, temporary and remote stores, and a
+// large mixed run whose index is checked and walked against a scan.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "mapfile/coordsys/coordsys.h"
+#include "mapfile/file_fixture.h"
+#include "mapfile/objects/geom.h"
+#include "mapfile/objects/mapindex.h"
+#include "mapfile/objects/objstore.h"
+#include "mapfile/objects/styles.h"
+#include "objects/map_writer.h"
+#include "platform/env.h"
+
+namespace {
+
+using namespace layerio;
+
+std::vector<std::string> ListDir(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+int CollectPoint(void* context, const IPoint* p) {
+  static_cast<std::vector<IPoint>*>(context)->push_back(*p);
+  return 1;
+}
+
+// What a reader sees of an object: kind, bounds, points, text and styles.
+std::string Describe(const GeomObject* o) {
+  std::string out = "kind " + std::to_string(o->kind) + " bounds " +
+                    std::to_string(o->bounds.x1) + " " + std::to_string(o->bounds.y1) + " " +
+                    std::to_string(o->bounds.x2) + " " + std::to_string(o->bounds.y2);
+  if (o->kind == kGeomCollection) {
+    const GeomObject* parts[3] = {o->u.collection.region, o->u.collection.polyline,
+                                  o->u.collection.multipoint};
+    for (const GeomObject* p : parts) out += p ? " [" + Describe(p) + "]" : " []";
+    return out;
+  }
+  std::vector<IPoint> points;
+  if (o->kind != kGeomText && o->kind != kGeomArc) GeomObjectForEachPoint(o, CollectPoint, &points);
+  for (const IPoint& p : points) out += " " + std::to_string(p.x) + "," + std::to_string(p.y);
+  if (o->kind == kGeomPolyline || o->kind == kGeomRegion)
+    out += " parts " + std::to_string(o->u.poly.partCount);
+  if (o->kind == kGeomText) out += " text " + std::string(static_cast<const char*>(o->data));
+  PenStyle pen;
+  BrushStyle brush;
+  char text[kStyleClauseSize];
+  if (GeomObjectGetLinePen(o, &pen) && StyleClausePen(pen, text, sizeof text)) out += text;
+  if (GeomObjectGetBrush(o, &brush) && StyleClauseBrush(brush, text, sizeof text)) out += text;
+  return out;
+}
+
+// Objects of mixed kinds around a centre, with a few shared styles.
+class Maker {
+ public:
+  explicit Maker(uint32_t seed) : rng_(seed) {}
+
+  int32_t Coord(int32_t centre, int32_t spread) {
+    return centre + int32_t(rng_() % uint32_t(2 * spread + 1)) - spread;
+  }
+  PenStyle Pen() {
+    PenStyle p{};
+    p.width = 1;
+    p.pattern = 2;
+    p.colour = 0x110000u * (rng_() % 4);
+    return p;
+  }
+
+  void Point(GeomObject* o, int32_t x, int32_t y) {
+    GeomObjectInit(o, kGeomPoint);
+    o->u.point.position = {x, y};
+    o->u.point.symbol.kind = kSymbolSimple;
+    o->u.point.symbol.shape = 35;
+    o->u.point.symbol.size = 10;
+    o->bounds = {x, y, x, y};
+  }
+  void Poly(GeomObject* o, int kind, int parts, int32_t cx, int32_t cy, int32_t spread) {
+    GeomObjectInit(o, kind);
+    std::vector<int32_t> counts;
+    std::vector<IPoint> points;
+    for (int p = 0; p < parts; ++p) {
+      int n = 3 + int(rng_() % 8);
+      counts.push_back(n);
+      for (int k = 0; k < n; ++k) points.push_back({Coord(cx, spread), Coord(cy, spread)});
+    }
+    GeomPartsSetAll(o, uint32_t(parts), counts.data(), points.data(), nullptr, nullptr);
+    maptest::PolyFinish(o);
+    o->pen = Pen();
+    if (kind == kGeomRegion) {
+      o->brush.pattern = 2;
+      o->brush.foreground = 0x00FF00;
+      o->brush.background = 0xFFFFFF;
+    }
+  }
+  void Make(GeomObject* o, int i) {
+    const int32_t cx = Coord(0, 300000000), cy = Coord(0, 300000000);
+    const int32_t spread = i % 3 == 0 ? 100000 : 2000;
+    switch (i % 6) {
+      case 0:
+        Point(o, cx, cy);
+        break;
+      case 1:
+        GeomObjectInit(o, kGeomLine);
+        o->u.line = {cx, cy, cx + int32_t(rng_() % 5000), cy + int32_t(rng_() % 5000)};
+        o->bounds = {o->u.line.x1, o->u.line.y1, o->u.line.x2, o->u.line.y2};
+        o->pen = Pen();
+        break;
+      case 2:
+        Poly(o, kGeomPolyline, 1 + int(rng_() % 2), cx, cy, spread);
+        break;
+      case 3:
+        Poly(o, kGeomRegion, 1 + int(rng_() % 2), cx, cy, spread);
+        break;
+      case 4: {
+        GeomObjectInit(o, kGeomRect);
+        int32_t w = 1 + int32_t(rng_() % 9000), h = 1 + int32_t(rng_() % 9000);
+        o->bounds = {cx, cy, cx + w, cy + h};
+        o->pen = Pen();
+        o->brush.pattern = 1;
+        break;
+      }
+      default: {
+        GeomObjectInit(o, kGeomText);
+        GeomTextSet(o, ("label " + std::to_string(i)).c_str());
+        std::strcpy(o->u.text.font.name, "Arial");
+        int32_t w = 10 + int32_t(rng_() % 20000), h = 10 + int32_t(rng_() % 3000);
+        o->bounds = {cx, cy, cx + w, cy + h};
+        o->u.text.frame = o->bounds;
+        o->u.text.height = h;
+        o->u.text.lineEnd = {cx, cy};
+        break;
+      }
+    }
+  }
+
+ private:
+  std::mt19937 rng_;
+};
+
+// Counts the descriptors the file layer asks the system for.
+class CountingEnv : public platform::EnvWrapper {
+ public:
+  CountingEnv() : EnvWrapper(platform::Env::Current()) {}
+  int Open(std::string_view path, unsigned flags, int mode) override {
+    ++opens;
+    return target_.Open(path, flags, mode);
+  }
+  int opens = 0;
+};
+
+class ObjStoreTest : public mapfiletest::FileLayerTest {
+ protected:
+  void SetUp() override {
+    FileLayerTest::SetUp();
+    CoordSysInstallUnitServices();
+    ASSERT_TRUE(GeomScratchInit());
+    ASSERT_TRUE(CoordSysParseText(&cs_, "CoordSys Earth Projection 1, 104", true));
+    table_.file = Add("roads.TAB", 1);
+    ASSERT_NE(table_.file, 0);
+  }
+  void TearDown() override {
+    if (store_.kind) ObjStoreClose(&store_);
+    GeomScratchShutdown();
+    TokEnd();
+    FileLayerTest::TearDown();
+  }
+
+  bool Exists(const std::string& name) {
+    return std::filesystem::exists(PathOf(name));
+  }
+  std::vector<std::string> Files() {
+    std::vector<std::string> names;
+    for (const char* n : {"roads.MAP", "roads.ID"})
+      if (Exists(n)) names.push_back(n);
+    return names;
+  }
+
+  // One operation through the store, bracketed as the table layer does.
+  int Insert(GeomObject* o, int32_t row) { return Op([&](ObjStoreIndexCursor* c) {
+      return ObjStoreInsertObject(c, &store_, o, row, 0); }); }
+  int Update(GeomObject* o, int32_t row) { return Op([&](ObjStoreIndexCursor* c) {
+      return ObjStoreUpdateObject(c, &store_, o, row, 0); }); }
+  int Delete(int32_t row) { return Op([&](ObjStoreIndexCursor* c) {
+      return ObjStoreDeleteObject(c, &store_, row); }); }
+  template <typename F>
+  int Op(F body) {
+    if (!ObjStoreOpenBackend(&store_, kFileModeWrite)) return -1;
+    ObjStoreIndexCursor cursor;
+    int ok = ObjStoreIndexCursorOpen(&cursor, &store_) ? body(&cursor) : -2;
+    ObjStoreIndexCursorClose(&cursor, &store_);
+    if (!ObjStoreCloseBackend(&store_)) return -3;
+    return ok;
+  }
+  // The row's object as a reader sees it, "" when it has none.
+  std::string Read(int32_t row, const IRect* filter = nullptr) {
+    if (!ObjStoreOpenBackend(&store_, kFileModeRead)) return "backend failed";
+    ObjStoreCursor cursor;
+    std::string out;
+    if (ObjStoreCursorOpen(&cursor, &store_)) {
+      if (filter) {
+        cursor.filter = ObjStoreBoundsFilterFn;
+        cursor.filterContext = const_cast<IRect*>(filter);
+      }
+      GeomObject o;
+      GeomObjectInit(&o, kGeomNone);
+      if (ObjStoreReadObject(&cursor, &store_, row, 1, &o, nullptr)) out = Describe(&o);
+      ObjStoreCursorClose(&cursor, &store_);
+    }
+    ObjStoreCloseBackend(&store_);
+    return out;
+  }
+  uint32_t IdEntry(int32_t row) {
+    std::string bytes = Contents("roads.ID");
+    if (size_t(row) * 4 > bytes.size()) return 0;
+    return MapLoadU32(reinterpret_cast<const uint8_t*>(bytes.data()) + (row - 1) * 4);
+  }
+  std::vector<uint32_t> Counts() const {
+    const MapHeader& h = store_.header;
+    return {h.pointCount, h.lineCount, h.regionCount, h.otherCount};
+  }
+
+  CoordSys cs_{};
+  ObjStoreTable table_{};
+  ObjStore store_{};
+};
+
+class ObjStoreKindTest : public ObjStoreTest, public ::testing::WithParamInterface<int> {
+ protected:
+  void Create() {
+    ASSERT_TRUE(ObjStoreCreate(&store_, GetParam(), &table_, -1, &cs_, 0, 1));
+  }
+};
+
+TEST_P(ObjStoreKindTest, BlankTextChangesNothingAndAnEmptyObjectIsRefused) {
+  Create();
+  GeomObject text;
+  GeomObjectInit(&text, kGeomText);
+  text.bounds = {0, 0, 10, 10};
+  EXPECT_EQ(Insert(&text, 1), 1);
+  EXPECT_EQ(Counts(), (std::vector<uint32_t>{0, 0, 0, 0}));
+  EXPECT_EQ(IdEntry(1), 0u);
+  EXPECT_EQ(Read(1), "");
+
+  GeomObject empty;
+  GeomObjectInit(&empty, kGeomPolyline);
+  ErrorClear();
+  EXPECT_EQ(Insert(&empty, 2), 0);
+  EXPECT_TRUE(Pushed(kErrObjStoreEmptyObject));
+  EXPECT_EQ(Update(&empty, 2), 0);
+  EXPECT_EQ(Counts(), (std::vector<uint32_t>{0, 0, 0, 0}));
+  GeomObjectFree(&text);
+  GeomObjectFree(&empty);
+}
+
+TEST_P(ObjStoreKindTest, CountsAndBoundsFollowInsertReplaceAndDelete) {
+  Create();
+  Maker maker(1);
+  GeomObject point, region, line;
+  maker.Point(&point, 100, 200);
+  maker.Poly(&region, kGeomRegion, 1, 5000, -3000, 400);
+  GeomObjectInit(&line, kGeomLine);
+  line.u.line = {-50, -60, 70, 80};
+  line.bounds = {-50, -60, 70, 80};
+  ASSERT_EQ(Insert(&point, 1), 1);
+  ASSERT_EQ(Insert(&region, 2), 1);
+  EXPECT_EQ(Counts(), (std::vector<uint32_t>{1, 0, 1, 0}));
+  IRect expected = point.bounds;
+  IRectUnion(&expected, &region.bounds);
+  EXPECT_EQ(std::memcmp(&store_.header.root, &expected, sizeof expected), 0);
+  EXPECT_EQ(Read(1), Describe(&point));
+  EXPECT_EQ(Read(2), Describe(&region));
+
+  // Replacing the region by a line moves the count; the old object is gone.
+  ASSERT_EQ(Update(&line, 2), 1);
+  EXPECT_EQ(Counts(), (std::vector<uint32_t>{1, 1, 0, 0}));
+  EXPECT_EQ(Read(2), Describe(&line));
+  // Replacing a row without object adds one.
+  ASSERT_EQ(Update(&region, 3), 1);
+  EXPECT_EQ(Counts(), (std::vector<uint32_t>{1, 1, 1, 0}));
+
+  if (GetParam() == kObjStoreMapFile) {
+    EXPECT_NE(IdEntry(1), 0u);
+  }
+  ASSERT_EQ(Delete(1), 1);
+  EXPECT_EQ(IdEntry(1), 0u);
+  EXPECT_EQ(Counts(), (std::vector<uint32_t>{0, 1, 1, 0}));
+  EXPECT_EQ(Read(1), "");
+  // A row without object: nothing changes.
+  const uint32_t changes = store_.changeCount;
+  ASSERT_EQ(Delete(1), 1);
+  ASSERT_EQ(Delete(40), 1);
+  EXPECT_EQ(Counts(), (std::vector<uint32_t>{0, 1, 1, 0}));
+  EXPECT_EQ(store_.changeCount, changes + 2);
+  EXPECT_EQ(Read(2), Describe(&line));
+  EXPECT_EQ(Read(3), Describe(&region));
+  GeomObjectFree(&point);
+  GeomObjectFree(&region);
+  GeomObjectFree(&line);
+}
+
+TEST_P(ObjStoreKindTest, CollectionsCountByPartsAndReadBackWhole) {
+  Create();
+  Maker maker(2);
+  GeomObject region, polyline, collection;
+  maker.Poly(&region, kGeomRegion, 2, 1000, 1000, 300);
+  maker.Poly(&polyline, kGeomPolyline, 1, 1500, 900, 300);
+  GeomObjectInit(&collection, kGeomCollection);
+  ASSERT_TRUE(GeomCollectionAddObject(&collection, &region, 0));
+  ASSERT_TRUE(GeomCollectionAddObject(&collection, &polyline, 0));
+  ASSERT_EQ(Insert(&collection, 5), 1);
+  EXPECT_EQ(Counts(), (std::vector<uint32_t>{0, 1, 1, 0}));
+  EXPECT_EQ(Read(5), Describe(&collection));
+  ASSERT_EQ(Delete(5), 1);
+  EXPECT_EQ(Counts(), (std::vector<uint32_t>{0, 0, 0, 0}));
+  GeomObjectFree(&region);
+  GeomObjectFree(&polyline);
+  GeomObjectFree(&collection);
+}
+
+TEST_P(ObjStoreKindTest, OneCursorReadsManyRowsWithAndWithoutData) {
+  Create();
+  Maker maker(3);
+  std::vector<std::string> written;
+  for (int i = 0; i < 60; ++i) {
+    GeomObject o;
+    maker.Make(&o, i);
+    ASSERT_EQ(Insert(&o, i + 1), 1) << i;
+    written.push_back(Describe(&o));
+    GeomObjectFree(&o);
+  }
+  ASSERT_TRUE(ObjStoreOpenBackend(&store_, kFileModeRead));
+  ObjStoreCursor cursor;
+  ASSERT_TRUE(ObjStoreCursorOpen(&cursor, &store_));
+  GeomObject o;
+  GeomObjectInit(&o, kGeomNone);
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int i = 59; i >= 0; --i) {
+      ASSERT_EQ(ObjStoreReadObject(&cursor, &store_, i + 1, 1, &o, nullptr), 1);
+      EXPECT_EQ(Describe(&o), written[size_t(i)]);
+      EXPECT_TRUE(o.bufferFlags & kGeomBorrowed);
+      // Without data: the record only, no buffers.
+      ASSERT_EQ(ObjStoreReadObject(&cursor, &store_, i + 1, 0, &o, nullptr), 1);
+      EXPECT_EQ(o.data, nullptr);
+      EXPECT_EQ(o.values1, nullptr);
+    }
+  }
+  EXPECT_EQ(ObjStoreReadObject(&cursor, &store_, 61, 1, &o, nullptr), 0);
+  ObjStoreCursorClose(&cursor, &store_);
+  EXPECT_TRUE(ObjStoreCloseBackend(&store_));
+}
+
+TEST_P(ObjStoreKindTest, TemporaryStoreCloseRemovesItsFiles) {
+  ASSERT_TRUE(ObjStoreCreate(&store_, GetParam(), &table_, -1, &cs_, 1, 1));
+  Maker maker(4);
+  GeomObject o;
+  maker.Make(&o, 3);
+  ASSERT_EQ(Insert(&o, 1), 1);
+  GeomObjectFree(&o);
+  EXPECT_TRUE(Exists("roads.ID"));
+  EXPECT_TRUE(ObjStoreClose(&store_));
+  EXPECT_EQ(store_.kind, 0);
+  EXPECT_EQ(ListDir(dir_.path()), std::vector<std::string>{})
+      << "a temporary store leaves no file behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ObjStoreKindTest,
+                         ::testing::Values(int(kObjStoreMapFile), int(kObjStoreMemory)),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return info.param == kObjStoreMapFile ? "MapFile" : "Memory";
+                         });
+
+TEST_F(ObjStoreTest, DiscardDeletesTheFilesOfAStore) {
+  ASSERT_TRUE(ObjStoreCreate(&store_, kObjStoreMapFile, &table_, -1, &cs_, 0, 1));
+  Maker maker(5);
+  GeomObject o;
+  maker.Make(&o, 2);
+  ASSERT_EQ(Insert(&o, 1), 1);
+  GeomObjectFree(&o);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"roads.MAP", "roads.ID"}));
+  EXPECT_TRUE(ObjStoreDiscard(&store_));
+  EXPECT_EQ(store_.kind, 0);
+  EXPECT_EQ(ListDir(dir_.path()), std::vector<std::string>{});
+}
+
+TEST_F(ObjStoreTest, ReopenedStoreKeepsHeaderAndObjects) {
+  ASSERT_TRUE(ObjStoreCreate(&store_, kObjStoreMapFile, &table_, -1, &cs_, 0, 1));
+  Maker maker(6);
+  std::vector<std::string> written;
+  for (int i = 0; i < 30; ++i) {
+    GeomObject o;
+    maker.Make(&o, i);
+    ASSERT_EQ(Insert(&o, i + 1), 1);
+    written.push_back(Describe(&o));
+    GeomObjectFree(&o);
+  }
+  const std::vector<uint32_t> counts = Counts();
+  const IRect root = store_.header.root;
+  const uint8_t pens = store_.map.penCount;
+  const uint8_t brushes = store_.map.brushCount;
+  EXPECT_GT(pens, 1);
+  ASSERT_TRUE(ObjStoreClose(&store_));
+  ASSERT_TRUE(ObjStoreOpen(&store_, kObjStoreMapFile, &table_, 1, -1));
+  EXPECT_EQ(Counts(), counts);
+  EXPECT_EQ(std::memcmp(&store_.header.root, &root, sizeof root), 0);
+  EXPECT_EQ(ObjStoreCoordSys(&store_)->projection, cs_.projection);
+  // The style tables' counts reach the file with the header.
+  EXPECT_EQ(store_.map.penCount, pens);
+  EXPECT_EQ(store_.map.brushCount, brushes);
+  for (int i = 0; i < 30; ++i) EXPECT_EQ(Read(i + 1), written[size_t(i)]) << i;
+}
+
+TEST_F(ObjStoreTest, StoresThatCannotOpenAreLeftCleared) {
+  struct Case {
+    const char* name;
+    int kind;
+    int withId;
+    int16_t error;  // 0: none expected
+  };
+  const Case cases[] = {
+      {"in-memory", kObjStoreMemory, 0, 0},
+      {"remote", kObjStoreRemote, 0, kErrObjStoreUnavailable},
+      {"map without .ID", kObjStoreMapFile, 0, kErrObjStoreUnavailable},
+      {"missing map", kObjStoreMapFile, 1, 0},
+  };
+  for (const Case& c : cases) {
+    ErrorClear();
+    std::memset(&store_, 0x5A, sizeof store_);
+    EXPECT_FALSE(ObjStoreOpen(&store_, c.kind, &table_, c.withId, -1)) << c.name;
+    ObjStore zero{};
+    EXPECT_EQ(std::memcmp(&store_, &zero, sizeof zero), 0) << c.name;
+    if (c.error) {
+      EXPECT_TRUE(Pushed(c.error)) << c.name;
+    }
+  }
+  EXPECT_EQ(ListDir(dir_.path()), std::vector<std::string>{});
+}
+
+TEST_F(ObjStoreTest, FailedCreateRemovesTheIdFileItMade) {
+  std::memset(&store_, 0x5A, sizeof store_);
+  // A block size the map refuses: the map is not made after the .ID file was.
+  EXPECT_FALSE(ObjStoreCreate(&store_, kObjStoreMapFile, &table_, -1, &cs_, 1, 1, 1000));
+  ObjStore zero{};
+  EXPECT_EQ(std::memcmp(&store_, &zero, sizeof zero), 0);
+  EXPECT_EQ(ListDir(dir_.path()), std::vector<std::string>{});
+}
+
+TEST_F(ObjStoreTest, RemoteStoreIsNeverWritten) {
+  ASSERT_TRUE(ObjStoreCreate(&store_, kObjStoreRemote, &table_, -1, &cs_, 0, 0));
+  EXPECT_EQ(ObjStoreCoordSys(&store_)->projection, cs_.projection);
+  Maker maker(7);
+  GeomObject o;
+  maker.Make(&o, 0);
+  EXPECT_EQ(Insert(&o, 1), 0);
+  EXPECT_EQ(Update(&o, 1), 1);
+  EXPECT_EQ(Delete(1), 1);
+  EXPECT_EQ(Counts(), (std::vector<uint32_t>{0, 0, 0, 0}));
+  ErrorClear();
+  EXPECT_EQ(Read(1), "");
+  EXPECT_TRUE(Pushed(kErrObjStoreUnavailable));
+  EXPECT_FALSE(ObjStoreLinkedCreate(&store_));
+  GeomObjectFree(&o);
+}
+
+TEST_F(ObjStoreTest, MapWithForeignCodesIsReadButNotChanged) {
+  ASSERT_TRUE(ObjStoreCreate(&store_, kObjStoreMapFile, &table_, -1, &cs_, 0, 1));
+  Maker maker(8);
+  GeomObject a, b;
+  maker.Make(&a, 3);
+  maker.Make(&b, 4);
+  ASSERT_EQ(Insert(&a, 1), 1);
+  store_.map.highestCode = 80;
+  ErrorClear();
+  EXPECT_EQ(Insert(&b, 2), 0);
+  EXPECT_TRUE(Pushed(kErrMapForeignCodes));
+  EXPECT_EQ(Update(&b, 1), 0);
+  EXPECT_EQ(Delete(1), 0);
+  EXPECT_EQ(Read(1), Describe(&a));
+  EXPECT_EQ(Read(2), "");
+  EXPECT_EQ(Counts(), (std::vector<uint32_t>{0, 0, 1, 0}));
+  GeomObjectFree(&a);
+  GeomObjectFree(&b);
+}
+
+TEST_F(ObjStoreTest, BoundsFilterTouchesCount) {
+  const IRect filter{0, 0, 10, 10};
+  struct Case {
+    IRect bounds;
+    int expected;
+  } cases[] = {{{10, 10, 20, 20}, 1}, {{11, 0, 20, 5}, 0}, {{-5, -5, 0, 0}, 1},
+               {{2, 2, 3, 3}, 1},     {{-9, 3, -1, 4}, 0}, {{-100, -100, 100, 100}, 1}};
+  for (const Case& c : cases)
+    EXPECT_EQ(ObjStoreBoundsFilter(&c.bounds, 0, const_cast<IRect*>(&filter)), c.expected)
+        << c.bounds.x1 << "," << c.bounds.y1;
+}
+
+int Visit(void* context, int32_t row, uint32_t, const IRect*) {
+  static_cast<std::set<int32_t>*>(context)->insert(row);
+  return 1;
+}
+
+// 20,000 mixed objects inserted, 2,000 replaced and 1,000 deleted, one
+// operation per row as a table makes them: the descriptors are opened a
+// handful of times in all, the index holds and reaches depth 3, every live
+// row reads back equal, deleted rows are gone, and rectangles answered by
+// walking the tree equal a scan through the store's bounds filter.
+TEST_F(ObjStoreTest, MixedRunKeepsIndexAndRowsRight) {
+  constexpr int kObjects = 20000;
+  CountingEnv env;
+  platform::ScopedEnv scoped(env);
+  table_.lastRow = kObjects;
+  ASSERT_TRUE(ObjStoreCreate(&store_, kObjStoreMapFile, &table_, -1, &cs_, 0, 1));
+  Maker maker(34);
+  std::map<int32_t, std::string> live;
+  std::map<int32_t, IRect> bounds;
+  auto put = [&](int i, int32_t row, bool replace) {
+    GeomObject o;
+    maker.Make(&o, i);
+    int ok = replace ? Update(&o, row) : Insert(&o, row);
+    live[row] = Describe(&o);
+    bounds[row] = o.bounds;
+    GeomObjectFree(&o);
+    return ok;
+  };
+  for (int i = 0; i < kObjects; ++i) ASSERT_EQ(put(i, i + 1, false), 1) << i << " " << ErrorLastCode();
+  std::mt19937 rng(77);
+  for (int k = 0; k < 2000; ++k)
+    ASSERT_EQ(put(int(rng() % 1000), int32_t(1 + rng() % kObjects), true), 1) << k;
+  for (int k = 0; k < 1000;) {
+    int32_t row = int32_t(1 + rng() % kObjects);
+    if (!live.count(row)) continue;
+    ASSERT_EQ(Delete(row), 1) << row;
+    live.erase(row);
+    bounds.erase(row);
+    ++k;
+  }
+  EXPECT_LT(env.opens, 10) << "a row loop must not open its files per row";
+
+  const std::vector<uint32_t> counts = Counts();
+  EXPECT_EQ(counts[0] + counts[1] + counts[2] + counts[3], uint32_t(live.size()));
+  ASSERT_TRUE(ObjStoreClose(&store_));
+  ASSERT_TRUE(ObjStoreOpen(&store_, kObjStoreMapFile, &table_, 1, -1));
+  EXPECT_EQ(Counts(), counts);
+
+  ASSERT_TRUE(ObjStoreOpenBackend(&store_, kFileModeRead));
+  MapIndexCheckResult check{};
+  EXPECT_TRUE(MapIndexCheck(&store_.map, store_.readPosition, store_.positionHandle, kObjects,
+                            &check))
+      << check.message;
+  EXPECT_GE(check.depth, 3u);
+  EXPECT_EQ(check.live, uint32_t(live.size()));
+
+  ObjStoreCursor cursor;
+  ASSERT_TRUE(ObjStoreCursorOpen(&cursor, &store_));
+  GeomObject o;
+  GeomObjectInit(&o, kGeomNone);
+  int mismatches = 0;
+  for (int32_t row = 1; row <= kObjects && mismatches < 5; ++row) {
+    auto it = live.find(row);
+    int found = ObjStoreReadObject(&cursor, &store_, row, 1, &o, nullptr);
+    if (it == live.end()) {
+      if (found) ++mismatches, ADD_FAILURE() << "deleted row " << row << " reads";
+    } else if (!found || Describe(&o) != it->second) {
+      ++mismatches;
+      ADD_FAILURE() << "row " << row << "\n written " << it->second << "\n read    "
+                    << (found ? Describe(&o) : "nothing");
+    }
+  }
+
+  // Rectangles: the tree walk against the store's filtered reads by row.
+  for (int q = 0; q < 50; ++q) {
+    int32_t x = int32_t(rng() % 600000000) - 300000000, y = int32_t(rng() % 600000000) - 300000000;
+    int32_t w = int32_t(rng() % 40000000), h = int32_t(rng() % 40000000);
+    IRect rect{x, y, x + w, y + h};
+    std::set<int32_t> walked;
+    ASSERT_TRUE(MapIndexSearch(&store_.map, &rect, Visit, &walked));
+    std::set<int32_t> scanned;
+    cursor.filter = ObjStoreBoundsFilterFn;
+    cursor.filterContext = &rect;
+    for (const auto& [row, b] : bounds)
+      if (ObjStoreReadObject(&cursor, &store_, row, 0, &o, nullptr)) scanned.insert(row);
+    cursor.filter = nullptr;
+    EXPECT_EQ(walked, scanned) << "query " << q;
+  }
+  ObjStoreCursorClose(&cursor, &store_);
+  EXPECT_TRUE(ObjStoreCloseBackend(&store_));
+}
+
+}  // namespace
