@@ -17,7 +17,12 @@ void Teardown() {
   for (uint32_t i = 0; s.slots && i < s.slotCount; ++i) {
     HandleSlot& slot = s.slots[i];
     if (!slot.tableFile) continue;
-    if (slot.close && slot.table) slot.close(slot.table, 0);
+    if (!slot.close || !slot.table) continue;
+    try {
+      slot.close(slot.table, 0);
+    } catch (...) {
+      // Released as far as it went; the library is ending either way.
+    }
   }
   SlotTableDestroy();
   FileLayerShutdown();
