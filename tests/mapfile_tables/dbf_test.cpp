@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+
+#include "mapfile/tables/dbf.h"
