@@ -13,11 +13,6 @@
 
 namespace layerio {
 
-// Kinds 1 and 5 stay without a driver until the dBASE record layer is linked
-// in; a strong definition there replaces these.
-__attribute__((weak)) const DataDriver* DbaseDataDriver() { return nullptr; }
-__attribute__((weak)) const DataDriver* NativeDataDriver() { return nullptr; }
-
 namespace {
 
 void PushIfClean(int16_t code) {
