@@ -55,9 +55,11 @@ int16_t FieldAssign(FieldDef* field, const Value* slot) {
       v->kind = kind;
       return 1;
     }
+    // The field's payload holds width + 1 bytes.
     MemHandle h = v->u.p;
     size_t room = MemBlockSize(&h);
     room = room ? room - 1 : std::strlen(to);
+    if (field->width > 0 && field->width < room) room = field->width;
     size_t n = std::strlen(from);
     if (n > room) n = room;
     std::memmove(to, from, n);
