@@ -265,9 +265,9 @@ int16_t DataSourceHasMemo(DataSource* source);
 // The driver for a kind, or null when the kind has none built.
 const DataDriver* DataDriverFor(uint8_t kind);
 
-// Helpers the drivers share: the charset texts are converted to and from.
+// Helpers the drivers share. The library charset (set by PXSetCharset):
+// texts of the data files are converted to and from it.
 int CurrentTableCharset();
-void SetCurrentTableCharset(int charset);
 // Allocates the text payload (width + 1) of Char and Memo columns, frees
 // every column's payload.
 int16_t ColumnValuesAlloc(FieldDef* columns, int32_t count);
@@ -348,14 +348,23 @@ struct TableObject {
   void (*indexClose)(TableObject* table);
   int16_t (*tupleOpen)(TableObject* view);
   void (*tupleClose)(TableObject* view);
+  uint32_t partOpens;  // opens a view holds on the table as its own part
 };
 
 // ===== Columns, reopening, versions ==========================================
 
+// The names given so far in one table (compared ignoring case).
+struct ColumnNameList {
+  char (*names)[32];
+  int32_t count;
+  int32_t capacity;
+};
+void ColumnNameListFree(ColumnNameList* list);
+
 int16_t ColumnNameCheck(const char* name);
-// `names` is a NUL-separated list ended by an empty name, in a buffer of
-// `size` bytes (grown by the caller); null makes the name valid only.
-int16_t ColumnNameUnique(char* name, char* names, size_t size);
+// Makes `name` (a buffer of 32 bytes) valid and, with a list, unique within
+// it, and adds it to the list. 0 only when the list cannot grow.
+int16_t ColumnNameUnique(char* name, ColumnNameList* list);
 // The same over a table's own fields 0..count-1 (the list is their names).
 int16_t ColumnNamesMakeUnique(FieldDef* columns, int32_t count);
 int16_t ColumnTypeText(uint8_t type, int width, int decimals, char* text, size_t size);
