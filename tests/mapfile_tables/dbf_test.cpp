@@ -523,6 +523,33 @@ TEST_F(DbfTest, CreateRefusesMemoAndTooManyColumns) {
   EXPECT_TRUE(Pushed(kErrTooManyColumns));
 }
 
+// Texts are kept in the file's charset and read in the library's.
+TEST_F(DbfTest, CharTextsCrossTheFileCharset) {
+  ASSERT_EQ(CharsetInit(), 1);
+  int oem = CharsetFromName("CodePage437");
+  ASSERT_GT(oem, 0);
+  for (uint8_t kind : {kDataDbase, kDataNative}) {
+    SCOPED_TRACE(int(kind));
+    Columns cols({{"name", kFieldChar, 6, 0}});
+    Bind(kind, kind == kDataDbase ? "oem.dbf" : "oem.dat");
+    source_.params.words[2] = uint32_t(oem);
+    source_.columnCount = 1;
+    int32_t n = 1;
+    ASSERT_TRUE(driver_->create(&source_, cols.data(), n));
+    ASSERT_TRUE(driver_->attach(&source_, cols.data(), &n));
+    ASSERT_TRUE(Open(kFileModeWrite));
+    cols.SetText(0, "\xC4pfel");  // in WindowsLatin1
+    ASSERT_EQ(Insert(cols), 1u);
+    cols.SetText(0, "");
+    ASSERT_TRUE(Read(cols, 1));
+    EXPECT_EQ(cols.Text(0), "\xC4pfel");
+    ASSERT_TRUE(Release());
+    std::string bytes = Contents(kind == kDataDbase ? "oem.dbf" : "oem.dat");
+    EXPECT_EQ(bytes.substr(32 + 32 + 1 + 1, 6), kind == kDataDbase ? std::string("\x8Epfel ")
+                                                                  : std::string("\x8Epfel\0", 6));
+  }
+}
+
 // ----- other readers -----
 
 // Runs a Python script on a file; its standard output.
