@@ -10,8 +10,9 @@ namespace platform {
 
 class Library {
  public:
-  // Loads the library at path (symbols bound at once, kept local). Check
-  // Loaded(); Error() then tells why not.
+  // Loads the library at path (symbols bound at once, kept local; the
+  // library stays mapped until the process ends). Check Loaded(); Error()
+  // then tells why not.
   explicit Library(const char* path);
   ~Library();
   Library(const Library&) = delete;

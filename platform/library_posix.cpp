@@ -6,7 +6,10 @@
 namespace platform {
 
 Library::Library(const char* path) {
-  handle_ = path ? dlopen(path, RTLD_NOW | RTLD_LOCAL) : nullptr;
+  // Kept mapped after the close: a library keeps process-wide state (its
+  // directory pool, its file table) for the life of the process, as it does
+  // when a program links it.
+  handle_ = path ? dlopen(path, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE) : nullptr;
   if (!handle_) {
     const char* why = dlerror();
     error_ = why ? why : "no path";
