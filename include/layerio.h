@@ -1,11 +1,22 @@
-/* Layerio: the map-table library's C interface, as far as Zonelib's
- * map-table reader uses it (initialise, open, counts, field records, one fetch
- * per row, close, shut down).
+/* Layerio: the map-table library's C interface.
  *
  * Entries return 1 for success and 0 for failure unless they say otherwise;
  * after a failure PXGetLastError gives the reason. The library is
  * initialised by reference count: every client calls PXInitialize with
- * PX_INTERFACE_NUMBER and PXShutdown when done.
+ * PX_INTERFACE_NUMBER and PXShutdown when done; the last PXShutdown closes
+ * every table still open, writing its changes.
+ *
+ * Every entry except those marked "unguarded" first checks that the library
+ * is initialised (else it returns its failure value and records nothing),
+ * then clears the error record and runs its work; nothing thrown and no
+ * trapped fatal error leaves an entry: a trapped fatal error (see
+ * PXToggleFatalErrors) ends the entry with its failure value and code 479.
+ * Entries on a table handle then check it: 644 a handle that names no open
+ * table, 891 a write on a read-only handle, 683 a handle that is not a native
+ * table.
+ *
+ * The library keeps its state process-wide, starts no threads and takes no
+ * locks: callers use it from one thread at a time.
  *
  * Records crossing the interface are those of the library's 64-bit build:
  * pointers take 8 bytes.
@@ -24,8 +35,22 @@
 
 /* The interface number a client passes to PXInitialize. */
 #define PX_INTERFACE_NUMBER 6510u
-/* PXGetLastError while the library is not initialised. */
-#define PX_ERROR_NOT_INITIALISED 1929
+
+/* Codes PXGetLastError gives for the frame's own failures. */
+#define PX_ERROR_INTERNAL 479          /* a trapped fatal error or an exception */
+#define PX_ERROR_OUT_OF_MEMORY 632
+#define PX_ERROR_GROW_FAILED 633       /* the handle table could not grow */
+#define PX_ERROR_BAD_HANDLE 644        /* also a bad argument */
+#define PX_ERROR_NOT_NATIVE 683        /* the handle is not a native table */
+#define PX_ERROR_READ_ONLY 891         /* the handle is not read-write */
+#define PX_ERROR_ALREADY_OPEN 432      /* the definition file is open already */
+#define PX_ERROR_BAD_CHARSET 1283      /* PXSetCharset: code outside 0..56 */
+#define PX_ERROR_TABLES_OPEN 1924      /* PXSetCharset while a table is open */
+#define PX_ERROR_NOT_INITIALISED 1929  /* before PXInitialize / after PXShutdown */
+#define PX_ERROR_REFUSED 1930          /* the last PXInitialize had a wrong number */
+/* The operation is part of the interface but not built in this release: the
+ * entry makes its checks as every entry does, then fails with this code. */
+#define PX_ERROR_NOT_BUILT 1950
 /* PXOpenTable modes. */
 #define PX_OPEN_READ 1u
 #define PX_OPEN_READ_WRITE 2u
@@ -119,28 +144,165 @@ LAYERIO_STATIC_ASSERT(sizeof(PXPoint) == 16, "point size");
 LAYERIO_STATIC_ASSERT(sizeof(PXSection) == 16, "section entry size");
 LAYERIO_STATIC_ASSERT(offsetof(PXSection, points) == 8, "section points");
 LAYERIO_STATIC_ASSERT(sizeof(PXObject) == PX_OBJECT_SIZE, "object record size");
+
+/* The coordinate-system record (288 bytes) and the datum record (80 bytes):
+ * the library's own layouts, passed through as they are. */
+#define PX_COORDSYS_SIZE 288
+typedef struct PXCoordSys {
+  union {
+    uint8_t bytes[PX_COORDSYS_SIZE];
+    double align;
+  } u;
+} PXCoordSys;
+#define PX_DATUM_SIZE 80
+typedef struct PXDatum {
+  union {
+    uint8_t bytes[PX_DATUM_SIZE];
+    double align;
+  } u;
+} PXDatum;
+/* The parts of a QUERY or VIEW definition; made by PXGetQueryInfo, freed by
+ * PXFreeQueryInfo. */
+typedef struct PXQueryInfo PXQueryInfo;
+/* PXEnumMetadata's callback: a key's name and value (texts owned by the
+ * library for the call). */
+typedef void (*PXMetadataCallback)(const char* name, const char* value);
+LAYERIO_STATIC_ASSERT(sizeof(PXCoordSys) == PX_COORDSYS_SIZE, "coordinate-system record size");
+LAYERIO_STATIC_ASSERT(sizeof(PXDatum) == PX_DATUM_SIZE, "datum record size");
 #undef LAYERIO_STATIC_ASSERT
 
-/* Counted initialisation: 1, or 0 for another interface number. */
-LAYERIO_API uint16_t PXInitialize(uint32_t interfaceNumber);
-/* Drops one initialisation reference; the last closes every open table. */
-LAYERIO_API uint16_t PXShutdown(void);
-/* The code of the last error; PX_ERROR_NOT_INITIALISED before PXInitialize. */
-LAYERIO_API int32_t PXGetLastError(void);
-/* Opens the table definition at path (mode PX_OPEN_*): a handle, or 0. */
-LAYERIO_API PXTableHandle PXOpenTable(const char* path, uint32_t mode);
+/* The interface, one entry per ordinal. ELF libraries have no ordinals: the
+ * entries are exported by name, and the ordinals below (those of the
+ * library's first platform) stay here so that a program written against them
+ * can be matched name by name.
+ *
+ *   101 PXGetCharsetName      114 PXFreeQueryInfo        127 PXGetRowCount
+ *   102 PXCloseTable          115 PXGetFieldInfo         128 PXGetTableVersion
+ *   103 PXFindDatum           116 PXGetTableCoordSys     129 PXGetTablePath
+ *   104 PXCreateIndex         117 PXCoordSysToString     130 PXHasMemoFields
+ *   105 PXCreateMap           118 PXGetDatum             131 PXGetFieldIndexId
+ *   106 PXCreateTable         119 PXSetDefaultBounds     132 PXFindIndexed
+ *   107 PXDeleteMetadataKey   120 PXGetEllipsoid         133 PXInitialize
+ *   108 PXDropIndex           121 PXGetLastError         134 PXInsertRow
+ *   109 PXDropMap             122 PXGetIndexList         135 PXOpenTable
+ *   110 PXDeleteTable         123 PXGetMetadataValue     136 PXGetQueryInfo
+ *   111 PXToggleFatalErrors   124 PXGetLibraryVersion    137 PXRegisterTable
+ *   112 PXEnumMetadata        125 PXGetFieldCount        138 PXRenameTable
+ *   113 PXFetchRow            126 PXGetObjectCounts      139 PXSetCharset
+ *   140 PXSetRawText          144 PXSetApiCoordSys       148 PXDistance
+ *   141 PXSetMetadataValue    145 PXCoordSysToClause     149 PXObjectsIntersect
+ *   142 PXShutdown            146 PXSaveMetadata         150 PXParseCoordSys
+ *   143 PXUpdateRow           147 PXConvertObject        151 PXGetDatumMode
+ *                                                        152 PXSetDatumMode
+ *
+ * Built in this release: the frame (PXInitialize, PXShutdown, PXGetLastError,
+ * PXGetLibraryVersion, PXGetCharsetName, PXSetCharset, PXSetRawText,
+ * PXToggleFatalErrors, PXGetDatumMode, PXSetDatumMode). Every other entry
+ * runs its checks (initialisation; for a handle: 644, 891, 683) and then fails
+ * with PX_ERROR_NOT_BUILT; entries without a result leave their outputs
+ * zero-filled. */
+
+/* 101: the current charset code (-1 before PXInitialize, output untouched).
+ * With a name output (40 bytes): the name of charset `code` (-1 the current
+ * one), empty outside 0..56. */
+LAYERIO_API int32_t PXGetCharsetName(int32_t code, char* name);
+/* 102: closes a handle, writing the table's changes. */
 LAYERIO_API uint16_t PXCloseTable(PXTableHandle table);
-LAYERIO_API uint16_t PXGetRowCount(PXTableHandle table, uint32_t* rows);
-LAYERIO_API uint16_t PXGetFieldCount(PXTableHandle table, uint32_t* fields);
-/* The numbers of point, line and region objects; each output may be null. */
-LAYERIO_API uint16_t PXGetObjectCounts(PXTableHandle table, uint32_t* points, uint32_t* lines,
-                                       uint32_t* regions);
-/* One record per field into the caller's array (room for the field count). */
-LAYERIO_API uint16_t PXGetFieldInfo(PXTableHandle table, PXFieldInfo* fields);
-/* Row number from 1: its values as TAB-separated text (PX_ROW_TEXT_SIZE
+/* 103 (unguarded): the number of a datum equal to the record. */
+LAYERIO_API uint16_t PXFindDatum(const PXDatum* datum, uint16_t* number);
+LAYERIO_API uint16_t PXCreateIndex(PXTableHandle table, uint32_t field);
+LAYERIO_API uint16_t PXCreateMap(PXTableHandle table, const PXCoordSys* coordSys);
+/* 106: creates a table of `count` fields; coordSys null for a table without
+ * a map part. A handle, or 0. */
+LAYERIO_API PXTableHandle PXCreateTable(const char* path, const PXFieldInfo* fields,
+                                        uint32_t count, const PXCoordSys* coordSys,
+                                        uint32_t dataKind);
+LAYERIO_API uint16_t PXDeleteMetadataKey(PXTableHandle table, const char* key);
+LAYERIO_API uint16_t PXDropIndex(PXTableHandle table, uint32_t field);
+LAYERIO_API uint16_t PXDropMap(PXTableHandle table);
+LAYERIO_API uint16_t PXDeleteTable(PXTableHandle table);
+/* 111 (unguarded): 0 gives the fatal-error trapping state (off at start); any
+ * other flag toggles it. The state after the call. */
+LAYERIO_API uint16_t PXToggleFatalErrors(uint16_t flag);
+LAYERIO_API uint16_t PXEnumMetadata(PXTableHandle table, const char* prefix,
+                                    PXMetadataCallback callback);
+/* 113: row number from 1: its values as TAB-separated text (PX_ROW_TEXT_SIZE
  * bytes; values that are not numbers in double quotes) and its map object.
  * Either output may be null. */
 LAYERIO_API uint16_t PXFetchRow(PXTableHandle table, uint32_t row, char* rowText,
                                 PXObject* object);
+/* 114 (unguarded): frees *info and nulls it. */
+LAYERIO_API void PXFreeQueryInfo(PXQueryInfo** info);
+/* 115: one record per field into the caller's array (room for the field count). */
+LAYERIO_API uint16_t PXGetFieldInfo(PXTableHandle table, PXFieldInfo* fields);
+LAYERIO_API uint16_t PXGetTableCoordSys(PXTableHandle table, PXCoordSys* coordSys);
+/* 117 (unguarded): the record as text (254 bytes). */
+LAYERIO_API uint16_t PXCoordSysToString(const PXCoordSys* coordSys, char* text);
+/* 118: the datum record of a number (zero-filled before PXInitialize). */
+LAYERIO_API uint16_t PXGetDatum(uint32_t number, PXDatum* datum);
+/* 119 (unguarded) */
+LAYERIO_API void PXSetDefaultBounds(PXCoordSys* coordSys);
+/* 120: three doubles of an ellipsoid (zero-filled before PXInitialize). */
+LAYERIO_API void PXGetEllipsoid(uint32_t number, double* values);
+/* 121: the code of the first error of the last guarded entry; 1929 before
+ * PXInitialize, 1930 after a refused one. */
+LAYERIO_API int32_t PXGetLastError(void);
+LAYERIO_API uint16_t PXGetIndexList(PXTableHandle table, char* text);
+LAYERIO_API uint16_t PXGetMetadataValue(PXTableHandle table, const char* key, char* value,
+                                        uint32_t size);
+/* 124 (unguarded): 8, 5, 0 into the outputs that are not null; 1. */
+LAYERIO_API uint16_t PXGetLibraryVersion(uint32_t* major, uint32_t* minor, uint32_t* patch);
+LAYERIO_API uint16_t PXGetFieldCount(PXTableHandle table, uint32_t* fields);
+/* 126: the numbers of point, line and region objects; each output may be null. */
+LAYERIO_API uint16_t PXGetObjectCounts(PXTableHandle table, uint32_t* points, uint32_t* lines,
+                                       uint32_t* regions);
+LAYERIO_API uint16_t PXGetRowCount(PXTableHandle table, uint32_t* rows);
+LAYERIO_API uint16_t PXGetTableVersion(PXTableHandle table, uint32_t* version,
+                                       uint32_t* dataKind);
+LAYERIO_API uint16_t PXGetTablePath(PXTableHandle table, char* path);
+LAYERIO_API uint16_t PXHasMemoFields(PXTableHandle table);
+/* 131: the field's index number, 0 when none. */
+LAYERIO_API uint32_t PXGetFieldIndexId(PXTableHandle table, uint32_t field);
+/* 132: how 1 first, 2 next; 1 found, 2 not found, 3 next before first. */
+LAYERIO_API uint16_t PXFindIndexed(PXTableHandle table, uint32_t field, const char* key,
+                                   uint32_t how, uint32_t* row);
+/* 133: counted initialisation: 1, or 0 for another interface number (then
+ * PXGetLastError gives 1930). */
+LAYERIO_API uint16_t PXInitialize(uint32_t interfaceNumber);
+LAYERIO_API uint16_t PXInsertRow(PXTableHandle table, const char* rowText,
+                                 const PXObject* object, uint32_t* row);
+/* 135: opens the table definition at path (mode PX_OPEN_*): a handle, or 0. */
+LAYERIO_API PXTableHandle PXOpenTable(const char* path, uint32_t mode);
+LAYERIO_API uint16_t PXGetQueryInfo(const char* path, PXQueryInfo** info);
+LAYERIO_API PXTableHandle PXRegisterTable(const char* tablePath, const char* dataPath,
+                                          uint32_t dataKind);
+LAYERIO_API uint16_t PXRenameTable(PXTableHandle table, const char* newPath);
+/* 139: the library charset (0..56; 1283 otherwise); refused with 1924 while
+ * a table is open. */
+LAYERIO_API uint16_t PXSetCharset(int32_t code);
+/* 140 (unguarded): nonzero leaves text values of the row text unquoted; the
+ * flag. */
+LAYERIO_API uint16_t PXSetRawText(uint16_t flag);
+LAYERIO_API uint16_t PXSetMetadataValue(PXTableHandle table, const char* key, const char* value);
+/* 142: drops one initialisation reference; the last closes every open table
+ * (writing its changes) and frees the library's state. */
+LAYERIO_API uint16_t PXShutdown(void);
+LAYERIO_API uint16_t PXUpdateRow(PXTableHandle table, uint32_t row, const char* rowText,
+                                 const PXObject* object);
+LAYERIO_API uint16_t PXSetApiCoordSys(PXTableHandle table, const PXCoordSys* coordSys);
+/* 145: the CoordSys clause of a record (300 bytes). */
+LAYERIO_API uint16_t PXCoordSysToClause(const PXCoordSys* coordSys, char* text);
+LAYERIO_API uint16_t PXSaveMetadata(PXTableHandle table);
+LAYERIO_API uint16_t PXConvertObject(const PXObject* in, const PXCoordSys* inCoordSys,
+                                     PXObject* out, const PXCoordSys* outCoordSys);
+LAYERIO_API uint16_t PXDistance(double* distance, const PXObject* a, const PXObject* b,
+                                const PXCoordSys* coordSys, uint32_t unit, uint16_t flag);
+/* 149: 1 when the objects meet. */
+LAYERIO_API uint16_t PXObjectsIntersect(const PXObject* a, const PXObject* b,
+                                        const PXCoordSys* coordSys);
+LAYERIO_API uint16_t PXParseCoordSys(const char* clause, PXCoordSys* coordSys);
+/* 151, 152 (unguarded): the datum-conversion mode (1 at start). */
+LAYERIO_API uint16_t PXGetDatumMode(void);
+LAYERIO_API uint16_t PXSetDatumMode(uint16_t mode);
 
 #endif /* LAYERIO_H */

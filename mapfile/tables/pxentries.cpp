@@ -1,0 +1,354 @@
+// The 52 exported entries of Layerio, in ordinal order (include/layerio.h
+// keeps the ordinal table). Each is one frame around its work: InitCall,
+// TableCall with its handle checks, or Unguarded (frame.h). Entries whose
+// work is not built yet make their checks and fail with PX_ERROR_NOT_BUILT.
+#include <cstring>
+
+#include "mapfile/tables/frame.h"
+
+using layerio::Guard;
+using layerio::InitCall;
+using layerio::kNeedHandle;
+using layerio::kNeedNative;
+using layerio::kNeedWrite;
+using layerio::NotBuilt;
+using layerio::TableCall;
+using layerio::Unguarded;
+using Slot = layerio::HandleSlot;
+
+namespace {
+
+constexpr uint16_t kFail = 0;
+constexpr PXTableHandle kNoHandle = 0;
+constexpr size_t kCharsetNameSize = 40;
+
+// The entry of a handle whose work is not built: its checks, then the code.
+uint16_t TableNotBuilt(PXTableHandle table, unsigned checks) {
+  return TableCall(table, checks, kFail, [](Slot&) -> uint16_t { return NotBuilt(); });
+}
+
+uint16_t InitNotBuilt() {
+  return InitCall(kFail, []() -> uint16_t { return NotBuilt(); });
+}
+
+}  // namespace
+
+// 101
+LAYERIO_API int32_t PXGetCharsetName(int32_t code, char* name) {
+  if (!layerio::Initialised()) return -1;
+  return Unguarded(int32_t{-1}, [&]() -> int32_t {
+    int32_t current = layerio::CharsetSystem();
+    if (name) {
+      std::memset(name, 0, kCharsetNameSize);
+      std::strncpy(name, layerio::CharsetName(code == -1 ? current : code),
+                   kCharsetNameSize - 1);
+    }
+    return current;
+  });
+}
+
+// 102: the table is released through its slot, its changes written.
+LAYERIO_API uint16_t PXCloseTable(PXTableHandle table) {
+  return TableCall(table, kNeedNative, kFail, [&](Slot&) -> uint16_t {
+    return layerio::SlotClose(table, 1) ? 1 : 0;
+  });
+}
+
+// 103
+LAYERIO_API uint16_t PXFindDatum(const PXDatum*, uint16_t* number) {
+  return Unguarded(kFail, [&]() -> uint16_t {
+    if (number) *number = 0;
+    return NotBuilt();
+  });
+}
+
+// 104
+LAYERIO_API uint16_t PXCreateIndex(PXTableHandle table, uint32_t) {
+  return TableNotBuilt(table, kNeedWrite | kNeedNative);
+}
+
+// 105
+LAYERIO_API uint16_t PXCreateMap(PXTableHandle table, const PXCoordSys*) {
+  return TableNotBuilt(table, kNeedWrite | kNeedNative);
+}
+
+// 106
+LAYERIO_API PXTableHandle PXCreateTable(const char*, const PXFieldInfo*, uint32_t,
+                                        const PXCoordSys*, uint32_t) {
+  return InitCall(kNoHandle, []() -> PXTableHandle { return NotBuilt(); });
+}
+
+// 107
+LAYERIO_API uint16_t PXDeleteMetadataKey(PXTableHandle table, const char*) {
+  return TableNotBuilt(table, kNeedWrite);
+}
+
+// 108
+LAYERIO_API uint16_t PXDropIndex(PXTableHandle table, uint32_t) {
+  return TableNotBuilt(table, kNeedWrite | kNeedNative);
+}
+
+// 109
+LAYERIO_API uint16_t PXDropMap(PXTableHandle table) {
+  return TableNotBuilt(table, kNeedWrite | kNeedNative);
+}
+
+// 110
+LAYERIO_API uint16_t PXDeleteTable(PXTableHandle table) {
+  return TableNotBuilt(table, kNeedWrite);
+}
+
+// 111
+LAYERIO_API uint16_t PXToggleFatalErrors(uint16_t flag) { return layerio::TrapToggle(flag); }
+
+// 112
+LAYERIO_API uint16_t PXEnumMetadata(PXTableHandle table, const char*, PXMetadataCallback) {
+  return TableNotBuilt(table, kNeedHandle);
+}
+
+// 113
+LAYERIO_API uint16_t PXFetchRow(PXTableHandle table, uint32_t, char* rowText, PXObject* object) {
+  return TableCall(table, kNeedNative, kFail, [&](Slot&) -> uint16_t {
+    if (rowText) rowText[0] = '\0';
+    if (object) std::memset(object, 0, sizeof *object);
+    return NotBuilt();
+  });
+}
+
+// 114: PXGetQueryInfo makes no record yet, so there is nothing to free.
+LAYERIO_API void PXFreeQueryInfo(PXQueryInfo** info) {
+  Unguarded(0, [&] {
+    if (info) *info = nullptr;
+    return 0;
+  });
+}
+
+// 115
+LAYERIO_API uint16_t PXGetFieldInfo(PXTableHandle table, PXFieldInfo*) {
+  return TableNotBuilt(table, kNeedNative);
+}
+
+// 116
+LAYERIO_API uint16_t PXGetTableCoordSys(PXTableHandle table, PXCoordSys*) {
+  return TableNotBuilt(table, kNeedNative);
+}
+
+// 117
+LAYERIO_API uint16_t PXCoordSysToString(const PXCoordSys*, char* text) {
+  return Unguarded(kFail, [&]() -> uint16_t {
+    if (text) text[0] = '\0';
+    return NotBuilt();
+  });
+}
+
+// 118
+LAYERIO_API uint16_t PXGetDatum(uint32_t, PXDatum* datum) {
+  if (datum) std::memset(datum, 0, sizeof *datum);
+  return InitNotBuilt();
+}
+
+// 119
+LAYERIO_API void PXSetDefaultBounds(PXCoordSys*) {
+  Unguarded(kFail, [] { return NotBuilt(); });
+}
+
+// 120
+LAYERIO_API void PXGetEllipsoid(uint32_t, double* values) {
+  if (values) values[0] = values[1] = values[2] = 0;
+  InitNotBuilt();
+}
+
+// 121: reads the record without clearing it.
+LAYERIO_API int32_t PXGetLastError(void) {
+  const layerio::InterfaceState& s = layerio::Interface();
+  if (!layerio::Initialised()) return s.refused ? layerio::kErrInitRefused : layerio::kErrNotInitialised;
+  return Guard(int32_t{layerio::kErrInternal}, [] { return layerio::ErrorLastCode(); }, false);
+}
+
+// 122
+LAYERIO_API uint16_t PXGetIndexList(PXTableHandle table, char* text) {
+  return TableCall(table, kNeedNative, kFail, [&](Slot&) -> uint16_t {
+    if (text) text[0] = '\0';
+    return NotBuilt();
+  });
+}
+
+// 123
+LAYERIO_API uint16_t PXGetMetadataValue(PXTableHandle table, const char*, char*, uint32_t) {
+  return TableNotBuilt(table, kNeedHandle);
+}
+
+// 124
+LAYERIO_API uint16_t PXGetLibraryVersion(uint32_t* major, uint32_t* minor, uint32_t* patch) {
+  uint32_t* out[3] = {major, minor, patch};
+  for (int i = 0; i < 3; ++i)
+    if (out[i]) *out[i] = layerio::kLibraryVersion[i];
+  return 1;
+}
+
+// 125
+LAYERIO_API uint16_t PXGetFieldCount(PXTableHandle table, uint32_t*) {
+  return TableNotBuilt(table, kNeedNative);
+}
+
+// 126
+LAYERIO_API uint16_t PXGetObjectCounts(PXTableHandle table, uint32_t*, uint32_t*, uint32_t*) {
+  return TableNotBuilt(table, kNeedNative);
+}
+
+// 127
+LAYERIO_API uint16_t PXGetRowCount(PXTableHandle table, uint32_t*) {
+  return TableNotBuilt(table, kNeedNative);
+}
+
+// 128
+LAYERIO_API uint16_t PXGetTableVersion(PXTableHandle table, uint32_t*, uint32_t*) {
+  return TableNotBuilt(table, kNeedNative);
+}
+
+// 129
+LAYERIO_API uint16_t PXGetTablePath(PXTableHandle table, char*) {
+  return TableNotBuilt(table, kNeedHandle);
+}
+
+// 130
+LAYERIO_API uint16_t PXHasMemoFields(PXTableHandle table) {
+  return TableNotBuilt(table, kNeedWrite);
+}
+
+// 131
+LAYERIO_API uint32_t PXGetFieldIndexId(PXTableHandle table, uint32_t) {
+  return TableNotBuilt(table, kNeedNative);
+}
+
+// 132
+LAYERIO_API uint16_t PXFindIndexed(PXTableHandle table, uint32_t, const char*, uint32_t,
+                                   uint32_t* row) {
+  return TableCall(table, kNeedNative, kFail, [&](Slot&) -> uint16_t {
+    if (row) *row = 0;
+    return NotBuilt();
+  });
+}
+
+// 133
+LAYERIO_API uint16_t PXInitialize(uint32_t interfaceNumber) {
+  return Unguarded(kFail, [&] { return layerio::InterfaceInitialize(interfaceNumber); });
+}
+
+// 134
+LAYERIO_API uint16_t PXInsertRow(PXTableHandle table, const char*, const PXObject*, uint32_t* row) {
+  return TableCall(table, kNeedWrite | kNeedNative, kFail, [&](Slot&) -> uint16_t {
+    if (row) *row = 0;
+    return NotBuilt();
+  });
+}
+
+// 135
+LAYERIO_API PXTableHandle PXOpenTable(const char*, uint32_t) {
+  return InitCall(kNoHandle, []() -> PXTableHandle { return NotBuilt(); });
+}
+
+// 136
+LAYERIO_API uint16_t PXGetQueryInfo(const char*, PXQueryInfo** info) {
+  return InitCall(kFail, [&]() -> uint16_t {
+    if (info) *info = nullptr;
+    return NotBuilt();
+  });
+}
+
+// 137
+LAYERIO_API PXTableHandle PXRegisterTable(const char*, const char*, uint32_t) {
+  return InitCall(kNoHandle, []() -> PXTableHandle { return NotBuilt(); });
+}
+
+// 138
+LAYERIO_API uint16_t PXRenameTable(PXTableHandle table, const char*) {
+  return TableNotBuilt(table, kNeedWrite);
+}
+
+// 139: the charset of the library's texts. Open tables hold texts and keys
+// made in the current one, so the change waits until every table is closed.
+LAYERIO_API uint16_t PXSetCharset(int32_t code) {
+  return InitCall(kFail, [&]() -> uint16_t {
+    if (layerio::SlotsInUse() > 0) {
+      layerio::ErrorPush(layerio::kErrorSeverity, layerio::kErrCharsetTablesOpen, nullptr,
+                         nullptr);
+      return 0;
+    }
+    if (code < 0 || code >= layerio::kCharsetCount) {
+      layerio::ErrorPush(layerio::kErrorSeverity, layerio::kErrCharsetCode, nullptr, nullptr);
+      return 0;
+    }
+    layerio::CharsetSetSystem(code);
+    layerio::State().charsetReady = true;
+    return layerio::NormTablesInit() ? 1 : 0;
+  });
+}
+
+// 140
+LAYERIO_API uint16_t PXSetRawText(uint16_t flag) { return layerio::Interface().rawText = flag; }
+
+// 141
+LAYERIO_API uint16_t PXSetMetadataValue(PXTableHandle table, const char*, const char*) {
+  return TableNotBuilt(table, kNeedWrite);
+}
+
+// 142
+LAYERIO_API uint16_t PXShutdown(void) {
+  return Unguarded(kFail, [] { return layerio::InterfaceShutdown(); });
+}
+
+// 143
+LAYERIO_API uint16_t PXUpdateRow(PXTableHandle table, uint32_t, const char*, const PXObject*) {
+  return TableNotBuilt(table, kNeedWrite | kNeedNative);
+}
+
+// 144
+LAYERIO_API uint16_t PXSetApiCoordSys(PXTableHandle table, const PXCoordSys*) {
+  return TableNotBuilt(table, kNeedWrite);
+}
+
+// 145
+LAYERIO_API uint16_t PXCoordSysToClause(const PXCoordSys*, char* text) {
+  return InitCall(kFail, [&]() -> uint16_t {
+    if (text) text[0] = '\0';
+    return NotBuilt();
+  });
+}
+
+// 146
+LAYERIO_API uint16_t PXSaveMetadata(PXTableHandle table) {
+  return TableNotBuilt(table, kNeedWrite);
+}
+
+// 147
+LAYERIO_API uint16_t PXConvertObject(const PXObject*, const PXCoordSys*, PXObject*,
+                                     const PXCoordSys*) {
+  return InitNotBuilt();
+}
+
+// 148
+LAYERIO_API uint16_t PXDistance(double* distance, const PXObject*, const PXObject*,
+                                const PXCoordSys*, uint32_t, uint16_t) {
+  return InitCall(kFail, [&]() -> uint16_t {
+    if (distance) *distance = 0;
+    return NotBuilt();
+  });
+}
+
+// 149
+LAYERIO_API uint16_t PXObjectsIntersect(const PXObject*, const PXObject*, const PXCoordSys*) {
+  return InitNotBuilt();
+}
+
+// 150
+LAYERIO_API uint16_t PXParseCoordSys(const char*, PXCoordSys*) { return InitNotBuilt(); }
+
+// 151
+LAYERIO_API uint16_t PXGetDatumMode(void) { return layerio::DatumShiftMethod(); }
+
+// 152
+LAYERIO_API uint16_t PXSetDatumMode(uint16_t mode) {
+  layerio::SetDatumShiftMethod(mode);
+  return mode;
+}
