@@ -27,66 +27,13 @@
 #include "mapfile/objects/geom.h"
 #include "mapfile/objects/objstore.h"
 #include "objects/map_writer.h"
+#include "polygon_workload.h"
 
 namespace {
 
 using namespace layerio;
+using namespace polybench;
 
-constexpr int kPolygons = 100000;
-
-struct Workload {
-  std::filesystem::path dir;
-  std::vector<std::vector<DPoint>> rings;  // closed rings in degrees
-  CoordSys cs;
-  std::map<std::string, double> best;  // seconds
-  std::map<std::string, int64_t> sizes;
-};
-
-Workload& W() {
-  static Workload w;
-  return w;
-}
-
-void Best(const std::string& name, double seconds) {
-  auto it = W().best.find(name);
-  if (it == W().best.end() || seconds < it->second) W().best[name] = seconds;
-}
-
-void Prepare() {
-  Workload& w = W();
-  char pattern[] = "/tmp/storebench.XXXXXX";
-  w.dir = ::mkdtemp(pattern);
-  std::mt19937 rng(125);
-  std::uniform_real_distribution<double> lon(-120, -70), lat(25, 50), r(0.001, 0.004);
-  for (int i = 0; i < kPolygons; ++i) {
-    double cx = lon(rng), cy = lat(rng), radius = r(rng);
-    int n = 5 + int(rng() % 5);
-    std::vector<DPoint> ring;
-    for (int k = 0; k < n; ++k) {
-      double a = 2 * M_PI * k / n;
-      ring.push_back({cx + radius * std::cos(a), cy + radius * std::sin(a)});
-    }
-    ring.push_back(ring.front());
-    w.rings.push_back(ring);
-  }
-  ErrorStackCreate();
-  FileCacheInit();
-  CoordSysInstallUnitServices();
-  GeomScratchInit();
-  CoordSysParseText(&w.cs, "CoordSys Earth Projection 1, 104", true);
-  std::ofstream csv(w.dir / "polygons.csv");
-  csv << "id,WKT\n";
-  char text[64];
-  for (int i = 0; i < kPolygons; ++i) {
-    csv << i + 1 << ",\"POLYGON ((";
-    for (size_t k = 0; k < w.rings[size_t(i)].size(); ++k) {
-      std::snprintf(text, sizeof text, "%s%.9g %.9g", k ? "," : "", w.rings[size_t(i)][k].x,
-                    w.rings[size_t(i)][k].y);
-      csv << text;
-    }
-    csv << "))\"\n";
-  }
-}
 
 // Fills the object with polygon i in integer map coordinates.
 bool MakePolygon(GeomObject* o, int i, std::vector<IPoint>* points) {
@@ -133,24 +80,6 @@ bool InsertThroughStore(bool operationPerRow) {
   return ok;
 }
 
-int Run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
-
-template <typename F>
-void Timed(benchmark::State& state, const std::string& name, F body) {
-  for (auto _ : state) {
-    auto start = std::chrono::steady_clock::now();
-    bool ok = body();
-    double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (!ok) {
-      state.SkipWithError((name + " failed").c_str());
-      return;
-    }
-    state.SetIterationTime(seconds);
-    Best(name, seconds);
-  }
-  state.SetItemsProcessed(int64_t(state.iterations()) * kPolygons);
-}
 
 void RecordMapSizes(benchmark::State& state) {
   W().sizes["store .MAP"] = int64_t(std::filesystem::file_size(W().dir / "polygons.MAP"));
@@ -168,15 +97,6 @@ void BM_StoreInsertOneOperation(benchmark::State& state) {
   RecordMapSizes(state);
 }
 
-std::string Q(const std::filesystem::path& p) { return "'" + p.string() + "'"; }
-
-void BM_OgrCsvParseOnly(benchmark::State& state) {
-  const Workload& w = W();
-  Timed(state, "ogr csv parse", [&] {
-    return Run("ogr2ogr -f Memory /vsimem/x " + Q(w.dir / "polygons.csv") +
-               " -oo KEEP_GEOM_COLUMNS=NO") == 0;
-  });
-}
 
 void BM_OgrGpkgWriteWithIndex(benchmark::State& state) {
   const Workload& w = W();
@@ -202,7 +122,7 @@ BENCHMARK(BM_OgrGpkgWriteWithIndex)->Iterations(3)->UseManualTime()->Unit(
 }  // namespace
 
 int main(int argc, char** argv) {
-  Prepare();
+  Prepare("storebench", 125);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
