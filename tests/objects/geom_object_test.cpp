@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "mapfile/foundation_fixture.h"
+#include "objects/geom_fixture.h"
 
 namespace layerio {
 
@@ -18,31 +18,8 @@ std::ostream& operator<<(std::ostream& os, const IPoint& p) {
 
 namespace {
 
-class GeomTest : public mapfiletest::FoundationTest {
+class GeomTest : public objtest::GeomHeapTest {
  protected:
-  void SetUp() override {
-    FoundationTest::SetUp();
-    ASSERT_TRUE(GeomScratchInit());
-  }
-  void TearDown() override {
-    for (MemHandle h : heap_) GeomObjectDestroy(h);
-    GeomScratchShutdown();
-    FoundationTest::TearDown();
-  }
-
-  // A heap object destroyed at the end of the test.
-  GeomObject* New(int kind) {
-    MemHandle h;
-    GeomObject* o;
-    EXPECT_TRUE(GeomObjectAlloc(&h, &o, kind, 0));
-    heap_.push_back(h);
-    return o;
-  }
-  GeomObject* Keep(GeomObject* o) {
-    heap_.push_back(o);
-    return o;
-  }
-
   // A polyline or region made of the given parts.
   GeomObject* Poly(int kind, const std::vector<std::vector<IPoint>>& parts) {
     GeomObject* o = New(kind);
@@ -58,8 +35,6 @@ class GeomTest : public mapfiletest::FoundationTest {
     const IPoint* pts = GeomPartPoints(o, &p);
     return std::vector<IPoint>(pts, pts + p.pointCount);
   }
-
-  std::vector<MemHandle> heap_;
 };
 
 

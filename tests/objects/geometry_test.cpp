@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "mapfile/foundation_fixture.h"
+#include "objects/geom_fixture.h"
 #include "mapfile/objects/predicates.h"
 #include "support/geos_oracle.h"
 
@@ -27,30 +27,8 @@ Ring Box(int32_t x, int32_t y, int32_t w, int32_t h) {
   return {{x, y}, {x + w, y}, {x + w, y + h}, {x, y + h}};
 }
 
-class GeometryTest : public mapfiletest::FoundationTest {
+class GeometryTest : public objtest::GeomHeapTest {
  protected:
-  void SetUp() override {
-    FoundationTest::SetUp();
-    ASSERT_TRUE(GeomScratchInit());
-  }
-  void TearDown() override {
-    for (MemHandle h : heap_) GeomObjectDestroy(h);
-    GeomScratchShutdown();
-    FoundationTest::TearDown();
-  }
-
-  GeomObject* New(int kind) {
-    MemHandle h;
-    GeomObject* o;
-    EXPECT_TRUE(GeomObjectAlloc(&h, &o, kind, 0));
-    heap_.push_back(h);
-    return o;
-  }
-  GeomObject* Keep(GeomObject* o) {
-    if (o) heap_.push_back(o);
-    return o;
-  }
-
   // Parts laid out in the given order (regions closed by the model); bounds
   // computed, nothing sorted.
   GeomObject* Poly(int kind, const std::vector<Ring>& rings) {
@@ -82,8 +60,6 @@ class GeometryTest : public mapfiletest::FoundationTest {
     for (uint32_t i = 0; i < o->u.poly.partCount; ++i) out.push_back(parts[i].following);
     return out;
   }
-
-  std::vector<MemHandle> heap_;
 };
 
 // ----- part order -----

@@ -8,33 +8,22 @@
 #include <cstring>
 #include <vector>
 
-#include "mapfile/foundation_fixture.h"
+#include "objects/geom_fixture.h"
 
 namespace layerio {
 namespace {
 
-class ObjListTest : public mapfiletest::FoundationTest {
+class ObjListTest : public objtest::GeomHeapTest {
  protected:
   void SetUp() override {
-    FoundationTest::SetUp();
-    ASSERT_TRUE(GeomScratchInit());
+    GeomHeapTest::SetUp();
     std::memset(&store_, 0, sizeof store_);
     ASSERT_TRUE(MemObjStoreInit(&store_, nullptr));
   }
   void TearDown() override {
     EXPECT_EQ(MemObjStoreClose(&store_), 1);
     EXPECT_EQ(store_.list, nullptr);
-    for (MemHandle h : heap_) GeomObjectDestroy(h);
-    GeomScratchShutdown();
-    FoundationTest::TearDown();
-  }
-
-  GeomObject* New(int kind) {
-    MemHandle h;
-    GeomObject* o;
-    EXPECT_TRUE(GeomObjectAlloc(&h, &o, kind, 0));
-    heap_.push_back(h);
-    return o;
+    GeomHeapTest::TearDown();
   }
 
   GeomObject* Point(int32_t x) {
@@ -70,7 +59,6 @@ class ObjListTest : public mapfiletest::FoundationTest {
   }
 
   MemObjStore store_;
-  std::vector<MemHandle> heap_;
 };
 
 bool Same(const std::vector<IPoint>& a, const std::vector<IPoint>& b) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "mapfile/foundation_fixture.h"
+#include "objects/geom_fixture.h"
 #include "mapfile/objects/geometry.h"
 #include "support/geos_oracle.h"
 
@@ -45,25 +45,8 @@ void FixBounds(GeomObject* o) {
   o->bounds = all;
 }
 
-class PredicatesTest : public mapfiletest::FoundationTest {
+class PredicatesTest : public objtest::GeomHeapTest {
  protected:
-  void SetUp() override {
-    FoundationTest::SetUp();
-    ASSERT_TRUE(GeomScratchInit());
-  }
-  void TearDown() override {
-    for (MemHandle h : heap_) GeomObjectDestroy(h);
-    GeomScratchShutdown();
-    FoundationTest::TearDown();
-  }
-
-  GeomObject* New(int kind) {
-    MemHandle h;
-    GeomObject* o;
-    EXPECT_TRUE(GeomObjectAlloc(&h, &o, kind, 0));
-    heap_.push_back(h);
-    return o;
-  }
   // A region of rings given open; groups lists how many holes follow each
   // outer ring (absent: every ring stands alone).
   GeomObject* Poly(int kind, const std::vector<Ring>& rings,
@@ -111,7 +94,6 @@ class PredicatesTest : public mapfiletest::FoundationTest {
     return o;
   }
 
-  std::vector<MemHandle> heap_;
 };
 
 // Far corners of the integer map range: products of coordinates near 1e18

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "mapfile/foundation_fixture.h"
+#include "objects/geom_fixture.h"
 #include "mapfile/objects/geom.h"
 
 namespace layerio {
@@ -493,26 +493,7 @@ TEST(StyleClauses, LongestClausesFitAndShortBuffersGetNothing) {
 
 // ----- accessors on objects --------------------------------------------------------
 
-class StyleObjectTest : public mapfiletest::FoundationTest {
- protected:
-  void SetUp() override {
-    FoundationTest::SetUp();
-    ASSERT_TRUE(GeomScratchInit());
-  }
-  void TearDown() override {
-    for (MemHandle h : heap_) GeomObjectDestroy(h);
-    GeomScratchShutdown();
-    FoundationTest::TearDown();
-  }
-  GeomObject* New(int kind) {
-    MemHandle h;
-    GeomObject* o;
-    EXPECT_TRUE(GeomObjectAlloc(&h, &o, kind, 0));
-    heap_.push_back(h);
-    return o;
-  }
-  std::vector<MemHandle> heap_;
-};
+class StyleObjectTest : public objtest::GeomHeapTest {};
 
 TEST_F(StyleObjectTest, WhichKindCarriesWhichStyle) {
   // Bits by kind 0..14: line pen, border pen and brush, symbol.
