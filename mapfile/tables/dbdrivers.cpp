@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "mapfile/foundation/bytes.h"
 #include "mapfile/tables/dbf.h"
 
 namespace layerio {
@@ -25,29 +26,6 @@ bool WidthFlag(const DataSource* s) { return s->params.Half(kWidthFlagByte) != 0
 
 bool IsMemoLetter(char type) { return type == 'M' || type == 'P'; }
 
-uint16_t LoadU16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t LoadU32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-void StoreU16(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-}
-void StoreU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-double LoadF64(const uint8_t* p) {
-  uint64_t bits = 0;
-  for (int i = 0; i < 8; ++i) bits |= uint64_t(p[i]) << (8 * i);
-  double d;
-  std::memcpy(&d, &bits, 8);
-  return d;
-}
-void StoreF64(uint8_t* p, double d) {
-  uint64_t bits;
-  std::memcpy(&bits, &d, 8);
-  for (int i = 0; i < 8; ++i) p[i] = uint8_t(bits >> (8 * i));
-}
 
 // A field's bytes as a terminated text (width at most 254).
 struct FieldText {

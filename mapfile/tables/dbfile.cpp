@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "mapfile/foundation/bytes.h"
 #include "mapfile/tables/dbf.h"
 
 namespace layerio {
@@ -14,17 +15,6 @@ constexpr uint8_t kEndOfDescriptors = 0x0D;
 constexpr uint8_t kEndOfFile = 0x1A;
 constexpr int kDescriptorSize = 32;
 
-uint16_t LoadU16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t LoadU32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-void StoreU16(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-}
-void StoreU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
 
 void TodayBytes(uint8_t* out) {
   DateRec today;
