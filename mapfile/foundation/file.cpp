@@ -614,6 +614,10 @@ int32_t FileWrite(FileHandle handle, const void* buffer, int32_t count) {
     if (r < 0) {
       if (env.WriteAt(e->descriptor, in + done, size_t(n), e->position) != n) return -1;
       e->size = std::max(e->size, end);
+    } else if (end <= e->size && offset + n <= c->records[r].valid &&
+               std::memcmp(PageBytes(*c, r) + offset, in + done, size_t(n)) == 0) {
+      // Bytes the file already holds: a header or an index entry stored back
+      // unchanged leaves its page clean, so the close does not write it again.
     } else {
       std::memcpy(PageBytes(*c, r) + offset, in + done, size_t(n));
       FileCacheRecord& x = c->records[r];
