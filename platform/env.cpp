@@ -94,6 +94,14 @@ std::string Env::ResolveExisting(std::string_view path) {
   return given.find('/') == std::string::npos ? *found : JoinPath(dir, *found);
 }
 
+int Env::PathStat(std::string_view path, FileInfo* info) {
+  // A path that exists as given is the common case: its stat is the answer,
+  // without resolving first and looking a second time.
+  std::string given = NormalizeSeparators(path);
+  if (!given.empty() && RawStat(given, info) == 0) return 0;
+  return RawStat(ResolveExisting(given), info);
+}
+
 std::string Env::TempDirectory() {
   for (const char* name : {"TMPDIR", "TEMP", "TMP"}) {
     const char* value = GetEnv(name);

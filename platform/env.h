@@ -106,7 +106,7 @@ class Env {
   // 0 and the facts of the file named exactly so, or -1 (errno set).
   virtual int RawStat(std::string_view exact_path, FileInfo* info) = 0;
   // As RawStat, after resolving letter case like Open.
-  int PathStat(std::string_view path, FileInfo* info) { return RawStat(ResolveExisting(path), info); }
+  int PathStat(std::string_view path, FileInfo* info);
   virtual int Remove(std::string_view path) = 0;
   virtual int Rename(std::string_view from, std::string_view to) = 0;
   virtual int MakeDirectory(std::string_view path) = 0;

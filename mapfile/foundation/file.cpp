@@ -207,9 +207,9 @@ FileStamp StampOf(const platform::FileInfo& info) {
   return FileStamp{info.size, info.device, info.inode, info.modifiedNanos};
 }
 
-void RecordStamp(FileEntry& e, const std::string& path) {
+void RecordStamp(FileEntry& e, FileHandle handle) {
   platform::FileInfo info;
-  if (Env().RawStat(path, &info) == 0) {
+  if (Env().PathStat(FileEntryPath(handle), &info) == 0) {
     e.stamp = StampOf(info);
     e.stampState = kStampKept;
   } else {
@@ -348,7 +348,8 @@ bool ReuseIdle(int32_t index, int mode) {
   const int fd = DescriptorOf(e);
   if (env.ShareLock(fd, mode != kFileModeRead) != 0) return false;
   platform::FileInfo now;
-  if (e.stampState != kStampKept || env.RawStat(ResolvedPath(kFileHandleBase + index), &now) != 0 ||
+  if (e.stampState != kStampKept ||
+      env.PathStat(FileEntryPath(kFileHandleBase + index), &now) != 0 ||
       !(StampOf(now) == e.stamp)) {
     env.ShareUnlock(fd);
     return false;
@@ -543,7 +544,7 @@ int FileClose(FileHandle handle) {
     if (!FlushPages(*c, handle)) result = -1;
   }
   if (e.stream && std::fflush(e.stream) != 0) result = -1;
-  RecordStamp(e, ResolvedPath(handle));
+  RecordStamp(e, handle);
   if (EntryHolds(e)) {
     if (result == 0) {
       Env().ShareUnlock(DescriptorOf(e));
