@@ -94,6 +94,25 @@ std::string Env::ResolveExisting(std::string_view path) {
   return given.find('/') == std::string::npos ? *found : JoinPath(dir, *found);
 }
 
+int64_t Env::WriteAtGather(int fd, const WritePiece* pieces, int count, int64_t offset) {
+  int64_t done = 0;
+  for (int i = 0; i < count; ++i) {
+    int64_t n = WriteAt(fd, pieces[i].data, pieces[i].size, offset + done);
+    if (n < 0) return done ? done : -1;
+    done += n;
+    if (size_t(n) != pieces[i].size) break;
+  }
+  return done;
+}
+
+int Env::PathStat(std::string_view path, FileInfo* info) {
+  // A path that exists as given is the common case: its stat is the answer,
+  // without resolving first and looking a second time.
+  std::string given = NormalizeSeparators(path);
+  if (!given.empty() && RawStat(given, info) == 0) return 0;
+  return RawStat(ResolveExisting(given), info);
+}
+
 std::string Env::TempDirectory() {
   for (const char* name : {"TMPDIR", "TEMP", "TMP"}) {
     const char* value = GetEnv(name);

@@ -75,6 +75,15 @@ class Env {
   virtual int64_t Write(int fd, const void* buffer, size_t count) = 0;
   virtual int64_t ReadAt(int fd, void* buffer, size_t count, int64_t offset) = 0;
   virtual int64_t WriteAt(int fd, const void* buffer, size_t count, int64_t offset) = 0;
+  // Writes the pieces one after another from offset, in one call where the
+  // host has one; the bytes written (short on failure), -1 when none. The
+  // default goes through WriteAt piece by piece, so that an Env which
+  // overrides WriteAt (a test's failing disk) sees every byte.
+  struct WritePiece {
+    const void* data;
+    size_t size;
+  };
+  virtual int64_t WriteAtGather(int fd, const WritePiece* pieces, int count, int64_t offset);
   virtual int64_t Seek(int fd, int64_t offset, int origin) = 0;
   virtual int Close(int fd) = 0;
   virtual int Truncate(int fd, int64_t length) = 0;
@@ -106,7 +115,7 @@ class Env {
   // 0 and the facts of the file named exactly so, or -1 (errno set).
   virtual int RawStat(std::string_view exact_path, FileInfo* info) = 0;
   // As RawStat, after resolving letter case like Open.
-  int PathStat(std::string_view path, FileInfo* info) { return RawStat(ResolveExisting(path), info); }
+  int PathStat(std::string_view path, FileInfo* info);
   virtual int Remove(std::string_view path) = 0;
   virtual int Rename(std::string_view from, std::string_view to) = 0;
   virtual int MakeDirectory(std::string_view path) = 0;

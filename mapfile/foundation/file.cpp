@@ -128,24 +128,56 @@ void MakeFree(FileCache& c, uint16_t r) {
   MoveToTail(c, r);
 }
 
-bool WritePage(FileCache& c, uint16_t r) {
-  FileCacheRecord& x = c.records[r];
-  FileEntry* e = FileEntryOf(x.handle);
-  if (!e || e->descriptor < 0) return false;
-  int64_t n = Env().WriteAt(e->descriptor, PageBytes(c, r), size_t(x.valid), x.page * kFilePageSize);
-  if (n != x.valid) return false;
-  x.flags &= ~kPageDirty;
-  return true;
+// Dirty pages of one file that follow each other on disk go out in one
+// gathered write: an operation that appends blocks, or an eviction that
+// writes back a file's pages, pays one call per run instead of per page.
+inline constexpr int kFlushRun = 64;
+
+// Writes the run of dirty pages that starts at index slot i; the number of
+// slots it covered, or -1 on failure (those pages stay dirty).
+int WriteRun(FileCache& c, int i) {
+  const FileCacheRecord& first = c.records[c.index[i]];
+  FileEntry* e = FileEntryOf(first.handle);
+  if (!e || e->descriptor < 0) return -1;
+  platform::Env::WritePiece pieces[kFlushRun];
+  int n = 0;
+  int64_t bytes = 0;
+  for (int k = i; k < kFileCachePages && n < kFlushRun; ++k) {
+    const uint16_t r = c.index[k];
+    const FileCacheRecord& x = c.records[r];
+    if (n > 0) {
+      const FileCacheRecord& before = c.records[c.index[k - 1]];
+      // Only whole pages are followed by another: a short one ends the
+      // bytes the file holds there.
+      if (x.handle != first.handle || x.page != before.page + 1 || !(x.flags & kPageDirty) ||
+          before.valid != kFilePageSize) {
+        break;
+      }
+    }
+    pieces[n++] = {PageBytes(c, r), size_t(x.valid)};
+    bytes += x.valid;
+  }
+  if (Env().WriteAtGather(e->descriptor, pieces, n, first.page * kFilePageSize) != bytes) {
+    return -1;
+  }
+  for (int k = i; k < i + n; ++k) c.records[c.index[k]].flags &= ~kPageDirty;
+  return n;
 }
 
 // Writes the dirty pages of one handle (or of all, handle -1) in file order;
 // stops at the first failure.
 bool FlushPages(FileCache& c, int32_t handle) {
   int from = handle < 0 ? 0 : LowerBound(c, handle, INT64_MIN);
-  for (int i = from; i < kFileCachePages; ++i) {
+  for (int i = from; i < kFileCachePages;) {
     uint16_t r = c.index[i];
     if (handle >= 0 && c.records[r].handle != handle) break;
-    if ((c.records[r].flags & kPageDirty) && !WritePage(c, r)) return false;
+    if (!(c.records[r].flags & kPageDirty)) {
+      ++i;
+      continue;
+    }
+    int n = WriteRun(c, i);
+    if (n < 0) return false;
+    i += n;
   }
   return true;
 }
@@ -207,9 +239,9 @@ FileStamp StampOf(const platform::FileInfo& info) {
   return FileStamp{info.size, info.device, info.inode, info.modifiedNanos};
 }
 
-void RecordStamp(FileEntry& e, const std::string& path) {
+void RecordStamp(FileEntry& e, FileHandle handle) {
   platform::FileInfo info;
-  if (Env().RawStat(path, &info) == 0) {
+  if (Env().PathStat(FileEntryPath(handle), &info) == 0) {
     e.stamp = StampOf(info);
     e.stampState = kStampKept;
   } else {
@@ -348,7 +380,8 @@ bool ReuseIdle(int32_t index, int mode) {
   const int fd = DescriptorOf(e);
   if (env.ShareLock(fd, mode != kFileModeRead) != 0) return false;
   platform::FileInfo now;
-  if (e.stampState != kStampKept || env.RawStat(ResolvedPath(kFileHandleBase + index), &now) != 0 ||
+  if (e.stampState != kStampKept ||
+      env.PathStat(FileEntryPath(kFileHandleBase + index), &now) != 0 ||
       !(StampOf(now) == e.stamp)) {
     env.ShareUnlock(fd);
     return false;
@@ -543,7 +576,7 @@ int FileClose(FileHandle handle) {
     if (!FlushPages(*c, handle)) result = -1;
   }
   if (e.stream && std::fflush(e.stream) != 0) result = -1;
-  RecordStamp(e, ResolvedPath(handle));
+  RecordStamp(e, handle);
   if (EntryHolds(e)) {
     if (result == 0) {
       Env().ShareUnlock(DescriptorOf(e));
@@ -614,6 +647,10 @@ int32_t FileWrite(FileHandle handle, const void* buffer, int32_t count) {
     if (r < 0) {
       if (env.WriteAt(e->descriptor, in + done, size_t(n), e->position) != n) return -1;
       e->size = std::max(e->size, end);
+    } else if (end <= e->size && offset + n <= c->records[r].valid &&
+               std::memcmp(PageBytes(*c, r) + offset, in + done, size_t(n)) == 0) {
+      // Bytes the file already holds: a header or an index entry stored back
+      // unchanged leaves its page clean, so the close does not write it again.
     } else {
       std::memcpy(PageBytes(*c, r) + offset, in + done, size_t(n));
       FileCacheRecord& x = c->records[r];

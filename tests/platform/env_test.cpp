@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -143,6 +145,39 @@ TEST(EnvTest, TestsCanStandInForTheSystem) {
   EXPECT_EQ(errno, ENOSPC);
   env.Close(fd);
   EXPECT_EQ(platform::ErrnoText(ENOSPC), "No space left on device");
+}
+
+// Two bytes a call at most, as a host's short writes would give.
+class ShortWrites : public platform::EnvWrapper {
+ public:
+  using EnvWrapper::EnvWrapper;
+  int64_t WriteAt(int fd, const void* b, size_t n, int64_t o) override {
+    return EnvWrapper::WriteAt(fd, b, n < 2 ? n : 2, o);
+  }
+};
+
+// A gathered write lays its pieces one after another from the offset, in the
+// host's single call and in the default's piece by piece; the default stops
+// where WriteAt comes short, and a failing disk gives -1.
+TEST(EnvTest, GatheredWritesLayPiecesInOrder) {
+  TempDir dir;
+  const std::string path = dir.Write("g", "..........");
+  const platform::Env::WritePiece pieces[] = {{"ab", 2}, {"", 0}, {"cde", 3}};
+  auto bytes = [&] {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  auto& env = platform::Env::Current();
+  int fd = env.Open(path, platform::kReadWrite, 0600);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(env.WriteAtGather(fd, pieces, 3, 8), 5);
+  EXPECT_EQ(bytes(), "........abcde");
+  ShortWrites shortWrites(env);
+  EXPECT_EQ(shortWrites.WriteAtGather(fd, pieces, 3, 1), 4);
+  EXPECT_EQ(bytes(), ".abcd...abcde");
+  FullDisk full(env);
+  EXPECT_EQ(full.WriteAtGather(fd, pieces, 3, 0), -1);
+  env.Close(fd);
 }
 
 // Share locks belong to each open of a file: two opens conflict even in one
