@@ -7,20 +7,6 @@
 
 namespace layerio {
 
-double MapLoadF64(const uint8_t* p) {
-  uint64_t bits = 0;
-  for (int i = 7; i >= 0; --i) bits = (bits << 8) | p[i];
-  double v;
-  std::memcpy(&v, &bits, sizeof v);
-  return v;
-}
-
-void MapStoreF64(uint8_t* p, double v) {
-  uint64_t bits;
-  std::memcpy(&bits, &v, sizeof bits);
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(bits >> (8 * i));
-}
-
 // The library's per-type-code table: record length of each code, plus 128
 // when the object has variable data in coordinate blocks.
 namespace {

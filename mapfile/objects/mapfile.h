@@ -31,6 +31,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "mapfile/foundation/bytes.h"
 #include "mapfile/coordsys/coordsys.h"
 #include "mapfile/foundation/foundation.h"
 #include "mapfile/objects/rect.h"
@@ -172,26 +173,17 @@ struct MapBlockSlot {
 
 // ===== Little-endian fields =================================================
 
-inline uint16_t MapLoadU16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-inline uint32_t MapLoadU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline int16_t MapLoadI16(const uint8_t* p) { return static_cast<int16_t>(MapLoadU16(p)); }
-inline int32_t MapLoadI32(const uint8_t* p) { return static_cast<int32_t>(MapLoadU32(p)); }
-double MapLoadF64(const uint8_t* p);
-inline void MapStoreU16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void MapStoreU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-inline void MapStoreI16(uint8_t* p, int16_t v) { MapStoreU16(p, static_cast<uint16_t>(v)); }
-inline void MapStoreI32(uint8_t* p, int32_t v) { MapStoreU32(p, static_cast<uint32_t>(v)); }
-void MapStoreF64(uint8_t* p, double v);
+// The map-file names of the foundation's little-endian fields (bytes.h).
+inline uint16_t MapLoadU16(const uint8_t* p) { return LoadU16(p); }
+inline uint32_t MapLoadU32(const uint8_t* p) { return LoadU32(p); }
+inline int16_t MapLoadI16(const uint8_t* p) { return static_cast<int16_t>(LoadU16(p)); }
+inline int32_t MapLoadI32(const uint8_t* p) { return static_cast<int32_t>(LoadU32(p)); }
+inline double MapLoadF64(const uint8_t* p) { return LoadF64(p); }
+inline void MapStoreU16(uint8_t* p, uint16_t v) { StoreU16(p, v); }
+inline void MapStoreU32(uint8_t* p, uint32_t v) { StoreU32(p, v); }
+inline void MapStoreI16(uint8_t* p, int16_t v) { StoreU16(p, static_cast<uint16_t>(v)); }
+inline void MapStoreI32(uint8_t* p, int32_t v) { StoreU32(p, static_cast<uint32_t>(v)); }
+inline void MapStoreF64(uint8_t* p, double v) { StoreF64(p, v); }
 
 // ===== The per-type-code table ==============================================
 

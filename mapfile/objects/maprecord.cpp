@@ -162,8 +162,6 @@ void PushDamagedSince(uint16_t before) {
   if (ErrorCount() == before) PushDamaged();
 }
 
-void StoreF64(uint8_t* p, double v) { MapStoreF64(p, v); }
-
 IPoint LoadPt(const uint8_t* p, int compressed, const IPoint& base) {
   IPoint out;
   if (compressed) {
