@@ -173,6 +173,18 @@ int RunFilter(void* context, const IRect* bounds) {
   return 0;
 }
 
+// The store keeps the .ID entry it just made or opened for its life, closed
+// between operations (the file layer keeps the idle descriptor), and finds
+// rows through it.
+bool AttachIdFile(ObjStore* store, const ObjStoreTable* table) {
+  store->ids.mode = 0;
+  store->ids.lastRow = table ? table->lastRow : 0;
+  store->readPosition = IdFileRead;
+  store->writePosition = IdFileWrite;
+  store->positionHandle = &store->ids;
+  return FileClose(store->ids.file) == 0;
+}
+
 }  // namespace
 
 // ===== Create, open, close ====================================================
@@ -198,15 +210,8 @@ int16_t ObjStoreCreate(ObjStore* store, int kind, ObjStoreTable* table, int file
   bool madeId = false;
   if (withId) {
     ok = IdFileCreate(&store->ids, tableFile) != 0;
-    if (ok) {
-      madeId = true;
-      store->ids.mode = 0;
-      store->ids.lastRow = table ? table->lastRow : 0;
-      ok = FileClose(store->ids.file) == 0;
-      store->readPosition = IdFileRead;
-      store->writePosition = IdFileWrite;
-      store->positionHandle = &store->ids;
-    }
+    madeId = ok;
+    ok = ok && AttachIdFile(store, table);
   }
   if (ok) {
     switch (kind) {
@@ -247,15 +252,7 @@ int16_t ObjStoreOpen(ObjStore* store, int kind, ObjStoreTable* table, int withId
     ok = false;
   }
   if (ok && withId) {
-    ok = IdFileOpen(&store->ids, tableFile) != 0;
-    if (ok) {
-      store->ids.mode = 0;
-      store->ids.lastRow = table ? table->lastRow : 0;
-      ok = FileClose(store->ids.file) == 0;
-      store->readPosition = IdFileRead;
-      store->writePosition = IdFileWrite;
-      store->positionHandle = &store->ids;
-    }
+    ok = IdFileOpen(&store->ids, tableFile) && AttachIdFile(store, table);
   }
   if (ok) {
     switch (kind) {
