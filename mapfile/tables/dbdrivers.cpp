@@ -487,18 +487,28 @@ void BlankMemoFields(const DbfFile* f, uint8_t* record) {
 
 }  // namespace
 
-int16_t DbfDriverInsert(DataSource* s, FieldDef* columns, uint32_t* row) {
-  DbfFile* f = FileState(s);
-  uint8_t* record = RecordBuffer(s);
-  if (!f || !record) return 0;
-  BlankMemoFields(f, record);
-  FormatDbaseRecord(s, f, columns, record);
+namespace {
+
+// Appends a formatted record as the file's next row; both drivers append
+// this way, so a row's number is always its place in the file.
+int16_t AppendAsNextRow(DataSource* s, DbfFile* f, const uint8_t* record, uint32_t* row) {
   uint32_t count = 0;
   DbfRecordCount(f, &count);
   if (DbfAppendRecord(f, count + 1, record) != kDbfOk) return 0;
   *row = count + 1;
   s->currentRow = *row;
   return 1;
+}
+
+}  // namespace
+
+int16_t DbfDriverInsert(DataSource* s, FieldDef* columns, uint32_t* row) {
+  DbfFile* f = FileState(s);
+  uint8_t* record = RecordBuffer(s);
+  if (!f || !record) return 0;
+  BlankMemoFields(f, record);
+  FormatDbaseRecord(s, f, columns, record);
+  return AppendAsNextRow(s, f, record, row);
 }
 
 int16_t DbfDriverUpdate(DataSource* s, FieldDef* columns, uint32_t row) {
@@ -713,12 +723,7 @@ int16_t NativeDriverInsert(DataSource* s, FieldDef* columns, uint32_t* row) {
   if (!f || !record) return 0;
   std::memset(record, 0, f->recordLength);
   EncodeNativeRecord(s, f, columns, record, false);
-  uint32_t count = 0;
-  DbfRecordCount(f, &count);
-  if (DbfAppendRecord(f, count + 1, record) != kDbfOk) return 0;
-  *row = count + 1;
-  s->currentRow = *row;
-  return 1;
+  return AppendAsNextRow(s, f, record, row);
 }
 
 int16_t NativeDriverUpdate(DataSource* s, FieldDef* columns, uint32_t row) {
