@@ -161,14 +161,38 @@ typedef struct PXDatum {
     double align;
   } u;
 } PXDatum;
-/* The parts of a QUERY or VIEW definition; made by PXGetQueryInfo, freed by
- * PXFreeQueryInfo. */
-typedef struct PXQueryInfo PXQueryInfo;
+/* The parts of a query definition; made by PXGetQueryInfo, freed by
+ * PXFreeQueryInfo. Column and table names are cut to 31 characters. */
+typedef struct PXQueryTable {
+  char path[260]; /* full path of the base table's definition */
+  char name[32];  /* its alias */
+} PXQueryTable;
+typedef struct PXQueryColumn {
+  char alias[32];  /* the column's "As" name, empty when none */
+  uint32_t table;  /* index of its base table, from 0 */
+  char name[32];   /* without its alias prefix */
+} PXQueryColumn;
+typedef struct PXQueryCondition {
+  uint32_t leftTable;
+  char leftName[32];
+  uint32_t rightTable;
+  char rightName[32];
+} PXQueryCondition;
+typedef struct PXQueryInfo {
+  uint32_t tableCount;
+  PXQueryTable* tables;
+  uint32_t columnCount;
+  PXQueryColumn* columns;
+  PXQueryCondition* conditions; /* tableCount - 1 of them */
+} PXQueryInfo;
 /* PXEnumMetadata's callback: a key's name and value (texts owned by the
  * library for the call). */
 typedef void (*PXMetadataCallback)(const char* name, const char* value);
 LAYERIO_STATIC_ASSERT(sizeof(PXCoordSys) == PX_COORDSYS_SIZE, "coordinate-system record size");
 LAYERIO_STATIC_ASSERT(sizeof(PXDatum) == PX_DATUM_SIZE, "datum record size");
+LAYERIO_STATIC_ASSERT(sizeof(PXQueryTable) == 292, "query table record size");
+LAYERIO_STATIC_ASSERT(sizeof(PXQueryColumn) == 68, "query column record size");
+LAYERIO_STATIC_ASSERT(sizeof(PXQueryCondition) == 72, "query condition record size");
 #undef LAYERIO_STATIC_ASSERT
 
 /* The interface, one entry per ordinal. ELF libraries have no ordinals: the

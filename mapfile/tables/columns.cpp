@@ -492,3 +492,14 @@ int16_t TableVersionsForObject(const TableVersions* in, TableVersions* out,
 }
 
 }  // namespace layerio
+
+namespace layerio {
+
+uint32_t& TableChangeCounter() {
+  static uint32_t counter = 0;
+  return counter;
+}
+
+void TableNoteChange(TableObject* table) { table->changeStamp = ++TableChangeCounter(); }
+
+}  // namespace layerio

@@ -23,7 +23,9 @@ namespace layerio {
 struct CoordSys;
 struct GeomObject;
 struct ObjStore;    // the object store of a table's map part
-struct FieldIndex;  // a field's entry in the field-index file
+struct FieldIndex;  // a field's entry in the field-index file (fieldindex.h)
+struct IndexFile;   // the open field-index file (fieldindex.h)
+struct MetadataNode;  // metadata.h
 struct TableObject;
 
 // ===== Codes =================================================================
@@ -329,7 +331,7 @@ struct TableObject {
   CoordSys* coordSys;
   ObjStore* store;  // null: no map part
   FileHandle indexFile;
-  void* metadata;
+  MetadataNode* metadata;  // owned; null when none
   void* linkedRecord;
   ColumnSet* columns;
   // As a view over part tables (partCount 0: the table is its own part).
@@ -349,7 +351,22 @@ struct TableObject {
   int16_t (*tupleOpen)(TableObject* view);
   void (*tupleClose)(TableObject* view);
   uint32_t partOpens;  // opens a view holds on the table as its own part
+  // The open field-index file (null when the table has none), and a view's
+  // temporary one with its cached expression indexes.
+  IndexFile* indexes;
+  void* searchCache;
+  // 0 not bound; 1 plain view of one table; others as the view layer sets.
+  uint8_t viewKind;
+  uint8_t temporary;  // close deletes the table's files
+  // The library-wide change counter at the table's last row change (insert,
+  // update, delete); expression indexes built before it are stale.
+  uint32_t changeStamp;
 };
+
+// The library-wide counter of row changes; TableNoteChange raises it and
+// records it in the table's changeStamp.
+uint32_t& TableChangeCounter();
+void TableNoteChange(TableObject* table);
 
 // ===== Columns, reopening, versions ==========================================
 

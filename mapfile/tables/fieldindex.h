@@ -1,0 +1,182 @@
+// Field indexes: the paged B+-trees of a table's .IND file (one tree per
+// indexed column, fixed-length keys compared byte by byte, 4-byte row
+// numbers), the keys made from column values, the cursors, the building of an
+// index over a column and the plans that answer "column = value" conditions.
+//
+// Results are 1 for success and 0 for failure unless said otherwise; a
+// failure has pushed its reason on the foundation's error stack.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "mapfile/foundation/foundation.h"
+#include "mapfile/tables/table.h"
+
+namespace layerio {
+
+enum IndexErrorCode : int16_t {
+  kErrIndexBuildEntry = 387,    // the index entry could not be added
+  kErrIndexBuildSource = 386,   // the data source could not be opened
+  kErrIndexBuildWrite = 388,    // the index file cannot be opened for writing
+  kErrIndexBuild = 389,         // follows every build failure
+  kErrIndexUnique = 390,        // with the column name: other unique flag
+  kErrIndexKeyType = 508,       // with the field type as text
+  kErrIndexView = 718,
+  kErrIndexNone = 873,          // PXFindIndexed on a field without index
+  kErrIndexNotFile = 972,       // magic, version or damaged header or page
+  kErrIndexCollation = 3706,    // message text, through the fatal routine
+};
+
+inline constexpr uint32_t kIndexMagic = 24242424;
+inline constexpr int kIndexPageSize = 512;
+inline constexpr int kIndexMaxEntries = 29;
+inline constexpr int kIndexMaxKey = 128;
+
+// One tree of the file: its entry in the header page. The cursor words are
+// the entry's last 8 bytes in memory (zero on disk).
+struct IndexEntry {
+  uint32_t root;  // 0: a free entry
+  uint16_t maxKeys;
+  uint8_t depth;
+  uint8_t keyLength;
+  uint32_t cursorPage;
+  uint32_t cursorPosition;
+};
+
+struct IndexPathStep {
+  uint32_t page;
+  uint32_t position;
+  uint32_t count;
+};
+
+// The open .IND file of a table (or a view's temporary one).
+struct IndexFile {
+  FileHandle file;
+  int mode;  // the file layer's mode of the current open
+  uint16_t version;
+  uint16_t pageSize;
+  uint32_t freeHead;
+  uint16_t entryCount;
+  uint16_t stamp;    // collation stamp the file was made with
+  uint16_t charset;  // charset of the file
+  uint16_t subCrc;
+  IndexEntry entries[kIndexMaxEntries];
+  uint8_t* page;      // pageSize + 128 bytes: may overflow during a split
+  uint32_t pageNumber;
+  uint8_t* other;     // pageSize bytes
+  uint32_t otherNumber;
+  uint8_t keyA[kIndexMaxKey];
+  uint8_t keyB[kIndexMaxKey];
+  IndexPathStep* path;
+  int32_t pathSize;
+  uint8_t deleteOnClose;
+  uint32_t useCount;
+};
+
+// A key buffer: the key bytes, the row of the entry the cursor stands on
+// and the typed value the key was made from (or decoded back into).
+struct IndexKey {
+  uint8_t type;  // FieldType
+  uint8_t width;
+  uint8_t decimals;
+  uint8_t length;  // key length
+  uint32_t row;    // 0: no current entry
+  uint8_t bytes[kIndexMaxKey];
+  Value value;
+};
+
+// The field-index object of an indexed column.
+struct FieldIndex {
+  uint16_t number;  // the entry's position from 1
+  uint8_t unique;
+  IndexKey key;
+};
+
+// Cursor moves.
+enum IndexMove : int {
+  kIndexSeek = 1,            // first key at or above the key buffer's
+  kIndexNext = 2,
+  kIndexNextDifferent = 3,
+  kIndexNextEqual = 4,       // next, reporting whether the key stays equal
+  kIndexPrevious = 5,
+  kIndexPreviousDifferent = 6,
+  kIndexPreviousEqual = 7,
+  kIndexFirst = 8,
+  kIndexLast = 9,
+  kIndexBeforeFirst = 10,
+  kIndexAfterLast = 11,
+  kIndexSeekAfterEqual = 12,
+};
+
+// ----- file level -----
+
+// Makes the companion .IND of a table (file kind 7 beside `directory`/name)
+// or, with `temporary`, a temporary file, writes an empty header page and
+// opens it for writing.
+IndexFile* IndexFileCreate(const char* tableName, const char* directory, int fileKind,
+                           int temporary);
+// Opens and checks an existing file (`handle` a file-table entry of kind 7).
+IndexFile* IndexFileOpen(FileHandle handle, int mode);
+void IndexFileClose(IndexFile* file);
+int16_t IndexFileAcquire(IndexFile* file, int mode);
+void IndexFileRelease(IndexFile* file);
+int16_t IndexFileReopen(IndexFile* file, int mode);
+
+// The new index number (1..29), 0 on failure.
+int IndexAdd(IndexFile* file, uint8_t fieldType, int keyLength, int unique);
+int16_t IndexDrop(IndexFile* file, int number);
+int16_t IndexInsert(IndexFile* file, FieldIndex* index, const Value* value, uint32_t row);
+int16_t IndexDelete(IndexFile* file, FieldIndex* index, const Value* value, uint32_t row);
+// A cursor move; for kIndexSeek / kIndexSeekAfterEqual the key buffer holds
+// the sought key (IndexKeyMake). Result 1 with key.row set when the cursor
+// stands on an entry; 0 with key.row 0 at either end or on failure. For the
+// "equal" moves *equal (when given) tells whether the key stayed the same.
+int16_t IndexMoveCursor(IndexFile* file, FieldIndex* index, int move, int* equal);
+
+// Makes the key bytes of a value in the key buffer's type.
+int16_t IndexKeyMake(const Value* value, IndexKey* key, int decimals, uint16_t stamp);
+int16_t IndexKeyInitForField(IndexKey* key, uint8_t fieldType, int width);
+void IndexKeyFree(IndexKey* key);
+// The key length of a field type and width, 0 when the type has no key
+// (508 pushed with `report`).
+int IndexKeyLength(uint8_t fieldType, int width, int report);
+
+// ----- table level -----
+
+// Binds field `field` (0-based) to index `number` of the table's open index
+// file (a definition's "Index n" clause).
+int16_t FieldIndexBind(TableObject* table, uint32_t field, int number, int unique);
+// Makes a field index for a column, building it from the rows when the
+// column has none. *fileOut and *indexOut may be null.
+int16_t FieldIndexCreate(TableObject* table, uint32_t field, int unique, IndexFile** fileOut,
+                         FieldIndex** indexOut);
+// Drops a column's index; when no column stays indexed the file is closed and
+// deleted. The definition is not rewritten here.
+int16_t FieldIndexDrop(TableObject* table, uint32_t field);
+int16_t TableHasIndexes(const TableObject* table);
+// Keeps the table's indexes in step with a row change. `fields` hold the
+// row's values (new values for insert, old values for delete).
+int16_t TableIndexesInsertRow(TableObject* table, const FieldDef* fields, uint32_t row);
+int16_t TableIndexesDeleteRow(TableObject* table, const FieldDef* fields, uint32_t row);
+
+// The plan answering "column = value" on an open table or view.
+struct IndexSearchState {
+  int plan;  // 0 none, 1 temporary expression index, 2 field index, 3 base index
+  IndexFile* file;
+  FieldIndex* index;
+  TableObject* view;
+  TableObject* base;
+  uint32_t keys;
+};
+enum IndexSearchFlags : int { kSearchNoIndex = 1, kSearchCount = 2 };
+// `condition` is compiled expression code of the column side; the plan is
+// made for comparing it with values given later to IndexSearch.
+int16_t IndexSearchPrepare(TableObject* view, const uint8_t* condition, int flags,
+                           IndexSearchState* state, uint32_t* count);
+// A move on the planned index; `key` the value sought for the seeks. *row is
+// the view's row, 0 when none.
+int16_t IndexSearch(IndexSearchState* state, int move, const Value* key, uint32_t* row);
+void IndexSearchEnd(IndexSearchState* state);
+
+}  // namespace layerio
