@@ -787,6 +787,88 @@ TEST_F(IndexFileTest, SmallCacheWritesAndRereadsPages) {
   IndexFileClose(g);
 }
 
+// ----- bulk building -----
+
+// A bulk build holds the same entries in the same order as inserting row by
+// row, with pages filled evenly; on an empty tree, a non-empty one, for no
+// key and one key.
+TEST_F(IndexFileTest, BulkBuildMatchesRowByRowInserts) {
+  IndexFile* f = Create();
+  std::mt19937 rng(99);
+  struct Case {
+    const char* name;
+    uint8_t type;
+    int width;
+    int count;
+    int before;  // keys inserted row by row first
+  };
+  const Case cases[] = {
+      {"integers with duplicates", kFieldInteger, 4, 30000, 0},
+      {"long char keys", kFieldChar, 40, 5000, 0},
+      {"into a tree that has keys", kFieldInteger, 4, 3000, 500},
+      {"no key", kFieldInteger, 4, 0, 0},
+      {"one key", kFieldChar, 10, 1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FieldIndex* bulk = Add(f, c.type, c.width);
+    FieldIndex* rows = Add(f, c.type, c.width);
+    IndexBulk* b = nullptr;
+    for (int i = 0; i < c.before + c.count; ++i) {
+      if (i == c.before) {
+        b = IndexBulkBegin(f, bulk, uint32_t(c.count / 2));
+        ASSERT_NE(b, nullptr);
+      }
+      Val v;
+      uint32_t n = uint32_t(rng() % 2000);
+      if (c.type == kFieldChar) {
+        char text[48];
+        std::snprintf(text, sizeof text, "%036u-%u", n * 7919u, n % 3);
+        SetText(v, text);
+      } else {
+        SetInt(v, int32_t(n) - 1000);
+      }
+      if (i < c.before) {
+        ASSERT_EQ(IndexInsert(f, bulk, &v.v, uint32_t(i + 1)), 1);
+      } else {
+        ASSERT_EQ(IndexBulkAdd(b, &v.v, uint32_t(i + 1)), 1);
+      }
+      ASSERT_EQ(IndexInsert(f, rows, &v.v, uint32_t(i + 1)), 1);
+    }
+    if (!b) b = IndexBulkBegin(f, bulk, 0);
+    ASSERT_EQ(IndexBulkFinish(b), 1);
+    std::vector<std::vector<std::pair<std::string, uint32_t>>> trees;
+    ASSERT_EQ(CheckFile(Image(f), &trees), "");
+    EXPECT_EQ(trees[size_t(bulk->number - 1)].size(), size_t(c.before + c.count));
+    EXPECT_TRUE(trees[size_t(bulk->number - 1)] == trees[size_t(rows->number - 1)]);
+    EXPECT_EQ(Walk(f, bulk), Walk(f, rows));
+    ASSERT_EQ(IndexDrop(f, bulk->number), 1);
+    ASSERT_EQ(IndexDrop(f, rows->number), 1);
+  }
+  IndexFileClose(f);
+}
+
+TEST_F(IndexFileTest, BulkBuildOfAUniqueIndexFailsOnAnEqualKey) {
+  IndexFile* f = Create();
+  for (int duplicate : {0, 1}) {
+    SCOPED_TRACE(duplicate);
+    FieldIndex* x = Add(f, kFieldInteger, 4, 1);
+    IndexBulk* b = IndexBulkBegin(f, x, 0);
+    for (int i = 0; i < 1000; ++i) {
+      Val v;
+      SetInt(v, (i * 7) % 1000);
+      ASSERT_EQ(IndexBulkAdd(b, &v.v, uint32_t(i + 1)), 1);
+    }
+    Val v;
+    SetInt(v, duplicate ? 500 : 5000);
+    ASSERT_EQ(IndexBulkAdd(b, &v.v, 1001), 1);
+    EXPECT_EQ(IndexBulkFinish(b), duplicate ? 0 : 1);
+    EXPECT_EQ(Walk(f, x).size(), duplicate ? 0u : 1001u);
+    ASSERT_EQ(IndexDrop(f, x->number), 1);
+  }
+  IndexFileClose(f);
+}
+
 // ----- damaged files -----
 
 class DamagedIndexTest : public IndexFileTest {
