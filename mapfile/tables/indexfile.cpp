@@ -179,7 +179,9 @@ int32_t SlotTake(IndexFile* f) {
 }
 
 void Bind(IndexPageCache& c, int32_t s, uint32_t index) {
-  if (c.slotOf.size() <= index) c.slotOf.resize(std::max<size_t>(index + 1, c.slotOf.size() * 2), -1);
+  if (c.slotOf.size() <= index) {
+    c.slotOf.resize(std::max<size_t>(index + 1, c.slotOf.size() * 2), -1);
+  }
   c.slotOf[index] = s;
   IndexPageCache::Slot& slot = c.slots[size_t(s)];
   slot.page = index;

@@ -115,7 +115,9 @@ class TreeChecker {
   std::string Key(uint32_t page, uint32_t i) const {
     return s_.substr(page + 12 + size_t(i) * E_, size_t(K_));
   }
-  uint32_t Value(uint32_t page, uint32_t i) const { return U32(s_, page + 12 + size_t(i) * E_ + K_); }
+  uint32_t Value(uint32_t page, uint32_t i) const {
+    return U32(s_, page + 12 + size_t(i) * E_ + K_);
+  }
 
   std::string Visit(uint32_t page, int level, bool leftmost, std::string* firstKey) {
     if (page < 512 || page % 512 || page + 512 > s_.size()) return "page outside the file";
@@ -123,7 +125,9 @@ class TreeChecker {
     levels_[size_t(level)].push_back(page);
     uint32_t n = U32(s_, page);
     if (n > e_.maxKeys) return "count above the maximum";
-    if (level > 0 && n <= e_.maxKeys / 2u) return "underfull page at level " + std::to_string(level);
+    if (level > 0 && n <= e_.maxKeys / 2u) {
+      return "underfull page at level " + std::to_string(level);
+    }
     if (level == 0 && e_.depth > 1 && n < 2) return "root above the leaves with one entry";
     if (level + 1 == e_.depth) {
       for (uint32_t i = 0; i < n; ++i) leaves_->push_back({Key(page, i), Value(page, i)});
@@ -153,8 +157,9 @@ class TreeChecker {
 
 // Every page of the file is the header, a page of one tree or on the free
 // list, exactly once.
-std::string CheckFile(const std::string& s, std::vector<std::vector<std::pair<std::string, uint32_t>>>*
-                                                trees) {
+using Leaves = std::vector<std::pair<std::string, uint32_t>>;
+
+std::string CheckFile(const std::string& s, std::vector<Leaves>* trees) {
   if (s.size() < 512 || s.size() % 512) return "file length " + std::to_string(s.size());
   std::set<uint32_t> used;
   uint16_t count = U16(s, 12);
@@ -503,6 +508,27 @@ TEST_F(IndexFileTest, DroppingTheOnlyIndexCutsTheFileBack) {
   EXPECT_EQ(s.size(), 512u);
   EXPECT_EQ(U32(s, 8), 0u);
   IndexFileClose(f);
+}
+
+// A version-200 file is read and searched, and its trees change, but it gets
+// no new index.
+TEST_F(IndexFileTest, Version200IsUsedButGetsNoNewIndex) {
+  IndexFile* f = Create("OLD");
+  FieldIndex* x = Add(f, kFieldInteger, 4);
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(InsertInt(f, x, i, uint32_t(i + 1)), 1);
+  IndexFileClose(f);
+  std::string s = testsupport::ReadAll(IndPath("OLD"));
+  Put16(s, 4, 200);
+  std::string path = PathOf("V200.IND");
+  std::ofstream(path, std::ios::binary).write(s.data(), std::streamsize(s.size()));
+  IndexFile* g = Open(path);
+  ASSERT_NE(g, nullptr);
+  EXPECT_EQ(SeekInt(g, x, 42), 1);
+  EXPECT_EQ(x->key.row, 43u);
+  EXPECT_EQ(InsertInt(g, x, 1000, 101), 1);
+  EXPECT_EQ(IndexAdd(g, kFieldInteger, 4, 0), 0);
+  IndexFileClose(g);
+  EXPECT_EQ(U16(testsupport::ReadAll(path), 4), 200);
 }
 
 // ----- cursors -----
