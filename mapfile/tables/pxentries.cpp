@@ -62,11 +62,6 @@ LAYERIO_API uint16_t PXFindDatum(const PXDatum*, uint16_t* number) {
   });
 }
 
-// 104
-LAYERIO_API uint16_t PXCreateIndex(PXTableHandle table, uint32_t) {
-  return TableNotBuilt(table, kNeedWrite | kNeedNative);
-}
-
 // 105
 LAYERIO_API uint16_t PXCreateMap(PXTableHandle table, const PXCoordSys*) {
   return TableNotBuilt(table, kNeedWrite | kNeedNative);
@@ -81,11 +76,6 @@ LAYERIO_API PXTableHandle PXCreateTable(const char*, const PXFieldInfo*, uint32_
 // 107
 LAYERIO_API uint16_t PXDeleteMetadataKey(PXTableHandle table, const char*) {
   return TableNotBuilt(table, kNeedWrite);
-}
-
-// 108
-LAYERIO_API uint16_t PXDropIndex(PXTableHandle table, uint32_t) {
-  return TableNotBuilt(table, kNeedWrite | kNeedNative);
 }
 
 // 109
@@ -165,14 +155,6 @@ LAYERIO_API int32_t PXGetLastError(void) {
   return Guard(int32_t{layerio::kErrInternal}, [] { return layerio::ErrorLastCode(); }, false);
 }
 
-// 122
-LAYERIO_API uint16_t PXGetIndexList(PXTableHandle table, char* text) {
-  return TableCall(table, kNeedNative, kFail, [&](Slot&) -> uint16_t {
-    if (text) text[0] = '\0';
-    return NotBuilt();
-  });
-}
-
 // 123
 LAYERIO_API uint16_t PXGetMetadataValue(PXTableHandle table, const char*, char*, uint32_t) {
   return TableNotBuilt(table, kNeedHandle);
@@ -214,20 +196,6 @@ LAYERIO_API uint16_t PXGetTablePath(PXTableHandle table, char*) {
 // 130
 LAYERIO_API uint16_t PXHasMemoFields(PXTableHandle table) {
   return TableNotBuilt(table, kNeedWrite);
-}
-
-// 131
-LAYERIO_API uint32_t PXGetFieldIndexId(PXTableHandle table, uint32_t) {
-  return TableNotBuilt(table, kNeedNative);
-}
-
-// 132
-LAYERIO_API uint16_t PXFindIndexed(PXTableHandle table, uint32_t, const char*, uint32_t,
-                                   uint32_t* row) {
-  return TableCall(table, kNeedNative, kFail, [&](Slot&) -> uint16_t {
-    if (row) *row = 0;
-    return NotBuilt();
-  });
 }
 
 // 133
