@@ -115,14 +115,6 @@ LAYERIO_API uint16_t PXFetchRow(PXTableHandle table, uint32_t, char* rowText, PX
   });
 }
 
-// 114: PXGetQueryInfo makes no record yet, so there is nothing to free.
-LAYERIO_API void PXFreeQueryInfo(PXQueryInfo** info) {
-  Unguarded(0, [&] {
-    if (info) *info = nullptr;
-    return 0;
-  });
-}
-
 // 115
 LAYERIO_API uint16_t PXGetFieldInfo(PXTableHandle table, PXFieldInfo*) {
   return TableNotBuilt(table, kNeedNative);
@@ -246,14 +238,6 @@ LAYERIO_API uint16_t PXInsertRow(PXTableHandle table, const char*, const PXObjec
 // 135
 LAYERIO_API PXTableHandle PXOpenTable(const char*, uint32_t) {
   return InitCall(kNoHandle, []() -> PXTableHandle { return NotBuilt(); });
-}
-
-// 136
-LAYERIO_API uint16_t PXGetQueryInfo(const char*, PXQueryInfo** info) {
-  return InitCall(kFail, [&]() -> uint16_t {
-    if (info) *info = nullptr;
-    return NotBuilt();
-  });
 }
 
 // 137
