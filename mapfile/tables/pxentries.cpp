@@ -47,13 +47,6 @@ LAYERIO_API int32_t PXGetCharsetName(int32_t code, char* name) {
   });
 }
 
-// 102: the table is released through its slot, its changes written.
-LAYERIO_API uint16_t PXCloseTable(PXTableHandle table) {
-  return TableCall(table, kNeedNative, kFail, [&](Slot&) -> uint16_t {
-    return layerio::SlotClose(table, 1) ? 1 : 0;
-  });
-}
-
 // 103
 LAYERIO_API uint16_t PXFindDatum(const PXDatum*, uint16_t* number) {
   return Unguarded(kFail, [&]() -> uint16_t {
@@ -78,11 +71,6 @@ LAYERIO_API PXTableHandle PXCreateTable(const char*, const PXFieldInfo*, uint32_
   return InitCall(kNoHandle, []() -> PXTableHandle { return NotBuilt(); });
 }
 
-// 107
-LAYERIO_API uint16_t PXDeleteMetadataKey(PXTableHandle table, const char*) {
-  return TableNotBuilt(table, kNeedWrite);
-}
-
 // 108
 LAYERIO_API uint16_t PXDropIndex(PXTableHandle table, uint32_t) {
   return TableNotBuilt(table, kNeedWrite | kNeedNative);
@@ -100,11 +88,6 @@ LAYERIO_API uint16_t PXDeleteTable(PXTableHandle table) {
 
 // 111
 LAYERIO_API uint16_t PXToggleFatalErrors(uint16_t flag) { return layerio::TrapToggle(flag); }
-
-// 112
-LAYERIO_API uint16_t PXEnumMetadata(PXTableHandle table, const char*, PXMetadataCallback) {
-  return TableNotBuilt(table, kNeedHandle);
-}
 
 // 113
 LAYERIO_API uint16_t PXFetchRow(PXTableHandle table, uint32_t, char* rowText, PXObject* object) {
@@ -163,11 +146,6 @@ LAYERIO_API uint16_t PXGetIndexList(PXTableHandle table, char* text) {
     if (text) text[0] = '\0';
     return NotBuilt();
   });
-}
-
-// 123
-LAYERIO_API uint16_t PXGetMetadataValue(PXTableHandle table, const char*, char*, uint32_t) {
-  return TableNotBuilt(table, kNeedHandle);
 }
 
 // 124
@@ -235,11 +213,6 @@ LAYERIO_API uint16_t PXInsertRow(PXTableHandle table, const char*, const PXObjec
   });
 }
 
-// 135
-LAYERIO_API PXTableHandle PXOpenTable(const char*, uint32_t) {
-  return InitCall(kNoHandle, []() -> PXTableHandle { return NotBuilt(); });
-}
-
 // 137
 LAYERIO_API PXTableHandle PXRegisterTable(const char*, const char*, uint32_t) {
   return InitCall(kNoHandle, []() -> PXTableHandle { return NotBuilt(); });
@@ -272,11 +245,6 @@ LAYERIO_API uint16_t PXSetCharset(int32_t code) {
 // 140
 LAYERIO_API uint16_t PXSetRawText(uint16_t flag) { return layerio::Interface().rawText = flag; }
 
-// 141
-LAYERIO_API uint16_t PXSetMetadataValue(PXTableHandle table, const char*, const char*) {
-  return TableNotBuilt(table, kNeedWrite);
-}
-
 // 142
 LAYERIO_API uint16_t PXShutdown(void) {
   return Unguarded(kFail, [] { return layerio::InterfaceShutdown(); });
@@ -298,11 +266,6 @@ LAYERIO_API uint16_t PXCoordSysToClause(const PXCoordSys*, char* text) {
     if (text) text[0] = '\0';
     return NotBuilt();
   });
-}
-
-// 146
-LAYERIO_API uint16_t PXSaveMetadata(PXTableHandle table) {
-  return TableNotBuilt(table, kNeedWrite);
 }
 
 // 147
