@@ -55,11 +55,6 @@ LAYERIO_API uint16_t PXFindDatum(const PXDatum*, uint16_t* number) {
   });
 }
 
-// 104
-LAYERIO_API uint16_t PXCreateIndex(PXTableHandle table, uint32_t) {
-  return TableNotBuilt(table, kNeedWrite | kNeedNative);
-}
-
 // 105
 LAYERIO_API uint16_t PXCreateMap(PXTableHandle table, const PXCoordSys*) {
   return TableNotBuilt(table, kNeedWrite | kNeedNative);
@@ -69,11 +64,6 @@ LAYERIO_API uint16_t PXCreateMap(PXTableHandle table, const PXCoordSys*) {
 LAYERIO_API PXTableHandle PXCreateTable(const char*, const PXFieldInfo*, uint32_t,
                                         const PXCoordSys*, uint32_t) {
   return InitCall(kNoHandle, []() -> PXTableHandle { return NotBuilt(); });
-}
-
-// 108
-LAYERIO_API uint16_t PXDropIndex(PXTableHandle table, uint32_t) {
-  return TableNotBuilt(table, kNeedWrite | kNeedNative);
 }
 
 // 109
@@ -140,14 +130,6 @@ LAYERIO_API int32_t PXGetLastError(void) {
   return Guard(int32_t{layerio::kErrInternal}, [] { return layerio::ErrorLastCode(); }, false);
 }
 
-// 122
-LAYERIO_API uint16_t PXGetIndexList(PXTableHandle table, char* text) {
-  return TableCall(table, kNeedNative, kFail, [&](Slot&) -> uint16_t {
-    if (text) text[0] = '\0';
-    return NotBuilt();
-  });
-}
-
 // 124
 LAYERIO_API uint16_t PXGetLibraryVersion(uint32_t* major, uint32_t* minor, uint32_t* patch) {
   uint32_t* out[3] = {major, minor, patch};
@@ -184,20 +166,6 @@ LAYERIO_API uint16_t PXGetTablePath(PXTableHandle table, char*) {
 // 130
 LAYERIO_API uint16_t PXHasMemoFields(PXTableHandle table) {
   return TableNotBuilt(table, kNeedWrite);
-}
-
-// 131
-LAYERIO_API uint32_t PXGetFieldIndexId(PXTableHandle table, uint32_t) {
-  return TableNotBuilt(table, kNeedNative);
-}
-
-// 132
-LAYERIO_API uint16_t PXFindIndexed(PXTableHandle table, uint32_t, const char*, uint32_t,
-                                   uint32_t* row) {
-  return TableCall(table, kNeedNative, kFail, [&](Slot&) -> uint16_t {
-    if (row) *row = 0;
-    return NotBuilt();
-  });
 }
 
 // 133
