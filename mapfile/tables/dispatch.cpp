@@ -112,14 +112,20 @@ int16_t CreateByKind(DataSource* source, FieldDef* columns, const char* tableNam
 
 }  // namespace
 
+// Defined with the delimited-text driver (textfile.cpp): kinds 3 and 12.
+const DataDriver* TextDataDriver();
+
 const DataDriver* DataDriverFor(uint8_t kind) {
   switch (kind) {
     case kDataDbase:
       return DbaseDataDriver();
     case kDataNative:
       return NativeDataDriver();
+    case kDataText:
+    case kDataCsv:
+      return TextDataDriver();
     default:
-      return nullptr;  // delimited text, worksheets, Access, remote: not built
+      return nullptr;  // worksheets, Access, remote: not built
   }
 }
 

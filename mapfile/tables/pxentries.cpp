@@ -47,24 +47,12 @@ LAYERIO_API int32_t PXGetCharsetName(int32_t code, char* name) {
   });
 }
 
-// 102: the table is released through its slot, its changes written.
-LAYERIO_API uint16_t PXCloseTable(PXTableHandle table) {
-  return TableCall(table, kNeedNative, kFail, [&](Slot&) -> uint16_t {
-    return layerio::SlotClose(table, 1) ? 1 : 0;
-  });
-}
-
 // 103
 LAYERIO_API uint16_t PXFindDatum(const PXDatum*, uint16_t* number) {
   return Unguarded(kFail, [&]() -> uint16_t {
     if (number) *number = 0;
     return NotBuilt();
   });
-}
-
-// 104
-LAYERIO_API uint16_t PXCreateIndex(PXTableHandle table, uint32_t) {
-  return TableNotBuilt(table, kNeedWrite | kNeedNative);
 }
 
 // 105
@@ -76,16 +64,6 @@ LAYERIO_API uint16_t PXCreateMap(PXTableHandle table, const PXCoordSys*) {
 LAYERIO_API PXTableHandle PXCreateTable(const char*, const PXFieldInfo*, uint32_t,
                                         const PXCoordSys*, uint32_t) {
   return InitCall(kNoHandle, []() -> PXTableHandle { return NotBuilt(); });
-}
-
-// 107
-LAYERIO_API uint16_t PXDeleteMetadataKey(PXTableHandle table, const char*) {
-  return TableNotBuilt(table, kNeedWrite);
-}
-
-// 108
-LAYERIO_API uint16_t PXDropIndex(PXTableHandle table, uint32_t) {
-  return TableNotBuilt(table, kNeedWrite | kNeedNative);
 }
 
 // 109
@@ -100,11 +78,6 @@ LAYERIO_API uint16_t PXDeleteTable(PXTableHandle table) {
 
 // 111
 LAYERIO_API uint16_t PXToggleFatalErrors(uint16_t flag) { return layerio::TrapToggle(flag); }
-
-// 112
-LAYERIO_API uint16_t PXEnumMetadata(PXTableHandle table, const char*, PXMetadataCallback) {
-  return TableNotBuilt(table, kNeedHandle);
-}
 
 // 113
 LAYERIO_API uint16_t PXFetchRow(PXTableHandle table, uint32_t, char* rowText, PXObject* object) {
@@ -157,19 +130,6 @@ LAYERIO_API int32_t PXGetLastError(void) {
   return Guard(int32_t{layerio::kErrInternal}, [] { return layerio::ErrorLastCode(); }, false);
 }
 
-// 122
-LAYERIO_API uint16_t PXGetIndexList(PXTableHandle table, char* text) {
-  return TableCall(table, kNeedNative, kFail, [&](Slot&) -> uint16_t {
-    if (text) text[0] = '\0';
-    return NotBuilt();
-  });
-}
-
-// 123
-LAYERIO_API uint16_t PXGetMetadataValue(PXTableHandle table, const char*, char*, uint32_t) {
-  return TableNotBuilt(table, kNeedHandle);
-}
-
 // 124
 LAYERIO_API uint16_t PXGetLibraryVersion(uint32_t* major, uint32_t* minor, uint32_t* patch) {
   uint32_t* out[3] = {major, minor, patch};
@@ -208,20 +168,6 @@ LAYERIO_API uint16_t PXHasMemoFields(PXTableHandle table) {
   return TableNotBuilt(table, kNeedWrite);
 }
 
-// 131
-LAYERIO_API uint32_t PXGetFieldIndexId(PXTableHandle table, uint32_t) {
-  return TableNotBuilt(table, kNeedNative);
-}
-
-// 132
-LAYERIO_API uint16_t PXFindIndexed(PXTableHandle table, uint32_t, const char*, uint32_t,
-                                   uint32_t* row) {
-  return TableCall(table, kNeedNative, kFail, [&](Slot&) -> uint16_t {
-    if (row) *row = 0;
-    return NotBuilt();
-  });
-}
-
 // 133
 LAYERIO_API uint16_t PXInitialize(uint32_t interfaceNumber) {
   return Unguarded(kFail, [&] { return layerio::InterfaceInitialize(interfaceNumber); });
@@ -233,11 +179,6 @@ LAYERIO_API uint16_t PXInsertRow(PXTableHandle table, const char*, const PXObjec
     if (row) *row = 0;
     return NotBuilt();
   });
-}
-
-// 135
-LAYERIO_API PXTableHandle PXOpenTable(const char*, uint32_t) {
-  return InitCall(kNoHandle, []() -> PXTableHandle { return NotBuilt(); });
 }
 
 // 137
@@ -272,11 +213,6 @@ LAYERIO_API uint16_t PXSetCharset(int32_t code) {
 // 140
 LAYERIO_API uint16_t PXSetRawText(uint16_t flag) { return layerio::Interface().rawText = flag; }
 
-// 141
-LAYERIO_API uint16_t PXSetMetadataValue(PXTableHandle table, const char*, const char*) {
-  return TableNotBuilt(table, kNeedWrite);
-}
-
 // 142
 LAYERIO_API uint16_t PXShutdown(void) {
   return Unguarded(kFail, [] { return layerio::InterfaceShutdown(); });
@@ -298,11 +234,6 @@ LAYERIO_API uint16_t PXCoordSysToClause(const PXCoordSys*, char* text) {
     if (text) text[0] = '\0';
     return NotBuilt();
   });
-}
-
-// 146
-LAYERIO_API uint16_t PXSaveMetadata(PXTableHandle table) {
-  return TableNotBuilt(table, kNeedWrite);
 }
 
 // 147
