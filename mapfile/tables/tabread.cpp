@@ -158,12 +158,24 @@ void TableNameFromPath(TableObject* table, const char* path) {
   CopyText(table->name, sizeof table->name, alias);
 }
 
-// Frees a table the reader built, leaving its definition entry (which the
-// caller owns) alone.
+// Frees a table the reader built and did not hand over: what the reader
+// made of it and nothing more; its definition entry belongs to the caller.
 void DiscardTable(TableObject* table) {
   if (!table) return;
-  table->defFile = 0;
-  TableClose(table);
+  MetadataFree(table->metadata);
+  if (table->source.file > 0) DataSourceClose(&table->source, table->fields);
+  TableMapPartClose(table);
+  MemFree(table->description);
+  for (uint32_t i = 0; table->fields && i < table->fieldCount; ++i) {
+    if (FieldIndex* index = table->fields[i].index) {
+      IndexKeyFree(&index->key);
+      MemFree(index);
+    }
+  }
+  MemFree(table->fields);
+  if (table->indexes) IndexFileClose(table->indexes);
+  if (table->indexFile > 0) FileRelease(table->indexFile);
+  MemFree(table);
 }
 
 TableObject* NewTable() {
@@ -665,7 +677,8 @@ bool Grow(T** array, uint32_t count) {
 void CloseBaseTable(TableObject* table) {
   if (!table) return;
   FileHandle defFile = table->defFile;
-  DiscardTable(table);
+  table->defFile = 0;
+  TableClose(table);
   FileRelease(defFile);
 }
 
