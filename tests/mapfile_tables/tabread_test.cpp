@@ -9,6 +9,11 @@
 #include <string>
 #include <vector>
 
+// The map-file header names the .MAP kind as table.h does.
+#define kFileKindMap kMapFileKindOfStore
+#include "mapfile/objects/objstore.h"
+#undef kFileKindMap
+
 #include "layerio.h"
 #include "mapfile/tables/frame.h"
 #include "mapfile/tables/metadata.h"
@@ -514,6 +519,43 @@ TEST_F(TabReadTest, DefaultDataFileIsFoundInEitherCase) {
   EXPECT_EQ(files[1].kind, uint32_t(kFileKindDbase));
 }
 
+TEST_F(TabReadTest, MapPartIsOpenedFromItsCompanionFiles) {
+  MakeData("towns", kDataNative, kCityCols, 2);
+  {
+    FileHandle def = FileTableAddName(PathOf("towns.tab").c_str(), kFileKindTable);
+    ObjStoreTable owner{def, 0, 2};
+    ObjStore store;
+    CoordSys cs;
+    ASSERT_TRUE(CoordSysParseText(&cs, "CoordSys Earth Projection 1, 104 Bounds (-180, -90) "
+                                  "(180, 90)", true));
+    ASSERT_TRUE(ObjStoreCreate(&store, kObjStoreMapFile, &owner, -1, &cs, 0, 1));
+    ObjStoreClose(&store);
+    FileRelease(def);
+  }
+  // The store names new files in lower case; upper-case ones are found too.
+  fs::rename(PathOf("towns.map"), PathOf("towns.MAP"));
+  fs::rename(PathOf("towns.id"), PathOf("towns.ID"));
+  Write("towns.tab", NativeDef(" Type NATIVE CoordSys Earth Projection 1, 104\n"));
+  TableObject* t = Open("towns.tab");
+  ASSERT_NE(t, nullptr) << ErrorLastCode();
+  ASSERT_NE(t->store, nullptr);
+  ASSERT_NE(t->coordSys, nullptr);
+  EXPECT_EQ(t->coordSys->projection, 1);
+  CompanionFile files[5];
+  ASSERT_EQ(CompanionFileList(t, files), 4);
+  EXPECT_EQ(files[1].path, PathOf("towns.DAT"));
+  EXPECT_EQ(files[2].path, PathOf("towns.MAP"));
+  EXPECT_EQ(files[2].kind, uint32_t(kFileKindMap));
+  EXPECT_EQ(files[3].path, PathOf("towns.ID"));
+  EXPECT_EQ(files[3].kind, uint32_t(kFileKindMapId));
+  CloseAll();
+
+  // A damaged map-object file keeps the table closed with the store's error.
+  std::ofstream(PathOf("towns.MAP"), std::ios::binary) << "not a map";
+  EXPECT_EQ(Open("towns.tab"), nullptr);
+  EXPECT_GT(ErrorCount(), 0);
+}
+
 TEST_F(TabReadTest, DataFileProblems) {
   // A dBASE file newer than its definition is stale.
   MakeData("roads", kDataDbase, kCityCols);
@@ -617,6 +659,47 @@ TEST_F(TabReadTest, QueryDefinitionsDoNotOpenAsTables) {
   Write("q.tab", "!table\n!version 300\n!charset neutral\n");
   EXPECT_EQ(Open("q.tab"), nullptr);
   EXPECT_TRUE(Pushed(kErrDefQuery));
+}
+
+// ----- registration -----
+
+TEST_F(TabReadTest, RegisterClauseWritesADefinition) {
+  MakeData("roads", kDataDbase, kCityCols, 1);
+  const std::string data = PathOf("roads.DBF"), def = PathOf("reg/Roads");
+  fs::create_directories(PathOf("reg"));
+  ErrorClear();
+  ASSERT_EQ(StatementRun(("Register Table \"" + data + "\" Type DBF Charset \"WindowsLatin1\" "
+                          "Into \"" + def + "\"").c_str(), 0),
+            1)
+      << ErrorLastCode();
+  const std::string written = testsupport::ReadAll(def + ".TAB");
+  EXPECT_NE(written.find("Type DBF"), std::string::npos) << written;
+
+  struct {
+    const char* type;
+    int code;
+  } refused[] = {
+      {"LINKED", kErrDefTableType},
+      {"RASTER", kErrDefRaster},
+      {"GRID ControlPoints (1, 2) (3, 4)", kErrDefRaster},
+      {"QUERY", kErrDefQuery},
+  };
+  for (const auto& r : refused) {
+    SCOPED_TRACE(r.type);
+    ErrorClear();
+    EXPECT_EQ(StatementRun(("Register Table \"" + data + "\" Type " + r.type + " Into \"" +
+                            PathOf("other") + "\"").c_str(), 0),
+              0);
+    EXPECT_TRUE(Pushed(r.code)) << ErrorLastCode();
+  }
+  // A definition that is open is not written over.
+  FileHandle held = FileTableAddName((def + ".TAB").c_str(), kFileKindTable);
+  ErrorClear();
+  EXPECT_EQ(StatementRun(("Register Table \"" + data + "\" Type DBF Into \"" + def + ".TAB\"")
+                             .c_str(), 0),
+            0);
+  EXPECT_TRUE(Pushed(kErrDefAlreadyOpen));
+  FileRelease(held);
 }
 
 // ----- PXGetQueryInfo -----
