@@ -44,6 +44,8 @@ struct IndexEntry {
   uint32_t cursorPosition;
 };
 
+struct IndexPageCache;  // indexfile.cpp
+
 struct IndexPathStep {
   uint32_t page;
   uint32_t position;
@@ -72,6 +74,13 @@ struct IndexFile {
   int32_t pathSize;
   uint8_t deleteOnClose;
   uint32_t useCount;
+  // The file's pages as this object sees them: pages read or changed stay in
+  // the object's cache (within IndexCacheSetPageLimit's budget) and reach the
+  // file layer when evicted, at IndexFileFlush, at the last release and at
+  // close; the header likewise.
+  IndexPageCache* cache;
+  uint32_t pageCount;  // pages of the file, the header page included
+  uint8_t headerDirty;
 };
 
 // A key buffer: the key bytes, the row of the entry the cursor stands on
@@ -110,32 +119,70 @@ enum IndexMove : int {
 };
 
 // ----- file level -----
+//
+// An IndexFile holds one open of its file-layer entry while its use count is
+// above 0: IndexFileCreate and IndexFileOpen return it with a use count of 1,
+// IndexFileAcquire opens it again after the last IndexFileRelease closed it.
+// The tree operations need a use count above 0, and those that change the
+// file need it opened for writing (825 otherwise).
+//
+// Any page or header that does not hold together (an offset outside the
+// file, a key count above the tree's maximum, a level link that leads in a
+// circle) fails the operation with 972; nothing outside a page is read.
 
 // Makes the companion .IND of a table (file kind 7 beside `directory`/name)
-// or, with `temporary`, a temporary file, writes an empty header page and
-// opens it for writing.
+// or, with `temporary` or without a name, a temporary file, writes an empty
+// header page and opens it for writing. The entry of a companion file stays
+// in the file table for the table to keep (file->file); a temporary file is
+// deleted and its entry released by IndexFileClose.
 IndexFile* IndexFileCreate(const char* tableName, const char* directory, int fileKind,
                            int temporary);
 // Opens and checks an existing file (`handle` a file-table entry of kind 7).
+// 972 when the header or an entry does not hold together; 3706 (pushed, then
+// the fatal-error routine) when the keys were made with another collation.
+// The entry stays the caller's.
 IndexFile* IndexFileOpen(FileHandle handle, int mode);
+// Writes what the object holds, closes the file and frees the object.
 void IndexFileClose(IndexFile* file);
 int16_t IndexFileAcquire(IndexFile* file, int mode);
 void IndexFileRelease(IndexFile* file);
 int16_t IndexFileReopen(IndexFile* file, int mode);
+// Writes the changed pages and the header through the file layer.
+int16_t IndexFileFlush(IndexFile* file);
+// The most pages one file object keeps in memory (each takes 648 bytes); the
+// previous limit. The default, 65,536 pages (about 42 MB), holds the index of
+// a million 20-byte keys; tests lower it to make pages leave the cache.
+uint32_t IndexCacheSetPageLimit(uint32_t pages);
 
-// The new index number (1..29), 0 on failure.
+// The new index number (1..29), 0 on failure. `keyLength` is the column's
+// width (the key length follows from the type, IndexKeyLength). A file that
+// already has 29 entries in use or is of version 200 gets none: 0 without an
+// error of its own (the caller reports it).
 int IndexAdd(IndexFile* file, uint8_t fieldType, int keyLength, int unique);
 int16_t IndexDrop(IndexFile* file, int number);
+// The key is made in the field index's type with its key.decimals (the
+// column's decimals, set by the caller) and the file's stamp; the cursor's
+// key buffer is left alone. An equal key in a unique index (index->unique)
+// fails the insert without an error of its own, as does a delete of an entry
+// the tree does not hold.
 int16_t IndexInsert(IndexFile* file, FieldIndex* index, const Value* value, uint32_t row);
 int16_t IndexDelete(IndexFile* file, FieldIndex* index, const Value* value, uint32_t row);
 // A cursor move; for kIndexSeek / kIndexSeekAfterEqual the key buffer holds
 // the sought key (IndexKeyMake). Result 1 with key.row set when the cursor
-// stands on an entry; 0 with key.row 0 at either end or on failure. For the
-// "equal" moves *equal (when given) tells whether the key stayed the same.
+// stands on an entry; 0 with key.row 0 at either end or on failure. *equal
+// (when given) tells whether the key at the new position equals the key
+// buffer's key before the move (for the seeks: the sought key).
+// kIndexSeekAfterEqual stands on the first key above the sought one.
+// The cursor (the entry's cursor words) is found again by its key and row
+// when inserts or deletes of other rows moved its entry; a delete of its own
+// row resets it (the next move then fails until a seek, first or last).
 int16_t IndexMoveCursor(IndexFile* file, FieldIndex* index, int move, int* equal);
 
-// Makes the key bytes of a value in the key buffer's type.
+// Makes the key bytes of a value in the key buffer's type, and keeps the
+// value converted to that type in key->value (Char: cut to the width).
 int16_t IndexKeyMake(const Value* value, IndexKey* key, int decimals, uint16_t stamp);
+// A fresh key buffer (the caller's memory, not yet initialised): type,
+// width, key length, decimals 0, no row; a Char key gets its text payload.
 int16_t IndexKeyInitForField(IndexKey* key, uint8_t fieldType, int width);
 void IndexKeyFree(IndexKey* key);
 // The key length of a field type and width, 0 when the type has no key

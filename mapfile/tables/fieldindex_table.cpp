@@ -417,9 +417,14 @@ bool ExprKeyType(TableObject* view, const uint8_t* code, uint8_t* type, int* wid
   return IndexKeyLength(*type, *width, 1) > 0;
 }
 
-bool CacheFileReady(SearchCache* cache) {
+// Opens the view's temporary file for writing, making it (beside the view's
+// first table) on first use.
+bool CacheFileReady(TableObject* view, SearchCache* cache) {
   if (cache->file) return IndexFileAcquire(cache->file, kFileModeWrite) != 0;
-  cache->file = IndexFileCreate(nullptr, nullptr, kFileKindIndex, 1);
+  char name[kNameCapacity];
+  char directory[kPathCapacity];
+  bool named = CompanionName(PartTable(view, 0), name, directory);
+  cache->file = IndexFileCreate(nullptr, named ? directory : nullptr, kFileKindIndex, 1);
   return cache->file != nullptr;
 }
 
@@ -440,7 +445,7 @@ CachedIndex* ExprIndexBuild(TableObject* view, SearchCache* cache, const uint8_t
   ExprParts(code, entry->parts);
   entry->exprSize = ExprSize(code);
   entry->expr = static_cast<uint8_t*>(MemAlloc(entry->exprSize ? entry->exprSize : 1));
-  if (!entry->expr || !CacheFileReady(cache)) {
+  if (!entry->expr || !CacheFileReady(view, cache)) {
     if (!entry->expr) Push(kErrNoMemory);
     MemFree(entry->expr);
     MemFree(entry);
@@ -531,7 +536,7 @@ CachedIndex* TupleIndexFind(TableObject* view, uint8_t part) {
   }
   std::memset(entry, 0, sizeof *entry);
   entry->parts[0] = entry->parts[1] = part;
-  if (!CacheFileReady(cache)) {
+  if (!CacheFileReady(view, cache)) {
     MemFree(entry);
     return nullptr;
   }
@@ -847,7 +852,12 @@ int16_t FieldIndexCreate(TableObject* table, uint32_t field, int unique, IndexFi
       ok = false;
     }
   }
-  if (ok && table->source.rowCount > 0) ok = BuildFromRows(table, field, file, index);
+  if (ok && table->source.rowCount > 0) {
+    const uint16_t errors = ErrorCount();
+    ok = BuildFromRows(table, field, file, index);
+    // The file level refuses a repeated key of a unique index silently.
+    if (!ok && unique && ErrorCount() == errors) Push(kErrIndexUnique, f.name);
+  }
   if (sourceOpen) DataSourceRelease(&table->source);
   if (ok) {
     f.index = index;
@@ -941,11 +951,13 @@ int16_t TableIndexesInsertRow(TableObject* table, const FieldDef* fields, uint32
     Push(kErrIndexBuildWrite);
     return 0;
   }
+  const uint16_t errors = ErrorCount();
   uint32_t done = 0;
   bool ok = true;
   for (; done < table->fieldCount; ++done) {
     FieldIndex* index = table->fields[done].index;
     if (index && !IndexInsert(file, index, &fields[done].value, row)) {
+      if (index->unique && ErrorCount() == errors) Push(kErrIndexUnique, table->fields[done].name);
       ok = false;
       break;
     }
