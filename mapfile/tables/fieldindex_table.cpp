@@ -826,8 +826,13 @@ int16_t FieldIndexCreate(TableObject* table, uint32_t field, int unique, IndexFi
     table->indexFile = file->file;
   }
 
+  // A file made here stays open for the table, held by its first use, as one
+  // opened with the table is; a file the table had goes back to its hold.
   auto dropNewFile = [&] {
-    if (!created) return;
+    if (!created) {
+      IndexFileRelease(file);
+      return;
+    }
     file->deleteOnClose = 1;
     IndexFileClose(file);
     table->indexes = nullptr;
@@ -838,7 +843,6 @@ int16_t FieldIndexCreate(TableObject* table, uint32_t field, int unique, IndexFi
   if (number <= 0) {
     Push(kErrIndexBuildEntry);
     Push(kErrIndexBuild);
-    IndexFileRelease(file);
     dropNewFile();
     return 0;
   }
@@ -869,12 +873,15 @@ int16_t FieldIndexCreate(TableObject* table, uint32_t field, int unique, IndexFi
   if (!ok) {
     IndexDrop(file, number);
     FieldIndexFree(&index);
-    IndexFileRelease(file);
     dropNewFile();
     Push(kErrIndexBuild);
     return 0;
   }
-  IndexFileRelease(file);
+  if (created) {
+    IndexFileFlush(file);
+  } else {
+    IndexFileRelease(file);
+  }
   if (fileOut) *fileOut = file;
   if (indexOut) *indexOut = index;
   return 1;
