@@ -384,7 +384,7 @@ int16_t HeaderLoad(IndexFile* f, bool checkCollation) {
   const uint16_t pageSize = LoadU16(b + 6);
   const uint16_t entryCount = LoadU16(b + 12);
   if ((version != kVersion && version != kVersionReadOnly) || pageSize != kIndexPageSize ||
-      entryCount > kIndexMaxEntries || size > int64_t(0xFFFFFFFFu)) {
+      entryCount > kIndexMaxEntries || size > int64_t(0xFFFFFFFFu) || size % kIndexPageSize) {
     PushDamaged(f);
     return 0;
   }
@@ -750,14 +750,29 @@ uint8_t* TreePage(Tree& t, uint32_t offset, uint32_t* count) {
   return p;
 }
 
-// The page a level link leads to; each followed link counts, and more links
-// than the file has pages means the links go in a circle.
-uint8_t* FollowLink(Tree& t, uint32_t offset, uint32_t* count) {
+// The page a level link of page `from` (bytes p) leads to. The page must
+// link back, and with `ordered` its keys must follow p's; each followed link
+// counts, and more links than the file has pages means they go in a circle.
+uint8_t* FollowLink(Tree& t, uint32_t from, const uint8_t* p, uint32_t to, bool forward,
+                    bool ordered, uint32_t* count) {
   if (++t.hops > t.f->pageCount) {
     PushDamaged(t.f);
     return nullptr;
   }
-  return TreePage(t, offset, count);
+  uint8_t* q = TreePage(t, to, count);
+  if (!q) return nullptr;
+  bool holds = LoadU32(q + (forward ? 4 : 8)) == from;
+  const uint32_t pn = Count(p);
+  if (holds && ordered && pn > 0 && *count > 0) {
+    const uint8_t* low = forward ? Ent(p, pn - 1, t.E) : Ent(q, *count - 1, t.E);
+    const uint8_t* high = forward ? Ent(q, 0, t.E) : Ent(p, 0, t.E);
+    holds = std::memcmp(low, high, size_t(t.K)) <= 0;
+  }
+  if (!holds) {
+    PushDamaged(t.f);
+    return nullptr;
+  }
+  return q;
 }
 
 // Positions [lo, hi) of a page: the first whose key is at or above the key
@@ -1120,13 +1135,20 @@ int16_t FreeTree(Tree& t) {
       }
       below = LoadU32(Ent(p, 0, t.E) + t.K);
     }
+    if (LoadU32(p + 4) != 0) {
+      PushDamaged(f);
+      return 0;
+    }
     uint32_t page = first;
-    while (page != 0) {
-      uint8_t* q = FollowLink(t, page, &n);
-      if (!q) return 0;
-      uint32_t next = LoadU32(q + 8);
+    uint8_t* q = p;
+    for (;;) {
+      const uint32_t next = LoadU32(q + 8);
+      uint8_t* r = nullptr;
+      if (next != 0 && !(r = FollowLink(t, page, q, next, true, false, &n))) return 0;
       if (!PageFree(f, page)) return 0;
+      if (next == 0) break;
       page = next;
+      q = r;
     }
     first = below;
   }
@@ -1188,9 +1210,10 @@ int16_t CursorLocate(Tree& t, FieldIndex* index, uint32_t* page, uint32_t* posit
         return 1;
       }
     }
-    at = LoadU32(p + 8);
-    if (at == 0) return 0;
-    p = FollowLink(t, at, &n);
+    const uint32_t next = LoadU32(p + 8);
+    if (next == 0) return 0;
+    p = FollowLink(t, at, p, next, true, true, &n);
+    at = next;
     pos = 0;
   }
   return 0;
@@ -1206,7 +1229,7 @@ int16_t StepNext(Tree& t, uint32_t* page, uint32_t* position, uint8_t** bytes) {
   while (pos >= n) {
     uint32_t next = LoadU32(p + 8);
     if (next == 0) return 0;
-    p = FollowLink(t, next, &n);
+    p = FollowLink(t, *page, p, next, true, true, &n);
     if (!p) return 0;
     *page = next;
     pos = 0;
@@ -1224,7 +1247,7 @@ int16_t StepPrevious(Tree& t, uint32_t* page, uint32_t* position, uint8_t** byte
   while (pos < 0) {
     uint32_t previous = LoadU32(p + 4);
     if (previous == 0) return 0;
-    p = FollowLink(t, previous, &n);
+    p = FollowLink(t, *page, p, previous, false, true, &n);
     if (!p) return 0;
     *page = previous;
     pos = int64_t(n) - 1;
@@ -1250,9 +1273,10 @@ int16_t PathEntry(Tree& t, uint32_t* page, uint32_t* position, uint8_t** bytes) 
   *position = n == 0 ? 0 : n - 1;
   if (n == 0) {
     // Only an empty root leaf has no entries; a later leaf holds the next.
+    uint32_t from = s.page;
     uint32_t next = LoadU32(p + 8);
     while (next != 0) {
-      uint8_t* q = FollowLink(t, next, &n);
+      uint8_t* q = FollowLink(t, from, p, next, true, true, &n);
       if (!q) return 0;
       if (n > 0) {
         *page = next;
@@ -1260,6 +1284,8 @@ int16_t PathEntry(Tree& t, uint32_t* page, uint32_t* position, uint8_t** bytes) 
         *bytes = q;
         return 1;
       }
+      from = next;
+      p = q;
       next = LoadU32(q + 8);
     }
     return 0;
