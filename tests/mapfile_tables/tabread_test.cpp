@@ -15,6 +15,7 @@
 #undef kFileKindMap
 
 #include "layerio.h"
+#include "mapfile/tables/fieldindex.h"
 #include "mapfile/tables/frame.h"
 #include "mapfile/tables/metadata.h"
 #include "mapfile/tables/tabdef.h"
@@ -554,6 +555,71 @@ TEST_F(TabReadTest, MapPartIsOpenedFromItsCompanionFiles) {
   std::ofstream(PathOf("towns.MAP"), std::ios::binary) << "not a map";
   EXPECT_EQ(Open("towns.tab"), nullptr);
   EXPECT_GT(ErrorCount(), 0);
+}
+
+TEST_F(TabReadTest, CharsetOfTheDefinitionIsConvertedFrom) {
+  MakeData("c", kDataNative, kCityCols);
+  // 0x8A is a-umlaut in MacRoman, 0xE4 in the system's WindowsLatin1.
+  Write("c.tab", "!table\n!version 300\n!charset MacRoman\n\nDefinition Table\n"
+                 "  Description \"B\x8A\"\n  Type NATIVE\n" + std::string(kCityFields));
+  TableObject* t = Open("c.tab");
+  ASSERT_NE(t, nullptr) << ErrorLastCode();
+  EXPECT_STREQ(t->description, "B\xE4");
+}
+
+TEST_F(TabReadTest, OldVersionsGoToTheKeywordReader) {
+  MakeData("old", kDataDbase, kCityCols, 4);
+  Write("old.tab", "!table\n!version 100\nDESCRIPTION: \"Old one\"\nFORMAT: DBF\n"
+                   "FIELDS: 2\nName Char (20)\nPop Integer\n");
+  fs::last_write_time(PathOf("old.tab"), fs::last_write_time(PathOf("old.DBF")) +
+                                             std::chrono::seconds(5));
+  TableObject* t = Open("old.tab");
+  ASSERT_NE(t, nullptr) << ErrorLastCode();
+  EXPECT_EQ(t->version, 0);
+  EXPECT_EQ(t->source.kind, kDataDbase);
+  EXPECT_EQ(t->fieldCount, 2u);
+  EXPECT_EQ(t->rowCount, 4u);
+  CloseAll();
+  // A query definition of an old version is read by the clauses.
+  Write("old.tab", "!table\n!version 100\n  Open Table \"old\"\n");
+  EXPECT_EQ(Open("old.tab"), nullptr);
+  EXPECT_TRUE(Pushed(kErrDefQuery));
+  // Without columns the keyword reader refuses the definition.
+  Write("old.tab", "!table\n!version 100\nFORMAT: DBF\n");
+  EXPECT_EQ(Open("old.tab"), nullptr);
+  EXPECT_TRUE(Pushed(kErrDefLegacyNoColumns));
+}
+
+TEST_F(TabReadTest, IndexClauseBindsTheIndexFile) {
+  MakeData("ix", kDataNative, kCityCols, 3);
+  Write("ix.tab", NativeDef());
+  PXTableHandle h = PXOpenTable(PathOf("ix.tab").c_str(), PX_OPEN_READ_WRITE);
+  ASSERT_NE(h, 0u) << PXGetLastError();
+  ASSERT_EQ(PXCreateIndex(h, 1), 1) << PXGetLastError();
+  ASSERT_EQ(PXCloseTable(h), 1);
+  ASSERT_NE(testsupport::ReadAll(PathOf("ix.tab")).find("Index 1"), std::string::npos);
+
+  // The table close leaves the index file's entry in the file table.
+  FileRelease(FileTableFind(PathOf("ix.IND").c_str(), kFileKindIndex));
+  TableObject* t = Open("ix.tab");
+  ASSERT_NE(t, nullptr) << ErrorLastCode();
+  ASSERT_NE(t->indexes, nullptr) << ErrorLastCode();
+  ASSERT_NE(t->fields[0].index, nullptr);
+  EXPECT_EQ(t->fields[0].index->number, 1);
+  EXPECT_EQ(t->fields[1].index, nullptr);
+  CompanionFile files[5];
+  ASSERT_EQ(CompanionFileList(t, files), 3);
+  EXPECT_EQ(files[2].path, PathOf("ix.IND"));
+  EXPECT_EQ(files[2].kind, uint32_t(kFileKindIndex));
+  CloseAll();
+
+  FileRelease(FileTableFind(PathOf("ix.IND").c_str(), kFileKindIndex));
+  // An index number the file does not hold.
+  std::string text = testsupport::ReadAll(PathOf("ix.tab"));
+  text.replace(text.find("Index 1"), 7, "Index 9");
+  Write("ix.tab", text);
+  EXPECT_EQ(Open("ix.tab"), nullptr);
+  EXPECT_EQ(Arg(kErrDefFieldIndex, 0), "Name");
 }
 
 TEST_F(TabReadTest, DataFileProblems) {
