@@ -1078,7 +1078,6 @@ int16_t TableViewOfTable(TableObject* view, TableObject* table, int refuse) {
   view->parts = part;
   view->partCount = 1;
   view->joinKind = kJoinNone;
-  view->fieldCount = count;
   view->viewKind = 1;
   return 1;
 }

@@ -856,6 +856,7 @@ TEST_F(TabWriteTest, PlainViewOfOneTable) {
     TableObject* t = Table("v.tab", c.kind, 300, {{"A", kFieldChar, 4, 0}, {"B", kFieldDate, 4, 0}});
     std::strcpy(t->name, "Towns");
     TableObject* view = Table("view.tab", kDataNone, 300, {});
+    MemFreePtr(&view->fields);
     view->viewKind = c.viewKind;
     ErrorClear();
     EXPECT_EQ(TableViewOfTable(view, t, c.refuse), c.code ? 0 : 1);
