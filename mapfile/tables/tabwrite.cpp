@@ -18,9 +18,8 @@
 
 namespace layerio {
 
-// The object store's close (its header names the map-file kinds as
-// constants that the table header names as an enumeration).
-int16_t ObjStoreClose(ObjStore* store);
+// A view's cached expression indexes (the field-index table level).
+void IndexSearchCacheFree(TableObject* view);
 
 namespace {
 
@@ -57,7 +56,6 @@ constexpr int16_t kVersionAccess = 410;
 constexpr int16_t kVersionWebFeature = 780;
 constexpr size_t kLegacyLine = 257;  // 256 bytes and the NUL
 constexpr size_t kDescriptionQuoted = 256;
-constexpr uint8_t kEditReadOnly = 255;
 
 std::string Msg(int32_t id) { return MsgGetText(id); }
 
@@ -606,21 +604,18 @@ int16_t TableDefRefresh(const char* defPath, const char* dataPath, TableObject* 
   if (!DataSourceAttach(dataPath, 0, &table->source, kind, &count, table->fields)) return 0;
   table->fieldCount = uint32_t(count);
 
+  // Each rebuilt index is recorded in the definition as it is made.
   bool ok = true;
-  bool rebuilt = false;
   for (uint32_t i = 0; ok && i < table->fieldCount; ++i) {
     for (size_t at = 0; at < indexed.size();) {
       size_t end = indexed.find('\n', at);
       if (StrEqualNoCase(indexed.substr(at, end - at).c_str(), table->fields[i].name)) {
         ok = FieldIndexCreate(table, i, 0, nullptr, nullptr) != 0;
-        rebuilt = true;
         break;
       }
       at = end + 1;
     }
   }
-  // The rebuilt indexes are recorded in the definition.
-  if (ok && rebuilt) ok = TableDefWrite(table) != 0;
   DataSourceClose(&table->source, nullptr);
   return ok ? 1 : 0;
 }
@@ -840,7 +835,11 @@ int16_t TableDefReadLegacy(DefParse* parse, FileHandle file) {
   parse->legacy = 1;
   int charset = CharsetFromName("ANSI");
   bool typed = false;
-  ColumnNameList names{};
+  // The fatal routine may unwind from a field line: the list frees itself.
+  struct Names {
+    ColumnNameList list{};
+    ~Names() { ColumnNameListFree(&list); }
+  } names;
   bool ok = true;
   char line[kLegacyLine];
   while (ok && ReadTrimmed(line, sizeof line, file)) {
@@ -894,16 +893,16 @@ int16_t TableDefReadLegacy(DefParse* parse, FileHandle file) {
           ok = false;
           break;
         }
-        ok = LegacyField(parse, uint32_t(i), field, &names);
+        ok = LegacyField(parse, uint32_t(i), field, &names.list);
       }
     } else if (ItemIs(key, "READONLY")) {
-      table->editState = kEditReadOnly;
+      // As the clause form's ReadOnly: metadata that says otherwise lifts it.
+      table->readOnly = 1;
     } else if (ItemIs(key, "begin_metadata")) {
       ok = LegacyMetadata(parse, file);
       break;
     }
   }
-  ColumnNameListFree(&names);
   if (ok && (!table->fields || table->fieldCount == 0)) {
     ErrorPush(kErrorSeverity, kErrDefLegacyNoColumns, table->name, nullptr);
     ok = false;
@@ -931,11 +930,27 @@ int16_t TableDefReadLegacy(DefParse* parse, FileHandle file) {
 
 FieldDef* TableDefColumns(FileHandle defFile, int32_t* count, int flag) {
   if (count) *count = 0;
-  auto* table = static_cast<TableObject*>(MemAlloc(sizeof(TableObject)));
-  if (!table) {
+  // The temporary table and the reader's record free themselves, also when
+  // the fatal routine unwinds from the reader.
+  struct Scratch {
+    TableObject* table = nullptr;
+    DefParse* parse = nullptr;
+    ~Scratch() {
+      if (parse) MetadataFree(parse->metadata);
+      MemFree(parse);
+      if (table) {
+        table->defFile = 0;  // the caller's entry
+        TableClose(table);
+      }
+    }
+  } scratch;
+  scratch.table = static_cast<TableObject*>(MemAlloc(sizeof(TableObject)));
+  scratch.parse = static_cast<DefParse*>(MemAlloc(sizeof(DefParse)));
+  if (!scratch.table || !scratch.parse) {
     ErrorPush(kErrorSeverity, kErrAllocFailed, nullptr, nullptr);
     return nullptr;
   }
+  TableObject* table = scratch.table;
   std::memset(table, 0, sizeof *table);
   table->source.kind = kDataNative;
   char base[kNameCapacity];
@@ -945,12 +960,7 @@ FieldDef* TableDefColumns(FileHandle defFile, int32_t* count, int flag) {
   if (n && base[n - 1] == '.') base[n - 1] = '\0';
   StrCopyPadded(table->name, base, sizeof table->name);
 
-  DefParse* parse = static_cast<DefParse*>(MemAlloc(sizeof(DefParse)));
-  if (!parse) {
-    MemFree(table);
-    ErrorPush(kErrorSeverity, kErrAllocFailed, nullptr, nullptr);
-    return nullptr;
-  }
+  DefParse* parse = scratch.parse;
   std::memset(parse, 0, sizeof *parse);
   parse->allowTable = 1;
   parse->table = table;
@@ -958,26 +968,19 @@ FieldDef* TableDefColumns(FileHandle defFile, int32_t* count, int flag) {
   // With the flag a column whose index cannot be had is no failure: the
   // caller wants the columns, and rebuilds the indexes itself.
   parse->quiet = flag ? 1 : 0;
-  const int16_t ok = DefinitionHeaderRead(defFile, parse);
-  MetadataFree(parse->metadata);
-  MemFree(parse);
-
-  FieldDef* fields = nullptr;
-  if (ok && table->fields && table->fieldCount > 0) {
-    fields = table->fields;
-    if (count) *count = int32_t(table->fieldCount);
-    for (uint32_t i = 0; i < table->fieldCount; ++i) {
-      if (fields[i].index) {
-        IndexKeyFree(&fields[i].index->key);
-        MemFree(fields[i].index);
-        fields[i].index = nullptr;
-      }
+  if (!DefinitionHeaderRead(defFile, parse) || !table->fields || table->fieldCount == 0)
+    return nullptr;
+  FieldDef* fields = table->fields;
+  if (count) *count = int32_t(table->fieldCount);
+  for (uint32_t i = 0; i < table->fieldCount; ++i) {
+    if (fields[i].index) {
+      IndexKeyFree(&fields[i].index->key);
+      MemFree(fields[i].index);
+      fields[i].index = nullptr;
     }
-    table->fields = nullptr;
-    table->fieldCount = 0;
   }
-  table->defFile = 0;  // the caller's entry
-  TableClose(table);
+  table->fields = nullptr;
+  table->fieldCount = 0;
   return fields;
 }
 
@@ -988,11 +991,7 @@ void TableClose(TableObject* table) {
   MetadataFree(table->metadata);
   table->metadata = nullptr;
   DataSourceClose(&table->source, table->fields);
-  if (table->store) {
-    ObjStoreClose(table->store);
-    MemFree(table->store);
-    table->store = nullptr;
-  }
+  TableMapPartClose(table);
   MemFreePtr(&table->description);
   if (table->fields) {
     ColumnValuesFree(table->fields, int32_t(table->fieldCount));
@@ -1010,13 +1009,19 @@ void TableClose(TableObject* table) {
   ColumnSetFree(&table->columns);
   MemFreePtr(&table->parts);
   table->partCount = 0;
-  if (table->indexes) {
-    if (table->temporary) table->indexes->deleteOnClose = 1;
-    IndexFileClose(table->indexes);
+  IndexSearchCacheFree(table);
+  // The .IND's entry is the table's to release, unless the file goes with
+  // its close (a temporary table's).
+  FileHandle indexEntry = table->indexFile;
+  if (IndexFile* indexes = table->indexes) {
+    if (table->temporary) indexes->deleteOnClose = 1;
+    if (indexes->deleteOnClose && indexes->file == indexEntry) indexEntry = 0;
+    IndexFileClose(indexes);
     table->indexes = nullptr;
-  } else if (table->indexFile > 0) {
-    if (table->temporary) FileCloseAndRemove(table->indexFile);
-    FileRelease(table->indexFile);
+  }
+  if (indexEntry > 0) {
+    if (table->temporary) FileCloseAndRemove(indexEntry);
+    FileRelease(indexEntry);
   }
   table->indexFile = 0;
   if (table->defFile > 0) FileRelease(table->defFile);
@@ -1073,7 +1078,6 @@ int16_t TableViewOfTable(TableObject* view, TableObject* table, int refuse) {
   view->parts = part;
   view->partCount = 1;
   view->joinKind = kJoinNone;
-  view->fieldCount = count;
   view->viewKind = 1;
   return 1;
 }
