@@ -56,4 +56,10 @@ void MetadataReadFlags(const MetadataNode* root, MetadataFlags* out);
 // "\IsReadOnly" of "SUSPEND_FALSE" becomes "FALSE" (before a write).
 void MetadataResolveSuspended(MetadataNode* root);
 
+// MetadataSet for the library itself: "\IsReadOnly" is taken like any key
+// (the definition reader, PXSetMetadataValue's first key).
+int16_t MetadataStore(MetadataNode* root, const char* key, const char* value);
+// The node a key names (the root for "\"), null when there is none.
+const MetadataNode* MetadataFind(const MetadataNode* root, const char* key);
+
 }  // namespace layerio

@@ -103,6 +103,14 @@ struct CompanionFile {
 // number of entries (at most 5).
 int32_t CompanionFileList(const TableObject* table, CompanionFile out[5]);
 
+// The map part of a table read from a definition is one MemAlloc'd block:
+// its object store first, then what the store reads of its table.
+// table->store points at the block and table->coordSys into the store's
+// header, so the coordinate system is never freed on its own.
+// TableMapPartClose closes the store and frees the block; the table is left
+// without a map part (store and coordSys null).
+void TableMapPartClose(TableObject* table);
+
 // ----- writer -----
 
 int16_t TableDefWrite(TableObject* table);
