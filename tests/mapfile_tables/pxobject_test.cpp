@@ -33,6 +33,9 @@ layerio::ObjStore* NewHeaderStore(int16_t kind, const layerio::CoordSys* cs, uin
 
 void DeleteHeaderStore(layerio::ObjStore* store) { delete store; }
 
+static_assert(kStoreMapFile == layerio::kObjStoreMapFile &&
+              kStoreMemory == layerio::kObjStoreMemory);
+
 }  // namespace pxtest
 
 namespace {

@@ -13,6 +13,10 @@ struct ObjStore;
 
 namespace pxtest {
 
+// The store kinds (objstore.h's kObjStoreMapFile and kObjStoreMemory).
+inline constexpr int16_t kStoreMapFile = 1;
+inline constexpr int16_t kStoreMemory = 2;
+
 layerio::ObjStore* NewHeaderStore(int16_t kind, const layerio::CoordSys* cs, uint32_t points,
                                   uint32_t lines, uint32_t regions);
 void DeleteHeaderStore(layerio::ObjStore* store);
