@@ -388,7 +388,11 @@ LAYERIO_STATIC_ASSERT(sizeof(PXQueryCondition) == 72, "query condition record si
  *
  * Built in this release: the frame (PXInitialize, PXShutdown, PXGetLastError,
  * PXGetLibraryVersion, PXGetCharsetName, PXSetCharset, PXSetRawText,
- * PXToggleFatalErrors, PXGetDatumMode, PXSetDatumMode). Every other entry
+ * PXToggleFatalErrors, PXGetDatumMode, PXSetDatumMode) and the
+ * coordinate-system and object services (PXFindDatum, PXGetTableCoordSys,
+ * PXCoordSysToString, PXGetDatum, PXSetDefaultBounds, PXGetEllipsoid,
+ * PXGetObjectCounts, PXSetApiCoordSys, PXCoordSysToClause, PXConvertObject,
+ * PXDistance, PXObjectsIntersect, PXParseCoordSys). Every other entry
  * runs its checks (initialisation; for a handle: 644, 891, 683) and then fails
  * with PX_ERROR_NOT_BUILT; entries without a result leave their outputs
  * zero-filled. */
@@ -426,12 +430,16 @@ LAYERIO_API uint16_t PXFetchRow(PXTableHandle table, uint32_t row, char* rowText
 LAYERIO_API void PXFreeQueryInfo(PXQueryInfo** info);
 /* 115: one record per field into the caller's array (room for the field count). */
 LAYERIO_API uint16_t PXGetFieldInfo(PXTableHandle table, PXFieldInfo* fields);
+/* 116: the system of the table's map file, its bounds the whole range the
+ * table's coordinates can take; 1920 for a table without a map file. */
 LAYERIO_API uint16_t PXGetTableCoordSys(PXTableHandle table, PXCoordSys* coordSys);
-/* 117 (unguarded): the record as text (254 bytes). */
+/* 117 (unguarded): the record as its clause with bounds (254 bytes); 0 for a
+ * projection number outside 0..31. */
 LAYERIO_API uint16_t PXCoordSysToString(const PXCoordSys* coordSys, char* text);
 /* 118: the datum record of a number (zero-filled before PXInitialize). */
 LAYERIO_API uint16_t PXGetDatum(uint32_t number, PXDatum* datum);
-/* 119 (unguarded) */
+/* 119 (unguarded): the record's bounds become the default range of its
+ * projection and parameters; a projection outside 0..31 is left unchanged. */
 LAYERIO_API void PXSetDefaultBounds(PXCoordSys* coordSys);
 /* 120: three doubles of an ellipsoid (zero-filled before PXInitialize). */
 LAYERIO_API void PXGetEllipsoid(uint32_t number, double* values);
@@ -444,7 +452,8 @@ LAYERIO_API uint16_t PXGetMetadataValue(PXTableHandle table, const char* key, ch
 /* 124 (unguarded): 8, 5, 0 into the outputs that are not null; 1. */
 LAYERIO_API uint16_t PXGetLibraryVersion(uint32_t* major, uint32_t* minor, uint32_t* patch);
 LAYERIO_API uint16_t PXGetFieldCount(PXTableHandle table, uint32_t* fields);
-/* 126: the numbers of point, line and region objects; each output may be null. */
+/* 126: the numbers of point, line and region objects; each output may be null;
+ * all 0 for a table without a map part. */
 LAYERIO_API uint16_t PXGetObjectCounts(PXTableHandle table, uint32_t* points, uint32_t* lines,
                                        uint32_t* regions);
 LAYERIO_API uint16_t PXGetRowCount(PXTableHandle table, uint32_t* rows);
@@ -480,17 +489,29 @@ LAYERIO_API uint16_t PXSetMetadataValue(PXTableHandle table, const char* key, co
 LAYERIO_API uint16_t PXShutdown(void);
 LAYERIO_API uint16_t PXUpdateRow(PXTableHandle table, uint32_t row, const char* rowText,
                                  const PXObject* object);
+/* 144: objects of this handle cross in the record's system from now on
+ * (unconverted while it matches the table's); 644 for a projection number
+ * outside 0..31. A longitude/latitude record with the bounds (-360, -90,
+ * 360, 90) stands for (-1000, -1000, 1000, 1000), here and in 145, 147, 148
+ * and 149. */
 LAYERIO_API uint16_t PXSetApiCoordSys(PXTableHandle table, const PXCoordSys* coordSys);
 /* 145: the CoordSys clause of a record (300 bytes). */
 LAYERIO_API uint16_t PXCoordSysToClause(const PXCoordSys* coordSys, char* text);
 LAYERIO_API uint16_t PXSaveMetadata(PXTableHandle table);
+/* 147: the object from the first system into the second; 644 when it cannot
+ * be converted (the output is then zero-filled). */
 LAYERIO_API uint16_t PXConvertObject(const PXObject* in, const PXCoordSys* inCoordSys,
                                      PXObject* out, const PXCoordSys* outCoordSys);
+/* 148: the distance between two points (a of code 201, 211 or 212, else 644)
+ * in a unit: flag 0 planar in a projected system, else on the sphere. */
 LAYERIO_API uint16_t PXDistance(double* distance, const PXObject* a, const PXObject* b,
                                 const PXCoordSys* coordSys, uint32_t unit, uint16_t flag);
-/* 149: 1 when the objects meet. */
+/* 149: 1 when the objects meet; 0 when not, or with 644 when one cannot be
+ * converted. */
 LAYERIO_API uint16_t PXObjectsIntersect(const PXObject* a, const PXObject* b,
                                         const PXCoordSys* coordSys);
+/* 150: the record of a CoordSys clause (644 when it does not parse), with
+ * the whole range of the system as bounds. */
 LAYERIO_API uint16_t PXParseCoordSys(const char* clause, PXCoordSys* coordSys);
 /* 151, 152 (unguarded): the datum-conversion mode (1 at start). */
 LAYERIO_API uint16_t PXGetDatumMode(void);

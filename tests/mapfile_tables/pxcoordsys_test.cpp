@@ -201,7 +201,17 @@ TEST_F(CoordSysServicesTest, DatumsAndEllipsoids) {
   EXPECT_DOUBLE_EQ(values[0], 6378137.0);  // WGS 84
   EXPECT_NEAR(1 / values[2], 298.257223563, 1e-6);
 
+  PXCoordSys mercator = Parse(kMercator);
   PXShutdown();
+  // Unguarded entries serve without the library.
+  char text[254];
+  ASSERT_EQ(PXCoordSysToString(&mercator, text), 1);
+  EXPECT_STREQ(text,
+               "CoordSys Earth Projection 10, 104, \"m\", 0 Bounds (-20037508, -20037508) "
+               "(20037508, 20037508)");
+  changed.u.bytes[8] ^= 1;  // datum 1005 again
+  EXPECT_EQ(PXFindDatum(&changed, &found), 1);
+  EXPECT_EQ(found, 1005);
   PXDatum zero;
   std::memset(&zero, 0x5A, sizeof zero);
   EXPECT_EQ(PXGetDatum(104, &zero), 0);
