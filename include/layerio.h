@@ -85,17 +85,67 @@ typedef struct PXSection {
   PXPoint* points;
 } PXSection;
 
-/* The public object record. Its layout depends on its type code (byte 0):
- *   201 point, 211 point with a font symbol, 212 point with a custom symbol:
- *       8 double x, 16 double y
- *   202 line: 8 x1, 16 y1, 24 x2, 32 y2 (doubles)
- *   204 polyline of one section: 8 i32 point count, 32 PXPoint* points
- *   205 region: 8 i32 polygon count, 64 PXSection* polygons
- *   210 polyline of several sections: 8 i32 section count, 48 PXSection*
- *   200 none; 203 arc, 206 text, 207 rectangle, 208 rounded rectangle,
- *   209 ellipse, 213 multipoint, 214 collection.
- * A row without an object comes with type byte 0. The pointers refer to the
- * library's own arrays, valid until the next fetch. */
+/* The public object record: PX_OBJECT_SIZE bytes, zero-filled before the
+ * library fills it. Byte 0 is the type code (enum PXObjectType), bytes 1 to 7
+ * are zero; a row without an object comes with type byte 0. The layout of the
+ * rest depends on the type code; the offsets are the PX_OBJECT_* constants
+ * below (this is the 64-bit layout: every pointer takes 8 bytes and sits on
+ * an 8-byte boundary).
+ *
+ * Coordinates are doubles in the units of the coordinate system in which the
+ * object crosses: the one set with PXSetApiCoordSys, else the table's
+ * (decimal degrees for longitude/latitude tables). A rectangle is four
+ * doubles x1, y1, x2, y2; angles are doubles in degrees. Counts and flags are
+ * u32. Colours are 0xRRGGBB in a u32: the top byte is ignored inward and
+ * written 0 outward.
+ *
+ *   200 none
+ *   201 point with a vector symbol, 211 with a font symbol, 212 with a
+ *       custom symbol: X, Y, SYMBOL (the symbol record of the code)
+ *   202 line: X, Y (start), X2, Y2 (end), LINE_PEN
+ *   203 arc: RECT (the arc's ellipse), ARC_START, ARC_END, ARC_PEN
+ *   204 polyline of one section: COUNT (points), POLYLINE_FLAGS (bit 0
+ *       smoothed), POLYLINE_PEN, POLYLINE_POINTS (PXPoint*)
+ *   205 region: COUNT (polygons), REGION_PEN, REGION_BRUSH,
+ *       REGION_CENTROID_X, REGION_CENTROID_Y, REGION_POLYGONS (PXSection*)
+ *   206 text: RECT (the unrotated text box), TEXT_LINE_END_X, TEXT_LINE_END_Y
+ *       (end of the label line), TEXT_PEN (of the label line), TEXT_ANGLE,
+ *       TEXT_ATTRIBUTES (u16: bits 0-1 justification, 2-3 line spacing, 4-6
+ *       label line; bits 4-6 not all 0: the text has a label line),
+ *       TEXT_FONT, TEXT_STRING (char*, zero-terminated, lines end in LF)
+ *   207 rectangle, 209 ellipse: RECT, RECT_PEN, RECT_BRUSH
+ *   208 rounded rectangle: RECT, CORNER_WIDTH, CORNER_HEIGHT (doubles, in
+ *       coordinate units), ROUNDED_PEN, ROUNDED_BRUSH
+ *   210 polyline of several sections: COUNT (sections), POLYLINE_FLAGS,
+ *       POLYLINE_PEN, MULTI_POLYLINE_SECTIONS (PXSection*)
+ *   213 multipoint: MULTIPOINT_SYMBOL_TYPE (u32: 201, 211 or 212),
+ *       MULTIPOINT_SYMBOL (the symbol record of that code),
+ *       MULTIPOINT_COUNT, MULTIPOINT_POINTS (PXPoint*)
+ *   214 collection: up to three parts, each present when its count is not 0:
+ *       a multipoint part laid out exactly as code 213; a polyline part laid
+ *       out as code 210 shifted by COLLECTION_POLYLINE bytes; a region part
+ *       laid out as code 205 shifted by COLLECTION_REGION bytes.
+ *
+ * Style records inside the object record:
+ *   pen, 16 bytes: four u32, width, pattern, a kept word, colour.
+ *   brush, 16 bytes: u32 pattern (0 taken as 1), u32 foreground, u32
+ *       background, u32 transparency flag.
+ *   vector symbol (201): PX_SYMBOL_CODE u32, PX_SYMBOL_COLOUR u32,
+ *       PX_SYMBOL_SIZE i16 (1..240).
+ *   font symbol (211): PX_SYMBOL_CODE, PX_SYMBOL_COLOUR, PX_SYMBOL_SIZE,
+ *       PX_FONT_SYMBOL_NAME char[32], PX_FONT_SYMBOL_STYLE u16,
+ *       PX_FONT_SYMBOL_ANGLE double (degrees).
+ *   custom symbol (212): PX_CUSTOM_SYMBOL_NAME char[32],
+ *       PX_CUSTOM_SYMBOL_COLOUR u32, PX_CUSTOM_SYMBOL_SIZE i16,
+ *       PX_CUSTOM_SYMBOL_STYLE u16.
+ *   font (206): PX_FONT_STYLE u32 (bits 0-7), PX_FONT_FLAGS three u16,
+ *       PX_FONT_NAME char[32], PX_FONT_FOREGROUND u32, PX_FONT_BACKGROUND
+ *       u32, PX_FONT_BACKGROUND_FLAG u32.
+ *
+ * Limits: 1 to 24,403,223 sections; 1 to 134,217,724 points in a section,
+ * a one-section polyline or a multipoint. The pointers of a filled record
+ * refer to the library's own arrays, valid until the next conversion (fetch,
+ * convert) or PXShutdown. */
 #define PX_OBJECT_SIZE 352
 typedef struct PXObject {
   union {
@@ -122,15 +172,84 @@ enum PXObjectType {
   PX_OBJECT_COLLECTION = 214
 };
 
-/* Offsets of the object record's fields that readers take. */
+/* Byte offsets of the object record's fields, by type code. */
+#define PX_OBJECT_TYPE 0
+/* 201, 211, 212 */
 #define PX_OBJECT_X 8
 #define PX_OBJECT_Y 16
+#define PX_OBJECT_SYMBOL 24
+/* 202 */
 #define PX_OBJECT_X2 24
 #define PX_OBJECT_Y2 32
+#define PX_OBJECT_LINE_PEN 40
+/* 203, 206, 207, 208, 209: the rectangle */
+#define PX_OBJECT_RECT 8
+/* 203 */
+#define PX_OBJECT_ARC_START 40
+#define PX_OBJECT_ARC_END 48
+#define PX_OBJECT_ARC_PEN 56
+/* 204, 205, 210: the point, polygon or section count */
 #define PX_OBJECT_COUNT 8
-#define PX_OBJECT_POLYLINE_POINTS 32
-#define PX_OBJECT_MULTI_POLYLINE_SECTIONS 48
+/* 204, 210 */
+#define PX_OBJECT_POLYLINE_FLAGS 12
+#define PX_OBJECT_POLYLINE_PEN 16
+#define PX_OBJECT_POLYLINE_POINTS 32        /* 204 */
+#define PX_OBJECT_MULTI_POLYLINE_SECTIONS 48 /* 210 */
+/* 205 */
+#define PX_OBJECT_REGION_PEN 12
+#define PX_OBJECT_REGION_BRUSH 28
+#define PX_OBJECT_REGION_CENTROID_X 48
+#define PX_OBJECT_REGION_CENTROID_Y 56
 #define PX_OBJECT_REGION_POLYGONS 64
+/* 206 */
+#define PX_OBJECT_TEXT_LINE_END_X 40
+#define PX_OBJECT_TEXT_LINE_END_Y 48
+#define PX_OBJECT_TEXT_PEN 56
+#define PX_OBJECT_TEXT_ANGLE 72
+#define PX_OBJECT_TEXT_ATTRIBUTES 80
+#define PX_OBJECT_TEXT_FONT 84
+#define PX_OBJECT_TEXT_STRING 144
+/* 207, 209 */
+#define PX_OBJECT_RECT_PEN 40
+#define PX_OBJECT_RECT_BRUSH 56
+/* 208 */
+#define PX_OBJECT_CORNER_WIDTH 40
+#define PX_OBJECT_CORNER_HEIGHT 48
+#define PX_OBJECT_ROUNDED_PEN 56
+#define PX_OBJECT_ROUNDED_BRUSH 72
+/* 213, and the multipoint part of 214 */
+#define PX_OBJECT_MULTIPOINT_SYMBOL_TYPE 8
+#define PX_OBJECT_MULTIPOINT_SYMBOL 16
+#define PX_OBJECT_MULTIPOINT_COUNT 88
+#define PX_OBJECT_MULTIPOINT_POINTS 96
+/* 214: shifts of the polyline part (a 210 layout) and the region part (a 205
+ * layout); their counts sit at COUNT + the shift. */
+#define PX_OBJECT_COLLECTION_POLYLINE 96
+#define PX_OBJECT_COLLECTION_REGION 144
+
+/* Sizes of the style records and their fields. */
+#define PX_PEN_SIZE 16
+#define PX_BRUSH_SIZE 16
+#define PX_SYMBOL_CODE 0
+#define PX_SYMBOL_COLOUR 4
+#define PX_SYMBOL_SIZE 8
+#define PX_FONT_SYMBOL_NAME 10
+#define PX_FONT_SYMBOL_STYLE 42
+#define PX_FONT_SYMBOL_ANGLE 48
+#define PX_FONT_SYMBOL_SIZE 56
+#define PX_CUSTOM_SYMBOL_NAME 0
+#define PX_CUSTOM_SYMBOL_COLOUR 32
+#define PX_CUSTOM_SYMBOL_SIZE 36
+#define PX_CUSTOM_SYMBOL_STYLE 38
+#define PX_CUSTOM_SYMBOL_RECORD_SIZE 40
+#define PX_FONT_STYLE 0
+#define PX_FONT_FLAGS 4
+#define PX_FONT_NAME 10
+#define PX_FONT_FOREGROUND 44
+#define PX_FONT_BACKGROUND 48
+#define PX_FONT_BACKGROUND_FLAG 52
+#define PX_FONT_SIZE 56
+#define PX_STYLE_NAME_SIZE 32
 
 #ifdef __cplusplus
 #define LAYERIO_STATIC_ASSERT static_assert
@@ -144,6 +263,54 @@ LAYERIO_STATIC_ASSERT(sizeof(PXPoint) == 16, "point size");
 LAYERIO_STATIC_ASSERT(sizeof(PXSection) == 16, "section entry size");
 LAYERIO_STATIC_ASSERT(offsetof(PXSection, points) == 8, "section points");
 LAYERIO_STATIC_ASSERT(sizeof(PXObject) == PX_OBJECT_SIZE, "object record size");
+/* The offsets other programs were built against, and the room each field
+ * needs before the next one. */
+LAYERIO_STATIC_ASSERT(PX_OBJECT_X == 8 && PX_OBJECT_Y == 16, "point offsets");
+LAYERIO_STATIC_ASSERT(PX_OBJECT_X2 == 24 && PX_OBJECT_Y2 == 32, "line offsets");
+LAYERIO_STATIC_ASSERT(PX_OBJECT_COUNT == 8, "count offset");
+LAYERIO_STATIC_ASSERT(PX_OBJECT_POLYLINE_POINTS == 32, "polyline points offset");
+LAYERIO_STATIC_ASSERT(PX_OBJECT_MULTI_POLYLINE_SECTIONS == 48, "sections offset");
+LAYERIO_STATIC_ASSERT(PX_OBJECT_REGION_POLYGONS == 64, "polygons offset");
+LAYERIO_STATIC_ASSERT(PX_OBJECT_SYMBOL + PX_FONT_SYMBOL_SIZE <= PX_OBJECT_SIZE, "point symbol");
+LAYERIO_STATIC_ASSERT(PX_OBJECT_LINE_PEN + PX_PEN_SIZE <= PX_OBJECT_SIZE, "line pen");
+LAYERIO_STATIC_ASSERT(PX_OBJECT_RECT + 32 == PX_OBJECT_ARC_START, "arc rectangle");
+LAYERIO_STATIC_ASSERT(PX_OBJECT_POLYLINE_PEN + PX_PEN_SIZE <= PX_OBJECT_POLYLINE_POINTS,
+                      "polyline pen");
+LAYERIO_STATIC_ASSERT(PX_OBJECT_REGION_PEN + PX_PEN_SIZE <= PX_OBJECT_REGION_BRUSH &&
+                          PX_OBJECT_REGION_BRUSH + PX_BRUSH_SIZE <= PX_OBJECT_REGION_CENTROID_X,
+                      "region styles");
+LAYERIO_STATIC_ASSERT(PX_OBJECT_TEXT_PEN + PX_PEN_SIZE <= PX_OBJECT_TEXT_ANGLE &&
+                          PX_OBJECT_TEXT_FONT + PX_FONT_SIZE <= PX_OBJECT_TEXT_STRING,
+                      "text fields");
+LAYERIO_STATIC_ASSERT(PX_OBJECT_ROUNDED_PEN + PX_PEN_SIZE <= PX_OBJECT_ROUNDED_BRUSH,
+                      "rounded rectangle styles");
+LAYERIO_STATIC_ASSERT(PX_OBJECT_MULTIPOINT_SYMBOL + PX_FONT_SYMBOL_SIZE <=
+                          PX_OBJECT_MULTIPOINT_COUNT,
+                      "multipoint symbol");
+LAYERIO_STATIC_ASSERT(PX_OBJECT_MULTIPOINT_POINTS + 8 <=
+                          PX_OBJECT_COLLECTION_POLYLINE + PX_OBJECT_COUNT,
+                      "collection polyline part");
+LAYERIO_STATIC_ASSERT(PX_OBJECT_COLLECTION_POLYLINE + PX_OBJECT_MULTI_POLYLINE_SECTIONS + 8 <=
+                          PX_OBJECT_COLLECTION_REGION + PX_OBJECT_COUNT,
+                      "collection region part");
+LAYERIO_STATIC_ASSERT(PX_OBJECT_COLLECTION_REGION + PX_OBJECT_REGION_POLYGONS + 8 <=
+                          PX_OBJECT_SIZE,
+                      "collection size");
+LAYERIO_STATIC_ASSERT(PX_OBJECT_POLYLINE_POINTS % 8 == 0 &&
+                          PX_OBJECT_MULTI_POLYLINE_SECTIONS % 8 == 0 &&
+                          PX_OBJECT_REGION_POLYGONS % 8 == 0 && PX_OBJECT_TEXT_STRING % 8 == 0 &&
+                          PX_OBJECT_MULTIPOINT_POINTS % 8 == 0 &&
+                          PX_OBJECT_COLLECTION_POLYLINE % 8 == 0 &&
+                          PX_OBJECT_COLLECTION_REGION % 8 == 0,
+                      "pointers on 8-byte boundaries");
+LAYERIO_STATIC_ASSERT(PX_FONT_SYMBOL_NAME + PX_STYLE_NAME_SIZE <= PX_FONT_SYMBOL_STYLE &&
+                          PX_FONT_SYMBOL_ANGLE + 8 == PX_FONT_SYMBOL_SIZE,
+                      "font symbol record");
+LAYERIO_STATIC_ASSERT(PX_CUSTOM_SYMBOL_STYLE + 2 == PX_CUSTOM_SYMBOL_RECORD_SIZE,
+                      "custom symbol record");
+LAYERIO_STATIC_ASSERT(PX_FONT_NAME + PX_STYLE_NAME_SIZE <= PX_FONT_FOREGROUND &&
+                          PX_FONT_BACKGROUND_FLAG + 4 == PX_FONT_SIZE,
+                      "font record");
 
 /* The coordinate-system record (288 bytes) and the datum record (80 bytes):
  * the library's own layouts, passed through as they are. */
@@ -221,7 +388,11 @@ LAYERIO_STATIC_ASSERT(sizeof(PXQueryCondition) == 72, "query condition record si
  *
  * Built in this release: the frame (PXInitialize, PXShutdown, PXGetLastError,
  * PXGetLibraryVersion, PXGetCharsetName, PXSetCharset, PXSetRawText,
- * PXToggleFatalErrors, PXGetDatumMode, PXSetDatumMode). Every other entry
+ * PXToggleFatalErrors, PXGetDatumMode, PXSetDatumMode) and the
+ * coordinate-system and object services (PXFindDatum, PXGetTableCoordSys,
+ * PXCoordSysToString, PXGetDatum, PXSetDefaultBounds, PXGetEllipsoid,
+ * PXGetObjectCounts, PXSetApiCoordSys, PXCoordSysToClause, PXConvertObject,
+ * PXDistance, PXObjectsIntersect, PXParseCoordSys). Every other entry
  * runs its checks (initialisation; for a handle: 644, 891, 683) and then fails
  * with PX_ERROR_NOT_BUILT; entries without a result leave their outputs
  * zero-filled. */
@@ -259,12 +430,16 @@ LAYERIO_API uint16_t PXFetchRow(PXTableHandle table, uint32_t row, char* rowText
 LAYERIO_API void PXFreeQueryInfo(PXQueryInfo** info);
 /* 115: one record per field into the caller's array (room for the field count). */
 LAYERIO_API uint16_t PXGetFieldInfo(PXTableHandle table, PXFieldInfo* fields);
+/* 116: the system of the table's map file, its bounds the whole range the
+ * table's coordinates can take; 1920 for a table without a map file. */
 LAYERIO_API uint16_t PXGetTableCoordSys(PXTableHandle table, PXCoordSys* coordSys);
-/* 117 (unguarded): the record as text (254 bytes). */
+/* 117 (unguarded): the record as its clause with bounds (254 bytes); 0 for a
+ * projection number outside 0..31. */
 LAYERIO_API uint16_t PXCoordSysToString(const PXCoordSys* coordSys, char* text);
 /* 118: the datum record of a number (zero-filled before PXInitialize). */
 LAYERIO_API uint16_t PXGetDatum(uint32_t number, PXDatum* datum);
-/* 119 (unguarded) */
+/* 119 (unguarded): the record's bounds become the default range of its
+ * projection and parameters; a projection outside 0..31 is left unchanged. */
 LAYERIO_API void PXSetDefaultBounds(PXCoordSys* coordSys);
 /* 120: three doubles of an ellipsoid (zero-filled before PXInitialize). */
 LAYERIO_API void PXGetEllipsoid(uint32_t number, double* values);
@@ -277,7 +452,8 @@ LAYERIO_API uint16_t PXGetMetadataValue(PXTableHandle table, const char* key, ch
 /* 124 (unguarded): 8, 5, 0 into the outputs that are not null; 1. */
 LAYERIO_API uint16_t PXGetLibraryVersion(uint32_t* major, uint32_t* minor, uint32_t* patch);
 LAYERIO_API uint16_t PXGetFieldCount(PXTableHandle table, uint32_t* fields);
-/* 126: the numbers of point, line and region objects; each output may be null. */
+/* 126: the numbers of point, line and region objects; each output may be null;
+ * all 0 for a table without a map part. */
 LAYERIO_API uint16_t PXGetObjectCounts(PXTableHandle table, uint32_t* points, uint32_t* lines,
                                        uint32_t* regions);
 LAYERIO_API uint16_t PXGetRowCount(PXTableHandle table, uint32_t* rows);
@@ -313,17 +489,29 @@ LAYERIO_API uint16_t PXSetMetadataValue(PXTableHandle table, const char* key, co
 LAYERIO_API uint16_t PXShutdown(void);
 LAYERIO_API uint16_t PXUpdateRow(PXTableHandle table, uint32_t row, const char* rowText,
                                  const PXObject* object);
+/* 144: objects of this handle cross in the record's system from now on
+ * (unconverted while it matches the table's); 644 for a projection number
+ * outside 0..31. A longitude/latitude record with the bounds (-360, -90,
+ * 360, 90) stands for (-1000, -1000, 1000, 1000), here and in 145, 147, 148
+ * and 149. */
 LAYERIO_API uint16_t PXSetApiCoordSys(PXTableHandle table, const PXCoordSys* coordSys);
 /* 145: the CoordSys clause of a record (300 bytes). */
 LAYERIO_API uint16_t PXCoordSysToClause(const PXCoordSys* coordSys, char* text);
 LAYERIO_API uint16_t PXSaveMetadata(PXTableHandle table);
+/* 147: the object from the first system into the second; 644 when it cannot
+ * be converted (the output is then zero-filled). */
 LAYERIO_API uint16_t PXConvertObject(const PXObject* in, const PXCoordSys* inCoordSys,
                                      PXObject* out, const PXCoordSys* outCoordSys);
+/* 148: the distance between two points (a of code 201, 211 or 212, else 644)
+ * in a unit: flag 0 planar in a projected system, else on the sphere. */
 LAYERIO_API uint16_t PXDistance(double* distance, const PXObject* a, const PXObject* b,
                                 const PXCoordSys* coordSys, uint32_t unit, uint16_t flag);
-/* 149: 1 when the objects meet. */
+/* 149: 1 when the objects meet; 0 when not, or with 644 when one cannot be
+ * converted. */
 LAYERIO_API uint16_t PXObjectsIntersect(const PXObject* a, const PXObject* b,
                                         const PXCoordSys* coordSys);
+/* 150: the record of a CoordSys clause (644 when it does not parse), with
+ * the whole range of the system as bounds. */
 LAYERIO_API uint16_t PXParseCoordSys(const char* clause, PXCoordSys* coordSys);
 /* 151, 152 (unguarded): the datum-conversion mode (1 at start). */
 LAYERIO_API uint16_t PXGetDatumMode(void);

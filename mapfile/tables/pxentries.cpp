@@ -27,10 +27,6 @@ uint16_t TableNotBuilt(PXTableHandle table, unsigned checks) {
   return TableCall(table, checks, kFail, [](Slot&) -> uint16_t { return NotBuilt(); });
 }
 
-uint16_t InitNotBuilt() {
-  return InitCall(kFail, []() -> uint16_t { return NotBuilt(); });
-}
-
 }  // namespace
 
 // 101
@@ -44,14 +40,6 @@ LAYERIO_API int32_t PXGetCharsetName(int32_t code, char* name) {
                    kCharsetNameSize - 1);
     }
     return current;
-  });
-}
-
-// 103
-LAYERIO_API uint16_t PXFindDatum(const PXDatum*, uint16_t* number) {
-  return Unguarded(kFail, [&]() -> uint16_t {
-    if (number) *number = 0;
-    return NotBuilt();
   });
 }
 
@@ -93,36 +81,6 @@ LAYERIO_API uint16_t PXGetFieldInfo(PXTableHandle table, PXFieldInfo*) {
   return TableNotBuilt(table, kNeedNative);
 }
 
-// 116
-LAYERIO_API uint16_t PXGetTableCoordSys(PXTableHandle table, PXCoordSys*) {
-  return TableNotBuilt(table, kNeedNative);
-}
-
-// 117
-LAYERIO_API uint16_t PXCoordSysToString(const PXCoordSys*, char* text) {
-  return Unguarded(kFail, [&]() -> uint16_t {
-    if (text) text[0] = '\0';
-    return NotBuilt();
-  });
-}
-
-// 118
-LAYERIO_API uint16_t PXGetDatum(uint32_t, PXDatum* datum) {
-  if (datum) std::memset(datum, 0, sizeof *datum);
-  return InitNotBuilt();
-}
-
-// 119
-LAYERIO_API void PXSetDefaultBounds(PXCoordSys*) {
-  Unguarded(kFail, [] { return NotBuilt(); });
-}
-
-// 120
-LAYERIO_API void PXGetEllipsoid(uint32_t, double* values) {
-  if (values) values[0] = values[1] = values[2] = 0;
-  InitNotBuilt();
-}
-
 // 121: reads the record without clearing it.
 LAYERIO_API int32_t PXGetLastError(void) {
   const layerio::InterfaceState& s = layerio::Interface();
@@ -140,11 +98,6 @@ LAYERIO_API uint16_t PXGetLibraryVersion(uint32_t* major, uint32_t* minor, uint3
 
 // 125
 LAYERIO_API uint16_t PXGetFieldCount(PXTableHandle table, uint32_t*) {
-  return TableNotBuilt(table, kNeedNative);
-}
-
-// 126
-LAYERIO_API uint16_t PXGetObjectCounts(PXTableHandle table, uint32_t*, uint32_t*, uint32_t*) {
   return TableNotBuilt(table, kNeedNative);
 }
 
@@ -222,42 +175,6 @@ LAYERIO_API uint16_t PXShutdown(void) {
 LAYERIO_API uint16_t PXUpdateRow(PXTableHandle table, uint32_t, const char*, const PXObject*) {
   return TableNotBuilt(table, kNeedWrite | kNeedNative);
 }
-
-// 144
-LAYERIO_API uint16_t PXSetApiCoordSys(PXTableHandle table, const PXCoordSys*) {
-  return TableNotBuilt(table, kNeedWrite);
-}
-
-// 145
-LAYERIO_API uint16_t PXCoordSysToClause(const PXCoordSys*, char* text) {
-  return InitCall(kFail, [&]() -> uint16_t {
-    if (text) text[0] = '\0';
-    return NotBuilt();
-  });
-}
-
-// 147
-LAYERIO_API uint16_t PXConvertObject(const PXObject*, const PXCoordSys*, PXObject*,
-                                     const PXCoordSys*) {
-  return InitNotBuilt();
-}
-
-// 148
-LAYERIO_API uint16_t PXDistance(double* distance, const PXObject*, const PXObject*,
-                                const PXCoordSys*, uint32_t, uint16_t) {
-  return InitCall(kFail, [&]() -> uint16_t {
-    if (distance) *distance = 0;
-    return NotBuilt();
-  });
-}
-
-// 149
-LAYERIO_API uint16_t PXObjectsIntersect(const PXObject*, const PXObject*, const PXCoordSys*) {
-  return InitNotBuilt();
-}
-
-// 150
-LAYERIO_API uint16_t PXParseCoordSys(const char*, PXCoordSys*) { return InitNotBuilt(); }
 
 // 151
 LAYERIO_API uint16_t PXGetDatumMode(void) { return layerio::DatumShiftMethod(); }

@@ -419,14 +419,6 @@ TEST_F(FrameTest, EntriesNotBuiltFailWithOneCode) {
   EXPECT_EQ(opened, 0);
   EXPECT_EQ(PXGetLastError(), PX_ERROR_NOT_BUILT);
   PXDatum datum;
-  std::memset(&datum, 0xff, sizeof datum);
-  EXPECT_EQ(PXGetDatum(0, &datum), 0);
-  EXPECT_EQ(PXGetLastError(), PX_ERROR_NOT_BUILT);
-  EXPECT_EQ(datum.u.bytes[0], 0);
-  double ellipsoid[3] = {1, 2, 3};
-  PXGetEllipsoid(0, ellipsoid);
-  EXPECT_EQ(ellipsoid[2], 0.0);
-  EXPECT_EQ(PXGetLastError(), PX_ERROR_NOT_BUILT);
   PXQueryInfo* info = reinterpret_cast<PXQueryInfo*>(&datum);
   EXPECT_EQ(PXGetQueryInfo("q.tab", &info), 0);
   EXPECT_EQ(info, nullptr);
