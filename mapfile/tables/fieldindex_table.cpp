@@ -25,6 +25,7 @@
 // field indexes.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "mapfile/tables/dbf.h"
@@ -160,8 +161,17 @@ struct BuildJob {
   int keyLength = 0;
   bool text = false;   // Char: the text cut to the key length is kept
   size_t entrySize = 0;
-  std::vector<uint8_t> entries;  // key, row (u32), then the text or the Value
-  std::vector<uint32_t> order;   // entry offsets, sorted by key
+  // The run: per row the key, the row (u32), then the text or the Value.
+  std::unique_ptr<uint8_t[]> entries;
+  size_t used = 0;
+  size_t capacity = 0;
+  // The run's order: the first 8 key bytes as a number, then the entry's
+  // offset, so that most comparisons touch no entry.
+  struct Sorted {
+    uint64_t prefix;
+    uint32_t offset;
+  };
+  std::vector<Sorted> order;
   IndexKey scratch{};
   Value value{};  // the value an insert takes
   bool stop = false;
@@ -173,9 +183,8 @@ bool BuildRead(BuildJob* job) {
   if (!DataSourceReadRow(&t->source, t->fields, job->next)) return false;
   const Value& v = t->fields[job->field].value;
   if (!IndexKeyMake(&v, &job->scratch, job->index->key.decimals, job->file->stamp)) return false;
-  size_t at = job->entries.size();
-  job->entries.resize(at + job->entrySize);
-  uint8_t* e = job->entries.data() + at;
+  uint8_t* e = job->entries.get() + job->used;
+  job->used += job->entrySize;
   std::memcpy(e, job->scratch.bytes, size_t(job->keyLength));
   std::memcpy(e + job->keyLength, &job->next, 4);
   uint8_t* payload = e + job->keyLength + 4;
@@ -194,20 +203,33 @@ bool BuildRead(BuildJob* job) {
 }
 
 void BuildSortRun(BuildJob* job) {
-  const size_t n = job->entries.size() / job->entrySize;
-  job->order.resize(n);
-  for (size_t i = 0; i < n; ++i) job->order[i] = uint32_t(i * job->entrySize);
-  const uint8_t* base = job->entries.data();
+  const size_t n = job->used / job->entrySize;
+  const uint8_t* base = job->entries.get();
   const size_t length = size_t(job->keyLength);
-  std::stable_sort(job->order.begin(), job->order.end(), [&](uint32_t a, uint32_t b) {
-    return std::memcmp(base + a, base + b, length) < 0;
-  });
+  const size_t head = std::min<size_t>(length, 8);
+  job->order.resize(n);
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t* key = base + i * job->entrySize;
+    uint64_t prefix = 0;
+    for (size_t b = 0; b < 8; ++b) prefix = (prefix << 8) | (b < head ? key[b] : 0);
+    job->order[i] = BuildJob::Sorted{prefix, uint32_t(i * job->entrySize)};
+  }
+  // Equal keys keep row order: offsets grow with the rows.
+  std::sort(job->order.begin(), job->order.end(),
+            [&](const BuildJob::Sorted& a, const BuildJob::Sorted& b) {
+              if (a.prefix != b.prefix) return a.prefix < b.prefix;
+              if (length > 8) {
+                int c = std::memcmp(base + a.offset + 8, base + b.offset + 8, length - 8);
+                if (c) return c < 0;
+              }
+              return a.offset < b.offset;
+            });
   job->inserting = true;
   job->insertAt = 0;
 }
 
 bool BuildInsert(BuildJob* job) {
-  const uint8_t* e = job->entries.data() + job->order[job->insertAt];
+  const uint8_t* e = job->entries.get() + job->order[job->insertAt].offset;
   uint32_t row;
   std::memcpy(&row, e + job->keyLength, 4);
   const uint8_t* payload = e + job->keyLength + 4;
@@ -242,12 +264,12 @@ bool BuildStep(BuildJob* job, bool first) {
         continue;
       }
       job->inserting = false;
-      job->entries.clear();
+      job->used = 0;
       job->order.clear();
       if (job->next > job->rows) return false;
       continue;
     }
-    if (job->next > job->rows || job->entries.size() >= kBuildRunBytes) {
+    if (job->next > job->rows || job->used + job->entrySize > job->capacity) {
       BuildSortRun(job);
       continue;
     }
@@ -279,6 +301,10 @@ bool BuildFromRows(TableObject* table, uint32_t field, IndexFile* file, FieldInd
   job.keyLength = index->key.length;
   job.text = f.value.kind == kFieldChar;
   job.entrySize = size_t(job.keyLength) + 4 + (job.text ? size_t(job.keyLength) + 1 : sizeof(Value));
+  // The run holds every row's entry, within kBuildRunBytes.
+  const size_t all = size_t(job.rows) * job.entrySize;
+  job.capacity = std::max(job.entrySize, std::min(all, kBuildRunBytes));
+  job.entries.reset(new uint8_t[job.capacity]);
   if (!IndexKeyInitForField(&job.scratch, f.value.kind, KeyWidth(f))) return false;
   bool ok = true;
   job.value.kind = f.value.kind;
@@ -826,8 +852,13 @@ int16_t FieldIndexCreate(TableObject* table, uint32_t field, int unique, IndexFi
     table->indexFile = file->file;
   }
 
+  // A file made here stays open for the table, held by its first use, as one
+  // opened with the table is; a file the table had goes back to its hold.
   auto dropNewFile = [&] {
-    if (!created) return;
+    if (!created) {
+      IndexFileRelease(file);
+      return;
+    }
     file->deleteOnClose = 1;
     IndexFileClose(file);
     table->indexes = nullptr;
@@ -838,7 +869,6 @@ int16_t FieldIndexCreate(TableObject* table, uint32_t field, int unique, IndexFi
   if (number <= 0) {
     Push(kErrIndexBuildEntry);
     Push(kErrIndexBuild);
-    IndexFileRelease(file);
     dropNewFile();
     return 0;
   }
@@ -869,12 +899,15 @@ int16_t FieldIndexCreate(TableObject* table, uint32_t field, int unique, IndexFi
   if (!ok) {
     IndexDrop(file, number);
     FieldIndexFree(&index);
-    IndexFileRelease(file);
     dropNewFile();
     Push(kErrIndexBuild);
     return 0;
   }
-  IndexFileRelease(file);
+  if (created) {
+    IndexFileFlush(file);
+  } else {
+    IndexFileRelease(file);
+  }
   if (fileOut) *fileOut = file;
   if (indexOut) *indexOut = index;
   return 1;
