@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -232,6 +233,17 @@ TEST_F(TextFileTest, EveryLineEndEndsARow) {
     EXPECT_EQ(cols.Text(0), "b");
     Close(cols);
   }
+}
+
+TEST_F(TextFileTest, NulBytesNeverJoinOrSplitRows) {
+  // A NUL byte ends what is read of its line; the line is still one row.
+  Columns cols({{"T", kFieldChar, 5, 0}, {"N", kFieldChar, 5, 0}});
+  ASSERT_TRUE(Open(std::string("a\0zz,1\n\0x,2\nb,3\n", 15), cols));
+  EXPECT_EQ(source_.rowCount, 3u);
+  EXPECT_EQ(Row(cols, 3), (Fields{"b", "3"}));
+  EXPECT_EQ(Row(cols, 1), (Fields{"a", ""}));
+  EXPECT_EQ(Row(cols, 2), (Fields{"", ""}));
+  Close(cols);
 }
 
 TEST_F(TextFileTest, ANewlineInsideQuotesEndsTheRow) {
@@ -592,6 +604,50 @@ TEST_F(TextDescribeTest, MoreThan250ColumnsAreRefused) {
   EXPECT_TRUE(Pushed(kErrTooManyColumns));
   wide.resize(wide.size() - 2);  // 250 columns are fine
   EXPECT_TRUE(Describe(dir_.Write("w.txt", wide + "\n"), ',', false, &d));
+}
+
+TEST_F(TextDescribeTest, AnyBytesDescribeAndReadWithoutHarm) {
+  // Lines of random bytes weighted towards the ones the splitter looks at,
+  // in a single-byte and a double-byte charset, with lines past the buffers'
+  // first size: every row reads, and the row count is the line count.
+  std::mt19937 random(36);
+  const char bytes[] = {',', '"', '"', '\t', ' ', '\r', '\0', 'a', '1', '.', '-',
+                        '\x83', '\x7C', '\xE0', '\xFF'};
+  for (int charset : {10, 19}) {
+    SCOPED_TRACE(charset);
+    CharsetSetSystem(charset);
+    std::string text;
+    for (int line = 0; line < 300; ++line) {
+      size_t length = random() % 8 == 0 ? 3000 + random() % 9000 : random() % 60;
+      for (size_t i = 0; i < length; ++i) text += bytes[random() % sizeof bytes];
+      text += '\n';
+    }
+    const std::string path = dir_.Write("any.txt", text);
+    TableObject table{};
+    table.source.kind = kDataText;
+    TextParams(&table.source, ',', charset == 19, charset);
+    ASSERT_TRUE(DataSourceDescribe(path.c_str(), &table));
+    const uint32_t rows = table.source.rowCount;
+    EXPECT_GT(rows, 250u);
+    DataSourceClose(&table.source, nullptr);
+    std::vector<FieldDef> fields(table.fields, table.fields + table.fieldCount);
+    MemFree(table.fields);
+
+    DataSource s = NewSource();
+    TextParams(&s, ',', charset == 19, charset);
+    int32_t count = int32_t(fields.size());
+    ASSERT_TRUE(DataSourceAttach(path.c_str(), 0, &s, kDataText, &count, fields.data()));
+    EXPECT_EQ(s.rowCount, rows);
+    ASSERT_TRUE(DataSourceOpen(&s, kFileModeRead));
+    for (uint32_t row = rows; row >= 1; row -= 7) {
+      ASSERT_TRUE(DataSourceReadRow(&s, fields.data(), row)) << row;
+      if (row <= 7) break;
+    }
+    for (uint32_t row = 1; row <= rows; ++row)
+      ASSERT_TRUE(DataSourceReadRow(&s, fields.data(), row)) << row;
+    EXPECT_FALSE(DataSourceReadRow(&s, fields.data(), rows + 1));
+    ASSERT_TRUE(DataSourceClose(&s, fields.data()));
+  }
 }
 
 // ----- agreement with OGR's CSV type detection -----------------------------
