@@ -28,9 +28,9 @@ namespace {
 constexpr int kMaxTextColumns = 250;
 constexpr int kMaxLineFields = 254;
 constexpr int kMaxTextWidth = 254;
-constexpr size_t kLineLimit = 4095;      // a written line stays below it
-constexpr size_t kLineInitial = 4096;    // the buffers' first size
-constexpr size_t kLinePiece = 4096;      // what one read of the file layer takes
+constexpr size_t kLineLimit = 4095;            // a written line stays below it
+constexpr size_t kLineInitial = 4096;          // the buffers' first size
+constexpr size_t kLinePiece = 4096;            // what one read of the file layer takes
 constexpr size_t kLineMost = size_t(1) << 30;  // a longer line is refused
 constexpr size_t kValueTextSize = 256;
 constexpr int kDelimiterByte = 8;
@@ -498,8 +498,8 @@ int16_t TextRead(DataSource* s, FieldDef* columns, uint32_t row, uint8_t* delete
       case kFieldFloat:
         // A field that does not parse leaves the column's empty value, as
         // the dBASE driver does for its text fields.
-        ValueParseField(field, column.value.kind, column.width, column.decimals, 0,
-                        &column.value, 0);
+        ValueParseField(field, column.value.kind, column.width, column.decimals, 0, &column.value,
+                        0);
         break;
       default:
         return 0;

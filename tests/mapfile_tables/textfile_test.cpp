@@ -267,7 +267,7 @@ class TextWriteTest : public TextFileTest {
     source_ = NewSource();
     uint32_t params[kDataParamWords];
     DataSourceDefaults(kind, params);
-    reinterpret_cast<uint8_t*>(params)[8] = uint8_t(delimiter);
+    if (delimiter) reinterpret_cast<uint8_t*>(params)[8] = uint8_t(delimiter);
     reinterpret_cast<uint8_t*>(params)[9] = titles ? 1 : 0;
     if (charset >= 0) params[3] = uint32_t(charset);
     if (!DataSourceCreate("made", dir_.path().c_str(), -1, 0, &source_, kind, cols.count(),
@@ -385,6 +385,13 @@ TEST_F(TextWriteTest, LinesReachingTheLimitAreRefused) {
   ASSERT_TRUE(DataSourceRelease(&source_));
   EXPECT_EQ(testsupport::ReadAll(FileName()).size(), 4094u + 2);
   Close(many);
+
+  // Comma text (kind 12) is created with a comma between the titles.
+  Columns two({{"A", kFieldChar, 5, 0}, {"B b", kFieldSmallint, 0, 0}});
+  ASSERT_TRUE(Create(two, 0, true, -1, kDataCsv));
+  EXPECT_EQ(FileName().substr(FileName().size() - 8), "made.csv");
+  EXPECT_EQ(testsupport::ReadAll(FileName()), "\"A\",\"B_b\"\r\n");
+  Close(two);
 
   // A title line too long fails the create and leaves no file.
   std::vector<FieldDef> defs(130);
