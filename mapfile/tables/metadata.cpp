@@ -5,6 +5,7 @@
 // back without them.
 #include "mapfile/tables/metadata.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -30,44 +31,54 @@ constexpr const char kFalse[] = "FALSE";
 
 void PushCode(int16_t code) { ErrorPush(kErrorSeverity, code, nullptr, nullptr); }
 
-// The length of a character at p (2 for a lead byte with its trail).
-size_t CharLength(const char* p) { return MbsIsLeadByte(p) && p[1] ? 2 : 1; }
+// The length of a character at p (2 for a lead byte with its trail); `dbcs`
+// is DbcsMode(), asked once per text.
+size_t CharLength(const char* p, bool dbcs) { return dbcs && MbsIsLeadByte(p) && p[1] ? 2 : 1; }
 
 // The longest prefix of `text` (of `length` bytes) within `limit` bytes
 // that does not end inside a double-byte character.
 size_t CutLength(const char* text, size_t length, size_t limit) {
   if (length <= limit) return length;
+  const bool dbcs = DbcsMode();
+  if (!dbcs) return limit;
   size_t n = 0;
   while (n < limit) {
-    size_t step = CharLength(text + n);
+    size_t step = CharLength(text + n, dbcs);
     if (n + step > limit) break;
     n += step;
   }
   return n;
 }
 
+// One component of a key: a piece of the key's text.
+struct KeyPart {
+  const char* text;
+  size_t length;
+};
+
 // The key's components, split at "\" (empty components are skipped, so
 // that "\A\B" and "A\B" name the same key).
-bool SplitKey(const char* key, std::string parts[], int capacity, int* count) {
+bool SplitKey(const char* key, KeyPart parts[], int capacity, int* count) {
   *count = 0;
-  std::string current;
-  auto flush = [&]() {
-    if (current.empty()) return true;
-    if (*count == capacity || current.size() > size_t(kMetadataNameMax)) return false;
-    parts[(*count)++] = current;
-    current.clear();
+  const bool dbcs = DbcsMode();
+  const char* start = key;
+  auto flush = [&](const char* end) {
+    size_t n = size_t(end - start);
+    if (n == 0) return true;
+    if (*count == capacity || n > size_t(kMetadataNameMax)) return false;
+    parts[(*count)++] = KeyPart{start, n};
     return true;
   };
-  for (const char* p = key; *p;) {
-    size_t step = CharLength(p);
+  const char* p = key;
+  while (*p) {
+    size_t step = CharLength(p, dbcs);
     if (step == 1 && *p == '\\') {
-      if (!flush()) return false;
-    } else {
-      current.append(p, step);
+      if (!flush(p)) return false;
+      start = p + 1;
     }
     p += step;
   }
-  return flush();
+  return flush(p);
 }
 
 // Every component of a key of at most kMetadataKeyMax characters holds at
@@ -98,9 +109,10 @@ void NodeFreeTree(MetadataNode* node) {
   }
 }
 
-MetadataNode* ChildNamed(const MetadataNode* parent, const std::string& name) {
-  for (MetadataNode* c = parent->child; c; c = c->next)
-    if (StrEqualNoCase(c->name, name.c_str())) return c;
+MetadataNode* ChildNamed(const MetadataNode* parent, const KeyPart& name) {
+  for (MetadataNode* c = parent->child; c; c = c->next) {
+    if (StrEqualNoCaseN(c->name, name.text, name.length) && c->name[name.length] == 0) return c;
+  }
   return nullptr;
 }
 
@@ -108,7 +120,7 @@ MetadataNode* ChildNamed(const MetadataNode* parent, const std::string& name) {
 // does not exist or the key cannot name a node.
 MetadataNode* FindNode(const MetadataNode* root, const char* key) {
   if (!root || !key) return nullptr;
-  std::string parts[kMaxComponents];
+  KeyPart parts[kMaxComponents];
   int count = 0;
   if (std::strlen(key) > size_t(kMetadataKeyMax) || !SplitKey(key, parts, kMaxComponents, &count))
     return nullptr;
@@ -120,7 +132,7 @@ MetadataNode* FindNode(const MetadataNode* root, const char* key) {
 // The node of a key, made with its missing ancestors (appended after their
 // siblings, so that the written order is the order keys were first set).
 MetadataNode* MakeNode(MetadataNode* root, const char* key) {
-  std::string parts[kMaxComponents];
+  KeyPart parts[kMaxComponents];
   int count = 0;
   if (!SplitKey(key, parts, kMaxComponents, &count) || count == 0) {
     PushCode(kErrMetadataBadChar);
@@ -130,7 +142,7 @@ MetadataNode* MakeNode(MetadataNode* root, const char* key) {
   for (int i = 0; i < count; ++i) {
     MetadataNode* child = ChildNamed(node, parts[i]);
     if (!child) {
-      child = NodeNew(parts[i].data(), parts[i].size());
+      child = NodeNew(parts[i].text, parts[i].length);
       if (!child) return nullptr;
       MetadataNode** link = &node->child;
       while (*link) link = &(*link)->next;
@@ -146,10 +158,16 @@ MetadataNode* MakeNode(MetadataNode* root, const char* key) {
 std::string Pieces(const char* value) {
   std::string out;
   const size_t length = std::strlen(value);
+  const bool dbcs = DbcsMode();
+  out.reserve(length + length / kMetadataPiece);
   size_t at = 0;
   while (at < length) {
     size_t n = 0;
-    while (n < size_t(kMetadataPiece) && at + n < length) n += CharLength(value + at + n);
+    if (!dbcs) {
+      n = std::min(size_t(kMetadataPiece), length - at);
+    } else {
+      while (n < size_t(kMetadataPiece) && at + n < length) n += CharLength(value + at + n, dbcs);
+    }
     if (at + n > length) n = length - at;
     if (!out.empty() || at > 0) out += '\n';
     out.append(value + at, n);
@@ -176,10 +194,11 @@ bool KeyTextAllowed(const char* key) {
 }
 
 bool IsReadOnlyKey(const char* key) {
-  std::string parts[kMaxComponents];
+  KeyPart parts[kMaxComponents];
   int count = 0;
   return SplitKey(key, parts, kMaxComponents, &count) && count == 1 &&
-         StrEqualNoCase(parts[0].c_str(), kReadOnlyKey);
+         parts[0].length == sizeof kReadOnlyKey - 1 &&
+         StrEqualNoCaseN(parts[0].text, kReadOnlyKey, parts[0].length);
 }
 
 // The value without its piece breaks.
@@ -314,7 +333,7 @@ const MetadataNode* MetadataFind(const MetadataNode* root, const char* key) {
 
 int16_t MetadataDelete(MetadataNode* root, const char* key) {
   if (!root || !key || key[0] != '\\') return 0;
-  std::string parts[kMaxComponents];
+  KeyPart parts[kMaxComponents];
   int count = 0;
   if (std::strlen(key) > size_t(kMetadataKeyMax) || !SplitKey(key, parts, kMaxComponents, &count) ||
       count == 0)
@@ -324,7 +343,9 @@ int16_t MetadataDelete(MetadataNode* root, const char* key) {
   if (!parent) return 0;
   for (MetadataNode** link = &parent->child; *link; link = &(*link)->next) {
     MetadataNode* node = *link;
-    if (!StrEqualNoCase(node->name, parts[count - 1].c_str())) continue;
+    const KeyPart& last = parts[count - 1];
+    if (!StrEqualNoCaseN(node->name, last.text, last.length) || node->name[last.length] != 0)
+      continue;
     *link = node->next;
     node->next = nullptr;
     NodeFreeTree(node);

@@ -158,24 +158,14 @@ void TableNameFromPath(TableObject* table, const char* path) {
   CopyText(table->name, sizeof table->name, alias);
 }
 
-// Frees a table the reader built and did not hand over: what the reader
-// made of it and nothing more; its definition entry belongs to the caller.
+// Frees a table the reader built and did not hand over; its definition
+// entry belongs to the caller. A data source that was never attached has
+// nothing for its driver to end.
 void DiscardTable(TableObject* table) {
   if (!table) return;
-  MetadataFree(table->metadata);
-  if (table->source.file > 0) DataSourceClose(&table->source, table->fields);
-  TableMapPartClose(table);
-  MemFree(table->description);
-  for (uint32_t i = 0; table->fields && i < table->fieldCount; ++i) {
-    if (FieldIndex* index = table->fields[i].index) {
-      IndexKeyFree(&index->key);
-      MemFree(index);
-    }
-  }
-  MemFree(table->fields);
-  if (table->indexes) IndexFileClose(table->indexes);
-  if (table->indexFile > 0) FileRelease(table->indexFile);
-  MemFree(table);
+  table->defFile = 0;
+  if (table->source.file <= 0) table->source.kind = kDataNone;
+  TableClose(table);
 }
 
 TableObject* NewTable() {

@@ -9,7 +9,13 @@
 #include <string>
 #include <vector>
 
+// The map-file header names the .MAP kind as table.h does.
+#define kFileKindMap kMapFileKindOfStore
+#include "mapfile/objects/objstore.h"
+#undef kFileKindMap
+
 #include "layerio.h"
+#include "mapfile/tables/fieldindex.h"
 #include "mapfile/tables/frame.h"
 #include "mapfile/tables/metadata.h"
 #include "mapfile/tables/tabdef.h"
@@ -514,6 +520,108 @@ TEST_F(TabReadTest, DefaultDataFileIsFoundInEitherCase) {
   EXPECT_EQ(files[1].kind, uint32_t(kFileKindDbase));
 }
 
+TEST_F(TabReadTest, MapPartIsOpenedFromItsCompanionFiles) {
+  MakeData("towns", kDataNative, kCityCols, 2);
+  {
+    FileHandle def = FileTableAddName(PathOf("towns.tab").c_str(), kFileKindTable);
+    ObjStoreTable owner{def, 0, 2};
+    ObjStore store;
+    CoordSys cs;
+    ASSERT_TRUE(CoordSysParseText(&cs, "CoordSys Earth Projection 1, 104 Bounds (-180, -90) "
+                                  "(180, 90)", true));
+    ASSERT_TRUE(ObjStoreCreate(&store, kObjStoreMapFile, &owner, -1, &cs, 0, 1));
+    ObjStoreClose(&store);
+    FileRelease(def);
+  }
+  // The store names new files in lower case; upper-case ones are found too.
+  fs::rename(PathOf("towns.map"), PathOf("towns.MAP"));
+  fs::rename(PathOf("towns.id"), PathOf("towns.ID"));
+  Write("towns.tab", NativeDef(" Type NATIVE CoordSys Earth Projection 1, 104\n"));
+  TableObject* t = Open("towns.tab");
+  ASSERT_NE(t, nullptr) << ErrorLastCode();
+  ASSERT_NE(t->store, nullptr);
+  ASSERT_NE(t->coordSys, nullptr);
+  EXPECT_EQ(t->coordSys->projection, 1);
+  CompanionFile files[5];
+  ASSERT_EQ(CompanionFileList(t, files), 4);
+  EXPECT_EQ(files[1].path, PathOf("towns.DAT"));
+  EXPECT_EQ(files[2].path, PathOf("towns.MAP"));
+  EXPECT_EQ(files[2].kind, uint32_t(kFileKindMap));
+  EXPECT_EQ(files[3].path, PathOf("towns.ID"));
+  EXPECT_EQ(files[3].kind, uint32_t(kFileKindMapId));
+  CloseAll();
+
+  // A damaged map-object file keeps the table closed with the store's error.
+  std::ofstream(PathOf("towns.MAP"), std::ios::binary) << "not a map";
+  EXPECT_EQ(Open("towns.tab"), nullptr);
+  EXPECT_GT(ErrorCount(), 0);
+}
+
+TEST_F(TabReadTest, CharsetOfTheDefinitionIsConvertedFrom) {
+  MakeData("c", kDataNative, kCityCols);
+  // 0x8A is a-umlaut in MacRoman, 0xE4 in the system's WindowsLatin1.
+  Write("c.tab", "!table\n!version 300\n!charset MacRoman\n\nDefinition Table\n"
+                 "  Description \"B\x8A\"\n  Type NATIVE\n" + std::string(kCityFields));
+  TableObject* t = Open("c.tab");
+  ASSERT_NE(t, nullptr) << ErrorLastCode();
+  EXPECT_STREQ(t->description, "B\xE4");
+}
+
+TEST_F(TabReadTest, OldVersionsGoToTheKeywordReader) {
+  MakeData("old", kDataDbase, kCityCols, 4);
+  Write("old.tab", "!table\n!version 100\nDESCRIPTION: \"Old one\"\nFORMAT: DBF\n"
+                   "FIELDS: 2\nName Char (20)\nPop Integer\n");
+  fs::last_write_time(PathOf("old.tab"), fs::last_write_time(PathOf("old.DBF")) +
+                                             std::chrono::seconds(5));
+  TableObject* t = Open("old.tab");
+  ASSERT_NE(t, nullptr) << ErrorLastCode();
+  EXPECT_EQ(t->version, 0);
+  EXPECT_EQ(t->source.kind, kDataDbase);
+  EXPECT_EQ(t->fieldCount, 2u);
+  EXPECT_EQ(t->rowCount, 4u);
+  CloseAll();
+  // A query definition of an old version is read by the clauses.
+  Write("old.tab", "!table\n!version 100\n  Open Table \"old\"\n");
+  EXPECT_EQ(Open("old.tab"), nullptr);
+  EXPECT_TRUE(Pushed(kErrDefQuery));
+  // Without columns the keyword reader refuses the definition.
+  Write("old.tab", "!table\n!version 100\nFORMAT: DBF\n");
+  EXPECT_EQ(Open("old.tab"), nullptr);
+  EXPECT_TRUE(Pushed(kErrDefLegacyNoColumns));
+}
+
+TEST_F(TabReadTest, IndexClauseBindsTheIndexFile) {
+  MakeData("ix", kDataNative, kCityCols, 3);
+  Write("ix.tab", NativeDef());
+  PXTableHandle h = PXOpenTable(PathOf("ix.tab").c_str(), PX_OPEN_READ_WRITE);
+  ASSERT_NE(h, 0u) << PXGetLastError();
+  ASSERT_EQ(PXCreateIndex(h, 1), 1) << PXGetLastError();
+  ASSERT_EQ(PXCloseTable(h), 1);
+  ASSERT_NE(testsupport::ReadAll(PathOf("ix.tab")).find("Index 1"), std::string::npos);
+
+  // The table close leaves the index file's entry in the file table.
+  FileRelease(FileTableFind(PathOf("ix.IND").c_str(), kFileKindIndex));
+  TableObject* t = Open("ix.tab");
+  ASSERT_NE(t, nullptr) << ErrorLastCode();
+  ASSERT_NE(t->indexes, nullptr) << ErrorLastCode();
+  ASSERT_NE(t->fields[0].index, nullptr);
+  EXPECT_EQ(t->fields[0].index->number, 1);
+  EXPECT_EQ(t->fields[1].index, nullptr);
+  CompanionFile files[5];
+  ASSERT_EQ(CompanionFileList(t, files), 3);
+  EXPECT_EQ(files[2].path, PathOf("ix.IND"));
+  EXPECT_EQ(files[2].kind, uint32_t(kFileKindIndex));
+  CloseAll();
+
+  FileRelease(FileTableFind(PathOf("ix.IND").c_str(), kFileKindIndex));
+  // An index number the file does not hold.
+  std::string text = testsupport::ReadAll(PathOf("ix.tab"));
+  text.replace(text.find("Index 1"), 7, "Index 9");
+  Write("ix.tab", text);
+  EXPECT_EQ(Open("ix.tab"), nullptr);
+  EXPECT_EQ(Arg(kErrDefFieldIndex, 0), "Name");
+}
+
 TEST_F(TabReadTest, DataFileProblems) {
   // A dBASE file newer than its definition is stale.
   MakeData("roads", kDataDbase, kCityCols);
@@ -619,6 +727,47 @@ TEST_F(TabReadTest, QueryDefinitionsDoNotOpenAsTables) {
   EXPECT_TRUE(Pushed(kErrDefQuery));
 }
 
+// ----- registration -----
+
+TEST_F(TabReadTest, RegisterClauseWritesADefinition) {
+  MakeData("roads", kDataDbase, kCityCols, 1);
+  const std::string data = PathOf("roads.DBF"), def = PathOf("reg/Roads");
+  fs::create_directories(PathOf("reg"));
+  ErrorClear();
+  ASSERT_EQ(StatementRun(("Register Table \"" + data + "\" Type DBF Charset \"WindowsLatin1\" "
+                          "Into \"" + def + "\"").c_str(), 0),
+            1)
+      << ErrorLastCode();
+  const std::string written = testsupport::ReadAll(def + ".TAB");
+  EXPECT_NE(written.find("Type DBF"), std::string::npos) << written;
+
+  struct {
+    const char* type;
+    int code;
+  } refused[] = {
+      {"LINKED", kErrDefTableType},
+      {"RASTER", kErrDefRaster},
+      {"GRID ControlPoints (1, 2) (3, 4)", kErrDefRaster},
+      {"QUERY", kErrDefQuery},
+  };
+  for (const auto& r : refused) {
+    SCOPED_TRACE(r.type);
+    ErrorClear();
+    EXPECT_EQ(StatementRun(("Register Table \"" + data + "\" Type " + r.type + " Into \"" +
+                            PathOf("other") + "\"").c_str(), 0),
+              0);
+    EXPECT_TRUE(Pushed(r.code)) << ErrorLastCode();
+  }
+  // A definition that is open is not written over.
+  FileHandle held = FileTableAddName((def + ".TAB").c_str(), kFileKindTable);
+  ErrorClear();
+  EXPECT_EQ(StatementRun(("Register Table \"" + data + "\" Type DBF Into \"" + def + ".TAB\"")
+                             .c_str(), 0),
+            0);
+  EXPECT_TRUE(Pushed(kErrDefAlreadyOpen));
+  FileRelease(held);
+}
+
 // ----- PXGetQueryInfo -----
 
 class QueryInfoTest : public TabReadTest {
@@ -717,8 +866,10 @@ TEST_F(QueryInfoTest, Refusals) {
     EXPECT_EQ(Info(c.body), nullptr);
     EXPECT_EQ(ok_, 0);
     EXPECT_EQ(PXGetLastError(), c.code);
+    if (c.code == kErrDefKeyword) {
+      EXPECT_EQ(Arg(kErrDefKeyword, 1), c.name[0] == 'o' ? "open" : "create");
+    }
   }
-  EXPECT_EQ(Arg(kErrDefKeyword, 1), "create");
   // A definition open as a table is refused.
   FileHandle held = FileTableAddName(PathOf("q.tab").c_str(), kFileKindTable);
   EXPECT_EQ(Info("Open Table \"base/cities\"\n"), nullptr);
