@@ -607,7 +607,8 @@ TEST_F(TabWriteTest, KeywordFormDefinitionsRead) {
 
   // No type line: native data, under the definition's own name.
   dir_.Write("n.tab", "!table\n!version 100\nFIELDS: 2\nA Char (10)\nN Integer\n"
-                      "begin_metadata\n\"\\IsReadOnly\" = \"FALSE\"\n\"\\K\" = \"v\"\nend_metadata\n");
+                      "begin_metadata\n\"\\IsReadOnly\" = \"FALSE\"\n\"\\K\" = \"v\"\n"
+                      "end_metadata\n");
   t = Open("n.tab");
   ASSERT_NE(t, nullptr) << ErrorLastCode();
   EXPECT_EQ(t->source.kind, kDataNative);
@@ -912,7 +913,8 @@ TEST_F(TabWriteTest, PlainViewOfOneTable) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TableObject* t = Table("v.tab", c.kind, 300, {{"A", kFieldChar, 4, 0}, {"B", kFieldDate, 4, 0}});
+    TableObject* t =
+        Table("v.tab", c.kind, 300, {{"A", kFieldChar, 4, 0}, {"B", kFieldDate, 4, 0}});
     std::strcpy(t->name, "Towns");
     TableObject* view = Table("view.tab", kDataNone, 300, {});
     MemFreePtr(&view->fields);
