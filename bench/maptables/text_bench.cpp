@@ -127,9 +127,7 @@ bool ReadAllRows() {
 
 int Run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
 
-void BM_SourceReadRows(benchmark::State& state) {
-  Timed(state, "source", ReadAllRows);
-}
+void BM_SourceReadRows(benchmark::State& state) { Timed(state, "source", ReadAllRows); }
 
 void BM_OgrReadText(benchmark::State& state) {
   Timed(state, "ogr text", [] {
@@ -139,9 +137,8 @@ void BM_OgrReadText(benchmark::State& state) {
 }
 
 void BM_OgrReadTyped(benchmark::State& state) {
-  Timed(state, "ogr typed", [] {
-    return Run("ogrinfo -ro -q -al -where \"id = -1\" '" + B().typed + "'") == 0;
-  });
+  Timed(state, "ogr typed",
+        [] { return Run("ogrinfo -ro -q -al -where \"id = -1\" '" + B().typed + "'") == 0; });
 }
 
 void BM_OgrStart(benchmark::State& state) {

@@ -28,8 +28,9 @@ namespace {
 constexpr int kMaxTextColumns = 250;
 constexpr int kMaxLineFields = 254;
 constexpr int kMaxTextWidth = 254;
-constexpr size_t kLineLimit = 4095;      // a written line stays below it
-constexpr size_t kLineInitial = 4096;    // the buffers' first size
+constexpr size_t kLineLimit = 4095;            // a written line stays below it
+constexpr size_t kLineInitial = 4096;          // the buffers' first size
+constexpr size_t kLinePiece = 4096;            // what one read of the file layer takes
 constexpr size_t kLineMost = size_t(1) << 30;  // a longer line is refused
 constexpr size_t kValueTextSize = 256;
 constexpr int kDelimiterByte = 8;
@@ -124,42 +125,41 @@ size_t TrimmedLength(const char* text, size_t n) {
 }
 
 // Reads the next line of the file into `b` whole, its line end and trailing
-// blanks dropped. False at the end of the file (or when the line cannot be
-// held). The file layer hands out a line in pieces of the room it is given;
-// a piece that filled its room without a line end is continued.
+// blanks dropped. The file layer hands out a line in pieces of the room it
+// is given; a piece that fills its room without a line end is continued.
+// The room is the same for every piece, so that where a line ends depends
+// on the file alone (a NUL byte hides the rest of its piece from the file
+// layer): every pass over the file finds the same lines.
 enum class LineRead { kLine, kEnd, kFailed };
 
 LineRead ReadLine(FileHandle file, LineBuffer* b) {
+  constexpr size_t room = kLinePiece;
   size_t length = 0;
   b->text[0] = 0;
   b->length = 0;
   for (;;) {
-    if (b->capacity - length < kLineInitial) {
+    if (b->capacity - length < room) {
       b->length = length;
       if (!Grow(b, b->capacity * 2)) return LineRead::kFailed;
     }
     char* at = b->text + length;
-    const size_t room = std::min(b->capacity - length, size_t(1) << 30);
-    // Markers: fgets leaves them unless it fills the room (the last) or
-    // reads a line that begins with a NUL byte (the first).
+    // Markers: the file layer leaves the first unless it reads a piece, and
+    // the last unless the piece fills the room.
     at[0] = 1;
     at[room - 1] = 1;
-    if (!FileReadLine(at, int(room), file)) {
-      if (at[0] == 0) {
-        // A line that begins with a NUL byte reads as an empty line.
-        at[0] = 0;
-        break;
-      }
+    const bool got = FileReadLine(at, int(room), file) != nullptr;
+    if (!got && at[0] != 0) {
       at[0] = 0;
       if (length == 0) return LineRead::kEnd;
       break;  // the last line, without a line end
     }
+    // Read, or a piece that begins with a NUL byte.
     const bool filled = at[room - 1] == 0;
-    size_t n = std::strlen(at);
+    const size_t n = got ? std::strlen(at) : 0;
+    at[n] = 0;
     length += n;
     if (n > 0 && at[n - 1] == '\n') break;
-    if (!filled) break;  // the end of the file, or a NUL byte cut the line
-    if (n < room - 1 && at[room - 2] == '\n') break;
+    if (!filled || at[room - 2] == '\n') break;
   }
   b->length = TrimmedLength(b->text, length);
   b->text[b->length] = 0;
@@ -498,8 +498,8 @@ int16_t TextRead(DataSource* s, FieldDef* columns, uint32_t row, uint8_t* delete
       case kFieldFloat:
         // A field that does not parse leaves the column's empty value, as
         // the dBASE driver does for its text fields.
-        ValueParseField(field, column.value.kind, column.width, column.decimals, 0,
-                        &column.value, 0);
+        ValueParseField(field, column.value.kind, column.width, column.decimals, 0, &column.value,
+                        0);
         break;
       default:
         return 0;

@@ -228,6 +228,42 @@ TEST_F(TabWriteTest, LinesOfEachKindAndVersion) {
   }
 }
 
+// Kinds whose drivers are not in this library still have their lines.
+TEST_F(TabWriteTest, TypeLinesOfWorksheetsAccessLinkedAndWebFeatureTables) {
+  static char range[] = "A1:C20";
+  static char accessTable[] = "Towns";
+  struct {
+    const char* name;
+    uint8_t kind;
+    int16_t version;
+    const char* expected;
+  } cases[] = {
+      {"Excel with titles and a range", kDataExcel, 300,
+       "  Type XLS Titles Range \"A1:C20\"\n"},
+      {"Lotus, keyword form: no titles word", kDataLotus, 100,
+       "FORMAT: WKS Range \"A1:C20\"\n"},
+      {"Access", kDataAccess, 410,
+       "  Type ACCESS TABLE \"Towns\" Charset \"WindowsLatin1\"\n"},
+      {"linked", kDataNative, 300, "  Type LINKED Charset \"WindowsLatin1\"\n"},
+      {"web feature", kDataNative, 780, "  Type WFS Charset \"WindowsLatin1\"\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TableObject* t = Table("t.tab", c.kind, c.version, {{"A", kFieldChar, 5, 0}});
+    t->source.params.SetHalf(28, 1);
+    t->source.params.ptr[2] = range;
+    t->source.params.ptr[4] = accessTable;
+    t->linked = std::strcmp(c.name, "linked") == 0;
+    t->webFeature = c.version == 780;
+    ASSERT_EQ(TableDefWrite(t), 1);
+    const std::string text = ReadAll(PathOf("t.tab"));
+    EXPECT_NE(text.find(Lines(c.expected)), std::string::npos) << text;
+    t->source.params.ptr[2] = nullptr;
+    t->source.params.ptr[4] = nullptr;
+    Close(t);
+  }
+}
+
 TEST_F(TabWriteTest, HeaderVersionsAndDescription) {
   struct {
     int16_t versions[3];
@@ -404,6 +440,29 @@ TEST_F(TabWriteTest, AnIndexMadeOnAnOpenTableIsWrittenAndReadBack) {
   Close(t);
 }
 
+TEST_F(TabWriteTest, AKeywordFormIndexIsBoundToTheIndexFile) {
+  MakeData("k.dat", kDataNative, {{"NAME", kFieldChar, 20, 0}, {"POP", kFieldInteger, 4, 0}},
+           {{"Paris", "1"}});
+  TableObject* t = Table("k.tab", kDataNative, 300,
+                         {{"NAME", kFieldChar, 20, 0}, {"POP", kFieldInteger, 4, 0}});
+  ASSERT_EQ(TableDefWrite(t), 1);
+  Close(t);
+  t = Open("k.tab");
+  ASSERT_NE(t, nullptr);
+  ASSERT_EQ(FieldIndexCreate(t, 0, 0, nullptr, nullptr), 1);
+  t->version = t->readEntireVersion = t->editVersion = 100;
+  ASSERT_EQ(TableDefWrite(t), 1);
+  EXPECT_NE(ReadAll(PathOf("k.tab")).find(Lines("FIELDS: 2\n    NAME Char (20) Index 1\n")),
+            std::string::npos);
+  Close(t);
+  t = Open("k.tab");
+  ASSERT_NE(t, nullptr) << ErrorLastCode();
+  ASSERT_NE(t->fields[0].index, nullptr);
+  EXPECT_EQ(t->fields[0].index->number, 1);
+  EXPECT_EQ(t->fields[1].index, nullptr);
+  Close(t);
+}
+
 // ----- a failed write -----
 
 // Fails renames, or creations of files in one folder.
@@ -548,7 +607,8 @@ TEST_F(TabWriteTest, KeywordFormDefinitionsRead) {
 
   // No type line: native data, under the definition's own name.
   dir_.Write("n.tab", "!table\n!version 100\nFIELDS: 2\nA Char (10)\nN Integer\n"
-                      "begin_metadata\n\"\\IsReadOnly\" = \"FALSE\"\n\"\\K\" = \"v\"\nend_metadata\n");
+                      "begin_metadata\n\"\\IsReadOnly\" = \"FALSE\"\n\"\\K\" = \"v\"\n"
+                      "end_metadata\n");
   t = Open("n.tab");
   ASSERT_NE(t, nullptr) << ErrorLastCode();
   EXPECT_EQ(t->source.kind, kDataNative);
@@ -853,7 +913,8 @@ TEST_F(TabWriteTest, PlainViewOfOneTable) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TableObject* t = Table("v.tab", c.kind, 300, {{"A", kFieldChar, 4, 0}, {"B", kFieldDate, 4, 0}});
+    TableObject* t =
+        Table("v.tab", c.kind, 300, {{"A", kFieldChar, 4, 0}, {"B", kFieldDate, 4, 0}});
     std::strcpy(t->name, "Towns");
     TableObject* view = Table("view.tab", kDataNone, 300, {});
     MemFreePtr(&view->fields);

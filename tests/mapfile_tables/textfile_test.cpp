@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -234,6 +235,17 @@ TEST_F(TextFileTest, EveryLineEndEndsARow) {
   }
 }
 
+TEST_F(TextFileTest, NulBytesNeverJoinOrSplitRows) {
+  // A NUL byte ends what is read of its line; the line is still one row.
+  Columns cols({{"T", kFieldChar, 5, 0}, {"N", kFieldChar, 5, 0}});
+  ASSERT_TRUE(Open(std::string("a\0zz,1\n\0x,2\nb,3\n", 15), cols));
+  EXPECT_EQ(source_.rowCount, 3u);
+  EXPECT_EQ(Row(cols, 3), (Fields{"b", "3"}));
+  EXPECT_EQ(Row(cols, 1), (Fields{"a", ""}));
+  EXPECT_EQ(Row(cols, 2), (Fields{"", ""}));
+  Close(cols);
+}
+
 TEST_F(TextFileTest, ANewlineInsideQuotesEndsTheRow) {
   // Quotes do not join lines: the row ends with its line, the open quote
   // runs to that end, and the rest is the next row.
@@ -255,7 +267,7 @@ class TextWriteTest : public TextFileTest {
     source_ = NewSource();
     uint32_t params[kDataParamWords];
     DataSourceDefaults(kind, params);
-    reinterpret_cast<uint8_t*>(params)[8] = uint8_t(delimiter);
+    if (delimiter) reinterpret_cast<uint8_t*>(params)[8] = uint8_t(delimiter);
     reinterpret_cast<uint8_t*>(params)[9] = titles ? 1 : 0;
     if (charset >= 0) params[3] = uint32_t(charset);
     if (!DataSourceCreate("made", dir_.path().c_str(), -1, 0, &source_, kind, cols.count(),
@@ -373,6 +385,13 @@ TEST_F(TextWriteTest, LinesReachingTheLimitAreRefused) {
   ASSERT_TRUE(DataSourceRelease(&source_));
   EXPECT_EQ(testsupport::ReadAll(FileName()).size(), 4094u + 2);
   Close(many);
+
+  // Comma text (kind 12) is created with a comma between the titles.
+  Columns two({{"A", kFieldChar, 5, 0}, {"B b", kFieldSmallint, 0, 0}});
+  ASSERT_TRUE(Create(two, 0, true, -1, kDataCsv));
+  EXPECT_EQ(FileName().substr(FileName().size() - 8), "made.csv");
+  EXPECT_EQ(testsupport::ReadAll(FileName()), "\"A\",\"B_b\"\r\n");
+  Close(two);
 
   // A title line too long fails the create and leaves no file.
   std::vector<FieldDef> defs(130);
@@ -592,6 +611,50 @@ TEST_F(TextDescribeTest, MoreThan250ColumnsAreRefused) {
   EXPECT_TRUE(Pushed(kErrTooManyColumns));
   wide.resize(wide.size() - 2);  // 250 columns are fine
   EXPECT_TRUE(Describe(dir_.Write("w.txt", wide + "\n"), ',', false, &d));
+}
+
+TEST_F(TextDescribeTest, AnyBytesDescribeAndReadWithoutHarm) {
+  // Lines of random bytes weighted towards the ones the splitter looks at,
+  // in a single-byte and a double-byte charset, with lines past the buffers'
+  // first size: every row reads, and the row count is the line count.
+  std::mt19937 random(36);
+  const char bytes[] = {',', '"', '"', '\t', ' ', '\r', '\0', 'a', '1', '.', '-',
+                        '\x83', '\x7C', '\xE0', '\xFF'};
+  for (int charset : {10, 19}) {
+    SCOPED_TRACE(charset);
+    CharsetSetSystem(charset);
+    std::string text;
+    for (int line = 0; line < 300; ++line) {
+      size_t length = random() % 8 == 0 ? 3000 + random() % 9000 : random() % 60;
+      for (size_t i = 0; i < length; ++i) text += bytes[random() % sizeof bytes];
+      text += '\n';
+    }
+    const std::string path = dir_.Write("any.txt", text);
+    TableObject table{};
+    table.source.kind = kDataText;
+    TextParams(&table.source, ',', charset == 19, charset);
+    ASSERT_TRUE(DataSourceDescribe(path.c_str(), &table));
+    const uint32_t rows = table.source.rowCount;
+    EXPECT_GT(rows, 250u);
+    DataSourceClose(&table.source, nullptr);
+    std::vector<FieldDef> fields(table.fields, table.fields + table.fieldCount);
+    MemFree(table.fields);
+
+    DataSource s = NewSource();
+    TextParams(&s, ',', charset == 19, charset);
+    int32_t count = int32_t(fields.size());
+    ASSERT_TRUE(DataSourceAttach(path.c_str(), 0, &s, kDataText, &count, fields.data()));
+    EXPECT_EQ(s.rowCount, rows);
+    ASSERT_TRUE(DataSourceOpen(&s, kFileModeRead));
+    for (uint32_t row = rows; row >= 1; row -= 7) {
+      ASSERT_TRUE(DataSourceReadRow(&s, fields.data(), row)) << row;
+      if (row <= 7) break;
+    }
+    for (uint32_t row = 1; row <= rows; ++row)
+      ASSERT_TRUE(DataSourceReadRow(&s, fields.data(), row)) << row;
+    EXPECT_FALSE(DataSourceReadRow(&s, fields.data(), rows + 1));
+    ASSERT_TRUE(DataSourceClose(&s, fields.data()));
+  }
 }
 
 // ----- agreement with OGR's CSV type detection -----------------------------
