@@ -415,6 +415,9 @@ int16_t TextAttach(DataSource* s, FieldDef*, int32_t*) {
     TextClose(s);
     return 0;
   }
+  // Comma text is only created and described: it is never opened or closed
+  // through this driver again, so it holds nothing past the attach.
+  if (s->kind == kDataCsv) TextClose(s);
   return 1;
 }
 

@@ -391,6 +391,9 @@ TEST_F(TextWriteTest, LinesReachingTheLimitAreRefused) {
   ASSERT_TRUE(Create(two, 0, true, -1, kDataCsv));
   EXPECT_EQ(FileName().substr(FileName().size() - 8), "made.csv");
   EXPECT_EQ(testsupport::ReadAll(FileName()), "\"A\",\"B_b\"\r\n");
+  // Its source cannot be opened, so it holds neither the file nor buffers.
+  EXPECT_EQ(FileOpenCount(source_.file), 0);
+  EXPECT_EQ(source_.params.ptr[0], nullptr);
   Close(two);
 
   // A title line too long fails the create and leaves no file.
