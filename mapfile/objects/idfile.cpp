@@ -13,7 +13,7 @@ constexpr int32_t kZeroPiece = 256;
 
 int16_t OpenCompanion(IdFileAccess* access, FileHandle tableFile, int kind, int mode) {
   std::memset(access, 0, sizeof *access);
-  if (kind < 0) kind = kFileKindId;
+  if (kind < 0) kind = kMapIdFileKind;
   FileHandle file = MapCompanionAdd(tableFile, kind);
   if (!file) return 0;
   uint32_t changed = 0;

@@ -407,7 +407,7 @@ int16_t MapFileCreate(MapFile* map, MapHeader* header, FileHandle tableFile, int
   std::memset(header, 0, sizeof *header);
   if (blockSize == 0) blockSize = kMapBlockSizeDefault;
   if (!BlockSizeValid(blockSize)) return 0;
-  if (kind < 0) kind = kFileKindMap;
+  if (kind < 0) kind = kMapFileKind;
   if (temporary) kind = 0;
   if (kind == 0) {
     char dir[kPathCapacity];
@@ -460,7 +460,7 @@ int16_t MapFileOpen(MapFile* map, MapHeader* header, FileHandle tableFile, int k
                     int markerSelector) {
   std::memset(map, 0, sizeof *map);
   std::memset(header, 0, sizeof *header);
-  if (kind < 0) kind = kFileKindMap;
+  if (kind < 0) kind = kMapFileKind;
   map->file = MapCompanionAdd(tableFile, kind);
   if (!map->file) return 0;
   int charset = tableFile ? FileGetCharset(tableFile) : -1;

@@ -43,8 +43,8 @@ namespace layerio {
 inline constexpr uint32_t kMapMarker = 42424242;
 inline constexpr uint32_t kMapMarkerAlt = 45454545;
 
-inline constexpr int kFileKindMap = 5;
-inline constexpr int kFileKindId = 6;
+inline constexpr int kMapFileKind = 5;
+inline constexpr int kMapIdFileKind = 6;
 
 inline constexpr int kMapTypeTableSize = 256;
 inline constexpr int kMapHeaderOffset = 256;

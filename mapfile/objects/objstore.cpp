@@ -331,7 +331,7 @@ int16_t ObjStoreDiscard(ObjStore* store) {
     }
     char moved[kPathCapacity];
     std::strcpy(moved, claimed);
-    const bool named = PathSetKindExtension(moved, kFileKindId) != 0;
+    const bool named = PathSetKindExtension(moved, kMapIdFileKind) != 0;
     FileRemove(claimed);
     if (!named || !FileMove(&store->ids.file, moved, 0)) {
       store->flags &= ~kObjStoreTemporary;

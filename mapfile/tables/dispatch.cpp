@@ -112,9 +112,6 @@ int16_t CreateByKind(DataSource* source, FieldDef* columns, const char* tableNam
 
 }  // namespace
 
-// Defined with the delimited-text driver (textfile.cpp): kinds 3 and 12.
-const DataDriver* TextDataDriver();
-
 const DataDriver* DataDriverFor(uint8_t kind) {
   switch (kind) {
     case kDataDbase:

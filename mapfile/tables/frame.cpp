@@ -1,6 +1,7 @@
 // Counted initialisation and shutdown of the interface, and the small
 // entries that read or set process-wide switches.
 #include "mapfile/tables/frame.h"
+#include "mapfile/tables/pxobject.h"
 
 #include <cstring>
 
@@ -25,6 +26,7 @@ void Teardown() {
     }
   }
   SlotTableDestroy();
+  PublicObjectScratchFree();
   FileLayerShutdown();
   MemFreePtr(&s.scratch);
   MemFreePtr(&s.rowText);

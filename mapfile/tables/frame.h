@@ -39,7 +39,8 @@ inline constexpr uint32_t kSlotsInitial = 10;
 inline constexpr uint32_t kSlotsGrowth = 10;
 inline constexpr size_t kScratchSize = 65000;
 inline constexpr size_t kRowTextSize = PX_ROW_TEXT_SIZE;
-inline constexpr size_t kIndexSearchBytes = 11;
+// One bit per field of a table of up to 256 fields.
+inline constexpr size_t kIndexSearchBytes = 32;
 inline constexpr uint32_t kSlotKindNative = 1;
 inline constexpr uint32_t kModeReadOnly = 1;
 inline constexpr uint32_t kModeReadWrite = 2;

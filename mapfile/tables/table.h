@@ -190,6 +190,8 @@ struct DataDriver {
 // Defined with the dBASE record layer: the drivers of kinds 1 and 5.
 const DataDriver* DbaseDataDriver();
 const DataDriver* NativeDataDriver();
+// Defined with the delimited-text source: the driver of kinds 3 and 12.
+const DataDriver* TextDataDriver();
 
 // ===== Pending row buffers (kind 11) =========================================
 

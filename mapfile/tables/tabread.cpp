@@ -17,11 +17,7 @@
 #include <string>
 #include <vector>
 
-// The map-file header names the .MAP kind as table.h does; its constant is
-// renamed here so that both headers can be seen together.
-#define kFileKindMap kMapFileKindOfStore
 #include "mapfile/objects/objstore.h"
-#undef kFileKindMap
 
 #include "mapfile/tables/fieldindex.h"
 #include "mapfile/tables/frame.h"

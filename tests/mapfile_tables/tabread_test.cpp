@@ -9,10 +9,7 @@
 #include <string>
 #include <vector>
 
-// The map-file header names the .MAP kind as table.h does.
-#define kFileKindMap kMapFileKindOfStore
 #include "mapfile/objects/objstore.h"
-#undef kFileKindMap
 
 #include "layerio.h"
 #include "mapfile/tables/fieldindex.h"

@@ -109,7 +109,7 @@ class MapStylesTest : public mapfiletest::FileLayerTest {
     name_ = "styles" + std::to_string(++files_) + ".map";
     dir_.Write(name_, bytes);
     std::memset(&map_, 0, sizeof map_);
-    map_.file = Add(name_, kFileKindMap);
+    map_.file = Add(name_, kMapFileKind);
     ASSERT_GT(map_.file, 0);
     ASSERT_EQ(FileOpen(map_.file, kFileModeWrite, nullptr), map_.file);
     open_ = true;
