@@ -178,6 +178,21 @@ int16_t IndexDelete(IndexFile* file, FieldIndex* index, const Value* value, uint
 // row resets it (the next move then fails until a seek, first or last).
 int16_t IndexMoveCursor(IndexFile* file, FieldIndex* index, int move, int* equal);
 
+// Building a whole index at once: the keys of every row are gathered, sorted
+// and laid out as a tree with evenly filled pages when the tree is empty
+// (else inserted in key order). The entries, equal keys in the order added,
+// are those IndexInsert would give row by row; a unique index with an equal
+// key fails the finish (without an error of its own). Gathering holds at
+// most 64 MB of entries; a full buffer is put into the tree as a run.
+// `expected`: the number of keys to come when known (0 otherwise).
+struct IndexBulk;
+IndexBulk* IndexBulkBegin(IndexFile* file, FieldIndex* index, uint32_t expected);
+int16_t IndexBulkAdd(IndexBulk* bulk, const Value* value, uint32_t row);
+// Puts what is gathered into the tree and frees the bulk; 1 on success.
+int16_t IndexBulkFinish(IndexBulk* bulk);
+// Frees the bulk; a run already put into the tree stays there.
+void IndexBulkAbort(IndexBulk* bulk);
+
 // Makes the key bytes of a value in the key buffer's type, and keeps the
 // value converted to that type in key->value (Char: cut to the width).
 int16_t IndexKeyMake(const Value* value, IndexKey* key, int decimals, uint16_t stamp);

@@ -88,6 +88,17 @@ struct IndexPageCache {
   }
 };
 
+struct IndexBulk {
+  IndexFile* file;
+  FieldIndex* index;
+  int K;
+  int E;
+  uint8_t* entries;  // key bytes and row, in the order added
+  size_t count;
+  size_t capacity;
+  int16_t failed;
+};
+
 namespace {
 
 // ===== Errors ================================================================
@@ -168,7 +179,9 @@ int32_t SlotTake(IndexFile* f) {
 }
 
 void Bind(IndexPageCache& c, int32_t s, uint32_t index) {
-  if (c.slotOf.size() <= index) c.slotOf.resize(std::max<size_t>(index + 1, c.slotOf.size() * 2), -1);
+  if (c.slotOf.size() <= index) {
+    c.slotOf.resize(std::max<size_t>(index + 1, c.slotOf.size() * 2), -1);
+  }
   c.slotOf[index] = s;
   IndexPageCache::Slot& slot = c.slots[size_t(s)];
   slot.page = index;
@@ -384,7 +397,7 @@ int16_t HeaderLoad(IndexFile* f, bool checkCollation) {
   const uint16_t pageSize = LoadU16(b + 6);
   const uint16_t entryCount = LoadU16(b + 12);
   if ((version != kVersion && version != kVersionReadOnly) || pageSize != kIndexPageSize ||
-      entryCount > kIndexMaxEntries || size > int64_t(0xFFFFFFFFu)) {
+      entryCount > kIndexMaxEntries || size > int64_t(0xFFFFFFFFu) || size % kIndexPageSize) {
     PushDamaged(f);
     return 0;
   }
@@ -750,14 +763,29 @@ uint8_t* TreePage(Tree& t, uint32_t offset, uint32_t* count) {
   return p;
 }
 
-// The page a level link leads to; each followed link counts, and more links
-// than the file has pages means the links go in a circle.
-uint8_t* FollowLink(Tree& t, uint32_t offset, uint32_t* count) {
+// The page a level link of page `from` (bytes p) leads to. The page must
+// link back, and with `ordered` its keys must follow p's; each followed link
+// counts, and more links than the file has pages means they go in a circle.
+uint8_t* FollowLink(Tree& t, uint32_t from, const uint8_t* p, uint32_t to, bool forward,
+                    bool ordered, uint32_t* count) {
   if (++t.hops > t.f->pageCount) {
     PushDamaged(t.f);
     return nullptr;
   }
-  return TreePage(t, offset, count);
+  uint8_t* q = TreePage(t, to, count);
+  if (!q) return nullptr;
+  bool holds = LoadU32(q + (forward ? 4 : 8)) == from;
+  const uint32_t pn = Count(p);
+  if (holds && ordered && pn > 0 && *count > 0) {
+    const uint8_t* low = forward ? Ent(p, pn - 1, t.E) : Ent(q, *count - 1, t.E);
+    const uint8_t* high = forward ? Ent(q, 0, t.E) : Ent(p, 0, t.E);
+    holds = std::memcmp(low, high, size_t(t.K)) <= 0;
+  }
+  if (!holds) {
+    PushDamaged(t.f);
+    return nullptr;
+  }
+  return q;
 }
 
 // Positions [lo, hi) of a page: the first whose key is at or above the key
@@ -1120,13 +1148,20 @@ int16_t FreeTree(Tree& t) {
       }
       below = LoadU32(Ent(p, 0, t.E) + t.K);
     }
+    if (LoadU32(p + 4) != 0) {
+      PushDamaged(f);
+      return 0;
+    }
     uint32_t page = first;
-    while (page != 0) {
-      uint8_t* q = FollowLink(t, page, &n);
-      if (!q) return 0;
-      uint32_t next = LoadU32(q + 8);
+    uint8_t* q = p;
+    for (;;) {
+      const uint32_t next = LoadU32(q + 8);
+      uint8_t* r = nullptr;
+      if (next != 0 && !(r = FollowLink(t, page, q, next, true, false, &n))) return 0;
       if (!PageFree(f, page)) return 0;
+      if (next == 0) break;
       page = next;
+      q = r;
     }
     first = below;
   }
@@ -1188,9 +1223,10 @@ int16_t CursorLocate(Tree& t, FieldIndex* index, uint32_t* page, uint32_t* posit
         return 1;
       }
     }
-    at = LoadU32(p + 8);
-    if (at == 0) return 0;
-    p = FollowLink(t, at, &n);
+    const uint32_t next = LoadU32(p + 8);
+    if (next == 0) return 0;
+    p = FollowLink(t, at, p, next, true, true, &n);
+    at = next;
     pos = 0;
   }
   return 0;
@@ -1206,7 +1242,7 @@ int16_t StepNext(Tree& t, uint32_t* page, uint32_t* position, uint8_t** bytes) {
   while (pos >= n) {
     uint32_t next = LoadU32(p + 8);
     if (next == 0) return 0;
-    p = FollowLink(t, next, &n);
+    p = FollowLink(t, *page, p, next, true, true, &n);
     if (!p) return 0;
     *page = next;
     pos = 0;
@@ -1224,7 +1260,7 @@ int16_t StepPrevious(Tree& t, uint32_t* page, uint32_t* position, uint8_t** byte
   while (pos < 0) {
     uint32_t previous = LoadU32(p + 4);
     if (previous == 0) return 0;
-    p = FollowLink(t, previous, &n);
+    p = FollowLink(t, *page, p, previous, false, true, &n);
     if (!p) return 0;
     *page = previous;
     pos = int64_t(n) - 1;
@@ -1250,9 +1286,10 @@ int16_t PathEntry(Tree& t, uint32_t* page, uint32_t* position, uint8_t** bytes) 
   *position = n == 0 ? 0 : n - 1;
   if (n == 0) {
     // Only an empty root leaf has no entries; a later leaf holds the next.
+    uint32_t from = s.page;
     uint32_t next = LoadU32(p + 8);
     while (next != 0) {
-      uint8_t* q = FollowLink(t, next, &n);
+      uint8_t* q = FollowLink(t, from, p, next, true, true, &n);
       if (!q) return 0;
       if (n > 0) {
         *page = next;
@@ -1260,11 +1297,179 @@ int16_t PathEntry(Tree& t, uint32_t* page, uint32_t* position, uint8_t** bytes) 
         *bytes = q;
         return 1;
       }
+      from = next;
+      p = q;
       next = LoadU32(q + 8);
     }
     return 0;
   }
   return StepNext(t, page, position, bytes);
+}
+
+int16_t InsertKey(Tree& t, const uint8_t* key, uint32_t row, bool unique) {
+  IndexFile* f = t.f;
+  if (!Descend(t, key, true)) return 0;
+  const int leaf = t.e->depth - 1;
+  const IndexPathStep& s = f->path[leaf];
+  if (unique && s.position > 0) {
+    uint8_t* p = PageGet(f, s.page);
+    if (!p) return 0;
+    if (std::memcmp(Ent(p, s.position - 1, t.E), key, size_t(t.K)) == 0) return 0;
+  }
+  return InsertAt(t, leaf, s.position, key, row);
+}
+
+// The bulk buffer's budget: a run this large is sorted and put into the tree
+// before more keys are gathered.
+constexpr size_t kBulkBytes = size_t(64) << 20;
+
+// Sort order of gathered entries: the first 16 key bytes as two numbers,
+// then the rest of the key, then the order added (equal keys stay in that
+// order).
+struct BulkItem {
+  uint64_t high;
+  uint64_t low;
+  uint32_t at;
+};
+
+// Lays sorted entries out as a tree whose pages are filled evenly, level by
+// level from the leaves; the tree's empty root page becomes the first leaf.
+int16_t BulkLayOut(Tree& t, const uint8_t* entries, const std::vector<BulkItem>& order) {
+  IndexFile* f = t.f;
+  const size_t n = order.size();
+  std::vector<uint32_t> pages;  // the pages of the level just written
+  std::vector<uint8_t> firsts;  // their first keys
+  uint32_t previous = 0;
+  uint8_t* previousBytes = nullptr;
+  const size_t leaves = (n + t.M - 1) / t.M;
+  size_t done = 0;
+  for (size_t i = 0; i < leaves; ++i) {
+    const size_t take = (n - done) / (leaves - i) + ((n - done) % (leaves - i) ? 1 : 0);
+    OpBegin(f);
+    uint8_t* p;
+    uint32_t page;
+    if (i == 0) {
+      page = t.e->root;
+      if (!(p = PageGet(f, page))) return 0;
+      std::memset(p, 0, kPageHead);
+      PageDirty(f, page);
+    } else if (!(page = PageAlloc(f, &p))) {
+      return 0;
+    }
+    for (size_t j = 0; j < take; ++j) {
+      std::memcpy(Ent(p, uint32_t(j), t.E), entries + size_t(order[done + j].at) * t.E,
+                  size_t(t.E));
+    }
+    StoreU32(p, uint32_t(take));
+    StoreU32(p + 4, previous);
+    if (previous != 0) {
+      if (!(previousBytes = PageGet(f, previous))) return 0;
+      StoreU32(previousBytes + 8, page);
+      PageDirty(f, previous);
+    }
+    pages.push_back(page);
+    firsts.insert(firsts.end(), Ent(p, 0, t.E), Ent(p, 0, t.E) + t.K);
+    previous = page;
+    done += take;
+  }
+  int depth = 1;
+  while (pages.size() > 1) {
+    std::vector<uint32_t> upper;
+    std::vector<uint8_t> upperFirsts;
+    const size_t m = pages.size();
+    const size_t count = (m + t.M - 1) / t.M;
+    previous = 0;
+    done = 0;
+    for (size_t i = 0; i < count; ++i) {
+      const size_t take = (m - done) / (count - i) + ((m - done) % (count - i) ? 1 : 0);
+      OpBegin(f);
+      uint8_t* p;
+      const uint32_t page = PageAlloc(f, &p);
+      if (!page) return 0;
+      for (size_t j = 0; j < take; ++j) {
+        uint8_t* at = Ent(p, uint32_t(j), t.E);
+        std::memcpy(at, firsts.data() + (done + j) * size_t(t.K), size_t(t.K));
+        StoreU32(at + t.K, pages[done + j]);
+      }
+      StoreU32(p, uint32_t(take));
+      StoreU32(p + 4, previous);
+      if (previous != 0) {
+        if (!(previousBytes = PageGet(f, previous))) return 0;
+        StoreU32(previousBytes + 8, page);
+        PageDirty(f, previous);
+      }
+      upper.push_back(page);
+      upperFirsts.insert(upperFirsts.end(), firsts.data() + done * size_t(t.K),
+                         firsts.data() + (done + 1) * size_t(t.K));
+      previous = page;
+      done += take;
+    }
+    pages.swap(upper);
+    firsts.swap(upperFirsts);
+    if (++depth > kDepthLimit || !GrowPath(f, depth)) return 0;
+  }
+  t.e->root = pages[0];
+  t.e->depth = uint8_t(depth);
+  f->headerDirty = 1;
+  return 1;
+}
+
+// Sorts the gathered entries and puts them into the tree: laid out afresh
+// when the tree is empty, else inserted one by one in key order.
+int16_t BulkRun(IndexBulk* b) {
+  IndexFile* f = b->file;
+  Tree t;
+  if (!Ready(f, true) || !TreeOf(f, b->index->number, &t) || t.K != b->K) return 0;
+  const uint8_t* entries = b->entries;
+  const int K = b->K;
+  const int E = b->E;
+  std::vector<BulkItem> order(b->count);
+  for (size_t i = 0; i < b->count; ++i) {
+    const uint8_t* key = entries + i * size_t(E);
+    uint64_t high = 0, low = 0;
+    for (int j = 0; j < 8; ++j) high = (high << 8) | (j < K ? key[j] : 0);
+    for (int j = 8; j < 16; ++j) low = (low << 8) | (j < K ? key[j] : 0);
+    order[i] = BulkItem{high, low, uint32_t(i)};
+  }
+  std::sort(order.begin(), order.end(), [&](const BulkItem& x, const BulkItem& y) {
+    if (x.high != y.high) return x.high < y.high;
+    if (x.low != y.low) return x.low < y.low;
+    if (K > 16) {
+      int c = std::memcmp(entries + size_t(x.at) * E + 16, entries + size_t(y.at) * E + 16,
+                          size_t(K - 16));
+      if (c != 0) return c < 0;
+    }
+    return x.at < y.at;
+  });
+  const bool unique = b->index->unique != 0;
+  if (unique) {
+    for (size_t i = 1; i < order.size(); ++i) {
+      if (std::memcmp(entries + size_t(order[i - 1].at) * E, entries + size_t(order[i].at) * E,
+                      size_t(K)) == 0) {
+        return 0;
+      }
+    }
+  }
+  OpBegin(f);
+  uint32_t rootCount;
+  if (!TreePage(t, t.e->root, &rootCount)) return 0;
+  int16_t ok = 1;
+  if (t.e->depth == 1 && rootCount == 0) {
+    ok = BulkLayOut(t, entries, order);
+  } else {
+    for (const BulkItem& item : order) {
+      const uint8_t* at = entries + size_t(item.at) * E;
+      OpBegin(f);
+      t.hops = 0;
+      std::memcpy(f->keyA, at, size_t(K));
+      if (!InsertKey(t, f->keyA, LoadU32(at + K), unique)) {
+        ok = 0;
+        break;
+      }
+    }
+  }
+  b->count = 0;
+  return ok;
 }
 
 }  // namespace
@@ -1496,15 +1701,72 @@ int16_t IndexInsert(IndexFile* f, FieldIndex* index, const Value* value, uint32_
   OpBegin(f);
   const IndexKey& k = index->key;
   if (!EncodeKey(value, k.type, k.width, t.K, k.decimals, f->stamp, f->keyA, nullptr)) return 0;
-  if (!Descend(t, f->keyA, true)) return 0;
-  const int leaf = t.e->depth - 1;
-  const IndexPathStep& s = f->path[leaf];
-  if (index->unique && s.position > 0) {
-    uint8_t* p = PageGet(f, s.page);
-    if (!p) return 0;
-    if (std::memcmp(Ent(p, s.position - 1, t.E), f->keyA, size_t(t.K)) == 0) return 0;
+  return InsertKey(t, f->keyA, row, index->unique != 0);
+}
+
+// ===== Bulk building =========================================================
+
+IndexBulk* IndexBulkBegin(IndexFile* f, FieldIndex* index, uint32_t expected) {
+  if (!Ready(f, true) || !index) return nullptr;
+  Tree t;
+  if (!TreeOf(f, index->number, &t)) return nullptr;
+  auto* b = new (std::nothrow) IndexBulk{f, index, t.K, t.E, nullptr, 0, 0, 0};
+  if (!b) {
+    ErrorPush(kErrorSeverity, kErrNoMemory, nullptr, nullptr);
+    return nullptr;
   }
-  return InsertAt(t, leaf, s.position, f->keyA, row);
+  const size_t want = std::min<size_t>(expected, kBulkBytes / size_t(t.E));
+  if (want > 0 && (b->entries = static_cast<uint8_t*>(MemAlloc(want * size_t(t.E))))) {
+    b->capacity = want;
+  }
+  return b;
+}
+
+int16_t IndexBulkAdd(IndexBulk* b, const Value* value, uint32_t row) {
+  if (!b || b->failed) return 0;
+  if (b->count == b->capacity) {
+    const size_t limit = std::max<size_t>(kBulkBytes / size_t(b->E), 1024);
+    if (b->count >= limit) {
+      // A full buffer goes into the tree as a sorted run.
+      if (!BulkRun(b)) {
+        b->failed = 1;
+        return 0;
+      }
+    } else {
+      size_t grown = std::min(limit, std::max<size_t>(b->capacity * 2, 4096));
+      auto* more = static_cast<uint8_t*>(MemRealloc(b->entries, grown * size_t(b->E)));
+      if (!more) {
+        ErrorPush(kErrorSeverity, kErrNoMemory, nullptr, nullptr);
+        b->failed = 1;
+        return 0;
+      }
+      b->entries = more;
+      b->capacity = grown;
+    }
+  }
+  const IndexKey& k = b->index->key;
+  uint8_t* at = b->entries + b->count * size_t(b->E);
+  if (!EncodeKey(value, k.type, k.width, b->K, k.decimals, b->file->stamp, at, nullptr)) {
+    b->failed = 1;
+    return 0;
+  }
+  StoreU32(at + b->K, row);
+  ++b->count;
+  return 1;
+}
+
+int16_t IndexBulkFinish(IndexBulk* b) {
+  if (!b) return 0;
+  int16_t ok = !b->failed && (b->count == 0 || BulkRun(b)) ? 1 : 0;
+  MemFree(b->entries);
+  delete b;
+  return ok;
+}
+
+void IndexBulkAbort(IndexBulk* b) {
+  if (!b) return;
+  MemFree(b->entries);
+  delete b;
 }
 
 int16_t IndexDelete(IndexFile* f, FieldIndex* index, const Value* value, uint32_t row) {
