@@ -32,12 +32,6 @@
 
 namespace layerio {
 
-// Declared for the table's close and the definition reader: frees every
-// field-index object of the table, its index file and a view's cached
-// expression indexes.
-void TableIndexesClose(TableObject* table);
-void IndexSearchCacheFree(TableObject* view);
-
 namespace {
 
 constexpr uint32_t kBuildSliceTicks = 200;
