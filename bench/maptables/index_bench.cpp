@@ -22,10 +22,6 @@
 #include "mapfile/tables/fieldindex.h"
 #include "mapfile/tables/frame.h"
 
-namespace layerio {
-void TableIndexesClose(TableObject* table);
-}  // namespace layerio
-
 namespace {
 
 using namespace layerio;

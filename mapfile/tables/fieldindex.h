@@ -217,6 +217,12 @@ int16_t FieldIndexCreate(TableObject* table, uint32_t field, int unique, IndexFi
 // deleted. The definition is not rewritten here.
 int16_t FieldIndexDrop(TableObject* table, uint32_t field);
 int16_t TableHasIndexes(const TableObject* table);
+// Frees every field-index object of the table, closes its index file and
+// frees a view's cached expression indexes (for the table's close and the
+// definition reader).
+void TableIndexesClose(TableObject* table);
+// Frees a view's cached expression indexes and deletes their temporary file.
+void IndexSearchCacheFree(TableObject* table);
 // Keeps the table's indexes in step with a row change. `fields` hold the
 // row's values (new values for insert, old values for delete).
 int16_t TableIndexesInsertRow(TableObject* table, const FieldDef* fields, uint32_t row);

@@ -4,11 +4,10 @@
 // "column = value" on a table or a view.
 //
 // Building reads the rows in slices of kBuildSliceTicks clock ticks, so that
-// a host could show progress between slices. The keys of a run of rows are
-// sorted before they go into the tree: inserting in key order keeps every
-// insert on the rightmost path, which stays in the page buffers, where rows
-// in file order would touch a random leaf each. Equal keys keep row order,
-// so the tree is the one row-by-row inserts give.
+// a host could show progress between slices. The keys are gathered by the
+// file level's bulk build, which sorts them once and lays the new tree out
+// page by page instead of inserting row by row (equal keys keep row order,
+// so the entries are the ones row-by-row inserts give).
 //
 // Searches answer through IndexSearch:
 //   kIndexSeek with a key: 1 and the first view row whose value equals the
@@ -25,7 +24,6 @@
 // field indexes.
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "mapfile/tables/dbf.h"
@@ -34,17 +32,9 @@
 
 namespace layerio {
 
-// Declared for the table's close and the definition reader: frees every
-// field-index object of the table, its index file and a view's cached
-// expression indexes.
-void TableIndexesClose(TableObject* table);
-void IndexSearchCacheFree(TableObject* view);
-
 namespace {
 
 constexpr uint32_t kBuildSliceTicks = 200;
-// A build sorts the keys of at most this many bytes of entries at a time.
-constexpr size_t kBuildRunBytes = size_t(64) << 20;
 // Plan 3 only while the base table has fewer than this many rows per view
 // row: past it a temporary index of the view is cheaper to walk.
 constexpr uint32_t kBaseRowsPerViewRow = 10;
@@ -147,137 +137,38 @@ bool NextEqual(IndexFile* file, FieldIndex* index) {
 
 // ----- building an index from the rows -------------------------------------------
 
-// The stepped job of a build: rows are read and their keys made in slices;
-// a run of keys is sorted and inserted, also in slices.
+// The stepped job of a build: rows are read and their keys gathered in
+// slices; the last step sorts the gathered keys and lays the tree out.
 struct BuildJob {
   TableObject* table;
   uint32_t field;
-  IndexFile* file;
-  FieldIndex* index;
+  IndexBulk* bulk;
   uint32_t rows;
   uint32_t next = 1;  // the next row to read
-  bool inserting = false;
-  size_t insertAt = 0;
-  int keyLength = 0;
-  bool text = false;   // Char: the text cut to the key length is kept
-  size_t entrySize = 0;
-  // The run: per row the key, the row (u32), then the text or the Value.
-  std::unique_ptr<uint8_t[]> entries;
-  size_t used = 0;
-  size_t capacity = 0;
-  // The run's order: the first 8 key bytes as a number, then the entry's
-  // offset, so that most comparisons touch no entry.
-  struct Sorted {
-    uint64_t prefix;
-    uint32_t offset;
-  };
-  std::vector<Sorted> order;
-  IndexKey scratch{};
-  Value value{};  // the value an insert takes
   bool stop = false;
   bool finished = false;
 };
 
-bool BuildRead(BuildJob* job) {
-  TableObject* t = job->table;
-  if (!DataSourceReadRow(&t->source, t->fields, job->next)) return false;
-  const Value& v = t->fields[job->field].value;
-  if (!IndexKeyMake(&v, &job->scratch, job->index->key.decimals, job->file->stamp)) return false;
-  uint8_t* e = job->entries.get() + job->used;
-  job->used += job->entrySize;
-  std::memcpy(e, job->scratch.bytes, size_t(job->keyLength));
-  std::memcpy(e + job->keyLength, &job->next, 4);
-  uint8_t* payload = e + job->keyLength + 4;
-  if (job->text) {
-    char* p = nullptr;
-    ValueData(&v, &p);
-    size_t n = p ? std::strlen(p) : 0;
-    if (n > size_t(job->keyLength)) n = size_t(job->keyLength);
-    if (n) std::memcpy(payload, p, n);
-    payload[n] = 0;
-  } else {
-    std::memcpy(payload, &v, sizeof v);
-  }
-  ++job->next;
-  return true;
-}
-
-void BuildSortRun(BuildJob* job) {
-  const size_t n = job->used / job->entrySize;
-  const uint8_t* base = job->entries.get();
-  const size_t length = size_t(job->keyLength);
-  const size_t head = std::min<size_t>(length, 8);
-  job->order.resize(n);
-  for (size_t i = 0; i < n; ++i) {
-    const uint8_t* key = base + i * job->entrySize;
-    uint64_t prefix = 0;
-    for (size_t b = 0; b < 8; ++b) prefix = (prefix << 8) | (b < head ? key[b] : 0);
-    job->order[i] = BuildJob::Sorted{prefix, uint32_t(i * job->entrySize)};
-  }
-  // Equal keys keep row order: offsets grow with the rows.
-  std::sort(job->order.begin(), job->order.end(),
-            [&](const BuildJob::Sorted& a, const BuildJob::Sorted& b) {
-              if (a.prefix != b.prefix) return a.prefix < b.prefix;
-              if (length > 8) {
-                int c = std::memcmp(base + a.offset + 8, base + b.offset + 8, length - 8);
-                if (c) return c < 0;
-              }
-              return a.offset < b.offset;
-            });
-  job->inserting = true;
-  job->insertAt = 0;
-}
-
-bool BuildInsert(BuildJob* job) {
-  const uint8_t* e = job->entries.get() + job->order[job->insertAt].offset;
-  uint32_t row;
-  std::memcpy(&row, e + job->keyLength, 4);
-  const uint8_t* payload = e + job->keyLength + 4;
-  if (job->text) {
-    char* p = nullptr;
-    ValueData(&job->value, &p);
-    std::strcpy(p, reinterpret_cast<const char*>(payload));
-  } else {
-    std::memcpy(&job->value, payload, sizeof job->value);
-  }
-  if (!IndexInsert(job->file, job->index, &job->value, row)) return false;
-  ++job->insertAt;
-  return true;
-}
-
-// One step: works until its slice of clock ticks is over; true while there
-// is work left.
+// One step: reads rows until its slice of clock ticks is over; true while
+// there is work left.
 bool BuildStep(BuildJob* job, bool first) {
-  if (first) {
-    job->next = 1;
-    job->inserting = false;
-  }
+  if (first) job->next = 1;
+  TableObject* t = job->table;
+  const Value* value = &t->fields[job->field].value;
   const uint32_t start = ClockTicks();
-  for (uint32_t n = 0;; ++n) {
-    if ((n & 63) == 63 && ClockTicks() - start >= kBuildSliceTicks) return true;
-    if (job->inserting) {
-      if (job->insertAt < job->order.size()) {
-        if (!BuildInsert(job)) {
-          job->stop = true;
-          return false;
-        }
-        continue;
-      }
-      job->inserting = false;
-      job->used = 0;
-      job->order.clear();
-      if (job->next > job->rows) return false;
-      continue;
-    }
-    if (job->next > job->rows || job->used + job->entrySize > job->capacity) {
-      BuildSortRun(job);
-      continue;
-    }
-    if (!BuildRead(job)) {
+  for (uint32_t n = 0; job->next <= job->rows; ++n) {
+    if ((n & 255) == 255 && ClockTicks() - start >= kBuildSliceTicks) return true;
+    if (!DataSourceReadRow(&t->source, t->fields, job->next) ||
+        !IndexBulkAdd(job->bulk, value, job->next)) {
       job->stop = true;
       return false;
     }
+    ++job->next;
   }
+  IndexBulk* bulk = job->bulk;
+  job->bulk = nullptr;
+  if (!IndexBulkFinish(bulk)) job->stop = true;
+  return false;
 }
 
 // Runs the job to its end at once: the first step, then the others for as
@@ -291,31 +182,15 @@ void StepJobRunAll(BuildJob* job) {
 }
 
 bool BuildFromRows(TableObject* table, uint32_t field, IndexFile* file, FieldIndex* index) {
-  const FieldDef& f = table->fields[field];
   BuildJob job;
   job.table = table;
   job.field = field;
-  job.file = file;
-  job.index = index;
   job.rows = table->source.rowCount;
-  job.keyLength = index->key.length;
-  job.text = f.value.kind == kFieldChar;
-  job.entrySize = size_t(job.keyLength) + 4 + (job.text ? size_t(job.keyLength) + 1 : sizeof(Value));
-  // The run holds every row's entry, within kBuildRunBytes.
-  const size_t all = size_t(job.rows) * job.entrySize;
-  job.capacity = std::max(job.entrySize, std::min(all, kBuildRunBytes));
-  job.entries.reset(new uint8_t[job.capacity]);
-  if (!IndexKeyInitForField(&job.scratch, f.value.kind, KeyWidth(f))) return false;
-  bool ok = true;
-  job.value.kind = f.value.kind;
-  if (job.text) ok = ValueAlloc(uint8_t(job.keyLength), &job.value, nullptr) != 0;
-  if (ok) {
-    StepJobRunAll(&job);
-    ok = job.finished;
-  }
-  if (job.text) ValueFree(&job.value);
-  IndexKeyFree(&job.scratch);
-  return ok;
+  job.bulk = IndexBulkBegin(file, index, job.rows);
+  if (!job.bulk) return false;
+  StepJobRunAll(&job);
+  if (job.bulk) IndexBulkAbort(job.bulk);
+  return job.finished;
 }
 
 bool BelongsToRemoteJoin(const TableObject* table) {

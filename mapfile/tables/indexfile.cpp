@@ -88,14 +88,41 @@ struct IndexPageCache {
   }
 };
 
+namespace {
+
+// Gathered keys are sorted as fixed-size records that hold their first
+// kItemKeyBytes key bytes as numbers, so that most keys compare, and the
+// tree is laid out, without going back to other memory. The tag is the row
+// while rows come in ascending order (equal keys then sort by row, which is
+// the order added); otherwise, and for keys longer than the record holds,
+// it is the position added, with the rows and the rest of each key kept
+// beside, by position.
+constexpr int kItemKeyBytes = 20;
+
+struct BulkItem {
+  uint64_t high;   // key bytes 0..7, big-endian
+  uint64_t low;    // 8..15
+  uint32_t third;  // 16..19
+  uint32_t tag;
+};
+static_assert(sizeof(BulkItem) == 24);
+
+}  // namespace
+
 struct IndexBulk {
   IndexFile* file;
   FieldIndex* index;
   int K;
   int E;
-  uint8_t* entries;  // key bytes and row, in the order added
+  int tail;           // key bytes past kItemKeyBytes
+  BulkItem* items;
+  uint8_t* tails;     // `tail` bytes per position (when tail > 0)
+  uint32_t* rows;     // rows by position, once the tags are positions
   size_t count;
   size_t capacity;
+  size_t limit;       // entries one run holds
+  uint32_t lastRow;
+  uint8_t byPosition;
   int16_t failed;
 };
 
@@ -1322,154 +1349,252 @@ int16_t InsertKey(Tree& t, const uint8_t* key, uint32_t row, bool unique) {
 // The bulk buffer's budget: a run this large is sorted and put into the tree
 // before more keys are gathered.
 constexpr size_t kBulkBytes = size_t(64) << 20;
+// Pages written in one go by a layout that appends to the file.
+constexpr uint32_t kBulkRunPages = 128;
 
-// Sort order of gathered entries: the first 16 key bytes as two numbers,
-// then the rest of the key, then the order added (equal keys stay in that
-// order).
-struct BulkItem {
-  uint64_t high;
-  uint64_t low;
-  uint32_t at;
+BulkItem ItemOf(const uint8_t* key) {
+  return BulkItem{LoadBigEndian(key, 8), LoadBigEndian(key + 8, 8),
+                  uint32_t(LoadBigEndian(key + 16, 4)), 0};
+}
+
+// The entry of an item: key bytes then row.
+void ItemEntry(const IndexBulk* b, const BulkItem& item, uint8_t* out) {
+  uint8_t head[kItemKeyBytes];
+  StoreBigEndian(head, item.high, 8);
+  StoreBigEndian(head + 8, item.low, 8);
+  StoreBigEndian(head + 16, item.third, 4);
+  std::memcpy(out, head, size_t(std::min(b->K, kItemKeyBytes)));
+  if (b->tail > 0) {
+    std::memcpy(out + kItemKeyBytes, b->tails + size_t(item.tag) * size_t(b->tail),
+                size_t(b->tail));
+  }
+  StoreU32(out + b->K, b->byPosition ? b->rows[item.tag] : item.tag);
+}
+
+// Compares the keys of two items: <0, 0, >0.
+int ItemCompare(const IndexBulk* b, const BulkItem& x, const BulkItem& y) {
+  if (x.high != y.high) return x.high < y.high ? -1 : 1;
+  if (x.low != y.low) return x.low < y.low ? -1 : 1;
+  if (x.third != y.third) return x.third < y.third ? -1 : 1;
+  if (b->tail > 0) {
+    const size_t n = size_t(b->tail);
+    return std::memcmp(b->tails + size_t(x.tag) * n, b->tails + size_t(y.tag) * n, n);
+  }
+  return 0;
+}
+
+// Writes pages appended to the file in runs of neighbouring pages.
+struct PageRun {
+  IndexFile* f;
+  std::vector<uint8_t> bytes;
+  uint32_t start = 0;  // offset of the first page held
+  uint32_t held = 0;
+
+  bool Flush() {
+    if (held == 0) return true;
+    const int32_t n = int32_t(held * uint32_t(kIndexPageSize));
+    held = 0;
+    return FileSeek(f->file, start, 0) == int64_t(start) &&
+           FileWrite(f->file, bytes.data(), n) == n;
+  }
+  // The zeroed bytes of the page at `offset`; null when a write failed.
+  uint8_t* Page(uint32_t offset) {
+    if (held > 0 && (held == kBulkRunPages || offset != start + held * kIndexPageSize)) {
+      if (!Flush()) return nullptr;
+    }
+    if (held == 0) start = offset;
+    uint8_t* p = bytes.data() + size_t(held++) * kIndexPageSize;
+    std::memset(p, 0, kIndexPageSize);
+    return p;
+  }
 };
 
-// Lays sorted entries out as a tree whose pages are filled evenly, level by
+// Lays sorted items out as a tree whose pages are filled evenly, level by
 // level from the leaves; the tree's empty root page becomes the first leaf.
-int16_t BulkLayOut(Tree& t, const uint8_t* entries, const std::vector<BulkItem>& order) {
+// With no free page to reuse, the new pages are appended to the file and
+// written straight through the file layer in runs, past the page cache,
+// which the build would otherwise fill with pages it does not read again.
+// On failure the tree is left empty and its new pages freed.
+int16_t BulkLayOut(Tree& t, IndexBulk* b, size_t n) {
   IndexFile* f = t.f;
-  const size_t n = order.size();
-  std::vector<uint32_t> pages;  // the pages of the level just written
-  std::vector<uint8_t> firsts;  // their first keys
-  uint32_t previous = 0;
-  uint8_t* previousBytes = nullptr;
-  const size_t leaves = (n + t.M - 1) / t.M;
-  size_t done = 0;
-  for (size_t i = 0; i < leaves; ++i) {
-    const size_t take = (n - done) / (leaves - i) + ((n - done) % (leaves - i) ? 1 : 0);
-    OpBegin(f);
-    uint8_t* p;
-    uint32_t page;
-    if (i == 0) {
-      page = t.e->root;
-      if (!(p = PageGet(f, page))) return 0;
-      std::memset(p, 0, kPageHead);
-      PageDirty(f, page);
-    } else if (!(page = PageAlloc(f, &p))) {
-      return 0;
+  const bool direct = f->freeHead == 0;
+  PageRun run{f, std::vector<uint8_t>(direct ? size_t(kBulkRunPages) * kIndexPageSize : 0)};
+  std::vector<uint32_t> allocated;  // new pages, in the order taken
+  std::vector<uint32_t> below;      // pages of the level below, with their first keys
+  std::vector<uint8_t> belowFirsts;
+  std::vector<uint32_t> pages;
+  std::vector<uint8_t> firsts;
+  uint8_t entry[kIndexMaxKey + 4];
+  int depth = 0;
+  bool ok = true;
+  size_t m = n;  // entries of the level being written
+  do {
+    ++depth;
+    if (depth > kDepthLimit || !GrowPath(f, depth)) {
+      ok = false;
+      break;
     }
-    for (size_t j = 0; j < take; ++j) {
-      std::memcpy(Ent(p, uint32_t(j), t.E), entries + size_t(order[done + j].at) * t.E,
-                  size_t(t.E));
-    }
-    StoreU32(p, uint32_t(take));
-    StoreU32(p + 4, previous);
-    if (previous != 0) {
-      if (!(previousBytes = PageGet(f, previous))) return 0;
-      StoreU32(previousBytes + 8, page);
-      PageDirty(f, previous);
-    }
-    pages.push_back(page);
-    firsts.insert(firsts.end(), Ent(p, 0, t.E), Ent(p, 0, t.E) + t.K);
-    previous = page;
-    done += take;
-  }
-  int depth = 1;
-  while (pages.size() > 1) {
-    std::vector<uint32_t> upper;
-    std::vector<uint8_t> upperFirsts;
-    const size_t m = pages.size();
     const size_t count = (m + t.M - 1) / t.M;
-    previous = 0;
-    done = 0;
-    for (size_t i = 0; i < count; ++i) {
+    pages.clear();
+    firsts.clear();
+    for (size_t i = 0; ok && i < count; ++i) {
+      uint32_t page;
+      if (depth == 1 && i == 0) {
+        page = t.e->root;
+      } else if (direct) {
+        if (f->pageCount >= 0x7FFFFFu) {  // offsets stay below 2^32
+          PushDamaged(f);
+          ok = false;
+          break;
+        }
+        page = f->pageCount++ * uint32_t(kIndexPageSize);
+        f->headerDirty = 1;
+        allocated.push_back(page);
+      } else {
+        OpBegin(f);
+        uint8_t* unused;
+        if (!(page = PageAlloc(f, &unused))) {
+          ok = false;
+          break;
+        }
+        allocated.push_back(page);
+      }
+      pages.push_back(page);
+    }
+    if (ok && direct && FileSize(f->file) < int64_t(f->pageCount) * kIndexPageSize &&
+        FileSetSize(f->file, int64_t(f->pageCount) * kIndexPageSize) != 0) {
+      ok = false;
+    }
+    size_t done = 0;
+    for (size_t i = 0; ok && i < count; ++i) {
       const size_t take = (m - done) / (count - i) + ((m - done) % (count - i) ? 1 : 0);
-      OpBegin(f);
+      const uint32_t page = pages[i];
+      const bool cached = !direct || page == t.e->root;
       uint8_t* p;
-      const uint32_t page = PageAlloc(f, &p);
-      if (!page) return 0;
+      if (cached) {
+        OpBegin(f);
+        p = PageGet(f, page);
+        if (p) std::memset(p, 0, kIndexPageSize);
+      } else {
+        p = run.Page(page);
+      }
+      if (!p) {
+        ok = false;
+        break;
+      }
       for (size_t j = 0; j < take; ++j) {
         uint8_t* at = Ent(p, uint32_t(j), t.E);
-        std::memcpy(at, firsts.data() + (done + j) * size_t(t.K), size_t(t.K));
-        StoreU32(at + t.K, pages[done + j]);
+        if (depth == 1) {
+          ItemEntry(b, b->items[done + j], entry);
+          std::memcpy(at, entry, size_t(t.E));
+        } else {
+          std::memcpy(at, belowFirsts.data() + (done + j) * size_t(t.K), size_t(t.K));
+          StoreU32(at + t.K, below[done + j]);
+        }
       }
       StoreU32(p, uint32_t(take));
-      StoreU32(p + 4, previous);
-      if (previous != 0) {
-        if (!(previousBytes = PageGet(f, previous))) return 0;
-        StoreU32(previousBytes + 8, page);
-        PageDirty(f, previous);
-      }
-      upper.push_back(page);
-      upperFirsts.insert(upperFirsts.end(), firsts.data() + done * size_t(t.K),
-                         firsts.data() + (done + 1) * size_t(t.K));
-      previous = page;
+      StoreU32(p + 4, i > 0 ? pages[i - 1] : 0);
+      StoreU32(p + 8, i + 1 < count ? pages[i + 1] : 0);
+      if (cached) PageDirty(f, page);
+      const uint8_t* first = Ent(p, 0, t.E);
+      firsts.insert(firsts.end(), first, first + t.K);
       done += take;
     }
-    pages.swap(upper);
-    firsts.swap(upperFirsts);
-    if (++depth > kDepthLimit || !GrowPath(f, depth)) return 0;
+    below.swap(pages);
+    belowFirsts.swap(firsts);
+    m = below.size();
+  } while (ok && m > 1);
+  if (ok && direct) ok = run.Flush();
+  if (!ok) {
+    for (size_t i = allocated.size(); i-- > 0;) PageFree(f, allocated[i]);
+    OpBegin(f);
+    if (uint8_t* p = PageGet(f, t.e->root)) {
+      std::memset(p, 0, kPageHead);
+      PageDirty(f, t.e->root);
+    }
+    return 0;
   }
-  t.e->root = pages[0];
+  t.e->root = below[0];
   t.e->depth = uint8_t(depth);
   f->headerDirty = 1;
   return 1;
 }
 
-// Sorts the gathered entries and puts them into the tree: laid out afresh
+// Sorts the gathered items and puts them into the tree: laid out afresh
 // when the tree is empty, else inserted one by one in key order.
 int16_t BulkRun(IndexBulk* b) {
   IndexFile* f = b->file;
   Tree t;
   if (!Ready(f, true) || !TreeOf(f, b->index->number, &t) || t.K != b->K) return 0;
-  const uint8_t* entries = b->entries;
-  const int K = b->K;
-  const int E = b->E;
-  std::vector<BulkItem> order(b->count);
-  for (size_t i = 0; i < b->count; ++i) {
-    const uint8_t* key = entries + i * size_t(E);
-    uint64_t high = 0, low = 0;
-    for (int j = 0; j < 8; ++j) high = (high << 8) | (j < K ? key[j] : 0);
-    for (int j = 8; j < 16; ++j) low = (low << 8) | (j < K ? key[j] : 0);
-    order[i] = BulkItem{high, low, uint32_t(i)};
-  }
-  std::sort(order.begin(), order.end(), [&](const BulkItem& x, const BulkItem& y) {
-    if (x.high != y.high) return x.high < y.high;
-    if (x.low != y.low) return x.low < y.low;
-    if (K > 16) {
-      int c = std::memcmp(entries + size_t(x.at) * E + 16, entries + size_t(y.at) * E + 16,
-                          size_t(K - 16));
-      if (c != 0) return c < 0;
-    }
-    return x.at < y.at;
+  const size_t n = b->count;
+  b->count = 0;
+  BulkItem* items = b->items;
+  // Equal keys keep the order added: the tags, rows or positions, grow with it.
+  std::sort(items, items + n, [b](const BulkItem& x, const BulkItem& y) {
+    int c = ItemCompare(b, x, y);
+    return c != 0 ? c < 0 : x.tag < y.tag;
   });
   const bool unique = b->index->unique != 0;
   if (unique) {
-    for (size_t i = 1; i < order.size(); ++i) {
-      if (std::memcmp(entries + size_t(order[i - 1].at) * E, entries + size_t(order[i].at) * E,
-                      size_t(K)) == 0) {
-        return 0;
-      }
+    for (size_t i = 1; i < n; ++i) {
+      if (ItemCompare(b, items[i - 1], items[i]) == 0) return 0;
     }
   }
   OpBegin(f);
   uint32_t rootCount;
   if (!TreePage(t, t.e->root, &rootCount)) return 0;
-  int16_t ok = 1;
-  if (t.e->depth == 1 && rootCount == 0) {
-    ok = BulkLayOut(t, entries, order);
-  } else {
-    for (const BulkItem& item : order) {
-      const uint8_t* at = entries + size_t(item.at) * E;
-      OpBegin(f);
-      t.hops = 0;
-      std::memcpy(f->keyA, at, size_t(K));
-      if (!InsertKey(t, f->keyA, LoadU32(at + K), unique)) {
-        ok = 0;
-        break;
-      }
-    }
+  if (t.e->depth == 1 && rootCount == 0) return n == 0 ? 1 : BulkLayOut(t, b, n);
+  uint8_t entry[kIndexMaxKey + 4];
+  for (size_t i = 0; i < n; ++i) {
+    ItemEntry(b, items[i], entry);
+    OpBegin(f);
+    t.hops = 0;
+    std::memcpy(f->keyA, entry, size_t(b->K));
+    if (!InsertKey(t, f->keyA, LoadU32(entry + b->K), unique)) return 0;
   }
-  b->count = 0;
-  return ok;
+  return 1;
+}
+
+// Room for `want` entries; false (nothing pushed) without memory.
+bool BulkReserve(IndexBulk* b, size_t want) {
+  void* items = MemRealloc(b->items, want * sizeof(BulkItem));
+  if (!items) return false;
+  b->items = static_cast<BulkItem*>(items);
+  if (b->tail > 0) {
+    void* tails = MemRealloc(b->tails, want * size_t(b->tail));
+    if (!tails) return false;
+    b->tails = static_cast<uint8_t*>(tails);
+  }
+  if (b->byPosition) {
+    void* rows = MemRealloc(b->rows, want * sizeof(uint32_t));
+    if (!rows) return false;
+    b->rows = static_cast<uint32_t*>(rows);
+  }
+  b->capacity = want;
+  return true;
+}
+
+// From here on the tags are positions: the rows so far move beside.
+bool BulkByPosition(IndexBulk* b) {
+  auto* rows = static_cast<uint32_t*>(MemAlloc(std::max<size_t>(b->capacity, 1) * 4));
+  if (!rows) {
+    ErrorPush(kErrorSeverity, kErrNoMemory, nullptr, nullptr);
+    return false;
+  }
+  for (size_t i = 0; i < b->count; ++i) {
+    rows[i] = b->items[i].tag;
+    b->items[i].tag = uint32_t(i);
+  }
+  b->rows = rows;
+  b->byPosition = 1;
+  return true;
+}
+
+void BulkFree(IndexBulk* b) {
+  MemFree(b->items);
+  MemFree(b->tails);
+  MemFree(b->rows);
+  delete b;
 }
 
 }  // namespace
@@ -1710,47 +1835,64 @@ IndexBulk* IndexBulkBegin(IndexFile* f, FieldIndex* index, uint32_t expected) {
   if (!Ready(f, true) || !index) return nullptr;
   Tree t;
   if (!TreeOf(f, index->number, &t)) return nullptr;
-  auto* b = new (std::nothrow) IndexBulk{f, index, t.K, t.E, nullptr, 0, 0, 0};
+  auto* b = new (std::nothrow) IndexBulk{};
   if (!b) {
     ErrorPush(kErrorSeverity, kErrNoMemory, nullptr, nullptr);
     return nullptr;
   }
-  const size_t want = std::min<size_t>(expected, kBulkBytes / size_t(t.E));
-  if (want > 0 && (b->entries = static_cast<uint8_t*>(MemAlloc(want * size_t(t.E))))) {
-    b->capacity = want;
-  }
+  b->file = f;
+  b->index = index;
+  b->K = t.K;
+  b->E = t.E;
+  b->tail = std::max(t.K - kItemKeyBytes, 0);
+  b->byPosition = b->tail > 0 ? 1 : 0;
+  const size_t each = sizeof(BulkItem) + size_t(b->tail) + (b->byPosition ? 4 : 0);
+  b->limit = std::max<size_t>(kBulkBytes / each, 1024);
+  // Without room for what is expected the buffer grows as keys come.
+  const size_t want = std::min<size_t>(expected, b->limit);
+  if (want > 0) BulkReserve(b, want);
   return b;
 }
 
 int16_t IndexBulkAdd(IndexBulk* b, const Value* value, uint32_t row) {
   if (!b || b->failed) return 0;
   if (b->count == b->capacity) {
-    const size_t limit = std::max<size_t>(kBulkBytes / size_t(b->E), 1024);
-    if (b->count >= limit) {
+    if (b->count >= b->limit) {
       // A full buffer goes into the tree as a sorted run.
       if (!BulkRun(b)) {
         b->failed = 1;
         return 0;
       }
-    } else {
-      size_t grown = std::min(limit, std::max<size_t>(b->capacity * 2, 4096));
-      auto* more = static_cast<uint8_t*>(MemRealloc(b->entries, grown * size_t(b->E)));
-      if (!more) {
-        ErrorPush(kErrorSeverity, kErrNoMemory, nullptr, nullptr);
-        b->failed = 1;
-        return 0;
-      }
-      b->entries = more;
-      b->capacity = grown;
+    } else if (!BulkReserve(b, std::min(b->limit, std::max<size_t>(b->capacity * 2, 4096)))) {
+      ErrorPush(kErrorSeverity, kErrNoMemory, nullptr, nullptr);
+      b->failed = 1;
+      return 0;
     }
   }
   const IndexKey& k = b->index->key;
-  uint8_t* at = b->entries + b->count * size_t(b->E);
-  if (!EncodeKey(value, k.type, k.width, b->K, k.decimals, b->file->stamp, at, nullptr)) {
+  uint8_t key[kIndexMaxKey];
+  if (!EncodeKey(value, k.type, k.width, b->K, k.decimals, b->file->stamp, key, nullptr)) {
     b->failed = 1;
     return 0;
   }
-  StoreU32(at + b->K, row);
+  if (b->K < kItemKeyBytes) std::memset(key + b->K, 0, size_t(kItemKeyBytes - b->K));
+  const size_t i = b->count;
+  if (!b->byPosition && i > 0 && row <= b->lastRow && !BulkByPosition(b)) {
+    b->failed = 1;
+    return 0;
+  }
+  BulkItem& item = b->items[i];
+  item = ItemOf(key);
+  if (b->byPosition) {
+    item.tag = uint32_t(i);
+    b->rows[i] = row;
+  } else {
+    item.tag = row;
+  }
+  if (b->tail > 0) {
+    std::memcpy(b->tails + i * size_t(b->tail), key + kItemKeyBytes, size_t(b->tail));
+  }
+  b->lastRow = row;
   ++b->count;
   return 1;
 }
@@ -1758,15 +1900,12 @@ int16_t IndexBulkAdd(IndexBulk* b, const Value* value, uint32_t row) {
 int16_t IndexBulkFinish(IndexBulk* b) {
   if (!b) return 0;
   int16_t ok = !b->failed && (b->count == 0 || BulkRun(b)) ? 1 : 0;
-  MemFree(b->entries);
-  delete b;
+  BulkFree(b);
   return ok;
 }
 
 void IndexBulkAbort(IndexBulk* b) {
-  if (!b) return;
-  MemFree(b->entries);
-  delete b;
+  if (b) BulkFree(b);
 }
 
 int16_t IndexDelete(IndexFile* f, FieldIndex* index, const Value* value, uint32_t row) {

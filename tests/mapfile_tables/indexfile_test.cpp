@@ -817,7 +817,8 @@ TEST_F(IndexFileTest, SmallCacheWritesAndRereadsPages) {
 
 // A bulk build holds the same entries in the same order as inserting row by
 // row, with pages filled evenly; on an empty tree, a non-empty one, for no
-// key and one key.
+// key and one key, for keys that fit the sort records and longer ones, for
+// rows given in any order, and with free pages to reuse.
 TEST_F(IndexFileTest, BulkBuildMatchesRowByRowInserts) {
   IndexFile* f = Create();
   std::mt19937 rng(99);
@@ -826,19 +827,35 @@ TEST_F(IndexFileTest, BulkBuildMatchesRowByRowInserts) {
     uint8_t type;
     int width;
     int count;
-    int before;  // keys inserted row by row first
+    int before;      // keys inserted row by row first
+    bool shuffled;   // rows not given in ascending order
+    bool freePages;  // the file has free pages when the build starts
   };
   const Case cases[] = {
-      {"integers with duplicates", kFieldInteger, 4, 30000, 0},
-      {"long char keys", kFieldChar, 40, 5000, 0},
-      {"into a tree that has keys", kFieldInteger, 4, 3000, 500},
-      {"no key", kFieldInteger, 4, 0, 0},
-      {"one key", kFieldChar, 10, 1, 0},
+      {"integers with duplicates", kFieldInteger, 4, 30000, 0, false, false},
+      {"long char keys", kFieldChar, 40, 5000, 0, false, false},
+      {"char keys of 20 bytes", kFieldChar, 20, 5000, 0, false, false},
+      {"char keys of 21 bytes", kFieldChar, 21, 5000, 0, false, false},
+      {"rows out of order", kFieldInteger, 4, 20000, 0, true, false},
+      {"long keys, rows out of order", kFieldChar, 40, 5000, 0, true, false},
+      {"reusing free pages", kFieldChar, 20, 8000, 0, true, true},
+      {"into a tree that has keys", kFieldInteger, 4, 3000, 500, false, false},
+      {"no key", kFieldInteger, 4, 0, 0, false, false},
+      {"one key", kFieldChar, 10, 1, 0, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FieldIndex* bulk = Add(f, c.type, c.width);
     FieldIndex* rows = Add(f, c.type, c.width);
+    if (c.freePages) {
+      FieldIndex* gone = Add(f, kFieldInteger, 4);
+      for (int i = 0; i < 5000; ++i) ASSERT_EQ(InsertInt(f, gone, i, uint32_t(i + 1)), 1);
+      ASSERT_EQ(IndexDrop(f, gone->number), 1);
+      ASSERT_NE(f->freeHead, 0u);
+    }
+    std::vector<uint32_t> order(size_t(c.before + c.count));
+    for (size_t i = 0; i < order.size(); ++i) order[i] = uint32_t(i + 1);
+    if (c.shuffled) std::shuffle(order.begin() + c.before, order.end(), rng);
     IndexBulk* b = nullptr;
     for (int i = 0; i < c.before + c.count; ++i) {
       if (i == c.before) {
@@ -849,17 +866,18 @@ TEST_F(IndexFileTest, BulkBuildMatchesRowByRowInserts) {
       uint32_t n = uint32_t(rng() % 2000);
       if (c.type == kFieldChar) {
         char text[48];
-        std::snprintf(text, sizeof text, "%036u-%u", n * 7919u, n % 3);
+        std::snprintf(text, sizeof text, "%0*u-%u", c.width - 2, n * 7919u, n % 3);
         SetText(v, text);
       } else {
         SetInt(v, int32_t(n) - 1000);
       }
+      const uint32_t row = order[size_t(i)];
       if (i < c.before) {
-        ASSERT_EQ(IndexInsert(f, bulk, &v.v, uint32_t(i + 1)), 1);
+        ASSERT_EQ(IndexInsert(f, bulk, &v.v, row), 1);
       } else {
-        ASSERT_EQ(IndexBulkAdd(b, &v.v, uint32_t(i + 1)), 1);
+        ASSERT_EQ(IndexBulkAdd(b, &v.v, row), 1);
       }
-      ASSERT_EQ(IndexInsert(f, rows, &v.v, uint32_t(i + 1)), 1);
+      ASSERT_EQ(IndexInsert(f, rows, &v.v, row), 1);
     }
     if (!b) b = IndexBulkBegin(f, bulk, 0);
     ASSERT_EQ(IndexBulkFinish(b), 1);
@@ -874,23 +892,31 @@ TEST_F(IndexFileTest, BulkBuildMatchesRowByRowInserts) {
   IndexFileClose(f);
 }
 
+// Keys that differ only past the bytes a sort record holds are different.
 TEST_F(IndexFileTest, BulkBuildOfAUniqueIndexFailsOnAnEqualKey) {
   IndexFile* f = Create();
-  for (int duplicate : {0, 1}) {
-    SCOPED_TRACE(duplicate);
-    FieldIndex* x = Add(f, kFieldInteger, 4, 1);
-    IndexBulk* b = IndexBulkBegin(f, x, 0);
-    for (int i = 0; i < 1000; ++i) {
-      Val v;
-      SetInt(v, (i * 7) % 1000);
-      ASSERT_EQ(IndexBulkAdd(b, &v.v, uint32_t(i + 1)), 1);
+  for (uint8_t type : {kFieldInteger, kFieldChar}) {
+    for (int duplicate : {0, 1}) {
+      SCOPED_TRACE(std::to_string(type) + (duplicate ? " duplicate" : ""));
+      FieldIndex* x = Add(f, type, type == kFieldChar ? 30 : 4, 1);
+      IndexBulk* b = IndexBulkBegin(f, x, 0);
+      auto add = [&](int n, uint32_t row) {
+        Val v;
+        if (type == kFieldChar) {
+          char text[32];
+          std::snprintf(text, sizeof text, "%s%06d", std::string(22, 'k').c_str(), n);
+          SetText(v, text);
+        } else {
+          SetInt(v, n);
+        }
+        return IndexBulkAdd(b, &v.v, row);
+      };
+      for (int i = 0; i < 1000; ++i) ASSERT_EQ(add((i * 7) % 1000, uint32_t(i + 1)), 1);
+      ASSERT_EQ(add(duplicate ? 500 : 5000, 1001), 1);
+      EXPECT_EQ(IndexBulkFinish(b), duplicate ? 0 : 1);
+      EXPECT_EQ(Walk(f, x).size(), duplicate ? 0u : 1001u);
+      ASSERT_EQ(IndexDrop(f, x->number), 1);
     }
-    Val v;
-    SetInt(v, duplicate ? 500 : 5000);
-    ASSERT_EQ(IndexBulkAdd(b, &v.v, 1001), 1);
-    EXPECT_EQ(IndexBulkFinish(b), duplicate ? 0 : 1);
-    EXPECT_EQ(Walk(f, x).size(), duplicate ? 0u : 1001u);
-    ASSERT_EQ(IndexDrop(f, x->number), 1);
   }
   IndexFileClose(f);
 }
