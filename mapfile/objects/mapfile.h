@@ -102,6 +102,10 @@ struct MapNameEntry {
   char name[kMapStyleNameSize];
 };
 
+// The index nodes a map keeps in memory between operations (defined in
+// mapfile.cpp).
+struct MapNodeCache;
+
 // The open map-object file. Zeroed, then created or opened, used through
 // lock and unlock pairs, then closed.
 struct MapFile {
@@ -139,6 +143,7 @@ struct MapFile {
   // used only for codes above 72.
   uint8_t ownTypeTable;
   uint8_t typeTable[kMapTypeTableSize];
+  MapNodeCache* nodes;  // owned; null until the index keeps a node
 };
 
 inline constexpr uint32_t kMapHeaderDirty = 1;
@@ -238,6 +243,27 @@ void MapBlockSlotFree(MapFile* map, MapBlockSlot** slot);
 void MapBlockInit(MapFile* map, MapBlockSlot* slot, uint16_t kind);
 int16_t MapBlockRead(MapFile* map, MapBlockSlot* slot, uint32_t position);
 int16_t MapBlockWrite(MapFile* map, MapBlockSlot* slot, uint32_t position);
+
+// ===== Index nodes kept in memory ===========================================
+//
+// The inner nodes of the spatial index are few beside the object blocks, but
+// every insert walks them from the root, and the file layer's page cache
+// cannot hold them beside the object and coordinate blocks of a large map.
+// A map keeps the bytes of the nodes the index reads or writes, up to
+// kMapNodeCacheBytes, for as long as the file is unchanged by others:
+// MapBlockWrite refreshes a kept block (or drops it when the block is no
+// longer a node), MapBlockAlloc and MapBlockFree drop it, and MapFileLock
+// drops them all when another writer changed the file.
+
+inline constexpr size_t kMapNodeCacheBytes = size_t(8) << 20;
+
+// The kept bytes of the node block at a position, or null.
+const uint8_t* MapNodeCacheFind(const MapFile* map, uint32_t position);
+// Keeps a copy of a node block (blockSize bytes) unless the budget is spent.
+void MapNodeCacheStore(MapFile* map, uint32_t position, const uint8_t* block);
+void MapNodeCacheDrop(MapFile* map, uint32_t position);
+// Drops every kept node and frees the cache.
+void MapNodeCacheClear(MapFile* map);
 
 // ===== The object index file (.ID) ==========================================
 //
