@@ -275,6 +275,9 @@ struct IdFileAccess;
 using RowPositionReadFn = int16_t (*)(int32_t row, uint32_t* position, IdFileAccess* handle);
 using RowPositionWriteFn = int16_t (*)(int32_t row, uint32_t position, IdFileAccess* handle);
 
+// The entries an accessor keeps in memory (defined in idfile.cpp).
+struct IdFileCache;
+
 // The row-to-position accessor that the object store embeds.
 struct IdFileAccess {
   FileHandle file;     // the .ID entry, 0 when none
@@ -282,6 +285,7 @@ struct IdFileAccess {
   int32_t lastRow;     // the table's last row (IdFileFlush reaches it)
   RowPositionReadFn read;
   RowPositionWriteFn write;
+  IdFileCache* cache;  // owned; null unless IdFileCacheBegin kept entries
 };
 
 // Create (open mode 3) or open (mode 1) the table's .ID companion (kind -1:
@@ -294,5 +298,27 @@ int16_t IdFileRead(int32_t row, uint32_t* position, IdFileAccess* access);
 int16_t IdFileWrite(int32_t row, uint32_t position, IdFileAccess* access);
 // Closes the file and releases its entry.
 int16_t IdFileFlush(IdFileAccess* access);
+// The file's size as its readers see it (changes kept in memory included);
+// -1 when it has no file.
+int64_t IdFileSize(const IdFileAccess* access);
+
+// Entries kept in memory across operations. Rows are read and written all
+// over the file while an index splits its leaves, and the file layer's
+// pages cannot hold a large .ID file beside the map: the accessor keeps
+// the file's pages it has seen (up to kIdFileCacheBytes) and its changes,
+// which IdFileCacheEnd writes back page by page, adjacent pages in one
+// write, before the file is closed. The bytes the file gets are those the
+// same writes would have given it one by one.
+//
+// IdFileCacheBegin follows each open of the file: changed is the open's
+// changed flag (another writer changed the file: what was kept is
+// forgotten). A file beyond the budget is read and written directly.
+inline constexpr size_t kIdFileCacheBytes = size_t(32) << 20;
+void IdFileCacheBegin(IdFileAccess* access, bool changed);
+// Writes the changed pages back; 0 when a write failed (what was kept is
+// then forgotten).
+int16_t IdFileCacheEnd(IdFileAccess* access);
+// Forgets and frees what was kept, unwritten.
+void IdFileCacheFree(IdFileAccess* access);
 
 }  // namespace layerio
