@@ -634,8 +634,11 @@ TEST_F(ObjStoreTest, FilesChangedByAnotherWriterBetweenOperationsAreReadAfresh) 
     Maker again(91);
     for (int i = 0; i < 300; ++i) {
       GeomObject o;
-      again.Make(&o, i);
-      if (i >= 150) live[i + 1] = make(i, &o);
+      if (i < 150) {
+        again.Make(&o, i);
+      } else {
+        live[i + 1] = make(i, &o);
+      }
       ASSERT_EQ(ObjStoreInsertObject(&cursor, &other, &o, i + 1, 0), 1) << i;
       GeomObjectFree(&o);
     }
