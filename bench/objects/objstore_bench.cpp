@@ -9,6 +9,9 @@
 // the backend as a table's row insert does, and one operation around all
 // rows. Both convert degrees to integer map coordinates for every polygon.
 // After the runs the best times, the file sizes and the ratios are printed.
+// With STORE_BENCH_KEEP set to a folder, the files of the last run of each
+// way are copied there (per-row.MAP, one-op.MAP and their .ID files), so that
+// builds can be compared byte for byte.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -87,14 +90,28 @@ void RecordMapSizes(benchmark::State& state) {
   state.counters["bytes"] = double(W().sizes["store .MAP"] + W().sizes["store .ID"]);
 }
 
+void KeepFiles(const char* name) {
+  const char* keep = std::getenv("STORE_BENCH_KEEP");
+  if (!keep || !*keep) return;
+  const std::filesystem::path to(keep);
+  std::filesystem::create_directories(to);
+  for (const char* ext : {".MAP", ".ID"}) {
+    std::filesystem::copy_file(W().dir / (std::string("polygons") + ext),
+                               to / (std::string(name) + ext),
+                               std::filesystem::copy_options::overwrite_existing);
+  }
+}
+
 void BM_StoreInsertOperationPerRow(benchmark::State& state) {
   Timed(state, "store per row", [] { return InsertThroughStore(true); });
   RecordMapSizes(state);
+  KeepFiles("per-row");
 }
 
 void BM_StoreInsertOneOperation(benchmark::State& state) {
   Timed(state, "store one op", [] { return InsertThroughStore(false); });
   RecordMapSizes(state);
+  KeepFiles("one-op");
 }
 
 

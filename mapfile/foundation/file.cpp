@@ -133,6 +133,9 @@ void MakeFree(FileCache& c, uint16_t r) {
 // writes back a file's pages, pays one call per run instead of per page.
 inline constexpr int kFlushRun = 64;
 
+// The most pages a file grows by in the cache alone (FileSetSize).
+inline constexpr int kGrowInCache = 8;
+
 // Writes the run of dirty pages that starts at index slot i; the number of
 // slots it covered, or -1 on failure (those pages stay dirty).
 int WriteRun(FileCache& c, int i) {
@@ -157,6 +160,7 @@ int WriteRun(FileCache& c, int i) {
     pieces[n++] = {PageBytes(c, r), size_t(x.valid)};
     bytes += x.valid;
   }
+  e->flags |= kEntryWritten;
   if (Env().WriteAtGather(e->descriptor, pieces, n, first.page * kFilePageSize) != bytes) {
     return -1;
   }
@@ -239,9 +243,16 @@ FileStamp StampOf(const platform::FileInfo& info) {
   return FileStamp{info.size, info.device, info.inode, info.modifiedNanos};
 }
 
+int DescriptorOf(const FileEntry& e) { return e.stream ? fileno(e.stream) : e.descriptor; }
+
+// The stamp of the file the entry holds (of its path when it holds none):
+// a later open that finds another file or another stamp under the path
+// knows the file was changed or replaced meanwhile.
 void RecordStamp(FileEntry& e, FileHandle handle) {
   platform::FileInfo info;
-  if (Env().PathStat(FileEntryPath(handle), &info) == 0) {
+  const int fd = DescriptorOf(e);
+  e.flags &= ~kEntryWritten;
+  if ((fd >= 0 ? Env().FileStat(fd, &info) : Env().PathStat(FileEntryPath(handle), &info)) == 0) {
     e.stamp = StampOf(info);
     e.stampState = kStampKept;
   } else {
@@ -249,8 +260,6 @@ void RecordStamp(FileEntry& e, FileHandle handle) {
     e.stampState = kStampFailed;
   }
 }
-
-int DescriptorOf(const FileEntry& e) { return e.stream ? fileno(e.stream) : e.descriptor; }
 
 // Closes the idle entry that has waited longest, other than keep; false when
 // none is idle.
@@ -346,6 +355,16 @@ bool FreshOpen(int32_t index, int mode, bool text, uint32_t* changed) {
     FileCacheDiscard(handle);
     if (e.stampState != kStampNone && changed) *changed |= 1;
   }
+  // The stamp holds while nothing is written: a close after reads only
+  // keeps it without looking again.
+  if (seen) {
+    e.stamp = StampOf(now);
+    e.stampState = kStampKept;
+    e.flags &= ~kEntryWritten;
+  } else {
+    e.flags |= kEntryWritten;
+  }
+  if (mode == kFileModeCreate) e.flags |= kEntryWritten;
   if (mode == kFileModeCreate && env.Truncate(fd, 0) != 0) {
     int error = errno;
     env.Close(fd);
@@ -386,7 +405,9 @@ bool ReuseIdle(int32_t index, int mode) {
     env.ShareUnlock(fd);
     return false;
   }
+  e.flags &= ~kEntryWritten;
   if (mode == kFileModeCreate) {
+    e.flags |= kEntryWritten;
     FileCacheDiscard(kFileHandleBase + index);
     if (e.stream) std::fflush(e.stream);
     if (env.Truncate(fd, 0) != 0) {
@@ -576,7 +597,7 @@ int FileClose(FileHandle handle) {
     if (!FlushPages(*c, handle)) result = -1;
   }
   if (e.stream && std::fflush(e.stream) != 0) result = -1;
-  RecordStamp(e, handle);
+  if (e.stream || (e.flags & kEntryWritten) || e.stampState != kStampKept) RecordStamp(e, handle);
   if (EntryHolds(e)) {
     if (result == 0) {
       Env().ShareUnlock(DescriptorOf(e));
@@ -631,6 +652,7 @@ int32_t FileWrite(FileHandle handle, const void* buffer, int32_t count) {
   const auto* in = static_cast<const unsigned char*>(buffer);
   platform::Env& env = Env();
   if (!c) {
+    e->flags |= kEntryWritten;
     int64_t n = env.WriteAt(e->descriptor, in, size_t(count), e->position);
     if (n < 0) return -1;
     e->position += n;
@@ -645,6 +667,7 @@ int32_t FileWrite(FileHandle handle, const void* buffer, int32_t count) {
     int r = CachePage(*c, *e, handle, page, n == kFilePageSize ? 1 : 2);
     int64_t end = e->position + n;
     if (r < 0) {
+      e->flags |= kEntryWritten;
       if (env.WriteAt(e->descriptor, in + done, size_t(n), e->position) != n) return -1;
       e->size = std::max(e->size, end);
     } else if (end <= e->size && offset + n <= c->records[r].valid &&
@@ -696,11 +719,34 @@ int64_t FileSize(FileHandle handle) {
 int FileSetSize(FileHandle handle, int64_t size) {
   FileEntry* e = OpenBinary(handle);
   if (!e || e->descriptor < 0 || size < 0) return -1;
-  // The host fills a file it extends with zeros.
-  if (Env().Truncate(e->descriptor, size) != 0) return -1;
-  const int64_t oldSize = e->size;
-  e->size = size;
   FileCache* c = State().fileCache;
+  const int64_t oldSize = e->size;
+  if (c && size > oldSize && oldSize % kFilePageSize == 0 &&
+      size - oldSize <= int64_t(kGrowInCache) * kFilePageSize) {
+    // A file that grows by a few pages from a page boundary grows in the
+    // cache: the new pages are zeros there and reach the host with the
+    // other dirty pages, so that adding a block costs no call of its own.
+    bool taken = true;
+    for (int64_t page = oldSize / kFilePageSize; taken && page * kFilePageSize < size; ++page) {
+      int r = CachePage(*c, *e, handle, page, 1);
+      if (r < 0) {
+        taken = false;
+        break;
+      }
+      FileCacheRecord& x = c->records[r];
+      const int64_t bytes = std::min<int64_t>(kFilePageSize, size - page * kFilePageSize);
+      x.valid = std::max(x.valid, int32_t(bytes));
+      x.flags |= kPageDirty;
+    }
+    if (taken) {
+      e->size = size;
+      return 0;
+    }
+  }
+  // The host fills a file it extends with zeros.
+  e->flags |= kEntryWritten;
+  if (Env().Truncate(e->descriptor, size) != 0) return -1;
+  e->size = size;
   if (!c) return 0;
   const int64_t last = size > 0 ? (size - 1) / kFilePageSize : -1;
   DiscardFrom(*c, handle, last + 1);
@@ -898,6 +944,7 @@ int16_t FileCopy(FileHandle source, FileHandle destination, int append) {
   d = FileEntryOf(destination);
   platform::Env& env = Env();
   bool ok = s->descriptor >= 0 && d->descriptor >= 0;
+  d->flags |= kEntryWritten;
   void* block = ok ? MemAlloc(4096) : nullptr;
   ok = ok && block;
   int64_t from = 0;

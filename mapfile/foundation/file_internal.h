@@ -41,6 +41,9 @@ inline constexpr int kEntryModeShift = 10;
 inline constexpr uint32_t kEntryModeMask = 3u << kEntryModeShift;
 inline constexpr uint32_t kEntryInUse = 1u << 12;
 inline constexpr uint32_t kEntryText = 1u << 13;
+// Something was written to the file since its stamp was last taken or
+// checked: the close takes it again.
+inline constexpr uint32_t kEntryWritten = 1u << 14;
 
 inline int EntryCount(const FileEntry& e) { return int(e.flags & kEntryCountMask); }
 inline void EntrySetCount(FileEntry& e, int n) {

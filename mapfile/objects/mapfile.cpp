@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
+#include <unordered_map>
+#include <vector>
 
 namespace layerio {
 
@@ -450,6 +453,7 @@ int16_t MapFileCreate(MapFile* map, MapHeader* header, FileHandle tableFile, int
             FileSetSize(map->file, RoundUp(kMapHeadSize, static_cast<uint32_t>(blockSize))) >= 0;
   if (ok && FileClose(map->file) == 0) return 1;
   FileCloseAndRemove(map->file);
+  MapNodeCacheClear(map);
   MapStylesFree(map);
   FileRelease(map->file);
   map->file = 0;
@@ -473,6 +477,7 @@ int16_t MapFileOpen(MapFile* map, MapHeader* header, FileHandle tableFile, int k
     FileClose(map->file);
   }
   if (!ok) {
+    MapNodeCacheClear(map);
     MapStylesFree(map);
     FileRelease(map->file);
     map->file = 0;
@@ -494,8 +499,10 @@ int16_t MapFileLock(MapFile* map, MapHeader* header, int mode, uint32_t* changed
   if (!map->file || FileOpen(map->file, mode, &moved) < 0) return 0;
   if (!moved) return 1;
   if (changed) *changed = 1;
-  // Slots filled before another writer's change must not be served again.
+  // Slots and nodes filled before another writer's change must not be
+  // served again.
   ++map->generation;
+  MapNodeCacheClear(map);
   MapStylesFree(map);
   const int16_t blockSize = map->blockSize;
   if (!MapHeaderRead(map, header) || map->blockSize != blockSize) {
@@ -515,6 +522,7 @@ int16_t MapFileUnlock(MapFile* map, MapHeader* header) {
 }
 
 void MapFileClose(MapFile* map) {
+  MapNodeCacheClear(map);
   MapStylesFree(map);
   if (map->file) FileRelease(map->file);
   map->file = 0;
@@ -522,6 +530,7 @@ void MapFileClose(MapFile* map) {
 
 int16_t MapFileRemove(MapFile* map) {
   int16_t removed = map->file ? FileCloseAndRemove(map->file) : 0;
+  MapNodeCacheClear(map);
   MapStylesFree(map);
   if (map->file) FileRelease(map->file);
   map->file = 0;
@@ -550,6 +559,7 @@ int16_t MapBlockAlloc(MapFile* map, uint32_t* position) {
       // A chain that points at itself would hand the block out twice.
       map->freeHead = next == head ? 0 : next;
       ++map->generation;
+      MapNodeCacheDrop(map, head);
       *position = head;
       return 1;
     }
@@ -563,6 +573,7 @@ int16_t MapBlockAlloc(MapFile* map, uint32_t* position) {
   if (at + size > UINT32_MAX) return 0;
   if (FileSetSize(map->file, at + size) < 0) return 0;
   ++map->generation;
+  MapNodeCacheDrop(map, static_cast<uint32_t>(at));
   *position = static_cast<uint32_t>(at);
   return 1;
 }
@@ -576,6 +587,7 @@ int16_t MapBlockFree(MapFile* map, uint32_t position) {
     PushDamaged(map, "block position");
     return 0;
   }
+  MapNodeCacheDrop(map, position);
   if (int64_t(position) == fileSize - size) {
     if (FileSetSize(map->file, position) < 0) return 0;
     ++map->generation;
@@ -629,7 +641,12 @@ int16_t MapBlockRead(MapFile* map, MapBlockSlot* slot, uint32_t position) {
     PushDamaged(map, "block position");
     return 0;
   }
-  if (!ReadAt(map->file, position, slot->bytes, static_cast<int32_t>(size), nullptr)) return 0;
+  if (const uint8_t* kept = MapNodeCacheFind(map, position)) {
+    std::memcpy(slot->bytes, kept, size);
+  } else {
+    if (!ReadAt(map->file, position, slot->bytes, static_cast<int32_t>(size), nullptr)) return 0;
+    if (MapLoadU16(slot->bytes) == kMapBlockIndex) MapNodeCacheStore(map, position, slot->bytes);
+  }
   slot->generation = map->generation;
   slot->flags &= ~kMapSlotInvalid;
   return 1;
@@ -646,12 +663,90 @@ int16_t MapBlockWrite(MapFile* map, MapBlockSlot* slot, uint32_t position) {
   }
   if (!WriteAt(map->file, position, slot->bytes, static_cast<int32_t>(size))) {
     slot->flags |= kMapSlotInvalid;
+    MapNodeCacheDrop(map, position);
     return 0;
+  }
+  if (MapLoadU16(slot->bytes) == kMapBlockIndex) {
+    MapNodeCacheStore(map, position, slot->bytes);
+  } else {
+    MapNodeCacheDrop(map, position);
   }
   ++map->generation;
   slot->generation = map->generation;
   slot->flags &= ~kMapSlotInvalid;
   return 1;
+}
+
+// ===== Index nodes kept in memory ===========================================
+
+// Blocks in slots of one arena; a dropped block's slot is reused first.
+struct MapNodeCache {
+  uint32_t blockSize = 0;
+  std::unordered_map<uint32_t, uint32_t> slots;  // position -> slot
+  std::vector<uint8_t> bytes;                    // slot * blockSize
+  std::vector<uint32_t> spare;
+};
+
+const uint8_t* MapNodeCacheFind(const MapFile* map, uint32_t position) {
+  const MapNodeCache* c = map->nodes;
+  if (!c || c->blockSize != static_cast<uint32_t>(map->blockSize)) return nullptr;
+  auto it = c->slots.find(position);
+  return it == c->slots.end() ? nullptr : c->bytes.data() + size_t(it->second) * c->blockSize;
+}
+
+void MapNodeCacheStore(MapFile* map, uint32_t position, const uint8_t* block) {
+  const uint32_t size = static_cast<uint32_t>(map->blockSize);
+  if (size == 0) return;
+  MapNodeCache* c = map->nodes;
+  if (c && c->blockSize != size) {
+    MapNodeCacheClear(map);
+    c = nullptr;
+  }
+  if (!c) {
+    c = new (std::nothrow) MapNodeCache;
+    if (!c) return;
+    c->blockSize = size;
+    map->nodes = c;
+  }
+  try {
+    auto it = c->slots.find(position);
+    uint32_t slot;
+    if (it != c->slots.end()) {
+      slot = it->second;
+    } else if (!c->spare.empty()) {
+      slot = c->spare.back();
+      c->spare.pop_back();
+      c->slots.emplace(position, slot);
+    } else {
+      if (c->bytes.size() + size > kMapNodeCacheBytes) return;
+      slot = static_cast<uint32_t>(c->bytes.size() / size);
+      c->bytes.resize(c->bytes.size() + size);
+      c->slots.emplace(position, slot);
+    }
+    std::memcpy(c->bytes.data() + size_t(slot) * size, block, size);
+  } catch (const std::bad_alloc&) {
+    // Without room the node is read from the file the next time.
+    MapNodeCacheDrop(map, position);
+  }
+}
+
+void MapNodeCacheDrop(MapFile* map, uint32_t position) {
+  MapNodeCache* c = map->nodes;
+  if (!c) return;
+  auto it = c->slots.find(position);
+  if (it == c->slots.end()) return;
+  const uint32_t slot = it->second;
+  c->slots.erase(it);
+  try {
+    c->spare.push_back(slot);
+  } catch (const std::bad_alloc&) {
+    // The slot stays unused.
+  }
+}
+
+void MapNodeCacheClear(MapFile* map) {
+  delete map->nodes;
+  map->nodes = nullptr;
 }
 
 }  // namespace layerio

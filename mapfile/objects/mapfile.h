@@ -102,6 +102,10 @@ struct MapNameEntry {
   char name[kMapStyleNameSize];
 };
 
+// The index nodes a map keeps in memory between operations (defined in
+// mapfile.cpp).
+struct MapNodeCache;
+
 // The open map-object file. Zeroed, then created or opened, used through
 // lock and unlock pairs, then closed.
 struct MapFile {
@@ -139,6 +143,7 @@ struct MapFile {
   // used only for codes above 72.
   uint8_t ownTypeTable;
   uint8_t typeTable[kMapTypeTableSize];
+  MapNodeCache* nodes;  // owned; null until the index keeps a node
 };
 
 inline constexpr uint32_t kMapHeaderDirty = 1;
@@ -239,6 +244,27 @@ void MapBlockInit(MapFile* map, MapBlockSlot* slot, uint16_t kind);
 int16_t MapBlockRead(MapFile* map, MapBlockSlot* slot, uint32_t position);
 int16_t MapBlockWrite(MapFile* map, MapBlockSlot* slot, uint32_t position);
 
+// ===== Index nodes kept in memory ===========================================
+//
+// The inner nodes of the spatial index are few beside the object blocks, but
+// every insert walks them from the root, and the file layer's page cache
+// cannot hold them beside the object and coordinate blocks of a large map.
+// A map keeps the bytes of the nodes the index reads or writes, up to
+// kMapNodeCacheBytes, for as long as the file is unchanged by others:
+// MapBlockWrite refreshes a kept block (or drops it when the block is no
+// longer a node), MapBlockAlloc and MapBlockFree drop it, and MapFileLock
+// drops them all when another writer changed the file.
+
+inline constexpr size_t kMapNodeCacheBytes = size_t(8) << 20;
+
+// The kept bytes of the node block at a position, or null.
+const uint8_t* MapNodeCacheFind(const MapFile* map, uint32_t position);
+// Keeps a copy of a node block (blockSize bytes) unless the budget is spent.
+void MapNodeCacheStore(MapFile* map, uint32_t position, const uint8_t* block);
+void MapNodeCacheDrop(MapFile* map, uint32_t position);
+// Drops every kept node and frees the cache.
+void MapNodeCacheClear(MapFile* map);
+
 // ===== The object index file (.ID) ==========================================
 //
 // An array of u32, one per row: the entry of row n (from 1) at (n - 1) x 4
@@ -249,6 +275,9 @@ struct IdFileAccess;
 using RowPositionReadFn = int16_t (*)(int32_t row, uint32_t* position, IdFileAccess* handle);
 using RowPositionWriteFn = int16_t (*)(int32_t row, uint32_t position, IdFileAccess* handle);
 
+// The entries an accessor keeps in memory (defined in idfile.cpp).
+struct IdFileCache;
+
 // The row-to-position accessor that the object store embeds.
 struct IdFileAccess {
   FileHandle file;     // the .ID entry, 0 when none
@@ -256,6 +285,7 @@ struct IdFileAccess {
   int32_t lastRow;     // the table's last row (IdFileFlush reaches it)
   RowPositionReadFn read;
   RowPositionWriteFn write;
+  IdFileCache* cache;  // owned; null unless IdFileCacheBegin kept entries
 };
 
 // Create (open mode 3) or open (mode 1) the table's .ID companion (kind -1:
@@ -268,5 +298,27 @@ int16_t IdFileRead(int32_t row, uint32_t* position, IdFileAccess* access);
 int16_t IdFileWrite(int32_t row, uint32_t position, IdFileAccess* access);
 // Closes the file and releases its entry.
 int16_t IdFileFlush(IdFileAccess* access);
+// The file's size as its readers see it (changes kept in memory included);
+// -1 when it has no file.
+int64_t IdFileSize(const IdFileAccess* access);
+
+// Entries kept in memory across operations. Rows are read and written all
+// over the file while an index splits its leaves, and the file layer's
+// pages cannot hold a large .ID file beside the map: the accessor keeps
+// the file's pages it has seen (up to kIdFileCacheBytes) and its changes,
+// which IdFileCacheEnd writes back page by page, adjacent pages in one
+// write, before the file is closed. The bytes the file gets are those the
+// same writes would have given it one by one.
+//
+// IdFileCacheBegin follows each open of the file: changed is the open's
+// changed flag (another writer changed the file: what was kept is
+// forgotten). A file beyond the budget is read and written directly.
+inline constexpr size_t kIdFileCacheBytes = size_t(32) << 20;
+void IdFileCacheBegin(IdFileAccess* access, bool changed);
+// Writes the changed pages back; 0 when a write failed (what was kept is
+// then forgotten).
+int16_t IdFileCacheEnd(IdFileAccess* access);
+// Forgets and frees what was kept, unwritten.
+void IdFileCacheFree(IdFileAccess* access);
 
 }  // namespace layerio

@@ -21,15 +21,17 @@ int16_t IdFileEnd(IdFileAccess* ids) {
   if (!ids->file || ids->mode == 0) return 1;
   int16_t ok = 1;
   if (WriteMode(ids->mode) && ids->lastRow >= 1) {
-    const int64_t size = FileSize(ids->file);
+    const int64_t size = IdFileSize(ids);
     if (size >= 0 && int64_t(ids->lastRow) * 4 > size) ok = IdFileWrite(ids->lastRow, 0, ids);
   }
+  if (!IdFileCacheEnd(ids)) ok = 0;
   ids->mode = 0;
   if (FileClose(ids->file) != 0) ok = 0;
   return ok;
 }
 
 void IdFileDrop(IdFileAccess* ids) {
+  IdFileCacheFree(ids);
   if (ids->file) {
     if (ids->mode) FileClose(ids->file);
     FileRelease(ids->file);
@@ -289,6 +291,9 @@ int16_t ObjStoreOpenBackend(ObjStore* store, int mode, uint32_t* changed) {
     store->ids.lastRow = store->table ? store->table->lastRow : store->ids.lastRow;
     if (FileOpen(store->ids.file, mode, &moved) < 0) return 0;
     store->ids.mode = mode;
+    // The rows stay in memory from one operation to the next while the
+    // file is unchanged by others.
+    IdFileCacheBegin(&store->ids, moved != 0);
   }
   if (store->kind == kObjStoreMapFile &&
       !MapFileLock(&store->map, &store->header, mode, changed)) {
@@ -318,6 +323,7 @@ int16_t ObjStoreDiscard(ObjStore* store) {
   char oldPath[kPathCapacity] = "";
   const bool withId = store->ids.file != 0;
   if (withId) {
+    IdFileCacheFree(&store->ids);
     // The .ID file steps aside first, so that a map that cannot be deleted
     // gets it back under its own name.
     char dir[kPathCapacity];

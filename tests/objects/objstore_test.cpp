@@ -600,6 +600,80 @@ TEST_F(ObjStoreTest, MixedRunKeepsIndexAndRowsRight) {
   EXPECT_TRUE(ObjStoreCloseBackend(&store_));
 }
 
+// The store keeps index nodes and .ID rows in memory from one operation to
+// the next; files another writer changed in between (here a store of
+// another table, whose files are then copied over this one's) must be read
+// afresh: rows read as that writer left them, and inserts after it keep the
+// index whole.
+TEST_F(ObjStoreTest, FilesChangedByAnotherWriterBetweenOperationsAreReadAfresh) {
+  constexpr int kRows = 400;
+  table_.lastRow = kRows;
+  ASSERT_TRUE(ObjStoreCreate(&store_, kObjStoreMapFile, &table_, -1, &cs_, 0, 1));
+  Maker maker(91);
+  std::map<int32_t, std::string> live;
+  auto make = [&](int i, GeomObject* o) {
+    maker.Make(o, i);
+    return Describe(o);
+  };
+  for (int i = 0; i < 150; ++i) {
+    GeomObject o;
+    live[i + 1] = make(i, &o);
+    ASSERT_EQ(Insert(&o, i + 1), 1) << i;
+    GeomObjectFree(&o);
+  }
+  EXPECT_GE(store_.map.indexDepth, 2);
+  {
+    ObjStoreTable otherTable{};
+    otherTable.file = Add("other.TAB", 1);
+    otherTable.lastRow = kRows;
+    ObjStore other{};
+    ASSERT_TRUE(ObjStoreCreate(&other, kObjStoreMapFile, &otherTable, -1, &cs_, 0, 1));
+    ObjStoreIndexCursor cursor;
+    ASSERT_TRUE(ObjStoreOpenBackend(&other, kFileModeWrite));
+    ASSERT_TRUE(ObjStoreIndexCursorOpen(&cursor, &other));
+    Maker again(91);
+    for (int i = 0; i < 300; ++i) {
+      GeomObject o;
+      if (i < 150) {
+        again.Make(&o, i);
+      } else {
+        live[i + 1] = make(i, &o);
+      }
+      ASSERT_EQ(ObjStoreInsertObject(&cursor, &other, &o, i + 1, 0), 1) << i;
+      GeomObjectFree(&o);
+    }
+    for (int32_t row = 1; row <= 150; row += 7) {
+      GeomObject o;
+      live[row] = make(int(row) + 1000, &o);
+      ASSERT_EQ(ObjStoreUpdateObject(&cursor, &other, &o, row, 0), 1) << row;
+      GeomObjectFree(&o);
+    }
+    ObjStoreIndexCursorClose(&cursor, &other);
+    ASSERT_TRUE(ObjStoreCloseBackend(&other));
+    ASSERT_TRUE(ObjStoreClose(&other));
+    FileRelease(otherTable.file);
+    for (const char* ext : {".MAP", ".ID"}) {
+      std::filesystem::copy_file(PathOf(std::string("other") + ext),
+                                 PathOf(std::string("roads") + ext),
+                                 std::filesystem::copy_options::overwrite_existing);
+    }
+  }
+  for (int i = 300; i < kRows; ++i) {
+    GeomObject o;
+    live[i + 1] = make(i, &o);
+    ASSERT_EQ(Insert(&o, i + 1), 1) << i;
+    GeomObjectFree(&o);
+  }
+  for (const auto& [row, text] : live) EXPECT_EQ(Read(row), text) << row;
+  ASSERT_TRUE(ObjStoreOpenBackend(&store_, kFileModeRead));
+  MapIndexCheckResult check{};
+  EXPECT_TRUE(MapIndexCheck(&store_.map, store_.readPosition, store_.positionHandle, kRows,
+                            &check))
+      << check.message;
+  EXPECT_EQ(check.live, uint32_t(kRows));
+  EXPECT_TRUE(ObjStoreCloseBackend(&store_));
+}
+
 }  // namespace
 
 // lio mapdump --check over a map the store made: its index holds every live
