@@ -461,6 +461,41 @@ TEST_F(RowsTest, UpdateRewritesValuesAndObjects) {
   EXPECT_EQ(Indexed(h, 1, "gamma"), std::vector<uint32_t>{1});
 }
 
+// Objects fetched through a handle with an echo file are also written there
+// as statements; a persistent cursor on the slot serves the reads instead of
+// one opened per fetch, and the close frees it.
+TEST_F(RowsTest, EchoFileAndPersistentCursor) {
+  const std::string path = MakeTable("echo", {{"Name", kFieldChar, 10, 0}}, kLonLat);
+  Records r;
+  PXObject point = Sample(r, PX_OBJECT_POINT);
+  PXObject region = Sample(r, PX_OBJECT_REGION);
+  PXTableHandle h = Open(path);
+  Insert(h, "\"p\"", &point);
+  Insert(h, "\"r\"", &region);
+  Insert(h, "\"none\"");
+  ASSERT_EQ(PXCloseTable(h), 1);
+
+  const std::string echo = dir_.File("echo.txt");
+  h = OpenTableWorker(path.c_str(), kModeReadOnly, echo.c_str());
+  ASSERT_NE(h, 0) << PXGetLastError();
+  HandleSlot* slot = SlotFind(h);
+  ObjStore* store = slot->table->store;
+  auto* cursor = static_cast<ObjStoreCursor*>(MemAlloc(sizeof(ObjStoreCursor)));
+  ASSERT_TRUE(ObjStoreCursorOpen(cursor, store));
+  slot->cursor = cursor;
+  slot->persistentCursor = 1;
+  for (uint32_t row = 1; row <= 3; ++row) {
+    PXObject out;
+    ASSERT_EQ(PXFetchRow(h, row, nullptr, &out), 1) << row;
+    const PXObject& in = row == 1 ? point : region;
+    if (row < 3) ExpectSame(Describe(in), Describe(out), 1e-6, std::to_string(row));
+  }
+  ASSERT_EQ(PXCloseTable(h), 1);
+  const std::string statements = testsupport::ReadAll(echo);
+  EXPECT_EQ(statements.find("Point "), 0u) << statements;
+  EXPECT_NE(statements.find("\nRegion "), std::string::npos) << statements;
+}
+
 // An object that needs a newer table version raises the definition's
 // versions, and the rewritten definition opens again.
 TEST_F(RowsTest, ObjectNeedingANewerVersionRewritesTheDefinition) {
