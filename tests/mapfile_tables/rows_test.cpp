@@ -222,6 +222,11 @@ TEST_F(RowsTest, MissingValuesAreBlankAndExtraOnesIgnored) {
   EXPECT_EQ(Fetch(h, Insert(h, "")), blank);
   EXPECT_EQ(Fetch(h, Insert(h, "\"x\"\t1\t2\t3\t20200101\tT\t4\t\"extra\"\t99")),
             "\"x\"\t1.00\t2\t3\t\"20200101\"\t\"T\"\t4");
+  // A value that does not parse leaves its error and the row goes in.
+  uint32_t row = 0;
+  ASSERT_EQ(PXInsertRow(h, "\"y\"\tlots\t7", nullptr, &row), 1);
+  EXPECT_NE(PXGetLastError(), 0);
+  EXPECT_EQ(Fetch(h, row), "\"y\"\t0.00\t7\t0\t\"\"\t\"F\"\t0");
 }
 
 TEST_F(RowsTest, QuotesAreDoubledUnlessRawText) {
