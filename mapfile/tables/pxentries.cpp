@@ -43,27 +43,6 @@ LAYERIO_API int32_t PXGetCharsetName(int32_t code, char* name) {
   });
 }
 
-// 105
-LAYERIO_API uint16_t PXCreateMap(PXTableHandle table, const PXCoordSys*) {
-  return TableNotBuilt(table, kNeedWrite | kNeedNative);
-}
-
-// 106
-LAYERIO_API PXTableHandle PXCreateTable(const char*, const PXFieldInfo*, uint32_t,
-                                        const PXCoordSys*, uint32_t) {
-  return InitCall(kNoHandle, []() -> PXTableHandle { return NotBuilt(); });
-}
-
-// 109
-LAYERIO_API uint16_t PXDropMap(PXTableHandle table) {
-  return TableNotBuilt(table, kNeedWrite | kNeedNative);
-}
-
-// 110
-LAYERIO_API uint16_t PXDeleteTable(PXTableHandle table) {
-  return TableNotBuilt(table, kNeedWrite);
-}
-
 // 111
 LAYERIO_API uint16_t PXToggleFatalErrors(uint16_t flag) { return layerio::TrapToggle(flag); }
 
@@ -106,21 +85,6 @@ LAYERIO_API uint16_t PXGetRowCount(PXTableHandle table, uint32_t*) {
   return TableNotBuilt(table, kNeedNative);
 }
 
-// 128
-LAYERIO_API uint16_t PXGetTableVersion(PXTableHandle table, uint32_t*, uint32_t*) {
-  return TableNotBuilt(table, kNeedNative);
-}
-
-// 129
-LAYERIO_API uint16_t PXGetTablePath(PXTableHandle table, char*) {
-  return TableNotBuilt(table, kNeedHandle);
-}
-
-// 130
-LAYERIO_API uint16_t PXHasMemoFields(PXTableHandle table) {
-  return TableNotBuilt(table, kNeedWrite);
-}
-
 // 133
 LAYERIO_API uint16_t PXInitialize(uint32_t interfaceNumber) {
   return Unguarded(kFail, [&] { return layerio::InterfaceInitialize(interfaceNumber); });
@@ -132,16 +96,6 @@ LAYERIO_API uint16_t PXInsertRow(PXTableHandle table, const char*, const PXObjec
     if (row) *row = 0;
     return NotBuilt();
   });
-}
-
-// 137
-LAYERIO_API PXTableHandle PXRegisterTable(const char*, const char*, uint32_t) {
-  return InitCall(kNoHandle, []() -> PXTableHandle { return NotBuilt(); });
-}
-
-// 138
-LAYERIO_API uint16_t PXRenameTable(PXTableHandle table, const char*) {
-  return TableNotBuilt(table, kNeedWrite);
 }
 
 // 139: the charset of the library's texts. Open tables hold texts and keys
