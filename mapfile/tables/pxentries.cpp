@@ -67,20 +67,6 @@ LAYERIO_API uint16_t PXDeleteTable(PXTableHandle table) {
 // 111
 LAYERIO_API uint16_t PXToggleFatalErrors(uint16_t flag) { return layerio::TrapToggle(flag); }
 
-// 113
-LAYERIO_API uint16_t PXFetchRow(PXTableHandle table, uint32_t, char* rowText, PXObject* object) {
-  return TableCall(table, kNeedNative, kFail, [&](Slot&) -> uint16_t {
-    if (rowText) rowText[0] = '\0';
-    if (object) std::memset(object, 0, sizeof *object);
-    return NotBuilt();
-  });
-}
-
-// 115
-LAYERIO_API uint16_t PXGetFieldInfo(PXTableHandle table, PXFieldInfo*) {
-  return TableNotBuilt(table, kNeedNative);
-}
-
 // 121: reads the record without clearing it.
 LAYERIO_API int32_t PXGetLastError(void) {
   const layerio::InterfaceState& s = layerio::Interface();
@@ -94,16 +80,6 @@ LAYERIO_API uint16_t PXGetLibraryVersion(uint32_t* major, uint32_t* minor, uint3
   for (int i = 0; i < 3; ++i)
     if (out[i]) *out[i] = layerio::kLibraryVersion[i];
   return 1;
-}
-
-// 125
-LAYERIO_API uint16_t PXGetFieldCount(PXTableHandle table, uint32_t*) {
-  return TableNotBuilt(table, kNeedNative);
-}
-
-// 127
-LAYERIO_API uint16_t PXGetRowCount(PXTableHandle table, uint32_t*) {
-  return TableNotBuilt(table, kNeedNative);
 }
 
 // 128
@@ -124,14 +100,6 @@ LAYERIO_API uint16_t PXHasMemoFields(PXTableHandle table) {
 // 133
 LAYERIO_API uint16_t PXInitialize(uint32_t interfaceNumber) {
   return Unguarded(kFail, [&] { return layerio::InterfaceInitialize(interfaceNumber); });
-}
-
-// 134
-LAYERIO_API uint16_t PXInsertRow(PXTableHandle table, const char*, const PXObject*, uint32_t* row) {
-  return TableCall(table, kNeedWrite | kNeedNative, kFail, [&](Slot&) -> uint16_t {
-    if (row) *row = 0;
-    return NotBuilt();
-  });
 }
 
 // 137
@@ -169,11 +137,6 @@ LAYERIO_API uint16_t PXSetRawText(uint16_t flag) { return layerio::Interface().r
 // 142
 LAYERIO_API uint16_t PXShutdown(void) {
   return Unguarded(kFail, [] { return layerio::InterfaceShutdown(); });
-}
-
-// 143
-LAYERIO_API uint16_t PXUpdateRow(PXTableHandle table, uint32_t, const char*, const PXObject*) {
-  return TableNotBuilt(table, kNeedWrite | kNeedNative);
 }
 
 // 151
