@@ -327,7 +327,7 @@ PXTableHandle CreateTable(const char* path, const PXFieldInfo* fields, uint32_t 
 }
 
 PXTableHandle RegisterTable(const char* tablePath, const char* dataPath, uint32_t dataKind) {
-  if (!dataPath || !*dataPath) {
+  if (!dataPath || !*dataPath || dataKind > 0xFF) {
     Push(kErrBadHandle);
     return 0;
   }

@@ -353,6 +353,10 @@ TEST_F(TableMgmtTest, RegistersADelimitedTextFileUnderAGivenDefinition) {
 TEST_F(TableMgmtTest, RegisterRefusals) {
   EXPECT_EQ(PXRegisterTable(nullptr, nullptr, 1), 0);
   EXPECT_EQ(PXGetLastError(), PX_ERROR_BAD_HANDLE);
+  // The kind is a byte: 257 is not taken for 1.
+  dir_.Write("a.dbf", "");
+  EXPECT_EQ(PXRegisterTable(nullptr, PathOf("a.dbf").c_str(), 257), 0);
+  EXPECT_EQ(PXGetLastError(), PX_ERROR_BAD_HANDLE);
   EXPECT_EQ(PXRegisterTable(nullptr, PathOf("missing.dbf").c_str(), 1), 0);
   EXPECT_TRUE(layerio::ErrorHasCode(755));
   EXPECT_FALSE(Exists("missing.TAB"));
@@ -433,6 +437,21 @@ TEST_F(TableMgmtTest, RenameThatFailsOnTheMapFileRollsEverythingBack) {
   size_t i = 0;
   for (const char* ext : {".TAB", ".DAT", ".MAP", ".ID"})
     EXPECT_EQ(ReadAll(PathOf(std::string("roads") + ext)), ours[i++]) << ext;
+}
+
+// A definition that names its data file cannot follow that file to a new
+// name: the table comes back under its old one rather than being lost.
+TEST_F(TableMgmtTest, RenameThatCannotReopenUnderTheNewNameRollsBack) {
+  fs::copy_file(testsupport::FixturePath("text/cities.txt"), PathOf("cities.txt"));
+  PXTableHandle h =
+      PXRegisterTable(PathOf("towns.TAB").c_str(), PathOf("cities.txt").c_str(), 3);
+  ASSERT_NE(h, 0) << PXGetLastError();
+  const std::vector<std::string> before = Names();
+  EXPECT_EQ(PXRenameTable(h, "places"), 0);
+  EXPECT_EQ(PXGetLastError(), 859);
+  EXPECT_EQ(Names(), before);
+  EXPECT_EQ(TablePath(h), PathOf("towns.TAB"));
+  EXPECT_EQ(Rows(h), 5u);
 }
 
 TEST_F(TableMgmtTest, RenameRefusals) {
