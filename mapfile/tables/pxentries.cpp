@@ -22,11 +22,6 @@ constexpr uint16_t kFail = 0;
 constexpr PXTableHandle kNoHandle = 0;
 constexpr size_t kCharsetNameSize = 40;
 
-// The entry of a handle whose work is not built: its checks, then the code.
-uint16_t TableNotBuilt(PXTableHandle table, unsigned checks) {
-  return TableCall(table, checks, kFail, [](Slot&) -> uint16_t { return NotBuilt(); });
-}
-
 }  // namespace
 
 // 101
@@ -41,27 +36,6 @@ LAYERIO_API int32_t PXGetCharsetName(int32_t code, char* name) {
     }
     return current;
   });
-}
-
-// 105
-LAYERIO_API uint16_t PXCreateMap(PXTableHandle table, const PXCoordSys*) {
-  return TableNotBuilt(table, kNeedWrite | kNeedNative);
-}
-
-// 106
-LAYERIO_API PXTableHandle PXCreateTable(const char*, const PXFieldInfo*, uint32_t,
-                                        const PXCoordSys*, uint32_t) {
-  return InitCall(kNoHandle, []() -> PXTableHandle { return NotBuilt(); });
-}
-
-// 109
-LAYERIO_API uint16_t PXDropMap(PXTableHandle table) {
-  return TableNotBuilt(table, kNeedWrite | kNeedNative);
-}
-
-// 110
-LAYERIO_API uint16_t PXDeleteTable(PXTableHandle table) {
-  return TableNotBuilt(table, kNeedWrite);
 }
 
 // 111
@@ -82,34 +56,9 @@ LAYERIO_API uint16_t PXGetLibraryVersion(uint32_t* major, uint32_t* minor, uint3
   return 1;
 }
 
-// 128
-LAYERIO_API uint16_t PXGetTableVersion(PXTableHandle table, uint32_t*, uint32_t*) {
-  return TableNotBuilt(table, kNeedNative);
-}
-
-// 129
-LAYERIO_API uint16_t PXGetTablePath(PXTableHandle table, char*) {
-  return TableNotBuilt(table, kNeedHandle);
-}
-
-// 130
-LAYERIO_API uint16_t PXHasMemoFields(PXTableHandle table) {
-  return TableNotBuilt(table, kNeedWrite);
-}
-
 // 133
 LAYERIO_API uint16_t PXInitialize(uint32_t interfaceNumber) {
   return Unguarded(kFail, [&] { return layerio::InterfaceInitialize(interfaceNumber); });
-}
-
-// 137
-LAYERIO_API PXTableHandle PXRegisterTable(const char*, const char*, uint32_t) {
-  return InitCall(kNoHandle, []() -> PXTableHandle { return NotBuilt(); });
-}
-
-// 138
-LAYERIO_API uint16_t PXRenameTable(PXTableHandle table, const char*) {
-  return TableNotBuilt(table, kNeedWrite);
 }
 
 // 139: the charset of the library's texts. Open tables hold texts and keys
