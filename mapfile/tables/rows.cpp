@@ -90,8 +90,9 @@ bool FormatRow(const TableObject* table, char* out) {
       layerio::StrQuote(quoted, value, kQuote, sizeof quoted);
       text = quoted;
       length = std::strlen(quoted);
-      // A value cut short would read back as another value.
-      if (length + used + 1 > kRowTextLimit) {
+      // The limit holds for the value as it stands, quotes included: the
+      // text is never cut short inside a value.
+      if (length + used + 1 >= kRowTextLimit) {
         out[0] = '\0';
         return false;
       }
