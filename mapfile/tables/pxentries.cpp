@@ -1,25 +1,18 @@
-// The 52 exported entries of Layerio, in ordinal order (include/layerio.h
-// keeps the ordinal table). Each is one frame around its work: InitCall,
-// TableCall with its handle checks, or Unguarded (frame.h). Entries whose
-// work is not built yet make their checks and fail with PX_ERROR_NOT_BUILT.
+// The exported entries of Layerio's frame, in ordinal order (include/layerio.h
+// keeps the ordinal table; the other entries live beside their work). Each
+// is one frame around its work: InitCall, TableCall with its handle checks,
+// or Unguarded (frame.h).
 #include <cstring>
 
 #include "mapfile/tables/frame.h"
 
 using layerio::Guard;
 using layerio::InitCall;
-using layerio::kNeedHandle;
-using layerio::kNeedNative;
-using layerio::kNeedWrite;
-using layerio::NotBuilt;
-using layerio::TableCall;
 using layerio::Unguarded;
-using Slot = layerio::HandleSlot;
 
 namespace {
 
 constexpr uint16_t kFail = 0;
-constexpr PXTableHandle kNoHandle = 0;
 constexpr size_t kCharsetNameSize = 40;
 
 }  // namespace

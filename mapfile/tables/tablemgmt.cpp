@@ -192,9 +192,12 @@ void RemoveAside(const std::vector<AsideFile>& moved) {
 }
 
 // The new definition path of a rename: relative names against the old
-// definition's directory, made full. Empty when too long.
+// definition's directory, made full, with the definition's extension (a
+// name that has it in any letter case keeps it as given). Empty when too
+// long.
 std::string NewDefinitionPath(const char* newPath, FileHandle oldDef) {
   char path[kPathCapacity];
+  char withExtension[kPathCapacity];
   std::string joined;
   if (IsAbsolute(newPath)) {
     joined = newPath;
@@ -206,7 +209,8 @@ std::string NewDefinitionPath(const char* newPath, FileHandle oldDef) {
     joined += newPath;
   }
   if (!CopyText(path, sizeof path, joined) || !PathFull(path)) return std::string();
-  return path;
+  if (!PathForKind(withExtension, path, kFileKindTable)) return std::string();
+  return StrEqualNoCase(withExtension, path) ? path : withExtension;
 }
 
 // The file kind of a data kind's file at a new name (0: none).
@@ -227,8 +231,8 @@ int DataFileKind(uint8_t kind) {
   }
 }
 
-// The path of one companion kind at a definition path: the definition
-// itself as given, the others with their kind's extension.
+// The path of one companion kind at a new definition path: the definition
+// itself, the others with their kind's extension.
 bool CompanionAt(const std::string& defPath, int kind, char out[kPathCapacity]) {
   if (kind == kFileKindTable) return CopyText(out, kPathCapacity, defPath);
   return PathForKind(out, defPath.c_str(), kind) != nullptr;
@@ -323,7 +327,7 @@ PXTableHandle CreateTable(const char* path, const PXFieldInfo* fields, uint32_t 
 }
 
 PXTableHandle RegisterTable(const char* tablePath, const char* dataPath, uint32_t dataKind) {
-  if (!dataPath || !*dataPath) {
+  if (!dataPath || !*dataPath || dataKind > 0xFF) {
     Push(kErrBadHandle);
     return 0;
   }
