@@ -422,7 +422,8 @@ using Ring = std::vector<PXPoint>;
 
 void AppendPoint(std::string* out, const PXPoint& p) {
   char text[64];
-  std::snprintf(text, sizeof text, "%.9g %.9g", p.x, p.y);
+  // A zero that the scaling made negative is shown as 0.
+  std::snprintf(text, sizeof text, "%.9g %.9g", p.x == 0 ? 0.0 : p.x, p.y == 0 ? 0.0 : p.y);
   *out += text;
 }
 
