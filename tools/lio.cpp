@@ -38,6 +38,14 @@
 //                            the same, then a check of the spatial index:
 //                            every live row reachable in the tree under a
 //                            rectangle that covers it, and nothing else
+//   lio load SRC.shp DEST.TAB ['CLAUSE']
+//                            a native map table made from a shapefile and its
+//                            .dbf, in the clause's coordinate system when one
+//                            is given (lio_tables.cpp)
+//   lio dump TABLE.TAB [--lonlat]
+//                            the table's fields, then each row's text, a TAB
+//                            and its object as WKT (%.9g) in the table's
+//                            units, or in degrees
 //
 // A clause that cannot be read is reported as "error N" on standard error
 // with the number of the first error it raised.
@@ -56,6 +64,7 @@
 #include "mapfile/objects/mapindex.h"
 #include "mapfile/objects/maprecord.h"
 #include "mapfile/objects/styles.h"
+#include "tools/lio_tables.h"
 
 namespace {
 
@@ -75,7 +84,9 @@ int Usage() {
                "       lio shift FROM TO\n"
                "       lio clause 'CLAUSE'\n"
                "       lio dist 'CLAUSE' UNIT x1 y1 x2 y2\n"
-               "       lio mapdump [--check] FILE.MAP\n");
+               "       lio mapdump [--check] FILE.MAP\n"
+               "       lio load SRC.shp DEST.TAB ['CLAUSE']\n"
+               "       lio dump TABLE.TAB [--lonlat]\n");
   return 2;
 }
 
@@ -752,6 +763,8 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "clause") == 0) return ClauseCommand(argc, argv);
     if (std::strcmp(argv[1], "dist") == 0) return DistCommand(argc, argv);
     if (std::strcmp(argv[1], "mapdump") == 0) return MapDumpCommand(argc, argv);
+    if (std::strcmp(argv[1], "load") == 0) return liotables::LoadCommand(argc, argv);
+    if (std::strcmp(argv[1], "dump") == 0) return liotables::DumpCommand(argc, argv);
     return Usage();
   });
   ErrorStackDestroy();

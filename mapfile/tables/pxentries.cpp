@@ -1,31 +1,19 @@
-// The 52 exported entries of Layerio, in ordinal order (include/layerio.h
-// keeps the ordinal table). Each is one frame around its work: InitCall,
-// TableCall with its handle checks, or Unguarded (frame.h). Entries whose
-// work is not built yet make their checks and fail with PX_ERROR_NOT_BUILT.
+// The exported entries of Layerio's frame, in ordinal order (include/layerio.h
+// keeps the ordinal table; the other entries live beside their work). Each
+// is one frame around its work: InitCall, TableCall with its handle checks,
+// or Unguarded (frame.h).
 #include <cstring>
 
 #include "mapfile/tables/frame.h"
 
 using layerio::Guard;
 using layerio::InitCall;
-using layerio::kNeedHandle;
-using layerio::kNeedNative;
-using layerio::kNeedWrite;
-using layerio::NotBuilt;
-using layerio::TableCall;
 using layerio::Unguarded;
-using Slot = layerio::HandleSlot;
 
 namespace {
 
 constexpr uint16_t kFail = 0;
-constexpr PXTableHandle kNoHandle = 0;
 constexpr size_t kCharsetNameSize = 40;
-
-// The entry of a handle whose work is not built: its checks, then the code.
-uint16_t TableNotBuilt(PXTableHandle table, unsigned checks) {
-  return TableCall(table, checks, kFail, [](Slot&) -> uint16_t { return NotBuilt(); });
-}
 
 }  // namespace
 
@@ -43,43 +31,8 @@ LAYERIO_API int32_t PXGetCharsetName(int32_t code, char* name) {
   });
 }
 
-// 105
-LAYERIO_API uint16_t PXCreateMap(PXTableHandle table, const PXCoordSys*) {
-  return TableNotBuilt(table, kNeedWrite | kNeedNative);
-}
-
-// 106
-LAYERIO_API PXTableHandle PXCreateTable(const char*, const PXFieldInfo*, uint32_t,
-                                        const PXCoordSys*, uint32_t) {
-  return InitCall(kNoHandle, []() -> PXTableHandle { return NotBuilt(); });
-}
-
-// 109
-LAYERIO_API uint16_t PXDropMap(PXTableHandle table) {
-  return TableNotBuilt(table, kNeedWrite | kNeedNative);
-}
-
-// 110
-LAYERIO_API uint16_t PXDeleteTable(PXTableHandle table) {
-  return TableNotBuilt(table, kNeedWrite);
-}
-
 // 111
 LAYERIO_API uint16_t PXToggleFatalErrors(uint16_t flag) { return layerio::TrapToggle(flag); }
-
-// 113
-LAYERIO_API uint16_t PXFetchRow(PXTableHandle table, uint32_t, char* rowText, PXObject* object) {
-  return TableCall(table, kNeedNative, kFail, [&](Slot&) -> uint16_t {
-    if (rowText) rowText[0] = '\0';
-    if (object) std::memset(object, 0, sizeof *object);
-    return NotBuilt();
-  });
-}
-
-// 115
-LAYERIO_API uint16_t PXGetFieldInfo(PXTableHandle table, PXFieldInfo*) {
-  return TableNotBuilt(table, kNeedNative);
-}
 
 // 121: reads the record without clearing it.
 LAYERIO_API int32_t PXGetLastError(void) {
@@ -96,52 +49,9 @@ LAYERIO_API uint16_t PXGetLibraryVersion(uint32_t* major, uint32_t* minor, uint3
   return 1;
 }
 
-// 125
-LAYERIO_API uint16_t PXGetFieldCount(PXTableHandle table, uint32_t*) {
-  return TableNotBuilt(table, kNeedNative);
-}
-
-// 127
-LAYERIO_API uint16_t PXGetRowCount(PXTableHandle table, uint32_t*) {
-  return TableNotBuilt(table, kNeedNative);
-}
-
-// 128
-LAYERIO_API uint16_t PXGetTableVersion(PXTableHandle table, uint32_t*, uint32_t*) {
-  return TableNotBuilt(table, kNeedNative);
-}
-
-// 129
-LAYERIO_API uint16_t PXGetTablePath(PXTableHandle table, char*) {
-  return TableNotBuilt(table, kNeedHandle);
-}
-
-// 130
-LAYERIO_API uint16_t PXHasMemoFields(PXTableHandle table) {
-  return TableNotBuilt(table, kNeedWrite);
-}
-
 // 133
 LAYERIO_API uint16_t PXInitialize(uint32_t interfaceNumber) {
   return Unguarded(kFail, [&] { return layerio::InterfaceInitialize(interfaceNumber); });
-}
-
-// 134
-LAYERIO_API uint16_t PXInsertRow(PXTableHandle table, const char*, const PXObject*, uint32_t* row) {
-  return TableCall(table, kNeedWrite | kNeedNative, kFail, [&](Slot&) -> uint16_t {
-    if (row) *row = 0;
-    return NotBuilt();
-  });
-}
-
-// 137
-LAYERIO_API PXTableHandle PXRegisterTable(const char*, const char*, uint32_t) {
-  return InitCall(kNoHandle, []() -> PXTableHandle { return NotBuilt(); });
-}
-
-// 138
-LAYERIO_API uint16_t PXRenameTable(PXTableHandle table, const char*) {
-  return TableNotBuilt(table, kNeedWrite);
 }
 
 // 139: the charset of the library's texts. Open tables hold texts and keys
@@ -169,11 +79,6 @@ LAYERIO_API uint16_t PXSetRawText(uint16_t flag) { return layerio::Interface().r
 // 142
 LAYERIO_API uint16_t PXShutdown(void) {
   return Unguarded(kFail, [] { return layerio::InterfaceShutdown(); });
-}
-
-// 143
-LAYERIO_API uint16_t PXUpdateRow(PXTableHandle table, uint32_t, const char*, const PXObject*) {
-  return TableNotBuilt(table, kNeedWrite | kNeedNative);
 }
 
 // 151

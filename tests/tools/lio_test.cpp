@@ -1,0 +1,188 @@
+// lio load and lio dump as users run them, on small shapefiles written here
+// through Zonelib's shapefile and dBASE writers: the row text of every
+// column kind (quotes doubled, a TAB that would split the row), each shape
+// kind as its WKT (a polygon with a hole, two polygons, one- and two-part
+// lines, points), and the refusals (usage, a missing or projected source, a
+// clause that does not parse, which leaves no table behind).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/program_run.h"
+#include "tests/support/temp_dir.h"
+#include "zonelib.h"
+
+namespace {
+
+using testsupport::Outcome;
+using testsupport::RunProgram;
+using testsupport::TempDir;
+
+Outcome Lio(const TempDir& dir, const std::vector<std::string>& words) {
+  return RunProgram(dir, LIO_PATH, words);
+}
+
+DbfField Column(const char* name, char type, uint8_t width, uint8_t decimals = 0) {
+  DbfField f{};
+  std::strncpy(f.name, name, sizeof f.name - 1);
+  f.type = type;
+  f.width = width;
+  f.decimals = decimals;
+  std::snprintf(f.format, sizeof f.format, "%%%u.%uf", unsigned(width), unsigned(decimals));
+  return f;
+}
+
+struct Record {
+  const char* text;
+  double number;
+  double count;
+  char logical;
+  std::vector<std::vector<double>> parts;  // x, y pairs; one point for points
+};
+
+// base.shp/.shx/.dbf with a C, an N with decimals, an N of whole numbers and
+// an L column, and one shape of `type` per record.
+void WriteShapefile(const std::string& base, int type, const std::vector<Record>& records) {
+  std::vector<DbfField> fields = {Column("NAME", DBF_CHARACTER, 24),
+                                  Column("VALUE", DBF_NUMERIC, 10, 2),
+                                  Column("COUNT", DBF_NUMERIC, 6),
+                                  Column("FLAG", DBF_LOGICAL, 1)};
+  DbfHandle table{};
+  table.fieldCount = uint32_t(fields.size());
+  table.fields = fields.data();
+  ASSERT_EQ(dbCreate(&table, base.c_str()), 0);
+  ShapeHandle shape{};
+  ASSERT_EQ(ShapeCreate(&shape, base.c_str()), 0);
+  for (const Record& r : records) {
+    std::snprintf(fields[0].value.text, sizeof fields[0].value.text, "%s", r.text);
+    fields[1].value.number = r.number;
+    fields[2].value.number = r.count;
+    fields[3].value.logical = r.logical;
+    ASSERT_EQ(dbWrite(&table), 0);
+    if (type == SHAPE_POINT) {
+      ASSERT_EQ(ShapeWritePoint(&shape, r.parts[0].data()), 0);
+      continue;
+    }
+    std::vector<std::vector<double>> copies = r.parts;
+    std::vector<ShapePart> parts;
+    for (auto& xy : copies) parts.push_back({uint32_t(xy.size() / 2), xy.data()});
+    ShapePartList list{uint32_t(parts.size()), parts.data()};
+    ASSERT_EQ(ShapeWritePoly(&shape, &list, type), 0);
+  }
+  ASSERT_EQ(ShapeClose(&shape), 0);
+  ASSERT_EQ(dbClose(&table), 0);
+}
+
+// The lines of a dump after "rows N".
+std::vector<std::string> RowLines(const std::string& out) {
+  std::vector<std::string> lines;
+  size_t at = out.find("\nrows ");
+  if (at == std::string::npos) return lines;
+  at = out.find('\n', at + 1);
+  while (at != std::string::npos && at + 1 < out.size()) {
+    const size_t end = out.find('\n', at + 1);
+    lines.push_back(out.substr(at + 1, end - at - 1));
+    at = end;
+  }
+  return lines;
+}
+
+TEST(LioTest, RowTextAndObjectsOfEachShapeKind) {
+  const std::vector<double> square = {0, 0, 0, 10, 10, 10, 10, 0, 0, 0};
+  const std::vector<double> hole = {2, 2, 4, 2, 4, 4, 2, 4, 2, 2};
+  const std::vector<double> far = {20, 20, 20, 21, 21, 21, 21, 20, 20, 20};
+  struct Case {
+    const char* name;
+    int type;
+    std::vector<Record> records;
+    std::vector<std::string> rows;
+  } cases[] = {
+      {"polygons",
+       SHAPE_POLYGON,
+       {{"Main \"A\" St", 12.5, 42, 'T', {square, hole}}, {"two\tparts", -0.25, 0, 'F', {square, far}}},
+       {"\"Main \"\"A\"\" St\"\t12.5\t42\t\"T\"\tPOLYGON ((0 0, 0 10, 10 10, 10 0, 0 0), "
+        "(2 2, 4 2, 4 4, 2 4, 2 2))",
+        "\"two parts\"\t-0.25\t0\t\"F\"\tMULTIPOLYGON (((0 0, 0 10, 10 10, 10 0, 0 0)), "
+        "((20 20, 20 21, 21 21, 21 20, 20 20)))"}},
+      {"lines",
+       SHAPE_POLYLINE,
+       {{"one", 1, 1, 'T', {{1, 2, 3, 4, 5, 6}}}, {"two", 2, 2, 'F', {{1, 2, 3, 4}, {5, 6, 7, 8}}}},
+       {"\"one\"\t1\t1\t\"T\"\tLINESTRING (1 2, 3 4, 5 6)",
+        "\"two\"\t2\t2\t\"F\"\tMULTILINESTRING ((1 2, 3 4), (5 6, 7 8))"}},
+      {"points",
+       SHAPE_POINT,
+       {{"", 0, 0, 'F', {{-78.5, 35.25}}}, {"Raleigh", 3, 7, 'T', {{-78.638, 35.7796}}}},
+       {"\"\"\t0\t0\t\"F\"\tPOINT (-78.5 35.25)", "\"Raleigh\"\t3\t7\t\"T\"\tPOINT (-78.638 35.7796)"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    WriteShapefile(dir.File("in"), c.type, c.records);
+    const Outcome load = Lio(dir, {"load", dir.File("in.shp"), dir.File("out.TAB")});
+    ASSERT_EQ(load.status, 0) << load.err;
+    EXPECT_EQ(load.out, std::to_string(c.records.size()) + " rows\n");
+    const Outcome dump = Lio(dir, {"dump", dir.File("out.TAB")});
+    ASSERT_EQ(dump.status, 0) << dump.err;
+    EXPECT_EQ(dump.out.substr(0, dump.out.find("\nrows ")),
+              "fields 4\nNAME Char (24)\nVALUE Float\nCOUNT Integer\nFLAG Logical");
+    EXPECT_EQ(RowLines(dump.out), c.rows);
+    // A longitude/latitude table reads the same in degrees.
+    const Outcome degrees = Lio(dir, {"dump", dir.File("out.TAB"), "--lonlat"});
+    ASSERT_EQ(degrees.status, 0) << degrees.err;
+    EXPECT_EQ(degrees.out, dump.out);
+  }
+}
+
+TEST(LioTest, Refusals) {
+  const std::string mercator = "CoordSys Earth Projection 10, 104, \"m\", 0";
+  struct Case {
+    const char* name;
+    std::vector<std::string> words;  // "@" stands for the folder
+    int status;
+    const char* says;                // on standard error
+  } cases[] = {
+      {"load without a destination", {"load", "@/in.shp"}, 2, "usage: lio load"},
+      {"dump with an unknown flag", {"dump", "@/t.TAB", "--degrees"}, 2, "usage: lio load"},
+      {"source that is no shapefile", {"load", "@/in.dbf", "@/t.TAB"}, 1, "not a shapefile"},
+      {"missing source", {"load", "@/none.shp", "@/t.TAB"}, 1, "none.shp cannot be read"},
+      {"projected source", {"load", "@/proj.shp", "@/t.TAB"}, 1, "names a projected"},
+      {"clause that does not parse",
+       {"load", "@/in.shp", "@/t.TAB", "CoordSys Earth Projection 99"}, 1,
+       "the CoordSys clause cannot be read: error 644"},
+      {"missing table", {"dump", "@/none.TAB"}, 1, "none.TAB cannot be opened"},
+      {"missing table in degrees", {"dump", "@/none.TAB", "--lonlat"}, 1, "cannot be opened"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    WriteShapefile(dir.File("in"), SHAPE_POINT, {{"a", 1, 1, 'T', {{1, 2}}}});
+    WriteShapefile(dir.File("proj"), SHAPE_POINT, {{"a", 1, 1, 'T', {{1, 2}}}});
+    dir.Write("proj.prj", "PROJCS[\"WGS 84 / Pseudo-Mercator\",GEOGCS[\"WGS 84\"]]");
+    std::vector<std::string> words;
+    for (std::string w : c.words) words.push_back(w[0] == '@' ? dir.path() + w.substr(1) : w);
+    const Outcome run = Lio(dir, words);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("t.TAB")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("t.DAT")));
+  }
+  // The same clause with a projection that exists makes the table.
+  TempDir dir;
+  WriteShapefile(dir.File("in"), SHAPE_POINT, {{"a", 1, 1, 'T', {{10, 45}}}});
+  const Outcome run = Lio(dir, {"load", dir.File("in.shp"), dir.File("t.TAB"), mercator});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const Outcome dump = Lio(dir, {"dump", dir.File("t.TAB"), "--lonlat"});
+  const std::vector<std::string> rows = RowLines(dump.out);
+  ASSERT_EQ(rows.size(), 1u) << dump.out;
+  double x = 0, y = 0;
+  ASSERT_EQ(std::sscanf(rows[0].c_str(), "\"a\"\t1\t1\t\"T\"\tPOINT (%lf %lf)", &x, &y), 2)
+      << rows[0];
+  EXPECT_NEAR(x, 10, 1e-6);
+  EXPECT_NEAR(y, 45, 1e-6);
+}
+
+}  // namespace
