@@ -312,17 +312,33 @@ TEST_F(RowsTest, EveryObjectCodeIsStoredAndReadBack) {
     const char* name;
     const char* table;
     bool callerLonLat;
+    bool created;  // by the library
   };
   const Passage passages[] = {
-      {"longitude/latitude table", kLonLat, false},
-      {"projected table, caller in longitude/latitude", kMercator, true},
+      {"longitude/latitude table", kLonLat, false, false},
+      {"projected table, caller in longitude/latitude", kMercator, true, false},
+      {"projected table made by the library", kMercator, true, true},
   };
   ::PXCoordSys lonLat;
   ASSERT_EQ(PXParseCoordSys(kLonLat, &lonLat), 1);
+  int made = 0;
   for (const Passage& p : passages) {
     SCOPED_TRACE(p.name);
-    const std::string path = MakeTable(p.callerLonLat ? "projected" : "degrees",
-                                       {{"Code", kFieldInteger, 4, 0}}, p.table);
+    const std::string name = "objects" + std::to_string(++made);
+    std::string path;
+    if (p.created) {
+      ::PXCoordSys system;
+      ASSERT_EQ(PXParseCoordSys(p.table, &system), 1);
+      PXFieldInfo code{};
+      std::strcpy(code.name, "Code");
+      code.type = kFieldInteger;
+      path = dir_.File(name + ".TAB");
+      PXTableHandle h = PXCreateTable(path.c_str(), &code, 1, &system, kDataNative);
+      ASSERT_NE(h, 0) << PXGetLastError();
+      ASSERT_EQ(PXCloseTable(h), 1);
+    } else {
+      path = MakeTable(name, {{"Code", kFieldInteger, 4, 0}}, p.table);
+    }
     Records records;
     std::vector<PXObject> given;
     for (int code = PX_OBJECT_NONE; code <= PX_OBJECT_COLLECTION; ++code)
