@@ -42,8 +42,8 @@ struct FieldSpec {
 
 // One field of each type a native table keeps.
 const std::vector<FieldSpec> kEveryType = {
-    {"Name", kFieldChar, 20, 0},   {"Amount", kFieldDecimal, 8, 2}, {"Count", kFieldInteger, 4, 0},
-    {"Small", kFieldSmallint, 2, 0}, {"Day", kFieldDate, 4, 0},      {"Flag", kFieldLogical, 1, 0},
+    {"Name", kFieldChar, 20, 0},     {"Amount", kFieldDecimal, 8, 2}, {"Count", kFieldInteger, 4, 0},
+    {"Small", kFieldSmallint, 2, 0}, {"Day", kFieldDate, 4, 0},       {"Flag", kFieldLogical, 1, 0},
     {"Ratio", kFieldFloat, 8, 0},
 };
 
@@ -109,7 +109,8 @@ class RowsTest : public ::testing::Test {
   static std::string Fetch(PXTableHandle h, uint32_t row) {
     char text[PX_ROW_TEXT_SIZE];
     std::memset(text, 'x', sizeof text);
-    if (!PXFetchRow(h, row, text, nullptr)) return "<failed " + std::to_string(PXGetLastError()) + ">";
+    if (!PXFetchRow(h, row, text, nullptr))
+      return "<failed " + std::to_string(PXGetLastError()) + ">";
     return text;
   }
   static uint32_t Insert(PXTableHandle h, const char* text, const PXObject* object = nullptr) {
@@ -201,7 +202,8 @@ TEST_F(RowsTest, EveryFieldTypeRoundTripsThroughRowText) {
        "\"plain\"\t0.13\t0\t0\t\"19991231\"\t\"F\"\t-1.5e-07"},
       {"limits", "\"\"\t-9999.99\t-2147483647\t-32767\t00010101\tY\t1e+300",
        "\"\"\t-9999.99\t-2147483647\t-32767\t\"00010101\"\t\"T\"\t1e+300"},
-      {"text cut to the width, logical 1", "abcdefghijklmnopqrstuvwxyz\t1\t2147483647\t32767\t\t1\t3",
+      {"text cut to the width, logical 1",
+       "abcdefghijklmnopqrstuvwxyz\t1\t2147483647\t32767\t\t1\t3",
        "\"abcdefghijklmnopqrst\"\t1.00\t2147483647\t32767\t\"\"\t\"T\"\t3"},
       {"empty pieces are blank", "\t\t\t\t\t\t", "\"\"\t0.00\t0\t0\t\"\"\t\"F\"\t0"},
   };
