@@ -42,8 +42,9 @@ struct FieldSpec {
 
 // One field of each type a native table keeps.
 const std::vector<FieldSpec> kEveryType = {
-    {"Name", kFieldChar, 20, 0},     {"Amount", kFieldDecimal, 8, 2}, {"Count", kFieldInteger, 4, 0},
-    {"Small", kFieldSmallint, 2, 0}, {"Day", kFieldDate, 4, 0},       {"Flag", kFieldLogical, 1, 0},
+    {"Name", kFieldChar, 20, 0},   {"Amount", kFieldDecimal, 8, 2},
+    {"Count", kFieldInteger, 4, 0}, {"Small", kFieldSmallint, 2, 0},
+    {"Day", kFieldDate, 4, 0},      {"Flag", kFieldLogical, 1, 0},
     {"Ratio", kFieldFloat, 8, 0},
 };
 
