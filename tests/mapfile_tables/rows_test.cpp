@@ -42,8 +42,9 @@ struct FieldSpec {
 
 // One field of each type a native table keeps.
 const std::vector<FieldSpec> kEveryType = {
-    {"Name", kFieldChar, 20, 0},   {"Amount", kFieldDecimal, 8, 2}, {"Count", kFieldInteger, 4, 0},
-    {"Small", kFieldSmallint, 2, 0}, {"Day", kFieldDate, 4, 0},      {"Flag", kFieldLogical, 1, 0},
+    {"Name", kFieldChar, 20, 0},   {"Amount", kFieldDecimal, 8, 2},
+    {"Count", kFieldInteger, 4, 0}, {"Small", kFieldSmallint, 2, 0},
+    {"Day", kFieldDate, 4, 0},      {"Flag", kFieldLogical, 1, 0},
     {"Ratio", kFieldFloat, 8, 0},
 };
 
@@ -109,7 +110,8 @@ class RowsTest : public ::testing::Test {
   static std::string Fetch(PXTableHandle h, uint32_t row) {
     char text[PX_ROW_TEXT_SIZE];
     std::memset(text, 'x', sizeof text);
-    if (!PXFetchRow(h, row, text, nullptr)) return "<failed " + std::to_string(PXGetLastError()) + ">";
+    if (!PXFetchRow(h, row, text, nullptr))
+      return "<failed " + std::to_string(PXGetLastError()) + ">";
     return text;
   }
   static uint32_t Insert(PXTableHandle h, const char* text, const PXObject* object = nullptr) {
@@ -201,7 +203,8 @@ TEST_F(RowsTest, EveryFieldTypeRoundTripsThroughRowText) {
        "\"plain\"\t0.13\t0\t0\t\"19991231\"\t\"F\"\t-1.5e-07"},
       {"limits", "\"\"\t-9999.99\t-2147483647\t-32767\t00010101\tY\t1e+300",
        "\"\"\t-9999.99\t-2147483647\t-32767\t\"00010101\"\t\"T\"\t1e+300"},
-      {"text cut to the width, logical 1", "abcdefghijklmnopqrstuvwxyz\t1\t2147483647\t32767\t\t1\t3",
+      {"text cut to the width, logical 1",
+       "abcdefghijklmnopqrstuvwxyz\t1\t2147483647\t32767\t\t1\t3",
        "\"abcdefghijklmnopqrst\"\t1.00\t2147483647\t32767\t\"\"\t\"T\"\t3"},
       {"empty pieces are blank", "\t\t\t\t\t\t", "\"\"\t0.00\t0\t0\t\"\"\t\"F\"\t0"},
   };
@@ -312,17 +315,33 @@ TEST_F(RowsTest, EveryObjectCodeIsStoredAndReadBack) {
     const char* name;
     const char* table;
     bool callerLonLat;
+    bool created;  // by the library
   };
   const Passage passages[] = {
-      {"longitude/latitude table", kLonLat, false},
-      {"projected table, caller in longitude/latitude", kMercator, true},
+      {"longitude/latitude table", kLonLat, false, false},
+      {"projected table, caller in longitude/latitude", kMercator, true, false},
+      {"projected table made by the library", kMercator, true, true},
   };
   ::PXCoordSys lonLat;
   ASSERT_EQ(PXParseCoordSys(kLonLat, &lonLat), 1);
+  int made = 0;
   for (const Passage& p : passages) {
     SCOPED_TRACE(p.name);
-    const std::string path = MakeTable(p.callerLonLat ? "projected" : "degrees",
-                                       {{"Code", kFieldInteger, 4, 0}}, p.table);
+    const std::string name = "objects" + std::to_string(++made);
+    std::string path;
+    if (p.created) {
+      ::PXCoordSys system;
+      ASSERT_EQ(PXParseCoordSys(p.table, &system), 1);
+      PXFieldInfo code{};
+      std::strcpy(code.name, "Code");
+      code.type = kFieldInteger;
+      path = dir_.File(name + ".TAB");
+      PXTableHandle h = PXCreateTable(path.c_str(), &code, 1, &system, kDataNative);
+      ASSERT_NE(h, 0) << PXGetLastError();
+      ASSERT_EQ(PXCloseTable(h), 1);
+    } else {
+      path = MakeTable(name, {{"Code", kFieldInteger, 4, 0}}, p.table);
+    }
     Records records;
     std::vector<PXObject> given;
     for (int code = PX_OBJECT_NONE; code <= PX_OBJECT_COLLECTION; ++code)
