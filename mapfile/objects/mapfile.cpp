@@ -626,6 +626,40 @@ void MapBlockInit(MapFile* map, MapBlockSlot* slot, uint16_t kind) {
   slot->flags |= kMapSlotInvalid;
 }
 
+// Reads the run of blocks around `position` in one call (64 KB, within the
+// file) and keeps its index, object and coordinate blocks; false when the
+// data budget is spent, so that the caller reads the one block.
+static bool DataBudgetSpent(const MapFile* map);
+
+static bool ReadAround(MapFile* map, uint32_t position, int64_t fileSize, uint8_t* out) {
+  constexpr uint32_t kRunBytes = 64 * 1024;
+  const uint32_t size = static_cast<uint32_t>(map->blockSize);
+  if (DataBudgetSpent(map)) return false;
+  const uint32_t first = MapFirstBlockPosition(map);
+  const uint32_t run = std::max<uint32_t>(1, kRunBytes / size) * size;
+  const int64_t start = int64_t(position) - (int64_t(position) - first) % run;
+  const int64_t blocks = std::min<int64_t>(run, fileSize - start) / size;
+  if (blocks <= 1) return false;
+  std::vector<uint8_t> bytes;
+  try {
+    bytes.resize(size_t(blocks) * size);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (!ReadAt(map->file, start, bytes.data(), static_cast<int32_t>(bytes.size()), nullptr))
+    return false;
+  for (int64_t i = 0; i < blocks; ++i) {
+    const uint8_t* block = bytes.data() + size_t(i) * size;
+    const uint32_t at = static_cast<uint32_t>(start + i * size);
+    const uint16_t type = MapLoadU16(block);
+    if (at == position) std::memcpy(out, block, size);
+    if ((type == kMapBlockIndex || type == kMapBlockObject || type == kMapBlockCoord) &&
+        !MapNodeCacheFind(map, at))
+      MapNodeCacheStore(map, at, block, type != kMapBlockIndex);
+  }
+  return true;
+}
+
 int16_t MapBlockRead(MapFile* map, MapBlockSlot* slot, uint32_t position) {
   if (!(slot->flags & kMapSlotInvalid) && slot->position == position &&
       map->generation <= slot->generation)
@@ -643,7 +677,7 @@ int16_t MapBlockRead(MapFile* map, MapBlockSlot* slot, uint32_t position) {
   }
   if (const uint8_t* kept = MapNodeCacheFind(map, position)) {
     std::memcpy(slot->bytes, kept, size);
-  } else {
+  } else if (!ReadAround(map, position, fileSize, slot->bytes)) {
     if (!ReadAt(map->file, position, slot->bytes, static_cast<int32_t>(size), nullptr)) return 0;
     if (MapLoadU16(slot->bytes) == kMapBlockIndex) MapNodeCacheStore(map, position, slot->bytes);
   }
@@ -666,8 +700,10 @@ int16_t MapBlockWrite(MapFile* map, MapBlockSlot* slot, uint32_t position) {
     MapNodeCacheDrop(map, position);
     return 0;
   }
-  if (MapLoadU16(slot->bytes) == kMapBlockIndex) {
-    MapNodeCacheStore(map, position, slot->bytes);
+  const uint16_t type = MapLoadU16(slot->bytes);
+  if (type == kMapBlockIndex || type == kMapBlockObject || type == kMapBlockCoord) {
+    // A block just written is the one most likely read next.
+    MapNodeCacheStore(map, position, slot->bytes, type != kMapBlockIndex);
   } else {
     MapNodeCacheDrop(map, position);
   }
@@ -681,20 +717,33 @@ int16_t MapBlockWrite(MapFile* map, MapBlockSlot* slot, uint32_t position) {
 
 // Blocks in slots of one arena; a dropped block's slot is reused first.
 struct MapNodeCache {
+  struct Kept {
+    uint32_t slot;
+    bool data;
+  };
   uint32_t blockSize = 0;
-  std::unordered_map<uint32_t, uint32_t> slots;  // position -> slot
-  std::vector<uint8_t> bytes;                    // slot * blockSize
+  size_t nodeBytes = 0;  // kept nodes
+  size_t dataBytes = 0;  // kept object and coordinate blocks
+  std::unordered_map<uint32_t, Kept> slots;  // position -> slot
+  std::vector<uint8_t> bytes;                // slot * blockSize
   std::vector<uint32_t> spare;
 };
+
+static bool DataBudgetSpent(const MapFile* map) {
+  const MapNodeCache* c = map->nodes;
+  return c && c->blockSize == static_cast<uint32_t>(map->blockSize) &&
+         c->dataBytes + c->blockSize > kMapDataCacheBytes;
+}
 
 const uint8_t* MapNodeCacheFind(const MapFile* map, uint32_t position) {
   const MapNodeCache* c = map->nodes;
   if (!c || c->blockSize != static_cast<uint32_t>(map->blockSize)) return nullptr;
   auto it = c->slots.find(position);
-  return it == c->slots.end() ? nullptr : c->bytes.data() + size_t(it->second) * c->blockSize;
+  return it == c->slots.end() ? nullptr
+                              : c->bytes.data() + size_t(it->second.slot) * c->blockSize;
 }
 
-void MapNodeCacheStore(MapFile* map, uint32_t position, const uint8_t* block) {
+void MapNodeCacheStore(MapFile* map, uint32_t position, const uint8_t* block, bool data) {
   const uint32_t size = static_cast<uint32_t>(map->blockSize);
   if (size == 0) return;
   MapNodeCache* c = map->nodes;
@@ -710,22 +759,30 @@ void MapNodeCacheStore(MapFile* map, uint32_t position, const uint8_t* block) {
   }
   try {
     auto it = c->slots.find(position);
+    if (it != c->slots.end() && it->second.data != data) {
+      MapNodeCacheDrop(map, position);
+      it = c->slots.end();
+    }
     uint32_t slot;
     if (it != c->slots.end()) {
-      slot = it->second;
-    } else if (!c->spare.empty()) {
-      slot = c->spare.back();
-      c->spare.pop_back();
-      c->slots.emplace(position, slot);
+      slot = it->second.slot;
     } else {
-      if (c->bytes.size() + size > kMapNodeCacheBytes) return;
-      slot = static_cast<uint32_t>(c->bytes.size() / size);
-      c->bytes.resize(c->bytes.size() + size);
-      c->slots.emplace(position, slot);
+      if (data ? c->dataBytes + size > kMapDataCacheBytes
+               : c->nodeBytes + size > kMapNodeCacheBytes)
+        return;
+      if (!c->spare.empty()) {
+        slot = c->spare.back();
+        c->spare.pop_back();
+      } else {
+        slot = static_cast<uint32_t>(c->bytes.size() / size);
+        c->bytes.resize(c->bytes.size() + size);
+      }
+      c->slots.emplace(position, MapNodeCache::Kept{slot, data});
+      (data ? c->dataBytes : c->nodeBytes) += size;
     }
     std::memcpy(c->bytes.data() + size_t(slot) * size, block, size);
   } catch (const std::bad_alloc&) {
-    // Without room the node is read from the file the next time.
+    // Without room the block is read from the file the next time.
     MapNodeCacheDrop(map, position);
   }
 }
@@ -735,10 +792,11 @@ void MapNodeCacheDrop(MapFile* map, uint32_t position) {
   if (!c) return;
   auto it = c->slots.find(position);
   if (it == c->slots.end()) return;
-  const uint32_t slot = it->second;
+  const MapNodeCache::Kept kept = it->second;
   c->slots.erase(it);
+  (kept.data ? c->dataBytes : c->nodeBytes) -= c->blockSize;
   try {
-    c->spare.push_back(slot);
+    c->spare.push_back(kept.slot);
   } catch (const std::bad_alloc&) {
     // The slot stays unused.
   }

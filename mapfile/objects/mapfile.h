@@ -255,12 +255,19 @@ int16_t MapBlockWrite(MapFile* map, MapBlockSlot* slot, uint32_t position);
 // longer a node), MapBlockAlloc and MapBlockFree drop it, and MapFileLock
 // drops them all when another writer changed the file.
 
+// Object and coordinate blocks are kept the same way, under a budget of
+// their own, when a read takes the blocks around the one it needs: rows are
+// read in row order while their objects lie where the index placed them,
+// so a table read row by row would otherwise read the file block by block
+// in no order at all.
 inline constexpr size_t kMapNodeCacheBytes = size_t(8) << 20;
+inline constexpr size_t kMapDataCacheBytes = size_t(32) << 20;
 
-// The kept bytes of the node block at a position, or null.
+// The kept bytes of the block at a position, or null.
 const uint8_t* MapNodeCacheFind(const MapFile* map, uint32_t position);
-// Keeps a copy of a node block (blockSize bytes) unless the budget is spent.
-void MapNodeCacheStore(MapFile* map, uint32_t position, const uint8_t* block);
+// Keeps a copy of a block (blockSize bytes) unless its budget is spent:
+// `data` for object and coordinate blocks, else a node.
+void MapNodeCacheStore(MapFile* map, uint32_t position, const uint8_t* block, bool data = false);
 void MapNodeCacheDrop(MapFile* map, uint32_t position);
 // Drops every kept node and frees the cache.
 void MapNodeCacheClear(MapFile* map);
