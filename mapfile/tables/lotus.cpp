@@ -775,9 +775,12 @@ int16_t LotusAttach(DataSource* s, FieldDef*, int32_t* count) {
   return 1;
 }
 
-int16_t LotusOpen(DataSource* s, int mode) {
+// The file is only ever read: an open for writing (a table opened for
+// read-write as a whole) reads it too, and the dispatcher refuses every
+// change of a worksheet's rows.
+int16_t LotusOpen(DataSource* s, int) {
   LotusReader* r = ReaderOf(s);
-  if (!r || mode != kFileModeRead) return 0;
+  if (!r) return 0;
   if (!LoadFile(s, r)) return 0;
   // The file changed since it was indexed: index it again.
   if (r->size != r->indexedSize && !BuildIndex(s, r)) {

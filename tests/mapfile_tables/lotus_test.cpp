@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "layerio.h"
+#include "mapfile/tables/frame.h"
 #include "mapfile_tables/dispatch_fixture.h"
 #include "support/command.h"
 
@@ -353,6 +355,47 @@ TEST_F(LotusTest, DamagedCopiesFailWithoutReadingPastTheirRecords) {
       FileTableReleaseAll();
     }
   }
+}
+
+class LotusRegisterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(dir_.path().empty());
+    ASSERT_EQ(PXInitialize(PX_INTERFACE_NUMBER), 1);
+  }
+  void TearDown() override {
+    while (Initialised()) PXShutdown();
+  }
+  testsupport::TempDir dir_;
+};
+
+TEST_F(LotusRegisterTest, ARegisteredWorksheetOpensAndFetchesRows) {
+  const std::string copy = dir_.File("people.wks");
+  std::filesystem::copy_file(Fixture("people.wk1"), copy);
+  PXTableHandle h = PXRegisterTable(nullptr, copy.c_str(), 2);
+  ASSERT_NE(h, 0) << PXGetLastError();
+  uint32_t version = 0, kind = 0;
+  ASSERT_EQ(PXGetTableVersion(h, &version, &kind), 1);
+  EXPECT_EQ(kind, 2u);
+  uint32_t fields = 0;
+  ASSERT_EQ(PXGetFieldCount(h, &fields), 1);
+  EXPECT_EQ(fields, 4u);
+  char row[PX_ROW_TEXT_SIZE];
+  ASSERT_EQ(PXFetchRow(h, 3, row, nullptr), 1) << PXGetLastError();
+  EXPECT_NE(std::string(row).find("\"beta\""), std::string::npos) << row;
+  EXPECT_NE(std::string(row).find("-3.25"), std::string::npos) << row;
+  ASSERT_EQ(PXFetchRow(h, 1, row, nullptr), 1);
+  EXPECT_NE(std::string(row).find("\"Name\""), std::string::npos) << row;
+  uint32_t added = 0;
+  EXPECT_EQ(PXInsertRow(h, row, nullptr, &added), 0);
+  EXPECT_EQ(PXCloseTable(h), 1);
+
+  // Opened again from its definition.
+  h = PXOpenTable(dir_.File("people.TAB").c_str(), PX_OPEN_READ);
+  ASSERT_NE(h, 0) << PXGetLastError();
+  ASSERT_EQ(PXFetchRow(h, 5, row, nullptr), 1) << PXGetLastError();
+  EXPECT_NE(std::string(row).find("\"delta\""), std::string::npos) << row;
+  EXPECT_EQ(PXCloseTable(h), 1);
 }
 
 }  // namespace
