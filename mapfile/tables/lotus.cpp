@@ -216,6 +216,45 @@ void SetText(Cell* c, const uint8_t* p, size_t n, bool label) {
   c->textLength = n;
 }
 
+// A classic formula that is only the date function of three constants
+// (years counted from 1900) gives that date.
+bool DateFormula(const uint8_t* p, size_t n, DateRec* out) {
+  if (n < 2) return false;
+  size_t length = U16(p);
+  p += 2;
+  n -= 2;
+  if (length > n) return false;
+  int values[3];
+  int count = 0;
+  size_t at = 0;
+  while (at < length && count < 3) {
+    if (p[at] == 5 && length - at >= 3) {
+      values[count++] = int16_t(U16(p + at + 1));
+      at += 3;
+    } else if (p[at] == 0 && length - at >= 9) {
+      double x;
+      if (!ReadDouble(p + at + 1, &x) || x != std::floor(x) || std::fabs(x) > 10000) return false;
+      values[count++] = int(x);
+      at += 9;
+    } else {
+      return false;
+    }
+  }
+  constexpr uint8_t kDateFunction = 0x36, kEnd = 3;
+  if (count != 3 || at >= length || p[at] != kDateFunction) return false;
+  if (at + 1 < length && p[at + 1] != kEnd) return false;
+  const int year = values[0] + 1900, month = values[1], day = values[2];
+  static const int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > kDays[month - 1])
+    return false;
+  if (month == 2 && day == 29 && !(year % 4 == 0 && (year % 100 != 0 || year % 400 == 0)))
+    return false;
+  out->year = int16_t(year);
+  out->month = uint8_t(month);
+  out->day = uint8_t(day);
+  return true;
+}
+
 // The cell a record holds; false when the record is not a cell. A cell
 // record too short for its fields is damaged.
 bool CellOf(const LotusReader* r, const Record& rec, Cell* c, bool* damaged) {
@@ -250,6 +289,7 @@ bool CellOf(const LotusReader* r, const Record& rec, Cell* c, bool* damaged) {
         break;
       case kRecFormula:
         c->letter = ReadDouble(p + 5, &c->d) ? 'f' : 0;
+        if (DateFormula(p + 13, n - 13, &c->date)) c->letter = 't';
         break;
       case kRecLabel:
         c->letter = 's';

@@ -217,6 +217,14 @@ TEST_F(LotusTest, DatesFormatsFormulasAndNamedRanges) {
                         {"20000101", "30", "100", ""},
                         {"", "0", "7.75", ""}}));
 
+  // The date function of three constants (LibreOffice: 36525, 31 December
+  // 1999) reads as that date.
+  Described formula;
+  ASSERT_TRUE(Describe(Fixture("dates.wk1"), "E2..E2", false, &formula));
+  EXPECT_EQ(formula.types, (std::vector<int>{kFieldDate}));
+  ASSERT_TRUE(ReadAll(Fixture("dates.wk1"), "E2..E2", false, &rows));
+  EXPECT_EQ(rows, (Rows{{"19991231"}}));
+
   // Named ranges of both classic name records.
   Described named;
   ASSERT_TRUE(Describe(Fixture("dates.wk1"), "AMOUNTS", true, &named));

@@ -63,6 +63,11 @@ const number = (fmt, col, row, v) => rec(14, Buffer.concat([cell(fmt, col, row),
 // A formula: its cached value and a one-constant expression (1 + 1).
 const formula = (fmt, col, row, v) =>
   rec(16, Buffer.concat([cell(fmt, col, row), f64(v), u16(8), Buffer.from([5, 1, 0, 5, 1, 0, 9, 3])]));
+// The date function of three constants, its saved value left 0.
+const dateFormula = (col, row, y, m, d) =>
+  rec(16, Buffer.concat([cell(GENERAL_, col, row), f64(0), u16(11),
+                         Buffer.from([5, y, 0, 5, m, 0, 5, d, 0, 0x36, 3])]));
+const GENERAL_ = 0xf1;
 const DATE = 0xf2;    // protected, special type, subtype 2: day-month-year
 const FIXED2 = 0x82;  // protected, fixed, 2 decimals
 const GENERAL = 0xf1;
@@ -88,6 +93,7 @@ const DEFAULT = 0xff;
     number(FIXED2, 2, 2, -0.5),
     formula(GENERAL, 3, 2, 0),
     rec(51, Buffer.concat([cell(GENERAL, 3, 2), cstr("text result")])),
+    dateFormula(4, 1, 99, 12, 31),
     number(DATE, 0, 3, 36526),
     integer(DEFAULT, 1, 3, 30),
     number(FIXED2, 2, 3, 100),
