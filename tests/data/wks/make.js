@@ -60,17 +60,17 @@ const cell = (fmt, col, row) => Buffer.concat([Buffer.from([fmt]), u16(col, row)
 const label = (fmt, col, row, s) => rec(15, Buffer.concat([cell(fmt, col, row), cstr("'" + s)]));
 const integer = (fmt, col, row, v) => rec(13, Buffer.concat([cell(fmt, col, row), u16(v)]));
 const number = (fmt, col, row, v) => rec(14, Buffer.concat([cell(fmt, col, row), f64(v)]));
-// A formula: its cached value and a one-constant expression (1 + 1).
-const formula = (fmt, col, row, v) =>
-  rec(16, Buffer.concat([cell(fmt, col, row), f64(v), u16(8), Buffer.from([5, 1, 0, 5, 1, 0, 9, 3])]));
-// The date function of three constants, its saved value left 0.
-const dateFormula = (col, row, y, m, d) =>
-  rec(16, Buffer.concat([cell(GENERAL_, col, row), f64(0), u16(11),
-                         Buffer.from([5, y, 0, 5, m, 0, 5, d, 0, 0x36, 3])]));
-const GENERAL_ = 0xf1;
 const DATE = 0xf2;    // protected, special type, subtype 2: day-month-year
 const FIXED2 = 0x82;  // protected, fixed, 2 decimals
 const GENERAL = 0xf1;
+// A formula: its saved value and the expression 1 + 1.
+const formula = (fmt, col, row, v) =>
+  rec(16, Buffer.concat([cell(fmt, col, row), f64(v), u16(8),
+                         Buffer.from([5, 1, 0, 5, 1, 0, 9, 3])]));
+// The date function of three constants, its saved value left 0.
+const dateFormula = (col, row, y, m, d) =>
+  rec(16, Buffer.concat([cell(GENERAL, col, row), f64(0), u16(11),
+                         Buffer.from([5, y, 0, 5, m, 0, 5, d, 0, 0x36, 3])]));
 const DEFAULT = 0xff;
 {
   // Row 0 titles, rows 1-4 data, columns A-D; a note outside in F9.
@@ -124,7 +124,8 @@ function ext80(x) {
   return b;
 }
 const cell3 = (row, sheet, col) => Buffer.concat([u16(row), Buffer.from([sheet, col])]);
-const label3 = (row, sheet, col, s) => rec(22, Buffer.concat([cell3(row, sheet, col), cstr("'" + s)]));
+const label3 = (row, sheet, col, s) =>
+  rec(22, Buffer.concat([cell3(row, sheet, col), cstr("'" + s)]));
 const number3 = (row, sheet, col, v) => rec(23, Buffer.concat([cell3(row, sheet, col), ext80(v)]));
 const small3 = (row, sheet, col, w) => rec(24, Buffer.concat([cell3(row, sheet, col), u16(w)]));
 function bof3(r1, s1, c1, r2, s2, c2) {
