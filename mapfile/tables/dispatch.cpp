@@ -112,6 +112,8 @@ int16_t CreateByKind(DataSource* source, FieldDef* columns, const char* tableNam
 
 }  // namespace
 
+const DataDriver* RemoteDataDriver();
+
 const DataDriver* DataDriverFor(uint8_t kind) {
   switch (kind) {
     case kDataDbase:
@@ -121,6 +123,8 @@ const DataDriver* DataDriverFor(uint8_t kind) {
     case kDataText:
     case kDataCsv:
       return TextDataDriver();
+    case kDataRemote:
+      return RemoteDataDriver();
     default:
       return nullptr;  // worksheets, Access, remote: not built
   }
