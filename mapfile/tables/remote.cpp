@@ -3,6 +3,7 @@
 // connect-string conventions. No connection is ever opened (see remote.h).
 #include "mapfile/tables/remote.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -10,15 +11,16 @@
 
 namespace layerio {
 
+// In slot order: the driver's entry table holds them at these indexes.
 const char* const kSrvEntryNames[kSrvEntryCount] = {
-    "SrvBeginTransaction", "SrvBindColumn",       "SrvClose",          "SrvColumnAlias",
-    "SrvColumnEditable",   "SrvColumnName",       "SrvColumnPrecision", "SrvColumnScale",
-    "SrvColumnType",       "SrvColumnValue",      "SrvColumnWidth",    "SrvCommit",
-    "SrvConnect",          "SrvGetConnectOption", "SrvSetConnectOption", "SrvSources",
-    "SrvDBError",          "SrvDisconnect",       "SrvExecute",        "SrvPrepare",
-    "SrvBindParm",         "SrvExecutePrep",      "SrvFetch",          "SrvInit",
-    "SrvIterateQualifiers", "SrvIterateOwners",   "SrvIterateTables",  "SrvIterateColumns",
-    "SrvNumColumns",       "SrvRollback",         "SrvTableInfo",      "SrvUnloadDriver",
+    /*  0 */ "SrvBeginTransaction", "SrvBindColumn", "SrvClose", "SrvColumnAlias",
+    /*  4 */ "SrvColumnEditable", "SrvColumnName", "SrvColumnPrecision", "SrvColumnScale",
+    /*  8 */ "SrvColumnType", "SrvColumnValue", "SrvColumnWidth", "SrvCommit",
+    /* 12 */ "SrvConnect", "SrvGetConnectOption", "SrvSetConnectOption", "SrvSources",
+    /* 16 */ "SrvDBError", "SrvDisconnect", "SrvExecute", "SrvPrepare",
+    /* 20 */ "SrvBindParm", "SrvExecutePrep", "SrvFetch", "SrvInit",
+    /* 24 */ "SrvIterateQualifiers", "SrvIterateOwners", "SrvIterateTables", "SrvIterateColumns",
+    /* 28 */ "SrvNumColumns", "SrvRollback", "SrvTableInfo", "SrvUnloadDriver",
 };
 
 namespace {
@@ -193,14 +195,8 @@ bool StatementKnown(const SrvStatement* statement) {
   return false;
 }
 
-}  // namespace
-
-SrvStatement* SrvStatementExecute(SrvConnection* connection, const char*) {
-  if (!ConnectionKnown(connection)) Push(kErrConnectionGone);
-  return nullptr;  // no connection exists to run a statement on
-}
-
-int16_t SrvStatementClose(SrvConnection* connection, SrvStatement* statement) {
+// A statement is valid only while the registry holds it and its connection.
+int16_t StatementCheck(const SrvConnection* connection, const SrvStatement* statement) {
   if (!StatementKnown(statement)) {
     Push(kErrStatementGone);
     return 0;
@@ -209,11 +205,27 @@ int16_t SrvStatementClose(SrvConnection* connection, SrvStatement* statement) {
     Push(kErrConnectionGone);
     return 0;
   }
-  return 0;
+  return 1;
+}
+
+}  // namespace
+
+SrvStatement* SrvStatementExecute(SrvConnection* connection, const char*) {
+  if (!ConnectionKnown(connection)) Push(kErrConnectionGone);
+  return nullptr;  // no connection exists to run a statement on
+}
+
+int16_t SrvStatementClose(SrvConnection* connection, SrvStatement* statement) {
+  if (!StatementCheck(connection, statement)) return 0;
+  std::vector<SrvStatement*>& list = SrvRegistryGet()->statements;
+  list.erase(std::find(list.begin(), list.end(), statement));
+  delete statement;
+  return 1;
 }
 
 int16_t SrvFetchRow(SrvConnection* connection, SrvStatement* statement, int32_t) {
-  return SrvStatementClose(connection, statement) ? 1 : 0;
+  if (!StatementCheck(connection, statement)) return 0;
+  return 0;  // rows come through a connection, and none is ever made
 }
 
 // ===== Connect strings =======================================================

@@ -168,9 +168,13 @@ TEST_F(RemoteTest, ConnectRequestLoadsDriversAndYieldsNoConnection) {
   EXPECT_EQ(SrvConnectRequest("ODBC", "DSN=a", 1), nullptr);
   EXPECT_EQ(SrvDriverCount(), 1);  // loaded once
   EXPECT_EQ(ErrorCount(), 0);
-  // Statements refuse without a connection.
+  // Statements refuse without a connection (961) or statement (962).
   EXPECT_EQ(SrvStatementExecute(nullptr, "select 1"), nullptr);
-  EXPECT_EQ(SrvFetchRow(nullptr, nullptr, -1), 0);
+  EXPECT_TRUE(Pushed(961));
+  SrvStatement unknown{};
+  EXPECT_EQ(SrvFetchRow(nullptr, &unknown, -1), 0);
+  EXPECT_EQ(SrvStatementClose(nullptr, &unknown), 0);
+  EXPECT_TRUE(Pushed(962));
 }
 
 TEST_F(RemoteTest, OpenConnectionMatchesByDriverAndNormalizedString) {
