@@ -27,6 +27,7 @@ namespace {
 
 constexpr int16_t kErrStatementGone = 962;
 constexpr int16_t kErrConnectionGone = 961;
+constexpr size_t kDriverNameCompared = 31;  // of a connection's driver name
 
 // A loaded driver: the record shared with the library, its entry table and
 // the library itself.
@@ -152,7 +153,7 @@ std::string SrvConnectStringBuild(const char* connect) {
 bool SrvConnectionMatches(const SrvConnection* connection, const char* driverName,
                           const char* connect) {
   if (!connection || !connection->open) return false;
-  if (!StrEqualNoCase(DriverKey(connection->driverName, kMaxColumnName).c_str(),
+  if (!StrEqualNoCase(DriverKey(connection->driverName, kDriverNameCompared).c_str(),
                       DriverKey(driverName, std::string::npos).c_str()))
     return false;
   std::string have = connection->connect;

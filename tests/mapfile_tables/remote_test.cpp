@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "layerio.h"
 #include "mapfile/tables/metadata.h"
 #include "mapfile/tables/remote.h"
 #include "mapfile_tables/dispatch_fixture.h"
@@ -66,6 +67,10 @@ TEST_F(RemoteTest, MissingEntryNameGives1561WithThePath) {
   EXPECT_EQ(SrvDriverLoad(1), 0);
   EXPECT_EQ(ErrorCount(), 1);
   EXPECT_EQ(ErrorLastCode(), kErrSrvEntryMissing);
+  const ErrorStack* errors = State().errors;
+  ASSERT_NE(errors, nullptr);
+  EXPECT_EQ(std::string(errors->text + errors->records[0].arg0.offset),
+            PathOf(kSrvFirstDriverFile));
   EXPECT_EQ(SrvDriverCount(), 0);
 }
 
@@ -304,6 +309,21 @@ TEST_F(RemoteTest, TabLinesWriteTypeAndMetadata) {
   EXPECT_EQ(text.find("Marked"), std::string::npos);
   MetadataFree(table.metadata);
   RemoteDefFree(&source);
+}
+
+// Through the interface: a definition of type ODBC fails to open, leaving no
+// table open.
+TEST(RemoteTableOpen, OdbcDefinitionFailsToOpen) {
+  testsupport::TempDir dir;
+  ASSERT_EQ(PXInitialize(PX_INTERFACE_NUMBER), 1);
+  const std::string tab = dir.Write("remote.tab",
+                                    "!table\n!version 500\n!charset WindowsLatin1\n\n"
+                                    "Definition Table\n  Type ODBC\n  Fields 1\n"
+                                    "    Id Integer ;\n");
+  EXPECT_EQ(PXOpenTable(tab.c_str(), PX_OPEN_READ), 0);
+  EXPECT_EQ(PXGetLastError(), kErrDataOpen);  // no driver error of its own
+  EXPECT_EQ(PXOpenTable(tab.c_str(), PX_OPEN_READ), 0);  // nothing was left open
+  PXShutdown();
 }
 
 }  // namespace
