@@ -113,6 +113,7 @@ int16_t CreateByKind(DataSource* source, FieldDef* columns, const char* tableNam
 }  // namespace
 
 const DataDriver* LotusDataDriver();
+const DataDriver* RemoteDataDriver();
 
 const DataDriver* DataDriverFor(uint8_t kind) {
   switch (kind) {
@@ -125,6 +126,8 @@ const DataDriver* DataDriverFor(uint8_t kind) {
     case kDataText:
     case kDataCsv:
       return TextDataDriver();
+    case kDataRemote:
+      return RemoteDataDriver();
     default:
       return nullptr;  // worksheets, Access, remote: not built
   }
