@@ -533,7 +533,7 @@ int32_t PmaCloseOutput(PmaOutput* output, int32_t keep) {
   return result;
 }
 
-int32_t PmaCloseOutputs(PmaOutput* outputs, int32_t keep) {
+int32_t PmaCloseOutputRecords(PmaOutput* outputs, int32_t keep) {
   PmaOutput& primary = outputs[0];
   PmaOutput& secondary = outputs[1];
   PmaOutput& tertiary = outputs[2];
@@ -556,7 +556,7 @@ int32_t PmaCloseOutputs(PmaOutput* outputs, int32_t keep) {
 
 int32_t PmaSetOutputFiles(PmaOutput* outputs, pipContext* context, int32_t coordinateKind,
                           const char* primary, const char* secondary, const char* tertiary) {
-  PmaCloseOutputs(outputs, 1);
+  PmaCloseOutputRecords(outputs, 1);
   const std::string names[3] = {PmaOutputName(primary), PmaOutputName(secondary),
                                 PmaOutputName(tertiary)};
   for (int level = 0; level < 3; ++level) {
@@ -573,7 +573,7 @@ int32_t PmaSetOutputFiles(PmaOutput* outputs, pipContext* context, int32_t coord
         PmaOpenOutput(&outputs[level], context, coordinateKind, names[level].c_str());
     if (result != 1) {
       std::printf(kOpenErrorFormat, names[level].c_str(), int(result));
-      PmaCloseOutputs(outputs, 0);
+      PmaCloseOutputRecords(outputs, 0);
       return result;
     }
   }
@@ -674,4 +674,91 @@ int32_t PmaGenerateHulls(const PmaJobView& job, int32_t thresholdKind, double ma
                      return PmaConvexHullOperation(s.x, s.y, items, count, total, maxDistance,
                                                    thresholdKind, geographic, threshold, out);
                    });
+}
+
+// ---- The job's side ---------------------------------------------------------------
+
+// The operations keep nothing between runs: each run builds its neighbour
+// index and scratch copies and lets them go.
+struct CpmaOperations {};
+
+CpmaOperations* PmaNewOperations(CpmaInterface&) { return new (std::nothrow) CpmaOperations; }
+
+void PmaDeleteOperations(CpmaOperations* operations) { delete operations; }
+
+int32_t PmaCloseOutputs(CpmaInterface& job, int32_t keep) {
+  PmaOutput outputs[3] = {job.Output(kPmaPrimary), job.Output(kPmaSecondary),
+                          job.Output(kPmaTertiary)};
+  const int32_t result = PmaCloseOutputRecords(outputs, keep);
+  for (int32_t level = 0; level < 3; ++level) job.Output(level) = outputs[level];
+  return result;
+}
+
+namespace {
+
+PmaJobView ViewOf(CpmaInterface& job, PmaOutput* outputs) {
+  PmaJobView view;
+  view.context = job.Owner();
+  view.stores = job.Stores().begin();
+  view.storeCount = size_t(job.Stores().Count());
+  view.storeName = [&job](size_t position) { return job.Stores().Name(int32_t(position)); };
+  view.customers = [&job](int32_t number, const PmaCustomerEntry** items, size_t* count,
+                          double* total) {
+    const CpmaCustomerList* list = job.Customers(number);
+    if (!list) return false;
+    *items = list->begin();
+    *count = size_t(list->Count());
+    *total = list->TotalValue();
+    return true;
+  };
+  view.outputs = outputs;
+  if (pipPmaProgressFunction progress = job.Progress())
+    view.progress = [progress](int32_t stores, int32_t done, const char* name) {
+      return progress(stores, done, name);
+    };
+  view.reportOperation = [&job](int32_t result) { PmaReportOperation(job, result); };
+  return view;
+}
+
+// Runs a generator on the job's output records in place.
+template <typename Run>
+int32_t WithOutputs(CpmaInterface* job, Run&& run) {
+  if (!job) return -1;
+  return run(ViewOf(*job, &job->Output(kPmaPrimary)));
+}
+
+}  // namespace
+
+int32_t pipPmaSetOutputFilesIntern(CpmaInterface* job, int32_t coordinateKind, const char* primary,
+                                   const char* secondary, const char* tertiary) {
+  if (!job) return -1;
+  return PmaSetOutputFiles(&job->Output(kPmaPrimary), job->Owner(), coordinateKind, primary,
+                           secondary, tertiary);
+}
+
+int32_t pipPmaGenerateRingPolygonsIntern(CpmaInterface* job, int32_t segments, int32_t geographic,
+                                         int32_t twoPart, double r1, double r2, double r3) {
+  return WithOutputs(job, [&](const PmaJobView& view) {
+    return PmaGenerateRings(view, PmaKind::kRing, segments, geographic != 0, twoPart != 0,
+                            {r1, r2, r3});
+  });
+}
+
+int32_t pipPmaGenerateNonoverlappingRingPolygonsIntern(CpmaInterface* job, int32_t segments,
+                                                       int32_t geographic, int32_t twoPart,
+                                                       double r1, double r2, double r3) {
+  return WithOutputs(job, [&](const PmaJobView& view) {
+    return PmaGenerateRings(view, PmaKind::kThiessen, segments, geographic != 0, twoPart != 0,
+                            {r1, r2, r3});
+  });
+}
+
+int32_t pipPmaGenerateConvexHullPolygonsIntern(CpmaInterface* job, int32_t thresholdKind,
+                                               double maxDistance, int32_t geographic,
+                                               int32_t twoPart, double t1, double t2,
+                                               double t3) {
+  return WithOutputs(job, [&](const PmaJobView& view) {
+    return PmaGenerateHulls(view, thresholdKind, maxDistance, geographic != 0, twoPart != 0,
+                            {t1, t2, t3});
+  });
 }

@@ -36,6 +36,8 @@
 #include <string>
 #include <vector>
 
+#include "services/pma_api.h"
+
 class BoundaryBuilder;
 class pipContext;
 
@@ -45,18 +47,11 @@ struct PmaPoint {
 };
 using PmaPointList = std::vector<PmaPoint>;
 
-// A store of the job's store list; its number is its position.
-struct PmaStoreEntry {
-  int32_t x;
-  int32_t y;
-  int32_t number;
-};
-
-struct PmaCustomerEntry {
-  int32_t x;
-  int32_t y;
-  double value;
-};
+// A store of the job's store list (its number is its position), a customer,
+// an output record.
+using PmaStoreEntry = CpmaStoreEntry;
+using PmaCustomerEntry = CpmaCustomer;
+using PmaOutput = CpmaOutputFile;
 
 // ---- Operations -------------------------------------------------------------
 
@@ -106,12 +101,6 @@ int32_t PmaConvexHullOperation(int32_t x, int32_t y, const PmaCustomerEntry* cus
 
 // ---- Output files -----------------------------------------------------------
 
-struct PmaOutput {
-  char name[260] = {};
-  BoundaryBuilder* builder = nullptr;
-  uint32_t objects = 0;
-};
-
 inline constexpr int32_t kPmaOutputPointLimit = 30000;
 inline constexpr int32_t kPmaOutputPolygonLimit = 3;
 
@@ -125,7 +114,7 @@ int32_t PmaCloseOutput(PmaOutput* output, int32_t keep);
 // outputs[0..2]: primary, secondary, tertiary.
 int32_t PmaSetOutputFiles(PmaOutput* outputs, pipContext* context, int32_t coordinateKind,
                           const char* primary, const char* secondary, const char* tertiary);
-int32_t PmaCloseOutputs(PmaOutput* outputs, int32_t keep);
+int32_t PmaCloseOutputRecords(PmaOutput* outputs, int32_t keep);
 
 // ---- Generators -------------------------------------------------------------
 
