@@ -456,7 +456,8 @@ TEST(PmaJob, LevelsTwoPartsAndFileNames) {
     const auto regions = ReadRegions(path);
     const char* objects[] = {"PMA A PR", "PMA A SR", "PMA A TR"};
     for (int level = 0; level < 3; ++level) {
-      const size_t got = regions.count(objects[level]) ? regions.at(objects[level]).rings.size() : 0;
+      const auto it = regions.find(objects[level]);
+      const size_t got = it == regions.end() ? 0 : it->second.rings.size();
       EXPECT_EQ(got, c.parts[size_t(level)]) << c.name << " " << objects[level];
     }
   }
