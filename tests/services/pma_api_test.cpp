@@ -332,15 +332,28 @@ TEST(PmaJob, ReportTables) {
   }
 }
 
-// A job outlives its context and still reports into the context's error.
+// A job outlives its context: its lists still work, and what needs the
+// context (outputs, runs) fails instead of reaching the ended context, even
+// when a new context has taken the old one's handle number.
 TEST(PmaJob, OutlivesItsContext) {
+  testsupport::TempDir dir;
+  const std::string path = dir.path() + "/p";
   uint32_t context = uint32_t(pipInit(0, nullptr));
   uint32_t job = 0;
   ASSERT_EQ(pipPmaInit(context, &job), 1);
+  ASSERT_EQ(pipPmaAddStore(job, 0, 0, "A"), 1);
+  ASSERT_EQ(pipPmaSetOutputFiles(job, 0, path.c_str(), "", ""), 1);
   EXPECT_EQ(pipTerm(context), 1);
-  EXPECT_EQ(pipPmaAddStore(job, 0, 0, "A"), 1);
+  Context next;  // likely given the ended context's number
+  EXPECT_EQ(pipPmaAddStore(job, 0, 0, "B"), 1);
   EXPECT_EQ(pipPmaAddStore(job, 0, 0, "A"), -1);
+  EXPECT_EQ(pipPmaGenerateRingPolygons(job, 8, 0, 1, 10, 0, 0), -1);
+  EXPECT_EQ(pipPmaGenerateNonoverlappingRingPolygons(job, 8, 0, 1, 10, 0, 0), -1);
+  EXPECT_EQ(pipPmaGenerateConvexHullPolygons(job, 1, 0, 0, 1, 0.5, 0, 0), -1);
+  EXPECT_EQ(pipPmaSetOutputFiles(job, 0, path.c_str(), "", ""), -1);
+  EXPECT_EQ(next.Code(), -1);  // nothing reached the new context
   EXPECT_EQ(pipPmaTerm(job, 1), 1);
+  EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{});
 }
 
 // ---- runs ---------------------------------------------------------------------
