@@ -433,6 +433,39 @@ TEST_F(PmaRun, TermKeepsOnlyFilesWithObjects) {
     EXPECT_FALSE(std::filesystem::exists(t + ".gsb"));
   }
   EXPECT_EQ(FilesIn(dir_.path()), (std::vector<std::string>{"p1.gsb", "s1.gsb"}));
+  // The kept files answer lookups like any boundary file: the secondary
+  // ring holds the primary as a hole.
+  const std::pair<const char*, std::vector<std::pair<int32_t, std::string>>> lookups[] = {
+      {"p1.gsb", {{0, "PMA S PR"}, {150, ""}}},
+      {"s1.gsb", {{0, ""}, {150, "PMA S SR"}, {250, ""}}},
+  };
+  for (const auto& [file, hits] : lookups) {
+    uint32_t handle = 0;
+    ASSERT_EQ(pipObjectFileOpen(c_.handle(), Path(file).c_str(), 0, &handle), 1) << file;
+    for (const auto& [x, expected] : hits) {
+      char name[128] = "";
+      const int32_t found = pipObjectFindFirstContaining(handle, x, 0, 0, name, sizeof name);
+      EXPECT_EQ(found == 1 ? std::string(name) : std::string(), expected) << file << " " << x;
+    }
+    pipObjectFileClose(handle);
+  }
+}
+
+// A term whose output cannot be finished fails, and the job ends anyway: its
+// handle is gone and nothing of it is left open.
+TEST_F(PmaRun, FailedTermStillEndsTheJob) {
+  const std::string sub = Path("sub");
+  ASSERT_TRUE(std::filesystem::create_directory(sub));
+  const int32_t before = HandleTable::Global().InUseCount();
+  uint32_t job = 0;
+  ASSERT_EQ(pipPmaInit(c_.handle(), &job), 1);
+  ASSERT_EQ(pipPmaAddStore(job, 0, 0, "S"), 1);
+  ASSERT_EQ(pipPmaSetOutputFiles(job, 0, (sub + "/p").c_str(), "", ""), 1);
+  ASSERT_EQ(pipPmaGenerateRingPolygons(job, 8, 0, 1, 100, 0, 0), 1);
+  std::filesystem::remove_all(sub);
+  EXPECT_EQ(pipPmaTerm(job, 1), -1);
+  EXPECT_EQ(HandleTable::Global().InUseCount(), before);
+  EXPECT_EQ(pipPmaAddStore(job, 0, 0, "T"), -1);
 }
 
 // Three convex-hull runs in geographic coordinates, where the store's frame
