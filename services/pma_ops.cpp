@@ -538,6 +538,17 @@ int32_t PmaCloseOutputRecords(PmaOutput* outputs, int32_t keep) {
   PmaOutput& secondary = outputs[1];
   PmaOutput& tertiary = outputs[2];
   int32_t result = 1;
+  // A shared file keeps what any of its levels wrote: the objects of a
+  // sharing record count for the record that closes the file.
+  if (secondary.builder && secondary.builder == primary.builder) {
+    primary.objects += secondary.objects;
+    secondary.objects = 0;
+  }
+  if (tertiary.builder && tertiary.builder == primary.builder) {
+    primary.objects += tertiary.objects;
+  } else if (tertiary.builder && tertiary.builder == secondary.builder) {
+    secondary.objects += tertiary.objects;
+  }
   if (tertiary.builder &&
       (tertiary.builder == primary.builder || tertiary.builder == secondary.builder)) {
     tertiary = PmaOutput{};
