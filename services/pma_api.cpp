@@ -266,9 +266,31 @@ int32_t pipPmaSetProgressFunctionIntern(CpmaInterface* job, pipPmaProgressFuncti
 
 // ---- the C interface -------------------------------------------------------------
 
+namespace {
+
+// body() with the job's context held, so that it cannot end meanwhile; -1
+// (reported to the job) when it has ended already. A context made since
+// under the same number (even at the same address) is told apart by its
+// error object: the job still holds the old one, so the new one lies
+// elsewhere.
+template <class Body>
+int32_t WithOwner(CpmaInterface& job, Body&& body) {
+  if (!job.OwnerHandle()) return body();
+  HandleUse<pipContext> owner(job.OwnerHandle());
+  if (owner.get() != job.Owner() || &owner.get()->Error() != &job.Error()) {
+    job.Report(Q_ERROR_EMPTY, kPmaOwnerEndedText, kPmaApiSource, __LINE__);
+    return -1;
+  }
+  return body();
+}
+
+}  // namespace
+
 ZONELIB_API int32_t pipPmaInit(uint32_t context, uint32_t* handle) {
   return CreateHandle<CpmaInterface>(context, handle, [&](pipContext& c, CpmaInterface*& job) {
-    return pipPmaInitIntern(&c, &job);
+    const int32_t result = pipPmaInitIntern(&c, &job);
+    if (job) job->SetOwnerHandle(context);
+    return result;
   });
 }
 
@@ -306,7 +328,9 @@ ZONELIB_API int32_t pipPmaClearCustomers(uint32_t job) {
 ZONELIB_API int32_t pipPmaSetOutputFiles(uint32_t job, int32_t coordinateKind, const char* primary,
                                          const char* secondary, const char* tertiary) {
   return WithHandle<CpmaInterface>(job, [&](CpmaInterface& j) {
-    return pipPmaSetOutputFilesIntern(&j, coordinateKind, primary, secondary, tertiary);
+    return WithOwner(j, [&] {
+      return pipPmaSetOutputFilesIntern(&j, coordinateKind, primary, secondary, tertiary);
+    });
   });
 }
 
@@ -318,7 +342,9 @@ ZONELIB_API int32_t pipPmaSetProgressFunction(uint32_t job, pipPmaProgressFuncti
 ZONELIB_API int32_t pipPmaGenerateRingPolygons(uint32_t job, int32_t segments, int32_t geographic,
                                                int32_t twoPart, double r1, double r2, double r3) {
   return WithHandle<CpmaInterface>(job, [&](CpmaInterface& j) {
-    return pipPmaGenerateRingPolygonsIntern(&j, segments, geographic, twoPart, r1, r2, r3);
+    return WithOwner(j, [&] {
+      return pipPmaGenerateRingPolygonsIntern(&j, segments, geographic, twoPart, r1, r2, r3);
+    });
   });
 }
 
@@ -326,8 +352,10 @@ ZONELIB_API int32_t pipPmaGenerateNonoverlappingRingPolygons(uint32_t job, int32
                                                              int32_t geographic, int32_t twoPart,
                                                              double r1, double r2, double r3) {
   return WithHandle<CpmaInterface>(job, [&](CpmaInterface& j) {
-    return pipPmaGenerateNonoverlappingRingPolygonsIntern(&j, segments, geographic, twoPart, r1, r2,
-                                                          r3);
+    return WithOwner(j, [&] {
+      return pipPmaGenerateNonoverlappingRingPolygonsIntern(&j, segments, geographic, twoPart, r1,
+                                                            r2, r3);
+    });
   });
 }
 
@@ -336,7 +364,9 @@ ZONELIB_API int32_t pipPmaGenerateConvexHullPolygons(uint32_t job, int32_t thres
                                                      int32_t twoPart, double t1, double t2,
                                                      double t3) {
   return WithHandle<CpmaInterface>(job, [&](CpmaInterface& j) {
-    return pipPmaGenerateConvexHullPolygonsIntern(&j, thresholdKind, maxDistance, geographic,
-                                                  twoPart, t1, t2, t3);
+    return WithOwner(j, [&] {
+      return pipPmaGenerateConvexHullPolygonsIntern(&j, thresholdKind, maxDistance, geographic,
+                                                    twoPart, t1, t2, t3);
+    });
   });
 }

@@ -25,6 +25,11 @@
 //     customers.
 //   - Terminating a job closes every output even when one of them fails;
 //     through the handle the job always ends (-1 tells that a file failed).
+//   - A job outlives its context and keeps reporting into the context's
+//     error. Opening outputs and running need the context itself: through
+//     the handles they fail (100 "The library context of the PMA object has
+//     ended.") once it has ended; a caller of the bodies keeps the context
+//     alive while it opens outputs or runs.
 #pragma once
 
 #include <cstddef>
@@ -57,6 +62,8 @@ inline constexpr const char* kPmaNoMemoryText = "Cannot allocate memory.";
 inline constexpr const char* kPmaNoSuchStoreText = "Cannot add customer: no such store.";
 inline constexpr const char* kPmaNoCustomerArrayText =
     "Cannot add customer: customer list not allocated.";
+inline constexpr const char* kPmaOwnerEndedText =
+    "The library context of the PMA object has ended.";
 
 // Results of the store and customer lists, turned into reports by
 // PmaReportPointList.
@@ -211,8 +218,11 @@ class CpmaInterface {
   pipPmaProgressFunction Progress() const { return progress_; }
   void SetProgress(pipPmaProgressFunction progress) { progress_ = progress; }
 
-  // The owner context, for opening outputs through the builder.
+  // The owner context, for opening outputs through the builder, and its
+  // handle (0 for a job made by the body).
   pipContext* Owner() const { return owner_; }
+  uint32_t OwnerHandle() const { return ownerHandle_; }
+  void SetOwnerHandle(uint32_t handle) { ownerHandle_ = handle; }
   pipError& Error() { return *error_; }
   int32_t Report(int32_t code, const char* text, const char* source, int line) {
     return error_->Report(code, text, source, line);
@@ -229,6 +239,7 @@ class CpmaInterface {
   CpmaOutputFile outputs_[3];
   bool valid_ = false;
   pipContext* owner_;
+  uint32_t ownerHandle_ = 0;
   pipErrorRef error_;
   pipPmaProgressFunction progress_ = nullptr;
 };
