@@ -475,6 +475,21 @@ TEST(PmaJob, LevelsTwoPartsAndFileNames) {
   EXPECT_EQ(job.context().Detail(), "Convex hull polygon - bad threshold values.");
 }
 
+TEST(PmaJob, AnOutputThatCannotBeOpenedClosesTheOthers) {
+  testsupport::TempDir dir;
+  const std::string good = dir.File("good.gsb");
+  const std::string bad = dir.File("no such folder/bad.gsb");
+  Job job;
+  ASSERT_EQ(pipPmaAddStore(job.handle(), 0, 0, "A"), 1);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(pipPmaSetOutputFiles(job.handle(), 0, good.c_str(), bad.c_str(), nullptr), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error opening " + bad + " - err = -1 \n");
+  // Nothing is open: a run writes nothing and the primary's file is gone.
+  EXPECT_EQ(pipPmaGenerateRingPolygons(job.handle(), 12, 0, 1, 5, 0, 0), 1);
+  EXPECT_EQ(job.End(1), 1);
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
 int32_t StopAtFirst(int32_t, int32_t, const char*) { return 0; }
 
 TEST(PmaJob, ACancelledJobLeavesNoOutput) {
