@@ -308,7 +308,8 @@ bool PmaNeighbourIndex::Build(const PmaStoreEntry* stores, size_t count, bool ge
   }
   for (size_t i = 0; i < count; ++i) {
     cells_[i] = {int64_t(std::floor(stores[i].y / cell_)),
-                 int64_t(std::floor(stores[i].x / cell_)), uint32_t(i)};
+                 int64_t(std::floor(stores[i].x / cell_)), uint32_t(i), stores[i].x,
+                 stores[i].y};
     if (i > 0 && stores[i].x == stores[i - 1].x && stores[i].y == stores[i - 1].y)
       skipped_[i] = 1;
   }
@@ -332,13 +333,15 @@ void PmaNeighbourIndex::Neighbours(int32_t x, int32_t y, std::vector<PmaStoreEnt
   const int64_t column1 = int64_t(std::floor((x + halfX) / cell_));
   std::vector<uint32_t> found;
   for (int64_t row = row0; row <= row1; ++row) {
-    auto it = std::lower_bound(cells_.begin(), cells_.end(), Cell{row, column0, 0},
+    auto it = std::lower_bound(cells_.begin(), cells_.end(), Cell{row, column0, 0, 0, 0},
                                [](const Cell& a, const Cell& b) {
                                  if (a.row != b.row) return a.row < b.row;
                                  return a.column < b.column;
                                });
-    for (; it != cells_.end() && it->row == row && it->column <= column1; ++it)
+    for (; it != cells_.end() && it->row == row && it->column <= column1; ++it) {
+      if (std::fabs(double(it->x) - x) > halfX || std::fabs(double(it->y) - y) > halfY) continue;
       if (!skipped_[it->index]) found.push_back(it->index);
+    }
   }
   std::sort(found.begin(), found.end());
   PmaStoreEntry kept;

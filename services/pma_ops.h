@@ -76,6 +76,8 @@ class PmaNeighbourIndex {
     int64_t row;
     int64_t column;
     uint32_t index;
+    int32_t x;  // the store's, so the window is tried without a lookup
+    int32_t y;
   };
   const PmaStoreEntry* stores_ = nullptr;
   size_t count_ = 0;
