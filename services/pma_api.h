@@ -34,7 +34,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -144,8 +146,15 @@ class CpmaGlobalStoreList : public CpmaStoreList {
   void RemoveLast();
 
  private:
+  // Looked up by a view of the caller's name: a customer's lookup makes no
+  // copy of it.
+  struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const { return std::hash<std::string_view>()(name); }
+  };
+
   std::vector<char> names_;  // kPmaNameSize bytes a store
-  std::unordered_map<std::string, int32_t> byName_;
+  std::unordered_map<std::string, int32_t, NameHash, std::equal_to<>> byName_;
 };
 
 struct CpmaCustomer {
