@@ -51,7 +51,7 @@ inline constexpr size_t kPmaNameLength = kPmaNameSize - 1;
 
 inline constexpr int32_t kPmaInitialLists = 256;
 inline constexpr int32_t kPmaFirstStoreCapacity = 100;
-inline constexpr int32_t kPmaFirstCustomerCapacity = 1000;
+inline constexpr int32_t kPmaFirstCustomerCapacity = 16;
 
 // Report sources and texts of the job.
 inline constexpr const char* kPmaApiSource = "pmaapi";
@@ -163,8 +163,9 @@ struct CpmaCustomer {
   double value;
 };
 
-// One store's customers in insertion order; 1000 entries at the first
-// growth, doubled when full. Clear frees the memory.
+// One store's customers in insertion order; 16 entries at the first growth,
+// doubled when full (a job of many stores with a hundred customers each
+// stays small). Clear frees the memory.
 class CpmaCustomerList {
  public:
   int32_t Count() const { return int32_t(customers_.size()); }
