@@ -15,6 +15,7 @@
 #include "services/pma_ops.h"
 #include "tests/services/services_fixture.h"
 #include "tests/support/geos_oracle.h"
+#include "tests/support/program_run.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -490,6 +491,53 @@ TEST(PmaJob, ACancelledJobLeavesNoOutput) {
     EXPECT_EQ(job.End(0), 1);
   }
   EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "no file, no leftovers";
+}
+
+// ---- gsbtool tradearea ----------------------------------------------------------------
+
+TEST(PmaTool, TradeAreaWritesAFileTheSearchAnswers) {
+  testsupport::TempDir dir;
+  const std::string stores = dir.Write("stores.csv", "A,-77.0,39.0\r\nB, -77.2 ,39.05\n\n");
+  const std::string customers = dir.Write(
+      "customers.csv", "A,-77.1,39.1\nA,-76.9,39.1,2.5\nA,-77.0,38.9\nB,-77.3,39.0\n");
+  struct Case {
+    std::vector<std::string> words;  // after the three files
+    int status;
+    std::string atStore;  // the object containing store A ("" none)
+  };
+  const Case cases[] = {
+      {{"ring", "5", "10"}, 0, "PMA A PR"},
+      {{"nonoverlapping", "5"}, 0, "PMA A PT"},
+      {{"hull", "1"}, 0, "PMA A PC"},
+      {{"ring", "10", "5"}, 1, ""},
+      {{"square", "5"}, 2, ""},
+      {{"ring", "five"}, 2, ""},
+  };
+  for (const Case& c : cases) {
+    const std::string out = dir.File("areas.gsb");
+    std::vector<std::string> words = {"tradearea", stores, customers, out};
+    words.insert(words.end(), c.words.begin(), c.words.end());
+    const testsupport::Outcome run = testsupport::RunProgram(dir, GSBTOOL_PATH, words);
+    ASSERT_EQ(run.status, c.status) << c.words[0] << run.err;
+    if (c.status != 0) {
+      EXPECT_FALSE(std::filesystem::exists(out)) << c.words[0];
+      continue;
+    }
+    Context context;
+    OpenFile f(context, out);
+    ASSERT_TRUE(f.ok()) << c.words[0];
+    char name[128] = "";
+    EXPECT_EQ(pipObjectFindFirstContaining(f.handle(), -77000000, 39000000, 0, name, sizeof name),
+              1);
+    EXPECT_EQ(std::string(name), c.atStore);
+  }
+  const std::string out = dir.File("bad.gsb");
+  const std::string badCustomers = dir.Write("bad.csv", "Z,-77.0,39.0\n");
+  const auto run = testsupport::RunProgram(
+      dir, GSBTOOL_PATH, {"tradearea", stores, badCustomers, out, "ring", "5"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("Cannot add customer: no such store."), std::string::npos) << run.err;
+  EXPECT_FALSE(std::filesystem::exists(out));
 }
 
 }  // namespace
