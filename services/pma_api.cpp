@@ -300,7 +300,7 @@ ZONELIB_API int32_t pipPmaTerm(uint32_t job, int32_t keep) {
     if (pipPmaTermIntern(j, keep) == 1) return 1;
     // The handle is gone, so the job must go too; its outputs are closed
     // already (the failure is reported).
-    pipPmaTermIntern(j, 0);
+    if (pipPmaTermIntern(j, 0) != 1) delete j;
     return -1;
   });
 }
