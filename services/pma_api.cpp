@@ -71,7 +71,7 @@ int32_t CpmaGlobalStoreList::AddStore(int32_t x, int32_t y, const char* name) {
   if (!name) return kPmaListNull;
   try {
     std::string key = StoredName(name);
-    if (byName_.count(key)) return kPmaListDuplicate;
+    if (byName_.find(key) != byName_.end()) return kPmaListDuplicate;
     const int32_t number = Count();
     if (!Reserve()) return kPmaListNoMemory;
     if (names_.size() + kPmaNameSize > names_.capacity())
@@ -97,7 +97,7 @@ int32_t CpmaGlobalStoreList::Find(const char* name) const {
   if (!name) return -1;
   const size_t length = strnlen(name, kPmaNameSize);
   if (length > kPmaNameLength) return -1;  // no stored name is that long
-  auto it = byName_.find(std::string(name, length));
+  auto it = byName_.find(std::string_view(name, length));
   return it == byName_.end() ? -1 : it->second;
 }
 
@@ -110,7 +110,8 @@ void CpmaGlobalStoreList::Clear() {
 void CpmaGlobalStoreList::RemoveLast() {
   const int32_t last = Count() - 1;
   if (last < 0) return;
-  byName_.erase(Name(last));
+  auto it = byName_.find(std::string_view(Name(last)));
+  if (it != byName_.end()) byName_.erase(it);
   names_.resize(names_.size() - kPmaNameSize);
   DropLast();
 }
@@ -299,7 +300,7 @@ ZONELIB_API int32_t pipPmaTerm(uint32_t job, int32_t keep) {
     if (pipPmaTermIntern(j, keep) == 1) return 1;
     // The handle is gone, so the job must go too; its outputs are closed
     // already (the failure is reported).
-    pipPmaTermIntern(j, 0);
+    if (pipPmaTermIntern(j, 0) != 1) delete j;
     return -1;
   });
 }

@@ -34,7 +34,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -49,7 +51,7 @@ inline constexpr size_t kPmaNameLength = kPmaNameSize - 1;
 
 inline constexpr int32_t kPmaInitialLists = 256;
 inline constexpr int32_t kPmaFirstStoreCapacity = 100;
-inline constexpr int32_t kPmaFirstCustomerCapacity = 1000;
+inline constexpr int32_t kPmaFirstCustomerCapacity = 16;
 
 // Report sources and texts of the job.
 inline constexpr const char* kPmaApiSource = "pmaapi";
@@ -144,8 +146,15 @@ class CpmaGlobalStoreList : public CpmaStoreList {
   void RemoveLast();
 
  private:
+  // Looked up by a view of the caller's name: a customer's lookup makes no
+  // copy of it.
+  struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const { return std::hash<std::string_view>()(name); }
+  };
+
   std::vector<char> names_;  // kPmaNameSize bytes a store
-  std::unordered_map<std::string, int32_t> byName_;
+  std::unordered_map<std::string, int32_t, NameHash, std::equal_to<>> byName_;
 };
 
 struct CpmaCustomer {
@@ -154,8 +163,9 @@ struct CpmaCustomer {
   double value;
 };
 
-// One store's customers in insertion order; 1000 entries at the first
-// growth, doubled when full. Clear frees the memory.
+// One store's customers in insertion order; 16 entries at the first growth,
+// doubled when full (a job of many stores with a hundred customers each
+// stays small). Clear frees the memory.
 class CpmaCustomerList {
  public:
   int32_t Count() const { return int32_t(customers_.size()); }

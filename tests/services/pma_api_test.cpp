@@ -239,11 +239,11 @@ TEST(PmaJob, ListsGrowWithTheStoresAndKeepTheirCustomers) {
     }
     EXPECT_EQ(list.TotalValue(), 0.5 * (s % 3) * (s % 3 + 1) / 2);
   }
-  // A store's own list grows past its first 1000 customers.
+  // A store's own list keeps doubling.
   for (int32_t k = 0; k < 2500; ++k)
     ASSERT_EQ(pipPmaAddCustomer(job.handle(), k, k, "S0", 1.0), 1);
   EXPECT_EQ(job.object().Customers(0)->Count(), 2501);
-  EXPECT_EQ(job.object().Customers(0)->Capacity(), 4000);
+  EXPECT_EQ(job.object().Customers(0)->Capacity(), 4096);
 }
 
 TEST(PmaJob, ClearingStoresKeepsTheCustomerLists) {
