@@ -798,11 +798,13 @@ class pipContext;
 class pipObjectFileObject;
 class RadialSearch;
 class Zip4FileHandle;
+class CpmaInterface;
 #else
 typedef struct pipContext pipContext;
 typedef struct pipObjectFileObject pipObjectFileObject;
 typedef struct RadialSearch RadialSearch;
 typedef struct Zip4FileHandle Zip4FileHandle;
+typedef struct CpmaInterface CpmaInterface;
 #endif
 
 /* A point of the convex hull (16 bytes). */
@@ -884,5 +886,84 @@ ZONELIB_API int32_t pipZip4FindFirstIntern(Zip4FileHandle* zip4, pipObjectFileOb
                                            int32_t size);
 ZONELIB_API int32_t pipZip4FindNextIntern(Zip4FileHandle* zip4, char* code, char* type,
                                           char* name, int32_t size);
+
+/* Trade areas (handle type 8): a job holds stores (named points) and their
+ * customers (points with a value, each of one store) and generates, for
+ * each store, up to three polygons (primary, secondary, tertiary level):
+ * rings of given radii, rings cut back by the bisectors towards
+ * neighbouring stores, or convex hulls of the store's nearest customers.
+ * Each is written as a region "PMA <store> <level>" into the output
+ * boundary file of its level. With the geographic flag coordinates are
+ * millionths of a degree and radii and distances miles.
+ *
+ * Store names are unique over their first 259 characters (a repeat gives
+ * -1, code 104). A customer names its store exactly. Clearing the stores
+ * keeps the customer lists: a store added later at the same position takes
+ * over its list. The caller's customers are never changed by a run.
+ *
+ * pipPmaSetOutputFiles closes the current outputs (finishing them) and
+ * opens new ones: an empty or null path means no output for that level; a
+ * path gets ".gsb" appended unless it already ends in it; equal paths share
+ * one file. pipPmaTerm closes them (keep 0 discards them; a file that
+ * received no object is always discarded) and ends the job.
+ *
+ * The progress callback is called once per store, on the caller's thread,
+ * with (number of stores, number of the store just finished from 1, its
+ * name); a result of 0 stops the run (-1, "Pma polygon generation stopped
+ * before completion by user."), what was written so far staying. */
+typedef int32_t (*pipPmaProgressFunction)(int32_t stores, int32_t store, const char* name);
+
+ZONELIB_API int32_t pipPmaInit(uint32_t context, uint32_t* handle);
+ZONELIB_API int32_t pipPmaTerm(uint32_t job, int32_t keep);
+ZONELIB_API int32_t pipPmaAddStore(uint32_t job, int32_t x, int32_t y, const char* name);
+ZONELIB_API int32_t pipPmaAddCustomer(uint32_t job, int32_t x, int32_t y, const char* store,
+                                      double value);
+ZONELIB_API int32_t pipPmaClearStores(uint32_t job);
+ZONELIB_API int32_t pipPmaClearCustomers(uint32_t job);
+ZONELIB_API int32_t pipPmaSetOutputFiles(uint32_t job, int32_t coordinateKind, const char* primary,
+                                         const char* secondary, const char* tertiary);
+/* A null callback clears it. */
+ZONELIB_API int32_t pipPmaSetProgressFunction(uint32_t job, pipPmaProgressFunction progress);
+/* Levels need r2 = 0 or r2 > r1, and r3 = 0 or r3 above both; a radius of 0
+ * writes nothing for its level. segments: 3 to 360. Without twoPart = 0 the
+ * secondary and tertiary polygons hold the level below as a second part. */
+ZONELIB_API int32_t pipPmaGenerateRingPolygons(uint32_t job, int32_t segments, int32_t geographic,
+                                               int32_t twoPart, double r1, double r2, double r3);
+ZONELIB_API int32_t pipPmaGenerateNonoverlappingRingPolygons(uint32_t job, int32_t segments,
+                                                             int32_t geographic, int32_t twoPart,
+                                                             double r1, double r2, double r3);
+/* thresholdKind 1: t is the share of the customers within maxDistance (0:
+ * all); any other kind: the share of their total value. */
+ZONELIB_API int32_t pipPmaGenerateConvexHullPolygons(uint32_t job, int32_t thresholdKind,
+                                                     double maxDistance, int32_t geographic,
+                                                     int32_t twoPart, double t1, double t2,
+                                                     double t3);
+
+ZONELIB_API int32_t pipPmaInitIntern(pipContext* context, CpmaInterface** out);
+ZONELIB_API int32_t pipPmaTermIntern(CpmaInterface* job, int32_t keep);
+ZONELIB_API int32_t pipPmaAddStoreIntern(CpmaInterface* job, int32_t x, int32_t y,
+                                         const char* name);
+ZONELIB_API int32_t pipPmaAddCustomerIntern(CpmaInterface* job, int32_t x, int32_t y,
+                                            const char* store, double value);
+ZONELIB_API int32_t pipPmaClearStoresIntern(CpmaInterface* job);
+ZONELIB_API int32_t pipPmaClearCustomersIntern(CpmaInterface* job);
+ZONELIB_API int32_t pipPmaSetOutputFilesIntern(CpmaInterface* job, int32_t coordinateKind,
+                                               const char* primary, const char* secondary,
+                                               const char* tertiary);
+ZONELIB_API int32_t pipPmaSetProgressFunctionIntern(CpmaInterface* job,
+                                                    pipPmaProgressFunction progress);
+ZONELIB_API int32_t pipPmaGenerateRingPolygonsIntern(CpmaInterface* job, int32_t segments,
+                                                     int32_t geographic, int32_t twoPart,
+                                                     double r1, double r2, double r3);
+ZONELIB_API int32_t pipPmaGenerateNonoverlappingRingPolygonsIntern(CpmaInterface* job,
+                                                                   int32_t segments,
+                                                                   int32_t geographic,
+                                                                   int32_t twoPart, double r1,
+                                                                   double r2, double r3);
+ZONELIB_API int32_t pipPmaGenerateConvexHullPolygonsIntern(CpmaInterface* job,
+                                                           int32_t thresholdKind,
+                                                           double maxDistance, int32_t geographic,
+                                                           int32_t twoPart, double t1, double t2,
+                                                           double t3);
 
 #endif /* ZONELIB_H */

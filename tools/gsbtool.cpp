@@ -22,6 +22,15 @@
 //   gsbtool knearest <file.gsb> <k>         the k nearest point objects (both
 //                                           through the radius search)
 //   gsbtool zip4 <file.z9> <file.gsb>       every ZIP+4 centroid in a region
+//   gsbtool tradearea <stores.csv> <customers.csv> <out.gsb> <kind> <level ...>
+//                                           trade areas round the stores, one
+//                                           to three levels into one file:
+//                                           kind ring or nonoverlapping (radii
+//                                           in miles), or hull (shares 0 to 1
+//                                           of each store's customers); stores
+//                                           are "id,longitude,latitude" lines,
+//                                           customers "store id,longitude,
+//                                           latitude[,value]"
 //
 //   gsbtool --help | -h                     this usage
 //
@@ -34,6 +43,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -64,6 +74,8 @@ constexpr const char* kUsageText =
     "       gsbtool radius <file.gsb> <feet>           (points on standard input)\n"
     "       gsbtool knearest <file.gsb> <k>            (points on standard input)\n"
     "       gsbtool zip4 <file.z9> <file.gsb>\n"
+    "       gsbtool tradearea <stores.csv> <customers.csv> <out.gsb> ring|nonoverlapping|hull\n"
+    "                         <level> [<level> [<level>]]\n"
     "       gsbtool --help\n"
     "Points: longitude and latitude in degrees, one point a line. nearest gives\n"
     "the k (1 to 65536) nearest point objects within the search distance,\n"
@@ -490,6 +502,100 @@ int Import(const std::string& input, const std::string& output, const char* fiel
   return 0;
 }
 
+
+// The fields of one CSV line (commas; blanks round a field dropped).
+std::vector<std::string> CsvFields(std::string line) {
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (;;) {
+    const size_t comma = line.find(',', start);
+    std::string field = line.substr(start, comma == std::string::npos ? comma : comma - start);
+    const size_t a = field.find_first_not_of(" \t");
+    const size_t b = field.find_last_not_of(" \t");
+    fields.push_back(a == std::string::npos ? "" : field.substr(a, b - a + 1));
+    if (comma == std::string::npos) return fields;
+    start = comma + 1;
+  }
+}
+
+// Reads "id,longitude,latitude[,value]" lines into the job: stores, or
+// customers of the store named by the id. Blank lines are skipped; false
+// (reported) at a line that is neither.
+bool ReadTradeAreaCsv(uint32_t context, uint32_t job, const std::string& path, bool customers,
+                      size_t* count) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "gsbtool: cannot read %s\n", path.c_str());
+    return false;
+  }
+  std::string line;
+  for (size_t number = 1; std::getline(in, line); ++number) {
+    const std::vector<std::string> f = CsvFields(line);
+    if (f.size() == 1 && f[0].empty()) continue;
+    int32_t x = 0, y = 0;
+    double value = 1.0;
+    bool ok = (f.size() == 3 || (customers && f.size() == 4)) && !f[0].empty() &&
+              Millionths(f[1], &x) && Millionths(f[2], &y);
+    if (ok && f.size() == 4) {
+      const auto r = std::from_chars(f[3].data(), f[3].data() + f[3].size(), value);
+      ok = r.ec == std::errc() && r.ptr == f[3].data() + f[3].size();
+    }
+    if (!ok) {
+      std::fprintf(stderr, "gsbtool: %s:%zu: not a %s line: %s\n", path.c_str(), number,
+                   customers ? "customer" : "store", line.c_str());
+      return false;
+    }
+    const int32_t r = customers ? pipPmaAddCustomer(job, x, y, f[0].c_str(), value)
+                                : pipPmaAddStore(job, x, y, f[0].c_str());
+    if (r != 1) {
+      Failed(context, (path + ":" + std::to_string(number)).c_str());
+      return false;
+    }
+    ++*count;
+  }
+  return true;
+}
+
+int TradeArea(const std::string& stores, const std::string& customers, const std::string& output,
+              const std::string& kind, const std::vector<std::string>& levelTexts) {
+  if (kind != "ring" && kind != "nonoverlapping" && kind != "hull") return Usage();
+  double levels[3] = {0, 0, 0};
+  for (size_t i = 0; i < levelTexts.size(); ++i) {
+    const std::string& t = levelTexts[i];
+    const auto r = std::from_chars(t.data(), t.data() + t.size(), levels[i]);
+    if (t.empty() || r.ec != std::errc() || r.ptr != t.data() + t.size()) return Usage();
+  }
+  const uint32_t context = uint32_t(pipInit(0, ""));
+  uint32_t job = 0;
+  if (pipPmaInit(context, &job) != 1) return Failed(context, "creating the job");
+  size_t storeCount = 0, customerCount = 0;
+  int result = 0;
+  if (!ReadTradeAreaCsv(context, job, stores, false, &storeCount) ||
+      !ReadTradeAreaCsv(context, job, customers, true, &customerCount)) {
+    result = 1;
+  } else if (pipPmaSetOutputFiles(job, 1, output.c_str(), output.c_str(), output.c_str()) != 1) {
+    result = Failed(context, "creating the output");
+  } else {
+    // Geographic, 72 segments; every level above the first holds the one
+    // below as a second part, so a point lies in one band only.
+    int32_t r;
+    if (kind == "ring")
+      r = pipPmaGenerateRingPolygons(job, 72, 1, 1, levels[0], levels[1], levels[2]);
+    else if (kind == "nonoverlapping")
+      r = pipPmaGenerateNonoverlappingRingPolygons(job, 72, 1, 1, levels[0], levels[1], levels[2]);
+    else
+      r = pipPmaGenerateConvexHullPolygons(job, 1, 0, 1, 1, levels[0], levels[1], levels[2]);
+    if (r != 1) result = Failed(context, "generating the trade areas");
+  }
+  if (pipPmaTerm(job, result == 0 ? 1 : 0) != 1 && result == 0)
+    result = Failed(context, "finishing the output");
+  pipTerm(context);
+  if (result != 0) return result;
+  std::printf("%zu stores, %zu customers\n", storeCount, customerCount);
+  const bool named = output.size() > 4 && output.compare(output.size() - 4, 4, ".gsb") == 0;
+  return Info(named ? output : output + ".gsb");
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -519,5 +625,8 @@ int main(int argc, char** argv) {
   if (command == "radius" && argc == 4) return Radial(file, argv[3], false);
   if (command == "knearest" && argc == 4) return Radial(file, argv[3], true);
   if (command == "zip4" && argc == 4) return Zip4(file, argv[3]);
+  if (command == "tradearea" && argc >= 7 && argc <= 9)
+    return TradeArea(file, argv[3], argv[4], argv[5],
+                     std::vector<std::string>(argv + 6, argv + argc));
   return Usage();
 }
