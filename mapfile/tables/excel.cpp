@@ -839,7 +839,8 @@ bool IsCellRecord(const Reader& r, uint16_t type) {
     case kRecNumber2:
     case kRecLabel2:
     case kRecBoolErr2:
-      return r.biff == 2;
+      // Some writers put these BIFF2 cells into BIFF3 and BIFF4 sheets too.
+      return r.biff <= 4;
     case kRecFormula:
       return r.biff == 2 || r.biff >= 5;
     case kRecBlank:
@@ -968,7 +969,7 @@ void DecodeCell(Reader& r, uint32_t header, uint32_t col, Cell* cell) {
   if (cursor.Next(&rec) != 1) return;
   const uint8_t* p = &r.stream[rec.at];
   const size_t n = rec.length;
-  const bool biff2 = r.biff == 2 && rec.type <= kRecFormula;
+  const bool biff2 = rec.type < kRecFormula || (r.biff == 2 && rec.type == kRecFormula);
   // BIFF2 cells carry three attribute bytes, the number format in the
   // second; the later ones a cell format index.
   const size_t head = biff2 ? 7 : 6;
@@ -1150,7 +1151,7 @@ const char* ParseCell(const char* p, uint32_t* row, uint32_t* col) {
     ++digits;
   }
   if (letters >= 1 && letters <= 3 && digits > 0 && rw >= 1 && c >= 1 && c <= 65536 &&
-      rw <= 1048576 && !(*p >= '0' && *p <= '9')) {
+      rw <= 1048576 && !CharIsAlnum(static_cast<unsigned char>(*p))) {
     *row = uint32_t(rw - 1);
     *col = uint32_t(c - 1);
     return p;
