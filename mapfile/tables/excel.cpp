@@ -151,7 +151,8 @@ class RecordCursor {
   // 1 a record, 0 the end of the stream, -1 a damaged record.
   int Next(Record* r) {
     const std::vector<uint8_t>& s = *s_;
-    if (at_ == s.size()) return 0;
+    // A sheet offset from the file may point anywhere.
+    if (at_ >= s.size()) return at_ == s.size() ? 0 : -1;
     if (s.size() - at_ < 4) return -1;
     r->type = U16(&s[at_]);
     r->length = U16(&s[at_ + 2]);

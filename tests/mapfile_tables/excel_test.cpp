@@ -137,7 +137,8 @@ class ExcelTest : public FileLayerTest {
     return Attach(dir_.Write("book.xls", bytes), range, columns);
   }
   void Close() {
-    if (attached_) DataSourceClose(&source_, columns_ ? columns_->data() : nullptr);
+    // The columns free their own payloads: they may be gone by now.
+    if (attached_) DataSourceClose(&source_, nullptr);
     attached_ = false;
     columns_ = nullptr;
   }
@@ -353,13 +354,11 @@ TEST_F(ExcelTest, ErrorCodes) {
       {"column count", book, "A1:C4", 530},
       {"unknown name", book, "Nowhere", 528},
       {"unknown sheet", book, "Elsewhere!A1:B2", 528},
-      {"no such file", "", "A1", 523},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Columns cols({{"c", kFieldChar, 5, 0}});
-    const std::string path = c.bytes.empty() ? PathOf("missing.xls")
-                                             : dir_.Write("case.xls", c.bytes);
+    const std::string path = dir_.Write("case.xls", c.bytes);
     // The file layer may have pushed its own reason first.
     EXPECT_NE(Attach(path, c.range, cols), 0);
     EXPECT_TRUE(Pushed(c.code));
@@ -374,27 +373,28 @@ TEST_F(ExcelTest, ErrorCodes) {
   EXPECT_EQ(AttachBytes(empty, nullptr, cols), 732);
 }
 
-// Every truncation and many damaged bytes of a built stream and of a
-// compound document: errors or values, never a read outside the file.
+// Truncations and damaged bytes spread over a built stream and a compound
+// document: errors or values, never a read outside the file.
 TEST_F(ExcelTest, DamagedCopies) {
   const std::string book = Workbook();
   const std::string compound = testsupport::ReadAll(Fixture("biff8.xls"));
-  for (const std::string* original : {&book, &compound}) {
-    for (size_t cut = 0; cut < original->size(); cut += original == &book ? 1 : 13) {
+  struct Plan {
+    const std::string* original;
+    size_t cutStep, flipStep;
+  };
+  for (const Plan& plan : {Plan{&book, 7, 4}, Plan{&compound, 97, 29}}) {
+    const std::string& original = *plan.original;
+    auto Try = [&](const std::string& copy) {
       Columns cols({{"a", kFieldChar, 10, 0}, {"b", kFieldFloat, 10, 0}});
-      if (AttachBytes(original->substr(0, cut), "A2:B4", cols) == 0) {
+      if (AttachBytes(copy, "A2:B4", cols) == 0) {
         for (uint32_t row = 1; row <= 3; ++row) Read(row);
       }
-    }
-    for (size_t at = 0; at < original->size(); at += original == &book ? 1 : 7) {
-      for (unsigned char flip : {0xFFu, 0x80u}) {
-        std::string copy = *original;
-        copy[at] = char(copy[at] ^ flip);
-        Columns cols({{"a", kFieldChar, 10, 0}, {"b", kFieldFloat, 10, 0}});
-        if (AttachBytes(copy, "A2:B4", cols) == 0) {
-          for (uint32_t row = 1; row <= 3; ++row) Read(row);
-        }
-      }
+    };
+    for (size_t cut = 0; cut < original.size(); cut += plan.cutStep) Try(original.substr(0, cut));
+    for (size_t at = 0; at < original.size(); at += plan.flipStep) {
+      std::string copy = original;
+      copy[at] = char(copy[at] ^ (at % 2 ? 0xFF : 0x80));
+      Try(copy);
     }
   }
 }
