@@ -111,6 +111,7 @@ class Container {
   // had or the chain ends; a loop or an entry outside the table fails.
   bool ReadChain(uint32_t first, size_t limit, std::vector<uint8_t>* out) const {
     out->clear();
+    if (limit != SIZE_MAX) out->reserve(limit + sector_);
     uint32_t s = first;
     size_t steps = 0;
     while (s != kEndOfChain && out->size() < limit) {
@@ -170,6 +171,7 @@ class Container {
       }
       return CfbResult::kOk;
     }
+    out->reserve(size);
     if (!ReadChain(start, size, out) || out->size() < size) return CfbResult::kDamaged;
     out->resize(size);
     return CfbResult::kOk;

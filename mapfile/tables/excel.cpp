@@ -510,19 +510,16 @@ uint8_t ClassOfXf(const Reader& r, unsigned xf) {
 
 // ----- globals ---------------------------------------------------------------------
 
+// The whole file, through the file layer's stream: a workbook is read from
+// start to end once per open, which the page cache would only slow down.
 bool ReadFile(DataSource* s, std::vector<uint8_t>* bytes) {
-  if (!FileOpen(s->file, kFileModeRead, nullptr)) return false;
-  const int64_t size = FileSize(s->file);
-  bool ok = size >= 0 && uint64_t(size) < (uint64_t(1) << 31) && FileSeek(s->file, 0, 0) == 0;
+  if (!FileOpenText(s->file, kFileModeRead, nullptr)) return false;
+  bool ok = FileStreamSeek(s->file, 0, 2) == 0;
+  const int64_t size = ok ? FileStreamTell(s->file) : -1;
+  ok = size >= 0 && uint64_t(size) < (uint64_t(1) << 31) && FileStreamSeek(s->file, 0, 0) == 0;
   if (ok) {
     bytes->resize(size_t(size));
-    size_t got = 0;
-    while (ok && got < bytes->size()) {
-      const int32_t want = int32_t(std::min<size_t>(bytes->size() - got, size_t(1) << 20));
-      const int32_t n = FileRead(s->file, bytes->data() + got, want);
-      if (n <= 0) ok = false;
-      else got += size_t(n);
-    }
+    ok = FileStreamRead(bytes->data(), 1, bytes->size(), s->file) == bytes->size();
   }
   FileClose(s->file);
   return ok;
