@@ -1217,6 +1217,9 @@ int16_t ResolveRange(DataSource* src, Reader& r, const std::vector<uint8_t>& s) 
   bool found = false;
   if (!text || !*text) {
     status = UsedArea(r, s, 0, &area);
+    // The titles of a sheet used whole are its first used row: they name
+    // the columns and are no row of the table.
+    if (status == kStatusOk && r.titles && area.r1 < area.r2) ++area.r1;
     found = true;
   } else {
     for (const DefinedName& name : r.names) {

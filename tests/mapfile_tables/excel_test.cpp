@@ -256,6 +256,11 @@ TEST_F(ExcelTest, SheetsAreChosenByRangeText) {
                 {"d", kFieldChar, 10, 0}});
   ASSERT_EQ(Attach(Fixture("biff8.xls"), nullptr, four), 0);
   EXPECT_EQ(source_.rowCount, 4u);
+  // With titles, the first used row names the columns and is no row.
+  ASSERT_EQ(Attach(Fixture("biff8.xls"), nullptr, four, true), 0);
+  EXPECT_EQ(source_.rowCount, 3u);
+  ASSERT_TRUE(Read(1));
+  EXPECT_EQ(four.Text(0), "alpha");
 }
 
 // ----- built record streams -------------------------------------------------------
