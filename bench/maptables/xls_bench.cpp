@@ -77,7 +77,8 @@ std::string WorkbookStream(uint32_t rows) {
     Rec(s, 0xFD, row + U16(0) + U16(15) + U32(r));
     Rec(s, 0x27E, row + U16(1) + U16(15) + U32((uint32_t(r) << 2) | 2));
     Rec(s, 0x203, row + U16(2) + U16(16) + F64(36526 + r % 3650));
-    for (int c = 3; c < kColumns; ++c) Rec(s, 0x203, row + U16(unsigned(c)) + U16(15) + F64(value(random)));
+    for (int c = 3; c < kColumns; ++c)
+      Rec(s, 0x203, row + U16(unsigned(c)) + U16(15) + F64(value(random)));
   }
   Rec(s, 0x0A, "");
   return g + s;
@@ -168,7 +169,8 @@ void Timed(benchmark::State& state, const std::string& name, Body body) {
       state.SkipWithError(name.c_str());
       return;
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     state.SetIterationTime(seconds);
     double& best = B().best[name];
     if (best == 0 || seconds < best) best = seconds;
@@ -187,7 +189,10 @@ bool ReadRows(uint32_t rows, bool random) {
   std::memset(fields, 0, sizeof fields);
   for (int i = 0; i < kColumns; ++i) {
     std::snprintf(fields[i].name, sizeof fields[i].name, "C%d", i);
-    fields[i].value.kind = i == 0 ? kFieldChar : i == 1 ? kFieldInteger : i == 2 ? kFieldDate : kFieldFloat;
+    fields[i].value.kind = i == 0   ? kFieldChar
+                           : i == 1 ? kFieldInteger
+                           : i == 2 ? kFieldDate
+                                    : kFieldFloat;
     fields[i].width = i == 0 ? 20 : 10;
   }
   DataSource s;
@@ -224,7 +229,8 @@ for r in order:
 int Xlrd(const std::string& path, const char* order) {
   const std::string script = (B().dir / "read.py").string();
   if (!std::filesystem::exists(script)) std::ofstream(script) << kXlrdScript;
-  return std::system(("/usr/bin/python3 '" + script + "' '" + path + "' " + order + " >/dev/null 2>&1").c_str());
+  return std::system(
+      ("/usr/bin/python3 '" + script + "' '" + path + "' " + order + " >/dev/null 2>&1").c_str());
 }
 
 void BM_Source(benchmark::State& state) {
@@ -242,7 +248,8 @@ void BM_Xlrd(benchmark::State& state) {
 }
 
 void BM_PythonStart(benchmark::State& state) {
-  Timed(state, "python start", [] { return std::system("/usr/bin/python3 -c 'import xlrd'") == 0; });
+  Timed(state, "python start",
+        [] { return std::system("/usr/bin/python3 -c 'import xlrd'") == 0; });
 }
 
 BENCHMARK(BM_Source)

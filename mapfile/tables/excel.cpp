@@ -35,13 +35,13 @@ namespace {
 // ----- codes and constants --------------------------------------------------
 
 enum XlsError : int16_t {
-  kErrXlsFormat = 521,      // not a workbook this driver reads
-  kErrXlsFile = 523,        // cannot be read, or damaged
-  kErrXlsRangeName = 528,   // range text names nothing
-  kErrXlsRangeWide = 529,   // 250 columns or more
-  kErrXlsColumns = 530,     // range columns differ from the table's
-  kErrXlsRangeBad = 732,    // empty or inverted range
-  kErrXlsPassword = 876,    // protected by a password
+  kErrXlsFormat = 521,     // not a workbook this driver reads
+  kErrXlsFile = 523,       // cannot be read, or damaged
+  kErrXlsRangeName = 528,  // range text names nothing
+  kErrXlsRangeWide = 529,  // 250 columns or more
+  kErrXlsColumns = 530,    // range columns differ from the table's
+  kErrXlsRangeBad = 732,   // empty or inverted range
+  kErrXlsPassword = 876,   // protected by a password
 };
 
 enum XlsStatus : int {
@@ -199,9 +199,8 @@ int CharsetOfCodePage(unsigned cp) {
 class UnicodeToCharset {
  public:
   explicit UnicodeToCharset(int charset) : map_(0x10000, 0) {
-    const int index = charset >= 0 && charset < kCharsetCount
-                          ? charset_data::kUnicodeIndex[charset]
-                          : -1;
+    const int index =
+        charset >= 0 && charset < kCharsetCount ? charset_data::kUnicodeIndex[charset] : -1;
     if (index < 0) {
       for (unsigned c = 1; c < 0x80; ++c) map_[c] = uint8_t(c);
       return;
@@ -536,12 +535,9 @@ int LoadStream(DataSource* s, std::vector<uint8_t>* stream) {
   }
   static const char* const kNames[] = {"Workbook", "Book"};
   switch (CfbReadStream(bytes.data(), bytes.size(), kNames, 2, stream)) {
-    case CfbResult::kOk:
-      return kStatusOk;
-    case CfbResult::kNoStream:
-      return kStatusBadBof;
-    default:
-      return kStatusDamaged;
+    case CfbResult::kOk: return kStatusOk;
+    case CfbResult::kNoStream: return kStatusBadBof;
+    default: return kStatusDamaged;
   }
 }
 
@@ -549,8 +545,7 @@ int LoadStream(DataSource* s, std::vector<uint8_t>* stream) {
 int BofVersion(const std::vector<uint8_t>& s, const Record& r, bool globals) {
   const uint8_t* p = &s[r.at];
   switch (r.type) {
-    case kRecBof2:
-      return r.length >= 4 && U16(p) >= 2 && U16(p + 2) == 16 ? 2 : 0;
+    case kRecBof2: return r.length >= 4 && U16(p) >= 2 && U16(p + 2) == 16 ? 2 : 0;
     case kRecBof3:
     case kRecBof4:
       // The version word of these two is not used by their writers.
@@ -564,8 +559,7 @@ int BofVersion(const std::vector<uint8_t>& s, const Record& r, bool globals) {
       if (U16(p) == 0x0600) return 8;
       return 0;
     }
-    default:
-      return 0;
+    default: return 0;
   }
 }
 
@@ -716,8 +710,7 @@ bool ResolveName(Reader& r, size_t index, int depth) {
         area = r.names[other - 1u].area;
         break;
       }
-      default:
-        return false;
+      default: return false;
     }
     found = true;
     i += used;
@@ -754,8 +747,7 @@ int ReadGlobals(Reader& r, const std::vector<uint8_t>& s) {
     const size_t n = rec.length;
     if (rec.type == kRecEof) break;
     switch (rec.type) {
-      case kRecPassword:
-        return kStatusPassword;
+      case kRecPassword: return kStatusPassword;
       case kRecRefMode:
         if (n >= 2) r.r1c1 = U16(p) == 0;
         break;
@@ -791,9 +783,7 @@ int ReadGlobals(Reader& r, const std::vector<uint8_t>& s) {
         if (n >= 4) r.xfClasses.push_back(ClassOfFormat(r, U16(p + 2)));
         break;
       case kRecName:
-      case kRecName3:
-        ReadName(r, p, n, rec.type);
-        break;
+      case kRecName3: ReadName(r, p, n, rec.type); break;
       case kRecExternSheet:
         if (r.biff == 8 && n >= 2) {
           const uint16_t count = U16(p);
@@ -813,8 +803,7 @@ int ReadGlobals(Reader& r, const std::vector<uint8_t>& s) {
       case kRecSst:
         if (r.biff == 8 && !ReadSst(r, s, rec, cursor)) return kStatusDamaged;
         break;
-      default:
-        break;
+      default: break;
     }
   }
   if (r.biff <= 4) r.sheets.push_back(Sheet{"", 0});
@@ -839,8 +828,7 @@ bool IsCellRecord(const Reader& r, uint16_t type) {
     case kRecBoolErr2:
       // Some writers put these BIFF2 cells into BIFF3 and BIFF4 sheets too.
       return r.biff <= 4;
-    case kRecFormula:
-      return r.biff == 2 || r.biff >= 5;
+    case kRecFormula: return r.biff == 2 || r.biff >= 5;
     case kRecBlank:
     case kRecNumber:
     case kRecLabel:
@@ -850,10 +838,8 @@ bool IsCellRecord(const Reader& r, uint16_t type) {
     case kRecRk:
     case kRecMulRk:
     case kRecLabelSst:
-    case kRecRString:
-      return true;
-    default:
-      return false;
+    case kRecRString: return true;
+    default: return false;
   }
 }
 
@@ -1043,8 +1029,7 @@ void DecodeCell(Reader& r, uint32_t header, uint32_t col, Cell* cell) {
         }
       }
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -1082,8 +1067,7 @@ bool CellToValue(const Reader& r, Cell& cell, Value* v) {
   std::memset(v, 0, sizeof *v);
   double number = cell.number;
   switch (cell.kind) {
-    case Kind::kNone:
-      return false;
+    case Kind::kNone: return false;
     case Kind::kLogical:
       v->kind = kValueLogical;
       v->u.b = cell.logical ? 1 : 0;
@@ -1092,9 +1076,7 @@ bool CellToValue(const Reader& r, Cell& cell, Value* v) {
       v->kind = kValueBorrowedText;
       v->u.p = cell.text.data();
       return true;
-    case Kind::kInteger:
-      number = cell.integer;
-      [[fallthrough]];
+    case Kind::kInteger: number = cell.integer; [[fallthrough]];
     case Kind::kNumber:
       if (cell.formatClass == 1) {
         if (!SerialDate(number, r.date1904, &v->u.date)) return false;
@@ -1125,7 +1107,8 @@ bool CellToValue(const Reader& r, Cell& cell, Value* v) {
 
 std::string ColumnLetters(uint32_t col) {
   std::string out;
-  for (uint32_t n = col + 1; n > 0; n = (n - 1) / 26) out.insert(out.begin(), char('A' + (n - 1) % 26));
+  for (uint32_t n = col + 1; n > 0; n = (n - 1) / 26)
+    out.insert(out.begin(), char('A' + (n - 1) % 26));
   return out;
 }
 
@@ -1136,7 +1119,8 @@ const char* ParseCell(const char* p, uint32_t* row, uint32_t* col) {
   if (*p == '$') ++p;
   uint64_t c = 0;
   int letters = 0;
-  while (CharIsAlpha(static_cast<unsigned char>(*p)) && ((*p | 0x20) >= 'a' && (*p | 0x20) <= 'z')) {
+  while (CharIsAlpha(static_cast<unsigned char>(*p)) &&
+         ((*p | 0x20) >= 'a' && (*p | 0x20) <= 'z')) {
     c = c * 26 + uint64_t((*p | 0x20) - 'a' + 1);
     ++p;
     if (++letters > 3) break;
@@ -1232,9 +1216,10 @@ int16_t ResolveRange(DataSource* src, Reader& r, const std::vector<uint8_t>& s) 
     const size_t lead = std::strlen(kEntireWorksheet);
     if (!found && StrEqualNoCaseN(text, kEntireWorksheet, lead)) {
       for (size_t i = 0; i < r.sheets.size() && !found; ++i) {
-        const bool match = r.biff <= 4 ? text[lead] == 0
-                                       : text[lead] == ' ' &&
-                                             StrEqualNoCase(text + lead + 1, r.sheets[i].name.c_str());
+        const bool match =
+            r.biff <= 4
+                ? text[lead] == 0
+                : text[lead] == ' ' && StrEqualNoCase(text + lead + 1, r.sheets[i].name.c_str());
         if (match) {
           status = UsedArea(r, s, int(i), &area);
           found = true;
@@ -1389,8 +1374,7 @@ int16_t XlsClose(DataSource* s) {
 
 void StoreCell(FieldDef& column, const Value& v) {
   const uint16_t before = ErrorCount();
-  if (!ValueAssign(&column.value, &v, 0) && before == 0 &&
-      (ErrorHasCode(854) || ErrorHasCode(471)))
+  if (!ValueAssign(&column.value, &v, 0) && before == 0 && (ErrorHasCode(854) || ErrorHasCode(471)))
     ErrorClear();
 }
 
@@ -1483,8 +1467,10 @@ int16_t DescribeColumns(DataSource* s, Reader& r, TableObject* table) {
   for (uint32_t i = 0; i < count; ++i) {
     if (defs[i].value.kind == 0) defs[i].value.kind = kFieldChar;
     defs[i].width = uint8_t(std::max<uint8_t>(widths[i], 1));
-    if (defs[i].value.kind == kFieldChar) defs[i].width = uint8_t(std::max<uint8_t>(widths[i], 1));
-    else if (defs[i].value.kind == kFieldFloat) defs[i].width = 10;
+    if (defs[i].value.kind == kFieldChar)
+      defs[i].width = uint8_t(std::max<uint8_t>(widths[i], 1));
+    else if (defs[i].value.kind == kFieldFloat)
+      defs[i].width = 10;
   }
   MemFree(table->fields);
   table->fields = defs;
@@ -1512,7 +1498,7 @@ int16_t XlsDescribe(DataSource* s, TableObject* table) {
 
 const DataDriver* ExcelDataDriver() {
   static const DataDriver driver = {
-      nullptr, XlsAttach, XlsDescribe, XlsOpen, XlsRelease,
+      nullptr, XlsAttach, XlsDescribe, XlsOpen,  XlsRelease,
       XlsRead, nullptr,   nullptr,     XlsClose, nullptr,
   };
   return &driver;

@@ -28,13 +28,17 @@ std::string F64(double d) {
   std::memcpy(&bits, &d, sizeof d);
   return U32(uint32_t(bits)) + U32(uint32_t(bits >> 32));
 }
-std::string Rec(unsigned type, const std::string& data) { return U16(type) + U16(unsigned(data.size())) + data; }
+std::string Rec(unsigned type, const std::string& data) {
+  return U16(type) + U16(unsigned(data.size())) + data;
+}
 // A BIFF8 text: character count, flags (0 8-bit), characters.
 std::string Text8(const std::string& s) { return U16(unsigned(s.size())) + char(0) + s; }
 std::string Cell(unsigned row, unsigned col, unsigned xf) { return U16(row) + U16(col) + U16(xf); }
 uint32_t RkInt(int v) { return (uint32_t(v) << 2) | 2; }
 
-std::string Bof8(unsigned type) { return Rec(0x809, U16(0x600) + U16(type) + std::string(12, '\0')); }
+std::string Bof8(unsigned type) {
+  return Rec(0x809, U16(0x600) + U16(type) + std::string(12, '\0'));
+}
 std::string Name8(const std::string& name, const std::string& formula) {
   return Rec(0x18, U16(0) + char(0) + char(name.size()) + U16(unsigned(formula.size())) + U16(0) +
                        U16(0) + std::string(4, '\0') + char(0) + name + formula);
@@ -94,7 +98,8 @@ std::string Workbook(const WorkbookOptions& o = {}) {
   s += Rec(0x06, Cell(2, 2, 0) + textResult + U16(0) + U32(0) + U16(0));
   s += Rec(0x207, Text8("text"));
   s += Rec(0xFD, Cell(2, 3, 0) + U32(2));
-  s += Rec(0x205, Cell(3, 0, 0) + char(1) + char(0)) + Rec(0x205, Cell(3, 1, 0) + char(7) + char(1));
+  s +=
+      Rec(0x205, Cell(3, 0, 0) + char(1) + char(0)) + Rec(0x205, Cell(3, 1, 0) + char(7) + char(1));
   const std::string boolResult = std::string("\x01\x00\x01\x00\x00\x00\xFF\xFF", 8);
   s += Rec(0x06, Cell(3, 2, 0) + boolResult + U16(0) + U32(0) + U16(0));
   s += Rec(0x203, Cell(3, 3, 1) + F64(12345));
@@ -151,7 +156,9 @@ class ExcelTest : public FileLayerTest {
   Columns* columns_ = nullptr;
 };
 
-std::string Fixture(const char* name) { return testsupport::FixturePath(std::string("xls/") + name); }
+std::string Fixture(const char* name) {
+  return testsupport::FixturePath(std::string("xls/") + name);
+}
 
 bool DateIs(const Value& v, int year, int month, int day) {
   return v.kind == kFieldDate && v.u.date.year == year && v.u.date.month == month &&
@@ -169,8 +176,10 @@ TEST_F(ExcelTest, ReadsEveryBiffVersionAsXlrdDoes) {
     bool dates;
     int16_t version;
   };
-  const Case cases[] = {{"biff2.xls", false, 300}, {"biff3.xls", false, 300},
-                        {"biff4.xls", false, 300}, {"biff5.xls", true, 300},
+  const Case cases[] = {{"biff2.xls", false, 300},
+                        {"biff3.xls", false, 300},
+                        {"biff4.xls", false, 300},
+                        {"biff5.xls", true, 300},
                         {"biff8.xls", true, 450}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
@@ -231,7 +240,8 @@ TEST_F(ExcelTest, SheetsAreChosenByRangeText) {
     int rows;
     double first;
   };
-  const Case cases[] = {{"Other!A2:B3", 2, 10}, {"'Other'!A3..B3", 1, 30}, {"other!R2C1:R3C2", 2, 10}};
+  const Case cases[] = {
+      {"Other!A2:B3", 2, 10}, {"'Other'!A3..B3", 1, 30}, {"other!R2C1:R3C2", 2, 10}};
   for (const char* file : {"biff5.xls", "biff8.xls"}) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(file) + " " + c.range);
@@ -252,7 +262,9 @@ TEST_F(ExcelTest, SheetsAreChosenByRangeText) {
     EXPECT_EQ(cols.Text(0), "30");
   }
   // No range: the first sheet's used range.
-  Columns four({{"a", kFieldChar, 10, 0}, {"b", kFieldChar, 10, 0}, {"c", kFieldChar, 10, 0},
+  Columns four({{"a", kFieldChar, 10, 0},
+                {"b", kFieldChar, 10, 0},
+                {"c", kFieldChar, 10, 0},
                 {"d", kFieldChar, 10, 0}});
   ASSERT_EQ(Attach(Fixture("biff8.xls"), nullptr, four), 0);
   EXPECT_EQ(source_.rowCount, 4u);
@@ -316,7 +328,8 @@ TEST_F(ExcelTest, NumbersFormatsAndTexts) {
   }
   {
     // Booleans, an error value (false) and a formula's boolean result.
-    Columns cols({{"a", kFieldLogical, 1, 0}, {"b", kFieldLogical, 1, 0}, {"c", kFieldLogical, 1, 0}});
+    Columns cols(
+        {{"a", kFieldLogical, 1, 0}, {"b", kFieldLogical, 1, 0}, {"c", kFieldLogical, 1, 0}});
     ASSERT_EQ(AttachBytes(book, "A4:C4", cols), 0);
     ASSERT_TRUE(Read(1));
     EXPECT_EQ(V(0).u.b, 1);
@@ -369,8 +382,8 @@ TEST_F(ExcelTest, ErrorCodes) {
     EXPECT_TRUE(Pushed(c.code));
   }
   // Empty sheet: the default range is empty.
-  std::string empty = Bof8(5) + Rec(0x85, U32(0) + char(0) + char(0) + char(1) + char(0) + "E") +
-                      Rec(0x0A, "");
+  std::string empty =
+      Bof8(5) + Rec(0x85, U32(0) + char(0) + char(0) + char(1) + char(0) + "E") + Rec(0x0A, "");
   const uint32_t at = uint32_t(empty.size());
   empty.replace(Bof8(5).size() + 4, 4, U32(at));
   empty += Bof8(16) + Rec(0x0A, "");
