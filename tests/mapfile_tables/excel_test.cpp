@@ -50,6 +50,7 @@ std::string Area3d(unsigned r1, unsigned r2, unsigned c1, unsigned c2) {
 struct WorkbookOptions {
   bool date1904 = false;
   bool password = false;
+  int moreFormats = 0;  // unused cell formats, to make the stream longer
 };
 
 // A bare BIFF8 workbook with one sheet "Data" of four rows:
@@ -68,6 +69,7 @@ std::string Workbook(const WorkbookOptions& o = {}) {
   g += Rec(0x41E, U16(164) + Text8("00000"));
   g += Rec(0x41E, U16(165) + Text8("yyyy-mm-dd"));
   for (unsigned f : {0u, 164u, 165u}) g += Rec(0xE0, U16(0) + U16(f) + std::string(16, '\0'));
+  for (int i = 0; i < o.moreFormats; ++i) g += Rec(0xE0, U16(0) + U16(0) + std::string(16, '\0'));
   g += Rec(0x17, U16(1) + U16(0) + U16(0) + U16(0));
   g += Name8("Block", Area3d(1, 3, 0, 1));
   g += Name8("Wrapped", Area3d(1, 3, 0, 1) + char(0x15));
@@ -105,6 +107,36 @@ std::string Workbook(const WorkbookOptions& o = {}) {
   s += Rec(0x203, Cell(3, 3, 1) + F64(12345));
   s += Rec(0x0A, "");
   return g + s;
+}
+
+// A version-3 compound document holding `stream` as "Workbook" in regular
+// sectors (the stream is at least 4,096 bytes long).
+std::string Compound(const std::string& stream) {
+  const uint32_t n = uint32_t((stream.size() + 511) / 512);
+  const uint32_t fatSector = n, dirSector = n + 1;
+  std::string h = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1" + std::string(16, '\0') + U16(0x3E) + U16(3) +
+                  U16(0xFFFE) + U16(9) + U16(6) + std::string(6, '\0') + U32(0) + U32(1) +
+                  U32(dirSector) + U32(0) + U32(4096) + U32(0xFFFFFFFE) + U32(0) + U32(0xFFFFFFFE) +
+                  U32(0) + U32(fatSector);
+  for (int i = 1; i < 109; ++i) h += U32(0xFFFFFFFF);
+  std::string out = h + stream + std::string(size_t(n) * 512 - stream.size(), '\0');
+  for (uint32_t i = 0; i < 128; ++i) {
+    uint32_t v = 0xFFFFFFFF;
+    if (i < n) v = i + 1 < n ? i + 1 : 0xFFFFFFFE;
+    if (i == fatSector) v = 0xFFFFFFFD;
+    if (i == dirSector) v = 0xFFFFFFFE;
+    out += U32(v);
+  }
+  auto entry = [](const char* name, char type, uint32_t child, uint32_t start, uint32_t size) {
+    std::string e;
+    for (const char* p = name; *p; ++p) e += U16(uint8_t(*p));
+    e.resize(64, '\0');
+    return e + U16(unsigned(2 * (std::strlen(name) + 1))) + type + char(1) + U32(0xFFFFFFFF) +
+           U32(0xFFFFFFFF) + U32(child) + std::string(36, '\0') + U32(start) + U32(size) + U32(0);
+  };
+  out += entry("Root Entry", 5, 1, 0xFFFFFFFE, 0) +
+         entry("Workbook", 2, 0xFFFFFFFF, 0, uint32_t(stream.size()));
+  return out + std::string(256, '\0');
 }
 
 // ----- the fixture ---------------------------------------------------------------
@@ -336,6 +368,26 @@ TEST_F(ExcelTest, NumbersFormatsAndTexts) {
     EXPECT_EQ(V(1).u.b, 0);
     EXPECT_EQ(V(2).u.b, 1);
   }
+}
+
+// The SheetJS books keep their workbook streams in the mini-stream; a longer
+// stream lies in the container's regular sectors.
+TEST_F(ExcelTest, ReadsAStreamInRegularSectors) {
+  WorkbookOptions o;
+  o.moreFormats = 300;
+  const std::string stream = Workbook(o);
+  ASSERT_GE(stream.size(), 4096u);
+  Columns cols({{"a", kFieldFloat, 10, 0}, {"b", kFieldFloat, 10, 0}});
+  ASSERT_EQ(AttachBytes(Compound(stream), "Block", cols), 0);
+  ASSERT_TRUE(Read(2));
+  EXPECT_EQ(V(0).u.d, 100);
+  EXPECT_EQ(V(1).u.d, -5);
+  // The container cut short (its table and directory gone): damage, never a
+  // read past its end.
+  std::string cut = Compound(stream);
+  cut.resize(cut.size() - 1024);
+  EXPECT_NE(AttachBytes(cut, "Block", cols), 0);
+  EXPECT_TRUE(Pushed(523));
 }
 
 TEST_F(ExcelTest, NamedRanges) {
