@@ -1,7 +1,9 @@
 // Writes the workbook fixtures of the Excel driver's tests with SheetJS
 // (npm's `xlsx`): one small sheet in each BIFF version, and for BIFF8 and
 // BIFF5 a second sheet and defined names.
-//   cd /tmp/xlsgen && npm install xlsx && node make_fixtures.js <out dir>
+//   (cd /tmp/xlsgen && npm install xlsx)
+//   XLSX_MODULE=/tmp/xlsgen/node_modules/xlsx node make_fixtures.js tests/data/xls
+// Expected values in excel_test.cpp are python3-xlrd's reading of the files.
 const XLSX = require(process.env.XLSX_MODULE || 'xlsx');
 const path = require('path');
 const out = process.argv[2] || '.';
