@@ -112,13 +112,12 @@ int16_t CreateByKind(DataSource* source, FieldDef* columns, const char* tableNam
 
 }  // namespace
 
-const DataDriver* LotusDataDriver();
-const DataDriver* RemoteDataDriver();
-
 const DataDriver* DataDriverFor(uint8_t kind) {
   switch (kind) {
     case kDataLotus:
       return LotusDataDriver();
+    case kDataExcel:
+      return ExcelDataDriver();
     case kDataDbase:
       return DbaseDataDriver();
     case kDataNative:
@@ -129,7 +128,7 @@ const DataDriver* DataDriverFor(uint8_t kind) {
     case kDataRemote:
       return RemoteDataDriver();
     default:
-      return nullptr;  // worksheets, Access, remote: not built
+      return nullptr;
   }
 }
 

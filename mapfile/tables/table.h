@@ -190,8 +190,13 @@ struct DataDriver {
 // Defined with the dBASE record layer: the drivers of kinds 1 and 5.
 const DataDriver* DbaseDataDriver();
 const DataDriver* NativeDataDriver();
-// Defined with the delimited-text source: the driver of kinds 3 and 12.
+// The drivers of the other kinds, each defined with its source: delimited
+// text (kinds 3 and 12), Lotus (2), Excel (4), Access (8), remote (10).
 const DataDriver* TextDataDriver();
+const DataDriver* LotusDataDriver();
+const DataDriver* ExcelDataDriver();
+const DataDriver* AccessDataDriver();
+const DataDriver* RemoteDataDriver();
 
 // ===== Pending row buffers (kind 11) =========================================
 

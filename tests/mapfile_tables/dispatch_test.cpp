@@ -115,7 +115,7 @@ TEST_F(DispatchTest, RefusalsAndTheirCodes) {
       {"open query", kDataQuery, 0, kErrDataOpen},
       {"open comma text", kDataCsv, 0, kErrDataOpen},
       {"open kind 13", 13, 0, kErrDataOpen},
-      {"open Excel (no driver)", kDataExcel, 0, kErrDriverNotBuilt},
+      {"open Excel without an attach", kDataExcel, 0, kErrDataOpen},
       {"insert Lotus", kDataLotus, 1, kErrDataWrite},
       {"insert Excel", kDataExcel, 1, kErrDataWrite},
       {"insert raster", kDataRaster, 1, kErrDataWrite},
