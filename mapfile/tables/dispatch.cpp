@@ -112,8 +112,12 @@ int16_t CreateByKind(DataSource* source, FieldDef* columns, const char* tableNam
 
 }  // namespace
 
+const DataDriver* AccessDataDriver();
+
 const DataDriver* DataDriverFor(uint8_t kind) {
   switch (kind) {
+    case kDataAccess:
+      return AccessDataDriver();
     case kDataDbase:
       return DbaseDataDriver();
     case kDataNative:
