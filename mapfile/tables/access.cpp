@@ -9,12 +9,15 @@
 // records are numbered by their position in the table, the row map lists
 // those positions (rebuilt at each open) and the table is read-only.
 //
-// Driver state: params.ptr[0] the AccessState, ptr[1] the AccessSettings.
+// Driver state: params.ptr[0] the AccessState. The settings are kept beside
+// the source (by its address) since the dispatcher clears the pointers of a
+// source it creates.
 #include "mapfile/tables/access.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 
 #include "mapfile/tables/access_engine.h"
@@ -120,8 +123,13 @@ struct AccessState {
 };
 
 AccessState* StateOf(const DataSource* s) { return static_cast<AccessState*>(s->params.ptr[0]); }
+std::map<const DataSource*, AccessSettings>& AllSettings() {
+  static std::map<const DataSource*, AccessSettings> settings;
+  return settings;
+}
 AccessSettings* SettingsOf(const DataSource* s) {
-  return static_cast<AccessSettings*>(s->params.ptr[1]);
+  auto it = AllSettings().find(s);
+  return it == AllSettings().end() ? nullptr : &it->second;
 }
 
 bool Supported(int type) {
@@ -1017,8 +1025,7 @@ int16_t Update(DataSource* s, FieldDef* columns, uint32_t row) {
 
 int16_t Close(DataSource* s) {
   StateFree(s, StateOf(s));
-  delete SettingsOf(s);
-  s->params.ptr[1] = nullptr;
+  AllSettings().erase(s);
   return 1;
 }
 
@@ -1028,8 +1035,7 @@ const DataDriver kDriver = {Create, Attach, Describe, Open,   Release,
 }  // namespace
 
 int16_t AccessSourceSetup(DataSource* source, const AccessSettings& settings) {
-  delete SettingsOf(source);
-  source->params.ptr[1] = new AccessSettings(settings);
+  AllSettings()[source] = settings;
   return 1;
 }
 
