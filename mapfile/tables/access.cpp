@@ -741,7 +741,10 @@ int16_t Attach(DataSource* s, FieldDef* columns, int32_t* count) {
   bool ok = OpenCommon(s, st, engine, false);
   if (ok && !st->byPosition) {
     // The row map must be readable (an absent one is made empty).
-    ok = MapOpen(st, kFileModeRead) || MapOpen(st, kFileModeCreate);
+    char path[kPathCapacity];
+    FileStatRec stat{};
+    bool exists = FilePath(st->rowMap, path) && FileStat(path, &stat) == 0;
+    ok = MapOpen(st, exists ? kFileModeRead : kFileModeCreate);
     if (ok) MapClose(st);
   }
   if (ok) ok = MapScan(s, st, engine);
@@ -978,7 +981,9 @@ int16_t Insert(DataSource* s, FieldDef* columns, uint32_t* row) {
       st->highestId = int32_t(id.i);
       *row = uint32_t(at);
     } else {
-      if (mapped) MapWrite(st, at, 0);
+      // The entry goes back to 0 and the map back to the row count, so that
+      // the next scan does not count a row that never was.
+      if (mapped && MapWrite(st, at, 0)) FileSetSize(st->rowMap, int64_t(st->rowCount) * 4);
       *row = uint32_t(st->rowCount);
       ok = false;
       engineFailed = written;

@@ -15,12 +15,10 @@ namespace {
 constexpr char kReadOnlyText[] =
     "Access databases are read-only on this platform: the change was not made.";
 
-int32_t gLastNumber = 0;
 std::vector<std::string> gErrors;
 
 int32_t Fail(int number, const std::string& description) {
   gErrors.assign(1, description);
-  gLastNumber = number;
   return DaoFailure(number);
 }
 
