@@ -687,6 +687,14 @@ bool MapType(FieldDef* c, FieldInfo* f) {
   }
 }
 
+void PushReadOnly(const AccessState* st) {
+  ErrorPush(kErrorSeverity, kErrAccessEngine,
+            st->byPosition ? "The Access table is read-only: it has no ID column and none can "
+                             "be added."
+                           : "The Access table is open read-only.",
+            nullptr);
+}
+
 int16_t Create(DataSource* s, FieldDef* columns, int32_t count) {
   Engine* engine = nullptr;
   AccessState* st = StateNew(s, &engine);
@@ -886,7 +894,10 @@ int16_t Describe(DataSource* s, TableObject* table) {
 int16_t Open(DataSource* s, int mode) {
   AccessState* st = StateOf(s);
   if (!st) return 0;
-  if (st->readOnly && mode != kFileModeRead) return 0;
+  if (st->readOnly && mode != kFileModeRead) {
+    PushReadOnly(st);
+    return 0;
+  }
   if (st->uses == 0) {
     Engine* engine = EngineAcquire();
     if (!engine) return 0;
@@ -955,11 +966,7 @@ int16_t Insert(DataSource* s, FieldDef* columns, uint32_t* row) {
   if (!engine) return 0;
   Recordset* rs = st->recordset.get();
   bool ok = !st->readOnly && !st->byPosition;
-  if (!ok) {
-    ErrorPush(kErrorSeverity, kErrAccessEngine,
-              "the Access table is read-only: it has no ID column and none can be added",
-              nullptr);
-  }
+  if (!ok) PushReadOnly(st);
   bool engineFailed = false;
   if (ok) {
     ok = !Failed(rs->AddNew(), engine) && WriteValues(st, engine, columns);
@@ -1005,9 +1012,7 @@ int16_t Update(DataSource* s, FieldDef* columns, uint32_t row) {
   AccessState* st = StateOf(s);
   if (!st || !st->recordset) return 0;
   if (st->readOnly || st->byPosition) {
-    ErrorPush(kErrorSeverity, kErrAccessEngine,
-              "the Access table is read-only: it has no ID column and none can be added",
-              nullptr);
+    PushReadOnly(st);
     return 0;
   }
   Engine* engine = EngineAcquire();
