@@ -118,6 +118,8 @@ const DataDriver* DataDriverFor(uint8_t kind) {
       return LotusDataDriver();
     case kDataExcel:
       return ExcelDataDriver();
+    case kDataAccess:
+      return AccessDataDriver();
     case kDataDbase:
       return DbaseDataDriver();
     case kDataNative:

@@ -123,7 +123,7 @@ TEST_F(DispatchTest, RefusalsAndTheirCodes) {
       {"update delimited text", kDataText, 2, kErrDataWrite},
       {"update Lotus", kDataLotus, 2, kErrDataWrite},
       {"update comma text", kDataCsv, 2, kErrDataWrite},
-      {"insert Access (no driver)", kDataAccess, 1, kErrDriverNotBuilt},
+      {"insert Access (not open)", kDataAccess, 1, kErrDataWrite},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
