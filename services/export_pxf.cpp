@@ -1,0 +1,3 @@
+#include "services/export.h"
+
+std::unique_ptr<CzonExporter> MakePXFExporter(pipContext&) { return nullptr; }
