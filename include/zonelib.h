@@ -910,7 +910,9 @@ ZONELIB_API int32_t pipZip4FindNextIntern(Zip4FileHandle* zip4, char* code, char
  * part a point); every pointer non-null and partCount >= 1, else -1.
  * pipExportClose closes the source (call it before pipExportTerm).
  * pipExportTerm ends the outputs and the handle; with keep 0 the BNA and
- * interchange text files are deleted (shapefiles and tables stay). */
+ * interchange text files are deleted (shapefiles and tables stay). It gives
+ * 1, or -1 when kept outputs could not all be written (the handle ends
+ * anyway). */
 ZONELIB_API int32_t pipExportInitBNA(uint32_t context, const char* path, uint32_t* handle);
 ZONELIB_API int32_t pipExportInitPXF(uint32_t context, const char* path, uint32_t* handle);
 ZONELIB_API int32_t pipExportInitSHP(uint32_t context, const char* path, uint32_t* handle,
@@ -943,8 +945,6 @@ ZONELIB_API int32_t pipExportInsertIntern(CzonExporter* exporter, const char* na
                                           const pipObjectInfoStruct* info, const int32_t* coords,
                                           const int32_t* partCounts, int32_t partCount);
 ZONELIB_API int32_t pipExportCloseIntern(CzonExporter* exporter);
-/* Ends the outputs (deleting them as above with keep 0) and destroys the
- * exporter; 1. */
 ZONELIB_API int32_t pipExportTermIntern(CzonExporter* exporter, int32_t keep);
 
 #endif /* ZONELIB_H */

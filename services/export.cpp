@@ -374,9 +374,10 @@ ZONELIB_API int32_t pipExportCloseIntern(CzonExporter* exporter) {
 ZONELIB_API int32_t pipExportTermIntern(CzonExporter* exporter, int32_t keep) {
   if (!exporter) return -1;
   std::unique_ptr<CzonExporter> owned(exporter);
-  Guarded(int32_t{-1}, [&] { return owned->close(keep); });
+  const int32_t closed = Guarded(int32_t{-1}, [&] { return owned->close(keep); });
   if (keep == 0) Guarded(int32_t{-1}, [&] { return owned->deleteOutputs(); });
-  return 1;
+  // Outputs kept but not all written are a failure the caller must see.
+  return keep != 0 && closed != 1 ? -1 : 1;
 }
 
 // ---- The C interface ---------------------------------------------------------

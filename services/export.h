@@ -35,8 +35,9 @@
 //   - exportObject dispatches by info.kind; a writer overrides it to check
 //     or note the kind first (shapefile: the accepted kind; map table: the
 //     type code) and then calls CzonExporter::exportObject.
-//   - close(keep) ends the outputs; deleteOutputs() removes them for the
-//     formats that remove anything (BNA, interchange text).
+//   - close(keep) ends the outputs: 1, or -1 (reported) when what was
+//     written did not all reach the disk; deleteOutputs() removes them for
+//     the formats that remove anything (BNA, interchange text).
 //   - Reports go to the owner context's error through Report(), source
 //     "exporter".
 //   - Text files are written with "\n" line ends.
@@ -62,6 +63,8 @@ inline constexpr int32_t kExportSourceCode = 105;
 inline constexpr const char* kExportFilenameMemoryText = "Could not allocate filename buffer.\n";
 inline constexpr const char* kExportWrongKindText =
     "An incorrect type was attempted to be written.";
+// A text output whose writes or close failed (a full disk): code 100.
+inline constexpr const char* kExportWriteFailedFormat = "Could not write %s.\n";
 
 // The name buffer of one source object.
 inline constexpr uint32_t kExportNameSize = 160;
