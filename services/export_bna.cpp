@@ -4,12 +4,18 @@
 // again. A reader finds where a ring ends by its return to the ring's first
 // point, and takes a return to the record's first point right after a ring
 // as a separator; so the record starts at a point that is the first point of
-// no other ring, and the ring holding it comes first. A region without such
-// a point is not written at all (a record header without its points would
-// spoil the rest of the file).
+// no other ring, and the ring holding it comes first. Each ring is written
+// from a point that occurs in it once (its first point unless that recurs:
+// a repeated point would end the ring early). A region without such points
+// is not written at all (a record header without its points would spoil the
+// rest of the file).
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "services/export.h"
 
@@ -26,6 +32,38 @@ constexpr const char* kHeaderFormat = "\"%s\",  \"%s\",  %ld\n";
 constexpr const char* kPointXFormat = "%11.6f, ";
 constexpr const char* kPointYFormat = "%11.6f \n";
 constexpr const char* kClosingFormat = "%11.6f, %11.6f\n";
+
+// One ring of a region, with the point it is written from.
+struct Ring {
+  Ring() = default;
+  Ring(const int32_t* xy, int32_t points) : xy(xy), count(points) {}
+
+  const int32_t* At(int64_t i) const { return xy + 2 * i; }
+  uint64_t Key(int64_t i) const {
+    return uint64_t(uint32_t(At(i)[0])) << 32 | uint32_t(At(i)[1]);
+  }
+  // Whether point i occurs once in the ring. A few questions are answered by
+  // a scan; a ring asked more often is counted once.
+  bool Unique(int64_t i) {
+    const uint64_t key = Key(i);
+    if (asked < kScans) {
+      ++asked;
+      int64_t seen = 0;
+      for (int64_t j = 0; j < count && seen < 2; ++j) seen += Key(j) == key;
+      return seen == 1;
+    }
+    if (counts.empty())
+      for (int64_t j = 0; j < count; ++j) ++counts[Key(j)];
+    return counts[key] == 1;
+  }
+
+  static constexpr int kScans = 4;
+  const int32_t* xy = nullptr;
+  int32_t count = 0;
+  int64_t begin = 0;
+  int asked = 0;
+  std::unordered_map<uint64_t, int32_t> counts;
+};
 
 // An info record's name field, terminated even when it fills the field.
 std::string Field(const char* field, size_t size) {
@@ -100,43 +138,55 @@ int32_t CzonBNAExporter::writeLine(const ExportObject& object) {
 
 int32_t CzonBNAExporter::writeRegion(const ExportObject& object) {
   if (object.info->kind != PIP_OBJECT_REGION) return -1;
-  const int32_t rings = object.partCount;
-  const int32_t* counts = object.partCounts;
-  const int32_t* xy = object.coords;
-  auto first = [&](int32_t ring) { return xy + 2 * object.PartStart(ring); };
+  const int32_t count = object.partCount;
+  std::vector<Ring> rings(static_cast<size_t>(count));
+  for (int32_t r = 0; r < count; ++r)
+    rings[size_t(r)] = Ring(object.coords + 2 * object.PartStart(r), object.partCounts[r]);
 
-  // The start point, chosen before anything is written.
+  // Where each ring but the first is written from: its first point, or when
+  // that recurs in the ring (a repeated point, a ring touching itself there),
+  // the first point that does not.
+  std::vector<std::pair<uint64_t, int32_t>> begins;  // point, ring
+  for (int32_t r = 0; r < count; ++r) {
+    Ring& ring = rings[size_t(r)];
+    if (ring.count == 0) continue;
+    while (ring.begin < ring.count && !ring.Unique(ring.begin)) ++ring.begin;
+    if (ring.begin == ring.count) return -1;
+    begins.push_back({ring.Key(ring.begin), r});
+  }
+  std::sort(begins.begin(), begins.end());
+  auto beginsAnother = [&](uint64_t key, int32_t r) {
+    auto range = std::equal_range(begins.begin(), begins.end(), std::make_pair(key, INT32_MIN),
+                                  [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto it = range.first; it != range.second; ++it)
+      if (it->second != r) return true;
+    return false;
+  };
+
+  // The start point, chosen before anything is written: the first point
+  // that begins no other ring and occurs once in its own.
   int32_t startRing = -1;
   int64_t startPoint = 0;
-  for (int32_t r = 0; r < rings && startRing < 0; ++r) {
-    const int32_t* p = first(r);
-    for (int32_t i = 0; i < counts[r] && startRing < 0; ++i, p += 2) {
-      bool clear = true;
-      for (int32_t other = 0; other < rings && clear; ++other) {
-        if (other == r || counts[other] == 0) continue;
-        const int32_t* q = first(other);
-        clear = !(p[0] == q[0] && p[1] == q[1]);
-      }
-      if (clear) {
-        startRing = r;
-        startPoint = i;
-      }
+  for (int32_t r = 0; r < count && startRing < 0; ++r) {
+    Ring& ring = rings[size_t(r)];
+    for (int64_t i = 0; i < ring.count && startRing < 0; ++i) {
+      if (beginsAnother(ring.Key(i), r) || !ring.Unique(i)) continue;
+      startRing = r;
+      startPoint = i;
     }
   }
   if (startRing < 0) return -1;
+  rings[size_t(startRing)].begin = startPoint;
 
   long total = 0;
-  for (int32_t r = 0; r < rings; ++r)
-    if (counts[r] > 0) total += long(counts[r]) + 1;
+  for (const Ring& ring : rings)
+    if (ring.count > 0) total += long(ring.count) + 1;
   Header(object, total);
-  for (int32_t k = 0; k < rings; ++k) {
-    const int32_t r = (startRing + k) % rings;
-    const int32_t count = counts[r];
-    if (count == 0) continue;
-    const int32_t* ring = first(r);
-    const int64_t begin = r == startRing ? startPoint : 0;
-    for (int64_t i = 0; i < count; ++i) Point(ring + 2 * ((begin + i) % count));
-    const int32_t* again = ring + 2 * begin;
+  for (int32_t k = 0; k < count; ++k) {
+    const Ring& ring = rings[size_t((startRing + k) % count)];
+    if (ring.count == 0) continue;
+    for (int64_t i = 0; i < ring.count; ++i) Point(ring.At((ring.begin + i) % ring.count));
+    const int32_t* again = ring.At(ring.begin);
     out_.Printf(kClosingFormat, ExportDegrees(again[0]), ExportDegrees(again[1]));
   }
   return 1;
