@@ -114,7 +114,8 @@ int32_t CzonTABExporter::open(const char* path) {
     fields_[i].type = kCharField;
     fields_[i].width = kNameWidth;
   }
-  table_ = PXCreateTable(path ? path : "", fields_, 2, &system, kDataNative);
+  if (!path) path = "";
+  table_ = PXCreateTable(path, fields_, 2, &system, kDataNative);
   if (table_ == 0) return ReportF(kExportObjectCode, __LINE__, kCreateFailedFormat, path);
   try {
     points_.reserve(1024);
