@@ -12,9 +12,7 @@
 //   export_shp.cpp  MakeSHPExporter  (shapefile + dBASE)
 //   export_tab.cpp  MakeTABExporter  (map table through Layerio)
 // The writer classes live in their own .cpp files; only their factories are
-// shared. export_shp.cpp and export_tab.cpp were first committed as
-// placeholders that fail every call; the branch that builds those writers
-// replaces them whole and keeps the factory signatures below.
+// shared.
 //
 // The writer contract:
 //   - open(path) makes the outputs; 1, or -1 (reported where the text says
