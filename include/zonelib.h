@@ -799,12 +799,14 @@ class pipObjectFileObject;
 class RadialSearch;
 class Zip4FileHandle;
 class CpmaInterface;
+class CzonExporter;
 #else
 typedef struct pipContext pipContext;
 typedef struct pipObjectFileObject pipObjectFileObject;
 typedef struct RadialSearch RadialSearch;
 typedef struct Zip4FileHandle Zip4FileHandle;
 typedef struct CpmaInterface CpmaInterface;
+typedef struct CzonExporter CzonExporter;
 #endif
 
 /* A point of the convex hull (16 bytes). */
@@ -965,5 +967,64 @@ ZONELIB_API int32_t pipPmaGenerateConvexHullPolygonsIntern(CpmaInterface* job,
                                                            double maxDistance, int32_t geographic,
                                                            int32_t twoPart, double t1, double t2,
                                                            double t3);
+/* ---- Export: boundary files to BNA, interchange text, shapefiles, tables --
+ *
+ * An exporter (handle type 7) writes objects into one format: those of a
+ * source boundary file, one per pipExportWrite, and those a caller hands over
+ * with pipExportInsert, in any mix. Coordinates are millionths of a degree,
+ * written as degrees. Text files are written with "\n" line ends.
+ *
+ * Init calls make the outputs and give a handle; 1 or -1.
+ *   BNA: a path holding ".bna" or ".BNA" anywhere has its last four
+ *     characters made ".bna", else ".bna" is appended.
+ *   PXF: likewise ".pxf" and ".pxd" (the data rows: name, second name).
+ *   SHP / Shape: the path without its extension; a shapefile with its dBASE
+ *     file (NAME, NAME2) taking objects of kind only (PIP_OBJECT_*).
+ *   TAB: a map table (NAME, NAME2); option is the first type code.
+ * pipExportOpen opens the source boundary file (mode as pipObjectFileOpen).
+ * pipExportWrite exports its next object: the name into name (at most
+ * size - 1 characters and a NUL), the percentage done (whole) and the
+ * objects done; -1 once every object is written, or on failure.
+ * pipExportInsert exports one object: info's kind, names and styles, coords
+ * x, y pairs in part order, one point count a part (a point object: one
+ * part a point); every pointer non-null and partCount >= 1, else -1.
+ * pipExportClose closes the source (call it before pipExportTerm).
+ * pipExportTerm ends the outputs and the handle; with keep 0 the BNA and
+ * interchange text files are deleted (shapefiles and tables stay). It gives
+ * 1, or -1 when kept outputs could not all be written (the handle ends
+ * anyway). */
+ZONELIB_API int32_t pipExportInitBNA(uint32_t context, const char* path, uint32_t* handle);
+ZONELIB_API int32_t pipExportInitPXF(uint32_t context, const char* path, uint32_t* handle);
+ZONELIB_API int32_t pipExportInitSHP(uint32_t context, const char* path, uint32_t* handle,
+                                     int32_t kind);
+ZONELIB_API int32_t pipExportInitShape(uint32_t context, const char* path, uint32_t* handle,
+                                       int32_t kind);
+ZONELIB_API int32_t pipExportInitTAB(uint32_t context, const char* path, uint32_t* handle,
+                                     int32_t option);
+ZONELIB_API int32_t pipExportOpen(uint32_t exporter, const char* path, int32_t mode);
+ZONELIB_API int32_t pipExportWrite(uint32_t exporter, char* name, uint32_t size,
+                                   int32_t* percentage, int32_t* done);
+ZONELIB_API int32_t pipExportInsert(uint32_t exporter, const char* name,
+                                    const pipObjectInfoStruct* info, const int32_t* coords,
+                                    const int32_t* partCounts, int32_t partCount);
+ZONELIB_API int32_t pipExportClose(uint32_t exporter);
+ZONELIB_API int32_t pipExportTerm(uint32_t exporter, int32_t keep);
+
+ZONELIB_API int32_t pipExportInitBNAIntern(pipContext* context, const char* path,
+                                           CzonExporter** out);
+ZONELIB_API int32_t pipExportInitPXFIntern(pipContext* context, const char* path,
+                                           CzonExporter** out);
+ZONELIB_API int32_t pipExportInitSHPIntern(pipContext* context, const char* path,
+                                           CzonExporter** out, int32_t kind);
+ZONELIB_API int32_t pipExportInitTABIntern(pipContext* context, const char* path,
+                                           CzonExporter** out, int32_t option);
+ZONELIB_API int32_t pipExportOpenIntern(CzonExporter* exporter, const char* path, int32_t mode);
+ZONELIB_API int32_t pipExportWriteIntern(CzonExporter* exporter, char* name, uint32_t size,
+                                         int32_t* percentage, int32_t* done);
+ZONELIB_API int32_t pipExportInsertIntern(CzonExporter* exporter, const char* name,
+                                          const pipObjectInfoStruct* info, const int32_t* coords,
+                                          const int32_t* partCounts, int32_t partCount);
+ZONELIB_API int32_t pipExportCloseIntern(CzonExporter* exporter);
+ZONELIB_API int32_t pipExportTermIntern(CzonExporter* exporter, int32_t keep);
 
 #endif /* ZONELIB_H */

@@ -31,6 +31,10 @@
 //                                           are "id,longitude,latitude" lines,
 //                                           customers "store id,longitude,
 //                                           latitude[,value]"
+//   gsbtool export <format> <file.gsb> <output>  every object into bna (.bna),
+//                                           pxf (.pxf with .pxd), shp (.shp,
+//                                           .shx, .dbf; objects of one kind)
+//                                           or tab (a map table)
 //
 //   gsbtool --help | -h                     this usage
 //
@@ -76,6 +80,7 @@ constexpr const char* kUsageText =
     "       gsbtool zip4 <file.z9> <file.gsb>\n"
     "       gsbtool tradearea <stores.csv> <customers.csv> <out.gsb> ring|nonoverlapping|hull\n"
     "                         <level> [<level> [<level>]]\n"
+    "       gsbtool export bna|pxf|shp|tab <file.gsb> <output>\n"
     "       gsbtool --help\n"
     "Points: longitude and latitude in degrees, one point a line. nearest gives\n"
     "the k (1 to 65536) nearest point objects within the search distance,\n"
@@ -596,6 +601,54 @@ int TradeArea(const std::string& stores, const std::string& customers, const std
   const bool named = output.size() > 4 && output.compare(output.size() - 4, 4, ".gsb") == 0;
   return Info(named ? output : output + ".gsb");
 }
+// Every object of path through an exporter of format; a partial output is
+// deleted (BNA and interchange text) when the export fails.
+int Export(const std::string& format, const std::string& path, const std::string& output) {
+  const uint32_t context = uint32_t(pipInit(0, ""));
+  pipObjectFileInfoStruct header;
+  if (pipObjectFileQuery(context, path.c_str(), &header) != 1)
+    return Failed(context, ("opening " + path).c_str());
+  const uint32_t total = header.pointCount + header.lineCount + header.regionCount;
+  uint32_t exporter = 0;
+  int32_t made = -1;
+  if (format == "bna") {
+    made = pipExportInitBNA(context, output.c_str(), &exporter);
+  } else if (format == "pxf") {
+    made = pipExportInitPXF(context, output.c_str(), &exporter);
+  } else if (format == "tab") {
+    made = pipExportInitTAB(context, output.c_str(), &exporter, 0);
+  } else {
+    // A shapefile holds objects of one kind.
+    const int kinds = (header.pointCount > 0) + (header.lineCount > 0) + (header.regionCount > 0);
+    if (kinds > 1) {
+      std::fprintf(stderr, "gsbtool: %s holds objects of more than one kind\n", path.c_str());
+      return 1;
+    }
+    const int32_t kind = header.pointCount > 0  ? int32_t(PIP_OBJECT_POINT)
+                         : header.lineCount > 0 ? int32_t(PIP_OBJECT_LINE)
+                                                : int32_t(PIP_OBJECT_REGION);
+    made = pipExportInitSHP(context, output.c_str(), &exporter, kind);
+  }
+  if (made != 1) return Failed(context, "creating the output");
+  if (pipExportOpen(exporter, path.c_str(), 2) != 1) {
+    pipExportTerm(exporter, 0);
+    return Failed(context, ("opening " + path).c_str());
+  }
+  char name[kNameSize];
+  int32_t percent = 0, done = 0;
+  while (pipExportWrite(exporter, name, sizeof name, &percent, &done) == 1) {
+  }
+  pipExportClose(exporter);
+  if (uint32_t(done) != total) {
+    pipExportTerm(exporter, 0);
+    return Failed(context, "exporting");
+  }
+  if (pipExportTerm(exporter, 1) != 1) return Failed(context, "finishing the output");
+  std::printf("%s: %d objects written to %s\n", path.c_str(), done, output.c_str());
+  pipTerm(context);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -628,5 +681,8 @@ int main(int argc, char** argv) {
   if (command == "tradearea" && argc >= 7 && argc <= 9)
     return TradeArea(file, argv[3], argv[4], argv[5],
                      std::vector<std::string>(argv + 6, argv + argc));
+  if (command == "export" && argc == 5 &&
+      (file == "bna" || file == "pxf" || file == "shp" || file == "tab"))
+    return Export(file, argv[3], argv[4]);
   return Usage();
 }
