@@ -48,8 +48,8 @@
 #define PX_ERROR_TABLES_OPEN 1924      /* PXSetCharset while a table is open */
 #define PX_ERROR_NOT_INITIALISED 1929  /* before PXInitialize / after PXShutdown */
 #define PX_ERROR_REFUSED 1930          /* the last PXInitialize had a wrong number */
-/* The operation is part of the interface but not built in this release: the
- * entry makes its checks as every entry does, then fails with this code. */
+/* A data kind whose source this library does not have: the operation makes
+ * its checks, then fails with this code. */
 #define PX_ERROR_NOT_BUILT 1950
 /* PXOpenTable modes. */
 #define PX_OPEN_READ 1u
@@ -386,16 +386,9 @@ LAYERIO_STATIC_ASSERT(sizeof(PXQueryCondition) == 72, "query condition record si
  *   143 PXUpdateRow           147 PXConvertObject        151 PXGetDatumMode
  *                                                        152 PXSetDatumMode
  *
- * Built in this release: the frame (PXInitialize, PXShutdown, PXGetLastError,
- * PXGetLibraryVersion, PXGetCharsetName, PXSetCharset, PXSetRawText,
- * PXToggleFatalErrors, PXGetDatumMode, PXSetDatumMode) and the
- * coordinate-system and object services (PXFindDatum, PXGetTableCoordSys,
- * PXCoordSysToString, PXGetDatum, PXSetDefaultBounds, PXGetEllipsoid,
- * PXGetObjectCounts, PXSetApiCoordSys, PXCoordSysToClause, PXConvertObject,
- * PXDistance, PXObjectsIntersect, PXParseCoordSys). Every other entry
- * runs its checks (initialisation; for a handle: 644, 891, 683) and then fails
- * with PX_ERROR_NOT_BUILT; entries without a result leave their outputs
- * zero-filled. */
+ * Every entry is built. Entries run their checks (initialisation; for a
+ * handle: 644, 891, 683) before their work; entries without a result leave
+ * their outputs zero-filled on failure. */
 
 /* 101: the current charset code (-1 before PXInitialize, output untouched).
  * With a name output (40 bytes): the name of charset `code` (-1 the current
