@@ -1049,6 +1049,16 @@ int16_t AccessSourceSetup(DataSource* source, const AccessSettings& settings) {
   return 1;
 }
 
+const AccessSettings* AccessSourceSettingsOf(const DataSource* source) {
+  auto it = AllSettings().find(source);
+  return it == AllSettings().end() ? nullptr : &it->second;
+}
+
+void AccessSourceSettingsCopy(const DataSource* from, DataSource* to) {
+  auto it = AllSettings().find(from);
+  if (it != AllSettings().end() && from != to) AllSettings()[to] = it->second;
+}
+
 int16_t AccessSourceInfoGet(const DataSource* source, AccessSourceInfo* out) {
   const AccessState* st = StateOf(source);
   if (!st) return 0;

@@ -32,6 +32,10 @@ struct AccessSettings {
 
 // Gives a kind-8 source its settings before create, attach or describe.
 int16_t AccessSourceSetup(DataSource* source, const AccessSettings& settings);
+// The settings of a source (null when it has none).
+const AccessSettings* AccessSourceSettingsOf(const DataSource* source);
+// Gives a copy of a source record the settings of the original.
+void AccessSourceSettingsCopy(const DataSource* from, DataSource* to);
 
 // The driver's view of an open source, for tests: the row count of the row
 // map, the highest ID listed, the ID column and index names, whether the ID

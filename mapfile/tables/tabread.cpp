@@ -19,6 +19,7 @@
 
 #include "mapfile/objects/objstore.h"
 
+#include "mapfile/tables/access.h"
 #include "mapfile/tables/fieldindex.h"
 #include "mapfile/tables/frame.h"
 #include "mapfile/tables/metadata.h"
@@ -243,6 +244,8 @@ struct TypeRead {
   int charset = -1;
   int delimiter = -1;
   uint8_t titles = 0;
+  std::string accessTable;  // an Access table's name and password
+  std::string accessPassword;
 };
 
 enum TypeOptions : unsigned {
@@ -299,11 +302,11 @@ bool ReadTypeOptions(unsigned allowed, TypeRead* type) {
       TokNext();
     } else if ((allowed & kOptAccess) && IsWord("table")) {
       TokNext();
-      if (!ReadString(&ignored)) return false;
+      if (!ReadString(&type->accessTable)) return false;
       accessTable = true;
     } else if ((allowed & kOptAccess) && IsWord("password")) {
       TokNext();
-      if (!ReadString(&ignored)) return false;
+      if (!ReadString(&type->accessPassword)) return false;
     } else {
       break;
     }
@@ -399,6 +402,13 @@ void ApplyType(const TypeRead& type, DataSource* source) {
     source->params.SetByte(9, type.titles);
   } else if (type.kind == kDataLotus || type.kind == kDataExcel) {
     source->params.SetHalf(28, type.titles);
+  } else if (type.kind == kDataAccess) {
+    // The database is the definition's data file; the source keeps the rest
+    // until it is closed.
+    AccessSettings settings;
+    settings.table = type.accessTable;
+    settings.password = type.accessPassword;
+    AccessSourceSetup(source, settings);
   }
 }
 

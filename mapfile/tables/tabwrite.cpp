@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "mapfile/tables/access.h"
 #include "mapfile/tables/fieldindex.h"
 #include "mapfile/tables/metadata.h"
 #include "mapfile/tables/tabdef.h"
@@ -244,11 +245,18 @@ bool TypeText(const TableObject* table, bool legacy, std::string& out) {
                                     : kMsgTypeNative) +
             " " + Msg(kMsgCharset) + " " + Quoted(CharsetName(int(p.words[2])));
       return true;
-    case kDataAccess:
-      out = Msg(kMsgTypeAccess) + " " + Msg(kMsgTable) + " " +
-            Quoted(static_cast<const char*>(p.ptr[4])) + " " + Msg(kMsgCharset) + " " +
-            Quoted(CharsetName(int(p.words[6])));
+    case kDataAccess: {
+      // The table's name: the one the source was made with, or the one it
+      // was registered or opened with.
+      std::string name = p.ptr[4] ? static_cast<const char*>(p.ptr[4]) : "";
+      if (name.empty()) {
+        if (const AccessSettings* settings = AccessSourceSettingsOf(&table->source))
+          name = settings->table;
+      }
+      out = Msg(kMsgTypeAccess) + " " + Msg(kMsgTable) + " " + Quoted(name.c_str()) + " " +
+            Msg(kMsgCharset) + " " + Quoted(CharsetName(int(p.words[6])));
       return true;
+    }
     default:
       return false;
   }
@@ -440,6 +448,7 @@ int16_t TableRegisterData(const char* defPath, const char* dataPath, const DataS
   table->source = *source;
   table->source.file = 0;
   table->source.openCount = 0;
+  if (source->kind == kDataAccess) AccessSourceSettingsCopy(source, &table->source);
   char name[kPathCapacity];
   if (std::strlen(defPath) < sizeof name) {
     std::strcpy(name, defPath);

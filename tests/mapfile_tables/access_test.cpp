@@ -17,6 +17,7 @@
 #include "mapfile/tables/access.h"
 #include "mapfile/tables/access_engine.h"
 #include "mapfile/tables/access_memory.h"
+#include "mapfile/tables/tabdef.h"
 #include "mapfile_tables/dispatch_fixture.h"
 #include "support/command.h"
 
@@ -650,6 +651,35 @@ TEST_F(AccessMdbTest, TablesReadAsMdbExportSeesThemAndWritesAreRefused) {
   }
   EXPECT_GT(compared, 0);
   EXPECT_EQ(EngineUseCount(), 0);
+}
+
+
+// A table registered by a definition statement opens again through its .TAB:
+// the definition carries the Access table's name to the source.
+TEST_F(AccessMdbTest, ARegisteredTableOpensThroughItsDefinition) {
+  const std::string shared = SharedAccess() + "/test_V2000.mdb";
+  if (!std::filesystem::exists(shared)) GTEST_SKIP() << "no shared Access data";
+  EngineInstall(nullptr);
+  const std::string db = PathOf("shop.mdb");
+  std::filesystem::copy_file(shared, db);
+  const std::string tab = PathOf("shop.TAB");
+  const std::string statement =
+      "Register Table \"" + db + "\" Type ACCESS Table \"Table1\" into \"" + tab + "\"";
+  char report[2000] = "";
+  const bool registered = StatementRun(statement.c_str(), 0) != 0;
+  if (!registered) ErrorReport(1, report, sizeof report);
+  ASSERT_TRUE(registered) << report;
+  FileHandle def = FileTableAddName(tab.c_str(), kFileKindTable);
+  ASSERT_GT(def, 0);
+  TableObject* table = TableDefinitionOpen(def);
+  if (!table) ErrorReport(1, report, sizeof report);
+  ASSERT_NE(table, nullptr) << report << "\n" << Contents("shop.TAB");
+  EXPECT_EQ(table->source.kind, kDataAccess);
+  EXPECT_EQ(table->source.rowCount, 2u);
+  ASSERT_TRUE(DataSourceOpen(&table->source, kFileModeRead));
+  EXPECT_TRUE(DataSourceReadRow(&table->source, table->fields, 2));
+  DataSourceRelease(&table->source);
+  TableClose(table);
 }
 
 }  // namespace
