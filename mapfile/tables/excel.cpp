@@ -170,22 +170,11 @@ class RecordCursor {
 
 // ----- charsets --------------------------------------------------------------
 
-int CharsetOfCodePage(unsigned cp) {
+// A workbook's code page: the Windows pages as the foundation maps them, plus
+// the two DOS pages and the Macintosh pages a workbook may name.
+int CharsetOfCodePage(uint16_t cp) {
+  if (int charset = CharsetFromAnsiCodePage(cp)) return charset;
   switch (cp) {
-    case 1250: return 11;
-    case 1251: return 13;
-    case 1252: return 10;
-    case 1253: return 14;
-    case 1254: return 16;
-    case 1255: return 15;
-    case 1256: return 12;
-    case 1257: return 55;
-    case 1258: return 56;
-    case 874: return 54;
-    case 932: return 19;
-    case 936: return 18;
-    case 949: return 20;
-    case 950: return 17;
     case 437: return 34;
     case 850: return 35;
     case 32768: return 21;

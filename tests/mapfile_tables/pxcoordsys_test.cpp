@@ -13,22 +13,14 @@
 #include "mapfile/tables/frame.h"
 #include "mapfile/tables/pxobject.h"
 #include "mapfile/tables/table.h"
+#include "mapfile_tables/pxrecords_fixture.h"
 #include "mapfile_tables/pxstore_fixture.h"
 
 namespace {
 
 using layerio::CoordSys;
-
-template <class T>
-void Put(PXObject& o, size_t offset, T value) {
-  std::memcpy(o.u.bytes + offset, &value, sizeof value);
-}
-template <class T>
-T Get(const PXObject& o, size_t offset) {
-  T value;
-  std::memcpy(&value, o.u.bytes + offset, sizeof value);
-  return value;
-}
+using pxrecords::Get;
+using pxrecords::Put;
 
 PXObject Point(double x, double y) {
   PXObject o{};

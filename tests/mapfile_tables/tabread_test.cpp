@@ -18,6 +18,7 @@
 #include "mapfile/tables/tabdef.h"
 #include "platform/env.h"
 #include "support/temp_dir.h"
+#include "mapfile_tables/tabdef_fixture.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ std::string Arg(int code, int which) {
   return "<none>";
 }
 
-bool Pushed(int code) { return ErrorHasCode(uint16_t(code)) != 0; }
+using tabdef_fixture::Pushed;
 
 // Fails any test that changes the process's current directory.
 class NoChdirEnv : public platform::EnvWrapper {
@@ -79,14 +80,7 @@ class TabReadTest : public ::testing::Test {
   void MakeData(const std::string& name, uint8_t kind, const std::vector<Col>& cols,
                 int rows = 0) {
     fs::create_directories(fs::path(PathOf(name)).parent_path());
-    std::vector<FieldDef> fields(cols.size());
-    for (size_t i = 0; i < cols.size(); ++i) {
-      std::memset(&fields[i], 0, sizeof fields[i]);
-      std::strcpy(fields[i].name, cols[i].name);
-      fields[i].width = cols[i].width;
-      fields[i].decimals = cols[i].decimals;
-      fields[i].value.kind = cols[i].type;
-    }
+    std::vector<FieldDef> fields = tabdef_fixture::FieldsOf(cols);
     DataSource s;
     std::memset(&s, 0, sizeof s);
     ASSERT_TRUE(DataSourceCreate(PathOf(name).c_str(), nullptr, -1, 0, &s, kind,
@@ -97,21 +91,13 @@ class TabReadTest : public ::testing::Test {
       uint32_t row = 0;
       ASSERT_TRUE(DataSourceInsert(&s, fields.data(), &row));
     }
-    DataSourceRelease(&s);
-    DataSourceClose(&s, fields.data());
-    ErrorClear();
+    tabdef_fixture::FinishData(&s, fields);
   }
 
   // Reads a definition; null when the reader gave no table.
   TableObject* Open(const std::string& name) {
-    ErrorClear();
-    FileHandle file = FileTableAddName(PathOf(name).c_str(), kFileKindTable);
-    EXPECT_GT(file, 0);
-    TableObject* t = TableDefinitionOpen(file);
-    if (!t) {
-      FileRelease(file);
-      return nullptr;
-    }
+    TableObject* t = tabdef_fixture::OpenDefinition(PathOf(name));
+    if (!t) return nullptr;
     open_.push_back(t);
     return t;
   }

@@ -24,6 +24,7 @@
 #include "mapfile/tables/tabdef.h"
 #include "platform/env.h"
 #include "support/temp_dir.h"
+#include "mapfile_tables/tabdef_fixture.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ std::string Lines(const std::string& text) {
   return out;
 }
 
-bool Pushed(int code) { return ErrorHasCode(uint16_t(code)) != 0; }
+using tabdef_fixture::Pushed;
 
 class TabWriteTest : public ::testing::Test {
  protected:
@@ -109,14 +110,7 @@ class TabWriteTest : public ::testing::Test {
   void MakeData(const std::string& name, uint8_t kind, const std::vector<Col>& cols,
                 const std::vector<std::vector<std::string>>& rows = {},
                 const uint32_t* params = nullptr) {
-    std::vector<FieldDef> fields(cols.size());
-    for (size_t i = 0; i < cols.size(); ++i) {
-      std::memset(&fields[i], 0, sizeof fields[i]);
-      std::strcpy(fields[i].name, cols[i].name);
-      fields[i].width = cols[i].width;
-      fields[i].decimals = cols[i].decimals;
-      fields[i].value.kind = cols[i].type;
-    }
+    std::vector<FieldDef> fields = tabdef_fixture::FieldsOf(cols);
     DataSource s;
     std::memset(&s, 0, sizeof s);
     FileHandle file = FileTableAddName(PathOf(name).c_str(), DataKindFileKind(kind));
@@ -135,22 +129,13 @@ class TabWriteTest : public ::testing::Test {
       uint32_t r = 0;
       ASSERT_TRUE(DataSourceInsert(&s, fields.data(), &r));
     }
-    DataSourceRelease(&s);
-    DataSourceClose(&s, fields.data());
-    ErrorClear();
+    tabdef_fixture::FinishData(&s, fields);
   }
 
   // Reads a definition through the reader; null when it gives no table.
   TableObject* Open(const std::string& name) {
-    ErrorClear();
-    FileHandle file = FileTableAddName(PathOf(name).c_str(), kFileKindTable);
-    EXPECT_GT(file, 0);
-    TableObject* t = TableDefinitionOpen(file);
-    if (!t) {
-      FileRelease(file);
-      return nullptr;
-    }
-    t->defFile = file;
+    TableObject* t = tabdef_fixture::OpenDefinition(PathOf(name));
+    if (!t) return nullptr;
     tables_.push_back(t);
     return t;
   }
