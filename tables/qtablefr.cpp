@@ -108,6 +108,14 @@ void CQmsFolioRackTable::QuietReset() {
   c4->lockAttempts = c4->lockAttemptsSingle = 1;
 }
 
+CQmsFolioRackTable::Quiet::Quiet() {
+  if (m_pCode4) m_pCode4->offError = 1;
+}
+
+CQmsFolioRackTable::Quiet::~Quiet() {
+  if (m_pCode4) m_pCode4->offError = 0;
+}
+
 void CQmsFolioRackTable::SetLargeFile() {
   QmsGuarded(QMS_SITE(kClass, "SetLargeFile", ""), [&] {
     if (m_bLargeFile || m_pCode4 == nullptr) return;

@@ -31,7 +31,15 @@
 #include "tables/qrecord.h"
 #include "tables/qstringp.h"
 #include "tables/qtable.h"
-#include "xbase/xbase.h"
+
+// The engine's types reach this header by pointer only, so that the table
+// library's headers stand without the engine's.
+struct DATA4;
+struct RELATE4;
+class Code4;
+class Field4;
+class Field4info;
+class Tag4info;
 
 class CQmsFolioRackTable : public CQmsTable {
  public:
@@ -128,12 +136,8 @@ class CQmsFolioRackTable : public CQmsTable {
   // record their code in the context.
   class Quiet {
    public:
-    Quiet() {
-      if (m_pCode4) m_pCode4->offError = 1;
-    }
-    ~Quiet() {
-      if (m_pCode4) m_pCode4->offError = 0;
-    }
+    Quiet();
+    ~Quiet();
     Quiet(const Quiet&) = delete;
     Quiet& operator=(const Quiet&) = delete;
   };

@@ -10,6 +10,7 @@
 #include "tables/qfldmap.h"
 #include "tests/tables/tables_fixture.h"
 #include "xbase/d4all.h"
+#include "xbase/xbase.h"
 
 namespace {
 
