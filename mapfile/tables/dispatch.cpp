@@ -563,6 +563,26 @@ int16_t DataSourceClose(DataSource* source, FieldDef* columns) {
   return ok;
 }
 
+int16_t DataSourceSetRange(DataSource* source, const char* text) {
+  DataSourceFreeRange(source);
+  if (!text || !*text) return 1;
+  const size_t size = std::strlen(text) + 1;
+  char* copy = static_cast<char*>(MemAlloc(size));
+  if (!copy) {
+    ErrorPush(kErrorSeverity, kErrNoMemory, nullptr, nullptr);
+    return 0;
+  }
+  std::memcpy(copy, text, size);
+  source->params.ptr[2] = copy;
+  return 1;
+}
+
+void DataSourceFreeRange(DataSource* source) {
+  // Other kinds keep driver state of their own under the same slot.
+  if (source->kind != kDataLotus && source->kind != kDataExcel) return;
+  MemFreePtr(&source->params.ptr[2]);
+}
+
 int16_t DataSourceHasMemo(DataSource* source) {
   switch (source->kind) {
     case kDataDbase: {

@@ -13,9 +13,10 @@
 // Every length inside a record is checked against the record's own length:
 // a damaged file is a status (and an error), never a read past a record.
 //
-// Driver state: params.ptr[1] the reader, ptr[2] the range text (owned by
-// the table definition); word 3 first column and word 4 first row are
-// filled from the range, the 16-bit word at byte 28 is the titles flag.
+// Driver state: params.ptr[1] the reader, ptr[2] the range text (null for
+// the active range; the source's own: close frees it, and so does an attach
+// that fails); word 3 first column and word 4 first row are filled from the
+// range, the 16-bit word at byte 28 is the titles flag.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -1314,23 +1315,32 @@ Reader* NewReader(DataSource* s) {
   return r;
 }
 
+int16_t XlsClose(DataSource* s) {
+  FreeReader(s);
+  MemFreePtr(&s->params.ptr[2]);
+  return 1;
+}
+
 int16_t XlsAttach(DataSource* s, FieldDef*, int32_t* count) {
   try {
     Reader* r = NewReader(s);
-    if (!r) return 0;
+    if (!r) {
+      XlsClose(s);
+      return 0;
+    }
     if (!Load(s, *r, true, false)) {
-      FreeReader(s);
+      XlsClose(s);
       return 0;
     }
     const int32_t columns = int32_t(r->range.c2 - r->range.c1 + 1);
     if (count && *count != columns) {
       Push(kErrXlsColumns, RangeText(s) && *RangeText(s) ? RangeText(s) : kEntireWorksheet);
-      FreeReader(s);
+      XlsClose(s);
       return 0;
     }
     return 1;
   } catch (const std::bad_alloc&) {
-    FreeReader(s);
+    XlsClose(s);
     Push(kErrNoMemory, nullptr);
     return 0;
   }
@@ -1353,11 +1363,6 @@ int16_t XlsRelease(DataSource* s) {
     std::vector<CellEntry>().swap(r->cells);
     std::vector<uint32_t>().swap(r->rowFirst);
   }
-  return 1;
-}
-
-int16_t XlsClose(DataSource* s) {
-  FreeReader(s);
   return 1;
 }
 

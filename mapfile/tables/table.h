@@ -271,6 +271,14 @@ int16_t DataSourceInsert(DataSource* source, FieldDef* values, uint32_t* row);
 int16_t DataSourceUpdate(DataSource* source, FieldDef* values, uint32_t row);
 int16_t DataSourceClose(DataSource* source, FieldDef* columns);
 int16_t DataSourceHasMemo(DataSource* source);
+// The range text of a Lotus or Excel source (ptr[2]): a copy of `text`, none
+// for null or empty text, replacing any it held. The source owns it: the
+// driver's close frees it, and so does an attach that fails. 0 with the
+// error pushed when out of memory.
+int16_t DataSourceSetRange(DataSource* source, const char* text);
+// Frees the range text of a Lotus or Excel source whose driver will never be
+// closed; nothing for the other kinds.
+void DataSourceFreeRange(DataSource* source);
 // The driver for a kind, or null when the kind has none built.
 const DataDriver* DataDriverFor(uint8_t kind);
 

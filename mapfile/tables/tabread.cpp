@@ -161,7 +161,10 @@ void TableNameFromPath(TableObject* table, const char* path) {
 void DiscardTable(TableObject* table) {
   if (!table) return;
   table->defFile = 0;
-  if (table->source.file <= 0) table->source.kind = kDataNone;
+  if (table->source.file <= 0) {
+    DataSourceFreeRange(&table->source);
+    table->source.kind = kDataNone;
+  }
   TableClose(table);
 }
 
@@ -246,6 +249,7 @@ struct TypeRead {
   uint8_t titles = 0;
   std::string accessTable;  // an Access table's name and password
   std::string accessPassword;
+  std::string range;  // a worksheet's range: a name or cells; empty for the active range
 };
 
 enum TypeOptions : unsigned {
@@ -275,7 +279,6 @@ bool ReadCharsetName(int* charset) {
 bool ReadTypeOptions(unsigned allowed, TypeRead* type) {
   bool accessTable = false;
   for (;;) {
-    std::string ignored;
     if ((allowed & kOptCharset) && IsWord("charset")) {
       TokNext();
       if (!ReadCharsetName(&type->charset)) return false;
@@ -297,7 +300,7 @@ bool ReadTypeOptions(unsigned allowed, TypeRead* type) {
       TokNext();
     } else if ((allowed & kOptRange) && IsWord("range")) {
       TokNext();
-      if (!ReadString(&ignored)) return false;
+      if (!ReadString(&type->range)) return false;
     } else if ((allowed & kOptInteractive) && IsWord("interactive")) {
       TokNext();
     } else if ((allowed & kOptAccess) && IsWord("table")) {
@@ -375,8 +378,10 @@ bool ReadType(TypeRead* type, bool registration) {
   return ReadTypeOptions(options, type);
 }
 
-// The kind's defaults, then what the definition gave over them.
-void ApplyType(const TypeRead& type, DataSource* source) {
+// The kind's defaults, then what the definition gave over them. False with
+// the error pushed when the range cannot be kept.
+bool ApplyType(const TypeRead& type, DataSource* source) {
+  DataSourceFreeRange(source);
   source->kind = type.kind;
   source->shapeFile = type.shapeFile;
   source->query = type.query;
@@ -402,6 +407,7 @@ void ApplyType(const TypeRead& type, DataSource* source) {
     source->params.SetByte(9, type.titles);
   } else if (type.kind == kDataLotus || type.kind == kDataExcel) {
     source->params.SetHalf(28, type.titles);
+    if (!DataSourceSetRange(source, type.range.c_str())) return false;
   } else if (type.kind == kDataAccess) {
     // The database is the definition's data file; the source keeps the rest
     // until it is closed.
@@ -410,6 +416,7 @@ void ApplyType(const TypeRead& type, DataSource* source) {
     settings.password = type.accessPassword;
     AccessSourceSetup(source, settings);
   }
+  return true;
 }
 
 // The optional CoordSys clause after a type.
@@ -435,7 +442,7 @@ bool TypeClause(DefParse* parse) {
   TableObject* table = parse->table;
   TypeRead type;
   if (!ReadType(&type, false)) return false;
-  ApplyType(type, &table->source);
+  if (!ApplyType(type, &table->source)) return false;
   if (type.readOnly) table->editState = kEditReadOnly;
   table->linked = type.linked;
   table->webFeature = type.webFeature;
@@ -996,8 +1003,10 @@ bool RegisterClause() {
   }
   DataSource source;
   std::memset(&source, 0, sizeof source);
-  ApplyType(type, &source);
-  return TableRegisterData(defPath, dataPath, &source, 0, type.webFeature) != 0;
+  if (!ApplyType(type, &source)) return false;
+  const int16_t registered = TableRegisterData(defPath, dataPath, &source, 0, type.webFeature);
+  DataSourceFreeRange(&source);
+  return registered != 0;
 }
 
 // ----- the dispatcher -----

@@ -448,6 +448,15 @@ int16_t TableRegisterData(const char* defPath, const char* dataPath, const DataS
   table->source = *source;
   table->source.file = 0;
   table->source.openCount = 0;
+  // A worksheet's range is the table's own copy: its driver frees it, a
+  // failed describe included, and the caller's stays the caller's.
+  if (source->kind == kDataLotus || source->kind == kDataExcel) {
+    table->source.params.ptr[2] = nullptr;
+    if (!DataSourceSetRange(&table->source, static_cast<const char*>(source->params.ptr[2]))) {
+      MemFree(table);
+      return 0;
+    }
+  }
   if (source->kind == kDataAccess) AccessSourceSettingsCopy(source, &table->source);
   char name[kPathCapacity];
   if (std::strlen(defPath) < sizeof name) {

@@ -150,9 +150,9 @@ class ExcelTest : public FileLayerTest {
 
   void Params(const char* range, bool titles) {
     source_ = NewSource();
+    source_.kind = kDataExcel;
     DataSourceDefaults(kDataExcel, source_.params.words);
-    range_ = range ? range : "";
-    source_.params.ptr[2] = range ? range_.data() : nullptr;
+    ASSERT_TRUE(DataSourceSetRange(&source_, range));  // the source's own copy
     source_.params.SetHalf(28, titles ? 1 : 0);
   }
 
@@ -176,13 +176,14 @@ class ExcelTest : public FileLayerTest {
   void Close() {
     // The columns free their own payloads: they may be gone by now.
     if (attached_) DataSourceClose(&source_, nullptr);
+    // A failed attach has freed the range already: nothing is left here.
+    EXPECT_EQ(source_.params.ptr[2], nullptr);
     attached_ = false;
     columns_ = nullptr;
   }
   bool Read(uint32_t row) { return DataSourceReadRow(&source_, columns_->data(), row) != 0; }
   const Value& V(size_t i) { return (*columns_)[i].value; }
 
-  std::string range_;
   DataSource source_{};
   bool attached_ = false;
   Columns* columns_ = nullptr;
@@ -247,6 +248,7 @@ TEST_F(ExcelTest, ReadsEveryBiffVersionAsXlrdDoes) {
     TableObject table{};
     Params("A2:D4", true);
     table.source = source_;
+    source_.params.ptr[2] = nullptr;  // the table's source owns the range now
     table.source.kind = kDataExcel;
     ASSERT_TRUE(DataSourceDescribe(Fixture(c.file).c_str(), &table)) << ErrorLastCode();
     ASSERT_EQ(table.fieldCount, 4u);
@@ -262,7 +264,7 @@ TEST_F(ExcelTest, ReadsEveryBiffVersionAsXlrdDoes) {
     EXPECT_EQ(table.version, c.version);
     EXPECT_EQ(table.editVersion, c.version);
     MemFree(table.fields);
-    FileRelease(table.source.file);
+    DataSourceClose(&table.source, nullptr);
   }
 }
 
