@@ -724,6 +724,7 @@ bool LegacyType(DefParse* parse, const char* rest, int* charset) {
     return false;
   }
   DataSource& s = table->source;
+  DataSourceFreeRange(&s);
   s.kind = kind;
   DataSourceDefaults(kind, s.params.words);
   for (size_t i = 1; i < items.size(); ++i) {
@@ -751,7 +752,9 @@ bool LegacyType(DefParse* parse, const char* rest, int* charset) {
       }
       *charset = code;
     } else if (ItemIs(item, "Range") && i + 1 < items.size()) {
-      ++i;  // worksheet ranges: kept by the worksheet drivers, none built here
+      const std::string& range = items[++i];
+      if ((kind == kDataLotus || kind == kDataExcel) && !DataSourceSetRange(&s, range.c_str()))
+        return false;
     }
   }
   return true;

@@ -258,6 +258,7 @@ TEST_F(ClauseTest, TypeWords) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.clause);
+    DataSourceFreeRange(&T().source);
     T().source.kind = 0;
     EXPECT_EQ(Run(std::string("Definition Table\n  ") + c.clause + "\n"), c.ok);
     if (c.code) {
@@ -265,6 +266,11 @@ TEST_F(ClauseTest, TypeWords) {
     }
     if (c.kind) {
       EXPECT_EQ(T().source.kind, c.kind);
+    }
+    // The worksheets keep their range for the source.
+    if (c.kind == kDataLotus || c.kind == kDataExcel) {
+      ASSERT_NE(T().source.params.ptr[2], nullptr);
+      EXPECT_STREQ(static_cast<const char*>(T().source.params.ptr[2]), "A1:C9");
     }
   }
 }
