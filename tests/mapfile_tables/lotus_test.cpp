@@ -19,6 +19,7 @@
 #include "mapfile/tables/frame.h"
 #include "mapfile_tables/dispatch_fixture.h"
 #include "support/command.h"
+#include "mapfile_tables/session_fixture.h"
 
 namespace layerio {
 void SheetColumnName(uint32_t column, char* out);
@@ -365,16 +366,8 @@ TEST_F(LotusTest, DamagedCopiesFailWithoutReadingPastTheirRecords) {
   }
 }
 
-class LotusRegisterTest : public ::testing::Test {
+class LotusRegisterTest : public LayerioSessionTest {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(dir_.path().empty());
-    ASSERT_EQ(PXInitialize(PX_INTERFACE_NUMBER), 1);
-  }
-  void TearDown() override {
-    while (Initialised()) PXShutdown();
-  }
-  testsupport::TempDir dir_;
 };
 
 TEST_F(LotusRegisterTest, ARegisteredWorksheetOpensAndFetchesRows) {

@@ -17,6 +17,7 @@
 #include "mapfile/tables/table.h"
 #include "platform/env.h"
 #include "support/temp_dir.h"
+#include "mapfile_tables/session_fixture.h"
 
 namespace mapfiletest {
 namespace {
@@ -42,15 +43,8 @@ struct NoWriteEnv : platform::EnvWrapper {
   std::string suffix;
 };
 
-class OpenTableTest : public ::testing::Test {
+class OpenTableTest : public LayerioSessionTest {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(dir_.path().empty());
-    ASSERT_EQ(PXInitialize(PX_INTERFACE_NUMBER), 1);
-  }
-  void TearDown() override {
-    while (Initialised()) PXShutdown();
-  }
 
   // A native table of two columns and three rows, with a definition whose
   // type word and extra lines are given.
@@ -86,7 +80,6 @@ class OpenTableTest : public ::testing::Test {
     return errors->text + errors->records[0].arg0.offset;
   }
 
-  testsupport::TempDir dir_;
 };
 
 TEST_F(OpenTableTest, DefinitionOpensOnceAndHandlesAreReused) {

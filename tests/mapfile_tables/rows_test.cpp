@@ -18,6 +18,7 @@
 #include "mapfile/tables/table.h"
 #include "mapfile_tables/pxrecords_fixture.h"
 #include "support/temp_dir.h"
+#include "mapfile_tables/session_fixture.h"
 
 namespace {
 
@@ -48,15 +49,11 @@ const std::vector<FieldSpec> kEveryType = {
     {"Ratio", kFieldFloat, 8, 0},
 };
 
-class RowsTest : public ::testing::Test {
+class RowsTest : public LayerioSessionTest {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(dir_.path().empty());
-    ASSERT_EQ(PXInitialize(PX_INTERFACE_NUMBER), 1);
-  }
   void TearDown() override {
     PXSetRawText(0);
-    while (Initialised()) PXShutdown();
+    LayerioSessionTest::TearDown();
   }
 
   // A table without rows, native unless another data kind and its type
@@ -134,7 +131,6 @@ class RowsTest : public ::testing::Test {
     return rows;
   }
 
-  testsupport::TempDir dir_;
 };
 
 TEST_F(RowsTest, CountsAndFieldRecords) {

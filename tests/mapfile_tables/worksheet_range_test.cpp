@@ -18,6 +18,7 @@
 #include "mapfile/tables/frame.h"
 #include "mapfile/tables/tabdef.h"
 #include "support/temp_dir.h"
+#include "mapfile_tables/session_fixture.h"
 
 namespace mapfiletest {
 namespace {
@@ -70,15 +71,8 @@ std::string NamedWorkbook() {
 
 // ----- the tables -----------------------------------------------------------------
 
-class WorksheetRangeTest : public ::testing::Test {
+class WorksheetRangeTest : public LayerioSessionTest {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(dir_.path().empty());
-    ASSERT_EQ(PXInitialize(PX_INTERFACE_NUMBER), 1);
-  }
-  void TearDown() override {
-    while (Initialised()) PXShutdown();
-  }
 
   // t.TAB over a copy of `fixture` named t.<extension>, with `type` (the
   // Type clause) and `fields` (the Fields clause's lines).
@@ -114,7 +108,6 @@ class WorksheetRangeTest : public ::testing::Test {
     return n;
   }
 
-  testsupport::TempDir dir_;
 };
 
 struct RangeCase {
