@@ -19,6 +19,7 @@
 #include "mapfile/tables/table.h"
 #include "platform/env.h"
 #include "support/temp_dir.h"
+#include "mapfile_tables/session_fixture.h"
 
 namespace {
 
@@ -70,16 +71,8 @@ PXObject Point(double x, double y) {
   return o;
 }
 
-class TableMgmtTest : public ::testing::Test {
+class TableMgmtTest : public LayerioSessionTest {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(dir_.path().empty());
-    ASSERT_EQ(PXInitialize(PX_INTERFACE_NUMBER), 1);
-  }
-  void TearDown() override {
-    while (layerio::Initialised()) PXShutdown();
-  }
-
   std::string PathOf(const std::string& name) const { return dir_.File(name); }
   bool Exists(const std::string& name) const { return fs::exists(PathOf(name)); }
   // The names in the folder, sorted.
@@ -131,7 +124,6 @@ class TableMgmtTest : public ::testing::Test {
     return n;
   }
 
-  testsupport::TempDir dir_;
 };
 
 // ----- create -----
