@@ -576,20 +576,8 @@ std::vector<Object> Objects(const std::string& path, bool labels, bool closed = 
       o.y = info.y;
     }
     o.bounds.assign(info.bounds, info.bounds + 4);
-    uint32_t points = 0, parts = 0;
-    EXPECT_EQ(pipObjectGetNumCoords(file.handle(), &points, &parts), 1);
-    std::vector<int32_t> xy(2 * size_t(points) + 2);
-    std::vector<uint32_t> counts(size_t(parts) + 1);
-    uint32_t got = 0;
-    EXPECT_EQ(pipObjectGetCoords(file.handle(), xy.data(), points + 1, counts.data(),
-                                 int32_t(parts + 1), &got),
-              1);
-    size_t at = 0;
-    for (uint32_t p = 0; p < got; ++p) {
-      Ring ring;
-      for (uint32_t i = 0; i < counts[p]; ++i, ++at) ring.push_back({xy[2 * at], xy[2 * at + 1]});
-      o.rings.push_back(Cycle(ring, closed));
-    }
+    EXPECT_TRUE(svctest::CurrentRings(file.handle(), &o.rings)) << o.name;
+    for (Ring& ring : o.rings) ring = Cycle(ring, closed);
     std::sort(o.rings.begin(), o.rings.end());
     objects.push_back(o);
   }

@@ -71,21 +71,7 @@ std::vector<Object> ReadObjects(const std::string& path, bool normalise) {
     o.name = info.name;
     o.name2 = info.name2;
     o.kind = info.kind;
-    uint32_t points = 0, parts = 0;
-    EXPECT_EQ(pipObjectGetNumCoords(file.handle(), &points, &parts), 1);
-    std::vector<int32_t> xy(2 * size_t(points) + 2);
-    std::vector<uint32_t> counts(size_t(parts) + 1);
-    uint32_t got = 0;
-    EXPECT_EQ(
-        pipObjectGetCoords(file.handle(), xy.data(), points, counts.data(), int32_t(parts), &got),
-        1);
-    size_t at = 0;
-    for (uint32_t p = 0; p < got && p < parts; ++p) {
-      Ring ring;
-      for (uint32_t i = 0; i < counts[p] && at < points; ++i, ++at)
-        ring.push_back({xy[2 * at], xy[2 * at + 1]});
-      o.rings.push_back(ring);
-    }
+    EXPECT_TRUE(svctest::CurrentRings(file.handle(), &o.rings)) << o.name;
     if (normalise) o.rings = Normalised(o.rings);
     objects.push_back(o);
   }

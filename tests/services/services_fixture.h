@@ -169,6 +169,27 @@ class OpenFile {
   uint32_t handle_ = 0;
 };
 
+// The rings of the object current in an open file, as stored, each point
+// made as Point{x, y}; false when its coordinates cannot be read.
+template <class Point>
+bool CurrentRings(uint32_t file, std::vector<std::vector<Point>>* rings) {
+  rings->clear();
+  uint32_t points = 0, parts = 0;
+  if (pipObjectGetNumCoords(file, &points, &parts) != 1) return false;
+  std::vector<int32_t> xy(2 * size_t(points));
+  std::vector<uint32_t> counts(parts);
+  uint32_t got = 0;
+  if (pipObjectGetCoords(file, xy.data(), points, counts.data(), int32_t(parts), &got) != 1)
+    return false;
+  size_t at = 0;
+  for (uint32_t part = 0; part < got && part < parts; ++part) {
+    std::vector<Point>& ring = rings->emplace_back();
+    for (uint32_t i = 0; i < counts[part] && at < points; ++i, ++at)
+      ring.push_back(Point{xy[2 * at], xy[2 * at + 1]});
+  }
+  return true;
+}
+
 // Every region of an open file by name, with its rings as stored.
 struct NamedRegion {
   std::string name;
@@ -181,21 +202,8 @@ inline std::vector<NamedRegion> Regions(uint32_t file) {
        r = pipObjectFindNext(file, name, sizeof name)) {
     pipObjectInfoStruct info;
     if (pipObjectGetInfo(file, &info) != 1 || info.kind != PIP_OBJECT_REGION) continue;
-    uint32_t points = 0, parts = 0;
-    pipObjectGetNumCoords(file, &points, &parts);
-    std::vector<int32_t> xy(2 * size_t(points));
-    std::vector<uint32_t> counts(parts);
-    uint32_t got = 0;
-    if (pipObjectGetCoords(file, xy.data(), points, counts.data(), int32_t(parts), &got) != 1)
-      continue;
     NamedRegion region{name, {}};
-    size_t at = 0;
-    for (uint32_t part = 0; part < got; ++part) {
-      std::vector<XY> ring;
-      for (uint32_t i = 0; i < counts[part]; ++i, ++at)
-        ring.push_back({xy[2 * at], xy[2 * at + 1]});
-      region.rings.push_back(ring);
-    }
+    if (!CurrentRings(file, &region.rings)) continue;
     out.push_back(region);
   }
   return out;
