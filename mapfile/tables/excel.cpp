@@ -1346,9 +1346,12 @@ int16_t XlsAttach(DataSource* s, FieldDef*, int32_t* count) {
   }
 }
 
-int16_t XlsOpen(DataSource* s, int mode) {
+// The file is only ever read: an open for writing (a table opened for
+// read-write as a whole, as a registration does) reads it too, and the
+// dispatcher refuses every change of a workbook's rows.
+int16_t XlsOpen(DataSource* s, int) {
   Reader* r = ReaderOf(s);
-  if (!r || mode != kFileModeRead) return 0;
+  if (!r) return 0;
   try {
     return Load(s, *r, false, true);
   } catch (const std::bad_alloc&) {

@@ -12,6 +12,24 @@
 // Driver state: ptr[1] the reader, ptr[2] the range text (a name or a cell
 // range; null for the active range); word 3 and word 4 receive the range's
 // first column and first row; the 16-bit word at byte 28 is the titles flag.
+//
+// Cell formats. A classic cell carries its format byte; a three-dimensional
+// cell has none, its formats are kept per row in records of type 19:
+//   u16 row, u8 sheet, u8 subtype, then
+//     subtype 0: runs {u8 format, u8 repeat}, each covering 1 + repeat
+//                columns from column 0 on; columns past the last run, and
+//                rows without a record, have the default format 0x7F;
+//     subtype 2: u16 source row: the row has the formats the source row of
+//                the same sheet was given by the records before this one;
+//     other subtypes carry nothing this reader uses.
+//   A later record for a row replaces an earlier one. The runs of the
+//   range's sheet are loaded into one table of at most 31,999 runs; a
+//   record too short for its fields or more runs fail with 585.
+// A format byte, in either format: bit 7 protection, bits 4-6 the class,
+// bits 0-3 the decimals or, in class 7, the kind (2, 3, 4, 9 and 10 dates);
+// 0x7F is the default format.
+// Column widths: classic record 8 {u16 column, u8 width}; three-dimensional
+// record 7 {u8 sheet, u8 reserved, then pairs {u8 column, u8 width}}.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -30,6 +48,7 @@ enum LotusErrorCode : int16_t {
   kErrRangeEmpty = 529,        // with the range text or the whole sheet's name
   kErrColumnCount = 530,       // the range's columns differ from the table's
   kErrRangeSheets = 584,       // the range's corners lie on different sheets
+  kErrRowFormats = 585,        // the row format table cannot be loaded
   kErrOldThreeD = 876,         // with the file's name
 };
 
@@ -42,6 +61,8 @@ constexpr int kWordFirstRow = 4;
 constexpr int kTitlesHalf = 28;
 constexpr int64_t kMaxFileSize = int64_t(1) << 31;
 constexpr uint16_t kNoWidth = 0;
+constexpr uint8_t kDefaultFormat = 0x7F;
+constexpr uint32_t kMaxFormatRuns = 31999;
 
 // Record types.
 enum : uint16_t {
@@ -58,7 +79,9 @@ enum : uint16_t {
   kRecNamedRange = 71,
   // Three-dimensional format.
   kRec3Old = 2,
+  kRec3ColumnWidth = 7,
   kRec3Name = 9,
+  kRec3RowFormat = 19,
   kRec3Label = 22,
   kRec3Number = 23,
   kRec3Small = 24,
@@ -73,8 +96,16 @@ struct NamedRange {
   uint8_t sheet;
 };
 
-// The reader: the file's bytes (while open), its format and the range, and
-// the index of the range's cell records by row.
+// The formats of one row of the range's sheet: runs[first .. first + count)
+// of the reader's run table; count 0 is a row of the default format.
+struct RowRuns {
+  uint16_t first;
+  uint16_t count;
+};
+
+// The reader: the file's bytes (while open), its format and the range, the
+// row format table of a three-dimensional file, and the index of the
+// range's cell records by row.
 struct LotusReader {
   uint8_t* data;
   size_t size;
@@ -87,6 +118,12 @@ struct LotusReader {
   // The range.
   uint32_t firstColumn, lastColumn, firstRow, lastRow;
   uint8_t sheet;
+  // Row formats of the range's sheet: {format, repeat} pairs, and per row
+  // 0 .. formatRows - 1 its runs.
+  uint8_t* runs;
+  RowRuns* rowRuns;
+  uint32_t formatRows;
+  uint8_t defaultFormat;
   // Offsets of the cell records of range row r (0-based) are
   // cells[rowStart[r] .. rowStart[r + 1]), in file order.
   uint32_t* rowStart;
@@ -140,7 +177,7 @@ struct Cell {
   char letter;  // 0 blank, i, d, s, f, g, t
   uint32_t row, column;
   uint8_t sheet;
-  uint8_t format;  // classic format byte; 0x7F for three-dimensional cells
+  uint8_t format;  // the cell's format byte, or its row's in the three-dimensional format
   int32_t i;
   double d;
   const uint8_t* text;
@@ -255,6 +292,19 @@ bool DateFormula(const uint8_t* p, size_t n, DateRec* out) {
   return true;
 }
 
+// The format of a three-dimensional cell from its row's runs.
+uint8_t RowFormatAt(const LotusReader* r, uint8_t sheet, uint32_t row, uint32_t column) {
+  if (sheet != r->sheet || row >= r->formatRows) return r->defaultFormat;
+  const RowRuns& runs = r->rowRuns[row];
+  uint32_t from = 0;
+  for (uint32_t k = 0; k < runs.count; ++k) {
+    const uint8_t* run = r->runs + 2 * (size_t(runs.first) + k);
+    from += 1u + run[1];
+    if (column < from) return run[0];
+  }
+  return r->defaultFormat;
+}
+
 // The cell a record holds; false when the record is not a cell. A cell
 // record too short for its fields is damaged.
 bool CellOf(const LotusReader* r, const Record& rec, Cell* c, bool* damaged) {
@@ -319,7 +369,7 @@ bool CellOf(const LotusReader* r, const Record& rec, Cell* c, bool* damaged) {
   c->row = U16(p);
   c->sheet = p[2];
   c->column = p[3];
-  c->format = 0x7F;
+  c->format = RowFormatAt(r, c->sheet, c->row, c->column);
   switch (rec.type) {
     case kRec3Label:
       c->letter = 's';
@@ -351,6 +401,7 @@ bool CellOf(const LotusReader* r, const Record& rec, Cell* c, bool* damaged) {
       break;
     }
   }
+  MakeDateIfFormatted(c, IsDateFormat(c->format));
   return true;
 }
 
@@ -362,6 +413,14 @@ void FreeIndex(LotusReader* r) {
   r->rowStart = nullptr;
   r->cells = nullptr;
   r->indexedSize = 0;
+}
+
+void FreeRowFormats(LotusReader* r) {
+  MemFree(r->runs);
+  MemFree(r->rowRuns);
+  r->runs = nullptr;
+  r->rowRuns = nullptr;
+  r->formatRows = 0;
 }
 
 void FreeBytes(LotusReader* r) {
@@ -446,6 +505,7 @@ LotusReader* NewReader(DataSource* s) {
     return nullptr;
   }
   std::memset(r, 0, sizeof *r);
+  r->defaultFormat = kDefaultFormat;
   s->params.ptr[1] = r;
   return r;
 }
@@ -453,6 +513,7 @@ LotusReader* NewReader(DataSource* s) {
 void FreeReader(DataSource* s) {
   if (LotusReader* r = ReaderOf(s)) {
     FreeIndex(r);
+    FreeRowFormats(r);
     FreeBytes(r);
     MemFree(r->text);
     MemFree(r);
@@ -719,6 +780,70 @@ bool ForEachCell(DataSource* s, const LotusReader* r, F&& visit) {
   }
 }
 
+// Loads the row format table of the range's sheet (three-dimensional files
+// only), in two passes: the first checks the records and sizes the table,
+// the second fills it in file order. false after pushing.
+bool LoadRowFormats(DataSource* s, LotusReader* r) {
+  FreeRowFormats(r);
+  if (!r->threeD) return true;
+  constexpr uint8_t kRuns = 0, kCopy = 2;
+  uint32_t rows = 0;
+  size_t runCount = 0;
+  Record rec;
+  size_t pos = 0;
+  for (;;) {
+    const Step st = RecordAt(r, pos, &rec);
+    if (st == Step::kDamaged) {
+      PushWithFile(kErrLotusFile, s->file);
+      return false;
+    }
+    if (st == Step::kEnd || rec.type == kRecEof) break;
+    pos += 4 + rec.length;
+    if (rec.type != kRec3RowFormat) continue;
+    const uint8_t subtype = rec.length >= 4 ? rec.data[3] : 0;
+    if (rec.length < 4 || (subtype == kRuns && rec.length % 2 != 0) ||
+        (subtype == kCopy && rec.length < 6)) {
+      PushWithFile(kErrRowFormats, s->file);
+      return false;
+    }
+    if (rec.data[2] != r->sheet || (subtype != kRuns && subtype != kCopy)) continue;
+    rows = std::max<uint32_t>(rows, uint32_t(U16(rec.data)) + 1);
+    if (subtype == kRuns) runCount += (rec.length - 4) / 2;
+    if (runCount > kMaxFormatRuns) {
+      PushWithFile(kErrRowFormats, s->file);
+      return false;
+    }
+  }
+  if (rows == 0) return true;
+  r->runs = static_cast<uint8_t*>(MemAlloc(2 * runCount + 1));
+  r->rowRuns = static_cast<RowRuns*>(MemAlloc(sizeof(RowRuns) * rows));
+  if (!r->runs || !r->rowRuns) {
+    FreeRowFormats(r);
+    PushNoMemory();
+    PushWithFile(kErrRowFormats, s->file);
+    return false;
+  }
+  std::memset(r->rowRuns, 0, sizeof(RowRuns) * rows);
+  r->formatRows = rows;
+  uint16_t used = 0;
+  pos = 0;
+  while (RecordAt(r, pos, &rec) == Step::kRecord && rec.type != kRecEof) {
+    pos += 4 + rec.length;
+    if (rec.type != kRec3RowFormat || rec.data[2] != r->sheet) continue;
+    const uint16_t row = U16(rec.data);
+    if (rec.data[3] == kRuns) {
+      const uint16_t count = uint16_t((rec.length - 4) / 2);
+      std::memcpy(r->runs + 2 * size_t(used), rec.data + 4, 2 * size_t(count));
+      r->rowRuns[row] = RowRuns{used, count};
+      used = uint16_t(used + count);
+    } else if (rec.data[3] == kCopy) {
+      const uint16_t from = U16(rec.data + 4);
+      r->rowRuns[row] = from < rows ? r->rowRuns[from] : RowRuns{0, 0};
+    }
+  }
+  return true;
+}
+
 // The index of the range's cell records by row, built in two passes.
 bool BuildIndex(DataSource* s, LotusReader* r) {
   FreeIndex(r);
@@ -783,7 +908,7 @@ const char* CellText(LotusReader* r, const Cell& c) {
 bool Prepare(DataSource* s) {
   LotusReader* r = NewReader(s);
   if (!r) return false;
-  if (!LoadFile(s, r) || !DetermineRange(s, r) || !BuildIndex(s, r)) {
+  if (!LoadFile(s, r) || !DetermineRange(s, r) || !LoadRowFormats(s, r) || !BuildIndex(s, r)) {
     FreeReader(s);
     return false;
   }
@@ -823,7 +948,7 @@ int16_t LotusOpen(DataSource* s, int) {
   if (!r) return 0;
   if (!LoadFile(s, r)) return 0;
   // The file changed since it was indexed: index it again.
-  if (r->size != r->indexedSize && !BuildIndex(s, r)) {
+  if (r->size != r->indexedSize && (!LoadRowFormats(s, r) || !BuildIndex(s, r))) {
     FreeBytes(r);
     return 0;
   }
@@ -926,17 +1051,23 @@ void GuessNumber(Guess& g, uint8_t format) {
   }
 }
 
-// Column widths of the classic column-width records (record 8).
+// Column widths of the column-width records: classic record 8, one column
+// each; three-dimensional record 7, the columns of one sheet.
 void StartWidths(const LotusReader* r, Guess* guess) {
-  if (r->threeD) return;
+  auto set = [&](uint32_t column, uint8_t width) {
+    if (column >= r->firstColumn && column <= r->lastColumn)
+      guess[column - r->firstColumn].width = width;
+  };
   Record rec;
   size_t pos = 0;
   while (RecordAt(r, pos, &rec) == Step::kRecord && rec.type != kRecEof) {
     pos += 4 + rec.length;
-    if (rec.type != kRecColumnWidth || rec.length < 3) continue;
-    const uint16_t column = U16(rec.data);
-    if (column >= r->firstColumn && column <= r->lastColumn)
-      guess[column - r->firstColumn].width = rec.data[2];
+    if (!r->threeD && rec.type == kRecColumnWidth && rec.length >= 3) {
+      set(U16(rec.data), rec.data[2]);
+    } else if (r->threeD && rec.type == kRec3ColumnWidth && rec.length >= 2 &&
+               rec.data[0] == r->sheet) {
+      for (size_t k = 2; k + 2 <= rec.length; k += 2) set(rec.data[k], rec.data[k + 1]);
+    }
   }
 }
 

@@ -350,8 +350,23 @@ PXTableHandle RegisterTable(const char* tablePath, const char* dataPath, uint32_
     Push(kErrDefAlreadyOpen);
     return 0;
   }
-  if (!TableRegisterData(defPath, dataPath, &source, 0, 0)) return 0;
-  return OpenTableWorker(defPath, kModeReadWrite, nullptr);
+  // A definition already at the path waits aside until the new one opens:
+  // a registration that fails leaves what was there and nothing new.
+  std::vector<AsideFile> moved;
+  if (!MoveAside(defPath, kFileKindTable, &moved)) return 0;
+  if (!TableRegisterData(defPath, dataPath, &source, 0, 0)) {
+    PutBack(moved);
+    return 0;
+  }
+  const PXTableHandle handle = OpenTableWorker(defPath, kModeReadWrite, nullptr);
+  if (!handle) {
+    if (FileExists(defPath, kFileKindTable))
+      FileRemove(platform::Env::Current().ResolveExisting(defPath).c_str());
+    PutBack(moved);
+    return 0;
+  }
+  RemoveAside(moved);
+  return handle;
 }
 
 uint16_t RenameTable(PXTableHandle handle, HandleSlot& slot, const char* newPath) {

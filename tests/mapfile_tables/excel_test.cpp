@@ -8,10 +8,13 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "layerio.h"
 #include "mapfile_tables/dispatch_fixture.h"
+#include "mapfile_tables/session_fixture.h"
 #include "support/temp_dir.h"
 
 namespace mapfiletest {
@@ -467,6 +470,68 @@ TEST_F(ExcelTest, DamagedCopies) {
       std::string copy = original;
       copy[at] = char(copy[at] ^ (at % 2 ? 0xFF : 0x80));
       Try(copy);
+    }
+  }
+}
+
+// ----- registered through the interface ----------------------------------------
+
+class ExcelRegisterTest : public LayerioSessionTest {
+ protected:
+  std::vector<std::string> RowTexts(PXTableHandle h) {
+    std::vector<std::string> rows;
+    uint32_t count = 0;
+    EXPECT_EQ(PXGetRowCount(h, &count), 1);
+    for (uint32_t row = 1; row <= count; ++row) {
+      char text[PX_ROW_TEXT_SIZE] = "";
+      EXPECT_EQ(PXFetchRow(h, row, text, nullptr), 1) << PXGetLastError();
+      rows.push_back(text);
+    }
+    return rows;
+  }
+};
+
+// A workbook registers as a read-write table whose rows are the first
+// sheet's used range; its changes are refused, and the definition opens it
+// again either way.
+TEST_F(ExcelRegisterTest, RegisteredWorkbooksReadEveryRowBack) {
+  for (const char* file : {"biff2.xls", "biff5.xls", "biff8.xls"}) {
+    SCOPED_TRACE(file);
+    const std::string copy = dir_.File(file);
+    std::filesystem::copy_file(Fixture(file), copy);
+    PXTableHandle h = PXRegisterTable(nullptr, copy.c_str(), 4);
+    ASSERT_NE(h, 0) << PXGetLastError();
+    uint32_t version = 0, kind = 0;
+    ASSERT_EQ(PXGetTableVersion(h, &version, &kind), 1);
+    EXPECT_EQ(kind, 4u);
+    uint32_t fields = 0;
+    ASSERT_EQ(PXGetFieldCount(h, &fields), 1);
+    EXPECT_EQ(fields, 4u);
+    // The title row is a row: every column is text. BIFF2 books carry no
+    // date format, so their serials stay numbers.
+    const bool dated = std::string(file) != "biff2.xls";
+    const std::vector<std::string> rows = RowTexts(h);
+    EXPECT_EQ(rows, (std::vector<std::string>{
+                        "\"Name\"\t\"Amount\"\t\"When\"\t\"Flag\"",
+                        std::string("\"alpha\"\t\"1\"\t\"") + (dated ? "19000301" : "61") + "\"\t\"T\"",
+                        std::string("\"beta\"\t\"2.5\"\t\"") + (dated ? "20011231" : "37256") +
+                            "\"\t\"F\"",
+                        std::string("\"gamma\"\t\"-7\"\t\"") + (dated ? "19990102" : "36162") +
+                            "\"\t\"T\"",
+                    }));
+    char text[PX_ROW_TEXT_SIZE] = "\"x\"\t\"1\"\t\"2\"\t\"T\"";
+    uint32_t added = 0;
+    EXPECT_EQ(PXInsertRow(h, text, nullptr, &added), 0);
+    EXPECT_EQ(PXGetLastError(), 881);
+    EXPECT_EQ(PXCloseTable(h), 1);
+
+    const std::string def = copy.substr(0, copy.size() - 4) + ".TAB";
+    for (uint32_t mode : {PX_OPEN_READ, PX_OPEN_READ_WRITE}) {
+      SCOPED_TRACE(mode);
+      h = PXOpenTable(def.c_str(), mode);
+      ASSERT_NE(h, 0) << PXGetLastError();
+      EXPECT_EQ(RowTexts(h), rows);
+      EXPECT_EQ(PXCloseTable(h), 1);
     }
   }
 }

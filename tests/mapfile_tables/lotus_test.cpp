@@ -1,9 +1,11 @@
 // The Lotus worksheet source (kind 2): describe and read of classic and
 // three-dimensional sheets written by an independent writer (SheetJS) and
 // record by record (tests/data/wks/make.js); the expected values are the
-// ones LibreOffice reads from the same files (the .lo.csv beside them).
+// ones LibreOffice reads from the same files (the .lo.csv beside them),
+// those of dates.wk3 the ones its records were written to hold.
 // Ranges and named ranges, titles, date serials, small numbers and 10-byte
-// reals, the range errors, and damaged copies.
+// reals, three-dimensional row formats, the range errors, and damaged
+// copies.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -258,9 +260,81 @@ TEST_F(LotusTest, ThreeDimensionalSmallNumbersRealsSheetsAndNames) {
   EXPECT_EQ(rows[3][0], "33");
 }
 
+TEST_F(LotusTest, ThreeDimensionalRowFormatsGiveDatesDecimalsAndWidths) {
+  // dates.wk3 (make.js): A in date formats given by runs, by a copied row
+  // and by a row copied before its source was given again; B small
+  // integers; C fixed with 2 decimals; D the default format past the runs,
+  // fixed in one row; C's width from the sheet's column-width record.
+  Described d;
+  ASSERT_TRUE(Describe(Fixture("dates.wk3"), "A2..D5", true, &d)) << ErrorLastCode();
+  EXPECT_EQ(d.names, (std::vector<std::string>{"When", "Count", "Amount", "Real"}));
+  EXPECT_EQ(d.types, (std::vector<int>{kFieldDate, kFieldSmallint, kFieldDecimal, kFieldFloat}));
+  EXPECT_EQ(d.widths, (std::vector<int>{10, 6, 14, 10}));
+  EXPECT_EQ(d.decimals[2], 2);
+  Rows rows;
+  ASSERT_TRUE(ReadAll(Fixture("dates.wk3"), "A2..D5", true, &rows));
+  EXPECT_EQ(rows, (Rows{{"20000101", "10", "1.25", "1e+10"},
+                        {"19000301", "-20", "-0.5", "0.125"},
+                        {"19000228", "30", "100", "3"},
+                        {"99991231", "40", "7.75", "4"}}));
+  // The second sheet has its own formats and widths: its A4 is a number.
+  ASSERT_TRUE(Describe(Fixture("dates.wk3"), "B:A4..B:A4", false, &d));
+  EXPECT_EQ(d.types.back(), kFieldFloat);
+  EXPECT_EQ(d.widths.back(), 30);
+  ASSERT_TRUE(ReadAll(Fixture("dates.wk3"), "B:A4..B:A4", false, &rows));
+  EXPECT_EQ(rows, (Rows{{"5"}}));
+}
+
+// dates.wk3 with records put right after its BOF.
+std::string DatesWk3With(const std::string& records) {
+  const std::string bytes = testsupport::ReadAll(Fixture("dates.wk3"));
+  return bytes.substr(0, 30) + records + bytes.substr(30);
+}
+
+std::string Record(unsigned type, const std::string& data) {
+  const size_t n = data.size();
+  return std::string{char(type), char(type >> 8), char(n & 0xFF), char(n >> 8)} + data;
+}
+
+// Row-format records of `runs` runs in all on rows 100 on of a sheet, at
+// most 250 to a record.
+std::string ManyRuns(size_t runs, char sheet) {
+  std::string out;
+  for (unsigned row = 100; runs > 0; ++row) {
+    const size_t n = std::min<size_t>(runs, 250);
+    std::string data{char(row), char(row >> 8), sheet, 0};
+    for (size_t k = 0; k < n; ++k) data += std::string{char(0x72), char(0)};
+    out += Record(19, data);
+    runs -= n;
+  }
+  return out;
+}
+
+TEST_F(LotusTest, RowFormatTableLimits) {
+  // 31,999 runs load, also with more on another sheet; one more does not.
+  constexpr size_t kFixtureRuns = 9;  // dates.wk3's own on its first sheet
+  Rows rows;
+  const std::string full = WriteBytes(
+      "full.wk3", DatesWk3With(ManyRuns(31999 - kFixtureRuns, 0) + ManyRuns(31999, 1)));
+  ASSERT_TRUE(ReadAll(full, "A2..A3", false, &rows));
+  EXPECT_EQ(rows, (Rows{{"20000101"}, {"19000301"}}));
+  const std::string over = WriteBytes("over.wk3", DatesWk3With(ManyRuns(32000 - kFixtureRuns, 0)));
+  ErrorClear();
+  Described d;
+  EXPECT_FALSE(Describe(over, "A2..A3", false, &d));
+  EXPECT_TRUE(Pushed(585));
+  EXPECT_TRUE(ReadAll(over, "B:A4..B:A4", false, &rows)) << "another sheet's table is not loaded";
+}
+
 TEST_F(LotusTest, RangeAndFileErrors) {
   const std::string noRange = WriteBytes("norange.wk1", std::string("\0\0\2\0\6\4\1\0\0\0", 10));
   const std::string notSheet = WriteBytes("text.wk1", "Name,Qty\nalpha,1\n");
+  const std::string oddRuns =
+      WriteBytes("odd.wk3", DatesWk3With(Record(19, std::string("\1\0\0\0\x72", 5))));
+  const std::string shortCopy =
+      WriteBytes("copy.wk3", DatesWk3With(Record(19, std::string("\1\0\1\2\0", 5))));
+  const std::string shortHeader =
+      WriteBytes("head.wk3", DatesWk3With(Record(19, std::string("\1\0\0", 3))));
   const std::string folder = PathOf("folder.wk1");
   std::filesystem::create_directory(folder);
   struct Case {
@@ -281,6 +355,10 @@ TEST_F(LotusTest, RangeAndFileErrors) {
       {Fixture("small.wk3"), "A:A1..B:B2", 584, "A:A1..B:B2"},
       {Fixture("small.wk3"), "ACROSS", 584, "ACROSS"},
       {Fixture("old3d.wk3"), nullptr, 876, "old3d.wk3"},
+      // Row-format records too short for their fields, on any sheet.
+      {oddRuns, nullptr, 585, "odd.wk3"},
+      {shortCopy, nullptr, 585, "copy.wk3"},
+      {shortHeader, nullptr, 585, "head.wk3"},
       {notSheet, nullptr, 522, "text.wk1"},
       {folder, nullptr, 523, "folder.wk1"},  // cannot be opened as a file
   };
@@ -331,7 +409,7 @@ TEST_F(LotusTest, AttachChecksTheColumnCountAndInsertIsRefused) {
 }
 
 TEST_F(LotusTest, DamagedCopiesFailWithoutReadingPastTheirRecords) {
-  for (const char* name : {"people.wk1", "people.wk3", "dates.wk1", "small.wk3"}) {
+  for (const char* name : {"people.wk1", "people.wk3", "dates.wk1", "small.wk3", "dates.wk3"}) {
     SCOPED_TRACE(name);
     const std::string bytes = testsupport::ReadAll(Fixture(name));
     ASSERT_GT(bytes.size(), 30u);

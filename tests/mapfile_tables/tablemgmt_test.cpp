@@ -63,6 +63,21 @@ struct NoRenameEnv : platform::EnvWrapper {
   std::string suffix;
 };
 
+// Refuses to open for writing the files whose names end with a suffix
+// (ignoring case).
+struct NoWriteEnv : platform::EnvWrapper {
+  explicit NoWriteEnv(std::string suffix)
+      : EnvWrapper(platform::Env::Current()), suffix(std::move(suffix)) {}
+  int Open(std::string_view path, unsigned flags, int permission) override {
+    if ((flags & platform::kWrite) && EndsWithNoCase(path, suffix)) {
+      errno = EACCES;
+      return -1;
+    }
+    return EnvWrapper::Open(path, flags, permission);
+  }
+  std::string suffix;
+};
+
 PXObject Point(double x, double y) {
   PXObject o{};
   o.u.bytes[PX_OBJECT_TYPE] = PX_OBJECT_POINT;
@@ -352,6 +367,38 @@ TEST_F(TableMgmtTest, RegisterRefusals) {
   EXPECT_EQ(PXRegisterTable(nullptr, PathOf("missing.dbf").c_str(), 1), 0);
   EXPECT_TRUE(layerio::ErrorHasCode(755));
   EXPECT_FALSE(Exists("missing.TAB"));
+}
+
+// A registration that fails leaves no definition behind, and one that was
+// at the path before stays as it was.
+TEST_F(TableMgmtTest, FailedRegistrationLeavesTheFolderAsItWas) {
+  dir_.Write("book.xls", "not a workbook");
+  EXPECT_EQ(PXRegisterTable(nullptr, PathOf("book.xls").c_str(), 4), 0);
+  EXPECT_TRUE(layerio::ErrorHasCode(521));
+  EXPECT_FALSE(Exists("book.TAB"));
+
+  // Described and written, but the data file cannot be opened for writing.
+  fs::copy_file(testsupport::SharedDataPath("xbase/dbase/dBaseIII_nomemo.dbf"), PathOf("sc.dbf"));
+  fs::permissions(PathOf("sc.dbf"), fs::perms::owner_read | fs::perms::owner_write);
+  for (bool earlier : {false, true}) {
+    SCOPED_TRACE(earlier);
+    if (earlier) dir_.Write("sc.TAB", "!table\n");
+    {
+      NoWriteEnv env(".dbf");
+      platform::ScopedEnv scoped(env);
+      EXPECT_EQ(PXRegisterTable(nullptr, PathOf("sc.dbf").c_str(), 1), 0);
+    }
+    EXPECT_EQ(Names(), earlier ? (std::vector<std::string>{"book.xls", "sc.TAB", "sc.dbf"})
+                               : (std::vector<std::string>{"book.xls", "sc.dbf"}));
+    if (earlier) {
+      EXPECT_EQ(ReadAll(PathOf("sc.TAB")), "!table\n");
+    }
+  }
+  // Without the refusal the earlier definition is replaced.
+  PXTableHandle h = PXRegisterTable(nullptr, PathOf("sc.dbf").c_str(), 1);
+  ASSERT_NE(h, 0) << PXGetLastError();
+  EXPECT_EQ(Names(), (std::vector<std::string>{"book.xls", "sc.TAB", "sc.dbf"}));
+  EXPECT_EQ(PXCloseTable(h), 1);
 }
 
 // ----- rename -----

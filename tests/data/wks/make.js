@@ -5,8 +5,9 @@
 //
 // people.wk1 and people.wk3 are written by SheetJS (npm "xlsx"). It writes
 // every cell in the default format and dates as labels, so the files that
-// need formats, dates, named ranges, formulas and the small-number record
-// are written below record by record.
+// need formats, dates, named ranges, formulas, the small-number record and
+// the three-dimensional row formats and column widths are written below
+// record by record.
 const fs = require("fs");
 const XLSX = require("xlsx");
 
@@ -165,4 +166,58 @@ function bof3(r1, s1, c1, r2, s2, c2) {
   fs.writeFileSync("small.wk3", Buffer.concat(parts));
   fs.writeFileSync("old3d.wk3", Buffer.concat([bof3(0, 0, 0, 0, 0, 0), rec(2, Buffer.alloc(2)),
                                               label3(0, 0, 0, "x"), rec(1, Buffer.alloc(0))]));
+}
+
+{
+  // Three-dimensional formats live in row-format records (type 19):
+  // {u16 row, u8 sheet, u8 subtype}, then for subtype 0 runs of {format,
+  // repeat} covering 1 + repeat columns each, for subtype 2 the row whose
+  // formats are copied. Column widths (type 7): {u8 sheet, u8 0, then
+  // {column, width} pairs}.
+  const runs = (row, sheet, ...pairs) =>
+    rec(19, Buffer.concat([u16(row), Buffer.from([sheet, 0]), Buffer.from(pairs.flat())]));
+  const copy = (row, sheet, from) =>
+    rec(19, Buffer.concat([u16(row), Buffer.from([sheet, 2]), u16(from)]));
+  const D1 = 0x72, D3 = 0x74, D4 = 0x79, FIXED2 = 0x02, DEF = 0x7f;
+  // A formula's 10-byte value and a short expression, not read.
+  const formula3 = (row, sheet, col, v) =>
+    rec(25, Buffer.concat([cell3(row, sheet, col), ext80(v), u16(2), Buffer.from([0, 3])]));
+  const parts = [
+    bof3(0, 0, 0, 5, 1, 3),
+    rec(7, Buffer.from([0, 0, 2, 14])),
+    rec(7, Buffer.from([1, 0, 0, 30, 1, 30])),  // the other sheet's
+    label3(0, 0, 0, "When"),
+    label3(0, 0, 1, "Count"),
+    label3(0, 0, 2, "Amount"),
+    label3(0, 0, 3, "Real"),
+    // Row 1: A a date, B the default, C fixed with 2 decimals, D past the
+    // runs. Row 2 copies row 1; row 4 has its own runs, the last covering
+    // C and D; row 3 is copied from row 4 before row 4 is given again;
+    // the other sheet's row 3 would make A a number.
+    runs(1, 0, [D1, 0], [DEF, 0], [FIXED2, 0]),
+    copy(2, 0, 1),
+    runs(4, 0, [D4, 0], [DEF, 0], [FIXED2, 1]),
+    copy(3, 0, 4),
+    runs(4, 0, [D3, 0], [DEF, 0], [FIXED2, 0]),
+    runs(3, 1, [DEF, 255]),
+    number3(1, 0, 0, 36526),
+    small3(1, 0, 1, 10 << 1),
+    number3(1, 0, 2, 1.25),
+    number3(1, 0, 3, 1e10),
+    small3(2, 0, 0, 61 << 1),
+    small3(2, 0, 1, (-20 << 1) & 0xffff),
+    number3(2, 0, 2, -0.5),
+    number3(2, 0, 3, 0.125),
+    formula3(3, 0, 0, 59.75),
+    small3(3, 0, 1, 30 << 1),
+    number3(3, 0, 2, 100),
+    number3(3, 0, 3, 3),
+    number3(4, 0, 0, 2958465),
+    small3(4, 0, 1, 40 << 1),
+    number3(4, 0, 2, 7.75),
+    number3(4, 0, 3, 4),
+    number3(3, 1, 0, 5),
+    rec(1, Buffer.alloc(0)),
+  ];
+  fs.writeFileSync("dates.wk3", Buffer.concat(parts));
 }
