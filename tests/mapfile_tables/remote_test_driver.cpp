@@ -25,7 +25,7 @@ struct Column {
   std::string name;
   bool hasName = false;
   std::string alias;
-  TestSrvColumn spec{};
+  TestSrvColumn info{};
 };
 
 struct Result {
@@ -132,7 +132,7 @@ GSB_EXPORT void TestSrvResult(const char* text, const TestSrvColumn* columns, in
   Result result;
   for (int32_t i = 0; i < count; ++i) {
     Column c;
-    c.spec = columns[i];
+    c.info = columns[i];
     c.hasName = columns[i].name != nullptr;
     c.name = columns[i].name ? columns[i].name : "";
     c.alias = columns[i].alias ? columns[i].alias : "";
@@ -212,8 +212,8 @@ GSB_EXPORT const char* SrvColumnName(SrvDriver* connection, SrvStatementLink* st
                                      int32_t column) {
   const Column* c = ColumnOf(statement, column);
   if (!c) return nullptr;
-  if (c->spec.nameError) {
-    SetError(connection, FailureOf(c->spec.nameError, "no name", nullptr));
+  if (c->info.nameError) {
+    SetError(connection, FailureOf(c->info.nameError, "no name", nullptr));
     return nullptr;
   }
   if (!c->hasName) return nullptr;
@@ -230,22 +230,22 @@ GSB_EXPORT const char* SrvColumnAlias(SrvDriver*, SrvStatementLink* statement, i
 
 GSB_EXPORT int32_t SrvColumnType(SrvDriver*, SrvStatementLink* statement, int32_t column) {
   const Column* c = ColumnOf(statement, column);
-  return c ? c->spec.type : 0;
+  return c ? c->info.type : 0;
 }
 
 GSB_EXPORT int32_t SrvColumnPrecision(SrvDriver*, SrvStatementLink* statement, int32_t column) {
   const Column* c = ColumnOf(statement, column);
-  return c ? c->spec.precision : -1;
+  return c ? c->info.precision : -1;
 }
 
 GSB_EXPORT int32_t SrvColumnScale(SrvDriver*, SrvStatementLink* statement, int32_t column) {
   const Column* c = ColumnOf(statement, column);
-  return c ? c->spec.scale : -1;
+  return c ? c->info.scale : -1;
 }
 
 GSB_EXPORT int32_t SrvColumnWidth(SrvDriver*, SrvStatementLink* statement, int32_t column) {
   const Column* c = ColumnOf(statement, column);
-  return c ? c->spec.width : -1;
+  return c ? c->info.width : -1;
 }
 
 #ifndef GSB_DRIVER_WITHOUT_FETCH
