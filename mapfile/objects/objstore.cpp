@@ -10,7 +10,7 @@ namespace layerio {
 
 namespace {
 
-void PushUnavailable() { ErrorPush(kErrorSeverity, kErrObjStoreUnavailable, nullptr, nullptr); }
+void PushNeedsId() { ErrorPush(kErrorSeverity, kErrObjStoreMapNeedsId, nullptr, nullptr); }
 
 bool WriteMode(int mode) { return mode == kFileModeWrite || mode == kFileModeCreate; }
 
@@ -187,6 +187,62 @@ bool AttachIdFile(ObjStore* store, const ObjStoreTable* table) {
   return FileClose(store->ids.file) == 0;
 }
 
+// The header of a remote table's store comes from its remote definition;
+// its counters say only which kinds of object the table may hold.
+bool RemoteBackingSetUp(ObjStore* store) {
+  auto* table = static_cast<ObjStoreRemoteTable*>(store->table);
+  ObjStoreRemoteDef* def = table ? table->remote : nullptr;
+  if (!def || !def->objectsReady) return false;
+  store->remote = def;
+  MapHeader& h = store->header;
+  h.coordSys = def->coordSys;
+  DRect bounds;
+  DRectSet(&bounds, def->bounds[0], def->bounds[1], def->bounds[2], def->bounds[3]);
+  CoordUnitsRectToInt(&bounds, &h.root, &h.coordSys);
+  h.second = h.root;
+  h.maxObjectSize = 0;
+  h.readWord = 0;
+  h.flags &= ~kMapHeaderDirty;
+  h.pointCount = h.lineCount = h.regionCount = 0;
+  switch (def->geometryType) {
+    case 1:
+      h.pointCount = 1;
+      break;
+    case 2:
+      h.lineCount = 1;
+      break;
+    case 4:
+      h.regionCount = 1;
+      break;
+    default:
+      h.pointCount = 1;
+      h.lineCount = 1;
+      h.regionCount = 2;
+      break;
+  }
+  return true;
+}
+
+// Replacing and deleting reach the pending rows' objects too; the linked
+// rectangle grows with what it is given, so that reads look there.
+int16_t LinkedUpdate(ObjStore* store, GeomObject* object, int32_t row) {
+  ObjStoreLinked* linked = store->linked;
+  if (!linked || !linked->objects) return 1;
+  if (!ObjStoreUpdateObject(nullptr, linked->objects, object, row, 0)) return 0;
+  if (IRectIsZero(&linked->rect)) {
+    linked->rect = object->bounds;
+  } else {
+    IRectUnion(&linked->rect, &object->bounds);
+  }
+  return 1;
+}
+
+int16_t LinkedDelete(ObjStore* store, int32_t row) {
+  ObjStoreLinked* linked = store->linked;
+  if (!linked || !linked->objects) return 1;
+  return ObjStoreDeleteObject(nullptr, linked->objects, row);
+}
+
 }  // namespace
 
 // ===== Create, open, close ====================================================
@@ -203,7 +259,7 @@ int16_t ObjStoreCreate(ObjStore* store, int kind, ObjStoreTable* table, int file
   }
   // A map-object file finds its records only through the .ID file.
   if (kind == kObjStoreMapFile && !withId) {
-    PushUnavailable();
+    PushNeedsId();
     std::memset(store, 0, sizeof *store);
     return 0;
   }
@@ -250,7 +306,7 @@ int16_t ObjStoreOpen(ObjStore* store, int kind, ObjStoreTable* table, int withId
   const FileHandle tableFile = table ? table->file : 0;
   bool ok = true;
   if (kind == kObjStoreMapFile && !withId) {
-    PushUnavailable();
+    PushNeedsId();
     ok = false;
   }
   if (ok && withId) {
@@ -269,10 +325,8 @@ int16_t ObjStoreOpen(ObjStore* store, int kind, ObjStoreTable* table, int withId
         ok = false;
         break;
       case kObjStoreRemote:
-        // The remote layer that describes a remote table's objects is not
-        // built: no remote store opens.
-        PushUnavailable();
-        ok = false;
+        ok = RemoteBackingSetUp(store);
+        if (ok && store->remote->carriesObjects) ok = ObjStoreLinkedCreate(store) != 0;
         break;
       default:
         ok = false;
@@ -372,7 +426,7 @@ int16_t ObjStoreClose(ObjStore* store) {
   if (store->flags & kObjStoreTemporary) return ObjStoreDiscard(store);
   if (store->backendOpen) ObjStoreCloseBackend(store);
   IdFileDrop(&store->ids);
-  // The linked pending-row store is never made yet (ObjStoreLinkedCreate).
+  if (store->linked) ObjStoreLinkedRelease(store->linked);
   store->linked = nullptr;
   switch (store->kind) {
     case kObjStoreMapFile:
@@ -388,11 +442,49 @@ int16_t ObjStoreClose(ObjStore* store) {
   return 1;
 }
 
+// ===== Linked pending-row store ================================================
+
 int16_t ObjStoreLinkedCreate(ObjStore* store) {
-  // Built with the table's pending row buffers and their data source.
-  (void)store;
-  PushUnavailable();
-  return 0;
+  if (store->kind != kObjStoreRemote || !store->table) return 0;
+  const ObjStorePendingRows* hooks = static_cast<ObjStoreRemoteTable*>(store->table)->pendingRows;
+  if (!hooks || !hooks->attach) return 0;
+  auto* linked = static_cast<ObjStoreLinked*>(MemAlloc(sizeof(ObjStoreLinked)));
+  if (!linked) {
+    ErrorPush(kErrorSeverity, kErrAllocFailed, nullptr, nullptr);
+    return 0;
+  }
+  std::memset(linked, 0, sizeof *linked);
+  linked->hooks = hooks;
+  if (!hooks->attach(hooks->owner, linked) || !linked->objects) {
+    if (hooks->detach) hooks->detach(hooks->owner, linked);
+    MemFree(linked);
+    return 0;
+  }
+  linked->objects->header.coordSys = store->header.coordSys;
+  linked->refs = 1;
+  if (store->linked) ObjStoreLinkedRelease(store->linked);
+  store->linked = linked;
+  return 1;
+}
+
+int16_t ObjStoreLinkedRead(ObjStoreLinked* linked, int32_t row, int withData,
+                           MapBoundsFilterFn filter, void* filterContext, GeomObject* object) {
+  if (!linked || !linked->objects || row < 1) return 0;
+  if (linked->pending) {
+    std::memset(&linked->rect, 0, sizeof linked->rect);
+    linked->pending = 0;
+  }
+  if (IRectIsZero(&linked->rect)) return 0;
+  return MemObjStoreRead(&linked->objects->memory, static_cast<uint32_t>(row), filter,
+                         filterContext, object, withData)
+             ? 1
+             : 0;
+}
+
+void ObjStoreLinkedRelease(ObjStoreLinked* linked) {
+  if (!linked || --linked->refs > 0) return;
+  if (linked->hooks && linked->hooks->detach) linked->hooks->detach(linked->hooks->owner, linked);
+  MemFree(linked);
 }
 
 // ===== Insert, replace, delete ===============================================
@@ -480,10 +572,14 @@ int16_t ObjStoreUpdateObject(ObjStoreIndexCursor* cursor, ObjStore* store, GeomO
       break;
     }
     default:
-      return 1;  // nothing to change on a remote table
+      ok = 1;  // nothing to change on a remote table itself
+      break;
   }
-  if (ok) CountObject(store, object);
-  if (found) UncountCounts(store, removed);
+  if (store->kind != kObjStoreRemote) {
+    if (ok) CountObject(store, object);
+    if (found) UncountCounts(store, removed);
+  }
+  if (ok && !LinkedUpdate(store, object, row)) ok = 0;
   return ok ? 1 : 0;
 }
 
@@ -518,11 +614,11 @@ int16_t ObjStoreDeleteObject(ObjStoreIndexCursor* cursor, ObjStore* store, int32
       break;
     }
     default:
-      return 1;
+      break;  // nothing to change on a remote table itself
   }
-  if (!found) return 1;
-  int16_t ok = 1;
-  if (store->writePosition) ok = store->writePosition(row, 0, store->positionHandle);
+  int16_t ok = LinkedDelete(store, row);
+  if (!found) return ok;
+  if (store->writePosition && !store->writePosition(row, 0, store->positionHandle)) ok = 0;
   UncountCounts(store, removed);
   return ok;
 }
@@ -541,6 +637,10 @@ int16_t ObjStoreCursorOpen(ObjStoreCursor* cursor, ObjStore* store) {
     }
     cursor->slotOwner = &store->map;
   }
+  if (store->linked) {
+    ++store->linked->refs;
+    cursor->linked = store->linked;
+  }
   cursor->flags = kObjStoreCursorOpen;
   return 1;
 }
@@ -558,6 +658,7 @@ void ObjStoreCursorClose(ObjStoreCursor* cursor, ObjStore* store) {
   DestroyPart(&cursor->regionPart);
   DestroyPart(&cursor->polylinePart);
   DestroyPart(&cursor->multipointPart);
+  if (cursor->linked) ObjStoreLinkedRelease(cursor->linked);
   std::memset(cursor, 0, sizeof *cursor);
 }
 
@@ -565,10 +666,6 @@ int16_t ObjStoreReadObject(ObjStoreCursor* cursor, ObjStore* store, int32_t row,
                            GeomObject* object, int* styleFailure) {
   if (styleFailure) *styleFailure = 0;
   if (!(cursor->flags & kObjStoreCursorOpen)) return 0;
-  if (store->kind == kObjStoreRemote) {
-    PushUnavailable();
-    return 0;
-  }
   // The object's own buffers go; it reads into the cursor's, which it owns
   // for the read so that the readers may grow them.
   if (!(object->bufferFlags & kGeomBorrowed)) GeomObjectFree(object);
@@ -598,7 +695,17 @@ int16_t ObjStoreReadObject(ObjStoreCursor* cursor, ObjStore* store, int32_t row,
   cursor->regionPart = cursor->polylinePart = cursor->multipointPart = nullptr;
   int found = 0;
   FilterRun run{cursor, 0};
-  if (store->kind == kObjStoreMapFile) {
+  if (store->linked &&
+      ObjStoreLinkedRead(store->linked, row, withData, cursor->filter, cursor->filterContext,
+                         object)) {
+    found = 1;
+  } else if (store->kind == kObjStoreRemote) {
+    const ObjStoreRemoteDef* remote = store->remote;
+    found = row >= 1 && remote && remote->read &&
+            remote->read(remote->context, row, withData, object);
+    if (found && cursor->filter && !cursor->filter(cursor->filterContext, &object->bounds))
+      found = 0;
+  } else if (store->kind == kObjStoreMapFile) {
     found = MapObjectReadByRow(&store->map, cursor->objectSlot, cursor->coordSlot, row, withData,
                                store->readPosition, store->positionHandle,
                                cursor->filter ? RunFilter : nullptr, &run, object, styleFailure);

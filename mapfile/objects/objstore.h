@@ -5,17 +5,16 @@
 //      maps rows to records;
 //   2  object records kept in memory (the in-memory object list);
 //   4  the objects of a remote table, read through the remote layer and
-//      never written here.
+//      never written here. The table layer describes them (ObjStoreRemoteDef)
+//      and reads them; a table whose rows carry objects also gets the linked
+//      pending-row store, where the objects of rows not yet on the server
+//      are kept in memory and found first.
 //
 // Files are not held open between operations: each operation runs between
 // ObjStoreOpenBackend and ObjStoreCloseBackend, which open and close the
 // .ID and .MAP entries through the file layer. The store keeps its file
 // entries for its whole life, so that the layer can keep their descriptors
 // idle between operations and a row loop pays no open per row.
-//
-// Not yet available: the remote layer (opening a kind-4 store and reading
-// from it) and the linked pending-row store of a table's row buffers. Both
-// fail with kErrObjStoreUnavailable pushed.
 //
 // A map whose type table knows codes above 72 is refused for insert,
 // replace and delete (the index's leaf splits could drop such records);
@@ -56,11 +55,50 @@ inline constexpr uint32_t kObjStoreCursorOpen = 1u << 0;
 
 // An object without coordinates offered for insert or replace.
 inline constexpr int16_t kErrObjStoreEmptyObject = 894;
-// The remote layer or the pending-row store a request needs is not built.
-inline constexpr int16_t kErrObjStoreUnavailable = 1345;
+// A map-object file store asked for without its .ID file: its records are
+// found only through that file.
+inline constexpr int16_t kErrObjStoreMapNeedsId = 1345;
 
 // The coordinate buffer of a read cursor grows no further.
 inline constexpr size_t kObjStoreCoordLimit = 1073741823;
+
+struct ObjStore;
+struct ObjStoreLinked;
+
+// What a kind-4 store knows of its remote table, filled by the table layer.
+struct ObjStoreRemoteDef {
+  uint8_t objectsReady;     // the remote part is set up for objects
+  uint16_t carriesObjects;  // the rows carry objects: a linked store is made
+  CoordSys coordSys;        // the internal system of the remote objects
+  double bounds[4];         // x1, y1, x2, y2 in coordsys units
+  int32_t geometryType;     // 1 points, 2 lines, 4 regions, other: any kind
+  // Fills the object of a row (its data only when asked): 1 when the row has
+  // one, 0 when not or on failure (the reason pushed). Null reads nothing.
+  int16_t (*read)(void* context, int32_t row, int withData, GeomObject* object);
+  void* context;
+};
+
+// How the table lays its pending-row data part beside a store: attach makes
+// it and sets linked->rows and linked->objects (1 on success); detach frees
+// it again.
+struct ObjStorePendingRows {
+  int16_t (*attach)(void* owner, ObjStoreLinked* linked);
+  void (*detach)(void* owner, ObjStoreLinked* linked);
+  void* owner;
+};
+
+// The store of a table's pending rows: the objects of rows that still sit in
+// the table's pending row buffers, found before the backing's own. The
+// objects live in an in-memory store of the rows' data part, which the
+// table attaches and detaches (ObjStorePendingRows).
+struct ObjStoreLinked {
+  IRect rect;        // bounds of the pending objects; zero: none to find
+  ObjStore* objects; // kind 2, owned by the data part
+  void* rows;        // the table's data part of the pending rows
+  uint32_t pending;  // set: the pending rows are gone, forget the rectangle
+  uint32_t refs;     // the owning store and each open read cursor
+  const ObjStorePendingRows* hooks;  // what attached the data part
+};
 
 // What the store needs of its table: the definition file's entry (the
 // companions .MAP and .ID are named after it), the marker selector of the
@@ -71,16 +109,19 @@ struct ObjStoreTable {
   int32_t lastRow;
 };
 
-// The structure of a table's pending rows (built with the table's row
-// buffers; never set yet).
-struct ObjStoreLinked;
+// The table of a kind-4 store (ObjStoreOpen of kind 4 is given one of
+// these): also its remote definition and its pending-row data part.
+struct ObjStoreRemoteTable : ObjStoreTable {
+  ObjStoreRemoteDef* remote;
+  const ObjStorePendingRows* pendingRows;  // null: no linked store can be made
+};
 
 struct ObjStore {
   int16_t kind;  // ObjStoreKind
   MapHeader header;
   MapFile map;             // kind 1
   MemObjStore memory;      // kind 2
-  void* remoteRows;        // kind 4: the cached remote rows (none yet)
+  ObjStoreRemoteDef* remote;  // kind 4: the table's remote definition
   IdFileAccess ids;        // the .ID file (kind 1 always, kind 2 when asked)
   RowPositionReadFn readPosition;    // row -> record position
   RowPositionWriteFn writePosition;  // null when the store has none
@@ -112,6 +153,7 @@ struct ObjStoreCursor {
   MapBlockSlot* objectSlot;  // kind 1
   MapBlockSlot* coordSlot;
   MapFile* slotOwner;
+  ObjStoreLinked* linked;  // the store's linked store, held while open
 };
 
 // The index cursor of inserts, replaces and deletes: the spatial index's
@@ -162,7 +204,17 @@ int ObjStoreBoundsFilter(const IRect* bounds, int onlyTest, void* filter);
 // The same in the shape the readers call.
 int ObjStoreBoundsFilterFn(void* filter, const IRect* bounds);
 
-// Makes the pending-row store of a table (not built yet: fails).
+// Makes the linked pending-row store of a store: an empty rectangle and the
+// table's pending-row data part with its in-memory store, which takes the
+// store's coordinate system. Fails when the table lays no data part.
 int16_t ObjStoreLinkedCreate(ObjStore* store);
+// The object of a pending row: 1 when the linked store holds one for the
+// row (passing the filter), else 0. With the pending flag set the rectangle
+// is forgotten first; a zero rectangle finds nothing.
+int16_t ObjStoreLinkedRead(ObjStoreLinked* linked, int32_t row, int withData,
+                           MapBoundsFilterFn filter, void* filterContext, GeomObject* object);
+// Lowers the linked store's reference count, freeing it (and detaching the
+// data part) at zero.
+void ObjStoreLinkedRelease(ObjStoreLinked* linked);
 
 }  // namespace layerio

@@ -1,13 +1,16 @@
 // The remote table source (data kind 10): a table whose rows live on a
 // database server. Rows are numbered locally through a key file (the key of
-// row 1, row 2, ... one after another) read through a window of keys.
+// row 1, row 2, ... one after another) read through a window of keys, and a
+// key index maps keys back to rows.
 //
 // Opening needs a connection, and the remote layer opens none, so a remote
-// table never opens; reading, appending and updating are kept to what they
-// can do without one (the key file and its window).
+// table never opens; the set-up and the reading of a row are the host's, and
+// this library has no host. Inserting and updating rows and keys work on a
+// definition given a connection (tests).
 #include <algorithm>
 #include <cstring>
 
+#include "mapfile/foundation/bytes.h"
 #include "mapfile/tables/metadata.h"
 #include "mapfile/tables/remote.h"
 
@@ -52,6 +55,50 @@ bool KeyFileWrite(const RemoteDef* def, uint32_t row, const uint8_t* key) {
   return FileWrite(def->keyFile, key, int32_t(def->keyLength)) == int32_t(def->keyLength);
 }
 
+// ===== Keys ==================================================================
+
+// A scratch key buffer of the key column's type.
+struct ScratchKey {
+  IndexKey key{};
+  bool ready = false;
+  ScratchKey(const RemoteDef* def) {
+    ready = IndexKeyInitForField(&key, def->keyType, def->keyField.key.width) != 0;
+  }
+  ~ScratchKey() {
+    if (ready) IndexKeyFree(&key);
+  }
+};
+
+// The value of the key column converted to the key type (in scratch.key).
+bool KeyValueMake(const RemoteDef* def, const Value* value, ScratchKey* scratch) {
+  return scratch->ready && def->keyIndex &&
+         IndexKeyMake(value, &scratch->key, def->keyField.key.decimals, def->keyIndex->stamp);
+}
+
+// ===== Host hooks ============================================================
+// What a host program would supply; without one they do nothing.
+
+int16_t HostTableSetUp(DataSource*) { return 0; }
+int16_t HostRowRead(DataSource*, FieldDef*, uint32_t) { return 0; }
+int16_t HostRowsFetch(DataSource*, uint32_t) { return 1; }
+int16_t HostObjectRead(void*, int32_t, int, GeomObject*) { return 0; }
+
+// ===== Pending rows of the object store =======================================
+
+int16_t PendingRowsAttach(void* owner, ObjStoreLinked* linked) {
+  auto* source = static_cast<DataSource*>(owner);
+  if (!RowOverlayAttach(source)) return 0;
+  linked->rows = source->overlay;
+  linked->objects = RowBufferObjects(&source->overlay->source);
+  return 1;
+}
+
+void PendingRowsDetach(void* owner, ObjStoreLinked* linked) {
+  RowOverlayFree(static_cast<DataSource*>(owner));
+  linked->rows = nullptr;
+  linked->objects = nullptr;
+}
+
 // ===== Driver hooks ==========================================================
 
 int16_t RemoteDescribe(DataSource* source, TableObject*) { return RemoteOpen(source); }
@@ -60,20 +107,17 @@ int16_t RemoteOpenHook(DataSource* source, int) { return RemoteOpen(source); }
 
 int16_t RemoteReleaseHook(DataSource*) { return 1; }
 
-int16_t RemoteRowRead(DataSource* source, FieldDef*, uint32_t row, uint8_t*) {
-  RemoteDef* def = RemoteDefOf(source);
-  if (!def || !def->connection) return 0;
-  def->state = 2;
-  if (row > def->keyCount && def->atEnd) return 0;
-  source->rowCount = std::max(source->rowCount, def->keyCount);
-  return 0;  // rows come from the server, which no connection reaches
+int16_t RemoteReadHook(DataSource* source, FieldDef* columns, uint32_t row, uint8_t*) {
+  return RemoteRowRead(source, columns, row);
 }
 
-// A remote table never opens, so it takes no rows and changes none: the key
-// of a new row would come from the server.
-int16_t RemoteRowInsert(DataSource*, FieldDef*, uint32_t*) { return 0; }
+int16_t RemoteInsertHook(DataSource* source, FieldDef* columns, uint32_t* row) {
+  return RemoteRowInsert(source, row, columns, nullptr, nullptr);
+}
 
-int16_t RemoteRowUpdate(DataSource*, FieldDef*, uint32_t) { return 0; }
+int16_t RemoteUpdateHook(DataSource* source, FieldDef* columns, uint32_t row) {
+  return RemoteRowUpdate(source, columns, row);
+}
 
 int16_t RemoteCloseHook(DataSource*) { return 1; }
 
@@ -86,19 +130,32 @@ RemoteDef* RemoteDefOf(const DataSource* source) {
 RemoteDef* RemoteDefAttach(DataSource* source) {
   RemoteDefFree(source);
   auto* def = new (std::nothrow) RemoteDef();
+  if (def) {
+    def->objects.store.read = HostObjectRead;
+    def->objects.store.context = source;
+  }
   source->params.ptr[kDefSlot] = def;
   return def;
 }
 
 void RemoteDefFree(DataSource* source) {
-  delete RemoteDefOf(source);
+  RemoteDef* def = RemoteDefOf(source);
+  if (def) {
+    IndexKeyFree(&def->keyField.key);
+    if (def->keyIndex) IndexFileClose(def->keyIndex);
+    if (def->keyFile) {
+      FileCloseAndRemove(def->keyFile);
+      FileRelease(def->keyFile);
+    }
+  }
+  delete def;
   source->params.ptr[kDefSlot] = nullptr;
 }
 
 const DataDriver* RemoteDataDriver() {
   static const DataDriver driver = {
-      nullptr,       nullptr,         RemoteDescribe,  RemoteOpenHook,  RemoteReleaseHook,
-      RemoteRowRead, RemoteRowInsert, RemoteRowUpdate, RemoteCloseHook, nullptr,
+      nullptr,        nullptr,          RemoteDescribe,   RemoteOpenHook,  RemoteReleaseHook,
+      RemoteReadHook, RemoteInsertHook, RemoteUpdateHook, RemoteCloseHook, nullptr,
   };
   return &driver;
 }
@@ -112,16 +169,20 @@ int16_t RemoteOpen(DataSource* source) {
   if (!connection || !def) return 0;
   def->connection = connection;
   if (def->connect != connection->connect) def->connect = connection->connect;
-  return 0;  // no host sets a remote table up
+  return HostTableSetUp(source);
 }
 
 int16_t RemoteAcquire(DataSource* source) {
-  RemoteDef* def = RemoteDefOf(source);
-  if (def) {
-    def->windowFirst = 0;
-    def->windowCount = 0;
-  }
+  RemoteRowCacheReset(source);
   return 1;
+}
+
+void RemoteRowCacheReset(DataSource* source) {
+  RemoteDef* def = RemoteDefOf(source);
+  if (!def) return;
+  def->cachePosition[0] = -1;
+  def->cachePosition[1] = -1;
+  def->cacheBlock = nullptr;
 }
 
 int16_t RemoteTableVersion(const DataSource* source) {
@@ -133,7 +194,7 @@ int16_t RemoteTableVersion(const DataSource* source) {
 
 uint16_t RemoteDefObjectFlag(const DataSource* source) {
   const RemoteDef* def = RemoteDefOf(source);
-  return def ? def->objectFlag : 1;
+  return def ? def->objects.store.carriesObjects : 1;
 }
 
 int16_t RemoteTabLines(DataSource* source, TableObject* table, FileHandle stream) {
@@ -190,9 +251,72 @@ int16_t RemoteKeyWindowLoad(RemoteDef* def, uint32_t row) {
   return 1;
 }
 
-const uint8_t* RemoteKeyGet(RemoteDef* def, uint32_t row) {
+const uint8_t* RemoteKeyGet(RemoteDef* def, uint32_t row, Value* value) {
   if (!RemoteKeyWindowLoad(def, row)) return nullptr;
-  return def->window.data() + size_t(row - def->windowFirst) * def->keyLength;
+  const uint8_t* key = def->window.data() + size_t(row - def->windowFirst) * def->keyLength;
+  if (value) {
+    *value = Value{};
+    value->kind = def->keyType;
+    switch (def->keyType) {
+      case kFieldChar: {
+        const std::string text(reinterpret_cast<const char*>(key),
+                               strnlen(reinterpret_cast<const char*>(key), def->keyLength));
+        if (!ValueParseField(text.c_str(), kValueText, -1, 0, 1, value, 0)) return nullptr;
+        break;
+      }
+      case kFieldDecimal:
+      case kFieldFloat:
+        value->u.d = LoadF64(key);
+        break;
+      case kFieldInteger:
+        value->u.i = int32_t(LoadU32(key));
+        break;
+      case kFieldSmallint:
+        value->u.s = int16_t(LoadU16(key));
+        break;
+      case kFieldDate:
+        value->u.date = DateRec{int16_t(LoadU16(key)), key[2], key[3]};
+        break;
+      case kFieldLogical:
+        value->u.b = key[0];
+        break;
+      default:
+        break;
+    }
+  }
+  return key;
+}
+
+void RemoteKeyFromValue(const RemoteDef* def, const Value* value, uint8_t* key) {
+  std::memset(key, 0, def->keyLength);
+  switch (def->keyType) {
+    case kFieldChar: {
+      char* text = nullptr;
+      ValueData(value, &text);
+      if (text) std::memcpy(key, text, strnlen(text, def->keyLength));
+      break;
+    }
+    case kFieldDecimal:
+    case kFieldFloat:
+      StoreF64(key, value->u.d);
+      break;
+    case kFieldInteger:
+      StoreU32(key, uint32_t(value->u.i));
+      break;
+    case kFieldSmallint:
+      StoreU16(key, uint16_t(value->u.s));
+      break;
+    case kFieldDate:
+      StoreU16(key, uint16_t(value->u.date.year));
+      key[2] = value->u.date.month;
+      key[3] = value->u.date.day;
+      break;
+    case kFieldLogical:
+      key[0] = value->u.b;
+      break;
+    default:
+      break;
+  }
 }
 
 int16_t RemoteKeyAppend(RemoteDef* def, const uint8_t* key) {
@@ -216,6 +340,136 @@ int16_t RemoteKeyReplace(RemoteDef* def, uint32_t row, const uint8_t* key) {
     std::memcpy(def->window.data() + size_t(row - def->windowFirst) * def->keyLength, key,
                 def->keyLength);
   return 1;
+}
+
+int16_t RemoteKeysCreate(RemoteDef* def, uint8_t keyType, int width, int decimals) {
+  if (!def || def->keyFile || def->keyIndex) return 0;
+  if (keyType == kFieldChar25) {
+    keyType = kFieldChar;
+    width = 25;
+  }
+  const int length = IndexKeyLength(keyType, width, 1);
+  if (length == 0) return 0;
+  char path[kPathCapacity];
+  if (!TempFileName(path, nullptr)) return 0;
+  FileHandle file = FileTableAddName(path, 0);
+  if (!file) return 0;
+  if (FileOpen(file, kFileModeCreate, nullptr) < 0) {
+    FileRelease(file);
+    return 0;
+  }
+  IndexFile* index = IndexFileCreate(nullptr, nullptr, 0, 1);
+  const int number = index ? IndexAdd(index, keyType, width, 0) : 0;
+  if (!number || !IndexKeyInitForField(&def->keyField.key, keyType, width)) {
+    if (index) IndexFileClose(index);
+    FileCloseAndRemove(file);
+    FileRelease(file);
+    return 0;
+  }
+  def->keyField.number = uint16_t(number);
+  def->keyField.key.decimals = uint8_t(std::clamp(decimals, 0, 255));
+  def->keyIndex = index;
+  def->keyFile = file;
+  def->keyType = keyType;
+  def->keyLength = uint32_t(length);
+  def->keyCount = 0;
+  def->windowFirst = def->windowCount = 0;
+  return 1;
+}
+
+int16_t RemoteRowInsert(DataSource* source, uint32_t* row, FieldDef* columns,
+                        GeomObject* object, ObjStore* store) {
+  RemoteDef* def = RemoteDefOf(source);
+  if (!def || !columns || def->keyColumn < 0 || def->keyColumn >= source->columnCount) return 0;
+  FieldDef* keyColumn = &columns[def->keyColumn];
+  bool keyed = true;
+  if (keyColumn->readOnly) {
+    // The server gives the key of a new row of a read-only key column.
+    SrvConnection* c = def->connection;
+    if (!c) return 0;
+    const std::string q(1, c->quote);
+    const std::string text = "SELECT max(" + q + keyColumn->name + q + ") from " + q +
+                             def->tableName + q + " ";
+    SrvStatement* statement = SrvStatementExecute(c, text.c_str());
+    if (!statement) return 0;
+    int16_t ok = SrvFetchRow(c, statement, kSrvFetchNext);
+    keyed = ok && !statement->atEnd;
+    if (keyed) ok = SrvColumnConvert(statement, 1, keyColumn);
+    SrvStatementClose(c, statement);
+    if (!ok) return 0;
+  }
+  const uint32_t newRow = source->rowCount + 1;
+  if (keyed) {
+    ScratchKey scratch(def);
+    std::vector<uint8_t> key(def->keyLength);
+    if (!KeyValueMake(def, &keyColumn->value, &scratch)) return 0;
+    RemoteKeyFromValue(def, &scratch.key.value, key.data());
+    if (!RemoteKeyAppend(def, key.data())) return 0;
+    if (!IndexInsert(def->keyIndex, &def->keyField, &scratch.key.value, newRow)) return 0;
+  }
+  source->rowCount = newRow;
+  source->currentRow = newRow;
+  ++def->pendingInserts;
+  *row = newRow;
+  if (object && !GeomObjectIsEmpty(object)) {
+    if (store) {
+      IRect& bounds = store->header.root;
+      if (IRectIsZero(&bounds)) {
+        bounds = object->bounds;
+      } else {
+        IRectUnion(&bounds, &object->bounds);
+      }
+    }
+    if (source->overlay && source->overlay->source.kind == kDataRowBuffer &&
+        !RowBufferInsert(&source->overlay->source, newRow, columns, source->columnCount))
+      return 0;
+    if (store && !ObjStoreUpdateObject(nullptr, store, object, int32_t(newRow), 0)) return 0;
+  }
+  return 1;
+}
+
+int16_t RemoteRowUpdate(DataSource* source, FieldDef* columns, uint32_t row) {
+  RemoteDef* def = RemoteDefOf(source);
+  if (!def) return 0;
+  if (!columns) return 1;
+  if (def->keyColumn < 0 || def->keyColumn >= source->columnCount) return 0;
+  Value old{};
+  if (!RemoteKeyGet(def, row, &old)) return 0;
+  ScratchKey scratch(def);
+  std::vector<uint8_t> stored(def->keyLength), wanted(def->keyLength);
+  RemoteKeyFromValue(def, &old, stored.data());
+  int16_t ok = KeyValueMake(def, &columns[def->keyColumn].value, &scratch);
+  if (ok) RemoteKeyFromValue(def, &scratch.key.value, wanted.data());
+  if (ok && stored != wanted) {
+    ok = IndexDelete(def->keyIndex, &def->keyField, &old, row) &&
+         IndexInsert(def->keyIndex, &def->keyField, &scratch.key.value, row) &&
+         RemoteKeyReplace(def, row, wanted.data());
+  }
+  ValueFree(&old);
+  if (ok) source->currentRow = row;
+  return ok ? 1 : 0;
+}
+
+int16_t RemoteRowRead(DataSource* source, FieldDef* columns, uint32_t row) {
+  RemoteDef* def = RemoteDefOf(source);
+  if (!def || !def->connection) return 0;
+  if (!SrvWorkspaceSwitch(def->connection, def->versioned, def->workspace.c_str())) return 0;
+  def->state = 2;
+  if (row > def->keyCount && def->atEnd) return 0;
+  if (!HostRowsFetch(source, row)) return 0;
+  source->rowCount = std::max(source->rowCount, def->keyCount);
+  if (!HostRowRead(source, columns, row)) return 0;
+  source->currentRow = row;
+  return 1;
+}
+
+ObjStoreRemoteTable* RemoteObjStoreTable(DataSource* source) {
+  RemoteDef* def = RemoteDefOf(source);
+  if (!def) return nullptr;
+  def->pendingRows = ObjStorePendingRows{PendingRowsAttach, PendingRowsDetach, source};
+  def->storeTable.remote = &def->objects.store;
+  def->storeTable.pendingRows = &def->pendingRows;
+  return &def->storeTable;
 }
 
 }  // namespace layerio

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "mapfile/objects/objstore.h"
 #include "mapfile/tables/table.h"
 
 namespace layerio {
@@ -38,9 +39,9 @@ int16_t SlotStore(Value* slot, const Value* field) {
   return ValueStore(slot, field, 0);
 }
 
-// The field takes the slot's value converted to its own kind; a text field
-// keeps its buffer (and so its width).
-int16_t FieldAssign(FieldDef* field, const Value* slot) {
+}  // namespace
+
+int16_t FieldValueAssign(FieldDef* field, const Value* slot) {
   Value* v = &field->value;
   if (IsTextValue(v->kind) && IsTextValue(slot->kind)) {
     char* to = nullptr;
@@ -69,23 +70,39 @@ int16_t FieldAssign(FieldDef* field, const Value* slot) {
   return ValueAssign(v, slot, 0);
 }
 
-}  // namespace
-
 RowBufferList* RowBufferListOf(const DataSource* source) {
   if (!source || source->kind != kDataRowBuffer) return nullptr;
   return static_cast<RowBufferList*>(source->params.ptr[0]);
 }
 
+ObjStore* RowBufferObjects(const DataSource* source) {
+  if (!source || source->kind != kDataRowBuffer) return nullptr;
+  return static_cast<ObjStore*>(source->params.ptr[1]);
+}
+
 int16_t RowBufferInit(DataSource* source) {
   RowBufferFree(source);
   auto* list = static_cast<RowBufferList*>(MemAlloc(sizeof(RowBufferList)));
-  if (!list) {
+  auto* objects = static_cast<ObjStore*>(MemAlloc(sizeof(ObjStore)));
+  if (!list || !objects) {
+    MemFree(list);
+    MemFree(objects);
     ErrorPush(kErrorSeverity, kErrAllocFailed, nullptr, nullptr);
+    return 0;
+  }
+  // The objects of the rows: in memory, with the coordinate system of the
+  // table they are laid beside (set by whoever attaches them).
+  CoordSys none;
+  std::memset(&none, 0, sizeof none);
+  if (!ObjStoreCreate(objects, kObjStoreMemory, nullptr, -1, &none, 1, 0)) {
+    MemFree(list);
+    MemFree(objects);
     return 0;
   }
   ListInit(&list->rows);
   list->nextRow = 1;
   source->params.ptr[0] = list;
+  source->params.ptr[1] = objects;
   return 1;
 }
 
@@ -154,11 +171,16 @@ int16_t RowBufferRead(DataSource* source, uint32_t row, FieldDef* fields, int32_
   if (!RowBufferFind(RowBufferListOf(source), row, &record)) return 0;
   int16_t ok = 1;
   for (uint32_t i = 0; i < record->count && int32_t(i) < count; ++i)
-    if (!FieldAssign(&fields[i], &record->values[i])) ok = 0;
+    if (!FieldValueAssign(&fields[i], &record->values[i])) ok = 0;
   return ok;
 }
 
 int16_t RowBufferFree(DataSource* source) {
+  if (ObjStore* objects = RowBufferObjects(source)) {
+    ObjStoreClose(objects);
+    MemFree(objects);
+    source->params.ptr[1] = nullptr;
+  }
   RowBufferList* list = RowBufferListOf(source);
   if (!list) return 1;
   void* element = nullptr;

@@ -118,7 +118,8 @@ struct FieldDef {
 //     the flag that Decimal widths in the file exclude the point and the
 //     decimals. Driver state: ptr[0] the open dBASE-layer file state,
 //     ptr[1] the record buffer.
-//   11 row buffers: word 2 the charset; ptr[0] the RowBufferList.
+//   11 row buffers: word 2 the charset; ptr[0] the RowBufferList, ptr[1]
+//     the in-memory object store of the rows (an ObjStore of kind 2).
 //   3 delimited text, 12 comma text: byte 8 the delimiter, byte 9 the
 //     title-line flag, word 3 the charset, word 4 the mode of the current
 //     open; ptr[0] and ptr[1] the two 4,096-byte line buffers.
@@ -221,6 +222,11 @@ int16_t RowBufferRead(DataSource* source, uint32_t row, FieldDef* fields, int32_
 int16_t RowBufferFree(DataSource* source);
 // The list of a kind-11 source (null when it has none).
 RowBufferList* RowBufferListOf(const DataSource* source);
+// The field takes a value converted to its own kind; a text field keeps its
+// buffer (and so its width).
+int16_t FieldValueAssign(FieldDef* field, const Value* value);
+// The in-memory object store of a kind-11 source (null when it has none).
+ObjStore* RowBufferObjects(const DataSource* source);
 // 1 when the overlay of `source` holds `row`; its values are then assigned to
 // the fields.
 int16_t RowBufferLookup(DataSource* source, uint32_t row, FieldDef* fields, int32_t count);

@@ -1,6 +1,7 @@
 // The object store of an open table: inserts, replaces, deletes and reads by
 // row over a map-object file and over the in-memory list, the header's
-// counts and bounds, the .ID entries, temporary and remote stores, and a
+// counts and bounds, the .ID entries, temporary stores, remote stores with
+// their pending rows, and a
 // large mixed run whose index is checked and walked against a scan.
 #include <gtest/gtest.h>
 
@@ -236,6 +237,7 @@ class ObjStoreTest : public mapfiletest::FileLayerTest {
 
   CoordSys cs_{};
   ObjStoreTable table_{};
+  ObjStoreRemoteTable remoteTable_{};
   ObjStore store_{};
 };
 
@@ -433,14 +435,15 @@ TEST_F(ObjStoreTest, StoresThatCannotOpenAreLeftCleared) {
   };
   const Case cases[] = {
       {"in-memory", kObjStoreMemory, 0, 0},
-      {"remote", kObjStoreRemote, 0, kErrObjStoreUnavailable},
-      {"map without .ID", kObjStoreMapFile, 0, kErrObjStoreUnavailable},
+      {"remote without definition", kObjStoreRemote, 0, 0},
+      {"map without .ID", kObjStoreMapFile, 0, kErrObjStoreMapNeedsId},
       {"missing map", kObjStoreMapFile, 1, 0},
   };
   for (const Case& c : cases) {
     ErrorClear();
     std::memset(&store_, 0x5A, sizeof store_);
-    EXPECT_FALSE(ObjStoreOpen(&store_, c.kind, &table_, c.withId, -1)) << c.name;
+    ObjStoreTable* table = c.kind == kObjStoreRemote ? &remoteTable_ : &table_;
+    EXPECT_FALSE(ObjStoreOpen(&store_, c.kind, table, c.withId, -1)) << c.name;
     ObjStore zero{};
     EXPECT_EQ(std::memcmp(&store_, &zero, sizeof zero), 0) << c.name;
     if (c.error) {
@@ -459,21 +462,153 @@ TEST_F(ObjStoreTest, FailedCreateRemovesTheIdFileItMade) {
   EXPECT_EQ(ListDir(dir_.path()), std::vector<std::string>{});
 }
 
-TEST_F(ObjStoreTest, RemoteStoreIsNeverWritten) {
-  ASSERT_TRUE(ObjStoreCreate(&store_, kObjStoreRemote, &table_, -1, &cs_, 0, 0));
-  EXPECT_EQ(ObjStoreCoordSys(&store_)->projection, cs_.projection);
+// The remote table's side of a kind-4 store: rows 1 to 3 have a point at
+// (row * 1000, row * 1000); its pending rows get an in-memory store.
+struct RemoteTableDouble {
+  ObjStoreRemoteDef def{};
+  ObjStorePendingRows pendingRows{};
+  ObjStore pendingObjects{};
+  CoordSys cs{};
+  int attached = 0;
+  int detached = 0;
+  int reads = 0;
+
+  static int16_t Read(void* context, int32_t row, int, GeomObject* o) {
+    auto* self = static_cast<RemoteTableDouble*>(context);
+    ++self->reads;
+    if (row > 3) return 0;
+    const int32_t at = row * 1000;
+    GeomObjectReset(o, kGeomPoint, 0);
+    o->u.point.position = {at, at};
+    o->bounds = {at, at, at, at};
+    return 1;
+  }
+  static int16_t Attach(void* owner, ObjStoreLinked* linked) {
+    auto* self = static_cast<RemoteTableDouble*>(owner);
+    if (!ObjStoreCreate(&self->pendingObjects, kObjStoreMemory, nullptr, -1, &self->cs, 1, 0))
+      return 0;
+    ++self->attached;
+    linked->objects = &self->pendingObjects;
+    linked->rows = self;
+    return 1;
+  }
+  static void Detach(void* owner, ObjStoreLinked*) {
+    auto* self = static_cast<RemoteTableDouble*>(owner);
+    ++self->detached;
+    ObjStoreClose(&self->pendingObjects);
+  }
+  RemoteTableDouble(const CoordSys& coordSys, int geometryType, uint16_t carriesObjects) {
+    def.objectsReady = 1;
+    def.carriesObjects = carriesObjects;
+    def.coordSys = coordSys;
+    def.geometryType = geometryType;
+    const double bounds[4] = {-10, -20, 30, 40};
+    std::memcpy(def.bounds, bounds, sizeof bounds);
+    def.read = Read;
+    def.context = this;
+    pendingRows = {Attach, Detach, this};
+  }
+};
+
+TEST_F(ObjStoreTest, RemoteStoreTakesItsHeaderFromTheDefinition) {
+  const struct {
+    int geometryType;
+    std::vector<uint32_t> counts;
+  } cases[] = {{1, {1, 0, 0, 0}}, {2, {0, 1, 0, 0}}, {4, {0, 0, 1, 0}}, {3, {1, 1, 2, 0}}};
+  for (const auto& c : cases) {
+    RemoteTableDouble remote(cs_, c.geometryType, 0);
+    remoteTable_.remote = &remote.def;
+    ASSERT_TRUE(ObjStoreOpen(&store_, kObjStoreRemote, &remoteTable_, 0, -1)) << c.geometryType;
+    EXPECT_EQ(Counts(), c.counts) << c.geometryType;
+    IRect expected;
+    DRect bounds{-10, -20, 30, 40};
+    CoordUnitsRectToInt(&bounds, &expected, &cs_);
+    EXPECT_EQ(std::memcmp(&store_.header.root, &expected, sizeof expected), 0);
+    EXPECT_EQ(std::memcmp(&store_.header.second, &expected, sizeof expected), 0);
+    EXPECT_TRUE(CoordSysEqual(ObjStoreCoordSys(&store_), &cs_));
+    EXPECT_EQ(store_.linked, nullptr);
+    ObjStoreClose(&store_);
+  }
+  // A definition not set up for objects opens no store.
+  RemoteTableDouble remote(cs_, 1, 0);
+  remote.def.objectsReady = 0;
+  remoteTable_.remote = &remote.def;
+  ErrorClear();
+  EXPECT_FALSE(ObjStoreOpen(&store_, kObjStoreRemote, &remoteTable_, 0, -1));
+  EXPECT_EQ(store_.kind, 0);
+  remoteTable_.remote = nullptr;
+}
+
+TEST_F(ObjStoreTest, RemoteStoreReadsThroughTheTableAndIsNeverWritten) {
+  RemoteTableDouble remote(cs_, 1, 0);
+  remoteTable_.remote = &remote.def;
+  ASSERT_TRUE(ObjStoreOpen(&store_, kObjStoreRemote, &remoteTable_, 0, -1));
+  EXPECT_EQ(Read(2), "kind 1 bounds 2000 2000 2000 2000 2000,2000");
+  EXPECT_EQ(Read(4), "");
+  const IRect away{5000, 5000, 6000, 6000};
+  const IRect near{1500, 1500, 2500, 2500};
+  EXPECT_EQ(Read(2, &away), "");  // the filter sees what the table read
+  EXPECT_EQ(Read(2, &near), "kind 1 bounds 2000 2000 2000 2000 2000,2000");
+
   Maker maker(7);
   GeomObject o;
   maker.Make(&o, 0);
+  const std::vector<uint32_t> before = Counts();
   EXPECT_EQ(Insert(&o, 1), 0);
   EXPECT_EQ(Update(&o, 1), 1);
   EXPECT_EQ(Delete(1), 1);
-  EXPECT_EQ(Counts(), (std::vector<uint32_t>{0, 0, 0, 0}));
-  ErrorClear();
-  EXPECT_EQ(Read(1), "");
-  EXPECT_TRUE(Pushed(kErrObjStoreUnavailable));
+  EXPECT_EQ(Counts(), before);
+  EXPECT_EQ(Read(1), "kind 1 bounds 1000 1000 1000 1000 1000,1000");
+  // Without the table's pending rows no linked store can be made.
   EXPECT_FALSE(ObjStoreLinkedCreate(&store_));
   GeomObjectFree(&o);
+  remoteTable_.remote = nullptr;
+}
+
+TEST_F(ObjStoreTest, PendingRowsAreFoundFirstUntilTheyAreGone) {
+  RemoteTableDouble remote(cs_, 0, 1);
+  remoteTable_.remote = &remote.def;
+  remoteTable_.pendingRows = &remote.pendingRows;
+  ASSERT_TRUE(ObjStoreOpen(&store_, kObjStoreRemote, &remoteTable_, 0, -1));
+  ASSERT_NE(store_.linked, nullptr);
+  EXPECT_EQ(remote.attached, 1);
+  EXPECT_TRUE(CoordSysEqual(ObjStoreCoordSys(&remote.pendingObjects), &cs_));
+
+  // An empty rectangle finds nothing in the linked store.
+  EXPECT_EQ(Read(2), "kind 1 bounds 2000 2000 2000 2000 2000,2000");
+  Maker maker(3);
+  GeomObject pending;
+  maker.Point(&pending, 77, 88);
+  ASSERT_EQ(Update(&pending, 2), 1);
+  EXPECT_EQ(std::memcmp(&store_.linked->rect, &pending.bounds, sizeof pending.bounds), 0);
+  const int readsBefore = remote.reads;
+  EXPECT_EQ(Read(2), Describe(&pending));
+  EXPECT_EQ(remote.reads, readsBefore);  // answered without the table
+  EXPECT_EQ(Read(1), "kind 1 bounds 1000 1000 1000 1000 1000,1000");
+
+  // A read cursor holds the linked store; closing the store first leaves it
+  // to the cursor.
+  ObjStoreCursor cursor;
+  ASSERT_TRUE(ObjStoreCursorOpen(&cursor, &store_));
+  EXPECT_EQ(store_.linked->refs, 2u);
+  ObjStoreCursorClose(&cursor, &store_);
+  EXPECT_EQ(store_.linked->refs, 1u);
+
+  // Deleting reaches the linked store.
+  ASSERT_EQ(Delete(2), 1);
+  EXPECT_EQ(Read(2), "kind 1 bounds 2000 2000 2000 2000 2000,2000");
+  ASSERT_EQ(Update(&pending, 3), 1);
+  EXPECT_EQ(Read(3), Describe(&pending));
+  // Once the pending rows are gone, the rectangle is forgotten.
+  store_.linked->pending = 1;
+  EXPECT_EQ(Read(3), "kind 1 bounds 3000 3000 3000 3000 3000,3000");
+  EXPECT_TRUE(IRectIsZero(&store_.linked->rect));
+
+  ObjStoreClose(&store_);
+  EXPECT_EQ(remote.detached, 1);
+  GeomObjectFree(&pending);
+  remoteTable_.remote = nullptr;
+  remoteTable_.pendingRows = nullptr;
 }
 
 TEST_F(ObjStoreTest, MapWithForeignCodesIsReadButNotChanged) {
