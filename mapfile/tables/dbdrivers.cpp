@@ -449,10 +449,16 @@ bool FormatDbaseRecord(DataSource* s, const DbfFile* f, FieldDef* columns, uint8
       if (v.kind == kFieldChar) {
         n = CharFieldText(s, column, text, d.width);
       } else {
+        // A number kept as text: a Float with 14 digits when they fit, with
+        // its short form when only that fits; never cut into another number.
         ValueFormatDecimals(&v, text, sizeof text, column.decimals, 0);
         n = std::strlen(text);
         if (n > d.width) {
-          ColumnValueRefused(column, text);
+          ValueToText(&v, text, sizeof text, column.decimals, 0);
+          n = std::strlen(text);
+        }
+        if (n > d.width) {
+          ColumnValueRefused(column);
           return false;
         }
       }

@@ -211,6 +211,35 @@ TEST_F(DbfTest, DeletedRecordsReadAsFailures) {
   EXPECT_TRUE(Release());
 }
 
+// A Float kept in a C field is written in 14 digits when they fit, in its
+// short form when only that fits, and refused when neither does: never cut.
+TEST_F(DbfTest, NumbersInCharFieldsAreNeverCut) {
+  dir_.Write("text.dbf", Header({Descriptor("A", 'C', 8)}, 0) + "\x1A");
+  Columns cols({{"A", kFieldFloat, 8, 0}});
+  ASSERT_TRUE(Attach(kDataDbase, "text.dbf", cols));
+  ASSERT_TRUE(Open(kFileModeWrite));
+  const struct {
+    double value;
+    const char* stored;  // null: refused
+  } cases[] = {{0.25, "0.25"}, {1.0 / 3, "0.333333"}, {2.5e-10, "2.5e-10"}, {-2.5e10, nullptr},
+                {123456789, nullptr}};
+  uint32_t rows = 0;
+  for (const auto& c : cases) {
+    cols.V(0).u.d = c.value;
+    ErrorClear();
+    const uint32_t row = Insert(cols);
+    if (!c.stored) {
+      EXPECT_EQ(row, 0u) << c.value;
+      EXPECT_EQ(ErrorLastCode(), kErrValueRefused);
+      continue;
+    }
+    ASSERT_EQ(row, ++rows) << c.value;
+    ASSERT_TRUE(Read(cols, row));
+    EXPECT_EQ(cols.V(0).u.d, std::strtod(c.stored, nullptr)) << c.value;
+  }
+  EXPECT_TRUE(Release());
+}
+
 // ----- number text -----
 
 // A value the field holds is written rounded to its decimals; one it cannot
