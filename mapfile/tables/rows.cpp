@@ -51,6 +51,7 @@ constexpr uint8_t kTypeNoObject = 0;
 // length does not cross as text.
 constexpr size_t kRowTextLimit = layerio::kRowTextSize - 1;
 constexpr char kQuote[] = "\"";
+static_assert(layerio::kErrValueRefused == PX_ERROR_VALUE_REFUSED);
 
 void Push(int16_t code) { layerio::ErrorPush(layerio::kErrorSeverity, code, nullptr, nullptr); }
 

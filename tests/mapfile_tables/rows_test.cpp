@@ -289,12 +289,12 @@ TEST_F(RowsTest, NumbersTheirFieldCannotHoldRefuseTheRow) {
       }
       EXPECT_EQ(PXInsertRow(h, row.c_str(), nullptr, &added), 0);
       EXPECT_EQ(added, 0u);
-      EXPECT_EQ(PXGetLastError(), kErrValueRefused);
+      EXPECT_EQ(PXGetLastError(), PX_ERROR_VALUE_REFUSED);
       char report[256];
       ErrorReport(1, report, sizeof report);
       EXPECT_STREQ(report, (std::string(c.says) + " ").c_str());
       EXPECT_EQ(PXUpdateRow(h, 1, row.c_str(), nullptr), 0);
-      EXPECT_EQ(PXGetLastError(), kErrValueRefused);
+      EXPECT_EQ(PXGetLastError(), PX_ERROR_VALUE_REFUSED);
     }
     EXPECT_EQ(Rows(h), kind == kDataNative ? 2u : 1u);
     EXPECT_EQ(Fetch(h, 1), kept);
