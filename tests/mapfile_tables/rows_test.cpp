@@ -225,12 +225,12 @@ TEST_F(RowsTest, MissingValuesAreBlankAndExtraOnesIgnored) {
 
 // Numbers come back with every digit their field keeps: Float in 14
 // significant digits, Decimal with its decimals, the integer types to their
-// limits.
+// limits; also from a delimited text file, read again after a close.
 TEST_F(RowsTest, NumbersKeepEveryDigitTheirFieldHolds) {
-  PXTableHandle h = Open(MakeTable("digits", {{"F", kFieldFloat, 8, 0},
-                                              {"D", kFieldDecimal, 20, 6},
-                                              {"I", kFieldInteger, 4, 0},
-                                              {"S", kFieldSmallint, 2, 0}}));
+  const std::vector<FieldSpec> specs = {{"F", kFieldFloat, 8, 0},
+                                        {"D", kFieldDecimal, 20, 6},
+                                        {"I", kFieldInteger, 4, 0},
+                                        {"S", kFieldSmallint, 2, 0}};
   struct Case {
     const char* in;
     const char* out;
@@ -242,7 +242,18 @@ TEST_F(RowsTest, NumbersKeepEveryDigitTheirFieldHolds) {
       // Past 14 digits a Float rounds; a Decimal rounds to its decimals.
       {"0.12345678901234567\t0.0000005\t1\t1", "0.12345678901235\t0.000001\t1\t1"},
   };
-  for (const Case& c : cases) EXPECT_EQ(Fetch(h, Insert(h, c.in)), c.out) << c.in;
+  const std::string native = MakeTable("digits", specs);
+  const std::string text = MakeTable("digitstx", specs, nullptr, kDataText, "Type ASCII Delimiter 9");
+  for (const std::string& path : {native, text}) {
+    SCOPED_TRACE(path);
+    PXTableHandle h = Open(path);
+    for (const Case& c : cases) EXPECT_EQ(Fetch(h, Insert(h, c.in)), c.out) << c.in;
+    EXPECT_EQ(PXCloseTable(h), 1);
+  }
+  // The text file holds the same digits, one row a CR LF line.
+  std::string lines;
+  for (const Case& c : cases) lines += std::string(c.out) + "\r\n";
+  EXPECT_EQ(testsupport::ReadAll(dir_.File("digitstx.TXT")), lines);
 }
 
 // A number its field cannot hold refuses the whole row, on insert and on
