@@ -24,6 +24,8 @@ int TextWidth(const PXFieldInfo& field) {
     case 37:
     case 38:
       return field.width > 0 ? field.width : kTabDefaultWidth;
+    case 8:
+      return kTabFloatWidth;
     default:
       return kTabDefaultWidth;
   }

@@ -10,7 +10,9 @@
 //   - A row text is split at every TAB, quotes honoured and removed (a
 //     doubled quote gives one); missing values are empty.
 //   - Fields of type 1, 5, 37 and 38 keep their width (20 when it is 0);
-//     every other field becomes a text 20 characters wide.
+//     a Float field (8) becomes a text 21 characters wide, the longest of
+//     its 14-digit forms ("-1.2345678901234e-100"), so that no value is cut
+//     into another number; every other field a text 20 characters wide.
 //   - A row holding a byte of 128 or above fails the attribute step with
 //     the refusal lines (also written to the log).
 //   - The library is initialised once per builder and shut down once for a
@@ -25,6 +27,7 @@
 #include "layerio.h"
 
 inline constexpr int kTabDefaultWidth = 20;
+inline constexpr int kTabFloatWidth = 21;
 
 // The entries of the map-table library the builder calls; the library's own
 // by default, replaced by tests.

@@ -51,6 +51,10 @@
 /* A data kind whose source this library does not have: the operation makes
  * its checks, then fails with this code. */
 #define PX_ERROR_NOT_BUILT 1950
+/* PXInsertRow, PXUpdateRow: a row value its field cannot hold (a number
+ * text that is no number, not whole or out of range for an integer field,
+ * or wider than the field keeps it); nothing of the row is written. */
+#define PX_ERROR_VALUE_REFUSED 1960
 /* PXOpenTable modes. */
 #define PX_OPEN_READ 1u
 #define PX_OPEN_READ_WRITE 2u

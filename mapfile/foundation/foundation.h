@@ -593,6 +593,11 @@ int16_t ValueIsTrue(const Value* value);
 int TextValueKind(const char* text);
 int16_t ValueParseField(const char* text, uint8_t kind, int width, int decimals, uint16_t reset,
                         Value* value, int parseFlags);
+// Whether ValueParseField takes the whole of a text as a number of a number
+// kind (after the blanks round it): 1 for a blank text and for the other
+// kinds. Pushes nothing, so that a caller can refuse a value in its own words
+// before the parser would turn it into 0.
+int16_t ValueNumberTextFits(const char* text, uint8_t kind, int parseFlags);
 int16_t ValueAssign(Value* destination, const Value* source, int parseFlags);
 int16_t ValueStore(Value* destination, const Value* source, int parseFlags);
 char* ValueToText(const Value* value, char* buffer, size_t size, int decimals, int localise);

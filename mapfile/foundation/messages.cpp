@@ -21,6 +21,7 @@ const MsgRow kMessageTable[] = {
     {614, "An unrecognized token."},
     {973, kMsgResourceMissingText},
     {988, "Normalization table character %s cannot be converted."},
+    {1960, "Field ^0 cannot hold the value ^1."},
     {2202, "Entire Worksheet"},
     {3023, "Packing graphic data..."},
     {3046, "Indexing field %s of table %s..."},

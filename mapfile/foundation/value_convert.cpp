@@ -425,6 +425,30 @@ int16_t ValueParseField(const char* text, uint8_t kind, int width, int decimals,
   return 0;
 }
 
+int16_t ValueNumberTextFits(const char* text, uint8_t kind, int parseFlags) {
+  if (!text || !IsNumberKind(kind)) return 1;
+  char number[kNumberTextLimit + 1];
+  StrCopyPadded(number, text, sizeof number);
+  StrTrimRight(number);
+  StrStripLeading(number);
+  if (!number[0]) return 1;
+  switch (kind) {
+    case kValueInteger: {
+      int32_t n;
+      return WholeLong(number, &n, parseFlags);
+    }
+    case kValueSmallInt: {
+      int16_t n;
+      const char* end = NumParseShortEx(number, &n, parseFlags);
+      return end && !*end;
+    }
+    default: {
+      double x;
+      return WholeDouble(number, &x, parseFlags);
+    }
+  }
+}
+
 // ----- assignment -----
 
 namespace {
@@ -734,9 +758,13 @@ char* ValueToText(const Value* value, char* buffer, size_t size, int decimals, i
   return buffer;
 }
 
+// Float fields keep what a double gives in 14 significant digits, where the
+// plain text of a value keeps six. The lowest double stays the empty text,
+// as it does in every other number form.
 char* ValueFormatDecimals(const Value* value, char* buffer, size_t size, int decimals,
                           int localise) {
-  if (value->kind == kValueDecimal) return NumFormatG14(value->u.d, buffer, size, localise);
+  if (value->kind == kValueDecimal && value->u.d != -DBL_MAX)
+    return NumFormatG14(value->u.d, buffer, size, localise);
   return ValueToText(value, buffer, size, decimals, localise);
 }
 

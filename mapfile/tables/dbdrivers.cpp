@@ -99,8 +99,9 @@ void ReadDateText(const uint8_t* bytes, int width, DateRec* date) {
 }
 
 // The text of a number field for a value (Decimal, Float, Integer,
-// Smallint), exactly `width` characters.
-void NumberField(const Value& value, uint8_t type, int width, int decimals, char* out) {
+// Smallint), exactly `width` characters; false when the field cannot hold
+// the value (the text is then a clamp).
+bool NumberField(const Value& value, uint8_t type, int width, int decimals, char* out) {
   char text[32];
   int n = -1;
   if (type == kFieldInteger) {
@@ -110,12 +111,12 @@ void NumberField(const Value& value, uint8_t type, int width, int decimals, char
   }
   if (n >= 0 && n <= width) {
     std::memcpy(out, text, size_t(n) + 1);
-    return;
+    return true;
   }
   double x = type == kFieldInteger    ? double(value.u.i)
              : type == kFieldSmallint ? double(value.u.s)
                                       : value.u.d;
-  DbfNumberText(x, width, decimals, out);
+  return DbfNumberText(x, width, decimals, out);
 }
 
 void PadInto(uint8_t* field, int width, const char* text, size_t n, char pad) {
@@ -427,8 +428,9 @@ int16_t DbfDriverRead(DataSource* s, FieldDef* columns, uint32_t row, uint8_t* d
 namespace {
 
 // Formats the columns into a dBASE record; M and P fields keep what the
-// record holds.
-void FormatDbaseRecord(DataSource* s, const DbfFile* f, FieldDef* columns, uint8_t* record) {
+// record holds. false, with the column pushed, when a field cannot hold its
+// column's value: the record is then not to be written.
+bool FormatDbaseRecord(DataSource* s, const DbfFile* f, FieldDef* columns, uint8_t* record) {
   uint8_t* bytes = record;
   char text[2 * 255 + 1];
   for (int i = 0, c = 0; i < f->fieldCount; ++i) {
@@ -447,8 +449,18 @@ void FormatDbaseRecord(DataSource* s, const DbfFile* f, FieldDef* columns, uint8
       if (v.kind == kFieldChar) {
         n = CharFieldText(s, column, text, d.width);
       } else {
-        ValueToText(&v, text, sizeof text, column.decimals, 0);
+        // A number kept as text: a Float with 14 digits when they fit, with
+        // its short form when only that fits; never cut into another number.
+        ValueFormatDecimals(&v, text, sizeof text, column.decimals, 0);
         n = std::strlen(text);
+        if (n > d.width) {
+          ValueToText(&v, text, sizeof text, column.decimals, 0);
+          n = std::strlen(text);
+        }
+        if (n > d.width) {
+          ColumnValueRefused(column);
+          return false;
+        }
       }
       PadInto(field, d.width, text, n, ' ');
       continue;
@@ -458,7 +470,10 @@ void FormatDbaseRecord(DataSource* s, const DbfFile* f, FieldDef* columns, uint8
       case kFieldFloat:
       case kFieldInteger:
       case kFieldSmallint:
-        NumberField(v, v.kind, d.width, d.decimals, text);
+        if (!NumberField(v, v.kind, d.width, d.decimals, text)) {
+          ColumnValueRefused(column);
+          return false;
+        }
         PadInto(field, d.width, text, std::strlen(text), ' ');
         break;
       case kFieldDate: {
@@ -475,6 +490,7 @@ void FormatDbaseRecord(DataSource* s, const DbfFile* f, FieldDef* columns, uint8
         std::memset(field, ' ', d.width);
     }
   }
+  return true;
 }
 
 void BlankMemoFields(const DbfFile* f, uint8_t* record) {
@@ -507,7 +523,7 @@ int16_t DbfDriverInsert(DataSource* s, FieldDef* columns, uint32_t* row) {
   uint8_t* record = RecordBuffer(s);
   if (!f || !record) return 0;
   BlankMemoFields(f, record);
-  FormatDbaseRecord(s, f, columns, record);
+  if (!FormatDbaseRecord(s, f, columns, record)) return 0;
   return AppendAsNextRow(s, f, record, row);
 }
 
@@ -517,7 +533,7 @@ int16_t DbfDriverUpdate(DataSource* s, FieldDef* columns, uint32_t row) {
   if (!f || !record) return 0;
   int gone = 0;
   if (DbfReadRecord(f, row, record, &gone) != kDbfOk || gone) return 0;
-  FormatDbaseRecord(s, f, columns, record);
+  if (!FormatDbaseRecord(s, f, columns, record)) return 0;
   if (DbfWriteRecord(f, row, record) != kDbfOk) return 0;
   s->currentRow = row;
   return 1;
@@ -663,7 +679,9 @@ int16_t NativeDriverRead(DataSource* s, FieldDef* columns, uint32_t row, uint8_t
 
 namespace {
 
-void EncodeNativeRecord(DataSource* s, const DbfFile* f, FieldDef* columns, uint8_t* record,
+// false, with the column pushed, when an N field cannot hold its column's
+// value: the record is then not to be written.
+bool EncodeNativeRecord(DataSource* s, const DbfFile* f, FieldDef* columns, uint8_t* record,
                         bool keepMemo) {
   uint8_t* bytes = record;
   char text[2 * 255 + 1];
@@ -687,7 +705,10 @@ void EncodeNativeRecord(DataSource* s, const DbfFile* f, FieldDef* columns, uint
       case kFieldDecimal:
       case kFieldFloat:
         if (d.type == 'N') {
-          DbfNumberText(v.u.d, d.width, d.decimals, text);
+          if (!DbfNumberText(v.u.d, d.width, d.decimals, text)) {
+            ColumnValueRefused(column);
+            return false;
+          }
           PadInto(field, d.width, text, std::strlen(text), ' ');
         } else if (d.width >= 8) {
           StoreF64(field, v.u.d);
@@ -713,6 +734,7 @@ void EncodeNativeRecord(DataSource* s, const DbfFile* f, FieldDef* columns, uint
         if (!keepMemo) std::memset(field, ' ', d.width);
     }
   }
+  return true;
 }
 
 }  // namespace
@@ -722,7 +744,7 @@ int16_t NativeDriverInsert(DataSource* s, FieldDef* columns, uint32_t* row) {
   uint8_t* record = RecordBuffer(s);
   if (!f || !record) return 0;
   std::memset(record, 0, f->recordLength);
-  EncodeNativeRecord(s, f, columns, record, false);
+  if (!EncodeNativeRecord(s, f, columns, record, false)) return 0;
   return AppendAsNextRow(s, f, record, row);
 }
 
@@ -733,7 +755,7 @@ int16_t NativeDriverUpdate(DataSource* s, FieldDef* columns, uint32_t row) {
   // The stored record first, so that memo fields keep their bytes.
   int gone = 0;
   if (DbfReadRecord(f, row, record, &gone) != kDbfOk || gone) return 0;
-  EncodeNativeRecord(s, f, columns, record, true);
+  if (!EncodeNativeRecord(s, f, columns, record, true)) return 0;
   if (DbfWriteRecord(f, row, record) != kDbfOk) return 0;
   s->currentRow = row;
   return 1;

@@ -99,7 +99,9 @@ int16_t DbfWriteRecord(DbfFile* state, uint32_t record, const uint8_t* data);
 
 // A number as the fixed-width text of an N field of width w and decimals d,
 // clamped so that it fits: exactly w characters (w up to 254), terminated.
-void DbfNumberText(double value, int width, int decimals, char* out);
+// true when the text is the value rounded to d decimals (a NaN is blank);
+// false when the field cannot hold it and the text is a clamp.
+bool DbfNumberText(double value, int width, int decimals, char* out);
 
 // The dBASE field name for a column name (upper case, A-Z 0-9 _, a letter
 // first, at most 10 characters).

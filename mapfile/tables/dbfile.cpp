@@ -346,13 +346,13 @@ int Format(double value, int width, int decimals, char* out, size_t size) {
 
 }  // namespace
 
-void DbfNumberText(double value, int width, int decimals, char* out) {
+bool DbfNumberText(double value, int width, int decimals, char* out) {
   width = std::clamp(width, 1, 254);
   decimals = std::clamp(decimals, 0, width);
   if (std::isnan(value)) {
     std::memset(out, ' ', size_t(width));
     out[width] = 0;
-    return;
+    return true;
   }
   double limit, step;
   if (decimals > 0) {
@@ -364,31 +364,43 @@ void DbfNumberText(double value, int width, int decimals, char* out) {
   }
   double high = limit - step;
   double low = step - limit / 10;
+  bool fits = true;
   if (value >= limit) {
     value = high;
+    fits = false;
   } else if (value <= -limit / 10) {
     value = low;
+    fits = false;
   }
   if (decimals > 0) value = NumRoundToStep(value, Pow10(-decimals));
   char text[640];
   int n = Format(value, width, decimals, text, sizeof text);
-  // Rounding can carry a value over the limit (9999.96 in N 6,1), and the
-  // narrowest fields cannot hold their own clamps ("0.99" in N 3,2): take
-  // the clamp, then drop a leading zero, and never write past the width.
-  if (n > width || n < 0) n = Format(value < 0 ? low : high, width, decimals, text, sizeof text);
-  if (n > width) {
+  // The narrowest fields hold a fraction only without its leading zero
+  // (".50" in N 3,2).
+  auto dropLeadingZero = [&] {
+    if (n <= width) return;
     char* zero = std::strstr(text, "0.");
     if (zero && (zero == text || (zero == text + 1 && text[0] == '-'))) {
       std::memmove(zero, zero + 1, std::strlen(zero));
       --n;
     }
+  };
+  dropLeadingZero();
+  // Rounding can carry a value over the limit (9999.96 in N 6,1), and the
+  // narrowest fields cannot hold their own clamps ("0.99" in N 3,2): take
+  // the clamp, then drop a leading zero, and never write past the width.
+  if (n > width || n < 0) {
+    fits = false;
+    n = Format(value < 0 ? low : high, width, decimals, text, sizeof text);
+    dropLeadingZero();
   }
   if (n > width || n < 0) {
     std::memset(out, '*', size_t(width));
     out[width] = 0;
-    return;
+    return false;
   }
   std::memcpy(out, text, size_t(n) + 1);
+  return fits;
 }
 
 void DbfFieldName(const char* column, char* out) {

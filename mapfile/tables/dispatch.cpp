@@ -227,6 +227,15 @@ void ColumnValuesBlank(FieldDef* columns, int32_t count) {
   }
 }
 
+void ColumnValueRefused(const FieldDef& column, const char* text) {
+  char formatted[512];
+  if (!text)
+    text = ValueFormatDecimals(&column.value, formatted, sizeof formatted, column.decimals, 0);
+  char name[sizeof column.name + 1];
+  StrCopyPadded(name, column.name, sizeof name);
+  ErrorPush(kErrorSeverity, kErrValueRefused, name, text);
+}
+
 int16_t DataSourceCreate(const char* tableName, const char* directory, int fileKind,
                          uint8_t temporary, DataSource* source, uint8_t kind,
                          int32_t columnCount, FieldDef* columns,

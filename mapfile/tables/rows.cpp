@@ -8,6 +8,12 @@
 // whose text would not fit the 4,000-character output reads as 0 without an
 // error: the caller learns only that the row cannot cross as text.
 //
+// Numbers cross with every digit their field keeps: Decimal with its
+// decimals, Float in 14 significant digits, Integer and Smallint whole. A
+// row whose number does not fit its field (here, or in the data file's
+// field) is refused whole: nothing is written and the field and value are
+// on the error stack.
+//
 // The field indexes follow the rows, never lead them: an appended row gets
 // its keys once the data source holds it, and a rewritten row whose
 // write-back fails gets its old keys back. So an index never names a row
@@ -45,6 +51,7 @@ constexpr uint8_t kTypeNoObject = 0;
 // length does not cross as text.
 constexpr size_t kRowTextLimit = layerio::kRowTextSize - 1;
 constexpr char kQuote[] = "\"";
+static_assert(layerio::kErrValueRefused == PX_ERROR_VALUE_REFUSED);
 
 void Push(int16_t code) { layerio::ErrorPush(layerio::kErrorSeverity, code, nullptr, nullptr); }
 
@@ -79,7 +86,7 @@ bool FormatRow(const TableObject* table, char* out) {
   out[0] = '\0';
   for (uint32_t i = 0; i < table->fieldCount; ++i) {
     const FieldDef& f = table->fields[i];
-    layerio::ValueToText(&f.value, value, layerio::kRowTextSize, f.decimals, 0);
+    layerio::ValueFormatDecimals(&f.value, value, layerio::kRowTextSize, f.decimals, 0);
     const char* text = value;
     size_t length = std::strlen(value);
     if (length + used + 1 >= kRowTextLimit) {
@@ -107,9 +114,11 @@ bool FormatRow(const TableObject* table, char* out) {
 
 // The row text's pieces into the fields: unquoted, then parsed by type,
 // width and decimals. Fields past the last piece, or all without a text,
-// are blanked; pieces past the last field are ignored. A piece that does
-// not parse leaves its error on the stack and the rest goes on.
-void ParseRow(TableObject* table, const char* rowText) {
+// are blanked; pieces past the last field are ignored. A number piece that
+// its field's type cannot hold (not a number, not whole or beyond the range
+// of an integer field) refuses the row: false, with the field and the piece
+// pushed, since the parser would store 0 in its place.
+bool ParseRow(TableObject* table, const char* rowText) {
   std::vector<char> copy;
   char* next = nullptr;
   if (rowText) {
@@ -127,8 +136,13 @@ void ParseRow(TableObject* table, const char* rowText) {
     if (tab) *tab = '\0';
     next = tab ? tab + 1 : nullptr;
     if (piece[0] == kQuote[0]) layerio::StrUnquote(piece, piece, kQuote, std::strlen(piece) + 1);
+    if (!layerio::ValueNumberTextFits(piece, f.value.kind, 0)) {
+      layerio::ColumnValueRefused(f, piece);
+      return false;
+    }
     layerio::ValueParseField(piece, f.value.kind, f.width, f.decimals, 0, &f.value, 0);
   }
+  return true;
 }
 
 // Copies of a row's values, made before they are overwritten so that their
@@ -299,7 +313,10 @@ bool RewriteValues(TableObject* table, uint32_t row, const char* rowText) {
   const bool indexed = layerio::TableHasIndexes(table) != 0;
   SavedRow old(table);
   if (!old.ok()) return false;
-  ParseRow(table, rowText);
+  if (!ParseRow(table, rowText)) {
+    old.Restore(table);
+    return false;
+  }
   layerio::TableNoteChange(table);
   if (indexed) {
     // The old keys go before the new ones come in, so that a unique index
@@ -401,7 +418,7 @@ LAYERIO_API uint16_t PXInsertRow(PXTableHandle table, const char* rowText,
       if (!(store = MapFileStore(t))) return kFail;
       if (!ConvertRecord(slot, store, object, &converted.object)) return kFail;
     }
-    ParseRow(t, rowText);
+    if (!ParseRow(t, rowText)) return kFail;
     uint32_t added = 0;
     if (!layerio::DataSourceInsert(&t->source, t->fields, &added)) return kFail;
     layerio::TableNoteChange(t);

@@ -43,6 +43,10 @@ enum TableErrorCode : int16_t {
   // A kind whose driver is not built in this library (Lotus, Excel, delimited
   // text, Access, remote tables); the argument is the kind as a number.
   kErrDriverNotBuilt = 1950,
+  // A row value its column's type, or the column's field in the data file,
+  // cannot hold; with the column's name and the value's text. The row is
+  // not written.
+  kErrValueRefused = 1960,
 };
 
 // ===== Field types, data kinds ===============================================
@@ -296,6 +300,9 @@ int CurrentTableCharset();
 int16_t ColumnValuesAlloc(FieldDef* columns, int32_t count);
 void ColumnValuesFree(FieldDef* columns, int32_t count);
 void ColumnValuesBlank(FieldDef* columns, int32_t count);
+// Pushes kErrValueRefused for the column with the value's text, or, without
+// one, the column's current value as the row text shows it.
+void ColumnValueRefused(const FieldDef& column, const char* text = nullptr);
 
 // ===== Views, column slots =====================================================
 

@@ -529,7 +529,7 @@ int16_t TextInsert(DataSource* s, FieldDef* columns, uint32_t* row) {
   char quoted[2 * kValueTextSize + 3];
   for (int32_t i = 0; i < s->columnCount; ++i) {
     const FieldDef& column = columns[i];
-    ValueToText(&column.value, text, sizeof text, column.decimals, 0);
+    ValueFormatDecimals(&column.value, text, sizeof text, column.decimals, 0);
     const char* field = text;
     if (IsTextValue(column.value.kind)) {
       // A line end inside a value would end the row when the file is read:

@@ -138,7 +138,7 @@ TEST_F(TabBuilderTest, RowsBecomeAttributeRecordsByRowNumber) {
   const struct {
     const char* name;
     int width;
-  } fields[] = {{"ID", 20}, {"NAME", 40}, {"VAL", 20}, {"DAY", 8}};
+  } fields[] = {{"ID", 20}, {"NAME", 40}, {"VAL", 21}, {"DAY", 8}};
   for (const auto& f : fields) {
     DlField* field = DlFieldGet(file, f.name);
     ASSERT_NE(field, nullptr) << f.name;
@@ -202,6 +202,79 @@ TEST_F(TabBuilderTest, LibraryFailures) {
   EXPECT_FALSE(std::filesystem::exists(output_));
   EXPECT_EQ(fake_.opened, fake_.closed);
   EXPECT_EQ(fake_.initialised, fake_.shutdowns);
+}
+
+// A map table made through the library with a column of each number type:
+// its row texts, and the attribute file gsbbuild builds of it, give back
+// every digit the column types hold.
+TEST(TabBuildNumbersTest, AttributeFileKeepsEveryDigitOfEachNumberType) {
+  TempDir dir;
+  const std::string tab = dir.File("nums.TAB");
+  const std::vector<std::vector<std::string>> rows = {
+      {"a", "0.1234567", "2.440629", "2147483647", "32767"},
+      {"b", "-12345678.901234", "1234567890.123456", "-2147483648", "-32768"},
+      {"c", "6.02214076e+23", "-999999999.000001", "-2147483647", "0"},
+      // The widest 14-digit form of a Float.
+      {"d", "-1.2345678901234e-100", "0.000001", "1", "1"},
+  };
+  {
+    ASSERT_EQ(PXInitialize(PX_INTERFACE_NUMBER), 1);
+    struct Shutdown {
+      ~Shutdown() { PXShutdown(); }
+    } shutdown;
+    PXCoordSys lonLat{};
+    ASSERT_EQ(PXParseCoordSys("CoordSys Earth Projection 1, 104", &lonLat), 1);
+    const struct {
+      const char* name;
+      uint8_t type, width, decimals;
+    } columns[] = {{"NAME", 1, 8, 0}, {"F", 8, 0, 0}, {"D", 2, 20, 6}, {"I", 3, 0, 0},
+                   {"S", 4, 0, 0}};
+    std::vector<PXFieldInfo> fields;
+    for (const auto& c : columns) {
+      PXFieldInfo f{};
+      std::snprintf(f.name, sizeof f.name, "%s", c.name);
+      f.type = c.type;
+      f.width = c.width;
+      f.decimals = c.decimals;
+      fields.push_back(f);
+    }
+    PXTableHandle table = PXCreateTable(tab.c_str(), fields.data(), uint32_t(fields.size()),
+                                        &lonLat, 5);
+    ASSERT_NE(table, 0) << PXGetLastError();
+    for (size_t r = 0; r < rows.size(); ++r) {
+      std::string text = "\"" + rows[r][0] + "\"";
+      for (size_t k = 1; k < rows[r].size(); ++k) text += "\t" + rows[r][k];
+      PXObject point{};
+      point.u.bytes[PX_OBJECT_TYPE] = PX_OBJECT_POINT;
+      const double xy[2] = {-80.0 + double(r), 35.0};
+      const int16_t size = 8;
+      std::memcpy(point.u.bytes + PX_OBJECT_X, &xy[0], 8);
+      std::memcpy(point.u.bytes + PX_OBJECT_Y, &xy[1], 8);
+      std::memcpy(point.u.bytes + PX_OBJECT_SYMBOL + PX_SYMBOL_SIZE, &size, 2);
+      uint32_t added = 0;
+      ASSERT_EQ(PXInsertRow(table, text.c_str(), &point, &added), 1) << PXGetLastError();
+      char back[PX_ROW_TEXT_SIZE];
+      ASSERT_EQ(PXFetchRow(table, added, back, nullptr), 1);
+      EXPECT_EQ(std::string(back), text);
+    }
+    ASSERT_EQ(PXCloseTable(table), 1);
+  }
+  const buildertest::Outcome run = buildertest::RunGsbbuild(dir.path(), {tab, "nums.gsb", "NAME"});
+  ASSERT_EQ(run.status, 1) << run.out;
+
+  DlContext* context = DlInit("");
+  DlFile* file = DlFileOpen(context, dir.File("nums.gsa").c_str());
+  ASSERT_NE(file, nullptr);
+  const char* const names[] = {"NAME", "F", "D", "I", "S"};
+  for (size_t r = 0; r < rows.size(); ++r) {
+    ASSERT_EQ(DlFileSearchInt(file, int32_t(r + 1)), 1) << r;
+    for (size_t k = 0; k < rows[r].size(); ++k) {
+      char text[64];
+      ASSERT_EQ(DlFieldGetString(DlFieldGet(file, names[k]), nullptr, text, 63), 1);
+      EXPECT_EQ(std::string(text), rows[r][k]) << "row " << r + 1 << " " << names[k];
+    }
+  }
+  DlTerm(context);
 }
 
 }  // namespace

@@ -235,6 +235,28 @@ TEST_F(ValueTest, TextForms) {
   EXPECT_STREQ(buffer, "2.5");
 }
 
+// A field's value with its decimals: kind 8 in 14 significant digits, the
+// others as their plain text; the lowest double stays empty.
+TEST_F(ValueTest, FieldDecimalsForms) {
+  const struct {
+    Value value;
+    int decimals;
+    const char* text;
+  } cases[] = {
+      {Number(kValueDecimal, 0.1234567), 0, "0.1234567"},
+      {Number(kValueDecimal, 2.0 / 3), 2, "0.66666666666667"},
+      {Number(kValueDecimal, -1.5e-300), -1, "-1.5e-300"},
+      {Number(kValueDecimal, -DBL_MAX), 0, ""},
+      {Number(kValueFloat, 2.440629), 6, "2.440629"},
+      {Number(kValueFloat, 2.440629), -1, "2.44063"},
+      {Number(kValueInteger, -2147483647 - 1), 0, "-2147483648"},
+  };
+  for (const auto& c : cases) {
+    char buffer[64];
+    EXPECT_STREQ(ValueFormatDecimals(&c.value, buffer, sizeof buffer, c.decimals, 0), c.text);
+  }
+}
+
 TEST_F(ValueTest, ParseFieldRoundTrips) {
   const struct {
     uint8_t kind;
@@ -258,6 +280,24 @@ TEST_F(ValueTest, ParseFieldRoundTrips) {
   EXPECT_FALSE(ValueParseField("12x", kValueInteger, 10, 0, 1, &v, 0));
   EXPECT_FALSE(ValueParseField("40000", kValueSmallInt, 10, 0, 1, &v, 0));
   EXPECT_FALSE(ValueParseField("2/30/2024", kValueDate, 10, 0, 1, &v, 0));
+
+  // What the parser takes whole, asked without a push.
+  const struct {
+    uint8_t kind;
+    const char* text;
+    bool fits;
+  } numbers[] = {
+      {kValueInteger, " 2147483647 ", true}, {kValueInteger, "-2147483648", true},
+      {kValueInteger, "2147483648", false},  {kValueInteger, "1e10", false},
+      {kValueInteger, "2.5", false},         {kValueSmallInt, "-32768", true},
+      {kValueSmallInt, "32768", false},      {kValueFloat, "1e999", false},
+      {kValueDecimal, "0x10", false},        {kValueDecimal, "1.5e-7", true},
+      {kValueDecimal, "  ", true},           {kValueText, "12x", true},
+  };
+  ErrorClear();
+  for (const auto& c : numbers)
+    EXPECT_EQ(ValueNumberTextFits(c.text, c.kind, 0), c.fits) << c.text;
+  EXPECT_EQ(ErrorCount(), 0);
   // without reset the text goes into the block that is there
   Value t{};
   ASSERT_TRUE(ValueParseField("abcdef", kValueText, 6, 0, 1, &t, 0));

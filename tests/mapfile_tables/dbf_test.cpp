@@ -211,35 +211,71 @@ TEST_F(DbfTest, DeletedRecordsReadAsFailures) {
   EXPECT_TRUE(Release());
 }
 
+// A Float kept in a C field is written in 14 digits when they fit, in its
+// short form when only that fits, and refused when neither does: never cut.
+TEST_F(DbfTest, NumbersInCharFieldsAreNeverCut) {
+  dir_.Write("text.dbf", Header({Descriptor("A", 'C', 8)}, 0) + "\x1A");
+  Columns cols({{"A", kFieldFloat, 8, 0}});
+  ASSERT_TRUE(Attach(kDataDbase, "text.dbf", cols));
+  ASSERT_TRUE(Open(kFileModeWrite));
+  const struct {
+    double value;
+    const char* stored;  // null: refused
+  } cases[] = {{0.25, "0.25"}, {1.0 / 3, "0.333333"}, {2.5e-10, "2.5e-10"}, {-2.5e10, nullptr},
+                {123456789, nullptr}};
+  uint32_t rows = 0;
+  for (const auto& c : cases) {
+    cols.V(0).u.d = c.value;
+    ErrorClear();
+    const uint32_t row = Insert(cols);
+    if (!c.stored) {
+      EXPECT_EQ(row, 0u) << c.value;
+      EXPECT_EQ(ErrorLastCode(), kErrValueRefused);
+      continue;
+    }
+    ASSERT_EQ(row, ++rows) << c.value;
+    ASSERT_TRUE(Read(cols, row));
+    EXPECT_EQ(cols.V(0).u.d, std::strtod(c.stored, nullptr)) << c.value;
+  }
+  EXPECT_TRUE(Release());
+}
+
 // ----- number text -----
 
-TEST(DbfNumberText, ClampsAndNeverPassesTheWidth) {
+// A value the field holds is written rounded to its decimals; one it cannot
+// hold is refused, with a clamp as its text.
+TEST(DbfNumberText, SaysWhetherTheFieldHoldsTheValueAndNeverPassesTheWidth) {
   struct Case {
     double value;
     int width, decimals;
     const char* text;
+    bool fits;
   } cases[] = {
-      {1234.5, 6, 1, "1234.5"},
-      {123456, 6, 1, "9999.9"},
-      {-123456, 6, 1, "-999.9"},
-      {-999.9, 6, 1, "-999.9"},
-      {9999.96, 6, 1, "9999.9"},  // rounding carries it over the limit
-      {-999.96, 6, 1, "-999.9"},
-      {0.5, 4, 2, "0.50"},
-      {7, 3, 2, ".99"},    // the clamp itself is one wider than the field
-      {-7, 3, 2, "***"},  // no room for a sign
-      {42, 11, 0, "         42"},
-      {1e12, 11, 0, "99999999999"},
-      {-1e12, 11, 0, "-9999999999"},
-      {1e12, 19, 9, "999999999.999999046"},  // the double nearest the clamp
-      {2.5, 19, 9, "        2.500000000"},
-      {1e30, 20, 0, "99999999999999901696"},
-      {NAN, 5, 1, "     "},
-      {5, 1, 1, "*"},  // nothing fits in a point and no digits
+      {1234.5, 6, 1, "1234.5", true},
+      {123456, 6, 1, "9999.9", false},
+      {-123456, 6, 1, "-999.9", false},
+      {-999.9, 6, 1, "-999.9", true},
+      {9999.96, 6, 1, "9999.9", false},  // rounding carries it over the limit
+      {9999.94, 6, 1, "9999.9", true},
+      {-999.96, 6, 1, "-999.9", false},
+      {0.5, 4, 2, "0.50", true},
+      {0.5, 3, 2, ".50", true},    // held without its leading zero
+      {7, 3, 2, ".99", false},     // the clamp itself is one wider than the field
+      {-7, 3, 2, "***", false},    // no room for a sign
+      {42, 11, 0, "         42", true},
+      {-2147483648.0, 11, 0, "-2147483648", true},
+      {1e12, 11, 0, "99999999999", false},
+      {-1e12, 11, 0, "-9999999999", false},
+      {1e12, 19, 9, "999999999.999999046", false},  // the double nearest the clamp
+      {2.5, 19, 9, "        2.500000000", true},
+      {1e30, 20, 0, "99999999999999901696", false},
+      {NAN, 5, 1, "     ", true},
+      {5, 1, 1, "*", false},  // nothing fits in a point and no digits
   };
   for (const Case& c : cases) {
     char out[300];
-    DbfNumberText(c.value, c.width, c.decimals, out);
+    EXPECT_EQ(DbfNumberText(c.value, c.width, c.decimals, out), c.fits)
+        << c.value << " in N " << c.width << "," << c.decimals;
     EXPECT_STREQ(out, c.text) << c.value << " in N " << c.width << "," << c.decimals;
     EXPECT_EQ(std::strlen(out), size_t(c.width));
   }
@@ -378,10 +414,20 @@ TEST_F(DbaseFileTest, UpdateRewritesOneRecordInPlace) {
   ASSERT_TRUE(Open(kFileModeWrite));
   ASSERT_TRUE(Read(cols, 500));
   FillRow(cols, 777);
-  cols.V(1).u.d = 123456;  // clamps to 99999.99 in N 8,2
+  cols.V(1).u.d = 99999.994;  // the widest N 8,2 holds, once rounded
   ASSERT_TRUE(Update(cols, 500));
   EXPECT_EQ(source_.currentRow, 500u);
   EXPECT_FALSE(Update(cols, 1001));
+  // Values the fields cannot hold refuse the update and leave the record:
+  // a Decimal past its width, a Float past the N 19,9 it is kept in.
+  for (double* d : {&cols.V(1).u.d, &cols.V(6).u.d}) {
+    const double kept = *d;
+    *d = 1e9;
+    ErrorClear();
+    EXPECT_FALSE(Update(cols, 500));
+    EXPECT_EQ(ErrorLastCode(), kErrValueRefused);
+    *d = kept;
+  }
   ASSERT_TRUE(Release());
   ASSERT_TRUE(Open(kFileModeRead));
   for (uint32_t r : {499u, 500u, 501u}) {

@@ -138,9 +138,15 @@ TEST_F(NativeTest, NarrowCharColumnTakesTheFieldWidth) {
                                  cols.count(), cols.data(), nullptr, 0));
     ASSERT_TRUE(DataSourceOpen(&s, kFileModeWrite));
     cols.SetText(0, "twelve chars");
-    cols[1].value.u.d = 123456.789;  // clamps to 9999.99
     uint32_t row;
+    // A price the field cannot hold appends nothing.
+    cols[1].value.u.d = 10000;
+    ErrorClear();
+    EXPECT_FALSE(DataSourceInsert(&s, cols.data(), &row));
+    EXPECT_EQ(ErrorLastCode(), kErrValueRefused);
+    cols[1].value.u.d = 9999.991;  // rounds to the widest it holds
     ASSERT_TRUE(DataSourceInsert(&s, cols.data(), &row));
+    EXPECT_EQ(row, 1u);
     ASSERT_TRUE(DataSourceRelease(&s));
     ASSERT_TRUE(DataSourceClose(&s, cols.data()));
   }

@@ -221,11 +221,99 @@ TEST_F(RowsTest, MissingValuesAreBlankAndExtraOnesIgnored) {
   EXPECT_EQ(Fetch(h, Insert(h, "")), blank);
   EXPECT_EQ(Fetch(h, Insert(h, "\"x\"\t1\t2\t3\t20200101\tT\t4\t\"extra\"\t99")),
             "\"x\"\t1.00\t2\t3\t\"20200101\"\t\"T\"\t4");
-  // A value that does not parse leaves its error and the row goes in.
-  uint32_t row = 0;
-  ASSERT_EQ(PXInsertRow(h, "\"y\"\tlots\t7", nullptr, &row), 1);
-  EXPECT_NE(PXGetLastError(), 0);
-  EXPECT_EQ(Fetch(h, row), "\"y\"\t0.00\t7\t0\t\"\"\t\"F\"\t0");
+}
+
+// Numbers come back with every digit their field keeps: Float in 14
+// significant digits, Decimal with its decimals, the integer types to their
+// limits; also from a delimited text file, read again after a close.
+TEST_F(RowsTest, NumbersKeepEveryDigitTheirFieldHolds) {
+  const std::vector<FieldSpec> specs = {{"F", kFieldFloat, 8, 0},
+                                        {"D", kFieldDecimal, 20, 6},
+                                        {"I", kFieldInteger, 4, 0},
+                                        {"S", kFieldSmallint, 2, 0}};
+  struct Case {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"0.1234567\t2.440629\t2147483647\t32767", "0.1234567\t2.440629\t2147483647\t32767"},
+      {"12345678.901234\t1234567890.123456\t-2147483648\t-32768",
+       "12345678.901234\t1234567890.123456\t-2147483648\t-32768"},
+      {"6.02214076e+23\t9999999999999.5\t0\t0", "6.02214076e+23\t9999999999999.500000\t0\t0"},
+      // Past 14 digits a Float rounds; a Decimal rounds to its decimals.
+      {"0.12345678901234567\t0.0000005\t1\t1", "0.12345678901235\t0.000001\t1\t1"},
+  };
+  const std::string native = MakeTable("digits", specs);
+  const std::string text = MakeTable("digitstx", specs, nullptr, kDataText, "Type ASCII Delimiter 9");
+  for (const std::string& path : {native, text}) {
+    SCOPED_TRACE(path);
+    PXTableHandle h = Open(path);
+    for (const Case& c : cases) EXPECT_EQ(Fetch(h, Insert(h, c.in)), c.out) << c.in;
+    EXPECT_EQ(PXCloseTable(h), 1);
+  }
+  // The text file holds the same digits, one row a CR LF line.
+  std::string lines;
+  for (const Case& c : cases) lines += std::string(c.out) + "\r\n";
+  EXPECT_EQ(testsupport::ReadAll(dir_.File("digitstx.TXT")), lines);
+}
+
+// A number its field cannot hold refuses the whole row, on insert and on
+// update, naming the field and the value: nothing is written, no key added,
+// the old values and keys stay. The dBASE file keeps a Float in N 19,9.
+TEST_F(RowsTest, NumbersTheirFieldCannotHoldRefuseTheRow) {
+  const std::vector<FieldSpec> specs = {{"Name", kFieldChar, 10, 0},
+                                        {"Amount", kFieldDecimal, 8, 2},
+                                        {"Count", kFieldInteger, 4, 0},
+                                        {"Small", kFieldSmallint, 2, 0},
+                                        {"Ratio", kFieldFloat, 8, 0}};
+  struct Case {
+    const char* row;  // after the name
+    const char* says;
+    bool nativeTakes;
+  } cases[] = {
+      {"1\t2147483648\t0\t0", "Field Count cannot hold the value 2147483648.", false},
+      {"1\t-2147483649\t0\t0", "Field Count cannot hold the value -2147483649.", false},
+      {"1\t1e10\t0\t0", "Field Count cannot hold the value 1e10.", false},
+      {"1\t2.5\t0\t0", "Field Count cannot hold the value 2.5.", false},
+      {"1\t\"lots\"\t0\t0", "Field Count cannot hold the value lots.", false},
+      {"1\t1\t32768\t0", "Field Small cannot hold the value 32768.", false},
+      {"1\t1\t-1.5\t0", "Field Small cannot hold the value -1.5.", false},
+      {"123456.78\t1\t1\t0", "Field Amount cannot hold the value 123456.78.", false},
+      {"99999.995\t1\t1\t0", "Field Amount cannot hold the value 100000.00.", false},
+      {"1\t1\t1\t1e999", "Field Ratio cannot hold the value 1e999.", false},
+      {"1\t1\t1\t1e10", "Field Ratio cannot hold the value 10000000000.", true},
+  };
+  for (const auto& [kind, type] : {std::pair{kDataNative, "Type NATIVE"},
+                                   std::pair{kDataDbase, "Type DBF"}}) {
+    SCOPED_TRACE(type);
+    const std::string name = kind == kDataNative ? "refuse" : "refusedb";
+    PXTableHandle h = Open(MakeTable(name, specs, nullptr, kind, type));
+    ASSERT_EQ(PXCreateIndex(h, 1), 1) << PXGetLastError();
+    const std::string kept = "\"kept\"\t99999.99\t-2147483648\t-32768\t0.1234567";
+    ASSERT_EQ(Insert(h, kept.c_str()), 1u);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.row);
+      const std::string row = "\"new\"\t" + std::string(c.row);
+      uint32_t added = 7;
+      if (kind == kDataNative && c.nativeTakes) {
+        ASSERT_EQ(PXInsertRow(h, row.c_str(), nullptr, &added), 1) << PXGetLastError();
+        continue;
+      }
+      EXPECT_EQ(PXInsertRow(h, row.c_str(), nullptr, &added), 0);
+      EXPECT_EQ(added, 0u);
+      EXPECT_EQ(PXGetLastError(), PX_ERROR_VALUE_REFUSED);
+      char report[256];
+      ErrorReport(1, report, sizeof report);
+      EXPECT_STREQ(report, (std::string(c.says) + " ").c_str());
+      EXPECT_EQ(PXUpdateRow(h, 1, row.c_str(), nullptr), 0);
+      EXPECT_EQ(PXGetLastError(), PX_ERROR_VALUE_REFUSED);
+    }
+    EXPECT_EQ(Rows(h), kind == kDataNative ? 2u : 1u);
+    EXPECT_EQ(Fetch(h, 1), kept);
+    EXPECT_EQ(Indexed(h, 1, "kept"), std::vector<uint32_t>{1});
+    EXPECT_EQ(Indexed(h, 1, "new"), kind == kDataNative ? std::vector<uint32_t>{2}
+                                                        : std::vector<uint32_t>{});
+    EXPECT_EQ(PXCloseTable(h), 1);
+  }
 }
 
 TEST_F(RowsTest, QuotesAreDoubledUnlessRawText) {

@@ -3,7 +3,8 @@
 // column kind (quotes doubled, a TAB that would split the row), each shape
 // kind as its WKT (a polygon with a hole, two polygons, one- and two-part
 // lines, points), and the refusals (usage, a missing or projected source, a
-// clause that does not parse, which leaves no table behind).
+// clause that does not parse, a number its column cannot hold, which leave
+// no table behind).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -167,6 +168,22 @@ TEST(LioTest, Refusals) {
     const Outcome run = Lio(dir, words);
     EXPECT_EQ(run.status, c.status);
     EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("t.TAB")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("t.DAT")));
+  }
+  {
+    // A number its column cannot hold (a fraction in COUNT, an Integer
+    // column) fails the load, which leaves no table; it is never zeroed.
+    TempDir dir;
+    WriteShapefile(dir.File("in"), SHAPE_POINT, {{"a", 1, 123456, 'T', {{1, 2}}}});
+    std::string dbf = testsupport::ReadAll(dir.File("in.dbf"));
+    const size_t at = dbf.find("123456");
+    ASSERT_NE(at, std::string::npos);
+    dbf.replace(at, 6, "  12.5");
+    dir.Write("in.dbf", dbf);
+    const Outcome run = Lio(dir, {"load", dir.File("in.shp"), dir.File("t.TAB")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("1960"), std::string::npos) << run.err;
     EXPECT_FALSE(std::filesystem::exists(dir.File("t.TAB")));
     EXPECT_FALSE(std::filesystem::exists(dir.File("t.DAT")));
   }

@@ -130,7 +130,7 @@ std::string Trimmed(std::string s) {
 
 // Attribute values agree: the same text, or the same number (the
 // shapefile's attribute file keeps a number at its column's decimals, the
-// table's keeps the row text's digits).
+// table's keeps the row text's digits, which are all a column holds).
 void ExpectSameValue(const std::string& fromShape, const std::string& fromTable) {
   const std::string a = Trimmed(fromShape), b = Trimmed(fromTable);
   if (a == b) return;
@@ -139,7 +139,7 @@ void ExpectSameValue(const std::string& fromShape, const std::string& fromTable)
   const double x = std::strtod(a.c_str(), &endA), y = std::strtod(b.c_str(), &endB);
   ASSERT_TRUE(!a.empty() && !b.empty() && *endA == 0 && *endB == 0)
       << "\"" << a << "\" and \"" << b << "\"";
-  EXPECT_NEAR(x, y, 1e-9 * std::max(1.0, std::fabs(x))) << a << " and " << b;
+  EXPECT_EQ(x, y) << a << " and " << b;
 }
 
 // A region's rings as the map table keeps them: in an order of its own (it
@@ -332,6 +332,105 @@ TEST(MapTableEndToEndTest, ProjectedTableReadsBackInDegrees) {
       ASSERT_FALSE(metres.empty());
       EXPECT_GT(std::fabs(metres[0].first) + std::fabs(metres[0].second), 1000.0);
     }
+  }
+}
+
+// ----- numbers --------------------------------------------------------------
+
+// Numbers with more digits than a short form keeps: lio load makes N columns
+// with decimals (and the 11-digit one) Float and the narrow whole one
+// Integer; lio dump, and the attribute files gsbbuild makes of the table and
+// of the shapefile, give back every digit. A numeric id names an object by
+// "%f" from the shapefile and by the row text from the table.
+TEST(MapTableEndToEndTest, NumbersKeepEveryDigitThroughTheTable) {
+  TempDir dir;
+  auto column = [](const char* name, char type, uint8_t width, uint8_t decimals) {
+    DbfField f{};
+    std::snprintf(f.name, sizeof f.name, "%s", name);
+    f.type = type;
+    f.width = width;
+    f.decimals = decimals;
+    std::snprintf(f.format, sizeof f.format, "%%%u.%uf", unsigned(width), unsigned(decimals));
+    return f;
+  };
+  std::vector<DbfField> fields = {column("NAME", DBF_CHARACTER, 8, 0),
+                                  column("RATIO", DBF_NUMERIC, 20, 7),
+                                  column("AMOUNT", DBF_NUMERIC, 15, 6),
+                                  column("BIG", DBF_NUMERIC, 11, 0),
+                                  column("SMALL", DBF_NUMERIC, 6, 0)};
+  struct Record {
+    const char* name;
+    double ratio, amount, big, small;
+    const char* rowText;  // as lio dump shows it
+  } records[] = {
+      {"a", 0.1234567, 2.440629, 2147483647, 32767,
+       "\"a\"\t0.1234567\t2.440629\t2147483647\t32767"},
+      {"b", 12345678.901234, -1234567.123456, -2147483648.0, -32768,
+       "\"b\"\t12345678.901234\t-1234567.123456\t-2147483648\t-32768"},
+      {"c", -0.0000001, 99999999.000001, 1, 0, "\"c\"\t-1e-07\t99999999.000001\t1\t0"},
+  };
+  const std::string base = dir.File("x");
+  {
+    DbfHandle table{};
+    table.fieldCount = uint32_t(fields.size());
+    table.fields = fields.data();
+    ASSERT_EQ(dbCreate(&table, base.c_str()), 0);
+    ShapeHandle shape{};
+    ASSERT_EQ(ShapeCreate(&shape, base.c_str()), 0);
+    double x = -80;
+    for (const Record& r : records) {
+      std::snprintf(fields[0].value.text, sizeof fields[0].value.text, "%s", r.name);
+      fields[1].value.number = r.ratio;
+      fields[2].value.number = r.amount;
+      fields[3].value.number = r.big;
+      fields[4].value.number = r.small;
+      ASSERT_EQ(dbWrite(&table), 0);
+      double point[2] = {x += 0.5, 35};
+      ASSERT_EQ(ShapeWritePoint(&shape, point), 0);
+    }
+    ASSERT_EQ(ShapeClose(&shape), 0);
+    ASSERT_EQ(dbClose(&table), 0);
+  }
+  const Outcome load = RunProgram(dir, LIO_PATH, {"load", base + ".shp", base + ".TAB"});
+  ASSERT_EQ(load.status, 0) << load.err;
+  const Outcome dump = RunProgram(dir, LIO_PATH, {"dump", base + ".TAB"});
+  ASSERT_EQ(dump.status, 0) << dump.err;
+  EXPECT_NE(dump.out.find("RATIO Float\nAMOUNT Float\nBIG Float\nSMALL Integer\n"),
+            std::string::npos)
+      << dump.out;
+  const Dump rows = ParseDump(dump.out);
+  ASSERT_EQ(rows.rowTexts.size(), std::size(records));
+  for (size_t r = 0; r < std::size(records); ++r) EXPECT_EQ(rows.rowTexts[r], records[r].rowText);
+
+  for (const char* id : {"NAME", "SMALL"}) {
+    SCOPED_TRACE(id);
+    const Outcome fromShape =
+        RunProgram(dir, GSBBUILD_PATH, {base + ".shp", dir.File("shp.gsb"), id});
+    ASSERT_EQ(fromShape.status, 1) << fromShape.out;
+    const Outcome fromTable =
+        RunProgram(dir, GSBBUILD_PATH, {base + ".TAB", dir.File("tab.gsb"), id});
+    ASSERT_EQ(fromTable.status, 1) << fromTable.out;
+    auto a = ReadBoundaryFile(dir.File("shp.gsb"));
+    auto b = ReadBoundaryFile(dir.File("tab.gsb"));
+    ASSERT_EQ(a.size(), std::size(records));
+    for (size_t r = 0; r < std::size(records); ++r) {
+      const Record& want = records[r];
+      SCOPED_TRACE(want.name);
+      BoundaryObject& shp = a[uint32_t(r + 1)];
+      BoundaryObject& tab = b[uint32_t(r + 1)];
+      if (std::string(id) == "SMALL") {
+        char text[32];
+        std::snprintf(text, sizeof text, "%f", want.small);
+        EXPECT_EQ(shp.name, text);
+        EXPECT_EQ(tab.name, std::to_string(int(want.small)));
+        shp.name = tab.name;
+      }
+      ASSERT_EQ(shp.attributes.size(), 5u);
+      EXPECT_EQ(std::strtod(tab.attributes[1].second.c_str(), nullptr), want.ratio);
+      EXPECT_EQ(std::strtod(tab.attributes[2].second.c_str(), nullptr), want.amount);
+      EXPECT_EQ(std::strtod(tab.attributes[3].second.c_str(), nullptr), want.big);
+    }
+    ExpectSameObjects(a, b, true);
   }
 }
 
