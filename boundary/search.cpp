@@ -336,17 +336,45 @@ bool PolySearchNearestPoint::Passes(const PolygonObject& o) {
          criteria_->Evaluate(info.value, char(info.type));
 }
 
+namespace {
+
+// The least distance, in pipDistance's units, at which a point outside the
+// window (x - w, y - h) .. (x + w, y + h) can lie. pipDistance scales both
+// axes by factors taken at the search point, so its circles are the window's
+// inscribed ellipses in coordinates; the figure is one short of the exact one
+// to allow for pipDistance's rounding. INT64_MAX when the window covers the
+// whole coordinate range.
+int64_t NearestOutside(int32_t x, int32_t y, int64_t w, int64_t h, int kind) {
+  double fx = 1.0, fy = 1.0;
+  if (kind == kGsbCoordinateKindGeographic) {
+    fy = kFeetPerMillionth;
+    fx = std::fabs(kFeetPerMillionth * std::cos(y * kRadiansPerMillionth));
+  }
+  double nearest = HUGE_VAL;
+  if (x - w > INT32_MIN || x + w < INT32_MAX) nearest = double(w + 1) * fx;
+  if (y - h > INT32_MIN || y + h < INT32_MAX) nearest = std::min(nearest, double(h + 1) * fy);
+  if (!(nearest < 9e18)) return INT64_MAX;
+  return int64_t(nearest) - 1;
+}
+
+}  // namespace
+
+// Windows of doubling height, each as wide in distance as it is high, until
+// the k-th nearest point found lies nearer than anything outside the window
+// could (a point beyond the window's inscribed circle may hide a nearer one
+// outside it), or until the window holds every point within the search
+// distance. Points beyond the search distance are never answers.
 int32_t PolySearchNearestPoint::Collect() {
-  const int64_t most = int64_t(search_.GetSearchDistance() / kNearestFeetPerMillionth);
+  const int64_t reach = search_.GetSearchDistance();
   const int kind = search_.CoordinateKind();
-  int64_t h = kNearestFirstHeight;
   count_ = 0;
-  while (uint32_t(count_) < wanted_) {
+  if (wanted_ == 0) return 1;
+  for (int64_t h = kNearestFirstHeight;; h *= 2) {
     const int dE = pipDistance(x_, y_, ClampToInt32(x_ + h), y_, kind, nullptr);
     const int dN = pipDistance(x_, y_, x_, ClampToInt32(y_ + h), kind, nullptr);
     const double east = dE == 0 ? 1e-6 : dE;
     const int64_t w =
-        int64_t(std::clamp(std::trunc(dN / east * double(h)), -4294967296.0, 4294967296.0));
+        int64_t(std::clamp(std::trunc(dN / east * double(h)), 0.0, 4294967296.0));
     count_ = 0;
     PolySearchInRectangle box(search_, ClampToInt32(x_ - w), ClampToInt32(y_ - h),
                               ClampToInt32(x_ + w), ClampToInt32(y_ + h));
@@ -354,8 +382,9 @@ int32_t PolySearchNearestPoint::Collect() {
       if (r < 0) return -1;
       PolygonObject* o = box.CurrentObject();
       if (!o) return -1;
-      if (o->Kind() != kGsbPoint || !Passes(*o)) continue;
+      if (o->Kind() != kGsbPoint) continue;
       const int32_t d = pipDistance(x_, y_, o->Record().x, o->Record().y, kind, nullptr);
+      if (d < 0 || d > reach || !Passes(*o)) continue;
       int32_t i = 0;
       while (i < count_ && hits_[size_t(i)].distance <= d) ++i;
       if (uint32_t(i) >= wanted_) continue;
@@ -364,8 +393,9 @@ int32_t PolySearchNearestPoint::Collect() {
       hits_[size_t(i)] = {d, box.Offset()};
       if (uint32_t(count_) < wanted_) ++count_;
     }
-    if (h >= most) break;
-    h = std::min(2 * h, most);
+    const int64_t outside = NearestOutside(x_, y_, w, h, kind);
+    if (outside > reach) break;
+    if (uint32_t(count_) == wanted_ && hits_[size_t(count_ - 1)].distance <= outside) break;
   }
   return 1;
 }

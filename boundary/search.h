@@ -62,9 +62,8 @@ inline constexpr const char* kNoAttributeFileText =
 
 // Millionths of a degree per foot of latitude (1 / 0.36432).
 inline constexpr double kMillionthsPerFoot = 2.7448397013614403;
-// The nearest search's first half-height and its feet per millionth.
+// The nearest search's first half-height (millionths of a degree).
 inline constexpr int32_t kNearestFirstHeight = 7496;
-inline constexpr double kNearestFeetPerMillionth = 0.365213581667;
 inline constexpr uint32_t kNearestCountMax = 65536;
 inline constexpr size_t kPatternSize = 128;
 

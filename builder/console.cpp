@@ -5,10 +5,23 @@
 #include <string>
 
 #include "platform/env.h"
+#include "tables/qlog.h"
 
 namespace {
 
 int logFile = -1;
+
+constexpr const char* kPromptText = "If you wish to continue, ";
+
+QMS_ERROR_ACTION BatchEntry(_QMS_ERROR_INFO* info) {
+  CQmsLog& log = QmsGlobal().m_Log;
+  if (QmsErrorLevel(info->lErrorCode) >= log.GetErrorFatalityLevel())
+    return QMS_ERROR_ACTION_CONTINUE;
+  const std::string text = BatchEntryText(info->szErrorText);
+  log.PutErrorMessage(info->lErrorCode, info->szClassName, info->szMethodName, nullptr, 0,
+                      text.c_str());
+  return QMS_ERROR_ACTION_HANDLED;
+}
 
 std::string FormatV(const char* format, va_list args) {
   va_list copy;
@@ -76,3 +89,18 @@ void BuildLogClose() {
 }
 
 bool BuildLogIsOpen() { return logFile >= 0; }
+
+std::string BatchEntryText(const char* text) {
+  std::string out = text ? text : "";
+  const size_t prompt = std::string(kPromptText).size();
+  for (size_t at = out.find(kPromptText); at != std::string::npos; at = out.find(kPromptText, at)) {
+    out.erase(at, prompt);
+    if (at < out.size() && out[at] >= 'a' && out[at] <= 'z') out[at] = char(out[at] - 'a' + 'A');
+  }
+  return out;
+}
+
+void BuildTableLogStart() {
+  QmsLogStart();
+  QmsGlobal().m_Log.SetAppErrorHandler(BatchEntry);
+}

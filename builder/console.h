@@ -18,3 +18,12 @@ void BuildLogWrite(const char* format, ...) __attribute__((format(printf, 1, 2))
 bool BuildLogOpen(const std::string& path);
 void BuildLogClose();
 bool BuildLogIsOpen();
+
+// Starts the table library's log for this run ("Error.log", "Trace.log" in
+// the working folder) as a batch run shows it: its entries below the
+// fatality level leave out the source file and line of the library and its
+// interactive "If you wish to continue, " (the rest of each text stays);
+// fatal entries are written as the library writes them.
+void BuildTableLogStart();
+// An entry's text as BuildTableLogStart shows it.
+std::string BatchEntryText(const char* text);

@@ -31,12 +31,20 @@ void PrintEngineError(uint32_t library) {
     BuildPrint(kEngineCodeFormat, int(code));
 }
 
-void PrintEngineWarning(uint32_t library) {
+bool PrintEngineWarning(uint32_t library) {
   char message[256] = {};
   char detail[256] = {};
-  if (pipErrorGet(library, message, detail) != kEngineWarningCode) return;
-  if (std::strncmp(detail, kEngineWarningMark, std::strlen(kEngineWarningMark)) != 0) return;
+  if (pipErrorGet(library, message, detail) != kEngineWarningCode) return false;
+  if (std::strncmp(detail, kEngineWarningMark, std::strlen(kEngineWarningMark)) != 0) return false;
   BuildPrintLogged("%s\n", detail);
+  return true;
+}
+
+void PrintIdFields(const char* idField, const std::string& file,
+                   const std::vector<std::string>& fields) {
+  std::string list;
+  for (const std::string& f : fields) list += (list.empty() ? "" : ", ") + f;
+  BuildPrintLogged(kIdFieldsFormat, idField, file.c_str(), list.empty() ? "(none)" : list.c_str());
 }
 
 bool HasExtendedByte(std::string_view text) {
@@ -254,7 +262,7 @@ bool ObjectBuilder::Build(uint32_t library, uint32_t import) {
       break;
     }
     if (result == 0) break;
-    if (result == 2) BuildPrint("%s", kFeatureTypeText);
+    if (result == 2) BuildPrint(kFeatureRecordFormat, stored_.size() + 1, kFeatureTypeText);
     stored_.push_back(result != 2);
   }
   // Records were read but none could be kept: an empty boundary file would

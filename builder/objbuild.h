@@ -57,6 +57,8 @@ inline constexpr const char* kEngineDetailFormat = "Arealis error data: %s\n";
 inline constexpr const char* kEngineCodeFormat = "Arealis error data: error %d\n";
 inline constexpr const char* kFeatureTypeText =
     "Feature type not recognized. It will not be inserted into the GSB.\n";
+// kFeatureTypeText after the number (from 1) of the input's record.
+inline constexpr const char* kFeatureRecordFormat = "Record %zu: %s";
 inline constexpr const char* kTableOpenFormat = "Error: Unable to open the table %s: %s.\n";
 inline constexpr const char* kNothingStoredFormat =
     "Error: None of the %zu records of %s could be stored: each was passed over as a feature "
@@ -70,10 +72,16 @@ inline constexpr int kRecordIdWidth = 12;
 void PrintEngineError(uint32_t library);
 // Prints (and logs) the warning an input's open left in the library
 // context, such as an id field that is not in the input; nothing when the
-// context holds no warning.
+// context holds no warning. Whether it printed one.
 inline constexpr int32_t kEngineWarningCode = 106;
 inline constexpr const char* kEngineWarningMark = "WARNING:";
-void PrintEngineWarning(uint32_t library);
+bool PrintEngineWarning(uint32_t library);
+// After the warning of an id field that is not in the input: the name looked
+// for and the fields there are (printed and logged).
+inline constexpr const char* kIdFieldsFormat =
+    "The id field %s is not a field of %s; its fields are: %s.\n";
+void PrintIdFields(const char* idField, const std::string& file,
+                   const std::vector<std::string>& fields);
 // Whether the text holds a byte of 128 or above.
 bool HasExtendedByte(std::string_view text);
 // The record's values as text, separated by TAB, but for the field skip

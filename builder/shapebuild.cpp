@@ -1,5 +1,7 @@
 #include "builder/shapebuild.h"
 
+#include <cstring>
+
 #include "base/qstring.h"
 #include "builder/builderror.h"
 #include "builder/buildpath.h"
@@ -58,6 +60,19 @@ std::string ProjectedSystemName(const std::string& shapefile) {
   const size_t end = quote == std::string_view::npos ? quote : name.find('"', quote + 1);
   if (end == std::string_view::npos) return std::string(keyword);
   return std::string(name.substr(quote + 1, end - quote - 1));
+}
+
+// The field names of a dBASE file, read through the engine's own reader
+// (which says nothing of field types it would not take); empty when it does
+// not open.
+std::vector<std::string> DbfFieldNames(const std::string& dbf) {
+  std::vector<std::string> names;
+  DbfHandle handle{};
+  if (dbOpen(&handle, dbf.c_str()) != 0) return names;
+  for (uint32_t i = 0; i < handle.fieldCount; ++i)
+    names.emplace_back(handle.fields[i].name, strnlen(handle.fields[i].name, sizeof handle.fields[i].name));
+  dbClose(&handle);
+  return names;
 }
 
 }  // namespace
@@ -124,7 +139,10 @@ bool ShapeBuilder::Open(uint32_t import, const char* input, const char* output) 
   const int32_t opened = pipImportOpenShape(import, input, IdField(), nullptr);
   ObjectBuilder::Open(import, input, output);
   if (opened != 1) PrintEngineError(Library());
-  if (opened == 1 && IdField()) PrintEngineWarning(Library());
+  if (opened == 1 && IdField() && PrintEngineWarning(Library())) {
+    const std::string dbf = CompanionPath(input, "dbf");
+    PrintIdFields(IdField(), dbf, DbfFieldNames(dbf));
+  }
   return opened == 1;
 }
 

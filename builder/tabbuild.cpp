@@ -96,7 +96,11 @@ bool TabBuilder::Open(uint32_t import, const char* input, const char* output) {
   const int32_t opened = pipImportOpenTAB(import, input, IdField(), nullptr);
   ObjectBuilder::Open(import, input, output);
   if (opened != 1) PrintEngineError(Library());
-  if (opened == 1 && IdField()) PrintEngineWarning(Library());
+  if (opened == 1 && IdField() && PrintEngineWarning(Library())) {
+    std::vector<std::string> names;
+    for (const PXFieldInfo& field : fields_) names.push_back(FieldName(field));
+    PrintIdFields(IdField(), input, names);
+  }
   return opened == 1;
 }
 

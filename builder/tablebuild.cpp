@@ -187,6 +187,9 @@ bool LedgerkitBuilder::FindPointFields() {
     std::string extension = InputKind(InputPath());
     for (char& c : extension) c = platform::AsciiLower(c);
     BuildPrintLogged(kIdNotFoundFormat, extension.c_str());
+    std::vector<std::string> names;
+    for (int i = 0; i < record.GetCount(); ++i) names.emplace_back(record.GetFieldName(i));
+    PrintIdFields(IdField(), InputPath(), names);
   }
   return !longitude_.empty() && !latitude_.empty();
 }

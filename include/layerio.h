@@ -69,8 +69,10 @@ typedef struct PXFieldInfo {
   char name[32];     /* zero-terminated, at most 31 characters */
   uint8_t type;      /* 1 Char, 2 Decimal, 3 Integer, 4 Smallint, 5 Date,
                         6 Logical, 7 fixed text, 8 Float, 9 Memo */
-  uint8_t width;
-  uint8_t decimals;
+  uint8_t width;     /* Char and Decimal: characters; Float, Integer and
+                        Smallint: bytes of the stored binary value (8, 4 and
+                        2 in a native table), not digits */
+  uint8_t decimals;  /* Decimal: digits after the point */
   uint8_t spare;
   uint16_t indexed;  /* 1 when the field has a field index */
 } PXFieldInfo;

@@ -3,8 +3,13 @@
 // file with the fields NAME and NAME2 (text, 128 characters).
 //
 // A writer takes objects of one kind only, the kind it was made for; a
-// region's rings are closed by their first point again, in the order and
-// orientation they come in. Coordinates go out in degrees.
+// region's rings are closed by their first point again and kept in the order
+// they come in. Readers of the format tell outer rings from holes by their
+// orientation, while a boundary file holds a region as rings under the
+// even-odd rule in any order and orientation: so a ring inside an even number
+// of the object's other rings goes out clockwise (an outer ring), one inside
+// an odd number counter-clockwise (a hole), each from its own first point.
+// Coordinates go out in degrees.
 //
 // Border cases:
 //   - An object of another kind is refused (100) and writes nothing.
@@ -14,11 +19,13 @@
 //   - close ends both files and fails when either cannot be finished; the
 //     files stay whatever keep says. A writer destroyed without close (its
 //     open failed) still releases both halves.
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
 
 #include "boundary/dbfile.h"
+#include "boundary/ringgeom.h"
 #include "boundary/shapefile.h"
 #include "services/export.h"
 
@@ -28,6 +35,67 @@ constexpr const char* kFieldMemoryText = "Could not allocate dbase field.\n";
 constexpr const char* kPointsMemoryText = "Could not allocate points array.\n";
 constexpr const char* kLinesMemoryText = "Could not allocate lines array.\n";
 constexpr uint8_t kNameWidth = 128;
+
+__extension__ typedef __int128 Int128;
+
+// One ring of a region as the boundary file holds it (no closing point).
+struct RingView {
+  const RingPoint* points;
+  uint32_t count;
+  int32_t xmin = INT32_MAX, ymin = INT32_MAX, xmax = INT32_MIN, ymax = INT32_MIN;
+  Int128 twiceArea = 0;  // above 0 counter-clockwise
+
+  RingView(const RingPoint* first, uint32_t n) : points(first), count(n) {
+    if (count == 0) return;
+    const RingPoint& o = points[0];
+    for (uint32_t i = 0; i < count; ++i) {
+      const RingPoint& a = points[i];
+      const RingPoint& b = points[(i + 1) % count];
+      xmin = std::min(xmin, a.x);
+      ymin = std::min(ymin, a.y);
+      xmax = std::max(xmax, a.x);
+      ymax = std::max(ymax, a.y);
+      twiceArea += Int128(int64_t(a.x) - o.x) * (int64_t(b.y) - o.y) -
+                   Int128(int64_t(b.x) - o.x) * (int64_t(a.y) - o.y);
+    }
+  }
+
+  bool Encloses(const RingView& inner) const {
+    if (inner.xmin < xmin || inner.xmax > xmax || inner.ymin < ymin || inner.ymax > ymax)
+      return false;
+    // The first point of the inner ring off this ring's border decides.
+    for (uint32_t i = 0; i < inner.count; ++i) {
+      const int c = RingCrossings(points, count, inner.points[i].x, inner.points[i].y);
+      if (c >= 0) return c % 2 == 1;
+    }
+    // Every point on the border: the smaller ring lies within the larger.
+    const auto magnitude = [](Int128 a) { return a < 0 ? -a : a; };
+    return magnitude(inner.twiceArea) < magnitude(twiceArea);
+  }
+};
+
+// For each ring of a region, whether it must be written backwards to have
+// the orientation its nesting gives it.
+void RingsToReverse(const ExportObject& object, std::vector<RingPoint>* points,
+                    std::vector<bool>* reverse) {
+  points->resize(size_t(object.PointCount()));
+  for (size_t i = 0; i < points->size(); ++i)
+    (*points)[i] = {object.coords[2 * i], object.coords[2 * i + 1]};
+  std::vector<RingView> rings;
+  rings.reserve(size_t(object.partCount));
+  int64_t at = 0;
+  for (int32_t p = 0; p < object.partCount; at += object.partCounts[p++])
+    rings.emplace_back(points->data() + at, uint32_t(object.partCounts[p]));
+  reverse->assign(rings.size(), false);
+  for (size_t i = 0; i < rings.size(); ++i) {
+    if (rings[i].count < 3 || rings[i].twiceArea == 0) continue;
+    size_t depth = 0;
+    for (size_t j = 0; j < rings.size(); ++j)
+      if (j != i && rings[j].count >= 3 && rings[j].Encloses(rings[i])) ++depth;
+    const bool clockwise = rings[i].twiceArea < 0;
+    (*reverse)[i] = clockwise != (depth % 2 == 0);
+  }
+}
 
 class CzonSHPExporter : public CzonExporter {
  public:
@@ -59,6 +127,8 @@ class CzonSHPExporter : public CzonExporter {
   std::vector<DbfField> fields_;
   std::vector<double> points_;
   std::vector<ShapePart> parts_;
+  std::vector<RingPoint> ringPoints_;
+  std::vector<bool> reverse_;
 };
 
 int32_t CzonSHPExporter::open(const char* path) {
@@ -135,13 +205,24 @@ bool CzonSHPExporter::Gather(const ExportObject& object, bool close) {
     Report(kExportMemoryCode, kLinesMemoryText, __LINE__);
     return false;
   }
+  try {
+    if (close) RingsToReverse(object, &ringPoints_, &reverse_);
+  } catch (const std::bad_alloc&) {
+    Report(kExportMemoryCode, kPointsMemoryText, __LINE__);
+    return false;
+  }
   double* out = points_.data();
   const int32_t* in = object.coords;
   for (int32_t p = 0; p < object.partCount; ++p) {
     const int32_t n = object.partCounts[p];
     ShapePart part;
     part.points = out;
-    for (int32_t i = 0; i < 2 * n; ++i) *out++ = ExportDegrees(in[i]);
+    const bool backwards = close && reverse_[size_t(p)];
+    for (int32_t i = 0; i < n; ++i) {
+      const int32_t at = backwards && i > 0 ? n - i : i;
+      *out++ = ExportDegrees(in[2 * at]);
+      *out++ = ExportDegrees(in[2 * at + 1]);
+    }
     part.count = uint32_t(n);
     if (close && n > 0) {
       *out++ = part.points[0];

@@ -47,10 +47,15 @@
 //                            and its object as WKT (%.9g) in the table's
 //                            units, or in degrees
 //
-// A clause that cannot be read is reported as "error N" on standard error
-// with the number of the first error it raised.
+// A failure is reported on standard error with the text and number of each
+// error the library raised and the file or value it names; a clause that
+// cannot be read names its first error first. Result lines that stand for a
+// failure ("error N" of date, daynum and expr) carry the code's text too.
 //
-// Exit status: 0 done, 1 the request cannot be carried out, 2 usage.
+// lio --help (or -h) prints the usage on standard output.
+//
+// Exit status: 0 done, 1 the request cannot be carried out, 2 usage (an
+// unknown command is named).
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -64,14 +69,14 @@
 #include "mapfile/objects/mapindex.h"
 #include "mapfile/objects/maprecord.h"
 #include "mapfile/objects/styles.h"
+#include "tools/lio_errors.h"
 #include "tools/lio_tables.h"
 
 namespace {
 
 using namespace layerio;
 
-int Usage() {
-  std::fprintf(stderr,
+constexpr const char* kUsage =
                "usage: lio unit VALUE FROM TO\n"
                "       lio locale\n"
                "       lio daynum YYYYMMDD\n"
@@ -86,8 +91,17 @@ int Usage() {
                "       lio dist 'CLAUSE' UNIT x1 y1 x2 y2\n"
                "       lio mapdump [--check] FILE.MAP\n"
                "       lio load SRC.shp DEST.TAB ['CLAUSE']\n"
-               "       lio dump TABLE.TAB [--lonlat]\n");
+               "       lio dump TABLE.TAB [--lonlat]\n";
+
+int Usage() {
+  std::fputs(kUsage, stderr);
   return 2;
+}
+
+// A failure's result line: "error N" and the code's text.
+void PrintErrorLine(int32_t code) {
+  const std::string text = lioerrors::CodeText(code);
+  std::printf("error %ld%s%s\n", long(code), text.empty() ? "" : ": ", text.c_str());
 }
 
 // A unit code given as its number or its name.
@@ -172,7 +186,7 @@ int DaynumCommand(int argc, char** argv) {
   const char* end = NumParseLongPlain(argv[2], &number);
   DateRec date;
   if (!end || *end || number == 0 || !DateFromNumber(number, &date)) {
-    std::printf("error %d\n", 854);
+    PrintErrorLine(854);
     return 1;
   }
   std::printf("%ld\n", long(DateToDayNumber(&date)));
@@ -188,7 +202,7 @@ int DateCommand(int argc, char** argv) {
   int16_t ok = ValueToDate(&text, &date);
   ValueFree(&text);
   if (!ok || !date.month) {
-    std::printf("error %ld\n", long(ok ? 854 : ErrorLastCode()));
+    PrintErrorLine(ok ? 854 : ErrorLastCode());
     return 1;
   }
   std::printf("%08ld\n", long(DateToNumber(&date)));
@@ -228,7 +242,7 @@ int ExprCommand(int argc, char** argv) {
   uint8_t level = 0;
   int status = 0;
   if (!ExprParse(&code, &level) || !code) {
-    std::printf("error %ld\n", long(ErrorLastCode()));
+    PrintErrorLine(ErrorLastCode());
     status = 1;
   } else if (TokCurrent()) {
     char found[64];
@@ -251,7 +265,7 @@ int ExprCommand(int argc, char** argv) {
       std::printf("value: %s\n", ValueToText(&value, text, sizeof text, -1, 0));
     } else if (int32_t error = ErrorLastCode()) {
       // constant, but its value cannot be formed (the minus of a text)
-      std::printf("error %ld\n", long(error));
+      PrintErrorLine(error);
       status = 1;
     } else {
       std::printf("not constant\n");
@@ -389,7 +403,11 @@ int32_t ParseClause(const char* text, bool wantBounds, CoordSys* cs) {
 
 bool ClauseOrReport(const char* text, bool wantBounds, CoordSys* cs) {
   if (int32_t code = ParseClause(text, wantBounds, cs)) {
-    std::fprintf(stderr, "lio: the CoordSys clause cannot be read: error %ld\n", long(code));
+    if (ErrorCount())
+      lioerrors::ReportStack("the CoordSys clause cannot be read");
+    else
+      std::fprintf(stderr, "lio: the CoordSys clause cannot be read: %s\n",
+                   lioerrors::Describe(code).c_str());
     return false;
   }
   return true;
@@ -636,8 +654,8 @@ std::string ObjectStyles(const GeomObject* o) {
   return out;
 }
 
-void ReportLastError(const char* what) {
-  std::fprintf(stderr, "lio: %s: error %d\n", what, ErrorLastCode());
+void ReportLastError(const char* what, const char* otherwise = "failed") {
+  lioerrors::ReportStack(what, otherwise);
 }
 
 // The table's definition path beside the map: the same name with .TAB (in
@@ -666,7 +684,8 @@ int MapDumpCommand(int argc, char** argv) {
   MapFile map{};
   MapHeader header{};
   if (!table || !MapFileOpen(&map, &header, table, -1, 0)) {
-    ReportLastError(path);
+    // A file without the map marker is refused without an error of its own.
+    ReportLastError(path, "not a map file");
     return 1;
   }
   const CoordSys* cs = &header.coordSys;
@@ -704,7 +723,8 @@ int MapDumpCommand(int argc, char** argv) {
                                    IdFileRead, &id, nullptr, nullptr, &object, nullptr);
     if (!found) {
       if (ErrorCount()) {
-        std::printf("%lld error %d\n", static_cast<long long>(row), ErrorLastCode());
+        std::printf("%lld ", static_cast<long long>(row));
+        PrintErrorLine(ErrorLastCode());
         status = 1;
       }
       continue;
@@ -745,6 +765,10 @@ int MapDumpCommand(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   if (argc < 2) return Usage();
+  if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    std::fputs(kUsage, stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
   if (!ErrorStackCreate()) {
     std::fprintf(stderr, "lio: out of memory\n");
     return 1;
@@ -765,6 +789,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "mapdump") == 0) return MapDumpCommand(argc, argv);
     if (std::strcmp(argv[1], "load") == 0) return liotables::LoadCommand(argc, argv);
     if (std::strcmp(argv[1], "dump") == 0) return liotables::DumpCommand(argc, argv);
+    std::fprintf(stderr, "lio: unknown command '%s'\n", argv[1]);
     return Usage();
   });
   ErrorStackDestroy();

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "layerio.h"
+#include "tools/lio_errors.h"
 #include "zonelib.h"
 
 namespace liotables {
@@ -72,7 +73,7 @@ int Usage() {
 }
 
 int Fail(const std::string& what) {
-  std::fprintf(stderr, "lio: %s: error %d\n", what.c_str(), int(PXGetLastError()));
+  std::fprintf(stderr, "lio: %s: %s\n", what.c_str(), lioerrors::Describe(PXGetLastError()).c_str());
   return 1;
 }
 
@@ -375,8 +376,8 @@ int LoadCommand(int argc, char** argv) {
       return abandon("record " + std::to_string(records) + " cannot be inserted");
   }
   if (!PXCloseTable(table)) {
-    std::fprintf(stderr, "lio: %s cannot be written: error %d\n", dest.c_str(),
-                 int(PXGetLastError()));
+    std::fprintf(stderr, "lio: %s cannot be written: %s\n", dest.c_str(),
+                 lioerrors::Describe(PXGetLastError()).c_str());
     return 1;
   }
   if (withoutObject)

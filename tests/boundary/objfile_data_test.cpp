@@ -326,28 +326,18 @@ struct Place {
   uint32_t record;
 };
 
-// The nearest search's answer by brute force over all places, in its
-// distance model: boxes of half-height h = 7496, 14992, ... up to the
-// search distance's, widened east and west by the ratio of the feet per
-// millionth north and east, until one holds count places; the nearest of
-// them by pipDistance.
+// The nearest search's answer by brute force over all places: the distances
+// by pipDistance of the count nearest within the search distance.
 std::vector<int32_t> BruteNearest(const std::vector<Place>& places, int32_t x, int32_t y,
                                   uint32_t count, int32_t searchDistance) {
-  const int64_t most = int64_t(searchDistance / 0.365213581667);
   std::vector<int32_t> distances;
-  for (int64_t h = 7496; count > 0;) {
-    const int dE = pipDistance(x, y, int32_t(std::min<int64_t>(x + h, INT32_MAX)), y, 1, nullptr);
-    const int dN = pipDistance(x, y, x, int32_t(std::min<int64_t>(y + h, INT32_MAX)), 1, nullptr);
-    const int64_t w = int64_t(std::trunc(dN / (dE == 0 ? 1e-6 : double(dE)) * double(h)));
-    distances.clear();
-    for (const Place& p : places)
-      if (p.x >= x - w && p.x <= x + w && p.y >= y - h && p.y <= y + h)
-        distances.push_back(pipDistance(x, y, p.x, p.y, 1, nullptr));
-    std::sort(distances.begin(), distances.end());
-    if (distances.size() >= count || h >= most) break;
-    h = std::min(2 * h, most);
+  for (const Place& p : places) {
+    const int32_t d = pipDistance(x, y, p.x, p.y, 1, nullptr);
+    if (d >= 0 && d <= searchDistance) distances.push_back(d);
   }
-  if (distances.size() > count) distances.resize(count);
+  const size_t n = std::min<size_t>(count, distances.size());
+  std::partial_sort(distances.begin(), distances.begin() + ptrdiff_t(n), distances.end());
+  distances.resize(n);
   return distances;
 }
 
@@ -385,8 +375,8 @@ TEST(NearestRealDataTest, CitiesAsTheBruteForceFindsThem) {
   const std::vector<Place> cities = PlacesOf(f.handle());
   ASSERT_EQ(cities.size(), 243u);
   std::mt19937_64 rng(17);
-  std::uniform_int_distribution<int32_t> ux(-180000000, 180000000), uy(-60000000, 75000000);
-  for (int32_t distance : {366000, 36521358}) {
+  std::uniform_int_distribution<int32_t> ux(-180000000, 180000000), uy(-90000000, 90000000);
+  for (int32_t distance : {366000, 5000000, 36521358}) {
     ASSERT_EQ(pipObjectSetSearchDistance(f.handle(), uint32_t(distance)), 1);
     for (int i = 0; i < 200; ++i) {
       // Random points, and points beside cities.
@@ -402,6 +392,43 @@ TEST(NearestRealDataTest, CitiesAsTheBruteForceFindsThem) {
         std::vector<int32_t> distances;
         for (const auto& h : hits) distances.push_back(h.first);
         ASSERT_EQ(distances, BruteNearest(cities, x, y, k, distance))
+            << x << " " << y << " k " << k << " distance " << distance;
+      }
+    }
+  }
+}
+
+// Random points all over the globe, poles included, and queries among them
+// and at high latitudes, where a degree east is short and the search window
+// wide: every answer is the brute force's.
+TEST(NearestRealDataTest, RandomPointsAsTheBruteForceFindsThem) {
+  std::mt19937_64 rng(29);
+  std::uniform_int_distribution<int32_t> ux(-180000000, 180000000), uy(-90000000, 90000000),
+      polar(80000000, 90000000);
+  std::vector<searchtest::Obj> objects;
+  std::vector<Place> places;
+  for (int i = 0; i < kRandomPoints; ++i) {
+    const Place p{ux(rng), uy(rng), uint32_t(i + 1)};
+    objects.push_back(searchtest::Point("p" + std::to_string(i), p.x, p.y));
+    places.push_back(p);
+  }
+  testsupport::TempDir temp;
+  const std::string path = temp.File("random.gsb");
+  ASSERT_TRUE(searchtest::BuildFile(path, objects, 0));
+  Context c;
+  OpenFile f(c, path);
+  ASSERT_TRUE(f.ok());
+  for (int32_t distance : {2738, 366000, 36521358}) {
+    ASSERT_EQ(pipObjectSetSearchDistance(f.handle(), uint32_t(distance)), 1);
+    for (int i = 0; i < 60; ++i) {
+      const int32_t x = ux(rng);
+      const int32_t y = i % 3 == 0 ? polar(rng) : i % 3 == 1 ? -polar(rng) : uy(rng);
+      for (uint32_t k : {1u, 8u, 100u}) {
+        const auto hits =
+            Hits(f.handle(), pipObjectFindFirstNearest(f.handle(), x, y, k, nullptr, 0), x, y);
+        std::vector<int32_t> distances;
+        for (const auto& h : hits) distances.push_back(h.first);
+        ASSERT_EQ(distances, BruteNearest(places, x, y, k, distance))
             << x << " " << y << " k " << k << " distance " << distance;
       }
     }

@@ -279,14 +279,18 @@ TEST(GsbbuildInputsTest, TableHeaders) {
 }
 
 // A misspelled id field names the objects by the first field, and says so
-// on the console and in the log.
+// on the console and in the log, with the name looked for and the fields
+// there are.
 TEST(GsbbuildInputsTest, MisspelledIdFieldWarns) {
   const std::string shapeWarning =
       "WARNING: Specified id parameter could not be found. Parameter set to first column in "
-      ".dbf file.\n";
+      ".dbf file.\n"
+      "The id field NAMEE is not a field of in.dbf; its fields are: AREA, PERIMETER, CNTY_, "
+      "CNTY_ID, NAME, FIPS, FIPSNO, CRESS_ID, BIR74, SID74, NWBIR74, BIR79, SID79, NWBIR79.\n";
   const std::string textWarning =
       "WARNING: Specified id parameter could not be found. Parameter set to first column in "
-      ".csv file.\n";
+      ".csv file.\n"
+      "The id field NAMEE is not a field of in.csv; its fields are: NAME, LON, LAT.\n";
   const struct {
     const char* name;
     std::function<void(const TempDir&)> write;
@@ -324,6 +328,37 @@ TEST(GsbbuildInputsTest, MisspelledIdFieldWarns) {
   Outcome run = RunGsbbuild(dir.path(), {"in.shp", "out.gsb", "name"});
   EXPECT_EQ(run.status, kSuccess) << run.out;
   EXPECT_EQ(run.out.find("WARNING"), std::string::npos) << run.out;
+}
+
+// Records passed over are named by their number; the table library's
+// warnings read as a batch run's: no source file and line of the library,
+// no "If you wish to continue".
+TEST(GsbbuildInputsTest, WarningsNameTheirRecordsWithoutPrompts) {
+  TempDir dir;
+  NcFiles nc;
+  for (uint32_t k : {2u, 4u}) StoreU32LE(nc.shp, RecordOffset(nc.shx, k) + 8, 0);  // null shapes
+  nc.WriteTo(dir);
+  Outcome run = RunGsbbuild(dir.path(), {"in.shp", "out.gsb", "NAME"});
+  EXPECT_EQ(run.status, kSuccess) << run.out;
+  const std::string passed = ": Feature type not recognized. It will not be inserted into the GSB.\n";
+  EXPECT_NE(run.out.find("\nRecord 2" + passed + "Record 4" + passed), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("Record 1:"), std::string::npos) << run.out;
+
+  TempDir table;
+  table.Write("in.dbf", DbfBytes({{"NAME", 'C', 10, 0}, {"LON", 'N', 12, 6}, {"LAT", 'N', 12, 6},
+                                  {"PRICE", 'Y', 8, 4}},
+                                 {{"a", "-78.5", "35.25", std::string("\x40\xE2\x01\0\0\0\0\0", 8)}}));
+  run = RunGsbbuild(table.path(), {"in.dbf", "out.gsb", "NAME"});
+  EXPECT_EQ(run.status, kSuccess) << run.out;
+  const std::string log = ReadAll(table.File("Error.log"));
+  EXPECT_NE(log.find("*** CQmsFolioRackTable::Open\nField 'PRICE' is of a potentially unsupported "
+                     "datatype.\nAn attempt will be made to convert the data to a string "
+                     "representation.\n"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("If you wish"), std::string::npos) << log;
+  EXPECT_EQ(log.find("*** File:"), std::string::npos) << log;
+  EXPECT_EQ(log.find("*** Line"), std::string::npos) << log;
 }
 
 // Number columns keep every digit: values that 32 bits cannot hold at the

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -19,6 +20,7 @@
 
 #include "tests/services/services_fixture.h"
 #include "tests/support/command.h"
+#include "tests/support/geos_oracle.h"
 #include "tests/support/program_run.h"
 #include "tests/support/temp_dir.h"
 #include "zonelib.h"
@@ -27,6 +29,7 @@ namespace {
 
 using svctest::Context;
 using svctest::DataSet;
+using testsupport::Geos;
 using testsupport::Outcome;
 using testsupport::RunCommand;
 using testsupport::RunProgram;
@@ -511,6 +514,229 @@ TEST(ExportWritersTest, ShapefileRefusesAnotherKind) {
   ASSERT_EQ(dbOpen(&dbf, dir.File("pts").c_str()), 0);
   EXPECT_EQ(dbf.recordCount, 1u);
   dbClose(&dbf);
+}
+
+// ----- ring orientation -----------------------------------------------------------
+
+// Twice the signed area of a ring as a shapefile holds it (closed): above 0
+// counter-clockwise.
+double TwiceArea(const double* xy, uint32_t count) {
+  double sum = 0;
+  for (uint32_t i = 0; i + 1 < count; ++i)
+    sum += (xy[2 * i] - xy[0]) * (xy[2 * i + 3] - xy[1]) - (xy[2 * i + 2] - xy[0]) * (xy[2 * i + 1] - xy[1]);
+  return sum;
+}
+
+Ring Backwards(Ring ring) {
+  std::reverse(ring.begin() + 1, ring.end());
+  return ring;
+}
+
+// Readers of shapefiles tell outer rings from holes by orientation alone.
+// Whatever the boundary file's order and orientation, an outer ring goes
+// out clockwise and a hole counter-clockwise, each from its own first point.
+TEST(ExportWritersTest, ShapefileRingsTurnByTheirNesting) {
+  enum Turn { kCw = -1, kCcw = 1 };
+  struct Case {
+    const char* what;
+    std::vector<Ring> rings;
+    std::vector<Turn> turns;
+  } cases[] = {
+      {"outer ring counter-clockwise", {Square(0, 0, 9000)}, {kCw}},
+      {"outer ring clockwise", {Backwards(Square(0, 0, 9000))}, {kCw}},
+      {"both rings counter-clockwise", {Square(0, 0, 9000), Square(1000, 1000)}, {kCw, kCcw}},
+      {"hole first, clockwise",
+       {Backwards(Square(1000, 1000)), Square(0, 0, 9000)},
+       {kCcw, kCw}},
+      {"island in a lake", {Square(0, 0, 9000), Square(1000, 1000, 5000), Square(2000, 2000)},
+       {kCw, kCcw, kCw}},
+      {"two outer rings", {Square(0, 0), Backwards(Square(5000, 0))}, {kCw, kCw}},
+      {"hole in a corner of its outer ring", {Square(0, 0, 9000), Square(0, 0, 3000)}, {kCw, kCcw}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    TempDir dir;
+    Context c;
+    uint32_t exporter = 0;
+    ASSERT_EQ(pipExportInitSHP(c.handle(), dir.File("s.shp").c_str(), &exporter, PIP_OBJECT_REGION),
+              1);
+    EXPECT_EQ(Insert(exporter, {PIP_OBJECT_REGION, "r", "", k.rings}), 1);
+    EXPECT_EQ(pipExportTerm(exporter, 1), 1);
+    ShapeHandle shape{};
+    ASSERT_EQ(ShapeOpen(&shape, dir.File("s").c_str()), 0);
+    ASSERT_EQ(ShapeRead(&shape), 0);
+    ASSERT_EQ(shape.partCount, k.rings.size());
+    for (uint32_t p = 0; p < shape.partCount; ++p) {
+      SCOPED_TRACE(p);
+      const double* xy = shape.parts[p].points;
+      const uint32_t n = shape.parts[p].count;
+      ASSERT_EQ(n, k.rings[p].size() + 1);
+      EXPECT_EQ(TwiceArea(xy, n) > 0 ? kCcw : kCw, k.turns[p]);
+      // The same points, from the same first point, one way or the other.
+      Ring got;
+      for (uint32_t i = 0; i + 1 < n; ++i)
+        got.push_back({int32_t(std::lround(xy[2 * i] * 1e6)), int32_t(std::lround(xy[2 * i + 1] * 1e6))});
+      EXPECT_TRUE(got == k.rings[p] || got == Backwards(k.rings[p]));
+    }
+    ShapeClose(&shape);
+  }
+}
+
+// Each feature of a shapefile as GDAL reads it: the value of its name field
+// and its geometry in GEOS.
+std::vector<std::pair<std::string, Geos::Geom>> OgrFeatures(const Geos& geos, const std::string& shp,
+                                                           const std::string& field = "NAME") {
+  std::vector<std::pair<std::string, Geos::Geom>> features;
+  std::string out;
+  EXPECT_TRUE(RunCommand("ogrinfo -ro -al -q " + ShellQuoted(shp), &out));
+  GEOSWKTReader* reader = GEOSWKTReader_create_r(geos.context());
+  std::stringstream in(out);
+  std::string line, name;
+  while (std::getline(in, line)) {
+    const std::string key = "  " + field + " (String) = ";
+    if (line.rfind(key, 0) == 0) name = line.substr(key.size());
+    if (line.rfind("  POLYGON", 0) == 0 || line.rfind("  MULTIPOLYGON", 0) == 0)
+      features.emplace_back(name, geos.Own(GEOSWKTReader_read_r(geos.context(), reader, line.c_str() + 2)));
+  }
+  GEOSWKTReader_destroy_r(geos.context(), reader);
+  return features;
+}
+
+// A name without its bytes of 128 and above, which GDAL decodes by the
+// source's .cpg but leaves as they are in an export.
+std::string AsciiOnly(std::string name) {
+  name.erase(std::remove_if(name.begin(), name.end(), [](char c) { return uint8_t(c) >= 0x80; }),
+             name.end());
+  return name;
+}
+
+// The names (AsciiOnly) of the features GEOS finds invalid as GDAL reads them.
+std::set<std::string> InvalidInGdal(const std::string& shp, const std::string& field) {
+  Geos geos;
+  std::set<std::string> names;
+  for (const auto& [name, g] : OgrFeatures(geos, shp, field))
+    if (!g || GEOSisValid_r(geos.context(), g.get()) != 1) names.insert(AsciiOnly(name));
+  return names;
+}
+
+// Every region of a boundary file exported to a shapefile reads in GDAL as a
+// valid polygon of the region's own (even-odd) area, but for those already
+// invalid in the source (rings that cross themselves).
+void ExpectValidInGdal(const std::string& gsb, const TempDir& dir,
+                       const std::set<std::string>& invalidAtSource = {}) {
+  Context c;
+  const std::string shp = dir.File("valid.shp");
+  ExportAll(gsb, [&](uint32_t* h) {
+    return pipExportInitSHP(c.handle(), shp.c_str(), h, PIP_OBJECT_REGION);
+  });
+  Geos geos;
+  const Geos::Plane degrees{0, 0, 1e-6, 1e-6};
+  std::vector<std::pair<std::string, double>> expected, got;
+  for (const Object& o : ReadObjects(gsb, false)) {
+    std::vector<std::vector<svctest::XY>> rings;
+    for (const Ring& r : o.rings) {
+      rings.emplace_back();
+      for (const auto& [x, y] : r) rings.back().push_back({x, y});
+    }
+    expected.emplace_back(o.name, geos.Area(geos.Region(rings, degrees).get()));
+  }
+  size_t invalid = 0;
+  for (const auto& [name, g] : OgrFeatures(geos, shp)) {
+    ASSERT_TRUE(g) << name;
+    if (invalidAtSource.count(AsciiOnly(name))) {
+      expected.erase(std::remove_if(expected.begin(), expected.end(),
+                                    [&](const auto& e) { return e.first == name; }),
+                     expected.end());
+      continue;
+    }
+    if (GEOSisValid_r(geos.context(), g.get()) != 1) {
+      char* why = GEOSisValidReason_r(geos.context(), g.get());
+      if (++invalid <= 5) ADD_FAILURE() << name << ": " << why;
+      GEOSFree_r(geos.context(), why);
+    }
+    got.emplace_back(name, geos.Area(g.get()));
+  }
+  EXPECT_EQ(invalid, 0u);
+  std::sort(expected.begin(), expected.end());
+  std::sort(got.begin(), got.end());
+  ASSERT_EQ(got.size(), expected.size());
+  size_t wrong = 0;
+  for (size_t i = 0; i < got.size(); ++i) {
+    const bool same = got[i].first == expected[i].first &&
+                      std::fabs(got[i].second - expected[i].second) <= 1e-9 * expected[i].second + 1e-15;
+    if (!same && ++wrong <= 5)
+      ADD_FAILURE() << got[i].first << " " << got[i].second << " against " << expected[i].first << " "
+                    << expected[i].second;
+  }
+  EXPECT_EQ(wrong, 0u);
+}
+
+bool HaveOgrinfo() { return testsupport::HaveCommand("command -v ogrinfo"); }
+
+TEST(ExportWritersTest, TradeAreasReadValidInGdal) {
+  if (!HaveOgrinfo()) GTEST_SKIP() << "ogrinfo is missing";
+  TempDir dir;
+  // Trade areas made as users make them, rings and hulls, each level above
+  // the first holding the one below as a hole.
+  dir.Write("stores.csv", "S1,-78.64,35.78\nS2,-78.66,35.80\nS3,-78.90,35.99\nS4,-80.84,35.23\n");
+  std::string customers;
+  for (int i = 0; i < 40; ++i) {
+    const double a = i * 2.399, r = 0.002 * i;
+    for (const char* store : {"S1", "S3"}) {
+      char line[80];
+      std::snprintf(line, sizeof line, "%s,%.6f,%.6f\n", store,
+                    (store[1] == '1' ? -78.64 : -78.90) + r * std::cos(a),
+                    (store[1] == '1' ? 35.78 : 35.99) + r * std::sin(a));
+      customers += line;
+    }
+  }
+  dir.Write("customers.csv", customers);
+  const std::vector<std::vector<std::string>> areas = {{"ring", "1", "2", "3"},
+                                                        {"hull", "0.3", "0.6", "1"}};
+  for (const auto& levels : areas) {
+    SCOPED_TRACE(levels[0]);
+    std::vector<std::string> words = {"tradearea", dir.File("stores.csv"), dir.File("customers.csv"),
+                                      dir.File("ta.gsb")};
+    words.insert(words.end(), levels.begin(), levels.end());
+    const Outcome made = RunProgram(dir, GSBTOOL_PATH, words);
+    ASSERT_EQ(made.status, 0) << made.out << made.err;
+    ExpectValidInGdal(dir.File("ta.gsb"), dir);
+  }
+}
+
+TEST(ExportWritersTest, CountiesReadValidInGdal) {
+  if (!HaveOgrinfo()) GTEST_SKIP() << "ogrinfo is missing";
+  TempDir dir;
+  for (const DataSet& set : {svctest::kNc, svctest::kCounties}) {
+    SCOPED_TRACE(set.key);
+    const std::string source = svctest::RealFile(set);
+    ASSERT_FALSE(source.empty());
+    ExpectValidInGdal(source, dir,
+                      InvalidInGdal(testsupport::SharedDataPath(std::string(set.shapefile) + ".shp"),
+                                    set.nameField));
+  }
+}
+
+// A grid of small regions stored every other way round, every third with a
+// hole, and every fifth with the hole before its outer ring (20,000 of them:
+// the rule shows at any size, and a million would take minutes here).
+TEST(ExportWritersTest, GridOfRegionsReadsValidInGdal) {
+  if (!HaveOgrinfo()) GTEST_SKIP() << "ogrinfo is missing";
+  TempDir dir;
+  std::vector<svctest::Obj> grid;
+  for (int32_t i = 0; i < 20000; ++i) {
+    const int32_t x = -100000000 + (i % 200) * 20000, y = 20000000 + (i / 200) * 20000;
+    std::vector<svctest::XY> outer = svctest::Box(x, y, x + 10000, y + 10000);
+    std::vector<svctest::XY> hole = svctest::Box(x + 2000, y + 2000, x + 5000, y + 5000);
+    if (i % 2) std::reverse(outer.begin() + 1, outer.end());
+    std::vector<std::vector<svctest::XY>> rings = {outer};
+    if (i % 3 == 0) rings.insert(i % 5 == 0 ? rings.begin() : rings.end(), hole);
+    char name[16];
+    std::snprintf(name, sizeof name, "R%05d", i);
+    grid.push_back(svctest::Region(name, rings));
+  }
+  ASSERT_TRUE(svctest::BuildFile(dir.File("grid.gsb"), grid));
+  ExpectValidInGdal(dir.File("grid.gsb"), dir);
 }
 
 }  // namespace

@@ -1,16 +1,19 @@
 // gsbtool as users run it: the lines it reads (CR LF), the nearest search's
 // distance and its cut-off note, the words it refuses, attribute names it
-// does not know, its help and the bounds of info.
+// does not know, its help and the bounds of info; what the README says of
+// names (number ids, duplicates, exports, trade areas).
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "tests/support/program_run.h"
 #include "tests/support/temp_dir.h"
+#include "zonelib.h"
 
 namespace {
 
@@ -147,6 +150,73 @@ TEST_F(GsbtoolTest, InfoShowsTheBoundsInDegrees) {
   std::snprintf(degrees, sizeof degrees, "in degrees   %.6f %.6f %.6f %.6f (west south east north)\n",
                 b[0] / 1e6, b[1] / 1e6, b[2] / 1e6, b[3] / 1e6);
   EXPECT_NE(run.out.find(degrees), std::string::npos) << run.out;
+}
+
+// ---- what the README says users meet ----------------------------------------------
+
+// A number id field names objects by its text as the input gives it.
+TEST_F(GsbtoolTest, NumberIdNamesFollowTheInput) {
+  const std::string shp = SharedDataPath("nc/nc.shp");
+  ASSERT_EQ(Execute(*dir_, GSBBUILD_PATH, {shp, dir_->File("fips.gsb"), "FIPSNO"}).status, 1);
+  ASSERT_EQ(Execute(*dir_, LIO_PATH, {"load", shp, dir_->File("fips.TAB")}).status, 0);
+  ASSERT_EQ(Execute(*dir_, GSBBUILD_PATH, {dir_->File("fips.TAB"), dir_->File("fipstab.gsb"), "FIPSNO"})
+                .status,
+            1);
+  EXPECT_EQ(Tool(*dir_, {"name", dir_->File("fips.gsb"), "37009*"}).out, "37009.000000\n");
+  EXPECT_EQ(Tool(*dir_, {"name", dir_->File("fipstab.gsb"), "37009*"}).out, "37009\n");
+}
+
+// Of 31 counties named Washington, distance measures to the first in the
+// input's order: Washington County, Maryland.
+TEST_F(GsbtoolTest, DistanceToADuplicateNameTakesTheFirstInTheInput) {
+  const std::string us = dir_->File("us.gsb");
+  ASSERT_EQ(Tool(*dir_, {"import", SharedDataPath("us/us_counties.shp"), us, "name"}).status, 0);
+  EXPECT_EQ(Count(Tool(*dir_, {"name", us, "Washington"}).out, "\n"), 31u);
+  // Inside Washington County, Maryland (Hagerstown), far from the others.
+  const Outcome run = Tool(*dir_, {"distance", us, "Washington"}, "-77.72 39.64\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find(" ft inside\n"), std::string::npos) << run.out;
+}
+
+// A shapefile export holds NAME and NAME2 only, its records in name order;
+// trade areas are named by store and level.
+TEST_F(GsbtoolTest, ExportAndTradeAreaNames) {
+  ASSERT_EQ(Tool(*dir_, {"export", "shp", counties_, dir_->File("out")}).status, 0);
+  DbfHandle dbf{};
+  ASSERT_EQ(dbOpen(&dbf, dir_->File("out").c_str()), 0);
+  ASSERT_EQ(dbf.fieldCount, 2u);
+  EXPECT_STREQ(dbf.fields[0].name, "NAME");
+  EXPECT_STREQ(dbf.fields[1].name, "NAME2");
+  std::vector<std::string> names;
+  while (dbRead(&dbf) == 0) {
+    std::string n = dbf.fields[0].value.text;
+    names.push_back(n.substr(0, n.find_last_not_of(' ') + 1));
+  }
+  dbClose(&dbf);
+  ASSERT_EQ(names.size(), 100u);
+  EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+
+  const std::string stores = dir_->File("stores.csv"), customers = dir_->File("customers.csv");
+  std::FILE* f = std::fopen(stores.c_str(), "w");
+  std::fputs("S1,-78.64,35.78\n", f);
+  std::fclose(f);
+  f = std::fopen(customers.c_str(), "w");
+  for (int i = 0; i < 20; ++i)
+    std::fprintf(f, "S1,%.4f,%.4f\n", -78.64 + 0.01 * (i % 5 - 2) + 0.001 * i, 35.78 + 0.01 * (i / 5 - 2));
+  std::fclose(f);
+  const struct {
+    std::vector<std::string> levels;
+    const char* names;
+  } kinds[] = {{{"ring", "1", "2", "3"}, "PMA S1 PR\nPMA S1 SR\nPMA S1 TR\n"},
+               {{"nonoverlapping", "1", "2", "3"}, "PMA S1 PT\nPMA S1 ST\nPMA S1 TT\n"},
+               {{"hull", "0.4", "0.7", "1"}, "PMA S1 PC\nPMA S1 SC\nPMA S1 ST\n"}};
+  for (const auto& k : kinds) {
+    std::vector<std::string> words = {"tradearea", stores, customers, dir_->File("ta.gsb")};
+    words.insert(words.end(), k.levels.begin(), k.levels.end());
+    const Outcome made = Tool(*dir_, words);
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_EQ(Tool(*dir_, {"names", dir_->File("ta.gsb")}).out, k.names) << k.levels[0];
+  }
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 // kind as its WKT (a polygon with a hole, two polygons, one- and two-part
 // lines, points), and the refusals (usage, a missing or projected source, a
 // clause that does not parse, a number its column cannot hold, which leave
-// no table behind).
+// no table behind), the reasons failures give, and the help.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -153,8 +153,11 @@ TEST(LioTest, Refusals) {
       {"projected source", {"load", "@/proj.shp", "@/t.TAB"}, 1, "names a projected"},
       {"clause that does not parse",
        {"load", "@/in.shp", "@/t.TAB", "CoordSys Earth Projection 99"}, 1,
-       "the CoordSys clause cannot be read: error 644"},
-      {"missing table", {"dump", "@/none.TAB"}, 1, "none.TAB cannot be opened"},
+       "the CoordSys clause cannot be read: a table handle or an argument that is not valid "
+       "(error 644)"},
+      {"missing table", {"dump", "@/none.TAB"}, 1,
+       "none.TAB cannot be opened: no such file or folder, or no space left on the device "
+       "(error 370)"},
       {"missing table in degrees", {"dump", "@/none.TAB", "--lonlat"}, 1, "cannot be opened"},
   };
   for (const Case& c : cases) {
@@ -200,6 +203,82 @@ TEST(LioTest, Refusals) {
       << rows[0];
   EXPECT_NEAR(x, 10, 1e-6);
   EXPECT_NEAR(y, 45, 1e-6);
+}
+
+// Failures name the library's reason in words, with its code and the file or
+// value the error names, whichever way lio reaches the library.
+TEST(LioTest, ErrorsSayWhatTheirCodesMean) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> words;  // "@" stands for the folder
+    const char* err;                 // a line of standard error, whole
+    const char* out;                 // a line of standard output, whole
+  } cases[] = {
+      {"no table definition", {"dump", "@/junk.TAB"},
+       "lio: @/junk.TAB cannot be opened: not a table definition (its first lines are not "
+       "\"!table\" and \"!version\") (error 329)",
+       ""},
+      {"data file missing", {"dump", "@/t.TAB"},
+       "lio: @/t.TAB cannot be opened: the table's data file is missing or cannot be read "
+       "(error 505)",
+       ""},
+      {"output folder missing", {"load", "@/in.shp", "@/none/t.TAB"},
+       "lio: @/none/t.TAB cannot be created: no such file or folder, or no space left on the "
+       "device (error 370)",
+       ""},
+      {"map file missing", {"mapdump", "@/none.MAP"},
+       "lio: @/none.MAP: no such file or folder, or no space left on the device (error 370)", ""},
+      {"no map file", {"mapdump", "@/junk.MAP"}, "lio: @/junk.MAP: not a map file", ""},
+      {"map file cut short", {"mapdump", "@/short.MAP"},
+       "lio: @/short.MAP: the map file is damaged: header (error 1340)", ""},
+      {"unknown projection", {"clause", "CoordSys Earth Projection 99"},
+       "lio: the CoordSys clause cannot be read: an unknown projection: 99 (error 888)", ""},
+      {"expression of no value", {"expr", "-\"a\""}, "", "error 306: a value that is not a number"},
+      {"no date", {"date", "99/99/99"}, "", "error 854: a value that cannot be converted"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    WriteShapefile(dir.File("in"), SHAPE_POINT, {{"a", 1, 1, 'T', {{1, 2}}}});
+    ASSERT_EQ(Lio(dir, {"load", dir.File("in.shp"), dir.File("t.TAB")}).status, 0);
+    std::filesystem::remove(dir.File("t.DAT"));
+    dir.Write("junk.TAB", "not a table\n");
+    dir.Write("junk.MAP", std::string(1024, 'x'));
+    dir.Write("short.MAP", "junk\n");
+    auto at = [&](std::string w) {
+      for (size_t p = w.find('@'); p != std::string::npos; p = w.find('@', p + 1))
+        w.replace(p, 1, dir.path());
+      return w;
+    };
+    std::vector<std::string> words;
+    for (const std::string& w : c.words) words.push_back(at(w));
+    const Outcome run = Lio(dir, words);
+    EXPECT_EQ(run.status, 1);
+    if (*c.err) {
+      EXPECT_NE(("\n" + run.err).find("\n" + at(c.err) + "\n"), std::string::npos) << run.err;
+    }
+    if (*c.out) {
+      EXPECT_NE(("\n" + run.out).find("\n" + std::string(c.out) + "\n"), std::string::npos) << run.out;
+    }
+  }
+}
+
+TEST(LioTest, HelpAndUnknownCommands) {
+  TempDir dir;
+  for (const char* flag : {"--help", "-h"}) {
+    const Outcome run = Lio(dir, {flag});
+    EXPECT_EQ(run.status, 0) << flag;
+    EXPECT_EQ(run.out.rfind("usage: lio unit VALUE FROM TO\n", 0), 0u) << flag;
+    EXPECT_NE(run.out.find("lio dump TABLE.TAB [--lonlat]\n"), std::string::npos) << flag;
+    EXPECT_EQ(run.err, "") << flag;
+  }
+  const Outcome unknown = Lio(dir, {"kml"});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(unknown.out, "");
+  EXPECT_EQ(unknown.err.rfind("lio: unknown command 'kml'\nusage: lio unit", 0), 0u) << unknown.err;
+  const Outcome bare = Lio(dir, {});
+  EXPECT_EQ(bare.status, 2);
+  EXPECT_EQ(bare.err.rfind("usage: lio unit", 0), 0u) << bare.err;
 }
 
 }  // namespace
