@@ -118,8 +118,8 @@ bool TempAttributeTable::Create(const CQmsRecord& fields) {
   recordId_ = row_.GetFieldHandle(kRecordIdField);
   for (int i = 0; i < row_.GetCount(); ++i) {
     const QMS_VARIANT_TYPE type = row_.GetFieldTypeByHandle(i);
-    if (type == QMS_VARIANT_DOUBLE || type == QMS_VARIANT_FLOAT || (type == QMS_VARIANT_LONG && i != recordId_))
-      row_.SetFieldTypeByHandle(i, QMS_VARIANT_STRING);
+    const bool number = type == QMS_VARIANT_DOUBLE || type == QMS_VARIANT_FLOAT || type == QMS_VARIANT_LONG;
+    if (number && i != recordId_) row_.SetFieldTypeByHandle(i, QMS_VARIANT_STRING);
   }
   return recordId_ >= 0;
 }

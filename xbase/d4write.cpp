@@ -287,7 +287,9 @@ int d4writeKeys(DATA4* data, long rec) {
   TAG4* first = d4tagNext(data, nullptr);
   if (first == nullptr) return 0;
   if (LoadOld(data, rec) != 0) return -1;
-  for (TAG4* tag = first; tag; tag = d4tagNext(data, tag)) tag->added = tag->removed = tag->held = tag->kept = 0;
+  for (TAG4* tag = first; tag; tag = d4tagNext(data, tag)) {
+    tag->added = tag->removed = tag->held = tag->kept = 0;
+  }
   unsigned char newKey[k4keyBufferSize], oldKey[k4keyBufferSize];
   for (TAG4* tag = first; tag; tag = d4tagNext(data, tag)) {
     int newPasses = 0, oldPasses = 0;

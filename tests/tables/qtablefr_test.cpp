@@ -314,8 +314,9 @@ TEST_F(FolioRackTest, EmptyNumbersReadAsEmptyTexts) {
                    std::to_string(double(*numbers.GetFieldByHandle(1))));
     table.MoveBy(1);
   }
-  EXPECT_EQ(rows, (std::vector<std::string>{"full|72.5|1234567|0.125|1234567|72.500000", "blank||||0|0.000000",
-                                            "stars||||0|0.000000", "mixed||0||0|0.000000"}));
+  EXPECT_EQ(rows, (std::vector<std::string>{"full|72.5|1234567|0.125|1234567|72.500000",
+                                            "blank||||0|0.000000", "stars||||0|0.000000",
+                                            "mixed||0||0|0.000000"}));
 }
 
 TEST_F(FolioRackTest, CommittingAnUnchangedRecordWritesNothing) {
