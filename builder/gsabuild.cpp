@@ -163,6 +163,25 @@ bool GsaScaleNumber(std::string_view text, uint32_t decimals, int32_t* out) {
   return GsaScaleDecimal(x, decimals, out);
 }
 
+bool GsaEmptyNumber(std::string_view text) {
+  return UpToNul(text).find_first_not_of(" *") == std::string_view::npos;
+}
+
+namespace {
+
+// A stored value printed with its decimals: 725 at 1 is 72.5, -5 at 2 -0.05.
+std::string ScaledText(int32_t value, uint32_t decimals) {
+  const bool negative = value < 0;
+  std::string digits = std::to_string(negative ? -int64_t(value) : int64_t(value));
+  if (decimals > 0) {
+    if (digits.size() <= decimals) digits.insert(0, decimals + 1 - digits.size(), '0');
+    digits.insert(digits.size() - decimals, 1, '.');
+  }
+  return negative ? "-" + digits : digits;
+}
+
+}  // namespace
+
 // --- GsaTextHeap ---
 
 GsaTextHeap::GsaTextHeap(uint32_t capacity) : bytes_(std::max<uint32_t>(capacity, 2), 0) {
@@ -255,6 +274,7 @@ bool GsaFieldDescriptor::Build(const std::vector<GsaFieldDef>& fields, GsaRowSou
     uint32_t need = 0;      // decimals its values use
     int64_t limit = 0;      // most decimals at which all its values fit
     size_t longest = 0;     // longest number text
+    bool empty = false;     // a value is empty
   };
   std::vector<Stats> stats(fields.size());
   for (size_t i = 0; i < fields.size(); ++i) {
@@ -290,6 +310,10 @@ bool GsaFieldDescriptor::Build(const std::vector<GsaFieldDef>& fields, GsaRowSou
         if (TextValue(value, false).size() > kGsaTextMaxLength)
           return Report(error, kLineTextTooLong, "Text of field %s in row %llu is longer than %zu characters",
                         fields[i].name.c_str(), (unsigned long long)rows_, kGsaTextMaxLength);
+        continue;
+      }
+      if (GsaEmptyNumber(value)) {
+        s.empty = true;
         continue;
       }
       s.longest = std::max(s.longest, TextValue(value, true).size());
@@ -341,6 +365,12 @@ bool GsaFieldDescriptor::Build(const std::vector<GsaFieldDef>& fields, GsaRowSou
       } else {
         plan.decimals = std::min<uint32_t>(s.need, uint32_t(s.limit));
         entry.decimals = plan.decimals;
+        // A number column has no empty value (the key field's are 0).
+        if (s.empty && i != keyField_) {
+          plan.kind = kGsaTypeText;
+          plan.trimLeading = true;
+          plan.scaled = true;
+        }
       }
     }
     plan.column = plan.kind == kGsaTypeText ? textColumns_++ : numberColumns_++;
@@ -420,6 +450,14 @@ bool DLPageBuild::AddEntry(const void* key, const void* data, const void* record
     std::string_view value = row->Value(plan.field);
     if (plan.kind == kGsaTypeText) {
       std::string_view text = TextValue(value, plan.trimLeading);
+      if (plan.trimLeading && GsaEmptyNumber(value)) {
+        text = {};
+      } else if (plan.scaled) {
+        int32_t number = 0;
+        GsaScaleNumber(value, plan.decimals, &number);
+        scaled_ = ScaledText(number, plan.decimals);
+        text = scaled_;
+      }
       stored_.clear();
       GsaTextEncode(text.data(), text.size(), &stored_);
       fits = heaps_[plan.column].Add(stored_);

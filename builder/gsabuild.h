@@ -19,6 +19,11 @@
 //     so that no digit is lost. The field entry holds the d stored, so a
 //     reader divides by what was multiplied. This needs a first pass over
 //     the rows.
+//   - a number field holding an empty value (its text blank, or made only of
+//     asterisks and blanks, as other programs write a number without a
+//     value) is stored as a text column: the empty values as the empty text,
+//     the others as the number column would show them (x scaled at the
+//     stored d, printed with d decimals), so that no empty value reads as 0;
 //   - any other type fails the write.
 // The key field (QRECID) is a number field of whole numbers in ascending
 // order; the key of a page is its first record's key as a right-aligned
@@ -102,6 +107,9 @@ bool GsaDecimalMagnitude(const GsaDecimal& x, uint32_t decimals, uint64_t limit,
 bool GsaScaleDecimal(const GsaDecimal& x, uint32_t decimals, int32_t* out);
 // Both; an unreadable text gives 0.
 bool GsaScaleNumber(std::string_view text, uint32_t decimals, int32_t* out);
+// A number field's text without a value: blanks, or asterisks and blanks
+// (up to a NUL).
+bool GsaEmptyNumber(std::string_view text);
 
 // The text heap of one column of a page: a u16 count, then groups of 16
 // front-coded strings (base/gsaformat.h). Strings are given in their stored
@@ -141,6 +149,7 @@ struct GsaColumnPlan {
   uint32_t decimals = 0;     // stored decimals of a number column
   uint32_t column = 0;       // among the columns of its kind
   bool trimLeading = false;  // a number field stored as text
+  bool scaled = false;       // its values printed at decimals (empty values kept)
 };
 
 class GsaFieldDescriptor {
@@ -196,6 +205,7 @@ class DLPageBuild : public QIndexedFilePageBuild {
   std::vector<GsaTextHeap> heaps_;
   std::vector<std::unique_ptr<PackedIntWriter>> numbers_;
   std::string stored_;  // scratch for a value's stored form
+  std::string scaled_;  // scratch for a number printed as text
 };
 
 class DLFileBuild : public QIndexedFileBuild {

@@ -119,15 +119,16 @@ bool TempAttributeTable::Create(const CQmsRecord& fields) {
   table_.Create();
   if (!table_.IsOpen()) return false;
   table_.GetFields(row_);
-  // Real numbers travel as their texts: written back from a double with the
+  // Numbers travel as their texts: written back from a double with the
   // column's full decimals, a value such as 1366417754 in a column of width
-  // 24 with 15 decimals would no longer fit and be lost.
+  // 24 with 15 decimals would no longer fit and be lost; and a number
+  // without a value stays empty rather than become 0.
+  recordId_ = row_.GetFieldHandle(kRecordIdField);
   for (int i = 0; i < row_.GetCount(); ++i) {
     const QMS_VARIANT_TYPE type = row_.GetFieldTypeByHandle(i);
-    if (type == QMS_VARIANT_DOUBLE || type == QMS_VARIANT_FLOAT)
-      row_.SetFieldTypeByHandle(i, QMS_VARIANT_STRING);
+    const bool number = type == QMS_VARIANT_DOUBLE || type == QMS_VARIANT_FLOAT || type == QMS_VARIANT_LONG;
+    if (number && i != recordId_) row_.SetFieldTypeByHandle(i, QMS_VARIANT_STRING);
   }
-  recordId_ = row_.GetFieldHandle(kRecordIdField);
   return recordId_ >= 0;
 }
 

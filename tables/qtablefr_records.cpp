@@ -68,6 +68,14 @@ void AssignWhole(Field4& column, long value) {
   }
 }
 
+// A number column that other programs left without a value: blanks, or
+// asterisks (also written for a value that did not fit).
+bool EmptyNumber(FIELD4* field, const char* text) {
+  const int type = f4storedType(field);
+  if (type != 'N' && type != 'F') return false;
+  return text[std::strspn(text, " *")] == '\0';
+}
+
 CQmsVariant& ValueOf(const CQmsRecord& record, int field) {
   CQmsVariant* value = const_cast<CQmsRecord&>(record).GetFieldByHandle(field);
   if (value == nullptr) QmsRaise(QMS_SEVERE_INVALID_ARGUMENT);
@@ -331,7 +339,8 @@ void CQmsFolioRackTable::Fill1FieldValue(CQmsRecord& record, int column, int fie
     m_KeyText = text.c_str();
   } else {
     const char* text = source.str();
-    m_KeyText = text != nullptr ? text : "";
+    // An empty number reads as the empty text, as an empty text column does.
+    m_KeyText = text == nullptr || EmptyNumber(source.field, text) ? "" : text;
   }
   switch (record.GetFieldTrimmingByHandle(field)) {
     case QMS_TRIM_LEADING:

@@ -299,8 +299,10 @@ struct TAG4 {
   INDEX4* index;
   TFILE4* tagFile;
   int16_t errUnique;
-  int added;    // the write path's marks
-  int removed;
+  int added;    // the write path's marks: the new key was added,
+  int removed;  // the old key removed,
+  int held;     // the old key's removal held back until the commit,
+  int kept;     // the new key was there already, its held removal dropped
 };
 
 struct TFILE4 {
@@ -338,6 +340,11 @@ struct TFILE4 {
   BLOCK4* path[40];
   int depth;
   int pathLeafOnly;
+  // Removals a transaction holds back until its commit (tfile4.h): each
+  // entry a record number (u32) and a key of keyLen bytes.
+  unsigned char* pending;
+  int pendingN;
+  int pendingMax;
 };
 
 // ---- data files ----

@@ -13,6 +13,7 @@
 #include "xbase/list4.h"
 #include "xbase/mem4.h"
 #include "xbase/memo4.h"
+#include "xbase/tfile4.h"
 #include "xbase/tran4.h"
 #include "xbase/util4.h"
 
@@ -127,6 +128,37 @@ int KeyOf(TAG4* tag, DATA4* data, char* record, unsigned char* key, int* passes)
 
 bool Refused(int rc) { return rc == r4unique || rc < 0; }
 
+// Inside a transaction a unique tag keeps a changed record's old key until
+// the commit (tfile4.h), whatever its unique mode.
+bool HoldsRemovals(TAG4* tag, DATA4* data) {
+  return (tag->tagFile->typeCode & 0x05) && tag->errUnique != 0 && tran4active(data);
+}
+
+// Adds (key, rec), unless a held removal of that very entry shows that it
+// is there already (the tag's kept mark); a held removal of the key for
+// another record is carried out first. What t4addKey answers, or 0.
+int AddKey(TAG4* tag, const unsigned char* key, long rec) {
+  int held = tfile4heldBeforeAdd(tag->tagFile, key, uint32_t(rec));
+  if (held < 0) return held;
+  if (held == 1) {
+    tag->kept = 1;
+    return 0;
+  }
+  int rc = t4addKey(tag, key, rec);
+  tag->added = rc == 0;
+  return rc;
+}
+
+// Undoes an AddKey of the marks: the key leaves the tag again, or its held
+// removal comes back.
+int UnaddKey(TAG4* tag, const unsigned char* key, long rec) {
+  int rc = 0;
+  if (tag->added) rc = t4removeKey(tag, key, rec);
+  if (tag->kept && tfile4holdRemoval(tag->tagFile, key, uint32_t(rec)) != 0) rc = t4removeKey(tag, key, rec);
+  tag->added = tag->kept = 0;
+  return rc < 0 ? rc : 0;
+}
+
 // Adds the new record's key to every tag; on a refusal or an error the keys
 // added so far are removed again. 0, 20 or an error.
 int AppendKeys(DATA4* data, long rec) {
@@ -135,7 +167,7 @@ int AppendKeys(DATA4* data, long rec) {
   TAG4* tag = nullptr;
   int rc = 0;
   for (tag = d4tagNext(data, nullptr); tag; tag = d4tagNext(data, tag)) {
-    tag->added = tag->removed = 0;
+    tag->added = tag->removed = tag->held = tag->kept = 0;
     int passes = 0;
     int length = KeyOf(tag, data, data->record, key, &passes);
     if (length < 0) {
@@ -143,18 +175,17 @@ int AppendKeys(DATA4* data, long rec) {
       break;
     }
     if (!passes) continue;
-    rc = t4addKey(tag, key, rec);
+    rc = AddKey(tag, key, rec);
     if (Refused(rc)) break;
-    tag->added = rc == 0;
     rc = 0;
   }
   if (rc == 0) return 0;
   int saved = error4set(c4, 0);
   for (TAG4* back = d4tagPrev(data, tag); back; back = d4tagPrev(data, back)) {
-    if (!back->added) continue;
+    if (!back->added && !back->kept) continue;
     int passes = 0;
-    if (KeyOf(back, data, data->record, key, &passes) >= 0) t4removeKey(back, key, rec);
-    back->added = 0;
+    if (KeyOf(back, data, data->record, key, &passes) >= 0) UnaddKey(back, key, rec);
+    back->added = back->kept = 0;
   }
   error4set(c4, saved);
   return rc;
@@ -164,10 +195,10 @@ int AppendKeys(DATA4* data, long rec) {
 void UnappendKeys(DATA4* data, long rec) {
   unsigned char key[k4keyBufferSize];
   for (TAG4* tag = d4tagNext(data, nullptr); tag; tag = d4tagNext(data, tag)) {
-    if (!tag->added) continue;
+    if (!tag->added && !tag->kept) continue;
     int passes = 0;
-    if (KeyOf(tag, data, data->record, key, &passes) >= 0) t4removeKey(tag, key, rec);
-    tag->added = 0;
+    if (KeyOf(tag, data, data->record, key, &passes) >= 0) UnaddKey(tag, key, rec);
+    tag->added = tag->kept = 0;
   }
 }
 
@@ -256,7 +287,9 @@ int d4writeKeys(DATA4* data, long rec) {
   TAG4* first = d4tagNext(data, nullptr);
   if (first == nullptr) return 0;
   if (LoadOld(data, rec) != 0) return -1;
-  for (TAG4* tag = first; tag; tag = d4tagNext(data, tag)) tag->added = tag->removed = 0;
+  for (TAG4* tag = first; tag; tag = d4tagNext(data, tag)) {
+    tag->added = tag->removed = tag->held = tag->kept = 0;
+  }
   unsigned char newKey[k4keyBufferSize], oldKey[k4keyBufferSize];
   for (TAG4* tag = first; tag; tag = d4tagNext(data, tag)) {
     int newPasses = 0, oldPasses = 0;
@@ -269,24 +302,26 @@ int d4writeKeys(DATA4* data, long rec) {
       continue;
     }
     if (oldPasses) {
-      tag->removed = 1;
-      int rc = t4removeKey(tag, oldKey, rec);
-      if (rc < 0) return rc;
+      // Without room on the list the key goes at once, as outside a
+      // transaction.
+      if (HoldsRemovals(tag, data) && tfile4holdRemoval(tag->tagFile, oldKey, uint32_t(rec)) == 0) {
+        tag->held = 1;
+      } else {
+        tag->removed = 1;
+        int rc = t4removeKey(tag, oldKey, rec);
+        if (rc < 0) return rc;
+      }
     }
     if (!newPasses) continue;
-    tag->added = 1;
-    int rc = t4addKey(tag, newKey, rec);
+    int rc = AddKey(tag, newKey, rec);
     if (rc == r4unique || rc == e4unique) {
-      // This tag gets its old key back, the tags before it their old keys.
+      // This tag and the tags before it get their old keys back.
       int saved = error4set(c4, 0);
-      if (oldPasses) t4addKey(tag, oldKey, rec);
-      tag->added = tag->removed = 0;
       d4unwriteKeys(data, rec);
       error4set(c4, saved);
       return rc;
     }
     if (rc < 0) return rc;
-    if (rc != 0) tag->added = 0;  // not added under the tag's unique mode
   }
   return 0;
 }
@@ -297,17 +332,18 @@ int d4unwriteKeys(DATA4* data, long rec) {
   int result = 0;
   for (TAG4* tag = d4tagNext(data, nullptr); tag; tag = d4tagNext(data, tag)) {
     int passes = 0;
-    if (tag->added) {
+    if (tag->added || tag->kept) {
       int rc = KeyOf(tag, data, data->record, key, &passes);
-      if (rc >= 0) rc = t4removeKey(tag, key, rec);
+      if (rc >= 0) rc = UnaddKey(tag, key, rec);
       if (rc < 0 && result == 0) result = rc;
     }
-    if (tag->removed) {
+    if (tag->removed || tag->held) {
       int rc = KeyOf(tag, data, data->recordOld, key, &passes);
-      if (rc >= 0) rc = t4addKey(tag, key, rec);
+      if (rc >= 0 && tag->removed) rc = t4addKey(tag, key, rec);
+      if (rc >= 0 && tag->held) tfile4dropRemoval(tag->tagFile, key, uint32_t(rec));
       if (rc < 0 && result == 0) result = rc;
     }
-    tag->added = tag->removed = 0;
+    tag->added = tag->removed = tag->held = tag->kept = 0;
   }
   return result;
 }

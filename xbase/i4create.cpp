@@ -406,10 +406,12 @@ int BuildFile(INDEX4FILE* file, DATA4* data, TAG4* const* modes) {
   CODE4* c4 = data->codeBase;
   TFILE4* directory = file->tagIndex;
   const bool single = (directory->typeCode & 0x80) == 0;
-  // Every cursor and decoded block goes: the whole file is written anew.
+  // Every cursor, decoded block and held removal goes: the whole file is
+  // written anew.
   for (auto* tag = static_cast<TFILE4*>(l4first(&file->tags)); tag;
        tag = static_cast<TFILE4*>(l4next(&file->tags, tag))) {
     tfile4release(tag);
+    tfile4forgetHeld(tag);
   }
   tfile4release(directory);
   index4cacheFree(file);

@@ -462,6 +462,7 @@ int tfile4init(TFILE4* tag, INDEX4FILE* file, uint32_t headerPos, const char* na
 }
 
 void tfile4free(TFILE4* tag) {
+  tfile4forgetHeld(tag);
   tfile4release(tag);
   expr4free(tag->expr);
   expr4free(tag->filter);
@@ -690,4 +691,85 @@ int tfile4remove(TFILE4* tag, const unsigned char* key, uint32_t rec) {
   index4changed(tag->indexFile);
   if (rc != 0) tfile4release(tag);
   return rc < 0 ? rc : 0;
+}
+
+// ---- removals held until the commit ----
+
+namespace {
+
+size_t HeldWidth(const TFILE4* tag) { return 4 + size_t(tag->keyLen); }
+unsigned char* HeldAt(TFILE4* tag, int i) { return tag->pending + size_t(i) * HeldWidth(tag); }
+uint32_t HeldRec(TFILE4* tag, int i) { return QLoadU32LE(HeldAt(tag, i)); }
+bool HeldKey(TFILE4* tag, int i, const unsigned char* key) {
+  return std::memcmp(HeldAt(tag, i) + 4, key, size_t(tag->keyLen)) == 0;
+}
+
+// Takes entry i off the list, keeping the order of the others.
+void DropHeld(TFILE4* tag, int i) {
+  const size_t width = HeldWidth(tag);
+  std::memmove(HeldAt(tag, i), HeldAt(tag, i) + width, size_t(tag->pendingN - i - 1) * width);
+  tag->pendingN--;
+}
+
+}  // namespace
+
+int tfile4holdRemoval(TFILE4* tag, const unsigned char* key, uint32_t rec) {
+  if (tag->pendingN == tag->pendingMax) {
+    const int more = tag->pendingMax < 8 ? 8 : tag->pendingMax * 2;
+    auto* bigger = static_cast<unsigned char*>(u4alloc(long(HeldWidth(tag) * size_t(more))));
+    if (bigger == nullptr) return e4memory;
+    if (tag->pendingN > 0) std::memcpy(bigger, tag->pending, HeldWidth(tag) * size_t(tag->pendingN));
+    u4free(tag->pending);
+    tag->pending = bigger;
+    tag->pendingMax = more;
+  }
+  unsigned char* at = HeldAt(tag, tag->pendingN++);
+  QStoreU32LE(at, rec);
+  std::memcpy(at + 4, key, size_t(tag->keyLen));
+  return 0;
+}
+
+int tfile4dropRemoval(TFILE4* tag, const unsigned char* key, uint32_t rec) {
+  // The newest first: a rollback takes back what was held last.
+  for (int i = tag->pendingN - 1; i >= 0; i--) {
+    if (HeldRec(tag, i) == rec && HeldKey(tag, i, key)) {
+      DropHeld(tag, i);
+      return 1;
+    }
+  }
+  return 0;
+}
+
+int tfile4heldBeforeAdd(TFILE4* tag, const unsigned char* key, uint32_t rec) {
+  if (tfile4dropRemoval(tag, key, rec)) return 1;
+  for (int i = 0; i < tag->pendingN;) {
+    if (!HeldKey(tag, i, key)) {
+      i++;
+      continue;
+    }
+    int rc = tfile4remove(tag, key, HeldRec(tag, i));
+    if (rc < 0) return rc;
+    DropHeld(tag, i);
+  }
+  return 0;
+}
+
+int tfile4removeHeld(TFILE4* tag) {
+  int result = 0;
+  unsigned char key[k4keyBufferSize];
+  while (tag->pendingN > 0) {
+    const int last = tag->pendingN - 1;
+    const uint32_t rec = HeldRec(tag, last);
+    std::memcpy(key, HeldAt(tag, last) + 4, size_t(tag->keyLen));
+    tag->pendingN = last;
+    int rc = tfile4remove(tag, key, rec);
+    if (rc < 0 && result == 0) result = rc;
+  }
+  return result;
+}
+
+void tfile4forgetHeld(TFILE4* tag) {
+  u4free(tag->pending);
+  tag->pending = nullptr;
+  tag->pendingN = tag->pendingMax = 0;
 }

@@ -59,6 +59,27 @@ int tfile4add(TFILE4* tag, const unsigned char* key, uint32_t rec, int mode);
 // Removes the entry: 0, 5 when it is not there, or an error.
 int tfile4remove(TFILE4* tag, const unsigned char* key, uint32_t rec);
 
+// ---- removals held until the commit ----
+// Inside a transaction the old key of a unique tag stays in the tag until
+// the commit: the changed record is still found by it, and a rollback finds
+// the key where it was. The removal waits on the tag's list meanwhile.
+//
+// Holds the removal of (key, rec): 0, or -920 when the list cannot grow
+// (the caller then removes the entry at once).
+int tfile4holdRemoval(TFILE4* tag, const unsigned char* key, uint32_t rec);
+// Drops a held removal of (key, rec): 1 dropped, 0 none held.
+int tfile4dropRemoval(TFILE4* tag, const unsigned char* key, uint32_t rec);
+// Before (key, rec) is added: a held removal of the same entry is dropped
+// and 1 returned (the entry is in the tag already, nothing to add); a held
+// removal of the key for another record is carried out now, so that the
+// key is free for rec, and 0 returned; or an error.
+int tfile4heldBeforeAdd(TFILE4* tag, const unsigned char* key, uint32_t rec);
+// Carries out every held removal (an entry already gone counts as done)
+// and empties the list: 0, or the first error.
+int tfile4removeHeld(TFILE4* tag);
+// Empties the list without touching the tag (after a rollback, a rebuild).
+void tfile4forgetHeld(TFILE4* tag);
+
 enum : long {
   E4_TFILE4 = 90158,          // "tfile4...()"
   E4_T4ADD = 90384,

@@ -14,6 +14,7 @@
 #include "xbase/list4.h"
 #include "xbase/mem4.h"
 #include "xbase/memo4.h"
+#include "xbase/tfile4.h"
 #include "xbase/util4.h"
 
 // The log's state beside the context's own fields (logFile, logFileOpen,
@@ -283,6 +284,28 @@ void Touch(CODE4* c4, DATA4FILE* file) {
   t->touched[t->touchedN++] = file;
 }
 
+// The removals the transaction's unique tags held back: carried out at the
+// commit (0 or the first error), forgotten at a rollback, which has put the
+// keys back where they were.
+int EndHeldRemovals(CODE4* c4, bool carryOut) {
+  int result = 0;
+  for (auto* file = static_cast<DATA4FILE*>(l4first(&c4->dataFileList)); file;
+       file = static_cast<DATA4FILE*>(l4next(&c4->dataFileList, file))) {
+    for (auto* index = static_cast<INDEX4FILE*>(l4first(&file->indexes)); index;
+         index = static_cast<INDEX4FILE*>(l4next(&file->indexes, index))) {
+      for (auto* tag = static_cast<TFILE4*>(l4first(&index->tags)); tag;
+           tag = static_cast<TFILE4*>(l4next(&index->tags, tag))) {
+        if (!carryOut) {
+          tfile4forgetHeld(tag);
+        } else if (int rc = tfile4removeHeld(tag); rc < 0 && result == 0) {
+          result = rc;
+        }
+      }
+    }
+  }
+  return result;
+}
+
 // Handles closed during the transaction close now.
 void CloseKept(CODE4* c4) {
   while (auto* data = static_cast<DATA4*>(l4first(&c4->closedDataList))) {
@@ -515,6 +538,7 @@ int Rollback(CODE4* c4) {
   if (rc == 0) t->status = kStatusIdle;
   const int failed = c4->errorCode;
   error4set(c4, 0);
+  EndHeldRemovals(c4, false);
   Refresh(c4);
   EndTransaction(c4);
   if (saved != 0) {
@@ -737,6 +761,9 @@ int code4tranCommitPhaseTwo(CODE4* c4, int) {
     if (file->fileChanged && !file->readOnly && dfile4updateHeader(file, 1, 1, 1) != 0) rc = -1;
   }
   if (rc == 0) t->status = kStatusIdle;
+  // A tag that fails here is the index's fault, not the log's: the error is
+  // returned, and the log stays usable.
+  if (EndHeldRemovals(c4, true) < 0) rc = -1;
   EndTransaction(c4);
   return done(rc);
 }

@@ -5,6 +5,7 @@
 // dBASE driver. Field bytes are found by walking the widths, so a reading
 // never trusts a column's width for the file's layout.
 #include <algorithm>
+#include <cfloat>
 #include <cstdio>
 #include <cstring>
 
@@ -80,6 +81,19 @@ size_t CharFieldText(const DataSource* s, FieldDef& column, char* out, int width
   }
   return n;
 }
+
+// Other programs write a number field that holds no value as blanks, or
+// fill it with asterisks (also when the value did not fit): either way the
+// field is empty, never 0.
+bool EmptyNumberField(const uint8_t* bytes, int width) {
+  for (int i = 0; i < width; ++i) {
+    if (bytes[i] != ' ' && bytes[i] != '*') return false;
+  }
+  return true;
+}
+
+// The library's float that stands for no value: its text is empty.
+constexpr double kNoNumber = -DBL_MAX;
 
 bool ParseDigits(const char* text, int n, int32_t* out) {
   char copy[8];
@@ -395,10 +409,15 @@ int16_t DbfDriverRead(DataSource* s, FieldDef* columns, uint32_t row, uint8_t* d
         break;
       case kFieldDecimal:
       case kFieldFloat: {
+        if (EmptyNumberField(field, d.width)) {
+          v.u.d = kNoNumber;
+          break;
+        }
         FieldText t(field, d.width);
         NumParseDouble(t.text, &v.u.d);
         break;
       }
+      // Whole-number columns have no empty value: an empty field reads as 0.
       case kFieldInteger: {
         FieldText t(field, d.width);
         NumParseLong(t.text, &v.u.i);
@@ -468,6 +487,12 @@ bool FormatDbaseRecord(DataSource* s, const DbfFile* f, FieldDef* columns, uint8
     switch (v.kind) {
       case kFieldDecimal:
       case kFieldFloat:
+        // A value read from an empty field goes back empty.
+        if (v.u.d == kNoNumber) {
+          std::memset(field, ' ', d.width);
+          break;
+        }
+        [[fallthrough]];
       case kFieldInteger:
       case kFieldSmallint:
         if (!NumberField(v, v.kind, d.width, d.decimals, text)) {

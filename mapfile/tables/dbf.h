@@ -117,7 +117,10 @@ int16_t DbfSourceOpen(DataSource* source, int mode);
 int16_t DbfSourceRelease(DataSource* source);
 int16_t DbfSourceClose(DataSource* source);  // frees the record buffer
 
-// dBASE driver (kind 1): every value as text.
+// dBASE driver (kind 1): every value as text. A number field made only of
+// blanks and asterisks reads into a Decimal or Float column as the float
+// that stands for no value (-DBL_MAX, whose text is empty) and is written
+// back as blanks; into an Integer or Smallint column as 0.
 int16_t DbfDriverCreate(DataSource* source, FieldDef* columns, int32_t count);
 int16_t DbfDriverAttach(DataSource* source, FieldDef* columns, int32_t* count);
 int16_t DbfDriverDescribe(DataSource* source, TableObject* table);

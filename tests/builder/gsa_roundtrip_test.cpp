@@ -325,6 +325,41 @@ TEST(GsaRoundTripTest, AttributeRecords) {
   EXPECT_STREQ(error, "Invalid operator. Oper: >>");
 }
 
+// A number field holding an empty value (blanks, or asterisks and blanks)
+// reads back empty, its other values as a number field shows them; so does
+// one kept as text because it outgrows 32 bits. A field without empty values
+// stays a number field.
+TEST(GsaRoundTripTest, EmptyNumbersReadBackEmpty) {
+  TempDir dir;
+  Table t;
+  t.fields = {{"LIFE", 'N', 6, 2},  {"POP", 'N', 10, 0}, {"BIG", 'N', 18, 0},
+              {"FULL", 'F', 8, 3}, {"QRECID", 'N', 12, 0}};
+  t.rows = {{"  72.5", "   1234567", "       12345678901", "   0.125", Recid(1)},
+            {"      ", "          ", "******************", "   1.000", Recid(2)},
+            {"******", "   *******", "                 1", "  -2.500", Recid(3)},
+            {" -0.50", "         0", "                  ", "   0.000", Recid(4)}};
+  ASSERT_TRUE(Write(dir.File("e.gsa"), t));
+  AttributeSearch search;
+  ASSERT_TRUE(search.Open(dir.File("e.gsb").c_str(), "anything"));
+  const char* expected[][4] = {{"72.5", "1234567", "12345678901", "0.125"},
+                               {"", "", "", "1.000"},
+                               {"", "", "1", "-2.500"},
+                               {"-0.5", "0", "", "0.000"}};
+  const uint32_t types[] = {'C', 'C', 'C', 'N'};
+  const uint32_t decimals[] = {1, 0, 0, 3};
+  for (int r = 1; r <= 4; ++r) {
+    ASSERT_EQ(search.SetRecord(r), 1u);
+    for (int f = 0; f < 4; ++f) {
+      SCOPED_TRACE(t.fields[size_t(f)].name + " of record " + std::to_string(r));
+      pipAttributeInfoStruct info;
+      ASSERT_EQ(search.GetAttributeInfoByName(t.fields[size_t(f)].name.c_str(), &info), 1);
+      EXPECT_STREQ(info.value, expected[r - 1][f]);
+      EXPECT_EQ(info.type, types[f]);
+      EXPECT_EQ(info.decimals, decimals[f]);
+    }
+  }
+}
+
 // Text keys, duplicate-free, and the letters-and-digits flag of the file.
 TEST(GsaRoundTripTest, TextKeysAndTheLettersAndDigitsFlag) {
   TempDir dir;

@@ -1,6 +1,7 @@
 // The dBASE record layer and the dBASE driver: header checks, buffered
 // reads, appends and updates, number texts and their clamps, and what other
 // readers (python3-dbfread, shapelib's dbfdump) make of the files written.
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -444,11 +445,14 @@ TEST_F(DbaseFileTest, UpdateRewritesOneRecordInPlace) {
   EXPECT_EQ(LoadU32(Contents("t.dbf"), 4), 1000u);
 }
 
+// Logicals, blank dates and empty numbers (blanks or asterisks: no value in
+// a Decimal column, 0 in an Integer one), as other programs write them.
 TEST_F(DbfTest, ReadsLogicalsAndBlankDatesAsOtherProgramsWriteThem) {
   std::vector<std::vector<std::string>> records = {
       {"y", "20200131", " 12.5", "         -7"}, {"N", "        ", " -1.0", " 2147483647"},
       {" ", "2020ab31", "     ", "           "}, {"T", "00000000", "  0.0", "           "},
-      {"t", "202101  ", "  x.5", "99999999999"}, {"?", "20211301", "  1e1", "          0"}};
+      {"t", "202101  ", "  x.5", "99999999999"}, {"?", "20211301", "  1e1", "          0"},
+      {"F", "20200131", "*****", "***********"}, {"F", "20200131", "  ***", "        ***"}};
   std::string bytes = Header({Descriptor("L", 'L', 1), Descriptor("D", 'D', 8),
                               Descriptor("N", 'N', 5, 1), Descriptor("I", 'N', 11)},
                              uint32_t(records.size()));
@@ -471,10 +475,11 @@ TEST_F(DbfTest, ReadsLogicalsAndBlankDatesAsOtherProgramsWriteThem) {
     int32_t integer;
   } rows[] = {
       {1, {2020, 1, 31}, 12.5, -7},        {0, {0, 0, 0}, -1.0, 2147483647},
-      {0, {0, 0, 0}, 0, 0},                {1, {0, 0, 0}, 0, 0},
+      {0, {0, 0, 0}, -DBL_MAX, 0},         {1, {0, 0, 0}, 0, 0},
       {1, {0, 0, 0}, 0, 0},                {0, {2021, 13, 1}, 10, 0},
+      {0, {2020, 1, 31}, -DBL_MAX, 0},     {0, {2020, 1, 31}, -DBL_MAX, 0},
   };
-  for (uint32_t r = 1; r <= 6; ++r) {
+  for (uint32_t r = 1; r <= records.size(); ++r) {
     SCOPED_TRACE(r);
     ASSERT_TRUE(Read(cols, r));
     EXPECT_EQ(cols.V(0).u.b, rows[r - 1].logical);
@@ -484,7 +489,17 @@ TEST_F(DbfTest, ReadsLogicalsAndBlankDatesAsOtherProgramsWriteThem) {
     EXPECT_DOUBLE_EQ(cols.V(2).u.d, rows[r - 1].number);
     EXPECT_EQ(cols.V(3).u.i, rows[r - 1].integer);
   }
+  char text[32];
+  EXPECT_STREQ(ValueToText(&cols.V(2), text, sizeof text, 1, 0), "");
   EXPECT_TRUE(Release());
+
+  // A row rewritten as it was read keeps its empty number empty.
+  ASSERT_TRUE(Open(kFileModeWrite));
+  ASSERT_TRUE(Read(cols, 7));
+  ASSERT_TRUE(Update(cols, 7));
+  ASSERT_TRUE(Release());
+  const size_t record7 = size_t(32 + 32 * 4 + 1 + 6 * 26);
+  EXPECT_EQ(Contents("l.dbf").substr(record7, 26), " F20200131" + std::string(15, ' ') + "0");
 }
 
 TEST_F(DbfTest, AttachRefusesDisagreeingColumns) {

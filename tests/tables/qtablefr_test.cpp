@@ -291,6 +291,34 @@ TEST_F(FolioRackTest, RecordsFieldsAndMapsMoveValues) {
   EXPECT_EQ(long(*target.GetFieldByHandle(1)), 2);
 }
 
+// A number column of blanks or asterisks, as other programs write a number
+// without a value, reads as the empty text (a whole-number field: 0).
+TEST_F(FolioRackTest, EmptyNumbersReadAsEmptyTexts) {
+  dir_.Write("nulls.dbf", testsupport::ReadAll(testsupport::FixturePath("nulls/nulls.dbf")));
+  CQmsFolioRackTable table(dir_.path().c_str(), "nulls");
+  table.Open();
+  CQmsRecord texts;
+  for (const char* name : {"NAME", "LIFE", "POP", "RATE"}) texts.Add(name, 12);
+  CQmsRecord numbers;
+  numbers.Add("POP", QMS_VARIANT_LONG, 10);
+  numbers.Add("LIFE", QMS_VARIANT_DOUBLE, 6, 1);
+  std::vector<std::string> rows;
+  table.MoveFirst();
+  while (!table.AtEOF()) {
+    table.FillFieldValues(texts);
+    table.FillFieldValues(numbers);
+    std::string row;
+    for (int i = 0; i < texts.GetCount(); i++)
+      row += std::string(i ? "|" : "") + static_cast<const char*>(*texts.GetFieldByHandle(i));
+    rows.push_back(row + "|" + std::to_string(long(*numbers.GetFieldByHandle(0))) + "|" +
+                   std::to_string(double(*numbers.GetFieldByHandle(1))));
+    table.MoveBy(1);
+  }
+  EXPECT_EQ(rows, (std::vector<std::string>{"full|72.5|1234567|0.125|1234567|72.500000",
+                                            "blank||||0|0.000000", "stars||||0|0.000000",
+                                            "mixed||0||0|0.000000"}));
+}
+
 TEST_F(FolioRackTest, CommittingAnUnchangedRecordWritesNothing) {
   CreatePeople({{"Ann", "1", "1", "1", "", "T", "1", "1"}});
   std::string path = dir_.File("people.dbf");

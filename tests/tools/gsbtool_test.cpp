@@ -122,6 +122,26 @@ TEST_F(GsbtoolTest, UnknownAttributeIsReportedOnce) {
   EXPECT_EQ(run.err, "gsbtool: " + counties_ + ": no attribute named NOSUCH\n");
 }
 
+// Number fields of blanks or asterisks (tests/data/nulls: N and F columns)
+// come back empty, never 0 or asterisks; a 0 stays 0.
+TEST(GsbtoolEmptyNumbers, ContainsShowsThemEmpty) {
+  TempDir dir;
+  for (const char* ext : {"shp", "shx", "dbf"}) {
+    dir.Write(std::string("nulls.") + ext,
+              testsupport::ReadAll(testsupport::FixturePath(std::string("nulls/nulls.") + ext)));
+  }
+  const Outcome built = Execute(dir, GSBBUILD_PATH, {dir.File("nulls.shp"), dir.File("nulls.gsb"), "NAME"});
+  ASSERT_EQ(built.status, 1) << built.out;
+  const Outcome run = Tool(dir, {"contains", dir.File("nulls.gsb"), "LIFE", "POP", "RATE"},
+                           "5 5\n25 5\n45 5\n65 5\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "5 5: full LIFE=72.5 POP=1234567 RATE=0.125\n"
+            "25 5: blank LIFE= POP= RATE=\n"
+            "45 5: stars LIFE= POP= RATE=\n"
+            "65 5: mixed LIFE= POP=0 RATE=\n");
+}
+
 TEST_F(GsbtoolTest, HelpGoesToStandardOutputWithExitZero) {
   for (const char* flag : {"--help", "-h"}) {
     const Outcome run = Tool(*dir_, {flag});

@@ -281,4 +281,22 @@ TEST(LioTest, HelpAndUnknownCommands) {
   EXPECT_EQ(bare.err.rfind("usage: lio unit", 0), 0u) << bare.err;
 }
 
+// A map table over a dBASE data file: number fields of blanks or asterisks
+// are empty in the row text, a 0 stays 0 (tests/data/nulls/nulls.dbf).
+TEST(LioTest, EmptyDbaseNumbersDumpEmpty) {
+  TempDir dir;
+  dir.Write("nulls.dbf", testsupport::ReadAll(testsupport::FixturePath("nulls/nulls.dbf")));
+  // Written after its data file, so that the definition is not older.
+  dir.Write("nulls.TAB",
+            "!table\n!version 300\n!charset WindowsLatin1\n\nDefinition Table\n"
+            "  Type DBF Charset \"WindowsLatin1\"\n  Fields 4\n    NAME Char (8) ;\n"
+            "    LIFE Decimal (6, 1) ;\n    POP Decimal (10, 0) ;\n    RATE Decimal (8, 3) ;\n");
+  const Outcome run = Lio(dir, {"dump", dir.File("nulls.TAB")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string none = "\tGEOMETRYCOLLECTION EMPTY";
+  EXPECT_EQ(RowLines(run.out), (std::vector<std::string>{"\"full\"\t72.5\t1234567\t0.125" + none,
+                                                        "\"blank\"\t\t\t" + none, "\"stars\"\t\t\t" + none,
+                                                        "\"mixed\"\t\t0\t" + none}));
+}
+
 }  // namespace

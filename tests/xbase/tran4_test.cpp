@@ -331,6 +331,80 @@ TEST(Transaction, RollbackRestoresRecordsKeysAndMemos) {
   EXPECT_EQ(std::vector<unsigned>(types.end() - 6, types.end()), (std::vector<unsigned>{7, 4, 8, 5, 6, 3}));
 }
 
+// The tag's entries as "name:record", in key order.
+std::vector<std::string> NameEntries(DATA4* data) {
+  std::vector<std::string> out;
+  for (const auto& [key, rec] : xbasetest::TagEntries(d4tag(data, "NAME"))) {
+    out.push_back(key.substr(0, key.find_last_not_of(' ') + 1) + ":" + std::to_string(rec));
+  }
+  return out;
+}
+
+// Inside a transaction a unique tag keeps a changed record's old key, so the
+// record is still found by it; the key goes with the commit, or is freed at
+// once when another record takes it. A refused change and a change back
+// leave the held keys as they were.
+TEST(Transaction, UniqueOldKeysStayUntilTheCommit) {
+  // Under every unique mode; the default one adds nothing on a duplicate.
+  for (int mode : {int(r4uniqueContinue), int(e4unique)}) {
+    SCOPED_TRACE(mode);
+    TempDir dir;
+    TestCode4 c4;
+    c4.errDefaultUnique = int16_t(mode);
+    ASSERT_EQ(code4logCreate(&c4, dir.File("c4.log").c_str(), "PUBLIC"), 0);
+    DATA4* data = OpenPeople(&c4, dir.File("people.dbf"));
+    ASSERT_NE(data, nullptr);
+    ASSERT_EQ(Add(data, "ann", ""), 0);
+    ASSERT_EQ(code4tranStart(&c4), 0);
+    ASSERT_EQ(Change(data, 1, "amy", ""), 0);
+    EXPECT_EQ(Seek(data, "ann"), 1);
+    ASSERT_EQ(code4tranCommit(&c4), 0);
+    EXPECT_EQ(Seek(data, "ann"), 0);
+    EXPECT_EQ(Seek(data, "amy"), 1);
+  }
+
+  TempDir dir;
+  TestCode4 c4;
+  c4.errDefaultUnique = r4unique;
+  ASSERT_EQ(code4logCreate(&c4, dir.File("c4.log").c_str(), "PUBLIC"), 0);
+  DATA4* data = OpenPeople(&c4, dir.File("people.dbf"));
+  ASSERT_NE(data, nullptr);
+  ASSERT_EQ(Add(data, "ann", ""), 0);
+  ASSERT_EQ(Add(data, "bob", ""), 0);
+  ASSERT_EQ(Add(data, "cy", ""), 0);
+
+  ASSERT_EQ(code4tranStart(&c4), 0);
+  ASSERT_EQ(Change(data, 1, "amy", ""), 0);
+  EXPECT_EQ(Seek(data, "ann"), 1);
+  EXPECT_EQ(Seek(data, "amy"), 1);
+  ASSERT_EQ(Change(data, 2, "ann", ""), 0);  // takes the held key
+  EXPECT_EQ(Seek(data, "ann"), 2);
+  EXPECT_EQ(Seek(data, "bob"), 2);
+  EXPECT_EQ(Change(data, 1, "ann", ""), r4unique);
+  ASSERT_EQ(d4changed(data, 0), 1);
+  ASSERT_EQ(Change(data, 3, "cyd", ""), 0);
+  ASSERT_EQ(Change(data, 3, "cy", ""), 0);  // back to the held key
+  ASSERT_EQ(Add(data, "bob", ""), 0);        // an append takes a held key too
+  EXPECT_EQ(NameEntries(data), (std::vector<std::string>{"amy:1", "ann:2", "bob:4", "cy:3", "cyd:3"}));
+  ASSERT_EQ(code4tranCommit(&c4), 0);
+  EXPECT_EQ(NameEntries(data), (std::vector<std::string>{"amy:1", "ann:2", "bob:4", "cy:3"}));
+
+  // A change in a transaction of its own is committed at once.
+  ASSERT_EQ(Change(data, 4, "dee", ""), 0);
+  EXPECT_EQ(Seek(data, "bob"), 0);
+
+  // A rollback puts every key back as it was.
+  ASSERT_EQ(code4tranStart(&c4), 0);
+  ASSERT_EQ(Change(data, 1, "eve", ""), 0);
+  ASSERT_EQ(Change(data, 2, "amy", ""), 0);
+  ASSERT_EQ(code4tranRollback(&c4), 0);
+  EXPECT_EQ(NameEntries(data), (std::vector<std::string>{"amy:1", "ann:2", "cy:3", "dee:4"}));
+  ASSERT_EQ(code4tranStart(&c4), 0);
+  ASSERT_EQ(code4tranCommit(&c4), 0);
+  EXPECT_EQ(NameEntries(data), (std::vector<std::string>{"amy:1", "ann:2", "cy:3", "dee:4"}));
+  EXPECT_TRUE(c4.reports.empty());
+}
+
 // Closing a table inside a transaction keeps it for the rollback; a commit
 // writes the headers the transaction held back.
 TEST(Transaction, CommitWritesHeadersAndClosesKeptTables) {
