@@ -438,7 +438,7 @@ void NormSetValue(const char* item, uint8_t* table, int limit, int value);
 // Builds the tables and stamps of the system charset; 0 when there is no
 // definition for table 1 (after the fatal routine with message 973).
 int16_t NormTablesInit();
-const uint8_t* NormTable(int which);  // 1..3, null when not built
+const uint8_t* NormTable(int which);  // 1..3, null before it is made
 uint32_t NormStamp(int which);        // 1..4, 0 when not computed
 // CRC-16/ARC (reflected 0xA001, initial 0, no final XOR); 0 for no bytes.
 uint16_t Crc16(const void* bytes, size_t length);
