@@ -48,9 +48,9 @@
 #define PX_ERROR_TABLES_OPEN 1924      /* PXSetCharset while a table is open */
 #define PX_ERROR_NOT_INITIALISED 1929  /* before PXInitialize / after PXShutdown */
 #define PX_ERROR_REFUSED 1930          /* the last PXInitialize had a wrong number */
-/* A data kind whose source this library does not have: the operation makes
- * its checks, then fails with this code. */
-#define PX_ERROR_NOT_BUILT 1950
+/* A data kind that has no driver in this library: the operation makes its
+ * checks, then fails with this code. */
+#define PX_ERROR_NO_DRIVER 1950
 /* PXInsertRow, PXUpdateRow: a row value its field cannot hold (a number
  * text that is no number, not whole or out of range for an integer field,
  * or wider than the field keeps it); nothing of the row is written. */

@@ -438,7 +438,7 @@ void NormSetValue(const char* item, uint8_t* table, int limit, int value);
 // Builds the tables and stamps of the system charset; 0 when there is no
 // definition for table 1 (after the fatal routine with message 973).
 int16_t NormTablesInit();
-const uint8_t* NormTable(int which);  // 1..3, null when not built
+const uint8_t* NormTable(int which);  // 1..3, null before it is made
 uint32_t NormStamp(int which);        // 1..4, 0 when not computed
 // CRC-16/ARC (reflected 0xA001, initial 0, no final XOR); 0 for no bytes.
 uint16_t Crc16(const void* bytes, size_t length);
@@ -567,6 +567,57 @@ uint32_t ClockTicks();
 int32_t ColorSimilarity(uint32_t a, uint32_t b);
 
 // ===== Typed value ===========================================================
+
+// The font record of map objects and of kind-15 values (64 bytes). Its
+// clause is written here so that a value prints a font as the object code
+// does: "Font ("name",style,size,foreground[,background])".
+inline constexpr int kStyleNameSize = 32;  // at most 31 characters and a zero
+struct FontStyle {
+  uint8_t style;  // eight style bits
+  uint16_t flagA, flagB, flagC;  // 0 or 1: bits 8, 9, 10 of the stored style
+  char name[kStyleNameSize];
+  int16_t size;
+  uint32_t foreground;
+  uint32_t background;
+  uint8_t backgroundFlag;
+  double kept;  // 0.0 when read from a compact record
+};
+static_assert(offsetof(FontStyle, flagA) == 2 && offsetof(FontStyle, flagC) == 6 &&
+              offsetof(FontStyle, name) == 8 && offsetof(FontStyle, size) == 40 &&
+              offsetof(FontStyle, foreground) == 44 && offsetof(FontStyle, background) == 48 &&
+              offsetof(FontStyle, backgroundFlag) == 52 && offsetof(FontStyle, kept) == 56 &&
+              sizeof(FontStyle) == 64);
+
+// The stored 16-bit font style: bits 0-7 the style byte, bits 8, 9, 10 the
+// flags A, B, C. Unpacking replaces the style byte and sets the three flags
+// to 0 or 1.
+uint16_t FontStylePack(const FontStyle* font);
+void FontStyleUnpack(uint16_t style, FontStyle* font);
+// Writes "Font ("name",style,size,foreground" and then ",background" when
+// the background flag or flag A is set, then ")" (no blank) into out (at
+// most size bytes with the terminator); returns its length. Colours are
+// masked to 24 bits; a quote in the name is doubled. 0 and an empty text
+// when the clause does not fit.
+size_t StyleClauseFont(FontStyle font, char* out, size_t size);
+
+// What kind-13 values need of the map-object code, which owns the object
+// record: installed by that code (ValueSetObjectServices) when the library
+// initialises. Without them an object cannot be copied into a value (the
+// copy fails with 479), a value's object has nothing of its own freed and
+// no kind name.
+struct MapObjectServices {
+  // The size of the block a kind-13 value owns: one object record.
+  size_t objectSize;
+  // Copies an object and what it owns into a fresh zeroed block; 0 when out
+  // of memory, with nothing left allocated.
+  int (*copy)(const void* source, void* target);
+  // Frees what an object owns, not its block.
+  void (*free)(void* object);
+  // The name of the object's kind, bounded by size.
+  void (*kindName)(const void* object, char* buffer, size_t size);
+};
+// Null uninstalls. The record must outlive its installation.
+void ValueSetObjectServices(const MapObjectServices* services);
 
 int16_t ValueInit(Value* value, uint8_t kind, uint8_t size);
 int16_t ValueAlloc(uint8_t size, Value* value, char** text);
@@ -973,6 +1024,8 @@ struct FoundationState {
   Session* session = nullptr;
   // units
   const CoordSysServices* coordSys = nullptr;
+  // map objects held in values
+  const MapObjectServices* mapObjects = nullptr;
   // normalization tables and stamps
   NormState norm = {};
   // parser

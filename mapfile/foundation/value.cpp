@@ -20,8 +20,8 @@ namespace {
 
 constexpr int16_t kErrStyleRange = 465;
 
-// The low byte of a style, and bits 8, 9 and 10 as three flags.
-void UnpackFontStyle(uint16_t style, uint8_t* out) {
+// The low byte of a font symbol's style, and bits 8, 9 and 10 as three flags.
+void UnpackSymbolStyle(uint16_t style, uint8_t* out) {
   out[0] = uint8_t(style & 0xFF);
   out[1] = (style >> 8) & 1;
   out[2] = (style >> 9) & 1;
@@ -50,8 +50,6 @@ size_t StyleSize(uint8_t kind) {
       return kSymbolRecordSize;
     case kValueFont:
       return kFontRecordSize;
-    case kValueObject:
-      return kMapObjectSize;
     default:
       return 0;
   }
@@ -113,7 +111,7 @@ bool SetSymbol(Value* v, va_list ap) {
       int rotation = va_arg(ap, int);
       if (!InRange(style, 0, 32767) || !InRange(rotation, -3600, 3600)) return false;
       FontNameCopy(name, s.name);
-      UnpackFontStyle(uint16_t(style), s.style);
+      UnpackSymbolStyle(uint16_t(style), s.style);
       s.rotation = int16_t(rotation);
     }
   }
@@ -130,14 +128,14 @@ bool SetFont(Value* v, va_list ap) {
   int32_t foreground = va_arg(ap, int32_t), background = va_arg(ap, int32_t);
   if (!InRange(style, 0, 32767)) return false;
   if (size != 0 && !InRange(size, 1, 999)) return false;
-  auto* font = static_cast<FontRec*>(AllocBlock(kFontRecordSize));
+  auto* font = static_cast<FontStyle*>(AllocBlock(kFontRecordSize));
   if (!font) return false;
-  UnpackFontStyle(uint16_t(style), font->style);
+  FontStyleUnpack(uint16_t(style), font);
   FontNameCopy(name, font->name);
   font->size = int16_t(size);
-  font->foreground = foreground;
-  font->background = background;
-  font->hasBackground = (style & 0x100) == 0 && background != -1;
+  font->foreground = uint32_t(foreground);
+  font->background = uint32_t(background);
+  font->backgroundFlag = (style & 0x100) == 0 && background != -1;
   v->u.p = font;
   return true;
 }
@@ -148,14 +146,72 @@ void FontNameCopy(const char* source, char* destination) {
   StrCopyPadded(destination, source ? source : "", kStyleNameSize);
 }
 
-// ----- the map-object seam -----
+// ----- the font record -----
 
-int16_t CopyMapObject(const void* source, void* destination) {
-  std::memcpy(destination, source, kMapObjectSize);
-  return 1;
+uint16_t FontStylePack(const FontStyle* font) {
+  return uint16_t(font->style | (font->flagA ? 0x100 : 0) | (font->flagB ? 0x200 : 0) |
+                  (font->flagC ? 0x400 : 0));
 }
 
-void FreeMapObject(void*) {}
+void FontStyleUnpack(uint16_t style, FontStyle* font) {
+  font->style = uint8_t(style);
+  font->flagA = (style >> 8) & 1;
+  font->flagB = (style >> 9) & 1;
+  font->flagC = (style >> 10) & 1;
+}
+
+size_t StyleClauseFont(FontStyle font, char* out, size_t size) {
+  // The name is read to its terminator or its 31st character, whichever
+  // comes first, with each quote doubled so that the clause reads back.
+  char name[2 * kStyleNameSize];
+  size_t n = 0;
+  for (int i = 0; i < kStyleNameSize - 1 && font.name[i]; ++i) {
+    if (font.name[i] == '"') name[n++] = '"';
+    name[n++] = font.name[i];
+  }
+  name[n] = 0;
+  constexpr uint32_t kColourMask = 0xFFFFFF;
+  const unsigned style = FontStylePack(&font);
+  // The size prints as the original "%u" of a 16-bit field promoted to int.
+  const unsigned points = static_cast<unsigned>(int(font.size));
+  const unsigned long foreground = font.foreground & kColourMask;
+  const unsigned long background = font.background & kColourMask;
+  int written = font.backgroundFlag || font.flagA
+                    ? std::snprintf(out, size, "Font (\"%s\",%u,%u,%lu,%lu)", name, style, points,
+                                    foreground, background)
+                    : std::snprintf(out, size, "Font (\"%s\",%u,%u,%lu)", name, style, points,
+                                    foreground);
+  if (written < 0 || size_t(written) >= size) {
+    if (size) out[0] = 0;  // a clause that does not fit is dropped whole
+    return 0;
+  }
+  return size_t(written);
+}
+
+// ----- the map-object services -----
+
+void ValueSetObjectServices(const MapObjectServices* services) { State().mapObjects = services; }
+
+void* CopyMapObject(const void* source) {
+  const MapObjectServices* services = State().mapObjects;
+  if (!services) {
+    // A byte copy would share the object's buffers with its source.
+    ErrorPush(kErrorSeverity, kErrInternal, nullptr, nullptr);
+    return nullptr;
+  }
+  void* block = AllocBlock(services->objectSize);
+  if (block && !services->copy(source, block)) MemFreePtr(&block);
+  return block;
+}
+
+void FreeMapObject(void* object) {
+  if (const MapObjectServices* services = State().mapObjects) services->free(object);
+}
+
+void MapObjectKindName(const void* object, char* buffer, size_t size) {
+  if (size) buffer[0] = 0;
+  if (const MapObjectServices* services = State().mapObjects) services->kindName(object, buffer, size);
+}
 
 // ----- text access -----
 
@@ -266,12 +322,8 @@ int16_t ValueSet(Value* value, int kind, ...) {
 int16_t ValueSetObject(const void* object, uint8_t subKind, Value* value) {
   std::memset(value, 0, sizeof *value);
   value->kind = kValueObject;
-  void* block = AllocBlock(kMapObjectSize);
+  void* block = CopyMapObject(object);
   if (!block) return 0;
-  if (!CopyMapObject(object, block)) {
-    MemFree(block);
-    return 0;
-  }
   value->u.p = block;
   value->aux = subKind;
   return 1;
@@ -424,23 +476,21 @@ int16_t ValueCopy(Value* destination, const Value* source) {
     case kValuePen:
     case kValueBrush:
     case kValueSymbol:
-    case kValueFont:
-    case kValueObject: {
+    case kValueFont: {
       Value d = s;
       if (s.u.p) {
         size_t size = StyleSize(s.kind);
         void* block = AllocBlock(size);
         if (!block) return 0;
-        if (s.kind == kValueObject) {
-          if (!CopyMapObject(s.u.p, block)) {
-            MemFree(block);
-            return 0;
-          }
-        } else {
-          std::memcpy(block, s.u.p, size);
-        }
+        std::memcpy(block, s.u.p, size);
         d.u.p = block;
       }
+      *destination = d;
+      return 1;
+    }
+    case kValueObject: {
+      Value d = s;
+      if (s.u.p && !(d.u.p = CopyMapObject(s.u.p))) return 0;
       *destination = d;
       return 1;
     }

@@ -67,28 +67,7 @@ void Printf(char* buffer, size_t size, const char* format, ...) {
 
 }  // namespace
 
-// ----- seams -----
-
-void MapObjectKindName(const void*, char* buffer, size_t size) {
-  if (size) buffer[0] = 0;
-}
-
-void FormatFontClause(const FontRec& font, char* buffer, size_t size) {
-  char quoted[2 * kStyleNameSize + 3];
-  StrQuoteDefault(quoted, font.name, sizeof quoted);
-  int style = font.style[0] | font.style[1] << 8 | font.style[2] << 9 | font.style[3] << 10;
-  if (font.hasBackground) {
-    Printf(buffer, size, "Font (%s,%d,%d,%ld,%ld)", quoted, style, font.size,
-           long(font.foreground), long(font.background));
-  } else {
-    Printf(buffer, size, "Font (%s,%d,%d,%ld)", quoted, style, font.size, long(font.foreground));
-  }
-}
-
-int CompareTextForValues(const char* a, const char* b) {
-  int c = std::strcmp(a, b);
-  return c < 0 ? -1 : c > 0 ? 1 : 0;
-}
+// ----- index key texts -----
 
 void NormalizeIndexKeyText(char* text, uint32_t stamp) {
   const uint8_t* table = NormTable(1);
@@ -749,7 +728,7 @@ char* ValueToText(const Value* value, char* buffer, size_t size, int decimals, i
       if (value->u.p) MapObjectKindName(value->u.p, buffer, size);
       return buffer;
     case kValueFont:
-      if (value->u.p) FormatFontClause(*static_cast<const FontRec*>(value->u.p), buffer, size);
+      if (value->u.p) StyleClauseFont(*static_cast<const FontStyle*>(value->u.p), buffer, size);
       return buffer;
     default:
       return buffer;
@@ -826,7 +805,8 @@ int16_t ValueCompare(const Value* a, const Value* b, int* out, int, int report) 
     case kText: {
       const char* x = ValueTextPointer(a);
       const char* y = ValueTextPointer(b);
-      *out = CompareTextForValues(x ? x : "", y ? y : "");
+      const int order = StrCompareCollated(x ? x : "", y ? y : "");
+      *out = order < 0 ? -1 : order > 0 ? 1 : 0;
       return 1;
     }
     default: {

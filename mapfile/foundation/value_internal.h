@@ -9,10 +9,8 @@
 
 namespace layerio {
 
-inline constexpr size_t kStyleNameSize = 32;
 inline constexpr size_t kSymbolRecordSize = 88;
-inline constexpr size_t kFontRecordSize = 64;
-inline constexpr size_t kMapObjectSize = 232;
+inline constexpr size_t kFontRecordSize = sizeof(FontStyle);
 
 struct PenRec {
   int16_t width;
@@ -46,38 +44,23 @@ struct SymbolRec {
 };
 static_assert(sizeof(SymbolRec) <= kSymbolRecordSize);
 
-struct FontRec {
-  uint8_t style[4];  // style byte, then the flags of bits 8, 9 and 10
-  char name[kStyleNameSize];
-  int16_t size;
-  int16_t pad;
-  int32_t foreground;
-  int32_t background;
-  uint8_t hasBackground;
-};
-static_assert(sizeof(FontRec) <= kFontRecordSize);
-
 // The text address of a text kind, else null.
 char* ValueTextPointer(const Value* value);
 // ValueAlloc without the byte limit on the size.
 int16_t ValueAllocText(size_t size, Value* value, char** text);
 
-// Seams to the map-object code, which owns the 232-byte object record: until
-// it is linked in, an object is copied as its bytes stand, owns nothing else
-// and has no kind name.
-int16_t CopyMapObject(const void* source, void* destination);
+// The map-object services as installed (ValueSetObjectServices): a new
+// block holding a copy of the object, null on failure (479 pushed without
+// the services); the free does nothing and the kind name is empty without
+// them.
+void* CopyMapObject(const void* source);
 void FreeMapObject(void* object);
+void MapObjectKindName(const void* object, char* buffer, size_t size);
 
 }  // namespace layerio
 
 namespace layerio {
 
-// The kind name of a map object (empty until the map-object code is linked).
-void MapObjectKindName(const void* object, char* buffer, size_t size);
-// The font clause of a font record: Font ("name",style,size,foreground[,background]).
-void FormatFontClause(const FontRec& font, char* buffer, size_t size);
-// Orders two texts for value comparisons; for now byte order.
-int CompareTextForValues(const char* a, const char* b);
 // Maps a search text in place through the normalization table whose stamp is
 // given (index keys are stored normalised): table 1, or under the Latin-1
 // charsets the table 2 or 3 whose stamp it is.

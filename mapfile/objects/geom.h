@@ -311,6 +311,11 @@ int GeomObjectIsCodeVariant1(const GeomObject* object);
 int GeomObjectIsCodeVariant2(const GeomObject* object);
 void GeomObjectKindName(const GeomObject* object, char* buffer, size_t size);
 
+// Installs the copy, free and kind name of map objects for the foundation's
+// kind-13 values (ValueSetObjectServices); the interface does it when the
+// library initialises.
+void GeomValueServicesInstall();
+
 // ----- attributes by code -----
 enum GeomAttr : int32_t {
   kAttrKind = 1,

@@ -972,6 +972,25 @@ int GeomObjectIsCodeVariant2(const GeomObject* object) {
   return v == 2;
 }
 
+namespace {
+
+int ValueObjectCopy(const void* source, void* target) {
+  return GeomObjectCopy(static_cast<const GeomObject*>(source), static_cast<GeomObject*>(target));
+}
+
+void ValueObjectFree(void* object) { GeomObjectFree(static_cast<GeomObject*>(object)); }
+
+void ValueObjectKindName(const void* object, char* buffer, size_t size) {
+  GeomObjectKindName(static_cast<const GeomObject*>(object), buffer, size);
+}
+
+constexpr MapObjectServices kValueServices = {sizeof(GeomObject), ValueObjectCopy,
+                                              ValueObjectFree, ValueObjectKindName};
+
+}  // namespace
+
+void GeomValueServicesInstall() { ValueSetObjectServices(&kValueServices); }
+
 void GeomObjectKindName(const GeomObject* object, char* buffer, size_t size) {
   // The message table numbers "Arc" 6022 and "Polyline" 6023.
   static const int32_t kIds[kGeomKindCount] = {0,    6020, 6021, 6022, 6023, 6024, 6025, 6026,

@@ -45,9 +45,6 @@ constexpr char kBrushTail[] = ") ";
 constexpr char kSymbolSimpleFormat[] = "Symbol (%u,%lu,%u) ";
 constexpr char kSymbolFontFormat[] = "Symbol (%u,%lu,%u,\"%s\",%u,%g) ";
 constexpr char kSymbolCustomFormat[] = "Symbol (\"%s\",%lu,%u,%u) ";
-constexpr char kFontHead[] = "Font (\"%s\",%u,%u,%lu";
-constexpr char kFontBackground[] = ",%lu";
-constexpr char kFontTail[] = ")";
 
 void PutColour(uint32_t colour, uint8_t* p) {
   p[0] = uint8_t(colour >> 16);
@@ -340,18 +337,6 @@ void FontRecUnpack(const uint8_t* rec, FontStyle* font) {
 
 // ----- stored 16-bit styles and names --------------------------------------
 
-uint16_t FontStylePack(const FontStyle* font) {
-  return uint16_t(font->style | (font->flagA ? 0x100 : 0) | (font->flagB ? 0x200 : 0) |
-                  (font->flagC ? 0x400 : 0));
-}
-
-void FontStyleUnpack(uint16_t style, FontStyle* font) {
-  font->style = uint8_t(style);
-  font->flagA = (style >> 8) & 1;
-  font->flagB = (style >> 9) & 1;
-  font->flagC = (style >> 10) & 1;
-}
-
 uint16_t SymbolFontStyleGet(const SymbolStyle* symbol) {
   return uint16_t((symbol->font.styleFlags & kSymbolFontStyleMask) |
                   (symbol->font.flag ? kSymbolFontFlagBit : 0));
@@ -432,15 +417,6 @@ size_t StyleClauseSymbol(const SymbolStyle* symbol, char* out, size_t size) {
     default:
       return 0;
   }
-  return w.Finish();
-}
-
-size_t StyleClauseFont(FontStyle font, char* out, size_t size) {
-  ClauseWriter w(out, size);
-  w.Add(kFontHead, QuotedName(font.name).text, unsigned(FontStylePack(&font)), U(font.size),
-        Colour(font.foreground));
-  if (font.backgroundFlag || font.flagA) w.Add(kFontBackground, Colour(font.background));
-  w.Add(kFontTail);
   return w.Finish();
 }
 

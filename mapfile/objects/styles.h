@@ -51,13 +51,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mapfile/foundation/foundation.h"  // FontNameCopy
+// The font record (FontStyle), its stored style and its clause belong to the
+// foundation, whose kind-15 values carry fonts; so does FontNameCopy.
+#include "mapfile/foundation/foundation.h"
 
 namespace layerio {
 
 struct GeomObject;
-
-inline constexpr int kStyleNameSize = 32;  // at most 31 characters and a zero
 
 struct PenStyle {
   int16_t width;
@@ -107,22 +107,6 @@ static_assert(offsetof(SymbolStyle, colour) == 4 && offsetof(SymbolStyle, size) 
               offsetof(SymbolStyle, font.flag) == 16 && offsetof(SymbolStyle, font.name) == 18 &&
               offsetof(SymbolStyle, custom.flags) == 44 && offsetof(SymbolStyle, angle) == 52 &&
               sizeof(SymbolStyle) == 56);
-
-struct FontStyle {
-  uint8_t style;  // eight style bits
-  uint16_t flagA, flagB, flagC;  // 0 or 1: bits 8, 9, 10 of the stored style
-  char name[kStyleNameSize];
-  int16_t size;
-  uint32_t foreground;
-  uint32_t background;
-  uint8_t backgroundFlag;
-  double kept;  // 0.0 when read from a compact record
-};
-static_assert(offsetof(FontStyle, flagA) == 2 && offsetof(FontStyle, flagC) == 6 &&
-              offsetof(FontStyle, name) == 8 && offsetof(FontStyle, size) == 40 &&
-              offsetof(FontStyle, foreground) == 44 && offsetof(FontStyle, background) == 48 &&
-              offsetof(FontStyle, backgroundFlag) == 52 && offsetof(FontStyle, kept) == 56 &&
-              sizeof(FontStyle) == 64);
 
 // The styles applied together to an object (GeomObjectSetStyle) and given to
 // new part objects.
@@ -191,10 +175,6 @@ int PenRecPointWidth(const uint8_t* rec);
 
 // ----- stored 16-bit styles and names --------------------------------------
 
-uint16_t FontStylePack(const FontStyle* font);
-// Replaces the style byte and sets the three flags to 0 or 1.
-void FontStyleUnpack(uint16_t style, FontStyle* font);
-
 uint16_t SymbolFontStyleGet(const SymbolStyle* symbol);
 // Clears the style flags and the flag, then sets them from the stored style.
 void SymbolFontStyleSet(SymbolStyle* symbol, uint16_t style);
@@ -229,11 +209,10 @@ inline constexpr size_t kStyleClauseSize = 192;
 //   "Symbol (shape,colour,size) "                           simple
 //   "Symbol (shape,colour,size,"name",style,degrees) "      font symbol
 //   "Symbol ("file",colour,size,style) "                     custom
-//   "Font ("name",style,size,foreground[,background])"     background when the
-//                                        background flag or flag A is set; no blank
+// The font clause, "Font ("name",style,size,foreground[,background])", is
+// the foundation's StyleClauseFont.
 size_t StyleClausePen(PenStyle pen, char* out, size_t size);
 size_t StyleClauseBrush(BrushStyle brush, char* out, size_t size);
 size_t StyleClauseSymbol(const SymbolStyle* symbol, char* out, size_t size);
-size_t StyleClauseFont(FontStyle font, char* out, size_t size);
 
 }  // namespace layerio

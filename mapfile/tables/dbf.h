@@ -146,7 +146,8 @@ inline constexpr int kMoveAfterLast = 4;
 inline constexpr int kMoveTo = 5;
 
 // Moves the table's position and reads that row from each of its parts; 1
-// when the row was read.
+// when the row was read. The parts of a chained view are found through the
+// field indexes of their linking fields, built on first use.
 int16_t TableMoveTo(TableObject* table, int move, uint32_t row, uint32_t* rowOut, int* atEnd);
 
 }  // namespace layerio

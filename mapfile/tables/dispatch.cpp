@@ -19,14 +19,14 @@ void PushIfClean(int16_t code) {
   if (ErrorCount() == 0) ErrorPush(kErrorSeverity, code, nullptr, nullptr);
 }
 
-// The driver of a file-backed kind, or null after pushing that the kind's
-// driver is not in this library.
+// The driver of a file-backed kind, or null after pushing that the kind has
+// none in this library.
 const DataDriver* DriverOrPush(uint8_t kind) {
   const DataDriver* driver = DataDriverFor(kind);
   if (!driver) {
     char number[8];
     std::snprintf(number, sizeof number, "%u", unsigned(kind));
-    ErrorPush(kErrorSeverity, kErrDriverNotBuilt, number, nullptr);
+    ErrorPush(kErrorSeverity, kErrNoDriver, number, nullptr);
   }
   return driver;
 }

@@ -217,6 +217,14 @@ int16_t FieldIndexCreate(TableObject* table, uint32_t field, int unique, IndexFi
 // deleted. The definition is not rewritten here.
 int16_t FieldIndexDrop(TableObject* table, uint32_t field);
 int16_t TableHasIndexes(const TableObject* table);
+// The first row of the table whose field `field` (0-based) equals `value`,
+// found through the field's index, which is built first when the field has
+// none (as FieldIndexCreate does). *row is 0 when no row has the value. The
+// index's cursor and key buffer are left as they stand, so that a search
+// walking the same index goes on where it was. 0 with the error pushed when
+// the index cannot be built or read.
+int16_t FieldIndexFindFirst(TableObject* table, uint32_t field, const Value* value,
+                            uint32_t* row);
 // Frees every field-index object of the table, closes its index file and
 // frees a view's cached expression indexes (for the table's close and the
 // definition reader).

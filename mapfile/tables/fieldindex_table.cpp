@@ -820,6 +820,42 @@ int16_t TableHasIndexes(const TableObject* table) {
   return 0;
 }
 
+int16_t FieldIndexFindFirst(TableObject* table, uint32_t field, const Value* value,
+                            uint32_t* row) {
+  *row = 0;
+  if (!table || field >= table->fieldCount) {
+    Push(kErrBadField);
+    return 0;
+  }
+  FieldIndex* index = table->fields[field].index;
+  if (!index && !FieldIndexCreate(table, field, 0, nullptr, &index)) return 0;
+  IndexFile* file = table->indexes;
+  if (!file || !IndexFileAcquire(file, kFileModeRead)) return 0;
+  // A probe of its own on the same tree: the seek moves only the entry's
+  // cursor words, which are put back afterwards.
+  FieldIndex probe;
+  std::memset(&probe, 0, sizeof probe);
+  probe.number = index->number;
+  bool ok = IndexKeyInitForField(&probe.key, index->key.type, index->key.width) != 0;
+  if (ok) {
+    probe.key.decimals = index->key.decimals;
+    IndexEntry& entry = file->entries[index->number - 1];
+    const uint32_t page = entry.cursorPage;
+    const uint32_t position = entry.cursorPosition;
+    const uint16_t errors = ErrorCount();
+    if (SeekEqual(file, &probe, value)) {
+      *row = probe.key.row;
+    } else {
+      ok = ErrorCount() == errors;
+    }
+    entry.cursorPage = page;
+    entry.cursorPosition = position;
+  }
+  IndexKeyFree(&probe.key);
+  IndexFileRelease(file);
+  return ok ? 1 : 0;
+}
+
 void IndexSearchCacheFree(TableObject* view) {
   SearchCache* cache = CacheOf(view, false);
   if (!cache) return;

@@ -1,6 +1,7 @@
 // Counted initialisation and shutdown of the interface, and the small
 // entries that read or set process-wide switches.
 #include "mapfile/tables/frame.h"
+#include "mapfile/objects/geom.h"
 #include "mapfile/tables/pxobject.h"
 
 #include <cstring>
@@ -60,6 +61,7 @@ uint16_t InterfaceInitialize(uint32_t interfaceNumber) {
     LocaleLoadDateFormat();
     LocaleLoadNumberFormat();
     if (!State().charsetReady && !CharsetInit()) return 0;
+    GeomValueServicesInstall();
     s.interfaceNumber = interfaceNumber;
     void* scratch = nullptr;
     void* rowText = nullptr;

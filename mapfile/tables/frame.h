@@ -54,7 +54,6 @@ enum FrameErrorCode : int16_t {
   kErrNotReadWrite = 891,
   kErrCharsetCode = 1283,
   kErrCharsetTablesOpen = 1924,
-  kErrNotBuilt = PX_ERROR_NOT_BUILT,
 };
 
 // What a slot calls to release its table: with commit its changes are
@@ -180,12 +179,6 @@ R Unguarded(R failure, Body&& body) noexcept {
   } catch (...) {
     return failure;
   }
-}
-
-// The body of an entry whose work is not built yet.
-inline int16_t NotBuilt() {
-  ErrorPush(kErrorSeverity, kErrNotBuilt, nullptr, nullptr);
-  return 0;
 }
 
 }  // namespace layerio

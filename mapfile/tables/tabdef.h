@@ -92,6 +92,9 @@ int16_t DefinitionHeaderRead(FileHandle defFile, DefParse* parse);
 // Runs clauses from `text`, or else from `file` (a path), until the input
 // ends; 1 when every clause succeeded and no new error was pushed.
 int16_t ClauseStreamRun(const char* text, const char* file, int32_t firstLine, DefParse* parse);
+// Runs a statement's clauses with no definition being read. The date mode
+// is 1 while it runs when `flag` is non-zero, else 2, and comes back to what
+// it was however the run ends.
 int16_t StatementRun(const char* text, int flag);
 int16_t TableIsStale(const TableObject* table, const char* dataPath);
 

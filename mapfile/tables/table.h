@@ -6,8 +6,8 @@
 // The dispatcher (dispatch.cpp) selects a driver by the data source's kind
 // byte; a driver is a DataDriver record of hooks. The dBASE and native
 // drivers are defined beside the dBASE record layer (DbaseDataDriver,
-// NativeDataDriver); kinds whose drivers are not built yet fail with
-// kErrDriverNotBuilt pushed.
+// NativeDataDriver); a kind without a driver fails with kErrNoDriver
+// pushed.
 //
 // Results are 1 for success and 0 for failure unless said otherwise; a
 // failure has pushed its reason on the foundation's error stack.
@@ -40,9 +40,9 @@ enum TableErrorCode : int16_t {
   kErrViewReopen = 824,           // with the view's name or "Selection"
   kErrTooManyColumns = 877,       // create with more than 250 columns
   kErrDataWrite = 881,            // insert or update refused or failed silently
-  // A kind whose driver is not built in this library (Lotus, Excel, delimited
-  // text, Access, remote tables); the argument is the kind as a number.
-  kErrDriverNotBuilt = 1950,
+  // A kind that has no driver in this library; the argument is the kind as a
+  // number.
+  kErrNoDriver = 1950,  // PX_ERROR_NO_DRIVER
   // A row value its column's type, or the column's field in the data file,
   // cannot hold; with the column's name and the value's text. The row is
   // not written.

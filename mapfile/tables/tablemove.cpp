@@ -2,10 +2,13 @@
 #include <cstring>
 
 #include "mapfile/tables/dbf.h"
+#include "mapfile/tables/fieldindex.h"
 
 namespace layerio {
 
 namespace {
+
+constexpr int16_t kErrBadField = 644;  // a link naming a field the part lacks
 
 uint32_t PartCount(const TableObject* t) { return t->partCount > 0 ? t->partCount : 1; }
 
@@ -59,6 +62,40 @@ bool ReadTuple(TableObject* t, uint32_t position, uint32_t* rows) {
   return true;
 }
 
+// A view whose parts are chained through field indexes: the last part is
+// read at the position; each earlier part, from the last but one to the
+// first, takes the first row whose indexed field equals the linking field of
+// the part after it. A part without a match is blank, and so is every part
+// before it: a blank part has no link value to follow (an empty text would
+// otherwise find the rows whose text is empty).
+bool ReadChain(TableObject* t, uint32_t position) {
+  const uint32_t last = t->partCount - 1;
+  TableObject* tail = t->parts[last].table;
+  if (!DataSourceReadRow(&tail->source, tail->fields, position)) return false;
+  bool linked = true;
+  for (uint32_t i = last; i-- > 0;) {
+    const ViewPart& link = t->parts[i];
+    TableObject* part = link.table;
+    const TableObject* next = t->parts[i + 1].table;
+    uint32_t found = 0;
+    if (linked) {
+      if (link.linkField >= next->fieldCount) {
+        ErrorPush(kErrorSeverity, kErrBadField, nullptr, nullptr);
+        return false;
+      }
+      if (!FieldIndexFindFirst(part, link.indexField, &next->fields[link.linkField].value, &found))
+        return false;
+    }
+    if (found) {
+      if (!DataSourceReadRow(&part->source, part->fields, found)) return false;
+    } else {
+      BlankValues(part);
+      linked = false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int16_t TableMoveTo(TableObject* t, int move, uint32_t row, uint32_t* rowOut, int* atEnd) {
@@ -96,11 +133,12 @@ int16_t TableMoveTo(TableObject* t, int move, uint32_t row, uint32_t* rowOut, in
   t->position = uint32_t(position);
 
   if (t->partCount > 0 && t->joinKind == kJoinChained) {
-    // Chained parts are found through the field indexes, which this library
-    // does not build yet: the move fails rather than give a partial row.
-    BlankAllParts(t);
-    ErrorPush(kErrorSeverity, kErrDriverNotBuilt, "field index", nullptr);
-    return 0;
+    if (!ReadChain(t, t->position)) {
+      BlankAllParts(t);
+      return 0;
+    }
+    *rowOut = t->position;  // the last part's row
+    return 1;
   }
 
   uint32_t tuple[64];

@@ -48,7 +48,7 @@ constexpr uint8_t kEditLinked = 3;
 // No table this library writes or reads has more fields than this; a larger
 // count is a damaged definition, refused before anything is allocated.
 constexpr double kMaxFields = 1024;
-constexpr char kMsgIndexUnavailable[] = "Unable to access index for field %s of table %s.";
+constexpr char kMsgIndexNoAccess[] = "Unable to access index for field %s of table %s.";
 
 // The record of the reader run whose clauses are being read (null when a
 // statement runs without one). Nested runs save and restore it.
@@ -538,7 +538,7 @@ bool FieldLine(DefParse* parse, FieldDef* field, uint32_t at) {
           return false;
         }
       } else if (!parse->quiet) {
-        ErrorFatal(kMsgIndexUnavailable, field->name, table->name);
+        ErrorFatal(kMsgIndexNoAccess, field->name, table->name);
       }
       continue;
     }
@@ -967,17 +967,56 @@ bool QueryAsTable() {
 
 // ----- registration -----
 
+bool ReadSignedNumber(double* out) {
+  const bool negative = IsPunct('-');
+  if (negative) TokNext();
+  if (!ReadNumber(out)) return false;
+  if (negative) *out = -*out;
+  return true;
+}
+
+// "(x, y)": one point of a control-point pair.
+bool ReadControlPoint() {
+  double x = 0, y = 0;
+  return TokExpect(kKwOpen) && ReadSignedNumber(&x) && TokExpect(kKwComma) &&
+         ReadSignedNumber(&y) && TokExpect(kKwClose);
+}
+
+// The type of an image: "grid" or "raster" with an optional "controlpoints"
+// list (pairs of a map point and an image point, the pairs separated by
+// commas), "WMS" with its required CoordSys clause and an optional charset.
+// An image is data kind 6, which has no columns to describe, so its
+// registration fails once the whole clause has been read.
+bool ReadImageType(TypeRead* type) {
+  const bool wms = IsWord("wms");
+  TokNext();
+  type->kind = kDataRaster;
+  if (wms) {
+    if (!TokIs(kKwCoordSys)) return Unexpected("CoordSys");
+    if (!ReadCoordSys(nullptr, nullptr)) return false;
+    if (!IsWord("charset")) return true;
+    TokNext();
+    return ReadCharsetName(&type->charset);
+  }
+  if (!IsWord("controlpoints")) return true;
+  TokNext();
+  for (;;) {
+    if (!ReadControlPoint() || !ReadControlPoint()) return false;
+    if (!IsPunct(',')) return true;
+    TokNext();
+  }
+}
+
 bool RegisterClause() {
   std::string data;
   if (!ReadString(&data)) return false;
   if (!ExpectWord("type")) return false;
+  TypeRead type;
   if (IsWord("grid") || IsWord("raster") || IsWord("wms")) {
-    // Image tables have no rows this library reads.
-    Push(kErrDefRaster, CurrentText().c_str());
+    if (!ReadImageType(&type)) return false;
+  } else if (!ReadType(&type, true)) {
     return false;
   }
-  TypeRead type;
-  if (!ReadType(&type, true)) return false;
   if (type.query) {
     Push(kErrDefQuery, data.c_str());
     return false;
@@ -1322,7 +1361,14 @@ int16_t ClauseStreamRun(const char* text, const char* file, int32_t, DefParse* p
   return ok && ErrorCount() == errors ? 1 : 0;
 }
 
-int16_t StatementRun(const char* text, int) {
+int16_t StatementRun(const char* text, int flag) {
+  // A trapped fatal error unwinds through here: the mode is put back by the
+  // guard's destructor.
+  struct DateModeScope {
+    int32_t saved = DateGetMode();
+    ~DateModeScope() { DateSetMode(saved); }
+  } scope;
+  DateSetMode(flag ? 1 : 2);
   return ClauseStreamRun(text ? text : "", nullptr, 0, nullptr);
 }
 

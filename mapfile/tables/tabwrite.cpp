@@ -45,7 +45,7 @@ enum : int32_t {
   kMsgTypeQuery = 6608,
   kMsgTypeShape = 6613,
   kMsgTypeWfs = 6615,
-  kMsgIndexUnavailable = 3707,
+  kMsgIndexNoAccess = 3707,
 };
 
 constexpr int16_t kErrUnknownCharset = 1283;
@@ -821,7 +821,7 @@ bool LegacyField(DefParse* parse, uint32_t at, const char* line, ColumnNameList*
     ItemNumber(items, next + 1, &number);
     int unique = next + 2 < items.size() && ItemIs(items[next + 2], "UNIQUE");
     if (!FieldIndexBind(table, at, number, unique) && !parse->quiet)
-      ErrorFatal(MsgGetText(kMsgIndexUnavailable), f.name, table->name);
+      ErrorFatal(MsgGetText(kMsgIndexNoAccess), f.name, table->name);
   }
   return true;
 }

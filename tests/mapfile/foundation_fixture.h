@@ -1,6 +1,6 @@
 // A fresh foundation for each test: an empty error stack, trapping off,
 // parse mode 0, the default system charset and locale values, no session
-// and no coordinate-system services.
+// and no coordinate-system or map-object services.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -35,6 +35,7 @@ class FoundationTest : public ::testing::Test {
     s.ignoreSeparators = 0;
     s.session = nullptr;
     s.coordSys = nullptr;
+    s.mapObjects = nullptr;
     s.tokenSaved = nullptr;
   }
 

@@ -118,10 +118,25 @@ TEST_F(ValueTest, Styles) {
   ASSERT_TRUE(ValueSet(&symbol, kValueSymbol, 0, 34, 0xFF0000, 12));
   ValueFree(&symbol);
   EXPECT_FALSE(ValueSet(&symbol, kValueSymbol, 1, 34, 0, 12, "Arial", 0, 3601));
+  // A font prints its clause as map objects write it: the background when
+  // the font has one or flag A (style 256) is set, colours in 24 bits.
+  const struct {
+    const char* name;
+    int style, size, foreground, background;
+    const char* text;
+  } fonts[] = {
+      {"Arial", 1, 10, 0, 0xFFFFFF, "Font (\"Arial\",1,10,0,16777215)"},
+      {"Arial", 1, 10, 0xFF0000, -1, "Font (\"Arial\",1,10,16711680)"},
+      {"Arial", 257, 10, 0xFF0000, 65535, "Font (\"Arial\",257,10,16711680,65535)"},
+      {"Say \"Hi\"", 0, 0, -1, -1, "Font (\"Say \"\"Hi\"\"\",0,0,16777215)"},
+  };
+  for (const auto& f : fonts) {
+    Value font{};
+    ASSERT_TRUE(ValueSet(&font, kValueFont, f.name, f.style, f.size, f.foreground, f.background));
+    EXPECT_EQ(Text(font), f.text);
+    ValueFree(&font);
+  }
   Value font{};
-  ASSERT_TRUE(ValueSet(&font, kValueFont, "Arial", 1, 10, 0, 0xFFFFFF));
-  EXPECT_EQ(Text(font), "Font (\"Arial\",1,10,0,16777215)");
-  ValueFree(&font);
   EXPECT_FALSE(ValueSet(&font, kValueFont, "Arial", 1, 1000, 0, 0));
   for (int refused : {7, 9, 10, 17, 21}) {
     Value v{};
@@ -352,6 +367,41 @@ TEST_F(ValueTest, AssignAndStore) {
   ErrorClear();
   EXPECT_FALSE(ValueAssign(&object, &opaque, 0));
   EXPECT_EQ(ErrorCount(), 0);
+}
+
+// Text values order through the collation, where letter case does not
+// count; key records keep the byte order that index files are built in.
+TEST_F(ValueTest, TextsCompareCollatedAndKeysBytewise) {
+  const NormState before = State().norm;  // the tables are process-wide
+  ASSERT_EQ(NormTablesInit(), 1);
+  const struct {
+    const char* a;
+    const char* b;
+    int values, keys;
+  } cases[] = {
+      {"abc", "ABC", 0, 1},
+      {"a", "B", -1, 1},
+      {"Zebra", "apple", 1, -1},
+      {"apple", "apples", -1, -1},
+  };
+  struct Key {
+    char head[16];
+    Value v;
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.a) + " against " + c.b);
+    Key a{}, b{};
+    a.v = TextValue(c.a);
+    b.v = TextValue(c.b);
+    int out = 99;
+    EXPECT_TRUE(ValueCompare(&a.v, &b.v, &out, 0, 0));
+    EXPECT_EQ(out, c.values);
+    EXPECT_TRUE(ValueCompareKeys(&a, &b, &out, 0));
+    EXPECT_EQ(out, c.keys);
+    ValueFree(&a.v);
+    ValueFree(&b.v);
+  }
+  State().norm = before;
 }
 
 struct CompareCase {

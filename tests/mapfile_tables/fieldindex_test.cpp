@@ -95,6 +95,29 @@ class FieldIndexTest : public ::testing::Test {
     return tables_.back().get();
   }
 
+  // A native table of (name, code) rows with a third column holding the row
+  // number, for views whose links the test spells out.
+  Table* MakeCoded(const char* name, std::vector<std::pair<const char*, int>> rows) {
+    auto table = std::make_unique<Table>(std::initializer_list<ColumnSpec>{
+        {"Name", kFieldChar, 12, 0}, {"Code", kFieldInteger, 4, 0}, {"Row", kFieldInteger, 4, 0}});
+    TableObject& t = table->t;
+    std::strcpy(t.name, name);
+    EXPECT_TRUE(DataSourceCreate(name, dir_.path().c_str(), -1, 0, &t.source, kDataNative,
+                                 table->cols.count(), table->cols.data(), nullptr, 0));
+    EXPECT_TRUE(DataSourceOpen(&t.source, kFileModeWrite));
+    for (size_t i = 0; i < rows.size(); ++i) {
+      table->cols.SetText(0, rows[i].first);
+      table->cols[1].value.u.i = rows[i].second;
+      table->cols[2].value.u.i = int32_t(i + 1);
+      uint32_t row = 0;
+      EXPECT_TRUE(DataSourceInsert(&t.source, table->cols.data(), &row));
+    }
+    t.fields = table->cols.data();
+    t.fieldCount = uint32_t(table->cols.count());
+    tables_.push_back(std::move(table));
+    return tables_.back().get();
+  }
+
   static void Fill(Columns& c, int i) {
     c.SetText(kName, NameOf(i).c_str());
     c[kNum].value.u.i = NumOf(i);
@@ -603,6 +626,106 @@ TEST_F(FieldIndexTest, PlanThreeFollowsAChainedJoin) {
   IndexSearchEnd(&state);
   MemFree(byTown);
   MemFree(byRoad);
+}
+
+// Three tables chained through field indexes: the roads are the view's
+// rows; a road's town is the first town of the road's name, a town's region
+// the first region of the town's code. A part without a match is blank, and
+// so is every part before it, even where a region has the blank code 0.
+TEST_F(FieldIndexTest, ChainedViewFollowsItsLinks) {
+  constexpr uint32_t kCodedName = 0, kCode = 1, kRow = 2;
+  Table* regions =
+      MakeCoded("regions", {{"north", 1}, {"south", 2}, {"east", 1}, {"west", 4}, {"zero", 0}});
+  Table* towns = MakeCoded("towns", {{"a", 1}, {"b", 2}, {"c", 9}, {"a", 4}});
+  Table* roads = MakeCoded("roads", {{"a", 0}, {"c", 0}, {"z", 0}, {"b", 0}, {"a", 0}});
+  ViewPart parts[3] = {{&regions->t, 0, kCode, kCode},
+                       {&towns->t, 0, kCodedName, kCodedName},
+                       {&roads->t, 0, 0, 0}};
+  TableObject view{};
+  std::strcpy(view.name, "chain");
+  view.partCount = 3;
+  view.parts = parts;
+  view.joinKind = kJoinChained;
+  view.reportingPart = -1;
+  view.viewKind = 2;
+
+  // The region and town rows of each road (0: blank).
+  const uint32_t region[6] = {0, 1, 0, 0, 2, 1};
+  const uint32_t town[6] = {0, 1, 3, 0, 2, 1};
+  auto rowOf = [&](Table* t) { return uint32_t(t->t.fields[kRow].value.u.i); };
+  auto expectAt = [&](uint32_t p) {
+    SCOPED_TRACE(p);
+    EXPECT_EQ(rowOf(roads), p);
+    EXPECT_EQ(rowOf(towns), town[p]);
+    EXPECT_EQ(rowOf(regions), region[p]);
+    if (!region[p]) {
+      EXPECT_EQ(regions->cols.Text(kCodedName), "");
+    }
+  };
+  uint32_t rowOut = 0;
+  int atEnd = 0;
+  EXPECT_EQ(TableMoveTo(&view, kMoveBeforeFirst, 0, &rowOut, &atEnd), 0);
+  for (uint32_t p = 1; p <= 5; ++p) {
+    ASSERT_EQ(TableMoveTo(&view, kMoveNext, 0, &rowOut, &atEnd), 1) << PXGetLastError();
+    EXPECT_EQ(rowOut, p);
+    EXPECT_EQ(atEnd, 0);
+    expectAt(p);
+  }
+  EXPECT_EQ(TableMoveTo(&view, kMoveNext, 0, &rowOut, &atEnd), 0);
+  EXPECT_EQ(atEnd, 1);
+  EXPECT_EQ(rowOf(roads), 0u);  // past the end: blanked
+  for (uint32_t p : {4u, 1u, 3u}) {
+    ASSERT_EQ(TableMoveTo(&view, kMoveTo, p, &rowOut, &atEnd), 1);
+    expectAt(p);
+  }
+  ASSERT_EQ(TableMoveTo(&view, kMovePrevious, 0, &rowOut, &atEnd), 1);
+  expectAt(2);
+  // The links' indexes were built on first use.
+  EXPECT_NE(regions->t.fields[kCode].index, nullptr);
+  EXPECT_NE(towns->t.fields[kCodedName].index, nullptr);
+
+  // A temporary index of a first-part column, built by moving through the
+  // view, holds each view row under the value the move shows.
+  uint8_t* byRegionName = ColumnRef(kCodedName, 0);
+  IndexSearchState state;
+  uint32_t count = 0;
+  ASSERT_TRUE(IndexSearchPrepare(&view, byRegionName, kSearchNoIndex, &state, &count));
+  EXPECT_EQ(state.plan, 1);
+  EXPECT_EQ(count, 5u);
+  const struct {
+    const char* name;
+    std::vector<uint32_t> rows;
+  } names[] = {{"north", {1, 5}}, {"south", {4}}, {"", {2, 3}}, {"east", {}}, {"zero", {}}};
+  for (const auto& n : names) {
+    SCOPED_TRACE(n.name);
+    Value key = TextValue(n.name);
+    EXPECT_EQ(Search(&state, key), n.rows);
+    ValueFree(&key);
+  }
+  IndexSearchEnd(&state);
+
+  // A search walking the same index as the moves (the regions' codes, with
+  // a repeated code) is not thrown off by a move between its steps.
+  uint8_t* byCode = ColumnRef(kCode, 0);
+  ASSERT_TRUE(IndexSearchPrepare(&view, byCode, 0, &state, nullptr));
+  ASSERT_EQ(state.plan, 3);
+  Value one{};
+  one.kind = kValueInteger;
+  one.u.i = 1;
+  const std::vector<uint32_t> plain = Search(&state, one);
+  EXPECT_EQ(plain, (std::vector<uint32_t>{1, 5, 1, 5}));  // regions 1 and 3 both lead there
+  std::vector<uint32_t> moved;
+  uint32_t row = 0;
+  for (int16_t on = IndexSearch(&state, kIndexSeek, &one, &row); on && moved.size() < 20;
+       on = IndexSearch(&state, kIndexNextEqual, nullptr, &row)) {
+    moved.push_back(row);
+    ASSERT_EQ(TableMoveTo(&view, kMoveTo, row, &rowOut, &atEnd), 1);
+  }
+  EXPECT_EQ(moved, plain);
+  IndexSearchEnd(&state);
+  TableIndexesClose(&view);
+  MemFree(byRegionName);
+  MemFree(byCode);
 }
 
 }  // namespace

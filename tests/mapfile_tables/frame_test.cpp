@@ -416,8 +416,8 @@ TEST_F(FrameTest, SwitchesWithoutGuard) {
   EXPECT_EQ(patch, 0u);
 }
 
-// Entries whose work comes later: their checks, then PX_ERROR_NOT_BUILT.
-TEST_F(FrameTest, EntriesNotBuiltFailWithOneCode) {
+// Entries given a bad handle or no arguments fail their checks first.
+TEST_F(FrameTest, EntriesRefuseBadHandlesAndMissingArguments) {
   ASSERT_EQ(PXInitialize(PX_INTERFACE_NUMBER), 1);
   uint32_t row = 0;
   EXPECT_EQ(PXInsertRow(1, "1", nullptr, &row), 0);

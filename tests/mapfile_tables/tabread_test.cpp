@@ -3,6 +3,7 @@
 // definition, companion files, and damaged definitions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -730,14 +731,24 @@ TEST_F(TabReadTest, RegisterClauseWritesADefinition) {
   const std::string written = testsupport::ReadAll(def + ".TAB");
   EXPECT_NE(written.find("Type DBF"), std::string::npos) << written;
 
+  // Images are read to the end of their clause; having no columns to
+  // describe, they fail there and leave no definition behind.
   struct {
     const char* type;
     int code;
   } refused[] = {
       {"LINKED", kErrDefTableType},
-      {"RASTER", kErrDefRaster},
-      {"GRID ControlPoints (1, 2) (3, 4)", kErrDefRaster},
       {"QUERY", kErrDefQuery},
+      {"RASTER", kErrDefDescribeFailed},
+      {"Raster CoordSys Earth Projection 1, 104 Interactive", kErrDefDescribeFailed},
+      {"GRID ControlPoints (1, 2) (3, -4), (5.5, 6) (7, 8) CoordSys Earth Projection 1, 104",
+       kErrDefDescribeFailed},
+      {"GRID ControlPoints (1, 2)", 615},
+      {"GRID ControlPoints (1, 2) (3 4)", 615},
+      {"WMS", 615},
+      {"WMS Charset \"WindowsLatin1\"", 615},
+      {"WMS CoordSys Earth Projection 1, 104 Charset \"WindowsLatin1\"", kErrDefDescribeFailed},
+      {"WMS CoordSys Earth Projection 1, 104 Charset \"NoSuchSet\"", kErrCharsetCode},
   };
   for (const auto& r : refused) {
     SCOPED_TRACE(r.type);
@@ -746,6 +757,7 @@ TEST_F(TabReadTest, RegisterClauseWritesADefinition) {
                             PathOf("other") + "\"").c_str(), 0),
               0);
     EXPECT_TRUE(Pushed(r.code)) << ErrorLastCode();
+    EXPECT_FALSE(fs::exists(PathOf("other.TAB")));
   }
   // A definition that is open is not written over.
   FileHandle held = FileTableAddName((def + ".TAB").c_str(), kFileKindTable);
@@ -754,7 +766,46 @@ TEST_F(TabReadTest, RegisterClauseWritesADefinition) {
                              .c_str(), 0),
             0);
   EXPECT_TRUE(Pushed(kErrDefAlreadyOpen));
+  ErrorClear();
+  EXPECT_EQ(StatementRun(("Register Table \"" + data + "\" Type Raster Into \"" + def + "\"")
+                             .c_str(), 0),
+            0);
+  EXPECT_TRUE(Pushed(kErrDefAlreadyOpen));
   FileRelease(held);
+}
+
+// A statement runs in the date mode its flag asks for (seen here by the file
+// calls a registration makes) and leaves the mode as it found it, after a
+// failed run as well.
+TEST_F(TabReadTest, StatementRunsInTheDateModeOfItsFlag) {
+  MakeData("roads", kDataDbase, kCityCols, 1);
+  const std::string data = PathOf("roads.DBF");
+  struct ModeEnv : platform::EnvWrapper {
+    ModeEnv() : EnvWrapper(platform::Env::Current()) {}
+    int Open(std::string_view path, unsigned flags, int permission) override {
+      modes.push_back(DateGetMode());
+      return EnvWrapper::Open(path, flags, permission);
+    }
+    std::vector<int32_t> modes;
+  };
+  for (int flag : {0, 1}) {
+    SCOPED_TRACE(flag);
+    const int32_t inside = flag ? 1 : 2, outside = flag ? 2 : 1;
+    DateSetMode(outside);
+    ModeEnv env;
+    {
+      platform::ScopedEnv scope(env);
+      ASSERT_EQ(StatementRun(("Register Table \"" + data + "\" Type DBF Into \"" +
+                              PathOf("mode" + std::to_string(flag)) + "\"").c_str(), flag),
+                1);
+    }
+    ASSERT_FALSE(env.modes.empty());
+    EXPECT_EQ(std::count(env.modes.begin(), env.modes.end(), inside), long(env.modes.size()));
+    EXPECT_EQ(DateGetMode(), outside);
+    EXPECT_EQ(StatementRun("Frobnicate Table", flag), 0);
+    EXPECT_EQ(DateGetMode(), outside);
+  }
+  DateSetMode(1);
 }
 
 // ----- PXGetQueryInfo -----

@@ -101,6 +101,36 @@ TEST_F(GeomTest, KindGroupsAndNames) {
   EXPECT_STREQ(small, "Reg");
 }
 
+// ----- objects held in values -----
+
+// A value holds a copy of its object with buffers of its own, freed with the
+// value, and reads as the object's kind name. Until the map-object services
+// are installed an object is refused rather than copied as its bytes stand
+// (which would share the source's buffers).
+TEST_F(GeomTest, ValuesHoldTheirOwnCopyOfAnObject) {
+  GeomObject* line = Poly(kGeomPolyline, {{{0, 0}, {10, 0}, {10, 5}}, {{1, 1}, {2, 2}}});
+  Value held{};
+  EXPECT_FALSE(ValueSetObject(line, 4, &held));
+  EXPECT_TRUE(ErrorHasCode(479));
+  EXPECT_EQ(held.u.p, nullptr);
+
+  GeomValueServicesInstall();
+  ASSERT_TRUE(ValueSetObject(line, 4, &held));
+  const auto* object = static_cast<const GeomObject*>(held.u.p);
+  EXPECT_NE(object->data, line->data);
+  EXPECT_EQ(PartPoints(object, 1), PartPoints(line, 1));
+  Value copy{};
+  ASSERT_TRUE(ValueCopy(&copy, &held));
+  EXPECT_EQ(copy.aux, 4);
+  EXPECT_NE(static_cast<const GeomObject*>(copy.u.p)->data, object->data);
+  ValueFree(&held);  // the copy stands on its own
+  EXPECT_EQ(PartPoints(static_cast<const GeomObject*>(copy.u.p), 0), PartPoints(line, 0));
+  char text[32];
+  EXPECT_STREQ(ValueToText(&copy, text, sizeof text, -1, 0), "Polyline");
+  ValueFree(&copy);
+  EXPECT_EQ(copy.u.p, nullptr);
+}
+
 // ----- storage variants -----
 
 TEST_F(GeomTest, StorageVariantOfEveryKind) {
