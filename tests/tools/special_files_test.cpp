@@ -86,12 +86,16 @@ TEST(SpecialFilesTest, EveryProgramRefusesWhatIsNotARegularFile) {
       {"gsbtool import: a folder as the data file", [](const TempDir& d) { Folder(d, "t.DAT"); },
        gsbtool, {"import", "@/t.TAB", "@/out.gsb", "NAME"}, 0},
   };
+  // One shapefile and its table, copied for each case.
+  TempDir made;
+  CopyNc(made);
+  const Outcome load = RunProgram(made, LIO_PATH, {"load", made.File("nc.shp"), made.File("t.TAB")});
+  ASSERT_EQ(load.status, 0) << load.err;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TempDir dir;
-    CopyNc(dir);
-    const Outcome load = RunProgram(dir, LIO_PATH, {"load", dir.File("nc.shp"), dir.File("t.TAB")});
-    ASSERT_EQ(load.status, 0) << load.err;
+    for (const char* name : {"nc.shp", "nc.shx", "nc.dbf", "t.TAB", "t.DAT", "t.MAP", "t.ID"})
+      dir.Write(name, ReadAll(made.File(name)));
     c.spoil(dir);
     std::vector<std::string> words = {kTimeout, c.program};
     for (const std::string& w : c.words) words.push_back(w[0] == '@' ? dir.path() + w.substr(1) : w);
