@@ -385,8 +385,8 @@ bool MoveTableInto(const TempTable& temp, const int kinds[kTableFileKinds],
 }
 
 // Makes a new table at `defPath` with its data part and, with a coordinate
-// system, its map part, and closes it again; 1, or 0 with what it made
-// removed again (its definition aside: the caller's temporary name).
+// system, its map part, and closes it again. 1, or 0 with whatever it made
+// left for the caller, whose temporary name `defPath` is, to remove.
 int16_t MakeTable(const char* defPath, const char* aliasPath, const PXFieldInfo* fields,
                   uint32_t count, const ::PXCoordSys* coordSys, uint8_t kind) {
   auto* table = static_cast<TableObject*>(MemAlloc(sizeof(TableObject)));
@@ -571,7 +571,16 @@ uint16_t RenameTable(PXTableHandle handle, HandleSlot& slot, const char* newPath
     if (!own && !hold.Take(at, kind, kErrFileAccessDenied)) return 0;
   }
 
-  if (!CloseTableWorker(handle, 1)) return 0;
+  if (!CloseTableWorker(handle, 1)) {
+    // A table released with its map part not written whole comes back under
+    // its old name, the close's error kept.
+    if (!SlotFind(handle)) {
+      const int32_t code = ErrorLastCode();
+      ReopenInto(oldDef, mode, handle, keep);
+      Push(int16_t(code), oldDef);
+    }
+    return 0;
+  }
 
   // What lies at the new name is moved aside, unless it is one of the
   // table's own files (a new name that differs only in letter case).
@@ -624,7 +633,9 @@ uint16_t DeleteTable(PXTableHandle handle, HandleSlot& slot) {
   const uint32_t mode = slot.mode;
   const SlotKeep keep = KeepOf(slot);
 
-  if (!CloseTableWorker(handle, 1)) return 0;
+  // A table released with its map part not written whole is deleted all
+  // the same.
+  if (!CloseTableWorker(handle, 1) && SlotFind(handle)) return 0;
 
   FileHandle entries[kCompanionMax] = {};
   bool ok = true;
