@@ -15,7 +15,11 @@ constexpr const char* kFieldsFailedFormat =
     "\nUPDATE:\tcan not get number of fields.\n\tError #%d.\n";
 constexpr const char* kFieldInfoFailedFormat =
     "\nUPDATE:\tcan not get field information.\n\tError #%d.\n";
-constexpr const char* kFetchFailedFormat = "\nUPDATE:\tcan not fetch a row.\n\tError #%d.\n";
+constexpr const char* kOpenFailedFormat = "\nUPDATE:\tcan not open %s.\n\tError #%d.\n";
+constexpr const char* kFetchFailedFormat = "\nUPDATE:\tcan not fetch row #%lu of %s.\n\tError #%d.\n";
+constexpr const char* kLonLatFailedFormat =
+    "\nUPDATE:\tcan not set up longitude and latitude.\n\tError #%d.\n";
+constexpr const char* kConvertFailedText = "The object cannot be converted to longitude and latitude.";
 constexpr const char* kMemoryText = "\nSEARCH:\tmemory allocation error.\n";
 constexpr const char* kInvalidObjectText = "Invalid object record.";
 
@@ -45,8 +49,10 @@ const double* Doubles(const PXPoint* points) {
 }  // namespace
 
 LayerioEntries LayerioLibraryEntries() {
-  return {PXInitialize,   PXOpenTable,       PXGetRowCount,  PXGetLastError, PXGetFieldCount,
-          PXGetObjectCounts, PXGetFieldInfo, PXFetchRow,     PXCloseTable,   PXShutdown};
+  return {PXInitialize,      PXOpenTable,    PXGetRowCount, PXGetLastError,
+          PXGetFieldCount,   PXGetObjectCounts, PXGetFieldInfo, PXFetchRow,
+          PXCloseTable,      PXShutdown,     PXGetTableCoordSys, PXParseCoordSys,
+          PXConvertObject};
 }
 
 LayerioEntries& TabReadEntries() {
@@ -59,8 +65,11 @@ TABRead::TABRead(BoundaryBuilder& builder, const char* path, const char* idField
     : ImportRead(builder), entries_(TabReadEntries()), path_(path ? path : "") {
   ok_ = false;
   initialised_ = entries_.initialize(PX_INTERFACE_NUMBER) != 0;
-  // A failed open shows as the failure of the counts that follow.
   table_ = entries_.openTable(path_.c_str(), PX_OPEN_READ);
+  if (!table_) {
+    Report(kOpenFailedFormat, __LINE__);
+    return;
+  }
   if (!entries_.getRowCount(table_, &rows_)) {
     Trouble(Q_ERROR_EMPTY, kRowsFailedFormat, __LINE__);
     return;
@@ -93,6 +102,24 @@ TABRead::TABRead(BoundaryBuilder& builder, const char* path, const char* idField
     field.name[sizeof field.name - 1] = '\0';
     Debug("field %d name : %s/n", int(&field - fields_.data()), field.name);
   }
+  // Without a map part there is no object to place; a non-earth one cannot
+  // be placed at all.
+  if (entries_.getTableCoordSys(table_, &tableSystem_)) {
+    uint16_t projection = 0;
+    std::memcpy(&projection, tableSystem_.u.bytes + PX_COORDSYS_PROJECTION, sizeof projection);
+    if (projection == 0) {
+      char text[kQErrorDetailSize];
+      StrFormat(text, sizeof text, kTabNonEarthFormat, path_.c_str());
+      Debug("%s", text);
+      error_.Report(Q_ERROR_INVALID_DATA, text, kSource, __LINE__);
+      return;
+    }
+    if (!entries_.parseCoordSys(kTabLonLatClause, &lonLat_)) {
+      Trouble(Q_ERROR_EMPTY, kLonLatFailedFormat, __LINE__);
+      return;
+    }
+    convert_ = true;
+  }
   ChooseColumns(
       fields_.size(), [&](size_t i) { return fields_[i].name; }, idField, secondField,
       kTabIdNullText, kTabIdNotFoundText, &idColumn_, &secondColumn_);
@@ -112,6 +139,18 @@ void TABRead::Trouble(int32_t code, const char* format, int line) {
   ok_ = false;
 }
 
+void TABRead::Report(const char* format, int line, unsigned long row) {
+  char text[kQErrorDetailSize];
+  const int32_t error = entries_.getLastError();
+  if (row)
+    StrFormat(text, sizeof text, format, row, path_.c_str(), int(error));
+  else
+    StrFormat(text, sizeof text, format, path_.c_str(), int(error));
+  Debug("%s", text);
+  error_.Report(Q_ERROR_EMPTY, text, kSource, line);
+  ok_ = false;
+}
+
 uint32_t TABRead::Progress() const {
   return rows_ == 0 ? 0 : uint32_t(uint64_t(row_) * 100 / rows_);
 }
@@ -126,7 +165,7 @@ bool TABRead::ReadNext() {
   std::memset(&object_, 0, sizeof object_);
   text_[0] = '\0';
   if (!entries_.fetchRow(table_, row_, text_.data(), &object_)) {
-    Trouble(Q_ERROR_EMPTY, kFetchFailedFormat, __LINE__);
+    Report(kFetchFailedFormat, __LINE__, static_cast<unsigned long>(row_));
     return false;
   }
   text_[PX_ROW_TEXT_SIZE] = '\0';
@@ -160,7 +199,16 @@ bool TABRead::ReadNext() {
 
 bool TABRead::StoreObject(const char* name2) {
   const uint32_t record = row_;
-  const uint8_t code = object_.u.bytes[0];
+  uint8_t code = object_.u.bytes[0];
+  const bool placed = code != 0 && code != PX_OBJECT_NONE;
+  if (convert_ && placed) {
+    if (!entries_.convertObject(&object_, &tableSystem_, &converted_, &lonLat_))
+      return RecordError(kConvertFailedText, path_, long(record), __LINE__);
+    // The converted record points into the library's arrays until the next
+    // conversion; it is stored before then.
+    object_ = converted_;
+    code = object_.u.bytes[0];
+  }
   status_ = kReadStored;
   switch (code) {
     case PX_OBJECT_POINT:

@@ -12,12 +12,20 @@
 //
 // Contracts on the border cases:
 //   - Record numbers are row numbers: skipped rows count too.
-//   - The row and field counts must be had, else the open fails with code
-//     100 and the library's error number; a row with more values than fields
-//     fails the read with 106.
+//   - The table must open and its row and field counts be had, else the open
+//     fails with code 100 and the library's error number (the open's naming
+//     the table); a row that cannot be fetched fails the read with 100,
+//     naming the row and the table; a row with more values than fields fails
+//     the read with 106.
 //   - Id field null or not a field: warning 106 and the first field; the
 //     last field of that name wins. A second field that is not a field: no
 //     second name.
+//   - Objects are read in longitude and latitude on WGS 84 whatever the
+//     table's coordinate system: each is converted by the library from the
+//     table's system (PXConvertObject), so a projected table is placed where
+//     it lies. A table in a non-earth system cannot be placed: the open fails
+//     with 106 and kTabNonEarthFormat. A table without a map part has no
+//     objects to convert. An object that cannot be converted fails the read.
 //   - Coordinates are degrees or millionths by the shape (importread.h).
 //   - The library is shut down once for each initialisation that succeeded.
 #pragma once
@@ -42,6 +50,10 @@ struct LayerioEntries {
   uint16_t (*fetchRow)(PXTableHandle table, uint32_t row, char* rowText, PXObject* object);
   uint16_t (*closeTable)(PXTableHandle table);
   uint16_t (*shutdown)();
+  uint16_t (*getTableCoordSys)(PXTableHandle table, PXCoordSys* coordSys);
+  uint16_t (*parseCoordSys)(const char* clause, PXCoordSys* coordSys);
+  uint16_t (*convertObject)(const PXObject* in, const PXCoordSys* inCoordSys, PXObject* out,
+                            const PXCoordSys* outCoordSys);
 };
 LayerioEntries& TabReadEntries();
 LayerioEntries LayerioLibraryEntries();
@@ -52,6 +64,11 @@ inline constexpr const char* kTabIdNotFoundText =
 inline constexpr const char* kTabIdNullText =
     "WARNING: id parameter was NULL. Parameter set to first column in .tab file.";
 inline constexpr const char* kTabInvalidRecordText = "Error: Invalid data record in input file";
+inline constexpr const char* kTabNonEarthFormat =
+    "Error: %s is in a non-earth coordinate system. The input must be in degrees of longitude "
+    "and latitude.\n";
+// The system objects are read in.
+inline constexpr const char* kTabLonLatClause = "CoordSys Earth Projection 1, 104";
 
 class TABRead : public ImportRead {
  public:
@@ -67,6 +84,9 @@ class TABRead : public ImportRead {
   // Reports text (formatted with the library's error) to the debugger
   // output and, with code, to the error object.
   void Trouble(int32_t code, const char* format, int line);
+  // The same for a failure of the table (format: the path and the error) or
+  // of one of its rows (format: the row, the path and the error).
+  void Report(const char* format, int line, unsigned long row = 0);
   bool StoreObject(const char* name2);
 
   const LayerioEntries entries_;
@@ -76,6 +96,11 @@ class TABRead : public ImportRead {
   uint32_t rows_ = 0;
   uint32_t row_ = 0;
   std::vector<PXFieldInfo> fields_;
+  // Set when objects are converted from the table's system to lonLat_.
+  bool convert_ = false;
+  PXCoordSys tableSystem_{};
+  PXCoordSys lonLat_{};
+  PXObject converted_{};
   int32_t idColumn_ = 0;      // 0-based
   int32_t secondColumn_ = -1; // -1: none
   std::vector<char> text_;

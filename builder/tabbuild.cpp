@@ -64,6 +64,10 @@ bool TabBuilder::Open(uint32_t import, const char* input, const char* output) {
   if (!input || !InputExists(input)) return false;
   PXTableHandle table = OpenTable(input);
   BuildPrint("Opening %s\n", input);
+  if (table == 0) {
+    BuildPrint("Can not open %s.\n\tError #%d.\n", input, entries_.getLastError());
+    return false;
+  }
   struct Closer {
     TabBuilder* builder;
     PXTableHandle& table;

@@ -319,8 +319,13 @@ LAYERIO_STATIC_ASSERT(PX_FONT_NAME + PX_STYLE_NAME_SIZE <= PX_FONT_FOREGROUND &&
                       "font record");
 
 /* The coordinate-system record (288 bytes) and the datum record (80 bytes):
- * the library's own layouts, passed through as they are. */
+ * the library's own layouts, passed through as they are. A caller may read
+ * the projection number (u16; 0 is a non-earth system) and the bounds (x1,
+ * y1, x2, y2 as doubles, in the system's units; a table's whole integer
+ * range for PXGetTableCoordSys). */
 #define PX_COORDSYS_SIZE 288
+#define PX_COORDSYS_PROJECTION 0
+#define PX_COORDSYS_BOUNDS 256
 typedef struct PXCoordSys {
   union {
     uint8_t bytes[PX_COORDSYS_SIZE];

@@ -9,6 +9,8 @@
 //     does not exist, by the one entry of its folder whose name matches
 //     ignoring ASCII case (ResolveExisting);
 //   - temporary files are created with O_EXCL;
+//   - only regular files open: a FIFO, a device or a folder in a file's
+//     place is refused at once, never waited on or read without end;
 //   - message boxes become text on stderr, debugger output goes to stderr only
 //     when GSB_DEBUG_OUTPUT is set;
 //   - nothing here or anywhere else calls setlocale; system texts come in
@@ -51,6 +53,7 @@ struct FileInfo {
   int64_t modified = 0;  // seconds since 1970
   int64_t modifiedNanos = 0;  // the same time in nanoseconds since 1970
   bool directory = false;
+  bool regular = true;    // a regular file (not a folder, FIFO, device or socket)
   bool writable = true;   // some write permission bit is set (the opposite of a read-only attribute)
 };
 
@@ -69,7 +72,9 @@ class Env {
 
   // --- files by descriptor; failures return -1 and leave errno set ---
   // Open resolves existing files through ResolveExisting unless the call
-  // creates exclusively.
+  // creates exclusively. Only regular files open: a folder fails with
+  // EISDIR, a FIFO, device or socket with EINVAL, without waiting for a
+  // FIFO's writer.
   virtual int Open(std::string_view path, unsigned flags, int permission = 0600) = 0;
   virtual int64_t Read(int fd, void* buffer, size_t count) = 0;
   virtual int64_t Write(int fd, const void* buffer, size_t count) = 0;

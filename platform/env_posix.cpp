@@ -38,6 +38,7 @@ void FillInfo(const struct stat& st, FileInfo* info) {
   info->modified = st.st_mtim.tv_sec;
   info->modifiedNanos = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   info->directory = S_ISDIR(st.st_mode);
+  info->regular = S_ISREG(st.st_mode);
   info->writable = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
 }
 
@@ -61,11 +62,28 @@ class PosixEnv final : public Env {
     // An exclusive create names a new file exactly as given.
     std::string name = ((flags & kCreate) && (flags & kExclusive)) ? ToString(path)
                                                                    : ResolveExisting(path);
+    // Without waiting: a FIFO would block the open until a writer came.
     int fd;
     do {
-      fd = ::open(name.c_str(), oflags, permission);
+      fd = ::open(name.c_str(), oflags | O_NONBLOCK, permission);
     } while (fd < 0 && errno == EINTR);
-    if (fd >= 0 && (flags & kRandomAccess)) ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+    if (fd < 0) {
+      // A FIFO that no one reads refuses a writer that does not wait.
+      if (errno == ENXIO) errno = EINVAL;
+      return fd;
+    }
+    // Only regular files are files here: a FIFO, a device (/dev/zero) or a
+    // folder in a file's place would hang a reader or feed it without end.
+    struct stat st;
+    const bool stated = ::fstat(fd, &st) == 0;
+    if (!stated || !S_ISREG(st.st_mode)) {
+      const int error = !stated ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+      ::close(fd);
+      errno = error;
+      return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (flags & kRandomAccess) ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
     return fd;
   }
 

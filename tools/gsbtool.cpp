@@ -529,7 +529,11 @@ std::vector<std::string> CsvFields(std::string line) {
 // (reported) at a line that is neither.
 bool ReadTradeAreaCsv(uint32_t context, uint32_t job, const std::string& path, bool customers,
                       size_t* count) {
-  std::ifstream in(path, std::ios::binary);
+  // Only a regular file: a FIFO would block the open, a device never end.
+  platform::FileInfo info;
+  const bool regular = platform::Env::Current().PathStat(path, &info) == 0 && info.regular;
+  std::ifstream in;
+  if (regular) in.open(path, std::ios::binary);
   if (!in) {
     std::fprintf(stderr, "gsbtool: cannot read %s\n", path.c_str());
     return false;

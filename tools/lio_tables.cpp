@@ -7,11 +7,17 @@
 // field's raw text) and one row per shape record; null shapes and the Z and
 // M kinds give rows without objects (counted on standard error). The
 // shapefile is taken as longitude/latitude (a .prj naming a projected
-// system is refused). Without a clause the table is a longitude/latitude
-// table on WGS 84 whose integer grid is whole millionths of a degree; with
-// one the table is made in that system and the objects are handed over in
-// longitude/latitude through the handle's caller coordinate system. A failed
-// load deletes the table it made.
+// system, read as gsbbuild reads it, is refused). Without a clause the table
+// is a longitude/latitude table on WGS 84 whose integer grid is whole
+// millionths of a degree; with one the table is made in that system and the
+// objects are handed over in longitude/latitude through the handle's caller
+// coordinate system. A vertex the table cannot hold (outside its bounds)
+// fails the load, which names how many there are: the library would store
+// it moved onto the bounds.
+//
+// The table is made under a temporary name in the destination's folder and
+// renamed over DEST only when it is whole: a failed or refused load leaves
+// what was at DEST as it was and deletes what it made.
 //
 // dump: "fields N", one line per field (name, type, width and decimals where
 // the type has them, "indexed"), "rows N", then one line per row: the row
@@ -24,15 +30,16 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "layerio.h"
+#include "platform/env.h"
 #include "tools/lio_errors.h"
 #include "zonelib.h"
 
@@ -125,23 +132,126 @@ struct ShapeSource {
   }
 };
 
-// Whether the .prj beside base names a projected coordinate system.
-bool ProjectedPrj(const std::string& base, std::string* prjPath) {
-  for (const char* extension : {".prj", ".PRJ"}) {
-    std::ifstream in(base + extension);
-    if (!in) continue;
-    *prjPath = base + extension;
-    std::string word;
-    char c;
-    while (in.get(c) && std::isspace(static_cast<unsigned char>(c))) {
-    }
-    if (in) word += c;
-    while (word.size() < 6 && in.get(c)) word += c;
-    for (char& letter : word) letter = char(std::toupper(static_cast<unsigned char>(letter)));
-    return word == "PROJCS";
-  }
-  return false;
+// What the .prj beside a shapefile says, read as gsbbuild reads it: a
+// projected system when its text starts (after blanks, in any letter case)
+// with "PROJCS[" or "PROJCRS[". A .prj that exists but cannot be read (a
+// folder, a FIFO) is a refusal of its own.
+enum class Prj { kNone, kGeographic, kProjected, kUnreadable };
+
+Prj ReadPrj(const std::string& base, std::string* prjPath, std::string* name) {
+  constexpr size_t kReadLimit = 4096;
+  platform::Env& env = platform::Env::Current();
+  *prjPath = env.ResolveExisting(base + ".prj");
+  platform::FileInfo info;
+  if (env.RawStat(*prjPath, &info) != 0) return Prj::kNone;
+  const int fd = env.Open(*prjPath, platform::kRead);
+  if (fd < 0) return Prj::kUnreadable;
+  std::string text(kReadLimit, '\0');
+  const int64_t got = env.Read(fd, text.data(), text.size());
+  env.Close(fd);
+  if (got < 0) return Prj::kUnreadable;
+  text.resize(size_t(got));
+  const size_t start = text.find_first_not_of(" \t\r\n\f\v");
+  const size_t open = text.find('[', start == std::string::npos ? text.size() : start);
+  if (start == std::string::npos || open == std::string::npos) return Prj::kGeographic;
+  const std::string keyword = text.substr(start, open - start);
+  if (!platform::AsciiEqualsIgnoreCase(keyword, "PROJCS") &&
+      !platform::AsciiEqualsIgnoreCase(keyword, "PROJCRS"))
+    return Prj::kGeographic;
+  const size_t quote = text.find('"', open);
+  const size_t end = quote == std::string::npos ? quote : text.find('"', quote + 1);
+  *name = end == std::string::npos ? keyword : text.substr(quote + 1, end - quote - 1);
+  return Prj::kProjected;
 }
+
+// The table a load makes, under a temporary name in the destination's
+// folder: "<name>.lio-<unique>" with the table's extensions, reserved by a
+// claimed ".tmp" file of that name. Whatever of it is left is removed on
+// destruction (after the library's shutdown, which closes it).
+class TempTable {
+ public:
+  ~TempTable() {
+    if (claim_.empty()) return;
+    platform::Env& env = platform::Env::Current();
+    for (const char* extension : {".TAB", ".DAT", ".MAP", ".ID", ".IND"}) {
+      platform::FileInfo info;
+      const std::string path = base_ + extension;
+      if (env.RawStat(path, &info) == 0) env.Remove(path);
+    }
+    env.Remove(claim_);
+  }
+
+  bool Claim(const std::string& dest) {
+    platform::Env& env = platform::Env::Current();
+    const std::string dir = platform::DirectoryOf(dest);
+    std::string stem(platform::BaseNameOf(dest));
+    stem = stem.substr(0, stem.find_last_of('.'));
+    const int fd = env.CreateTemp(dir, stem + ".lio-", ".tmp", &claim_);
+    if (fd < 0) return false;
+    env.Close(fd);
+    base_ = claim_.substr(0, claim_.size() - 4);
+    return true;
+  }
+
+  std::string Definition() const { return base_ + ".TAB"; }
+
+ private:
+  std::string claim_;
+  std::string base_;
+};
+
+// The vertices of an object record, in order (none for kinds load does not
+// make).
+std::vector<PXPoint> Vertices(const PXObject& o) {
+  std::vector<PXPoint> out;
+  auto sections = [&](size_t countAt, size_t arrayAt) {
+    const uint32_t count = Get<uint32_t>(o, countAt);
+    const auto* s = Get<const PXSection*>(o, arrayAt);
+    for (uint32_t i = 0; s && i < count; ++i)
+      if (s[i].points && s[i].count > 0) out.insert(out.end(), s[i].points, s[i].points + s[i].count);
+  };
+  switch (o.u.bytes[PX_OBJECT_TYPE]) {
+    case PX_OBJECT_POINT:
+      out.push_back({Get<double>(o, PX_OBJECT_X), Get<double>(o, PX_OBJECT_Y)});
+      break;
+    case PX_OBJECT_MULTIPOINT: {
+      const uint32_t count = Get<uint32_t>(o, PX_OBJECT_MULTIPOINT_COUNT);
+      const auto* points = Get<const PXPoint*>(o, PX_OBJECT_MULTIPOINT_POINTS);
+      if (points) out.insert(out.end(), points, points + count);
+      break;
+    }
+    case PX_OBJECT_POLYLINE: {
+      const uint32_t count = Get<uint32_t>(o, PX_OBJECT_COUNT);
+      const auto* points = Get<const PXPoint*>(o, PX_OBJECT_POLYLINE_POINTS);
+      if (points) out.insert(out.end(), points, points + count);
+      break;
+    }
+    case PX_OBJECT_MULTI_POLYLINE:
+      sections(PX_OBJECT_COUNT, PX_OBJECT_MULTI_POLYLINE_SECTIONS);
+      break;
+    case PX_OBJECT_REGION:
+      sections(PX_OBJECT_COUNT, PX_OBJECT_REGION_POLYGONS);
+      break;
+    default:
+      break;
+  }
+  return out;
+}
+
+// The bounds of a coordinate-system record: x1, y1, x2, y2.
+struct Bounds {
+  double x1, y1, x2, y2;
+  explicit Bounds(const PXCoordSys& cs) {
+    double b[4];
+    std::memcpy(b, cs.u.bytes + PX_COORDSYS_BOUNDS, sizeof b);
+    x1 = std::min(b[0], b[2]);
+    x2 = std::max(b[0], b[2]);
+    y1 = std::min(b[1], b[3]);
+    y2 = std::max(b[1], b[3]);
+  }
+  // Not-a-number is outside too.
+  bool Holds(const PXPoint& p) const { return p.x >= x1 && p.x <= x2 && p.y >= y1 && p.y <= y2; }
+};
 
 // The table's column for a dBASE column.
 PXFieldInfo ColumnFor(const DbfField& source) {
@@ -309,13 +419,19 @@ int LoadCommand(int argc, char** argv) {
     return 1;
   }
   const std::string base = source.substr(0, source.size() - 4);
-  std::string prj;
-  if (ProjectedPrj(base, &prj)) {
-    std::fprintf(stderr,
-                 "lio: %s names a projected coordinate system; the shapefile must be in "
-                 "longitude/latitude\n",
-                 prj.c_str());
-    return 1;
+  std::string prj, prjName;
+  switch (ReadPrj(base, &prj, &prjName)) {
+    case Prj::kProjected:
+      std::fprintf(stderr,
+                   "lio: %s names the projected coordinate system \"%s\"; the shapefile must be "
+                   "in longitude/latitude\n",
+                   prj.c_str(), prjName.c_str());
+      return 1;
+    case Prj::kUnreadable:
+      std::fprintf(stderr, "lio: %s cannot be read\n", prj.c_str());
+      return 1;
+    default:
+      break;
   }
 
   ShapeSource input;
@@ -333,16 +449,26 @@ int LoadCommand(int argc, char** argv) {
   for (uint32_t k = 0; k < input.table.fieldCount; ++k)
     columns.push_back(ColumnFor(input.table.fields[k]));
 
+  // Made before the library starts, so that what is left of the table is
+  // removed after the library has closed it.
+  TempTable temp;
   Library library;
   if (!library.ok) return Fail("the map-table library does not start");
   PXCoordSys tableSystem{}, lonLat{};
   if (!PXParseCoordSys(kLonLatClause, &lonLat)) return Fail(kLonLatClause);
   if (clause && !PXParseCoordSys(clause, &tableSystem))
     return Fail(std::string("the CoordSys clause cannot be read"));
-  PXTableHandle table = PXCreateTable(dest.c_str(), columns.data(), uint32_t(columns.size()),
-                                      clause ? &tableSystem : &lonLat, kNativeKind);
+  if (!temp.Claim(dest)) {
+    std::fprintf(stderr, "lio: %s: no temporary table can be made in its folder: %s\n",
+                 dest.c_str(), platform::ErrnoText(errno).c_str());
+    return 1;
+  }
+  PXTableHandle table = PXCreateTable(temp.Definition().c_str(), columns.data(),
+                                      uint32_t(columns.size()), clause ? &tableSystem : &lonLat,
+                                      kNativeKind);
   if (!table) return Fail(dest + " cannot be created");
-  // From here on a failure removes the half-made table.
+  // From here on a failure removes the half-made table (the temporary table
+  // removes what the delete cannot).
   auto abandon = [&](const std::string& what) {
     const int status = Fail(what);
     PXDeleteTable(table);
@@ -350,9 +476,14 @@ int LoadCommand(int argc, char** argv) {
   };
   if (clause && !PXSetApiCoordSys(table, &lonLat))
     return abandon("longitude/latitude cannot be given to " + dest);
+  if (!PXGetTableCoordSys(table, &tableSystem))
+    return abandon(dest + ": its coordinate system cannot be read");
+  const Bounds sourceBounds(lonLat), tableBounds(tableSystem);
 
   ObjectScratch object;
+  auto converted = std::make_unique<PXObject>();
   uint32_t records = 0, withoutObject = 0;
+  uint64_t vertices = 0, outside = 0;
   for (;;) {
     const int shapeRead = ShapeRead(&input.shape);
     if (shapeRead < 0) {
@@ -371,15 +502,58 @@ int LoadCommand(int argc, char** argv) {
     const std::string row = RowText(input.table, columns);
     const bool hasObject = ShapeObject(input.shape, &object);
     if (!hasObject) ++withoutObject;
+    if (hasObject) {
+      // A vertex is placed when it is a longitude/latitude the library
+      // takes and lands within the table's bounds.
+      const std::vector<PXPoint> given = Vertices(object.record);
+      std::vector<PXPoint> placed = given;
+      if (clause) {
+        if (!PXConvertObject(&object.record, &lonLat, converted.get(), &tableSystem))
+          return abandon("the object of record " + std::to_string(records) +
+                         " cannot be converted");
+        placed = Vertices(*converted);
+      }
+      vertices += given.size();
+      // A vertex beyond the longitude/latitude grid is clamped on its way
+      // in, so it is counted as given; the others as the table would hold
+      // them (the library keeps a ring without its closing point).
+      uint64_t beyond = 0;
+      for (const PXPoint& p : given) beyond += sourceBounds.Holds(p) ? 0 : 1;
+      if (!beyond)
+        for (const PXPoint& p : placed) beyond += tableBounds.Holds(p) ? 0 : 1;
+      outside += beyond;
+    }
+    // Once the load is bound to fail the rest is only counted.
+    if (outside) continue;
     uint32_t number = 0;
     if (!PXInsertRow(table, row.c_str(), hasObject ? &object.record : nullptr, &number))
       return abandon("record " + std::to_string(records) + " cannot be inserted");
   }
+  if (outside) {
+    PXDeleteTable(table);
+    std::fprintf(stderr,
+                 "lio: %llu of %llu vertices of %s fall outside the bounds of %s "
+                 "(%.9g, %.9g) (%.9g, %.9g)\n",
+                 static_cast<unsigned long long>(outside),
+                 static_cast<unsigned long long>(vertices), source.c_str(), dest.c_str(),
+                 tableBounds.x1, tableBounds.y1, tableBounds.x2, tableBounds.y2);
+    return 1;
+  }
   if (!PXCloseTable(table)) {
     std::fprintf(stderr, "lio: %s cannot be written: %s\n", dest.c_str(),
                  lioerrors::Describe(PXGetLastError()).c_str());
+    PXDeleteTable(table);
     return 1;
   }
+  // The whole table takes the destination's name, in its folder.
+  const std::string name(platform::BaseNameOf(dest));
+  PXTableHandle made = PXOpenTable(temp.Definition().c_str(), PX_OPEN_READ_WRITE);
+  if (!made || !PXRenameTable(made, name.c_str())) {
+    const int status = Fail(dest + " cannot be replaced");
+    if (made) PXCloseTable(made);
+    return status;
+  }
+  if (!PXCloseTable(made)) return Fail(dest + " cannot be written");
   if (withoutObject)
     std::fprintf(stderr, "lio: %u of %u rows have no object (null or unsupported shapes)\n",
                  withoutObject, records);

@@ -26,6 +26,15 @@ namespace {
 constexpr int32_t kZeroPiece = 256;
 constexpr int64_t kPage = kFilePageSize;
 
+// The entries of the file could not be read: the rows' objects are not
+// known, which is an error of its own, never "no object".
+int16_t PushUnreadable(const IdFileAccess* access, const char* what) {
+  char name[kPathCapacity] = "";
+  if (access->file && FileHandleCheck(access->file) >= 0) FilePath(access->file, name);
+  ErrorPush(kErrorSeverity, kErrMapDamaged, name, what);
+  return 0;
+}
+
 int16_t OpenCompanion(IdFileAccess* access, FileHandle tableFile, int kind, int mode) {
   std::memset(access, 0, sizeof *access);
   if (kind < 0) kind = kMapIdFileKind;
@@ -134,13 +143,20 @@ int16_t IdFileRead(int32_t row, uint32_t* position, IdFileAccess* access) {
       *position = MapLoadU32(access->cache->bytes.data() + offset);
       return *position != 0;
     }
-    if (!LeaveCache(access)) return 0;
+    if (!LeaveCache(access)) return PushUnreadable(access, "object index");
   }
   uint8_t entry[4];
   if (FileSeek(access->file, offset, 0) != offset || FileRead(access->file, entry, 4) != 4)
-    return 0;
+    return PushUnreadable(access, "object index");
   *position = MapLoadU32(entry);
   return *position != 0;
+}
+
+int16_t IdFileCheckSize(IdFileAccess* access, int32_t rows) {
+  const int64_t size = IdFileSize(access);
+  if (size < 0 || size % 4 != 0 || (rows > 0 && size < int64_t(rows) * 4))
+    return PushUnreadable(access, "object index");
+  return 1;
 }
 
 int16_t IdFileWrite(int32_t row, uint32_t position, IdFileAccess* access) {

@@ -301,7 +301,15 @@ struct IdFileAccess {
 int16_t IdFileCreate(IdFileAccess* access, FileHandle tableFile, int kind = -1);
 int16_t IdFileOpen(IdFileAccess* access, FileHandle tableFile, int kind = -1,
                    int mode = kFileModeRead);
+// False for rows below 1, for a zero entry and for an entry past the end of
+// the file (no object); an entry that cannot be read fails with
+// kErrMapDamaged pushed, naming the file.
 int16_t IdFileRead(int32_t row, uint32_t* position, IdFileAccess* access);
+// The file of an existing map holds one whole entry for each of the table's
+// rows (the writers extend it to the last row whenever they close it); a
+// file that does not is damaged: 0 with kErrMapDamaged pushed, naming the
+// file.
+int16_t IdFileCheckSize(IdFileAccess* access, int32_t rows);
 int16_t IdFileWrite(int32_t row, uint32_t position, IdFileAccess* access);
 // Closes the file and releases its entry.
 int16_t IdFileFlush(IdFileAccess* access);

@@ -269,6 +269,9 @@ int16_t ObjStoreCreate(ObjStore* store, int kind, ObjStoreTable* table, int file
   if (withId) {
     ok = IdFileCreate(&store->ids, tableFile) != 0;
     madeId = ok;
+    // The file reaches the table's last row from the start, as its readers
+    // expect of every map's.
+    if (ok && table && table->lastRow >= 1) ok = IdFileWrite(table->lastRow, 0, &store->ids) != 0;
     ok = ok && AttachIdFile(store, table);
   }
   if (ok) {
@@ -310,7 +313,8 @@ int16_t ObjStoreOpen(ObjStore* store, int kind, ObjStoreTable* table, int withId
     ok = false;
   }
   if (ok && withId) {
-    ok = IdFileOpen(&store->ids, tableFile) && AttachIdFile(store, table);
+    ok = IdFileOpen(&store->ids, tableFile) &&
+         IdFileCheckSize(&store->ids, table ? table->lastRow : 0) && AttachIdFile(store, table);
   }
   if (ok) {
     switch (kind) {

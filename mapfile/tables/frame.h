@@ -57,8 +57,9 @@ enum FrameErrorCode : int16_t {
 };
 
 // What a slot calls to release its table: with commit its changes are
-// written first. 1, or 0 when the changes could not be written (the slot then
-// stays in use).
+// written first. 1; 0 when the changes could not be written (the slot then
+// stays in use); -1 when the table was released but a part of it could not
+// be written whole (its error pushed; the slot is freed).
 using TableCloseFn = int16_t (*)(TableObject* table, uint16_t commit);
 
 struct HandleSlot {
@@ -122,7 +123,8 @@ HandleSlot* HandleCheck(PXTableHandle handle, unsigned checks);
 PXTableHandle SlotRegister(FileHandle tableFile, TableObject* table, uint32_t mode, uint32_t kind,
                            FileHandle echoFile, TableCloseFn close);
 // Releases a slot's table through its close function and frees the slot; 0
-// when the table's changes could not be written (the slot stays in use).
+// when the table's changes could not be written (the slot stays in use, or,
+// when the table was released all the same, is freed).
 int16_t SlotClose(PXTableHandle handle, uint16_t commit);
 
 // ----- initialisation and shutdown (frame.cpp) -----

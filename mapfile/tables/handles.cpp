@@ -112,9 +112,10 @@ int16_t SlotClose(PXTableHandle handle, uint16_t commit) {
     ErrorPush(kErrorSeverity, kErrBadHandle, nullptr, nullptr);
     return 0;
   }
-  if (slot->close && slot->table && !slot->close(slot->table, commit)) return 0;
+  const int16_t closed = slot->close && slot->table ? slot->close(slot->table, commit) : 1;
+  if (closed == 0) return 0;
   SlotClear(*slot);
-  return 1;
+  return closed > 0 ? 1 : 0;
 }
 
 }  // namespace layerio

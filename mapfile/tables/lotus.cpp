@@ -433,7 +433,7 @@ void FreeBytes(LotusReader* r) {
 // pushed and nothing is held.
 bool LoadFile(DataSource* s, LotusReader* r) {
   FreeBytes(r);
-  if (!FileOpen(s->file, kFileModeRead, nullptr)) {
+  if (FileOpen(s->file, kFileModeRead, nullptr) < 0) {
     PushWithFile(kErrLotusOpen, s->file);
     return false;
   }

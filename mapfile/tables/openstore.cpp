@@ -8,8 +8,8 @@ int16_t OpenWorkerStoreOpen(ObjStore* store, int mode) {
   return ObjStoreOpenBackend(store, mode, nullptr);
 }
 
-void OpenWorkerStoreClose(ObjStore* store) {
-  if (store->backendOpen) ObjStoreCloseBackend(store);
+int16_t OpenWorkerStoreClose(ObjStore* store) {
+  return store->backendOpen ? ObjStoreCloseBackend(store) : 1;
 }
 
 void OpenWorkerCursorFree(void* cursor, ObjStore* store) {

@@ -21,12 +21,13 @@ namespace layerio {
 // mode, closed again (writing its header) when open, and a persistent read
 // cursor closed and freed.
 int16_t OpenWorkerStoreOpen(ObjStore* store, int mode);
-void OpenWorkerStoreClose(ObjStore* store);
+int16_t OpenWorkerStoreClose(ObjStore* store);
 void OpenWorkerCursorFree(void* cursor, ObjStore* store);
 
 namespace {
 
 constexpr int kFileKindEcho = 3;  // a text file
+constexpr int16_t kErrStoreWrite = 428;  // the objects cannot be written
 
 void Push(int16_t code, const char* text0 = nullptr) {
   ErrorPush(kErrorSeverity, code, text0, nullptr);
@@ -41,19 +42,32 @@ void TableFree(TableObject* table) {
 
 // Ends the opens of the worker's step for the data source, the store's
 // backing and the index file, in the reverse order. With `commit` a data
-// source that cannot write its changes keeps everything open and gives 0.
+// source that cannot write its changes keeps everything open and gives 0
+// (881 when it said nothing); a store whose header or object index cannot
+// be written is closed all the same and gives -1 (428 when it said
+// nothing): a table whose map part was not written whole never passes for
+// one that was.
 int16_t PartsRelease(TableObject* table, uint16_t commit) {
-  if (table->source.openCount > 0 && !DataSourceRelease(&table->source) && commit) return 0;
-  if (table->store) OpenWorkerStoreClose(table->store);
+  const uint16_t before = ErrorCount();
+  if (table->source.openCount > 0 && !DataSourceRelease(&table->source) && commit) {
+    if (ErrorCount() == before) Push(kErrDataWrite);
+    return 0;
+  }
+  int16_t result = 1;
+  if (table->store && !OpenWorkerStoreClose(table->store) && commit) {
+    if (ErrorCount() == before) Push(kErrStoreWrite);
+    result = -1;
+  }
   if (table->indexes) IndexFileRelease(table->indexes);
-  return 1;
+  return result;
 }
 
 // The close function of a slot whose table opened.
 int16_t CloseOpened(TableObject* table, uint16_t commit) {
-  if (!PartsRelease(table, commit)) return 0;
+  const int16_t released = PartsRelease(table, commit);
+  if (released == 0) return 0;
   TableFree(table);
-  return 1;
+  return released;
 }
 
 // The close function of a slot whose table did not open: no part is open,

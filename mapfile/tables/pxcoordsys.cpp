@@ -5,6 +5,7 @@
 //
 // Public records (::PXCoordSys, ::PXDatum) are byte images of the library's
 // own (layerio::PXCoordSys, layerio::PXDatum) and cross by copy.
+#include <cstddef>
 #include <cstring>
 #include <memory>
 
@@ -18,6 +19,9 @@
 
 static_assert(sizeof(::PXCoordSys) == sizeof(layerio::PXCoordSys));
 static_assert(sizeof(::PXDatum) == sizeof(layerio::PXDatum));
+static_assert(offsetof(layerio::PXCoordSys, projection) == PX_COORDSYS_PROJECTION &&
+                  offsetof(layerio::PXCoordSys, bounds) == PX_COORDSYS_BOUNDS,
+              "the fields the public header names");
 
 namespace layerio {
 

@@ -12,6 +12,13 @@
 // back; they are deleted only once the table is open under its new name.
 // A table that cannot be opened under its new name is rolled back too.
 //
+// Create and rename never replace the files of a table another process has
+// open: the files at the target name are held under exclusive share locks
+// while they are replaced, and a holder elsewhere refuses the operation
+// before anything is touched. A new table is made whole under a temporary
+// name in its folder and moved into place only then, so a refused or failed
+// create leaves an earlier table of that name as it was.
+//
 // Paths are never taken against the process's current directory behind the
 // caller's back: a relative new name of a rename is taken against the old
 // definition's directory, and nothing here changes the current directory.
@@ -238,7 +245,205 @@ bool CompanionAt(const std::string& defPath, int kind, char out[kPathCapacity]) 
   return PathForKind(out, defPath.c_str(), kind) != nullptr;
 }
 
-// ----- the work of the entries -----
+// ----- replacing the files of a table -----
+
+// Exclusive share locks on the files at a target name, held while they are
+// replaced: a process that has them open (a reader of the table that lies
+// there) refuses the operation, and none opens them meanwhile.
+class ReplaceHold {
+ public:
+  ReplaceHold() = default;
+  ~ReplaceHold() { Release(); }
+  ReplaceHold(const ReplaceHold&) = delete;
+  ReplaceHold& operator=(const ReplaceHold&) = delete;
+
+  // Locks the file at `path` (found ignoring letter case) when there is one.
+  // False with `conflict` pushed, naming it, when another holder has it
+  // open; with 825 when it cannot be opened for writing.
+  bool Take(const char* path, int kind, int16_t conflict) {
+    if (!FileExists(path, kind)) return true;
+    platform::Env& env = platform::Env::Current();
+    const std::string actual = env.ResolveExisting(path);
+    const int fd = env.Open(actual, platform::kReadWrite);
+    platform::FileInfo info;
+    if (fd < 0 || env.FileStat(fd, &info) != 0 || !info.writable) {
+      if (fd >= 0) env.Close(fd);
+      Push(kErrFileAccessDenied, actual.c_str());
+      return false;
+    }
+    if (env.ShareLock(fd, true) != 0) {
+      env.Close(fd);
+      Push(conflict, actual.c_str());
+      return false;
+    }
+    fds_.push_back(fd);
+    return true;
+  }
+
+  void Release() {
+    for (int fd : fds_) platform::Env::Current().Close(fd);
+    fds_.clear();
+  }
+
+ private:
+  std::vector<int> fds_;
+};
+
+// The kinds of file a table of one data kind has at its name, definition
+// first.
+constexpr int kTableFileKinds = 5;
+void TableFileKinds(int dataFileKind, int out[kTableFileKinds]) {
+  const int kinds[kTableFileKinds] = {kFileKindTable, dataFileKind, kFileKindMap, kFileKindMapId,
+                                      kFileKindIndex};
+  std::memcpy(out, kinds, sizeof kinds);
+}
+
+// A table made under a temporary name beside its final one: the claimed
+// temporary file "~MAPnnnn.TMP" reserves the name, and the table's files are
+// "~MAPnnnn" with their kinds' extensions.
+struct TempTable {
+  std::string claim;
+  std::string def;
+};
+
+bool ClaimTempTable(const char* defPath, TempTable* out) {
+  char dir[kPathCapacity];
+  char name[kNameCapacity];
+  if (!CopyText(dir, sizeof dir, defPath) || !PathSplit(dir, name)) return false;
+  // A number whose companions another run left behind is passed over.
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    char claim[kPathCapacity];
+    if (!TempFileName(claim, dir)) return false;
+    char def[kPathCapacity];
+    std::strcpy(def, claim);
+    if (!PathSetKindExtension(def, kFileKindTable)) {
+      FileRemove(claim);
+      return false;
+    }
+    bool free = true;
+    for (int kind : {int(kFileKindTable), int(kFileKindNative), int(kFileKindDbase),
+                     int(kFileKindMap), int(kFileKindMapId), int(kFileKindIndex)}) {
+      char at[kPathCapacity];
+      if (!CompanionAt(def, kind, at) || FileExists(at, kind)) free = false;
+    }
+    if (free) {
+      out->claim = claim;
+      out->def = def;
+      return true;
+    }
+    FileRemove(claim);
+  }
+  Push(kErrFileAccessDenied, dir);
+  return false;
+}
+
+// Removes whatever of a temporary table is left, and its claim.
+void DropTempTable(const TempTable& temp) {
+  if (temp.claim.empty()) return;
+  for (int kind : {int(kFileKindTable), int(kFileKindNative), int(kFileKindDbase),
+                   int(kFileKindMap), int(kFileKindMapId), int(kFileKindIndex)}) {
+    char at[kPathCapacity];
+    if (CompanionAt(temp.def, kind, at) && FileExists(at, kind))
+      FileRemove(platform::Env::Current().ResolveExisting(at).c_str());
+  }
+  FileRemove(temp.claim.c_str());
+}
+
+// Moves the files of the table made at `temp` to `targets` (one path per
+// kind of `kinds`). What lies at a target steps aside first and is deleted
+// once every file is in place; after a failure everything goes back where
+// it was (the temporary table included) and 825 names the file.
+bool MoveTableInto(const TempTable& temp, const int kinds[kTableFileKinds],
+                   const char targets[kTableFileKinds][kPathCapacity]) {
+  std::vector<AsideFile> moved;
+  for (int i = 0; i < kTableFileKinds; ++i)
+    if (kinds[i] && !MoveAside(targets[i], kinds[i], &moved)) {
+      PutBack(moved);
+      return false;
+    }
+  std::vector<AsideFile> placed;  // path: the target, aside: where it came from
+  bool ok = true;
+  for (int i = 0; i < kTableFileKinds && ok; ++i) {
+    char from[kPathCapacity];
+    if (!kinds[i] || !CompanionAt(temp.def, kinds[i], from) || !FileExists(from, kinds[i]))
+      continue;
+    if (FileRename(from, targets[i]) != 0) {
+      Push(kErrFileAccessDenied, targets[i]);
+      ok = false;
+      break;
+    }
+    placed.push_back({targets[i], from});
+  }
+  if (!ok) {
+    for (size_t i = placed.size(); i-- > 0;)
+      FileRename(placed[i].path.c_str(), placed[i].aside.c_str());
+    PutBack(moved);
+    return false;
+  }
+  RemoveAside(moved);
+  return true;
+}
+
+// Makes a new table at `defPath` with its data part and, with a coordinate
+// system, its map part, and closes it again. 1, or 0 with whatever it made
+// left for the caller, whose temporary name `defPath` is, to remove.
+int16_t MakeTable(const char* defPath, const char* aliasPath, const PXFieldInfo* fields,
+                  uint32_t count, const ::PXCoordSys* coordSys, uint8_t kind) {
+  auto* table = static_cast<TableObject*>(MemAlloc(sizeof(TableObject)));
+  if (!table) {
+    Push(kErrAllocFailed);
+    return 0;
+  }
+  std::memset(static_cast<void*>(table), 0, sizeof *table);
+  table->fields = static_cast<FieldDef*>(MemAlloc(sizeof(FieldDef) * (count + 1)));
+  if (!table->fields) {
+    MemFree(table);
+    Push(kErrAllocFailed);
+    return 0;
+  }
+  std::memset(static_cast<void*>(table->fields), 0, sizeof(FieldDef) * (count + 1));
+  table->fieldCount = count;
+  table->source.kind = kind;
+  TableSetVersions(table, kVersionNew);
+  table->defFile = FileTableAddName(defPath, kFileKindTable);
+  if (!table->defFile) {
+    TableClose(table);
+    return 0;
+  }
+  FileSetCharset(table->defFile, CharsetSystem());
+  PathToAlias(aliasPath, table->name);
+  for (uint32_t i = 0; i < count; ++i) {
+    FieldDef& f = table->fields[i];
+    std::strncpy(f.name, fields[i].name, kMaxColumnName);
+    f.name[kMaxColumnName] = '\0';
+    f.value.kind = fields[i].type;
+    f.width = fields[i].width;
+    f.decimals = fields[i].decimals;
+  }
+
+  uint32_t params[kDataParamWords];
+  DataSourceDefaults(kind, params);
+  if (!DataSourceCreate(defPath, nullptr, -1, 0, &table->source, kind, int32_t(count),
+                        table->fields, params, 0)) {
+    TableClose(table);
+    return 0;
+  }
+  const int16_t written = TableDefWriteFull(table, 0, 0);
+  // Without a definition the new data file belongs to nothing: it goes too.
+  if (!written) table->source.temporary = 1;
+  TableClose(table);
+  if (!written) return 0;
+
+  const PXTableHandle handle = OpenTableWorker(defPath, kModeReadWrite, nullptr);
+  if (!handle) return 0;
+  if (coordSys && !MapPartCreate(*SlotFind(handle), coordSys)) {
+    SlotClose(handle, 0);  // keeps the map part's error on the stack
+    return 0;
+  }
+  if (CloseTableWorker(handle, 1)) return 1;
+  if (SlotFind(handle)) SlotClose(handle, 0);
+  return 0;
+}
 
 PXTableHandle CreateTable(const char* path, const PXFieldInfo* fields, uint32_t count,
                           const ::PXCoordSys* coordSys, uint32_t dataKind) {
@@ -261,69 +466,39 @@ PXTableHandle CreateTable(const char* path, const PXFieldInfo* fields, uint32_t 
     return 0;
   }
   const uint8_t kind = dataKind == kDataDbase ? kDataDbase : kDataNative;
-
-  auto* table = static_cast<TableObject*>(MemAlloc(sizeof(TableObject)));
-  if (!table) {
-    Push(kErrAllocFailed);
-    return 0;
-  }
-  std::memset(static_cast<void*>(table), 0, sizeof *table);
-  table->fields = static_cast<FieldDef*>(MemAlloc(sizeof(FieldDef) * (count + 1)));
-  if (!table->fields) {
-    MemFree(table);
-    Push(kErrAllocFailed);
-    return 0;
-  }
-  std::memset(static_cast<void*>(table->fields), 0, sizeof(FieldDef) * (count + 1));
-  table->fieldCount = count;
-  table->source.kind = kind;
-  TableSetVersions(table, kVersionNew);
-  table->defFile = FileTableAddName(path, kFileKindTable);
-  if (!table->defFile) {
-    TableClose(table);
-    return 0;
-  }
-  FileSetCharset(table->defFile, CharsetSystem());
-  PathToAlias(path, table->name);
-  for (uint32_t i = 0; i < count; ++i) {
-    FieldDef& f = table->fields[i];
-    std::strncpy(f.name, fields[i].name, kMaxColumnName);
-    f.name[kMaxColumnName] = '\0';
-    f.value.kind = fields[i].type;
-    f.width = fields[i].width;
-    f.decimals = fields[i].decimals;
-  }
   char defPath[kPathCapacity];
-  FilePath(table->defFile, defPath);
-
-  // Companions of an earlier table of this name would be read as this one's.
-  platform::Env& env = platform::Env::Current();
-  for (int companion : {kFileKindMap, kFileKindMapId, kFileKindIndex}) {
-    char at[kPathCapacity];
-    if (PathForKind(at, defPath, companion) && FileExists(at, companion))
-      FileRemove(env.ResolveExisting(at).c_str());
+  {
+    const FileHandle entry = FileTableAddName(path, kFileKindTable);
+    if (!entry) return 0;
+    FilePath(entry, defPath);
+    FileRelease(entry);
   }
 
-  uint32_t params[kDataParamWords];
-  DataSourceDefaults(kind, params);
-  if (!DataSourceCreate(defPath, nullptr, -1, 0, &table->source, kind, int32_t(count),
-                        table->fields, params, 0)) {
-    TableClose(table);
-    return 0;
+  // What lies at the name is this table's to replace: companions of an
+  // earlier table would be read as the new one's. None may be open here or
+  // in another process, and they stay locked until the new table is in
+  // place.
+  int kinds[kTableFileKinds];
+  TableFileKinds(DataFileKind(kind), kinds);
+  char targets[kTableFileKinds][kPathCapacity];
+  ReplaceHold hold;
+  for (int i = 0; i < kTableFileKinds; ++i) {
+    if (!CompanionAt(defPath, kinds[i], targets[i])) return 0;
+    if (FileTableFind(targets[i], kinds[i])) {
+      Push(kErrDefAlreadyOpen, targets[i]);
+      return 0;
+    }
+    if (!hold.Take(targets[i], kinds[i], kErrDataCreate)) return 0;
   }
-  const int16_t written = TableDefWriteFull(table, 0, 0);
-  // Without a definition the new data file belongs to nothing: it goes too.
-  if (!written) table->source.temporary = 1;
-  TableClose(table);
-  if (!written) return 0;
 
-  const PXTableHandle handle = OpenTableWorker(defPath, kModeReadWrite, nullptr);
-  if (!handle || !coordSys) return handle;
-  if (!MapPartCreate(*SlotFind(handle), coordSys)) {
-    SlotClose(handle, 0);  // keeps the map part's error on the stack
-    return 0;
-  }
-  return handle;
+  TempTable temp;
+  if (!ClaimTempTable(defPath, &temp)) return 0;
+  const bool made = MakeTable(temp.def.c_str(), path, fields, count, coordSys, kind) &&
+                    MoveTableInto(temp, kinds, targets);
+  DropTempTable(temp);
+  hold.Release();
+  if (!made) return 0;
+  return OpenTableWorker(defPath, kModeReadWrite, nullptr);
 }
 
 PXTableHandle RegisterTable(const char* tablePath, const char* dataPath, uint32_t dataKind) {
@@ -397,14 +572,36 @@ uint16_t RenameTable(PXTableHandle handle, HandleSlot& slot, const char* newPath
   const SlotKeep keep = KeepOf(slot);
   const int dataFileKind = DataFileKind(slot.table->source.kind);
 
-  if (!CloseTableWorker(handle, 1)) return 0;
+  // Files at the new name that another process has open are not replaced
+  // under it; they stay locked until the rename is done or rolled back.
+  int kinds[kTableFileKinds];
+  TableFileKinds(dataFileKind, kinds);
+  ReplaceHold hold;
+  for (int kind : kinds) {
+    char at[kPathCapacity];
+    if (!kind || !CompanionAt(newDef, kind, at) || !FileExists(at, kind)) continue;
+    const std::string actual = platform::Env::Current().ResolveExisting(at);
+    bool own = false;
+    for (int32_t i = 0; i < count && !own; ++i) own = SameFile(actual, list[i].path);
+    if (!own && !hold.Take(at, kind, kErrFileAccessDenied)) return 0;
+  }
+
+  if (!CloseTableWorker(handle, 1)) {
+    // A table released with its map part not written whole comes back under
+    // its old name, the close's error kept.
+    if (!SlotFind(handle)) {
+      const int32_t code = ErrorLastCode();
+      ReopenInto(oldDef, mode, handle, keep);
+      Push(int16_t(code), oldDef);
+    }
+    return 0;
+  }
 
   // What lies at the new name is moved aside, unless it is one of the
   // table's own files (a new name that differs only in letter case).
   std::vector<AsideFile> moved;
   bool ok = true;
-  for (int kind : {dataFileKind, int(kFileKindTable), int(kFileKindMap), int(kFileKindMapId),
-                   int(kFileKindIndex)}) {
+  for (int kind : kinds) {
     if (!kind) continue;
     char at[kPathCapacity];
     if (!CompanionAt(newDef, kind, at)) {
@@ -451,7 +648,9 @@ uint16_t DeleteTable(PXTableHandle handle, HandleSlot& slot) {
   const uint32_t mode = slot.mode;
   const SlotKeep keep = KeepOf(slot);
 
-  if (!CloseTableWorker(handle, 1)) return 0;
+  // A table released with its map part not written whole is deleted all
+  // the same.
+  if (!CloseTableWorker(handle, 1) && SlotFind(handle)) return 0;
 
   FileHandle entries[kCompanionMax] = {};
   bool ok = true;

@@ -1060,6 +1060,13 @@ bool ClauseRun() {
     return false;
   }
   if (IsWord("register")) {
+    // A definition is a file users receive from others: reading one never
+    // writes a definition, here or anywhere else. Only a statement the
+    // caller runs registers.
+    if (parse || collect) {
+      Push(kErrDefClauseHere, CurrentText().c_str());
+      return false;
+    }
     TokNext();
     return ExpectWord("table") && RegisterClause();
   }
@@ -1166,6 +1173,15 @@ bool DataPath(const DefParse& parse, const char* defPath, char* out) {
   return PathForKind(out, defPath, kind) != nullptr;
 }
 
+// True when the two paths name one file on disk (found ignoring letter
+// case, as opens find them).
+bool SameFile(const char* a, const char* b) {
+  platform::Env& env = platform::Env::Current();
+  platform::FileInfo x, y;
+  if (env.PathStat(a, &x) != 0 || env.PathStat(b, &y) != 0) return false;
+  return x.device == y.device && x.inode == y.inode;
+}
+
 bool OpenMapPart(TableObject* table, const char* defPath) {
   char path[kPathCapacity];
   if (!PathForKind(path, defPath, kFileKindMap) || !FileExists(path, kFileKindMap)) return true;
@@ -1203,6 +1219,13 @@ bool CompleteTable(DefParse* parse, const char* defPath) {
   if (!DataPath(*parse, defPath, dataPath)) return false;
   if (table->linked) {
     if (table->editState != kEditReadOnly) table->editState = kEditLinked;
+  }
+  // A definition that names itself as its data would be read, and in a
+  // write mode written, as rows. (Kinds without a data file of their own
+  // stand on the definition's path without naming it.)
+  if (parse->dataFile[0] && SameFile(dataPath, defPath)) {
+    Push(kErrDefDataMissing, dataPath);
+    return false;
   }
   if (TableIsStale(table, dataPath)) return false;
   int fileKind = DataKindFileKind(table->source.kind);

@@ -90,6 +90,8 @@ uint16_t FakeShutdown() {
   ++g_fake->shutdowns;
   return 1;
 }
+// The fake's tables have no map part: their objects cross unconverted.
+uint16_t FakeNoMapPart(PXTableHandle, PXCoordSys*) { return 0; }
 
 template <class T>
 void Put(PXObject& o, size_t offset, T value) {
@@ -102,7 +104,8 @@ class TabReadTest : public readertest::ReaderTest {
     ReaderTest::SetUp();
     g_fake = &fake_;
     TabReadEntries() = {FakeInitialize, FakeOpen,       FakeRowCount, FakeLastError, FakeFieldCount,
-                        FakeObjectCounts, FakeFieldInfo, FakeFetch,    FakeClose,     FakeShutdown};
+                        FakeObjectCounts, FakeFieldInfo, FakeFetch,    FakeClose,     FakeShutdown,
+                        FakeNoMapPart,    PXParseCoordSys, PXConvertObject};
   }
   void TearDown() override {
     ReaderTest::TearDown();
@@ -257,7 +260,7 @@ TEST_F(TabReadTest, BadRowsFailTheRead) {
       {"points missing", "", nullPoints, false, 100,
        "Error: Invalid object record.\nFile: t.tab\nRecord: 1"},
       {"fetch fails", "", PointObject(PX_OBJECT_POINT, 1, 1), true, 100,
-       "\nUPDATE:\tcan not fetch a row.\n\tError #777.\n"},
+       "\nUPDATE:\tcan not fetch row #1 of t.tab.\n\tError #777.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -312,17 +315,81 @@ TEST_F(TabReadTest, OpenFailuresAndWarnings) {
   }
 }
 
-// Until the map-table library opens tables, its real entries make the open
-// fail cleanly: the open gives no handle, so the row count refuses it (644).
-TEST_F(TabReadTest, LibraryWithoutOpenFailsTheOpen) {
+// A table that does not open says so with the library's reason and the
+// table's name, not with the failure of a count of no table.
+TEST_F(TabReadTest, TableThatDoesNotOpenIsNamed) {
   TabReadEntries() = LayerioLibraryEntries();
   Init();
-  EXPECT_EQ(pipImportOpenTAB(import_, "t.tab", "Name", nullptr), -1);
+  const std::string path = dir_.File("t.tab");
+  EXPECT_EQ(pipImportOpenTAB(import_, path.c_str(), "Name", nullptr), -1);
   EXPECT_EQ(Code(), 100);
-  EXPECT_EQ(Detail(), "\nUPDATE:\tcan not get number of rows.\n\tError #644.\n");
+  EXPECT_EQ(Detail(), "\nUPDATE:\tcan not open " + path + ".\n\tError #370.\n");
   EXPECT_EQ(Read().status, -1);
   pipImportClose(import_);
   // The reader's initialisation was matched by its shutdown.
+  EXPECT_EQ(PXGetLastError(), PX_ERROR_NOT_INITIALISED);
+}
+
+// Through the real library: a projected table's objects are read in
+// longitude and latitude, converted by the library, and a non-earth table
+// is refused, since it cannot be placed on the earth at all.
+TEST_F(TabReadTest, ObjectsAreReadInLongitudeAndLatitude) {
+  TabReadEntries() = LayerioLibraryEntries();
+  struct Case {
+    const char* label;
+    const char* clause;
+    bool opens;
+  } cases[] = {
+      {"longitude/latitude", "CoordSys Earth Projection 1, 104", true},
+      {"Lambert conformal conic in metres",
+       "CoordSys Earth Projection 3, 74, \"m\", -79, 33.75, 34.3333333333, 36.1666666667, "
+       "609601.22, 0",
+       true},
+      {"non-earth", "CoordSys NonEarth Units \"m\" Bounds (0, 0) (1000000, 1000000)", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string path = dir_.File(std::string("t") + std::to_string(&c - cases) + ".TAB");
+    ASSERT_EQ(PXInitialize(PX_INTERFACE_NUMBER), 1);
+    PXCoordSys table{}, lonLat{};
+    ASSERT_EQ(PXParseCoordSys(c.clause, &table), 1) << PXGetLastError();
+    ASSERT_EQ(PXParseCoordSys("CoordSys Earth Projection 1, 104", &lonLat), 1);
+    PXFieldInfo field{};
+    std::strcpy(field.name, "Name");
+    field.type = 1;
+    field.width = 10;
+    PXTableHandle h = PXCreateTable(path.c_str(), &field, 1, &table, 5);
+    ASSERT_NE(h, 0) << PXGetLastError();
+    // Raleigh, handed over in degrees where the table is on the earth and in
+    // the table's units where it is not.
+    PXObject point = PointObject(PX_OBJECT_POINT, -78.6382, 35.7796);
+    if (c.opens) {
+      ASSERT_EQ(PXSetApiCoordSys(h, &lonLat), 1) << PXGetLastError();
+    } else {
+      point = PointObject(PX_OBJECT_POINT, 250000, 750000);
+    }
+    uint32_t row = 0;
+    ASSERT_EQ(PXInsertRow(h, "\"Raleigh\"", &point, &row), 1) << PXGetLastError();
+    ASSERT_EQ(PXCloseTable(h), 1);
+    ASSERT_EQ(PXShutdown(), 1);
+
+    Init();
+    if (!c.opens) {
+      EXPECT_EQ(pipImportOpenTAB(import_, path.c_str(), "Name", nullptr), -1);
+      EXPECT_EQ(Code(), 106);
+      EXPECT_EQ(Detail(), "Error: " + path +
+                              " is in a non-earth coordinate system. The input must be in degrees "
+                              "of longitude and latitude.\n");
+      pipImportClose(import_);
+      continue;
+    }
+    ASSERT_EQ(pipImportOpenTAB(import_, path.c_str(), "Name", nullptr), 1) << Detail();
+    EXPECT_EQ(ReadAll(), (std::vector<int32_t>{1, 0}));
+    std::vector<Record> records = Finish().Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_NEAR(records[0].x, -78638200, 2);
+    EXPECT_NEAR(records[0].y, 35779600, 2);
+  }
   EXPECT_EQ(PXGetLastError(), PX_ERROR_NOT_INITIALISED);
 }
 

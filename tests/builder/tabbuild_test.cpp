@@ -28,6 +28,7 @@ struct FakeLibrary {
   };
   std::vector<Field> fields;
   std::vector<std::string> rows;
+  bool openFails = false;
   bool rowCountFails = false;
   uint32_t fetchFailsAt = 0;
   int initialised = 0, shutdowns = 0, opened = 0, closed = 0;
@@ -44,6 +45,7 @@ uint16_t FakeShutdown() {
   return 1;
 }
 PXTableHandle FakeOpen(const char*, uint32_t mode) {
+  if (g_fake->openFails) return 0;
   ++g_fake->opened;
   return mode == PX_OPEN_READ ? kTable : 0;
 }
@@ -92,6 +94,8 @@ uint16_t FakeFetch(PXTableHandle t, uint32_t row, char* text, PXObject* object) 
   return 1;
 }
 int32_t FakeLastError() { return 777; }
+// The fake's tables have no map part: their objects cross unconverted.
+uint16_t FakeNoMapPart(PXTableHandle, PXCoordSys*) { return 0; }
 
 class TabBuilderTest : public ::testing::Test {
  protected:
@@ -100,7 +104,8 @@ class TabBuilderTest : public ::testing::Test {
     TabBuilderEntries() = {FakeInitialize, FakeShutdown, FakeOpen,      FakeRowCount, FakeFieldCount,
                            FakeFieldInfo,  FakeFetch,    FakeLastError, FakeClose};
     TabReadEntries() = {FakeInitialize, FakeOpen,       FakeRowCount, FakeLastError, FakeFieldCount,
-                        FakeObjectCounts, FakeFieldInfo, FakeFetch,    FakeClose,     FakeShutdown};
+                        FakeObjectCounts, FakeFieldInfo, FakeFetch,    FakeClose,     FakeShutdown,
+                        FakeNoMapPart,    PXParseCoordSys, PXConvertObject};
     input_ = dir_.Write("roads.tab", "");
     output_ = dir_.File("out.gsb");
   }
@@ -194,7 +199,16 @@ TEST_F(TabBuilderTest, LibraryFailures) {
   EXPECT_EQ(out, "Opening " + input_ + "\nCan not get number of rows.\n\tError #777.\n");
   EXPECT_FALSE(std::filesystem::exists(output_));
 
+  // A table that does not open says so, with the library's reason, rather
+  // than failing on the counts of no table.
   fake_.rowCountFails = false;
+  fake_.openFails = true;
+  EXPECT_FALSE(Build(&out, &opened));
+  EXPECT_FALSE(opened);
+  EXPECT_EQ(out, "Opening " + input_ + "\nCan not open " + input_ + ".\n\tError #777.\n");
+  EXPECT_FALSE(std::filesystem::exists(output_));
+
+  fake_.openFails = false;
   fake_.fetchFailsAt = 2;  // the engine's reader fails first
   EXPECT_FALSE(Build(&out, &opened));
   EXPECT_TRUE(opened);

@@ -43,6 +43,34 @@ struct NoWriteEnv : platform::EnvWrapper {
   std::string suffix;
 };
 
+// A disk on which one file can no longer be written: writes to any
+// descriptor of it fail with ENOSPC.
+struct FullForEnv : platform::EnvWrapper {
+  explicit FullForEnv(const std::string& path) : EnvWrapper(platform::Env::Current()) {
+    EnvWrapper::RawStat(path, &file);
+  }
+  int64_t WriteAt(int fd, const void* b, size_t n, int64_t o) override {
+    if (IsFull(fd)) {
+      errno = ENOSPC;
+      return -1;
+    }
+    return EnvWrapper::WriteAt(fd, b, n, o);
+  }
+  int64_t Write(int fd, const void* b, size_t n) override {
+    if (IsFull(fd)) {
+      errno = ENOSPC;
+      return -1;
+    }
+    return EnvWrapper::Write(fd, b, n);
+  }
+  bool IsFull(int fd) {
+    platform::FileInfo info;
+    return EnvWrapper::FileStat(fd, &info) == 0 && info.inode == file.inode &&
+           info.device == file.device;
+  }
+  platform::FileInfo file;
+};
+
 class OpenTableTest : public LayerioSessionTest {
  protected:
 
@@ -216,6 +244,35 @@ TEST_F(OpenTableTest, DamagedMapFileKeepsTheTableClosed) {
   EXPECT_EQ(PXOpenTable(path.c_str(), PX_OPEN_READ), 0);
   EXPECT_EQ(PXGetLastError(), kErrMapDamaged);
   EXPECT_EQ(std::filesystem::path(FirstArgument()).filename(), "mapped.MAP");
+  EXPECT_EQ(SlotsInUse(), 0u);
+  EXPECT_EQ(FileTableFind(path.c_str(), kFileKindTable), 0);
+}
+
+// A close whose map part cannot be written whole fails rather than passing
+// for a success; the table is released all the same, so the handle is free.
+TEST_F(OpenTableTest, CloseThatCannotWriteTheMapPartFails) {
+  ::PXCoordSys cs{};
+  ASSERT_EQ(PXParseCoordSys("CoordSys Earth Projection 1, 104", &cs), 1);
+  PXFieldInfo field{};
+  std::strcpy(field.name, "Name");
+  field.type = kFieldChar;
+  field.width = 10;
+  const std::string path = dir_.File("mapped.TAB");
+  PXTableHandle h = PXCreateTable(path.c_str(), &field, 1, &cs, 5);
+  ASSERT_NE(h, 0u) << PXGetLastError();
+  PXObject point{};
+  point.u.bytes[PX_OBJECT_TYPE] = PX_OBJECT_POINT;
+  const double xy[2] = {-78.5, 35.25};
+  std::memcpy(point.u.bytes + PX_OBJECT_X, &xy[0], sizeof xy[0]);
+  std::memcpy(point.u.bytes + PX_OBJECT_Y, &xy[1], sizeof xy[1]);
+  uint32_t row = 0;
+  ASSERT_EQ(PXInsertRow(h, "\"a\"", &point, &row), 1) << PXGetLastError();
+  {
+    FullForEnv env(dir_.File("mapped.MAP"));
+    platform::ScopedEnv scope(env);
+    EXPECT_EQ(PXCloseTable(h), 0);
+    EXPECT_EQ(PXGetLastError(), 428);
+  }
   EXPECT_EQ(SlotsInUse(), 0u);
   EXPECT_EQ(FileTableFind(path.c_str(), kFileKindTable), 0);
 }

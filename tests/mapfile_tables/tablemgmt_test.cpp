@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,6 +49,53 @@ bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
   }
   return true;
 }
+
+// A disk that fills up: writes to descriptors opened for writing fail with
+// ENOSPC once `room` bytes have been written through it.
+struct FullDiskEnv : platform::EnvWrapper {
+  explicit FullDiskEnv(int64_t room) : EnvWrapper(platform::Env::Current()), room(room) {}
+  int64_t Write(int fd, const void* b, size_t n) override {
+    return Spend(n) ? EnvWrapper::Write(fd, b, n) : Full();
+  }
+  int64_t WriteAt(int fd, const void* b, size_t n, int64_t o) override {
+    return Spend(n) ? EnvWrapper::WriteAt(fd, b, n, o) : Full();
+  }
+  int Truncate(int fd, int64_t n) override {
+    platform::FileInfo info;
+    if (EnvWrapper::FileStat(fd, &info) == 0 && n > info.size && !Spend(size_t(n - info.size)))
+      return int(Full());
+    return EnvWrapper::Truncate(fd, n);
+  }
+  bool Spend(size_t n) {
+    if (int64_t(n) > room) return false;
+    room -= int64_t(n);
+    return true;
+  }
+  static int64_t Full() {
+    errno = ENOSPC;
+    return -1;
+  }
+  int64_t room;
+};
+
+// Another process's hold on a file: a share lock of a description of its
+// own (shared for a reader), as the library takes it.
+class OtherHolder {
+ public:
+  explicit OtherHolder(const std::string& path) {
+    platform::Env& env = platform::Env::Current();
+    fd_ = env.Open(path, platform::kRead);
+    locked_ = fd_ >= 0 && env.ShareLock(fd_, false) == 0;
+  }
+  ~OtherHolder() {
+    if (fd_ >= 0) platform::Env::Current().Close(fd_);
+  }
+  bool locked() const { return locked_; }
+
+ private:
+  int fd_ = -1;
+  bool locked_ = false;
+};
 
 // Refuses renames whose source or target ends with a suffix (ignoring
 // case): the file layer then sees the host refuse that one file.
@@ -121,6 +170,13 @@ class TableMgmtTest : public LayerioSessionTest {
           << PXGetLastError();
     }
     return h;
+  }
+
+  // Every file of the folder with its bytes.
+  std::map<std::string, std::string> Snapshot() const {
+    std::map<std::string, std::string> files;
+    for (const std::string& name : Names()) files[name] = ReadAll(PathOf(name));
+    return files;
   }
 
   static std::string TablePath(PXTableHandle h) {
@@ -290,6 +346,63 @@ TEST_F(TableMgmtTest, CreateRefusalsLeaveNoFiles) {
   EXPECT_EQ(PXGetLastError(), 362);
   EXPECT_EQ(Rows(open), 0u);
   EXPECT_EQ(PXCloseTable(open), 1);
+}
+
+// A create that is refused or fails leaves the table already at its name
+// byte for byte: it is checked and made whole under another name before
+// anything at the name is touched, and a table another process has open
+// is not replaced under it.
+TEST_F(TableMgmtTest, RefusedOrFailedCreateLeavesTheOldTableWhole) {
+  PXTableHandle h = MakeTable("us", 3, true);
+  ASSERT_EQ(PXCloseTable(h), 1);
+  const std::map<std::string, std::string> before = Snapshot();
+  ASSERT_EQ(before.size(), 4u);
+  const std::string path = PathOf("us.TAB");
+  PXCoordSys cs = LonLat();
+  const PXFieldInfo good[] = {Field("A", 1, 5)};
+  const PXFieldInfo invalid[] = {Field("A", 99, 0)};
+
+  struct Case {
+    const char* what;
+    const char* held;     // the file another process holds, or none
+    int64_t room;         // bytes the disk takes, -1 without limit
+    const PXFieldInfo* fields;
+    int32_t code;         // 0: any
+  } cases[] = {
+      {"an invalid field", nullptr, -1, invalid, 497},
+      {"its data held by a reader elsewhere", "us.DAT", -1, good, 497},
+      {"its map held by a reader elsewhere", "us.MAP", -1, good, 497},
+      {"its definition held elsewhere", "us.TAB", -1, good, 497},
+      {"a disk that is full", nullptr, 0, good, 0},
+      {"a disk that fills up", nullptr, 2000, good, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::unique_ptr<OtherHolder> holder;
+    if (c.held) {
+      holder = std::make_unique<OtherHolder>(PathOf(c.held));
+      ASSERT_TRUE(holder->locked());
+    }
+    PXTableHandle made;
+    if (c.room >= 0) {
+      FullDiskEnv env(c.room);
+      platform::ScopedEnv scoped(env);
+      made = PXCreateTable(path.c_str(), c.fields, 1, &cs, 5);
+    } else {
+      made = PXCreateTable(path.c_str(), c.fields, 1, &cs, 5);
+    }
+    EXPECT_EQ(made, 0u);
+    if (c.code) {
+      EXPECT_EQ(PXGetLastError(), c.code);
+    }
+    EXPECT_EQ(Snapshot(), before);
+  }
+  // Once nobody holds it, the table is replaced whole.
+  h = PXCreateTable(path.c_str(), good, 1, &cs, 5);
+  ASSERT_NE(h, 0) << PXGetLastError();
+  EXPECT_EQ(Rows(h), 0u);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"us.DAT", "us.ID", "us.MAP", "us.TAB"}));
+  EXPECT_EQ(PXCloseTable(h), 1);
 }
 
 // ----- register -----
@@ -509,6 +622,27 @@ TEST_F(TableMgmtTest, RenameRefusals) {
   EXPECT_EQ(PXGetLastError(), PX_ERROR_READ_ONLY);
   EXPECT_FALSE(Exists("c.TAB"));
   EXPECT_EQ(TablePath(a), PathOf("a.TAB"));
+}
+
+// Files at the new name that another process has open are not renamed
+// over: the rename is refused before the table is closed.
+TEST_F(TableMgmtTest, RenameOverATableHeldElsewhereIsRefused) {
+  PXTableHandle held = MakeTable("held", 1, true);
+  ASSERT_EQ(PXCloseTable(held), 1);
+  PXTableHandle h = MakeTable("roads", 2, true);
+  const std::map<std::string, std::string> before = Snapshot();
+  {
+    OtherHolder reader(PathOf("held.ID"));
+    ASSERT_TRUE(reader.locked());
+    EXPECT_EQ(PXRenameTable(h, "held"), 0);
+    EXPECT_EQ(PXGetLastError(), 825);
+  }
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_EQ(TablePath(h), PathOf("roads.TAB"));
+  EXPECT_EQ(Rows(h), 2u);
+  ASSERT_EQ(PXRenameTable(h, "held"), 1) << PXGetLastError();
+  EXPECT_EQ(Rows(h), 2u);
+  EXPECT_EQ(PXCloseTable(h), 1);
 }
 
 // ----- delete -----

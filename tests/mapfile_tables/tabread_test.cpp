@@ -808,6 +808,48 @@ TEST_F(TabReadTest, StatementRunsInTheDateModeOfItsFlag) {
   DateSetMode(1);
 }
 
+// A definition is a file users receive from others: opening one never
+// registers a table, here or in another folder, and a definition that names
+// itself as its data is refused, so that a write open cannot rewrite it.
+TEST_F(TabReadTest, OpeningADefinitionNeverWritesOne) {
+  MakeData("v/nc", kDataNative, kCityCols, 1);
+  Write("v/nc.TAB", NativeDef());
+  const std::string victim = testsupport::ReadAll(PathOf("v/nc.TAB"));
+  Write("a/data.txt", "a,b\n1,2\n");
+  struct Case {
+    const char* what;
+    std::string text;
+  } cases[] = {
+      {"into another table's definition",
+       "!table\n!version 300\n\nRegister Table \"data.txt\" Type ASCII Into \"../v/nc.TAB\"\n"},
+      {"beside its data",
+       "!table\n!version 300\n\nRegister Table \"data.txt\" Type ASCII\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Write("a/evil.TAB", c.text);
+    EXPECT_EQ(Open("a/evil.TAB"), nullptr);
+    EXPECT_TRUE(Pushed(kErrDefClauseHere)) << ErrorLastCode();
+    EXPECT_EQ(testsupport::ReadAll(PathOf("v/nc.TAB")), victim);
+    EXPECT_FALSE(fs::exists(PathOf("a/data.TAB")));
+    ErrorClear();
+    EXPECT_EQ(PXOpenTable(PathOf("a/evil.TAB").c_str(), PX_OPEN_READ_WRITE), 0u);
+    EXPECT_EQ(testsupport::ReadAll(PathOf("v/nc.TAB")), victim);
+  }
+
+  for (const char* type : {"NATIVE", "DBF", "ASCII"}) {
+    SCOPED_TRACE(type);
+    const std::string text = std::string("!table\n!version 300\n\nDefinition Table\n  File "
+                                         "\"self.TAB\"\n  Type ") +
+                             type + "\n  Fields 1\n    a Char (10) ;\n";
+    Write("a/self.TAB", text);
+    EXPECT_EQ(Open("a/self.TAB"), nullptr);
+    EXPECT_EQ(Arg(kErrDefDataMissing, 0), PathOf("a/self.TAB"));
+    EXPECT_EQ(PXOpenTable(PathOf("a/self.TAB").c_str(), PX_OPEN_READ_WRITE), 0u);
+    EXPECT_EQ(testsupport::ReadAll(PathOf("a/self.TAB")), text);
+  }
+}
+
 // ----- PXGetQueryInfo -----
 
 class QueryInfoTest : public TabReadTest {

@@ -453,6 +453,59 @@ TEST_F(ObjStoreTest, StoresThatCannotOpenAreLeftCleared) {
   EXPECT_EQ(ListDir(dir_.path()), std::vector<std::string>{});
 }
 
+// An object index that does not hold an entry for every row, or cannot be
+// read at all, is damaged: the store does not open, and the error names
+// the file, where it would otherwise read as rows without objects.
+TEST_F(ObjStoreTest, ObjectIndexThatCannotBeReadIsAnError) {
+  table_.lastRow = 5;
+  ASSERT_TRUE(ObjStoreCreate(&store_, kObjStoreMapFile, &table_, -1, &cs_, 0, 1));
+  Maker maker(7);
+  for (int32_t row = 1; row <= 5; ++row) {
+    GeomObject o;
+    maker.Make(&o, row);
+    ASSERT_EQ(Insert(&o, row), 1);
+    GeomObjectFree(&o);
+  }
+  ASSERT_TRUE(ObjStoreClose(&store_));
+  const std::string whole = Contents("roads.ID");
+  ASSERT_EQ(whole.size(), 20u);
+  const std::string id = PathOf("roads.ID");
+  struct Case {
+    const char* what;
+    std::string bytes;  // empty: a folder in the file's place
+    bool opens;
+  } cases[] = {
+      {"whole", whole, true},
+      {"a part of an entry", whole.substr(0, 7), false},
+      {"one entry of five", whole.substr(0, 4), false},
+      {"empty", std::string(), false},
+      {"a folder", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(id);
+    if (std::string(c.what) == "a folder") {
+      std::filesystem::create_directory(id);
+    } else {
+      dir_.Write("roads.ID", c.bytes);
+    }
+    ErrorClear();
+    const bool opened = ObjStoreOpen(&store_, kObjStoreMapFile, &table_, 1, -1);
+    EXPECT_EQ(opened, c.opens);
+    if (opened) {
+      EXPECT_NE(Read(5), "");
+      ObjStoreClose(&store_);
+    } else if (std::string(c.what) == "a folder") {
+      EXPECT_EQ(ErrorCount(), 1) << ErrorLastCode();  // the open's own error
+    } else {
+      EXPECT_TRUE(Pushed(kErrMapDamaged));
+      const ErrorStack& st = *State().errors;
+      EXPECT_EQ(std::string(st.text + st.records[0].arg0.offset), id);
+    }
+  }
+  std::filesystem::remove_all(id);
+}
+
 TEST_F(ObjStoreTest, FailedCreateRemovesTheIdFileItMade) {
   std::memset(&store_, 0x5A, sizeof store_);
   // A block size the map refuses: the map is not made after the .ID file was.

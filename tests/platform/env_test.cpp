@@ -208,6 +208,52 @@ TEST(EnvTest, ShareLocksHoldBetweenOpensOfOneFile) {
   env.Close(a);
 }
 
+// A FIFO, a device or a folder in a file's place is refused at once: a
+// FIFO would block the open until a writer came, /dev/zero feed a reader
+// without end.
+TEST(EnvTest, OnlyRegularFilesOpen) {
+  TempDir dir;
+  ASSERT_EQ(std::system(("mkfifo " + dir.File("fifo")).c_str()), 0);
+  std::filesystem::create_directory(dir.File("folder"));
+  std::filesystem::create_symlink("/dev/zero", dir.File("zero"));
+  const std::string plain = dir.Write("plain.dat", "x");
+  auto& env = platform::Env::Current();
+  struct Case {
+    const char* what;
+    std::string path;
+    unsigned flags;
+    int error;  // 0: opens
+  } cases[] = {
+      {"a regular file", plain, platform::kRead, 0},
+      {"a FIFO read", dir.File("fifo"), platform::kRead, EINVAL},
+      {"a FIFO written", dir.File("fifo"), platform::kReadWrite, EINVAL},
+      {"a FIFO created", dir.File("fifo"), platform::kWrite | platform::kCreate | platform::kTruncate,
+       EINVAL},
+      {"a folder", dir.File("folder"), platform::kRead, EISDIR},
+      {"a link to /dev/zero", dir.File("zero"), platform::kRead, EINVAL},
+      {"/dev/null written", "/dev/null", platform::kWrite, EINVAL},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    errno = 0;
+    const int fd = env.Open(c.path, c.flags);
+    if (c.error == 0) {
+      ASSERT_GE(fd, 0);
+      char byte = 0;
+      EXPECT_EQ(env.Read(fd, &byte, 1), 1);  // blocking reads as before
+      env.Close(fd);
+    } else {
+      EXPECT_EQ(fd, -1);
+      EXPECT_EQ(errno, c.error);
+    }
+  }
+  platform::FileInfo info;
+  ASSERT_EQ(env.RawStat(dir.File("fifo"), &info), 0);
+  EXPECT_FALSE(info.regular);
+  ASSERT_EQ(env.RawStat(plain, &info), 0);
+  EXPECT_TRUE(info.regular);
+}
+
 TEST(EnvTest, StatGivesNanosecondsAndTheProgramIsFound) {
   TempDir dir;
   const std::string path = dir.Write("t.dat", "12345");

@@ -4,12 +4,16 @@
 // kind as its WKT (a polygon with a hole, two polygons, one- and two-part
 // lines, points), and the refusals (usage, a missing or projected source, a
 // clause that does not parse, a number its column cannot hold, which leave
-// no table behind), the reasons failures give, and the help.
+// no table behind), the reasons failures give, and the help. A load that
+// fails or is refused (a damaged source, a full disk, vertices the table
+// cannot hold, a table another process is reading) leaves what was at the
+// destination byte for byte.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -92,6 +96,28 @@ std::vector<std::string> RowLines(const std::string& out) {
   return lines;
 }
 
+// Every file of a folder with its bytes, but the runs' own input and
+// error files.
+std::map<std::string, std::string> Snapshot(const TempDir& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+    const std::string name = e.path().filename().string();
+    if (name != "stdin.txt" && name != "stderr.txt")
+      files[name] = testsupport::ReadAll(e.path().string());
+  }
+  return files;
+}
+
+// Copies a shapefile set of the shared data into dir as name.shp, .shx,
+// .dbf (without its .prj); the .shp cut to `size` bytes when given.
+void CopyShapefile(const TempDir& dir, const char* stem, const std::string& name,
+                   size_t size = std::string::npos) {
+  const std::string from = testsupport::SharedDataPath(stem);
+  dir.Write(name + ".shp", testsupport::ReadAll(from + ".shp").substr(0, size));
+  dir.Write(name + ".shx", testsupport::ReadAll(from + ".shx"));
+  dir.Write(name + ".dbf", testsupport::ReadAll(from + ".dbf"));
+}
+
 TEST(LioTest, RowTextAndObjectsOfEachShapeKind) {
   const std::vector<double> square = {0, 0, 0, 10, 10, 10, 10, 0, 0, 0};
   const std::vector<double> hole = {2, 2, 4, 2, 4, 4, 2, 4, 2, 2};
@@ -150,7 +176,7 @@ TEST(LioTest, Refusals) {
       {"dump with an unknown flag", {"dump", "@/t.TAB", "--degrees"}, 2, "usage: lio load"},
       {"source that is no shapefile", {"load", "@/in.dbf", "@/t.TAB"}, 1, "not a shapefile"},
       {"missing source", {"load", "@/none.shp", "@/t.TAB"}, 1, "none.shp cannot be read"},
-      {"projected source", {"load", "@/proj.shp", "@/t.TAB"}, 1, "names a projected"},
+      {"projected source", {"load", "@/proj.shp", "@/t.TAB"}, 1, "names the projected"},
       {"clause that does not parse",
        {"load", "@/in.shp", "@/t.TAB", "CoordSys Earth Projection 99"}, 1,
        "the CoordSys clause cannot be read: a table handle or an argument that is not valid "
@@ -297,6 +323,105 @@ TEST(LioTest, EmptyDbaseNumbersDumpEmpty) {
   EXPECT_EQ(RowLines(run.out), (std::vector<std::string>{"\"full\"\t72.5\t1234567\t0.125" + none,
                                                         "\"blank\"\t\t\t" + none, "\"stars\"\t\t\t" + none,
                                                         "\"mixed\"\t\t0\t" + none}));
+}
+
+// The table at the destination is replaced only by a whole new one: a load
+// that fails or is refused leaves it byte for byte and nothing of its own.
+TEST(LioTest, LoadThatFailsLeavesTheTableAtTheDestination) {
+  TempDir dir;
+  CopyShapefile(dir, "nc/nc", "nc");
+  CopyShapefile(dir, "nc/nc", "cut", 20000);
+  // Metres taken for degrees: one point far outside any longitude.
+  WriteShapefile(dir.File("metres"), SHAPE_POINT,
+                 {{"near", 1, 1, 'T', {{-78.6, 35.8}}}, {"far", 2, 2, 'F', {{609601, 200000}}}});
+  dir.Write("prj.shp", testsupport::ReadAll(dir.File("metres.shp")));
+  dir.Write("prj.shx", testsupport::ReadAll(dir.File("metres.shx")));
+  dir.Write("prj.dbf", testsupport::ReadAll(dir.File("metres.dbf")));
+  dir.Write("prj.prj", "\n  projcrs[\"NAD83 / North Carolina\",BASEGEOGCRS[\"NAD83\"]]");
+  const Outcome first = Lio(dir, {"load", dir.File("nc.shp"), dir.File("us.TAB")});
+  ASSERT_EQ(first.status, 0) << first.err;
+  const std::map<std::string, std::string> before = Snapshot(dir);
+
+  const std::string ncClause =
+      "CoordSys Earth Projection 3, 74, \"m\", -79, 33.75, 34.3333333333, 36.1666666667, "
+      "609601.22, 0 Bounds (0, 0) (1000000, 1000000)";
+  struct Case {
+    const char* what;
+    std::vector<std::string> words;  // after "load"; "@" stands for the folder
+    int fileBlocks;                  // a file size limit in 512-byte blocks, 0 none
+    std::string says;
+  } cases[] = {
+      {"a truncated source", {"@/cut.shp", "@/us.TAB"}, 0, "cut.shp: record 47 cannot be read"},
+      {"a full disk", {"@/nc.shp", "@/us.TAB"}, 40, "error"},
+      {"metres taken for degrees", {"@/metres.shp", "@/us.TAB"}, 0,
+       "1 of 2 vertices of " + dir.File("metres.shp") + " fall outside the bounds of "},
+      {"a point outside the clause's bounds", {"@/nc.shp", "@/us.TAB",
+       "CoordSys Earth Projection 3, 74, \"m\", -79, 33.75, 34.3333333333, 36.1666666667, "
+       "609601.22, 0 Bounds (0, 0) (500000, 1000000)"},
+       0, "vertices of " + dir.File("nc.shp") + " fall outside the bounds of "},
+      {"a projected source", {"@/prj.shp", "@/us.TAB", ncClause}, 0,
+       "names the projected coordinate system \"NAD83 / North Carolina\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> words = {"load"};
+    for (std::string w : c.words) words.push_back(w[0] == '@' ? dir.path() + w.substr(1) : w);
+    Outcome run;
+    if (c.fileBlocks) {
+      // The disk fills up for this one program: writes past the limit fail.
+      words.insert(words.begin(), LIO_PATH);
+      words.insert(words.begin(), "ulimit -f " + std::to_string(c.fileBlocks) +
+                                      "; trap '' XFSZ; exec \"$0\" \"$@\"");
+      words.insert(words.begin(), "-c");
+      run = testsupport::RunProgram(dir, "/bin/sh", words);
+    } else {
+      run = Lio(dir, words);
+    }
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_EQ(Snapshot(dir), before);
+  }
+}
+
+// A table another process is reading is not replaced under it: the load is
+// refused and the reader reads the whole table it opened.
+TEST(LioTest, LoadOverATableBeingReadIsRefused) {
+  TempDir dir;
+  // Enough rows that the reader, whose output nobody takes yet, waits with
+  // the table open.
+  std::vector<Record> records;
+  for (int i = 0; i < 5000; ++i)
+    records.push_back({"a name of twenty-four c", double(i), double(i), 'T', {{i * 0.01, 1}}});
+  WriteShapefile(dir.File("many"), SHAPE_POINT, records);
+  WriteShapefile(dir.File("few"), SHAPE_POINT, {{"other", 1, 1, 'T', {{2, 2}}}});
+  ASSERT_EQ(Lio(dir, {"load", dir.File("many.shp"), dir.File("t.TAB")}).status, 0);
+  const std::map<std::string, std::string> before = Snapshot(dir);
+  const Outcome alone = Lio(dir, {"dump", dir.File("t.TAB")});
+  ASSERT_EQ(alone.status, 0) << alone.err;
+  ASSERT_GT(alone.out.size(), size_t(200000));
+
+  FILE* reader = popen((testsupport::ShellQuoted(LIO_PATH) + " dump " +
+                        testsupport::ShellQuoted(dir.File("t.TAB")))
+                           .c_str(),
+                       "r");
+  ASSERT_NE(reader, nullptr);
+  // Its first output comes once the table is open.
+  std::string read(4096, '\0');
+  read.resize(fread(read.data(), 1, read.size(), reader));
+  ASSERT_EQ(read.rfind("fields 4\n", 0), 0u) << read;
+
+  const Outcome load = Lio(dir, {"load", dir.File("few.shp"), dir.File("t.TAB")});
+  EXPECT_EQ(load.status, 1);
+  EXPECT_NE(load.err.find("t.TAB cannot be replaced: error 825"), std::string::npos) << load.err;
+
+  char buffer[65536];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, reader)) > 0;) read.append(buffer, n);
+  EXPECT_EQ(pclose(reader), 0);
+  EXPECT_EQ(read, alone.out);
+  EXPECT_EQ(Snapshot(dir), before);
+  // Once it is read no more, the table is replaced.
+  EXPECT_EQ(Lio(dir, {"load", dir.File("few.shp"), dir.File("t.TAB")}).status, 0);
+  EXPECT_EQ(RowLines(Lio(dir, {"dump", dir.File("t.TAB")}).out).size(), 1u);
 }
 
 }  // namespace

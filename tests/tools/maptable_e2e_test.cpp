@@ -5,7 +5,8 @@
 // bounds, every ring's millionths, every attribute); gsbtool import of the
 // table gives the same objects. A table made in a projected coordinate
 // system reads back through lio dump --lonlat within 1e-6 degrees of the
-// shapefile's own points.
+// shapefile's own points, and gsbbuild and gsbtool import of it place its
+// objects where the shapefile's are.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -296,6 +297,28 @@ void ExpectSamePoints(Points a, Points b, double tolerance) {
   EXPECT_LE(worst, tolerance);
 }
 
+// The same objects, names and rings, each point within 2 millionths of a
+// degree (what a projected grid of whole millimetres moves a point by).
+void ExpectNearObjects(const std::map<uint32_t, BoundaryObject>& fromShape,
+                       const std::map<uint32_t, BoundaryObject>& fromTable) {
+  ASSERT_EQ(fromShape.size(), fromTable.size());
+  for (const auto& [record, a] : fromShape) {
+    SCOPED_TRACE("record " + std::to_string(record) + " (" + a.name + ")");
+    auto it = fromTable.find(record);
+    ASSERT_NE(it, fromTable.end());
+    const BoundaryObject& b = it->second;
+    EXPECT_EQ(a.name, b.name);
+    EXPECT_EQ(a.kind, b.kind);
+    Points pa, pb;
+    for (const Ring& ring : Normalised(a.rings))
+      for (const auto& [x, y] : ring) pa.push_back({x, y});
+    for (const Ring& ring : Normalised(b.rings))
+      for (const auto& [x, y] : ring) pb.push_back({x, y});
+    if (a.rings.empty()) pa.push_back({a.x, a.y}), pb.push_back({b.x, b.y});
+    ExpectSamePoints(pa, pb, 2);
+  }
+}
+
 TEST(MapTableEndToEndTest, ProjectedTableReadsBackInDegrees) {
   struct Case {
     DataSet set;
@@ -319,6 +342,21 @@ TEST(MapTableEndToEndTest, ProjectedTableReadsBackInDegrees) {
     ASSERT_EQ(degrees.status, 0) << degrees.err;
     const Outcome units = RunProgram(dir, LIO_PATH, {"dump", stem + ".TAB"});
     ASSERT_EQ(units.status, 0) << units.err;
+
+    // gsbbuild and gsbtool import read the table's objects in degrees too:
+    // the same objects as from the shapefile, within the table's grid.
+    const Outcome fromShape =
+        RunProgram(dir, GSBBUILD_PATH, {stem + ".shp", dir.File("shp.gsb"), c.set.idField});
+    ASSERT_EQ(fromShape.status, 1) << fromShape.out;
+    const Outcome fromTable =
+        RunProgram(dir, GSBBUILD_PATH, {stem + ".TAB", dir.File("tab.gsb"), c.set.idField});
+    ASSERT_EQ(fromTable.status, 1) << fromTable.out;
+    const Outcome imported = RunProgram(
+        dir, GSBTOOL_PATH, {"import", stem + ".TAB", dir.File("import.gsb"), c.set.idField});
+    ASSERT_EQ(imported.status, 0) << imported.out << imported.err;
+    const auto shapeObjects = ReadBoundaryFile(dir.File("shp.gsb"));
+    ExpectNearObjects(shapeObjects, ReadBoundaryFile(dir.File("tab.gsb")));
+    ExpectNearObjects(shapeObjects, ReadBoundaryFile(dir.File("import.gsb")));
 
     const std::vector<Points> expected = ShapefilePoints(stem);
     const Dump inDegrees = ParseDump(degrees.out), inUnits = ParseDump(units.out);
