@@ -249,8 +249,8 @@ TEST(LioTest, ErrorsSayWhatTheirCodesMean) {
        "(error 505)",
        ""},
       {"output folder missing", {"load", "@/in.shp", "@/none/t.TAB"},
-       "lio: @/none/t.TAB cannot be created: no such file or folder, or no space left on the "
-       "device (error 370)",
+       "lio: @/none/t.TAB: no temporary table can be made in its folder: No such file or "
+       "directory",
        ""},
       {"map file missing", {"mapdump", "@/none.MAP"},
        "lio: @/none.MAP: no such file or folder, or no space left on the device (error 370)", ""},
@@ -412,7 +412,10 @@ TEST(LioTest, LoadOverATableBeingReadIsRefused) {
 
   const Outcome load = Lio(dir, {"load", dir.File("few.shp"), dir.File("t.TAB")});
   EXPECT_EQ(load.status, 1);
-  EXPECT_NE(load.err.find("t.TAB cannot be replaced: error 825"), std::string::npos) << load.err;
+  EXPECT_NE(load.err.find("t.TAB cannot be replaced: access denied: the file is read-only or "
+                          "held by another program (error 825)"),
+            std::string::npos)
+      << load.err;
 
   char buffer[65536];
   for (size_t n; (n = fread(buffer, 1, sizeof buffer, reader)) > 0;) read.append(buffer, n);
