@@ -49,6 +49,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -329,7 +330,7 @@ int Contains(const std::string& path, const std::vector<std::string>& asked) {
 // anywhere among them the search distance (--distance or -d and feet).
 struct NearestQuery {
   long k = 0;
-  const char* criteria = nullptr;
+  std::optional<std::string> criteria;  // a copy: the words it came from are gone by the search
   long feet = 0;  // 0: the file's own
 };
 
@@ -354,7 +355,7 @@ bool ParseNearest(const std::vector<std::string>& words, NearestQuery* query) {
                  plain[0]->c_str());
     return false;
   }
-  if (plain.size() == 2) query->criteria = plain[1]->c_str();
+  if (plain.size() == 2) query->criteria = *plain[1];
   return true;
 }
 
@@ -373,8 +374,8 @@ int Nearest(const std::string& path, const NearestQuery& query) {
   return EachPoint(
       f,
       [&](int32_t x, int32_t y, char* name) {
-        return query.criteria
-                   ? pipObjectFindFirstNearestEx(f.file(), x, y, k, query.criteria, name, kNameSize)
+        return query.criteria ? pipObjectFindFirstNearestEx(f.file(), x, y, k,
+                                                            query.criteria->c_str(), name, kNameSize)
                    : pipObjectFindFirstNearest(f.file(), x, y, k, name, kNameSize);
       },
       [&](int32_t x, int32_t y) {
