@@ -375,7 +375,9 @@ ZONELIB_API int32_t pipExportTermIntern(CzonExporter* exporter, int32_t keep) {
   if (!exporter) return -1;
   std::unique_ptr<CzonExporter> owned(exporter);
   const int32_t closed = Guarded(int32_t{-1}, [&] { return owned->close(keep); });
-  if (keep == 0) Guarded(int32_t{-1}, [&] { return owned->deleteOutputs(); });
+  // Outputs that did not all reach the disk go as discarded ones do: a
+  // torn file is not left for a reader to take as whole.
+  if (keep == 0 || closed != 1) Guarded(int32_t{-1}, [&] { return owned->deleteOutputs(); });
   // Outputs kept but not all written are a failure the caller must see.
   return keep != 0 && closed != 1 ? -1 : 1;
 }

@@ -35,7 +35,8 @@
 //     type code) and then calls CzonExporter::exportObject.
 //   - close(keep) ends the outputs: 1, or -1 (reported) when what was
 //     written did not all reach the disk; deleteOutputs() removes them for
-//     the formats that remove anything (BNA, interchange text).
+//     the formats that remove anything (BNA, interchange text), when the
+//     export is discarded and also when close failed.
 //   - Reports go to the owner context's error through Report(), source
 //     "exporter".
 //   - Text files are written with "\n" line ends.

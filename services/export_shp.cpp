@@ -11,8 +11,8 @@
 //   - A point object writes its first point; a part without points stays
 //     without points (a ring of none is not closed).
 //   - A shape record that fails writes no dBASE record.
-//   - close ends both files and fails when either cannot be finished; the
-//     files stay whatever keep says. A writer destroyed without close (its
+//   - close ends both files and fails (reported, with the failing file)
+//     when either cannot be finished; the files stay whatever keep says. A writer destroyed without close (its
 //     open failed) still releases both halves.
 #include <cstring>
 #include <new>
@@ -92,7 +92,10 @@ int32_t CzonSHPExporter::Finish() {
   return result;
 }
 
-int32_t CzonSHPExporter::close(int32_t) { return Finish(); }
+int32_t CzonSHPExporter::close(int32_t) {
+  if (Finish() == 1) return 1;
+  return Report(kExportObjectCode, ShapeLastError(), __LINE__);
+}
 
 int32_t CzonSHPExporter::exportObject(const ExportObject& object) {
   if (int32_t(object.info->kind) != kind_)

@@ -91,6 +91,7 @@ class CzonTABExporter : public CzonExporter {
   std::vector<PXPoint> points_;
   std::vector<PXSection> sections_;
   std::string rowText_;
+  std::string path_;  // of the definition, for reports
 };
 
 int32_t CzonTABExporter::open(const char* path) {
@@ -115,6 +116,7 @@ int32_t CzonTABExporter::open(const char* path) {
     fields_[i].width = kNameWidth;
   }
   if (!path) path = "";
+  path_ = path;
   table_ = PXCreateTable(path, fields_, 2, &system, kDataNative);
   if (table_ == 0) return ReportF(kExportObjectCode, __LINE__, kCreateFailedFormat, path);
   try {
@@ -137,7 +139,10 @@ int32_t CzonTABExporter::Finish() {
   return result;
 }
 
-int32_t CzonTABExporter::close(int32_t) { return Finish(); }
+int32_t CzonTABExporter::close(int32_t) {
+  if (Finish() == 1) return 1;
+  return ReportF(kExportObjectCode, __LINE__, kExportWriteFailedFormat, path_.c_str());
+}
 
 int32_t CzonTABExporter::exportObject(const ExportObject& object) {
   std::memset(&object_, 0, sizeof object_);

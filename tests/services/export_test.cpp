@@ -473,20 +473,31 @@ class FullDiskEnv : public platform::EnvWrapper {
   int CloseStream(std::FILE* stream) override { return std::fclose(stream); }
 };
 
-TEST(ExportTest, TermReportsOutputThatCouldNotBeWritten) {
+// A kept output that did not reach the disk whole is reported and deleted,
+// as a discarded one is: no torn text file is left behind.
+TEST(ExportTest, TermReportsAndDeletesOutputThatCouldNotBeWritten) {
   if (!Exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  TempDir dir;
-  Context context;
-  uint32_t exporter = 0;
-  {
-    FullDiskEnv full;
-    platform::ScopedEnv scoped(full);
-    ASSERT_EQ(pipExportInitBNA(context.handle(), dir.File("o").c_str(), &exporter), 1);
-    EXPECT_EQ(RegionObject().Insert(exporter, "Rg"), 1);
-    EXPECT_EQ(pipExportTerm(exporter, 1), -1);
+  struct Format {
+    const char* name;
+    int32_t (*init)(uint32_t, const char*, uint32_t*);
+    std::vector<const char*> files;
+  } formats[] = {{"bna", pipExportInitBNA, {"o.bna"}}, {"pxf", pipExportInitPXF, {"o.pxf", "o.pxd"}}};
+  for (const Format& f : formats) {
+    SCOPED_TRACE(f.name);
+    TempDir dir;
+    Context context;
+    uint32_t exporter = 0;
+    {
+      FullDiskEnv full;
+      platform::ScopedEnv scoped(full);
+      ASSERT_EQ(f.init(context.handle(), dir.File("o").c_str(), &exporter), 1);
+      EXPECT_EQ(RegionObject().Insert(exporter, "Rg"), 1);
+      EXPECT_EQ(pipExportTerm(exporter, 1), -1);
+    }
+    EXPECT_EQ(context.Code(), 100);
+    EXPECT_EQ(context.Detail(), "Could not write " + dir.File(f.files[0]) + ".\n");
+    for (const char* file : f.files) EXPECT_FALSE(Exists(dir.File(file))) << file;
   }
-  EXPECT_EQ(context.Code(), 100);
-  EXPECT_EQ(context.Detail(), "Could not write " + dir.File("o.bna") + ".\n");
 }
 
 // ---- Round trips of the real data sets ---------------------------------------------
@@ -670,7 +681,7 @@ TEST(ExportRoundTripTest, GsbtoolExport) {
   ASSERT_EQ(RunProgram(dir, GSBBUILD_PATH, {shp, gsb, "NAME"}).status, 1);
   const auto exported = RunProgram(dir, GSBTOOL_PATH, {"export", "pxf", gsb, dir.File("out")});
   ASSERT_EQ(exported.status, 0) << exported.out << exported.err;
-  EXPECT_EQ(exported.out, gsb + ": 100 objects written to " + dir.File("out") + "\n");
+  EXPECT_EQ(exported.out, gsb + ": 100 objects written to " + dir.File("out.pxf") + "\n");
   const auto rebuilt = RunProgram(dir, GSBBUILD_PATH, {dir.File("out.pxf"), dir.File("back.gsb"),
                                                       "Name"});
   ASSERT_EQ(rebuilt.status, 1) << rebuilt.out;
