@@ -18,8 +18,8 @@
 //     polygons, are those of a scan over the whole list in list order,
 //     which skips a store standing where the store before it stands. Each
 //     vertex is rounded to a whole coordinate on its own store's side of
-//     every bisector (a vertex with none such is left out), so two stores'
-//     areas never overlap.
+//     every bisector (drawn towards the store where none lies next to it),
+//     so two stores' areas never overlap and no vertex is lost.
 //   - The hull works on a copy of the customers: the caller's list is never
 //     changed. Its vertices are customers' own positions, so the hull holds
 //     every customer it was built from. With threshold kind 1 the count
