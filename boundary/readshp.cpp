@@ -19,7 +19,9 @@ constexpr const char* kShapesEndText =
 SHPRead::SHPRead(BoundaryBuilder& builder, const char* base, const char* idField,
                  const char* secondField)
     : ImportRead(builder), path_(std::string(base ? base : "") + ".shp") {
-  if (dbOpen(&table_, base) != 0 || ShapeOpen(&shapes_, base) != 0) {
+  // The main file first: a missing shapefile is named as such, not by its
+  // companion.
+  if (ShapeOpen(&shapes_, base) != 0 || dbOpen(&table_, base) != 0) {
     Failure(__LINE__);
     return;
   }

@@ -5,6 +5,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -75,8 +76,21 @@ std::string GsbtoolTest::places_;
 TEST_F(GsbtoolTest, PointLinesEndingInCrLfAreRead) {
   const Outcome run = Tool(*dir_, {"contains", counties_}, "-78.64 35.78\r\n-80.84,35.23\r\n\r\n");
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "-78.64 35.78: Wake\n-80.84 35.23: Mecklenburg\n");
+  EXPECT_EQ(run.out, "-78.64 35.78: Wake\n-80.84 35.23: Mecklenburg\n\n");
   EXPECT_EQ(run.err, "");
+}
+
+// One line out for every line in: a blank line gives an empty one, a line
+// that holds no point says so in its place (and the run ends with 1).
+TEST_F(GsbtoolTest, AnswersStayInStepWithTheLinesAsked) {
+  const std::string input = "-40 30\nabc\n\n-78.64 35.78\n-78.64\n";
+  const Outcome run = Tool(*dir_, {"contains", counties_}, input);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "-40 30: -\nabc: not a point\n\n-78.64 35.78: Wake\n-78.64: not a point\n");
+  EXPECT_EQ(run.err, "gsbtool: not a point: abc\ngsbtool: not a point: -78.64\n");
+  const Outcome distance = Tool(*dir_, {"distance", counties_, "Wake"}, input);
+  EXPECT_EQ(distance.status, 1);
+  EXPECT_EQ(std::count(distance.out.begin(), distance.out.end(), '\n'), 5) << distance.out;
 }
 
 TEST_F(GsbtoolTest, NearestSaysWhenTheSearchDistanceCutTheAnswersOff) {
@@ -159,6 +173,36 @@ TEST_F(GsbtoolTest, HelpGoesToStandardOutputWithExitZero) {
   EXPECT_EQ(bare.status, 2);
   EXPECT_EQ(bare.out, "");
   EXPECT_EQ(bare.err.rfind("usage: gsbtool import", 0), 0u);
+}
+
+// What went wrong, in one line that names it.
+TEST_F(GsbtoolTest, MessagesNameWhatWentWrong) {
+  struct Case {
+    std::vector<std::string> words;
+    int status;
+    std::string err;  // its start
+  } cases[] = {
+      {{"frob"}, 2, "gsbtool: unknown command 'frob'\nusage: gsbtool"},
+      {{"frob", "x.gsb"}, 2, "gsbtool: unknown command 'frob'\nusage: gsbtool"},
+      {{"names"}, 2, "gsbtool: wrong number of words for names\nusage: gsbtool"},
+      {{"info", dir_->File("nosuch.gsb")}, 1,
+       "gsbtool: opening " + dir_->File("nosuch.gsb") + " failed (2) No such file or directory\n"},
+      {{"import", dir_->File("nosuch.shp"), dir_->File("o.gsb")}, 1,
+       "gsbtool: " + dir_->File("nosuch.shp") + ": No such file or directory\n"},
+      {{"tradearea", "s.csv", "c.csv", "o", "square", "5"}, 2,
+       "gsbtool: unknown trade area kind 'square'\nusage: gsbtool"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.words[0]);
+    const Outcome run = Tool(*dir_, c.words);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.substr(0, c.err.size()), c.err);
+    // The failures are one line each.
+    if (c.status == 1) {
+      EXPECT_EQ(run.err, c.err);
+    }
+  }
 }
 
 TEST_F(GsbtoolTest, InfoShowsTheBoundsInDegrees) {
