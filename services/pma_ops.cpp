@@ -600,7 +600,10 @@ int32_t PmaSetOutputFiles(PmaOutput* outputs, pipContext* context, int32_t coord
 
 namespace {
 
+// Levels that are not finite numbers are refused as out of order: a ring
+// of no real radius would be drawn to the ends of the coordinate range.
 bool LevelsInOrder(const PmaLevels& l) {
+  if (!std::isfinite(l.l1) || !std::isfinite(l.l2) || !std::isfinite(l.l3)) return false;
   return (l.l2 == 0 || l.l2 > l.l1) && (l.l3 == 0 || (l.l3 > l.l1 && l.l3 > l.l2));
 }
 

@@ -7,7 +7,8 @@
 //   - Operation results: 1 done (an empty list means "no polygon for this
 //     level"), -1 fewer than 3 segments, -2 more than 360, -3 a negative
 //     radius, -4 the store list cannot be walked, -6 memory. A radius of 0
-//     gives 1 and no polygon.
+//     gives 1 and no polygon. A generator refuses levels that are not
+//     finite numbers as it refuses levels out of order.
 //   - Geographic coordinates are millionths of a degree and distances miles.
 //     Latitudes are held to +-90 degrees and the x scale cos(latitude) to a
 //     small positive floor, so near a pole a ring reaches across every

@@ -520,6 +520,17 @@ TEST(PmaJob, LevelsTwoPartsAndFileNames) {
   EXPECT_EQ(job.context().Detail(), "Too many segments in polygon.");
   EXPECT_EQ(pipPmaGenerateConvexHullPolygons(job.handle(), 1, 0, 0, 1, 0.5, 0.4, 0), -1);
   EXPECT_EQ(job.context().Detail(), "Convex hull polygon - bad threshold values.");
+  // Levels that are no finite numbers are refused the same way, and nothing
+  // is written for them.
+  const double nan = std::nan(""), inf = HUGE_VAL;
+  EXPECT_EQ(pipPmaGenerateRingPolygons(job.handle(), 36, 1, 1, nan, 0, 0), -1);
+  EXPECT_EQ(job.context().Detail(), "Ring polygon - bad radius values.");
+  EXPECT_EQ(pipPmaGenerateNonoverlappingRingPolygons(job.handle(), 36, 1, 1, 5, inf, 0), -1);
+  EXPECT_EQ(job.context().Detail(), "Thiessen polygon - bad radius values.");
+  EXPECT_EQ(pipPmaGenerateConvexHullPolygons(job.handle(), 1, 0, 0, 1, 0.2, 0.5, nan), -1);
+  EXPECT_EQ(job.context().Detail(), "Convex hull polygon - bad threshold values.");
+  EXPECT_EQ(job.End(1), 1);
+  EXPECT_FALSE(std::filesystem::exists(path + ".gsb"));
 }
 
 TEST(PmaJob, AnOutputThatCannotBeOpenedClosesTheOthers) {
