@@ -119,6 +119,10 @@ TEST(GsbtoolOutputsTest, FailedRunsLeaveTheOutputsThatWereThere) {
        "notable.dbf"},
       {"import of a damaged shapefile", {"import", "cut.shp", "out.gsb", "NAME"}, kFailed,
        "gsbtool: reading cut.shp failed"},
+      {"import of a projected shapefile", {"import", "utm.shp", "out.gsb", "NAME"}, kFailed,
+       "gsbtool: reading utm.shp failed (100) Error: utm.prj names the projected coordinate "
+       "system \"NAD83 / UTM zone 17N\". The input must be in degrees of longitude and "
+       "latitude.\n"},
       {"trade areas with a negative radius", {"tradearea", "st.csv", "cu.csv", "out.gsb", "ring", "-5"},
        kUsage, "a radius must be a number of miles above 0"},
       {"trade areas from missing stores", {"tradearea", "none.csv", "cu.csv", "out.gsb", "ring", "5"},
@@ -136,6 +140,8 @@ TEST(GsbtoolOutputsTest, FailedRunsLeaveTheOutputsThatWereThere) {
     TempDir dir;
     CopyCounties(dir, "notable");
     std::filesystem::remove(dir.File("notable.dbf"));
+    CopyCounties(dir, "utm");
+    dir.Write("utm.prj", "PROJCS[\"NAD83 / UTM zone 17N\",GEOGCS[\"NAD83\"],UNIT[\"metre\",1]]");
     CopyCounties(dir, "cut");
     dir.Write("cut.shp", ReadAll(dir.File("cut.shp")).substr(0, 20000));
     dir.Write("st.csv", stores);
