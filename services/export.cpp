@@ -253,6 +253,30 @@ int32_t CzonExporter::insert(const char* name, const pipObjectInfoStruct* info,
 
 // ---- Helpers of the writers -----------------------------------------------
 
+std::string ExportQuoted(const std::string& name) {
+  std::string quoted = "\"";
+  for (char c : name) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+bool ExportNamesFit(CzonExporter& exporter, const ExportObject& object, const char* what,
+                    const char* described, const char* format) {
+  const pipObjectInfoStruct& info = *object.info;
+  const std::string names[3] = {object.name ? object.name : "",
+                                std::string(info.name, strnlen(info.name, sizeof info.name)),
+                                std::string(info.name2, strnlen(info.name2, sizeof info.name2))};
+  for (const std::string& name : names) {
+    if (name.find_first_of(what) == std::string::npos) continue;
+    exporter.ReportF(kExportObjectCode, __LINE__, kExportNameNotHeldFormat, name.c_str(),
+                     described, format);
+    return false;
+  }
+  return true;
+}
+
 std::string ExportShapeBase(const char* path) {
   std::string base(path ? path : "");
   const size_t dot = base.rfind('.');

@@ -17,6 +17,9 @@
 //     object) fails with 100 and adds no row.
 //   - A row the library refuses fails with 100 and the library's reason; the
 //     row number still counts it.
+//   - The row text holds both names in double quotes, each double quote
+//     doubled; a name holding a TAB (which would part the values) fails
+//     with 100 and adds no row.
 //   - The table stays on disk whatever keep says; the library is shut down
 //     once for each open, also when the open failed.
 #include <cstring>
@@ -201,12 +204,14 @@ bool CzonTABExporter::Gather(const ExportObject& object, bool close) {
 }
 
 int32_t CzonTABExporter::InsertRow(const ExportObject& object) {
+  // A TAB parts the values of a row text: such a name is refused.
+  if (!ExportNamesFit(*this, object, "\t", "a TAB", "a map table's row text")) return -1;
   ++row_;
   const pipObjectInfoStruct& info = *object.info;
   try {
-    rowText_.assign(info.name, strnlen(info.name, sizeof info.name));
+    rowText_ = ExportQuoted(std::string(info.name, strnlen(info.name, sizeof info.name)));
     rowText_ += '\t';
-    rowText_.append(info.name2, strnlen(info.name2, sizeof info.name2));
+    rowText_ += ExportQuoted(std::string(info.name2, strnlen(info.name2, sizeof info.name2)));
   } catch (const std::bad_alloc&) {
     return Report(kExportMemoryCode, kFieldMemoryText, __LINE__);
   }

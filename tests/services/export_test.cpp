@@ -303,6 +303,89 @@ TEST(ExportTest, PxfObjectsAndRows) {
             "\"Rg\",\"R2\"\n");
 }
 
+// ---- Names with quotes, TABs and line ends -------------------------------------
+
+// What one of the readers makes of the first object of an export: its name
+// and second name, or "" when it does not read.
+std::pair<std::string, std::string> ReadBackNames(const std::string& format,
+                                                  const std::string& path,
+                                                  const std::string& gsb) {
+  Context c;
+  pipImportParamStruct params{};
+  params.pointLimit = 1000;
+  params.polygonLimit = 10;
+  params.coordinateKind = 1;
+  uint32_t import = 0;
+  if (pipImportInit(c.handle(), gsb.c_str(), &params, &import) != 1) return {};
+  const int32_t opened = format == "bna"   ? pipImportOpenBNA(import, path.c_str(), 1)
+                         : format == "pxf" ? pipImportOpenPXF2(import, path.c_str(), "Name", "Name2")
+                                           : pipImportOpenTAB(import, path.c_str(), "NAME", "NAME2");
+  char name[128] = "";
+  const bool read = opened == 1 && pipImportRead(import, name, sizeof name, nullptr, nullptr) == 1;
+  pipImportClose(import);
+  pipImportTerm(import, read ? 1 : 0);
+  if (!read) return {};
+  svctest::OpenFile file(c, gsb);
+  if (!file.ok()) return {};
+  pipObjectInfoStruct info{};
+  char found[128];
+  if (pipObjectFindFirstName(file.handle(), "*", found, sizeof found) != 1 ||
+      pipObjectGetInfo(file.handle(), &info) != 1)
+    return {};
+  return {info.name, info.name2};
+}
+
+// Each format holds what it can and its reader gives it back as written: a
+// double quote goes doubled inside the quotes (and the readers make it one
+// again); a line end cannot stand in a line of BNA or interchange text, nor
+// a TAB in a map table's row text: such a name fails its object with a
+// report, before anything of it is written.
+TEST(ExportTest, NamesComeBackAsTheyWereOrAreRefused) {
+  struct Case {
+    const char* format;
+    const char* name;
+    const char* refusal;  // null: read back whole
+  } cases[] = {
+      {"bna", "say \"hi\"", nullptr},
+      {"bna", "tab\there, comma", nullptr},
+      {"bna", "line\nend", "holds a line end, which BNA text cannot hold."},
+      {"pxf", "\"quoted\"", nullptr},
+      {"pxf", "tab\there", nullptr},
+      {"pxf", "cr\rhere", "holds a line end, which interchange text cannot hold."},
+      {"tab", "say \"hi\"", nullptr},
+      {"tab", "line\nend", nullptr},
+      {"tab", "tab\there", "holds a TAB, which a map table's row text cannot hold."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.format) + " " + c.name);
+    TempDir dir;
+    Context context;
+    const std::string format = c.format;
+    const std::string path = dir.File(format == "tab" ? "o.TAB" : "o." + format);
+    uint32_t exporter = 0;
+    ASSERT_EQ(format == "bna"   ? pipExportInitBNA(context.handle(), path.c_str(), &exporter)
+              : format == "pxf" ? pipExportInitPXF(context.handle(), path.c_str(), &exporter)
+                                : pipExportInitTAB(context.handle(), path.c_str(), &exporter, 0),
+              1);
+    Given point{Info(PIP_OBJECT_POINT, c.name, c.name), {{{1500000, 2250000}}}};
+    const int32_t inserted = point.Insert(exporter, c.name);
+    EXPECT_EQ(pipExportTerm(exporter, 1), 1);
+    if (c.refusal) {
+      EXPECT_EQ(inserted, -1);
+      EXPECT_EQ(context.Code(), 100);
+      EXPECT_NE(context.Detail().find(c.refusal), std::string::npos) << context.Detail();
+      continue;
+    }
+    ASSERT_EQ(inserted, 1);
+    const auto names = ReadBackNames(format, path, dir.File("back.gsb"));
+    EXPECT_EQ(names.first, c.name);
+    // BNA text carries no second name back.
+    if (format != "bna") {
+      EXPECT_EQ(names.second, c.name);
+    }
+  }
+}
+
 // ---- Refusals and reports -----------------------------------------------------
 
 TEST(ExportTest, InsertRefusals) {
