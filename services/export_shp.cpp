@@ -12,8 +12,9 @@
 //     without points (a ring of none is not closed).
 //   - A shape record that fails writes no dBASE record.
 //   - close ends both files and fails (reported, with the failing file)
-//     when either cannot be finished; the files stay whatever keep says. A writer destroyed without close (its
-//     open failed) still releases both halves.
+//     when either cannot be finished; the files stay whatever keep says. A
+//     writer destroyed without close (its open failed) still releases both
+//     halves.
 #include <cstring>
 #include <new>
 #include <vector>

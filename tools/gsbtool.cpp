@@ -48,6 +48,7 @@
 // Outputs are written under a reserved name beside them and renamed into
 // place only when the whole run has succeeded; an output that is the input
 // or a file read with it is refused.
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -213,8 +214,9 @@ std::string StemOf(const std::string& path) {
 }
 
 bool EndsWithIgnoreCase(const std::string& text, std::string_view end) {
-  return text.size() >= end.size() &&
-         platform::AsciiEqualsIgnoreCase(std::string_view(text).substr(text.size() - end.size()), end);
+  const std::string_view view(text);
+  return view.size() >= end.size() &&
+         platform::AsciiEqualsIgnoreCase(view.substr(view.size() - end.size()), end);
 }
 
 // Whether both paths name one existing file (letter case resolved as the
@@ -252,7 +254,9 @@ bool OutputsSpareInputs(const std::vector<std::string>& inputs,
   for (const std::string& output : outputs) {
     for (const std::string& input : inputs) {
       if (!SameFile(input, output)) continue;
-      std::fprintf(stderr, "gsbtool: the output %s would overwrite the input or a file that goes with it\n",
+      std::fprintf(stderr,
+                   "gsbtool: the output %s would overwrite the input or a file that goes with "
+                   "it\n",
                    output.c_str());
       return false;
     }
@@ -589,9 +593,9 @@ int Nearest(const std::string& path, const NearestQuery& query) {
   return EachPoint(
       f,
       [&](int32_t x, int32_t y, char* name) {
-        return query.criteria ? pipObjectFindFirstNearestEx(f.file(), x, y, k,
-                                                            query.criteria->c_str(), name, kNameSize)
-                   : pipObjectFindFirstNearest(f.file(), x, y, k, name, kNameSize);
+        if (!query.criteria) return pipObjectFindFirstNearest(f.file(), x, y, k, name, kNameSize);
+        return pipObjectFindFirstNearestEx(f.file(), x, y, k, query.criteria->c_str(), name,
+                                           kNameSize);
       },
       [&](int32_t x, int32_t y) {
         return " (" + std::to_string(pipObjectDistanceToBorder(f.file(), x, y)) + " ft)";

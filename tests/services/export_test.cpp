@@ -317,9 +317,13 @@ std::pair<std::string, std::string> ReadBackNames(const std::string& format,
   params.coordinateKind = 1;
   uint32_t import = 0;
   if (pipImportInit(c.handle(), gsb.c_str(), &params, &import) != 1) return {};
-  const int32_t opened = format == "bna"   ? pipImportOpenBNA(import, path.c_str(), 1)
-                         : format == "pxf" ? pipImportOpenPXF2(import, path.c_str(), "Name", "Name2")
-                                           : pipImportOpenTAB(import, path.c_str(), "NAME", "NAME2");
+  int32_t opened;
+  if (format == "bna")
+    opened = pipImportOpenBNA(import, path.c_str(), 1);
+  else if (format == "pxf")
+    opened = pipImportOpenPXF2(import, path.c_str(), "Name", "Name2");
+  else
+    opened = pipImportOpenTAB(import, path.c_str(), "NAME", "NAME2");
   char name[128] = "";
   const bool read = opened == 1 && pipImportRead(import, name, sizeof name, nullptr, nullptr) == 1;
   pipImportClose(import);
