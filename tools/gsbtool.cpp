@@ -26,15 +26,18 @@
 //                                           trade areas round the stores, one
 //                                           to three levels into one file:
 //                                           kind ring or nonoverlapping (radii
-//                                           in miles), or hull (shares 0 to 1
+//                                           in miles, above 0, at most 12420),
+//                                           or hull (shares above 0, at most 1,
 //                                           of each store's customers); stores
 //                                           are "id,longitude,latitude" lines,
 //                                           customers "store id,longitude,
-//                                           latitude[,value]"
+//                                           latitude[,value]"; a store without
+//                                           an area at a level is named
 //   gsbtool export <format> <file.gsb> <output>  every object into bna (.bna),
 //                                           pxf (.pxf with .pxd), shp (.shp,
 //                                           .shx, .dbf; objects of one kind)
-//                                           or tab (a map table)
+//                                           or tab (a map table, .TAB added
+//                                           when the output has no extension)
 //
 //   gsbtool --help | -h                     this usage
 //
