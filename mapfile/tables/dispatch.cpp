@@ -534,11 +534,13 @@ int16_t DataSourceUpdate(DataSource* source, FieldDef* values, uint32_t row) {
 int16_t DataSourceClose(DataSource* source, FieldDef* columns) {
   const DataDriver* driver = DataDriverFor(source->kind);
   int16_t ok = 1;
-  // Opens still held are ended here, so that pending writes reach the file.
+  // Opens still held are ended here, so that pending writes reach the file;
+  // when they cannot be written the source is closed all the same (a
+  // release gives up its file either way) and the result says so.
   if (source->openCount > 0 && source->openCount != kOpenCountHeld && driver &&
       driver->release) {
     source->openCount = 1;
-    if (!driver->release(source)) return 0;
+    if (!driver->release(source)) ok = 0;
   }
   source->openCount = 0;
   switch (source->kind) {
@@ -551,7 +553,7 @@ int16_t DataSourceClose(DataSource* source, FieldDef* columns) {
     case kDataText:
     case kDataExcel:
     case kDataAccess:
-      if (driver && driver->close) ok = driver->close(source);
+      if (driver && driver->close && !driver->close(source)) ok = 0;
       break;
     default:
       break;
