@@ -11,10 +11,9 @@
 //   - A point object writes its first point; a part without points stays
 //     without points (a ring of none is not closed).
 //   - A shape record that fails writes no dBASE record.
-//   - close ends both files and fails (reported, with the failing file)
-//     when either cannot be finished; the files stay whatever keep says. A
-//     writer destroyed without close (its open failed) still releases both
-//     halves.
+//   - close ends both files and fails when either cannot be finished; the
+//     files stay whatever keep says. A writer destroyed without close (its
+//     open failed) still releases both halves.
 #include <cstring>
 #include <new>
 #include <vector>
@@ -93,6 +92,8 @@ int32_t CzonSHPExporter::Finish() {
   return result;
 }
 
+// A failure is reported with the shapefile functions' text, which names the
+// file that could not be finished.
 int32_t CzonSHPExporter::close(int32_t) {
   if (Finish() == 1) return 1;
   return Report(kExportObjectCode, ShapeLastError(), __LINE__);
