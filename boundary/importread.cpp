@@ -159,8 +159,8 @@ const char* ImportLineReader::NextField() {
         *out++ = *p++;
         continue;
       }
-      if (p[1] == quote) {  // doubled: both stay, still inside the quotes
-        *out++ = *p++;
+      if (p[1] == quote) {  // doubled: one quote of the value, still inside the quotes
+        ++p;
         *out++ = *p++;
         continue;
       }

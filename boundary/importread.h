@@ -153,8 +153,9 @@ class ImportLineReader {
 
   // The next field of the line: comma- or TAB-separated, leading spaces
   // skipped; a field that starts with '"' or '\'' runs to its closing quote
-  // (delimiters inside stay in the value, a doubled quote stays as two
-  // quotes, text after the closing quote up to the delimiter is dropped, a
+  // (delimiters inside stay in the value, a doubled quote is one quote of
+  // the value, as the exporters write it; text after the closing quote up
+  // to the delimiter is dropped, a
   // quote left open runs to the end of the line). Null at the end of the
   // line, or an empty field when only spaces were left.
   const char* NextField();

@@ -1,11 +1,13 @@
 #include "boundary/readshp.h"
 
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "base/qerror.h"
 #include "base/qstring.h"
 #include "boundary/shapefile.h"
+#include "platform/env.h"
 
 namespace {
 
@@ -14,18 +16,49 @@ constexpr const char* kTableEndsText = "The .dbf file has fewer records than the
 constexpr const char* kShapesEndText =
     "The .shp file ends before record %ld; its .shx file lists %ld records.";
 
+// The name of the projected coordinate system a .prj file names
+// ("PROJCS[" or "PROJCRS[" at its start; the keyword when it gives no
+// name), or empty when it names none or cannot be read.
+std::string ProjectedSystemName(const std::string& prj) {
+  constexpr size_t kPrjReadLimit = 4096;
+  platform::Env& env = platform::Env::Current();
+  const int fd = env.Open(prj, platform::kRead);
+  if (fd < 0) return std::string();
+  std::string text(kPrjReadLimit, '\0');
+  const int64_t got = env.Read(fd, text.data(), text.size());
+  env.Close(fd);
+  text.resize(got > 0 ? size_t(got) : 0);
+  std::string_view rest(text);
+  while (!rest.empty() && platform::AsciiIsSpace(rest.front())) rest.remove_prefix(1);
+  const size_t open = rest.find('[');
+  if (open == std::string_view::npos) return std::string();
+  const std::string_view keyword = rest.substr(0, open);
+  if (!platform::AsciiEqualsIgnoreCase(keyword, "PROJCS") &&
+      !platform::AsciiEqualsIgnoreCase(keyword, "PROJCRS"))
+    return std::string();
+  std::string_view name = rest.substr(open + 1);
+  const size_t quote = name.find('"');
+  const size_t end = quote == std::string_view::npos ? quote : name.find('"', quote + 1);
+  if (end == std::string_view::npos) return std::string(keyword);
+  return std::string(name.substr(quote + 1, end - quote - 1));
+}
+
 }  // namespace
 
 SHPRead::SHPRead(BoundaryBuilder& builder, const char* base, const char* idField,
                  const char* secondField)
     : ImportRead(builder), path_(std::string(base ? base : "") + ".shp") {
-  if (dbOpen(&table_, base) != 0 || ShapeOpen(&shapes_, base) != 0) {
+  // The main file first: a missing shapefile is named as such, not by its
+  // companion.
+  if (ShapeOpen(&shapes_, base) != 0 || dbOpen(&table_, base) != 0) {
     Failure(__LINE__);
     return;
   }
   ChooseColumns(
       table_.fieldCount, [&](size_t i) { return table_.fields[i].name; }, idField, secondField,
       kShpIdNullText, kShpIdNotFoundText, &idColumn_, &secondColumn_);
+  prj_ = platform::Env::Current().ResolveExisting(std::string(base ? base : "") + ".prj");
+  projected_ = ProjectedSystemName(prj_);
 }
 
 SHPRead::~SHPRead() {
@@ -74,6 +107,12 @@ void SHPRead::FieldText(int32_t column, char* to) const {
 }
 
 bool SHPRead::ReadNext() {
+  if (!projected_.empty()) {
+    char text[kGsbNameSize + 512];
+    StrFormat(text, sizeof text, kShpProjectedFormat, prj_.c_str(), projected_.c_str());
+    error_.Report(Q_ERROR_EMPTY, text, kSource, __LINE__);
+    return false;
+  }
   const int shape = ShapeRead(&shapes_);
   if (shape == 1) {
     // A main file cut at a record's end reads as a shorter input; the index

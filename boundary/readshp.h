@@ -23,6 +23,10 @@
 //     in the table: no second name.
 //   - A damaged record, or a table that ends before the shapefile, fails the
 //     read with code 100 and the text of the shapefile functions.
+//   - A .prj beside the shapefile that names a projected coordinate system
+//     ("PROJCS[" or "PROJCRS[" at its start) fails the first read with code
+//     100 and kShpProjectedFormat: the coordinates would be taken as
+//     millionths of a degree and stored as a wrong place without a word.
 #pragma once
 
 #include <string>
@@ -35,6 +39,9 @@ inline constexpr const char* kShpIdNotFoundText =
     "file.";
 inline constexpr const char* kShpIdNullText =
     "WARNING: id parameter was NULL. Parameter set to first column in .dbf file.";
+inline constexpr const char* kShpProjectedFormat =
+    "Error: %s names the projected coordinate system \"%s\". The input must be in degrees of "
+    "longitude and latitude.";
 
 class SHPRead : public ImportRead {
  public:
@@ -56,6 +63,8 @@ class SHPRead : public ImportRead {
   bool StoreShape(const char* name2, uint32_t record);
 
   std::string path_;  // the main file, for messages
+  std::string prj_;        // the .prj file beside it, for messages
+  std::string projected_;  // the projected system it names, or empty
   DbfHandle table_{};
   ShapeHandle shapes_{};
   int32_t idColumn_ = 0;

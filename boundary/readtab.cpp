@@ -170,19 +170,30 @@ bool TABRead::ReadNext() {
   }
   text_[PX_ROW_TEXT_SIZE] = '\0';
 
-  // The values: double quotes removed, split at TAB.
-  char* out = text_.data();
-  for (const char* p = text_.data(); *p; ++p)
-    if (*p != '"') *out++ = *p;
-  *out = '\0';
+  // The values, split at TAB: a text value stands in double quotes with
+  // each double quote doubled, and is taken without them and with each
+  // doubled quote made one (as the table library reads its row text). Made
+  // in place: a value is never longer than its text.
   std::vector<const char*> values;
   if (text_[0] != '\0') {
-    values.push_back(text_.data());
-    for (char* p = text_.data(); *p; ++p)
-      if (*p == '\t') {
-        *p = '\0';
-        values.push_back(p + 1);
+    char* out = text_.data();
+    const char* p = text_.data();
+    values.push_back(out);
+    for (;;) {
+      if (*p == '"') {
+        for (++p; *p != '\0' && !(*p == '"' && p[1] != '"'); ++p) {
+          if (*p == '"') ++p;  // the first of a doubled quote
+          *out++ = *p;
+        }
+        if (*p == '"') ++p;
       }
+      while (*p != '\0' && *p != '\t') *out++ = *p++;
+      if (*p != '\t') break;
+      ++p;
+      *out++ = '\0';
+      values.push_back(out);
+    }
+    *out = '\0';
   }
   if (values.size() > fields_.size()) {
     error_.Report(Q_ERROR_INVALID_DATA, kTabInvalidRecordText, kSource, __LINE__);

@@ -2,8 +2,9 @@
 // interface (include/layerio.h): initialise, open, counts, field records,
 // then one fetch per row, and close and shut down when the reader goes.
 //
-// Each row's values come as TAB-separated text (double quotes removed); the
-// name and second name are the values of the fields chosen by name. Each
+// Each row's values come as TAB-separated text (a text value in double
+// quotes, each double quote in it doubled: taken unquoted); the name and
+// second name are the values of the fields chosen by name. Each
 // row's map object becomes: a point (codes 201, 211, 212), a line of two
 // points (202), a line of one part (204), a line of several sections joined
 // into one part (210) or a region with one ring per polygon (205). Other

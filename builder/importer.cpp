@@ -29,6 +29,14 @@ std::vector<std::string> InputFiles(const std::string& input) {
   if (kind == "PXF") companions = {"pxd"};
   if (kind == "CSV" || kind == "TXT") companions = {"fmt"};
   for (std::string_view extension : companions) files.push_back(CompanionPath(input, extension));
+  if (kind == "TAB") {
+    // A table's data, map, object index and field index files share its
+    // stem; ".ID" is shorter than the definition's extension, so the stem
+    // is taken whole (the lookup ignores letter case).
+    const std::string stem = input.substr(0, input.size() - 4);
+    for (const char* extension : {".dat", ".map", ".id", ".ind", ".dbf"})
+      files.push_back(stem + extension);
+  }
   return files;
 }
 

@@ -79,6 +79,11 @@ void PrintUsage(const char* program) {
 int GsbBuildMain(int argc, char** argv) {
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");
+  // Asking for the usage is no error: it exits 0, outside the build's own codes.
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    PrintUsage(argc > 0 && argv[0] ? argv[0] : "gsbbuild");
+    return kExitHelp;
+  }
   BuildCommand command;
   if (!ParseBuildCommand(args, &command)) {
     PrintUsage(argc > 0 && argv[0] ? argv[0] : "gsbbuild");

@@ -10,6 +10,7 @@
 //      files already at the output paths stay as they were);
 //  -1  usage, a missing input, an output folder that cannot be written, or
 //      an input that cannot be opened.
+// "--help" or "-h" alone prints the usage and exits 0 (it builds nothing).
 #pragma once
 
 #include <string>
@@ -18,6 +19,7 @@
 inline constexpr int kExitSuccess = 1;
 inline constexpr int kExitBuildFailed = 0;
 inline constexpr int kExitUsage = -1;
+inline constexpr int kExitHelp = 0;
 
 inline constexpr const char* kFolderNotWritableFormat =
     "Your output folder cannot be written to: (%s): %s.\n";

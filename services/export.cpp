@@ -253,6 +253,30 @@ int32_t CzonExporter::insert(const char* name, const pipObjectInfoStruct* info,
 
 // ---- Helpers of the writers -----------------------------------------------
 
+std::string ExportQuoted(const std::string& name) {
+  std::string quoted = "\"";
+  for (char c : name) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+bool ExportNamesFit(CzonExporter& exporter, const ExportObject& object, const char* what,
+                    const char* described, const char* format) {
+  const pipObjectInfoStruct& info = *object.info;
+  const std::string names[3] = {object.name ? object.name : "",
+                                std::string(info.name, strnlen(info.name, sizeof info.name)),
+                                std::string(info.name2, strnlen(info.name2, sizeof info.name2))};
+  for (const std::string& name : names) {
+    if (name.find_first_of(what) == std::string::npos) continue;
+    exporter.ReportF(kExportObjectCode, __LINE__, kExportNameNotHeldFormat, name.c_str(),
+                     described, format);
+    return false;
+  }
+  return true;
+}
+
 std::string ExportShapeBase(const char* path) {
   std::string base(path ? path : "");
   const size_t dot = base.rfind('.');
@@ -375,7 +399,9 @@ ZONELIB_API int32_t pipExportTermIntern(CzonExporter* exporter, int32_t keep) {
   if (!exporter) return -1;
   std::unique_ptr<CzonExporter> owned(exporter);
   const int32_t closed = Guarded(int32_t{-1}, [&] { return owned->close(keep); });
-  if (keep == 0) Guarded(int32_t{-1}, [&] { return owned->deleteOutputs(); });
+  // Outputs that did not all reach the disk go as discarded ones do: a
+  // torn file is not left for a reader to take as whole.
+  if (keep == 0 || closed != 1) Guarded(int32_t{-1}, [&] { return owned->deleteOutputs(); });
   // Outputs kept but not all written are a failure the caller must see.
   return keep != 0 && closed != 1 ? -1 : 1;
 }

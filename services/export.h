@@ -35,7 +35,8 @@
 //     type code) and then calls CzonExporter::exportObject.
 //   - close(keep) ends the outputs: 1, or -1 (reported) when what was
 //     written did not all reach the disk; deleteOutputs() removes them for
-//     the formats that remove anything (BNA, interchange text).
+//     the formats that remove anything (BNA, interchange text), when the
+//     export is discarded and also when close failed.
 //   - Reports go to the owner context's error through Report(), source
 //     "exporter".
 //   - Text files are written with "\n" line ends.
@@ -63,6 +64,10 @@ inline constexpr const char* kExportWrongKindText =
     "An incorrect type was attempted to be written.";
 // A text output whose writes or close failed (a full disk): code 100.
 inline constexpr const char* kExportWriteFailedFormat = "Could not write %s.\n";
+// A name a format cannot hold (code 100): the name, then what it holds and
+// the format ("a line end", "BNA text").
+inline constexpr const char* kExportNameNotHeldFormat =
+    "The name \"%s\" holds %s, which %s cannot hold.\n";
 
 // The name buffer of one source object.
 inline constexpr uint32_t kExportNameSize = 160;
@@ -165,6 +170,17 @@ std::unique_ptr<CzonExporter> MakePXFExporter(pipContext& owner);
 std::unique_ptr<CzonExporter> MakeSHPExporter(pipContext& owner, int32_t kind);
 // option: the first value of the current type code.
 std::unique_ptr<CzonExporter> MakeTABExporter(pipContext& owner, int32_t option);
+
+// Names in the text formats stand in double quotes with each double quote
+// doubled (BNA text, interchange data rows, map-table row text); their
+// readers take a doubled quote as one. A line end cannot stand in the line
+// formats, nor a TAB in a row text: ExportNameHolds finds the first name of
+// the object (the name argument, the name, the second name) that holds one
+// of the characters of what, reports it (100, kExportNameNotHeldFormat with
+// the character's description and the format) and gives false.
+std::string ExportQuoted(const std::string& name);
+bool ExportNamesFit(CzonExporter& exporter, const ExportObject& object, const char* what,
+                    const char* described, const char* format);
 
 // The path cut at its last '.', unless that '.' is its first character or
 // lies before the last separator ('/' or '\'): "../out" stays whole.

@@ -1,4 +1,6 @@
 // The BNA writer: one record a point, one a line part, one a region.
+// Names stand in double quotes, each double quote doubled; a name holding a
+// line end is refused (100) before anything of its object is written.
 //
 // A region's rings all go into one record, each closed by its first point
 // again. A reader finds where a ring ends by its return to the ring's first
@@ -27,8 +29,9 @@ constexpr const char* kExtensionLower = ".bna";
 constexpr const char* kExtensionUpper = ".BNA";
 constexpr size_t kExtensionLength = 4;
 
-constexpr const char* kNamedHeaderFormat = "\"%s\",  \"%s\",  \"%s\", %ld\n";
-constexpr const char* kHeaderFormat = "\"%s\",  \"%s\",  %ld\n";
+// The names come quoted (ExportQuoted).
+constexpr const char* kNamedHeaderFormat = "%s,  %s,  %s, %ld\n";
+constexpr const char* kHeaderFormat = "%s,  %s,  %ld\n";
 constexpr const char* kPointXFormat = "%11.6f, ";
 constexpr const char* kPointYFormat = "%11.6f \n";
 constexpr const char* kClosingFormat = "%11.6f, %11.6f\n";
@@ -86,6 +89,10 @@ class CzonBNAExporter final : public CzonExporter {
   int32_t writeRegion(const ExportObject& object) override;
 
  private:
+  // A line end would end a header line early: such a name is refused.
+  bool NamesFit(const ExportObject& object) {
+    return ExportNamesFit(*this, object, "\r\n", "a line end", "BNA text");
+  }
   void Header(const ExportObject& object, long count);
   void Point(const int32_t* xy) {
     out_.Printf(kPointXFormat, ExportDegrees(xy[0]));
@@ -108,16 +115,18 @@ int32_t CzonBNAExporter::open(const char* path) {
 
 void CzonBNAExporter::Header(const ExportObject& object, long count) {
   const pipObjectInfoStruct& info = *object.info;
-  const std::string name = Field(info.name, sizeof info.name);
-  const std::string name2 = Field(info.name2, sizeof info.name2);
+  const std::string name = ExportQuoted(Field(info.name, sizeof info.name));
+  const std::string name2 = ExportQuoted(Field(info.name2, sizeof info.name2));
   if (object.name)
-    out_.Printf(kNamedHeaderFormat, name.c_str(), name2.c_str(), object.name, count);
+    out_.Printf(kNamedHeaderFormat, name.c_str(), name2.c_str(),
+                ExportQuoted(object.name).c_str(), count);
   else
     out_.Printf(kHeaderFormat, name.c_str(), name2.c_str(), count);
 }
 
 int32_t CzonBNAExporter::writePoint(const ExportObject& object) {
   if (object.info->kind != PIP_OBJECT_POINT) return -1;
+  if (!NamesFit(object)) return -1;
   for (int32_t i = 0; i < object.partCount; ++i) {
     Header(object, 1);
     Point(object.coords + 2 * size_t(i));
@@ -127,6 +136,7 @@ int32_t CzonBNAExporter::writePoint(const ExportObject& object) {
 
 int32_t CzonBNAExporter::writeLine(const ExportObject& object) {
   if (object.info->kind != PIP_OBJECT_LINE) return -1;
+  if (!NamesFit(object)) return -1;
   const int32_t* xy = object.coords;
   for (int32_t part = 0; part < object.partCount; ++part) {
     const int32_t count = object.partCounts[part];
@@ -138,6 +148,7 @@ int32_t CzonBNAExporter::writeLine(const ExportObject& object) {
 
 int32_t CzonBNAExporter::writeRegion(const ExportObject& object) {
   if (object.info->kind != PIP_OBJECT_REGION) return -1;
+  if (!NamesFit(object)) return -1;
   const int32_t count = object.partCount;
   std::vector<Ring> rings(static_cast<size_t>(count));
   for (int32_t r = 0; r < count; ++r)

@@ -1,6 +1,8 @@
 // The interchange text writer: the objects into a .pxf file, one data row
 // each (name, second name) into its .pxd file. A line's parts become objects
-// of their own, each with its own row.
+// of their own, each with its own row. Names stand in double quotes, each
+// double quote doubled; a name holding a line end is refused (100) before
+// anything of its object is written.
 #include <cstring>
 #include <memory>
 #include <new>
@@ -60,6 +62,10 @@ class CzonPXFExporter final : public CzonExporter {
  private:
   int32_t Create(const std::string& pxf, const std::string& pxd, int32_t version,
                  const char* delimiter);
+  // A line end would end a data row early: such a name is refused.
+  bool NamesFit(const ExportObject& object) {
+    return ExportNamesFit(*this, object, "\r\n", "a line end", "interchange text");
+  }
   void Row(const pipObjectInfoStruct& info);
   void Point(const int32_t* xy) {
     pxf_.Printf(kXFormat, ExportDegrees(xy[0]));
@@ -114,14 +120,15 @@ int32_t CzonPXFExporter::Create(const std::string& pxf, const std::string& pxd, 
 }
 
 void CzonPXFExporter::Row(const pipObjectInfoStruct& info) {
-  const std::string name = Field(info.name, sizeof info.name);
-  const std::string name2 = Field(info.name2, sizeof info.name2);
-  pxd_.Printf("\"%s\"%s\"%s\"\n", name.c_str(), delimiter_.c_str(), name2.c_str());
+  const std::string name = ExportQuoted(Field(info.name, sizeof info.name));
+  const std::string name2 = ExportQuoted(Field(info.name2, sizeof info.name2));
+  pxd_.Printf("%s%s%s\n", name.c_str(), delimiter_.c_str(), name2.c_str());
 }
 
 int32_t CzonPXFExporter::writePoint(const ExportObject& object) {
   const pipObjectInfoStruct& info = *object.info;
   if (info.kind != PIP_OBJECT_POINT) return -1;
+  if (!NamesFit(object)) return -1;
   for (int32_t i = 0; i < object.partCount; ++i) {
     Row(info);
     pxf_.Write("POINT  ");
@@ -135,6 +142,7 @@ int32_t CzonPXFExporter::writePoint(const ExportObject& object) {
 int32_t CzonPXFExporter::writeLine(const ExportObject& object) {
   const pipObjectInfoStruct& info = *object.info;
   if (info.kind != PIP_OBJECT_LINE) return -1;
+  if (!NamesFit(object)) return -1;
   const int32_t* xy = object.coords;
   for (int32_t part = 0; part < object.partCount; ++part) {
     const int32_t count = object.partCounts[part];
@@ -149,6 +157,7 @@ int32_t CzonPXFExporter::writeLine(const ExportObject& object) {
 int32_t CzonPXFExporter::writeRegion(const ExportObject& object) {
   const pipObjectInfoStruct& info = *object.info;
   if (info.kind != PIP_OBJECT_REGION) return -1;
+  if (!NamesFit(object)) return -1;
   Row(info);
   pxf_.Printf("REGION  %ld\n", long(object.partCount));
   const int32_t* xy = object.coords;

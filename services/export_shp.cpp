@@ -162,7 +162,12 @@ int32_t CzonSHPExporter::Finish() {
   return result;
 }
 
-int32_t CzonSHPExporter::close(int32_t) { return Finish(); }
+// A failure is reported with the shapefile functions' text, which names the
+// file that could not be finished.
+int32_t CzonSHPExporter::close(int32_t) {
+  if (Finish() == 1) return 1;
+  return Report(kExportObjectCode, ShapeLastError(), __LINE__);
+}
 
 int32_t CzonSHPExporter::exportObject(const ExportObject& object) {
   if (int32_t(object.info->kind) != kind_)

@@ -17,6 +17,9 @@
 //     object) fails with 100 and adds no row.
 //   - A row the library refuses fails with 100 and the library's reason; the
 //     row number still counts it.
+//   - The row text holds both names in double quotes, each double quote
+//     doubled; a name holding a TAB (which would part the values) fails
+//     with 100 and adds no row.
 //   - The table stays on disk whatever keep says; the library is shut down
 //     once for each open, also when the open failed.
 #include <cstring>
@@ -91,6 +94,7 @@ class CzonTABExporter : public CzonExporter {
   std::vector<PXPoint> points_;
   std::vector<PXSection> sections_;
   std::string rowText_;
+  std::string path_;  // of the definition, for reports
 };
 
 int32_t CzonTABExporter::open(const char* path) {
@@ -115,6 +119,7 @@ int32_t CzonTABExporter::open(const char* path) {
     fields_[i].width = kNameWidth;
   }
   if (!path) path = "";
+  path_ = path;
   table_ = PXCreateTable(path, fields_, 2, &system, kDataNative);
   if (table_ == 0) return ReportF(kExportObjectCode, __LINE__, kCreateFailedFormat, path);
   try {
@@ -137,7 +142,10 @@ int32_t CzonTABExporter::Finish() {
   return result;
 }
 
-int32_t CzonTABExporter::close(int32_t) { return Finish(); }
+int32_t CzonTABExporter::close(int32_t) {
+  if (Finish() == 1) return 1;
+  return ReportF(kExportObjectCode, __LINE__, kExportWriteFailedFormat, path_.c_str());
+}
 
 int32_t CzonTABExporter::exportObject(const ExportObject& object) {
   std::memset(&object_, 0, sizeof object_);
@@ -196,12 +204,14 @@ bool CzonTABExporter::Gather(const ExportObject& object, bool close) {
 }
 
 int32_t CzonTABExporter::InsertRow(const ExportObject& object) {
+  // A TAB parts the values of a row text: such a name is refused.
+  if (!ExportNamesFit(*this, object, "\t", "a TAB", "a map table's row text")) return -1;
   ++row_;
   const pipObjectInfoStruct& info = *object.info;
   try {
-    rowText_.assign(info.name, strnlen(info.name, sizeof info.name));
+    rowText_ = ExportQuoted(std::string(info.name, strnlen(info.name, sizeof info.name)));
     rowText_ += '\t';
-    rowText_.append(info.name2, strnlen(info.name2, sizeof info.name2));
+    rowText_ += ExportQuoted(std::string(info.name2, strnlen(info.name2, sizeof info.name2)));
   } catch (const std::bad_alloc&) {
     return Report(kExportMemoryCode, kFieldMemoryText, __LINE__);
   }

@@ -208,10 +208,14 @@ bool OnStoreSide(int32_t x, int32_t y, double xScale, bool geographic, int32_t q
 }
 
 // The truncation first (the plain result), then the whole points around
-// the vertex nearest first; false when none is on the store's side of every
-// bisector.
-bool RoundInside(int32_t x, int32_t y, double xScale, bool geographic, double px, double py,
-                 const std::vector<PmaStoreEntry>& neighbours, PmaPoint* out) {
+// the vertex nearest first. Where bisectors meet at a sharp angle none of
+// those may lie on the store's side of every one of them; the vertex is then
+// drawn towards the store, which lies inside them all, a unit, two, four and
+// so on at a time, until a whole point next to it does. So every vertex of
+// the area is kept: dropping one could leave fewer than three and lose the
+// store's area altogether.
+PmaPoint RoundInside(int32_t x, int32_t y, double xScale, bool geographic, double px, double py,
+                     const std::vector<PmaStoreEntry>& neighbours) {
   auto fits = [&](int32_t qx, int32_t qy) {
     for (const PmaStoreEntry& n : neighbours)
       if (!OnStoreSide(x, y, xScale, geographic, qx, qy, n)) return false;
@@ -219,24 +223,23 @@ bool RoundInside(int32_t x, int32_t y, double xScale, bool geographic, double px
   };
   const int32_t tx = geographic ? GeoX(px) : HeldToInt32(px);
   const int32_t ty = geographic ? GeoY(py) : HeldToInt32(py);
-  if (fits(tx, ty)) {
-    *out = {tx, ty};
-    return true;
-  }
-  const double fx = std::floor(px), fy = std::floor(py);
-  DPoint candidates[4] = {{fx, fy}, {fx + 1, fy}, {fx, fy + 1}, {fx + 1, fy + 1}};
-  std::sort(std::begin(candidates), std::end(candidates), [&](DPoint a, DPoint b) {
-    return std::hypot(a.x - px, a.y - py) < std::hypot(b.x - px, b.y - py);
-  });
-  for (const DPoint& c : candidates) {
-    const int32_t qx = geographic ? GeoX(c.x) : HeldToInt32(c.x);
-    const int32_t qy = geographic ? GeoY(c.y) : HeldToInt32(c.y);
-    if (fits(qx, qy)) {
-      *out = {qx, qy};
-      return true;
+  if (fits(tx, ty)) return {tx, ty};
+  const double distance = std::hypot(px - x, py - y);
+  for (double pull = 0; pull < distance; pull = pull == 0 ? 1 : 2 * pull) {
+    const double t = pull / distance;
+    const double cx = px + t * (x - px), cy = py + t * (y - py);
+    const double fx = std::floor(cx), fy = std::floor(cy);
+    DPoint candidates[4] = {{fx, fy}, {fx + 1, fy}, {fx, fy + 1}, {fx + 1, fy + 1}};
+    std::sort(std::begin(candidates), std::end(candidates), [&](DPoint a, DPoint b) {
+      return std::hypot(a.x - cx, a.y - cy) < std::hypot(b.x - cx, b.y - cy);
+    });
+    for (const DPoint& c : candidates) {
+      const int32_t qx = geographic ? GeoX(c.x) : HeldToInt32(c.x);
+      const int32_t qy = geographic ? GeoY(c.y) : HeldToInt32(c.y);
+      if (fits(qx, qy)) return {qx, qy};
     }
   }
-  return false;
+  return {x, y};
 }
 
 // Whether store j is a neighbour of the store at (x, y); fills its entry
@@ -389,9 +392,8 @@ int32_t PmaThiessenOperation(const PmaNeighbourIndex& index, int32_t x, int32_t 
     }
 
     for (const DPoint& p : polygon) {
-      PmaPoint q;
-      if (!RoundInside(x, y, xScale, geographic, (p.x - x) / xScale + x, p.y, neighbours, &q))
-        continue;
+      const PmaPoint q =
+          RoundInside(x, y, xScale, geographic, (p.x - x) / xScale + x, p.y, neighbours);
       if (!out->empty() && out->back().x == q.x && out->back().y == q.y) continue;
       out->push_back(q);
     }
@@ -598,7 +600,10 @@ int32_t PmaSetOutputFiles(PmaOutput* outputs, pipContext* context, int32_t coord
 
 namespace {
 
+// Levels that are not finite numbers are refused as out of order: a ring
+// of no real radius would be drawn to the ends of the coordinate range.
 bool LevelsInOrder(const PmaLevels& l) {
+  if (!std::isfinite(l.l1) || !std::isfinite(l.l2) || !std::isfinite(l.l3)) return false;
   return (l.l2 == 0 || l.l2 > l.l1) && (l.l3 == 0 || (l.l3 > l.l1 && l.l3 > l.l2));
 }
 

@@ -7,7 +7,8 @@
 //   - Operation results: 1 done (an empty list means "no polygon for this
 //     level"), -1 fewer than 3 segments, -2 more than 360, -3 a negative
 //     radius, -4 the store list cannot be walked, -6 memory. A radius of 0
-//     gives 1 and no polygon.
+//     gives 1 and no polygon. A generator refuses levels that are not
+//     finite numbers as it refuses levels out of order.
 //   - Geographic coordinates are millionths of a degree and distances miles.
 //     Latitudes are held to +-90 degrees and the x scale cos(latitude) to a
 //     small positive floor, so near a pole a ring reaches across every
@@ -18,8 +19,8 @@
 //     polygons, are those of a scan over the whole list in list order,
 //     which skips a store standing where the store before it stands. Each
 //     vertex is rounded to a whole coordinate on its own store's side of
-//     every bisector (a vertex with none such is left out), so two stores'
-//     areas never overlap.
+//     every bisector (drawn towards the store where none lies next to it),
+//     so two stores' areas never overlap and no vertex is lost.
 //   - The hull works on a copy of the customers: the caller's list is never
 //     changed. Its vertices are customers' own positions, so the hull holds
 //     every customer it was built from. With threshold kind 1 the count

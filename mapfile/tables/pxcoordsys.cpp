@@ -5,6 +5,7 @@
 //
 // Public records (::PXCoordSys, ::PXDatum) are byte images of the library's
 // own (layerio::PXCoordSys, layerio::PXDatum) and cross by copy.
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -273,6 +274,10 @@ LAYERIO_API uint16_t PXDistance(double* distance, const PXObject* a, const PXObj
     CoordSys cs;
     if (!layerio::ApiCoordSysBuild(coordSys, &cs)) return 0;
     const layerio::DPoint p = layerio::RecordPoint(a), q = layerio::RecordPoint(b);
+    // A point that is no finite number has no distance: refused, as the
+    // object services refuse it.
+    if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(q.x) || !std::isfinite(q.y))
+      return layerio::Refuse(kErrBadHandle);
     const int mode = flag == 0 ? layerio::kDistancePlanar : layerio::kDistanceHaversine;
     *distance = layerio::CoordSysDistance(&p, &q, &cs, int(unit), layerio::CoordSysUnits(&cs),
                                           mode, nullptr, 0);

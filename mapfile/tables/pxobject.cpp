@@ -111,17 +111,26 @@ class Passage {
   }
 
   void In(const DPoint* in, IPoint* out, int n) const {
+    for (int i = 0; i < n; ++i)
+      if (!std::isfinite(in[i].x) || !std::isfinite(in[i].y)) refused_ = true;
     if (!caller_) {
       CoordUnitsToInt(in, out, table_, n);
-      return;
+    } else {
+      DPoint work[kChunk];
+      for (int done = 0; done < n; done += kChunk) {
+        int m = n - done < kChunk ? n - done : kChunk;
+        UnitsToLonLat(in + done, work, caller_, m);
+        LonLatToInt(work, out + done, &callerDatum_, table_, m);
+      }
     }
-    DPoint work[kChunk];
-    for (int done = 0; done < n; done += kChunk) {
-      int m = n - done < kChunk ? n - done : kChunk;
-      UnitsToLonLat(in + done, work, caller_, m);
-      LonLatToInt(work, out + done, &callerDatum_, table_, m);
-    }
+    for (int i = 0; i < n && !refused_; ++i)
+      if (Clamped(in[i], out[i])) refused_ = true;
   }
+
+  // Whether a point came in that the table cannot hold (not a number,
+  // infinite, or beyond the integer range its bounds span): the conversion
+  // would store another point in its place.
+  bool Refused() const { return refused_; }
 
   void Out(const IPoint* in, DPoint* out, int n) const {
     if (!caller_) {
@@ -175,10 +184,25 @@ class Passage {
     return (before > 0 && after < 0) || (before < 0 && after > 0);
   }
 
+  // A point whose integers stand at the limit of the range came from there
+  // only when they lead back to it within the span of one integer step.
+  bool Clamped(const DPoint& given, const IPoint& stored) const {
+    const bool atX = stored.x == kIntCoordLimit || stored.x == -kIntCoordLimit;
+    const bool atY = stored.y == kIntCoordLimit || stored.y == -kIntCoordLimit;
+    if (!atX && !atY) return false;
+    const IPoint inward = {stored.x - (stored.x > 0 ? 1 : -1), stored.y - (stored.y > 0 ? 1 : -1)};
+    const DPoint back = OutPoint(stored), step = OutPoint(inward);
+    const double slackX = std::fabs(back.x - step.x) + 1e-9 * std::fabs(given.x);
+    const double slackY = std::fabs(back.y - step.y) + 1e-9 * std::fabs(given.y);
+    return (atX && !(std::fabs(back.x - given.x) <= slackX)) ||
+           (atY && !(std::fabs(back.y - given.y) <= slackY));
+  }
+
   const CoordSys* table_;
   const CoordSys* caller_;
   PXDatum callerDatum_{};
   PXDatum tableDatum_{};
+  mutable bool refused_ = false;
 };
 
 // ----- styles -----
@@ -817,7 +841,7 @@ int16_t ObjectFromPublic(const PXObject* in, GeomObject* out, const CoordSys* ca
   GeomObjectInit(out, kGeomNone);
   if (!in || !tableCs) return 0;
   Passage passage(tableCs, callerCs);
-  if (FromPublic(in, out, passage, tableCs)) return 1;
+  if (FromPublic(in, out, passage, tableCs) && !passage.Refused()) return 1;
   GeomObjectFree(out);
   GeomObjectInit(out, kGeomNone);
   return 0;

@@ -12,8 +12,10 @@
 //       it with GeomObjectFree) from the record. 0 for a code outside
 //       200..214, a section count outside 1..24,403,223, a point count outside
 //       1..134,217,724, a null point or section pointer, a multipoint of a
-//       symbol type other than 201, 211, 212, and when memory runs out (632
-//       pushed); `out` then holds nothing that needs freeing beyond
+//       symbol type other than 201, 211, 212, a coordinate that is not a
+//       finite number or lies beyond the integer range of the table's
+//       bounds (it would be stored as another point), and when memory runs
+//       out (632 pushed); `out` then holds nothing that needs freeing beyond
 //       GeomObjectFree.
 //   ObjectToPublic    zero-fills `out` and writes the record. Points, section
 //       entries and the text go to the conversion's scratch arrays, which

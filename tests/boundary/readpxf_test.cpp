@@ -70,7 +70,8 @@ TEST_F(PxfReadTest, SampleFile) {
 
   const Record& region = records[3];
   EXPECT_EQ(region.kind, 0);
-  EXPECT_EQ(region.name, "Square with \"\"hole\"\"");
+  // A doubled quote in a quoted value is one quote of the name.
+  EXPECT_EQ(region.name, "Square with \"hole\"");
   EXPECT_EQ(region.ringCounts, (std::vector<uint32_t>{4, 4}));  // the closing point dropped
   EXPECT_EQ(region.xy[2], Point(4350000, 4350000));             // not 4349999
   EXPECT_EQ(Point(region.labelX, region.labelY), Point(2500000, 2500000));

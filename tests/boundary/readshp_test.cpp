@@ -325,11 +325,44 @@ TEST_F(ShpEdgeTest, FileNamesAndFolders) {
   }
   Init();
   EXPECT_EQ(pipImportOpenSHP(import_, (folder + "/none.shp").c_str(), "NAME", nullptr), -1);
-  EXPECT_NE(Detail().find("none.dbf"), std::string::npos) << Detail();
+  // A set that is not there is named by its main file.
+  EXPECT_NE(Detail().find("none.shp"), std::string::npos) << Detail();
   EXPECT_EQ(Read().status, -1);
 }
 
 // Damaged sets fail the read with the shapefile functions' text, never more.
+// A .prj that names a projected system fails the first read: metres would
+// be stored as millionths of a degree, a wrong place without a word. A
+// geographic .prj, or none, reads as before.
+TEST_F(ShpEdgeTest, ProjectedCoordinateSystemIsRefused) {
+  const std::string base = dir_.File("utm");
+  WriteSet(base, {{SHAPE_POINT, {{{500000, 4000000}}}}}, {Field("NAME", DBF_CHARACTER, 4)},
+           Names(1));
+  struct Case {
+    const char* prj;  // null: no .prj
+    int32_t first;
+  } cases[] = {
+      {"PROJCS[\"WGS 84 / UTM zone 31N\",GEOGCS[\"WGS 84\"],UNIT[\"metre\",1]]", -1},
+      {" projcrs[\"ETRS89 / LAEA Europe\"]", -1},
+      {"GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\"]]", 1},
+      {nullptr, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.prj ? c.prj : "no .prj");
+    std::filesystem::remove(base + ".PRJ");
+    if (c.prj) dir_.Write("utm.PRJ", c.prj);
+    Init();
+    ASSERT_EQ(pipImportOpenShape(import_, (base + ".shp").c_str(), "NAME", nullptr), 1);
+    EXPECT_EQ(Read().status, c.first);
+    if (c.first == -1) {
+      EXPECT_EQ(Code(), 100);
+      const std::string name = c.prj[1] == 'p' ? "ETRS89 / LAEA Europe" : "WGS 84 / UTM zone 31N";
+      EXPECT_EQ(Detail(), "Error: " + base + ".PRJ names the projected coordinate system \"" +
+                              name + "\". The input must be in degrees of longitude and latitude.");
+    }
+  }
+}
+
 TEST_F(ShpEdgeTest, DamagedSets) {
   namespace fs = std::filesystem;
   const std::string base = dir_.File("bad");

@@ -187,7 +187,9 @@ TEST_F(TabReadTest, EveryTypeCode) {
   std::vector<Step> steps;
   std::vector<int32_t> statuses = ReadAll(&steps);
   EXPECT_EQ(statuses, (std::vector<int32_t>{1, 1, 2, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2, 1, 1, 1, 0}));
-  EXPECT_EQ(steps[2].name, "Name 3");  // a skipped row names it too; quotes removed
+  // A skipped row names it too; a text value comes without its quotes, and
+  // a doubled quote inside it is one quote of the name.
+  EXPECT_EQ(steps[2].name, "Name \"3\"");
   EXPECT_EQ(steps[7].count, 8u);
   EXPECT_EQ(steps[7].percent, 50u);
   EXPECT_EQ(steps.back().percent, 100u);
@@ -201,7 +203,7 @@ TEST_F(TabReadTest, EveryTypeCode) {
   for (size_t i = 0; i < records.size(); ++i) {
     SCOPED_TRACE(rows[i]);
     EXPECT_EQ(records[i].recordNumber, rows[i]);
-    EXPECT_EQ(records[i].name, "Name " + std::to_string(rows[i]));
+    EXPECT_EQ(records[i].name, "Name \"" + std::to_string(rows[i]) + "\"");
     EXPECT_EQ(records[i].name2, "Label " + std::to_string(rows[i]));
   }
   EXPECT_EQ(Point(records[0].x, records[0].y), Point(-78500000, 35250000));

@@ -142,6 +142,35 @@ TEST(GsbbuildTest, UsageErrors) {
   EXPECT_TRUE(FilesIn(dir.path()).empty());
 }
 
+TEST(GsbbuildTest, HelpPrintsTheUsageAndExitsZero) {
+  TempDir dir;
+  for (const char* flag : {"--help", "-h"}) {
+    SCOPED_TRACE(flag);
+    Outcome run = RunGsbbuild(dir.path(), {flag});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, UsageText());
+  }
+  EXPECT_TRUE(FilesIn(dir.path()).empty());
+}
+
+// A map table is read with its data, map, object index and field index
+// files: an output that names any of them, in any letter case, is refused
+// and every one stays as it was.
+TEST(GsbbuildTest, OutputOverAMapTableFileIsRefused) {
+  TempDir dir;
+  const std::set<std::string> files = {"t.TAB", "t.DAT", "t.MAP", "t.ID", "t.IND"};
+  for (const std::string& f : files) dir.Write(f, "table part " + f);
+  for (const char* output : {"t.TAB", "T.tab", "t.DAT", "t.MAP", "t.map", "t.ID", "t.Ind"}) {
+    SCOPED_TRACE(output);
+    Outcome run = RunGsbbuild(dir.path(), {"t.TAB", output, "NAME"});
+    EXPECT_EQ(run.status, kUsage);
+    EXPECT_EQ(run.out, std::string("Error: The output file (") + output +
+                           ") would overwrite the input or a file that goes with it.\n");
+    EXPECT_EQ(FilesIn(dir.path()), files);
+    for (const std::string& f : files) EXPECT_EQ(ReadAll(dir.File(f)), "table part " + f);
+  }
+}
+
 TEST(GsbbuildTest, PathErrors) {
   TempDir dir;
   dir.Write("in.shp", "");

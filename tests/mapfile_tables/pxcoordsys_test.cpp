@@ -237,6 +237,19 @@ TEST_F(CoordSysServicesTest, Distance) {
   EXPECT_EQ(PXDistance(nullptr, &a, &b, &lonLat, kKilometres, 0), 0);
   EXPECT_EQ(PXGetLastError(), PX_ERROR_BAD_HANDLE);
   EXPECT_EQ(PXDistance(&d, &a, &b, &lonLat, 9999, 0), 0);
+  // Points that are no finite numbers have no distance.
+  for (double bad : {std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+    PXObject far = Point(bad, 0);
+    d = -1;
+    EXPECT_EQ(PXDistance(&d, &a, &far, &lonLat, kKilometres, 0), 0) << bad;
+    EXPECT_EQ(PXGetLastError(), PX_ERROR_BAD_HANDLE);
+    EXPECT_EQ(d, 0.0);
+  }
+  // Nor do the object services take them.
+  PXObject nowhere = Point(std::nan(""), 0), out;
+  EXPECT_EQ(PXConvertObject(&nowhere, &lonLat, &out, &mercator), 0);
+  EXPECT_EQ(PXGetLastError(), PX_ERROR_BAD_HANDLE);
+  EXPECT_EQ(PXObjectsIntersect(&a, &nowhere, &lonLat), 0);
 }
 
 TEST_F(CoordSysServicesTest, ConvertObjectBetweenSystems) {

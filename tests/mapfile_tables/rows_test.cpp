@@ -5,6 +5,7 @@
 // objects, and the field indexes kept in step when a write fails.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -499,7 +500,21 @@ TEST_F(RowsTest, RecordsThatCannotBeConvertedAddNoRow) {
   PXObject bad = Sample(r, PX_OBJECT_POLYLINE);
   pxrecords::Put<PXPoint*>(bad, PX_OBJECT_POLYLINE_POINTS, nullptr);
   PXObject code215 = r.Make(215);
-  for (const PXObject* o : {&bad, &code215}) {
+  // Coordinates a table cannot hold were once stored as other points: not a
+  // number as (0 0), infinity and 1e300 as the edge of the bounds.
+  PXObject notANumber = Sample(r, PX_OBJECT_POINT);
+  pxrecords::Put(notANumber, PX_OBJECT_X, std::nan(""));
+  PXObject infinite = Sample(r, PX_OBJECT_POINT);
+  pxrecords::Put(infinite, PX_OBJECT_Y, -HUGE_VAL);
+  PXObject huge = Sample(r, PX_OBJECT_POINT);
+  pxrecords::Put(huge, PX_OBJECT_X, 1e300);
+  PXObject beyond = Sample(r, PX_OBJECT_POINT);
+  pxrecords::Put(beyond, PX_OBJECT_Y, -1001.0);
+  PXObject ring = Sample(r, PX_OBJECT_REGION);
+  pxrecords::Put<uint32_t>(ring, PX_OBJECT_COUNT, 1);
+  pxrecords::Put<PXSection*>(ring, PX_OBJECT_REGION_POLYGONS,
+                             r.Sections({{{1, 1}, {2, 1}, {2, std::nan("")}}}));
+  for (const PXObject* o : {&bad, &code215, &notANumber, &infinite, &huge, &beyond, &ring}) {
     uint32_t row = 9;
     EXPECT_EQ(PXInsertRow(h, "\"x\"", o, &row), 0);
     EXPECT_EQ(PXGetLastError(), PX_ERROR_BAD_HANDLE);

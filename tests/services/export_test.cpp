@@ -303,6 +303,93 @@ TEST(ExportTest, PxfObjectsAndRows) {
             "\"Rg\",\"R2\"\n");
 }
 
+// ---- Names with quotes, TABs and line ends -------------------------------------
+
+// What one of the readers makes of the first object of an export: its name
+// and second name, or "" when it does not read.
+std::pair<std::string, std::string> ReadBackNames(const std::string& format,
+                                                  const std::string& path,
+                                                  const std::string& gsb) {
+  Context c;
+  pipImportParamStruct params{};
+  params.pointLimit = 1000;
+  params.polygonLimit = 10;
+  params.coordinateKind = 1;
+  uint32_t import = 0;
+  if (pipImportInit(c.handle(), gsb.c_str(), &params, &import) != 1) return {};
+  int32_t opened;
+  if (format == "bna")
+    opened = pipImportOpenBNA(import, path.c_str(), 1);
+  else if (format == "pxf")
+    opened = pipImportOpenPXF2(import, path.c_str(), "Name", "Name2");
+  else
+    opened = pipImportOpenTAB(import, path.c_str(), "NAME", "NAME2");
+  char name[128] = "";
+  const bool read = opened == 1 && pipImportRead(import, name, sizeof name, nullptr, nullptr) == 1;
+  pipImportClose(import);
+  pipImportTerm(import, read ? 1 : 0);
+  if (!read) return {};
+  svctest::OpenFile file(c, gsb);
+  if (!file.ok()) return {};
+  pipObjectInfoStruct info{};
+  char found[128];
+  if (pipObjectFindFirstName(file.handle(), "*", found, sizeof found) != 1 ||
+      pipObjectGetInfo(file.handle(), &info) != 1)
+    return {};
+  return {info.name, info.name2};
+}
+
+// Each format holds what it can and its reader gives it back as written: a
+// double quote goes doubled inside the quotes (and the readers make it one
+// again); a line end cannot stand in a line of BNA or interchange text, nor
+// a TAB in a map table's row text: such a name fails its object with a
+// report, before anything of it is written.
+TEST(ExportTest, NamesComeBackAsTheyWereOrAreRefused) {
+  struct Case {
+    const char* format;
+    const char* name;
+    const char* refusal;  // null: read back whole
+  } cases[] = {
+      {"bna", "say \"hi\"", nullptr},
+      {"bna", "tab\there, comma", nullptr},
+      {"bna", "line\nend", "holds a line end, which BNA text cannot hold."},
+      {"pxf", "\"quoted\"", nullptr},
+      {"pxf", "tab\there", nullptr},
+      {"pxf", "cr\rhere", "holds a line end, which interchange text cannot hold."},
+      {"tab", "say \"hi\"", nullptr},
+      {"tab", "line\nend", nullptr},
+      {"tab", "tab\there", "holds a TAB, which a map table's row text cannot hold."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.format) + " " + c.name);
+    TempDir dir;
+    Context context;
+    const std::string format = c.format;
+    const std::string path = dir.File(format == "tab" ? "o.TAB" : "o." + format);
+    uint32_t exporter = 0;
+    ASSERT_EQ(format == "bna"   ? pipExportInitBNA(context.handle(), path.c_str(), &exporter)
+              : format == "pxf" ? pipExportInitPXF(context.handle(), path.c_str(), &exporter)
+                                : pipExportInitTAB(context.handle(), path.c_str(), &exporter, 0),
+              1);
+    Given point{Info(PIP_OBJECT_POINT, c.name, c.name), {{{1500000, 2250000}}}};
+    const int32_t inserted = point.Insert(exporter, c.name);
+    EXPECT_EQ(pipExportTerm(exporter, 1), 1);
+    if (c.refusal) {
+      EXPECT_EQ(inserted, -1);
+      EXPECT_EQ(context.Code(), 100);
+      EXPECT_NE(context.Detail().find(c.refusal), std::string::npos) << context.Detail();
+      continue;
+    }
+    ASSERT_EQ(inserted, 1);
+    const auto names = ReadBackNames(format, path, dir.File("back.gsb"));
+    EXPECT_EQ(names.first, c.name);
+    // BNA text carries no second name back.
+    if (format != "bna") {
+      EXPECT_EQ(names.second, c.name);
+    }
+  }
+}
+
 // ---- Refusals and reports -----------------------------------------------------
 
 TEST(ExportTest, InsertRefusals) {
@@ -473,20 +560,31 @@ class FullDiskEnv : public platform::EnvWrapper {
   int CloseStream(std::FILE* stream) override { return std::fclose(stream); }
 };
 
-TEST(ExportTest, TermReportsOutputThatCouldNotBeWritten) {
+// A kept output that did not reach the disk whole is reported and deleted,
+// as a discarded one is: no torn text file is left behind.
+TEST(ExportTest, TermReportsAndDeletesOutputThatCouldNotBeWritten) {
   if (!Exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  TempDir dir;
-  Context context;
-  uint32_t exporter = 0;
-  {
-    FullDiskEnv full;
-    platform::ScopedEnv scoped(full);
-    ASSERT_EQ(pipExportInitBNA(context.handle(), dir.File("o").c_str(), &exporter), 1);
-    EXPECT_EQ(RegionObject().Insert(exporter, "Rg"), 1);
-    EXPECT_EQ(pipExportTerm(exporter, 1), -1);
+  struct Format {
+    const char* name;
+    int32_t (*init)(uint32_t, const char*, uint32_t*);
+    std::vector<const char*> files;
+  } formats[] = {{"bna", pipExportInitBNA, {"o.bna"}}, {"pxf", pipExportInitPXF, {"o.pxf", "o.pxd"}}};
+  for (const Format& f : formats) {
+    SCOPED_TRACE(f.name);
+    TempDir dir;
+    Context context;
+    uint32_t exporter = 0;
+    {
+      FullDiskEnv full;
+      platform::ScopedEnv scoped(full);
+      ASSERT_EQ(f.init(context.handle(), dir.File("o").c_str(), &exporter), 1);
+      EXPECT_EQ(RegionObject().Insert(exporter, "Rg"), 1);
+      EXPECT_EQ(pipExportTerm(exporter, 1), -1);
+    }
+    EXPECT_EQ(context.Code(), 100);
+    EXPECT_EQ(context.Detail(), "Could not write " + dir.File(f.files[0]) + ".\n");
+    for (const char* file : f.files) EXPECT_FALSE(Exists(dir.File(file))) << file;
   }
-  EXPECT_EQ(context.Code(), 100);
-  EXPECT_EQ(context.Detail(), "Could not write " + dir.File("o.bna") + ".\n");
 }
 
 // ---- Round trips of the real data sets ---------------------------------------------
@@ -670,7 +768,7 @@ TEST(ExportRoundTripTest, GsbtoolExport) {
   ASSERT_EQ(RunProgram(dir, GSBBUILD_PATH, {shp, gsb, "NAME"}).status, 1);
   const auto exported = RunProgram(dir, GSBTOOL_PATH, {"export", "pxf", gsb, dir.File("out")});
   ASSERT_EQ(exported.status, 0) << exported.out << exported.err;
-  EXPECT_EQ(exported.out, gsb + ": 100 objects written to " + dir.File("out") + "\n");
+  EXPECT_EQ(exported.out, gsb + ": 100 objects written to " + dir.File("out.pxf") + "\n");
   const auto rebuilt = RunProgram(dir, GSBBUILD_PATH, {dir.File("out.pxf"), dir.File("back.gsb"),
                                                       "Name"});
   ASSERT_EQ(rebuilt.status, 1) << rebuilt.out;

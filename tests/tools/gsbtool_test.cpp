@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 
 namespace {
 
+using testsupport::FixturePath;
 using testsupport::SharedDataPath;
 using testsupport::TempDir;
 
@@ -37,8 +39,9 @@ size_t Count(const std::string& text, const std::string& part) {
   return n;
 }
 
-// The counties (by gsbbuild, with their attribute file) and the cities (by
-// gsbtool import, points named by city), built once.
+// The counties (by gsbbuild, with their attribute file), the cities (by
+// gsbtool import, points named by city) and seven places with their
+// populations (by gsbbuild from a text table), built once.
 class GsbtoolTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -50,6 +53,11 @@ class GsbtoolTest : public testing::Test {
     const Outcome imported =
         Tool(*dir_, {"import", SharedDataPath("naturalearth/naturalearth_cities.shp"), cities_, "name"});
     ASSERT_EQ(imported.status, 0) << imported.out << imported.err;
+    for (const char* name : {"places.csv", "places.fmt"})
+      std::filesystem::copy_file(FixturePath(std::string("tables/") + name), dir_->File(name));
+    places_ = dir_->File("places.gsb");
+    const Outcome table = Execute(*dir_, GSBBUILD_PATH, {dir_->File("places.csv"), places_, "NAME"});
+    ASSERT_EQ(table.status, 1) << table.out;
   }
   static void TearDownTestSuite() {
     delete dir_;
@@ -59,17 +67,32 @@ class GsbtoolTest : public testing::Test {
   static TempDir* dir_;
   static std::string counties_;
   static std::string cities_;
+  static std::string places_;
 };
 
 TempDir* GsbtoolTest::dir_ = nullptr;
 std::string GsbtoolTest::counties_;
 std::string GsbtoolTest::cities_;
+std::string GsbtoolTest::places_;
 
 TEST_F(GsbtoolTest, PointLinesEndingInCrLfAreRead) {
   const Outcome run = Tool(*dir_, {"contains", counties_}, "-78.64 35.78\r\n-80.84,35.23\r\n\r\n");
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "-78.64 35.78: Wake\n-80.84 35.23: Mecklenburg\n");
+  EXPECT_EQ(run.out, "-78.64 35.78: Wake\n-80.84 35.23: Mecklenburg\n\n");
   EXPECT_EQ(run.err, "");
+}
+
+// One line out for every line in: a blank line gives an empty one, a line
+// that holds no point says so in its place (and the run ends with 1).
+TEST_F(GsbtoolTest, AnswersStayInStepWithTheLinesAsked) {
+  const std::string input = "-40 30\nabc\n\n-78.64 35.78\n-78.64\n";
+  const Outcome run = Tool(*dir_, {"contains", counties_}, input);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "-40 30: -\nabc: not a point\n\n-78.64 35.78: Wake\n-78.64: not a point\n");
+  EXPECT_EQ(run.err, "gsbtool: not a point: abc\ngsbtool: not a point: -78.64\n");
+  const Outcome distance = Tool(*dir_, {"distance", counties_, "Wake"}, input);
+  EXPECT_EQ(distance.status, 1);
+  EXPECT_EQ(std::count(distance.out.begin(), distance.out.end(), '\n'), 5) << distance.out;
 }
 
 TEST_F(GsbtoolTest, NearestSaysWhenTheSearchDistanceCutTheAnswersOff) {
@@ -88,6 +111,24 @@ TEST_F(GsbtoolTest, NearestSaysWhenTheSearchDistanceCutTheAnswersOff) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("Paris ("), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("[1 of 3 within the search distance of 30000 ft]"), std::string::npos) << run.out;
+}
+
+// The criteria reach the search whole (they once pointed into words gone by
+// then, which AddressSanitizer caught), also when the distance comes after
+// them; a criterion the search cannot read fails with its reason.
+TEST_F(GsbtoolTest, NearestWithCriteriaPassesOnlyTheObjectsThatMeetThem) {
+  const std::string chicago = "-87.6 41.9\n";
+  Outcome run = Tool(*dir_, {"nearest", places_, "2", "-d", "36521358"}, chicago);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.rfind("-87.6 41.9: Springfield (", 0), 0u) << run.out;
+  run = Tool(*dir_, {"nearest", places_, "2", "POP > 250000", "-d", "36521358"}, chicago);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out.rfind("-87.6 41.9: St. Louis (", 0), 0u) << run.out;
+  EXPECT_NE(run.out.find("; Washington, D.C. ("), std::string::npos) << run.out;
+  run = Tool(*dir_, {"nearest", places_, "2", "POP >>"}, chicago);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("did not parse correctly"), std::string::npos) << run.err;
 }
 
 TEST_F(GsbtoolTest, RefusesWordsThatAreNoCountOrDistance) {
@@ -154,6 +195,36 @@ TEST_F(GsbtoolTest, HelpGoesToStandardOutputWithExitZero) {
   EXPECT_EQ(bare.status, 2);
   EXPECT_EQ(bare.out, "");
   EXPECT_EQ(bare.err.rfind("usage: gsbtool import", 0), 0u);
+}
+
+// What went wrong, in one line that names it.
+TEST_F(GsbtoolTest, MessagesNameWhatWentWrong) {
+  struct Case {
+    std::vector<std::string> words;
+    int status;
+    std::string err;  // its start
+  } cases[] = {
+      {{"frob"}, 2, "gsbtool: unknown command 'frob'\nusage: gsbtool"},
+      {{"frob", "x.gsb"}, 2, "gsbtool: unknown command 'frob'\nusage: gsbtool"},
+      {{"names"}, 2, "gsbtool: wrong number of words for names\nusage: gsbtool"},
+      {{"info", dir_->File("nosuch.gsb")}, 1,
+       "gsbtool: opening " + dir_->File("nosuch.gsb") + " failed (2) No such file or directory\n"},
+      {{"import", dir_->File("nosuch.shp"), dir_->File("o.gsb")}, 1,
+       "gsbtool: " + dir_->File("nosuch.shp") + ": No such file or directory\n"},
+      {{"tradearea", "s.csv", "c.csv", "o", "square", "5"}, 2,
+       "gsbtool: unknown trade area kind 'square'\nusage: gsbtool"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.words[0]);
+    const Outcome run = Tool(*dir_, c.words);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.substr(0, c.err.size()), c.err);
+    // The failures are one line each.
+    if (c.status == 1) {
+      EXPECT_EQ(run.err, c.err);
+    }
+  }
 }
 
 TEST_F(GsbtoolTest, InfoShowsTheBoundsInDegrees) {
