@@ -776,7 +776,7 @@ bool ReadTradeAreaCsv(uint32_t context, uint32_t job, const std::string& path, b
   const bool regular = platform::Env::Current().PathStat(path, &info) == 0 && info.regular;
   std::ifstream in;
   if (regular) in.open(path, std::ios::binary);
-  if (!in) {
+  if (!regular || !in.is_open()) {
     std::fprintf(stderr, "gsbtool: cannot read %s\n", path.c_str());
     return false;
   }
