@@ -19,10 +19,6 @@
 //   - Texts are 8-bit texts in the system charset, which may be double-byte;
 //     case and character classes come from 256-entry tables, never from the
 //     C library's locale. Numbers are read and written locale-free.
-//
-// Families whose code is not in the tree yet are declared here so that the
-// later parts of the foundation fill them in; nothing that ships calls them
-// before then (each such section says so).
 #pragma once
 
 #include <cstddef>
@@ -276,6 +272,7 @@ int32_t NumRoundAwayFromZero(double x);
 // On when the system charset is a double-byte charset.
 int DbcsMode();
 
+// No entry reaches these yet but MbsNext and MbsIsLeadByte: only the tests call the others.
 char* MbsNext(const char* position);
 char* MbsPrev(const char* start, const char* position);
 int MbsIsLeadByte(const char* position);
@@ -303,6 +300,7 @@ int StrEqualN(const char* a, const char* b, size_t n);
 int StrEqualNoCaseN(const char* a, const char* b, size_t n);
 char* StrMapBytes(char* text, const uint8_t* table);
 
+// No entry reaches the string pool yet: only the tests call it.
 // The string pool: entries {user data; text} from byte 1, ended by an entry
 // with an empty text; texts unique ignoring case. Every call on one pool
 // passes the same data size.
