@@ -34,7 +34,7 @@
 
 #include <cstdint>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/file.h"
 #include "mapfile/tables/table.h"
 
 namespace layerio {

@@ -10,7 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/file.h"
+#include "mapfile/foundation/records.h"
 #include "mapfile/tables/table.h"
 
 namespace layerio {

@@ -16,7 +16,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/file.h"
+#include "mapfile/foundation/memory.h"
+#include "mapfile/foundation/records.h"
 
 namespace layerio {
 
