@@ -5,6 +5,7 @@
 // QHashMap is always made with the integer hasher (QHashLong): integer keys
 // are found and replaced; text keys are stored but never found or replaced.
 // Entries are also chained in insertion order, newest first, for iteration.
+// No entry reaches QPair or QHashMap yet: only the tests use them.
 #pragma once
 
 #include <cstddef>

@@ -38,6 +38,7 @@ std::string FileSetExtension(const std::string& path, const char* extension);
 // The same into a caller's buffer of size bytes, cut to fit and terminated.
 void FileSetExtension(char* path, size_t size, const char* extension);
 
+// No entry reaches these two date functions yet: only the tests call them.
 // Fills record from "day/month/year" (delimiters "/-."); 1 January 1970 when
 // a part is missing.
 void DateParse(struct tm* record, const char* text);

@@ -1,3 +1,5 @@
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/state.h"
 #include "tools/lio_errors.h"
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <string_view>
 #include <vector>
 
-#include "mapfile/foundation/foundation.h"
 
 namespace lioerrors {
 

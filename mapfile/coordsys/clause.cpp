@@ -23,6 +23,12 @@
 #include <cstring>
 
 #include "mapfile/coordsys/coordsys.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/expr.h"
+#include "mapfile/foundation/memory.h"
+#include "mapfile/foundation/settings.h"
+#include "mapfile/foundation/token.h"
+#include "mapfile/foundation/value.h"
 
 namespace layerio {
 

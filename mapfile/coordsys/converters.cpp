@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "mapfile/coordsys/coordsys.h"
+#include "mapfile/foundation/memory.h"
 
 namespace layerio {
 

@@ -14,7 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/records.h"
 #include "mapfile/objects/rect.h"
 
 namespace layerio {

@@ -23,8 +23,7 @@ extern const ProjectionRow kProjRowStereographic;
 extern const ProjectionRow kProjRowDoubleStereo;
 
 // Rows of the pseudo-cylindrical projections, the oblique Mercator and the
-// New Zealand grid, and projection 25's point routines with the oblique
-// rectangles.
+// New Zealand grid.
 extern const ProjectionRow kRobinsonRow;
 extern const ProjectionRow kMollweideRow;
 extern const ProjectionRow kEckertIVRow;
@@ -32,7 +31,6 @@ extern const ProjectionRow kEckertVIRow;
 extern const ProjectionRow kSinusoidalRow;
 extern const ProjectionRow kObliqueMercRow;
 extern const ProjectionRow kNzmgRow;
-extern const ProjectionRow kObliqueCylindricalRow;
 
 // Rows of the transverse Mercator family, Cassini and polyconic.
 extern const ProjectionRow kProjRowTransverseMercator;
@@ -49,7 +47,7 @@ const ProjectionRow* ProjectionRowFor(int number) {
     case 26: return &kProjRowMercator;
     case 11: return &kProjRowMiller;
     case 17: return &kProjRowGall;
-    case 25: return &kObliqueCylindricalRow;
+    case 25: return &kProjRowObliqueCylindrical;
 
     // Lambert conformal conic, azimuthal, Albers and equidistant conic.
     case 3: return &kProjRowLambertConic;

@@ -128,8 +128,10 @@ int ObliqueCylindricalInverse(const DPoint* in, DPoint* out, const CoordSys* cs,
 }
 
 extern const ProjectionRow kProjRowObliqueCylindrical;
+// The rectangles are the oblique ones (rect_grid.cpp): corners alone miss
+// where the image of a rectangle reaches furthest.
 const ProjectionRow kProjRowObliqueCylindrical = {
     ObliqueCylindricalInit,    ObliqueCylindricalScale, ObliqueCylindricalInverse,
-    ObliqueCylindricalForward, RectInverseCorners,      RectForwardCorners};
+    ObliqueCylindricalForward, RectInverseOblique,      RectForwardOblique};
 
 }  // namespace layerio

@@ -10,6 +10,7 @@
 #include <initializer_list>
 
 #include "mapfile/coordsys/coordsys.h"
+#include "mapfile/foundation/memory.h"
 
 namespace layerio {
 

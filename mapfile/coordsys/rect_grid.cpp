@@ -96,19 +96,3 @@ void RectInverseOblique(const DRect* in, DRect* out, const CoordSys* cs) {
 }
 
 }  // namespace layerio
-
-namespace layerio {
-
-// Projection 25's point routines (with the cylindrical projections) and the
-// oblique rectangles above.
-void ObliqueCylindricalInit(CoordSys* cs);
-double ObliqueCylindricalScale(const CoordSys* cs, const DPoint* lonLat);
-int ObliqueCylindricalInverse(const DPoint* in, DPoint* out, const CoordSys* cs, int n);
-int ObliqueCylindricalForward(const DPoint* in, DPoint* out, const CoordSys* cs, int n);
-
-extern const ProjectionRow kObliqueCylindricalRow;
-const ProjectionRow kObliqueCylindricalRow = {ObliqueCylindricalInit,    ObliqueCylindricalScale,
-                                              ObliqueCylindricalInverse, ObliqueCylindricalForward,
-                                              RectInverseOblique,        RectForwardOblique};
-
-}  // namespace layerio

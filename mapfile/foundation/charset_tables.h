@@ -14,7 +14,7 @@
 
 #include <cstdint>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/strings.h"
 
 namespace layerio::charset_data {
 

@@ -3,7 +3,13 @@
 // date texts in the locale's order or month first.
 #include <cstring>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/date.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/locale.h"
+#include "mapfile/foundation/memory.h"
+#include "mapfile/foundation/records.h"
+#include "mapfile/foundation/session.h"
+#include "mapfile/foundation/value.h"
 #include "platform/env.h"
 
 namespace layerio {

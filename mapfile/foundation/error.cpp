@@ -10,8 +10,12 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/memory.h"
 #include "mapfile/foundation/messages.h"
+#include "mapfile/foundation/settings.h"
+#include "mapfile/foundation/state.h"
+#include "mapfile/foundation/strings.h"
 
 namespace layerio {
 namespace {

@@ -11,7 +11,14 @@
 #include <memory>
 #include <string>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/expr.h"
+#include "mapfile/foundation/memory.h"
+#include "mapfile/foundation/records.h"
+#include "mapfile/foundation/settings.h"
+#include "mapfile/foundation/strings.h"
+#include "mapfile/foundation/token.h"
+#include "mapfile/foundation/value.h"
 
 namespace layerio {
 

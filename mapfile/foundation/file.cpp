@@ -14,8 +14,13 @@
 #include <cstring>
 #include <string>
 
+#include "mapfile/foundation/charset.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/file.h"
 #include "mapfile/foundation/file_internal.h"
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/memory.h"
+#include "mapfile/foundation/path.h"
+#include "mapfile/foundation/state.h"
 #include "platform/env.h"
 
 namespace layerio {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/file.h"
 
 namespace layerio {
 

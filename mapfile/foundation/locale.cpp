@@ -9,7 +9,10 @@
 #include <cstring>
 #include <string>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/locale.h"
+#include "mapfile/foundation/session.h"
+#include "mapfile/foundation/state.h"
+#include "mapfile/foundation/value.h"
 #include "platform/crt.h"
 #include "platform/env.h"
 

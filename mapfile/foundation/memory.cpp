@@ -10,7 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/memory.h"
+#include "mapfile/foundation/strings.h"
+#include "mapfile/foundation/value.h"
 #include "platform/crt.h"
 
 namespace layerio {

@@ -14,8 +14,13 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/charset.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/memory.h"
 #include "mapfile/foundation/messages.h"
+#include "mapfile/foundation/norm.h"
+#include "mapfile/foundation/state.h"
+#include "mapfile/foundation/strings.h"
 
 namespace layerio {
 namespace {

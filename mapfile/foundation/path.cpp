@@ -11,8 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "mapfile/foundation/charset.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/file.h"
 #include "mapfile/foundation/file_internal.h"
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/memory.h"
+#include "mapfile/foundation/path.h"
+#include "mapfile/foundation/state.h"
+#include "mapfile/foundation/strings.h"
+#include "mapfile/foundation/token.h"
 #include "platform/env.h"
 
 namespace layerio {

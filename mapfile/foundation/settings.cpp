@@ -3,7 +3,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/records.h"
+#include "mapfile/foundation/settings.h"
+#include "mapfile/foundation/state.h"
 
 namespace layerio {
 

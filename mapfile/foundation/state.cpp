@@ -1,5 +1,6 @@
 // The foundation's process-wide state, in one place.
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/session.h"
+#include "mapfile/foundation/state.h"
 
 namespace layerio {
 

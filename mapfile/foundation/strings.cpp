@@ -12,8 +12,11 @@
 #include <emmintrin.h>
 #endif
 
+#include "mapfile/foundation/charset.h"
 #include "mapfile/foundation/charset_tables.h"
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/memory.h"
+#include "mapfile/foundation/state.h"
+#include "mapfile/foundation/strings.h"
 
 namespace layerio {
 namespace {

@@ -9,7 +9,14 @@
 #include <cstring>
 #include <string>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/memory.h"
+#include "mapfile/foundation/records.h"
+#include "mapfile/foundation/settings.h"
+#include "mapfile/foundation/state.h"
+#include "mapfile/foundation/strings.h"
+#include "mapfile/foundation/token.h"
+#include "mapfile/foundation/value.h"
 #include "platform/crt.h"
 #include "platform/env.h"
 

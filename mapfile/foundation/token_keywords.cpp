@@ -3,7 +3,7 @@
 // marks (found by the scanner or by id). Ids are unique; the words the
 // parsers and clause readers test have fixed ids, the others were numbered
 // once, in order, from 100, and must keep their numbers.
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/token.h"
 
 namespace layerio {
 

@@ -4,7 +4,12 @@
 // own unit with the projection services of the coordinate-system code.
 #include <cstdlib>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/memory.h"
+#include "mapfile/foundation/records.h"
+#include "mapfile/foundation/state.h"
+#include "mapfile/foundation/strings.h"
+#include "mapfile/foundation/units.h"
 
 namespace layerio {
 namespace {

@@ -11,7 +11,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/memory.h"
+#include "mapfile/foundation/records.h"
+#include "mapfile/foundation/state.h"
+#include "mapfile/foundation/value.h"
 #include "mapfile/foundation/value_internal.h"
 
 namespace layerio {

@@ -7,7 +7,17 @@
 #include <cstdio>
 #include <cstring>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/charset.h"
+#include "mapfile/foundation/date.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/locale.h"
+#include "mapfile/foundation/memory.h"
+#include "mapfile/foundation/norm.h"
+#include "mapfile/foundation/records.h"
+#include "mapfile/foundation/session.h"
+#include "mapfile/foundation/settings.h"
+#include "mapfile/foundation/strings.h"
+#include "mapfile/foundation/value.h"
 #include "mapfile/foundation/value_internal.h"
 
 namespace layerio {

@@ -5,7 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/records.h"
+#include "mapfile/foundation/value.h"
 
 namespace layerio {
 

@@ -1,4 +1,5 @@
 // Arcs, rotated text frames and text line ends.
+#include "mapfile/foundation/strings.h"
 #include "mapfile/objects/arcs.h"
 
 #include <cmath>

@@ -39,7 +39,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/memory.h"
+#include "mapfile/foundation/value.h"
 #include "mapfile/objects/rect.h"
 #include "mapfile/objects/styles.h"
 

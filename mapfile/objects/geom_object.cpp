@@ -3,6 +3,7 @@
 #include <cstring>
 #include <limits>
 
+#include "mapfile/foundation/error.h"
 #include "mapfile/objects/geom.h"
 #include "mapfile/objects/geometry.h"
 

@@ -1,3 +1,4 @@
+#include "mapfile/foundation/error.h"
 #include "mapfile/objects/geometry.h"
 
 #include <algorithm>

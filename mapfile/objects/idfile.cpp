@@ -5,6 +5,8 @@
 #include <new>
 #include <vector>
 
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/path.h"
 #include "mapfile/objects/mapfile.h"
 
 namespace layerio {

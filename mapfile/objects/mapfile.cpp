@@ -1,4 +1,9 @@
 // The map-object file: head, header, blocks and slots.
+#include "mapfile/foundation/charset.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/memory.h"
+#include "mapfile/foundation/path.h"
+#include "mapfile/foundation/strings.h"
 #include "mapfile/objects/mapfile.h"
 
 #include <algorithm>

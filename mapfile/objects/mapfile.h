@@ -33,7 +33,8 @@
 
 #include "mapfile/foundation/bytes.h"
 #include "mapfile/coordsys/coordsys.h"
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/file.h"
+#include "mapfile/foundation/records.h"
 #include "mapfile/objects/rect.h"
 
 namespace layerio {

@@ -1,5 +1,6 @@
 // The spatial index of map-object files: node format, insertion with leaf
 // and node splits, the removal mark, and walks over the tree.
+#include "mapfile/foundation/error.h"
 #include "mapfile/objects/mapindex.h"
 
 #include <algorithm>

@@ -71,6 +71,8 @@
 //     centroid, bounds as two points, section headers and points with the
 //     part code; then the multipoint part's centroid, bounds and points.
 //     Parts carry no value arrays.
+#include "mapfile/foundation/charset.h"
+#include "mapfile/foundation/error.h"
 #include "mapfile/objects/maprecord.h"
 
 #include <algorithm>

@@ -4,12 +4,17 @@
 // that an object's one-byte index names the same style after a reload. That is
 // why a free entry is never matched by content: its record in the file still
 // holds the old body, and an object pointing at it would read that body back.
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/file.h"
+#include "mapfile/foundation/locale.h"
+#include "mapfile/foundation/memory.h"
+#include "mapfile/foundation/path.h"
+#include "mapfile/foundation/value.h"
 #include "mapfile/objects/mapstyles.h"
 
 #include <cstring>
 #include <vector>
 
-#include "mapfile/foundation/foundation.h"
 
 namespace layerio {
 

@@ -18,7 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/memory.h"
 #include "mapfile/objects/geom.h"
 
 namespace layerio {

@@ -1,5 +1,7 @@
 // The object store of an open table over a map-object file, the in-memory
 // object list or a remote table.
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/path.h"
 #include "mapfile/objects/objstore.h"
 
 #include <algorithm>

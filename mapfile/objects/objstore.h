@@ -29,7 +29,9 @@
 #include <cstdint>
 
 #include "mapfile/coordsys/coordsys.h"
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/file.h"
+#include "mapfile/foundation/memory.h"
+#include "mapfile/foundation/records.h"
 #include "mapfile/objects/geom.h"
 #include "mapfile/objects/mapfile.h"
 #include "mapfile/objects/mapindex.h"

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/units.h"
 
 namespace layerio {
 

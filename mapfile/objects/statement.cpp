@@ -1,4 +1,5 @@
 // The object statement writer.
+#include "mapfile/foundation/strings.h"
 #include "mapfile/objects/statement.h"
 
 #include <cmath>

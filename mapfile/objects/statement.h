@@ -16,7 +16,8 @@
 #include <cstdint>
 
 #include "mapfile/coordsys/coordsys.h"
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/file.h"
+#include "mapfile/foundation/records.h"
 #include "mapfile/objects/geom.h"
 
 namespace layerio {

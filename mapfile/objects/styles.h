@@ -53,7 +53,7 @@
 
 // The font record (FontStyle), its stored style and its clause belong to the
 // foundation, whose kind-15 values carry fonts; so does FontNameCopy.
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/value.h"
 
 namespace layerio {
 

@@ -12,6 +12,8 @@
 // Driver state: params.ptr[0] the AccessState. The settings are kept beside
 // the source (by its address) since the dispatcher clears the pointers of a
 // source it creates.
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/path.h"
 #include "mapfile/tables/access.h"
 
 #include <cmath>

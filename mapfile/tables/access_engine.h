@@ -1,8 +1,9 @@
 // The database engine the Access source talks to: the few calls it makes on
 // a database, a table-type or forward-only recordset and the engine's error
-// list, so that the source runs over any engine that offers them. Two
-// engines exist: one over Debian's libmdb that reads .mdb files and refuses
-// every change (access_mdb.cpp), and one in memory (access_memory.h).
+// list, so that the source runs over any engine that offers them. The
+// library holds one: over Debian's libmdb, it reads .mdb files and refuses
+// every change (access_mdb.cpp). The tests install one of their own that
+// keeps its databases in memory (EngineInstall).
 //
 // Results are 0 on success; a failure is negative with the engine's error
 // number in its low 16 bits (DaoFailure), and the engine's Errors() then

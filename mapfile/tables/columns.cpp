@@ -5,6 +5,11 @@
 #include <cstring>
 
 #include "mapfile/coordsys/coordsys.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/expr.h"
+#include "mapfile/foundation/settings.h"
+#include "mapfile/foundation/strings.h"
+#include "mapfile/foundation/token.h"
 #include "mapfile/objects/geom.h"
 #include "mapfile/objects/geometry.h"
 #include "mapfile/tables/table.h"

@@ -10,6 +10,10 @@
 #include <cstring>
 
 #include "mapfile/foundation/bytes.h"
+#include "mapfile/foundation/charset.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/strings.h"
+#include "mapfile/foundation/value.h"
 #include "mapfile/tables/dbf.h"
 
 namespace layerio {

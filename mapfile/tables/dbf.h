@@ -34,7 +34,7 @@
 
 #include <cstdint>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/file.h"
 #include "mapfile/tables/table.h"
 
 namespace layerio {
@@ -145,6 +145,7 @@ inline constexpr int kMoveBeforeFirst = 3;
 inline constexpr int kMoveAfterLast = 4;
 inline constexpr int kMoveTo = 5;
 
+// No entry reaches TableMoveTo yet: only the index search, itself unreached, calls it.
 // Moves the table's position and reads that row from each of its parts; 1
 // when the row was read. The parts of a chained view are found through the
 // field indexes of their linking fields, built on first use.

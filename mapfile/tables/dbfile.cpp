@@ -5,6 +5,9 @@
 #include <cstring>
 
 #include "mapfile/foundation/bytes.h"
+#include "mapfile/foundation/date.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/strings.h"
 #include "mapfile/tables/dbf.h"
 
 namespace layerio {

@@ -9,6 +9,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "mapfile/foundation/charset.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/path.h"
+#include "mapfile/foundation/value.h"
 #include "mapfile/tables/table.h"
 
 namespace layerio {

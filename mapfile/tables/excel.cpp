@@ -25,7 +25,12 @@
 #include <string>
 #include <vector>
 
+#include "mapfile/foundation/charset.h"
 #include "mapfile/foundation/charset_tables.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/path.h"
+#include "mapfile/foundation/token.h"
+#include "mapfile/foundation/value.h"
 #include "mapfile/tables/cfb.h"
 #include "mapfile/tables/table.h"
 

@@ -10,7 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/file.h"
+#include "mapfile/foundation/records.h"
 #include "mapfile/tables/table.h"
 
 namespace layerio {
@@ -236,6 +237,7 @@ void IndexSearchCacheFree(TableObject* table);
 int16_t TableIndexesInsertRow(TableObject* table, const FieldDef* fields, uint32_t row);
 int16_t TableIndexesDeleteRow(TableObject* table, const FieldDef* fields, uint32_t row);
 
+// No entry reaches the index search below yet: only the tests call it.
 // The plan answering "column = value" on an open table or view.
 struct IndexSearchState {
   int plan;  // 0 none, 1 temporary expression index, 2 field index, 3 base index

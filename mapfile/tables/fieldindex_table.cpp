@@ -26,6 +26,10 @@
 #include <cstring>
 #include <vector>
 
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/expr.h"
+#include "mapfile/foundation/locale.h"
+#include "mapfile/foundation/value.h"
 #include "mapfile/tables/dbf.h"
 #include "mapfile/tables/fieldindex.h"
 #include "mapfile/tables/tabdef.h"

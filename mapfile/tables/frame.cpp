@@ -1,5 +1,7 @@
 // Counted initialisation and shutdown of the interface, and the small
 // entries that read or set process-wide switches.
+#include "mapfile/foundation/locale.h"
+#include "mapfile/foundation/path.h"
 #include "mapfile/tables/frame.h"
 #include "mapfile/objects/geom.h"
 #include "mapfile/tables/pxobject.h"

@@ -28,7 +28,10 @@
 
 #include "layerio.h"
 #include "mapfile/coordsys/coordsys.h"
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/file.h"
+#include "mapfile/foundation/records.h"
+#include "mapfile/foundation/state.h"
 
 namespace layerio {
 

@@ -34,6 +34,10 @@
 #include <vector>
 
 #include "mapfile/foundation/bytes.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/norm.h"
+#include "mapfile/foundation/path.h"
+#include "mapfile/foundation/value.h"
 #include "mapfile/tables/fieldindex.h"
 
 namespace layerio {

@@ -3,6 +3,10 @@
 // A node's value keeps its pieces joined by LF (values cannot hold LF), so
 // that the writer emits one line per piece and the reader gets the pieces
 // back without them.
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/memory.h"
+#include "mapfile/foundation/strings.h"
+#include "mapfile/foundation/token.h"
 #include "mapfile/tables/metadata.h"
 
 #include <algorithm>

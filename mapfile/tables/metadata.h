@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/file.h"
 
 namespace layerio {
 

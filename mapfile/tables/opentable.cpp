@@ -10,19 +10,13 @@
 // way whichever entry ends it.
 #include <cstring>
 
+#include "mapfile/objects/objstore.h"
 #include "mapfile/tables/fieldindex.h"
 #include "mapfile/tables/frame.h"
 #include "mapfile/tables/tabdef.h"
 #include "mapfile/tables/table.h"
 
 namespace layerio {
-
-// The object store's side (openstore.cpp): its backing opened with the
-// mode, closed again (writing its header) when open, and a persistent read
-// cursor closed and freed.
-int16_t OpenWorkerStoreOpen(ObjStore* store, int mode);
-int16_t OpenWorkerStoreClose(ObjStore* store);
-void OpenWorkerCursorFree(void* cursor, ObjStore* store);
 
 namespace {
 
@@ -31,6 +25,18 @@ constexpr int16_t kErrStoreWrite = 428;  // the objects cannot be written
 
 void Push(int16_t code, const char* text0 = nullptr) {
   ErrorPush(kErrorSeverity, code, text0, nullptr);
+}
+
+// The store's backing closed again (writing its header) when it is open.
+int16_t StoreClose(ObjStore* store) {
+  return store->backendOpen ? ObjStoreCloseBackend(store) : 1;
+}
+
+// A persistent read cursor closed and freed.
+void CursorFree(void* cursor, ObjStore* store) {
+  auto* c = static_cast<ObjStoreCursor*>(cursor);
+  if (store) ObjStoreCursorClose(c, store);
+  MemFree(c);
 }
 
 // Frees the table object and everything it holds, its definition entry
@@ -54,7 +60,7 @@ int16_t PartsRelease(TableObject* table, uint16_t commit) {
     return 0;
   }
   int16_t result = 1;
-  if (table->store && !OpenWorkerStoreClose(table->store) && commit) {
+  if (table->store && !StoreClose(table->store) && commit) {
     if (ErrorCount() == before) Push(kErrStoreWrite);
     result = -1;
   }
@@ -82,12 +88,12 @@ int16_t CloseUnopened(TableObject* table, uint16_t) {
 // are open or none is.
 bool PartsOpen(TableObject* table, int mode) {
   if (!DataSourceOpen(&table->source, mode)) return false;
-  if (table->store && !OpenWorkerStoreOpen(table->store, mode)) {
+  if (table->store && !ObjStoreOpenBackend(table->store, mode)) {
     DataSourceRelease(&table->source);
     return false;
   }
   if (table->indexes && !IndexFileAcquire(table->indexes, mode)) {
-    if (table->store) OpenWorkerStoreClose(table->store);
+    if (table->store) StoreClose(table->store);
     DataSourceRelease(&table->source);
     return false;
   }
@@ -165,7 +171,7 @@ uint16_t CloseTableWorker(PXTableHandle handle, uint16_t commit) {
     HandleSlot* slot = HandleCheck(handle, kNeedNative);
     if (!slot) return 0;
     if (slot->persistentCursor && slot->cursor) {
-      OpenWorkerCursorFree(slot->cursor, slot->table ? slot->table->store : nullptr);
+      CursorFree(slot->cursor, slot->table ? slot->table->store : nullptr);
       slot->cursor = nullptr;
       slot->persistentCursor = 0;
     }

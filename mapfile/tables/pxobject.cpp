@@ -3,6 +3,7 @@
 // The record is read and written field by field at the offsets of
 // include/layerio.h; the caller's point and section arrays are read through
 // memcpy, so that nothing assumes their alignment.
+#include "mapfile/foundation/error.h"
 #include "mapfile/tables/pxobject.h"
 
 #include <cmath>

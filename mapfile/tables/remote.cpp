@@ -3,6 +3,8 @@
 // and the conversion of fetched columns, result copies, and the
 // connect-string conventions. The layer opens no connection of its own (see
 // remote.h).
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/strings.h"
 #include "mapfile/tables/remote.h"
 
 #include <algorithm>

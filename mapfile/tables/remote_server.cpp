@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "mapfile/coordsys/coordsys.h"
+#include "mapfile/foundation/strings.h"
 #include "mapfile/tables/remote.h"
 
 namespace layerio {

@@ -11,6 +11,8 @@
 #include <cstring>
 
 #include "mapfile/foundation/bytes.h"
+#include "mapfile/foundation/path.h"
+#include "mapfile/foundation/strings.h"
 #include "mapfile/tables/metadata.h"
 #include "mapfile/tables/remote.h"
 

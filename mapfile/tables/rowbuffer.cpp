@@ -8,6 +8,9 @@
 #include <cstring>
 #include <new>
 
+#include "mapfile/foundation/charset.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/strings.h"
 #include "mapfile/objects/objstore.h"
 #include "mapfile/tables/table.h"
 

@@ -13,7 +13,9 @@
 
 #include "layerio.h"
 #include "mapfile/coordsys/coordsys.h"
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/file.h"
+#include "mapfile/foundation/path.h"
+#include "mapfile/foundation/records.h"
 #include "mapfile/tables/table.h"
 
 namespace layerio {

@@ -16,7 +16,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/file.h"
+#include "mapfile/foundation/memory.h"
+#include "mapfile/foundation/records.h"
 
 namespace layerio {
 
@@ -255,6 +257,7 @@ struct TypeClauseOptions {
 // bytes; 0 (text unchanged) when it does not fit or the kind has none.
 int16_t TypeClauseWrite(char* text, size_t size, int fileKind, const TypeClauseOptions* options);
 
+// No entry reaches the clause defaults yet: only the tests call them.
 // The defaults of an omitted "Units" value. While a statement runs its
 // settings are pushed and popped around it.
 uint16_t ClauseDefaultValue(int index);
@@ -423,6 +426,7 @@ void ColumnSetFree(ColumnSet** set);
 int16_t TableFilesReopen(TableObject* view, int write);
 void TableLinksRelease(TableObject* view);
 
+// No entry reaches the open-table lists yet: only the tests call them.
 // The two lists of open tables (0 and 1).
 TableObject** TableListHead(int which);
 void TableListAdd(int which, TableObject* table);

@@ -1,6 +1,8 @@
 // Moving an open table's row position and reading the row from its parts.
 #include <cstring>
 
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/value.h"
 #include "mapfile/tables/dbf.h"
 #include "mapfile/tables/fieldindex.h"
 

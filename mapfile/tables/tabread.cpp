@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "mapfile/foundation/date.h"
+#include "mapfile/foundation/token.h"
 #include "mapfile/objects/objstore.h"
 
 #include "mapfile/tables/access.h"

@@ -12,6 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "mapfile/foundation/charset.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/settings.h"
+#include "mapfile/foundation/strings.h"
+#include "mapfile/foundation/token.h"
 #include "mapfile/tables/access.h"
 #include "mapfile/tables/fieldindex.h"
 #include "mapfile/tables/metadata.h"

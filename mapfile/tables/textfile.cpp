@@ -19,6 +19,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "mapfile/foundation/charset.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/strings.h"
+#include "mapfile/foundation/token.h"
+#include "mapfile/foundation/value.h"
 #include "mapfile/tables/table.h"
 
 namespace layerio {

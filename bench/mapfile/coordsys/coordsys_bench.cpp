@@ -26,6 +26,7 @@
 
 #include "mapfile/coordsys/coordsys.h"
 #include "mapfile/coordsys/projection.h"
+#include "mapfile/foundation/state.h"
 
 namespace {
 

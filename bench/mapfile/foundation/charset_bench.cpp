@@ -7,7 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/charset.h"
+#include "mapfile/foundation/state.h"
 
 namespace {
 

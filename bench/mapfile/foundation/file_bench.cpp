@@ -12,7 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/file.h"
+#include "mapfile/foundation/path.h"
+#include "mapfile/foundation/state.h"
 #include "platform/env.h"
 
 namespace {

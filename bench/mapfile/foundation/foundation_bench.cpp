@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/memory.h"
+#include "mapfile/foundation/state.h"
+#include "mapfile/foundation/strings.h"
 
 namespace {
 

@@ -10,7 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/expr.h"
+#include "mapfile/foundation/memory.h"
+#include "mapfile/foundation/records.h"
+#include "mapfile/foundation/state.h"
+#include "mapfile/foundation/token.h"
+#include "mapfile/foundation/value.h"
 
 namespace {
 

@@ -10,7 +10,10 @@
 #include <random>
 #include <vector>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/memory.h"
+#include "mapfile/foundation/records.h"
+#include "mapfile/foundation/state.h"
 #include "mapfile/objects/geom.h"
 #include "mapfile/objects/geometry.h"
 

@@ -22,7 +22,9 @@
 #include <vector>
 
 #include "mapfile/coordsys/coordsys.h"
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/file.h"
+#include "mapfile/foundation/path.h"
+#include "mapfile/foundation/state.h"
 #include "mapfile/objects/geom.h"
 #include "mapfile/objects/mapfile.h"
 #include "mapfile/objects/maprecord.h"

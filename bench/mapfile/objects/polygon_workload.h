@@ -19,7 +19,10 @@
 #include <vector>
 
 #include "mapfile/coordsys/coordsys.h"
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/file.h"
+#include "mapfile/foundation/records.h"
+#include "mapfile/foundation/state.h"
 #include "mapfile/objects/geom.h"
 
 namespace polybench {

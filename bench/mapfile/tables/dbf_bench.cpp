@@ -8,6 +8,10 @@
 #include <filesystem>
 #include <string>
 
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/path.h"
+#include "mapfile/foundation/state.h"
+#include "mapfile/foundation/value.h"
 #include "mapfile/tables/dbf.h"
 #include "mapfile/tables/table.h"
 

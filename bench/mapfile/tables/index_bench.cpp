@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "layerio.h"
+#include "mapfile/foundation/path.h"
 #include "mapfile/tables/dbf.h"
 #include "mapfile/tables/fieldindex.h"
 #include "mapfile/tables/frame.h"

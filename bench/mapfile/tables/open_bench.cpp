@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "layerio.h"
+#include "mapfile/foundation/state.h"
 #include "mapfile/tables/table.h"
 #include "platform/env.h"
 

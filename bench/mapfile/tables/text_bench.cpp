@@ -22,6 +22,8 @@
 #include <random>
 #include <string>
 
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/state.h"
 #include "mapfile/tables/table.h"
 
 namespace {

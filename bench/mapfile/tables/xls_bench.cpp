@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/state.h"
 #include "mapfile/tables/table.h"
 
 namespace {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "mapfile/coordsys/coordsys.h"
+#include "mapfile/foundation/token.h"
 #include "tests/mapfile/foundation/foundation_fixture.h"
 
 namespace layerio {

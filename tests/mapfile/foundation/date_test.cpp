@@ -6,6 +6,7 @@
 #include <string>
 
 #include "foundation_fixture.h"
+#include "mapfile/foundation/date.h"
 
 namespace mapfiletest {
 namespace {

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "foundation_fixture.h"
+#include "mapfile/foundation/expr.h"
+#include "mapfile/foundation/token.h"
 
 namespace mapfiletest {
 namespace {

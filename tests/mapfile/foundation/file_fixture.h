@@ -4,7 +4,9 @@
 
 #include <string>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/file.h"
+#include "mapfile/foundation/path.h"
 #include "tests/mapfile/foundation/foundation_fixture.h"
 #include "support/temp_dir.h"
 

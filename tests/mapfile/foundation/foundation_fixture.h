@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/charset.h"
+#include "mapfile/foundation/error.h"
+#include "mapfile/foundation/settings.h"
+#include "mapfile/foundation/state.h"
 
 namespace mapfiletest {
 

@@ -3,6 +3,7 @@
 #include <map>
 #include <string>
 
+#include "mapfile/foundation/locale.h"
 #include "tests/mapfile/foundation/foundation_fixture.h"
 #include "platform/crt.h"
 #include "platform/env.h"

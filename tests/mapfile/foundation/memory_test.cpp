@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "mapfile/foundation/locale.h"
 #include "tests/mapfile/foundation/foundation_fixture.h"
 #include "platform/crt.h"
 

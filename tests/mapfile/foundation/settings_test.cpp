@@ -2,6 +2,7 @@
 #include <cfloat>
 #include <cstring>
 
+#include "mapfile/foundation/token.h"
 #include "tests/mapfile/foundation/foundation_fixture.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "foundation_fixture.h"
+#include "mapfile/foundation/token.h"
 
 namespace layerio {
 extern const Keyword kKeywordTable[kKeywordCount];

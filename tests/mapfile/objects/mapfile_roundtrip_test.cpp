@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "mapfile/coordsys/coordsys.h"
+#include "mapfile/foundation/token.h"
 #include "tests/mapfile/foundation/file_fixture.h"
 #include "mapfile/objects/geom.h"
 #include "mapfile/objects/mapfile.h"

@@ -1,6 +1,7 @@
 // The map-object file's head, header, blocks, slots and .ID file. Read-side
 // fixtures are laid out byte by byte here from the layout tables, apart from
 // the encoder.
+#include "mapfile/foundation/token.h"
 #include "mapfile/objects/mapfile.h"
 
 #include <gtest/gtest.h>

@@ -3,6 +3,7 @@
 // removed records, the refusal of maps with foreign type codes, and a long
 // run of mixed inserts, replacements and deletions checked against the tree
 // walk and a brute-force scan.
+#include "mapfile/foundation/token.h"
 #include "mapfile/objects/mapindex.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 // Object records of the map-object file: every code written and read back,
 // records laid out by a generator straight from the layout tables (apart
 // from the encoder), damaged and truncated records, and reads by row.
+#include "mapfile/foundation/token.h"
 #include "mapfile/objects/maprecord.h"
 
 #include <gtest/gtest.h>

@@ -16,7 +16,7 @@
 
 #include "mapfile/tables/access.h"
 #include "mapfile/tables/access_engine.h"
-#include "mapfile/tables/access_memory.h"
+#include "tests/mapfile/tables/access_memory.h"
 #include "mapfile/tables/tabdef.h"
 #include "tests/mapfile/tables/dispatch_fixture.h"
 #include "support/command.h"

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "mapfile/coordsys/coordsys.h"
+#include "mapfile/foundation/expr.h"
 #include "mapfile/objects/geom.h"
 #include "tests/mapfile/tables/dispatch_fixture.h"
 

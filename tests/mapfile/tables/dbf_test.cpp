@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 
+#include "mapfile/foundation/date.h"
 #include "tests/mapfile/tables/dbf_fixture.h"
 #include "support/command.h"
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "layerio.h"
+#include "mapfile/foundation/path.h"
 #include "mapfile/tables/frame.h"
 #include "mapfile/tables/table.h"
 #include "platform/library.h"

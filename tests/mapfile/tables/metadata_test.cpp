@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "layerio.h"
+#include "mapfile/foundation/token.h"
 #include "tests/mapfile/foundation/file_fixture.h"
 #include "mapfile/tables/frame.h"
 #include "mapfile/tables/metadata.h"

@@ -1,7 +1,6 @@
 // A stand-in object store for the interface's tests: only its header (kind,
 // coordinate system, object counts) is filled. Made apart from the tests that
-// open table slots, as the store's header and the table's cannot be included
-// together.
+// open table slots, so that they need not see the store's record.
 #pragma once
 
 #include <cstdint>

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "layerio.h"
+#include "mapfile/foundation/error.h"
 #include "mapfile/tables/tabdef.h"
 
 namespace tabdef_fixture {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "mapfile/foundation/date.h"
+#include "mapfile/foundation/token.h"
 #include "mapfile/objects/objstore.h"
 
 #include "layerio.h"

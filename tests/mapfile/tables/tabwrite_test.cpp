@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "layerio.h"
+#include "mapfile/foundation/charset.h"
+#include "mapfile/foundation/value.h"
 #include "mapfile/tables/fieldindex.h"
 #include "mapfile/tables/metadata.h"
 #include "mapfile/tables/tabdef.h"

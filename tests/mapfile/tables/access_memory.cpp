@@ -2,7 +2,7 @@
 // its table, in record order or, with an index set, in the order of the
 // index's one field; a forward-only query recordset holds the IDs it found
 // when it was opened.
-#include "mapfile/tables/access_memory.h"
+#include "tests/mapfile/tables/access_memory.h"
 
 #include <algorithm>
 
