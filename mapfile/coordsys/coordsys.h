@@ -15,7 +15,7 @@
 #include <cstdint>
 
 #include "mapfile/foundation/foundation.h"
-#include "mapfile/objects/rect.h"
+#include "mapfile/foundation/rect.h"
 
 namespace layerio {
 

@@ -40,7 +40,7 @@
 #include <cstdint>
 
 #include "mapfile/foundation/foundation.h"
-#include "mapfile/objects/rect.h"
+#include "mapfile/foundation/rect.h"
 #include "mapfile/objects/styles.h"
 
 namespace layerio {

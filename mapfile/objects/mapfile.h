@@ -31,10 +31,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mapfile/foundation/bytes.h"
 #include "mapfile/coordsys/coordsys.h"
+#include "mapfile/foundation/bytes.h"
 #include "mapfile/foundation/foundation.h"
-#include "mapfile/objects/rect.h"
+#include "mapfile/foundation/rect.h"
 
 namespace layerio {
 

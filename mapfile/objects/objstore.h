@@ -30,12 +30,12 @@
 
 #include "mapfile/coordsys/coordsys.h"
 #include "mapfile/foundation/foundation.h"
+#include "mapfile/foundation/rect.h"
 #include "mapfile/objects/geom.h"
 #include "mapfile/objects/mapfile.h"
 #include "mapfile/objects/mapindex.h"
 #include "mapfile/objects/maprecord.h"
 #include "mapfile/objects/objlist.h"
-#include "mapfile/objects/rect.h"
 
 namespace layerio {
 

@@ -1,6 +1,6 @@
 // Rectangles and points: building, normalising, growing, testing and the
 // clamped conversions between integer and double coordinates.
-#include "mapfile/objects/rect.h"
+#include "mapfile/foundation/rect.h"
 
 #include <cfloat>
 #include <cmath>
