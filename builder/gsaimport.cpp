@@ -9,38 +9,25 @@
 #include "builder/gsabuild.h"
 #include "builder/objbuild.h"
 #include "platform/env.h"
-#include "xbase/xbase.h"
+#include "tables/qtblrows.h"
 
 namespace {
 
-// The rows of the open table in the selected tag's order, read as the table
-// holds them.
-class XbaseRows : public GsaRowSource {
+// The rows of the open table in the selected index's order, read as the
+// table holds them.
+class TableRows : public GsaRowSource {
  public:
-  explicit XbaseRows(DATA4* data) : data_(data) {
-    const int n = d4numFields(data);
-    for (int j = 1; j <= n; ++j) fields_.push_back(d4fieldJ(data, j));
-  }
+  explicit TableRows(CQmsFolioRackRows& table) : table_(table) {}
   bool Rewind() override {
-    started_ = false;
+    table_.Rewind();
     return true;
   }
-  bool Next() override {
-    const int rc = started_ ? d4skip(data_, 1) : d4top(data_);
-    started_ = true;
-    if (rc < 0) failed_ = true;
-    return rc == 0 && !d4eof(data_);
-  }
-  std::string_view Value(size_t field) const override {
-    return std::string_view(f4ptr(fields_[field]), f4len(fields_[field]));
-  }
-  bool Failed() const override { return failed_; }
+  bool Next() override { return table_.Next(); }
+  std::string_view Value(size_t field) const override { return table_.GetColumnData(int(field)); }
+  bool Failed() const override { return table_.Failed(); }
 
  private:
-  DATA4* data_;
-  std::vector<FIELD4*> fields_;
-  bool started_ = false;
-  bool failed_ = false;
+  CQmsFolioRackRows& table_;
 };
 
 bool Storable(char type) {
@@ -75,26 +62,12 @@ class RecordIndex {
 
 int GsaImporter::Import(const char* tablePath, const char* attributePath, const char* stamp) {
   const std::string date = QTodayDateText();
-  Code4 code;
-  if (code.init() != 0) {
-    BuildPrint(kGsaOpenErrorFormat, tablePath);
-    return 0;
-  }
-  code.accessMode = 1;
-  code.offError = 1;
-  code.createNewOnly = 1;
-  code.safety = 1;
-  code.autoOpen = 0;
-  code.reportOpenFailure = 0;
-
-  DATA4* data = d4open(&code, tablePath);
-  if (data == nullptr || code.errorCode() < 0) {
+  CQmsFolioRackRows table;
+  if (!table.Open(tablePath)) {
     BuildPrint(kGsaOpenErrorFormat, tablePath);
     return 0;
   }
   BuildPrint("Opened file...\n");
-  // The rows are read twice, in key order: keep the table's blocks in memory.
-  code4optStart(&code);
 
   // A fresh name beside the table: nothing of the user's is overwritten.
   const std::string indexName =
@@ -102,34 +75,29 @@ int GsaImporter::Import(const char* tablePath, const char* attributePath, const 
   RecordIndex index(indexName);
   int result = 0;
   {
-    Tag4info tags(code);
-    tags.add(kRecordIdField, kRecordIdField, nullptr, 0, 0);
     BuildPrint("Indexing to %s\n", kRecordIdField);
-    INDEX4* made = indexName.empty() ? nullptr : i4create(data, indexName.c_str(), tags.tags());
-    if (made == nullptr || code.errorCode() < 0) {
+    const char* made = indexName.empty() ? nullptr : table.IndexOn(indexName.c_str(), kRecordIdField);
+    if (made == nullptr) {
       BuildPrint("%s", kGsaIndexErrorText);
-      d4close(data);
+      table.Close();
       return 0;
     }
-    index.Rename(i4fileName(made));
-    Tag4 tag(Data4(data), kRecordIdField);
-    d4tagSelect(data, tag.tag);
+    index.Rename(made);
 
     std::vector<GsaFieldDef> fields;
-    for (int j = 1; j <= d4numFields(data); ++j) {
-      FIELD4* f = d4fieldJ(data, j);
-      const char type = char(f4type(f));
+    for (int j = 0; j < table.GetColumnCount(); ++j) {
+      const char type = table.GetColumnType(j);
       if (!Storable(type)) {
         BuildPrint("%s", kGsaFieldsErrorText);
-        d4close(data);
+        table.Close();
         return 0;
       }
-      fields.push_back({f4name(f), type, f4len(f), uint32_t(f4decimals(f))});
+      fields.push_back({table.GetColumnName(j), type, table.GetColumnWidth(j), table.GetColumnDecimals(j)});
     }
 
     BuildPrint("Reading: %s\n", tablePath);
-    const long count = d4recCount(data);
-    XbaseRows rows(data);
+    const long count = table.GetRecordCount();
+    TableRows rows(table);
     GsaWriteOptions options;
     options.stamp = stamp ? stamp : "";
     options.dateText = date;
@@ -137,7 +105,7 @@ int GsaImporter::Import(const char* tablePath, const char* attributePath, const 
     long written = 0;
     options.progress = [&] {
       ++written;
-      const long record = d4recNo(data);
+      const long record = table.GetRecordNumber();
       if (record % 100 == 0) BuildPrint("Added %ld of %ld...\r", record, count);
     };
     BuildError error;
@@ -146,14 +114,12 @@ int GsaImporter::Import(const char* tablePath, const char* attributePath, const 
     BuildPrint("Added %ld of %ld...\n", written, count);
     if (!ok) {
       BuildPrint("Error: %s\n", error.Detail());
-    } else if (written != count || code.errorCode() < 0) {
+    } else if (written != count || !table.Healthy()) {
       BuildPrint("Error: %ld of %ld records were written to %s.\n", written, count, attributePath);
       ok = false;
     }
     result = ok ? 1 : 0;
   }
-  d4close(data);
-  code.closeAll();
-  code.initUndo();
+  table.Close();
   return result;
 }

@@ -1,9 +1,10 @@
 // GsaImporter: the attribute file written from the temporary attribute
-// table. It opens the table through the xBase engine on a context of its
-// own, indexes it on QRECID (an index file of a fresh name beside the table,
-// removed afterwards), maps the table's columns to the attribute file's
-// fields and writes the rows in QRECID order (builder/gsabuild.h), printing
-// its progress.
+// table. It reads the table through the table library that wrote it (the
+// row reader of tables/qtblrows.h, on an engine context of its own), indexes
+// it on QRECID (an index file of a fresh name beside the table, removed
+// afterwards), maps the table's columns to the attribute file's fields and
+// writes the rows in QRECID order (builder/gsabuild.h), printing its
+// progress.
 //
 // Every failure is a failed import with a console line: the table does not
 // open, the index cannot be made, a column of a type the file cannot hold,

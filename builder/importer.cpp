@@ -14,7 +14,6 @@
 #include "builder/tabbuild.h"
 #include "builder/tablebuild.h"
 #include "platform/env.h"
-#include "tables/qtblfile.h"
 
 namespace {
 
@@ -111,13 +110,13 @@ bool PipImporter::Open(const char* input, const char* output, const char* idFiel
     BuildPrint(kOutputNameFormat, output);
     return false;
   }
+  platform::Env& env = platform::Env::Current();
   for (const std::string& file : InputFiles(input)) {
-    if (qtblfile::SameFile(file, output) || qtblfile::SameFile(file, AttributePathOf(output))) {
+    if (env.SameFile(file, output) || env.SameFile(file, AttributePathOf(output))) {
       BuildPrint(kOutputOverInputFormat, output);
       return false;
     }
   }
-  platform::Env& env = platform::Env::Current();
   for (const std::string& path : {std::string(output), AttributePathOf(output)}) {
     platform::FileInfo info;
     if (env.PathStat(path, &info) == 0 && info.directory) {

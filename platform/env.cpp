@@ -113,6 +113,12 @@ int Env::PathStat(std::string_view path, FileInfo* info) {
   return RawStat(ResolveExisting(given), info);
 }
 
+bool Env::SameFile(std::string_view a, std::string_view b) {
+  FileInfo one, two;
+  if (PathStat(a, &one) != 0 || PathStat(b, &two) != 0) return false;
+  return one.device == two.device && one.inode == two.inode;
+}
+
 std::string Env::TempDirectory() {
   for (const char* name : {"TMPDIR", "TEMP", "TMP"}) {
     const char* value = GetEnv(name);

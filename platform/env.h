@@ -121,6 +121,9 @@ class Env {
   virtual int RawStat(std::string_view exact_path, FileInfo* info) = 0;
   // As RawStat, after resolving letter case like Open.
   int PathStat(std::string_view path, FileInfo* info);
+  // True when both paths reach one existing file (each resolved like Open):
+  // the same device and inode.
+  bool SameFile(std::string_view a, std::string_view b);
   virtual int Remove(std::string_view path) = 0;
   virtual int Rename(std::string_view from, std::string_view to) = 0;
   virtual int MakeDirectory(std::string_view path) = 0;

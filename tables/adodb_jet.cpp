@@ -12,7 +12,7 @@
 #include "platform/env.h"
 #include "tables/adodb.h"
 #include "tables/adodb_jet.h"
-#include "tables/mdbread.h"
+#include "platform/mdbread.h"
 
 namespace adodb {
 

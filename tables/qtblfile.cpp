@@ -28,16 +28,9 @@ bool Exists(const std::string& path) {
 
 std::string Resolve(const std::string& path) { return platform::Env::Current().ResolveExisting(path); }
 
-bool SameFile(const std::string& a, const std::string& b) {
-  platform::Env& env = platform::Env::Current();
-  platform::FileInfo one, two;
-  if (env.PathStat(a, &one) != 0 || env.PathStat(b, &two) != 0) return false;
-  return one.device == two.device && one.inode == two.inode;
-}
-
 bool Copy(const std::string& from, const std::string& to) {
-  if (SameFile(from, to)) return false;
   platform::Env& env = platform::Env::Current();
+  if (env.SameFile(from, to)) return false;
   int in = env.Open(from, platform::kRead);
   if (in < 0) return false;
   int out = env.Open(to, platform::kWrite | platform::kCreate | platform::kTruncate, 0644);
@@ -66,7 +59,7 @@ bool Rename(const std::string& from, const std::string& to) {
   std::string source = Resolve(from);
   // The system renamed onto an existing name by failing; a case-only rename
   // of the same file is allowed.
-  if (Exists(to) && !SameFile(source, to)) return false;
+  if (Exists(to) && !env.SameFile(source, to)) return false;
   return env.Rename(source, to) == 0;
 }
 

@@ -12,8 +12,6 @@ namespace qtblfile {
 bool Exists(const std::string& path);
 // The name an existing file is found under, or the path as given.
 std::string Resolve(const std::string& path);
-// True when both names reach the same existing file.
-bool SameFile(const std::string& a, const std::string& b);
 // Copies a file's bytes onto a new or truncated file; false when the source
 // cannot be read, the target cannot be written, or both are one file.
 bool Copy(const std::string& from, const std::string& to);

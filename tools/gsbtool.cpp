@@ -222,15 +222,6 @@ bool EndsWithIgnoreCase(const std::string& text, std::string_view end) {
          platform::AsciiEqualsIgnoreCase(view.substr(view.size() - end.size()), end);
 }
 
-// Whether both paths name one existing file (letter case resolved as the
-// library opens files).
-bool SameFile(const std::string& a, const std::string& b) {
-  platform::Env& env = platform::Env::Current();
-  platform::FileInfo one, two;
-  if (env.PathStat(a, &one) != 0 || env.PathStat(b, &two) != 0) return false;
-  return one.device == two.device && one.inode == two.inode;
-}
-
 // The files an input is read with: the input and its companions by kind.
 std::vector<std::string> InputFiles(const std::string& input) {
   const std::string extension = ExtensionOf(input);
@@ -256,7 +247,7 @@ bool OutputsSpareInputs(const std::vector<std::string>& inputs,
                         const std::vector<std::string>& outputs) {
   for (const std::string& output : outputs) {
     for (const std::string& input : inputs) {
-      if (!SameFile(input, output)) continue;
+      if (!platform::Env::Current().SameFile(input, output)) continue;
       std::fprintf(stderr,
                    "gsbtool: the output %s would overwrite the input or a file that goes with "
                    "it\n",

@@ -15,7 +15,7 @@
 #include <cstdint>
 
 #include "mapfile/foundation/records.h"
-#include "mapfile/objects/rect.h"
+#include "mapfile/foundation/rect.h"
 
 namespace layerio {
 

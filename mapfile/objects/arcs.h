@@ -28,8 +28,8 @@
 #include <cstdint>
 
 #include "mapfile/coordsys/coordsys.h"
+#include "mapfile/foundation/rect.h"
 #include "mapfile/objects/geom.h"
-#include "mapfile/objects/rect.h"
 
 namespace layerio {
 

@@ -41,7 +41,7 @@
 
 #include "mapfile/foundation/memory.h"
 #include "mapfile/foundation/value.h"
-#include "mapfile/objects/rect.h"
+#include "mapfile/foundation/rect.h"
 #include "mapfile/objects/styles.h"
 
 namespace layerio {

@@ -31,11 +31,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mapfile/foundation/bytes.h"
 #include "mapfile/coordsys/coordsys.h"
+#include "mapfile/foundation/bytes.h"
 #include "mapfile/foundation/file.h"
 #include "mapfile/foundation/records.h"
-#include "mapfile/objects/rect.h"
+#include "mapfile/foundation/rect.h"
 
 namespace layerio {
 

@@ -31,9 +31,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "mapfile/foundation/rect.h"
 #include "mapfile/objects/geom.h"
 #include "mapfile/objects/mapfile.h"
-#include "mapfile/objects/rect.h"
 
 namespace layerio {
 

@@ -20,8 +20,8 @@
 
 #include <cstdint>
 
+#include "mapfile/foundation/rect.h"
 #include "mapfile/objects/geom.h"
-#include "mapfile/objects/rect.h"
 
 namespace layerio {
 

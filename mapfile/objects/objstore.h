@@ -37,7 +37,6 @@
 #include "mapfile/objects/mapindex.h"
 #include "mapfile/objects/maprecord.h"
 #include "mapfile/objects/objlist.h"
-#include "mapfile/objects/rect.h"
 
 namespace layerio {
 

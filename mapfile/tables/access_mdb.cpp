@@ -6,7 +6,7 @@
 
 #include "mapfile/tables/access_engine.h"
 #include "mapfile/tables/table.h"
-#include "tables/mdbread.h"
+#include "platform/mdbread.h"
 
 namespace layerio::access {
 

@@ -1175,15 +1175,6 @@ bool DataPath(const DefParse& parse, const char* defPath, char* out) {
   return PathForKind(out, defPath, kind) != nullptr;
 }
 
-// True when the two paths name one file on disk (found ignoring letter
-// case, as opens find them).
-bool SameFile(const char* a, const char* b) {
-  platform::Env& env = platform::Env::Current();
-  platform::FileInfo x, y;
-  if (env.PathStat(a, &x) != 0 || env.PathStat(b, &y) != 0) return false;
-  return x.device == y.device && x.inode == y.inode;
-}
-
 bool OpenMapPart(TableObject* table, const char* defPath) {
   char path[kPathCapacity];
   if (!PathForKind(path, defPath, kFileKindMap) || !FileExists(path, kFileKindMap)) return true;
@@ -1225,7 +1216,7 @@ bool CompleteTable(DefParse* parse, const char* defPath) {
   // A definition that names itself as its data would be read, and in a
   // write mode written, as rows. (Kinds without a data file of their own
   // stand on the definition's path without naming it.)
-  if (parse->dataFile[0] && SameFile(dataPath, defPath)) {
+  if (parse->dataFile[0] && platform::Env::Current().SameFile(dataPath, defPath)) {
     Push(kErrDefDataMissing, dataPath);
     return false;
   }

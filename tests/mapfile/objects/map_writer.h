@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "mapfile/foundation/rect.h"
 #include "mapfile/objects/geom.h"
 #include "mapfile/objects/mapfile.h"
 #include "mapfile/objects/maprecord.h"
-#include "mapfile/objects/rect.h"
 
 namespace maptest {
 

@@ -1,6 +1,7 @@
-// Rectangles and points of the map-object code: integer map coordinates
+// Rectangles and points of the map-table library: integer map coordinates
 // (IRect, IPoint) and doubles (DRect, DPoint), with the clamps that keep
-// integer map coordinates inside -1,000,000,000..1,000,000,000.
+// integer map coordinates inside -1,000,000,000..1,000,000,000. They sit in
+// the foundation because coordinate systems and map objects both use them.
 //
 // Rectangles are x min, y min, x max, y max. The empty rectangles are the
 // start values of a bounds accumulation: an IRect of 0x7FFFFFFF minima and

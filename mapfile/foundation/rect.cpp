@@ -1,7 +1,7 @@
 // Rectangles and points: building, normalising, growing, testing and the
 // clamped conversions between integer and double coordinates.
 #include "mapfile/foundation/memory.h"
-#include "mapfile/objects/rect.h"
+#include "mapfile/foundation/rect.h"
 
 #include <cfloat>
 #include <cmath>

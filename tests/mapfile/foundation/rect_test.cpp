@@ -1,4 +1,4 @@
-#include "mapfile/objects/rect.h"
+#include "mapfile/foundation/rect.h"
 
 #include <gtest/gtest.h>
 

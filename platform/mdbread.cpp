@@ -1,5 +1,5 @@
 // The shared libmdb reader (mdbread.h).
-#include "tables/mdbread.h"
+#include "platform/mdbread.h"
 
 #ifdef GSB_HAVE_LIBMDB
 #include <glib.h>
@@ -7,9 +7,6 @@
 #include <mdbtools.h>
 #endif
 
-#include <cstring>
-
-#include "base/endian.h"
 #include "platform/env.h"
 
 namespace mdbread {
@@ -75,24 +72,23 @@ bool Decode(MdbHandle* mdb, MdbColumn* column, const MdbField& field, size_t pag
       cell->i = p[0];
       break;
     case MDB_INT:
-      cell->i = int16_t(QLoadU16LE(p));
+      cell->i = mdb_get_int16(mdb->pg_buf, field.start);
       break;
     case MDB_LONGINT:
-      cell->i = QLoadI32LE(p);
+      cell->i = mdb_get_int32(mdb->pg_buf, field.start);
       break;
     case MDB_MONEY:
-      cell->i = QLoadI64LE(p);
+      // libmdb reads 32 bits at most: the low word unsigned, the high one
+      // with the sign.
+      cell->i = int64_t(uint64_t(uint32_t(mdb_get_int32(mdb->pg_buf, field.start))) |
+                        (uint64_t(mdb_get_int32(mdb->pg_buf, field.start + 4)) << 32));
       break;
-    case MDB_FLOAT: {
-      uint32_t bits = QLoadU32LE(p);
-      float value;
-      std::memcpy(&value, &bits, sizeof value);
-      cell->d = value;
+    case MDB_FLOAT:
+      cell->d = mdb_get_single(mdb->pg_buf, field.start);
       break;
-    }
     case MDB_DOUBLE:
     case MDB_DATETIME:
-      cell->d = QLoadF64LE(p);
+      cell->d = mdb_get_double(mdb->pg_buf, field.start);
       break;
     case MDB_TEXT:
       cell->text = Taken(mdb_col_to_string(mdb, mdb->pg_buf, field.start, MDB_TEXT, field.siz));
