@@ -8,7 +8,7 @@
 #include <string>
 #include <system_error>
 
-#include "base/calendar.h"
+#include "platform/calendar.h"
 #include "base/qerror.h"
 #include "boundary/shapestream.h"
 #include "platform/env.h"

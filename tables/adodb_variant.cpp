@@ -7,7 +7,7 @@
 #include <limits>
 #include <string>
 
-#include "base/calendar.h"
+#include "platform/calendar.h"
 #include "platform/env.h"
 #include "tables/adodb.h"
 

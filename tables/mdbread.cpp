@@ -9,7 +9,7 @@
 
 #include <cstring>
 
-#include "base/endian.h"
+#include "platform/endian.h"
 #include "platform/env.h"
 
 namespace mdbread {

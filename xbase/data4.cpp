@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "base/endian.h"
+#include "platform/endian.h"
 #include "platform/env.h"
 #include "xbase/code4.h"
 #include "xbase/error4.h"
