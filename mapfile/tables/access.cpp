@@ -21,6 +21,7 @@
 #include <memory>
 
 #include "mapfile/tables/access_engine.h"
+#include "platform/endian.h"
 
 namespace layerio {
 
@@ -209,8 +210,7 @@ bool MapRead(AccessState* st, int32_t row, int32_t* id) {
   uint8_t b[4];
   if (FileSeek(st->rowMap, int64_t(row - 1) * 4, 0) < 0 || FileRead(st->rowMap, b, 4) != 4)
     return false;
-  *id = int32_t(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 |
-                uint32_t(b[3]) << 24);
+  *id = QLoadI32LE(b);
   return true;
 }
 

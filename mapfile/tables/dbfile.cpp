@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "mapfile/foundation/bytes.h"
+#include "platform/endian.h"
 #include "mapfile/tables/dbf.h"
 
 namespace layerio {
@@ -163,8 +163,8 @@ int16_t DbfCreate(FileHandle file, int fieldCount, const DbfField* fields) {
     d[17] = decimals;
   }
   header[0] = memo ? 131 : 3;
-  StoreU16(header + 8, uint16_t(headerLength));
-  StoreU16(header + 10, uint16_t(sum + 1));
+  QStoreU16LE(header + 8, uint16_t(headerLength));
+  QStoreU16LE(header + 10, uint16_t(sum + 1));
   header[headerLength - 1] = kEndOfDescriptors;
   header[headerLength] = kEndOfFile;
 
@@ -227,11 +227,11 @@ int16_t DbfOpen(FileHandle file, DbfFile** state, int mode, uint32_t* changed) {
     sum += f.width;
   }
   s->fieldCount = uint16_t(n);
-  uint16_t recordLength = LoadU16(header + 10);
-  uint16_t headerLength = LoadU16(header + 8);
+  uint16_t recordLength = QLoadU16LE(header + 10);
+  uint16_t headerLength = QLoadU16LE(header + 8);
   if (uint32_t(recordLength) != sum + 1) return fail(kDbfNotDbase);
   if (headerLength < kDescriptorSize * (n + 1) + 1) return fail(kDbfNotDbase);
-  s->count = LoadU32(header + 4);
+  s->count = QLoadU32LE(header + 4);
   int64_t size = FileSize(h);
   if (size < 0 || int64_t(headerLength) + int64_t(s->count) * recordLength > size) {
     return fail(kDbfNotDbase);
@@ -254,7 +254,7 @@ int16_t DbfClose(DbfFile* s) {
   if (s->modified) {
     uint8_t stamp[7];
     TodayBytes(stamp);
-    StoreU32(stamp + 3, s->count);
+    QStoreU32LE(stamp + 3, s->count);
     if ((SeekTo(s, 1) != kDbfOk || FileWrite(s->file, stamp, 7) != 7) && result == kDbfOk) {
       result = kDbfWriteFailed;
     }

@@ -3,6 +3,7 @@
 
 #include "mapfile/tables/dbf.h"
 #include "mapfile/tables/fieldindex.h"
+#include "platform/endian.h"
 
 namespace layerio {
 
@@ -56,8 +57,7 @@ bool ReadTuple(TableObject* t, uint32_t position, uint32_t* rows) {
   if (!ok) return false;
   for (uint32_t i = 0; i < t->partCount; ++i) {
     const uint8_t* p = buffer + 4 * i;
-    rows[i] = uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-              (uint32_t(p[3]) << 24);
+    rows[i] = QLoadU32LE(p);
   }
   return true;
 }
