@@ -26,7 +26,7 @@ class MapDamageTest : public mapfiletest::FileLayerTest {
     CoordSysInstallUnitServices();
     ASSERT_TRUE(GeomScratchInit());
     const std::string command = "/usr/bin/python3 " + std::string(GSB_TEST_DATA_DIR) +
-                                "/../objects/gen_mapfile.py " + PathOf("G.MAP");
+                                "/../mapfile/objects/gen_mapfile.py " + PathOf("G.MAP");
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     map_ = Contents("G.MAP");
     id_ = Contents("G.ID");

@@ -232,7 +232,7 @@ TEST_F(OpenTableTest, PartFailingForTheModeIsReportedWithThePath) {
 TEST_F(OpenTableTest, DamagedMapFileKeepsTheTableClosed) {
   const std::string path = MakeTable("mapped");
   const std::string command = "/usr/bin/python3 " + std::string(GSB_TEST_DATA_DIR) +
-                              "/../objects/gen_mapfile.py " + dir_.File("mapped.MAP");
+                              "/../mapfile/objects/gen_mapfile.py " + dir_.File("mapped.MAP");
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
   std::string map = testsupport::ReadAll(dir_.File("mapped.MAP"));
   ASSERT_GT(map.size(), 512u);
