@@ -28,6 +28,7 @@
 #include "mapfile/foundation/charset_tables.h"
 #include "mapfile/tables/cfb.h"
 #include "mapfile/tables/table.h"
+#include "platform/calendar.h"
 #include "platform/endian.h"
 
 namespace layerio {
@@ -1019,16 +1020,11 @@ void DecodeCell(Reader& r, uint32_t header, uint32_t col, Cell* cell) {
 // The date of a serial day number, 0 when it is outside the calendar.
 bool SerialDate(double serial, bool date1904, DateRec* out) {
   if (!std::isfinite(serial) || serial < 0 || serial > 2958465) return false;
-  // Days from 1 March of year 0 (a civil calendar count).
-  int64_t z = int64_t(std::floor(serial)) + (date1904 ? 1462 : 0) - 25569 + 719468;
-  const int64_t era = z / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int64_t day = doy - (153 * mp + 2) / 5 + 1;
-  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
-  const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  // Serials from 1 March 1900 on are OLE day counts; the 1904 system's
+  // start 1462 days later.
+  int year = 0, month = 0, day = 0;
+  CivilFromDays(int64_t(std::floor(serial)) + (date1904 ? 1462 : 0) + kOleDayZero, &year, &month,
+                &day);
   if (year < 1 || year > 9999) return false;
   out->year = int16_t(year);
   out->month = uint8_t(month);

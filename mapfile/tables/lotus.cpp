@@ -36,6 +36,7 @@
 #include <cstring>
 
 #include "mapfile/tables/table.h"
+#include "platform/calendar.h"
 #include "platform/endian.h"
 
 namespace layerio {
@@ -193,17 +194,8 @@ bool IsDateFormat(uint8_t format) {
 // Days from 1 January 1900 to the date, proleptic Gregorian.
 void DateFromSerial(int64_t serial, DateRec* out) {
   int64_t days = serial - 1 - (serial >= 60 ? 1 : 0);
-  // Days since 1970-01-01 of 1900-01-01 is -25567.
-  int64_t z = days - 25567 + 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t y = yoe + era * 400;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int64_t d = doy - (153 * mp + 2) / 5 + 1;
-  const int64_t m = mp < 10 ? mp + 3 : mp - 9;
-  if (m <= 2) ++y;
+  int y = 0, m = 0, d = 0;
+  CivilFromDays(days + DaysFromCivil(1900, 1, 1), &y, &m, &d);
   out->year = int16_t(y);
   out->month = uint8_t(m);
   out->day = uint8_t(d);
