@@ -43,7 +43,7 @@
 #include <cstring>
 #include <memory>
 
-#include "base/endian.h"
+#include "platform/endian.h"
 
 // The longest stream a container accepts; callers stop adding values beyond it.
 inline constexpr size_t kPackedStreamMaxBytes = 65525;

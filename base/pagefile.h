@@ -31,7 +31,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "base/endian.h"
+#include "platform/endian.h"
 #include "base/qerror.h"
 #include "base/qfile.h"
 #include "base/recmgr.h"

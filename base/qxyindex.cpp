@@ -6,7 +6,7 @@
 #include <new>
 
 #include "base/distance_model.h"
-#include "base/endian.h"
+#include "platform/endian.h"
 
 namespace {
 

@@ -7,8 +7,9 @@
 #include <cstring>
 #include <string>
 #include <system_error>
+#include <vector>
 
-#include "base/calendar.h"
+#include "platform/calendar.h"
 #include "base/qerror.h"
 #include "boundary/shapestream.h"
 #include "platform/env.h"
@@ -126,12 +127,14 @@ int dbOpenIntern(DbfHandle* handle, const char* path) {
   unsigned char header[kDbfHeaderSize];
   int64_t got = handle->stream->Read(header, sizeof header);
   if (got < 0) return ShapeFailErrno("dbOpen: fread", name);
-  if (got < int64_t(sizeof header)) return ShapeFail("dbOpen: fread", name + ": header cut short");
-  handle->version = header[0];
-  std::memcpy(handle->updated, header + 1, 3);
-  handle->recordCount = QLoadU32LE(header + 4);
-  handle->headerLength = QLoadU16LE(header + 8);
-  handle->recordLength = QLoadU16LE(header + 10);
+  dbfheader::Header head;
+  if (!dbfheader::DecodeHeader(header, size_t(got), &head))
+    return ShapeFail("dbOpen: fread", name + ": header cut short");
+  handle->version = head.version;
+  std::memcpy(handle->updated, head.updated, 3);
+  handle->recordCount = head.recordCount;
+  handle->headerLength = head.headerLength;
+  handle->recordLength = head.recordLength;
 
   int fieldCount = (int(handle->headerLength) - 1) / int(kDbfDescriptorSize) - 1;
   if (fieldCount <= 0)
@@ -141,21 +144,25 @@ int dbOpenIntern(DbfHandle* handle, const char* path) {
   handle->fields = static_cast<DbfField*>(std::calloc(size_t(fieldCount), sizeof(DbfField)));
   if (!handle->record || !handle->fields) return ShapeFailErrno("dbOpen: _CALLOC", name);
 
-  uint32_t count = 0;
-  for (; count < uint32_t(fieldCount); ++count) {
-    unsigned char d[kDbfDescriptorSize];
-    got = handle->stream->Read(d, sizeof d);
-    if (got < 0) return ShapeFailErrno("ReadFields: fread 1", name);
-    // Some writers leave room after the descriptors; the list ends at its mark.
-    if (got >= 1 && d[0] == kDbfFieldEnd) break;
-    if (got < int64_t(sizeof d))
-      return ShapeFail("ReadFields: fread 1", name + ": field descriptors cut short");
-    DbfField& field = handle->fields[count];
-    std::memcpy(field.name, d, 11);
-    field.type = char(d[11]);
-    field.address = QLoadU32LE(d + 12);
-    field.width = d[16];
-    field.decimals = d[17];
+  // The header length bounds the list; some writers leave room after the
+  // descriptors, and the list ends at its mark.
+  std::vector<unsigned char> list(size_t(fieldCount) * kDbfDescriptorSize);
+  got = handle->stream->Read(list.data(), list.size());
+  if (got < 0) return ShapeFailErrno("ReadFields: fread 1", name);
+  const dbfheader::Scan scan =
+      dbfheader::ScanDescriptors(list.data(), size_t(got), size_t(fieldCount), false);
+  const bool whole = scan.end == dbfheader::ScanEnd::kMark || scan.count == size_t(fieldCount);
+  if (!whole) return ShapeFail("ReadFields: fread 1", name + ": field descriptors cut short");
+  const uint32_t count = uint32_t(scan.count);
+  for (uint32_t i = 0; i < count; ++i) {
+    dbfheader::Descriptor d;
+    dbfheader::DecodeDescriptor(list.data() + i * kDbfDescriptorSize, kDbfDescriptorSize, &d);
+    DbfField& field = handle->fields[i];
+    std::memcpy(field.name, d.name, 11);
+    field.type = d.type;
+    field.address = d.offset;
+    field.width = d.width;
+    field.decimals = d.decimals;
     SetFormat(&field);
   }
   handle->fieldCount = count;

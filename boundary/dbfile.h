@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/dbfheader.h"
 #include "zonelib.h"
 
 static_assert(offsetof(DbfField, format) == 4);
@@ -32,9 +33,9 @@ static_assert(offsetof(DbfField, decimals) == 28);
 static_assert(offsetof(DbfField, value) == 32);
 static_assert(sizeof(DbfField) == 288);
 
-inline constexpr size_t kDbfHeaderSize = 32;
-inline constexpr size_t kDbfDescriptorSize = 32;
-inline constexpr uint8_t kDbfFieldEnd = 0x0D;
+inline constexpr size_t kDbfHeaderSize = dbfheader::kHeaderSize;
+inline constexpr size_t kDbfDescriptorSize = dbfheader::kDescriptorSize;
+inline constexpr uint8_t kDbfFieldEnd = dbfheader::kEndMark;
 inline constexpr uint8_t kDbfFileEnd = 0x1A;
 inline constexpr uint8_t kDbfVersion = 3;
 // Room for the text of one number, its NUL included.

@@ -355,14 +355,20 @@ bool DecodeGsbObjectRecord(const uint8_t* b, size_t size, bool currentLayout, Gs
   return true;
 }
 
+uint32_t GsbRingCount(const uint8_t* b, const GsbObjectRecord& r, uint32_t i) {
+  return QLoadU32LE(b + r.ringOffset + 4 * size_t(i));
+}
+
+uint64_t GsbRingCountSum(const uint8_t* b, const GsbObjectRecord& r) {
+  uint64_t sum = 0;
+  for (uint32_t i = 0; i < r.rings; ++i) sum += GsbRingCount(b, r, i);
+  return sum;
+}
+
 bool DecodeGsbRingCounts(const uint8_t* b, const GsbObjectRecord& r, uint32_t* counts,
                          const char** why) {
-  uint64_t sum = 0;
-  for (uint32_t i = 0; i < r.rings; ++i) {
-    counts[i] = QLoadU32LE(b + r.ringOffset + 4 * size_t(i));
-    sum += counts[i];
-  }
-  if (sum != r.points) return Fail(why, kRingsDamaged);
+  if (GsbRingCountSum(b, r) != r.points) return Fail(why, kRingsDamaged);
+  for (uint32_t i = 0; i < r.rings; ++i) counts[i] = GsbRingCount(b, r, i);
   return true;
 }
 
@@ -429,14 +435,19 @@ void EncodeGsbPage(const GsbPageHeader& h, const uint8_t* entries, uint8_t* page
   QPageSetCheckValue(page, kGsbPageSize);
 }
 
-bool DecodeGsbPageHeader(const uint8_t* page, size_t size, GsbPageHeader* out, const char** why) {
-  if (size < kGsbPageSize) return Fail(why, kPageDamaged);
+GsbPageHeader LoadGsbPageHeader(const uint8_t* page) {
   GsbPageHeader h;
   h.count = QLoadU16LE(page + kGsbPageCountAt);
   h.flags = QLoadU16LE(page + kGsbPageFlagsAt);
   h.pageSize = QLoadU16LE(page + kGsbPageSizeAt);
   h.level = QLoadU16LE(page + kGsbPageLevelAt);
   h.bounds = LoadBounds(page + kGsbPageBoundsAt);
+  return h;
+}
+
+bool DecodeGsbPageHeader(const uint8_t* page, size_t size, GsbPageHeader* out, const char** why) {
+  if (size < kGsbPageSize) return Fail(why, kPageDamaged);
+  const GsbPageHeader h = LoadGsbPageHeader(page);
   const uint16_t kind = h.flags & ~kGsbPageRoot;
   if (h.pageSize != kGsbPageSize || h.count > kGsbPageEntriesMax ||
       (kind != kGsbPageLeaf && kind != kGsbPageInner) || ((kind == kGsbPageLeaf) != (h.level == 0)))

@@ -301,6 +301,11 @@ void EncodeGsbPointFixed(const GsbObjectRecord& record, uint8_t out[kGsbPointFix
 bool DecodeGsbObjectRecord(const uint8_t* bytes, size_t size, bool currentLayout,
                            GsbObjectRecord* out, const char** why);
 
+// Ring i's point count (i below record.rings), and the sum of them all;
+// bytes and record as checked above.
+uint32_t GsbRingCount(const uint8_t* bytes, const GsbObjectRecord& record, uint32_t i);
+uint64_t GsbRingCountSum(const uint8_t* bytes, const GsbObjectRecord& record);
+
 // The record's ring counts into counts (record.rings entries); fails when they
 // do not add up to its point count. bytes and record as checked above.
 bool DecodeGsbRingCounts(const uint8_t* bytes, const GsbObjectRecord& record, uint32_t* counts,
@@ -332,6 +337,13 @@ void EncodeGsbPageEntry(const GsbPageEntry& entry, uint8_t out[kGsbPageEntrySize
 // Writes header and entries (count of them, at most 1363) into the page
 // buffer of kGsbPageSize bytes, zeroes the rest and sets the check value.
 void EncodeGsbPage(const GsbPageHeader& header, const uint8_t* entries, uint8_t* page);
+// The header fields of a page, as they stand: the caller has at least
+// kGsbPageHeaderSize bytes of it and checks them.
+GsbPageHeader LoadGsbPageHeader(const uint8_t* page);
+// Whether count entries lie in a page of pageSize bytes before its check value.
+constexpr bool GsbPageHolds(size_t pageSize, size_t count) {
+  return pageSize >= 2 && kGsbPageHeaderSize + count * kGsbPageEntrySize <= pageSize - 2;
+}
 // Checks the page's size field, count, level and check value.
 bool DecodeGsbPageHeader(const uint8_t* page, size_t size, GsbPageHeader* out, const char** why);
 // One entry's 24 bytes.

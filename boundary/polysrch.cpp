@@ -121,7 +121,6 @@ void PolygonObject::Empty() {
   record_ = GsbObjectRecord();
   points_ = nullptr;
   segments_ = nullptr;
-  ringCounts_ = nullptr;
   name_ = name2_ = "";
 }
 
@@ -172,9 +171,7 @@ bool PolygonObject::Load(QFile& file, uint64_t offset, const char** why) {
   if (r.points > h.maxPoints || r.rings > h.maxRings || r.segments > h.maxPoints)
     return Fail(why, kOverMaxima);
   uint8_t* base = buffer_;
-  uint64_t sum = 0;
-  for (uint32_t i = 0; i < r.rings; ++i) sum += QLoadU32LE(base + r.ringOffset + 4 * size_t(i));
-  if (sum != r.points) return Fail(why, kRingSum);
+  if (GsbRingCountSum(base, r) != r.points) return Fail(why, kRingSum);
 
   RingPoint* points = pointArray_;
   SegmentRecord* segments = segmentArray_;
@@ -192,11 +189,10 @@ bool PolygonObject::Load(QFile& file, uint64_t offset, const char** why) {
   if (!DecodeGsbCoordinates(base, r, points, segments, why)) return Fail(why, *why);
   points_ = points;
   segments_ = segments;
-  ringCounts_ = base + r.ringOffset;
   record_ = r;
   uint32_t first = 0;
   for (uint32_t i = 0; i < r.rings; ++i) {
-    const uint32_t count = QLoadU32LE(ringCounts_ + 4 * size_t(i));
+    const uint32_t count = GsbRingCount(base, r, i);
     if (!rings_.Add(points_ + first, count)) return Fail(why, kNoMemory);
     first += count;
   }
@@ -230,7 +226,7 @@ int32_t PolygonObject::GetCoords(int32_t* points, uint32_t maxPoints, uint32_t* 
     return -1;
   }
   for (uint32_t i = 0; i < rings; ++i)
-    partCounts[i] = point ? 1 : QLoadU32LE(ringCounts_ + 4 * size_t(i));
+    partCounts[i] = point ? 1 : GsbRingCount(buffer_, record_, i);
   *parts = rings;
   const uint32_t total = point ? 1 : record_.points;
   if (maxPoints < total) {

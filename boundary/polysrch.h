@@ -131,7 +131,6 @@ class PolygonObject : public QLRUObject {
   SegmentRecord* segmentArray_ = nullptr;
   const RingPoint* points_ = nullptr;
   const SegmentRecord* segments_ = nullptr;
-  const uint8_t* ringCounts_ = nullptr;  // u32 per ring, in the record
   const char* name_ = "";
   const char* name2_ = "";
 };

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "base/endian.h"
+#include "platform/endian.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "base/distance_model.h"
-#include "base/endian.h"
+#include "platform/endian.h"
 #include "boundary/coordkind.h"
 
 namespace {

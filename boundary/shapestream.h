@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "base/endian.h"
+#include "platform/endian.h"
 #include "zonelib.h"
 
 struct ShapeStream {

@@ -91,8 +91,9 @@ void rtPage::Release(uint64_t newGeneration) {
 rtIndex::rtIndex(QFile& file, uint64_t offset, pipError& error) : error_(error) {
   uint8_t header[kSmallestPage];
   if (offset > uint64_t(INT64_MAX) || !file.ReadAt(int64_t(offset), header, sizeof header)) return;
-  pageSize_ = QLoadU16LE(header + kGsbPageSizeAt);
-  rootLevel_ = QLoadU16LE(header + kGsbPageLevelAt);
+  const GsbPageHeader root = LoadGsbPageHeader(header);
+  pageSize_ = root.pageSize;
+  rootLevel_ = root.level;
   if (pageSize_ < kSmallestPage || offset % pageSize_ != 0 || offset / pageSize_ > UINT32_MAX)
     return;
   root_ = uint32_t(offset / pageSize_);
@@ -193,23 +194,23 @@ const rtPage* rtIndex::Child(const rtPage* parent, uint32_t i, uint32_t number, 
 }
 
 const char* rtIndex::Decode(const uint8_t* bytes, uint16_t level, rtPage* page) {
-  const uint16_t count = QLoadU16LE(bytes + kGsbPageCountAt);
-  if (QLoadU16LE(bytes + kGsbPageSizeAt) != pageSize_) return kWrongSize;
-  if (kGsbPageHeaderSize + size_t(count) * kGsbPageEntrySize > size_t(pageSize_) - 2)
-    return kTooMany;
+  const GsbPageHeader h = LoadGsbPageHeader(bytes);
+  const uint16_t count = h.count;
+  if (h.pageSize != pageSize_) return kWrongSize;
+  if (!GsbPageHolds(pageSize_, count)) return kTooMany;
   if (!QPageCheckValueValid(bytes, pageSize_)) return kBadCheckValue;
-  if (QLoadU16LE(bytes + kGsbPageLevelAt) != level) return kWrongLevel;
+  if (h.level != level) return kWrongLevel;
   page->count = count;
   page->level = level;
-  page->leaf = (bytes[kGsbPageFlagsAt] & kGsbPageLeaf) != 0;
+  page->leaf = (h.flags & kGsbPageLeaf) != 0;
   page->rects.resize(count);
   page->reference.resize(count);
   page->childViews.assign(page->leaf ? 0 : count, nullptr);
   page->childGenerations.assign(page->leaf ? 0 : count, 0);
-  const uint8_t* e = bytes + kGsbPageHeaderSize;
-  for (uint32_t i = 0; i < count; ++i, e += kGsbPageEntrySize) {
-    page->rects[i] = {QLoadI32LE(e), QLoadI32LE(e + 4), QLoadI32LE(e + 8), QLoadI32LE(e + 12)};
-    page->reference[i] = QLoadU64LE(e + 16);
+  for (uint16_t i = 0; i < count; ++i) {
+    const GsbPageEntry e = DecodeGsbPageEntry(bytes, i);
+    page->rects[i] = {e.bounds.xmin, e.bounds.ymin, e.bounds.xmax, e.bounds.ymax};
+    page->reference[i] = e.reference;
   }
   BuildGrid(page);
   return nullptr;

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "base/endian.h"
+#include "platform/endian.h"
 #include "base/iofile.h"
 #include "builder/buildpath.h"
 #include "builder/console.h"

@@ -152,6 +152,8 @@ typedef struct PXSection {
  * a one-section polyline or a multipoint. The pointers of a filled record
  * refer to the library's own arrays, valid until the next conversion (fetch,
  * convert) or PXShutdown. */
+#define PX_OBJECT_SECTIONS_MAX 24403223
+#define PX_SECTION_POINTS_MAX 134217724
 #define PX_OBJECT_SIZE 352
 typedef struct PXObject {
   union {
@@ -322,9 +324,14 @@ LAYERIO_STATIC_ASSERT(PX_FONT_NAME + PX_STYLE_NAME_SIZE <= PX_FONT_FOREGROUND &&
  * the library's own layouts, passed through as they are. A caller may read
  * the projection number (u16; 0 is a non-earth system) and the bounds (x1,
  * y1, x2, y2 as doubles, in the system's units; a table's whole integer
- * range for PXGetTableCoordSys). */
+ * range for PXGetTableCoordSys). A caller that builds a longitude/latitude
+ * system (projection 1) sets the projection, the datum record (as
+ * PXGetDatum gives it), the axis layout (u8; 2 is north up, the library's
+ * own) and the bounds, and leaves the rest zero. */
 #define PX_COORDSYS_SIZE 288
 #define PX_COORDSYS_PROJECTION 0
+#define PX_COORDSYS_DATUM 8
+#define PX_COORDSYS_LONLAT_QUADRANT 90
 #define PX_COORDSYS_BOUNDS 256
 typedef struct PXCoordSys {
   union {

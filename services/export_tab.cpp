@@ -47,14 +47,6 @@ constexpr uint8_t kLonLatQuadrant = 2;
 constexpr uint32_t kDataNative = 5;
 constexpr uint8_t kCharField = 1;
 constexpr uint8_t kNameWidth = 128;
-// What the library takes in one section and in one object.
-constexpr int64_t kSectionPointsMax = 134217724;
-constexpr int64_t kSectionsMax = 24403223;
-// Offsets in the public coordinate-system record.
-constexpr size_t kCoordSysProjection = 0;
-constexpr size_t kCoordSysDatum = 8;
-constexpr size_t kCoordSysQuadrant = 90;
-constexpr size_t kCoordSysBounds = 256;
 
 template <class T>
 void Put(PXObject& object, size_t offset, T value) {
@@ -104,14 +96,14 @@ int32_t CzonTABExporter::open(const char* path) {
   PXCoordSys system;
   std::memset(&system, 0, sizeof system);
   const uint16_t projection = kLonLatProjection;
-  std::memcpy(system.u.bytes + kCoordSysProjection, &projection, sizeof projection);
+  std::memcpy(system.u.bytes + PX_COORDSYS_PROJECTION, &projection, sizeof projection);
   PXDatum datum;
   std::memset(&datum, 0, sizeof datum);
   PXGetDatum(0, &datum);
-  std::memcpy(system.u.bytes + kCoordSysDatum, datum.u.bytes, sizeof datum);
-  system.u.bytes[kCoordSysQuadrant] = kLonLatQuadrant;
+  std::memcpy(system.u.bytes + PX_COORDSYS_DATUM, datum.u.bytes, sizeof datum);
+  system.u.bytes[PX_COORDSYS_LONLAT_QUADRANT] = kLonLatQuadrant;
   const double bounds[4] = {-1000.0, -1000.0, 1000.0, 1000.0};
-  std::memcpy(system.u.bytes + kCoordSysBounds, bounds, sizeof bounds);
+  std::memcpy(system.u.bytes + PX_COORDSYS_BOUNDS, bounds, sizeof bounds);
   const char* names[2] = {"NAME", "NAME2"};
   for (size_t i = 0; i < 2; ++i) {
     std::strcpy(fields_[i].name, names[i]);
@@ -167,9 +159,9 @@ int32_t CzonTABExporter::exportObject(const ExportObject& object) {
 
 bool CzonTABExporter::Gather(const ExportObject& object, bool close) {
   const int64_t total = object.PointCount() + (close ? object.partCount : 0);
-  bool fits = object.partCount <= kSectionsMax;
+  bool fits = object.partCount <= PX_OBJECT_SECTIONS_MAX;
   for (int32_t p = 0; fits && p < object.partCount; ++p)
-    fits = int64_t(object.partCounts[p]) + (close ? 1 : 0) <= kSectionPointsMax;
+    fits = int64_t(object.partCounts[p]) + (close ? 1 : 0) <= PX_SECTION_POINTS_MAX;
   if (fits) {
     try {
       points_.resize(size_t(total));

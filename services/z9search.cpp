@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-#include "base/endian.h"
+#include "platform/endian.h"
 #include "boundary/polysrch.h"
 #include "boundary/search.h"
 

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "base/distance_model.h"
-#include "base/endian.h"
+#include "platform/endian.h"
 #include "services/z9format.h"
 
 namespace {

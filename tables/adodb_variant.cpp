@@ -7,7 +7,7 @@
 #include <limits>
 #include <string>
 
-#include "base/calendar.h"
+#include "platform/calendar.h"
 #include "platform/env.h"
 #include "tables/adodb.h"
 
@@ -83,7 +83,6 @@ std::string TrimBlanks(const std::string& text) {
 namespace {
 
 
-const int64_t kOleDayZero = DaysFromCivil(1899, 12, 30);
 // 0100-01-01 and the day after 9999-12-31.
 constexpr double kOleFirst = -657434.0;
 constexpr double kOleEnd = 2958466.0;
@@ -108,10 +107,7 @@ bool OleDateToParts(double date, DateParts* parts) {
   return true;
 }
 
-double OleDateFromDays(int64_t days, double seconds) {
-  double fraction = seconds / 86400.0;
-  return days >= 0 ? double(days) + fraction : double(days) - fraction;
-}
+double OleDateFromDays(int64_t days, double seconds) { return OleDateOf(days, seconds); }
 
 double OleDateFromParts(const DateParts& parts) {
   int64_t days = DaysFromCivil(parts.year, parts.month, parts.day) - kOleDayZero;

@@ -29,7 +29,6 @@
 #include "tools/lio_tables.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -110,13 +109,9 @@ struct Library {
 };
 
 bool EndsWithNoCase(const std::string& text, const char* tail) {
-  const size_t n = std::strlen(tail);
-  if (text.size() < n) return false;
-  for (size_t i = 0; i < n; ++i)
-    if (std::tolower(static_cast<unsigned char>(text[text.size() - n + i])) !=
-        std::tolower(static_cast<unsigned char>(tail[i])))
-      return false;
-  return true;
+  const std::string_view view(text), end(tail);
+  return view.size() >= end.size() &&
+         platform::AsciiEqualsIgnoreCase(view.substr(view.size() - end.size()), end);
 }
 
 // ----- load ------------------------------------------------------------------

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "base/endian.h"
+#include "platform/endian.h"
 #include "xbase/data4.h"
 #include "xbase/error4.h"
 #include "xbase/file4.h"
@@ -38,19 +38,6 @@ int BitsFor(uint64_t n) {
 }
 
 uint32_t Mask(int bits) { return bits >= 32 ? 0xFFFFFFFFu : (uint32_t(1) << bits) - 1; }
-
-uint64_t LoadLE(const unsigned char* p, int n) {
-  uint64_t v = 0;
-  for (int i = n - 1; i >= 0; i--) v = (v << 8) | p[i];
-  return v;
-}
-
-void StoreLE(unsigned char* p, uint64_t v, int n) {
-  for (int i = 0; i < n; i++) {
-    p[i] = static_cast<unsigned char>(v);
-    v >>= 8;
-  }
-}
 
 int Common(const unsigned char* a, const unsigned char* b, int n) {
   int i = 0;
@@ -150,7 +137,7 @@ int DecodeLeaf(BLOCK4* b, const unsigned char* image, unsigned blockSize) {
   const long room = long(blockSize) - long(kLeafHeader) - n * info;
   unsigned char* previous = nullptr;
   for (long i = 0; i < n; i++) {
-    uint64_t v = LoadLE(image + kLeafHeader + i * info, info);
+    uint64_t v = QLoadUintLE(image + kLeafHeader + i * info, info);
     uint32_t rec = uint32_t(v) & Mask(b->recBits);
     int dup = int((v >> b->recBits) & dupMask);
     int trail = int((v >> (b->recBits + b->dupBits)) & trailMask);
@@ -386,7 +373,7 @@ void b4encode(const BLOCK4* b, unsigned char* image, unsigned blockSize) {
     std::memcpy(image + end, key + dup, size_t(length));
     uint64_t v = uint64_t(b->recs[i] & Mask(b->recBits)) | (uint64_t(dup) << b->recBits) |
                  (uint64_t(trail) << (b->recBits + b->dupBits));
-    StoreLE(image + kLeafHeader + i * b->infoLen, v, b->infoLen);
+    QStoreUintLE(image + kLeafHeader + i * b->infoLen, v, b->infoLen);
   }
   QStoreU16LE(image + 12, uint32_t(end - long(kLeafHeader) - long(b->nKeys) * b->infoLen));
 }

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "base/endian.h"
+#include "platform/endian.h"
 #include "xbase/d4all.h"
 #include "xbase/expr4.h"
 #include "xbase/key4.h"

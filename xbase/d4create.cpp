@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#include "base/endian.h"
+#include "platform/dbfheader.h"
+#include "platform/endian.h"
 #include "platform/env.h"
 #include "xbase/code4.h"
 #include "xbase/data4.h"
@@ -19,10 +20,10 @@ namespace {
 
 constexpr uint16_t kNullable = 190;
 constexpr uint16_t kAutoIncrement = 195;
-constexpr unsigned kHeaderSize = 32;
-constexpr unsigned kDescriptorSize = 32;
+constexpr unsigned kHeaderSize = dbfheader::kHeaderSize;
+constexpr unsigned kDescriptorSize = dbfheader::kDescriptorSize;
 constexpr unsigned kFoxReserve = 263;  // zero bytes after a FoxPro header's terminator
-constexpr unsigned char kTerminator = 0x0D;
+constexpr unsigned char kTerminator = dbfheader::kEndMark;
 constexpr char kEndOfFile = 0x1A;
 constexpr int kNameNotFound = -1420;
 constexpr unsigned char kFlagNullable = 0x02, kFlagRaw = 0x04, kFlagAutoIncrement = 0x08;

@@ -1,9 +1,11 @@
 #include "xbase/data4.h"
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 
-#include "base/endian.h"
+#include "platform/dbfheader.h"
+#include "platform/endian.h"
 #include "platform/env.h"
 #include "xbase/code4.h"
 #include "xbase/error4.h"
@@ -19,18 +21,14 @@
 
 namespace {
 
-constexpr int kHeaderSize = 32;
-constexpr int kDescriptorSize = 32;
-constexpr unsigned char kTerminator = 0x0D;
-// Some writers end the descriptors with a line feed; other dBASE readers
-// take it as the terminator too.
-constexpr unsigned char kLineFeedTerminator = 0x0A;
+constexpr int kHeaderSize = int(dbfheader::kHeaderSize);
+constexpr int kDescriptorSize = int(dbfheader::kDescriptorSize);
 
 bool IsFox(const DATA4FILE* file) { return file->compatibility == k4dialectFox; }
 
-bool IsNullFlagsName(const unsigned char* descriptor) {
+bool IsNullFlagsName(const dbfheader::Descriptor& descriptor) {
   char name[11];
-  std::memcpy(name, descriptor, 10);
+  std::memcpy(name, descriptor.name, 10);
   name[10] = 0;
   return platform::AsciiEqualsIgnoreCase(name, "_NullFlags");
 }
@@ -45,9 +43,10 @@ struct FieldShape {
   bool memo;
 };
 
-bool ShapeOf(const CODE4* c4, bool fox, const unsigned char* d, FieldShape* shape, int* error) {
-  char type = platform::AsciiUpper(char(d[11]));
-  unsigned width = d[16], dec = d[17];
+bool ShapeOf(const CODE4* c4, bool fox, const dbfheader::Descriptor& d, FieldShape* shape,
+             int* error) {
+  char type = platform::AsciiUpper(d.type);
+  unsigned width = d.width, dec = d.decimals;
   shape->type = type;
   shape->memo = false;
   *error = 0;
@@ -123,7 +122,9 @@ int ReadHeader(DATA4FILE* file, const char* name) {
   CODE4* c4 = file->c4;
   unsigned char header[kHeaderSize];
   if (file4readAll(&file->file, 0, header, sizeof header) != 0) return -1;
-  file->version = header[0];
+  dbfheader::Header head;
+  dbfheader::DecodeHeader(header, sizeof header, &head);
+  file->version = head.version;
   if (file->version == '1') {
     static const unsigned char kAutoMark[8] = {1, 0, 0, 0, 0, 0, 0, 0};
     if (std::memcmp(header + 12, kAutoMark, 8) != 0) return Corrupt(c4, E4_TABLE_VERSION, name);
@@ -139,12 +140,12 @@ int ReadHeader(DATA4FILE* file, const char* name) {
   } else {
     file->compatibility = c4->compatibility == k4dialectFox ? k4dialectDbase3 : c4->compatibility;
   }
-  std::memcpy(file->yymmdd, header + 1, 3);
-  uint32_t count = QLoadU32LE(header + 4);
-  file->headerLen = QLoadU16LE(header + 8);
-  file->recWidth = QLoadU16LE(header + 10);
-  file->tableFlags = header[28];
-  file->codePage = header[29];
+  std::memcpy(file->yymmdd, head.updated, 3);
+  uint32_t count = head.recordCount;
+  file->headerLen = head.headerLength;
+  file->recWidth = head.recordLength;
+  file->tableFlags = head.tableFlags;
+  file->codePage = head.codePage;
   bool large = c4->largeFileLimit != 0;
   if (file->recWidth == 0) return Corrupt(c4, E4_DATA_CORRUPT, name);
   uint64_t length = file4len(&file->file);
@@ -165,22 +166,19 @@ int ReadHeader(DATA4FILE* file, const char* name) {
     if (c4->errorCode < 0) return c4->errorCode;
     return Corrupt(c4, E4_SHORT_HEADER, name);
   }
-  // Descriptors up to the terminator, each wholly inside the header.
-  unsigned slots = 0;
-  while (true) {
-    unsigned at = slots * kDescriptorSize;
-    if (at >= file->infoLen) return Corrupt(c4, E4_DATA_CORRUPT, name);
-    if (file->info[at] == kTerminator || file->info[at] == kLineFeedTerminator) break;
-    if (at + kDescriptorSize > file->infoLen) return Corrupt(c4, E4_DATA_CORRUPT, name);
-    slots++;
-  }
+  // Descriptors up to the end mark, each wholly inside the header.
+  const dbfheader::Scan scan = dbfheader::ScanDescriptors(file->info, file->infoLen, SIZE_MAX, true);
+  if (scan.end != dbfheader::ScanEnd::kMark) return Corrupt(c4, E4_DATA_CORRUPT, name);
+  const unsigned slots = unsigned(scan.count);
   file->nFields = int(slots);
   uint64_t sum = 1;
   long misfit = 0;  // a field that does not fit its value or the record
   for (unsigned i = 0; i < slots; i++) {
     FieldShape shape;
     int error;
-    if (!ShapeOf(c4, fox, file->info + i * kDescriptorSize, &shape, &error)) {
+    dbfheader::Descriptor d;
+    dbfheader::DecodeDescriptor(file->info + i * kDescriptorSize, kDescriptorSize, &d);
+    if (!ShapeOf(c4, fox, d, &shape, &error)) {
       return error4describe(c4, error, E4_INVALID_FIELD_TYPE, name, nullptr, nullptr);
     }
     if (misfit == 0 && shape.len < ValueWidth(shape.type)) misfit = E4_DATA_CORRUPT;
@@ -231,14 +229,15 @@ int BuildHandle(DATA4* data) {
   uint32_t offset = 1;
   int nullable = 0, memo = 0;
   for (int i = 0; i < file->nFields; i++) {
-    const unsigned char* d = file->info + i * kDescriptorSize;
+    dbfheader::Descriptor d;
+    dbfheader::DecodeDescriptor(file->info + i * kDescriptorSize, kDescriptorSize, &d);
     FIELD4* field = &data->fields[i];
     FieldShape shape;
     int error;
     ShapeOf(c4, fox, d, &shape, &error);
     size_t n = 0;
-    while (n < 10 && d[n] != 0) n++;
-    std::memcpy(field->name, d, n);
+    while (n < 10 && d.name[n] != 0) n++;
+    std::memcpy(field->name, d.name, n);
     while (n > 0 && field->name[n - 1] == ' ') n--;
     field->name[n] = 0;
     for (size_t k = 0; k < n; k++) field->name[k] = platform::AsciiUpper(field->name[k]);
@@ -249,7 +248,7 @@ int BuildHandle(DATA4* data) {
     offset += shape.counted;
     field->data = data;
     field->stamp = k4validStamp;
-    unsigned char flags = d[18];
+    unsigned char flags = d.flags;
     if (shape.type == '0') {
       data->nullFlags = field;
     } else if (fox && (flags & 0x02)) {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "base/calendar.h"
+#include "platform/calendar.h"
 #include "platform/env.h"
 #include "xbase/conv4.h"
 #include "xbase/error4.h"

@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "base/endian.h"
+#include "platform/endian.h"
 #include "xbase/conv4.h"
 #include "xbase/d4all.h"
 #include "xbase/e4state.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base/endian.h"
+#include "platform/endian.h"
 #include "xbase/code4.h"
 #include "xbase/conv4.h"
 #include "xbase/date4.h"

@@ -3,7 +3,7 @@
 // blocks; the tag headers and the tag directory follow the blocks.
 #include <cstring>
 
-#include "base/endian.h"
+#include "platform/endian.h"
 #include "platform/env.h"
 #include "xbase/block4.h"
 #include "xbase/code4.h"

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "base/endian.h"
+#include "platform/endian.h"
 #include "platform/env.h"
 #include "xbase/block4.h"
 #include "xbase/code4.h"

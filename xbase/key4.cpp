@@ -5,7 +5,7 @@
 #include <cstring>
 #include <utility>
 
-#include "base/endian.h"
+#include "platform/endian.h"
 #include "xbase/collate4.h"
 #include "xbase/conv4.h"
 #include "xbase/date4.h"

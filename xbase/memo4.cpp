@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "base/endian.h"
+#include "platform/endian.h"
 #include "xbase/code4.h"
 #include "xbase/error4.h"
 #include "xbase/field4.h"

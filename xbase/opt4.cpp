@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/env.h"
+#include "platform/endian.h"
 #include "xbase/code4.h"
 #include "xbase/error4.h"
 #include "xbase/file4.h"
@@ -309,7 +310,7 @@ OPT4BLOCK* TakeBlock(CODE4* c4, OPT4* opt, FILE4* file, uint32_t pos) {
   return b;
 }
 
-int16_t NodeAttribute(const unsigned char* node) { return int16_t(node[0] | (node[1] << 8)); }
+int16_t NodeAttribute(const unsigned char* node) { return QLoadI16LE(node); }
 
 // Blocks worth keeping longer move to the B lists once filled: a data file's
 // first block and the records reached through a tag, and index blocks that

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "base/endian.h"
+#include "platform/endian.h"
 #include "platform/env.h"
 #include "xbase/code4.h"
 #include "xbase/data4.h"

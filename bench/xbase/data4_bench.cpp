@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "base/endian.h"
+#include "platform/endian.h"
 #include "bench/xbase/bench_rows.h"
 #include "xbase/d4all.h"
 

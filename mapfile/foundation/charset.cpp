@@ -99,16 +99,6 @@ constexpr int kPackedEucJapanese = 52;
 // The replacement "_" may differ per charset in principle; it lives in the row.
 inline char Replacement(int charset) { return char((kRows[charset].flags >> 16) & 0xFF); }
 
-bool AsciiEqualNoCase(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    unsigned ca = static_cast<unsigned char>(*a), cb = static_cast<unsigned char>(*b);
-    if (ca >= 'A' && ca <= 'Z') ca += 0x20;
-    if (cb >= 'A' && cb <= 'Z') cb += 0x20;
-    if (ca != cb) return false;
-    if (!ca) return true;
-  }
-}
-
 inline bool InCodes(int code) { return code >= 1 && code < kCharsetCount; }
 
 const uint16_t* UnicodeTable(int code) {
@@ -536,12 +526,12 @@ const char* CharsetShortName(int code) {
 
 int CharsetFromName(const char* name) {
   if (!name) return -1;
-  if (AsciiEqualNoCase(name, "ANSI")) return CharsetSystem();
-  if (AsciiEqualNoCase(name, "MAC")) return kMacRoman;
-  if (AsciiEqualNoCase(name, "XASCII")) return kCodePage437;
-  if (AsciiEqualNoCase(name, "LICS")) return kLics;
+  if (platform::AsciiEqualsIgnoreCase(name, "ANSI")) return CharsetSystem();
+  if (platform::AsciiEqualsIgnoreCase(name, "MAC")) return kMacRoman;
+  if (platform::AsciiEqualsIgnoreCase(name, "XASCII")) return kCodePage437;
+  if (platform::AsciiEqualsIgnoreCase(name, "LICS")) return kLics;
   for (int code = 0; code < kCharsetCount; ++code) {
-    if (AsciiEqualNoCase(name, kRows[code].name)) return code;
+    if (platform::AsciiEqualsIgnoreCase(name, kRows[code].name)) return code;
   }
   return -1;
 }

@@ -10,24 +10,17 @@
 #include "mapfile/foundation/records.h"
 #include "mapfile/foundation/session.h"
 #include "mapfile/foundation/value.h"
+#include "platform/calendar.h"
 #include "platform/env.h"
 
 namespace layerio {
 
 namespace {
 
-constexpr int32_t kDays400 = 146097;
-constexpr int32_t kDays100 = 36524;
-constexpr int32_t kDays4 = 1461;
 constexpr int16_t kErrNotConvertible = 854;
 
-// The start of each month of a four-year cycle counted from March; the
-// cycle's last February has 29 days.
-constexpr int16_t kCycleMonthStart[48] = {
-    0,    31,   61,   92,   122,  153,  184,  214,  245,  275,  306,  337,
-    365,  396,  426,  457,  487,  518,  549,  579,  610,  640,  671,  702,
-    730,  761,  791,  822,  852,  883,  914,  944,  975,  1005, 1036, 1067,
-    1095, 1126, 1156, 1187, 1217, 1248, 1279, 1309, 1340, 1370, 1401, 1432};
+// Day 0 of the day numbers: 1 March of year 0.
+constexpr int64_t kDayNumberZero = DaysFromCivil(0, 3, 1);
 
 constexpr uint8_t kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
@@ -67,16 +60,9 @@ bool ValidDay(int32_t year, int32_t month, int32_t day) {
 
 int32_t DateToDayNumber(const DateRec* date) {
   if (IsEmpty(date) || date->year < 0) return -1;
-  int32_t y = date->year;
-  int32_t m = date->month;
-  if (m < 3) {
-    m += 12;
-    --y;
-  }
   // January and February of year 0 lie before the origin.
-  if (y < 0) return -1;
-  return (y / 400) * kDays400 + ((y % 400) / 100) * kDays100 + ((y % 100) / 4) * kDays4 +
-         kCycleMonthStart[(y % 4) * 12 + m - 3] + date->day - 1;
+  if (date->year == 0 && date->month < 3) return -1;
+  return int32_t(DaysFromCivil(date->year, date->month, date->day) - kDayNumberZero);
 }
 
 int16_t DateFromDayNumber(int32_t n, DateRec* out) {
@@ -85,33 +71,15 @@ int16_t DateFromDayNumber(int32_t n, DateRec* out) {
     ErrorPush(kErrorSeverity, kErrNotConvertible, nullptr, nullptr);
     return 0;
   }
-  int32_t year = (n / kDays400) * 400;
-  int32_t r = n % kDays400;
-  if (r == kDays400 - 1) {
-    year += 400;
-    if (year > INT16_MAX) goto range;
-    *out = DateRec{int16_t(year), 2, 29};
-    return 1;
+  int year = 0, month = 0, day = 0;
+  CivilFromDays(n + kDayNumberZero, &year, &month, &day);
+  if (year > INT16_MAX) {
+    // Beyond the record's 16-bit year.
+    ErrorPush(kErrorSeverity, kErrNotConvertible, nullptr, nullptr);
+    return 0;
   }
-  {
-    year += (r / kDays100) * 100;
-    r %= kDays100;
-    year += (r / kDays4) * 4;
-    int32_t d = r % kDays4;
-    int i = 47;
-    while (kCycleMonthStart[i] > d) --i;
-    int32_t m = i + 2;
-    year += m / 12;
-    if (year > INT16_MAX) goto range;
-    out->year = int16_t(year);
-    out->month = uint8_t(m % 12 + 1);
-    out->day = uint8_t(d - kCycleMonthStart[i] + 1);
-    return 1;
-  }
-range:
-  // Beyond the record's 16-bit year.
-  ErrorPush(kErrorSeverity, kErrNotConvertible, nullptr, nullptr);
-  return 0;
+  *out = DateRec{int16_t(year), uint8_t(month), uint8_t(day)};
+  return 1;
 }
 
 int16_t DateAddDays(int32_t days, DateRec* date) {

@@ -142,7 +142,7 @@ int16_t IdFileRead(int32_t row, uint32_t* position, IdFileAccess* access) {
   if (size < 0 || offset + 4 > size) return 0;
   if (access->cache) {
     if (Reach(access, offset, offset + 4)) {
-      *position = MapLoadU32(access->cache->bytes.data() + offset);
+      *position = QLoadU32LE(access->cache->bytes.data() + offset);
       return *position != 0;
     }
     if (!LeaveCache(access)) return PushUnreadable(access, "object index");
@@ -150,7 +150,7 @@ int16_t IdFileRead(int32_t row, uint32_t* position, IdFileAccess* access) {
   uint8_t entry[4];
   if (FileSeek(access->file, offset, 0) != offset || FileRead(access->file, entry, 4) != 4)
     return PushUnreadable(access, "object index");
-  *position = MapLoadU32(entry);
+  *position = QLoadU32LE(entry);
   return *position != 0;
 }
 
@@ -168,7 +168,7 @@ int16_t IdFileWrite(int32_t row, uint32_t position, IdFileAccess* access) {
     // Rows past the end are zero up to this one, as the file's are.
     const int64_t from = std::min(offset, c->size);
     if (Reach(access, from, offset + 4)) {
-      MapStoreU32(c->bytes.data() + offset, position);
+      QStoreU32LE(c->bytes.data() + offset, position);
       for (int64_t page = from / kPage; page <= (offset + 3) / kPage; ++page)
         c->pages[size_t(page)] = IdFileCache::kChanged;
       c->size = std::max(c->size, offset + 4);
@@ -189,7 +189,7 @@ int16_t IdFileWrite(int32_t row, uint32_t position, IdFileAccess* access) {
     }
   }
   uint8_t entry[4];
-  MapStoreU32(entry, position);
+  QStoreU32LE(entry, position);
   return FileSeek(access->file, offset, 0) == offset && FileWrite(access->file, entry, 4) == 4;
 }
 

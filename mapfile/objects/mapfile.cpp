@@ -97,7 +97,7 @@ int RecordUnit(const CoordSys* cs) {
 // A double taken into a coordinate-system record: -0.0 becomes 0 so that
 // records compare byte for byte; false when it is no finite number.
 bool TakeDouble(const uint8_t* p, double* out) {
-  double v = MapLoadF64(p);
+  double v = QLoadF64LE(p);
   if (!std::isfinite(v)) return false;
   *out = v + 0.0;
   return true;
@@ -179,26 +179,26 @@ int16_t MapHeaderWrite(MapFile* map, MapHeader* header) {
   const CoordSysParams& block = cs->params;
   const int projection = cs->projection;
   uint8_t b[kMapHeaderLengthV800] = {};
-  MapStoreU32(b + 0, map->marker);
-  MapStoreI16(b + 4, map->version);
-  MapStoreI16(b + 6, map->blockSize);
-  MapStoreF64(b + 8, map->unitFactor);
+  QStoreU32LE(b + 0, map->marker);
+  QStoreI16LE(b + 4, map->version);
+  QStoreI16LE(b + 6, map->blockSize);
+  QStoreF64LE(b + 8, map->unitFactor);
   const IRect* rects[2] = {&header->root, &header->second};
   for (int r = 0; r < 2; ++r) {
-    MapStoreI32(b + 16 + 16 * r, rects[r]->x1);
-    MapStoreI32(b + 20 + 16 * r, rects[r]->y1);
-    MapStoreI32(b + 24 + 16 * r, rects[r]->x2);
-    MapStoreI32(b + 28 + 16 * r, rects[r]->y2);
+    QStoreI32LE(b + 16 + 16 * r, rects[r]->x1);
+    QStoreI32LE(b + 20 + 16 * r, rects[r]->y1);
+    QStoreI32LE(b + 24 + 16 * r, rects[r]->x2);
+    QStoreI32LE(b + 28 + 16 * r, rects[r]->y2);
   }
   map->root = header->root;
-  MapStoreU32(b + 48, map->rootBlock);
-  MapStoreU32(b + 52, map->freeHead);
-  MapStoreU32(b + 56, map->firstStyleBlock);
-  MapStoreU32(b + 60, header->pointCount);
-  MapStoreU32(b + 64, header->lineCount);
-  MapStoreU32(b + 68, header->regionCount);
-  MapStoreU32(b + 72, header->otherCount);
-  MapStoreU32(b + 76, header->maxObjectSize);
+  QStoreU32LE(b + 48, map->rootBlock);
+  QStoreU32LE(b + 52, map->freeHead);
+  QStoreU32LE(b + 56, map->firstStyleBlock);
+  QStoreU32LE(b + 60, header->pointCount);
+  QStoreU32LE(b + 64, header->lineCount);
+  QStoreU32LE(b + 68, header->regionCount);
+  QStoreU32LE(b + 72, header->otherCount);
+  QStoreU32LE(b + 76, header->maxObjectSize);
   b[94] = map->storedUnit;
   b[95] = map->indexDepth;
   b[96] = map->precision;
@@ -216,39 +216,39 @@ int16_t MapHeaderWrite(MapFile* map, MapHeader* header) {
     b[111] = static_cast<uint8_t>(RecordUnit(cs));
     double sx, sy, ox, oy;
     CoordSysGetScale(cs, nullptr, nullptr, &sx, &sy, &ox, &oy);
-    MapStoreF64(b + 112, sx);
-    MapStoreF64(b + 120, sy);
-    MapStoreF64(b + 128, ox);
-    MapStoreF64(b + 136, oy);
+    QStoreF64LE(b + 112, sx);
+    QStoreF64LE(b + 120, sy);
+    QStoreF64LE(b + 128, ox);
+    QStoreF64LE(b + 136, oy);
     if (projection != 0) {
       const PXDatum& d = block.datum;
       b[110] = d.ellipsoid;
-      MapStoreF64(b + 192, d.dx);
-      MapStoreF64(b + 200, d.dy);
-      MapStoreF64(b + 208, d.dz);
-      MapStoreU16(b + 106, d.number);
+      QStoreF64LE(b + 192, d.dx);
+      QStoreF64LE(b + 200, d.dy);
+      QStoreF64LE(b + 208, d.dz);
+      QStoreU16LE(b + 106, d.number);
       int count = ProjectionFamily(projection);
       if (count > 6) return 0;
-      for (int k = 0; k < count; ++k) MapStoreF64(b + 144 + 8 * k, block.params[k]);
+      for (int k = 0; k < count; ++k) QStoreF64LE(b + 144 + 8 * k, block.params[k]);
       if (version >= 400) {
-        MapStoreF64(b + 216, d.rx);
-        MapStoreF64(b + 224, d.ry);
-        MapStoreF64(b + 232, d.rz);
-        MapStoreF64(b + 240, d.scale);
-        MapStoreF64(b + 248, d.primeMeridian);
+        QStoreF64LE(b + 216, d.rx);
+        QStoreF64LE(b + 224, d.ry);
+        QStoreF64LE(b + 232, d.rz);
+        QStoreF64LE(b + 240, d.scale);
+        QStoreF64LE(b + 248, d.primeMeridian);
       }
     }
   }
   if (version >= 500) {
     b[256] = (block.flags & kParamsAffine) ? 1 : 0;
     b[257] = static_cast<uint8_t>(block.affineUnit);
-    for (int k = 0; k < 6; ++k) MapStoreF64(b + 264 + 8 * k, block.affine[k]);
+    for (int k = 0; k < 6; ++k) QStoreF64LE(b + 264 + 8 * k, block.affine[k]);
   }
   if (version >= 800 && block.word246 != 0) {
     b[312] = static_cast<uint8_t>(block.word246);
     b[313] = header->extensionBytes[0];
     b[314] = header->extensionBytes[1];
-    for (int k = 0; k < 8; ++k) MapStoreU32(b + 320 + 4 * k, header->extensionWords[k]);
+    for (int k = 0; k < 8; ++k) QStoreU32LE(b + 320 + 4 * k, header->extensionWords[k]);
   }
   if (!WriteAt(map->file, kMapHeaderOffset, b, HeaderLengthFor(version))) return 0;
   header->flags &= ~kMapHeaderDirty;
@@ -262,13 +262,13 @@ int16_t MapHeaderRead(MapFile* map, MapHeader* header) {
     PushDamaged(map, "header");
     return 0;
   }
-  if (MapLoadU32(b) != map->marker) return 0;
-  const int16_t version = MapLoadI16(b + 4);
+  if (QLoadU32LE(b) != map->marker) return 0;
+  const int16_t version = QLoadI16LE(b + 4);
   if (got < HeaderLengthFor(version)) {
     PushDamaged(map, "header");
     return 0;
   }
-  const int16_t blockSize = MapLoadI16(b + 6);
+  const int16_t blockSize = QLoadI16LE(b + 6);
   double unitFactor = 0;
   if (!BlockSizeValid(blockSize) || !TakeDouble(b + 8, &unitFactor)) {
     PushDamaged(map, "header");
@@ -280,20 +280,20 @@ int16_t MapHeaderRead(MapFile* map, MapHeader* header) {
   std::memset(header, 0, sizeof *header);
   IRect* rects[2] = {&header->root, &header->second};
   for (int r = 0; r < 2; ++r) {
-    rects[r]->x1 = MapLoadI32(b + 16 + 16 * r);
-    rects[r]->y1 = MapLoadI32(b + 20 + 16 * r);
-    rects[r]->x2 = MapLoadI32(b + 24 + 16 * r);
-    rects[r]->y2 = MapLoadI32(b + 28 + 16 * r);
+    rects[r]->x1 = QLoadI32LE(b + 16 + 16 * r);
+    rects[r]->y1 = QLoadI32LE(b + 20 + 16 * r);
+    rects[r]->x2 = QLoadI32LE(b + 24 + 16 * r);
+    rects[r]->y2 = QLoadI32LE(b + 28 + 16 * r);
   }
   map->root = header->root;
-  map->rootBlock = MapLoadU32(b + 48);
-  map->freeHead = MapLoadU32(b + 52);
-  map->firstStyleBlock = MapLoadU32(b + 56);
-  header->pointCount = MapLoadU32(b + 60);
-  header->lineCount = MapLoadU32(b + 64);
-  header->regionCount = MapLoadU32(b + 68);
-  header->otherCount = MapLoadU32(b + 72);
-  header->maxObjectSize = MapLoadU32(b + 76);
+  map->rootBlock = QLoadU32LE(b + 48);
+  map->freeHead = QLoadU32LE(b + 52);
+  map->firstStyleBlock = QLoadU32LE(b + 56);
+  header->pointCount = QLoadU32LE(b + 60);
+  header->lineCount = QLoadU32LE(b + 64);
+  header->regionCount = QLoadU32LE(b + 68);
+  header->otherCount = QLoadU32LE(b + 72);
+  header->maxObjectSize = QLoadU32LE(b + 76);
   header->readWord = 4;
   map->storedUnit = b[94];
   map->indexDepth = b[95];
@@ -359,7 +359,7 @@ int16_t MapHeaderRead(MapFile* map, MapHeader* header) {
         PushDamaged(map, "header");
         return 0;
       }
-      int number = MapLoadU16(b + 106);
+      int number = QLoadU16LE(b + 106);
       if (DatumRecordMatches(number, &d)) d.number = static_cast<uint16_t>(number);
       block.datum = d;
       if (projection == 1) {
@@ -397,7 +397,7 @@ int16_t MapHeaderRead(MapFile* map, MapHeader* header) {
     block.word246 = 1;
     header->extensionBytes[0] = b[313];
     header->extensionBytes[1] = b[314];
-    for (int k = 0; k < 8; ++k) header->extensionWords[k] = MapLoadU32(b + 320 + 4 * k);
+    for (int k = 0; k < 8; ++k) header->extensionWords[k] = QLoadU32LE(b + 320 + 4 * k);
     map->extension = 1;
   }
   CoordSysInitWithScale(&header->coordSys, projection, &block, sx, sy, ox, oy);
@@ -559,8 +559,8 @@ int16_t MapBlockAlloc(MapFile* map, uint32_t* position) {
     uint8_t free[6];
     int32_t got = 0;
     if (ReadAt(map->file, head, free, 6, &got) && got == 6 &&
-        MapLoadU16(free) == kMapBlockFree) {
-      uint32_t next = MapLoadU32(free + 2);
+        QLoadU16LE(free) == kMapBlockFree) {
+      uint32_t next = QLoadU32LE(free + 2);
       // A chain that points at itself would hand the block out twice.
       map->freeHead = next == head ? 0 : next;
       ++map->generation;
@@ -599,8 +599,8 @@ int16_t MapBlockFree(MapFile* map, uint32_t position) {
     return 1;
   }
   uint8_t free[6];
-  MapStoreU16(free, kMapBlockFree);
-  MapStoreU32(free + 2, map->freeHead);
+  QStoreU16LE(free, kMapBlockFree);
+  QStoreU32LE(free + 2, map->freeHead);
   if (!WriteAt(map->file, position, free, 6)) return 0;
   map->freeHead = position;
   ++map->generation;
@@ -627,7 +627,7 @@ void MapBlockSlotFree(MapFile*, MapBlockSlot** slot) { MemFreePtr(slot); }
 void MapBlockInit(MapFile* map, MapBlockSlot* slot, uint16_t kind) {
   size_t size = std::min<size_t>(slot->capacity, static_cast<size_t>(map->blockSize));
   std::memset(slot->bytes, 0, size);
-  MapStoreU16(slot->bytes, kind);
+  QStoreU16LE(slot->bytes, kind);
   slot->flags |= kMapSlotInvalid;
 }
 
@@ -656,7 +656,7 @@ static bool ReadAround(MapFile* map, uint32_t position, int64_t fileSize, uint8_
   for (int64_t i = 0; i < blocks; ++i) {
     const uint8_t* block = bytes.data() + size_t(i) * size;
     const uint32_t at = static_cast<uint32_t>(start + i * size);
-    const uint16_t type = MapLoadU16(block);
+    const uint16_t type = QLoadU16LE(block);
     if (at == position) std::memcpy(out, block, size);
     if ((type == kMapBlockIndex || type == kMapBlockObject || type == kMapBlockCoord) &&
         !MapNodeCacheFind(map, at))
@@ -684,7 +684,7 @@ int16_t MapBlockRead(MapFile* map, MapBlockSlot* slot, uint32_t position) {
     std::memcpy(slot->bytes, kept, size);
   } else if (!ReadAround(map, position, fileSize, slot->bytes)) {
     if (!ReadAt(map->file, position, slot->bytes, static_cast<int32_t>(size), nullptr)) return 0;
-    if (MapLoadU16(slot->bytes) == kMapBlockIndex) MapNodeCacheStore(map, position, slot->bytes);
+    if (QLoadU16LE(slot->bytes) == kMapBlockIndex) MapNodeCacheStore(map, position, slot->bytes);
   }
   slot->generation = map->generation;
   slot->flags &= ~kMapSlotInvalid;
@@ -705,7 +705,7 @@ int16_t MapBlockWrite(MapFile* map, MapBlockSlot* slot, uint32_t position) {
     MapNodeCacheDrop(map, position);
     return 0;
   }
-  const uint16_t type = MapLoadU16(slot->bytes);
+  const uint16_t type = QLoadU16LE(slot->bytes);
   if (type == kMapBlockIndex || type == kMapBlockObject || type == kMapBlockCoord) {
     // A block just written is the one most likely read next.
     MapNodeCacheStore(map, position, slot->bytes, type != kMapBlockIndex);

@@ -31,8 +31,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/endian.h"
 #include "mapfile/coordsys/coordsys.h"
-#include "mapfile/foundation/bytes.h"
 #include "mapfile/foundation/file.h"
 #include "mapfile/foundation/records.h"
 #include "mapfile/foundation/rect.h"
@@ -176,20 +176,6 @@ struct MapBlockSlot {
   uint32_t capacity;  // bytes allocated at bytes: the block size at allocation
   uint8_t* bytes;
 };
-
-// ===== Little-endian fields =================================================
-
-// The map-file names of the foundation's little-endian fields (bytes.h).
-inline uint16_t MapLoadU16(const uint8_t* p) { return LoadU16(p); }
-inline uint32_t MapLoadU32(const uint8_t* p) { return LoadU32(p); }
-inline int16_t MapLoadI16(const uint8_t* p) { return static_cast<int16_t>(LoadU16(p)); }
-inline int32_t MapLoadI32(const uint8_t* p) { return static_cast<int32_t>(LoadU32(p)); }
-inline double MapLoadF64(const uint8_t* p) { return LoadF64(p); }
-inline void MapStoreU16(uint8_t* p, uint16_t v) { StoreU16(p, v); }
-inline void MapStoreU32(uint8_t* p, uint32_t v) { StoreU32(p, v); }
-inline void MapStoreI16(uint8_t* p, int16_t v) { StoreU16(p, static_cast<uint16_t>(v)); }
-inline void MapStoreI32(uint8_t* p, int32_t v) { StoreU32(p, static_cast<uint32_t>(v)); }
-inline void MapStoreF64(uint8_t* p, double v) { StoreF64(p, v); }
 
 // ===== The per-type-code table ==============================================
 

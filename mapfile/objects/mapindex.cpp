@@ -108,7 +108,7 @@ int16_t ForEachRecord(const MapFile* map, const uint8_t* block, Visit visit) {
     int code = block[off];
     int length = RecordLength(map, code);
     if (length < 5 || off + static_cast<uint32_t>(length) > end) return Damaged();
-    uint32_t word = MapLoadU32(block + off + 1);
+    uint32_t word = QLoadU32LE(block + off + 1);
     int16_t r = visit(off, code, length, word, head);
     if (r <= 0) return r;
     off += static_cast<uint32_t>(length);
@@ -163,8 +163,8 @@ int16_t FreeChain(MapFile* map, MapBlockSlot* slot, uint32_t first) {
   uint32_t guard = 0;
   while (position) {
     if (!MapBlockRead(map, slot, position)) return 0;
-    if (MapLoadU16(slot->bytes) != kMapBlockCoord) return Damaged();
-    uint32_t next = MapLoadU32(slot->bytes + 4);
+    if (QLoadU16LE(slot->bytes) != kMapBlockCoord) return Damaged();
+    uint32_t next = QLoadU32LE(slot->bytes + 4);
     if (!MapBlockFree(map, position)) return 0;
     position = next;
     if (++guard > (1u << 26)) return Damaged();  // a chain that loops
@@ -260,7 +260,7 @@ int16_t SplitLeaf(MapIndexCursor* cursor, MapFile* map, GeomObject* object, int3
 
   for (uint32_t off : remembered) {
     int code = cursor->leafCopy[off];
-    uint32_t word = MapLoadU32(cursor->leafCopy + off + 1);
+    uint32_t word = QLoadU32LE(cursor->leafCopy + off + 1);
     if (!load(off, code) || !place(1 - newSide, word)) return 0;
   }
 
@@ -413,15 +413,15 @@ int MapIndexNodeCapacity(const MapFile* map) {
 }
 
 int16_t MapIndexNodeRead(const MapFile* map, const uint8_t* block, MapIndexNode* node) {
-  if (MapLoadU16(block) != kMapBlockIndex) return Damaged();
-  int count = MapLoadU16(block + 2);
+  if (QLoadU16LE(block) != kMapBlockIndex) return Damaged();
+  int count = QLoadU16LE(block + 2);
   if (count < 1 || count > MapIndexNodeCapacity(map)) return Damaged();
   node->count = static_cast<uint16_t>(count);
   const uint8_t* p = block + kMapIndexNodeHead;
   for (int i = 0; i < count; ++i, p += kMapIndexEntrySize) {
     MapIndexEntry& e = node->entries[i];
-    e.rect = {MapLoadI32(p), MapLoadI32(p + 4), MapLoadI32(p + 8), MapLoadI32(p + 12)};
-    e.child = MapLoadU32(p + 16);
+    e.rect = {QLoadI32LE(p), QLoadI32LE(p + 4), QLoadI32LE(p + 8), QLoadI32LE(p + 12)};
+    e.child = QLoadU32LE(p + 16);
     if (!e.child || e.rect.x1 > e.rect.x2 || e.rect.y1 > e.rect.y2) return Damaged();
   }
   return 1;
@@ -429,16 +429,16 @@ int16_t MapIndexNodeRead(const MapFile* map, const uint8_t* block, MapIndexNode*
 
 void MapIndexNodeWrite(const MapFile* map, const MapIndexNode* node, uint8_t* block) {
   std::memset(block, 0, static_cast<size_t>(map->blockSize));
-  MapStoreU16(block, kMapBlockIndex);
-  MapStoreU16(block + 2, node->count);
+  QStoreU16LE(block, kMapBlockIndex);
+  QStoreU16LE(block + 2, node->count);
   uint8_t* p = block + kMapIndexNodeHead;
   for (int i = 0; i < node->count; ++i, p += kMapIndexEntrySize) {
     const MapIndexEntry& e = node->entries[i];
-    MapStoreI32(p, e.rect.x1);
-    MapStoreI32(p + 4, e.rect.y1);
-    MapStoreI32(p + 8, e.rect.x2);
-    MapStoreI32(p + 12, e.rect.y2);
-    MapStoreU32(p + 16, e.child);
+    QStoreI32LE(p, e.rect.x1);
+    QStoreI32LE(p + 4, e.rect.y1);
+    QStoreI32LE(p + 8, e.rect.x2);
+    QStoreI32LE(p + 12, e.rect.y2);
+    QStoreU32LE(p + 16, e.child);
   }
 }
 
@@ -617,14 +617,14 @@ int16_t MapRecordRemove(MapFile* map, MapBlockSlot* slot, uint32_t position, int
   int code = 0;
   if (!LocateRecord(map, slot, position, &offset, &code)) return 0;
   uint8_t* rec = slot->bytes + offset;
-  if (code > kMapCodeMax || MapLoadU32(rec + 1) != static_cast<uint32_t>(row)) return Damaged();
+  if (code > kMapCodeMax || QLoadU32LE(rec + 1) != static_cast<uint32_t>(row)) return Damaged();
   // Marked before the styles are released: should the write fail, no style
   // has lost a use that its record still holds.
   uint8_t record[128];
   std::memcpy(record, rec, static_cast<size_t>(MapCodeLength(code)));
   MapObjectBlockHead head;
   MapObjectBlockHeadRead(slot->bytes, &head);
-  MapStoreU32(rec + 1, static_cast<uint32_t>(row) | kMapRowRemoved);
+  QStoreU32LE(rec + 1, static_cast<uint32_t>(row) | kMapRowRemoved);
   if (!MapBlockWrite(map, slot, position - offset)) return 0;
 
   MemHandle handle = nullptr;
@@ -674,8 +674,8 @@ int16_t MapRecordMark(MapFile* map, uint32_t position, uint32_t mark) {
   int16_t ok = LocateRecord(map, slot, position, &offset, &code);
   if (ok) {
     uint8_t* rec = slot->bytes + offset;
-    uint32_t word = (MapLoadU32(rec + 1) & kMapRowMask) | (mark & ~kMapRowMask);
-    MapStoreU32(rec + 1, word);
+    uint32_t word = (QLoadU32LE(rec + 1) & kMapRowMask) | (mark & ~kMapRowMask);
+    QStoreU32LE(rec + 1, word);
     ok = MapBlockWrite(map, slot, position - offset);
   }
   MapBlockSlotFree(map, &slot);
@@ -715,7 +715,7 @@ struct Walker {
       if (!seen.insert(position).second) return Fail("a block is reached twice", position);
     }
     if (!MapBlockRead(map, slot, position)) return Fail("a block cannot be read", position);
-    const uint16_t kind = MapLoadU16(slot->bytes);
+    const uint16_t kind = QLoadU16LE(slot->bytes);
     if (level + 1 == map->indexDepth) {
       if (kind != kMapBlockObject) return Fail("a leaf is not an object block", position);
       ++leafCount;

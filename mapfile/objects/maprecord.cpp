@@ -169,8 +169,8 @@ IPoint LoadPt(const uint8_t* p, int compressed, const IPoint& base) {
   if (compressed) {
     DeltaPointDecode(p, &out, &base);
   } else {
-    out.x = MapLoadI32(p);
-    out.y = MapLoadI32(p + 4);
+    out.x = QLoadI32LE(p);
+    out.y = QLoadI32LE(p + 4);
   }
   return out;
 }
@@ -180,10 +180,10 @@ IRect LoadRect(const uint8_t* p, int compressed, const IPoint& base) {
   if (compressed) {
     DeltaRectDecode(p, &r, &base);
   } else {
-    r.x1 = MapLoadI32(p);
-    r.y1 = MapLoadI32(p + 4);
-    r.x2 = MapLoadI32(p + 8);
-    r.y2 = MapLoadI32(p + 12);
+    r.x1 = QLoadI32LE(p);
+    r.y1 = QLoadI32LE(p + 4);
+    r.x2 = QLoadI32LE(p + 8);
+    r.y2 = QLoadI32LE(p + 12);
   }
   return r;
 }
@@ -363,14 +363,14 @@ struct StyleIo {
 
 void FontSymbolRecPack(const SymbolStyle& s, uint8_t* p) {
   std::memset(p, 0, 8);
-  MapStoreU16(p, SymbolFontStyleGet(&s));
+  QStoreU16LE(p, SymbolFontStyleGet(&s));
   p[2] = static_cast<uint8_t>(s.colour >> 16);
   p[3] = static_cast<uint8_t>(s.colour >> 8);
   p[4] = static_cast<uint8_t>(s.colour);
 }
 
 void FontSymbolRecUnpack(const uint8_t* p, SymbolStyle* s) {
-  SymbolFontStyleSet(s, MapLoadU16(p));
+  SymbolFontStyleSet(s, QLoadU16LE(p));
   s->colour = (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 8) | p[4];
 }
 
@@ -383,7 +383,7 @@ void SymbolBlockPack(const SymbolStyle& s, uint8_t* p) {
     p[1] = static_cast<uint8_t>(s.shape);
     p[2] = ClampU8(s.size);
     FontSymbolRecPack(s, p + 3);
-    MapStoreI16(p + 11, s.angle);
+    QStoreI16LE(p + 11, s.angle);
   } else if (s.kind == kSymbolCustom) {
     p[14] = static_cast<uint8_t>(SymbolCustomStyleGet(&s));
   }
@@ -398,7 +398,7 @@ void SymbolBlockUnpack(const uint8_t* p, SymbolStyle* s) {
     s->shape = p[1];
     s->size = p[2];
     FontSymbolRecUnpack(p + 3, s);
-    s->angle = MapLoadI16(p + 11);
+    s->angle = QLoadI16LE(p + 11);
   } else if (s->kind == kSymbolCustom) {
     std::memset(&s->custom, 0, sizeof s->custom);
     SymbolCustomStyleSet(s, p[14] & 7);
@@ -419,8 +419,8 @@ void ValueRange(const double* values, uint32_t count, uint8_t* out) {
     if (!any || v > hi) hi = v;
     any = true;
   }
-  StoreF64(out, lo);
-  StoreF64(out + 8, hi);
+  QStoreF64LE(out, lo);
+  QStoreF64LE(out + 8, hi);
 }
 
 // ----- the coordinate stream: reading -----------------------------------------
@@ -467,15 +467,15 @@ class StreamReader {
   bool Enter(uint32_t block) {
     if (!MapBlockRead(map_, slot_, block)) return false;
     const uint8_t* b = slot_->bytes;
-    if (MapLoadU16(b) != kMapBlockCoord) return false;
-    const uint32_t used = MapLoadU16(b + 2);
+    if (QLoadU16LE(b) != kMapBlockCoord) return false;
+    const uint32_t used = QLoadU16LE(b + 2);
     if (used > static_cast<uint32_t>(map_->blockSize) - kMapCoordBlockHead) return false;
     end_ = kMapCoordBlockHead + used;
     off_ = kMapCoordBlockHead;
     return true;
   }
   bool Next() {
-    const uint32_t next = MapLoadU32(slot_->bytes + 4);
+    const uint32_t next = QLoadU32LE(slot_->bytes + 4);
     if (next == 0) return false;
     return Enter(next);
   }
@@ -519,8 +519,8 @@ class ChainWriter {
     } else {
       block_ = head.currentCoord;
       if (!MapBlockRead(map_, slot_, block_)) return false;
-      if (MapLoadU16(slot_->bytes) != kMapBlockCoord) return false;
-      const uint32_t used = MapLoadU16(slot_->bytes + 2);
+      if (QLoadU16LE(slot_->bytes) != kMapBlockCoord) return false;
+      const uint32_t used = QLoadU16LE(slot_->bytes + 2);
       if (used > bs - kMapCoordBlockHead) return false;
       off_ = kMapCoordBlockHead + used;
       if (bs - off_ < kMapCoordMinRoom && !NewBlock()) return false;
@@ -533,7 +533,7 @@ class ChainWriter {
     if (off_ + n > static_cast<uint32_t>(map_->blockSize) && !NewBlock()) return false;
     std::memcpy(slot_->bytes + off_, p, n);
     off_ += n;
-    MapStoreU16(slot_->bytes + 2, static_cast<uint16_t>(off_ - kMapCoordBlockHead));
+    QStoreU16LE(slot_->bytes + 2, static_cast<uint16_t>(off_ - kMapCoordBlockHead));
     return true;
   }
 
@@ -562,7 +562,7 @@ class ChainWriter {
   bool NewBlock() {
     uint32_t next;
     if (!MapBlockAlloc(map_, &next)) return false;
-    MapStoreU32(slot_->bytes + 4, next);
+    QStoreU32LE(slot_->bytes + 4, next);
     if (!MapBlockWrite(map_, slot_, block_)) return false;
     MapBlockInit(map_, slot_, kMapBlockCoord);
     block_ = next;
@@ -593,29 +593,29 @@ bool PutPoint(Sink& s, const IPoint& p, int compressed, const IPoint& base) {
     DeltaPointEncode(&p, b, &base);
     return s.Put(b, 4);
   }
-  MapStoreI32(b, p.x);
-  MapStoreI32(b + 4, p.y);
+  QStoreI32LE(b, p.x);
+  QStoreI32LE(b + 4, p.y);
   return s.Put(b, 8);
 }
 
 template <class Sink>
 bool PutU16(Sink& s, uint32_t v) {
   uint8_t b[2];
-  MapStoreU16(b, static_cast<uint16_t>(v));
+  QStoreU16LE(b, static_cast<uint16_t>(v));
   return s.Put(b, 2);
 }
 
 template <class Sink>
 bool PutU32(Sink& s, uint32_t v) {
   uint8_t b[4];
-  MapStoreU32(b, v);
+  QStoreU32LE(b, v);
   return s.Put(b, 4);
 }
 
 template <class Sink>
 bool PutF64(Sink& s, double v) {
   uint8_t b[8];
-  StoreF64(b, v);
+  QStoreF64LE(b, v);
   return s.Put(b, 8);
 }
 
@@ -841,9 +841,9 @@ bool ReadPoly(StreamReader& r, GeomObject* o, int code, uint32_t dataWord, const
       GeomPart part{};
       const uint8_t* p;
       if (!(p = r.Take(point16 ? 2 : 4))) return false;
-      const uint32_t count = point16 ? MapLoadU16(p) : MapLoadU32(p);
+      const uint32_t count = point16 ? QLoadU16LE(p) : QLoadU32LE(p);
       if (!(p = r.Take(second16 ? 2 : 4))) return false;
-      part.following = second16 ? MapLoadU16(p) : MapLoadU32(p);
+      part.following = second16 ? QLoadU16LE(p) : QLoadU32LE(p);
       IPoint a, b;
       if (!(p = r.Take(ps))) return false;
       a = LoadPt(p, compressed, base);
@@ -851,7 +851,7 @@ bool ReadPoly(StreamReader& r, GeomObject* o, int code, uint32_t dataWord, const
       b = LoadPt(p, compressed, base);
       part.bounds = IRect{a.x, a.y, b.x, b.y};
       if (!(p = r.Take(4))) return false;
-      const uint64_t position = uint64_t{MapLoadU32(p)} + static_cast<uint64_t>(diff);
+      const uint64_t position = uint64_t{QLoadU32LE(p)} + static_cast<uint64_t>(diff);
       sum += count;
       if (count > points || sum > points) return false;
       if (position < headers || (position - headers) % kGeomPointSize != 0 ||
@@ -879,7 +879,7 @@ bool ReadPoly(StreamReader& r, GeomObject* o, int code, uint32_t dataWord, const
       for (uint32_t i = 0; i < points; ++i) {
         const uint8_t* p = r.Take(8);
         if (!p) return false;
-        (*values)[i] = MapLoadF64(p);
+        (*values)[i] = QLoadF64LE(p);
       }
     }
   }
@@ -908,7 +908,7 @@ bool ReadMultipoint(StreamReader& r, GeomObject* o, int code, const IPoint& base
       for (uint32_t i = 0; i < n; ++i) {
         const uint8_t* p = r.Take(8);
         if (!p) return false;
-        (*values)[i] = MapLoadF64(p);
+        (*values)[i] = QLoadF64LE(p);
       }
     }
   }
@@ -972,8 +972,8 @@ MultipointFields MultipointLayout(int code) {
 // The sections a collection part record field holds.
 uint32_t CollectionSections(const uint8_t* rec, int code, int slot) {
   const CollectionFields f = CollectionLayout(code);
-  if (f.sections32) return MapLoadU32(rec + (slot == 0 ? 21 : 25));
-  return static_cast<uint32_t>(std::max<int16_t>(MapLoadI16(rec + (slot == 0 ? 21 : 23)), 0));
+  if (f.sections32) return QLoadU32LE(rec + (slot == 0 ? 21 : 25));
+  return static_cast<uint32_t>(std::max<int16_t>(QLoadI16LE(rec + (slot == 0 ? 21 : 23)), 0));
 }
 
 // Checks the counts of a record against its data words and the limits.
@@ -985,28 +985,28 @@ bool RecordCountsSound(const uint8_t* rec, int code) {
       uint32_t sections = 1;
       if (f.sectionsAt) {
         if (f.sections32) {
-          sections = MapLoadU32(rec + f.sectionsAt);
+          sections = QLoadU32LE(rec + f.sectionsAt);
         } else {
-          const int16_t s = MapLoadI16(rec + f.sectionsAt);
+          const int16_t s = QLoadI16LE(rec + f.sectionsAt);
           if (s < 0) return false;
           sections = static_cast<uint32_t>(s);
         }
       }
       uint32_t points;
-      return PointsFromDataWord(code, sections, MapLoadU32(rec + 9), &points);
+      return PointsFromDataWord(code, sections, QLoadU32LE(rec + 9), &points);
     }
     case kGeomMultipoint:
-      return MapLoadU32(rec + 9) <= kMapMaxPoints;
+      return QLoadU32LE(rec + 9) <= kMapMaxPoints;
     case kGeomCollection: {
       uint32_t points;
-      if (MapLoadU32(rec + 9) > kMapMaxPoints) return false;
-      if (!CollectionLayout(code).sections32 && (MapLoadI16(rec + 21) < 0 ||
-                                                 MapLoadI16(rec + 23) < 0)) {
+      if (QLoadU32LE(rec + 9) > kMapMaxPoints) return false;
+      if (!CollectionLayout(code).sections32 && (QLoadI16LE(rec + 21) < 0 ||
+                                                 QLoadI16LE(rec + 23) < 0)) {
         return false;
       }
       for (int slot = 0; slot < 2; ++slot) {
         const int part = MapCollectionPartCode(slot == 0 ? kGeomRegion : kGeomPolyline, code);
-        const uint32_t word = MapLoadU32(rec + (slot == 0 ? 13 : 17));
+        const uint32_t word = QLoadU32LE(rec + (slot == 0 ? 13 : 17));
         if (!PointsFromDataWord(part, CollectionSections(rec, code, slot), word, &points)) {
           return false;
         }
@@ -1025,11 +1025,11 @@ bool RecordCountsSound(const uint8_t* rec, int code) {
 bool DecodePoly(StyleIo& io, const uint8_t* rec, int code, GeomObject* o, IPoint* base) {
   const int compressed = io.form == kMapFormCompressed;
   const PolyFields f = PolyLayout(code);
-  const uint32_t word = MapLoadU32(rec + 9);
+  const uint32_t word = QLoadU32LE(rec + 9);
   uint32_t sections = 1;
   if (f.sectionsAt) {
-    sections = f.sections32 ? MapLoadU32(rec + f.sectionsAt)
-                            : static_cast<uint32_t>(std::max<int16_t>(MapLoadI16(rec + 13), 0));
+    sections = f.sections32 ? QLoadU32LE(rec + f.sectionsAt)
+                            : static_cast<uint32_t>(std::max<int16_t>(QLoadI16LE(rec + 13), 0));
   }
   o->u.poly.partCount = sections;
   o->u.poly.smooth = (word & kMapDataSmooth) ? 1 : 0;
@@ -1083,15 +1083,15 @@ int DecodeRecord(MapFile* map, const uint8_t* rec, GeomObject* o, uint32_t* data
     return -1;
   }
   ClearObject(o, kind);
-  o->row = MapLoadU32(rec + 1);
+  o->row = QLoadU32LE(rec + 1);
   StyleIo io{map, MapCodeForm(code), 0, release};
   const int compressed = io.form == kMapFormCompressed;
   const int inl = io.form == kMapFormInline;
   IPoint base = blockBase ? *blockBase : IPoint{0, 0};
   if (const int at = RecordBaseOffset(code)) {
-    base = IPoint{MapLoadI32(rec + at), MapLoadI32(rec + at + 4)};
+    base = IPoint{QLoadI32LE(rec + at), QLoadI32LE(rec + at + 4)};
   }
-  if (dataStart) *dataStart = MapCodeHasData(code) ? MapLoadU32(rec + 5) : 0;
+  if (dataStart) *dataStart = MapCodeHasData(code) ? QLoadU32LE(rec + 5) : 0;
   if (HasTail(code)) DecodeTail(io, rec, code, o, base);
 
   switch (code) {
@@ -1114,8 +1114,8 @@ int DecodeRecord(MapFile* map, const uint8_t* rec, GeomObject* o, uint32_t* data
     }
     case 10: case 11: case 12: {
       GeomArcFields& a = o->u.arc;
-      a.startAngle = MapLoadI16(rec + 5);
-      int32_t end = MapLoadI16(rec + 7);
+      a.startAngle = QLoadI16LE(rec + 5);
+      int32_t end = QLoadI16LE(rec + 7);
       while (end <= a.startAngle) end += 3600;
       a.endAngle = static_cast<int16_t>(end);
       a.ellipse = LoadRect(rec + 9, compressed, base);
@@ -1123,14 +1123,14 @@ int DecodeRecord(MapFile* map, const uint8_t* rec, GeomObject* o, uint32_t* data
     }
     case 16: case 17: case 18: {
       GeomTextFields& t = o->u.text;
-      const uint32_t word = MapLoadU32(rec + 9);
+      const uint32_t word = QLoadU32LE(rec + 9);
       t.length = static_cast<uint16_t>(word & 0xFFFF);
       t.flags = (word >> 24) & 0xFF;
       if (word & (1u << 23)) t.flags |= kTextFlagBit8;
-      t.angle = MapLoadI16(rec + 13);
+      t.angle = QLoadI16LE(rec + 13);
       FontRecUnpack(rec + 15, &t.font);
       t.lineEnd = LoadPt(rec + 23, compressed, base);
-      t.height = compressed ? MapLoadU16(rec + 27) : MapLoadI32(rec + 31);
+      t.height = compressed ? QLoadU16LE(rec + 27) : QLoadI32LE(rec + 31);
       io.GetName(rec + (compressed ? 29 : 35), t.font.name, 0);
       if (word & (1u << 23)) {
         t.user = static_cast<uint16_t>(t.height);
@@ -1144,11 +1144,11 @@ int DecodeRecord(MapFile* map, const uint8_t* rec, GeomObject* o, uint32_t* data
     case 19: case 20: case 21: case 25: case 26: case 27:
       break;
     case 22: case 23: case 24:
-      o->u.roundRect.corner = compressed ? MapLoadU16(rec + 5) : MapLoadI32(rec + 5);
+      o->u.roundRect.corner = compressed ? QLoadU16LE(rec + 5) : QLoadI32LE(rec + 5);
       break;
     case 28: case 29: case 30:
       // The title has no place in the object; the frame is tied to no window.
-      o->u.frame.fill = MapLoadU32(rec + 5);
+      o->u.frame.fill = QLoadU32LE(rec + 5);
       break;
     case 31: case 32: case 33:
       o->u.items.count = rec[10];
@@ -1164,7 +1164,7 @@ int DecodeRecord(MapFile* map, const uint8_t* rec, GeomObject* o, uint32_t* data
       s.shape = rec[5];
       s.size = rec[6];
       FontSymbolRecUnpack(rec + 7, &s);
-      s.angle = MapLoadI16(rec + 15);
+      s.angle = QLoadI16LE(rec + 15);
       o->u.point.position = LoadPt(rec + 17, compressed, base);
       io.GetName(rec + (compressed ? 21 : 25), s.font.name, 0);
       IRectFromPoints(&o->bounds, &o->u.point.position, &o->u.point.position);
@@ -1191,7 +1191,7 @@ int DecodeRecord(MapFile* map, const uint8_t* rec, GeomObject* o, uint32_t* data
           ErrorPush(kErrorSeverity, kErrAllocFailed, nullptr, nullptr);
           return -1;
         }
-        (*values)[0] = MapLoadF64(rec + 6 + 8 * which);
+        (*values)[0] = QLoadF64LE(rec + 6 + 8 * which);
       }
       SymbolBlockUnpack(rec + 22, &o->u.point.symbol);
       io.GetSymbolRefs(rec + 37, &o->u.point.symbol);
@@ -1202,7 +1202,7 @@ int DecodeRecord(MapFile* map, const uint8_t* rec, GeomObject* o, uint32_t* data
     case 52: case 53: case 54: case 67: case 68: case 69: {
       const MultipointFields f = MultipointLayout(code);
       GeomMultipointFields& m = o->u.multipoint;
-      m.pointCount = MapLoadU32(rec + 9);
+      m.pointCount = QLoadU32LE(rec + 9);
       if (f.flagsAt) {
         o->flagA = rec[f.flagsAt] & 1;
         o->flagB = (rec[f.flagsAt] >> 1) & 1;
@@ -1221,7 +1221,7 @@ int DecodeRecord(MapFile* map, const uint8_t* rec, GeomObject* o, uint32_t* data
       static const int kKinds[3] = {kGeomRegion, kGeomPolyline, kGeomMultipoint};
       for (int slot = 0; slot < 3; ++slot) {
         const uint32_t count =
-            slot == 2 ? MapLoadU32(rec + 9) : CollectionSections(rec, code, slot);
+            slot == 2 ? QLoadU32LE(rec + 9) : CollectionSections(rec, code, slot);
         if (count == 0) continue;
         MemHandle h;
         GeomObject* p;
@@ -1247,7 +1247,7 @@ int DecodeRecord(MapFile* map, const uint8_t* rec, GeomObject* o, uint32_t* data
         }
         if (slot < 2) {
           const int part = MapCollectionPartCode(kKinds[slot], code);
-          const uint32_t word = MapLoadU32(rec + (slot == 0 ? 13 : 17));
+          const uint32_t word = QLoadU32LE(rec + (slot == 0 ? 13 : 17));
           uint32_t points = 0;
           p->u.poly.partCount = count;
           p->u.poly.smooth = (word & kMapDataSmooth) ? 1 : 0;
@@ -1281,8 +1281,8 @@ struct Encoder {
       if (!DeltaPointFits(&p, &base)) fits = 0;
       DeltaPointEncode(&p, rec + at, &base);
     } else {
-      MapStoreI32(rec + at, p.x);
-      MapStoreI32(rec + at + 4, p.y);
+      QStoreI32LE(rec + at, p.x);
+      QStoreI32LE(rec + at + 4, p.y);
     }
   }
   void Rect(int at, const IRect& r, const IPoint& base) {
@@ -1329,20 +1329,20 @@ uint8_t ValueFlags(const MapFile* map, const GeomObject* o) {
 // ===== public operations =================================================================
 
 void MapObjectBlockHeadRead(const uint8_t* block, MapObjectBlockHead* head) {
-  head->kind = MapLoadU16(block);
-  head->used = MapLoadU16(block + 2);
-  head->base = IPoint{MapLoadI32(block + 4), MapLoadI32(block + 8)};
-  head->firstCoord = MapLoadU32(block + 12);
-  head->currentCoord = MapLoadU32(block + 16);
+  head->kind = QLoadU16LE(block);
+  head->used = QLoadU16LE(block + 2);
+  head->base = IPoint{QLoadI32LE(block + 4), QLoadI32LE(block + 8)};
+  head->firstCoord = QLoadU32LE(block + 12);
+  head->currentCoord = QLoadU32LE(block + 16);
 }
 
 void MapObjectBlockHeadWrite(uint8_t* block, const MapObjectBlockHead* head) {
-  MapStoreU16(block, head->kind);
-  MapStoreU16(block + 2, head->used);
-  MapStoreI32(block + 4, head->base.x);
-  MapStoreI32(block + 8, head->base.y);
-  MapStoreU32(block + 12, head->firstCoord);
-  MapStoreU32(block + 16, head->currentCoord);
+  QStoreU16LE(block, head->kind);
+  QStoreU16LE(block + 2, head->used);
+  QStoreI32LE(block + 4, head->base.x);
+  QStoreI32LE(block + 8, head->base.y);
+  QStoreU32LE(block + 12, head->firstCoord);
+  QStoreU32LE(block + 16, head->currentCoord);
 }
 
 void MapObjectBlockInit(MapFile* map, MapBlockSlot* slot, const IPoint* base) {
@@ -1369,16 +1369,16 @@ int MapObjectDataRead(MapFile* map, MapBlockSlot* slot, GeomObject* object, int 
   if (!RecordCountsSound(record, code)) return fail();
   IPoint base{0, 0};
   if (const int at = RecordBaseOffset(code)) {
-    base = IPoint{MapLoadI32(record + at), MapLoadI32(record + at + 4)};
+    base = IPoint{QLoadI32LE(record + at), QLoadI32LE(record + at + 4)};
   }
   // Nothing of the stream can be longer than the file.
   const int64_t fileSize = FileSize(map->file);
   StreamReader r(map, slot);
-  if (!r.Open(MapLoadU32(record + 5))) return fail();
+  if (!r.Open(QLoadU32LE(record + 5))) return fail();
   switch (MapObjCodeKind(code)) {
     case kGeomPolyline:
     case kGeomRegion: {
-      const uint32_t word = MapLoadU32(record + 9);
+      const uint32_t word = QLoadU32LE(record + 9);
       if (fileSize >= 0 && (word & kMapDataSizeMask) > fileSize) return fail();
       if (object->kind != MapObjCodeKind(code)) return fail();
       if (!ReadPoly(r, object, code, word, base, MapCodeGeneration(code) == 3)) return fail();
@@ -1412,7 +1412,7 @@ int MapObjectDataRead(MapFile* map, MapBlockSlot* slot, GeomObject* object, int 
       for (uint32_t i = 0; i < n * 6; ++i) {
         const uint8_t* p = r.Take(2);
         if (!p) return fail();
-        const uint16_t v = MapLoadU16(p);
+        const uint16_t v = QLoadU16LE(p);
         std::memcpy(items + 2 * i, &v, 2);
       }
       return 1;
@@ -1425,12 +1425,12 @@ int MapObjectDataRead(MapFile* map, MapBlockSlot* slot, GeomObject* object, int 
       for (uint32_t i = 0; i < n; ++i) {
         const uint8_t* p;
         if (!(p = r.Take(4))) return fail();
-        const uint32_t a = MapLoadU32(p);
+        const uint32_t a = QLoadU32LE(p);
         std::memcpy(items + 24 * i, &a, 4);
         if (!(p = r.Take(8))) return fail();
         std::memcpy(items + 24 * i + 8, p, 8);
         if (!(p = r.Take(2))) return fail();
-        const uint16_t c = MapLoadU16(p);
+        const uint16_t c = QLoadU16LE(p);
         std::memcpy(items + 24 * i + 16, &c, 2);
       }
       return 1;
@@ -1439,9 +1439,9 @@ int MapObjectDataRead(MapFile* map, MapBlockSlot* slot, GeomObject* object, int 
       const int compressed = MapCodeForm(code) == kMapFormCompressed;
       const int ps = PointSize(code);
       if (fileSize >= 0) {
-        uint64_t need = uint64_t{MapLoadU32(record + 9)} * ps;
-        need += MapLoadU32(record + 13) & kMapDataSizeMask;
-        need += MapLoadU32(record + 17) & kMapDataSizeMask;
+        uint64_t need = uint64_t{QLoadU32LE(record + 9)} * ps;
+        need += QLoadU32LE(record + 13) & kMapDataSizeMask;
+        need += QLoadU32LE(record + 17) & kMapDataSizeMask;
         if (need > uint64_t(fileSize)) return fail();
       }
       for (int slot = 0; slot < 3; ++slot) {
@@ -1466,7 +1466,7 @@ int MapObjectDataRead(MapFile* map, MapBlockSlot* slot, GeomObject* object, int 
           part->u.poly.centroid = pts[0];
           const int partCode =
               MapCollectionPartCode(slot == 0 ? kGeomRegion : kGeomPolyline, code);
-          if (!ReadPoly(r, part, partCode, MapLoadU32(record + (slot == 0 ? 13 : 17)), base, 0)) {
+          if (!ReadPoly(r, part, partCode, QLoadU32LE(record + (slot == 0 ? 13 : 17)), base, 0)) {
             return fail();
           }
         }
@@ -1500,12 +1500,12 @@ int MapObjectEncode(MapFile* map, const GeomObject* object, int code, uint8_t* r
   IPoint base = blockBase ? *blockBase : IPoint{0, 0};
   if (const int at = RecordBaseOffset(code)) {
     base = RecordBase(object);
-    MapStoreI32(record + at, base.x);
-    MapStoreI32(record + at + 4, base.y);
+    QStoreI32LE(record + at, base.x);
+    QStoreI32LE(record + at + 4, base.y);
   }
   record[0] = static_cast<uint8_t>(code);
-  MapStoreU32(record + 1, object->row);
-  if (MapCodeHasData(code)) MapStoreU32(record + 5, dataStart);
+  QStoreU32LE(record + 1, object->row);
+  if (MapCodeHasData(code)) QStoreU32LE(record + 5, dataStart);
   if (HasTail(code)) {
     IRect bounds = object->bounds;
     if (kind == kGeomText) bounds = object->u.text.frame;
@@ -1524,8 +1524,8 @@ int MapObjectEncode(MapFile* map, const GeomObject* object, int code, uint8_t* r
       break;
     }
     case 10: case 11: case 12:
-      MapStoreI16(record + 5, object->u.arc.startAngle);
-      MapStoreI16(record + 7, object->u.arc.endAngle);
+      QStoreI16LE(record + 5, object->u.arc.startAngle);
+      QStoreI16LE(record + 7, object->u.arc.endAngle);
       e.Rect(9, object->u.arc.ellipse, base);
       break;
     case 16: case 17: case 18: {
@@ -1536,16 +1536,16 @@ int MapObjectEncode(MapFile* map, const GeomObject* object, int code, uint8_t* r
       uint32_t word = static_cast<uint32_t>(len) | ((t.flags & 0xFF) << 24);
       const int user = (t.flags & kTextFlagBit8) != 0;
       if (user) word |= 1u << 23;
-      MapStoreU32(record + 9, word);
-      MapStoreI16(record + 13, t.angle);
+      QStoreU32LE(record + 9, word);
+      QStoreI16LE(record + 13, t.angle);
       FontRecPack(&t.font, record + 15);
       e.Pt(23, t.lineEnd, base);
       const int32_t height = user ? t.user : t.height;
       if (compressed) {
         if (height < 0 || height > 0xFFFF) return 0;
-        MapStoreU16(record + 27, static_cast<uint16_t>(height));
+        QStoreU16LE(record + 27, static_cast<uint16_t>(height));
       } else {
-        MapStoreI32(record + 31, height);
+        QStoreI32LE(record + 31, height);
       }
       e.io.PutName(record + (compressed ? 29 : 35), t.font.name, 0);
       break;
@@ -1557,16 +1557,16 @@ int MapObjectEncode(MapFile* map, const GeomObject* object, int code, uint8_t* r
       if (compressed) {
         const int64_t m = c < 0 ? -int64_t{c} : c;
         if (m > 0xFFFF) return 0;
-        MapStoreU16(record + 5, static_cast<uint16_t>(m));
-        MapStoreU16(record + 7, static_cast<uint16_t>(m));
+        QStoreU16LE(record + 5, static_cast<uint16_t>(m));
+        QStoreU16LE(record + 7, static_cast<uint16_t>(m));
       } else {
-        MapStoreI32(record + 5, c);
-        MapStoreI32(record + 9, c);
+        QStoreI32LE(record + 5, c);
+        QStoreI32LE(record + 9, c);
       }
       break;
     }
     case 28: case 29: case 30:
-      MapStoreU32(record + 5, object->u.frame.fill);
+      QStoreU32LE(record + 5, object->u.frame.fill);
       break;
     case 31: case 32: case 33:
       record[10] = object->u.items.count;
@@ -1579,7 +1579,7 @@ int MapObjectEncode(MapFile* map, const GeomObject* object, int code, uint8_t* r
       record[5] = static_cast<uint8_t>(s.shape);
       record[6] = ClampU8(s.size);
       FontSymbolRecPack(s, record + 7);
-      MapStoreI16(record + 15, s.angle);
+      QStoreI16LE(record + 15, s.angle);
       e.Pt(17, object->u.point.position, base);
       e.io.PutName(record + (compressed ? 21 : 25), s.font.name, 0);
       break;
@@ -1594,9 +1594,9 @@ int MapObjectEncode(MapFile* map, const GeomObject* object, int code, uint8_t* r
     case 58: case 59: case 60: {
       record[5] = ValueFlags(map, object);
       const uint8_t stored = record[5];
-      StoreF64(record + 6,
+      QStoreF64LE(record + 6,
                (stored & 1) && object->values1 ? object->values1[0] : GeomValueNone());
-      StoreF64(record + 14,
+      QStoreF64LE(record + 14,
                (stored & 2) && object->values2 ? object->values2[0] : GeomValueNone());
       SymbolBlockPack(object->u.point.symbol, record + 22);
       e.io.PutSymbolRefs(record + 37, object->u.point.symbol);
@@ -1607,7 +1607,7 @@ int MapObjectEncode(MapFile* map, const GeomObject* object, int code, uint8_t* r
       const MultipointFields f = MultipointLayout(code);
       const GeomMultipointFields& m = object->u.multipoint;
       if (m.pointCount > kMapMaxPoints) return 0;
-      MapStoreU32(record + 9, m.pointCount);
+      QStoreU32LE(record + 9, m.pointCount);
       if (f.flagsAt) {
         record[f.flagsAt] = ValueFlags(map, object);
         ValueRange((record[f.flagsAt] & 1) ? object->values1 : nullptr, m.pointCount,
@@ -1626,7 +1626,7 @@ int MapObjectEncode(MapFile* map, const GeomObject* object, int code, uint8_t* r
       const GeomObject* region = Part(object, 0);
       const GeomObject* line = Part(object, 1);
       const GeomObject* points = Part(object, 2);
-      MapStoreU32(record + 9, points ? points->u.multipoint.pointCount : 0);
+      QStoreU32LE(record + 9, points ? points->u.multipoint.pointCount : 0);
       for (int slot = 0; slot < 2; ++slot) {
         const GeomObject* p = slot == 0 ? region : line;
         uint32_t word = 0, sections = 0;
@@ -1637,12 +1637,12 @@ int MapObjectEncode(MapFile* map, const GeomObject* object, int code, uint8_t* r
           word = static_cast<uint32_t>(bytes) | ((p->u.poly.smooth & 1) ? kMapDataSmooth : 0);
           sections = p->u.poly.partCount;
         }
-        MapStoreU32(record + (slot == 0 ? 13 : 17), word);
+        QStoreU32LE(record + (slot == 0 ? 13 : 17), word);
         if (f.sections32) {
-          MapStoreU32(record + (slot == 0 ? 21 : 25), sections);
+          QStoreU32LE(record + (slot == 0 ? 21 : 25), sections);
         } else {
           if (sections > 0x7FFF) return 0;
-          MapStoreU16(record + (slot == 0 ? 21 : 23), static_cast<uint16_t>(sections));
+          QStoreU16LE(record + (slot == 0 ? 21 : 23), static_cast<uint16_t>(sections));
         }
       }
       SymbolStyle symbol = points ? points->u.multipoint.symbol : StyleDefaults()->symbol;
@@ -1662,13 +1662,13 @@ int MapObjectEncode(MapFile* map, const GeomObject* object, int code, uint8_t* r
       if (IsSingleSection(code) && p.partCount != 1) return 0;
       const uint64_t bytes = PolyStreamBytes(code, p.partCount, PolyPoints(object));
       if (bytes > kMapDataSizeMask) return 0;
-      MapStoreU32(record + 9, static_cast<uint32_t>(bytes) | ((p.smooth & 1) ? kMapDataSmooth : 0));
+      QStoreU32LE(record + 9, static_cast<uint32_t>(bytes) | ((p.smooth & 1) ? kMapDataSmooth : 0));
       if (f.sectionsAt) {
         if (f.sections32) {
-          MapStoreU32(record + f.sectionsAt, p.partCount);
+          QStoreU32LE(record + f.sectionsAt, p.partCount);
         } else {
           if (p.partCount > 0x7FFF) return 0;
-          MapStoreU16(record + f.sectionsAt, static_cast<uint16_t>(p.partCount));
+          QStoreU16LE(record + f.sectionsAt, static_cast<uint16_t>(p.partCount));
         }
       }
       if (f.flagsAt) {
@@ -1739,7 +1739,7 @@ int ReadRecordAt(MapFile* map, MapBlockSlot* objectSlot, MapBlockSlot* coordSlot
   uint8_t rec[kMaxRecord];
   std::memcpy(rec, objectSlot->bytes + offset, L);
   if (code) *code = c;
-  if (row >= 0 && MapLoadU32(rec + 1) != static_cast<uint32_t>(row)) return 0;
+  if (row >= 0 && QLoadU32LE(rec + 1) != static_cast<uint32_t>(row)) return 0;
   if (!RecordCountsSound(rec, c)) return damaged();
   const int decoded = DecodeRecord(map, rec, object, nullptr, &head.base, 0);
   if (decoded < 0) return -1;
@@ -1787,7 +1787,7 @@ int MapObjectAppend(MapFile* map, MapBlockSlot* objectSlot, MapBlockSlot* coordS
   if (!MapObjectEncode(map, object, code, rec, &head.base, 0, kMapEncodeCountUse)) return 0;
   uint32_t start = 0;
   if (!MapObjectDataWrite(map, object, code, coordSlot, objectSlot, &start)) return 0;
-  if (MapCodeHasData(code)) MapStoreU32(rec + 5, start);
+  if (MapCodeHasData(code)) QStoreU32LE(rec + 5, start);
   // The object block may have been re-read by nobody but us: its bytes in
   // the slot are current, with the coordinate fields updated.
   MapObjectBlockHeadRead(objectSlot->bytes, &head);

@@ -138,7 +138,7 @@ int16_t ReuseFree(MapFile* map, const Table<T>& table, int i, const uint8_t* bod
   uint8_t record[kRecordMaxLength] = {};
   if (!ReadAt(map, offset, record, 1)) return 0;
   if (record[0] != table.sort) return Damaged(map);
-  MapStoreU32(record + 1, 1);
+  QStoreU32LE(record + 1, 1);
   std::memcpy(record + kMapStyleRecordHead, body, BodySize(e));
   if (!WriteAt(map, offset, record, length)) return 0;
   std::memcpy(Body(e), body, BodySize(e));
@@ -299,8 +299,8 @@ int16_t MapStylesLoad(MapFile* map) {
       Damaged(map);
       break;
     }
-    const uint16_t kind = MapLoadU16(block.data());
-    const int used = MapLoadU16(block.data() + 2);
+    const uint16_t kind = QLoadU16LE(block.data());
+    const int used = QLoadU16LE(block.data() + 2);
     if (kind != kMapBlockStyle || used > size - kMapStyleBlockHead) {
       ok = false;
       Damaged(map);
@@ -320,7 +320,7 @@ int16_t MapStylesLoad(MapFile* map) {
         Damaged(map);
         break;
       }
-      const bool free = MapLoadU32(record + 1) == 0;
+      const bool free = QLoadU32LE(record + 1) == 0;
       const uint32_t stylePosition =
           static_cast<uint32_t>(chain) * static_cast<uint32_t>(size) + static_cast<uint32_t>(at);
       const uint32_t entryPosition = stylePosition | (free ? kMapStyleEntryFree : 0);
@@ -358,7 +358,7 @@ int16_t MapStylesLoad(MapFile* map) {
     if (!ok) break;
     map->styleBlocks[chain++] = position;
     map->styleBlockCount = static_cast<uint8_t>(chain);
-    position = MapLoadU32(block.data() + 4);
+    position = QLoadU32LE(block.data() + 4);
   }
   // The header counts what objects may refer to; records beyond them are left
   // by an interrupted write and harmless, but fewer records than counted
@@ -388,7 +388,7 @@ int16_t MapStyleUseCount(MapFile* map, uint32_t position, int change, uint32_t* 
   const int length = MapStyleRecordLength(head[0]);
   int64_t whole = 0;
   if (length == 0 || !Locate(map, position, length, &whole)) return Damaged(map);
-  uint32_t count = MapLoadU32(head + 1);
+  uint32_t count = QLoadU32LE(head + 1);
   if (change < 0) {
     uint32_t down = static_cast<uint32_t>(-static_cast<int64_t>(change));
     count = count > down ? count - down : 0;
@@ -396,7 +396,7 @@ int16_t MapStyleUseCount(MapFile* map, uint32_t position, int change, uint32_t* 
     uint32_t up = static_cast<uint32_t>(change);
     count = count > UINT32_MAX - up ? UINT32_MAX : count + up;
   }
-  MapStoreU32(head + 1, count);
+  QStoreU32LE(head + 1, count);
   if (!WriteAt(map, offset + 1, head + 1, 4)) return 0;
   if (newCount) *newCount = count;
   return 1;
@@ -413,8 +413,8 @@ int16_t MapStyleRecordAdd(MapFile* map, const MapStyleRecord* record, uint32_t* 
   bool fits = false;
   if (chain >= 0) {
     if (!ReadAt(map, map->styleBlocks[chain], head, kMapStyleBlockHead)) return 0;
-    used = MapLoadU16(head + 2);
-    if (MapLoadU16(head) != kMapBlockStyle || used > size - kMapStyleBlockHead) {
+    used = QLoadU16LE(head + 2);
+    if (QLoadU16LE(head) != kMapBlockStyle || used > size - kMapStyleBlockHead) {
       return Damaged(map);
     }
     fits = kMapStyleBlockHead + used + length <= size;
@@ -425,14 +425,14 @@ int16_t MapStyleRecordAdd(MapFile* map, const MapStyleRecord* record, uint32_t* 
     uint32_t fresh = 0;
     if (!MapBlockAlloc(map, &fresh)) return 0;
     std::vector<uint8_t> block(static_cast<size_t>(size), 0);
-    MapStoreU16(block.data(), kMapBlockStyle);
+    QStoreU16LE(block.data(), kMapBlockStyle);
     if (!WriteAt(map, fresh, block.data(), size)) {
       MapBlockFree(map, fresh);
       return 0;
     }
     if (chain >= 0) {
       uint8_t next[4];
-      MapStoreU32(next, fresh);
+      QStoreU32LE(next, fresh);
       if (!WriteAt(map, static_cast<int64_t>(map->styleBlocks[chain]) + 4, next, 4)) return 0;
     } else {
       map->firstStyleBlock = fresh;
@@ -443,14 +443,14 @@ int16_t MapStyleRecordAdd(MapFile* map, const MapStyleRecord* record, uint32_t* 
   }
   uint8_t bytes[kRecordMaxLength] = {};
   bytes[0] = record->sort;
-  MapStoreU32(bytes + 1, 1);
+  QStoreU32LE(bytes + 1, 1);
   std::memcpy(bytes + kMapStyleRecordHead, record->body,
               static_cast<size_t>(length - kMapStyleRecordHead));
   const int64_t blockAt = map->styleBlocks[chain];
   // The record first, then the bytes in use that make it part of the block.
   if (!WriteAt(map, blockAt + kMapStyleBlockHead + used, bytes, length)) return 0;
   uint8_t usedBytes[2];
-  MapStoreU16(usedBytes, static_cast<uint16_t>(used + length));
+  QStoreU16LE(usedBytes, static_cast<uint16_t>(used + length));
   if (!WriteAt(map, blockAt + 2, usedBytes, 2)) return 0;
   *position = static_cast<uint32_t>(chain) * static_cast<uint32_t>(size) +
               static_cast<uint32_t>(kMapStyleBlockHead + used);

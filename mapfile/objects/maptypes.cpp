@@ -208,9 +208,9 @@ void DeltaPointDecode(const uint8_t* bytes, IPoint* out, const IPoint* base) {
   // Wrapping sums: a damaged delta near the edge of the range must not be
   // undefined behaviour.
   out->x = static_cast<int32_t>(static_cast<uint32_t>(base->x) +
-                                static_cast<uint32_t>(static_cast<int32_t>(MapLoadI16(bytes))));
+                                static_cast<uint32_t>(static_cast<int32_t>(QLoadI16LE(bytes))));
   out->y = static_cast<int32_t>(static_cast<uint32_t>(base->y) +
-                                static_cast<uint32_t>(static_cast<int32_t>(MapLoadI16(bytes + 2))));
+                                static_cast<uint32_t>(static_cast<int32_t>(QLoadI16LE(bytes + 2))));
 }
 
 void DeltaRectDecode(const uint8_t* bytes, IRect* out, const IPoint* base) {
@@ -224,9 +224,9 @@ void DeltaRectDecode(const uint8_t* bytes, IRect* out, const IPoint* base) {
 }
 
 void DeltaPointEncode(const IPoint* point, uint8_t* bytes, const IPoint* base) {
-  MapStoreU16(bytes, static_cast<uint16_t>(static_cast<uint32_t>(point->x) -
+  QStoreU16LE(bytes, static_cast<uint16_t>(static_cast<uint32_t>(point->x) -
                                            static_cast<uint32_t>(base->x)));
-  MapStoreU16(bytes + 2, static_cast<uint16_t>(static_cast<uint32_t>(point->y) -
+  QStoreU16LE(bytes + 2, static_cast<uint16_t>(static_cast<uint32_t>(point->y) -
                                                static_cast<uint32_t>(base->y)));
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "mapfile/objects/geom.h"
+#include "platform/endian.h"
 
 namespace layerio {
 
@@ -56,12 +57,6 @@ uint32_t GetColour(const uint8_t* p) {
   return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | uint32_t(p[2]);
 }
 
-void PutU16(uint16_t v, uint8_t* p) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-}
-
-uint16_t GetU16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 
 // Printed as the original "%u" of a 16-bit field promoted to int.
 unsigned U(int v) { return static_cast<unsigned>(v); }
@@ -303,15 +298,15 @@ void BrushRecUnpack(const uint8_t* rec, BrushStyle* brush) {
 }
 
 void SymbolRecPack(const SymbolStyle* symbol, uint8_t* rec) {
-  PutU16(uint16_t(symbol->shape), rec);
-  PutU16(uint16_t(symbol->size), rec + 2);
+  QStoreU16LE(rec, uint16_t(symbol->shape));
+  QStoreU16LE(rec + 2, uint16_t(symbol->size));
   rec[4] = 0;
   PutColour(symbol->colour, rec + 5);
 }
 
 void SymbolRecUnpack(const uint8_t* rec, SymbolStyle* symbol) {
-  symbol->shape = int16_t(GetU16(rec));
-  symbol->size = int16_t(GetU16(rec + 2));
+  symbol->shape = QLoadI16LE(rec);
+  symbol->size = QLoadI16LE(rec + 2);
   symbol->colour = GetColour(rec + 5);
 }
 

@@ -23,6 +23,8 @@
 #include <memory>
 
 #include "mapfile/tables/access_engine.h"
+#include "platform/calendar.h"
+#include "platform/endian.h"
 
 namespace layerio {
 
@@ -211,8 +213,7 @@ bool MapRead(AccessState* st, int32_t row, int32_t* id) {
   uint8_t b[4];
   if (FileSeek(st->rowMap, int64_t(row - 1) * 4, 0) < 0 || FileRead(st->rowMap, b, 4) != 4)
     return false;
-  *id = int32_t(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 |
-                uint32_t(b[3]) << 24);
+  *id = QLoadI32LE(b);
   return true;
 }
 
@@ -1090,11 +1091,8 @@ int16_t OleDateFromParts(int year, int month, int day, int hour, int minute, int
   const bool leap = Leap(year);
   int monthDays = kMonthStart[month] - kMonthStart[month - 1] + (leap && month == 2 ? 1 : 0);
   if (day > monthDays) return 0;
-  long y = year;
-  long days = 365 * y + y / 4 - y / 100 + y / 400 + kMonthStart[month - 1] + day - 693959;
-  if (leap && month <= 2) --days;
-  double time = (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
-  *out = days >= 0 ? double(days) + time : double(days) - time;
+  *out = OleDateOf(DaysFromCivil(year, month, day) - kOleDayZero,
+                   hour * 3600.0 + minute * 60.0 + second);
   return 1;
 }
 
@@ -1105,17 +1103,7 @@ int16_t OleDateToParts(double date, int* year, int* month, int* day, int* hour, 
   date += date >= 0 ? half : -half;
   double whole = std::trunc(date);
   double fraction = std::fabs(date - whole);
-  // Split days from 1 March of year 0 through the 400-, 100- and 4-year
-  // cycles (a year starting in March puts the leap day last).
-  long z = long(whole) + 693899;
-  long era = (z >= 0 ? z : z - 146096) / 146097;
-  long doe = z - era * 146097;
-  long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  long mp = (5 * doy + 2) / 153;
-  *day = int(doy - (153 * mp + 2) / 5 + 1);
-  *month = int(mp < 10 ? mp + 3 : mp - 9);
-  *year = int(yoe + era * 400 + (*month <= 2 ? 1 : 0));
+  CivilFromDays(int64_t(whole) + kOleDayZero, year, month, day);
   long seconds = long(fraction * 86400.0);
   *hour = int(seconds / 3600);
   *minute = int(seconds / 60 % 60);

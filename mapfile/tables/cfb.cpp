@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/endian.h"
+
 namespace layerio {
 
 namespace {
@@ -18,11 +20,6 @@ constexpr size_t kDirEntrySize = 128;
 constexpr uint8_t kTypeStream = 2;
 constexpr uint8_t kTypeRoot = 5;
 
-uint16_t U16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t U32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
 class Container {
  public:
   Container(const uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
@@ -31,9 +28,9 @@ class Container {
     if (!CfbIsCompound(bytes_, size_)) return CfbResult::kNotCompound;
     if (size_ < kHeaderSize) return CfbResult::kDamaged;
     const uint8_t* h = bytes_;
-    const uint16_t shift = U16(h + 0x1E);
-    const uint16_t miniShift = U16(h + 0x20);
-    if (U16(h + 0x1C) != 0xFFFE || (shift != 9 && shift != 12) || miniShift != 6)
+    const uint16_t shift = QLoadU16LE(h + 0x1E);
+    const uint16_t miniShift = QLoadU16LE(h + 0x20);
+    if (QLoadU16LE(h + 0x1C) != 0xFFFE || (shift != 9 && shift != 12) || miniShift != 6)
       return CfbResult::kDamaged;
     sector_ = size_t(1) << shift;
     miniSector_ = size_t(1) << miniShift;
@@ -43,13 +40,13 @@ class Container {
     // A last sector cut short by a truncated copy still counts: its bytes
     // are checked where they are read.
     if (size_ > sector_ && (size_ - sector_) % sector_) ++sectorCount_;
-    miniCutoff_ = U32(h + 0x38);
-    const uint32_t fatSectors = U32(h + 0x2C);
-    const uint32_t firstDir = U32(h + 0x30);
-    const uint32_t firstMiniFat = U32(h + 0x3C);
-    const uint32_t miniFatSectors = U32(h + 0x40);
-    uint32_t difat = U32(h + 0x44);
-    const uint32_t difatSectors = U32(h + 0x48);
+    miniCutoff_ = QLoadU32LE(h + 0x38);
+    const uint32_t fatSectors = QLoadU32LE(h + 0x2C);
+    const uint32_t firstDir = QLoadU32LE(h + 0x30);
+    const uint32_t firstMiniFat = QLoadU32LE(h + 0x3C);
+    const uint32_t miniFatSectors = QLoadU32LE(h + 0x40);
+    uint32_t difat = QLoadU32LE(h + 0x44);
+    const uint32_t difatSectors = QLoadU32LE(h + 0x48);
     if (fatSectors > sectorCount_ || difatSectors > sectorCount_) return CfbResult::kDamaged;
 
     // The allocation table's sectors: 109 in the header, the rest in the
@@ -57,21 +54,21 @@ class Container {
     std::vector<uint32_t> fatList;
     fatList.reserve(fatSectors);
     for (int i = 0; i < kHeaderDifatEntries && fatList.size() < fatSectors; ++i)
-      fatList.push_back(U32(h + 0x4C + 4 * i));
+      fatList.push_back(QLoadU32LE(h + 0x4C + 4 * i));
     const size_t perDifat = sector_ / 4 - 1;
     for (uint32_t n = 0; fatList.size() < fatSectors; ++n) {
       if (n >= difatSectors || difat >= sectorCount_) return CfbResult::kDamaged;
       const uint8_t* s = Sector(difat);
       if (!s) return CfbResult::kDamaged;
       for (size_t i = 0; i < perDifat && fatList.size() < fatSectors; ++i)
-        fatList.push_back(U32(s + 4 * i));
-      difat = U32(s + 4 * perDifat);
+        fatList.push_back(QLoadU32LE(s + 4 * i));
+      difat = QLoadU32LE(s + 4 * perDifat);
     }
     fat_.reserve(fatList.size() * (sector_ / 4));
     for (uint32_t f : fatList) {
       const uint8_t* s = Sector(f);
       if (!s) return CfbResult::kDamaged;
-      for (size_t i = 0; i < sector_ / 4; ++i) fat_.push_back(U32(s + 4 * i));
+      for (size_t i = 0; i < sector_ / 4; ++i) fat_.push_back(QLoadU32LE(s + 4 * i));
     }
 
     if (!ReadChain(firstDir, SIZE_MAX, &dir_)) return CfbResult::kDamaged;
@@ -80,7 +77,7 @@ class Container {
       std::vector<uint8_t> raw;
       if (!ReadChain(firstMiniFat, SIZE_MAX, &raw)) return CfbResult::kDamaged;
       miniFat_.reserve(raw.size() / 4);
-      for (size_t i = 0; i + 4 <= raw.size(); i += 4) miniFat_.push_back(U32(raw.data() + i));
+      for (size_t i = 0; i + 4 <= raw.size(); i += 4) miniFat_.push_back(QLoadU32LE(raw.data() + i));
     }
     return CfbResult::kOk;
   }
@@ -125,12 +122,12 @@ class Container {
   }
 
   bool NameIs(const uint8_t* d, const char* name) const {
-    const uint16_t bytes = U16(d + 64);
+    const uint16_t bytes = QLoadU16LE(d + 64);
     if (bytes < 2 || bytes > 64 || bytes % 2) return false;
     const size_t chars = bytes / 2 - 1;
     if (std::strlen(name) != chars) return false;
     for (size_t i = 0; i < chars; ++i) {
-      uint16_t c = U16(d + 2 * i);
+      uint16_t c = QLoadU16LE(d + 2 * i);
       unsigned want = static_cast<unsigned char>(name[i]);
       if (c >= 'a' && c <= 'z') c = uint16_t(c - 32);
       if (want >= 'a' && want <= 'z') want -= 32;
@@ -141,20 +138,20 @@ class Container {
 
   CfbResult ReadStream(const uint8_t* d, std::vector<uint8_t>* out) {
     // Version 3 containers leave the high half of the size undefined.
-    const uint64_t high = sector_ == 512 ? 0 : uint64_t(U32(d + 124)) << 32;
-    const uint64_t size64 = uint64_t(U32(d + 120)) | high;
+    const uint64_t high = sector_ == 512 ? 0 : uint64_t(QLoadU32LE(d + 124)) << 32;
+    const uint64_t size64 = uint64_t(QLoadU32LE(d + 120)) | high;
     if (size64 > size_) return CfbResult::kDamaged;  // a stream never outgrows its container
     const size_t size = size_t(size64);
-    const uint32_t start = U32(d + 116);
+    const uint32_t start = QLoadU32LE(d + 116);
     if (size < miniCutoff_) {
       // Small streams live in the mini-stream: the root entry's chain, cut
       // into 64-byte pieces chained by the mini table.
       const uint8_t* root = dir_.data();
       if (root[66] != kTypeRoot) return CfbResult::kDamaged;
       if (mini_.empty()) {
-        const uint64_t miniSize = U32(root + 120);
+        const uint64_t miniSize = QLoadU32LE(root + 120);
         if (miniSize > size_) return CfbResult::kDamaged;
-        if (!ReadChain(U32(root + 116), size_t(miniSize), &mini_)) return CfbResult::kDamaged;
+        if (!ReadChain(QLoadU32LE(root + 116), size_t(miniSize), &mini_)) return CfbResult::kDamaged;
         if (mini_.size() < miniSize) return CfbResult::kDamaged;
       }
       out->clear();

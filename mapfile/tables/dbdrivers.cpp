@@ -9,11 +9,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "mapfile/foundation/bytes.h"
 #include "mapfile/foundation/charset.h"
 #include "mapfile/foundation/error.h"
 #include "mapfile/foundation/strings.h"
 #include "mapfile/foundation/value.h"
+#include "platform/endian.h"
 #include "mapfile/tables/dbf.h"
 
 namespace layerio {
@@ -681,19 +681,19 @@ int16_t NativeDriverRead(DataSource* s, FieldDef* columns, uint32_t row, uint8_t
           FieldText t(field, d.width);
           NumParseDouble(t.text, &v.u.d);
         } else if (d.width >= 8) {
-          v.u.d = LoadF64(field);
+          v.u.d = QLoadF64LE(field);
         }
         break;
       case kFieldInteger:
-        if (d.width >= 4) v.u.i = int32_t(LoadU32(field));
+        if (d.width >= 4) v.u.i = int32_t(QLoadU32LE(field));
         break;
       case kFieldDate:
         if (d.width >= 4) {
-          v.u.date = DateRec{int16_t(LoadU16(field)), field[2], field[3]};
+          v.u.date = DateRec{int16_t(QLoadU16LE(field)), field[2], field[3]};
         }
         break;
       case kFieldSmallint:
-        if (d.width >= 2) v.u.s = int16_t(LoadU16(field));
+        if (d.width >= 2) v.u.s = int16_t(QLoadU16LE(field));
         break;
       case kFieldLogical:
         v.u.b = field[0] == 1;
@@ -740,21 +740,21 @@ bool EncodeNativeRecord(DataSource* s, const DbfFile* f, FieldDef* columns, uint
           }
           PadInto(field, d.width, text, std::strlen(text), ' ');
         } else if (d.width >= 8) {
-          StoreF64(field, v.u.d);
+          QStoreF64LE(field, v.u.d);
         }
         break;
       case kFieldInteger:
-        if (d.width >= 4) StoreU32(field, uint32_t(v.u.i));
+        if (d.width >= 4) QStoreU32LE(field, uint32_t(v.u.i));
         break;
       case kFieldDate:
         if (d.width >= 4) {
-          StoreU16(field, uint16_t(v.u.date.year));
+          QStoreU16LE(field, uint16_t(v.u.date.year));
           field[2] = v.u.date.month;
           field[3] = v.u.date.day;
         }
         break;
       case kFieldSmallint:
-        if (d.width >= 2) StoreU16(field, uint16_t(v.u.s));
+        if (d.width >= 2) QStoreU16LE(field, uint16_t(v.u.s));
         break;
       case kFieldLogical:
         field[0] = v.u.b ? 1 : 0;

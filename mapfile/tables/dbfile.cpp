@@ -4,20 +4,20 @@
 #include <cstdio>
 #include <cstring>
 
-#include "mapfile/foundation/bytes.h"
 #include "mapfile/foundation/date.h"
 #include "mapfile/foundation/error.h"
 #include "mapfile/foundation/strings.h"
+#include "platform/dbfheader.h"
+#include "platform/endian.h"
 #include "mapfile/tables/dbf.h"
 
 namespace layerio {
 
 namespace {
 
-constexpr uint8_t kEndOfDescriptors = 0x0D;
+constexpr uint8_t kEndOfDescriptors = dbfheader::kEndMark;
 constexpr uint8_t kEndOfFile = 0x1A;
-constexpr int kDescriptorSize = 32;
-
+constexpr int kDescriptorSize = int(dbfheader::kDescriptorSize);
 
 void TodayBytes(uint8_t* out) {
   DateRec today;
@@ -166,8 +166,8 @@ int16_t DbfCreate(FileHandle file, int fieldCount, const DbfField* fields) {
     d[17] = decimals;
   }
   header[0] = memo ? 131 : 3;
-  StoreU16(header + 8, uint16_t(headerLength));
-  StoreU16(header + 10, uint16_t(sum + 1));
+  QStoreU16LE(header + 8, uint16_t(headerLength));
+  QStoreU16LE(header + 10, uint16_t(sum + 1));
   header[headerLength - 1] = kEndOfDescriptors;
   header[headerLength] = kEndOfFile;
 
@@ -203,43 +203,41 @@ int16_t DbfOpen(FileHandle file, DbfFile** state, int mode, uint32_t* changed) {
   if (FileSeek(h, 0, 0) != 0) return fail(kDbfFailed);
   int32_t got = FileRead(h, header, kDbfHeaderBlock);
   if (got < 65) return fail(kDbfNotDbase);
-  uint8_t version = header[0];
-  if ((version & 0x03) != 0x03 && (version & 0x30) != 0x30) return fail(kDbfNotDbase);
+  dbfheader::Header head;
+  dbfheader::DecodeHeader(header, size_t(got), &head);
+  if ((head.version & 0x03) != 0x03 && (head.version & 0x30) != 0x30) return fail(kDbfNotDbase);
 
-  // Count the descriptors; each must lie wholly inside the bytes read, and
-  // the end mark must follow them there.
-  int n = 0;
-  for (;; ++n) {
-    int32_t offset = kDescriptorSize * (n + 1);
-    if (offset >= got) return fail(kDbfNotDbase);
-    if (header[offset] == kEndOfDescriptors) break;
-    if (n == kDbfMaxFields || offset + kDescriptorSize > got) return fail(kDbfNotDbase);
-  }
-  if (n == 0) return fail(kDbfNotDbase);
+  // Each descriptor must lie wholly inside the bytes read, and the end mark
+  // must follow them there.
+  const dbfheader::Scan scan = dbfheader::ScanDescriptors(
+      header + dbfheader::kHeaderSize, size_t(got) - dbfheader::kHeaderSize, kDbfMaxFields, false);
+  if (scan.end != dbfheader::ScanEnd::kMark || scan.count == 0) return fail(kDbfNotDbase);
+  const int n = int(scan.count);
   s->fields = static_cast<DbfField*>(MemAlloc(sizeof(DbfField) * size_t(n)));
   if (!s->fields) return fail(kDbfFailed);
   uint32_t sum = 0;
   for (int i = 0; i < n; ++i) {
-    const uint8_t* d = header + kDescriptorSize * (i + 1);
+    dbfheader::Descriptor d;
+    dbfheader::DecodeDescriptor(header + kDescriptorSize * (i + 1), dbfheader::kDescriptorSize, &d);
     DbfField& f = s->fields[i];
     std::memset(f.name, 0, sizeof f.name);
-    std::memcpy(f.name, d, strnlen(reinterpret_cast<const char*>(d), 10));
-    f.type = char(d[11]);
-    f.width = d[16];
-    f.decimals = d[17];
+    std::memcpy(f.name, d.name, strnlen(d.name, 10));
+    f.type = d.type;
+    f.width = d.width;
+    f.decimals = d.decimals;
     sum += f.width;
   }
   s->fieldCount = uint16_t(n);
-  uint16_t recordLength = LoadU16(header + 10);
-  uint16_t headerLength = LoadU16(header + 8);
+  const uint16_t recordLength = head.recordLength;
+  const uint16_t headerLength = head.headerLength;
   if (uint32_t(recordLength) != sum + 1) return fail(kDbfNotDbase);
   if (headerLength < kDescriptorSize * (n + 1) + 1) return fail(kDbfNotDbase);
-  s->count = LoadU32(header + 4);
+  s->count = head.recordCount;
   int64_t size = FileSize(h);
   if (size < 0 || int64_t(headerLength) + int64_t(s->count) * recordLength > size) {
     return fail(kDbfNotDbase);
   }
-  std::memcpy(s->date, header + 1, 3);
+  std::memcpy(s->date, head.updated, 3);
   s->recordLength = recordLength;
   s->headerLength = headerLength;
   s->bufferSize = DbfBufferSize(sum);
@@ -257,7 +255,7 @@ int16_t DbfClose(DbfFile* s) {
   if (s->modified) {
     uint8_t stamp[7];
     TodayBytes(stamp);
-    StoreU32(stamp + 3, s->count);
+    QStoreU32LE(stamp + 3, s->count);
     if ((SeekTo(s, 1) != kDbfOk || FileWrite(s->file, stamp, 7) != 7) && result == kDbfOk) {
       result = kDbfWriteFailed;
     }

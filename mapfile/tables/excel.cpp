@@ -33,6 +33,8 @@
 #include "mapfile/foundation/value.h"
 #include "mapfile/tables/cfb.h"
 #include "mapfile/tables/table.h"
+#include "platform/calendar.h"
+#include "platform/endian.h"
 
 namespace layerio {
 
@@ -117,16 +119,6 @@ enum : uint16_t {
   kRecBof = 0x0809,
 };
 
-uint16_t U16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t U32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-double F64(const uint8_t* p) {
-  uint64_t bits = uint64_t(U32(p)) | (uint64_t(U32(p + 4)) << 32);
-  double d;
-  std::memcpy(&d, &bits, sizeof d);
-  return d;
-}
 
 // An RK number: bit 1 marks a 30-bit integer, otherwise the upper 30 bits
 // are the high half of a double; bit 0 divides by 100.
@@ -160,8 +152,8 @@ class RecordCursor {
     // A sheet offset from the file may point anywhere.
     if (at_ >= s.size()) return at_ == s.size() ? 0 : -1;
     if (s.size() - at_ < 4) return -1;
-    r->type = U16(&s[at_]);
-    r->length = U16(&s[at_ + 2]);
+    r->type = QLoadU16LE(&s[at_]);
+    r->length = QLoadU16LE(&s[at_ + 2]);
     r->at = at_ + 4;
     if (s.size() - r->at < r->length) return -1;
     at_ = r->at + r->length;
@@ -374,7 +366,7 @@ class PieceReader {
       if (n == 0) return false;  // half a character before the boundary
       for (size_t i = 0; i < n; ++i) {
         if (out->size() >= kMaxText) break;
-        out->push_back(unicode.Byte(wide ? U16(p + 2 * i) : p[i]));
+        out->push_back(unicode.Byte(wide ? QLoadU16LE(p + 2 * i) : p[i]));
       }
       offset_ += n * unit;
       count -= uint32_t(n);
@@ -406,19 +398,19 @@ size_t UnicodeText(Reader& r, const uint8_t* p, size_t n, uint32_t count, std::s
   uint32_t runs = 0, ext = 0;
   if (flags & 8) {
     if (n - at < 2) return 0;
-    runs = U16(p + at);
+    runs = QLoadU16LE(p + at);
     at += 2;
   }
   if (flags & 4) {
     if (n - at < 4) return 0;
-    ext = U32(p + at);
+    ext = QLoadU32LE(p + at);
     at += 4;
   }
   const size_t unit = (flags & 1) ? 2 : 1;
   if ((n - at) / unit < count) return 0;
   const UnicodeToCharset& unicode = r.Unicode();
   for (uint32_t i = 0; i < count && out->size() < kMaxText; ++i)
-    out->push_back(unicode.Byte(unit == 2 ? U16(p + at + 2 * i) : p[at + i]));
+    out->push_back(unicode.Byte(unit == 2 ? QLoadU16LE(p + at + 2 * i) : p[at + i]));
   at += unit * count;
   const uint64_t tail = uint64_t(runs) * 4 + ext;
   if (tail > n - at) return 0;
@@ -429,7 +421,7 @@ size_t UnicodeText(Reader& r, const uint8_t* p, size_t n, uint32_t count, std::s
 // bytes: 8-bit before BIFF8, flagged characters in BIFF8.
 bool LengthText(Reader& r, const uint8_t* p, size_t n, int lengthBytes, std::string* out) {
   if (n < size_t(lengthBytes)) return false;
-  const uint32_t count = lengthBytes == 1 ? p[0] : U16(p);
+  const uint32_t count = lengthBytes == 1 ? p[0] : QLoadU16LE(p);
   p += lengthBytes;
   n -= size_t(lengthBytes);
   if (r.biff == 8) return UnicodeText(r, p, n, count, out) != 0;
@@ -540,18 +532,18 @@ int LoadStream(DataSource* s, std::vector<uint8_t>* stream) {
 int BofVersion(const std::vector<uint8_t>& s, const Record& r, bool globals) {
   const uint8_t* p = &s[r.at];
   switch (r.type) {
-    case kRecBof2: return r.length >= 4 && U16(p) >= 2 && U16(p + 2) == 16 ? 2 : 0;
+    case kRecBof2: return r.length >= 4 && QLoadU16LE(p) >= 2 && QLoadU16LE(p + 2) == 16 ? 2 : 0;
     case kRecBof3:
     case kRecBof4:
       // The version word of these two is not used by their writers.
-      if (r.length < 6 || U16(p + 2) != 16) return 0;
+      if (r.length < 6 || QLoadU16LE(p + 2) != 16) return 0;
       return r.type == kRecBof3 ? 3 : 4;
     case kRecBof: {
       if (r.length < 8) return 0;
-      const uint16_t type = U16(p + 2);
+      const uint16_t type = QLoadU16LE(p + 2);
       if (globals ? type != 5 : type != 16) return 0;
-      if (U16(p) == 0x0500) return 5;
-      if (U16(p) == 0x0600) return 8;
+      if (QLoadU16LE(p) == 0x0500) return 5;
+      if (QLoadU16LE(p) == 0x0600) return 8;
       return 0;
     }
     default: return 0;
@@ -603,14 +595,14 @@ void ReadName(Reader& r, const uint8_t* p, size_t n, uint16_t type) {
   } else if (r.biff <= 4) {
     if (n < 6) return;
     length = p[3];
-    formula = U16(p + 4);
+    formula = QLoadU16LE(p + 4);
     at = 6;
   } else {
     if (n < 14) return;
-    if (U16(p) & 0x20) return;  // a built-in name is a code, not a text
+    if (QLoadU16LE(p) & 0x20) return;  // a built-in name is a code, not a text
     length = p[3];
-    formula = U16(p + 4);
-    const uint16_t itab = U16(p + 8);
+    formula = QLoadU16LE(p + 4);
+    const uint16_t itab = QLoadU16LE(p + 8);
     if (itab > 0) name.localSheet = itab - 1;
     at = 14;
   }
@@ -653,17 +645,17 @@ bool ResolveName(Reader& r, size_t index, int depth) {
       case 0x2C:
         used = b8 ? 4 : 3;
         if (left < used) return false;
-        area.r1 = area.r2 = b8 ? U16(p) : U16(p) & 0x3FFFu;
-        area.c1 = area.c2 = b8 ? U16(p + 2) & 0xFFu : p[2];
+        area.r1 = area.r2 = b8 ? QLoadU16LE(p) : QLoadU16LE(p) & 0x3FFFu;
+        area.c1 = area.c2 = b8 ? QLoadU16LE(p + 2) & 0xFFu : p[2];
         break;
       case 0x25:
       case 0x2D:
         used = b8 ? 8 : 6;
         if (left < used) return false;
-        area.r1 = b8 ? U16(p) : U16(p) & 0x3FFFu;
-        area.r2 = b8 ? U16(p + 2) : U16(p + 2) & 0x3FFFu;
-        area.c1 = b8 ? U16(p + 4) & 0xFFu : p[4];
-        area.c2 = b8 ? U16(p + 6) & 0xFFu : p[5];
+        area.r1 = b8 ? QLoadU16LE(p) : QLoadU16LE(p) & 0x3FFFu;
+        area.r2 = b8 ? QLoadU16LE(p + 2) : QLoadU16LE(p + 2) & 0x3FFFu;
+        area.c1 = b8 ? QLoadU16LE(p + 4) & 0xFFu : p[4];
+        area.c2 = b8 ? QLoadU16LE(p + 6) & 0xFFu : p[5];
         break;
       case 0x3A:
       case 0x3B: {
@@ -673,25 +665,25 @@ bool ResolveName(Reader& r, size_t index, int depth) {
         if (b8) {
           head = 2;
           if (left < head) return false;
-          const uint16_t xti = U16(p);
+          const uint16_t xti = QLoadU16LE(p);
           if (xti >= r.externFirstSheet.size()) return false;
           sheet = r.externFirstSheet[xti];
         } else {
           head = 14;
           if (left < head) return false;
-          sheet = int16_t(U16(p + 10));
+          sheet = int16_t(QLoadU16LE(p + 10));
         }
         used = head + (isArea ? (b8 ? 8 : 6) : (b8 ? 4 : 3));
         if (left < used) return false;
         const uint8_t* q = p + head;
         if (isArea) {
-          area.r1 = b8 ? U16(q) : U16(q) & 0x3FFFu;
-          area.r2 = b8 ? U16(q + 2) : U16(q + 2) & 0x3FFFu;
-          area.c1 = b8 ? U16(q + 4) & 0xFFu : q[4];
-          area.c2 = b8 ? U16(q + 6) & 0xFFu : q[5];
+          area.r1 = b8 ? QLoadU16LE(q) : QLoadU16LE(q) & 0x3FFFu;
+          area.r2 = b8 ? QLoadU16LE(q + 2) : QLoadU16LE(q + 2) & 0x3FFFu;
+          area.c1 = b8 ? QLoadU16LE(q + 4) & 0xFFu : q[4];
+          area.c2 = b8 ? QLoadU16LE(q + 6) & 0xFFu : q[5];
         } else {
-          area.r1 = area.r2 = b8 ? U16(q) : U16(q) & 0x3FFFu;
-          area.c1 = area.c2 = b8 ? U16(q + 2) & 0xFFu : q[2];
+          area.r1 = area.r2 = b8 ? QLoadU16LE(q) : QLoadU16LE(q) & 0x3FFFu;
+          area.c1 = area.c2 = b8 ? QLoadU16LE(q + 2) & 0xFFu : q[2];
         }
         area.sheet = sheet;
         break;
@@ -699,7 +691,7 @@ bool ResolveName(Reader& r, size_t index, int depth) {
       case 0x23: {
         used = b8 ? 4 : (r.biff == 5 ? 14 : 2);
         if (left < used) return false;
-        const uint16_t other = U16(p);
+        const uint16_t other = QLoadU16LE(p);
         if (other == 0 || other > r.names.size() || other - 1u == index) return false;
         if (!ResolveName(r, other - 1u, depth + 1)) return false;
         area = r.names[other - 1u].area;
@@ -744,13 +736,13 @@ int ReadGlobals(Reader& r, const std::vector<uint8_t>& s) {
     switch (rec.type) {
       case kRecPassword: return kStatusPassword;
       case kRecRefMode:
-        if (n >= 2) r.r1c1 = U16(p) == 0;
+        if (n >= 2) r.r1c1 = QLoadU16LE(p) == 0;
         break;
       case kRecDateMode:
-        if (n >= 2) r.date1904 = U16(p) == 1;
+        if (n >= 2) r.date1904 = QLoadU16LE(p) == 1;
         break;
       case kRecCodePage:
-        if (n >= 2) r.charset = CharsetOfCodePage(U16(p));
+        if (n >= 2) r.charset = CharsetOfCodePage(QLoadU16LE(p));
         break;
       case kRecFormat2:
       case kRecFormat: {
@@ -758,7 +750,7 @@ int ReadGlobals(Reader& r, const std::vector<uint8_t>& s) {
         unsigned index = formatsSeen++;
         if (r.biff >= 5) {
           if (n < 2) return kStatusDamaged;
-          index = U16(p);
+          index = QLoadU16LE(p);
           if (!LengthText(r, p + 2, n - 2, r.biff == 8 ? 2 : 1, &text)) return kStatusDamaged;
         } else {
           const size_t skip = rec.type == kRecFormat ? 2 : 0;
@@ -775,22 +767,22 @@ int ReadGlobals(Reader& r, const std::vector<uint8_t>& s) {
         if (n >= 2) r.xfClasses.push_back(ClassOfFormat(r, p[1]));
         break;
       case kRecXf5:
-        if (n >= 4) r.xfClasses.push_back(ClassOfFormat(r, U16(p + 2)));
+        if (n >= 4) r.xfClasses.push_back(ClassOfFormat(r, QLoadU16LE(p + 2)));
         break;
       case kRecName:
       case kRecName3: ReadName(r, p, n, rec.type); break;
       case kRecExternSheet:
         if (r.biff == 8 && n >= 2) {
-          const uint16_t count = U16(p);
+          const uint16_t count = QLoadU16LE(p);
           if (size_t(count) * 6 > n - 2) return kStatusDamaged;
-          for (uint16_t i = 0; i < count; ++i) r.externFirstSheet.push_back(U16(p + 2 + 6 * i + 2));
+          for (uint16_t i = 0; i < count; ++i) r.externFirstSheet.push_back(QLoadU16LE(p + 2 + 6 * i + 2));
         }
         break;
       case kRecBoundSheet:
         if (r.biff >= 5) {
           if (n < 6) return kStatusDamaged;
           Sheet sheet;
-          sheet.offset = U32(p);
+          sheet.offset = QLoadU32LE(p);
           if (!LengthText(r, p + 6, n - 6, 1, &sheet.name)) return kStatusDamaged;
           r.sheets.push_back(std::move(sheet));
         }
@@ -865,9 +857,9 @@ int ScanSheet(Reader& r, const std::vector<uint8_t>& s, size_t start, Bounds* bo
     const size_t n = rec.length;
     if ((rec.type == kRecDimensions || rec.type == kRecDimensions2) && !dims.any) {
       if (r.biff == 8 && n >= 12) {
-        dims = {true, U32(p), U16(p + 8), U32(p + 4), U16(p + 10)};
+        dims = {true, QLoadU32LE(p), QLoadU16LE(p + 8), QLoadU32LE(p + 4), QLoadU16LE(p + 10)};
       } else if (n >= 8) {
-        dims = {true, U16(p), U16(p + 4), U16(p + 2), U16(p + 6)};
+        dims = {true, QLoadU16LE(p), QLoadU16LE(p + 4), QLoadU16LE(p + 2), QLoadU16LE(p + 6)};
       } else {
         continue;
       }
@@ -882,8 +874,8 @@ int ScanSheet(Reader& r, const std::vector<uint8_t>& s, size_t start, Bounds* bo
       continue;
     }
     if (!IsCellRecord(r, rec.type) || n < 4) continue;
-    const uint32_t row = U16(p);
-    uint32_t first = U16(p + 2), last = first;
+    const uint32_t row = QLoadU16LE(p);
+    uint32_t first = QLoadU16LE(p + 2), last = first;
     if (rec.type == kRecMulRk) {
       if (n < 6 || (n - 6) % 6) return kStatusDamaged;
       last = first + uint32_t((n - 6) / 6) - 1;
@@ -954,37 +946,37 @@ void DecodeCell(Reader& r, uint32_t header, uint32_t col, Cell* cell) {
   const size_t head = biff2 ? 7 : 6;
   if (n < head && rec.type != kRecMulRk) return;
   if (rec.type != kRecMulRk)
-    cell->formatClass = biff2 ? ClassOfFormat(r, p[5] & 0x3Fu) : ClassOfXf(r, U16(p + 4));
+    cell->formatClass = biff2 ? ClassOfFormat(r, p[5] & 0x3Fu) : ClassOfXf(r, QLoadU16LE(p + 4));
   const uint8_t* d = p + head;
   const size_t left = n - std::min(n, head);
   switch (rec.type) {
     case kRecInteger2:
       if (left >= 2) {
         cell->kind = Kind::kInteger;
-        cell->integer = U16(d);
+        cell->integer = QLoadU16LE(d);
       }
       break;
     case kRecNumber2:
     case kRecNumber:
       if (left >= 8) {
         cell->kind = Kind::kNumber;
-        cell->number = F64(d);
+        cell->number = QLoadF64LE(d);
       }
       break;
     case kRecRk:
       if (left >= 4) {
         cell->kind = Kind::kNumber;
-        cell->number = RkValue(U32(d));
+        cell->number = RkValue(QLoadU32LE(d));
       }
       break;
     case kRecMulRk: {
       if (n < 6) return;
-      const uint32_t first = U16(p + 2);
+      const uint32_t first = QLoadU16LE(p + 2);
       const size_t at = 4 + size_t(col - first) * 6;
       if (col < first || at + 6 > n - 2) return;
-      cell->formatClass = ClassOfXf(r, U16(p + at));
+      cell->formatClass = ClassOfXf(r, QLoadU16LE(p + at));
       cell->kind = Kind::kNumber;
-      cell->number = RkValue(U32(p + at + 2));
+      cell->number = RkValue(QLoadU32LE(p + at + 2));
       break;
     }
     case kRecBoolErr2:
@@ -1002,9 +994,9 @@ void DecodeCell(Reader& r, uint32_t header, uint32_t col, Cell* cell) {
       if (LengthText(r, d, left, 2, &cell->text)) cell->kind = Kind::kText;
       break;
     case kRecLabelSst:
-      if (left >= 4 && U32(d) < r.strings.size()) {
+      if (left >= 4 && QLoadU32LE(d) < r.strings.size()) {
         cell->kind = Kind::kText;
-        cell->text = r.strings[U32(d)];
+        cell->text = r.strings[QLoadU32LE(d)];
       }
       break;
     case kRecFormula:
@@ -1020,7 +1012,7 @@ void DecodeCell(Reader& r, uint32_t header, uint32_t col, Cell* cell) {
           }
         } else {
           cell->kind = Kind::kNumber;
-          cell->number = F64(d);
+          cell->number = QLoadF64LE(d);
         }
       }
       break;
@@ -1033,16 +1025,11 @@ void DecodeCell(Reader& r, uint32_t header, uint32_t col, Cell* cell) {
 // The date of a serial day number, 0 when it is outside the calendar.
 bool SerialDate(double serial, bool date1904, DateRec* out) {
   if (!std::isfinite(serial) || serial < 0 || serial > 2958465) return false;
-  // Days from 1 March of year 0 (a civil calendar count).
-  int64_t z = int64_t(std::floor(serial)) + (date1904 ? 1462 : 0) - 25569 + 719468;
-  const int64_t era = z / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int64_t day = doy - (153 * mp + 2) / 5 + 1;
-  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
-  const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  // Serials from 1 March 1900 on are OLE day counts; the 1904 system's
+  // start 1462 days later.
+  int year = 0, month = 0, day = 0;
+  CivilFromDays(int64_t(std::floor(serial)) + (date1904 ? 1462 : 0) + kOleDayZero, &year, &month,
+                &day);
   if (year < 1 || year > 9999) return false;
   out->year = int16_t(year);
   out->month = uint8_t(month);

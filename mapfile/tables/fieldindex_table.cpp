@@ -33,6 +33,7 @@
 #include "mapfile/tables/dbf.h"
 #include "mapfile/tables/fieldindex.h"
 #include "mapfile/tables/tabdef.h"
+#include "platform/endian.h"
 
 namespace layerio {
 
@@ -469,8 +470,7 @@ CachedIndex* TupleIndexFind(TableObject* view, uint8_t part) {
         const uint8_t* p = buffer.data() + size_t(i) * stride + 4u * part;
         Value v{};
         v.kind = kValueInteger;
-        v.u.i = int32_t(uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-                        (uint32_t(p[3]) << 24));
+        v.u.i = QLoadI32LE(p);
         ok = IndexInsert(cache->file, entry->index, &v, position + i) != 0;
       }
       position += n;

@@ -33,11 +33,11 @@
 #include <new>
 #include <vector>
 
-#include "mapfile/foundation/bytes.h"
 #include "mapfile/foundation/error.h"
 #include "mapfile/foundation/norm.h"
 #include "mapfile/foundation/path.h"
 #include "mapfile/foundation/value.h"
+#include "platform/endian.h"
 #include "mapfile/tables/fieldindex.h"
 
 namespace layerio {
@@ -285,7 +285,7 @@ uint32_t PageAlloc(IndexFile* f, uint8_t** bytesOut) {
     offset = f->freeHead;
     bytes = PageGet(f, offset);
     if (!bytes) return 0;
-    uint32_t next = LoadU32(bytes + 8);
+    uint32_t next = QLoadU32LE(bytes + 8);
     if (next != 0 && (!PageOffsetValid(f, next) || next == offset)) {
       PushDamaged(f);
       return 0;
@@ -326,7 +326,7 @@ int16_t PageFree(IndexFile* f, uint32_t offset) {
   } else {
     uint8_t* bytes = PageGet(f, offset);
     if (!bytes) return 0;
-    StoreU32(bytes + 8, f->freeHead);
+    QStoreU32LE(bytes + 8, f->freeHead);
     PageDirty(f, offset);
     f->freeHead = offset;
   }
@@ -352,18 +352,18 @@ void OpBegin(IndexFile* f) { ++f->cache->epoch; }
 
 void HeaderEncode(const IndexFile* f, uint8_t* b) {
   std::memset(b, 0, kIndexPageSize);
-  StoreU32(b, kIndexMagic);
-  StoreU16(b + 4, f->version);
-  StoreU16(b + 6, f->pageSize);
-  StoreU32(b + 8, f->freeHead);
-  StoreU16(b + 12, f->entryCount);
-  StoreU16(b + 14, f->stamp);
-  StoreU16(b + 16, f->charset);
-  StoreU16(b + 18, f->subCrc);
+  QStoreU32LE(b, kIndexMagic);
+  QStoreU16LE(b + 4, f->version);
+  QStoreU16LE(b + 6, f->pageSize);
+  QStoreU32LE(b + 8, f->freeHead);
+  QStoreU16LE(b + 12, f->entryCount);
+  QStoreU16LE(b + 14, f->stamp);
+  QStoreU16LE(b + 16, f->charset);
+  QStoreU16LE(b + 18, f->subCrc);
   for (int i = 0; i < f->entryCount; ++i) {
     uint8_t* e = b + kEntryBase + i * kEntrySize;
-    StoreU32(e, f->entries[i].root);
-    StoreU16(e + 4, f->entries[i].maxKeys);
+    QStoreU32LE(e, f->entries[i].root);
+    QStoreU16LE(e + 4, f->entries[i].maxKeys);
     e[6] = f->entries[i].depth;
     e[7] = f->entries[i].keyLength;
   }
@@ -420,21 +420,21 @@ int16_t HeaderLoad(IndexFile* f, bool checkCollation) {
   int32_t n = -1;
   if (size >= 0 && FileSeek(f->file, 0, 0) == 0) n = FileRead(f->file, b, kIndexPageSize);
   if (n < 0) return 0;
-  if (n < kHeaderSize || LoadU32(b) != kIndexMagic) {
+  if (n < kHeaderSize || QLoadU32LE(b) != kIndexMagic) {
     PushDamaged(f);
     return 0;
   }
-  const uint16_t version = LoadU16(b + 4);
-  const uint16_t pageSize = LoadU16(b + 6);
-  const uint16_t entryCount = LoadU16(b + 12);
+  const uint16_t version = QLoadU16LE(b + 4);
+  const uint16_t pageSize = QLoadU16LE(b + 6);
+  const uint16_t entryCount = QLoadU16LE(b + 12);
   if ((version != kVersion && version != kVersionReadOnly) || pageSize != kIndexPageSize ||
       entryCount > kIndexMaxEntries || size > int64_t(0xFFFFFFFFu) || size % kIndexPageSize) {
     PushDamaged(f);
     return 0;
   }
-  uint16_t stamp = LoadU16(b + 14);
-  uint16_t charset = LoadU16(b + 16);
-  uint16_t subCrc = LoadU16(b + 18);
+  uint16_t stamp = QLoadU16LE(b + 14);
+  uint16_t charset = QLoadU16LE(b + 16);
+  uint16_t subCrc = QLoadU16LE(b + 18);
   if (stamp != 0 && charset == 0 && subCrc == 0) {
     charset = stamp == kOldDoubleByteStamp ? kOldDoubleByteCharset : kOldCharset;
     subCrc = kOldSubCrc;
@@ -446,7 +446,7 @@ int16_t HeaderLoad(IndexFile* f, bool checkCollation) {
   // header only when all of it holds.
   IndexFile probe{};
   probe.pageCount = uint32_t((size + kIndexPageSize - 1) / kIndexPageSize);
-  const uint32_t freeHead = LoadU32(b + 8);
+  const uint32_t freeHead = QLoadU32LE(b + 8);
   if ((freeHead != 0 && !PageOffsetValid(&probe, freeHead)) ||
       n < kHeaderSize + entryCount * kEntrySize) {
     PushDamaged(f);
@@ -457,8 +457,8 @@ int16_t HeaderLoad(IndexFile* f, bool checkCollation) {
   for (int i = 0; i < entryCount; ++i) {
     const uint8_t* e = b + kEntryBase + i * kEntrySize;
     IndexEntry& x = entries[i];
-    x.root = LoadU32(e);
-    x.maxKeys = LoadU16(e + 4);
+    x.root = QLoadU32LE(e);
+    x.maxKeys = QLoadU16LE(e + 4);
     x.depth = e[6];
     x.keyLength = e[7];
     if (x.root == 0) {
@@ -564,19 +564,6 @@ const uint8_t* CollationTable(uint16_t stamp) {
   return table;
 }
 
-void StoreBigEndian(uint8_t* p, uint64_t v, int bytes) {
-  for (int i = bytes - 1; i >= 0; --i) {
-    p[i] = uint8_t(v);
-    v >>= 8;
-  }
-}
-
-uint64_t LoadBigEndian(const uint8_t* p, int bytes) {
-  uint64_t v = 0;
-  for (int i = 0; i < bytes; ++i) v = (v << 8) | p[i];
-  return v;
-}
-
 double RoundToDecimals(double x, int decimals) {
   if (decimals < 0 || decimals > 15 || !std::isfinite(x)) return x;
   const double scale = std::pow(10.0, decimals);
@@ -653,28 +640,28 @@ int16_t EncodeKey(const Value* value, uint8_t type, int width, int length, int d
       uint64_t bits;
       std::memcpy(&bits, &x, sizeof bits);
       bits = x >= 0 ? bits | 0x8000000000000000ull : ~bits;
-      StoreBigEndian(out, bits, 8);
+      QStoreU64BE(out, bits);
       return 1;
     }
     case kFieldInteger: {
       int32_t n = 0;
       if (!ValueToLong(value, &n, 0)) return 0;
       if (typed) typed->u.i = n;
-      StoreBigEndian(out, uint32_t(n) ^ 0x80000000u, 4);
+      QStoreU32BE(out, uint32_t(n) ^ 0x80000000u);
       return 1;
     }
     case kFieldSmallint: {
       int16_t n = 0;
       if (!ValueToShort(value, &n, 0)) return 0;
       if (typed) typed->u.s = n;
-      StoreBigEndian(out, uint16_t(uint16_t(n) ^ 0x8000u), 2);
+      QStoreU16BE(out, uint16_t(uint16_t(n) ^ 0x8000u));
       return 1;
     }
     case kFieldDate: {
       DateRec d{0, 0, 0};
       if (!ValueToDate(value, &d)) return 0;
       if (typed) typed->u.date = d;
-      StoreBigEndian(out, uint16_t(d.year), 2);
+      QStoreU16BE(out, uint16_t(d.year));
       out[2] = d.month;
       out[3] = d.day;
       return 1;
@@ -714,19 +701,19 @@ void DecodeKey(IndexKey* key) {
     }
     case kFieldDecimal:
     case kFieldFloat: {
-      uint64_t bits = LoadBigEndian(b, 8);
+      uint64_t bits = QLoadU64BE(b);
       bits = (bits & 0x8000000000000000ull) ? bits & ~0x8000000000000000ull : ~bits;
       std::memcpy(&v.u.d, &bits, sizeof bits);
       return;
     }
     case kFieldInteger:
-      v.u.i = int32_t(uint32_t(LoadBigEndian(b, 4)) ^ 0x80000000u);
+      v.u.i = int32_t(uint32_t(QLoadU32BE(b)) ^ 0x80000000u);
       return;
     case kFieldSmallint:
-      v.u.s = int16_t(uint16_t(LoadBigEndian(b, 2)) ^ 0x8000u);
+      v.u.s = int16_t(uint16_t(QLoadU16BE(b)) ^ 0x8000u);
       return;
     case kFieldDate:
-      v.u.date = DateRec{int16_t(uint16_t(LoadBigEndian(b, 2))), b[2], b[3]};
+      v.u.date = DateRec{int16_t(uint16_t(QLoadU16BE(b))), b[2], b[3]};
       return;
     case kFieldLogical:
       v.u.b = b[1];
@@ -749,7 +736,7 @@ struct Tree {
   uint32_t hops;  // level links followed in this operation
 };
 
-inline uint32_t Count(const uint8_t* p) { return LoadU32(p); }
+inline uint32_t Count(const uint8_t* p) { return QLoadU32LE(p); }
 inline uint8_t* Ent(uint8_t* p, uint32_t i, int E) { return p + kPageHead + size_t(i) * E; }
 inline const uint8_t* Ent(const uint8_t* p, uint32_t i, int E) {
   return p + kPageHead + size_t(i) * E;
@@ -805,7 +792,7 @@ uint8_t* FollowLink(Tree& t, uint32_t from, const uint8_t* p, uint32_t to, bool 
   }
   uint8_t* q = TreePage(t, to, count);
   if (!q) return nullptr;
-  bool holds = LoadU32(q + (forward ? 4 : 8)) == from;
+  bool holds = QLoadU32LE(q + (forward ? 4 : 8)) == from;
   const uint32_t pn = Count(p);
   if (holds && ordered && pn > 0 && *count > 0) {
     const uint8_t* low = forward ? Ent(p, pn - 1, t.E) : Ent(q, *count - 1, t.E);
@@ -873,7 +860,7 @@ int16_t Descend(Tree& t, const uint8_t* key, bool upper) {
       }
       uint32_t i = Bound(p, 1, n, key, t.K, t.E, upper);
       s.position = i - 1;
-      offset = LoadU32(Ent(p, i - 1, t.E) + t.K);
+      offset = QLoadU32LE(Ent(p, i - 1, t.E) + t.K);
     } else {
       s.position = Bound(p, 0, n, key, t.K, t.E, upper);
     }
@@ -900,7 +887,7 @@ int16_t DescendEdge(Tree& t, bool last) {
         return 0;
       }
       s.position = last ? n - 1 : 0;
-      offset = LoadU32(Ent(p, s.position, t.E) + t.K);
+      offset = QLoadU32LE(Ent(p, s.position, t.E) + t.K);
     } else {
       s.position = last && n > 0 ? n - 1 : 0;
     }
@@ -931,7 +918,7 @@ int16_t PathNextLeaf(Tree& t, bool* end) {
     uint8_t* p = TreePage(t, f->path[level].page, &n);
     if (!p) return 0;
     f->path[level].count = n;
-    uint32_t child = LoadU32(Ent(p, f->path[level].position, t.E) + t.K);
+    uint32_t child = QLoadU32LE(Ent(p, f->path[level].position, t.E) + t.K);
     uint8_t* c = TreePage(t, child, &n);
     if (!c) return 0;
     if (level + 2 < depth && n == 0) {
@@ -984,9 +971,9 @@ int16_t InsertAt(Tree& t, int level, uint32_t position, const uint8_t* key, uint
     uint8_t* at = Ent(p, position, t.E);
     std::memmove(at + t.E, at, size_t(n - position) * t.E);
     std::memcpy(at, sep, size_t(t.K));
-    StoreU32(at + t.K, value);
+    QStoreU32LE(at + t.K, value);
     ++n;
-    StoreU32(p, n);
+    QStoreU32LE(p, n);
     PageDirty(f, offset);
     if (n <= t.M) return 1;
 
@@ -998,22 +985,22 @@ int16_t InsertAt(Tree& t, int level, uint32_t position, const uint8_t* key, uint
     if (!added) {
       // Leave the page whole within its maximum: drop the entry again.
       std::memmove(at, at + t.E, size_t(n - 1 - position) * t.E);
-      StoreU32(p, n - 1);
+      QStoreU32LE(p, n - 1);
       return 0;
     }
     const uint32_t moved = n - keep;
     std::memcpy(Ent(q, 0, t.E), Ent(p, keep, t.E), size_t(moved) * t.E);
-    StoreU32(q, moved);
-    StoreU32(p, keep);
-    const uint32_t next = LoadU32(p + 8);
-    StoreU32(q + 4, offset);
-    StoreU32(q + 8, next);
-    StoreU32(p + 8, added);
+    QStoreU32LE(q, moved);
+    QStoreU32LE(p, keep);
+    const uint32_t next = QLoadU32LE(p + 8);
+    QStoreU32LE(q + 4, offset);
+    QStoreU32LE(q + 8, next);
+    QStoreU32LE(p + 8, added);
     if (next != 0) {
       uint32_t m;
       uint8_t* r = TreePage(t, next, &m);
       if (!r) return 0;
-      StoreU32(r + 4, added);
+      QStoreU32LE(r + 4, added);
       PageDirty(f, next);
     }
     PageDirty(f, added);
@@ -1030,10 +1017,10 @@ int16_t InsertAt(Tree& t, int level, uint32_t position, const uint8_t* key, uint
       const uint32_t root = PageAlloc(f, &r);
       if (!root) return 0;
       std::memset(Ent(r, 0, t.E), 0, size_t(t.K));
-      StoreU32(Ent(r, 0, t.E) + t.K, offset);
+      QStoreU32LE(Ent(r, 0, t.E) + t.K, offset);
       std::memcpy(Ent(r, 1, t.E), sep, size_t(t.K));
-      StoreU32(Ent(r, 1, t.E) + t.K, added);
-      StoreU32(r, 2);
+      QStoreU32LE(Ent(r, 1, t.E) + t.K, added);
+      QStoreU32LE(r, 2);
       t.e->root = root;
       ++t.e->depth;
       f->headerDirty = 1;
@@ -1059,7 +1046,7 @@ int16_t RemoveAt(Tree& t, int level, uint32_t position) {
   uint8_t* at = Ent(p, position, t.E);
   std::memmove(at, at + t.E, size_t(n - 1 - position) * t.E);
   --n;
-  StoreU32(p, n);
+  QStoreU32LE(p, n);
   PageDirty(f, offset);
 
   if (level == 0) {
@@ -1069,7 +1056,7 @@ int16_t RemoveAt(Tree& t, int level, uint32_t position) {
       uint8_t* r = TreePage(t, t.e->root, &m);
       if (!r) return 0;
       if (m != 1) break;
-      const uint32_t child = LoadU32(Ent(r, 0, t.E) + t.K);
+      const uint32_t child = QLoadU32LE(Ent(r, 0, t.E) + t.K);
       if (!PageOffsetValid(f, child)) {
         PushDamaged(f);
         return 0;
@@ -1100,13 +1087,13 @@ int16_t RemoveAt(Tree& t, int level, uint32_t position) {
   }
   if (pn < 2) return 1;  // no neighbour to pair with
   const uint32_t j = up.position > 0 ? up.position : 1;  // the right page's entry
-  const uint32_t leftPage = LoadU32(Ent(parent, j - 1, t.E) + t.K);
-  const uint32_t rightPage = LoadU32(Ent(parent, j, t.E) + t.K);
+  const uint32_t leftPage = QLoadU32LE(Ent(parent, j - 1, t.E) + t.K);
+  const uint32_t rightPage = QLoadU32LE(Ent(parent, j, t.E) + t.K);
   uint32_t ln, rn;
   uint8_t* l = TreePage(t, leftPage, &ln);
   if (!l) return 0;
   uint8_t* r = TreePage(t, rightPage, &rn);
-  if (!r || l == r || LoadU32(l + 8) != rightPage) {
+  if (!r || l == r || QLoadU32LE(l + 8) != rightPage) {
     if (r) PushDamaged(f);
     return 0;
   }
@@ -1115,15 +1102,15 @@ int16_t RemoveAt(Tree& t, int level, uint32_t position) {
   if (total <= t.M) {
     // Join into the left page; the right one is freed and leaves the parent.
     std::memcpy(Ent(l, ln, t.E), Ent(r, 0, t.E), size_t(rn) * t.E);
-    StoreU32(l, total);
-    const uint32_t next = LoadU32(r + 8);
-    StoreU32(l + 8, next);
+    QStoreU32LE(l, total);
+    const uint32_t next = QLoadU32LE(r + 8);
+    QStoreU32LE(l + 8, next);
     PageDirty(f, leftPage);
     if (next != 0) {
       uint32_t m;
       uint8_t* x = TreePage(t, next, &m);
       if (!x) return 0;
-      StoreU32(x + 4, leftPage);
+      QStoreU32LE(x + 4, leftPage);
       PageDirty(f, next);
     }
     if (leftWasEmpty && total > 0 && up.position == 0) {
@@ -1141,16 +1128,16 @@ int16_t RemoveAt(Tree& t, int level, uint32_t position) {
     const uint32_t k = half - rn;
     std::memmove(Ent(r, k, t.E), Ent(r, 0, t.E), size_t(rn) * t.E);
     std::memcpy(Ent(r, 0, t.E), Ent(l, ln - k, t.E), size_t(k) * t.E);
-    StoreU32(r, rn + k);
-    StoreU32(l, ln - k);
+    QStoreU32LE(r, rn + k);
+    QStoreU32LE(l, ln - k);
   } else {
     // The underfull page is the left one: take the right one's first entries.
     if (half <= ln) return 1;
     const uint32_t k = half - ln;
     std::memcpy(Ent(l, ln, t.E), Ent(r, 0, t.E), size_t(k) * t.E);
     std::memmove(Ent(r, 0, t.E), Ent(r, k, t.E), size_t(rn - k) * t.E);
-    StoreU32(l, ln + k);
-    StoreU32(r, rn - k);
+    QStoreU32LE(l, ln + k);
+    QStoreU32LE(r, rn - k);
     if (leftWasEmpty) {
       std::memcpy(f->keyA, Ent(l, 0, t.E), size_t(t.K));
       if (!SeparatorUpdate(t, level, f->keyA)) return 0;
@@ -1177,16 +1164,16 @@ int16_t FreeTree(Tree& t) {
         PushDamaged(f);
         return 0;
       }
-      below = LoadU32(Ent(p, 0, t.E) + t.K);
+      below = QLoadU32LE(Ent(p, 0, t.E) + t.K);
     }
-    if (LoadU32(p + 4) != 0) {
+    if (QLoadU32LE(p + 4) != 0) {
       PushDamaged(f);
       return 0;
     }
     uint32_t page = first;
     uint8_t* q = p;
     for (;;) {
-      const uint32_t next = LoadU32(q + 8);
+      const uint32_t next = QLoadU32LE(q + 8);
       uint8_t* r = nullptr;
       if (next != 0 && !(r = FollowLink(t, page, q, next, true, false, &n))) return 0;
       if (!PageFree(f, page)) return 0;
@@ -1214,7 +1201,7 @@ void StandOn(Tree& t, FieldIndex* index, const uint8_t* p, uint32_t page, uint32
   IndexKey& key = index->key;
   std::memcpy(key.bytes, at, size_t(t.K));
   if (t.K < kIndexMaxKey) std::memset(key.bytes + t.K, 0, size_t(kIndexMaxKey - t.K));
-  key.row = LoadU32(at + t.K);
+  key.row = QLoadU32LE(at + t.K);
   key.length = uint8_t(t.K);
   DecodeKey(&key);
   CursorSet(*t.e, page, position);
@@ -1231,7 +1218,7 @@ int16_t CursorLocate(Tree& t, FieldIndex* index, uint32_t* page, uint32_t* posit
     const uint32_t n = Count(p);
     if (n <= t.M && e.cursorPosition < n) {
       const uint8_t* at = Ent(p, e.cursorPosition, t.E);
-      if (LoadU32(at + t.K) == key.row && std::memcmp(at, key.bytes, size_t(t.K)) == 0) {
+      if (QLoadU32LE(at + t.K) == key.row && std::memcmp(at, key.bytes, size_t(t.K)) == 0) {
         *page = e.cursorPage;
         *position = e.cursorPosition;
         return 1;
@@ -1248,13 +1235,13 @@ int16_t CursorLocate(Tree& t, FieldIndex* index, uint32_t* page, uint32_t* posit
     for (; pos < n; ++pos) {
       const uint8_t* x = Ent(p, pos, t.E);
       if (std::memcmp(x, key.bytes, size_t(t.K)) != 0) return 0;
-      if (LoadU32(x + t.K) == key.row) {
+      if (QLoadU32LE(x + t.K) == key.row) {
         *page = at;
         *position = pos;
         return 1;
       }
     }
-    const uint32_t next = LoadU32(p + 8);
+    const uint32_t next = QLoadU32LE(p + 8);
     if (next == 0) return 0;
     p = FollowLink(t, at, p, next, true, true, &n);
     at = next;
@@ -1271,7 +1258,7 @@ int16_t StepNext(Tree& t, uint32_t* page, uint32_t* position, uint8_t** bytes) {
   if (!p) return 0;
   uint32_t pos = *position + 1;
   while (pos >= n) {
-    uint32_t next = LoadU32(p + 8);
+    uint32_t next = QLoadU32LE(p + 8);
     if (next == 0) return 0;
     p = FollowLink(t, *page, p, next, true, true, &n);
     if (!p) return 0;
@@ -1289,7 +1276,7 @@ int16_t StepPrevious(Tree& t, uint32_t* page, uint32_t* position, uint8_t** byte
   if (!p) return 0;
   int64_t pos = int64_t(*position) - 1;
   while (pos < 0) {
-    uint32_t previous = LoadU32(p + 4);
+    uint32_t previous = QLoadU32LE(p + 4);
     if (previous == 0) return 0;
     p = FollowLink(t, *page, p, previous, false, true, &n);
     if (!p) return 0;
@@ -1318,7 +1305,7 @@ int16_t PathEntry(Tree& t, uint32_t* page, uint32_t* position, uint8_t** bytes) 
   if (n == 0) {
     // Only an empty root leaf has no entries; a later leaf holds the next.
     uint32_t from = s.page;
-    uint32_t next = LoadU32(p + 8);
+    uint32_t next = QLoadU32LE(p + 8);
     while (next != 0) {
       uint8_t* q = FollowLink(t, from, p, next, true, true, &n);
       if (!q) return 0;
@@ -1330,7 +1317,7 @@ int16_t PathEntry(Tree& t, uint32_t* page, uint32_t* position, uint8_t** bytes) 
       }
       from = next;
       p = q;
-      next = LoadU32(q + 8);
+      next = QLoadU32LE(q + 8);
     }
     return 0;
   }
@@ -1357,22 +1344,22 @@ constexpr size_t kBulkBytes = size_t(64) << 20;
 constexpr uint32_t kBulkRunPages = 128;
 
 BulkItem ItemOf(const uint8_t* key) {
-  return BulkItem{LoadBigEndian(key, 8), LoadBigEndian(key + 8, 8),
-                  uint32_t(LoadBigEndian(key + 16, 4)), 0};
+  return BulkItem{QLoadU64BE(key), QLoadU64BE(key + 8),
+                  uint32_t(QLoadU32BE(key + 16)), 0};
 }
 
 // The entry of an item: key bytes then row.
 void ItemEntry(const IndexBulk* b, const BulkItem& item, uint8_t* out) {
   uint8_t head[kItemKeyBytes];
-  StoreBigEndian(head, item.high, 8);
-  StoreBigEndian(head + 8, item.low, 8);
-  StoreBigEndian(head + 16, item.third, 4);
+  QStoreU64BE(head, item.high);
+  QStoreU64BE(head + 8, item.low);
+  QStoreU32BE(head + 16, item.third);
   std::memcpy(out, head, size_t(std::min(b->K, kItemKeyBytes)));
   if (b->tail > 0) {
     std::memcpy(out + kItemKeyBytes, b->tails + size_t(item.tag) * size_t(b->tail),
                 size_t(b->tail));
   }
-  StoreU32(out + b->K, b->byPosition ? b->rows[item.tag] : item.tag);
+  QStoreU32LE(out + b->K, b->byPosition ? b->rows[item.tag] : item.tag);
 }
 
 // Compares the keys of two items: <0, 0, >0.
@@ -1493,12 +1480,12 @@ int16_t BulkLayOut(Tree& t, IndexBulk* b, size_t n) {
           std::memcpy(at, entry, size_t(t.E));
         } else {
           std::memcpy(at, belowFirsts.data() + (done + j) * size_t(t.K), size_t(t.K));
-          StoreU32(at + t.K, below[done + j]);
+          QStoreU32LE(at + t.K, below[done + j]);
         }
       }
-      StoreU32(p, uint32_t(take));
-      StoreU32(p + 4, i > 0 ? pages[i - 1] : 0);
-      StoreU32(p + 8, i + 1 < count ? pages[i + 1] : 0);
+      QStoreU32LE(p, uint32_t(take));
+      QStoreU32LE(p + 4, i > 0 ? pages[i - 1] : 0);
+      QStoreU32LE(p + 8, i + 1 < count ? pages[i + 1] : 0);
       if (cached) PageDirty(f, page);
       const uint8_t* first = Ent(p, 0, t.E);
       firsts.insert(firsts.end(), first, first + t.K);
@@ -1554,7 +1541,7 @@ int16_t BulkRun(IndexBulk* b) {
     OpBegin(f);
     t.hops = 0;
     std::memcpy(f->keyA, entry, size_t(b->K));
-    if (!InsertKey(t, f->keyA, LoadU32(entry + b->K), unique)) return 0;
+    if (!InsertKey(t, f->keyA, QLoadU32LE(entry + b->K), unique)) return 0;
   }
   return 1;
 }
@@ -1931,7 +1918,7 @@ int16_t IndexDelete(IndexFile* f, FieldIndex* index, const Value* value, uint32_
     for (; s.position < n; ++s.position) {
       const uint8_t* at = Ent(p, s.position, t.E);
       if (std::memcmp(at, key, size_t(t.K)) != 0) return 0;
-      if (LoadU32(at + t.K) == row) {
+      if (QLoadU32LE(at + t.K) == row) {
         const uint32_t page = s.page;
         const uint32_t position = s.position;
         IndexEntry& e = *t.e;

@@ -41,6 +41,8 @@
 #include "mapfile/foundation/token.h"
 #include "mapfile/foundation/value.h"
 #include "mapfile/tables/table.h"
+#include "platform/calendar.h"
+#include "platform/endian.h"
 
 namespace layerio {
 
@@ -141,7 +143,6 @@ struct LotusReader {
 LotusReader* ReaderOf(const DataSource* s) { return static_cast<LotusReader*>(s->params.ptr[1]); }
 const char* RangeTextOf(const DataSource* s) { return static_cast<const char*>(s->params.ptr[2]); }
 
-uint16_t U16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
 void PushWithFile(int16_t code, FileHandle file) {
   char name[kPathCapacity];
@@ -168,8 +169,8 @@ Step RecordAt(const LotusReader* r, size_t pos, Record* out) {
   if (pos == r->size) return Step::kEnd;
   if (r->size - pos < 4) return Step::kDamaged;
   const uint8_t* h = r->data + pos;
-  out->type = U16(h);
-  out->length = U16(h + 2);
+  out->type = QLoadU16LE(h);
+  out->length = QLoadU16LE(h + 2);
   if (r->size - pos - 4 < out->length) return Step::kDamaged;
   out->data = h + 4;
   out->at = pos;
@@ -198,17 +199,8 @@ bool IsDateFormat(uint8_t format) {
 // Days from 1 January 1900 to the date, proleptic Gregorian.
 void DateFromSerial(int64_t serial, DateRec* out) {
   int64_t days = serial - 1 - (serial >= 60 ? 1 : 0);
-  // Days since 1970-01-01 of 1900-01-01 is -25567.
-  int64_t z = days - 25567 + 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t y = yoe + era * 400;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int64_t d = doy - (153 * mp + 2) / 5 + 1;
-  const int64_t m = mp < 10 ? mp + 3 : mp - 9;
-  if (m <= 2) ++y;
+  int y = 0, m = 0, d = 0;
+  CivilFromDays(days + DaysFromCivil(1900, 1, 1), &y, &m, &d);
   out->year = int16_t(y);
   out->month = uint8_t(m);
   out->day = uint8_t(d);
@@ -226,9 +218,8 @@ void MakeDateIfFormatted(Cell* c, bool dated) {
 // The 80-bit extended real; false when it is an infinity or not a number,
 // or too large for a double.
 bool ExtendedToDouble(const uint8_t* p, double* out) {
-  uint64_t mantissa = 0;
-  for (int k = 7; k >= 0; --k) mantissa = (mantissa << 8) | p[k];
-  const uint16_t top = U16(p + 8);
+  const uint64_t mantissa = QLoadU64LE(p);
+  const uint16_t top = QLoadU16LE(p + 8);
   const int exponent = top & 0x7FFF;
   if (exponent == 0x7FFF) return false;
   double x = std::ldexp(double(mantissa), exponent - 16383 - 63);
@@ -238,10 +229,7 @@ bool ExtendedToDouble(const uint8_t* p, double* out) {
 }
 
 bool ReadDouble(const uint8_t* p, double* out) {
-  uint64_t bits = 0;
-  for (int k = 7; k >= 0; --k) bits = (bits << 8) | p[k];
-  double x;
-  std::memcpy(&x, &bits, sizeof x);
+  const double x = QLoadF64LE(p);
   if (!std::isfinite(x)) return false;  // the worksheet's error and not-available values
   *out = x;
   return true;
@@ -262,7 +250,7 @@ void SetText(Cell* c, const uint8_t* p, size_t n, bool label) {
 // (years counted from 1900) gives that date.
 bool DateFormula(const uint8_t* p, size_t n, DateRec* out) {
   if (n < 2) return false;
-  size_t length = U16(p);
+  size_t length = QLoadU16LE(p);
   p += 2;
   n -= 2;
   if (length > n) return false;
@@ -271,7 +259,7 @@ bool DateFormula(const uint8_t* p, size_t n, DateRec* out) {
   size_t at = 0;
   while (at < length && count < 3) {
     if (p[at] == 5 && length - at >= 3) {
-      values[count++] = int16_t(U16(p + at + 1));
+      values[count++] = int16_t(QLoadU16LE(p + at + 1));
       at += 3;
     } else if (p[at] == 0 && length - at >= 9) {
       double x;
@@ -332,12 +320,12 @@ bool CellOf(const LotusReader* r, const Record& rec, Cell* c, bool* damaged) {
       return false;
     }
     c->format = p[0];
-    c->column = U16(p + 1);
-    c->row = U16(p + 3);
+    c->column = QLoadU16LE(p + 1);
+    c->row = QLoadU16LE(p + 3);
     switch (rec.type) {
       case kRecInteger:
         c->letter = 'i';
-        c->i = int16_t(U16(p + 5));
+        c->i = int16_t(QLoadU16LE(p + 5));
         break;
       case kRecNumber:
         c->letter = ReadDouble(p + 5, &c->d) ? 'd' : 0;
@@ -371,7 +359,7 @@ bool CellOf(const LotusReader* r, const Record& rec, Cell* c, bool* damaged) {
     *damaged = true;
     return false;
   }
-  c->row = U16(p);
+  c->row = QLoadU16LE(p);
   c->sheet = p[2];
   c->column = p[3];
   c->format = RowFormatAt(r, c->sheet, c->row, c->column);
@@ -391,7 +379,7 @@ bool CellOf(const LotusReader* r, const Record& rec, Cell* c, bool* damaged) {
       c->letter = ExtendedToDouble(p + 4, &c->d) ? 'f' : 0;
       break;
     default: {
-      const int16_t w = int16_t(U16(p + 4));
+      const int16_t w = int16_t(QLoadU16LE(p + 4));
       if (!(w & 1)) {
         c->letter = 'i';
         c->i = w / 2;
@@ -474,15 +462,15 @@ bool LoadFile(DataSource* s, LotusReader* r) {
     PushWithFile(kErrLotusFile, s->file);
     return false;
   }
-  const uint16_t version = bof.length >= 2 ? U16(bof.data) : 0;
+  const uint16_t version = bof.length >= 2 ? QLoadU16LE(bof.data) : 0;
   if (bof.length == 2 && (version == 1028 || version == 1030)) {
     r->threeD = false;
   } else if (bof.length == 26 && (version == 4096 || version == 4098)) {
     r->threeD = true;
-    r->activeFirstRow = U16(bof.data + 4);
+    r->activeFirstRow = QLoadU16LE(bof.data + 4);
     r->activeFirstSheet = bof.data[6];
     r->activeFirstColumn = bof.data[7];
-    r->activeLastRow = U16(bof.data + 8);
+    r->activeLastRow = QLoadU16LE(bof.data + 8);
     r->activeLastSheet = bof.data[10];
     r->activeLastColumn = bof.data[11];
     r->haveActive = true;
@@ -654,17 +642,17 @@ int FindNamedRange(const LotusReader* r, const char* text, NamedRange* out) {
     if (std::strcmp(name, text) != 0) continue;
     const uint8_t* q = rec.data + 16;
     if (classicName) {
-      out->firstColumn = U16(q);
-      out->firstRow = U16(q + 2);
-      out->lastColumn = U16(q + 4);
-      out->lastRow = U16(q + 6);
+      out->firstColumn = QLoadU16LE(q);
+      out->firstRow = QLoadU16LE(q + 2);
+      out->lastColumn = QLoadU16LE(q + 4);
+      out->lastRow = QLoadU16LE(q + 6);
       out->sheet = 0;
     } else {
       if (q[2] != q[6]) return 2;
-      out->firstRow = U16(q);
+      out->firstRow = QLoadU16LE(q);
       out->sheet = q[2];
       out->firstColumn = q[3];
-      out->lastRow = U16(q + 4);
+      out->lastRow = QLoadU16LE(q + 4);
       out->lastColumn = q[7];
     }
     return 1;
@@ -686,10 +674,10 @@ bool ClassicActiveRange(LotusReader* r, bool* damaged) {
       *damaged = true;
       return false;
     }
-    r->activeFirstColumn = U16(rec.data);
-    r->activeFirstRow = U16(rec.data + 2);
-    r->activeLastColumn = U16(rec.data + 4);
-    r->activeLastRow = U16(rec.data + 6);
+    r->activeFirstColumn = QLoadU16LE(rec.data);
+    r->activeFirstRow = QLoadU16LE(rec.data + 2);
+    r->activeLastColumn = QLoadU16LE(rec.data + 4);
+    r->activeLastRow = QLoadU16LE(rec.data + 6);
     r->activeFirstSheet = r->activeLastSheet = 0;
     r->haveActive = true;
     return true;
@@ -812,7 +800,7 @@ bool LoadRowFormats(DataSource* s, LotusReader* r) {
       return false;
     }
     if (rec.data[2] != r->sheet || (subtype != kRuns && subtype != kCopy)) continue;
-    rows = std::max<uint32_t>(rows, uint32_t(U16(rec.data)) + 1);
+    rows = std::max<uint32_t>(rows, uint32_t(QLoadU16LE(rec.data)) + 1);
     if (subtype == kRuns) runCount += (rec.length - 4) / 2;
     if (runCount > kMaxFormatRuns) {
       PushWithFile(kErrRowFormats, s->file);
@@ -835,14 +823,14 @@ bool LoadRowFormats(DataSource* s, LotusReader* r) {
   while (RecordAt(r, pos, &rec) == Step::kRecord && rec.type != kRecEof) {
     pos += 4 + rec.length;
     if (rec.type != kRec3RowFormat || rec.data[2] != r->sheet) continue;
-    const uint16_t row = U16(rec.data);
+    const uint16_t row = QLoadU16LE(rec.data);
     if (rec.data[3] == kRuns) {
       const uint16_t count = uint16_t((rec.length - 4) / 2);
       std::memcpy(r->runs + 2 * size_t(used), rec.data + 4, 2 * size_t(count));
       r->rowRuns[row] = RowRuns{used, count};
       used = uint16_t(used + count);
     } else if (rec.data[3] == kCopy) {
-      const uint16_t from = U16(rec.data + 4);
+      const uint16_t from = QLoadU16LE(rec.data + 4);
       r->rowRuns[row] = from < rows ? r->rowRuns[from] : RowRuns{0, 0};
     }
   }
@@ -1068,7 +1056,7 @@ void StartWidths(const LotusReader* r, Guess* guess) {
   while (RecordAt(r, pos, &rec) == Step::kRecord && rec.type != kRecEof) {
     pos += 4 + rec.length;
     if (!r->threeD && rec.type == kRecColumnWidth && rec.length >= 3) {
-      set(U16(rec.data), rec.data[2]);
+      set(QLoadU16LE(rec.data), rec.data[2]);
     } else if (r->threeD && rec.type == kRec3ColumnWidth && rec.length >= 2 &&
                rec.data[0] == r->sheet) {
       for (size_t k = 2; k + 2 <= rec.length; k += 2) set(rec.data[k], rec.data[k + 1]);

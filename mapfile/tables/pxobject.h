@@ -25,17 +25,27 @@
 //       memory runs out (632 pushed); the record is then all zero.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "layerio.h"
 #include "mapfile/coordsys/coordsys.h"
 #include "mapfile/objects/geom.h"
+#include "mapfile/objects/maprecord.h"
 
 namespace layerio {
 
 // Limits of the sections of one record.
-inline constexpr uint32_t kPublicMaxSections = 24403223;
-inline constexpr uint32_t kPublicMaxPoints = 134217724;
+inline constexpr uint32_t kPublicMaxSections = PX_OBJECT_SECTIONS_MAX;
+inline constexpr uint32_t kPublicMaxPoints = PX_SECTION_POINTS_MAX;
+static_assert(kPublicMaxSections == kMapMaxSections && kPublicMaxPoints == kMapMaxPoints);
+// The offsets the public header names for callers that fill the record.
+static_assert(sizeof(PXCoordSys) == PX_COORDSYS_SIZE);
+static_assert(offsetof(PXCoordSys, projection) == PX_COORDSYS_PROJECTION &&
+              offsetof(PXCoordSys, params) == PX_COORDSYS_DATUM &&
+              offsetof(PXCoordSys, params) + offsetof(CoordSysParams, lonLatQuadrant) ==
+                  PX_COORDSYS_LONLAT_QUADRANT &&
+              offsetof(PXCoordSys, bounds) == PX_COORDSYS_BOUNDS);
 
 int16_t ObjectFromPublic(const PXObject* in, GeomObject* out, const CoordSys* callerCs,
                          const CoordSys* tableCs);

@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "mapfile/foundation/bytes.h"
 #include "mapfile/foundation/path.h"
 #include "mapfile/foundation/strings.h"
+#include "platform/endian.h"
 #include "mapfile/tables/metadata.h"
 #include "mapfile/tables/remote.h"
 
@@ -268,16 +268,16 @@ const uint8_t* RemoteKeyGet(RemoteDef* def, uint32_t row, Value* value) {
       }
       case kFieldDecimal:
       case kFieldFloat:
-        value->u.d = LoadF64(key);
+        value->u.d = QLoadF64LE(key);
         break;
       case kFieldInteger:
-        value->u.i = int32_t(LoadU32(key));
+        value->u.i = int32_t(QLoadU32LE(key));
         break;
       case kFieldSmallint:
-        value->u.s = int16_t(LoadU16(key));
+        value->u.s = int16_t(QLoadU16LE(key));
         break;
       case kFieldDate:
-        value->u.date = DateRec{int16_t(LoadU16(key)), key[2], key[3]};
+        value->u.date = DateRec{int16_t(QLoadU16LE(key)), key[2], key[3]};
         break;
       case kFieldLogical:
         value->u.b = key[0];
@@ -300,16 +300,16 @@ void RemoteKeyFromValue(const RemoteDef* def, const Value* value, uint8_t* key) 
     }
     case kFieldDecimal:
     case kFieldFloat:
-      StoreF64(key, value->u.d);
+      QStoreF64LE(key, value->u.d);
       break;
     case kFieldInteger:
-      StoreU32(key, uint32_t(value->u.i));
+      QStoreU32LE(key, uint32_t(value->u.i));
       break;
     case kFieldSmallint:
-      StoreU16(key, uint16_t(value->u.s));
+      QStoreU16LE(key, uint16_t(value->u.s));
       break;
     case kFieldDate:
-      StoreU16(key, uint16_t(value->u.date.year));
+      QStoreU16LE(key, uint16_t(value->u.date.year));
       key[2] = value->u.date.month;
       key[3] = value->u.date.day;
       break;

@@ -19,6 +19,7 @@
 #include "mapfile/foundation/file.h"
 #include "mapfile/foundation/memory.h"
 #include "mapfile/foundation/records.h"
+#include "platform/endian.h"
 
 namespace layerio {
 
@@ -143,15 +144,8 @@ struct DataParams {
 
   uint8_t Byte(int at) const { return reinterpret_cast<const uint8_t*>(words)[at]; }
   void SetByte(int at, uint8_t b) { reinterpret_cast<uint8_t*>(words)[at] = b; }
-  uint16_t Half(int at) const {
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(words) + at;
-    return uint16_t(p[0] | (p[1] << 8));
-  }
-  void SetHalf(int at, uint16_t h) {
-    uint8_t* p = reinterpret_cast<uint8_t*>(words) + at;
-    p[0] = uint8_t(h);
-    p[1] = uint8_t(h >> 8);
-  }
+  uint16_t Half(int at) const { return QLoadU16LE(reinterpret_cast<const uint8_t*>(words) + at); }
+  void SetHalf(int at, uint16_t h) { QStoreU16LE(reinterpret_cast<uint8_t*>(words) + at, h); }
 };
 
 struct RowOverlay;

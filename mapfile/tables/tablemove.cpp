@@ -5,6 +5,7 @@
 #include "mapfile/foundation/value.h"
 #include "mapfile/tables/dbf.h"
 #include "mapfile/tables/fieldindex.h"
+#include "platform/endian.h"
 
 namespace layerio {
 
@@ -58,8 +59,7 @@ bool ReadTuple(TableObject* t, uint32_t position, uint32_t* rows) {
   if (!ok) return false;
   for (uint32_t i = 0; i < t->partCount; ++i) {
     const uint8_t* p = buffer + 4 * i;
-    rows[i] = uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-              (uint32_t(p[3]) << 24);
+    rows[i] = QLoadU32LE(p);
   }
   return true;
 }

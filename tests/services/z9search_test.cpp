@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "base/endian.h"
+#include "platform/endian.h"
 #include "boundary/cframe.h"
 #include "tests/services/services_fixture.h"
 #include "tests/support/command.h"

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "base/endian.h"
+#include "platform/endian.h"
 
 namespace testsupport {
 

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "base/endian.h"
+#include "platform/endian.h"
 
 namespace testsupport {
 

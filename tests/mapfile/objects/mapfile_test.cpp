@@ -459,7 +459,7 @@ TEST_F(MapBlocksTest, ADamagedFreeChainIsDroppedAndTheFileGrows) {
   MapBlockSlot* slot;
   ASSERT_TRUE(MapBlockSlotAlloc(&map_, &slot));
   MapBlockInit(&map_, slot, kMapBlockFree);
-  MapStoreU32(slot->bytes + 2, a);
+  QStoreU32LE(slot->bytes + 2, a);
   ASSERT_TRUE(MapBlockWrite(&map_, slot, a));
   map_.freeHead = a;
   uint32_t first, second;

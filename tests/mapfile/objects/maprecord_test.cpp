@@ -477,7 +477,7 @@ class MapRecordTest : public mapfiletest::FileLayerTest {
     if (!MapObjectDataWrite(&map_, &o, code, coordSlot_, objectSlot_, &start)) return 0;
     if (MapCodeHasData(code)) {
       EXPECT_NE(start, 0u);
-      MapStoreU32(rec + 5, start);
+      QStoreU32LE(rec + 5, start);
     }
     MapObjectBlockHeadRead(objectSlot_->bytes, &head);
     const int L = MapCodeLength(code);
@@ -652,7 +652,7 @@ TEST_F(MapRecordTest, TheDataWordHoldsTheBytesActuallyStored) {
   ASSERT_NE(at, 0u);
   ASSERT_TRUE(MapBlockRead(&map_, objectSlot_, block));
   const uint8_t* rec = objectSlot_->bytes + (at - block);
-  EXPECT_EQ(MapLoadU32(rec + 9), 72u);  // 2 x 16 header bytes + 10 x 4 point bytes
+  EXPECT_EQ(QLoadU32LE(rec + 9), 72u);  // 2 x 16 header bytes + 10 x 4 point bytes
   EXPECT_EQ(MapObjectStreamSize(&o, 13, 0), 72u);
   EXPECT_EQ(MapObjectStreamSize(&o, 14, 0), 2 * 24u + 10 * 8u);
   EXPECT_EQ(MapObjectStreamSize(&o, 61, 0), 2 * 20u + 10 * 4u);
@@ -1154,7 +1154,7 @@ TEST_F(GeneratedRecordTest, DamagedRecordsFailWithAnError) {
       {"object block of kind 3", 1, [](Gen& g, auto&) { Gen::U16(g.Block(0), 3); }, true},
       {"record before offset 20", 1, [](Gen& g, auto& rows) { rows[1] = g.Pos(0) + 10; }, true},
       {"record past the bytes in use", 7,
-       [](Gen& g, auto&) { Gen::U16(g.Block(0) + 2, MapLoadU16(g.Block(0) + 2) - 1); }, true},
+       [](Gen& g, auto&) { Gen::U16(g.Block(0) + 2, QLoadU16LE(g.Block(0) + 2) - 1); }, true},
       {"bytes in use past the block", 1, [](Gen& g, auto&) { Gen::U16(g.Block(0) + 2, 493); },
        true},
       {"code 0", 1, [](Gen& g, auto&) { g.Block(0)[20] = 0; }, true},
@@ -1221,7 +1221,7 @@ TEST_F(GeneratedRecordTest, FlippedBytesAndTruncatedFilesNeverReadOutsideABlock)
     const int n = int(i / 512);
     const size_t inBlock = i % 512;
     // Only the bytes in use matter; skip the zero tails of the blocks.
-    if (inBlock >= 8u + MapLoadU16(clean.data() + size_t(n) * 512 + 2) + (n == 0 ? 12u : 0u)) {
+    if (inBlock >= 8u + QLoadU16LE(clean.data() + size_t(n) * 512 + 2) + (n == 0 ? 12u : 0u)) {
       continue;
     }
     ASSERT_TRUE(MapBlockRead(&map_, objectSlot_, gen_.Pos(n)));

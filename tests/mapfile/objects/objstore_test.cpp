@@ -229,7 +229,7 @@ class ObjStoreTest : public mapfiletest::FileLayerTest {
   uint32_t IdEntry(int32_t row) {
     std::string bytes = Contents("roads.ID");
     if (size_t(row) * 4 > bytes.size()) return 0;
-    return MapLoadU32(reinterpret_cast<const uint8_t*>(bytes.data()) + (row - 1) * 4);
+    return QLoadU32LE(reinterpret_cast<const uint8_t*>(bytes.data()) + (row - 1) * 4);
   }
   std::vector<uint32_t> Counts() const {
     const MapHeader& h = store_.header;

@@ -6,7 +6,8 @@
 //
 // These do not check bounds: the caller has checked the field against its
 // buffer or file. Header-only, so every library may use it without a link
-// dependency.
+// dependency; the one set of byte helpers of the tree, below every folder
+// that reads or writes a file.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +30,7 @@ inline uint32_t QLoadU32LE(const void* at) {
 inline uint64_t QLoadU64LE(const void* at) {
   return uint64_t(QLoadU32LE(at)) | (uint64_t(QLoadU32LE(qbytes::In(at) + 4)) << 32);
 }
+inline int16_t QLoadI16LE(const void* at) { return static_cast<int16_t>(QLoadU16LE(at)); }
 inline int32_t QLoadI32LE(const void* at) { return static_cast<int32_t>(QLoadU32LE(at)); }
 inline int64_t QLoadI64LE(const void* at) { return static_cast<int64_t>(QLoadU64LE(at)); }
 inline double QLoadF64LE(const void* at) {
@@ -51,12 +53,26 @@ inline void QStoreU64LE(void* at, uint64_t v) {
   uint8_t* p = qbytes::Out(at);
   for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
 }
+inline void QStoreI16LE(void* at, int16_t v) { QStoreU16LE(at, static_cast<uint16_t>(v)); }
 inline void QStoreI32LE(void* at, int32_t v) { QStoreU32LE(at, static_cast<uint32_t>(v)); }
 inline void QStoreI64LE(void* at, int64_t v) { QStoreU64LE(at, static_cast<uint64_t>(v)); }
 inline void QStoreF64LE(void* at, double v) {
   uint64_t bits;
   std::memcpy(&bits, &v, sizeof bits);
   QStoreU64LE(at, bits);
+}
+
+// A whole number of `bytes` bytes (0 to 8), for fields whose width a file
+// states.
+inline uint64_t QLoadUintLE(const void* at, int bytes) {
+  const uint8_t* p = qbytes::In(at);
+  uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+inline void QStoreUintLE(void* at, uint64_t v, int bytes) {
+  uint8_t* p = qbytes::Out(at);
+  for (int i = 0; i < bytes; ++i, v >>= 8) p[i] = uint8_t(v);
 }
 
 // --- big-endian ---

@@ -26,3 +26,14 @@ constexpr void CivilFromDays(int64_t days, int* year, int* month, int* day) {
   *month = int(mp < 10 ? mp + 3 : mp - 9);
   *year = int(yearOfEra + era * 400 + (*month <= 2 ? 1 : 0));
 }
+
+// OLE dates (worksheet serials, Access and ADO dates) count days from
+// 1899-12-30; the fraction is the time of day, counted from midnight
+// whatever the sign of the day (-1.25 is 1899-12-29 at 06:00).
+inline constexpr int64_t kOleDayZero = DaysFromCivil(1899, 12, 30);
+
+// The OLE date of a day count since 1899-12-30 and the seconds into it.
+constexpr double OleDateOf(int64_t oleDays, double seconds) {
+  const double fraction = seconds / 86400.0;
+  return oleDays >= 0 ? double(oleDays) + fraction : double(oleDays) - fraction;
+}
