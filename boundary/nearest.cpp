@@ -121,26 +121,93 @@ bool NearestWalk::Expand(rtIndex& index, const rtPage& page, uint32_t number, ui
     index.ReportDamaged(number, kSpatialPageBelowLeaves);
     return false;
   }
-  // A page at depth d is at level root - d, and the tree fits the key.
-  const uint32_t shift = uint32_t(8 * sizeof(Key)) - (depth + 1) * bits_;
-  for (uint32_t i = 0; i < page.count; ++i) {
-    const SpatialRect& r = page.rects[i];
-    const int32_t lx = std::min(r.x1, r.x2), hx = std::max(r.x1, r.x2);
-    const int32_t ly = std::min(r.y1, r.y2), hy = std::max(r.y1, r.y2);
-    // pipDistance's steps at the rectangle's point nearest the search point.
-    const double dx = double(int64_t(std::clamp(x_, lx, hx)) - x_) * fx_;
-    const double dy = double(int64_t(std::clamp(y_, ly, hy)) - y_) * fy_;
-    const double squared = dx * dx + dy * dy;
-    if (!(squared <= thresholdSquared_)) continue;
-    const int32_t bound = int32_t(std::sqrt(squared));
-    if (bound > threshold_) continue;
-    const bool onePoint = page.leaf && lx == hx && ly == hy;
-    Push({bound, !page.leaf, guessing_ && onePoint, uint16_t(page.leaf ? 0 : page.level - 1),
-          depth + 1, page.leaf ? page.reference[i] : uint32_t(page.reference[i]),
-          key | Key(i) << shift});
-    if (guessing_ && onePoint) Guess(bound);
+  if (page.cellsX == 0) {
+    for (uint32_t i = 0; i < page.count; ++i) Consider(page, page.rects[i], i, depth, key);
+    return true;
+  }
+  // Cells in rings about the search point's cell, nearest rings first, so
+  // that near points tighten the threshold before the far ones are met;
+  // the rings end where the nearest of their cells lies beyond it. Each
+  // entry is taken in one cell: the one of its rectangle's point nearest
+  // the search point, which is no farther than the entry.
+  const uint32_t cx = page.CellX(x_), cy = page.CellY(y_);
+  Squares(page.axisX, x_, fx_, cx, &columns_);
+  Squares(page.axisY, y_, fy_, cy, &rows_);
+  const uint32_t rings = std::max({cx, page.cellsX - 1 - cx, cy, page.cellsY - 1 - cy});
+  for (uint32_t ring = 0; ring <= rings; ++ring) {
+    double nearest = HUGE_VAL;
+    if (ring <= cx) nearest = std::min(nearest, columns_[cx - ring]);
+    if (cx + ring < page.cellsX) nearest = std::min(nearest, columns_[cx + ring]);
+    if (ring <= cy) nearest = std::min(nearest, rows_[cy - ring]);
+    if (cy + ring < page.cellsY) nearest = std::min(nearest, rows_[cy + ring]);
+    if (!(nearest <= thresholdSquared_)) break;
+    const uint32_t c0 = cx >= ring ? cx - ring : 0;
+    const uint32_t c1 = std::min(cx + ring, page.cellsX - 1);
+    const uint32_t r0 = cy >= ring ? cy - ring : 0;
+    const uint32_t r1 = std::min(cy + ring, page.cellsY - 1);
+    auto visit = [&](uint32_t column, uint32_t row) {
+      if (columns_[column] + rows_[row] <= thresholdSquared_)
+        ConsiderCell(page, column, row, depth, key);
+    };
+    for (uint32_t row = r0; row <= r1; ++row) {
+      if ((ring <= cy && row == cy - ring) || row == cy + ring) {
+        for (uint32_t column = c0; column <= c1; ++column) visit(column, row);
+        continue;
+      }
+      // Between its first and last rows the ring has two cells.
+      if (ring <= cx) visit(cx - ring, row);
+      if (cx + ring < page.cellsX) visit(cx + ring, row);
+    }
   }
   return true;
+}
+
+void NearestWalk::Squares(const rtPage::Axis& axis, int32_t at, double factor, uint32_t home,
+                          std::vector<double>* out) {
+  const size_t n = axis.borders.size() + 1;
+  out->resize(n);
+  for (size_t c = 0; c < n; ++c) {
+    // The cell's value nearest at: below it, its last; above it, its first.
+    int64_t gap = 0;
+    if (c < home) gap = int64_t(axis.borders[c]) - 1 - at;
+    if (c > home) gap = int64_t(axis.borders[c - 1]) - at;
+    const double d = double(gap) * factor;
+    (*out)[c] = d * d;
+  }
+}
+
+void NearestWalk::ConsiderCell(const rtPage& page, uint32_t column, uint32_t row, uint32_t depth,
+                               Key key) {
+  const uint32_t cell = row * page.cellsX + column;
+  for (uint32_t k = page.start[cell], end = page.start[cell + 1]; k < end; ++k) {
+    const rtPage::Item& item = page.items[k];
+    const SpatialRect& r = item.rect;
+    if (r.x1 != r.x2 || r.y1 != r.y2) {
+      const int32_t px = std::clamp(x_, std::min(r.x1, r.x2), std::max(r.x1, r.x2));
+      const int32_t py = std::clamp(y_, std::min(r.y1, r.y2), std::max(r.y1, r.y2));
+      if (page.CellX(px) != column || page.CellY(py) != row) continue;
+    }
+    Consider(page, r, item.entry, depth, key);
+  }
+}
+
+void NearestWalk::Consider(const rtPage& page, const SpatialRect& r, uint32_t i, uint32_t depth,
+                           Key key) {
+  const int32_t lx = std::min(r.x1, r.x2), hx = std::max(r.x1, r.x2);
+  const int32_t ly = std::min(r.y1, r.y2), hy = std::max(r.y1, r.y2);
+  // pipDistance's steps at the rectangle's point nearest the search point.
+  const double dx = double(int64_t(std::clamp(x_, lx, hx)) - x_) * fx_;
+  const double dy = double(int64_t(std::clamp(y_, ly, hy)) - y_) * fy_;
+  const double squared = dx * dx + dy * dy;
+  if (!(squared <= thresholdSquared_)) return;
+  const int32_t bound = int32_t(std::sqrt(squared));
+  if (bound > threshold_) return;
+  // A page at depth d is at level root - d, and the tree fits the key.
+  const uint32_t shift = uint32_t(8 * sizeof(Key)) - (depth + 1) * bits_;
+  const bool guess = guessing_ && page.leaf && lx == hx && ly == hy;
+  Push({bound, !page.leaf, guess, uint16_t(page.leaf ? 0 : page.level - 1), depth + 1,
+        page.leaf ? page.reference[i] : uint32_t(page.reference[i]), key | Key(i) << shift});
+  if (guess) Guess(bound);
 }
 
 void NearestWalk::Push(const Item& item) {

@@ -89,6 +89,14 @@ class NearestWalk {
   // Queues the entries of page (at depth, with key) within the threshold;
   // false when the page leads below the leaves.
   bool Expand(rtIndex& index, const rtPage& page, uint32_t number, uint32_t depth, Key key);
+  // The entries of one cell of page's grid that belong to it.
+  void ConsiderCell(const rtPage& page, uint32_t column, uint32_t row, uint32_t depth, Key key);
+  // Queues entry i of page, of rectangle r, when within the threshold.
+  void Consider(const rtPage& page, const SpatialRect& r, uint32_t i, uint32_t depth, Key key);
+  // Each cell's squared distance along one axis (scaled by factor) from at,
+  // whose cell is home.
+  static void Squares(const rtPage::Axis& axis, int32_t at, double factor, uint32_t home,
+                      std::vector<double>* out);
   void Push(const Item& item);
   // Notes a one-point entry's distance for the guessed threshold.
   void Guess(int32_t distance);
@@ -107,5 +115,6 @@ class NearestWalk {
   int32_t threshold_ = 0;
   double thresholdSquared_ = 0;  // above it no bound can be within the threshold
   std::vector<Item> queue_;
+  std::vector<double> columns_, rows_;  // of the page being expanded
   std::vector<int32_t> guesses_;  // a heap of the k least, greatest first
 };
