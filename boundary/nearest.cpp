@@ -23,9 +23,14 @@ uint32_t EntryBits(const rtIndex& index) {
 // first bytes when they make sense, else from the whole record (whose
 // damage the fetch reports). False when it cannot be read.
 bool ReadHead(PolygonSearch& search, uint64_t offset, GsbPointHead* out) {
+  const QFile& file = search.File();
+  if (file.IsMapped() && offset >= kGsbHeaderSize && offset < file.ViewSize()) {
+    const size_t n = std::min<size_t>(kGsbPointFixedSize, file.ViewSize() - offset);
+    if (DecodeGsbPointHead(file.View() + offset, n, out)) return true;
+  }
   uint8_t bytes[kGsbPointFixedSize];
   const uint64_t size = search.FileSize();
-  if (offset >= kGsbHeaderSize && offset < size) {
+  if (!file.IsMapped() && offset >= kGsbHeaderSize && offset < size) {
     const uint32_t n = uint32_t(std::min<uint64_t>(sizeof bytes, size - offset));
     if (search.File().ReadAt(int64_t(offset), bytes, n) && DecodeGsbPointHead(bytes, n, out))
       return true;
@@ -59,6 +64,9 @@ int32_t NearestWalk::Find(rtIndex& index, PolygonSearch& search, int32_t x, int3
     fy_ = kFeetPerMillionth;
     fx_ = kFeetPerMillionth * std::cos(y * kRadiansPerMillionth);
   }
+  const QFile& file = search.File();
+  view_ = file.IsMapped() ? file.View() : nullptr;
+  viewSize_ = view_ ? file.ViewSize() : 0;
   k_ = k;
   reach_ = int32_t(std::min<int64_t>(reach, INT32_MAX));
   bits_ = EntryBits(index);
@@ -205,8 +213,18 @@ void NearestWalk::Consider(const rtPage& page, const SpatialRect& r, uint32_t i,
   // A page at depth d is at level root - d, and the tree fits the key.
   const uint32_t shift = uint32_t(8 * sizeof(Key)) - (depth + 1) * bits_;
   const bool guess = guessing_ && page.leaf && lx == hx && ly == hy;
-  Push({bound, !page.leaf, guess, uint16_t(page.leaf ? 0 : page.level - 1), depth + 1,
-        page.leaf ? page.reference[i] : uint32_t(page.reference[i]), key | Key(i) << shift});
+  Item item;
+  item.bound = bound;
+  item.level = uint16_t(page.leaf ? 0 : page.level - 1);
+  item.depth = uint8_t(depth + 1);
+  item.page = !page.leaf;
+  item.guess = guess;
+  item.reference = page.leaf ? page.reference[i] : uint32_t(page.reference[i]);
+  item.key = key | Key(i) << shift;
+  Push(item);
+  // The record is read when the entry comes out of the queue; most that
+  // are queued do, so its first bytes are asked for now.
+  if (page.leaf && page.reference[i] < viewSize_) __builtin_prefetch(view_ + page.reference[i]);
   if (guess) Guess(bound);
 }
 

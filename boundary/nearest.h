@@ -66,17 +66,18 @@ class NearestWalk {
  private:
   // The depth-first position of a page or an entry: its entry numbers from
   // the root, the root's first in the highest bits.
-  __extension__ typedef unsigned __int128 Key;
+  using Key = uint64_t;
 
   struct Item {
     int32_t bound;
-    bool page;
-    bool guess;  // an entry counted in the guessed threshold
     uint16_t level;
-    uint32_t depth;
+    uint8_t depth;
+    uint8_t page : 1;
+    uint8_t guess : 1;  // an entry counted in the guessed threshold
     uint64_t reference;  // page number or record offset
     Key key;
   };
+  static_assert(sizeof(Item) == 24);
   struct Later {
     bool operator()(const Item& a, const Item& b) const {
       return a.bound != b.bound ? a.bound > b.bound : a.key > b.key;
@@ -108,6 +109,8 @@ class NearestWalk {
   int kind_ = 0;
   double fx_ = 1.0;
   double fy_ = 1.0;
+  const uint8_t* view_ = nullptr;  // the file's mapped view, if it has one
+  size_t viewSize_ = 0;
   uint32_t k_ = 0;
   int32_t reach_ = 0;
   bool guessing_ = false;
