@@ -105,8 +105,7 @@ int32_t NearestWalk::Walk(rtIndex& index, PolygonSearch& search, uint32_t k, Fil
     }
     GsbPointHead head;
     if (!ReadHead(search, item.reference, &head)) return -1;
-    const int32_t d =
-        head.kind == kGsbPoint ? pipDistance(x_, y_, head.x, head.y, kind_, nullptr) : -1;
+    const int32_t d = head.kind == kGsbPoint ? Distance(head.x, head.y) : -1;
     if (d != item.bound) {
       // Not the point its rectangle shows: a guess built on it is void.
       if (item.guess) return 0;
@@ -121,6 +120,15 @@ int32_t NearestWalk::Walk(rtIndex& index, PolygonSearch& search, uint32_t k, Fil
     if (hits->size() == k) break;
   }
   return 1;
+}
+
+int32_t NearestWalk::Distance(int32_t x, int32_t y) const {
+  // pipDistance's steps, with its factors taken once for the walk.
+  const double dx = double(int64_t(x) - x_) * fx_;
+  const double dy = double(int64_t(y) - y_) * fy_;
+  const double d = std::sqrt(dx * dx + dy * dy);
+  if (!std::isfinite(d) || d >= 2147483648.0) return -1;
+  return int32_t(d);
 }
 
 bool NearestWalk::Expand(rtIndex& index, const rtPage& page, uint32_t number, uint32_t depth,

@@ -98,6 +98,8 @@ class NearestWalk {
   // whose cell is home.
   static void Squares(const rtPage::Axis& axis, int32_t at, double factor, uint32_t home,
                       std::vector<double>* out);
+  // pipDistance from the search point to (x, y), to the last bit.
+  int32_t Distance(int32_t x, int32_t y) const;
   void Push(const Item& item);
   // Notes a one-point entry's distance for the guessed threshold.
   void Guess(int32_t distance);
