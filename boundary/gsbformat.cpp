@@ -276,6 +276,17 @@ void EncodeGsbPointFixed(const GsbObjectRecord& r, uint8_t out[kGsbPointFixedSiz
   out[kPSymbolShape] = r.symbolShape;
 }
 
+bool DecodeGsbPointHead(const uint8_t* b, size_t size, GsbPointHead* out) {
+  if (size < kGsbRecordPrefixSize) return false;
+  out->kind = b[kRKind];
+  if (out->kind != kGsbPoint) return true;
+  if (size < kGsbPointFixedSize || QLoadU32LE(b + kRLength) < kGsbPointFixedSize) return false;
+  out->x = QLoadI32LE(b + kPX);
+  out->y = QLoadI32LE(b + kPY);
+  out->recordNumber = QLoadU32LE(b + kPRecordNumber);
+  return true;
+}
+
 bool DecodeGsbObjectRecord(const uint8_t* b, size_t size, bool currentLayout, GsbObjectRecord* out,
                            const char** why) {
   if (size < kGsbRecordPrefixSize) return Fail(why, kRecordShort);

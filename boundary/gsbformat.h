@@ -293,6 +293,20 @@ struct GsbObjectRecord {
 void EncodeGsbLineFixed(const GsbObjectRecord& record, uint8_t out[kGsbLineFixedSize]);
 void EncodeGsbPointFixed(const GsbObjectRecord& record, uint8_t out[kGsbPointFixedSize]);
 
+// The kind of the record that starts at bytes and, for a point, its
+// position and record number, from the fixed part alone (size bytes
+// available there): for readers that need no more of a point. False when
+// fewer than kGsbRecordPrefixSize bytes are given, or for a point whose
+// stated length or the bytes given fall short of its fixed part; nothing
+// else of the record is checked.
+struct GsbPointHead {
+  uint8_t kind = 0;
+  int32_t x = 0;
+  int32_t y = 0;
+  uint32_t recordNumber = 0;
+};
+bool DecodeGsbPointHead(const uint8_t* bytes, size_t size, GsbPointHead* out);
+
 // Decodes the record that starts at bytes (size bytes available there, its
 // whole length included) and checks it whole: its length against size, the
 // names block, the ring-count table and the coordinate block against the

@@ -188,6 +188,9 @@ class PolygonSearch {
   const GsbHeader& Header() const { return header_; }
   uint16_t CoordinateKind() const { return header_.coordinateKind; }
   SpatialIndex* Index() const { return index_.get(); }
+  // The file the records are read from, for readers that need no more of a
+  // record than its first bytes (no pool slot is taken).
+  QFile& File() { return file_; }
   pipError& Error() const { return *error_; }
   const pipErrorRef& ErrorRef() const { return error_; }
   const char* Path() const { return file_.Name(); }

@@ -320,7 +320,6 @@ PolySearchNearestPoint::PolySearchNearestPoint(PolygonSearch& search, int32_t x,
                                                uint32_t count, const char* criteria,
                                                AttributeSearch* attributes)
     : PolygonSearchEnum(search), x_(x), y_(y), wanted_(count), attributes_(attributes) {
-  hits_.resize(count);
   if (criteria) {
     criteria_ = std::make_unique<Criteria>(criteria);
     criteriaValid_ = attributes_ && ValidateCriteria(criteria, *attributes_, criteriaError_,
@@ -328,10 +327,22 @@ PolySearchNearestPoint::PolySearchNearestPoint(PolygonSearch& search, int32_t x,
   }
 }
 
-bool PolySearchNearestPoint::Passes(const PolygonObject& o) {
+void PolySearchNearestPoint::Restart(int32_t x, int32_t y, uint32_t count) {
+  x_ = x;
+  y_ = y;
+  wanted_ = count;
+  hits_.clear();
+  position_ = 0;
+  offset_ = 0;
+  object_ = nullptr;
+  found_ = false;
+  first_ = true;
+}
+
+bool PolySearchNearestPoint::Passes(uint32_t recordNumber) {
   if (!criteria_) return true;
   pipAttributeInfoStruct info;
-  return attributes_->SetRecord(int32_t(o.RecordNumber())) &&
+  return attributes_->SetRecord(int32_t(recordNumber)) &&
          attributes_->GetAttributeInfoByName(criteria_->GetFieldName(), &info) == 1 &&
          criteria_->Evaluate(info.value, char(info.type));
 }
@@ -359,23 +370,31 @@ int64_t NearestOutside(int32_t x, int32_t y, int64_t w, int64_t h, int kind) {
 
 }  // namespace
 
+int32_t PolySearchNearestPoint::Collect() {
+  hits_.clear();
+  if (wanted_ == 0) return 1;
+  if (auto* tree = dynamic_cast<rtSpatialIndex*>(search_.Index()))
+    if (NearestWalk::Walkable(tree->Index()))
+      return walk_.Find(tree->Index(), search_, x_, y_, wanted_, search_.GetSearchDistance(),
+                        criteria_ ? this : nullptr, &hits_);
+  return CollectByWindows();
+}
+
 // Windows of doubling height, each as wide in distance as it is high, until
 // the k-th nearest point found lies nearer than anything outside the window
 // could (a point beyond the window's inscribed circle may hide a nearer one
 // outside it), or until the window holds every point within the search
 // distance. Points beyond the search distance are never answers.
-int32_t PolySearchNearestPoint::Collect() {
+int32_t PolySearchNearestPoint::CollectByWindows() {
   const int64_t reach = search_.GetSearchDistance();
   const int kind = search_.CoordinateKind();
-  count_ = 0;
-  if (wanted_ == 0) return 1;
   for (int64_t h = kNearestFirstHeight;; h *= 2) {
     const int dE = pipDistance(x_, y_, ClampToInt32(x_ + h), y_, kind, nullptr);
     const int dN = pipDistance(x_, y_, x_, ClampToInt32(y_ + h), kind, nullptr);
     const double east = dE == 0 ? 1e-6 : dE;
     const int64_t w =
         int64_t(std::clamp(std::trunc(dN / east * double(h)), 0.0, 4294967296.0));
-    count_ = 0;
+    hits_.clear();
     PolySearchInRectangle box(search_, ClampToInt32(x_ - w), ClampToInt32(y_ - h),
                               ClampToInt32(x_ + w), ClampToInt32(y_ + h));
     for (int32_t r = box.FindFirst(nullptr, 0); r != 0; r = box.FindNext(nullptr, 0)) {
@@ -384,18 +403,17 @@ int32_t PolySearchNearestPoint::Collect() {
       if (!o) return -1;
       if (o->Kind() != kGsbPoint) continue;
       const int32_t d = pipDistance(x_, y_, o->Record().x, o->Record().y, kind, nullptr);
-      if (d < 0 || d > reach || !Passes(*o)) continue;
-      int32_t i = 0;
-      while (i < count_ && hits_[size_t(i)].distance <= d) ++i;
-      if (uint32_t(i) >= wanted_) continue;
-      const int32_t last = std::min<int32_t>(count_, int32_t(wanted_) - 1);
-      for (int32_t j = last; j > i; --j) hits_[size_t(j)] = hits_[size_t(j - 1)];
-      hits_[size_t(i)] = {d, box.Offset()};
-      if (uint32_t(count_) < wanted_) ++count_;
+      if (d < 0 || d > reach || !Passes(o->RecordNumber())) continue;
+      // After the equal distances met before it.
+      auto at = std::upper_bound(hits_.begin(), hits_.end(), d,
+                                 [](int32_t v, const Hit& e) { return v < e.distance; });
+      if (size_t(at - hits_.begin()) >= wanted_) continue;
+      if (hits_.size() == wanted_) hits_.pop_back();
+      hits_.insert(at, {d, box.Offset()});
     }
     const int64_t outside = NearestOutside(x_, y_, w, h, kind);
     if (outside > reach) break;
-    if (uint32_t(count_) == wanted_ && hits_[size_t(count_ - 1)].distance <= outside) break;
+    if (hits_.size() == wanted_ && hits_.back().distance <= outside) break;
   }
   return 1;
 }
@@ -417,7 +435,7 @@ int32_t PolySearchNearestPoint::FindNext(char* name, int32_t size) {
   }
   position_ = first_ ? 0 : position_ + 1;
   first_ = false;
-  if (position_ >= count_) {
+  if (size_t(position_) >= hits_.size()) {
     found_ = false;
     return 0;
   }
@@ -604,6 +622,13 @@ int32_t pipObjectFileFindFirstNameIntern(pipObjectFileObject* file, const char* 
 
 int32_t pipObjectFileFindFirstNearestIntern(pipObjectFileObject* file, int32_t x, int32_t y,
                                             uint32_t count, char* name, int32_t size) {
+  // As the point search: one in progress is made new again, keeping the
+  // walk's memory.
+  if (PolygonSearchEnum* current = file->Current())
+    if (PolySearchNearestPoint* search = current->AsPlainNearestSearch()) {
+      search->Restart(x, y, count);
+      return Selected(file, search->FindFirst(name, size));
+    }
   return Start<PolySearchNearestPoint>(file, name, size, x, y, count);
 }
 

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "boundary/criteria.h"
+#include "boundary/nearest.h"
 #include "boundary/overlap.h"
 #include "boundary/polysrch.h"
 #include "zonelib.h"
@@ -75,6 +76,7 @@ void CopyFoundName(char* buffer, int32_t size, const char* name);
 int32_t ClampToInt32(double v);
 
 class PolySearchPointInPolygon;
+class PolySearchNearestPoint;
 
 class PolygonSearchEnum {
  public:
@@ -90,6 +92,8 @@ class PolygonSearchEnum {
   virtual void GetExtraResults(int32_t* a, int32_t* b);
   // This search as a point search, or null.
   virtual PolySearchPointInPolygon* AsPointSearch() { return nullptr; }
+  // This search as a nearest search without criteria, or null.
+  virtual PolySearchNearestPoint* AsPlainNearestSearch() { return nullptr; }
 
   // Queries on the current object.
   uint32_t GetRecordNumber();
@@ -173,7 +177,7 @@ class PolySearchByName : public PolygonSearchEnum {
   bool wildCard_ = false;
 };
 
-class PolySearchNearestPoint : public PolygonSearchEnum {
+class PolySearchNearestPoint : public PolygonSearchEnum, private NearestWalk::Filter {
  public:
   // Up to count point objects nearest (x, y); with criteria, only those
   // whose attribute passes them (attributes must then be given).
@@ -181,16 +185,19 @@ class PolySearchNearestPoint : public PolygonSearchEnum {
                          const char* criteria = nullptr, AttributeSearch* attributes = nullptr);
   int32_t FindFirst(char* name, int32_t size) override;
   int32_t FindNext(char* name, int32_t size) override;
+  // This search as a nearest search without criteria, or null.
+  PolySearchNearestPoint* AsPlainNearestSearch() override { return criteria_ ? nullptr : this; }
+  // Makes this search what a new one for (x, y, count) would be.
+  void Restart(int32_t x, int32_t y, uint32_t count);
 
  private:
-  struct Hit {
-    int32_t distance;
-    uint64_t offset;
-  };
+  using Hit = NearestWalk::Hit;
 
-  // Fills the hit table; -1 when a rectangle search fails.
+  // Fills the hit table; -1 when the index or a record is damaged.
   int32_t Collect();
-  bool Passes(const PolygonObject& object);
+  // The same by windows of doubling size, for indexes the walk cannot take.
+  int32_t CollectByWindows();
+  bool Passes(uint32_t recordNumber) override;
 
   int32_t x_;
   int32_t y_;
@@ -199,8 +206,8 @@ class PolySearchNearestPoint : public PolygonSearchEnum {
   char criteriaError_[Criteria::kErrorTextSize + 1] = {};
   std::unique_ptr<Criteria> criteria_;
   AttributeSearch* attributes_;
+  NearestWalk walk_;
   std::vector<Hit> hits_;
-  int32_t count_ = 0;
   int32_t position_ = 0;
 };
 

@@ -33,8 +33,6 @@ constexpr const char* kWrongSize = "states another size than the root.";
 constexpr const char* kTooMany = "holds more entries than fit it.";
 constexpr const char* kBadCheckValue = "does not match its check value.";
 constexpr const char* kWrongLevel = "is not at the level its parent needs.";
-constexpr const char* kBelowLeaves = "leads below the leaf level.";
-constexpr const char* kEnteredTooOften = "is entered more often than the file has pages.";
 
 }  // namespace
 
@@ -298,7 +296,7 @@ std::unique_ptr<SpatialIndexEnum> rtSpatialIndex::CreateEnum() {
 
 bool rtSpatialIndexEnum::Push(const rtPage* p, uint32_t page, uint16_t level) {
   if (p && ++entered_ > index_.PageCount()) {
-    index_.ReportDamaged(page, kEnteredTooOften);
+    index_.ReportDamaged(page, kSpatialPageEnteredTooOften);
     p = nullptr;
   }
   if (!p) {
@@ -376,7 +374,7 @@ bool rtSpatialIndexEnum::Next(uint64_t* offset) {
     const uint32_t child = uint32_t(page->reference[hit]);
     const uint16_t level = frame.level;
     if (level == 0) {
-      index_.ReportDamaged(frame.page, kBelowLeaves);
+      index_.ReportDamaged(frame.page, kSpatialPageBelowLeaves);
       failed_ = true;
       top_ = -1;
       return false;

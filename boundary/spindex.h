@@ -39,6 +39,11 @@
 #include "boundary/mainintn.h"
 #include "zonelib.h"
 
+// Completions of "Spatial index page <n> ..." that walks report.
+inline constexpr const char* kSpatialPageBelowLeaves = "leads below the leaf level.";
+inline constexpr const char* kSpatialPageEnteredTooOften =
+    "is entered more often than the file has pages.";
+
 // A query rectangle; corners as given (x1 <= x2 and y1 <= y2 for a query
 // that is to find anything).
 struct SpatialRect {

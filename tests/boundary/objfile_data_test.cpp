@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -431,6 +433,158 @@ TEST(NearestRealDataTest, RandomPointsAsTheBruteForceFindsThem) {
         ASSERT_EQ(distances, BruteNearest(places, x, y, k, distance))
             << x << " " << y << " k " << k << " distance " << distance;
       }
+    }
+  }
+}
+
+// Every point object in the order a rectangle search over everything meets
+// them (the index's entries depth first), at the positions their records
+// hold, with their record offsets.
+std::vector<Place> PointsInWalkOrder(uint32_t file, std::vector<uint64_t>* offsets = nullptr) {
+  std::vector<Place> places;
+  char name[128];
+  for (int32_t r = pipObjectFindFirstRect(file, INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX, name,
+                                          sizeof name);
+       r > 0; r = pipObjectFindNext(file, name, sizeof name)) {
+    pipObjectInfoStruct info;
+    EXPECT_EQ(pipObjectGetInfo(file, &info), 1);
+    if (info.kind != PIP_OBJECT_POINT) continue;
+    places.push_back({info.x, info.y, info.recordNumber});
+    uint32_t low = 0, high = 0;
+    pipObjectGetHandle64(file, &low, &high);
+    if (offsets) offsets->push_back(uint64_t(high) << 32 | low);
+  }
+  return places;
+}
+
+using DistanceAndRecord = std::vector<std::pair<int32_t, uint32_t>>;
+
+// The brute force with its order: the k least distances within reach, equal
+// ones in the order of places.
+DistanceAndRecord BruteInOrder(const std::vector<Place>& places, int32_t x, int32_t y, uint32_t k,
+                               int32_t reach, int kind) {
+  DistanceAndRecord all;
+  for (const Place& p : places) {
+    const int32_t d = pipDistance(x, y, p.x, p.y, kind, nullptr);
+    if (d >= 0 && d <= reach) all.emplace_back(d, p.record);
+  }
+  std::stable_sort(all.begin(), all.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  all.resize(std::min<size_t>(k, all.size()));
+  return all;
+}
+
+DistanceAndRecord NearestInOrder(uint32_t file, int32_t x, int32_t y, uint32_t k, int kind) {
+  DistanceAndRecord hits;
+  char name[128];
+  const int32_t first = pipObjectFindFirstNearest(file, x, y, k, name, sizeof name);
+  EXPECT_GE(first, 0);
+  for (int32_t r = first; r > 0; r = pipObjectFindNext(file, name, sizeof name)) {
+    pipObjectInfoStruct info;
+    EXPECT_EQ(pipObjectGetInfo(file, &info), 1);
+    hits.emplace_back(pipDistance(x, y, info.x, info.y, kind, nullptr), info.recordNumber);
+  }
+  return hits;
+}
+
+// Files of several index pages where equal distances abound, near the pole
+// where a degree east is a few feet, and with points whose records lie away
+// from their index entries: the answers, equal distances included, come in
+// the brute force's order (that of the rectangle search for ties).
+TEST(NearestRealDataTest, EqualDistancesAndHighLatitudesInTheBruteForceOrder) {
+  constexpr int32_t kStep = 100, kSide = 70;
+  // A lattice in plain units, with squares and lines among the points
+  // (never answers) so that leaf pages hold entries of more than one cell.
+  auto lattice = [](std::vector<searchtest::Obj>* objects) {
+    for (int32_t i = 0; i < kSide; ++i)
+      for (int32_t j = 0; j < kSide; ++j) {
+        const std::string at = std::to_string(i) + "_" + std::to_string(j);
+        objects->push_back(searchtest::Point("p" + at, i * kStep, j * kStep));
+        if ((i * kSide + j) % 7 == 0)
+          objects->push_back(searchtest::Region(
+              "r" + at, {searchtest::Square(i * kStep + 20, j * kStep + 20, 160)}));
+        if ((i * kSide + j) % 11 == 0)
+          objects->push_back(searchtest::Line(
+              "l" + at, {{{i * kStep + 10, j * kStep}, {i * kStep + 10, j * kStep + 250}}}));
+      }
+  };
+  std::vector<std::pair<int32_t, int32_t>> latticeQueries = {{-500, 3000}, {3450, 8000}};
+  for (int32_t i = 0; i < kSide; i += 9)
+    for (int32_t j = 0; j < kSide; j += 8) {
+      latticeQueries.emplace_back(i * kStep, j * kStep);
+      latticeQueries.emplace_back(i * kStep + kStep / 2, j * kStep + kStep / 2);
+    }
+  // Points beyond 85 degrees, every tenth a second point at the same place.
+  auto polar = [](std::vector<searchtest::Obj>* objects) {
+    std::mt19937_64 rng(41);
+    std::uniform_int_distribution<int32_t> ux(-180000000, 180000000), uy(85000000, 89999999);
+    int32_t x = 0, y = 0;
+    for (int i = 0; i < 3000; ++i) {
+      if (i % 10 != 9) {
+        x = ux(rng);
+        y = uy(rng);
+      }
+      objects->push_back(searchtest::Point("n" + std::to_string(i), x, y));
+    }
+  };
+  std::vector<std::pair<int32_t, int32_t>> polarQueries = {{0, 90000000}, {179999999, 89999999}};
+  std::mt19937_64 rng(43);
+  std::uniform_int_distribution<int32_t> qx(-180000000, 180000000), qy(84000000, 90000000);
+  for (int i = 0; i < 40; ++i) polarQueries.emplace_back(qx(rng), qy(rng));
+
+  struct Case {
+    const char* name;
+    uint32_t kind;
+    std::function<void(std::vector<searchtest::Obj>*)> objects;
+    const std::vector<std::pair<int32_t, int32_t>>& queries;
+    std::vector<uint32_t> counts;
+    std::vector<int32_t> reaches;
+    bool moveEastColumn;  // the records of the points at the east side far east
+  };
+  const Case cases[] = {
+      {"lattice", 0, lattice, latticeQueries, {1, 4, 9, 13, 60}, {2738, 36521358}, false},
+      {"near the pole", 1, polar, polarQueries, {1, 8, 100}, {366000, 36521358}, false},
+      {"records away from their entries", 0, lattice, latticeQueries, {1, 4, 60}, {36521358},
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<searchtest::Obj> objects;
+    c.objects(&objects);
+    testsupport::TempDir temp;
+    const std::string path = temp.File("points.gsb");
+    ASSERT_TRUE(searchtest::BuildFile(path, objects, 0, c.kind));
+    Context context;
+    if (c.moveEastColumn) {
+      std::vector<uint64_t> offsets;
+      std::vector<Place> places;
+      {
+        OpenFile f(context, path);
+        ASSERT_TRUE(f.ok());
+        places = PointsInWalkOrder(f.handle(), &offsets);
+      }
+      // Away from every query (all lie west of the moved points' new
+      // place), so the entries still bound the records' distances.
+      std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+      for (size_t i = 0; i < places.size(); ++i) {
+        if (places[i].x != (kSide - 1) * kStep) continue;
+        const int32_t x = places[i].x + 1000000;
+        const char bytes[4] = {char(x), char(x >> 8), char(x >> 16), char(x >> 24)};
+        file.seekp(std::streamoff(offsets[i] + 8));
+        file.write(bytes, 4);
+      }
+      ASSERT_TRUE(file.good());
+    }
+    OpenFile f(context, path);
+    ASSERT_TRUE(f.ok());
+    const std::vector<Place> places = PointsInWalkOrder(f.handle());
+    for (int32_t reach : c.reaches) {
+      ASSERT_EQ(pipObjectSetSearchDistance(f.handle(), uint32_t(reach)), 1);
+      for (const auto& [x, y] : c.queries)
+        for (uint32_t k : c.counts)
+          ASSERT_EQ(NearestInOrder(f.handle(), x, y, k, int(c.kind)),
+                    BruteInOrder(places, x, y, k, reach, int(c.kind)))
+              << x << " " << y << " k " << k << " reach " << reach;
     }
   }
 }

@@ -9,6 +9,7 @@
 
 #include "base/pagefile.h"
 #include "boundary/gsbformat.h"
+#include "boundary/polysrch.h"
 #include "tests/boundary/gsbfile_reader.h"
 #include "tests/boundary/search_fixture.h"
 #include "tests/support/temp_dir.h"
@@ -288,6 +289,16 @@ TEST_F(RtreeTest, DamagedPagesEndTheWalkWithAnError) {
     EXPECT_EQ(index.error.Code(), Q_ERROR_CHECKSUM) << d.what;
     EXPECT_NE(std::string(index.error.Detail()).find("Spatial index page"), std::string::npos)
         << d.what;
+    // The nearest search's walk meets the damage as well (its window of
+    // reach covers the whole file).
+    searchtest::Context c;
+    searchtest::OpenFile open(c, path);
+    ASSERT_TRUE(open.ok()) << d.what;
+    ASSERT_EQ(pipObjectSetSearchDistance(open.handle(), kSearchDistanceMax), 1);
+    char name[128];
+    EXPECT_EQ(pipObjectFindFirstNearest(open.handle(), -95000000, 37000000, 5000, name, 128), -1)
+        << d.what;
+    EXPECT_EQ(c.Code(), Q_ERROR_CHECKSUM) << d.what;
   }
 }
 
@@ -311,8 +322,15 @@ TEST_F(RtreeTest, AWalkEntersNoMorePagesThanTheFileHolds) {
     child = bytes.size() / kGsbPageSize;
     bytes.append(reinterpret_cast<const char*>(page.data()), page.size());
   }
+  // The header names the stacked pages' top as the root.
+  GsbHeader header;
+  ASSERT_TRUE(DecodeGsbHeader(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+                              bytes.size(), &header, nullptr));
+  header.spatialRoot = child * kGsbPageSize;
+  EncodeGsbHeader(header, reinterpret_cast<uint8_t*>(bytes.data()));
+  const std::string path = temp_.Write("shared.gsb", bytes);
   pipError error;
-  QFile file(error, temp_.Write("shared.gsb", bytes).c_str(), QFile::kRead);
+  QFile file(error, path.c_str(), QFile::kRead);
   rtSpatialIndex index(file, child * kGsbPageSize, error);
   ASSERT_TRUE(index.IsOpen());
   auto e = index.CreateEnum();
@@ -322,6 +340,13 @@ TEST_F(RtreeTest, AWalkEntersNoMorePagesThanTheFileHolds) {
   EXPECT_NE(std::string(error.Detail()).find("more often than the file has pages"),
             std::string::npos)
       << error.Detail();
+  // So does the nearest search's walk.
+  searchtest::Context c;
+  searchtest::OpenFile open(c, path);
+  ASSERT_TRUE(open.ok());
+  char name[128];
+  EXPECT_EQ(pipObjectFindFirstNearest(open.handle(), -95000000, 37000000, 10, name, 128), -1);
+  EXPECT_EQ(c.Code(), Q_ERROR_CHECKSUM);
 }
 
 TEST_F(RtreeTest, APageSizeBelow48IsRefused) {
