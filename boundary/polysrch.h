@@ -1,23 +1,36 @@
 // The read side of a boundary file: PolygonSearch opens a file, checks its
-// header, opens its spatial index and name index and keeps a fixed pool of
-// PolygonObjects, each able to hold one object record with its decoded
-// coordinates, in least-recently-used order, with a hash index from record
-// offsets to the objects holding them (a lookup costs the same whatever the
-// pool's size; the pool gives way in the same order as a walk of its list
-// would). Objects are made as the pool first needs them, so opening costs
-// the same for every size. pipObjectFileObject is the object behind an
-// object-file handle.
+// header, opens its spatial index and name index, and fetches object records
+// decoded.
+//
+// The handles of one file in one process share what they decode: the file
+// (the same device and inode, size and time, opened in the same mode & 3) is
+// looked up in a table of the process at open, and its decoded index pages
+// (rtPageStore) and decoded objects (ObjectStore) are shared by every handle
+// that has it open, and released with the last. Decoded objects are never
+// changed once published (but for their segment records, added once at
+// their first need), and counted: a handle's views (PolygonObject) hold a
+// count on the objects they show, so that an object that gives way in the
+// store stays whole for the views still showing it. Each handle keeps a small
+// pool of views in least-recently-used order, with a hash index from record
+// offsets to the views holding them. pipObjectFileObject is the object
+// behind an object-file handle.
+//
+// What is decoded follows the search: the rings of regions and lines always,
+// their segment records only when a search or query needs them (a radius,
+// a distance to a border).
 //
 // Contracts on the border cases:
-//   - The pool's size is chosen at open by mode & 3: 0 keeps one object; 1, 2
-//     and 3 keep 5, 20 or 100 MiB worth of objects sized by the header's
-//     maxima (at least 2; 2 for a file of points only).
+//   - The shared store keeps by mode & 3: 0 one object, 1, 2 and 3 5, 20 or
+//     100 MiB worth of decoded objects; a handle's pool of views holds as
+//     many as CacheCount gives (sized by the header's maxima: at least 2; 2
+//     for a file of points only; 1 for mode 0), at most kViewsMax.
 //   - An object loads only when its record is whole and consistent: its
 //     length, counts and offsets within the record and within the header's
 //     maxima, its ring counts adding up to its point count, its packed
-//     streams sound. A load that fails reports code 111 with the record's
-//     offset and leaves its slot empty.
-//   - The header's maxima size the pool's buffers, so a header whose maxima
+//     streams sound (its segment streams when its segment records are
+//     needed). A load that fails reports code 111 with the record's offset
+//     and leaves its view empty.
+//   - The header's maxima bound every record, so a header whose maxima
 //     cannot fit the file (a record longer than the file, more points or
 //     rings than the file can hold) does not open.
 //   - Texts read from the file are copied no further than their field and the
@@ -25,9 +38,13 @@
 //   - A point on a region's border is inside it.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "base/packedint.h"
@@ -72,34 +89,107 @@ inline constexpr const char* kObjectTooManyPointsText =
 inline constexpr uint64_t kPackedValuesMax =
     (2 * kPackedCheckpointMaxBytes + 1) * kPackedBlockValues;
 
+// One object record decoded, shared by the handles of its file; nothing in
+// it changes once it is published but segments, set once from null.
+struct SharedObject {
+  SharedObject() = default;
+  ~SharedObject() { delete[] segments.load(std::memory_order_relaxed); }
+  SharedObject(const SharedObject&) = delete;
+  SharedObject& operator=(const SharedObject&) = delete;
+
+  void Ref() { refs.fetch_add(1, std::memory_order_relaxed); }
+  void Unref() {
+    if (refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+  }
+  // The memory it holds, segment records aside.
+  size_t Bytes() const {
+    return sizeof *this + name.capacity() + name2.capacity() +
+           ringCounts.capacity() * sizeof(uint32_t) + points.capacity() * sizeof(RingPoint) +
+           rings.Bytes();
+  }
+
+  std::atomic<uint32_t> refs{1};
+  // Set by every use, cleared by the store's clock sweep.
+  std::atomic<uint8_t> referenced{1};
+  uint64_t offset = 0;
+  size_t bytes = 0;
+  GsbObjectRecord record;  // its names view the two strings below
+  std::string name;
+  std::string name2;
+  std::vector<uint32_t> ringCounts;
+  std::vector<RingPoint> points;
+  RingSet rings;
+  // record.segments records, decoded at their first need (new[]).
+  std::atomic<const SegmentRecord*> segments{nullptr};
+};
+
+// The decoded objects of one file, shared by its handles: shards of a map
+// from record offsets, each under its own lock, each keeping its share of
+// the budget by a clock sweep (the object just made always stays).
+class ObjectStore {
+ public:
+  explicit ObjectStore(uint64_t budget) : shardBudget_(budget / kShards) {}
+  ~ObjectStore();
+  ObjectStore(const ObjectStore&) = delete;
+  ObjectStore& operator=(const ObjectStore&) = delete;
+
+  // The object held for offset, with a count for the caller; or null.
+  SharedObject* Find(uint64_t offset);
+  // Keeps made (given with the caller's count) unless one is held for its
+  // offset already, and gives the one kept, with a count for the caller.
+  SharedObject* Insert(SharedObject* made);
+  // Objects held now (for checks).
+  size_t Count() const;
+
+ private:
+  static constexpr size_t kShards = 64;
+  struct alignas(64) Shard {
+    mutable std::mutex mutex;
+    std::unordered_map<uint64_t, SharedObject*> byOffset;
+    std::vector<SharedObject*> clock;
+    size_t hand = 0;
+    uint64_t bytes = 0;
+  };
+  Shard& ShardOf(uint64_t offset) {
+    return shards_[size_t((offset * 0x9E3779B97F4A7C15ull) >> 58) % kShards];
+  }
+
+  uint64_t shardBudget_;
+  Shard shards_[kShards];
+};
+
+// What the handles of one file share.
+struct SharedBoundaryFile {
+  explicit SharedBoundaryFile(uint64_t objectBudget) : file(error), objects(objectBudget) {}
+  pipError error;  // of the file below, which only the page store reads
+  QFile file;
+  std::shared_ptr<rtPageStore> pages;  // null for a file of the old grid index
+  ObjectStore objects;
+};
+
+// A view of one decoded object, in a handle's pool.
 class PolygonObject : public QLRUObject {
  public:
   explicit PolygonObject(const PolygonSearch& owner);
   ~PolygonObject() override;
 
-  // Bytes of the buffers one object needs, sized by the header's maxima.
-  static uint64_t StorageSize(const GsbHeader& header);
-  // The buffers: in storage (StorageSize bytes, 8-byte aligned, kept by the
-  // caller) or, without it, allocated here; false when they cannot be had.
-  bool Allocate(uint8_t* storage);
   bool IsKey(uint64_t offset) const { return key_ == offset; }
   bool IsLoaded() const { return key_ != 0; }
   bool Matches(const void* key) const override { return IsKey(*static_cast<const uint64_t*>(key)); }
   bool IsValid() const override { return IsLoaded(); }
 
-  // Loads the record at offset; false with why set when it cannot be read
-  // or is not sound (the slot is then empty).
-  bool Load(QFile& file, uint64_t offset, const char** why);
+  // Shows object (whose count it takes over) for offset.
+  void Show(uint64_t offset, SharedObject* object);
   void Empty();
 
   uint64_t Key() const { return key_; }
   // The kind byte: 0 region, 1 line, 2 point; others load and match nothing.
-  uint8_t Kind() const { return record_.kind; }
-  const GsbObjectRecord& Record() const { return record_; }
-  // Both terminated inside the record.
-  const char* Name() const { return name_; }
-  const char* Name2() const { return name2_; }
-  uint32_t SegmentCount() const { return record_.segments; }
+  uint8_t Kind() const { return O().record.kind; }
+  const GsbObjectRecord& Record() const { return O().record; }
+  // Both terminated.
+  const char* Name() const { return O().name.c_str(); }
+  const char* Name2() const { return O().name2.c_str(); }
+  uint32_t SegmentCount() const { return O().record.segments; }
   uint32_t RecordNumber() const;
 
   // Points of all rings and number of rings (a point object: 1 and 1).
@@ -112,28 +202,22 @@ class PolygonObject : public QLRUObject {
   bool PointWithin(int32_t x, int32_t y, uint32_t radius) const;
   int32_t DistanceToPoint(int32_t x, int32_t y) const;
   double DistanceToRings(int32_t x, int32_t y, int32_t* nearestX, int32_t* nearestY) const;
-  // The buffer tests on the segment records (false / -1 without records).
+  // The buffer tests on the segment records (false / -1 without records, or
+  // when they cannot be decoded, which is reported).
   bool WithinRadius(int32_t x, int32_t y, uint32_t radius) const;
   int32_t SegmentDistance(int32_t x, int32_t y) const;
+  // The segment records, decoded at their first need; null when the object
+  // has none or they cannot be decoded (reported).
+  const SegmentRecord* Segments() const;
 
  private:
-  bool Fail(const char** why, const char* text);
+  static const SharedObject kNothing;
+  const SharedObject& O() const { return object_ ? *object_ : kNothing; }
   SegmentFrame Frame() const;
 
   const PolygonSearch& owner_;
   uint64_t key_ = 0;
-  GsbObjectRecord record_;
-  RingSet rings_;
-  std::unique_ptr<uint8_t[]> owned_;
-  uint8_t* buffer_ = nullptr;
-  size_t bufferSize_ = 0;
-  RingPoint* pointArray_ = nullptr;
-  SegmentRecord* segmentArray_ = nullptr;
-  const RingPoint* points_ = nullptr;
-  const SegmentRecord* segments_ = nullptr;
-  const uint8_t* ringCounts_ = nullptr;  // u32 per ring, in the record
-  const char* name_ = "";
-  const char* name2_ = "";
+  SharedObject* object_ = nullptr;
 };
 
 // Offsets of loaded objects to their slots: open addressing over a table of
@@ -168,10 +252,14 @@ class PolygonSearch {
 
   bool IsOpen() const { return open_; }
 
-  // The object at offset, through the pool; null (reported) when it cannot
-  // be loaded. Valid until the pool reuses its slot: the next fetch may
-  // reuse any slot but the one it returns.
-  PolygonObject* FetchObject(uint64_t offset);
+  // The object at offset, through the pool, with its segment records when
+  // segments; null (reported) when it cannot be loaded. Valid until the
+  // pool reuses its view: the next fetch may reuse any view but the one it
+  // returns.
+  PolygonObject* FetchObject(uint64_t offset, bool segments = false);
+  // The segment records of object, decoded now when they were not; null
+  // (reported) when they cannot be decoded.
+  const SegmentRecord* SegmentsOf(SharedObject& object) const;
   // With a name: the first object in name order whose name begins with its
   // first 9 characters (or the entry before, when none does); with none: the
   // next object in name order. Null at the end or on failure (failed, when
@@ -192,18 +280,33 @@ class PolygonSearch {
   pipError& Error() const { return *error_; }
   const pipErrorRef& ErrorRef() const { return error_; }
   const char* Path() const { return file_.Name(); }
-  // Number of objects the pool holds.
+  // Number of views the pool holds.
   size_t CacheSize() const { return cacheSize_; }
+  // What this handle shares with the other handles of its file.
+  const SharedBoundaryFile* Shared() const { return shared_.get(); }
   // The file's size when it was opened.
   uint64_t FileSize() const { return fileSize_; }
 
-  // Pool size for a header by mode (the sizing rule above).
+  // Objects a pool of mode would hold sized by the header's maxima (the
+  // sizing rule above); the views a handle keeps are at most kViewsMax of
+  // them.
   static int32_t CacheCount(const GsbHeader& header, uint32_t mode);
+  static constexpr size_t kViewsMax = 16;
+  // Bytes of decoded objects a file's store keeps by mode.
+  static uint64_t ObjectBudget(uint32_t mode);
 
  private:
   bool Open(const char* path, uint32_t mode);
-  // Appends one more empty object to the pool.
+  // Appends one more empty view to the pool.
   bool AddObject();
+  // Decodes the record at offset (its segment records too when segments);
+  // null with why set when it cannot be read or is not sound.
+  SharedObject* Decode(uint64_t offset, bool segments, const char** why) const;
+  // The record's bytes at offset: its first want bytes at least, or all
+  // there are up to the file's end when fewer (*available says how many);
+  // null when not even the prefix can be read.
+  const uint8_t* RecordBytes(uint64_t offset, uint32_t want, uint32_t* available) const;
+  void ReportLoad(uint64_t offset, const char* why) const;
   static int NameKeyCompare(void* context, const void* key, const void* entryKey);
 
   pipErrorRef error_;
@@ -211,16 +314,13 @@ class PolygonSearch {
   GsbHeader header_;
   std::unique_ptr<SpatialIndex> index_;
   QFile file_;
+  std::shared_ptr<SharedBoundaryFile> shared_;
   QDlist cache_{"PolyCach"};
-  // The objects' buffers, in blocks of growing size.
-  std::vector<std::unique_ptr<uint8_t[]>> blocks_;
-  size_t objectsPerBlock_ = 1;  // the largest block's
-  size_t blockObjects_ = 0;     // of the last block
-  size_t blockUsed_ = 0;
   PolygonCacheIndex cacheIndex_;
-  size_t cacheSize_ = 0;  // objects the pool may hold
-  size_t created_ = 0;    // objects made so far
-  uint64_t storageEach_ = 0;
+  size_t cacheSize_ = 0;  // views the pool may hold
+  size_t created_ = 0;    // views made so far
+  // Where a record is read to when the file is not mapped.
+  mutable std::vector<uint8_t> scratch_;
   uint64_t fileSize_ = 0;
   bool open_ = false;
   int32_t searchDistance_ = kSearchDistanceDefault;
