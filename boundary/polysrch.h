@@ -283,7 +283,7 @@ class PolygonSearch {
   // Number of views the pool holds.
   size_t CacheSize() const { return cacheSize_; }
   // What this handle shares with the other handles of its file.
-  const SharedBoundaryFile* Shared() const { return shared_.get(); }
+  SharedBoundaryFile* Shared() const { return shared_.get(); }
   // The file's size when it was opened.
   uint64_t FileSize() const { return fileSize_; }
 
