@@ -87,6 +87,13 @@ void PolygonObject::Show(uint64_t offset, SharedObject* object) {
   key_ = offset;
 }
 
+SharedObject* PolygonObject::TakeOwn() {
+  SharedObject* own = object_ && !object_->stored ? object_ : nullptr;
+  if (own) object_ = nullptr;
+  Empty();
+  return own;
+}
+
 void PolygonObject::Empty() {
   if (object_) object_->Unref();
   object_ = nullptr;
@@ -178,57 +185,6 @@ int32_t PolygonObject::SegmentDistance(int32_t x, int32_t y) const {
   return SegmentsDistance(segments, O().record.segments, Frame(), x, y);
 }
 
-// ---- PolygonCacheIndex -----------------------------------------------------------
-
-void PolygonCacheIndex::Reserve(size_t objects) {
-  const size_t size = std::bit_ceil(std::max<size_t>(2 * objects, 8));
-  if (size <= entries_.size()) return;
-  std::vector<Entry> held;
-  for (const Entry& e : entries_)
-    if (e.offset) held.push_back(e);
-  entries_.assign(size, Entry{0, nullptr});
-  mask_ = size - 1;
-  for (const Entry& e : held) Insert(e.offset, e.object);
-}
-
-size_t PolygonCacheIndex::Home(uint64_t offset) const {
-  // Record offsets are multiples of 4 spread over the file: a multiplicative
-  // hash spreads them over the table.
-  return size_t((offset * 0x9E3779B97F4A7C15ull) >> 20) & mask_;
-}
-
-PolygonObject* PolygonCacheIndex::Find(uint64_t offset) const {
-  for (size_t i = Home(offset);; i = (i + 1) & mask_) {
-    const Entry& e = entries_[i];
-    if (e.offset == offset) return e.object;
-    if (e.offset == 0) return nullptr;
-  }
-}
-
-void PolygonCacheIndex::Insert(uint64_t offset, PolygonObject* object) {
-  size_t i = Home(offset);
-  while (entries_[i].offset != 0 && entries_[i].offset != offset) i = (i + 1) & mask_;
-  entries_[i] = {offset, object};
-}
-
-void PolygonCacheIndex::Erase(uint64_t offset) {
-  size_t i = Home(offset);
-  while (entries_[i].offset != offset) {
-    if (entries_[i].offset == 0) return;
-    i = (i + 1) & mask_;
-  }
-  // Backward shift: later entries of the run move up when their home allows.
-  for (size_t j = (i + 1) & mask_;; j = (j + 1) & mask_) {
-    if (entries_[j].offset == 0) break;
-    const size_t home = Home(entries_[j].offset);
-    const bool between = i <= j ? (home > i && home <= j) : (home > i || home <= j);
-    if (between) continue;
-    entries_[i] = entries_[j];
-    i = j;
-  }
-  entries_[i] = {0, nullptr};
-}
-
 // ---- ObjectStore ----------------------------------------------------------------------
 
 ObjectStore::~ObjectStore() {
@@ -239,9 +195,8 @@ ObjectStore::~ObjectStore() {
 SharedObject* ObjectStore::Find(uint64_t offset) {
   Shard& shard = ShardOf(offset);
   std::lock_guard<std::mutex> hold(shard.mutex);
-  auto it = shard.byOffset.find(offset);
-  if (it == shard.byOffset.end()) return nullptr;
-  SharedObject* o = it->second;
+  SharedObject* o = shard.byOffset.Find(offset);
+  if (!o) return nullptr;
   o->Ref();
   if (!o->referenced.load(std::memory_order_relaxed))
     o->referenced.store(1, std::memory_order_relaxed);
@@ -251,14 +206,18 @@ SharedObject* ObjectStore::Find(uint64_t offset) {
 SharedObject* ObjectStore::Insert(SharedObject* made) {
   Shard& shard = ShardOf(made->offset);
   std::lock_guard<std::mutex> hold(shard.mutex);
-  auto [it, added] = shard.byOffset.emplace(made->offset, made);
-  if (!added) {
+  if (SharedObject* held = shard.byOffset.Find(made->offset)) {
     // Another handle decoded it meanwhile: the one held is shown.
     made->Unref();
-    it->second->Ref();
-    return it->second;
+    held->Ref();
+    return held;
   }
+  const bool full = shard.bytes + made->bytes > shardBudget_ && !shard.clock.empty();
+  if (full && shard.offered++ % kAdmitEvery != 0) return made;
+  made->stored = true;
   made->Ref();  // the store's count
+  shard.byOffset.Reserve(shard.clock.size() + 1);
+  shard.byOffset.Insert(made->offset, made);
   shard.clock.push_back(made);
   shard.bytes += made->bytes;
   while (shard.bytes > shardBudget_ && shard.clock.size() > 1) {
@@ -268,7 +227,7 @@ SharedObject* ObjectStore::Insert(SharedObject* made) {
       ++shard.hand;
       continue;
     }
-    shard.byOffset.erase(o->offset);
+    shard.byOffset.Erase(o->offset);
     shard.clock[shard.hand] = shard.clock.back();
     shard.clock.pop_back();
     shard.bytes -= o->bytes;
@@ -463,7 +422,20 @@ const uint8_t* PolygonSearch::RecordBytes(uint64_t offset, uint32_t want,
   return scratch_.data();
 }
 
-SharedObject* PolygonSearch::Decode(uint64_t offset, bool withSegments, const char** why) const {
+SharedObject* PolygonSearch::Decode(uint64_t offset, bool withSegments, const char** why,
+                                    SharedObject* into) const {
+  // Filled again, an object keeps the room of its vectors and rings.
+  std::unique_ptr<SharedObject, void (*)(SharedObject*)> o(
+      into ? into : new SharedObject, [](SharedObject* x) { x->Unref(); });
+  o->refs.store(1, std::memory_order_relaxed);
+  o->referenced.store(1, std::memory_order_relaxed);
+  o->record = GsbObjectRecord();
+  o->name.clear();
+  o->name2.clear();
+  o->ringCounts.clear();
+  o->points.clear();
+  o->rings.Clear();
+  delete[] o->segments.exchange(nullptr, std::memory_order_relaxed);
   const GsbHeader& h = header_;
   if (offset < FirstRecordOffset(h)) {
     *why = kInHeader;
@@ -493,7 +465,6 @@ SharedObject* PolygonSearch::Decode(uint64_t offset, bool withSegments, const ch
       return nullptr;
     }
   }
-  auto o = std::make_unique<SharedObject>();
   o->offset = offset;
   if (kind != kGsbRegion && kind != kGsbLine && kind != kGsbPoint) {
     // A kind the engine does not know: held, but it matches no search.
@@ -593,11 +564,12 @@ PolygonObject* PolygonSearch::FetchObject(uint64_t offset, bool segments) {
   }
   if (!victim) return nullptr;
   if (victim->IsLoaded()) cacheIndex_.Erase(victim->Key());
-  victim->Empty();
+  SharedObject* own = victim->TakeOwn();
   SharedObject* object = offset ? shared_->objects.Find(offset) : nullptr;
+  if (object && own) own->Unref();
   if (!object) {
     const char* why = nullptr;
-    object = Decode(offset, segments, &why);
+    object = Decode(offset, segments, &why, own);
     if (!object) {
       ReportLoad(offset, why);
       return nullptr;

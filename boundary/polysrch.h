@@ -38,13 +38,14 @@
 //   - A point on a region's border is inside it.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "base/packedint.h"
@@ -89,6 +90,70 @@ inline constexpr const char* kObjectTooManyPointsText =
 inline constexpr uint64_t kPackedValuesMax =
     (2 * kPackedCheckpointMaxBytes + 1) * kPackedBlockValues;
 
+// Record offsets to the objects (T) holding them: open addressing over a
+// table of at least twice the entries, so that a lookup costs the same for
+// any number of them.
+template <class T>
+class OffsetIndex {
+ public:
+  // Room for objects entries, keeping those held.
+  void Reserve(size_t objects) {
+    const size_t size = std::bit_ceil(std::max<size_t>(2 * objects, 8));
+    if (size <= entries_.size()) return;
+    std::vector<Entry> held;
+    for (const Entry& e : entries_)
+      if (e.offset) held.push_back(e);
+    entries_.assign(size, Entry{0, nullptr});
+    mask_ = size - 1;
+    for (const Entry& e : held) Insert(e.offset, e.object);
+  }
+  T* Find(uint64_t offset) const {
+    if (entries_.empty()) return nullptr;
+    for (size_t i = Home(offset);; i = (i + 1) & mask_) {
+      const Entry& e = entries_[i];
+      if (e.offset == offset) return e.object;
+      if (e.offset == 0) return nullptr;
+    }
+  }
+  // After a Reserve that makes room for it.
+  void Insert(uint64_t offset, T* object) {
+    size_t i = Home(offset);
+    while (entries_[i].offset != 0 && entries_[i].offset != offset) i = (i + 1) & mask_;
+    entries_[i] = {offset, object};
+  }
+  void Erase(uint64_t offset) {
+    if (entries_.empty()) return;
+    size_t i = Home(offset);
+    while (entries_[i].offset != offset) {
+      if (entries_[i].offset == 0) return;
+      i = (i + 1) & mask_;
+    }
+    // Backward shift: later entries of the run move up when their home allows.
+    for (size_t j = (i + 1) & mask_;; j = (j + 1) & mask_) {
+      if (entries_[j].offset == 0) break;
+      const size_t home = Home(entries_[j].offset);
+      const bool between = i <= j ? (home > i && home <= j) : (home > i || home <= j);
+      if (between) continue;
+      entries_[i] = entries_[j];
+      i = j;
+    }
+    entries_[i] = {0, nullptr};
+  }
+
+ private:
+  size_t Home(uint64_t offset) const {
+    // Record offsets are multiples of 4 spread over the file: a
+    // multiplicative hash spreads them over the table.
+    return size_t((offset * 0x9E3779B97F4A7C15ull) >> 20) & mask_;
+  }
+  struct Entry {
+    uint64_t offset;  // 0: free
+    T* object;
+  };
+  std::vector<Entry> entries_;
+  size_t mask_ = 0;
+};
+
 // One object record decoded, shared by the handles of its file; nothing in
 // it changes once it is published but segments, set once from null.
 struct SharedObject {
@@ -109,6 +174,9 @@ struct SharedObject {
   }
 
   std::atomic<uint32_t> refs{1};
+  // Set when the store takes it, before it is published; an object never
+  // taken is its view's alone, and refilled by it.
+  bool stored = false;
   // Set by every use, cleared by the store's clock sweep.
   std::atomic<uint8_t> referenced{1};
   uint64_t offset = 0;
@@ -125,7 +193,10 @@ struct SharedObject {
 
 // The decoded objects of one file, shared by its handles: shards of a map
 // from record offsets, each under its own lock, each keeping its share of
-// the budget by a clock sweep (the object just made always stays).
+// the budget by a clock sweep (the object just made always stays). A shard
+// that is full takes one in kAdmitEvery of the objects offered, so that a
+// file far larger than the budget does not pay for a turnover at every
+// lookup; the objects not taken stay their views' own.
 class ObjectStore {
  public:
   explicit ObjectStore(uint64_t budget) : shardBudget_(budget / kShards) {}
@@ -135,9 +206,11 @@ class ObjectStore {
 
   // The object held for offset, with a count for the caller; or null.
   SharedObject* Find(uint64_t offset);
-  // Keeps made (given with the caller's count) unless one is held for its
-  // offset already, and gives the one kept, with a count for the caller.
+  // Offers made (given with the caller's count): gives the one held for its
+  // offset already, or made, taken (made->stored) or not, with a count for
+  // the caller.
   SharedObject* Insert(SharedObject* made);
+  static constexpr uint32_t kAdmitEvery = 16;
   // Objects held now (for checks).
   size_t Count() const;
 
@@ -145,10 +218,11 @@ class ObjectStore {
   static constexpr size_t kShards = 64;
   struct alignas(64) Shard {
     mutable std::mutex mutex;
-    std::unordered_map<uint64_t, SharedObject*> byOffset;
+    OffsetIndex<SharedObject> byOffset;
     std::vector<SharedObject*> clock;
     size_t hand = 0;
     uint64_t bytes = 0;
+    uint32_t offered = 0;  // while full
   };
   Shard& ShardOf(uint64_t offset) {
     return shards_[size_t((offset * 0x9E3779B97F4A7C15ull) >> 58) % kShards];
@@ -181,6 +255,9 @@ class PolygonObject : public QLRUObject {
   // Shows object (whose count it takes over) for offset.
   void Show(uint64_t offset, SharedObject* object);
   void Empty();
+  // Empties the view and gives its object when that is its own (never
+  // taken by the store), to be filled again; else null.
+  SharedObject* TakeOwn();
 
   uint64_t Key() const { return key_; }
   // The kind byte: 0 region, 1 line, 2 point; others load and match nothing.
@@ -220,26 +297,7 @@ class PolygonObject : public QLRUObject {
   SharedObject* object_ = nullptr;
 };
 
-// Offsets of loaded objects to their slots: open addressing over a table of
-// at least twice the objects made, so that a lookup costs the same for any
-// pool.
-class PolygonCacheIndex {
- public:
-  // Room for objects entries, keeping those held.
-  void Reserve(size_t objects);
-  PolygonObject* Find(uint64_t offset) const;
-  void Insert(uint64_t offset, PolygonObject* object);
-  void Erase(uint64_t offset);
-
- private:
-  size_t Home(uint64_t offset) const;
-  struct Entry {
-    uint64_t offset;  // 0: free
-    PolygonObject* object;
-  };
-  std::vector<Entry> entries_;
-  size_t mask_ = 0;
-};
+using PolygonCacheIndex = OffsetIndex<PolygonObject>;
 
 class PolygonSearch {
  public:
@@ -299,9 +357,11 @@ class PolygonSearch {
   bool Open(const char* path, uint32_t mode);
   // Appends one more empty view to the pool.
   bool AddObject();
-  // Decodes the record at offset (its segment records too when segments);
-  // null with why set when it cannot be read or is not sound.
-  SharedObject* Decode(uint64_t offset, bool segments, const char** why) const;
+  // Decodes the record at offset (its segment records too when segments)
+  // into into (emptied; made when null); null with why set when it cannot
+  // be read or is not sound (into is then freed).
+  SharedObject* Decode(uint64_t offset, bool segments, const char** why,
+                       SharedObject* into) const;
   // The record's bytes at offset: its first want bytes at least, or all
   // there are up to the file's end when fewer (*available says how many);
   // null when not even the prefix can be read.
@@ -316,7 +376,7 @@ class PolygonSearch {
   QFile file_;
   std::shared_ptr<SharedBoundaryFile> shared_;
   QDlist cache_{"PolyCach"};
-  PolygonCacheIndex cacheIndex_;
+  OffsetIndex<PolygonObject> cacheIndex_;
   size_t cacheSize_ = 0;  // views the pool may hold
   size_t created_ = 0;    // views made so far
   // Where a record is read to when the file is not mapped.
