@@ -169,7 +169,8 @@ double PolygonObject::DistanceToRings(int32_t x, int32_t y, int32_t* nearestX,
 }
 
 SegmentFrame PolygonObject::Frame() const {
-  return SegmentFrame::Make(O().record.bounds.xmin, O().record.bounds.ymin, owner_.CoordinateKind());
+  return SegmentFrame::Make(O().record.bounds.xmin, O().record.bounds.ymin,
+                            owner_.CoordinateKind());
 }
 
 bool PolygonObject::WithinRadius(int32_t x, int32_t y, uint32_t radius) const {
