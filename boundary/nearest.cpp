@@ -80,6 +80,9 @@ int32_t NearestWalk::Find(rtIndex& index, PolygonSearch& search, int32_t x, int3
 
 int32_t NearestWalk::Walk(rtIndex& index, PolygonSearch& search, uint32_t k, Filter* filter,
                           std::vector<Hit>* hits) {
+  // Pages are taken by number at each step; the pin lets pages other
+  // readers push out go only once the walk has ended.
+  rtIndex::Pin pin(index);
   hits->clear();
   queue_.clear();
   guesses_.clear();

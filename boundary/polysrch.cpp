@@ -4,7 +4,10 @@
 #include <bit>
 #include <cinttypes>
 #include <cstring>
+#include <iterator>
+#include <map>
 #include <new>
+#include <tuple>
 
 #include "base/pagefile.h"
 #include "base/qstring.h"
@@ -19,7 +22,6 @@ constexpr const char* kNameTreeLocation = "PolygonSearch::PolygonSearch";
 constexpr const char* kQVectorText = "Memory exaustion in QVector::QVector().";
 constexpr size_t kResultReserve = 1000;
 constexpr uint16_t kInfoFlagsMask = 0xFFC7;
-constexpr uint64_t kBlockBytes = 1 << 20;
 
 // Completions of "Object record at <offset> ...".
 constexpr const char* kUnreadable = "cannot be read.";
@@ -31,7 +33,6 @@ constexpr const char* kRingSum = "has ring counts that do not add up to its poin
 constexpr const char* kNoRoom = "has packed coordinates or segments the file does not declare.";
 constexpr const char* kMisaligned = "has coordinates at an offset not a multiple of 4.";
 constexpr const char* kNoMemory = "cannot get room for its rings.";
-constexpr const char* kNotUsable = "cannot be held: the object's buffers are missing.";
 
 
 void FillFileInfo(const GsbHeader& h, pipObjectFileInfoStruct* out) {
@@ -75,133 +76,37 @@ void ReportHeader(pipError& error, const char* path, const uint8_t* bytes, const
 
 // ---- PolygonObject -----------------------------------------------------------
 
+const SharedObject PolygonObject::kNothing;
+
 PolygonObject::PolygonObject(const PolygonSearch& owner) : owner_(owner) {}
-PolygonObject::~PolygonObject() = default;
+PolygonObject::~PolygonObject() { Empty(); }
 
-namespace {
-
-struct StorageLayout {
-  uint64_t record, points, segments;
-  uint64_t Total() const { return record + points + segments; }
-};
-
-StorageLayout Layout(const GsbHeader& h) {
-  auto align8 = [](uint64_t n) { return (n + 7) & ~uint64_t(7); };
-  StorageLayout l{align8(std::max<uint64_t>(h.maxRecordLength, kGsbRecordPrefixSize)), 0, 0};
-  if (h.flags & kGsbFlagPacked) {
-    l.points = align8(sizeof(RingPoint) * uint64_t(h.maxPoints));
-    if (h.flags & kGsbFlagSegments)
-      l.segments = align8(sizeof(SegmentRecord) * uint64_t(h.maxPoints));
-  }
-  return l;
+void PolygonObject::Show(uint64_t offset, SharedObject* object) {
+  Empty();
+  object_ = object;
+  key_ = offset;
 }
 
-}  // namespace
-
-uint64_t PolygonObject::StorageSize(const GsbHeader& header) { return Layout(header).Total(); }
-
-bool PolygonObject::Allocate(uint8_t* storage) {
-  const GsbHeader& h = owner_.Header();
-  const StorageLayout l = Layout(h);
-  if (!storage) {
-    owned_.reset(new (std::nothrow) uint8_t[l.Total()]);
-    if (!owned_) return false;
-    storage = owned_.get();
-  }
-  buffer_ = storage;
-  bufferSize_ = std::max<size_t>(h.maxRecordLength, kGsbRecordPrefixSize);
-  if (l.points) pointArray_ = reinterpret_cast<RingPoint*>(storage + l.record);
-  if (l.segments) segmentArray_ = reinterpret_cast<SegmentRecord*>(storage + l.record + l.points);
-  return true;
+SharedObject* PolygonObject::TakeOwn() {
+  SharedObject* own = object_ && !object_->stored ? object_ : nullptr;
+  if (own) object_ = nullptr;
+  Empty();
+  return own;
 }
 
 void PolygonObject::Empty() {
+  if (object_) object_->Unref();
+  object_ = nullptr;
   key_ = 0;
-  rings_.Clear();
-  record_ = GsbObjectRecord();
-  points_ = nullptr;
-  segments_ = nullptr;
-  name_ = name2_ = "";
 }
 
-bool PolygonObject::Fail(const char** why, const char* text) {
-  Empty();
-  *why = text;
-  return false;
-}
-
-bool PolygonObject::Load(QFile& file, uint64_t offset, const char** why) {
-  Empty();
-  if (!buffer_) return Fail(why, kNotUsable);
-  const GsbHeader& h = owner_.Header();
-  if (offset < FirstRecordOffset(h)) return Fail(why, kInHeader);
-  // From a file read by the system one read takes a small record whole (a
-  // longer one needs a second); from a mapped view the prefix comes first,
-  // so that no more than the record is copied.
-  const uint64_t fileSize = owner_.FileSize();
-  if (offset > uint64_t(INT64_MAX) || offset >= fileSize) return Fail(why, kUnreadable);
-  const uint32_t head = uint32_t(std::min<uint64_t>(
-      {bufferSize_, file.IsMapped() ? kGsbRecordPrefixSize : kFirstReadBytes, fileSize - offset}));
-  if (head < kGsbRecordPrefixSize || !file.ReadAt(int64_t(offset), buffer_, head))
-    return Fail(why, kUnreadable);
-  const uint8_t kind = buffer_[0];
-  const uint32_t length = QLoadU32LE(buffer_ + 4);
-  if (length > bufferSize_) return Fail(why, kTooLong);
-  if (length < kGsbRecordPrefixSize) return Fail(why, kTooShort);
-  if (length > head && !file.ReadAt(int64_t(offset) + head, buffer_ + head, length - head))
-    return Fail(why, kUnreadable);
-
-  if (kind != kGsbRegion && kind != kGsbLine && kind != kGsbPoint) {
-    // A kind the engine does not know: held, but it matches no search.
-    record_.kind = kind;
-    record_.length = length;
-    key_ = offset;
-    return true;
-  }
-  GsbObjectRecord r;
-  if (!DecodeGsbObjectRecord(buffer_, length, h.IsCurrentLayout(), &r, why)) return Fail(why, *why);
-  // The names end in NULs inside the record.
-  name_ = r.name.data();
-  name2_ = r.name2.data();
-  if (kind == kGsbPoint) {
-    record_ = r;
-    key_ = offset;
-    return true;
-  }
-  if (r.points > h.maxPoints || r.rings > h.maxRings || r.segments > h.maxPoints)
-    return Fail(why, kOverMaxima);
-  uint8_t* base = buffer_;
-  if (GsbRingCountSum(base, r) != r.points) return Fail(why, kRingSum);
-
-  RingPoint* points = pointArray_;
-  SegmentRecord* segments = segmentArray_;
-  if (r.Packed()) {
-    if ((r.points && !pointArray_) || (r.segments && !segmentArray_)) return Fail(why, kNoRoom);
-  } else {
-    // Raw coordinates are used where they lie, turned in place from their
-    // little-endian bytes into values (each value is read before its bytes
-    // are written).
-    if (r.coordinateOffset % 4 != 0) return Fail(why, kMisaligned);
-    uint8_t* at = base + r.coordinateOffset;
-    points = reinterpret_cast<RingPoint*>(at);
-    segments = r.segments ? reinterpret_cast<SegmentRecord*>(at + 8 * size_t(r.points)) : nullptr;
-  }
-  if (!DecodeGsbCoordinates(base, r, points, segments, why)) return Fail(why, *why);
-  points_ = points;
-  segments_ = segments;
-  record_ = r;
-  uint32_t first = 0;
-  for (uint32_t i = 0; i < r.rings; ++i) {
-    const uint32_t count = GsbRingCount(base, r, i);
-    if (!rings_.Add(points_ + first, count)) return Fail(why, kNoMemory);
-    first += count;
-  }
-  key_ = offset;
-  return true;
+const SegmentRecord* PolygonObject::Segments() const {
+  if (!object_ || object_->record.segments == 0) return nullptr;
+  return owner_.SegmentsOf(*object_);
 }
 
 uint32_t PolygonObject::RecordNumber() const {
-  return Kind() == kGsbRegion || Kind() == kGsbLine || Kind() == kGsbPoint ? record_.recordNumber
+  return Kind() == kGsbRegion || Kind() == kGsbLine || Kind() == kGsbPoint ? O().record.recordNumber
                                                                            : 0;
 }
 
@@ -209,8 +114,8 @@ int32_t PolygonObject::GetNumCoords(uint32_t* points, uint32_t* parts) const {
   if (Kind() == kGsbPoint) {
     *points = *parts = 1;
   } else {
-    *points = record_.points;
-    *parts = record_.rings;
+    *points = O().record.points;
+    *parts = O().record.rings;
   }
   return 1;
 }
@@ -219,32 +124,31 @@ int32_t PolygonObject::GetCoords(int32_t* points, uint32_t maxPoints, uint32_t* 
                                  uint32_t maxParts, uint32_t* parts) const {
   pipError& error = owner_.Error();
   const bool point = Kind() == kGsbPoint;
-  const uint32_t rings = point ? 1 : record_.rings;
+  const uint32_t rings = point ? 1 : O().record.rings;
   if (maxParts < rings) {
     error.Report(Q_ERROR_TABLE_OVERFLOW, kObjectTooManyPartsText, kPolysrchSource,
                  kLineTooManyParts);
     return -1;
   }
-  for (uint32_t i = 0; i < rings; ++i)
-    partCounts[i] = point ? 1 : GsbRingCount(buffer_, record_, i);
+  for (uint32_t i = 0; i < rings; ++i) partCounts[i] = point ? 1 : O().ringCounts[i];
   *parts = rings;
-  const uint32_t total = point ? 1 : record_.points;
+  const uint32_t total = point ? 1 : O().record.points;
   if (maxPoints < total) {
     error.Report(Q_ERROR_TABLE_OVERFLOW, kObjectTooManyPointsText, kPolysrchSource,
                  kLineTooManyPoints);
     return -1;
   }
   if (point) {
-    points[0] = record_.x;
-    points[1] = record_.y;
+    points[0] = O().record.x;
+    points[1] = O().record.y;
   } else if (total) {
-    std::memcpy(points, points_, sizeof(RingPoint) * size_t(total));
+    std::memcpy(points, O().points.data(), sizeof(RingPoint) * size_t(total));
   }
   return 1;
 }
 
 bool PolygonObject::ContainsPoint(int32_t x, int32_t y) const {
-  return Kind() == kGsbRegion && rings_.Contains(x, y);
+  return Kind() == kGsbRegion && O().rings.Contains(x, y);
 }
 
 bool PolygonObject::PointWithin(int32_t x, int32_t y, uint32_t radius) const {
@@ -255,80 +159,120 @@ bool PolygonObject::PointWithin(int32_t x, int32_t y, uint32_t radius) const {
 }
 
 int32_t PolygonObject::DistanceToPoint(int32_t x, int32_t y) const {
-  return pipDistance(x, y, record_.x, record_.y, owner_.CoordinateKind(), nullptr);
+  return pipDistance(x, y, O().record.x, O().record.y, owner_.CoordinateKind(), nullptr);
 }
 
 double PolygonObject::DistanceToRings(int32_t x, int32_t y, int32_t* nearestX,
                                       int32_t* nearestY) const {
-  return rings_.Distance(x, y, owner_.CoordinateKind(), Kind(), record_.bounds.ymin, nearestX,
-                         nearestY);
+  return O().rings.Distance(x, y, owner_.CoordinateKind(), Kind(), O().record.bounds.ymin,
+                            nearestX, nearestY);
 }
 
 SegmentFrame PolygonObject::Frame() const {
-  return SegmentFrame::Make(record_.bounds.xmin, record_.bounds.ymin, owner_.CoordinateKind());
+  return SegmentFrame::Make(O().record.bounds.xmin, O().record.bounds.ymin,
+                            owner_.CoordinateKind());
 }
 
 bool PolygonObject::WithinRadius(int32_t x, int32_t y, uint32_t radius) const {
-  if (!segments_ || record_.segments == 0) return false;
-  return SegmentsWithinRadius(segments_, record_.segments, Frame(), x, y,
+  const SegmentRecord* segments = Segments();
+  if (!segments) return false;
+  return SegmentsWithinRadius(segments, O().record.segments, Frame(), x, y,
                               int32_t(std::min<uint32_t>(radius, INT32_MAX)));
 }
 
 int32_t PolygonObject::SegmentDistance(int32_t x, int32_t y) const {
-  if (!segments_ || record_.segments == 0) return -1;
-  return SegmentsDistance(segments_, record_.segments, Frame(), x, y);
+  const SegmentRecord* segments = Segments();
+  if (!segments) return -1;
+  return SegmentsDistance(segments, O().record.segments, Frame(), x, y);
 }
 
-// ---- PolygonCacheIndex -----------------------------------------------------------
+// ---- ObjectStore ----------------------------------------------------------------------
 
-void PolygonCacheIndex::Reserve(size_t objects) {
-  const size_t size = std::bit_ceil(std::max<size_t>(2 * objects, 8));
-  if (size <= entries_.size()) return;
-  std::vector<Entry> held;
-  for (const Entry& e : entries_)
-    if (e.offset) held.push_back(e);
-  entries_.assign(size, Entry{0, nullptr});
-  mask_ = size - 1;
-  for (const Entry& e : held) Insert(e.offset, e.object);
+ObjectStore::~ObjectStore() {
+  for (Shard& shard : shards_)
+    for (SharedObject* o : shard.clock) o->Unref();
 }
 
-size_t PolygonCacheIndex::Home(uint64_t offset) const {
-  // Record offsets are multiples of 4 spread over the file: a multiplicative
-  // hash spreads them over the table.
-  return size_t((offset * 0x9E3779B97F4A7C15ull) >> 20) & mask_;
+SharedObject* ObjectStore::Find(uint64_t offset) {
+  Shard& shard = ShardOf(offset);
+  std::lock_guard<std::mutex> hold(shard.mutex);
+  SharedObject* o = shard.byOffset.Find(offset);
+  if (!o) return nullptr;
+  o->Ref();
+  if (!o->referenced.load(std::memory_order_relaxed))
+    o->referenced.store(1, std::memory_order_relaxed);
+  return o;
 }
 
-PolygonObject* PolygonCacheIndex::Find(uint64_t offset) const {
-  for (size_t i = Home(offset);; i = (i + 1) & mask_) {
-    const Entry& e = entries_[i];
-    if (e.offset == offset) return e.object;
-    if (e.offset == 0) return nullptr;
+SharedObject* ObjectStore::Insert(SharedObject* made) {
+  Shard& shard = ShardOf(made->offset);
+  std::lock_guard<std::mutex> hold(shard.mutex);
+  if (SharedObject* held = shard.byOffset.Find(made->offset)) {
+    // Another handle decoded it meanwhile: the one held is shown.
+    made->Unref();
+    held->Ref();
+    return held;
   }
+  const bool full = shard.bytes + made->bytes > shardBudget_ && !shard.clock.empty();
+  if (full && shard.offered++ % kAdmitEvery != 0) return made;
+  made->stored = true;
+  made->Ref();  // the store's count
+  shard.byOffset.Reserve(shard.clock.size() + 1);
+  shard.byOffset.Insert(made->offset, made);
+  shard.clock.push_back(made);
+  shard.bytes += made->bytes;
+  while (shard.bytes > shardBudget_ && shard.clock.size() > 1) {
+    if (shard.hand >= shard.clock.size()) shard.hand = 0;
+    SharedObject* o = shard.clock[shard.hand];
+    if (o == made || o->referenced.exchange(0, std::memory_order_relaxed)) {
+      ++shard.hand;
+      continue;
+    }
+    shard.byOffset.Erase(o->offset);
+    shard.clock[shard.hand] = shard.clock.back();
+    shard.clock.pop_back();
+    shard.bytes -= o->bytes;
+    o->Unref();
+  }
+  return made;
 }
 
-void PolygonCacheIndex::Insert(uint64_t offset, PolygonObject* object) {
-  size_t i = Home(offset);
-  while (entries_[i].offset != 0 && entries_[i].offset != offset) i = (i + 1) & mask_;
-  entries_[i] = {offset, object};
+size_t ObjectStore::Count() const {
+  size_t n = 0;
+  for (const Shard& shard : shards_) {
+    std::lock_guard<std::mutex> hold(shard.mutex);
+    n += shard.clock.size();
+  }
+  return n;
 }
 
-void PolygonCacheIndex::Erase(uint64_t offset) {
-  size_t i = Home(offset);
-  while (entries_[i].offset != offset) {
-    if (entries_[i].offset == 0) return;
-    i = (i + 1) & mask_;
+// ---- the files of the process ---------------------------------------------------------
+
+namespace {
+
+// What makes two opens one file: the same file, unchanged, in the same mode.
+struct FileKey {
+  uint64_t device, inode;
+  int64_t size, modified;
+  uint32_t mode;
+  bool operator<(const FileKey& o) const {
+    return std::tie(device, inode, size, modified, mode) <
+           std::tie(o.device, o.inode, o.size, o.modified, o.mode);
   }
-  // Backward shift: later entries of the run move up when their home allows.
-  for (size_t j = (i + 1) & mask_;; j = (j + 1) & mask_) {
-    if (entries_[j].offset == 0) break;
-    const size_t home = Home(entries_[j].offset);
-    const bool between = i <= j ? (home > i && home <= j) : (home > i || home <= j);
-    if (between) continue;
-    entries_[i] = entries_[j];
-    i = j;
-  }
-  entries_[i] = {0, nullptr};
+};
+
+// Taken at open and close only, never by a search.
+std::mutex& FilesMutex() {
+  static auto* mutex = new std::mutex;
+  return *mutex;
 }
+
+std::map<FileKey, std::weak_ptr<SharedBoundaryFile>>& Files() {
+  static auto* files = new std::map<FileKey, std::weak_ptr<SharedBoundaryFile>>;
+  return *files;
+}
+
+}  // namespace
 
 // ---- PolygonSearch ------------------------------------------------------------------
 
@@ -342,12 +286,16 @@ PolygonSearch::~PolygonSearch() {
   index_.reset();
   names_.reset();
   if (file_.IsOpen()) file_.Close();
+  if (shared_) {
+    std::lock_guard<std::mutex> hold(FilesMutex());
+    shared_.reset();
+  }
 }
 
 int32_t PolygonSearch::CacheCount(const GsbHeader& h, uint32_t mode) {
   const uint32_t m = mode & 3;
   if (m == 0) return 1;
-  const uint64_t budget = uint64_t(m == 1 ? 5 : m == 2 ? 20 : 100) * kCacheMiB;
+  const uint64_t budget = ObjectBudget(mode);
   uint64_t s = h.maxRecordLength;
   if (h.flags & kGsbFlagPacked) {
     s += 8 * uint64_t(h.maxPoints);
@@ -356,6 +304,11 @@ int32_t PolygonSearch::CacheCount(const GsbHeader& h, uint32_t mode) {
   if (h.regionCount == 0 && h.maxRings == 0) s = 0;
   if (s == 0) return 2;
   return int32_t(std::max<uint64_t>(budget / s, 2));
+}
+
+uint64_t PolygonSearch::ObjectBudget(uint32_t mode) {
+  const uint32_t m = mode & 3;
+  return uint64_t(m == 0 ? 0 : m == 1 ? 5 : m == 2 ? 20 : 100) * kCacheMiB;
 }
 
 bool PolygonSearch::Open(const char* path, uint32_t mode) {
@@ -375,9 +328,9 @@ bool PolygonSearch::Open(const char* path, uint32_t mode) {
        file_.Read(headerBytes_ + kGsbHeaderSize, kGsbExtensionSize, true) < 0))
     return false;
 
-  // The maxima size every buffer of the pool: they must fit the file. A
-  // packed stream holds at most kPackedValuesMax values; raw points take 8
-  // bytes of a record, rings 4.
+  // The maxima bound every record: they must fit the file. A packed stream
+  // holds at most kPackedValuesMax values; raw points take 8 bytes of a
+  // record, rings 4.
   const uint64_t fileSize = uint64_t(size);
   fileSize_ = fileSize;
   if (header_.maxRecordLength > fileSize ||
@@ -388,11 +341,34 @@ bool PolygonSearch::Open(const char* path, uint32_t mode) {
     return false;
   }
 
-  if (header_.offsetWidth == 1 || header_.IsCurrentLayout())
-    index_ = std::make_unique<rtSpatialIndex>(file_, header_.SpatialIndex(), *error_);
-  else
+  const bool rtree = header_.offsetWidth == 1 || header_.IsCurrentLayout();
+  platform::FileInfo info;
+  const bool known = platform::Env::Current().PathStat(path, &info) == 0 && info.regular &&
+                     uint64_t(info.size) == fileSize;
+  const FileKey key{info.device, info.inode, info.size, info.modifiedNanos, mode & 3};
+  {
+    std::lock_guard<std::mutex> hold(FilesMutex());
+    auto& files = Files();
+    for (auto it = files.begin(); it != files.end();)
+      it = it->second.expired() ? files.erase(it) : std::next(it);
+    if (known)
+      if (auto it = files.find(key); it != files.end()) shared_ = it->second.lock();
+    if (!shared_) {
+      auto made = std::make_shared<SharedBoundaryFile>(ObjectBudget(mode));
+      if (rtree && made->file.Open(path, QFile::kShared)) {
+        auto pages = std::make_shared<rtPageStore>(made->file, header_.SpatialIndex());
+        if (pages->IsOpen()) made->pages = std::move(pages);
+      }
+      if (known && (!rtree || made->pages)) files[key] = made;
+      shared_ = std::move(made);
+    }
+  }
+
+  if (!rtree)
     index_ = std::make_unique<QxySpatialIndex>(file_, header_.spatialIndexOffset32, *error_);
-  if (!index_->IsOpen()) {
+  else if (shared_->pages)
+    index_ = std::make_unique<rtSpatialIndex>(shared_->pages, *error_);
+  if (!index_ || !index_->IsOpen()) {
     ReportHeader(*error_, path, headerBytes_, "its spatial index cannot be read.",
                  kLineNotBoundaryFile);
     return false;
@@ -401,34 +377,15 @@ bool PolygonSearch::Open(const char* path, uint32_t mode) {
                                    this, *error_);
   if (!names_->IsOpen()) return false;
 
-  // The objects are made as the pool first needs them: an object not made
-  // yet is an empty one at the list's tail. Their buffers come in blocks
-  // that double up to about a mebibyte (at least one object), which keeps
-  // opening cheap whatever the pool's size and the objects' heads close
-  // together.
-  cacheSize_ = size_t(CacheCount(header_, mode));
-  storageEach_ = PolygonObject::StorageSize(header_);
-  objectsPerBlock_ = size_t(std::max<uint64_t>(1, kBlockBytes / storageEach_));
+  // The views are made as the pool first needs them: a view not made yet is
+  // an empty one at the list's tail.
+  cacheSize_ = std::min<size_t>(size_t(CacheCount(header_, mode)), kViewsMax);
   return AddObject();
 }
 
 bool PolygonSearch::AddObject() {
   PolygonObject* object = new (std::nothrow) PolygonObject(*this);
   if (!object) return false;
-  if (blockUsed_ == blockObjects_) {
-    blockObjects_ =
-        std::min({std::max<size_t>(2 * blockObjects_, 4), objectsPerBlock_, cacheSize_ - created_});
-    blockUsed_ = 0;
-    blocks_.emplace_back(new (std::nothrow) uint8_t[size_t(storageEach_) * blockObjects_]);
-  }
-  // Without its block an object allocates its own buffers.
-  uint8_t* storage =
-      blocks_.back() ? blocks_.back().get() + size_t(storageEach_) * blockUsed_ : nullptr;
-  ++blockUsed_;
-  if (!object->Allocate(storage)) {
-    delete object;
-    return false;
-  }
   cache_.AddTail(object);
   ++created_;
   cacheIndex_.Reserve(created_);
@@ -442,15 +399,165 @@ int PolygonSearch::NameKeyCompare(void* /*context*/, const void* key, const void
   return n == 0 ? 0 : QTreeKeyCompare(k, entryKey, n);
 }
 
-PolygonObject* PolygonSearch::FetchObject(uint64_t offset) {
+void PolygonSearch::ReportLoad(uint64_t offset, const char* why) const {
+  char detail[kQErrorDetailSize];
+  StrFormat(detail, sizeof detail, "Object record at %" PRIu64 " %s", offset, why);
+  error_->Report(Q_ERROR_CHECKSUM, detail, kPolysrchSource, __LINE__);
+}
+
+const uint8_t* PolygonSearch::RecordBytes(uint64_t offset, uint32_t want,
+                                          uint32_t* available) const {
+  if (offset > uint64_t(INT64_MAX) || offset >= fileSize_) return nullptr;
+  if (file_.IsMapped()) {
+    // Decoded where it lies in the view: nothing is copied but what is kept.
+    const size_t view = std::min<uint64_t>(file_.ViewSize(), fileSize_);
+    if (offset >= view) return nullptr;
+    *available = uint32_t(std::min<uint64_t>(view - offset, UINT32_MAX));
+    return file_.View() + offset;
+  }
+  const uint32_t n = uint32_t(std::min<uint64_t>(want, fileSize_ - offset));
+  if (scratch_.size() < n) scratch_.resize(n);
+  // A file read by the system is read through this handle's own file.
+  if (!const_cast<QFile&>(file_).ReadAt(int64_t(offset), scratch_.data(), n)) return nullptr;
+  *available = n;
+  return scratch_.data();
+}
+
+SharedObject* PolygonSearch::Decode(uint64_t offset, bool withSegments, const char** why,
+                                    SharedObject* into) const {
+  // Filled again, an object keeps the room of its vectors and rings.
+  std::unique_ptr<SharedObject, void (*)(SharedObject*)> o(
+      into ? into : new SharedObject, [](SharedObject* x) { x->Unref(); });
+  o->refs.store(1, std::memory_order_relaxed);
+  o->referenced.store(1, std::memory_order_relaxed);
+  o->record = GsbObjectRecord();
+  o->name.clear();
+  o->name2.clear();
+  o->ringCounts.clear();
+  o->points.clear();
+  o->rings.Clear();
+  delete[] o->segments.exchange(nullptr, std::memory_order_relaxed);
+  const GsbHeader& h = header_;
+  if (offset < FirstRecordOffset(h)) {
+    *why = kInHeader;
+    return nullptr;
+  }
+  const uint32_t bufferSize = std::max<uint32_t>(h.maxRecordLength, kGsbRecordPrefixSize);
+  uint32_t available = 0;
+  const uint8_t* bytes = RecordBytes(offset, std::min(bufferSize, kFirstReadBytes), &available);
+  if (!bytes || available < kGsbRecordPrefixSize) {
+    *why = kUnreadable;
+    return nullptr;
+  }
+  const uint8_t kind = bytes[0];
+  const uint32_t length = QLoadU32LE(bytes + 4);
+  if (length > bufferSize) {
+    *why = kTooLong;
+    return nullptr;
+  }
+  if (length < kGsbRecordPrefixSize) {
+    *why = kTooShort;
+    return nullptr;
+  }
+  if (length > available) {
+    bytes = file_.IsMapped() ? nullptr : RecordBytes(offset, length, &available);
+    if (!bytes || available < length) {
+      *why = kUnreadable;
+      return nullptr;
+    }
+  }
+  o->offset = offset;
+  if (kind != kGsbRegion && kind != kGsbLine && kind != kGsbPoint) {
+    // A kind the engine does not know: held, but it matches no search.
+    o->record.kind = kind;
+    o->record.length = length;
+    o->record.name = o->record.name2 = {};
+    o->bytes = o->Bytes();
+    return o.release();
+  }
+  GsbObjectRecord& r = o->record;
+  if (!DecodeGsbObjectRecord(bytes, length, h.IsCurrentLayout(), &r, why)) return nullptr;
+  // The names end in NULs inside the record.
+  o->name.assign(r.name.data(), strnlen(r.name.data(), r.name.size()));
+  o->name2.assign(r.name2.data(), strnlen(r.name2.data(), r.name2.size()));
+  r.name = o->name;
+  r.name2 = o->name2;
+  if (kind != kGsbPoint) {
+    if (r.points > h.maxPoints || r.rings > h.maxRings || r.segments > h.maxPoints) {
+      *why = kOverMaxima;
+      return nullptr;
+    }
+    o->ringCounts.resize(r.rings);
+    uint64_t sum = 0;
+    for (uint32_t i = 0; i < r.rings; ++i)
+      sum += o->ringCounts[i] = GsbRingCount(bytes, r, i);
+    if (sum != r.points) {
+      *why = kRingSum;
+      return nullptr;
+    }
+    const bool packedRoom = (h.flags & kGsbFlagPacked) != 0;
+    const bool segmentRoom = packedRoom && (h.flags & kGsbFlagSegments) != 0;
+    if (r.Packed()) {
+      if ((r.points && !packedRoom) || (r.segments && !segmentRoom)) {
+        *why = kNoRoom;
+        return nullptr;
+      }
+    } else if (r.coordinateOffset % 4 != 0) {
+      *why = kMisaligned;
+      return nullptr;
+    }
+    o->points.resize(r.points);
+    std::unique_ptr<SegmentRecord[]> segments;
+    if (withSegments && r.segments) segments.reset(new SegmentRecord[r.segments]);
+    if (!DecodeGsbCoordinates(bytes, r, o->points.data(), segments.get(), why)) return nullptr;
+    o->segments.store(segments.release(), std::memory_order_relaxed);
+    uint32_t first = 0;
+    for (uint32_t i = 0; i < r.rings; ++i) {
+      if (!o->rings.Add(o->points.data() + first, o->ringCounts[i])) {
+        *why = kNoMemory;
+        return nullptr;
+      }
+      first += o->ringCounts[i];
+    }
+  }
+  o->bytes = o->Bytes() + (o->segments.load(std::memory_order_relaxed)
+                               ? sizeof(SegmentRecord) * size_t(r.segments)
+                               : 0);
+  return o.release();
+}
+
+const SegmentRecord* PolygonSearch::SegmentsOf(SharedObject& object) const {
+  if (const SegmentRecord* held = object.segments.load(std::memory_order_acquire)) return held;
+  const GsbObjectRecord& r = object.record;
+  // The record was whole and sound when the object was made: it is read
+  // again for its segment streams alone.
+  uint32_t available = 0;
+  const uint8_t* bytes = RecordBytes(object.offset, r.length, &available);
+  const char* why = kUnreadable;
+  std::unique_ptr<SegmentRecord[]> segments(new SegmentRecord[r.segments]);
+  std::vector<RingPoint> points(r.points);
+  if (bytes && available >= r.length &&
+      DecodeGsbCoordinates(bytes, r, points.data(), segments.get(), &why)) {
+    const SegmentRecord* expected = nullptr;
+    if (object.segments.compare_exchange_strong(expected, segments.get(),
+                                                std::memory_order_acq_rel))
+      return segments.release();
+    return expected;  // another handle's, decoded meanwhile
+  }
+  ReportLoad(object.offset, why);
+  return nullptr;
+}
+
+PolygonObject* PolygonSearch::FetchObject(uint64_t offset, bool segments) {
   if (!open_) return nullptr;
   if (PolygonObject* hit = offset ? cacheIndex_.Find(offset) : nullptr) {
+    if (segments && hit->SegmentCount() && !hit->Segments()) return nullptr;
     cache_.MoveToHead(hit);
     return hit;
   }
   auto* victim = static_cast<PolygonObject*>(cache_.Last());
   if (victim && victim->IsLoaded() && created_ < cacheSize_) {
-    // A pool that cannot grow any further keeps the objects it has.
+    // A pool that cannot grow any further keeps the views it has.
     if (AddObject())
       victim = static_cast<PolygonObject*>(cache_.Last());
     else
@@ -458,15 +565,22 @@ PolygonObject* PolygonSearch::FetchObject(uint64_t offset) {
   }
   if (!victim) return nullptr;
   if (victim->IsLoaded()) cacheIndex_.Erase(victim->Key());
-  const char* why = nullptr;
-  if (!victim->Load(file_, offset, &why)) {
-    char detail[kQErrorDetailSize];
-    StrFormat(detail, sizeof detail, "Object record at %" PRIu64 " %s", offset, why);
-    error_->Report(Q_ERROR_CHECKSUM, detail, kPolysrchSource, __LINE__);
-    return nullptr;
+  SharedObject* own = victim->TakeOwn();
+  SharedObject* object = offset ? shared_->objects.Find(offset) : nullptr;
+  if (object && own) own->Unref();
+  if (!object) {
+    const char* why = nullptr;
+    object = Decode(offset, segments, &why, own);
+    if (!object) {
+      ReportLoad(offset, why);
+      return nullptr;
+    }
+    object = shared_->objects.Insert(object);
   }
+  victim->Show(offset, object);
   cacheIndex_.Insert(offset, victim);
   cache_.MoveToHead(victim);
+  if (segments && victim->SegmentCount() && !victim->Segments()) return nullptr;
   return victim;
 }
 

@@ -49,6 +49,12 @@ class RingSet {
   // Drops the rings; the storage stays for the next object.
   void Clear();
   size_t Count() const { return rings_.size(); }
+  // The memory its rings and boxes hold (the points are the caller's).
+  size_t Bytes() const {
+    size_t n = rings_.capacity() * sizeof(Ring);
+    for (const auto& level : boxes_) n += level.capacity() * sizeof(Box);
+    return n;
+  }
 
   // The sum of the rings' RingCrossings is odd, or P is on a border.
   bool Contains(int32_t px, int32_t py) const;

@@ -231,7 +231,8 @@ int32_t PolySearchPointInPolygon::FindNext(char* name, int32_t size) {
   if (!enum_ || !MayStep(kLinePointAfterNotFound)) return -1;
   uint64_t offset = 0;
   for (bool more = Step(rect_, &offset); more; more = enum_->Next(&offset)) {
-    PolygonObject* o = search_.FetchObject(offset);
+    // Containment needs the rings alone; a radius the segment records too.
+    PolygonObject* o = search_.FetchObject(offset, radius_ != 0);
     if (!o) return -1;
     const int32_t code = Test(*o);
     if (code < 0) return -1;

@@ -11,6 +11,7 @@ namespace {
 
 constexpr const char* kSource = "rtindex";
 constexpr const char* kLocation = "rtIndex::rtIndex";
+static_assert(rtIndex::kDefaultCacheBudget == PIP_INDEX_CACHE_BYTES);
 
 // Pages of any size of 48 bytes or more are read here, not only the
 // builder's 32768.
@@ -32,7 +33,9 @@ constexpr const char* kUnreadable = "cannot be read.";
 constexpr const char* kWrongSize = "states another size than the root.";
 constexpr const char* kTooMany = "holds more entries than fit it.";
 constexpr const char* kBadCheckValue = "does not match its check value.";
-constexpr const char* kWrongLevel = "is not at the level its parent needs.";
+constexpr const char* kWrongLevel = kRtWrongLevelText;
+constexpr const char* kBelowLeaves = kSpatialPageBelowLeaves;
+constexpr const char* kEnteredTooOften = kSpatialPageEnteredTooOften;
 
 }  // namespace
 
@@ -64,42 +67,151 @@ uint32_t rtPage::CellOf(const SpatialRect& r) const {
 
 size_t rtPage::Bytes() const {
   auto held = [](const auto& v) { return v.capacity() * sizeof(v[0]); };
-  return sizeof *this + held(rects) + held(reference) + held(childViews) +
-         held(childGenerations) + held(axisX.borders) + held(axisX.buckets) +
-         held(axisY.borders) + held(axisY.buckets) + held(start) + held(items);
+  return sizeof *this + held(rects) + held(reference) + held(axisX.borders) +
+         held(axisX.buckets) + held(axisY.borders) + held(axisY.buckets) + held(start) +
+         held(items);
 }
 
-void rtPage::Release(uint64_t newGeneration) {
-  number = kNone;
-  generation = newGeneration;
-  count = 0;
-  bytes = 0;
-  cellsX = cellsY = 0;
-  rects = {};
-  reference = {};
-  childViews = {};
-  childGenerations = {};
-  axisX = axisY = Axis();
-  start = {};
-  items = {};
-}
+// ---- rtPageStore ---------------------------------------------------------------
 
-// ---- rtIndex -----------------------------------------------------------------
-
-rtIndex::rtIndex(QFile& file, uint64_t offset, pipError& error) : error_(error) {
-  uint8_t header[kSmallestPage];
+rtPageStore::rtPageStore(QFile& file, uint64_t offset) {
+  uint8_t header[rtIndex::kSmallestPage];
   if (offset > uint64_t(INT64_MAX) || !file.ReadAt(int64_t(offset), header, sizeof header)) return;
   const GsbPageHeader root = LoadGsbPageHeader(header);
   pageSize_ = root.pageSize;
   rootLevel_ = root.level;
-  if (pageSize_ < kSmallestPage || offset % pageSize_ != 0 || offset / pageSize_ > UINT32_MAX)
+  if (pageSize_ < rtIndex::kSmallestPage || offset % pageSize_ != 0 ||
+      offset / pageSize_ > UINT32_MAX)
     return;
   root_ = uint32_t(offset / pageSize_);
   const int64_t size = file.Size();
   pageCount_ = size > 0 ? uint64_t(size) / pageSize_ : 0;
-  records_ = std::make_unique<QRecordMgr>(kLocation, file, 0, pageSize_, kRawPages, error);
+  records_ = std::make_unique<QRecordMgr>(kLocation, file, 0, pageSize_, rtIndex::kRawPages,
+                                          recordError_);
   if (!records_->IsInitialised()) return;
+  // A slot for every page the file can hold: 8 bytes per page, against the
+  // page's own size of 48 or more.
+  slots_ = std::make_unique<std::atomic<rtPage*>[]>(size_t(pageCount_));
   open_ = true;
+}
+
+rtPageStore::~rtPageStore() {
+  // No reader is left: every rtIndex holds the store.
+  for (const Retired& r : retired_) delete r.page;
+  for (uint32_t n : resident_) delete slots_[n].load(std::memory_order_relaxed);
+}
+
+void rtPageStore::Join(Reader* reader) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  readers_.push_back(reader);
+}
+
+void rtPageStore::Leave(Reader* reader) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  readers_.erase(std::remove(readers_.begin(), readers_.end(), reader), readers_.end());
+  Collect();
+}
+
+void rtPageStore::SetBudget(uint64_t bytes) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  budget_.store(bytes, std::memory_order_relaxed);
+  Trim(nullptr);
+}
+
+uint64_t rtPageStore::CachedBytes() const {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return cachedBytes_;
+}
+
+size_t rtPageStore::CachedPages() const {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return resident_.size();
+}
+
+uint64_t rtPageStore::Decodes() const {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return decodes_;
+}
+
+const rtPage* rtPageStore::Load(uint32_t number, uint16_t level, const char** why) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (const rtPage* page = Find(number)) {
+    // Another reader decoded it meanwhile.
+    if (page->level == level) return page;
+    *why = kWrongLevel;
+    return nullptr;
+  }
+  const uint8_t* bytes = number < pageCount_ ? records_->GetRecord(number) : nullptr;
+  if (!bytes) {
+    *why = kUnreadable;
+    return nullptr;
+  }
+  auto page = std::make_unique<rtPage>();
+  if ((*why = Decode(bytes, level, page.get()))) return nullptr;
+  ++decodes_;
+  page->number = number;
+  page->generation = ++generations_;
+  page->bytes = page->Bytes();
+  rtPage* published = page.release();
+  slots_[number].store(published, std::memory_order_seq_cst);
+  resident_.push_back(number);
+  cachedBytes_ += published->bytes;
+  Trim(published);
+  return published;
+}
+
+void rtPageStore::Trim(const rtPage* keep) {
+  const uint64_t budget = budget_.load(std::memory_order_relaxed);
+  while (cachedBytes_ > budget && resident_.size() > (keep ? 1u : 0u)) {
+    if (hand_ >= resident_.size()) hand_ = 0;
+    const uint32_t number = resident_[hand_];
+    rtPage* page = slots_[number].load(std::memory_order_relaxed);
+    // A second chance for a page used since the sweep last passed it.
+    if (page == keep || page->referenced.exchange(0, std::memory_order_relaxed)) {
+      ++hand_;
+      continue;
+    }
+    slots_[number].store(nullptr, std::memory_order_seq_cst);
+    resident_[hand_] = resident_.back();
+    resident_.pop_back();
+    cachedBytes_ -= page->bytes;
+    retired_.push_back({page, epoch_.fetch_add(1, std::memory_order_seq_cst)});
+  }
+  Collect();
+}
+
+void rtPageStore::Collect() {
+  if (retired_.empty()) return;
+  // A reader that entered at an epoch after a page's retirement cannot have
+  // found it: its slot was cleared before.
+  uint64_t oldest = UINT64_MAX;
+  for (const Reader* r : readers_) {
+    const uint64_t e = r->entered.load(std::memory_order_seq_cst);
+    if (e != 0) oldest = std::min(oldest, e);
+  }
+  size_t kept = 0;
+  for (const Retired& r : retired_) {
+    if (r.epoch < oldest)
+      delete r.page;
+    else
+      retired_[kept++] = r;
+  }
+  retired_.resize(kept);
+}
+
+// ---- rtIndex -----------------------------------------------------------------
+
+rtIndex::rtIndex(QFile& file, uint64_t offset, pipError& error)
+    : rtIndex(std::make_shared<rtPageStore>(file, offset), error) {}
+
+rtIndex::rtIndex(std::shared_ptr<rtPageStore> store, pipError& error)
+    : error_(error), store_(std::move(store)), reader_(std::make_unique<rtPageStore::Reader>()) {
+  store_->Join(reader_.get());
+}
+
+rtIndex::~rtIndex() {
+  if (reader_->entered.load(std::memory_order_relaxed) != 0) store_->Exit(*reader_);
+  store_->Leave(reader_.get());
 }
 
 const rtPage* rtIndex::Damaged(uint32_t number, const char* why) {
@@ -109,89 +221,14 @@ const rtPage* rtIndex::Damaged(uint32_t number, const char* why) {
   return nullptr;
 }
 
-void rtIndex::SetCacheBudget(uint64_t bytes) {
-  budget_ = bytes;
-  Trim(nullptr);
+const rtPage* rtIndex::Load(uint32_t number, uint16_t level) {
+  if (!IsOpen()) return nullptr;
+  const char* why = nullptr;
+  const rtPage* page = store_->Load(number, level, &why);
+  return page ? page : Damaged(number, why);
 }
 
-rtPage* rtIndex::FreeObject() {
-  if (!free_.empty()) {
-    rtPage* page = free_.back();
-    free_.pop_back();
-    return page;
-  }
-  objects_.push_back(std::make_unique<rtPage>());
-  return objects_.back().get();
-}
-
-void rtIndex::Trim(const rtPage* keep) {
-  while (cachedBytes_ > budget_ && byNumber_.size() > (keep ? 1u : 0u)) {
-    // The least recently used page; a scan, since it runs only when a page
-    // is decoded beyond the budget, which costs far more.
-    rtPage* victim = nullptr;
-    for (const auto& [number, page] : byNumber_)
-      if (page != keep && (!victim || page->used < victim->used)) victim = page;
-    byNumber_.erase(victim->number);
-    cachedBytes_ -= victim->bytes;
-    if (last_ == victim) last_ = nullptr;
-    victim->Release(++generations_);
-    free_.push_back(victim);
-  }
-}
-
-const rtPage* rtIndex::Page(uint32_t number, uint16_t level) {
-  if (!open_) return nullptr;
-  if (last_ && last_->number == number && last_->level == level) {
-    last_->used = ++tick_;
-    return last_;
-  }
-  if (auto it = byNumber_.find(number); it != byNumber_.end()) {
-    rtPage* page = it->second;
-    page->used = ++tick_;
-    last_ = page;
-    if (page->level != level) return Damaged(number, kWrongLevel);
-    return page;
-  }
-  const uint8_t* bytes = records_->GetRecord(number);
-  if (!bytes) return Damaged(number, kUnreadable);
-  rtPage* page = FreeObject();
-  // A new generation before anything changes, so that no note of the page
-  // this object held survives a failed decode.
-  page->number = rtPage::kNone;
-  page->generation = ++generations_;
-  if (const char* why = Decode(bytes, level, page)) {
-    page->Release(++generations_);
-    free_.push_back(page);
-    return Damaged(number, why);
-  }
-  ++decodes_;
-  page->number = number;
-  page->bytes = page->Bytes();
-  page->used = ++tick_;
-  byNumber_.emplace(number, page);
-  cachedBytes_ += page->bytes;
-  last_ = page;
-  Trim(page);
-  return page;
-}
-
-const rtPage* rtIndex::Child(const rtPage* parent, uint32_t i, uint32_t number, uint16_t level) {
-  const rtPage* known = parent->childViews[i];
-  if (known && known->generation == parent->childGenerations[i] && known->level == level) {
-    known->used = ++tick_;
-    return known;
-  }
-  const uint64_t parentGeneration = parent->generation;
-  const rtPage* child = Page(number, level);
-  // Decoding the child may have let the parent's page go.
-  if (child && parent->generation == parentGeneration) {
-    parent->childViews[i] = child;
-    parent->childGenerations[i] = child->generation;
-  }
-  return child;
-}
-
-const char* rtIndex::Decode(const uint8_t* bytes, uint16_t level, rtPage* page) {
+const char* rtPageStore::Decode(const uint8_t* bytes, uint16_t level, rtPage* page) const {
   const GsbPageHeader h = LoadGsbPageHeader(bytes);
   const uint16_t count = h.count;
   if (h.pageSize != pageSize_) return kWrongSize;
@@ -203,8 +240,6 @@ const char* rtIndex::Decode(const uint8_t* bytes, uint16_t level, rtPage* page) 
   page->leaf = (h.flags & kGsbPageLeaf) != 0;
   page->rects.resize(count);
   page->reference.resize(count);
-  page->childViews.assign(page->leaf ? 0 : count, nullptr);
-  page->childGenerations.assign(page->leaf ? 0 : count, 0);
   for (uint16_t i = 0; i < count; ++i) {
     const GsbPageEntry e = DecodeGsbPageEntry(bytes, i);
     page->rects[i] = {e.bounds.xmin, e.bounds.ymin, e.bounds.xmax, e.bounds.ymax};
@@ -214,7 +249,7 @@ const char* rtIndex::Decode(const uint8_t* bytes, uint16_t level, rtPage* page) 
   return nullptr;
 }
 
-void rtIndex::BuildGrid(rtPage* p) {
+void rtPageStore::BuildGrid(rtPage* p) {
   p->cellsX = p->cellsY = 0;
   p->axisX = p->axisY = rtPage::Axis();
   p->start.clear();
@@ -304,7 +339,7 @@ bool rtSpatialIndexEnum::Push(const rtPage* p, uint32_t page, uint16_t level) {
     top_ = -1;
     return false;
   }
-  const Frame frame{p, p->generation, page, 0, p->CellOf(rect_), level};
+  const Frame frame{p, page, 0, p->CellOf(rect_), level};
   if (frame.cell != rtPage::kNone) {
     // A cell without entries leaves nothing to visit on this page.
     const uint32_t first = p->start[frame.cell];
@@ -322,17 +357,26 @@ bool rtSpatialIndexEnum::First(const SpatialRect& rect, uint64_t* offset) {
   top_ = -1;
   entered_ = 0;
   failed_ = false;
+  rtIndex::Pin pin(index_);
   const uint32_t root = index_.RootPage();
   if (!Push(index_.Page(root, index_.RootLevel()), root, index_.RootLevel())) return false;
-  return Next(offset);
+  return Step(offset);
 }
 
 bool rtSpatialIndexEnum::Next(uint64_t* offset) {
   if (top_ < 0) return false;
+  rtIndex::Pin pin(index_);
+  // The pages seen by the last step may have given way since.
+  for (int32_t i = 0; i <= top_; ++i) At(i).view = nullptr;
+  return Step(offset);
+}
+
+bool rtSpatialIndexEnum::Step(uint64_t* offset) {
+  if (top_ < 0) return false;
   for (;;) {
     Frame& frame = At(top_);
     const rtPage* page = frame.view;
-    if (page->generation != frame.generation) {
+    if (!page) {
       page = index_.Page(frame.page, frame.level);
       if (!page) {
         failed_ = true;
@@ -340,7 +384,6 @@ bool rtSpatialIndexEnum::Next(uint64_t* offset) {
         return false;
       }
       frame.view = page;
-      frame.generation = page->generation;
     }
     uint32_t hit = rtPage::kNone;
     if (frame.cell != rtPage::kNone) {

@@ -15,11 +15,19 @@
 // and code 111 reported; a walk over a sound tree never fails. An index whose
 // root page cannot be read, or whose page size is below 48, does not open.
 //
-// Pages are decoded once into columns and kept by the index within a memory
-// budget (rtIndex::kDefaultCacheBudget, PIP_INDEX_CACHE_BYTES of zonelib.h,
-// 256 MiB, unless the caller sets another): every page of the file while they fit it, the least recently
-// used giving way beyond it, and always the page in use. The budget changes
-// what is decoded again, never what a walk yields.
+// Pages are decoded once into columns and kept within a memory budget
+// (rtIndex::kDefaultCacheBudget, PIP_INDEX_CACHE_BYTES of zonelib.h, 256 MiB,
+// unless the caller sets another): every page of the file while they fit it,
+// pages not used since the last sweep giving way beyond it (a clock), and
+// always the page in use. The budget changes what is decoded again, never
+// what a walk yields.
+// The decoded pages live in an rtPageStore, which the handles of one file in
+// one process share: a page once decoded is never changed, and is published
+// to every reader by one atomic store, so that readers take no lock; only a
+// page not decoded yet takes the store's lock. A page that gives way is freed
+// once no reader that could have seen it is still in a walk: each reader
+// (rtIndex) notes the store's epoch while it holds a Pin, and a page retired
+// at an epoch is freed when every pinned reader entered later.
 // A page of many entries also gets a grid of cells listing the entries that
 // meet each cell, so that a query lying inside one cell looks only at those.
 // The grid's column and row borders lie at quantiles of the entries' centres,
@@ -27,10 +35,11 @@
 // The answers are those of a scan of the whole page.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <unordered_map>
+#include <mutex>
 #include <vector>
 
 #include "base/qfile.h"
@@ -88,23 +97,25 @@ class SpatialIndex {
 
 // ---- R-tree ----------------------------------------------------------------
 
-// One R-tree page, decoded.
+// Completion of "Spatial index page <n> ..." for a page met at another level.
+inline constexpr const char* kRtWrongLevelText = "is not at the level its parent needs.";
+
+// One R-tree page, decoded; never changed once published.
 struct rtPage {
   static constexpr uint32_t kNone = UINT32_MAX;
 
   uint32_t number = kNone;
-  uint64_t generation = 0;  // changes with every decode into this object
-  mutable uint64_t used = 0;  // the index's clock at its last use
-  size_t bytes = 0;           // memory held while decoded
+  uint64_t generation = 0;  // one per decode, never reused
+  // Set by every use, cleared by the store's clock sweep: a page used since
+  // the last sweep stays. Written only when it changes, so that readers of
+  // a page on many threads do not make its line bounce.
+  mutable std::atomic<uint8_t> referenced{1};
+  size_t bytes = 0;  // memory held while decoded
   uint16_t count = 0;
   uint16_t level = 0;
   bool leaf = false;
   std::vector<SpatialRect> rects;
   std::vector<uint64_t> reference;
-  // Of an inner page: the child pages as last decoded for entry i, valid
-  // while the child's generation is the one noted.
-  mutable std::vector<const rtPage*> childViews;
-  mutable std::vector<uint64_t> childGenerations;
 
   // One axis of the grid: its cell borders, ascending, and a table that
   // finds a value's cell without a bisection: bucket b (of 2^shift units
@@ -153,80 +164,175 @@ struct rtPage {
   uint32_t CellOf(const SpatialRect& r) const;
   // The memory its columns and grid hold.
   size_t Bytes() const;
-  // Gives that memory back; the object stays for reuse, under a new
-  // generation so that no note of its page survives.
-  void Release(uint64_t newGeneration);
+  void Touch() const {
+    if (!referenced.load(std::memory_order_relaxed))
+      referenced.store(1, std::memory_order_relaxed);
+  }
 };
 
-class rtIndex {
+// The decoded pages of one index, shared by its readers (see the top).
+// Every member is safe to call from any thread.
+class rtPageStore {
  public:
-  // Raw pages the record manager keeps for decoding.
-  static constexpr uint32_t kRawPages = 10;
-  static constexpr uint32_t kSmallestPage = 48;
-  // Bytes of decoded pages an index keeps unless told otherwise.
-  static constexpr uint64_t kDefaultCacheBudget = PIP_INDEX_CACHE_BYTES;
-
-  // Reads the root page's header at offset of file; the index opens when it
+  // Reads the root page's header at offset of file; the store opens when it
   // can be read, states a page size of 48 or more and offset is a multiple
-  // of it.
-  rtIndex(QFile& file, uint64_t offset, pipError& error);
-  rtIndex(const rtIndex&) = delete;
-  rtIndex& operator=(const rtIndex&) = delete;
+  // of it. file must outlive the store; it is read only under the store's
+  // lock.
+  rtPageStore(QFile& file, uint64_t offset);
+  ~rtPageStore();
+  rtPageStore(const rtPageStore&) = delete;
+  rtPageStore& operator=(const rtPageStore&) = delete;
 
   bool IsOpen() const { return open_; }
   uint32_t RootPage() const { return root_; }
   uint16_t RootLevel() const { return rootLevel_; }
   uint16_t PageSize() const { return pageSize_; }
-  // Pages the file can hold, the most a walk enters.
   uint64_t PageCount() const { return pageCount_; }
 
-  // Page number decoded, when it is a sound page of level; null otherwise
-  // (reported). Valid until the next call.
-  const rtPage* Page(uint32_t number, uint16_t level);
-  // Child page number (of level) of entry i of parent; the same, found
-  // through the parent's note of it when that still holds.
-  const rtPage* Child(const rtPage* parent, uint32_t i, uint32_t number, uint16_t level);
-  // Reports page number as damaged ("Spatial index page <n> " + why).
-  void ReportDamaged(uint32_t number, const char* why) { Damaged(number, why); }
+  // One reader's note of the epoch it entered at (0: not in a walk).
+  struct alignas(64) Reader {
+    std::atomic<uint64_t> entered{0};
+    int pins = 0;  // of its own thread
+  };
+  // A reader is known to the store from Join to Leave (not while pinned).
+  void Join(Reader* reader);
+  void Leave(Reader* reader);
+  void Enter(Reader& reader) {
+    reader.entered.store(epoch_.load(std::memory_order_seq_cst), std::memory_order_seq_cst);
+  }
+  void Exit(Reader& reader) { reader.entered.store(0, std::memory_order_release); }
 
-  // The memory budget of decoded pages: the pages kept hold at most budget
-  // bytes, or one page when that one page is larger. Lowering it lets pages
-  // go at once.
-  void SetCacheBudget(uint64_t bytes);
-  uint64_t CacheBudget() const { return budget_; }
-  // What is kept now, and how many pages were decoded so far.
-  uint64_t CachedBytes() const { return cachedBytes_; }
-  size_t CachedPages() const { return byNumber_.size(); }
-  uint64_t Decodes() const { return decodes_; }
+  // The page published for number, or null; the caller is entered.
+  const rtPage* Find(uint32_t number) const {
+    return number < pageCount_ ? slots_[number].load(std::memory_order_seq_cst) : nullptr;
+  }
+  // Decodes page number (of level) and publishes it, unless another thread
+  // did meanwhile; null with why set when it cannot be read or is not sound.
+  // The caller is entered.
+  const rtPage* Load(uint32_t number, uint16_t level, const char** why);
+
+  void SetBudget(uint64_t bytes);
+  uint64_t Budget() const { return budget_.load(std::memory_order_relaxed); }
+  uint64_t CachedBytes() const;
+  size_t CachedPages() const;
+  uint64_t Decodes() const;
 
  private:
   // Null when the page is sound, else why not.
-  const char* Decode(const uint8_t* bytes, uint16_t level, rtPage* page);
+  const char* Decode(const uint8_t* bytes, uint16_t level, rtPage* page) const;
   static void BuildGrid(rtPage* page);
-  const rtPage* Damaged(uint32_t number, const char* why);
-  // An object to decode into: a free one, or a new one.
-  rtPage* FreeObject();
-  // Lets least recently used pages go, keeping keep, until the budget holds.
+  // Under mutex_: lets pages go, keeping keep, until the budget holds, and
+  // frees what no reader can see any more.
   void Trim(const rtPage* keep);
+  void Collect();
 
-  pipError& error_;
+  mutable std::mutex mutex_;
+  pipError recordError_;  // the record manager's; damage is reported by readers
   std::unique_ptr<QRecordMgr> records_;
   bool open_ = false;
   uint32_t root_ = 0;
   uint16_t rootLevel_ = 0;
   uint16_t pageSize_ = 0;
   uint64_t pageCount_ = 0;
-  // Every page object made; never freed while the index lives, since walks
-  // and parents keep pointers to them, checked by generation.
-  std::vector<std::unique_ptr<rtPage>> objects_;
-  std::vector<rtPage*> free_;
-  std::unordered_map<uint32_t, rtPage*> byNumber_;
-  uint64_t budget_ = kDefaultCacheBudget;
+  std::unique_ptr<std::atomic<rtPage*>[]> slots_;
+  std::vector<uint32_t> resident_;  // numbers of the pages published
+  size_t hand_ = 0;                 // the clock's, in resident_
+  std::atomic<uint64_t> budget_{PIP_INDEX_CACHE_BYTES};
   uint64_t cachedBytes_ = 0;
-  uint64_t tick_ = 0;
-  uint64_t generations_ = 0;
   uint64_t decodes_ = 0;
-  rtPage* last_ = nullptr;  // the page asked for last
+  uint64_t generations_ = 0;
+  std::atomic<uint64_t> epoch_{1};
+  std::vector<Reader*> readers_;
+  struct Retired {
+    rtPage* page;
+    uint64_t epoch;
+  };
+  std::vector<Retired> retired_;
+};
+
+// One reader of an index: a handle's (or a test's) view of a page store.
+// Used by one thread at a time.
+class rtIndex {
+ public:
+  // Raw pages the record manager keeps for decoding.
+  static constexpr uint32_t kRawPages = 10;
+  static constexpr uint32_t kSmallestPage = 48;
+  // Bytes of decoded pages a store keeps unless told otherwise.
+  static constexpr uint64_t kDefaultCacheBudget = PIP_INDEX_CACHE_BYTES;
+
+  // A reader of a store of its own, over the index at offset of file.
+  rtIndex(QFile& file, uint64_t offset, pipError& error);
+  // A reader of a shared store.
+  rtIndex(std::shared_ptr<rtPageStore> store, pipError& error);
+  ~rtIndex();
+  rtIndex(const rtIndex&) = delete;
+  rtIndex& operator=(const rtIndex&) = delete;
+
+  bool IsOpen() const { return store_ && store_->IsOpen(); }
+  uint32_t RootPage() const { return store_->RootPage(); }
+  uint16_t RootLevel() const { return store_->RootLevel(); }
+  uint16_t PageSize() const { return store_->PageSize(); }
+  // Pages the file can hold, the most a walk enters.
+  uint64_t PageCount() const { return store_->PageCount(); }
+
+  // Holds the pages this reader is given: they stay valid until the
+  // outermost Pin ends. A walk holds one for each step it takes and keeps
+  // page numbers, not pages, from one step to the next.
+  class Pin {
+   public:
+    explicit Pin(rtIndex& index) : index_(index) {
+      if (index_.reader_->pins++ == 0) index_.store_->Enter(*index_.reader_);
+    }
+    ~Pin() {
+      if (--index_.reader_->pins == 0) index_.store_->Exit(*index_.reader_);
+    }
+    Pin(const Pin&) = delete;
+    Pin& operator=(const Pin&) = delete;
+
+   private:
+    rtIndex& index_;
+  };
+
+  // Page number decoded, when it is a sound page of level; null otherwise
+  // (reported). Valid while a Pin is held; without one, until a Pin of this
+  // reader ends.
+  const rtPage* Page(uint32_t number, uint16_t level) {
+    if (reader_->pins == 0) Unpinned();
+    if (const rtPage* page = store_->Find(number)) {
+      page->Touch();
+      return page->level == level ? page : Damaged(number, kRtWrongLevelText);
+    }
+    return Load(number, level);
+  }
+  // Child page number (of level) of entry i of parent: Page(number, level).
+  const rtPage* Child(const rtPage* /*parent*/, uint32_t /*i*/, uint32_t number,
+                      uint16_t level) {
+    return Page(number, level);
+  }
+  // Reports page number as damaged ("Spatial index page <n> " + why).
+  void ReportDamaged(uint32_t number, const char* why) { Damaged(number, why); }
+
+  // The memory budget of the store's decoded pages: the pages kept hold at
+  // most budget bytes, or one page when that one page is larger. Lowering
+  // it lets pages go at once. A shared store has one budget for all.
+  void SetCacheBudget(uint64_t bytes) { store_->SetBudget(bytes); }
+  uint64_t CacheBudget() const { return store_->Budget(); }
+  // What is kept now, and how many pages were decoded so far.
+  uint64_t CachedBytes() const { return store_->CachedBytes(); }
+  size_t CachedPages() const { return store_->CachedPages(); }
+  uint64_t Decodes() const { return store_->Decodes(); }
+
+ private:
+  const rtPage* Load(uint32_t number, uint16_t level);
+  const rtPage* Damaged(uint32_t number, const char* why);
+  // A use without a Pin: the reader stays entered until a Pin ends.
+  void Unpinned() {
+    if (reader_->entered.load(std::memory_order_relaxed) == 0) store_->Enter(*reader_);
+  }
+
+  pipError& error_;
+  std::shared_ptr<rtPageStore> store_;
+  std::unique_ptr<rtPageStore::Reader> reader_;
 };
 
 class rtSpatialIndexEnum : public SpatialIndexEnum {
@@ -237,14 +343,15 @@ class rtSpatialIndexEnum : public SpatialIndexEnum {
 
  private:
   struct Frame {
-    const rtPage* view;  // valid while its generation is unchanged
-    uint64_t generation;
+    const rtPage* view;  // valid during one step; null: to be found again
     uint32_t page;
     uint32_t next;  // position in the page, or in the cell's list
     uint32_t cell;  // rtPage::kNone: the whole page
     uint16_t level;
   };
   bool Push(const rtPage* page, uint32_t number, uint16_t level);
+  // Walks on from the frames, under the caller's Pin.
+  bool Step(uint64_t* offset);
 
   static constexpr int32_t kInlineFrames = 8;
   Frame& At(int32_t i) {
@@ -264,6 +371,8 @@ class rtSpatialIndex : public SpatialIndex {
  public:
   rtSpatialIndex(QFile& file, uint64_t offset, pipError& error)
       : SpatialIndex(error), index_(file, offset, error) {}
+  rtSpatialIndex(std::shared_ptr<rtPageStore> store, pipError& error)
+      : SpatialIndex(error), index_(std::move(store), error) {}
   bool IsOpen() const override { return index_.IsOpen(); }
   std::unique_ptr<SpatialIndexEnum> CreateEnum() override;
   rtIndex& Index() { return index_; }

@@ -453,7 +453,8 @@ _Static_assert(sizeof(pipAttributeInfoStruct) == 280, "attribute record size");
  * degree for files of coordinate kind 1; distances then are in feet. */
 
 /* The memory each open boundary file may keep in decoded pages of its
- * spatial index (256 MiB). */
+ * spatial index (256 MiB); the handles of one file in one process share
+ * them. */
 #define PIP_INDEX_CACHE_BYTES (256ull << 20)
 
 /* The header of a boundary file (304 bytes). */
@@ -483,11 +484,14 @@ _Static_assert(sizeof(pipObjectFileInfoStruct) == 304, "file information size");
 #endif
 
 /* Opens a boundary file: 1 and a handle, or -1. mode & 3 sizes the object
- * cache: 0 one object, 1 5 MiB, 2 20 MiB, 3 100 MiB worth of objects.
- * Besides, each open file keeps the pages of its spatial index it has
- * decoded, up to PIP_INDEX_CACHE_BYTES (every page of a file of a few
- * million regions); beyond it the least recently used pages give way. The
- * budget changes what is decoded again, never what a search finds. */
+ * cache: 0 one object, 1 5 MiB, 2 20 MiB, 3 100 MiB worth of decoded
+ * objects. Besides, each open file keeps the pages of its spatial index it
+ * has decoded, up to PIP_INDEX_CACHE_BYTES (every page of a file of a few
+ * million regions); beyond it pages not used lately give way. Both caches
+ * belong to the file, not the handle: handles of one file opened in one
+ * mode in one process (on any threads) share them, and they go with the
+ * last handle closed. The budgets change what is decoded again, never what
+ * a search finds. */
 ZONELIB_API int32_t pipObjectFileOpen(uint32_t context, const char* path, uint32_t mode,
                                       uint32_t* handle);
 /* Closes the file and ends its handle; 1. */

@@ -22,12 +22,17 @@
 //     same points.
 // The generated files are kept in the build folder (bench-cache) and reused:
 // the million-region tiling takes a while to build. Counters: lookups per
-// second (items), the share of points found inside, the file's size.
+// second (items), the share of points found inside, the file's size, and
+// the process's peak and present resident memory (peak_MB, rss_MB, from
+// /proc/self/status). The peak is the process's: to have each side's, run
+// one benchmark per process (--benchmark_filter naming one of them).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -209,6 +214,31 @@ benchmark::Counter Average(double value) {
   return benchmark::Counter(value, benchmark::Counter::kAvgThreads);
 }
 
+// A line of /proc/self/status ("VmHWM", "VmRSS") in megabytes; 0 when it
+// cannot be read.
+double StatusMegabytes(const char* key) {
+  std::FILE* f = std::fopen("/proc/self/status", "r");
+  if (!f) return 0;
+  char line[256];
+  double kib = 0;
+  const size_t n = std::strlen(key);
+  while (std::fgets(line, sizeof line, f))
+    if (std::strncmp(line, key, n) == 0 && line[n] == ':') {
+      kib = std::atof(line + n + 1);
+      break;
+    }
+  std::fclose(f);
+  return kib / 1024.0;
+}
+
+// The process's memory, set by the first thread only so that the figures
+// are not averaged with nothing.
+void MemoryCounters(benchmark::State& state) {
+  if (state.thread_index() != 0) return;
+  state.counters["peak_MB"] = StatusMegabytes("VmHWM");
+  state.counters["rss_MB"] = StatusMegabytes("VmRSS");
+}
+
 // Where this thread starts in the query points.
 size_t Start(const benchmark::State& state) { return size_t(state.thread_index()) * 131071; }
 
@@ -254,6 +284,7 @@ void BM_Lookup_Zonelib(benchmark::State& state) {
   state.counters["inside"] = Average(double(inside) / double(state.iterations()));
   state.counters["gsb_MB"] = Average(d.megabytes);
   state.counters["gsa_MB"] = Average(d.attributeMegabytes);
+  MemoryCounters(state);
 }
 
 // The peer: the rings of every region of the boundary file in GEOS's STR
@@ -338,6 +369,7 @@ void BM_Lookup_GeosStrTree(benchmark::State& state) {
   GEOS_finish_r(context);
   state.SetItemsProcessed(int64_t(state.iterations()));
   state.counters["inside"] = Average(double(inside) / double(state.iterations()));
+  MemoryCounters(state);
 }
 
 // The k nearest point objects through the file's index: the first find and

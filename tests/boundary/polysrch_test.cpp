@@ -93,6 +93,54 @@ TEST_F(ReaderTest, PoolOfPointsKeepsTwoAndGivesWayLeastRecentlyUsed) {
   EXPECT_STREQ(slotA->Name(), "b");
 }
 
+// Handles of one file in one mode share what they decode; another mode or
+// another file (a copy) has its own, and what is shared goes with the last
+// handle.
+TEST_F(ReaderTest, HandlesOfOneFileShareWhatTheyDecode) {
+  const std::string path = Build({searchtest::Point("a", 1, 1), searchtest::Point("b", 2, 2)},
+                                 PIP_IMPORT_PACKED);
+  const std::string copy = temp_.File("copy.gsb");
+  std::filesystem::copy_file(path, copy);
+  const uint64_t a = gsbtest::File(path).Records()[0].offset;
+  {
+    auto one = Open(path, 1), two = Open(path, 1), other = Open(path, 2), copied = Open(copy, 1);
+    ASSERT_TRUE(one->IsOpen() && two->IsOpen() && other->IsOpen() && copied->IsOpen());
+    EXPECT_EQ(one->Shared(), two->Shared());
+    EXPECT_NE(one->Shared(), other->Shared());
+    EXPECT_NE(one->Shared(), copied->Shared());
+    ASSERT_TRUE(one->FetchObject(a));
+    EXPECT_EQ(two->Shared()->objects.Count(), 1u) << "decoded by one, held for both";
+  }
+  auto again = Open(path, 1);
+  ASSERT_TRUE(again->IsOpen());
+  EXPECT_EQ(again->Shared()->objects.Count(), 0u) << "the last close let the decoded objects go";
+}
+
+// A containment lookup decodes the rings alone; the segment records come
+// with a radius search, or at the first query that needs them.
+TEST_F(ReaderTest, SegmentRecordsAreDecodedOnlyWhenNeeded) {
+  const std::string path = Build({searchtest::Region("r", {Square(0, 0, 1000)}),
+                                  searchtest::Region("s", {Square(5000, 0, 1000)})},
+                                 PIP_IMPORT_PACKED | PIP_IMPORT_SEGMENTS);
+  auto search = Open(path, 1);
+  ASSERT_TRUE(search->IsOpen());
+  const auto records = gsbtest::File(path).Records();
+  auto decoded = [&](uint64_t offset) {
+    SharedObject* o = search->Shared()->objects.Find(offset);
+    const bool held = o && o->segments.load() != nullptr;
+    if (o) o->Unref();
+    return held;
+  };
+  PolygonObject* r = search->FetchObject(records[0].offset);
+  ASSERT_TRUE(r && r->SegmentCount() > 0);
+  EXPECT_TRUE(r->ContainsPoint(500, 500));
+  EXPECT_FALSE(decoded(records[0].offset));
+  EXPECT_GE(r->SegmentDistance(3000, 500), 0);
+  EXPECT_TRUE(decoded(records[0].offset));
+  ASSERT_TRUE(search->FetchObject(records[1].offset, true));
+  EXPECT_TRUE(decoded(records[1].offset));
+}
+
 // The side index over the pool behaves as a map through every mix of
 // inserts and erases, with offsets crowding a few home slots.
 TEST(PolygonCacheIndexTest, AgreesWithAMap) {

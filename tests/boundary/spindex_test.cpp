@@ -5,6 +5,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/pagefile.h"
@@ -215,6 +216,42 @@ TEST_F(RtreeTest, EveryCacheBudgetGivesTheSameHits) {
     rt.SetCacheBudget(0);
     EXPECT_EQ(rt.CachedPages(), 0u);
     EXPECT_EQ(Walk(*a, wide), Expected(leaves, wide));
+  }
+}
+
+// Readers of one shared store on threads of their own, under budgets that
+// make pages give way while other readers are in the middle of walks: every
+// walk yields what the file holds, and pages are decoded again rather than
+// read after they were freed (the sanitizer builds would see that).
+TEST_F(RtreeTest, ReadersOnThreadsShareOneStore) {
+  const std::string path = temp_.File("shared.gsb");
+  ASSERT_TRUE(searchtest::BuildFile(path, ManyObjects(20000, 8), 0));
+  gsbtest::File f(path);
+  const auto leaves = f.WalkSpatialIndex(nullptr);
+  const auto queries = Queries(leaves, 120, 17);
+  for (const uint64_t budget : {uint64_t(0), uint64_t(3 * 120000), rtIndex::kDefaultCacheBudget}) {
+    SCOPED_TRACE(budget);
+    pipError storeError;
+    QFile file(storeError, path.c_str(), QFile::kShared);
+    auto store = std::make_shared<rtPageStore>(file, f.SpatialRoot());
+    ASSERT_TRUE(store->IsOpen());
+    store->SetBudget(budget);
+    constexpr int kThreads = 4;
+    std::vector<int> wrong(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+      threads.emplace_back([&, t] {
+        pipError error;
+        rtSpatialIndex index(store, error);
+        auto e = index.CreateEnum();
+        for (size_t q = size_t(t); q < queries.size(); q += 2)
+          wrong[size_t(t)] += Walk(*e, queries[q]) != Expected(leaves, queries[q]);
+      });
+    for (auto& thread : threads) thread.join();
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(wrong[size_t(t)], 0) << "thread " << t;
+    if (budget == rtIndex::kDefaultCacheBudget) {
+      EXPECT_EQ(store->Decodes(), store->CachedPages()) << "each page decoded once";
+    }
   }
 }
 
