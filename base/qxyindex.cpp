@@ -206,6 +206,123 @@ bool QxyTree::Insert(QxyPoint point, uint64_t value) {
   return true;
 }
 
+namespace {
+
+// Partitions [first, last) about its median on the axis and puts the median
+// at the place returned: before it every point less on the axis, after it
+// every other (Insert sends a point equal to a node's coordinate right).
+// After the selection nothing past the middle is less than the median, so
+// the partition need not look there: it would pass over those points and
+// leave them where they are.
+template <bool kByY>
+QxyTreeEntry* SplitAtMedianOn(QxyTreeEntry* first, QxyTreeEntry* last) {
+  auto key = [](const QxyTreeEntry& p) { return kByY ? p.y : p.x; };
+  QxyTreeEntry* middle = first + (last - first) / 2;
+  std::nth_element(first, middle, last,
+                   [&](const QxyTreeEntry& a, const QxyTreeEntry& b) { return key(a) < key(b); });
+  const int32_t k = key(*middle);
+  QxyTreeEntry* split = std::partition(first, middle, [&](const QxyTreeEntry& p) { return key(p) < k; });
+  QxyTreeEntry* pivot = std::find_if(split, last, [&](const QxyTreeEntry& p) { return key(p) == k; });
+  std::swap(*split, *pivot);
+  return split;
+}
+
+QxyTreeEntry* SplitAtMedian(QxyTreeEntry* first, QxyTreeEntry* last, bool byY) {
+  return byY ? SplitAtMedianOn<true>(first, last) : SplitAtMedianOn<false>(first, last);
+}
+
+}  // namespace
+
+void QxyTree::PlaceDepthFirst(QxyTreeEntry* first, QxyTreeEntry* last, bool byY,
+                              QxyTreeNode** link, uint32_t depth, QxyTreeNode*& next) {
+  while (first != last) {
+    QxyTreeEntry* split = SplitAtMedian(first, last, byY);
+    QxyTreeNode* node = next++;
+    *node = QxyTreeNode{nullptr, nullptr, split->x, split->y, split->value};
+    *link = node;
+    depth_ = std::max(depth_, depth);
+    PlaceDepthFirst(first, split, !byY, &node->left, depth + 1, next);
+    first = split + 1;
+    byY = !byY;
+    link = &node->right;
+    ++depth;
+  }
+}
+
+bool QxyTree::InsertDepthFirst(QxyTreeEntry* first, QxyTreeEntry* last, bool byY) {
+  while (first != last) {
+    QxyTreeEntry* split = SplitAtMedian(first, last, byY);
+    if (!Insert(QxyPoint{split->x, split->y}, split->value) ||
+        !InsertDepthFirst(first, split, !byY))
+      return false;
+    first = split + 1;
+    byY = !byY;
+  }
+  return true;
+}
+
+bool QxyTree::InsertBalanced(QxyTreeEntry* points, size_t count) {
+  if (!root_) return false;
+  if (count == 0) return true;
+  // Placed directly, each node's parent is known when its turn comes; the
+  // order of the turns is the order Insert would be called in, so the nodes
+  // lie in memory as the walk from the root would have left them.
+  const bool place = count_ == 0 && !bulk_ && count < UINT32_MAX;
+  QxyTreeNode* next = nullptr;
+  if (place) {
+    bulk_.reset(new (std::nothrow) QxyTreeNode[count]);
+    if (!bulk_) return false;
+    next = bulk_.get();
+  }
+  struct Range {
+    size_t first, last;
+    bool byY;
+    QxyTreeNode** link;
+    uint32_t depth;
+  };
+  std::vector<Range> queue;
+  try {
+    // The sentinel splits on x and holds every point on its right.
+    queue.push_back({0, count, true, &root_->right, 1});
+    for (size_t at = 0; at < queue.size(); ++at) {
+      const Range r = queue[at];
+      QxyTreeEntry* first = points + r.first;
+      QxyTreeEntry* last = points + r.last;
+      if (r.last - r.first <= kBalancedCluster) {
+        if (place)
+          PlaceDepthFirst(first, last, r.byY, r.link, r.depth, next);
+        else if (!InsertDepthFirst(first, last, r.byY))
+          return false;
+        continue;
+      }
+      QxyTreeEntry* split = SplitAtMedian(first, last, r.byY);
+      QxyTreeNode* node = nullptr;
+      if (place) {
+        node = next++;
+        *node = QxyTreeNode{nullptr, nullptr, split->x, split->y, split->value};
+        *r.link = node;
+        depth_ = std::max(depth_, r.depth);
+      } else if (!Insert(QxyPoint{split->x, split->y}, split->value)) {
+        return false;
+      }
+      const size_t s = size_t(split - points);
+      if (s > r.first)
+        queue.push_back({r.first, s, !r.byY, node ? &node->left : nullptr, r.depth + 1});
+      if (s + 1 < r.last)
+        queue.push_back({s + 1, r.last, !r.byY, node ? &node->right : nullptr, r.depth + 1});
+    }
+  } catch (const std::bad_alloc&) {
+    if (place) {
+      root_->right = nullptr;
+      depth_ = 0;
+      bulk_.reset();
+    }
+    return false;
+  }
+  if (place) count_ = uint32_t(count);
+  return true;
+}
+
 QxyTreeRectSearch::QxyTreeRectSearch(const QxyTree& tree) : tree_(tree) {
   stack_.reserve(2 * size_t{tree.Depth()} + 2);
   stack_.push_back(Entry{tree.Root(), 0});
