@@ -154,15 +154,18 @@ class QxyTree {
   // Adds a leaf for point; false when no node can be had.
   bool Insert(QxyPoint point, uint64_t value);
   // Adds count points (reordered in place) as a tree of median splits: by y
-  // on the first level under the sentinel, then x, and so on, a point equal
-  // to a median on the level's axis going right, as Insert sends it. The
-  // upper levels are laid out breadth first and subtrees of
-  // kBalancedCluster points or fewer whole, depth first, so that a walk
-  // touches few places in memory. Into an empty tree the nodes are placed
-  // directly, in one allocation (no walk from the root); into a tree that
-  // holds points already each goes in through Insert, in the same order,
-  // which gives the same tree. False when no node can be had (an empty tree
-  // is then left empty; a filled one keeps the points that went in).
+  // on the first level under the sentinel, then x, and so on; the median of
+  // a range goes to the node, the points less than it on the level's axis
+  // to its left, the others (equal ones too, as Insert sends them) to its
+  // right. Where several points share the median's coordinate, an empty
+  // tree takes the one inserted first. The upper levels are laid out
+  // breadth first and subtrees of kBalancedCluster points or fewer whole,
+  // depth first, so that a walk touches few places in memory. Into an
+  // empty tree the nodes are placed directly, in one allocation, from both
+  // orders of the points sorted once (no walk from the root, no selection
+  // per node); into a tree that holds points already each goes in through
+  // Insert. False when memory cannot be had (an empty tree is then left
+  // empty; a filled one keeps the points that went in).
   bool InsertBalanced(QxyTreeEntry* points, size_t count);
   static constexpr size_t kBalancedCluster = 1024;
   // The next node of search whose point lies in its rectangle, or null when
@@ -180,10 +183,8 @@ class QxyTree {
     alignas(16) unsigned char room[kBlockRoom];
   };
 
-  // The subtree of [first, last) split first on y (byY) or x, hung at link
-  // one level below depth; its nodes come from next on.
-  void PlaceDepthFirst(QxyTreeEntry* first, QxyTreeEntry* last, bool byY, QxyTreeNode** link,
-                       uint32_t depth, QxyTreeNode*& next);
+  // The bulk build into an empty tree.
+  bool Place(QxyTreeEntry* points, size_t count);
   bool InsertDepthFirst(QxyTreeEntry* first, QxyTreeEntry* last, bool byY);
 
   Block* blocks_ = nullptr;
