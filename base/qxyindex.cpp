@@ -206,6 +206,245 @@ bool QxyTree::Insert(QxyPoint point, uint64_t value) {
   return true;
 }
 
+namespace {
+
+// Partitions [first, last) about its median on the axis and puts the median
+// at the place returned: before it every point less on the axis, after it
+// every other (Insert sends a point equal to a node's coordinate right).
+// After the selection nothing past the middle is less than the median, so
+// the partition need not look there: it would pass over those points and
+// leave them where they are.
+template <bool kByY>
+QxyTreeEntry* SplitAtMedianOn(QxyTreeEntry* first, QxyTreeEntry* last) {
+  auto key = [](const QxyTreeEntry& p) { return kByY ? p.y : p.x; };
+  QxyTreeEntry* middle = first + (last - first) / 2;
+  std::nth_element(first, middle, last,
+                   [&](const QxyTreeEntry& a, const QxyTreeEntry& b) { return key(a) < key(b); });
+  const int32_t k = key(*middle);
+  QxyTreeEntry* split = std::partition(first, middle, [&](const QxyTreeEntry& p) { return key(p) < k; });
+  QxyTreeEntry* pivot = std::find_if(split, last, [&](const QxyTreeEntry& p) { return key(p) == k; });
+  std::swap(*split, *pivot);
+  return split;
+}
+
+QxyTreeEntry* SplitAtMedian(QxyTreeEntry* first, QxyTreeEntry* last, bool byY) {
+  return byY ? SplitAtMedianOn<true>(first, last) : SplitAtMedianOn<false>(first, last);
+}
+
+}  // namespace
+
+namespace {
+
+// The points of a bulk build in two orders, by x and by y, kept so through
+// the splits: a range of positions holds the same points in both orders, so
+// a split on an axis finds the median at the middle of that axis' order and
+// the other order is partitioned stably to match; no point is compared
+// twice to find a median. Each place holds the point's coordinate on the
+// order's axis (its sign bit turned, so that it sorts as unsigned) above
+// its index, so that a split reads no point; ties keep the input order.
+class PresortedBuild {
+ public:
+  PresortedBuild(const QxyTreeEntry* points, size_t count) : points_(points), count_(count) {}
+
+  // False when the orders cannot be made.
+  bool Sort() {
+    try {
+      byX_.resize(count_);
+      byY_.resize(count_);
+      scratch_.resize(count_ + 1);
+      side_.resize(count_);
+      for (bool y : {false, true}) {
+        std::vector<uint64_t>& order = y ? byY_ : byX_;
+        for (size_t i = 0; i < count_; ++i)
+          order[i] = uint64_t(uint32_t(y ? points_[i].y : points_[i].x) ^ 0x80000000u) << 32 | i;
+        RadixSortHigh(order.data(), scratch_.data(), count_);
+      }
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
+  }
+
+  // Splits [first, last) on the axis: the place of the node; before it in
+  // both orders every point less than the node on the axis, after it the
+  // others.
+  size_t Split(size_t first, size_t last, bool byY) {
+    const uint64_t* sorted = (byY ? byY_ : byX_).data();
+    uint64_t* other = (byY ? byX_ : byY_).data();
+    const size_t middle = first + (last - first) / 2;
+    const uint64_t k = sorted[middle] >> 32;
+    size_t split = middle;
+    while (split > first && sorted[split - 1] >> 32 == k) --split;
+    for (size_t i = first; i < split; ++i) side_[uint32_t(sorted[i])] = 0;
+    side_[uint32_t(sorted[split])] = 1;
+    for (size_t i = split + 1; i < last; ++i) side_[uint32_t(sorted[i])] = 2;
+    // Without branches (the sides come in no order): each point is written
+    // at both ends and kept by the one whose end moves; the place after the
+    // last (scratch_ holds one more) takes what neither keeps.
+    size_t left = first, right = split + 1;
+    for (size_t i = first; i < last; ++i) {
+      const uint64_t p = other[i];
+      const uint8_t s = side_[uint32_t(p)];
+      scratch_[left] = p;
+      scratch_[right] = p;
+      left += s == 0;
+      right += s == 2;
+    }
+    scratch_[split] = sorted[split];
+    std::copy(scratch_.begin() + long(first), scratch_.begin() + long(last), other + first);
+    return split;
+  }
+
+  // Starts loading the points of [first, last), a cluster's (a few pages):
+  // the loads overlap here, where one at a time between splits they would
+  // each wait.
+  void Prefetch(size_t first, size_t last) const {
+    for (size_t i = first; i < last; ++i) __builtin_prefetch(points_ + uint32_t(byX_[i]));
+  }
+
+  const QxyTreeEntry& At(size_t position, bool byY) const {
+    return points_[uint32_t((byY ? byY_ : byX_)[position])];
+  }
+
+ private:
+  // Sorts keys[0, n) on their upper 32 bits, 8 at a time, keeping the order
+  // of equals; work holds n too. Four passes leave the keys where they were.
+  static void RadixSortHigh(uint64_t* keys, uint64_t* work, size_t n) {
+    size_t counts[256];
+    for (int shift = 32; shift < 64; shift += 8) {
+      std::fill(std::begin(counts), std::end(counts), 0);
+      for (size_t i = 0; i < n; ++i) ++counts[(keys[i] >> shift) & 0xFF];
+      size_t sum = 0;
+      for (size_t& c : counts) {
+        const size_t m = c;
+        c = sum;
+        sum += m;
+      }
+      for (size_t i = 0; i < n; ++i) work[counts[(keys[i] >> shift) & 0xFF]++] = keys[i];
+      std::swap(keys, work);
+    }
+  }
+
+  const QxyTreeEntry* points_;
+  size_t count_;
+  std::vector<uint64_t> byX_, byY_, scratch_;
+  std::vector<uint8_t> side_;
+};
+
+}  // namespace
+
+bool QxyTree::Place(QxyTreeEntry* points, size_t count) {
+  PresortedBuild build(points, count);
+  if (!build.Sort()) return false;
+  bulk_.reset(new (std::nothrow) QxyTreeNode[count]);
+  if (!bulk_) return false;
+  QxyTreeNode* next = bulk_.get();
+  auto place = [&](size_t at, bool byY, QxyTreeNode** link, uint32_t depth) {
+    const QxyTreeEntry& p = build.At(at, byY);
+    QxyTreeNode* node = next++;
+    *node = QxyTreeNode{nullptr, nullptr, p.x, p.y, p.value};
+    *link = node;
+    depth_ = std::max(depth_, depth);
+    return node;
+  };
+  struct Range {
+    size_t first, last;
+    bool byY;
+    QxyTreeNode** link;
+    uint32_t depth;
+  };
+  // A subtree of a cluster goes in whole, depth first: the left side on a
+  // stack, the right side taken at once.
+  auto placeDepthFirst = [&](Range r, std::vector<Range>& stack) {
+    build.Prefetch(r.first, r.last);
+    stack.clear();
+    stack.push_back(r);
+    while (!stack.empty()) {
+      Range t = stack.back();
+      stack.pop_back();
+      while (t.first != t.last) {
+        const size_t split = build.Split(t.first, t.last, t.byY);
+        QxyTreeNode* node = place(split, t.byY, t.link, t.depth);
+        // The left subtree is placed before the right one, as a walk of
+        // inserts would have met them.
+        if (split > t.first) {
+          stack.push_back({split + 1, t.last, !t.byY, &node->right, t.depth + 1});
+          t = {t.first, split, !t.byY, &node->left, t.depth + 1};
+          continue;
+        }
+        t = {split + 1, t.last, !t.byY, &node->right, t.depth + 1};
+      }
+    }
+  };
+  try {
+    std::vector<Range> queue, stack;
+    // The sentinel splits on x and holds every point on its right.
+    queue.push_back({0, count, true, &root_->right, 1});
+    for (size_t at = 0; at < queue.size(); ++at) {
+      const Range r = queue[at];
+      if (r.last - r.first <= kBalancedCluster) {
+        placeDepthFirst(r, stack);
+        continue;
+      }
+      const size_t split = build.Split(r.first, r.last, r.byY);
+      QxyTreeNode* node = place(split, r.byY, r.link, r.depth);
+      if (split > r.first) queue.push_back({r.first, split, !r.byY, &node->left, r.depth + 1});
+      if (split + 1 < r.last) queue.push_back({split + 1, r.last, !r.byY, &node->right, r.depth + 1});
+    }
+  } catch (const std::bad_alloc&) {
+    root_->right = nullptr;
+    depth_ = 0;
+    bulk_.reset();
+    return false;
+  }
+  count_ = uint32_t(count);
+  return true;
+}
+
+bool QxyTree::InsertDepthFirst(QxyTreeEntry* first, QxyTreeEntry* last, bool byY) {
+  while (first != last) {
+    QxyTreeEntry* split = SplitAtMedian(first, last, byY);
+    if (!Insert(QxyPoint{split->x, split->y}, split->value) ||
+        !InsertDepthFirst(first, split, !byY))
+      return false;
+    first = split + 1;
+    byY = !byY;
+  }
+  return true;
+}
+
+bool QxyTree::InsertBalanced(QxyTreeEntry* points, size_t count) {
+  if (!root_) return false;
+  if (count == 0) return true;
+  if (count_ == 0 && !bulk_ && count < UINT32_MAX) return Place(points, count);
+  try {
+    std::vector<std::pair<size_t, size_t>> queue{{0, count}};
+    std::vector<bool> axes{true};
+    for (size_t at = 0; at < queue.size(); ++at) {
+      const auto [first, last] = queue[at];
+      const bool byY = axes[at];
+      if (last - first <= kBalancedCluster) {
+        if (!InsertDepthFirst(points + first, points + last, byY)) return false;
+        continue;
+      }
+      QxyTreeEntry* split = SplitAtMedian(points + first, points + last, byY);
+      if (!Insert(QxyPoint{split->x, split->y}, split->value)) return false;
+      const size_t s = size_t(split - points);
+      if (s > first) {
+        queue.push_back({first, s});
+        axes.push_back(!byY);
+      }
+      if (s + 1 < last) {
+        queue.push_back({s + 1, last});
+        axes.push_back(!byY);
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
 QxyTreeRectSearch::QxyTreeRectSearch(const QxyTree& tree) : tree_(tree) {
   stack_.reserve(2 * size_t{tree.Depth()} + 2);
   stack_.push_back(Entry{tree.Root(), 0});

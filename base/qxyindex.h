@@ -19,7 +19,7 @@
 // QxyTree is an in-memory two-dimensional tree of points (signed 32-bit x and
 // y, with a 64-bit value each) searched by rectangle (bounds included) and
 // for the n nearest points. The radius search of the boundary services builds
-// one per point set.
+// one per point set, in one pass (InsertBalanced).
 #pragma once
 
 #include <cstddef>
@@ -123,6 +123,13 @@ struct QxyTreeNode {
   uint64_t value;
 };
 
+// A point and its value, as handed to a bulk build.
+struct QxyTreeEntry {
+  int32_t x;
+  int32_t y;
+  uint64_t value;
+};
+
 class QxyTreeRectSearch;
 
 // Levels alternate the axis: the root (a sentinel at the smallest x and y
@@ -146,6 +153,21 @@ class QxyTree {
   void* Alloc(size_t size);
   // Adds a leaf for point; false when no node can be had.
   bool Insert(QxyPoint point, uint64_t value);
+  // Adds count points (reordered in place) as a tree of median splits: by y
+  // on the first level under the sentinel, then x, and so on; the median of
+  // a range goes to the node, the points less than it on the level's axis
+  // to its left, the others (equal ones too, as Insert sends them) to its
+  // right. Where several points share the median's coordinate, an empty
+  // tree takes the one inserted first. The upper levels are laid out
+  // breadth first and subtrees of kBalancedCluster points or fewer whole,
+  // depth first, so that a walk touches few places in memory. Into an
+  // empty tree the nodes are placed directly, in one allocation, from both
+  // orders of the points sorted once (no walk from the root, no selection
+  // per node); into a tree that holds points already each goes in through
+  // Insert. False when memory cannot be had (an empty tree is then left
+  // empty; a filled one keeps the points that went in).
+  bool InsertBalanced(QxyTreeEntry* points, size_t count);
+  static constexpr size_t kBalancedCluster = 1024;
   // The next node of search whose point lies in its rectangle, or null when
   // the walk is done. Nodes come in pre-order, left subtree first.
   const QxyTreeNode* NextInRect(QxyTreeRectSearch& search) const;
@@ -161,7 +183,12 @@ class QxyTree {
     alignas(16) unsigned char room[kBlockRoom];
   };
 
+  // The bulk build into an empty tree.
+  bool Place(QxyTreeEntry* points, size_t count);
+  bool InsertDepthFirst(QxyTreeEntry* first, QxyTreeEntry* last, bool byY);
+
   Block* blocks_ = nullptr;
+  std::unique_ptr<QxyTreeNode[]> bulk_;  // the nodes of a bulk build
   QxyTreeNode* root_ = nullptr;
   uint32_t depth_ = 0;
   uint32_t count_ = 0;

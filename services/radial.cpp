@@ -44,6 +44,10 @@ const char* ValueName(uint64_t value) {
   return reinterpret_cast<const char*>(static_cast<uintptr_t>(value));
 }
 
+// Room for a name and its NUL reserved per point of a file (short names
+// are the rule; a longer one grows the buffer).
+constexpr size_t kNameBytesGuess = 12;
+
 bool BufferFit(const char* name, int32_t size) { return name && size >= 1; }
 
 }  // namespace
@@ -54,14 +58,15 @@ RadialSearch::RadialSearch(int32_t coordinateKind, pipErrorRef error)
 int32_t RadialSearch::Insert(int32_t x, int32_t y, const char* name) {
   if (!name) name = "";
   const size_t length = std::strlen(name) + 1;
-  // The name must fit one block of the tree's arena beside its node.
+  // Names that would not fit a block of the tree's arena beside a node are
+  // refused, as they always were.
   bool stored = length + sizeof(QxyTreeNode) + 16 < QxyTree::kBlockRoom;
   if (stored) {
     try {
-      pending_.push_back(Pending{x, y, pendingNames_.size()});
+      pending_.push_back(QxyTreeEntry{x, y, pendingNames_.size()});
       pendingNames_.insert(pendingNames_.end(), name, name + length);
     } catch (const std::bad_alloc&) {
-      if (pending_.size() > 0 && pending_.back().name == pendingNames_.size()) pending_.pop_back();
+      if (pending_.size() > 0 && pending_.back().value == pendingNames_.size()) pending_.pop_back();
       stored = false;
     }
   }
@@ -72,67 +77,36 @@ int32_t RadialSearch::Insert(int32_t x, int32_t y, const char* name) {
   return 1;
 }
 
-bool RadialSearch::InsertNode(const Pending& p) {
-  const char* name = pendingNames_.data() + p.name;
-  const size_t length = std::strlen(name) + 1;
-  auto* copy = static_cast<char*>(tree_.Alloc(length));
-  if (!copy) return false;
-  std::memcpy(copy, name, length);
-  return tree_.Insert(QxyPoint{p.x, p.y}, NameValue(copy));
-}
-
-RadialSearch::Pending* RadialSearch::Split(Pending* first, Pending* last, bool byY) {
-  auto key = [byY](const Pending& p) { return byY ? p.y : p.x; };
-  Pending* middle = first + (last - first) / 2;
-  std::nth_element(first, middle, last,
-                   [&](const Pending& a, const Pending& b) { return key(a) < key(b); });
-  const int32_t k = key(*middle);
-  // The tree sends a point left only when it is less on the node's axis.
-  Pending* split = std::partition(first, last, [&](const Pending& p) { return key(p) < k; });
-  Pending* pivot = std::find_if(split, last, [&](const Pending& p) { return key(p) == k; });
-  std::swap(*split, *pivot);
-  return split;
-}
-
-bool RadialSearch::InsertDepthFirst(Pending* first, Pending* last, bool byY) {
-  while (first != last) {
-    Pending* split = Split(first, last, byY);
-    if (!InsertNode(*split) || !InsertDepthFirst(first, split, !byY)) return false;
-    first = split + 1;
-    byY = !byY;
+bool RadialSearch::Reserve(size_t points, size_t nameBytes) {
+  try {
+    pending_.reserve(pending_.size() + points);
+    pendingNames_.reserve(pendingNames_.size() + nameBytes);
+  } catch (const std::bad_alloc&) {
+    return false;
   }
   return true;
 }
 
 bool RadialSearch::Flush() {
   if (pending_.empty()) return true;
-  // Median splits: by y on the tree's first real level (under its sentinel
-  // root), then x, and so on. The upper levels go in breadth first, so that
-  // they lie together in memory; a subtree of kClusterPoints or fewer goes
-  // in whole, depth first, so that the end of a walk stays in a few pages.
-  struct Range {
-    size_t first, last;
-    bool byY;
-  };
-  constexpr size_t kClusterPoints = 1024;
-  std::vector<Range> queue{{0, pending_.size(), true}};
   bool inserted = true;
-  for (size_t at = 0; at < queue.size() && inserted; ++at) {
-    const Range r = queue[at];
-    Pending* first = pending_.data() + r.first;
-    Pending* last = pending_.data() + r.last;
-    if (r.last - r.first <= kClusterPoints) {
-      inserted = InsertDepthFirst(first, last, r.byY);
-      continue;
-    }
-    Pending* split = Split(first, last, r.byY);
-    inserted = InsertNode(*split);
-    const size_t s = size_t(split - pending_.data());
-    if (s > r.first) queue.push_back({r.first, s, !r.byY});
-    if (s + 1 < r.last) queue.push_back({s + 1, r.last, !r.byY});
+  try {
+    // A buffer grown by doubling keeps up to half of it unused for as long
+    // as the search lives.
+    if (pendingNames_.capacity() - pendingNames_.size() > pendingNames_.size() / 4)
+      pendingNames_.shrink_to_fit();
+    names_.push_back(std::move(pendingNames_));
+  } catch (const std::bad_alloc&) {
+    inserted = false;
   }
-  pending_.clear();
-  pendingNames_.clear();
+  if (inserted) {
+    const char* names = names_.back().data();
+    for (QxyTreeEntry& p : pending_) p.value = NameValue(names + p.value);
+    inserted = tree_.InsertBalanced(pending_.data(), pending_.size());
+  }
+  // Released, not cleared: the tree holds the points now.
+  std::vector<QxyTreeEntry>().swap(pending_);
+  std::vector<char>().swap(pendingNames_);
   if (!inserted) {
     error_->Report(Q_ERROR_MEMORY, kRadialTreeMemoryText, kRadialSource, kLineTreeMemory);
     return false;
@@ -335,6 +309,10 @@ int32_t pipRadInsertPointIntern(RadialSearch* search, int32_t x, int32_t y, cons
 int32_t pipRadLoadPointsIntern(RadialSearch* search, pipObjectFileObject* file) {
   if (!search || !file) return -1;
   PolygonSearch& objects = file->Search();
+  // Room for the file's points, as its header counts them (no more than the
+  // file could hold: a point record takes 28 bytes at least).
+  const size_t points = std::min<uint64_t>(objects.Header().pointCount, objects.FileSize() / 28);
+  search->Reserve(points, points * kNameBytesGuess);
   uint64_t offset = 0;
   bool failed = false;
   int32_t result = -1;

@@ -6,13 +6,13 @@
 // The points live in the base library's point tree, which fills in
 // insertion order and is not balanced. Inserted points therefore wait in a
 // pending list and join the tree before the next find-first, each batch in
-// the order of a median split (by y, then x, alternately, as the tree's
-// levels alternate), so that points inserted in coordinate order (a
-// boundary file whose names follow its geography) still give a tree of
-// logarithmic depth. The upper levels go in breadth first and small
-// subtrees whole, so that a walk touches few places in memory; each node
-// lies beside its name. A find-next continues the walk of its find-first even
-// when points were inserted since; they are found by the next find-first.
+// one pass of median splits (QxyTree::InsertBalanced), so that points
+// inserted in coordinate order (a boundary file whose names follow its
+// geography) still give a tree of logarithmic depth, and a first batch
+// costs no walk from the root per point. The names of a batch stay in the
+// one buffer they were gathered in. A find-next continues the walk of its
+// find-first even when points were inserted since; they are found by the
+// next find-first.
 //
 // Contracts on the border cases:
 //   - Geographic rectangle bounds are held to +-180,000,000 (x) and
@@ -57,6 +57,10 @@ class RadialSearch {
   bool Geographic() const { return kind_ == 1; }
 
   int32_t Insert(int32_t x, int32_t y, const char* name);
+  // Room for about points more points with their names, so that a load of
+  // known size grows no buffer (a hint: false, and nothing kept, when the
+  // room cannot be had; inserting still works).
+  bool Reserve(size_t points, size_t nameBytes);
   int32_t FirstInRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t* x, int32_t* y,
                       char* name, int32_t size);
   int32_t FirstInRadius(int32_t cx, int32_t cy, int32_t radius, int32_t* x, int32_t* y, char* name,
@@ -73,21 +77,9 @@ class RadialSearch {
   pipError& Error() { return *error_; }
 
  private:
-  struct Pending {
-    int32_t x;
-    int32_t y;
-    size_t name;  // offset of its name in pendingNames_
-  };
-
   // Puts the pending points into the tree; false (reported) when a node
   // cannot be had.
   bool Flush();
-  // Inserts one pending point with its name copied right before its node,
-  // so that a hit's name shares the node's cache line.
-  bool InsertNode(const Pending& p);
-  // Partitions [first, last) about its median on the axis; the median's place.
-  static Pending* Split(Pending* first, Pending* last, bool byY);
-  bool InsertDepthFirst(Pending* first, Pending* last, bool byY);
   // Puts the pending points in and restarts the rectangle walk on the
   // bounds (clamped and ordered as above); false when it cannot be made.
   bool BeginRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
@@ -100,8 +92,12 @@ class RadialSearch {
   int32_t kind_;
   pipErrorRef error_;
   QxyTree tree_;
-  std::vector<Pending> pending_;
+  // Points waiting for the tree, each value the offset of its name in
+  // pendingNames_ until the flush makes it the name's address.
+  std::vector<QxyTreeEntry> pending_;
   std::vector<char> pendingNames_;
+  // The names of the points in the tree, a buffer per batch (never moved).
+  std::vector<std::vector<char>> names_;
   std::unique_ptr<QxyTreeRectSearch> rect_;
   std::unique_ptr<QxyTreeNearestSearch> nearest_;
   int32_t nearestCursor_ = 0;

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "base/distance_model.h"
 #include "tests/support/bytes.h"
 #include "tests/support/temp_dir.h"
@@ -237,6 +239,54 @@ TEST(QxyTreeTest, NearestOfFewerPointsThanAskedAndGeographicScales) {
   QxyTreeNearestSearch plain(tree, 1, false);
   plain.Find({0, 0});
   EXPECT_DOUBLE_EQ(plain.At(0).distance, 1.0);
+}
+
+// Whether two subtrees hold the same points in the same places.
+bool SameTree(const QxyTreeNode* a, const QxyTreeNode* b) {
+  if (!a || !b) return a == b;
+  return a->x == b->x && a->y == b->y && a->value == b->value && SameTree(a->left, b->left) &&
+         SameTree(a->right, b->right);
+}
+
+// A bulk build must give a tree Insert would: replaying its nodes through
+// Insert in the order they lie in memory (each after its parent) rebuilds it
+// exactly only if every point sits on the side of each ancestor that Insert
+// sends it to. Rows of a grid, repeated points and a scatter, with more
+// points than one cluster, so that both the upper levels and the clusters
+// are checked; a second batch then goes in through Insert.
+TEST(QxyTreeTest, BulkBuildIsATreeInsertWouldMake) {
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<int32_t> wide(-1000000, 1000000), few(0, 40);
+  std::vector<QxyTreeEntry> points;
+  for (uint64_t i = 0; i < 30000; ++i) {
+    const int32_t x = i % 3 == 0 ? wide(rng) : few(rng) * 1000;
+    const int32_t y = i % 3 == 0 ? wide(rng) : (i % 5 == 0 ? 7000 : few(rng) * 1000);
+    points.push_back({x, y, i});
+  }
+  std::vector<QxyTreeEntry> first(points.begin(), points.begin() + 20000);
+  QxyTree bulk;
+  ASSERT_TRUE(bulk.InsertBalanced(first.data(), first.size()));
+  EXPECT_EQ(bulk.Count(), 20000u);
+  std::vector<const QxyTreeNode*> nodes =
+      InRect(bulk, INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX);
+  ASSERT_EQ(nodes.size(), 20000u);
+  std::sort(nodes.begin(), nodes.end());
+  QxyTree replay;
+  for (const QxyTreeNode* n : nodes) ASSERT_TRUE(replay.Insert({n->x, n->y}, n->value));
+  EXPECT_TRUE(SameTree(bulk.Root()->right, replay.Root()->right));
+  EXPECT_EQ(bulk.Depth(), replay.Depth());
+
+  std::vector<QxyTreeEntry> second(points.begin() + 20000, points.end());
+  ASSERT_TRUE(bulk.InsertBalanced(second.data(), second.size()));
+  EXPECT_EQ(bulk.Count(), 30000u);
+  for (const auto& [x1, y1, x2, y2] : std::vector<std::array<int32_t, 4>>{
+           {0, 0, 40000, 40000}, {7000, 7000, 7000, 7000}, {-500000, -500000, 3000, 900000}}) {
+    std::multiset<uint64_t> expected, found;
+    for (const QxyTreeEntry& p : points)
+      if (p.x >= x1 && p.x <= x2 && p.y >= y1 && p.y <= y2) expected.insert(p.value);
+    for (const QxyTreeNode* n : InRect(bulk, x1, y1, x2, y2)) found.insert(n->value);
+    EXPECT_EQ(found, expected) << x1 << "," << y1 << " " << x2 << "," << y2;
+  }
 }
 
 // Brute force over 100,000 points: clusters, a wide scatter and repeated
