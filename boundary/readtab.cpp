@@ -174,7 +174,8 @@ bool TABRead::ReadNext() {
   // each double quote doubled, and is taken without them and with each
   // doubled quote made one (as the table library reads its row text). Made
   // in place: a value is never longer than its text.
-  std::vector<const char*> values;
+  std::vector<const char*>& values = values_;
+  values.clear();
   if (text_[0] != '\0') {
     char* out = text_.data();
     const char* p = text_.data();
@@ -247,7 +248,8 @@ bool TABRead::StoreObject(const char* name2) {
 
   // The parts: one for a single-section polyline, else the section array.
   const int32_t count = FieldAt<int32_t>(object_, PX_OBJECT_COUNT);
-  std::vector<DoublePart> parts;
+  std::vector<DoublePart>& parts = parts_;
+  parts.clear();
   if (code == PX_OBJECT_POLYLINE) {
     const auto* points = FieldAt<const PXPoint*>(object_, PX_OBJECT_POLYLINE_POINTS);
     if (count < 0 || (count > 0 && !points))

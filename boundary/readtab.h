@@ -106,4 +106,7 @@ class TABRead : public ImportRead {
   int32_t secondColumn_ = -1; // -1: none
   std::vector<char> text_;
   PXObject object_{};
+  // Kept from row to row so that a row allocates nothing of its own.
+  std::vector<const char*> values_;
+  std::vector<DoublePart> parts_;
 };

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <deque>
+#include <memory>
 #include <new>
 #include <unordered_map>
 #include <vector>
@@ -632,14 +634,17 @@ void MapBlockInit(MapFile* map, MapBlockSlot* slot, uint16_t kind) {
 }
 
 // Reads the run of blocks around `position` in one call (64 KB, within the
-// file) and keeps its index, object and coordinate blocks; false when the
-// data budget is spent, so that the caller reads the one block.
-static bool DataBudgetSpent(const MapFile* map);
+// file) and keeps its index, object and coordinate blocks; false when runs
+// no longer pay for themselves (RunsWasted), so that the caller reads the
+// one block.
+static bool RunsWasted(const MapFile* map);
+static void NoteRunBlock(MapFile* map);
+static const uint8_t* FindForRead(MapFile* map, uint32_t position);
 
 static bool ReadAround(MapFile* map, uint32_t position, int64_t fileSize, uint8_t* out) {
   constexpr uint32_t kRunBytes = 64 * 1024;
   const uint32_t size = static_cast<uint32_t>(map->blockSize);
-  if (DataBudgetSpent(map)) return false;
+  if (RunsWasted(map)) return false;
   const uint32_t first = MapFirstBlockPosition(map);
   const uint32_t run = std::max<uint32_t>(1, kRunBytes / size) * size;
   const int64_t start = int64_t(position) - (int64_t(position) - first) % run;
@@ -659,8 +664,10 @@ static bool ReadAround(MapFile* map, uint32_t position, int64_t fileSize, uint8_
     const uint16_t type = QLoadU16LE(block);
     if (at == position) std::memcpy(out, block, size);
     if ((type == kMapBlockIndex || type == kMapBlockObject || type == kMapBlockCoord) &&
-        !MapNodeCacheFind(map, at))
+        !MapNodeCacheFind(map, at)) {
       MapNodeCacheStore(map, at, block, type != kMapBlockIndex);
+      if (type != kMapBlockIndex) NoteRunBlock(map);
+    }
   }
   return true;
 }
@@ -680,7 +687,7 @@ int16_t MapBlockRead(MapFile* map, MapBlockSlot* slot, uint32_t position) {
     PushDamaged(map, "block position");
     return 0;
   }
-  if (const uint8_t* kept = MapNodeCacheFind(map, position)) {
+  if (const uint8_t* kept = FindForRead(map, position)) {
     std::memcpy(slot->bytes, kept, size);
   } else if (!ReadAround(map, position, fileSize, slot->bytes)) {
     if (!ReadAt(map->file, position, slot->bytes, static_cast<int32_t>(size), nullptr)) return 0;
@@ -720,32 +727,104 @@ int16_t MapBlockWrite(MapFile* map, MapBlockSlot* slot, uint32_t position) {
 
 // ===== Index nodes kept in memory ===========================================
 
-// Blocks in slots of one arena; a dropped block's slot is reused first.
+// Blocks in slots of chunks that never move (growing the cache copies no
+// kept block); a dropped block's slot is reused first. Object and coordinate
+// blocks leave in the order they came once their budget is spent, so that a
+// table read row by row keeps the blocks around its reads however large the
+// file is; runs read around a block go on only while their blocks are read
+// again (RunsPayOff), so a read in no order falls back to single blocks.
 struct MapNodeCache {
   struct Kept {
     uint32_t slot;
     bool data;
+    uint64_t stamp;  // order of arrival of a data block
+  };
+  struct Arrival {
+    uint32_t position;
+    uint64_t stamp;
   };
   uint32_t blockSize = 0;
+  uint32_t slotsPerChunk = 1;
+  uint32_t slotCount = 0;
   size_t nodeBytes = 0;  // kept nodes
   size_t dataBytes = 0;  // kept object and coordinate blocks
   std::unordered_map<uint32_t, Kept> slots;  // position -> slot
-  std::vector<uint8_t> bytes;                // slot * blockSize
+  std::vector<std::unique_ptr<uint8_t[]>> chunks;
   std::vector<uint32_t> spare;
+  std::deque<Arrival> arrivals;  // data blocks, oldest first (stale ones too)
+  uint64_t nextStamp = 0;
+  // Blocks kept by runs and reads served by kept data blocks, decayed.
+  uint64_t runBlocks = 0;
+  uint64_t dataHits = 0;
+
+  uint8_t* Bytes(uint32_t slot) const {
+    return chunks[slot / slotsPerChunk].get() + size_t(slot % slotsPerChunk) * blockSize;
+  }
 };
 
-static bool DataBudgetSpent(const MapFile* map) {
+namespace {
+
+constexpr size_t kMapCacheChunkBytes = size_t(256) << 10;
+
+bool CacheUsable(const MapFile* map) {
+  return map->nodes && map->nodes->blockSize == static_cast<uint32_t>(map->blockSize);
+}
+
+// Drops the oldest data blocks until one more fits the budget; false when
+// none is left to drop.
+bool MakeDataRoom(MapFile* map) {
+  MapNodeCache* c = map->nodes;
+  while (c->dataBytes + c->blockSize > kMapDataCacheBytes) {
+    if (c->arrivals.empty()) return false;
+    const MapNodeCache::Arrival oldest = c->arrivals.front();
+    c->arrivals.pop_front();
+    auto it = c->slots.find(oldest.position);
+    if (it != c->slots.end() && it->second.data && it->second.stamp == oldest.stamp)
+      MapNodeCacheDrop(map, oldest.position);
+  }
+  return true;
+}
+
+// Whether the runs read around a block have been worth their reads: a
+// quarter of the blocks they kept read again.
+bool RunsPayOff(const MapNodeCache* c) { return c->dataHits * 4 >= c->runBlocks; }
+
+}  // namespace
+
+// Whether reading around a block should stop: the data budget is spent and
+// the runs have not been paying off.
+static bool RunsWasted(const MapFile* map) {
   const MapNodeCache* c = map->nodes;
-  return c && c->blockSize == static_cast<uint32_t>(map->blockSize) &&
-         c->dataBytes + c->blockSize > kMapDataCacheBytes;
+  return CacheUsable(map) && c->dataBytes + c->blockSize > kMapDataCacheBytes &&
+         !RunsPayOff(c);
 }
 
 const uint8_t* MapNodeCacheFind(const MapFile* map, uint32_t position) {
+  if (!CacheUsable(map)) return nullptr;
   const MapNodeCache* c = map->nodes;
-  if (!c || c->blockSize != static_cast<uint32_t>(map->blockSize)) return nullptr;
   auto it = c->slots.find(position);
-  return it == c->slots.end() ? nullptr
-                              : c->bytes.data() + size_t(it->second.slot) * c->blockSize;
+  return it == c->slots.end() ? nullptr : c->Bytes(it->second.slot);
+}
+
+// MapNodeCacheFind for a read, counting the reads served by data blocks.
+static const uint8_t* FindForRead(MapFile* map, uint32_t position) {
+  if (!CacheUsable(map)) return nullptr;
+  MapNodeCache* c = map->nodes;
+  auto it = c->slots.find(position);
+  if (it == c->slots.end()) return nullptr;
+  if (it->second.data) ++c->dataHits;
+  return c->Bytes(it->second.slot);
+}
+
+// Counts a block a run kept; the counts halve as a budget's worth of blocks
+// arrives, so that they follow how the file is being read now.
+static void NoteRunBlock(MapFile* map) {
+  MapNodeCache* c = map->nodes;
+  if (!CacheUsable(map)) return;
+  if (++c->runBlocks > kMapDataCacheBytes / c->blockSize) {
+    c->runBlocks /= 2;
+    c->dataHits /= 2;
+  }
 }
 
 void MapNodeCacheStore(MapFile* map, uint32_t position, const uint8_t* block, bool data) {
@@ -760,6 +839,7 @@ void MapNodeCacheStore(MapFile* map, uint32_t position, const uint8_t* block, bo
     c = new (std::nothrow) MapNodeCache;
     if (!c) return;
     c->blockSize = size;
+    c->slotsPerChunk = std::max<uint32_t>(1, uint32_t(kMapCacheChunkBytes / size));
     map->nodes = c;
   }
   try {
@@ -772,20 +852,34 @@ void MapNodeCacheStore(MapFile* map, uint32_t position, const uint8_t* block, bo
     if (it != c->slots.end()) {
       slot = it->second.slot;
     } else {
-      if (data ? c->dataBytes + size > kMapDataCacheBytes
-               : c->nodeBytes + size > kMapNodeCacheBytes)
-        return;
+      if (data ? !MakeDataRoom(map) : c->nodeBytes + size > kMapNodeCacheBytes) return;
       if (!c->spare.empty()) {
         slot = c->spare.back();
         c->spare.pop_back();
       } else {
-        slot = static_cast<uint32_t>(c->bytes.size() / size);
-        c->bytes.resize(c->bytes.size() + size);
+        if (c->slotCount == c->chunks.size() * c->slotsPerChunk)
+          c->chunks.emplace_back(new uint8_t[size_t(c->slotsPerChunk) * size]);
+        slot = c->slotCount++;
       }
-      c->slots.emplace(position, MapNodeCache::Kept{slot, data});
+      const uint64_t stamp = data ? c->nextStamp++ : 0;
+      if (data) {
+        // Stale arrivals (blocks dropped since) are shed before they
+        // outnumber the blocks the budget holds.
+        if (c->arrivals.size() >= 2 * (kMapDataCacheBytes / size) + 1) {
+          std::deque<MapNodeCache::Arrival> live;
+          for (const MapNodeCache::Arrival& a : c->arrivals) {
+            auto k = c->slots.find(a.position);
+            if (k != c->slots.end() && k->second.data && k->second.stamp == a.stamp)
+              live.push_back(a);
+          }
+          c->arrivals.swap(live);
+        }
+        c->arrivals.push_back({position, stamp});
+      }
+      c->slots.emplace(position, MapNodeCache::Kept{slot, data, stamp});
       (data ? c->dataBytes : c->nodeBytes) += size;
     }
-    std::memcpy(c->bytes.data() + size_t(slot) * size, block, size);
+    std::memcpy(c->Bytes(slot), block, size);
   } catch (const std::bad_alloc&) {
     // Without room the block is read from the file the next time.
     MapNodeCacheDrop(map, position);

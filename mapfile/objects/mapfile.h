@@ -246,7 +246,9 @@ int16_t MapBlockWrite(MapFile* map, MapBlockSlot* slot, uint32_t position);
 // their own, when a read takes the blocks around the one it needs: rows are
 // read in row order while their objects lie where the index placed them,
 // so a table read row by row would otherwise read the file block by block
-// in no order at all.
+// in no order at all. Once that budget is spent the oldest of them make
+// room, for as long as the blocks kept are read again; reads that find
+// none of them go back to single blocks.
 inline constexpr size_t kMapNodeCacheBytes = size_t(8) << 20;
 inline constexpr size_t kMapDataCacheBytes = size_t(32) << 20;
 

@@ -242,11 +242,10 @@ LAYERIO_API uint16_t PXConvertObject(const PXObject* in, const PXCoordSys* inCoo
                                      PXObject* out, const PXCoordSys* outCoordSys) {
   return InitCall(kFail, [&]() -> uint16_t {
     if (!in || !inCoordSys || !out || !outCoordSys) return layerio::Refuse(kErrBadHandle);
-    // Both systems are large records: they live on the heap for the call.
-    auto systems = std::make_unique<CoordSys[]>(2);
-    if (!layerio::ApiCoordSysBuild(inCoordSys, &systems[0]) ||
-        !layerio::ApiCoordSysBuild(outCoordSys, &systems[1]))
-      return 0;
+    // Kept from the last call: callers convert object after object between
+    // the same two systems.
+    const CoordSys* systems = layerio::ConversionSystems(inCoordSys, outCoordSys);
+    if (!systems) return 0;
     layerio::GeomObject object;
     layerio::GeomObjectInit(&object, layerio::kGeomNone);
     uint16_t done = layerio::ObjectFromPublic(in, &object, nullptr, &systems[0]) &&

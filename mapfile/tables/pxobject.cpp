@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
+#include <new>
 
 #include "mapfile/objects/arcs.h"
 #include "mapfile/objects/geometry.h"
@@ -64,6 +65,13 @@ struct Scratch {
   size_t textCapacity = 0;
 };
 Scratch gScratch;
+
+// The systems of the last conversion and the records they were built from.
+struct KeptSystems {
+  ::PXCoordSys from{}, to{};
+  CoordSys systems[2];
+};
+KeptSystems* gKeptSystems = nullptr;
 
 template <class T>
 bool Reserve(T** array, size_t* capacity, size_t count) {
@@ -865,7 +873,32 @@ int16_t ObjectToPublic(const GeomObject* in, PXObject* out, const CoordSys* tabl
   return 0;
 }
 
+const CoordSys* ConversionSystems(const ::PXCoordSys* from, const ::PXCoordSys* to) {
+  KeptSystems* kept = gKeptSystems;
+  if (kept && std::memcmp(&kept->from, from, sizeof *from) == 0 &&
+      std::memcmp(&kept->to, to, sizeof *to) == 0)
+    return kept->systems;
+  if (!kept) {
+    kept = new (std::nothrow) KeptSystems;
+    if (!kept) {
+      ErrorPush(kErrorSeverity, kErrAllocFailed, nullptr, nullptr);
+      return nullptr;
+    }
+    gKeptSystems = kept;
+  }
+  if (!ApiCoordSysBuild(from, &kept->systems[0]) || !ApiCoordSysBuild(to, &kept->systems[1])) {
+    delete kept;
+    gKeptSystems = nullptr;
+    return nullptr;
+  }
+  std::memcpy(&kept->from, from, sizeof *from);
+  std::memcpy(&kept->to, to, sizeof *to);
+  return kept->systems;
+}
+
 void PublicObjectScratchFree() {
+  delete gKeptSystems;
+  gKeptSystems = nullptr;
   MemFreePtr(&gScratch.points);
   MemFreePtr(&gScratch.sections);
   MemFreePtr(&gScratch.text);

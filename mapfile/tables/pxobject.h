@@ -61,8 +61,16 @@ const CoordSys* PublicStoreCoordSys(const ObjStore* store);
 void PublicStoreCounts(const ObjStore* store, uint32_t* points, uint32_t* lines,
                        uint32_t* regions);
 
-// Frees the conversion's scratch arrays (points, section entries, text).
+// Frees the conversion's scratch arrays (points, section entries, text) and
+// the kept systems of ConversionSystems.
 void PublicObjectScratchFree();
+
+// The two systems of a conversion (from, to) built from their records, as
+// ApiCoordSysBuild builds them; null (644 pushed) when either cannot be
+// built. The last pair is kept until the next call with other records or
+// PublicObjectScratchFree, so that converting object after object between
+// the same systems builds them once.
+const CoordSys* ConversionSystems(const ::PXCoordSys* from, const ::PXCoordSys* to);
 
 // Builds an internal coordinate system from a public record: 644 pushed and
 // 0 for a projection number outside 0..31. A longitude/latitude record with

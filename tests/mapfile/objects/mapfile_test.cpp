@@ -568,6 +568,43 @@ TEST_F(MapBlocksTest, AnotherWritersChangeIsReadAgainAndStaleSlotsAreRefilled) {
   MapBlockSlotFree(&map_, &slot);
 }
 
+// A map larger than the budget of kept object and coordinate blocks, read
+// block by block in file order (as a table read row by row reads it), then
+// from the start again and in a scattered order: every read gives the
+// block's own bytes, and the kept blocks follow the reads (the oldest make
+// room for the newest).
+TEST_F(MapFileTest, BlocksBeyondTheDataBudgetAreReadRightAndTheNewestAreKept) {
+  const int blocks = int(kMapDataCacheBytes / 512) + 400;
+  std::vector<uint8_t> b = MakeFile(500, 360, blocks);
+  for (int i = 0; i < blocks; ++i) {
+    const size_t at = 1024 + 512 * size_t(i);
+    Put16(b, at, i % 7 == 0 ? kMapBlockObject : kMapBlockCoord);
+    Put32(b, at + 8, uint32_t(i));
+  }
+  WriteBytes("big.MAP", b);
+  b.clear();
+  ASSERT_TRUE(MapFileOpen(&map_, &header_, Table("big.TAB"), -1, 0));
+  ASSERT_TRUE(MapFileLock(&map_, &header_, kFileModeRead, nullptr));
+  MapBlockSlot* slot;
+  ASSERT_TRUE(MapBlockSlotAlloc(&map_, &slot));
+  auto position = [](int i) { return uint32_t(1024 + 512 * i); };
+  auto readsBack = [&](int i) {
+    return MapBlockRead(&map_, slot, position(i)) == 1 &&
+           MapLoadU32(slot->bytes + 8) == uint32_t(i);
+  };
+  for (int i = 0; i < blocks; ++i) ASSERT_TRUE(readsBack(i)) << "block " << i;
+  EXPECT_EQ(MapNodeCacheFind(&map_, position(0)), nullptr);
+  EXPECT_NE(MapNodeCacheFind(&map_, position(blocks - 1)), nullptr);
+  for (int i = 0; i < 1000; ++i) ASSERT_TRUE(readsBack(i)) << "again, block " << i;
+  for (int k = 0; k < 5000; ++k) {
+    const int i = int((uint64_t(k) * 2654435761u) % uint64_t(blocks));
+    ASSERT_TRUE(readsBack(i)) << "scattered, block " << i;
+  }
+  MapBlockSlotFree(&map_, &slot);
+  MapFileUnlock(&map_, &header_);
+  MapFileClose(&map_);
+}
+
 TEST_F(MapFileTest, CompanionsTakeTheCaseOfTheDefinition) {
   CoordSys cs = Cs(kNonEarth);
   ASSERT_TRUE(MapFileCreate(&map_, &header_, Table("lower.tab"), -1, &cs, 0, 0));

@@ -261,6 +261,15 @@ TEST_F(CoordSysServicesTest, ConvertObjectBetweenSystems) {
   PXObject back;
   ASSERT_EQ(PXConvertObject(&out, &mercator, &back, &lonLat), 1);
   EXPECT_NEAR(Get<double>(back, PX_OBJECT_X), 1.0, 1e-6);
+  // The systems of one call are not taken for the next: the same record
+  // rewritten in place as another system converts as that system.
+  PXCoordSys system = lonLat;
+  PXObject again;
+  ASSERT_EQ(PXConvertObject(&in, &system, &again, &mercator), 1);
+  EXPECT_EQ(Get<double>(again, PX_OBJECT_X), Get<double>(out, PX_OBJECT_X));
+  system = mercator;
+  ASSERT_EQ(PXConvertObject(&out, &system, &again, &lonLat), 1);
+  EXPECT_NEAR(Get<double>(again, PX_OBJECT_X), 1.0, 1e-6);
 
   PXObject bad{};
   bad.u.bytes[PX_OBJECT_TYPE] = 199;
