@@ -590,7 +590,7 @@ TEST_F(MapFileTest, BlocksBeyondTheDataBudgetAreReadRightAndTheNewestAreKept) {
   auto position = [](int i) { return uint32_t(1024 + 512 * i); };
   auto readsBack = [&](int i) {
     return MapBlockRead(&map_, slot, position(i)) == 1 &&
-           MapLoadU32(slot->bytes + 8) == uint32_t(i);
+           QLoadU32LE(slot->bytes + 8) == uint32_t(i);
   };
   for (int i = 0; i < blocks; ++i) ASSERT_TRUE(readsBack(i)) << "block " << i;
   EXPECT_EQ(MapNodeCacheFind(&map_, position(0)), nullptr);
