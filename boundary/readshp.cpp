@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/prjname.h"
 #include "base/qerror.h"
 #include "base/qstring.h"
 #include "boundary/shapefile.h"
@@ -15,33 +16,6 @@ constexpr const char* kSource = "readshp";
 constexpr const char* kTableEndsText = "The .dbf file has fewer records than the .shp file.";
 constexpr const char* kShapesEndText =
     "The .shp file ends before record %ld; its .shx file lists %ld records.";
-
-// The name of the projected coordinate system a .prj file names
-// ("PROJCS[" or "PROJCRS[" at its start; the keyword when it gives no
-// name), or empty when it names none or cannot be read.
-std::string ProjectedSystemName(const std::string& prj) {
-  constexpr size_t kPrjReadLimit = 4096;
-  platform::Env& env = platform::Env::Current();
-  const int fd = env.Open(prj, platform::kRead);
-  if (fd < 0) return std::string();
-  std::string text(kPrjReadLimit, '\0');
-  const int64_t got = env.Read(fd, text.data(), text.size());
-  env.Close(fd);
-  text.resize(got > 0 ? size_t(got) : 0);
-  std::string_view rest(text);
-  while (!rest.empty() && platform::AsciiIsSpace(rest.front())) rest.remove_prefix(1);
-  const size_t open = rest.find('[');
-  if (open == std::string_view::npos) return std::string();
-  const std::string_view keyword = rest.substr(0, open);
-  if (!platform::AsciiEqualsIgnoreCase(keyword, "PROJCS") &&
-      !platform::AsciiEqualsIgnoreCase(keyword, "PROJCRS"))
-    return std::string();
-  std::string_view name = rest.substr(open + 1);
-  const size_t quote = name.find('"');
-  const size_t end = quote == std::string_view::npos ? quote : name.find('"', quote + 1);
-  if (end == std::string_view::npos) return std::string(keyword);
-  return std::string(name.substr(quote + 1, end - quote - 1));
-}
 
 }  // namespace
 
@@ -58,7 +32,7 @@ SHPRead::SHPRead(BoundaryBuilder& builder, const char* base, const char* idField
       table_.fieldCount, [&](size_t i) { return table_.fields[i].name; }, idField, secondField,
       kShpIdNullText, kShpIdNotFoundText, &idColumn_, &secondColumn_);
   prj_ = platform::Env::Current().ResolveExisting(std::string(base ? base : "") + ".prj");
-  projected_ = ProjectedSystemName(prj_);
+  projected_ = PrjProjectedSystemName(prj_);
 }
 
 SHPRead::~SHPRead() {

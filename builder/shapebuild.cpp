@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/prjname.h"
 #include "base/qstring.h"
 #include "builder/builderror.h"
 #include "builder/buildpath.h"
@@ -31,35 +32,6 @@ std::string_view FirstToken(std::string_view text, std::string_view separators,
   if (end == std::string_view::npos) end = text.size();
   if (rest) *rest = text.substr(end);
   return text.substr(start, end - start);
-}
-
-// The name of the projected coordinate system the .prj file beside a
-// shapefile names ("PROJCS[" or "PROJCRS[" at its start), or empty when it
-// names none or there is no such file. The reader takes large coordinates as
-// millionths of a degree, so metres would pass unnoticed.
-std::string ProjectedSystemName(const std::string& shapefile) {
-  constexpr size_t kPrjReadLimit = 4096;
-  const std::string prj = CompanionPath(shapefile, "prj");
-  platform::Env& env = platform::Env::Current();
-  const int fd = env.Open(prj, platform::kRead);
-  if (fd < 0) return std::string();
-  std::string text(kPrjReadLimit, '\0');
-  const int64_t got = env.Read(fd, text.data(), text.size());
-  env.Close(fd);
-  text.resize(got > 0 ? size_t(got) : 0);
-  std::string_view rest(text);
-  while (!rest.empty() && platform::AsciiIsSpace(rest.front())) rest.remove_prefix(1);
-  const size_t open = rest.find('[');
-  if (open == std::string_view::npos) return std::string();
-  const std::string_view keyword = rest.substr(0, open);
-  if (!platform::AsciiEqualsIgnoreCase(keyword, "PROJCS") &&
-      !platform::AsciiEqualsIgnoreCase(keyword, "PROJCRS"))
-    return std::string();
-  std::string_view name = rest.substr(open + 1);
-  const size_t quote = name.find('"');
-  const size_t end = quote == std::string_view::npos ? quote : name.find('"', quote + 1);
-  if (end == std::string_view::npos) return std::string(keyword);
-  return std::string(name.substr(quote + 1, end - quote - 1));
 }
 
 // The field names of a dBASE file, read through the engine's own reader
@@ -148,7 +120,7 @@ bool ShapeBuilder::Open(uint32_t import, const char* input, const char* output) 
 
 bool ShapeBuilder::Build(uint32_t library, uint32_t import) {
   if (import == 0) return false;
-  const std::string projected = ProjectedSystemName(InputPath());
+  const std::string projected = PrjProjectedSystemName(CompanionPath(InputPath(), "prj"));
   if (!projected.empty()) {
     BuildPrint(kProjectedFormat, CompanionPath(InputPath(), "prj").c_str(), projected.c_str());
     return EndImport(library, import, false);
